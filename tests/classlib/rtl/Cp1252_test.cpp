@@ -7,7 +7,7 @@ namespace {
 
 TEST(Cp1252, FrenchTextConvertsBothWays) {
   const std::string cp = "T\xE9l\xE9phone \x80 \x9C\x75vre \xAB\xA0ok\xBB";
-  const std::string utf8 = "Téléphone € œuvre « ok»";
+  const std::string utf8 = "Téléphone € œuvre «\u00A0ok»";
   EXPECT_EQ(Cp1252ToUtf8(cp), utf8);
   EXPECT_EQ(Utf8ToCp1252(utf8), cp);
 }
