@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace rtl {
+namespace cl {
 
 inline uint16_t GetU16LE(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -53,4 +53,4 @@ inline void PutF64LE(uint8_t* p, double v) {
   PutU64LE(p, bits);
 }
 
-}  // namespace rtl
+}  // namespace cl

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace rtl {
+namespace cl {
 namespace {
 
 // Code points of 0x80..0x9F; the undefined bytes keep their own value.
@@ -98,4 +98,4 @@ std::string Utf8ToCp1252(std::string_view text) {
   return out;
 }
 
-}  // namespace rtl
+}  // namespace cl

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace rtl {
+namespace cl {
 
 std::string Cp1252ToUtf8(std::string_view text);
 
@@ -22,4 +22,4 @@ char32_t Cp1252ToCodePoint(unsigned char c);
 // The Windows-1252 byte of a code point, or -1 when it has none.
 int CodePointToCp1252(char32_t cp);
 
-}  // namespace rtl
+}  // namespace cl

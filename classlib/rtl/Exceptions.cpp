@@ -1,6 +1,6 @@
 #include "classlib/rtl/Exceptions.h"
 
-namespace rtl {
+namespace cl {
 
 void ListIndexError(long long index) {
   throw EListError("List index out of bounds (" + std::to_string(index) + ")");
@@ -16,4 +16,4 @@ void ListCountError(long long count) {
 
 void Abort() { throw EAbort("Operation aborted"); }
 
-}  // namespace rtl
+}  // namespace cl

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-namespace rtl {
+namespace cl {
 
 class Exception : public std::exception {
  public:
@@ -54,4 +54,4 @@ class EAbort : public Exception {
 // Raises the silent exception.
 [[noreturn]] void Abort();
 
-}  // namespace rtl
+}  // namespace cl

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace rtl {
+namespace cl {
 
 std::string ShortCut(std::string_view s, size_t capacity) {
   return std::string(s.substr(0, std::min(capacity, kShortStringMax)));
@@ -21,4 +21,4 @@ std::string GetShortString(const uint8_t* src, size_t capacity) {
   return std::string(reinterpret_cast<const char*>(src + 1), n);
 }
 
-}  // namespace rtl
+}  // namespace cl

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace rtl {
+namespace cl {
 
 inline constexpr size_t kShortStringMax = 255;
 
@@ -35,4 +35,4 @@ inline bool ShortStringLengthValid(const uint8_t* src, size_t capacity) {
   return src[0] <= capacity;
 }
 
-}  // namespace rtl
+}  // namespace cl

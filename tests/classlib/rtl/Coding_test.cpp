@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-namespace rtl {
+namespace cl {
 namespace {
 
 TEST(Coding, WritesLittleEndianAtUnalignedOffsets) {
@@ -43,4 +43,4 @@ TEST(Coding, SignedAndFloatRoundTrip) {
 }
 
 }  // namespace
-}  // namespace rtl
+}  // namespace cl

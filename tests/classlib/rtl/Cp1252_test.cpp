@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace rtl {
+namespace cl {
 namespace {
 
 TEST(Cp1252, FrenchTextConvertsBothWays) {
@@ -29,4 +29,4 @@ TEST(Cp1252, UnmappableAndMalformedBecomeQuestionMarks) {
 }
 
 }  // namespace
-}  // namespace rtl
+}  // namespace cl

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace rtl {
+namespace cl {
 namespace {
 
 TEST(ShortString, CutsAtCapacity) {
@@ -35,4 +35,4 @@ TEST(ShortString, DamagedLengthByteIsClamped) {
 }
 
 }  // namespace
-}  // namespace rtl
+}  // namespace cl
