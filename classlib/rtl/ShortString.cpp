@@ -5,7 +5,7 @@
 
 namespace cl {
 
-std::string ShortCut(std::string_view s, size_t capacity) {
+std::string ToShort(std::string_view s, size_t capacity) {
   return std::string(s.substr(0, std::min(capacity, kShortStringMax)));
 }
 

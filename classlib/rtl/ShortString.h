@@ -15,7 +15,7 @@ namespace cl {
 inline constexpr size_t kShortStringMax = 255;
 
 // The text cut to at most `capacity` bytes, as an assignment to a String[capacity] does.
-std::string ShortCut(std::string_view s, size_t capacity = kShortStringMax);
+std::string ToShort(std::string_view s, size_t capacity = kShortStringMax);
 
 // True when `s` fits a String[capacity] without cutting.
 inline bool FitsShort(std::string_view s, size_t capacity = kShortStringMax) {

@@ -7,9 +7,9 @@ namespace {
 
 TEST(ShortString, CutsAtCapacity) {
   const std::string long_text(300, 'x');
-  EXPECT_EQ(ShortCut(long_text).size(), 255u);
-  EXPECT_EQ(ShortCut("abcdef", 4), "abcd");
-  EXPECT_EQ(ShortCut("ab", 4), "ab");
+  EXPECT_EQ(ToShort(long_text).size(), 255u);
+  EXPECT_EQ(ToShort("abcdef", 4), "abcd");
+  EXPECT_EQ(ToShort("ab", 4), "ab");
   EXPECT_TRUE(FitsShort(std::string(255, 'a')));
   EXPECT_FALSE(FitsShort(std::string(256, 'a')));
 }
