@@ -1,0 +1,58 @@
+// The one exception class that carries an engine failure to the layers above.
+//
+// It lives with the engine core because the engine's raise path (RaiseEngineError) builds it;
+// the dataset components catch and raise it through TesseraError and the Check* helpers.
+// Callers that only need the code read GetError(0).ErrorCode(); callers that show the failure
+// use the message, "Tessera Engine Error # <code> <text>".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "classlib/rtl/Exceptions.h"
+
+namespace tessera {
+
+// One entry of an engine exception's error list: the engine code and its text.
+class TTesseraError {
+ public:
+  TTesseraError(int error_code, std::string message)
+      : error_code_(error_code), message_(std::move(message)) {}
+
+  int ErrorCode() const { return error_code_; }
+  const std::string& Message() const { return message_; }
+
+ private:
+  int error_code_;
+  std::string message_;
+};
+
+// An engine failure.  The error list always holds exactly one item, whose code is the one in the
+// message.  The items are values owned by the exception, so copies made while it propagates
+// and its destruction need no care.
+class ETesseraEngineError : public cl::EDatabaseError {
+ public:
+  // Builds the exception for `code`: the text comes from GetEngineErrorText, which inserts the
+  // names stored in the current engine session.
+  explicit ETesseraEngineError(uint16_t code);
+
+  int ErrorCount() const { return static_cast<int>(errors_.size()); }
+
+  // Item `index` of the error list; an index outside the list raises the list-index error.
+  const TTesseraError& GetError(int index) const;
+
+ private:
+  std::vector<TTesseraError> errors_;
+};
+
+// Raises ETesseraEngineError for `code`.  Never returns.
+[[noreturn]] void TesseraError(uint16_t code);
+
+// Nothing for 0; any other code raises through TesseraError.
+void CheckEngineResult(uint16_t code);
+
+// True for 0; any other code raises through TesseraError.
+bool CheckEngineStatus(uint16_t code);
+
+}  // namespace tessera
