@@ -1,0 +1,143 @@
+// Files, byte-range locks and share modes on POSIX, with the semantics the table engine was
+// designed for: several workstations open the same table files on a network share and coordinate
+// only through byte-range locks on them and through who may open them at all.
+//
+// Why open-file-description locks.  Classic POSIX record locks (F_SETLK) belong to the process:
+// two descriptors of one file in one process never conflict, and closing *any* descriptor of the
+// file drops *every* lock the process holds on it.  The engine needs the opposite: a table opened
+// twice in one process (a clone of a cursor, a second table component) must be refused a record
+// that the other handle holds, exactly as another workstation would be, and closing one of them
+// must not free the other's records.  Locks taken with F_OFD_SETLK belong to the open file
+// description, i.e. to one OsFile; they conflict between descriptions regardless of the process,
+// and go away when that description is closed or its process dies.  That last point holds only
+// while no other descriptor shares the description, so every descriptor is opened O_CLOEXEC and
+// child processes are started with exec, never by a fork that would inherit open tables.  Locks
+// are tried once (never the waiting F_OFD_SETLKW); the engine decides itself when to retry.
+//
+// Why each handle keeps its own list of held ranges.  The engine's lock protocol was built on
+// locks that refuse a range overlapping one the same handle already holds, and that unlock only
+// the exact (offset, length) that was locked.  OFD locks would merge an overlapping request into
+// the held range and split a range on a partial unlock, so the protocol's own tests ("is this
+// record mine already?") would silently succeed.  OsFile therefore refuses an overlapping lock
+// and an unlock of anything but a listed range before it reaches fcntl.  As held ranges never
+// overlap, unlocking a listed range removes exactly that lock.  A lock may lie far beyond the end
+// of the file (the engine's lock offsets all do); it does not change the file's size.
+//
+// Why a sentinel byte at 2^32.  POSIX has no share modes: any process may open any file it has
+// rights to.  The engine relies on two Windows share modes, "deny none" and "exclusive"; an
+// exclusive open must shut every other process out (the application's record numbering depends
+// on it) and must fail while anyone else has the file open.  Each open therefore takes an OFD
+// lock on the single byte at offset 2^32, which no 32-bit engine lock offset can reach: a shared
+// open takes a read lock, an exclusive open a write lock.  Read locks coexist; a write lock
+// conflicts with both, so a conflict in either direction is reported as a sharing violation (32)
+// and the new descriptor is closed again.  A write lock needs a writable descriptor, so an
+// exclusive open for reading uses a read-write descriptor when the file is writable and refuses
+// writes itself; on a file nobody may write, it can take only a read lock and then excludes other
+// exclusive opens but not readers, which cannot change the file either.  Creating a file opens it
+// without O_TRUNC, takes the write lock and only then truncates, so that a file in use elsewhere
+// is left intact; deleting and renaming take the write lock through a temporary descriptor and
+// hold it across the unlink or rename.  A rename never replaces an existing file.
+//
+// What a network file system must offer.  All of this works across workstations only when the
+// client forwards OFD locks to the server: NFSv4 and CIFS/SMB do, when mounted without "nolock"
+// or "local_lock=..." (NFS) and without "nobrl" (CIFS).  A mount that keeps locks local lets two
+// workstations write the same record and both open a file "exclusively".  Workstations running
+// another implementation of the engine on the same share do not see these locks at all.
+//
+// Failures come back as Win32-style error numbers (platform/OsError.h); file names are UTF-8
+// and are resolved without regard to case when the exact name is absent (platform/FileNames.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/OsError.h"
+
+namespace platform {
+
+// The share-mode byte; every byte-range lock must end at or before it.
+constexpr uint64_t kShareLockOffset = uint64_t{1} << 32;
+
+enum class FileAccess { kReadWrite, kRead };
+enum class FileShare { kDenyNone, kExclusive };
+
+// One open file: its descriptor, its own position and the byte ranges it holds.
+// Not copyable; not safe to share between threads without the caller's own lock.
+class OsFile {
+ public:
+  OsFile() = default;
+  ~OsFile();
+  OsFile(const OsFile&) = delete;
+  OsFile& operator=(const OsFile&) = delete;
+
+  // Opens an existing regular file at position 0.  Fails with 32 when the share mode conflicts
+  // with another open, with 5 for a directory.  Write-through makes every write reach the disk
+  // before it returns.  An open file is closed first.
+  OsError Open(const std::string& path, FileAccess access, FileShare share, bool write_through);
+
+  // Creates an empty file open for reading and writing, exclusively; an existing file is
+  // emptied, unless it is open elsewhere (32, and it is left as it was).
+  OsError CreateNew(const std::string& path, bool write_through);
+
+  // Closes the file; its byte-range locks and share mode go with it.
+  void Close();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // The name the file was found under (after case-insensitive resolution).
+  const std::string& Path() const { return path_; }
+
+  int64_t Position() const { return position_; }
+  // Origin 0 start, 1 current position, 2 end of file.  A negative result fails with 131 and
+  // leaves the position unchanged.
+  OsError Seek(int64_t offset, int origin, int64_t* new_position);
+
+  // Reads up to `count` bytes at the position and advances it by the bytes read (`*done`).
+  // A short count without error means the end of the file.
+  OsError Read(void* buffer, size_t count, size_t* done);
+  // Writes `count` bytes at the position and advances it by the bytes written (`*done`); on
+  // error `*done` tells how far the write got.  A file opened for reading refuses with 5.
+  OsError Write(const void* buffer, size_t count, size_t* done);
+  // Sets the end of the file at the position (cutting or extending with zeros).
+  OsError Truncate();
+  OsError Sync();
+  OsError GetSize(int64_t* size) const;
+
+  // One attempt at an exclusive lock on [offset, offset + length).  Fails with 33 when any
+  // handle, this one included, holds an overlapping range, and with 87 for length 0 or a range
+  // that reaches the share-mode byte.  A handle opened for reading only takes a read lock.
+  OsError Lock(uint64_t offset, uint64_t length);
+  // Releases exactly a range this handle holds; anything else fails with 158.
+  OsError Unlock(uint64_t offset, uint64_t length);
+
+ private:
+  struct Range {
+    uint64_t offset;
+    uint64_t length;
+  };
+
+  OsError Adopt(int fd, bool fd_writable, bool writes_allowed, const std::string& path);
+
+  int fd_ = -1;
+  bool fd_writable_ = false;     // the descriptor is O_RDWR (write locks possible)
+  bool writes_allowed_ = false;  // opened for writing by the caller
+  int64_t position_ = 0;
+  std::string path_;
+  std::vector<Range> held_;
+};
+
+// True when `path` names an existing regular file.
+bool FileExists(const std::string& path);
+
+// Whether the file carries the read-only attribute: it has no write permission bit at all, or the
+// caller may not write it (EACCES or a read-only file system).
+OsError IsReadOnlyFile(const std::string& path, bool* read_only);
+
+// Deletes a file unless it is open anywhere (32) or read-only (5).
+OsError DeleteFile(const std::string& path);
+
+// Renames a file unless it is open anywhere (32) or `to` already exists (183).
+OsError RenameFile(const std::string& from, const std::string& to);
+
+}  // namespace platform

@@ -1,0 +1,34 @@
+// Drives the lock helper (LockHelper.cpp) from a test: a second process that opens, locks,
+// holds and tries on command, so that tests see what another workstation would see.
+#pragma once
+
+#include <string>
+
+namespace mirvel_test {
+
+class LockHelperProcess {
+ public:
+  // Starts the helper; Started() tells whether that worked.
+  LockHelperProcess();
+  // Ends the helper (end of input) and waits for it.
+  ~LockHelperProcess();
+  LockHelperProcess(const LockHelperProcess&) = delete;
+  LockHelperProcess& operator=(const LockHelperProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+
+  // Sends one command line and returns the reply line ("ok", "err 32", ...), or "no-reply" when
+  // the helper answers nothing within ten seconds or is gone.
+  std::string Send(const std::string& command);
+
+  // Kills the helper with SIGKILL and waits until it is gone.
+  void Kill();
+
+ private:
+  int pid_ = -1;
+  int to_child_ = -1;
+  int from_child_ = -1;
+  std::string pending_;
+};
+
+}  // namespace mirvel_test
