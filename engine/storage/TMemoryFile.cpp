@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "classlib/rtl/Collation.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/EngineAlloc.h"
 #include "engine/storage/EngineErrors.h"
@@ -21,31 +22,9 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-// Windows-1252 upper case of one byte: ASCII letters, the accented letters of 0xE0..0xFE (not
-// the division sign) and the four letters whose capitals sit in 0x80..0x9F.
-unsigned char UpperCp1252(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 0x20);
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 0x20);
-  switch (c) {
-    case 0x9A: return 0x8A;  // s caron
-    case 0x9C: return 0x8C;  // oe
-    case 0x9E: return 0x8E;  // z caron
-    case 0xFF: return 0x9F;  // y diaeresis
-    default: return c;
-  }
-}
-
+// Names compare as the class library compares text without regard to case, after trimming.
 bool SameFileName(std::string_view a, std::string_view b) {
-  a = TrimBlanks(a);
-  b = TrimBlanks(b);
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (UpperCp1252(static_cast<unsigned char>(a[i])) !=
-        UpperCp1252(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return cl::AnsiCompareText(TrimBlanks(a), TrimBlanks(b)) == 0;
 }
 
 }  // namespace
