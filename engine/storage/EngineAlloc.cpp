@@ -44,8 +44,8 @@ void* EngineRealloc(void* block, int64_t new_size) {
   }
   if (new_size > kMaxEngineBlock) RaiseEngineError(kErrOutOfMemory);
   const int64_t old_size = StoredSize(block);
-  auto* base =
-      static_cast<unsigned char*>(std::realloc(BaseOf(block), kHeader + static_cast<size_t>(new_size)));
+  auto* base = static_cast<unsigned char*>(
+      std::realloc(BaseOf(block), kHeader + static_cast<size_t>(new_size)));
   if (base == nullptr) RaiseEngineError(kErrOutOfMemory);
   if (new_size > old_size) {
     std::memset(base + kHeader + old_size, 0, static_cast<size_t>(new_size - old_size));

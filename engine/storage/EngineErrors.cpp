@@ -39,24 +39,42 @@ std::string GetEngineErrorText(uint16_t code) {
 
   std::string text;
   switch (code) {
-    case kErrBeginningOfFile: text = "Beginning of file encountered in data file " + file; break;
-    case kErrEndOfFile: text = "End of file encountered in data file " + file; break;
+    case kErrBeginningOfFile:
+      text = "Beginning of file encountered in data file " + file;
+      break;
+    case kErrEndOfFile:
+      text = "End of file encountered in data file " + file;
+      break;
     case kErrKeyNotFound:
       text = "Key not found in index " + index + " of data file " + file;
       break;
-    case kErrRecordNotFound: text = "Record not found in data file " + file; break;
+    case kErrRecordNotFound:
+      text = "Record not found in data file " + file;
+      break;
     case kErrEndOfBlob:
       text = "End of blob data in data file " + file + " reached prematurely";
       break;
-    case kErrHeaderCorrupt: text = "Header information corrupt in data file " + file; break;
+    case kErrHeaderCorrupt:
+      text = "Header information corrupt in data file " + file;
+      break;
     case kErrRecordBufferCorrupt:
       text = "Data record buffers corrupt in data file " + file;
       break;
-    case kErrBlobBufferCorrupt: text = "BLOB block buffers corrupt in data file " + file; break;
-    case kErrIndexPageCorrupt: text = "Index page buffers corrupt in data file " + file; break;
-    case kErrReadFailure: text = "Error reading from data file " + file; break;
-    case kErrWriteFailure: text = "Error writing to data file " + file; break;
-    case kErrCannotDelete: text = "Cannot delete data file " + file; break;
+    case kErrBlobBufferCorrupt:
+      text = "BLOB block buffers corrupt in data file " + file;
+      break;
+    case kErrIndexPageCorrupt:
+      text = "Index page buffers corrupt in data file " + file;
+      break;
+    case kErrReadFailure:
+      text = "Error reading from data file " + file;
+      break;
+    case kErrWriteFailure:
+      text = "Error writing to data file " + file;
+      break;
+    case kErrCannotDelete:
+      text = "Cannot delete data file " + file;
+      break;
     case kErrHeaderAccess:
       text = "Error accessing file header information for data file " + file;
       break;
@@ -66,7 +84,9 @@ std::string GetEngineErrorText(uint16_t code) {
     case kErrDataFileFull:
       text = "The data file " + file + " is full and cannot contain any more data";
       break;
-    case kErrTooManyFilters: text = "Too many filters defined for data file " + file; break;
+    case kErrTooManyFilters:
+      text = "Too many filters defined for data file " + file;
+      break;
     case kErrIndexLimits:
       text =
           "Maximum or minimum limits on number of indexes or fields in an index exceeded in "
@@ -74,11 +94,12 @@ std::string GetEngineErrorText(uint16_t code) {
           file;
       break;
     case kErrFieldLimits:
-      text =
-          "Maximum or minimum limits on number of fields or field size exceeded in data file " +
-          file;
+      text = "Maximum or minimum limits on number of fields or field size exceeded in data file " +
+             file;
       break;
-    case kErrTooManyBlobsOpen: text = "Too many blobs opened in data file " + file; break;
+    case kErrTooManyBlobsOpen:
+      text = "Too many blobs opened in data file " + file;
+      break;
     case kErrInvalidBlobBlockSize:
       text = "Too many blob fields or invalid blob block size specified for data file " + file;
       break;
@@ -100,8 +121,8 @@ std::string GetEngineErrorText(uint16_t code) {
       text = "Invalid field number or name " + field + " specified for data file " + file;
       break;
     case kErrPrimaryIndexExists:
-      text = "A primary index is already defined for data file " + file +
-             " and cannot be added again";
+      text =
+          "A primary index is already defined for data file " + file + " and cannot be added again";
       break;
     case kErrInvalidBlobOffset:
       text = "Invalid blob offset into data file " + file + " specified";
@@ -124,8 +145,8 @@ std::string GetEngineErrorText(uint16_t code) {
       text = "Invalid secondary index name " + index + " specified for data file " + file;
       break;
     case kErrInvalidIndexField:
-      text = "Invalid field number " + field + " specified in index " + index +
-             " for data file " + file;
+      text = "Invalid field number " + field + " specified in index " + index + " for data file " +
+             file;
       break;
     case kErrInvalidKeySize:
       text = "Invalid key size specified in index " + index + " for data file " + file;
@@ -133,11 +154,15 @@ std::string GetEngineErrorText(uint16_t code) {
     case kErrIndexExists:
       text = "The secondary index " + index + " already exists for data file " + file;
       break;
-    case kErrInvalidBlobLength: text = "Invalid blob length in data file " + file; break;
+    case kErrInvalidBlobLength:
+      text = "Invalid blob length in data file " + file;
+      break;
     case kErrInvalidBlobHandle:
       text = "Invalid blob handle for data file " + file + " specified";
       break;
-    case kErrFileInUse: text = "Data file " + file + " is already in use"; break;
+    case kErrFileInUse:
+      text = "Data file " + file + " is already in use";
+      break;
     case kErrInvalidFieldName:
       text = "Invalid or duplicate field name " + field + " specified for data file " + file;
       break;
@@ -156,8 +181,12 @@ std::string GetEngineErrorText(uint16_t code) {
     case kErrCannotUnlock:
       text = "Cannot unlock data file or record in data file " + file;
       break;
-    case kErrLockFailure: text = "General lock failure with data file " + file; break;
-    case kErrNeedExclusive: text = "Data file " + file + " must be opened exclusively"; break;
+    case kErrLockFailure:
+      text = "General lock failure with data file " + file;
+      break;
+    case kErrNeedExclusive:
+      text = "Data file " + file + " must be opened exclusively";
+      break;
     case kErrRecordLocked:
       text = "Record in data file " + file + " is in use by another user";
       break;
@@ -167,13 +196,21 @@ std::string GetEngineErrorText(uint16_t code) {
     case kErrInvalidBlobField:
       text = "Invalid blob field " + field + " specified for data file " + file;
       break;
-    case kErrNotInitialized: text = "Tessera engine not initialized"; break;
-    case kErrInvalidPath: text = "Invalid path or file name for data file " + file; break;
+    case kErrNotInitialized:
+      text = "Tessera engine not initialized";
+      break;
+    case kErrInvalidPath:
+      text = "Invalid path or file name for data file " + file;
+      break;
     case kErrTooManyOpenFiles:
       text = "Too many files open while attempting to open data file " + file;
       break;
-    case kErrAccessDenied: text = "Access denied to data file " + file; break;
-    case kErrInvalidFileHandle: text = "Invalid file handle for data file " + file; break;
+    case kErrAccessDenied:
+      text = "Access denied to data file " + file;
+      break;
+    case kErrInvalidFileHandle:
+      text = "Invalid file handle for data file " + file;
+      break;
     case kErrOutOfMemory:
       text = "There is insufficient operating system memory available for the current operation";
       break;
@@ -183,19 +220,27 @@ std::string GetEngineErrorText(uint16_t code) {
     case kErrDeviceAccessDenied:
       text = "Access denied to logical operating system device for data file " + file;
       break;
-    case kErrFileMoved: text = "Data file " + file + " has been moved"; break;
+    case kErrFileMoved:
+      text = "Data file " + file + " has been moved";
+      break;
     case kErrUnknownOSError:
       text = "An unknown operating system error occurred with data file " + file;
       break;
-    case kErrSql: text = "SQL - " + sql; break;
-    case kErrWrongVersion: text = "Data file " + file + " is not the correct version"; break;
+    case kErrSql:
+      text = "SQL - " + sql;
+      break;
+    case kErrWrongVersion:
+      text = "Data file " + file + " is not the correct version";
+      break;
     case kErrInvalidIndexFieldType:
       text = "Invalid field type specified for index " + index + " in data file " + file;
       break;
     case kErrLanguageDriverMissing:
       text = "The language driver for data file " + file + " is not available or installed";
       break;
-    default: text = "Unknown error occurred with data file " + file; break;
+    default:
+      text = "Unknown error occurred with data file " + file;
+      break;
   }
   if (text.size() > kMaxErrorTextLength) text.resize(kMaxErrorTextLength);
   return text;
@@ -203,8 +248,8 @@ std::string GetEngineErrorText(uint16_t code) {
 
 uint16_t MapOSError(uint32_t win32_error) {
   switch (win32_error) {
-    case 2:   // file not found
-    case 3:   // path not found
+    case 2:  // file not found
+    case 3:  // path not found
       return kErrInvalidPath;
     case 4:  // too many open files
       return kErrTooManyOpenFiles;

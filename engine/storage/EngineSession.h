@@ -2,7 +2,8 @@
 //
 // State machine (one per process):
 //
-//   not started --InitializeEngine--> started (default session current) --ShutdownEngine--> not started
+//   not started --InitializeEngine--> started, default session current
+//   started     --ShutdownEngine-->   not started, no session current
 //
 // While started, the session components may create further sessions (CreateFileSession) and make
 // one current (SetEngineSession); all engine code works on whichever session is current.  The

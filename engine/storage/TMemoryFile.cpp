@@ -47,7 +47,8 @@ void TMemoryFile::SetSize(int32_t size) {
     allocated_ = allocated;
   }
   // A file cut and grown again must read zeros where the old bytes were, as a disk file does.
-  if (size < size_) std::memset(data_ + size, 0, static_cast<size_t>(std::min<int64_t>(size_, allocated_) - size));
+  if (size < size_)
+    std::memset(data_ + size, 0, static_cast<size_t>(std::min<int64_t>(size_, allocated_) - size));
   size_ = size;
 }
 
@@ -114,10 +115,17 @@ int32_t TMemoryFile::Seek(int32_t handle, int32_t offset, int32_t origin) {
   if (entry == nullptr) return 0;
   int64_t position = entry->position;
   switch (origin) {
-    case 0: position = offset; break;
-    case 1: position += offset; break;
-    case 2: position = static_cast<int64_t>(size_) - offset; break;
-    default: break;
+    case 0:
+      position = offset;
+      break;
+    case 1:
+      position += offset;
+      break;
+    case 2:
+      position = static_cast<int64_t>(size_) - offset;
+      break;
+    default:
+      break;
   }
   // Out of the i32 range the position is unusable either way; -1 makes reads and writes fail.
   if (position < INT32_MIN || position > INT32_MAX) position = -1;

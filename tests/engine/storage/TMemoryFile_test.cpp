@@ -48,11 +48,11 @@ TEST(TMemoryFileTest, WriteReadSeekAndTruncate) {
   uint8_t buf[200] = {};
   EXPECT_EQ(file.Read(h, buf, 200), 35);  // short at the end
   EXPECT_EQ(buf[0], 66);
-  EXPECT_EQ(file.Read(h, buf, 10), 0);    // at the end
+  EXPECT_EQ(file.Read(h, buf, 10), 0);  // at the end
   file.Seek(h, 101, 0);
-  EXPECT_EQ(file.Read(h, buf, 10), 0);    // beyond the size
+  EXPECT_EQ(file.Read(h, buf, 10), 0);  // beyond the size
   file.Seek(h, -1, 0);
-  EXPECT_EQ(file.Read(h, buf, 10), 0);    // before the start
+  EXPECT_EQ(file.Read(h, buf, 10), 0);  // before the start
 
   // Writing 0 bytes at 10 cuts the file there.
   file.Seek(h, 10, 0);
@@ -123,7 +123,7 @@ TEST(TMemoryFileTest, LocksBelongToTheFile) {
   EXPECT_TRUE(file.LockRange(5, 5));      // 5..9
   EXPECT_FALSE(file.UnlockRange(10, 5));  // no entry of that length
   EXPECT_FALSE(file.UnlockRange(11, 9));
-  EXPECT_FALSE(file.LockRange(10, 1));    // still held
+  EXPECT_FALSE(file.LockRange(10, 1));  // still held
   EXPECT_TRUE(file.UnlockRange(10, 10));
   EXPECT_FALSE(file.UnlockRange(10, 10));  // already gone
   EXPECT_TRUE(file.LockRange(10, 1));

@@ -20,9 +20,10 @@ TEST(TPasswordListTest, ExactCaseSensitiveMatching) {
   // Byte for byte, not linguistic: "é" (0xE9) and "É" (0xC9) differ, as do "ss" and "ß".
   list.Add("caf\xE9");
   EXPECT_FALSE(list.Contains("caf\xC9"));
-  list.Add("stra\xDF" "e");
+  const std::string strasse = std::string("stra\xDF") + "e";
+  list.Add(strasse);
   EXPECT_FALSE(list.Contains("strasse"));
-  EXPECT_TRUE(list.Contains("stra\xDF" "e"));
+  EXPECT_TRUE(list.Contains(strasse));
 }
 
 TEST(TPasswordListTest, DuplicatesAndRemoveTakesTheFirst) {

@@ -127,8 +127,8 @@ TEST(TSystemListTest, SortMatchesStdSortOnDistinctKeys) {
     std::vector<intptr_t> values(static_cast<size_t>(size));
     std::iota(values.begin(), values.end(), 1);
     std::shuffle(values.begin(), values.end(), rng);
-    if (size == 1000) std::sort(values.begin(), values.end());               // sorted input
-    if (size == 5003) std::sort(values.rbegin(), values.rend());             // reversed input
+    if (size == 1000) std::sort(values.begin(), values.end());    // sorted input
+    if (size == 5003) std::sort(values.rbegin(), values.rend());  // reversed input
     TSystemList list;
     for (intptr_t v : values) list.Add(P(v));
     list.Sort(CompareValues);
