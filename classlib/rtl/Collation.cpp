@@ -122,6 +122,7 @@ constexpr int kSymbolCount = sizeof kSymbolOrder;
 constexpr uint8_t kFirstSymbol = 2;
 constexpr uint8_t kFirstDigit = kFirstSymbol + kSymbolCount;
 
+// clang-format off
 // Letter slots in primary order.  Slots marked spare carry no character in the neutral table;
 // languages that sort a letter on its own put it there.
 enum Slot : uint8_t {
@@ -179,6 +180,7 @@ constexpr LetterForm kLetters[] = {
     {sThorn, 0xFE, 0xDE, kBase},
     {sMicro, 0xB5, 0, kBase},
 };
+// clang-format on
 
 // Ligatures that expand to two letters in the neutral table.
 struct Expansion {
@@ -194,8 +196,8 @@ constexpr Expansion kExpansions[] = {
 constexpr uint8_t kHyphenWeight = 2;
 constexpr uint8_t kApostropheWeight = 3;
 
-constexpr void SetLetter(Table& t, uint8_t lower, uint8_t upper, uint8_t primary,
-                         uint8_t primary2, Diacritic diacritic) {
+constexpr void SetLetter(Table& t, uint8_t lower, uint8_t upper, uint8_t primary, uint8_t primary2,
+                         Diacritic diacritic) {
   t[lower] = Entry{kPlain, primary, primary2, diacritic, kLowerCase, 0};
   if (upper != 0) t[upper] = Entry{kPlain, primary, primary2, diacritic, kUpperCase, 0};
 }
@@ -218,7 +220,8 @@ constexpr Table BuildNeutralTable() {
   t[0xB2] = Entry{kPlain, kFirstDigit + 2, 0, kSuperscript, kLowerCase, 0};  // ²
   t[0xB3] = Entry{kPlain, kFirstDigit + 3, 0, kSuperscript, kLowerCase, 0};  // ³
 
-  for (const LetterForm& f : kLetters) SetLetter(t, f.lower, f.upper, Letter(f.slot), 0, f.diacritic);
+  for (const LetterForm& f : kLetters)
+    SetLetter(t, f.lower, f.upper, Letter(f.slot), 0, f.diacritic);
   for (const Expansion& e : kExpansions) {
     SetLetter(t, e.lower, e.upper, Letter(e.first), Letter(e.second), kLigature);
   }
@@ -479,8 +482,6 @@ int AnsiCompareText(std::string_view a, std::string_view b) {
 }
 
 bool AnsiSameText(std::string_view a, std::string_view b) { return AnsiCompareText(a, b) == 0; }
-
-bool AnsiSameStr(std::string_view a, std::string_view b) { return AnsiCompareStr(a, b) == 0; }
 
 std::string AnsiSortKey(std::string_view s, bool ignore_case) {
   return CollateSortKey(kNeutralCollation, s, ignore_case, TSortMode::kWord);

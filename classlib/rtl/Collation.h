@@ -72,7 +72,6 @@ std::string CollateSortKey(const TCollation& collation, std::string_view s, bool
 int AnsiCompareStr(std::string_view a, std::string_view b);
 int AnsiCompareText(std::string_view a, std::string_view b);  // ignores case
 bool AnsiSameText(std::string_view a, std::string_view b);
-bool AnsiSameStr(std::string_view a, std::string_view b);
 std::string AnsiSortKey(std::string_view s, bool ignore_case);
 
 }  // namespace cl

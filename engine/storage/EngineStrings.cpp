@@ -36,9 +36,7 @@ size_t LastPos(std::string_view sub, std::string_view s) {
   return pos == std::string_view::npos ? 0 : pos + 1;
 }
 
-std::string TrimChar(std::string_view s, char ch) {
-  return TrimRightChar(TrimLeftChar(s, ch), ch);
-}
+std::string TrimChar(std::string_view s, char ch) { return TrimRightChar(TrimLeftChar(s, ch), ch); }
 
 std::string TrimLeftChar(std::string_view s, char ch) {
   while (!s.empty() && s.front() == ch) s.remove_prefix(1);

@@ -41,8 +41,7 @@ void PutEncipheredShortString(uint8_t* dst, size_t capacity, std::string_view te
 
 std::string GetEncipheredShortString(const uint8_t* src, size_t capacity) {
   std::string plain(reinterpret_cast<const char*>(src + 1), capacity);
-  DecipherBuffer(reinterpret_cast<uint8_t*>(plain.data()), capacity, kPasswordKeyA,
-                 kPasswordKeyB);
+  DecipherBuffer(reinterpret_cast<uint8_t*>(plain.data()), capacity, kPasswordKeyA, kPasswordKeyB);
   plain.resize(std::min<size_t>(src[0], capacity));
   return plain;
 }

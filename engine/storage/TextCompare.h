@@ -34,10 +34,8 @@ int CompareStrings(uint16_t language, uint16_t sort, const char* a, bool case_in
 
 // Maps `length` bytes of `source` into `dest` (which may be `source`).  With a language: the
 // Windows-1252 case tables; without: ASCII letters only.
-void UpperCaseText(uint16_t language, uint16_t sort, const char* source, size_t length,
-                   char* dest);
-void LowerCaseText(uint16_t language, uint16_t sort, const char* source, size_t length,
-                   char* dest);
+void UpperCaseText(uint16_t language, uint16_t sort, const char* source, size_t length, char* dest);
+void LowerCaseText(uint16_t language, uint16_t sort, const char* source, size_t length, char* dest);
 std::string UpperCaseText(uint16_t language, uint16_t sort, std::string_view source);
 std::string LowerCaseText(uint16_t language, uint16_t sort, std::string_view source);
 

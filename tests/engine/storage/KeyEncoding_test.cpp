@@ -82,14 +82,18 @@ void CheckOrder(const std::vector<T>& extremes, Gen gen, Bytes (*encode)(T)) {
 }
 
 TEST(KeyEncoding, ByteOrderIsValueOrderForEveryType) {
-  CheckOrder<int16_t>({INT16_MIN, INT16_MIN + 1, -1, 0, 1, INT16_MAX - 1, INT16_MAX},
-                      [](auto& r) { return static_cast<int16_t>(r()); }, I16);
-  CheckOrder<int32_t>({INT32_MIN, INT32_MIN + 1, -1, 0, 1, INT32_MAX - 1, INT32_MAX},
-                      [](auto& r) { return static_cast<int32_t>(r()); }, I32);
-  CheckOrder<int64_t>({INT64_MIN, INT64_MIN + 1, -1, 0, 1, INT64_MAX - 1, INT64_MAX},
-                      [](auto& r) { return static_cast<int64_t>(r() >> (r() % 64)); }, I64);
-  CheckOrder<uint16_t>({0, 1, 0x7FFF, 0x8000, 0xFFFE, 0xFFFF},
-                       [](auto& r) { return static_cast<uint16_t>(r()); }, Word);
+  CheckOrder<int16_t>(
+      {INT16_MIN, INT16_MIN + 1, -1, 0, 1, INT16_MAX - 1, INT16_MAX},
+      [](auto& r) { return static_cast<int16_t>(r()); }, I16);
+  CheckOrder<int32_t>(
+      {INT32_MIN, INT32_MIN + 1, -1, 0, 1, INT32_MAX - 1, INT32_MAX},
+      [](auto& r) { return static_cast<int32_t>(r()); }, I32);
+  CheckOrder<int64_t>(
+      {INT64_MIN, INT64_MIN + 1, -1, 0, 1, INT64_MAX - 1, INT64_MAX},
+      [](auto& r) { return static_cast<int64_t>(r() >> (r() % 64)); }, I64);
+  CheckOrder<uint16_t>(
+      {0, 1, 0x7FFF, 0x8000, 0xFFFE, 0xFFFF}, [](auto& r) { return static_cast<uint16_t>(r()); },
+      Word);
   using L = std::numeric_limits<double>;
   CheckOrder<double>(
       {-L::infinity(), -L::max(), -1e300, -1.0, -L::min(), -L::denorm_min(), -0.0, 0.0,
@@ -104,9 +108,9 @@ TEST(KeyEncoding, ByteOrderIsValueOrderForEveryType) {
       },
       Float);
   // Money with several decimal counts, ordered within one count as the stored integers are.
-  EXPECT_EQ(ByteOrder(I64(-102), I64(-72)), -1);  // -0.10 < -0.07
+  EXPECT_EQ(ByteOrder(I64(-102), I64(-72)), -1);    // -0.10 < -0.07
   EXPECT_EQ(ByteOrder(I64(1252), I64(12502)), -1);  // 1.25 < 12.50
-  EXPECT_EQ(ByteOrder(I64(-70), I64(70)), -1);  // -7 < 7, no decimals
+  EXPECT_EQ(ByteOrder(I64(-70), I64(70)), -1);      // -7 < 7, no decimals
 }
 
 uint32_t BigEndian(const Bytes& k) {
@@ -134,7 +138,8 @@ TEST(KeyEncoding, IncrementAndDecrement) {
   std::mt19937 rng(5);
   for (int i = 0; i < 20000; ++i) {
     Bytes key(1 + rng() % 3);
-    for (uint8_t& b : key) b = static_cast<uint8_t>(rng() % 3 == 0 ? (rng() % 2 ? 0 : 0xFF) : rng());
+    for (uint8_t& b : key)
+      b = static_cast<uint8_t>(rng() % 3 == 0 ? (rng() % 2 ? 0 : 0xFF) : rng());
     const uint32_t max = (1u << (8 * key.size())) - 1;
     const uint32_t v = BigEndian(key);
     Bytes up = key;
