@@ -68,18 +68,5 @@ TEST(EngineStrings, CharacterClasses) {
   EXPECT_FALSE(IsNameLetter('\xFF'));
 }
 
-TEST(EngineStrings, MinMax) {
-  EXPECT_EQ(MaxInteger(-5, 3), 3);
-  EXPECT_EQ(MinInteger(-5, 3), -5);
-  EXPECT_EQ(MaxWord(65535, 1), 65535);
-  EXPECT_EQ(MinWord(65535, 1), 1);
-  EXPECT_EQ(MaxSmallInt(-32768, 7), 7);
-  EXPECT_EQ(MinSmallInt(-32768, 7), -32768);
-  EXPECT_EQ(MaxComp(INT64_MIN, INT64_MAX), INT64_MAX);
-  EXPECT_EQ(MinComp(INT64_MIN, INT64_MAX), INT64_MIN);
-  EXPECT_EQ(MaxDouble(-0.5, 0.25), 0.25);
-  EXPECT_EQ(MinDouble(-0.5, 0.25), -0.5);
-}
-
 }  // namespace
 }  // namespace tessera
