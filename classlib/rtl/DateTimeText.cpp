@@ -371,12 +371,18 @@ std::string DateTimeToStr(TDateTime date_time) {
 
 bool TryStrToDate(std::string_view text, TDateTime& date, const TFormatSettings& settings) {
   TScanner s(text);
-  return ScanDate(s, date, settings) && s.AtEnd();
+  TDateTime value;
+  if (!ScanDate(s, value, settings) || !s.AtEnd()) return false;
+  date = value;
+  return true;
 }
 
 bool TryStrToTime(std::string_view text, TDateTime& time, const TFormatSettings& settings) {
   TScanner s(text);
-  return ScanTime(s, time, settings) && s.AtEnd();
+  TDateTime value;
+  if (!ScanTime(s, value, settings) || !s.AtEnd()) return false;
+  time = value;
+  return true;
 }
 
 bool TryStrToDateTime(std::string_view text, TDateTime& date_time,
