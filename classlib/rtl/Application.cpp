@@ -1,0 +1,135 @@
+#include "classlib/rtl/Application.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+#include "classlib/rtl/Cp1252.h"
+#include "platform/Environment.h"
+
+namespace cl {
+namespace {
+
+std::vector<std::string>& Arguments() {
+  static std::vector<std::string> arguments;
+  return arguments;
+}
+
+}  // namespace
+
+TApplication::TApplication() : TComponent(nullptr) {}
+
+std::string TApplication::ExeName() const { return ParamStr(0); }
+
+void TApplication::HandleException(TObject* sender) noexcept {
+  if (!std::current_exception()) return;
+  try {
+    throw;
+  } catch (EAbort&) {
+    // The silent exception: the operation was already explained.
+  } catch (Exception& e) {
+    Report(sender, e);
+  } catch (std::exception& e) {
+    Exception wrapped(e.what());
+    Report(sender, wrapped);
+  } catch (...) {
+    Exception wrapped("Exception inconnue");
+    Report(sender, wrapped);
+  }
+}
+
+void TApplication::Report(TObject* sender, Exception& e) noexcept {
+  if (!on_exception_) {
+    ShowException(e);
+    return;
+  }
+  try {
+    TExceptionEvent handler = on_exception_;  // the handler may replace itself
+    handler(sender, e);
+  } catch (EAbort&) {
+  } catch (Exception& failure) {
+    ShowException(e);
+    ShowException(failure);
+  } catch (std::exception& failure) {
+    Exception wrapped(failure.what());
+    ShowException(e);
+    ShowException(wrapped);
+  } catch (...) {
+    ShowException(e);
+  }
+}
+
+void TApplication::ShowException(Exception& e) noexcept {
+  try {
+    if (show_hook_) {
+      auto hook = show_hook_;
+      hook(e);
+      return;
+    }
+  } catch (...) {
+    // The message box itself failed: fall back to stderr below.
+  }
+  try {
+    std::string who = title_.empty() ? ExeName() : title_;
+    std::string line = Cp1252ToUtf8(who + ": " + e.Message()) + "\n";
+    std::fputs(line.c_str(), stderr);
+  } catch (...) {
+    std::fputs("exception (no memory to report it)\n", stderr);
+  }
+}
+
+TApplication& Application() {
+  static TApplication application;
+  return application;
+}
+
+void SetCommandLine(int argc, const char* const* argv) {
+  auto& arguments = Arguments();
+  arguments.clear();
+  for (int i = 0; i < argc; ++i) arguments.push_back(Utf8ToCp1252(argv[i] ? argv[i] : ""));
+}
+
+int ParamCount() {
+  const auto& arguments = Arguments();
+  return arguments.empty() ? 0 : static_cast<int>(arguments.size()) - 1;
+}
+
+std::string ParamStr(int index) {
+  if (index == 0) {
+    std::string path = platform::ExecutablePath();
+    if (!path.empty()) return Utf8ToCp1252(path);
+  }
+  const auto& arguments = Arguments();
+  if (index < 0 || index >= static_cast<int>(arguments.size())) return "";
+  return arguments[static_cast<size_t>(index)];
+}
+
+TComponent* TScreen::Forms(int index) const {
+  if (index < 0 || index >= FormCount()) ListIndexError(index);
+  return forms_[static_cast<size_t>(index)];
+}
+
+TComponent* TScreen::DataModules(int index) const {
+  if (index < 0 || index >= DataModuleCount()) ListIndexError(index);
+  return data_modules_[static_cast<size_t>(index)];
+}
+
+void TScreen::AddForm(TComponent* form) { forms_.push_back(form); }
+
+void TScreen::RemoveForm(TComponent* form) {
+  forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
+}
+
+void TScreen::AddDataModule(TComponent* module) { data_modules_.push_back(module); }
+
+void TScreen::RemoveDataModule(TComponent* module) {
+  data_modules_.erase(std::remove(data_modules_.begin(), data_modules_.end(), module),
+                      data_modules_.end());
+}
+
+TScreen& Screen() {
+  static TScreen screen;
+  return screen;
+}
+
+}  // namespace cl
