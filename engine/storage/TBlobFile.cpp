@@ -418,13 +418,17 @@ bool TBlobFile::TryLoadValue(TBlobBuffer& buffer) {
   if (size > static_cast<int64_t>(MaxChainBlocks()) * payload || size > kMaxBlobSize) {
     RaiseData(kErrBlobBufferCorrupt);
   }
-  SetBufferSize(buffer, size);
+  // The buffer grows with the blocks actually read, so that a damaged length costs no more
+  // memory than the chain really holds.
+  buffer.data.clear();
   std::unordered_set<uint32_t> seen{buffer.first_block};
   int64_t position = 0;
   for (;;) {
     const int64_t n = std::min<int64_t>(payload, size - position);
-    if (n > 0) {
-      std::memcpy(buffer.data.data() + position, block->payload.data(), static_cast<size_t>(n));
+    try {
+      buffer.data.insert(buffer.data.end(), block->payload.begin(), block->payload.begin() + n);
+    } catch (const std::bad_alloc&) {
+      RaiseEngineError(kErrOutOfMemory);
     }
     position += n;
     const uint32_t next = block->header.next;

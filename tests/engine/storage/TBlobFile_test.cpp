@@ -545,5 +545,213 @@ TEST_F(BlobFileTest, FileFullBeyondTwoBillionBytes) {
   EXPECT_EQ(EngineCode([&] { g->SaveOpenBlobs(); }), kErrDataFileFull);
 }
 
+// A file with known chains, damaged at named offsets.  Block size 64 (payload 46):
+//   record 1: 512 -> 576 -> 640 (120 bytes)   record 2: 704 -> 768 (60 bytes)
+//   free chain: 832
+class DamagedBlobFileTest : public BlobFileTest {
+ protected:
+  static constexpr uint32_t kA = 512, kB = 576, kC = 640, kD = 704, kF = 832;
+
+  void SetUp() override {
+    BlobFileTest::SetUp();
+    auto f = NewFile(64);
+    ASSERT_EQ(Save(*f, 1, 0, Pattern(120, 1)), kA);
+    ASSERT_EQ(Save(*f, 2, 0, Pattern(60, 2)), kD);
+    ASSERT_EQ(Save(*f, 3, 0, Pattern(10, 3)), kF);
+    ASSERT_EQ(Save(*f, 3, kF, {}), 0u);
+    Commit(*f);
+    f->Close();
+    good_ = ReadDisk();
+    ASSERT_EQ(DiskView({good_, 64}).FreeHead(), kF);
+  }
+
+  void Damage(const std::function<void(Bytes&)>& change) {
+    Bytes bytes = good_;
+    change(bytes);
+    WriteDisk(bytes);
+  }
+  static void Put32(Bytes& b, size_t at, uint32_t v) { cl::PutU32LE(&b[at], v); }
+  // The free chain as far as it can be followed.
+  static std::vector<uint32_t> FreeChainOf(const Bytes& b) {
+    std::vector<uint32_t> chain;
+    for (uint32_t at = cl::GetU32LE(&b[kBlbFreeHead]); at != 0 && at + 64 <= b.size();
+         at = cl::GetU32LE(&b[at + kBlkNext])) {
+      if (std::find(chain.begin(), chain.end(), at) != chain.end()) break;
+      chain.push_back(at);
+    }
+    return chain;
+  }
+
+  // Opens, runs `op`, and answers its engine code; on failure checks that the free chain on disk
+  // is what it was after everything that could be written has been written.
+  int Run(const std::function<void(TBlobFile&)>& op) {
+    auto f = OpenFile(64);
+    const Bytes before = ReadDisk();
+    const int code = EngineCode([&] { op(*f); });
+    if (code != 0) {
+      Commit(*f);
+      EXPECT_EQ(FreeChainOf(ReadDisk()), FreeChainOf(before)) << "code " << code;
+    }
+    return code;
+  }
+  Bytes good_;
+};
+
+TEST_F(DamagedBlobFileTest, LoopingChains) {
+  // The last block leads back to the first.  The load stops at the length; freeing sees the loop.
+  Damage([](Bytes& b) { Put32(b, kC + kBlkNext, kA); });
+  EXPECT_EQ(Run([](TBlobFile& f) { EXPECT_EQ(Load(f, 1, kA), Pattern(120, 1)); }), 0);
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, {}); }), kErrInvalidBlobOffset);
+  // Shortening it walks into the loop when freeing the tail.
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, Pattern(5, 5)); }), kErrInvalidBlobOffset);
+  // With a length that needs more blocks than the chain has before it loops, the load stops.
+  Damage([](Bytes& b) {
+    Put32(b, kC + kBlkNext, kA);
+    Put32(b, kA + kBlkTotalLength, 46 * 6);
+  });
+  EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 1, kA); }), kErrBlobBufferCorrupt);
+  // Growing the value over the loop refuses to take a block twice.
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, Pattern(46 * 5, 6)); }), kErrBlobBufferCorrupt);
+}
+
+TEST_F(DamagedBlobFileTest, ForeignAndFreeBlocksInAChain) {
+  // A block of another record inside the value: loading (which opening for a change does
+  // first) refuses it.
+  Damage([](Bytes& b) { Put32(b, kB + kBlkOwner, 2); });
+  EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 1, kA); }), kErrBlobBufferCorrupt);
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, {}); }), kErrBlobBufferCorrupt);
+  // Behind the value's end, the chain runs on into record 2's value or into a free block
+  // (owner 0): the value reads, but freeing or shortening it leaves those blocks alone.
+  for (const uint32_t target : {kD, kF}) {
+    Damage([&](Bytes& b) { Put32(b, kC + kBlkNext, target); });
+    EXPECT_EQ(Run([](TBlobFile& f) { EXPECT_EQ(Load(f, 1, kA), Pattern(120, 1)); }), 0);
+    EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, {}); }), kErrInvalidBlobOffset);
+    EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, Pattern(50, 8)); }), kErrInvalidBlobOffset);
+    EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, Pattern(46 * 4, 8)); }),
+              kErrBlobBufferCorrupt);
+    auto f = OpenFile(64);
+    EXPECT_EQ(Load(*f, 2, kD), Pattern(60, 2)) << "the other value is untouched";
+  }
+  // Another record's first block.
+  Damage([](Bytes&) {});
+  EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 2, kA); }), kErrBlobBufferCorrupt);
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 2, kA, Pattern(3, 3)); }), kErrBlobBufferCorrupt);
+  auto f = OpenFile(64);
+  EXPECT_EQ(Load(*f, 1, kA), Pattern(120, 1)) << "the other value is untouched";
+}
+
+TEST_F(DamagedBlobFileTest, OffsetsOffTheGridOrPastTheEnd) {
+  Damage([](Bytes& b) { Put32(b, kB + kBlkNext, kB + 30); });
+  EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 1, kA); }), kErrBlobBufferCorrupt);
+  Damage([](Bytes& b) { Put32(b, kC + kBlkNext, kB + 30); });
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, {}); }), kErrInvalidBlobOffset);
+  Damage([](Bytes& b) { Put32(b, kB + kBlkNext, 64 * 1000 + 512); });
+  EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 1, kA); }), kErrBlobBufferCorrupt);
+  Damage([](Bytes&) {});
+  int32_t h = 0;
+  EXPECT_EQ(Run([&](TBlobFile& f) { f.OpenBlob(1, 1, kA + 1, h); }), kErrInvalidBlobOffset);
+  EXPECT_EQ(Run([&](TBlobFile& f) { f.OpenBlob(1, 1, 896, h); }), kErrInvalidBlobOffset);
+  EXPECT_EQ(Run([&](TBlobFile& f) { f.OpenBlob(1, 1, 100, h); }), kErrInvalidBlobOffset);
+}
+
+TEST_F(DamagedBlobFileTest, ShortChainsAndImpossibleLengths) {
+  Damage([](Bytes& b) { Put32(b, kB + kBlkNext, 0); });
+  EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 1, kA); }), kErrEndOfBlob);
+  // A length no file of this size can hold: refused before any memory is set aside.
+  Damage([](Bytes& b) { Put32(b, kA + kBlkTotalLength, 0xFFFFFFFF); });
+  EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 1, kA); }), kErrBlobBufferCorrupt);
+  Damage([](Bytes& b) { Put32(b, kA + kBlkTotalLength, 7 * 46 + 1); });
+  EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 1, kA); }), kErrBlobBufferCorrupt);
+}
+
+TEST_F(DamagedBlobFileTest, DamagedHeaders) {
+  auto open_code = [&] { return EngineCode([&] { OpenFile(64); }); };
+  Damage([](Bytes& b) { b[kBlbVersion] = 2; });
+  EXPECT_EQ(open_code(), kErrWrongVersion);
+  Damage([](Bytes& b) { Put32(b, kBlbEndOffset, 900); });
+  EXPECT_EQ(open_code(), kErrBlobBufferCorrupt);
+  Damage([](Bytes& b) { Put32(b, kBlbEndOffset, 256); });
+  EXPECT_EQ(open_code(), kErrBlobBufferCorrupt);
+  Damage([](Bytes& b) { Put32(b, kBlbFreeHead, kF + 64); });
+  EXPECT_EQ(open_code(), kErrBlobBufferCorrupt);
+  Damage([](Bytes& b) { Put32(b, kBlbFreeHead, kF + 1); });
+  EXPECT_EQ(open_code(), kErrBlobBufferCorrupt);
+  Damage([](Bytes& b) { b.resize(100); });
+  EXPECT_EQ(open_code(), kErrReadFailure);
+  // A block size that does not fit the file shows in its end offset.
+  Damage([](Bytes&) {});
+  EXPECT_EQ(EngineCode([&] { OpenFile(100); }), kErrBlobBufferCorrupt);
+  // A header that fails leaves the handler closed.
+  Damage([](Bytes& b) { b[kBlbVersion] = 4; });
+  TBlobFile f(owner_, 64);
+  f.SetExclusive(true);
+  f.SetFileName(TableName());
+  EXPECT_EQ(EngineCode([&] { f.Open(); }), kErrWrongVersion);
+  EXPECT_FALSE(f.IsOpen());
+}
+
+TEST_F(DamagedBlobFileTest, DamagedFreeChain) {
+  // A free block that names itself as the next free one would be handed out twice.
+  Damage([](Bytes& b) { Put32(b, kF + kBlkNext, kF); });
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 4, 0, Pattern(100, 4)); }), kErrBlobBufferCorrupt);
+  Damage([](Bytes& b) { Put32(b, kF + kBlkNext, kF + 3); });
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 4, 0, Pattern(10, 4)); }), kErrBlobBufferCorrupt);
+  // A file cut short of its end offset: a shared reader meets the short read.
+  Damage([](Bytes& b) { b.resize(kB + 10); });
+  auto shared = OpenFile(64, false);
+  EXPECT_EQ(EngineCode([&] { Load(*shared, 1, kA); }), kErrReadFailure);
+  shared->Close();
+  auto exclusive = OpenFile(64, true);
+  EXPECT_EQ(EngineCode([&] { Load(*exclusive, 1, kA); }), kErrBlobBufferCorrupt);
+}
+
+// Thousands of randomly damaged files, each opened, read, rewritten and freed: every failure is
+// one of the engine's codes, and under the sanitizers nothing reaches outside a buffer.
+TEST_F(DamagedBlobFileTest, MutatedFilesOnlyRaiseEngineErrors) {
+  const std::set<int> allowed = {kErrBlobBufferCorrupt, kErrInvalidBlobOffset, kErrEndOfBlob,
+                                 kErrWrongVersion,      kErrReadFailure,       kErrDataFileFull};
+  std::mt19937 rng(31337);
+  int failures = 0, clean = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Damage([&](Bytes& b) {
+      for (int m = 0, n = 1 + static_cast<int>(rng() % 4); m < n; ++m) {
+        size_t at;
+        switch (rng() % 3) {
+          case 0: at = rng() % 18; break;                                // file header
+          case 1: at = 512 + 64 * (rng() % 6) + rng() % 18; break;       // a block header
+          default: at = rng() % b.size(); break;
+        }
+        b[at] = rng() % 3 == 0 ? static_cast<uint8_t>(b[at] ^ (1u << (rng() % 8)))
+                               : static_cast<uint8_t>(rng());
+      }
+      if (rng() % 20 == 0) b.resize(rng() % b.size());
+    });
+    auto attempt = [&](const std::function<void()>& fn) {
+      const int code = EngineCode(fn);
+      if (code != 0 && !allowed.count(code)) ADD_FAILURE() << "round " << round << " code " << code;
+      return code;
+    };
+    const int code = attempt([&] {
+      auto f = OpenFile(64, rng() % 2 == 0);
+      for (uint32_t record = 1; record <= 3; ++record) {
+        const uint32_t first = record == 1 ? kA : record == 2 ? kD : kF;
+        attempt([&] { Load(*f, record, first); });
+      }
+      attempt([&] { Save(*f, 1, kA, Pattern(rng() % 300, 9)); });
+      attempt([&] { Save(*f, 2, kD, {}); });
+      attempt([&] { Save(*f, 5, 0, Pattern(rng() % 200, 10)); });
+      Commit(*f);
+    });
+    if (code == 0) {
+      ++clean;
+    } else {
+      ++failures;
+    }
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(failures, 0);
+  EXPECT_GT(clean, 0);
+}
+
 }  // namespace
 }  // namespace tessera
