@@ -148,6 +148,8 @@ struct ExpressionNode : ExpressionNodeFields {
   ExpressionNode() = default;
   ExpressionNode(const ExpressionNode&) = delete;
   ExpressionNode& operator=(const ExpressionNode&) = delete;
+  ExpressionNode(ExpressionNode&&) = default;
+  ExpressionNode& operator=(ExpressionNode&&) = default;
   // Frees the subtrees iteratively.
   ~ExpressionNode();
 

@@ -4,25 +4,20 @@
 #include <charconv>
 #include <utility>
 
+#include "classlib/rtl/DateTime.h"
 #include "engine/storage/EngineErrors.h"
-#include <chrono>
+#include "engine/storage/EngineStrings.h"
 
 namespace tessera {
 
 namespace {
 
-constexpr double kMillisecondsPerDay = 86400000.0;
-
-// PLACEHOLDER until the runtime's Date() lands.
 uint32_t TodayDayNumber() {
-  auto days = std::chrono::floor<std::chrono::days>(std::chrono::system_clock::now());
-  return static_cast<uint32_t>(days.time_since_epoch().count() + 719163);
+  return static_cast<uint32_t>(cl::DateTimeToTimeStamp(cl::Date()).Date);
 }
 
-bool IsLetter(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= 0x81 && c <= 0xFE);
-}
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool IsLetter(unsigned char c) { return IsNameLetter(static_cast<char>(c)); }
+bool IsDigit(unsigned char c) { return IsDigitChar(static_cast<char>(c)); }
 
 bool SameWord(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -654,7 +649,7 @@ TExpressionParser::Parsed TExpressionParser::ParseSymbol() {
   if (TokenIs("NOW")) {
     // Today at midnight, not the time of day: existing statements rely on it.
     auto node = MakeNode(kNodeConstant, 0, word, kExprTypeTimestamp);
-    node->SetFloat(static_cast<double>(TodayDayNumber()) * kMillisecondsPerDay);
+    node->SetFloat(static_cast<double>(TodayDayNumber()) * cl::kMSecsPerDay);
     NextToken();
     return {std::move(node), 1};
   }

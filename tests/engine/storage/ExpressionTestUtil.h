@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <charconv>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/storage/ETesseraEngineError.h"
+#include "engine/storage/ExpressionChecker.h"
 #include "engine/storage/EngineSession.h"
 #include "engine/storage/ExpressionNode.h"
 #include "engine/storage/TExpressionParser.h"
@@ -178,6 +180,45 @@ inline std::string ParseError(std::string_view text, uint32_t flags = 15,
     parser.NextToken();
     parser.ParseExpression(flags, clause);
   });
+}
+
+// Column definitions of a test table; a column's field number is its position + 1.
+struct FakeColumn {
+  std::string name;
+  uint8_t type;
+  uint8_t sub_type = 0;
+  uint8_t size = 0;  // 0: the natural size of the type
+  uint8_t decimals = 0;
+};
+
+inline bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A lookup over `columns` accepting the correlation names "" and "T".
+inline ColumnLookup LookupOf(const std::vector<FakeColumn>& columns, int* calls = nullptr) {
+  return [&columns, calls](ExpressionNode& n) {
+    if (calls) ++*calls;
+    if (!n.correlation_name.empty() && !SameName(n.correlation_name, "T")) return false;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const FakeColumn& c = columns[i];
+      if (!SameName(c.name, n.column_name)) continue;
+      n.field_number = static_cast<uint16_t>(i + 1);
+      n.type = c.type;
+      n.sub_type = c.sub_type;
+      n.size = c.size ? c.size : ValueSizeOfType(c.type);
+      n.decimals = c.decimals;
+      return true;
+    }
+    return false;
+  };
 }
 
 }  // namespace tessera::testing
