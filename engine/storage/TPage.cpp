@@ -205,7 +205,7 @@ void TPage::Recompute() {
   }
   const size_t k = params_.key_length;
   const size_t suffix = SuffixSize(params_);
-  if (k < suffix) RaiseCorrupt();
+  if (k < suffix || params_.compression > kMaxCompression) RaiseCorrupt();
   uint32_t total = 0;
   for (uint16_t slot = 1; slot <= count_; ++slot) {
     const Counts c = ComputeCounts(params_.compression, k, suffix,
@@ -306,7 +306,7 @@ void TPage::Unpack(const uint8_t* source, bool is_new) {
 void TPage::UnpackEntries(const uint8_t* image) {
   const size_t k = params_.key_length;
   const size_t suffix = SuffixSize(params_);
-  if (k > kMaxKeyLength || k < suffix) RaiseCorrupt();
+  if (k > kMaxKeyLength || k < suffix || params_.compression > kMaxCompression) RaiseCorrupt();
   const uint16_t count = cl::GetU16LE(image + kPageCount);
   const bool compressed = IsCompressedLeaf();
   if (!compressed && count > (IsLeaf() ? LeafCapacity(k) : InnerCapacity(k))) RaiseCorrupt();
