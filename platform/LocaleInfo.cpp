@@ -13,6 +13,7 @@ using Days = std::array<std::string_view, 7>;
 // Non-ASCII letters are written as separate literals ("d\xE9" "c") so that a following letter is
 // never read as part of the hexadecimal escape.
 
+// clang-format off
 constexpr Months kEnglishMonths = {"January", "February", "March",     "April",   "May",      "June",
                                    "July",    "August",   "September", "October", "November", "December"};
 constexpr Months kEnglishShortMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -130,6 +131,8 @@ constexpr LocaleData kLocales[] = {
      "", "", false, true, kFinnishMonths, kFinnishShortMonths, kFinnishDays, kFinnishShortDays},
 };
 
+// clang-format on
+
 constexpr std::array<uint16_t, std::size(kLocales)> MakeIds() {
   std::array<uint16_t, std::size(kLocales)> ids{};
   for (size_t i = 0; i < ids.size(); ++i) ids[i] = kLocales[i].language_id;
@@ -145,7 +148,8 @@ std::string_view Env(const char* name) {
 
 // MIRVEL_LANGID as a number (hexadecimal, with or without "0x"), or 0 when it is malformed.
 uint16_t ParseLangIdOverride(std::string_view text) {
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    text.remove_prefix(2);
   unsigned value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 0xFFFF) {

@@ -18,8 +18,9 @@ bool DecimalToRaw(const TDecimalDigits& number, int64_t& raw) {
   if (units > 19) return false;
   uint64_t magnitude = 0;
   for (long i = 0; i < units; ++i) {
-    const uint64_t digit =
-        i < static_cast<long>(d.size()) ? static_cast<uint64_t>(d[static_cast<size_t>(i)] - '0') : 0;
+    const uint64_t digit = i < static_cast<long>(d.size())
+                               ? static_cast<uint64_t>(d[static_cast<size_t>(i)] - '0')
+                               : 0;
     if (magnitude > (UINT64_MAX - digit) / 10) return false;
     magnitude = magnitude * 10 + digit;
   }

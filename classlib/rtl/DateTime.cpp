@@ -53,7 +53,8 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& date) {
 
 TDateTime EncodeDate(int year, int month, int day) {
   TDateTime date;
-  if (!TryEncodeDate(year, month, day, date)) throw EConvertError("Invalid argument to date encode");
+  if (!TryEncodeDate(year, month, day, date))
+    throw EConvertError("Invalid argument to date encode");
   return date;
 }
 

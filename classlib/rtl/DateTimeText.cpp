@@ -270,16 +270,16 @@ bool ScanDate(TScanner& s, TDateTime& date, const TFormatSettings& settings) {
   if (s.Char(settings.DateSeparator)) {
     if (!s.Number(n3, l3)) return false;
     int year_length;
-    switch (order) {
-      case TDateOrder::kMDY:
-        year = n3, year_length = l3, month = n1, day = n2;
-        break;
-      case TDateOrder::kDMY:
-        year = n3, year_length = l3, month = n2, day = n1;
-        break;
-      default:
-        year = n1, year_length = l1, month = n2, day = n3;
-        break;
+    if (order == TDateOrder::kYMD) {
+      year = n1;
+      year_length = l1;
+      month = n2;
+      day = n3;
+    } else {
+      year = n3;
+      year_length = l3;
+      month = order == TDateOrder::kMDY ? n1 : n2;
+      day = order == TDateOrder::kMDY ? n2 : n1;
     }
     if (year_length <= 2) {
       int current_year, current_month, current_day;
@@ -291,11 +291,8 @@ bool ScanDate(TScanner& s, TDateTime& date, const TFormatSettings& settings) {
   } else {
     int current_month, current_day;
     DecodeDate(cl::Date(), year, current_month, current_day);
-    if (order == TDateOrder::kDMY) {
-      day = n1, month = n2;
-    } else {
-      month = n1, day = n2;
-    }
+    month = order == TDateOrder::kDMY ? n2 : n1;
+    day = order == TDateOrder::kDMY ? n1 : n2;
   }
   s.Char(settings.DateSeparator);  // a trailing separator is allowed
   s.Blanks();

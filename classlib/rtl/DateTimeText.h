@@ -34,8 +34,8 @@ std::string FormatDateTime(std::string_view format, TDateTime date_time,
                            const TFormatSettings& settings);
 std::string FormatDateTime(std::string_view format, TDateTime date_time);
 
-std::string DateToStr(TDateTime date, const TFormatSettings& settings);      // short date format
-std::string TimeToStr(TDateTime time, const TFormatSettings& settings);      // long time format
+std::string DateToStr(TDateTime date, const TFormatSettings& settings);  // short date format
+std::string TimeToStr(TDateTime time, const TFormatSettings& settings);  // long time format
 std::string DateTimeToStr(TDateTime date_time, const TFormatSettings& settings);  // "c"
 std::string DateToStr(TDateTime date);
 std::string TimeToStr(TDateTime time);

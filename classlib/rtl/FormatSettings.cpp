@@ -33,12 +33,14 @@ TFormatSettings SystemFormatSettings() {
   s.TimePMString = "";
   s.ShortTimeFormat = "hh:mm";
   s.LongTimeFormat = "hh:mm:ss";
+  // clang-format off
   s.ShortMonthNames = {"janv.", "f\xE9" "vr.", "mars",  "avr.", "mai",  "juin",
                        "juil.", "ao\xFB" "t",  "sept.", "oct.", "nov.", "d\xE9" "c."};
   s.LongMonthNames = {"janvier", "f\xE9" "vrier", "mars",      "avril",   "mai",      "juin",
                       "juillet", "ao\xFB" "t",    "septembre", "octobre", "novembre", "d\xE9" "cembre"};
   s.ShortDayNames = {"dim.", "lun.", "mar.", "mer.", "jeu.", "ven.", "sam."};
   s.LongDayNames = {"dimanche", "lundi", "mardi", "mercredi", "jeudi", "vendredi", "samedi"};
+  // clang-format on
   return s;
 }
 

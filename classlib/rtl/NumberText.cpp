@@ -232,9 +232,8 @@ std::string FormatDecimal(std::string_view mask, TDecimalDigits number,
   std::string fraction;
   for (long i = 0; i < layout.fraction_max; ++i) {
     const long index = point + i;
-    fraction.push_back(index >= 0 && index < static_cast<long>(d.size())
-                           ? d[static_cast<size_t>(index)]
-                           : '0');
+    fraction.push_back(
+        index >= 0 && index < static_cast<long>(d.size()) ? d[static_cast<size_t>(index)] : '0');
   }
   while (static_cast<int>(fraction.size()) > layout.fraction_min && fraction.back() == '0') {
     fraction.pop_back();
@@ -265,7 +264,8 @@ bool TryStrToInt64(std::string_view text, int64_t& value) {
   if (pos < text.size() && text[pos] == '$') {
     base = 16;
     ++pos;
-  } else if (pos + 1 < text.size() && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+  } else if (pos + 1 < text.size() && text[pos] == '0' &&
+             (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
     base = 16;
     pos += 2;
   }
@@ -274,7 +274,8 @@ bool TryStrToInt64(std::string_view text, int64_t& value) {
   uint64_t magnitude = 0;
   size_t digits = 0;
   while (pos < text.size()) {
-    const int digit = base == 16 ? HexValue(text[pos]) : (IsDigit(text[pos]) ? text[pos] - '0' : -1);
+    const int digit =
+        base == 16 ? HexValue(text[pos]) : (IsDigit(text[pos]) ? text[pos] - '0' : -1);
     if (digit < 0) break;
     if (magnitude > (limit - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base)) {
       return false;

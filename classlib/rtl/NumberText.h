@@ -36,10 +36,10 @@ bool ScanDecimalText(std::string_view text, char decimal_separator, TDecimalDigi
 // Formats a decimal number with a mask of "0" (digit always shown) and "#" (digit shown when
 // significant) placeholders, at most one "." (the decimal separator's place) and "," anywhere
 // among the integer placeholders (thousand separators every three digits).  Text before the first
-// placeholder and after the last one is copied; quoted texts ("..." or '...') are copied without
-// their quotes.  The integer part is never cut; the fraction is rounded half away from zero to the
-// placeholders after ".", trailing zeros dropped down to the last "0".  A minus sign leads the
-// text unless the rounded value is zero.
+// placeholder and after the last one is copied (text between placeholders is dropped); quoted
+// texts ("..." or '...') are copied without their quotes.  The integer part is never cut; the
+// fraction is rounded half away from zero to the placeholders after ".", trailing zeros dropped
+// down to the last "0".  A minus sign leads the text unless the rounded value is zero.
 std::string FormatDecimal(std::string_view mask, TDecimalDigits number,
                           const TFormatSettings& settings);
 

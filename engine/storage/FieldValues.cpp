@@ -67,7 +67,8 @@ bool EqualsNoCase(std::string_view text, std::string_view word) {
 
 std::string ReadString(const uint8_t* buffer, size_t size) {
   const void* zero = std::memchr(buffer, 0, size);
-  const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - buffer) : size;
+  const size_t length =
+      zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - buffer) : size;
   return std::string(reinterpret_cast<const char*>(buffer), length);
 }
 
@@ -144,10 +145,12 @@ void WriteInteger(std::vector<uint8_t>& out, uint8_t type, const TNumber& n,
                   const TEngineFormatSettings& settings) {
   switch (type) {
     case kInt16:
-      cl::PutI16LE(out.data(), static_cast<int16_t>(TruncateChecked(n, INT16_MIN, INT16_MAX, settings)));
+      cl::PutI16LE(out.data(),
+                   static_cast<int16_t>(TruncateChecked(n, INT16_MIN, INT16_MAX, settings)));
       break;
     case kInt32:
-      cl::PutI32LE(out.data(), static_cast<int32_t>(TruncateChecked(n, INT32_MIN, INT32_MAX, settings)));
+      cl::PutI32LE(out.data(),
+                   static_cast<int32_t>(TruncateChecked(n, INT32_MIN, INT32_MAX, settings)));
       break;
     default:  // kWord
       cl::PutU16LE(out.data(), static_cast<uint16_t>(TruncateChecked(n, 0, UINT16_MAX, settings)));
@@ -224,10 +227,10 @@ std::optional<std::vector<uint8_t>> Convert(uint8_t source_type, size_t source_s
     return out;
   }
   const bool copy_to_bytes =
-      dest_type == kBytes && (source_type == kString || source_type == kBytes ||
-                              IsNumber(source_type) || source_type == kBoolean ||
-                              source_type == kDate || source_type == kTime ||
-                              source_type == kTimeStamp);
+      dest_type == kBytes &&
+      (source_type == kString || source_type == kBytes || IsNumber(source_type) ||
+       source_type == kBoolean || source_type == kDate || source_type == kTime ||
+       source_type == kTimeStamp);
   if (copy_to_bytes) {
     std::memcpy(out.data(), source, std::min(source_size, dest_size));
     return out;
@@ -312,8 +315,8 @@ std::optional<std::vector<uint8_t>> Convert(uint8_t source_type, size_t source_s
     return out;
   }
   if (dest_type == kTimeStamp && source_type == kTime) {
-    cl::PutF64LE(out.data(), static_cast<double>(cl::kDateDelta) * cl::kMSecsPerDay +
-                                 cl::GetU32LE(source));
+    cl::PutF64LE(out.data(),
+                 static_cast<double>(cl::kDateDelta) * cl::kMSecsPerDay + cl::GetU32LE(source));
     return out;
   }
   return std::nullopt;
@@ -345,7 +348,8 @@ cl::TDateTime StoredTimeToDateTime(uint32_t milliseconds) {
     throw cl::EConvertError("'" + std::to_string(cl::kDateDelta) + "." +
                             std::to_string(milliseconds) + "' is not a valid timestamp");
   }
-  return cl::TimeStampToDateTime(cl::TTimeStamp{static_cast<int32_t>(milliseconds), cl::kDateDelta});
+  return cl::TimeStampToDateTime(
+      cl::TTimeStamp{static_cast<int32_t>(milliseconds), cl::kDateDelta});
 }
 
 cl::TDateTime StoredTimeStampToDateTime(double milliseconds) {

@@ -32,8 +32,8 @@ namespace tessera {
 
 // ---- stored forms of dates and times ------------------------------------------------------------
 
-uint32_t DateTimeToStoredDate(cl::TDateTime value);    // its day number
-uint32_t DateTimeToStoredTime(cl::TDateTime value);    // its milliseconds of the day
+uint32_t DateTimeToStoredDate(cl::TDateTime value);     // its day number
+uint32_t DateTimeToStoredTime(cl::TDateTime value);     // its milliseconds of the day
 double DateTimeToStoredTimeStamp(cl::TDateTime value);  // day x 86,400,000 + milliseconds
 // The inverses raise EConvertError for a stored value that is no valid day (0, or one beyond the
 // 32-bit range), as damaged records may hold.

@@ -64,7 +64,9 @@ TEST(LocaleInfo, EntriesAreWellFormed) {
   EXPECT_EQ(fr.thousand_separator, "\xA0");
   EXPECT_EQ(fr.currency_string, "\x80");
   EXPECT_EQ(fr.long_month_names[1], "f\xE9vrier");
-  EXPECT_EQ(fr.short_month_names[11], "d\xE9" "c.");
+  EXPECT_EQ(fr.short_month_names[11],
+            "d\xE9"
+            "c.");
   EXPECT_TRUE(fr.hour_leading_zero);
   const LocaleData& us = *GetLocaleData(0x0409);
   EXPECT_EQ(us.short_date_format, "M/d/yyyy");
@@ -112,10 +114,14 @@ TEST(LocaleInfo, UserLanguageFromTheEnvironment) {
     EXPECT_EQ(GetUserDefaultLangID(), 0x0409);
   }
   ScopedEnv all("LC_ALL", "fr_FR.UTF-8");
-  for (const auto& [value, expect] : std::vector<std::pair<const char*, uint16_t>>{
-           {"0x0407", 0x0407}, {"041D", 0x041D}, {"0X0C0A", 0x0C0A},
-           {"0x0419", 0x040C},  // not supported: ignored
-           {"german", 0x040C}, {"0x10407", 0x040C}, {"", 0x040C}}) {
+  for (const auto& [value, expect] :
+       std::vector<std::pair<const char*, uint16_t>>{{"0x0407", 0x0407},
+                                                     {"041D", 0x041D},
+                                                     {"0X0C0A", 0x0C0A},
+                                                     {"0x0419", 0x040C},  // not supported: ignored
+                                                     {"german", 0x040C},
+                                                     {"0x10407", 0x040C},
+                                                     {"", 0x040C}}) {
     ScopedEnv override_id("MIRVEL_LANGID", value);
     EXPECT_EQ(GetUserDefaultLangID(), expect) << value;
   }

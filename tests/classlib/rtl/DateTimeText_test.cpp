@@ -97,8 +97,8 @@ TEST(DateTimeText, BadTextsRaiseWithTheRuntimeMessages) {
   EXPECT_EQ(Message([&] { StrToDate("x", en); }), "'x' is not a valid date");
   EXPECT_EQ(Message([&] { StrToTime("x", en); }), "'x' is not a valid time");
   EXPECT_EQ(Message([&] { StrToDateTime("x", en); }), "'x' is not a valid date and time");
-  for (const char* bad : {"", "2/30/2024", "13/1/2024", "1-1-2024", "1/1/2024 x",
-                          "1/1/20245", "1//2024"}) {
+  for (const char* bad :
+       {"", "2/30/2024", "13/1/2024", "1-1-2024", "1/1/2024 x", "1/1/20245", "1//2024"}) {
     TDateTime out = 77;
     EXPECT_FALSE(TryStrToDate(bad, out, en)) << bad;
     EXPECT_EQ(out, 77);

@@ -88,9 +88,13 @@ TEST(DateTime, TimeStampsRoundTripExactlyOverTheWholeRange) {
   std::mt19937_64 rng(1105);
   std::uniform_int_distribution<int32_t> day(1, 3652059);
   std::uniform_int_distribution<int32_t> ms(0, kMSecsPerDay - 1);
-  std::vector<TTimeStamp> cases = {{0, 1}, {kMSecsPerDay - 1, 1}, {0, 3652059},
-                                   {kMSecsPerDay - 1, 3652059}, {0, kDateDelta},
-                                   {kMSecsPerDay - 1, kDateDelta - 1}, {1, kDateDelta - 1}};
+  std::vector<TTimeStamp> cases = {{0, 1},
+                                   {kMSecsPerDay - 1, 1},
+                                   {0, 3652059},
+                                   {kMSecsPerDay - 1, 3652059},
+                                   {0, kDateDelta},
+                                   {kMSecsPerDay - 1, kDateDelta - 1},
+                                   {1, kDateDelta - 1}};
   for (int i = 0; i < 200000; ++i) cases.push_back({ms(rng), day(rng)});
   for (const TTimeStamp& ts : cases) {
     const TDateTime dt = TimeStampToDateTime(ts);
@@ -133,7 +137,9 @@ TEST(DateTime, ClockReadsToday) {
   EXPECT_LT(time, 1.0);
   EXPECT_LE(before, after);
   // Unless midnight passed in between, today is the date part of now.
-  if (std::floor(before) == std::floor(after)) EXPECT_EQ(today, std::floor(after));
+  if (std::floor(before) == std::floor(after)) {
+    EXPECT_EQ(today, std::floor(after));
+  }
   EXPECT_GT(today, EncodeDate(2020, 1, 1));
 }
 

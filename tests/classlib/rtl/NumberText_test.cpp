@@ -98,8 +98,8 @@ TEST(NumberText, FloatParsing) {
   EXPECT_EQ(StrToFloat("1e-400", en), 0.0);  // below the smallest double
   EXPECT_EQ(StrToFloat("1e-99999999999", en), 0.0);
   double v = 9;
-  for (const char* bad : {"", ".", "1,5", "1e", "1e+", "+-1", "1 5", "abc", "1e400", "1e99999999999",
-                          "INF", "0x10", "--1"}) {
+  for (const char* bad : {"", ".", "1,5", "1e", "1e+", "+-1", "1 5", "abc", "1e400",
+                          "1e99999999999", "INF", "0x10", "--1"}) {
     EXPECT_FALSE(TryStrToFloat(bad, v, en)) << bad;
   }
   EXPECT_EQ(v, 9);
@@ -116,13 +116,16 @@ TEST(NumberText, MasksRoundHalvesAwayFromZero) {
   EXPECT_EQ(FormatFloat(money_mask, -0.07, en), "-0.07");
   EXPECT_EQ(FormatFloat(money_mask, 12.5, fr), "12,50");
   EXPECT_EQ(FormatFloat(money_mask, 1e17, en), "100000000000000000.00");  // never cut
-  EXPECT_EQ(FormatFloat("0.00", 1.125, en), "1.13");    // an exact half
+  EXPECT_EQ(FormatFloat("0.00", 1.125, en), "1.13");                      // an exact half
   EXPECT_EQ(FormatFloat("0.00", -1.125, en), "-1.13");
-  EXPECT_EQ(FormatFloat("0.00", 1.005, en), "1.00");    // 1.00499999999999989...
-  EXPECT_EQ(FormatFloat("0.00", -0.001, en), "0.00");   // rounds to zero: no sign
+  EXPECT_EQ(FormatFloat("0.00", 1.005, en), "1.00");   // 1.00499999999999989...
+  EXPECT_EQ(FormatFloat("0.00", -0.001, en), "0.00");  // rounds to zero: no sign
   EXPECT_EQ(FormatFloat("0.00", 9.999, en), "10.00");
   EXPECT_EQ(FormatFloat("#,##0.00", 1234567.891, en), "1,234,567.89");
-  EXPECT_EQ(FormatFloat("#,##0", 1234567.891, fr), "1\xA0" "234\xA0" "568");
+  EXPECT_EQ(FormatFloat("#,##0", 1234567.891, fr),
+            "1\xA0"
+            "234\xA0"
+            "568");
   EXPECT_EQ(FormatFloat("000", 7, en), "007");
   EXPECT_EQ(FormatFloat("#", 0, en), "");
   EXPECT_EQ(FormatFloat("#.##", 0.5, en), ".5");

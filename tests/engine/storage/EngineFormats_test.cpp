@@ -47,7 +47,8 @@ TEST(EngineFormats, LocaleTimeFormatsAreBuiltFromItsFlags) {
   const TEngineFormatSettings ch = BuildEngineFormatSettings(0x100C, 0);
   EXPECT_EQ(ch.DateSeparator, '.');
   EXPECT_EQ(ch.DecimalSeparator, '.');
-  const cl::TDateTime v = cl::ComposeDateTime(cl::EncodeDate(2024, 3, 5), cl::EncodeTime(9, 4, 0, 0));
+  const cl::TDateTime v =
+      cl::ComposeDateTime(cl::EncodeDate(2024, 3, 5), cl::EncodeTime(9, 4, 0, 0));
   EXPECT_EQ(cl::DateTimeToStr(v, fr), "05/03/2024 09:04:00");
   EXPECT_EQ(cl::DateTimeToStr(v, es), "05/03/2024 9:04:00");
   EXPECT_EQ(cl::DateTimeToStr(v, ch), "05.03.2024 09:04:00");

@@ -37,13 +37,41 @@ struct Area {
   std::string String() const { return reinterpret_cast<const char*>(bytes); }
 };
 
-Area Of16(int16_t v) { Area a; cl::PutI16LE(a.bytes, v); return a; }
-Area OfU16(uint16_t v) { Area a; cl::PutU16LE(a.bytes, v); return a; }
-Area Of32(int32_t v) { Area a; cl::PutI32LE(a.bytes, v); return a; }
-Area OfU32(uint32_t v) { Area a; cl::PutU32LE(a.bytes, v); return a; }
-Area OfF64(double v) { Area a; cl::PutF64LE(a.bytes, v); return a; }
-Area OfI64(int64_t v) { Area a; cl::PutI64LE(a.bytes, v); return a; }
-Area OfText(std::string_view s) { Area a; a.SetString(s); return a; }
+Area Of16(int16_t v) {
+  Area a;
+  cl::PutI16LE(a.bytes, v);
+  return a;
+}
+Area OfU16(uint16_t v) {
+  Area a;
+  cl::PutU16LE(a.bytes, v);
+  return a;
+}
+Area Of32(int32_t v) {
+  Area a;
+  cl::PutI32LE(a.bytes, v);
+  return a;
+}
+Area OfU32(uint32_t v) {
+  Area a;
+  cl::PutU32LE(a.bytes, v);
+  return a;
+}
+Area OfF64(double v) {
+  Area a;
+  cl::PutF64LE(a.bytes, v);
+  return a;
+}
+Area OfI64(int64_t v) {
+  Area a;
+  cl::PutI64LE(a.bytes, v);
+  return a;
+}
+Area OfText(std::string_view s) {
+  Area a;
+  a.SetString(s);
+  return a;
+}
 
 const cl::TDateTime kSample =
     cl::ComposeDateTime(cl::EncodeDate(2024, 3, 5), cl::EncodeTime(14, 7, 9, 0));
@@ -96,19 +124,43 @@ TEST(FieldValues, ValidateFieldText) {
     bool valid;
   };
   const Case cases[] = {
-      {kWord, "65535", true},       {kWord, "65536", false},     {kWord, "-1", false},
-      {kWord, "0", true},           {kInt16, "-32768", true},    {kInt16, "32768", false},
-      {kInt32, "-2147483648", true}, {kInt32, "2147483648", false}, {kInt32, "1.5", false},
-      {kFloat, "1.5e3", true},      {kFloat, "1,5", false},      {kMoney, "12.345", true},
-      {kMoney, "abc", false},       {kBoolean, "true", true},    {kBoolean, "FALSE", true},
-      {kBoolean, "yes", false},     {kDate, "date", true},       {kDate, "DATE", true},
-      {kDate, "now", false},        {kDate, "TIME", false},      {kDate, "12/31/1999", true},
-      {kDate, "2/30/2024", false},  {kTime, "TIME", true},       {kTime, "Time", true},
-      {kTime, "DATE", false},       {kTime, "11:59 PM", true},   {kTime, "25:00", false},
-      {kTimeStamp, "now", true},    {kTimeStamp, "Date", true},  {kTimeStamp, "time", true},
-      {kTimeStamp, "12/31/1999", true}, {kTimeStamp, "12/31/1999 11:00 PM", true},
-      {kTimeStamp, "23:00", true},  {kTimeStamp, "nowhere", false},
-      {kString, "anything", true},  {kBytes, "anything", true},  {kBlob, "x", false},
+      {kWord, "65535", true},
+      {kWord, "65536", false},
+      {kWord, "-1", false},
+      {kWord, "0", true},
+      {kInt16, "-32768", true},
+      {kInt16, "32768", false},
+      {kInt32, "-2147483648", true},
+      {kInt32, "2147483648", false},
+      {kInt32, "1.5", false},
+      {kFloat, "1.5e3", true},
+      {kFloat, "1,5", false},
+      {kMoney, "12.345", true},
+      {kMoney, "abc", false},
+      {kBoolean, "true", true},
+      {kBoolean, "FALSE", true},
+      {kBoolean, "yes", false},
+      {kDate, "date", true},
+      {kDate, "DATE", true},
+      {kDate, "now", false},
+      {kDate, "TIME", false},
+      {kDate, "12/31/1999", true},
+      {kDate, "2/30/2024", false},
+      {kTime, "TIME", true},
+      {kTime, "Time", true},
+      {kTime, "DATE", false},
+      {kTime, "11:59 PM", true},
+      {kTime, "25:00", false},
+      {kTimeStamp, "now", true},
+      {kTimeStamp, "Date", true},
+      {kTimeStamp, "time", true},
+      {kTimeStamp, "12/31/1999", true},
+      {kTimeStamp, "12/31/1999 11:00 PM", true},
+      {kTimeStamp, "23:00", true},
+      {kTimeStamp, "nowhere", false},
+      {kString, "anything", true},
+      {kBytes, "anything", true},
+      {kBlob, "x", false},
       {13, "x", false},
   };
   for (const Case& c : cases) {
@@ -209,10 +261,17 @@ TEST(FieldValues, ConvertFromText) {
   EXPECT_EQ(cl::GetF64LE(a.bytes), kSampleDay * 86400000.0 + kSampleMs);
   a = OfText("ab");
   ASSERT_TRUE(Convert(a, kString, 3, kBytes, 5));
-  EXPECT_EQ(std::vector<uint8_t>(a.bytes, a.bytes + 6), (std::vector<uint8_t>{'a', 'b', 0, 0, 0, 0xCC}));
-  for (const auto& [text, type] : std::vector<std::pair<const char*, uint8_t>>{
-           {"70000", kInt16}, {"-1", kWord}, {"abc", kInt32}, {"x", kFloat}, {"1e15", kMoney},
-           {"maybe", kBoolean}, {"2/30/2024", kDate}, {"25:00", kTime}, {"x", kTimeStamp}}) {
+  EXPECT_EQ(std::vector<uint8_t>(a.bytes, a.bytes + 6),
+            (std::vector<uint8_t>{'a', 'b', 0, 0, 0, 0xCC}));
+  for (const auto& [text, type] : std::vector<std::pair<const char*, uint8_t>>{{"70000", kInt16},
+                                                                               {"-1", kWord},
+                                                                               {"abc", kInt32},
+                                                                               {"x", kFloat},
+                                                                               {"1e15", kMoney},
+                                                                               {"maybe", kBoolean},
+                                                                               {"2/30/2024", kDate},
+                                                                               {"25:00", kTime},
+                                                                               {"x", kTimeStamp}}) {
     Area b = OfText(text);
     const Area before = b;
     EXPECT_THROW(Convert(b, kString, 21, type, 8, 2), cl::EConvertError) << text;
@@ -250,11 +309,11 @@ TEST(FieldValues, ConvertBetweenNumbersTruncatesAndChecksTheRange) {
   EXPECT_EQ(cl::GetF64LE(a.bytes), -300.0);
   // Out of the destination's range: a conversion error, the buffer unchanged.
   const std::vector<std::tuple<Area, uint8_t, uint8_t>> too_big = {
-      {OfF64(1e10), kFloat, kInt32},       {OfF64(40000.0), kFloat, kInt16},
-      {OfF64(-1.0), kFloat, kWord},        {OfF64(std::nan("")), kFloat, kInt32},
-      {OfF64(1e300), kFloat, kMoney},      {Of32(70000), kInt32, kInt16},
-      {Of32(-1), kInt32, kWord},           {Of16(-1), kInt16, kWord},
-      {OfU16(40000), kWord, kInt16},       {OfI64(50000000000002), kMoney, kInt32},
+      {OfF64(1e10), kFloat, kInt32},    {OfF64(40000.0), kFloat, kInt16},
+      {OfF64(-1.0), kFloat, kWord},     {OfF64(std::nan("")), kFloat, kInt32},
+      {OfF64(1e300), kFloat, kMoney},   {Of32(70000), kInt32, kInt16},
+      {Of32(-1), kInt32, kWord},        {Of16(-1), kInt16, kWord},
+      {OfU16(40000), kWord, kInt16},    {OfI64(50000000000002), kMoney, kInt32},
       {Of32(INT32_MAX), kInt32, kMoney}};  // 2147483647 at 9 decimals needs 20 digits
   for (const auto& [area, from, to] : too_big) {
     Area b = area;
@@ -291,17 +350,18 @@ TEST(FieldValues, ConvertBooleansDatesAndBytes) {
   EXPECT_EQ(StoredTimeStampToDateTime(cl::GetF64LE(a.bytes)), cl::EncodeTime(14, 7, 9, 0));
   a = OfU32(0x01020304);
   ASSERT_TRUE(Convert(a, kDate, 4, kBytes, 6));
-  EXPECT_EQ(std::vector<uint8_t>(a.bytes, a.bytes + 7), (std::vector<uint8_t>{4, 3, 2, 1, 0, 0, 0xCC}));
+  EXPECT_EQ(std::vector<uint8_t>(a.bytes, a.bytes + 7),
+            (std::vector<uint8_t>{4, 3, 2, 1, 0, 0, 0xCC}));
   a = OfF64(-1.0);  // a damaged timestamp
   EXPECT_THROW(Convert(a, kTimeStamp, 8, kDate, 4), cl::EConvertError);
 }
 
 TEST(FieldValues, UnsupportedPairsLeaveTheBufferUnchanged) {
   const std::vector<std::pair<uint8_t, uint8_t>> unsupported = {
-      {kBlob, kString}, {kString, kBlob},     {kDate, kInt32},     {kInt32, kDate},
-      {kBoolean, kFloat}, {kInt32, kBoolean}, {kFloat, kBoolean},  {kTime, kDate},
-      {kDate, kTime},   {kBytes, kString},    {kBytes, kInt32},    {kMoney, kBoolean},
-      {kTimeStamp, kFloat}, {kBlob, kBytes},  {13, kString},       {kString, 14}};
+      {kBlob, kString},     {kString, kBlob},   {kDate, kInt32},    {kInt32, kDate},
+      {kBoolean, kFloat},   {kInt32, kBoolean}, {kFloat, kBoolean}, {kTime, kDate},
+      {kDate, kTime},       {kBytes, kString},  {kBytes, kInt32},   {kMoney, kBoolean},
+      {kTimeStamp, kFloat}, {kBlob, kBytes},    {13, kString},      {kString, 14}};
   for (const auto& [from, to] : unsupported) {
     Area a = Of32(12345);
     const Area before = a;
@@ -320,12 +380,18 @@ TEST(FieldValues, UnsupportedPairsLeaveTheBufferUnchanged) {
 // Every type that converts to text and back returns to its stored value, under both sets.
 TEST(FieldValues, EveryTextPairRoundTrips) {
   const std::vector<std::tuple<uint8_t, Area, size_t>> values = {
-      {kInt16, Of16(-32768), 2},         {kInt32, Of32(123456789), 4},
-      {kWord, OfU16(65535), 2},          {kFloat, OfF64(-0.1), 8},
-      {kFloat, OfF64(6.02214076e23), 8}, {kMoney, OfI64(-1234567892), 8},
-      {kBoolean, OfU16(0xFFFF), 2},      {kBoolean, OfU16(0), 2},
-      {kDate, OfU32(1), 4},              {kDate, OfU32(3652059), 4},
-      {kTime, OfU32(86399000), 4},       {kTime, OfU32(0), 4},
+      {kInt16, Of16(-32768), 2},
+      {kInt32, Of32(123456789), 4},
+      {kWord, OfU16(65535), 2},
+      {kFloat, OfF64(-0.1), 8},
+      {kFloat, OfF64(6.02214076e23), 8},
+      {kMoney, OfI64(-1234567892), 8},
+      {kBoolean, OfU16(0xFFFF), 2},
+      {kBoolean, OfU16(0), 2},
+      {kDate, OfU32(1), 4},
+      {kDate, OfU32(3652059), 4},
+      {kTime, OfU32(86399000), 4},
+      {kTime, OfU32(0), 4},
       {kTimeStamp, OfF64(86400000.0 + 3723000), 8},
       {kTimeStamp, OfF64(3652059 * 86400000.0 + 86399000), 8}};
   for (const TEngineFormatSettings* s : {&Fixed(), &French()}) {
@@ -345,8 +411,8 @@ TEST(FieldValues, EveryTextPairRoundTrips) {
 std::vector<std::string> LocaleSensitiveResults() {
   std::vector<std::string> results;
   for (const TEngineFormatSettings* s : {&Fixed(), &French()}) {
-    for (const char* text : {"1.5", "1,5", "-1234.5e-3", "12/31/1999", "31/12/1999 23:59:59",
-                             "11:30 PM", "12.345"}) {
+    for (const char* text :
+         {"1.5", "1,5", "-1234.5e-3", "12/31/1999", "31/12/1999 23:59:59", "11:30 PM", "12.345"}) {
       for (uint8_t type : {kFloat, kMoney, kDate, kTimeStamp, kTime}) {
         Area a = OfText(text);
         std::string r;

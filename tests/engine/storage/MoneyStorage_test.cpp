@@ -68,7 +68,8 @@ TEST(MoneyStorage, RoundTripsRandomAmounts) {
     for (int i = d; i < 4; ++i) step *= 10;
     for (int i = 0; i < 20000; ++i) {
       // Up to about 10^13 so that every d fits.
-      const int64_t raw = static_cast<int64_t>(rng() % 200000000000000000ULL) - 100000000000000000LL;
+      const int64_t raw =
+          static_cast<int64_t>(rng() % 200000000000000000ULL) - 100000000000000000LL;
       const cl::Currency amount = Amount(i % 4 == 0 ? raw % 1000000 : raw);
       const cl::Currency rounded = RoundCurrency(d, amount);
       const int64_t magnitude = (rounded.Raw < 0 ? -rounded.Raw : rounded.Raw) / step;
@@ -106,8 +107,8 @@ TEST(MoneyStorage, OverflowRaisesAndNeverWraps) {
 // Stored values come from files: every 64-bit value reads back its amount (further decimals
 // rounded half to even) or raises a conversion error when the amount leaves the currency range.
 TEST(MoneyStorage, AnyStoredValueReadsOrRaises) {
-  EXPECT_EQ(StoredToMoney(INT64_MAX), Amount(922337203685478));    // 92233720368.5477580
-  EXPECT_EQ(StoredToMoney(INT64_MIN), Amount(-92233720368548));    // -9223372036.85477580
+  EXPECT_EQ(StoredToMoney(INT64_MAX), Amount(922337203685478));         // 92233720368.5477580
+  EXPECT_EQ(StoredToMoney(INT64_MIN), Amount(-92233720368548));         // -9223372036.85477580
   EXPECT_THROW(StoredToMoney(9223372036854775800), cl::EConvertError);  // d = 0: too large
   std::mt19937_64 rng(9);
   for (int i = 0; i < 20000; ++i) {
