@@ -1,0 +1,20 @@
+#include "engine/sql/StatementDescriptors.h"
+
+#include "classlib/rtl/ShortString.h"
+#include "engine/storage/EngineErrors.h"
+#include "engine/storage/FilePaths.h"
+
+namespace tessera {
+
+void TSourceDataFile::SetTableName(std::string_view name, std::string_view directory) {
+  std::string full = ContainsPath(name) ? std::string(name)
+                                        : AddTrailingBackslash(directory) + std::string(name);
+  if (!cl::FitsShort(full)) RaiseEngineError(kErrInvalidPath, name);
+  table_name = std::move(full);
+  std::string_view file_part = table_name;
+  size_t slash = file_part.rfind('/');
+  if (slash != std::string_view::npos) file_part.remove_prefix(slash + 1);
+  correlation_name = RemoveFileExtension(file_part);
+}
+
+}  // namespace tessera
