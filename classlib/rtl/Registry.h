@@ -9,8 +9,9 @@
 // store.  Every call reads the store afresh, so changes made by other processes are seen.
 //
 // Reading: ReadString gives "" for a missing value; the other reads raise ERegistryException
-// "Echec lors de l'obtention des données pour '<name>'" for a missing value, and every read of
-// a value of another type raises "Type de données incorrect pour '<name>'".  Floats are stored
+// "Echec lors de l'obtention des données pour '<name>'" for a missing value, as every read does
+// when no key is open or the store cannot be read; a value of another type raises "Type de
+// données incorrect pour '<name>'".  Floats are stored
 // as 8 binary bytes.  Writing without an open key, into a key opened read-only, or when the store
 // fails raises "Echec lors de la définition des données pour '<name>'".
 #pragma once
