@@ -1,12 +1,15 @@
 #include "engine/storage/ExpressionChecker.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/ExpressionTypes.h"
-#include "classlib/rtl/DateTimeText.h"
+#include "classlib/rtl/Exceptions.h"
+#include "engine/storage/EngineFormats.h"
+#include "engine/storage/FieldValues.h"
 
 namespace tessera {
 
@@ -14,22 +17,16 @@ namespace {
 
 inline constexpr int kMaxSubstringArgument = 250;
 
-// PLACEHOLDER until the engine's TextToDateTimeValue lands.
+// Reads a text as a date, time or timestamp value (SQL texts use the fixed format set).
 bool TextToExpressionDateTime(std::string_view text, uint8_t type, ExpressionNode& into) {
-  cl::TFormatSettings fs;
-  fs.ShortDateFormat = "M/d/yyyy";
-  fs.LongTimeFormat = "h:mm:ss AMPM";
-  fs.TimeAMString = "AM";
-  fs.TimePMString = "PM";
-  cl::TDateTime v;
-  bool ok = type == kExprTypeDate   ? cl::TryStrToDate(text, v, fs)
-            : type == kExprTypeTime ? cl::TryStrToTime(text, v, fs)
-                                    : cl::TryStrToDateTime(text, v, fs);
-  if (!ok) return false;
-  cl::TTimeStamp ts = cl::DateTimeToTimeStamp(v);
-  if (type == kExprTypeDate) into.SetUInt32(static_cast<uint32_t>(ts.Date));
-  else if (type == kExprTypeTime) into.SetUInt32(static_cast<uint32_t>(ts.Time));
-  else into.SetFloat(cl::TimeStampToMSecs(ts));
+  uint8_t value[8] = {};
+  try {
+    if (!TextToDateTimeValue(text, type, FixedFormatSettings(), value)) return false;
+  } catch (const cl::EConvertError&) {
+    return false;
+  }
+  into.ClearValue();
+  std::memcpy(into.value.data(), value, sizeof value);
   return true;
 }
 

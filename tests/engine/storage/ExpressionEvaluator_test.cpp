@@ -13,6 +13,7 @@
 #include "classlib/rtl/DateTime.h"
 #include "engine/storage/ExpressionOperators.h"
 #include "engine/storage/ExpressionTypes.h"
+#include "engine/storage/MoneyStorage.h"
 
 namespace tessera {
 namespace {
@@ -248,6 +249,46 @@ TEST(ExprEvalTest, Like) {
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 50);
 }
 
+// LIKE as the engine defines it, written directly from its recursive definition.
+bool ReferenceLike(std::string_view text, std::string_view pattern) {
+  if (pattern == "%") return true;
+  if (text.empty()) return pattern.empty();
+  if (pattern.empty()) return false;
+  if (pattern[0] == '%') {
+    return ReferenceLike(text, pattern.substr(1)) || ReferenceLike(text.substr(1), pattern);
+  }
+  if (pattern[0] == '_' || pattern[0] == text[0]) {
+    return ReferenceLike(text.substr(1), pattern.substr(1));
+  }
+  return false;
+}
+
+TEST(ExprEvalTest, LikeAgreesWithItsDefinition) {
+  // Patterns without a run of "%": the matcher and the definition agree on every text.
+  std::mt19937 rng(31);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+  const char kPatternChars[] = {'a', 'b', '%', '_'};
+  ExpressionNodePtr root = CheckedTree("'t' LIKE 'p'");
+  for (int i = 0; i < 20000; ++i) {
+    std::string text, pattern;
+    for (int k = pick(7); k > 0; --k) text.push_back("ab"[pick(2)]);
+    for (int k = pick(6); k > 0; --k) {
+      char c = kPatternChars[pick(4)];
+      if (c == '%' && !pattern.empty() && pattern.back() == '%') continue;
+      pattern.push_back(c);
+    }
+    root->first->SetString(text);
+    root->first->is_null = text.empty();
+    root->second->SetString(pattern);
+    root->second->is_null = pattern.empty();
+    ExpressionNode result;
+    EvaluateExpression(*root, result, 0, 0, nullptr);
+    // Empty texts are blank (NULL), which LIKE never matches.
+    bool expected = !text.empty() && !pattern.empty() && ReferenceLike(text, pattern);
+    ASSERT_EQ(result.BooleanValue(), expected) << "'" << text << "' LIKE '" << pattern << "'";
+  }
+}
+
 TEST(ExprEvalTest, StringComparisonUnderALanguage) {
   Record rec;
   rec[kName].SetString("\xE9t\xE9");  // été
@@ -314,6 +355,26 @@ TEST(ExprEvalTest, MoneyArithmeticAndComparison) {
   rec[kPrice].SetInt64(INT64_MAX - 5);
   EXPECT_EQ(Eval("Price + 1", rec).is_null, 1);
   EXPECT_EQ(Eval("Price * 2", rec).is_null, 1);
+}
+
+TEST(ExprEvalTest, MoneyFieldsCrossTheColumnSourceInUnits) {
+  // A money field stores 12.5 with 2 decimals as 12502; the column source hands the evaluator
+  // 1/10000 units, and values go back to a field through the field's decimals.
+  const int64_t stored = 12502;
+  ExpressionNodePtr root = CheckedTree("Price = 12.5 AND Price * 2 = 25");
+  ColumnSource source = [&](ExpressionNode& column) {
+    column.SetInt64(StoredToMoney(stored).Raw);
+    column.is_null = 0;
+  };
+  ExpressionNode result;
+  EvaluateExpression(*root, result, 0, 0, source);
+  EXPECT_TRUE(result.BooleanValue());
+
+  ExpressionNodePtr computed = CheckedTree("Price + 0.004");  // a float
+  EvaluateExpression(*computed, result, 0, 0, source);
+  ExpressionNode money;
+  ConvertValue(result, kExprTypeMoney, 2, money);
+  EXPECT_EQ(MoneyToStored(2, cl::Currency::FromRaw(money.Int64Value())), stored);
 }
 
 TEST(ExprEvalTest, InAndBetween) {
