@@ -7,8 +7,8 @@
 namespace tessera {
 
 void TSourceDataFile::SetTableName(std::string_view name, std::string_view directory) {
-  std::string full = ContainsPath(name) ? std::string(name)
-                                        : AddTrailingBackslash(directory) + std::string(name);
+  std::string full =
+      ContainsPath(name) ? std::string(name) : AddTrailingBackslash(directory) + std::string(name);
   if (!cl::FitsShort(full)) RaiseEngineError(kErrInvalidPath, name);
   table_name = std::move(full);
   std::string_view file_part = table_name;

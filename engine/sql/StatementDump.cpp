@@ -17,67 +17,86 @@ std::string Quoted(std::string_view s) {
   return out;
 }
 
+struct OperatorEntry {
+  uint32_t code;
+  const char* name;
+};
+
+constexpr OperatorEntry kOperatorNames[] = {
+    {kOpIsNull, "ISNULL"},
+    {kOpIsNotNull, "ISNOTNULL"},
+    {kOpEqual, "="},
+    {kOpNotEqual, "<>"},
+    {kOpGreater, ">"},
+    {kOpLess, "<"},
+    {kOpGreaterEqual, ">="},
+    {kOpLessEqual, "<="},
+    {kOpNot, "NOT"},
+    {kOpAnd, "AND"},
+    {kOpOr, "OR"},
+    {kOpNegate, "-"},
+    {kOpPlus, "+"},
+    {kOpAdd, "+"},
+    {kOpSubtract, "-"},
+    {kOpMultiply, "*"},
+    {kOpDivide, "/"},
+    {kFnSum, "SUM"},
+    {kFnCount, "COUNT"},
+    {kFnMin, "MIN"},
+    {kFnMax, "MAX"},
+    {kFnAvg, "AVG"},
+    {kOpLike, "LIKE"},
+    {kOpIn, "IN"},
+    {kFnUpper, "UPPER"},
+    {kFnLower, "LOWER"},
+    {kOpBetween, "BETWEEN"},
+    {kOpNotBetween, "NOT BETWEEN"},
+    {kOpNotLike, "NOT LIKE"},
+    {kOpNotIn, "NOT IN"},
+    {kFnSubstring, "SUBSTRING"},
+    {kFnTrimLeading, "TRIM LEADING"},
+    {kFnTrimTrailing, "TRIM TRAILING"},
+    {kFnTrimBoth, "TRIM BOTH"},
+    {kFnExtractYear, "EXTRACT YEAR"},
+    {kFnExtractMonth, "EXTRACT MONTH"},
+    {kFnExtractDay, "EXTRACT DAY"},
+};
+
 const char* OperatorName(const ExpressionNode& node) {
   if (node.kind == kNodeBinary && node.code == kOpAdd && node.text == "||") return "||";
-  switch (node.code) {
-    case kOpIsNull: return "ISNULL";
-    case kOpIsNotNull: return "ISNOTNULL";
-    case kOpEqual: return "=";
-    case kOpNotEqual: return "<>";
-    case kOpGreater: return ">";
-    case kOpLess: return "<";
-    case kOpGreaterEqual: return ">=";
-    case kOpLessEqual: return "<=";
-    case kOpNot: return "NOT";
-    case kOpAnd: return "AND";
-    case kOpOr: return "OR";
-    case kOpNegate: return "-";
-    case kOpPlus: return "+";
-    case kOpAdd: return "+";
-    case kOpSubtract: return "-";
-    case kOpMultiply: return "*";
-    case kOpDivide: return "/";
-    case kFnSum: return "SUM";
-    case kFnCount: return "COUNT";
-    case kFnMin: return "MIN";
-    case kFnMax: return "MAX";
-    case kFnAvg: return "AVG";
-    case kOpLike: return "LIKE";
-    case kOpIn: return "IN";
-    case kFnUpper: return "UPPER";
-    case kFnLower: return "LOWER";
-    case kOpBetween: return "BETWEEN";
-    case kOpNotBetween: return "NOT BETWEEN";
-    case kOpNotLike: return "NOT LIKE";
-    case kOpNotIn: return "NOT IN";
-    case kFnSubstring: return "SUBSTRING";
-    case kFnTrimLeading: return "TRIM LEADING";
-    case kFnTrimTrailing: return "TRIM TRAILING";
-    case kFnTrimBoth: return "TRIM BOTH";
-    case kFnExtractYear: return "EXTRACT YEAR";
-    case kFnExtractMonth: return "EXTRACT MONTH";
-    case kFnExtractDay: return "EXTRACT DAY";
-    default: return "?op";
+  for (const OperatorEntry& entry : kOperatorNames) {
+    if (entry.code == node.code) return entry.name;
   }
+  return "?op";
 }
 
 const char* JoinName(uint8_t join_type) {
   switch (join_type) {
-    case kJoinInner: return "INNER";
-    case kJoinLeft: return "LEFT";
-    case kJoinRight: return "RIGHT";
-    default: return "?join";
+    case kJoinInner:
+      return "INNER";
+    case kJoinLeft:
+      return "LEFT";
+    case kJoinRight:
+      return "RIGHT";
+    default:
+      return "?join";
   }
 }
 
 const char* AggregateName(uint8_t aggregate) {
   switch (aggregate) {
-    case kAggregateSum: return "SUM";
-    case kAggregateMin: return "MIN";
-    case kAggregateMax: return "MAX";
-    case kAggregateAvg: return "AVG";
-    case kAggregateCount: return "COUNT";
-    default: return "?agg";
+    case kAggregateSum:
+      return "SUM";
+    case kAggregateMin:
+      return "MIN";
+    case kAggregateMax:
+      return "MAX";
+    case kAggregateAvg:
+      return "AVG";
+    case kAggregateCount:
+      return "COUNT";
+    default:
+      return "?agg";
   }
 }
 
@@ -107,7 +126,8 @@ class TreePrinter {
         std::string op = node->kind == kNodePrefixCompare ? "PREFIX " : "";
         op += OperatorName(*node);
         if (query_ != nullptr) {
-          if (uint8_t join_type = query_->JoinTypeOf(node)) op += std::string("@") + JoinName(join_type);
+          if (uint8_t join_type = query_->JoinTypeOf(node))
+            op += std::string("@") + JoinName(join_type);
         }
         return "(" + op + " " + Print(node->first.get()) + " " + Print(node->second.get()) + ")";
       }
@@ -182,11 +202,16 @@ class TreePrinter {
 
 const char* KindName(uint8_t kind) {
   switch (kind) {
-    case kStatementSelect: return "SELECT";
-    case kStatementInsert: return "INSERT";
-    case kStatementUpdate: return "UPDATE";
-    case kStatementDelete: return "DELETE";
-    default: return "NONE";
+    case kStatementSelect:
+      return "SELECT";
+    case kStatementInsert:
+      return "INSERT";
+    case kStatementUpdate:
+      return "UPDATE";
+    case kStatementDelete:
+      return "DELETE";
+    default:
+      return "NONE";
   }
 }
 
@@ -199,11 +224,16 @@ std::string DumpExpression(const ExpressionNode* node, const TQueryStatement* qu
 std::string DumpStatement(const TQueryStatement& q) {
   TreePrinter printer(&q);
   std::string out = KindName(q.statement_kind);
-  const std::pair<bool, const char*> flags[] = {
-      {q.live, "live"},         {q.distinct, "distinct"},     {q.has_average, "average"},
-      {q.has_expressions, "expressions"}, {q.multiple_tables, "multiple"},
-      {q.has_conditions, "conditions"},   {q.has_order, "order"},
-      {q.has_group, "group"},   {q.no_case, "nocase"},        {q.with_locks, "locks"}};
+  const std::pair<bool, const char*> flags[] = {{q.live, "live"},
+                                                {q.distinct, "distinct"},
+                                                {q.has_average, "average"},
+                                                {q.has_expressions, "expressions"},
+                                                {q.multiple_tables, "multiple"},
+                                                {q.has_conditions, "conditions"},
+                                                {q.has_order, "order"},
+                                                {q.has_group, "group"},
+                                                {q.no_case, "nocase"},
+                                                {q.with_locks, "locks"}};
   for (const auto& [set, name] : flags) {
     if (set) out += std::string(" ") + name;
   }
@@ -228,8 +258,8 @@ std::string DumpStatement(const TQueryStatement& q) {
     out += "target name=" + Quoted(t->column_name) + " corr=" + Quoted(t->correlation_name) + "\n";
   }
   for (const auto& v : q.values) {
-    out += "value text=" + Quoted(v->expression_text) + " tree=" +
-           printer.Print(v->expression.get()) + "\n";
+    out += "value text=" + Quoted(v->expression_text) +
+           " tree=" + printer.Print(v->expression.get()) + "\n";
   }
   for (const auto& o : q.order_by) {
     out += "order name=" + Quoted(o->column_name) + " corr=" + Quoted(o->correlation_name) +

@@ -43,9 +43,7 @@ bool TStatementParser::AtBareName() const {
   return AtKind(kTokenSymbol) || AtKind(kTokenBracketedName);
 }
 
-bool TStatementParser::AtNameOrString() const {
-  return AtBareName() || AtKind(kTokenQuotedText);
-}
+bool TStatementParser::AtNameOrString() const { return AtBareName() || AtKind(kTokenQuotedText); }
 
 bool TStatementParser::AtAnyOf(const char* const* words) const {
   for (; *words != nullptr; ++words) {

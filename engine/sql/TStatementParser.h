@@ -2,7 +2,8 @@
 //
 //   SELECT [ALL] [DISTINCT] column [[AS] name[.name]] {, ...} [INTO [MEMORY] name]
 //     FROM [MEMORY] table [[AS] correlation]
-//       {[INNER | LEFT [OUTER] | RIGHT [OUTER]] JOIN [MEMORY] table [[AS] correlation] ON condition}
+//       {[INNER | LEFT [OUTER] | RIGHT [OUTER]] JOIN [MEMORY] table [[AS] correlation]
+//        ON condition}
 //       {, table ...}
 //     [WHERE condition] [GROUP BY item {, item}] [ORDER BY item [ASC|DESC] {, ...} [NOCASE]]
 //     [WITH LOCKS] [ENCRYPTED WITH password] [;]

@@ -11,8 +11,8 @@ namespace {
 // Words that end a FROM table where a bare correlation name could follow.  FULL is among them
 // so that "A FULL JOIN B" is refused as a full join rather than read as table A correlated
 // "FULL" inner-joined to B.
-constexpr const char* kFromExcluded[] = {"LEFT", "RIGHT", "INNER", "JOIN", "FULL", "WHERE", "ORDER",
-                                         "GROUP", "HAVING", "WITH", "ENCRYPTED", nullptr};
+constexpr const char* kFromExcluded[] = {"LEFT",  "RIGHT", "INNER",  "JOIN", "FULL",      "WHERE",
+                                         "ORDER", "GROUP", "HAVING", "WITH", "ENCRYPTED", nullptr};
 constexpr const char* kJoinExcluded[] = {"ON", nullptr};
 
 constexpr const char* kFromTableMessage = "Table name expected after FROM keyword, instead found '";
@@ -92,8 +92,8 @@ void TStatementParser::ParseSelectList() {
 
 void TStatementParser::ParseSelectColumn(TResultDataField& column) {
   parser_.MarkSourceStart();
-  ExpressionNodePtr tree = parser_.ParseExpression(kAllowAggregates | kAllowAllColumns,
-                                                   "source columns");
+  ExpressionNodePtr tree =
+      parser_.ParseExpression(kAllowAggregates | kAllowAllColumns, "source columns");
   if (!tree) Fail("Source column expression is empty");
   column.expression_text = parser_.CaptureSourceText();
   const ExpressionNode* plain = nullptr;

@@ -57,8 +57,8 @@ class StatementGenerator {
 
   std::string ExpectedDump() const {
     std::string out = header_;
-    for (const char* flag : {"live", "distinct", "average", "expressions", "multiple",
-                             "conditions", "order", "group", "nocase", "locks"}) {
+    for (const char* flag : {"live", "distinct", "average", "expressions", "multiple", "conditions",
+                             "order", "group", "nocase", "locks"}) {
       if (flags_.count(flag)) out += std::string(" ") + flag;
     }
     out += "\n";
@@ -303,8 +303,8 @@ class StatementGenerator {
       default:
         break;
     }
-    std::string line = "column name=" + Quoted(name) + " corr=" + Quoted(correlation) +
-                       " as=" + Quoted(result);
+    std::string line =
+        "column name=" + Quoted(name) + " corr=" + Quoted(correlation) + " as=" + Quoted(result);
     if (!aggregate.empty()) line += " agg=" + aggregate;
     if (computed) line += " computed";
     columns_.push_back(line + " text=" + Quoted(text) + " tree=" + tree);
@@ -615,10 +615,11 @@ bool IsKnownMessage(const std::string& text) {
 
 TEST(StatementParserModelTest, MutatedStatementsParseOrRaiseAnSqlError) {
   static const char* const kTokens[] = {
-      "SELECT", "FROM", "WHERE", "JOIN", "ON", "(", ")", ",", ";", "?", "*", "'x'", "[y]", "1",
-      "1.5", "AS", "INTO", "MEMORY", "GROUP", "BY", "ORDER", "HAVING", "FULL", "LEFT", "RIGHT",
-      "INNER", "OUTER", "NOCASE", "DESC", "VALUES", "SET", "=", "AND", "OR", "NOT", "IN",
-      "BETWEEN", "LIKE", "IS", "NULL", "'", "\"", "[", "/*", ".", "SUM(", "|", "WITH", "LOCKS"};
+      "SELECT", "FROM",   "WHERE", "JOIN", "ON",    "(",     ")",       ",",      ";",     "?",
+      "*",      "'x'",    "[y]",   "1",    "1.5",   "AS",    "INTO",    "MEMORY", "GROUP", "BY",
+      "ORDER",  "HAVING", "FULL",  "LEFT", "RIGHT", "INNER", "OUTER",   "NOCASE", "DESC",  "VALUES",
+      "SET",    "=",      "AND",   "OR",   "NOT",   "IN",    "BETWEEN", "LIKE",   "IS",    "NULL",
+      "'",      "\"",     "[",     "/*",   ".",     "SUM(",  "|",       "WITH",   "LOCKS"};
   std::mt19937 rng(4242);
   auto pick = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
   int parsed = 0;
@@ -663,7 +664,6 @@ TEST(StatementParserModelTest, MutatedStatementsParseOrRaiseAnSqlError) {
   EXPECT_GT(parsed, 100);
   EXPECT_GT(refused, 1000);
 }
-
 
 // ---- hostile sizes and bytes ------------------------------------------------------------------
 
@@ -753,7 +753,8 @@ TEST(StatementParserHostileTest, LongNamesAndUnterminatedTexts) {
       {"INSERT INTO T VALUES ('abc", "Missing single quote after 'abc' in SQL statement"},
       {"UPDATE [T SET a = 1", "Missing right bracket after 'T SET a = 1' in SQL statement"},
       {"SELECT a FROM T ENCRYPTED WITH 'pw", "Missing single quote after 'pw' in SQL statement"},
-      {"SELECT a FROM T /* never closed", "Missing ending comment slash and asterisk in SQL statement"},
+      {"SELECT a FROM T /* never closed",
+       "Missing ending comment slash and asterisk in SQL statement"},
       {"INSERT INTO T VALUES ('" + std::string(300, 'v') + "')",
        "String constant exceeds maximum length of 254 characters in values"},
   };
@@ -766,7 +767,8 @@ TEST(StatementParserHostileTest, LongNamesAndUnterminatedTexts) {
 
 TEST(StatementParserHostileTest, RandomBytesParseOrRaiseAnSqlError) {
   std::mt19937 rng(99);
-  static const std::string kAlphabet = "SELECT FROM WHERE JOIN ON INTO ( ) , ; ? * ' \" [ ] . = a b 1";
+  static const std::string kAlphabet =
+      "SELECT FROM WHERE JOIN ON INTO ( ) , ; ? * ' \" [ ] . = a b 1";
   for (int round = 0; round < 20000; ++round) {
     std::string text = round % 2 ? "SELECT " : "";
     int length = std::uniform_int_distribution<int>(0, 60)(rng);
@@ -774,7 +776,8 @@ TEST(StatementParserHostileTest, RandomBytesParseOrRaiseAnSqlError) {
       if (round % 3 == 0) {
         text.push_back(static_cast<char>(std::uniform_int_distribution<int>(1, 255)(rng)));
       } else {
-        text.push_back(kAlphabet[std::uniform_int_distribution<size_t>(0, kAlphabet.size() - 1)(rng)]);
+        text.push_back(
+            kAlphabet[std::uniform_int_distribution<size_t>(0, kAlphabet.size() - 1)(rng)]);
       }
     }
     TQueryStatement query;

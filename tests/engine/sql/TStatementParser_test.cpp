@@ -303,7 +303,8 @@ TEST(StatementParserTest, ParameterListPointsIntoTheTrees) {
 // One case per message of the statement grammar, the current token quoted as the Part fixes it.
 TEST(StatementParserTest, EveryMessageWithItsToken) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"CREATE TABLE x", "SELECT, INSERT, UPDATE, or DELETE keyword expected, instead found 'CREATE'"},
+      {"CREATE TABLE x",
+       "SELECT, INSERT, UPDATE, or DELETE keyword expected, instead found 'CREATE'"},
       {"", "SELECT, INSERT, UPDATE, or DELETE keyword expected, instead found ''"},
       {"/* only */ ", "SELECT, INSERT, UPDATE, or DELETE keyword expected, instead found ''"},
       {"SELECT a AS , b FROM T", "Symbol or string expected after AS keyword, instead found ','"},
@@ -322,7 +323,8 @@ TEST(StatementParserTest, EveryMessageWithItsToken) {
       {"SELECT a FROM MEMORY", "Table name expected after FROM keyword, instead found ''"},
       {"SELECT a FROM T JOIN 5 ON x", "Table name expected after JOIN keyword, instead found '5'"},
       // Only ON ends a joined table: WHERE becomes its correlation name.
-      {"SELECT a FROM A JOIN B WHERE x = 1", "ON keyword expected in JOIN clause, instead found 'x'"},
+      {"SELECT a FROM A JOIN B WHERE x = 1",
+       "ON keyword expected in JOIN clause, instead found 'x'"},
       {"SELECT a FROM A JOIN B b, C", "ON keyword expected in JOIN clause, instead found ','"},
       {"SELECT a FROM A INNER B ON x = y",
        "JOIN keyword expected after INNER keyword, instead found 'B'"},
@@ -352,7 +354,8 @@ TEST(StatementParserTest, EveryMessageWithItsToken) {
        "Column name or column number expected in ORDER BY clause, instead found '-'"},
       {"SELECT a FROM T ORDER BY a DESC, ?",
        "Column name or column number expected in ORDER BY clause, instead found '?'"},
-      {"SELECT a FROM T WITH LOCK", "LOCKS keyword expected after WITH keyword, instead found 'LOCK'"},
+      {"SELECT a FROM T WITH LOCK",
+       "LOCKS keyword expected after WITH keyword, instead found 'LOCK'"},
       {"SELECT a FROM T ENCRYPTED 'pw'",
        "WITH keyword expected after ENCRYPTED keyword, instead found 'pw'"},
       {"SELECT a FROM T ORDER BY a GROUP BY a",
@@ -362,7 +365,8 @@ TEST(StatementParserTest, EveryMessageWithItsToken) {
       {"SELECT a FROM T HAVING a > 1", "End of SELECT statement expected, instead found 'HAVING'"},
       {"select * from T; x", "End of SELECT statement expected, instead found 'x'"},
       {"select * from T;;", "End of SELECT statement expected, instead found ';'"},
-      {"SELECT a FROM T ORDER BY a NOCASE, b", "End of SELECT statement expected, instead found ','"},
+      {"SELECT a FROM T ORDER BY a NOCASE, b",
+       "End of SELECT statement expected, instead found ','"},
       {"SELECT a FROM T WITH LOCKS WITH LOCKS",
        "End of SELECT statement expected, instead found 'WITH'"},
       {"INSERT T VALUES (1)", "INTO keyword expected, instead found 'T'"},
@@ -374,7 +378,8 @@ TEST(StatementParserTest, EveryMessageWithItsToken) {
       {"INSERT INTO T (a) VALUE (1)", "VALUES keyword expected, instead found 'VALUE'"},
       {"INSERT INTO T x y VALUES (1)", "VALUES keyword expected, instead found 'y'"},
       {"INSERT INTO T AS x VALUES (1)", "VALUES keyword expected, instead found 'x'"},
-      {"INSERT INTO T VALUES 1", "Left parentheses expected after VALUES keyword, instead found '1'"},
+      {"INSERT INTO T VALUES 1",
+       "Left parentheses expected after VALUES keyword, instead found '1'"},
       {"INSERT INTO T VALUES (1 2)",
        "Right parentheses expected after list of values, instead found '2'"},
       {"INSERT INTO T VALUES (1) x", "End of INSERT statement expected, instead found 'x'"},
@@ -424,15 +429,18 @@ TEST(StatementParserTest, ExpressionErrorsNameTheirClause) {
       {"INSERT INTO T (*) VALUES (1)", "* (all columns) symbol is not allowed in table columns"},
       {"UPDATE T SET a = *", "* (all columns) symbol is not allowed in values"},
       {"UPDATE T SET ? = 1", "Parameters are not allowed in table columns"},
-      {"SELECT a FROM T WHERE b = *", "* (all columns) symbol is not allowed in WHERE or JOIN clause"},
+      {"SELECT a FROM T WHERE b = *",
+       "* (all columns) symbol is not allowed in WHERE or JOIN clause"},
       // FROM right after a comma is read as a column named FROM, and T as its result name.
       {"SELECT a, FROM T", "FROM keyword expected, instead found ''"},
       {"SELECT , a FROM T", "Unknown or unexpected symbol ',' found in source columns"},
-      {"SELECT a FROM T WHERE (a = 1", "Right parentheses expected, instead found '' in WHERE or JOIN clause"},
+      {"SELECT a FROM T WHERE (a = 1",
+       "Right parentheses expected, instead found '' in WHERE or JOIN clause"},
       {"SELECT 'unterminated", "Missing single quote after 'unterminated' in SQL statement"},
       {"SELECT a FROM [T", "Missing right bracket after 'T' in SQL statement"},
       {"SELECT a /* open", "Missing ending comment slash and asterisk in SQL statement"},
-      {"SELECT a FROM T WHERE a = b.", "Symbol or string expression expected after table correlation "
+      {"SELECT a FROM T WHERE a = b.",
+       "Symbol or string expression expected after table correlation "
        "name separator '.', instead found '' in WHERE or JOIN clause"},
       {"SELECT FOO(a) FROM T", "Unknown or unexpected function 'FOO' found in source columns"},
   };
@@ -458,8 +466,9 @@ TEST(StatementParserTest, LongMessagesAreCutInTheExceptionOnly) {
   // The session keeps a ShortString.
   query.parser.SetText("SELECT a FROM T x" + name + name + " y" + name + name);
   EXPECT_THROW(ParseStatement(query), ETesseraEngineError);
-  EXPECT_EQ(GetEngineSession()->ErrorSql(),
-            ("End of SELECT statement expected, instead found 'y" + name + name + "'").substr(0, 255));
+  EXPECT_EQ(
+      GetEngineSession()->ErrorSql(),
+      ("End of SELECT statement expected, instead found 'y" + name + name + "'").substr(0, 255));
 }
 
 }  // namespace
