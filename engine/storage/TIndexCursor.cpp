@@ -103,6 +103,11 @@ void TIndexCursor::Bounds(uint32_t& first, uint32_t& last) {
     last = Limit();
     return;
   }
+  if (KeyLength() == 0) {  // a slot without an index holds no keys
+    first = 1;
+    last = 0;
+    return;
+  }
   const int slot = host_.CurrentSlot();
   if ((bounds_valid_ && bounds_version_ == tree_.Version() && bounds_slot_ == slot) ||
       computing_) {
@@ -335,6 +340,10 @@ bool TIndexCursor::FindKey(const uint8_t* key, bool nearest) {
   uint32_t first, last;
   Bounds(first, last);
   const size_t k = KeyLength();
+  if (k == 0) {
+    Reset();
+    return false;
+  }
   const TTreeSpot s = tree_.LowerBound(key, k);
   uint8_t entry[kMaxKeyLength];
   uint32_t record = 0;

@@ -60,7 +60,11 @@ void TIndexFile::Open() {
   TFileHandler::Open();
   try {
     ReadHeader();
+    current_slot_ = 0;
+    ResetTreeState();
+    if (!owner_.InRepairMode()) cursor_.First();
   } catch (...) {
+    ResetTreeState();
     TFileHandler::Close();
     throw;
   }
@@ -69,6 +73,7 @@ void TIndexFile::Open() {
 
 void TIndexFile::Close() {
   current_slot_ = 0;
+  ResetTreeState();
   TFileHandler::Close();
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <random>
@@ -272,6 +273,271 @@ std::vector<Config> AllConfigs() {
 
 INSTANTIATE_TEST_SUITE_P(AllShapes, BTreeModelTest, ::testing::ValuesIn(AllConfigs()),
                          [](const auto& info) { return Name(info.param); });
+
+
+// ---- spec cases -----------------------------------------------------------------------------
+
+class BTreeTest : public TreeFixture {
+ protected:
+  static void SetUpTestSuite() { InitializeEngine(); }
+
+  static Bytes NumberKey(uint32_t n, size_t k = 20) {
+    Bytes key(k, 0);
+    key[0] = 1;
+    EncodeInt32Key(static_cast<int32_t>(n), key.data() + 1);
+    return key;
+  }
+  // The page image at an offset, as on disk after a flush.
+  Bytes DiskPage(uint32_t offset) {
+    cache_->Flush();
+    Bytes image(kIndexPageSize);
+    host_->File().Seek(static_cast<int32_t>(offset), 0);
+    host_->File().Read(image.data(), kIndexPageSize);
+    return image;
+  }
+  Bytes WholeFile() {
+    cache_->Flush();
+    host_->WriteHeader();
+    const int32_t size = host_->File().GetSize();
+    Bytes bytes(static_cast<size_t>(size));
+    host_->File().Seek(0, 0);
+    host_->File().Read(bytes.data(), size);
+    return bytes;
+  }
+  static uint16_t PageCount(const Bytes& page) { return cl::GetU16LE(page.data() + kPageCount); }
+  void ExpectSound() {
+    const TIndexCheckReport report = Check();
+    EXPECT_TRUE(report.ok) << report.problem;
+  }
+};
+
+TEST_F(BTreeTest, AscendingInsertsSplitInHalvesAndMakeANewRoot) {
+  Make(0, Descriptor(20, kCompressNone));
+  for (uint32_t n = 1; n <= 157; ++n) tree_->InsertKey(NumberKey(n).data(), n);
+  const uint32_t first_root = IndexRoot(*host_, 0);
+  Bytes root = DiskPage(first_root);
+  EXPECT_EQ(root[kPageType], kPageRootLeaf);
+  EXPECT_EQ(PageCount(root), 157) << "an uncompressed leaf with K = 20 holds 157 keys";
+
+  tree_->InsertKey(NumberKey(158).data(), 158);
+  const uint32_t new_root = IndexRoot(*host_, 0);
+  ASSERT_NE(new_root, first_root);
+  root = DiskPage(new_root);
+  EXPECT_EQ(root[kPageType], kPageRootInner);
+  ASSERT_EQ(PageCount(root), 2);
+  // Entry 1: key, child, count; the old page keeps ceil(158/2), the new one floor(158/2).
+  const uint8_t* e1 = root.data() + kPageEntries;
+  const uint8_t* e2 = e1 + 20 + 8;
+  EXPECT_EQ(cl::GetU32LE(e1 + 20), first_root);
+  EXPECT_EQ(cl::GetU32LE(e1 + 24), 79u);
+  EXPECT_EQ(cl::GetU32LE(e2 + 24), 79u);
+  EXPECT_EQ(Bytes(e2, e2 + 20), NumberKey(80)) << "the new page's first key goes up";
+  const Bytes left = DiskPage(first_root);
+  const Bytes right = DiskPage(cl::GetU32LE(e2 + 20));
+  EXPECT_EQ(left[kPageType], kPageLeaf);
+  EXPECT_EQ(cl::GetU32LE(left.data() + kPageNext), cl::GetU32LE(e2 + 20));
+  EXPECT_EQ(cl::GetU32LE(right.data() + kPagePrev), first_root);
+  ExpectSound();
+}
+
+TEST_F(BTreeTest, EmptiedRootLeafIsFreedAndReused) {
+  Make(0, Descriptor(20, kCompressNone));
+  tree_->InsertKey(NumberKey(5).data(), 5);
+  const uint32_t page = IndexRoot(*host_, 0);
+  tree_->DeleteKey(NumberKey(5).data(), 5);
+  EXPECT_EQ(IndexRoot(*host_, 0), 0u);
+  EXPECT_EQ(IndexFreeHead(*host_, 0), page);
+  const Bytes freed = DiskPage(page);
+  EXPECT_EQ(PageCount(freed), 0);
+  EXPECT_EQ(cl::GetU32LE(freed.data() + kPageNext), 0u) << "the chain was empty before";
+  ExpectSound();
+  const uint32_t end = IndexEndOffset(*host_);
+  tree_->InsertKey(NumberKey(6).data(), 6);
+  EXPECT_EQ(IndexRoot(*host_, 0), page) << "the next insert takes the page from the chain";
+  EXPECT_EQ(IndexFreeHead(*host_, 0), 0u);
+  EXPECT_EQ(IndexEndOffset(*host_), end);
+  ExpectSound();
+}
+
+TEST_F(BTreeTest, RootWithOneEntryLeftHandsOverToItsChild) {
+  Make(0, Descriptor(20, kCompressNone));
+  for (uint32_t n = 1; n <= 158; ++n) tree_->InsertKey(NumberKey(n).data(), n);
+  ASSERT_EQ(DiskPage(IndexRoot(*host_, 0))[kPageType], kPageRootInner);
+  // Deleting from the right leaf until it falls below half: it merges into the left one.
+  uint32_t n = 158;
+  while (DiskPage(IndexRoot(*host_, 0))[kPageType] == kPageRootInner) {
+    tree_->DeleteKey(NumberKey(n).data(), n);
+    --n;
+    ASSERT_GT(n, 100u);
+  }
+  const Bytes root = DiskPage(IndexRoot(*host_, 0));
+  EXPECT_EQ(root[kPageType], kPageRootLeaf);
+  EXPECT_EQ(cl::GetU32LE(root.data() + kPagePrev), 0u);
+  EXPECT_EQ(cl::GetU32LE(root.data() + kPageNext), 0u);
+  EXPECT_EQ(PageCount(root), n);
+  EXPECT_EQ(tree_->KeyCount(), n);
+  ExpectSound();
+}
+
+TEST_F(BTreeTest, DuplicatesNameTheIndex) {
+  Make(0, Descriptor(20, kCompressNone));
+  tree_->InsertKey(NumberKey(1).data(), 1);
+  try {
+    tree_->CheckKeyViolation(NumberKey(1).data());
+    FAIL() << "no violation";
+  } catch (const ETesseraEngineError& e) {
+    EXPECT_EQ(e.GetError(0).ErrorCode(), kErrKeyViolation);
+    EXPECT_NE(e.Message().find("index Primary"), std::string::npos) << e.Message();
+  }
+  TIndexDescriptor d = Descriptor(20, kCompressTrailing, true);
+  d.name = "ByName";
+  Make(1, d);
+  tree_->InsertKey(NumberKey(1).data(), 1);
+  try {
+    tree_->InsertKey(NumberKey(1).data(), 2);
+    FAIL() << "no violation";
+  } catch (const ETesseraEngineError& e) {
+    EXPECT_EQ(e.GetError(0).ErrorCode(), kErrKeyViolation);
+    EXPECT_NE(e.Message().find("index ByName"), std::string::npos) << e.Message();
+  }
+  EXPECT_EQ(tree_->KeyCount(), 1u);
+  // Equal fields in a non-unique index differ by their record-number suffix: both are kept.
+  Make(1, Descriptor(9, kCompressBoth));
+  Bytes a(9, 0), b(9, 0);
+  a[0] = b[0] = 1;
+  EncodeInt32Key(1, a.data() + 5);
+  EncodeInt32Key(2, b.data() + 5);
+  tree_->CheckKeyViolation(a.data());
+  tree_->InsertKey(a.data(), 1);
+  tree_->CheckKeyViolation(b.data());
+  tree_->InsertKey(b.data(), 2);
+  EXPECT_EQ(tree_->KeyCount(), 2u);
+}
+
+TEST_F(BTreeTest, RefusedChangesLeaveEveryByteAsItWas) {
+  Make(0, Descriptor(20, kCompressNone), 4);
+  for (uint32_t n = 1; n <= 2000; n += 2) tree_->InsertKey(NumberKey(n).data(), n);
+  const Bytes before = WholeFile();
+  EXPECT_EQ(EngineCode([&] { tree_->DeleteKey(NumberKey(2).data(), 2); }), kErrKeyNotFound);
+  EXPECT_EQ(EngineCode([&] { tree_->DeleteKey(NumberKey(3).data(), 4); }), kErrKeyNotFound)
+      << "the key is there, but not for this record";
+  EXPECT_EQ(EngineCode([&] { tree_->InsertKey(NumberKey(999).data(), 1); }), kErrKeyViolation);
+  EXPECT_EQ(EngineCode([&] {
+              tree_->ModifyKey(NumberKey(1).data(), NumberKey(3).data(), 1);
+            }),
+            kErrKeyViolation);
+  EXPECT_EQ(EngineCode([&] {
+              tree_->ModifyKey(NumberKey(2).data(), NumberKey(4).data(), 2);
+            }),
+            kErrKeyNotFound);
+  EXPECT_EQ(WholeFile(), before);
+}
+
+TEST_F(BTreeTest, FullFileRefusesASplitAndKeepsTheTree) {
+  Make(0, Descriptor(20, kCompressNone));
+  for (uint32_t n = 1; n <= 157; ++n) tree_->InsertKey(NumberKey(n).data(), n);
+  // The next page would start past 2,000,000,000 bytes.
+  SetIndexEndOffset(*host_, 488281 * 4096);
+  EXPECT_EQ(EngineCode([&] { tree_->InsertKey(NumberKey(500).data(), 500); }), kErrDataFileFull);
+  EXPECT_EQ(IndexEndOffset(*host_), 488281u * 4096);
+  EXPECT_EQ(tree_->KeyCount(), 157u);
+  EXPECT_FALSE(tree_->Contains(NumberKey(500).data()));
+  const Bytes root = DiskPage(IndexRoot(*host_, 0));
+  EXPECT_EQ(PageCount(root), 157);
+  // A key that fits needs no page.
+  tree_->DeleteKey(NumberKey(1).data(), 1);
+  tree_->InsertKey(NumberKey(500).data(), 500);
+  EXPECT_TRUE(Check(false).ok);
+}
+
+// A read that fails at any point of an insert or delete leaves a sound tree holding either the
+// old or the new contents, never a mix.
+TEST_F(BTreeTest, ReadFailuresAtAnyPointLeaveTheTreeWhole) {
+  Make(1, Descriptor(24, kCompressNone), 2);
+  std::map<uint32_t, bool> present;
+  for (uint32_t n = 1; n <= 1500; ++n) {
+    tree_->InsertKey(NumberKey(n * 2, 24).data(), n);
+    present[n] = true;
+  }
+  std::mt19937 rng(5);
+  int failed = 0;
+  for (int round = 0; round < 120; ++round) {
+    Reopen(2);
+    const uint32_t n = 1 + rng() % 1600;
+    const bool insert = !present[n];
+    host_->fail_reads_after = host_->disk_reads + rng() % 6;
+    const int code = EngineCode([&] {
+      if (insert) {
+        tree_->InsertKey(NumberKey(n * 2, 24).data(), n);
+      } else {
+        tree_->DeleteKey(NumberKey(n * 2, 24).data(), n);
+      }
+    });
+    host_->fail_reads_after = -1;
+    ASSERT_TRUE(code == 0 || code == kErrReadFailure) << code;
+    if (code == 0) present[n] = insert;
+    failed += code != 0 ? 1 : 0;
+    ASSERT_EQ(tree_->Contains(NumberKey(n * 2, 24).data()), present[n]) << "round " << round;
+    size_t expected = 0;
+    for (const auto& [key, there] : present) expected += there ? 1 : 0;
+    ASSERT_EQ(tree_->KeyCount(), expected);
+    const TIndexCheckReport report = Check();
+    ASSERT_TRUE(report.ok) << report.problem << " in round " << round;
+  }
+  EXPECT_GT(failed, 20);
+  EXPECT_LT(failed, 100);
+}
+
+// Damaged pages on disk give 8965 (or another engine code), never a crash or a hang.
+TEST_F(BTreeTest, DamagedPagesAnswerWithTheEngineCode) {
+  Make(0, Descriptor(12, kCompressLeading));
+  for (uint32_t n = 1; n <= 3000; ++n) tree_->InsertKey(NumberKey(n * 3, 12).data(), n);
+  const Bytes good = WholeFile();
+  const size_t pages = good.size() / kIndexPageSize;
+  std::mt19937 rng(11);
+  int refused = 0;
+  for (int round = 0; round < 150; ++round) {
+    Bytes bad = good;
+    const size_t page = 1 + rng() % (pages - 1);
+    uint8_t* p = bad.data() + page * kIndexPageSize;
+    switch (round % 4) {
+      case 0:  // the key count
+        cl::PutU16LE(p + kPageCount, static_cast<uint16_t>(rng()));
+        break;
+      case 1:  // a neighbour link
+        cl::PutU32LE(p + (rng() % 2 ? kPagePrev : kPageNext), static_cast<uint32_t>(rng() % 64) * 4096);
+        break;
+      case 2:  // an entry byte (child offsets and counts of inner pages among them)
+        p[kPageEntries + rng() % 200] ^= static_cast<uint8_t>(1 + rng() % 255);
+        break;
+      default:  // the page type
+        p[kPageType] = static_cast<uint8_t>(rng() % 6);
+        break;
+    }
+    host_->Close();
+    {
+      std::ofstream out(Path(), std::ios::binary | std::ios::trunc);
+      out.write(reinterpret_cast<const char*>(bad.data()), static_cast<std::streamsize>(bad.size()));
+    }
+    host_->Open();
+    Attach(3);
+    const int code = EngineCode([&] {
+      cursor_->First();
+      for (int i = 0; i < 4000 && !cursor_->AtEnd(); ++i) cursor_->MoveBy(1);
+      cursor_->GotoPosition(1 + rng() % 3000);
+      cursor_->FindKey(NumberKey(3 * (1 + rng() % 3000), 12).data(), true);
+      tree_->InsertKey(NumberKey(1 + 3 * (rng() % 3000), 12).data(), 9999);
+      tree_->DeleteKey(NumberKey(3 * (1 + rng() % 3000), 12).data());
+    });
+    if (code != 0) {
+      ++refused;
+      EXPECT_TRUE(code == kErrIndexPageCorrupt || code == kErrKeyNotFound ||
+                  code == kErrKeyViolation)
+          << "round " << round << ": " << code;
+    }
+  }
+  EXPECT_GT(refused, 30) << "most damage is noticed";
+}
 
 }  // namespace
 }  // namespace tessera::testing
