@@ -21,6 +21,16 @@ constexpr int64_t kMaxTimeOfDay = cl::kMSecsPerDay - 1;
 
 bool IsFloatLike(uint8_t type) { return type == kExprTypeFloat || type == kExprTypeTimestamp; }
 
+// A string value in a zero-filled buffer of the full value size: the string compare reads as many
+// bytes of both sides as the longer string (or the prefix) has, past the shorter one's end.
+struct PaddedText {
+  explicit PaddedText(const ExpressionNode& n) {
+    std::string_view s = n.StringValue();
+    std::memcpy(text, s.data(), s.size());
+  }
+  char text[kValueAreaSize + 1] = {};
+};
+
 bool Truth(const ExpressionNode& n) { return !n.is_null && n.BooleanValue(); }
 
 void SetNull(ExpressionNode& result) {
@@ -128,9 +138,9 @@ bool RoundToInteger(double v, int64_t& out) {
 bool CompareValues(const ExpressionNode& l, const ExpressionNode& r, uint16_t language,
                    uint16_t sort, int& out) {
   if (l.type == kExprTypeString && r.type == kExprTypeString) {
-    std::string a(l.StringValue());
-    std::string b(r.StringValue());
-    out = CompareStrings(language, sort, a.c_str(), false, 0, b.c_str());
+    PaddedText a(l);
+    PaddedText b(r);
+    out = CompareStrings(language, sort, a.text, false, 0, b.text);
     return true;
   }
   if (l.type == kExprTypeBoolean && r.type == kExprTypeBoolean) {
@@ -376,14 +386,9 @@ void EvaluatePrefixCompare(uint32_t code, uint8_t prefix_length, bool case_insen
   } else if (left.is_null != right.is_null) {
     equal = false;
   } else {
-    // Zero-padded copies: a prefix longer than a string compares its terminating zeros.
-    char a[kValueAreaSize + 1] = {};
-    char b[kValueAreaSize + 1] = {};
-    std::string_view av = left.StringValue();
-    std::string_view bv = right.StringValue();
-    std::memcpy(a, av.data(), av.size());
-    std::memcpy(b, bv.data(), bv.size());
-    equal = CompareStrings(language, sort, a, case_insensitive, prefix_length, b) == 0;
+    PaddedText a(left);
+    PaddedText b(right);
+    equal = CompareStrings(language, sort, a.text, case_insensitive, prefix_length, b.text) == 0;
   }
   SetBooleanResult(result, code == kOpNotEqual ? !equal : equal);
 }
