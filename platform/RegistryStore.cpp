@@ -356,8 +356,7 @@ OsError RegistryStore::DeleteKey(const std::string& key) {
   return error;
 }
 
-OsError RegistryStore::GetKeyNames(const std::string& key,
-                                   std::vector<std::string>* names) const {
+OsError RegistryStore::GetKeyNames(const std::string& key, std::vector<std::string>* names) const {
   names->clear();
   const Path path = SplitPath(key);
   Hive user, system;

@@ -50,8 +50,8 @@ class TPropertyWriter : public TFiler {
   // The properties `object` declares and has data for, in declaration order.
   static std::vector<TStoredProperty> Collect(TPersistent& object);
 
-  void DefineProperty(const std::string& name, const TValueReader& read,
-                      const TValueWriter& write, bool has_data) override;
+  void DefineProperty(const std::string& name, const TValueReader& read, const TValueWriter& write,
+                      bool has_data) override;
   void DefineBinaryProperty(const std::string& name, const TStreamProc& read,
                             const TStreamProc& write, bool has_data) override;
 

@@ -85,6 +85,14 @@ std::string RawValue(const Line& line) {
   return line.text.substr(equal + 1);
 }
 
+// A line break inside a written text would start a line of its own (even a forged section).
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
 std::string ResolveName(const std::string& file_name) {
   const std::string utf8 = Cp1252ToUtf8(file_name);
   if (utf8.find('/') != std::string::npos) return utf8;
@@ -132,8 +140,7 @@ int32_t TIniFile::ReadInteger(const std::string& section, const std::string& ide
   return TryStrToInt(ReadString(section, ident, ""), value) ? value : default_value;
 }
 
-bool TIniFile::ReadBool(const std::string& section, const std::string& ident,
-                        bool default_value) {
+bool TIniFile::ReadBool(const std::string& section, const std::string& ident, bool default_value) {
   return ReadInteger(section, ident, default_value ? 1 : 0) != 0;
 }
 
@@ -152,8 +159,11 @@ bool TIniFile::ValueExists(const std::string& section, const std::string& ident)
   return Lookup(section, ident, &raw);
 }
 
-void TIniFile::WriteString(const std::string& section, const std::string& ident,
-                           const std::string& value) {
+void TIniFile::WriteString(const std::string& section_text, const std::string& ident_text,
+                           const std::string& value_text) {
+  const std::string section = OneLine(section_text);
+  const std::string ident = OneLine(ident_text);
+  const std::string value = OneLine(value_text);
   const platform::OsError error = platform::UpdateConfigFile(path_, [&](std::string& content) {
     std::vector<Line> lines = SplitLines(content);
     size_t first = 0;
@@ -187,7 +197,10 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
     return true;
   });
   if (error != platform::kErrorSuccess) {
-    throw EIniFileException("Impossible d'\xE9" "crire dans " + file_name_);
+    throw EIniFileException(
+        "Impossible d'\xE9"
+        "crire dans " +
+        file_name_);
   }
 }
 
@@ -212,7 +225,10 @@ void TIniFile::EraseSection(const std::string& section) {
     return true;
   });
   if (error != platform::kErrorSuccess) {
-    throw EIniFileException("Impossible d'\xE9" "crire dans " + file_name_);
+    throw EIniFileException(
+        "Impossible d'\xE9"
+        "crire dans " +
+        file_name_);
   }
 }
 

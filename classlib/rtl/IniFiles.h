@@ -37,7 +37,8 @@ class TIniFile : public TObject {
   bool SectionExists(const std::string& section);
   bool ValueExists(const std::string& section, const std::string& ident);
 
-  // Write failures raise EIniFileException "Impossible d'écrire dans <file>".
+  // Line breaks in what is written become blanks, so that a value can never add lines of its
+  // own to the file.  Write failures raise EIniFileException "Impossible d'écrire dans <file>".
   void WriteString(const std::string& section, const std::string& ident, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& ident, int32_t value);
   void WriteBool(const std::string& section, const std::string& ident, bool value);

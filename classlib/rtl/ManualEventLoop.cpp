@@ -12,9 +12,9 @@ int TManualEventLoop::StartTimer(int interval_ms, std::function<void()> tick) {
 }
 
 void TManualEventLoop::StopTimer(int id) {
-  timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
-                               [id](const Timer& t) { return t.id == id; }),
-                timers_.end());
+  timers_.erase(
+      std::remove_if(timers_.begin(), timers_.end(), [id](const Timer& t) { return t.id == id; }),
+      timers_.end());
 }
 
 void TManualEventLoop::Post(std::function<void()> call) {

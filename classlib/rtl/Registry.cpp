@@ -29,13 +29,18 @@ std::optional<platform::RegistryStore> StoreOf(HKEY root) {
 }
 
 [[noreturn]] void GetDataFailed(const std::string& name) {
-  throw ERegistryException("Echec lors de l'obtention des donn\xE9" "es pour '" + name + "'");
+  throw ERegistryException(
+      "Echec lors de l'obtention des donn\xE9"
+      "es pour '" +
+      name + "'");
 }
 
 [[noreturn]] void InvalidType(const std::string& name) {
-  throw ERegistryException("Type de donn\xE9" "es incorrect pour '" + name + "'");
+  throw ERegistryException(
+      "Type de donn\xE9"
+      "es incorrect pour '" +
+      name + "'");
 }
-
 
 std::string StripLeadingBackslash(const std::string& path) {
   return (!path.empty() && path[0] == '\\') ? path.substr(1) : path;
@@ -46,8 +51,11 @@ std::string StripLeadingBackslash(const std::string& path) {
 TRegistry::TRegistry() = default;
 
 void TRegistry::RaiseSetDataFailed(const std::string& name) {
-  throw ERegistryException("Echec lors de la d\xE9" "finition des donn\xE9" "es pour '" + name +
-                           "'");
+  throw ERegistryException(
+      "Echec lors de la d\xE9"
+      "finition des donn\xE9"
+      "es pour '" +
+      name + "'");
 }
 
 void TRegistry::SetRootKey(HKEY root_key) {
@@ -111,8 +119,7 @@ bool TRegistry::DeleteKey(const std::string& key) {
 bool TRegistry::KeyExists(const std::string& key) {
   auto store = StoreOf(root_key_);
   bool exists = false;
-  return store &&
-         store->KeyExists(ResolvePath(key), &exists) == platform::kErrorSuccess && exists;
+  return store && store->KeyExists(ResolvePath(key), &exists) == platform::kErrorSuccess && exists;
 }
 
 bool TRegistry::ValueExists(const std::string& name) {

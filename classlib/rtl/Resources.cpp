@@ -47,7 +47,9 @@ TResourceStream::TResourceStream(std::string_view name) {
 }
 
 int32_t TResourceStream::Write(const void*, int32_t) {
-  throw EStreamError("Impossible d'\xE9" "crire dans un flux de ressource");
+  throw EStreamError(
+      "Impossible d'\xE9"
+      "crire dans un flux de ressource");
 }
 
 }  // namespace cl

@@ -38,7 +38,9 @@ void TStream::ReadBuffer(void* buffer, int32_t count) {
 
 void TStream::WriteBuffer(const void* buffer, int32_t count) {
   if (count != 0 && Write(buffer, count) != count) {
-    throw EWriteError("Erreur d'\xE9" "criture de flux");
+    throw EWriteError(
+        "Erreur d'\xE9"
+        "criture de flux");
   }
 }
 
@@ -172,7 +174,8 @@ int32_t THandleStream::Write(const void* buffer, int32_t count) {
 
 int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
   int64_t position = 0;
-  if (file_->Seek(offset, static_cast<int>(origin), &position) != platform::kErrorSuccess) return -1;
+  if (file_->Seek(offset, static_cast<int>(origin), &position) != platform::kErrorSuccess)
+    return -1;
   return position;
 }
 
@@ -193,14 +196,18 @@ TFileStream::TFileStream(const std::string& file_name, uint16_t mode)
   if (mode == fmCreate) {
     const platform::OsError error = own_file_.CreateNew(path, false);
     if (error != platform::kErrorSuccess) {
-      throw EFCreateError(WithError("Impossible de cr\xE9" "er le fichier " + file_name, error));
+      throw EFCreateError(
+          WithError("Impossible de cr\xE9"
+                    "er le fichier " +
+                        file_name,
+                    error));
     }
     return;
   }
-  const auto access =
-      (mode & 0x000F) == fmOpenRead ? platform::FileAccess::kRead : platform::FileAccess::kReadWrite;
+  const auto access = (mode & 0x000F) == fmOpenRead ? platform::FileAccess::kRead
+                                                    : platform::FileAccess::kReadWrite;
   const auto share = (mode & 0x00F0) == fmShareDenyNone ? platform::FileShare::kDenyNone
-                                                         : platform::FileShare::kExclusive;
+                                                        : platform::FileShare::kExclusive;
   const platform::OsError error = own_file_.Open(path, access, share, false);
   if (error != platform::kErrorSuccess) {
     throw EFOpenError(WithError("Impossible d'ouvrir le fichier " + file_name, error));

@@ -171,7 +171,11 @@ TObject* TStringList::GetObject(int index) const {
 }
 
 void TStringList::Put(int index, const std::string& s) {
-  if (sorted_) throw EStringListError("Op\xE9ration non autoris\xE9" "e sur une liste tri\xE9" "e");
+  if (sorted_)
+    throw EStringListError(
+        "Op\xE9ration non autoris\xE9"
+        "e sur une liste tri\xE9"
+        "e");
   Check(index);
   Changing();
   items_[static_cast<size_t>(index)].text = s;
@@ -186,7 +190,11 @@ void TStringList::PutObject(int index, TObject* object) {
 }
 
 void TStringList::Insert(int index, const std::string& s) {
-  if (sorted_) throw EStringListError("Op\xE9ration non autoris\xE9" "e sur une liste tri\xE9" "e");
+  if (sorted_)
+    throw EStringListError(
+        "Op\xE9ration non autoris\xE9"
+        "e sur une liste tri\xE9"
+        "e");
   if (index < 0 || index > Count()) ListIndexError(index);
   InsertItem(index, s, nullptr);
 }

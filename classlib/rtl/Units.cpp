@@ -17,8 +17,8 @@ struct Unit {
 };
 
 struct Registry {
-  std::vector<Unit> units;                // registration order
-  std::vector<std::string> initialized;   // initialisation order
+  std::vector<Unit> units;               // registration order
+  std::vector<std::string> initialized;  // initialisation order
 };
 
 Registry& Units() {
@@ -35,8 +35,8 @@ Unit* Find(const std::string& name) {
 
 }  // namespace
 
-void RegisterUnit(const std::string& name, std::function<void()> init,
-                  std::function<void()> final, int order) {
+void RegisterUnit(const std::string& name, std::function<void()> init, std::function<void()> final,
+                  int order) {
   if (Unit* existing = Find(name)) {
     existing->init = std::move(init);
     existing->final = std::move(final);

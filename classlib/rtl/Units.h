@@ -18,8 +18,8 @@ namespace cl {
 
 // Registers a unit; `init` or `final` may be empty.  Registering a name twice replaces the
 // earlier registration (tests re-register between runs).
-void RegisterUnit(const std::string& name, std::function<void()> init,
-                  std::function<void()> final, int order);
+void RegisterUnit(const std::string& name, std::function<void()> init, std::function<void()> final,
+                  int order);
 
 // Runs the init functions not yet run.  When one throws, the units initialised so far are
 // finalised (in reverse) and the exception passes on.

@@ -49,15 +49,24 @@ class EVariantError : public Exception {
 
 class Variant {
  public:
-  enum class Type : uint8_t { Empty, Null, Boolean, Integer, Double, Currency, Date, String, Array };
+  enum class Type : uint8_t {
+    Empty,
+    Null,
+    Boolean,
+    Integer,
+    Double,
+    Currency,
+    Date,
+    String,
+    Array
+  };
 
   Variant() = default;
   static Variant Null();
   Variant(bool value) : value_(value) {}
   // Any integer type: a value outside 32 bits is kept as a Double.
   template <std::integral T>
-    requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-  Variant(T value) {
+  requires(!std::same_as<T, bool> && !std::same_as<T, char>) Variant(T value) {
     if (std::in_range<int32_t>(value)) {
       value_ = static_cast<int32_t>(value);
     } else {

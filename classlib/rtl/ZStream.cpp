@@ -22,7 +22,10 @@ namespace {
 
 [[noreturn]] void Fail(const z_stream& z, int code) {
   std::string detail = z.msg ? z.msg : ("code " + std::to_string(code));
-  throw EZDecompressionError("Erreur de d\xE9" "compression : " + detail);
+  throw EZDecompressionError(
+      "Erreur de d\xE9"
+      "compression : " +
+      detail);
 }
 
 }  // namespace
@@ -69,7 +72,9 @@ int32_t TZDecompressionStream::Read(void* buffer, int32_t count) {
 }
 
 int32_t TZDecompressionStream::Write(const void*, int32_t) {
-  throw EZDecompressionError("Op\xE9" "ration de flux incorrecte");
+  throw EZDecompressionError(
+      "Op\xE9"
+      "ration de flux incorrecte");
 }
 
 int64_t TZDecompressionStream::Seek(int64_t offset, TSeekOrigin origin) {
@@ -77,7 +82,9 @@ int64_t TZDecompressionStream::Seek(int64_t offset, TSeekOrigin origin) {
   if (origin == soFromBeginning) target = offset;
   if (origin == soFromCurrent) target = position_ + offset;
   if (target < 0 || origin == soFromEnd) {
-    throw EZDecompressionError("Op\xE9" "ration de flux incorrecte");
+    throw EZDecompressionError(
+        "Op\xE9"
+        "ration de flux incorrecte");
   }
   if (target < position_) {
     source_.SetPosition(source_start_);

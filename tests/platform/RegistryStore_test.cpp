@@ -1,9 +1,8 @@
 #include "platform/RegistryStore.h"
 
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -68,19 +67,23 @@ class RegistryStoreTest : public ::testing::Test {
 
 TEST_F(RegistryStoreTest, GoldenFileWithEscapes) {
   RegistryStore store(file_, "");
-  ASSERT_EQ(store.SetValue("Software\\Ordelis\\Mirvel", "Database", Text("C:\\Donn\xC3\xA9" "es")),
+  ASSERT_EQ(store.SetValue("Software\\Ordelis\\Mirvel", "Database",
+                           Text("C:\\Donn\xC3\xA9"
+                                "es")),
             kErrorSuccess);
   ASSERT_EQ(store.SetValue("Software\\Ordelis\\Mirvel", "", Text("default")), kErrorSuccess);
   ASSERT_EQ(store.SetValue("Software\\Ordelis\\Mirvel", "@", Int(-7)), kErrorSuccess);
   ASSERT_EQ(store.SetValue("Software\\Ordelis\\Mirvel", "a=b", Text("50%\r\nnext")), kErrorSuccess);
-  ASSERT_EQ(store.SetValue("\\Software\\\\Ordelis\\Mirvel\\", "[x;", Bytes(std::string("\0\xff", 2))),
-            kErrorSuccess);
+  ASSERT_EQ(
+      store.SetValue("\\Software\\\\Ordelis\\Mirvel\\", "[x;", Bytes(std::string("\0\xff", 2))),
+      kErrorSuccess);
   ASSERT_EQ(store.SetValue("", ";root", Int(1)), kErrorSuccess);
   EXPECT_EQ(ReadFile(file_),
             "[Software]\n"
             "\n[Software\\Ordelis]\n"
             "\n[Software\\Ordelis\\Mirvel]\n"
-            "Database=s:C:\\Donn\xC3\xA9" "es\n"
+            "Database=s:C:\\Donn\xC3\xA9"
+            "es\n"
             "@=s:default\n"
             "%40=d:-7\n"
             "a%3Db=s:50%25%0D%0Anext\n"
@@ -184,8 +187,10 @@ TEST_F(RegistryStoreTest, BehavesLikeACaseBlindMapUnderRandomEdits) {
   auto variant = [](std::mt19937& random, std::string s) {
     for (char& c : s) {
       if (random() % 2 == 0) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-        else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c >= 'a' && c <= 'z')
+          c = static_cast<char>(c - 32);
+        else if (c >= 'A' && c <= 'Z')
+          c = static_cast<char>(c + 32);
       }
     }
     return s;
@@ -209,7 +214,8 @@ TEST_F(RegistryStoreTest, BehavesLikeACaseBlindMapUnderRandomEdits) {
       case 0:
       case 1:
       case 2: {
-        const RegValue value = random() % 2 ? Int(static_cast<int32_t>(random())) : Text(std::to_string(step));
+        const RegValue value =
+            random() % 2 ? Int(static_cast<int32_t>(random())) : Text(std::to_string(step));
         ASSERT_EQ(store.SetValue(key_as_written, name_as_written, value), kErrorSuccess);
         model[fold(key)][fold(name)] = value;
         add_key(key);
@@ -284,9 +290,9 @@ TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
   for (const char* prefix : {"A", "B"}) {
     for (int i = 0; i < 200; ++i) {
       RegValue v;
-      ASSERT_EQ(store.GetValue("Software\\Ordelis\\Mirvel\\Concurrency",
-                               prefix + std::to_string(i), &v),
-                kErrorSuccess)
+      ASSERT_EQ(
+          store.GetValue("Software\\Ordelis\\Mirvel\\Concurrency", prefix + std::to_string(i), &v),
+          kErrorSuccess)
           << prefix << i;
       if (i % 2 == 0) {
         EXPECT_TRUE(Same(v, Text(prefix + std::string(" value ") + std::to_string(i) + " =%\n")));

@@ -59,15 +59,16 @@ TEST_F(ApplicationTest, HandlerGetsOtherExceptionsElseTheyAreShown) {
   Handle(&sender, [] { throw EConvertError("'x' is not a valid integer value"); });
   Handle(&sender, [] { throw std::runtime_error("vector too long"); });
   Handle(&sender, [] { throw 42; });
-  EXPECT_EQ(logged, (std::vector<std::string>{
-                        "EConvertError: 'x' is not a valid integer value",
-                        "Exception: vector too long", "Exception: Exception inconnue"}));
+  EXPECT_EQ(logged, (std::vector<std::string>{"EConvertError: 'x' is not a valid integer value",
+                                              "Exception: vector too long",
+                                              "Exception: Exception inconnue"}));
   EXPECT_EQ(shown_.size(), 1u);
 }
 
 TEST_F(ApplicationTest, ALogSavesReplacesAndRestoresTheHandler) {
   std::vector<std::string> journal;
-  Application().SetOnException([&](TObject*, Exception& e) { journal.push_back("app " + e.Message()); });
+  Application().SetOnException(
+      [&](TObject*, Exception& e) { journal.push_back("app " + e.Message()); });
   // An error log takes over, calling the previous handler after its own line.
   const TExceptionEvent previous = Application().OnException();
   Application().SetOnException([&, previous](TObject* s, Exception& e) {
@@ -115,20 +116,22 @@ TEST(UnitsTest, InitialiseInOrderFinaliseInReverse) {
   InitializeUnits();
   InitializeUnits();  // nothing runs twice
   FinalizeUnits();
-  EXPECT_EQ(journal, (std::vector<std::string>{"init runtime", "init engine", "init components",
-                                               "init application", "final application",
-                                               "final components", "final engine",
-                                               "final runtime"}));
+  EXPECT_EQ(journal,
+            (std::vector<std::string>{"init runtime", "init engine", "init components",
+                                      "init application", "final application", "final components",
+                                      "final engine", "final runtime"}));
   ClearUnits();
 }
 
 TEST(UnitsTest, AFailedInitialisationUndoesTheUnitsBeforeIt) {
   ClearUnits();
   std::vector<std::string> journal;
-  RegisterUnit("a", [&] { journal.push_back("init a"); }, [&] { journal.push_back("final a"); }, 1);
-  RegisterUnit("b", [] { throw Exception("no session list"); }, [&] { journal.push_back("final b"); },
-               2);
-  RegisterUnit("c", [&] { journal.push_back("init c"); }, [&] { journal.push_back("final c"); }, 3);
+  RegisterUnit(
+      "a", [&] { journal.push_back("init a"); }, [&] { journal.push_back("final a"); }, 1);
+  RegisterUnit(
+      "b", [] { throw Exception("no session list"); }, [&] { journal.push_back("final b"); }, 2);
+  RegisterUnit(
+      "c", [&] { journal.push_back("init c"); }, [&] { journal.push_back("final c"); }, 3);
   EXPECT_THROW(InitializeUnits(), Exception);
   EXPECT_EQ(journal, (std::vector<std::string>{"init a", "final a"}));
   ClearUnits();

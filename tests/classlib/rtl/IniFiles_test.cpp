@@ -87,6 +87,13 @@ TEST_F(TIniFileTest, QuotedValuesSurviveThePlacementStoragesWrapping) {
   }
 }
 
+TEST_F(TIniFileTest, LineBreaksCannotForgeLines) {
+  TIniFile ini(file_);
+  ini.WriteString("Props", "Caption", "a\r\n[Forged]\r\nx=1");
+  EXPECT_FALSE(ini.SectionExists("Forged"));
+  EXPECT_EQ(ini.ReadString("Props", "Caption", ""), "a  [Forged]  x=1");
+}
+
 TEST_F(TIniFileTest, EraseSectionAndBareNames) {
   TIniFile ini(file_);
   ini.WriteString("A", "x", "1");

@@ -157,10 +157,10 @@ class LoaderTest : public ::testing::Test {
 
 TEST_F(LoaderTest, PropertiesThenBinaryDataThenLoadedInCreationOrderThenOnCreate) {
   TDMTest* dm = Create<TDMTest>(nullptr);
-  EXPECT_EQ(journal_, (std::vector<std::string>{
-                          "born loading", "TableMessages.Active stored",
-                          "TableMessages read RawData", "TrayIcon read Icons", "DMTest.Loaded",
-                          "TableMessages.Loaded", "TrayIcon.Loaded", "OnCreate open"}));
+  EXPECT_EQ(journal_, (std::vector<std::string>{"born loading", "TableMessages.Active stored",
+                                                "TableMessages read RawData", "TrayIcon read Icons",
+                                                "DMTest.Loaded", "TableMessages.Loaded",
+                                                "TrayIcon.Loaded", "OnCreate open"}));
   dm->Free();
 }
 
@@ -183,8 +183,7 @@ TEST_F(LoaderTest, OnCreateFailureReachesTheHandlerAndTheModuleLivesOn) {
     Note(std::string("OnDestroy, table ") + (dm->Table != nullptr ? "still here" : "gone"));
   });
   dm->Free();
-  EXPECT_EQ(journal_,
-            (std::vector<std::string>{"OnDestroy, table still here", "~TDMTest"}));
+  EXPECT_EQ(journal_, (std::vector<std::string>{"OnDestroy, table still here", "~TDMTest"}));
   EXPECT_EQ(Screen().DataModuleCount(), 0);
 }
 

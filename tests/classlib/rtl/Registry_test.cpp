@@ -34,7 +34,9 @@ class RegistryTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  std::string UserFile(const std::string& root) { return ReadFile(fs::path(dir_) / (root + ".reg")); }
+  std::string UserFile(const std::string& root) {
+    return ReadFile(fs::path(dir_) / (root + ".reg"));
+  }
 
   std::string dir_;
 };
@@ -47,7 +49,9 @@ TEST_F(RegistryTest, KeysAndValuesIgnoreCaseAndKeepTheirFirstSpelling) {
   ASSERT_TRUE(reg.OpenKey("Software\\Ordelis\\Mirvel", true));
   EXPECT_EQ(reg.CurrentPath(), "Software\\Ordelis\\Mirvel");
   EXPECT_EQ(reg.ReadString("Database"), "") << "a missing string reads empty";
-  reg.WriteString("Database", "/srv/mirvel/donn\xE9" "es");
+  reg.WriteString("Database",
+                  "/srv/mirvel/donn\xE9"
+                  "es");
   reg.WriteString("DATABASE", "/srv/mirvel/base");  // the same value
   reg.CloseKey();
   EXPECT_EQ(reg.CurrentPath(), "");
@@ -61,7 +65,8 @@ TEST_F(RegistryTest, KeysAndValuesIgnoreCaseAndKeepTheirFirstSpelling) {
   ASSERT_EQ(names.Count(), 1);
   EXPECT_EQ(names.Get(0), "Database");
   EXPECT_THROW(other.WriteString("Database", "x"), ERegistryException) << "opened read-only";
-  EXPECT_NE(UserFile("HKEY_LOCAL_MACHINE").find("[Software\\Ordelis\\Mirvel]\nDatabase=s:/srv/mirvel/base\n"),
+  EXPECT_NE(UserFile("HKEY_LOCAL_MACHINE")
+                .find("[Software\\Ordelis\\Mirvel]\nDatabase=s:/srv/mirvel/base\n"),
             std::string::npos);
   EXPECT_EQ(UserFile("HKEY_CURRENT_USER"), "") << "the other root is another file";
 }
@@ -103,19 +108,24 @@ TEST_F(RegistryTest, TypedValuesAndTheirErrors) {
   EXPECT_EQ(reg.GetDataType("NormPos"), rdString);
   EXPECT_EQ(reg.GetDataType("FormHeight"), rdInteger);
   EXPECT_EQ(reg.GetDataType("Nothing"), rdUnknown);
-  EXPECT_NE(UserFile("HKEY_CURRENT_USER").find("ErrorTime=b:0000000000001440\n"), std::string::npos);
+  EXPECT_NE(UserFile("HKEY_CURRENT_USER").find("ErrorTime=b:0000000000001440\n"),
+            std::string::npos);
 
   try {
     reg.ReadString("FormHeight");
     FAIL();
   } catch (const ERegistryException& e) {
-    EXPECT_EQ(e.Message(), "Type de donn\xE9" "es incorrect pour 'FormHeight'");
+    EXPECT_EQ(e.Message(),
+              "Type de donn\xE9"
+              "es incorrect pour 'FormHeight'");
   }
   try {
     reg.ReadInteger("Missing");
     FAIL();
   } catch (const ERegistryException& e) {
-    EXPECT_EQ(e.Message(), "Echec lors de l'obtention des donn\xE9" "es pour 'Missing'");
+    EXPECT_EQ(e.Message(),
+              "Echec lors de l'obtention des donn\xE9"
+              "es pour 'Missing'");
   }
   EXPECT_THROW(reg.ReadInteger("NormPos"), ERegistryException);
   EXPECT_THROW(reg.ReadFloat("FormHeight"), ERegistryException);
@@ -129,7 +139,10 @@ TEST_F(RegistryTest, TypedValuesAndTheirErrors) {
     reg.WriteInteger("FormHeight", 1);
     FAIL() << "a write without an open key";
   } catch (const ERegistryException& e) {
-    EXPECT_EQ(e.Message(), "Echec lors de la d\xE9" "finition des donn\xE9" "es pour 'FormHeight'");
+    EXPECT_EQ(e.Message(),
+              "Echec lors de la d\xE9"
+              "finition des donn\xE9"
+              "es pour 'FormHeight'");
   }
 }
 
@@ -137,7 +150,8 @@ TEST_F(RegistryTest, MachineFallbackIsReadButNeverWritten) {
   fs::create_directories(fs::path(dir_) / "system");
   const fs::path fallback = fs::path(dir_) / "system" / "HKEY_LOCAL_MACHINE.reg";
   const std::string preset =
-      "; preset by the administrator\n[Software\\Ordelis\\Mirvel]\nDatabase=s:/srv/partage/mirvel\n";
+      "; preset by the "
+      "administrator\n[Software\\Ordelis\\Mirvel]\nDatabase=s:/srv/partage/mirvel\n";
   std::ofstream(fallback, std::ios::binary) << preset;
 
   TRegistry reg;
@@ -183,7 +197,8 @@ TEST_F(RegistryTest, RegIniFileSectionsAreSubkeys) {
   EXPECT_TRUE(ini.ReadBool("TFenEditMessages", "Absent", true));
 
   ini.WriteString("TFenEditMessages", "Nested", "x");
-  ASSERT_TRUE(reg.OpenKey("\\Software\\Ordelis\\Mirvel\\Environnement\\TFenEditMessages\\Deeper", true));
+  ASSERT_TRUE(
+      reg.OpenKey("\\Software\\Ordelis\\Mirvel\\Environnement\\TFenEditMessages\\Deeper", true));
   reg.WriteString("Leaf", "y");
   ini.EraseSection("TFenEditMessages");
   EXPECT_FALSE(ini.KeyExists("TFenEditMessages\\Deeper"));

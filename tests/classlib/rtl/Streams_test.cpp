@@ -76,7 +76,8 @@ TEST(TMemoryStreamTest, RandomWritesSeeksAndResizesMatchAByteVector) {
       case 3: {
         std::vector<uint8_t> got(random() % 100);
         const int32_t n = stream.Read(got.data(), static_cast<int32_t>(got.size()));
-        const int64_t available = std::max<int64_t>(0, static_cast<int64_t>(model.size()) - position);
+        const int64_t available =
+            std::max<int64_t>(0, static_cast<int64_t>(model.size()) - position);
         ASSERT_EQ(n, std::min<int64_t>(available, static_cast<int64_t>(got.size())));
         ASSERT_TRUE(std::equal(got.begin(), got.begin() + n, model.begin() + position));
         position += n;
@@ -140,14 +141,19 @@ TEST(TMemoryStreamTest, ForeignBlockTakesWritesInPlace) {
 
 TEST(TFileStreamTest, RoundTripsThroughFilesAndCopies) {
   TempDir dir;
-  const std::string name = dir.File("donn\xE9" "es.bin");  // a Windows-1252 name
+  const std::string name = dir.File(
+      "donn\xE9"
+      "es.bin");  // a Windows-1252 name
   TMemoryStream data;
   for (int i = 0; i < 100000; ++i) {
     const uint8_t b = static_cast<uint8_t>(i * 7);
     data.WriteBuffer(&b, 1);
   }
   data.SaveToFile(name);
-  EXPECT_TRUE(fs::exists(dir.File("donn\xC3\xA9" "es.bin"))) << "the name reaches the disk as UTF-8";
+  EXPECT_TRUE(
+      fs::exists(dir.File("donn\xC3\xA9"
+                          "es.bin")))
+      << "the name reaches the disk as UTF-8";
   TMemoryStream back;
   back.LoadFromFile(name);
   EXPECT_EQ(back.Bytes(), data.Bytes());
@@ -189,7 +195,10 @@ TEST(TFileStreamTest, ModesAndErrors) {
     TFileStream file(dir.File("no/such/dir.dat"), fmCreate);
     FAIL();
   } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message().rfind("Impossible de cr\xE9" "er le fichier ", 0), 0u);
+    EXPECT_EQ(e.Message().rfind("Impossible de cr\xE9"
+                                "er le fichier ",
+                                0),
+              0u);
   }
 
   const std::string log = dir.File("ERROR.LOG");

@@ -159,9 +159,8 @@ TEST(TComponentTest, FreeNotificationClearsCrossOwnerReferenceBothWays) {
 
 TEST(TComponentTest, OverrideWithoutInheritedCallIsReported) {
   std::vector<TComponent*> offenders;
-  SetNotificationCheck([&](TComponent* receiver, TComponent*, TOperation) {
-    offenders.push_back(receiver);
-  });
+  SetNotificationCheck(
+      [&](TComponent* receiver, TComponent*, TOperation) { offenders.push_back(receiver); });
   TComponent form(nullptr);
   auto* forgetful = Create<Forgetful>(&form);
   auto* fine = Create<Watcher>(&form);

@@ -20,7 +20,7 @@ std::vector<std::string> Lines(const TStrings& list) {
 
 std::string RandomWord(std::mt19937& random) {
   static const char* const kWords[] = {"abc", "ABC", "Abd", "\xE9t\xE9", "\xC9T\xC9", "ete",
-                                       "zz",  "Zz",  "a-b", "ab",       "",         "x y"};
+                                       "zz",  "Zz",  "a-b", "ab",        "",          "x y"};
   return kWords[random() % (sizeof kWords / sizeof *kWords)];
 }
 
@@ -54,10 +54,9 @@ TEST(TStringListTest, SortedListMatchesAReference) {
         } else {
           list.Add(word);
           // Equal lines go before the existing ones (dupAccept) or the word is new.
-          auto at = std::lower_bound(model.begin(), model.end(), word,
-                                     [&](const std::string& m, const std::string& w) {
-                                       return compare(m, w) < 0;
-                                     });
+          auto at = std::lower_bound(
+              model.begin(), model.end(), word,
+              [&](const std::string& m, const std::string& w) { return compare(m, w) < 0; });
           model.insert(at, word);
         }
         ASSERT_EQ(static_cast<size_t>(list.Count()), model.size());
@@ -66,9 +65,8 @@ TEST(TStringListTest, SortedListMatchesAReference) {
         }
         int index = -1;
         const bool found = list.Find(word, index);
-        EXPECT_EQ(found, std::any_of(model.begin(), model.end(), [&](const std::string& m) {
-                    return compare(m, word) == 0;
-                  }));
+        EXPECT_EQ(found, std::any_of(model.begin(), model.end(),
+                                     [&](const std::string& m) { return compare(m, word) == 0; }));
         if (found) {
           EXPECT_EQ(compare(list.Get(index), word), 0);
         }
@@ -81,9 +79,13 @@ TEST(TStringListTest, SortedListMatchesAReference) {
 TEST(TStringListTest, CaseRulesOfFindAndIndexOf) {
   TStringList list;
   list.Add("Dupont");
-  list.Add("\xE9" "cole");  // école
+  list.Add(
+      "\xE9"
+      "cole");  // école
   EXPECT_EQ(list.IndexOf("DUPONT"), 0);
-  EXPECT_EQ(list.IndexOf("\xC9" "COLE"), 1);  // ÉCOLE
+  EXPECT_EQ(list.IndexOf("\xC9"
+                         "COLE"),
+            1);  // ÉCOLE
   list.SetCaseSensitive(true);
   EXPECT_EQ(list.IndexOf("DUPONT"), -1);
   EXPECT_EQ(list.IndexOf("Dupont"), 0);
@@ -106,8 +108,8 @@ TEST(TStringListTest, CaseRulesOfFindAndIndexOf) {
 TEST(TStringListTest, TextJoinsWithCrLfAndSplitsAtEveryLineEnd) {
   TStringList list;
   list.SetText("SELECT *\r\nFROM Inter\nWHERE a = :p\rORDER BY b");
-  EXPECT_EQ(Lines(list), (std::vector<std::string>{"SELECT *", "FROM Inter", "WHERE a = :p",
-                                                    "ORDER BY b"}));
+  EXPECT_EQ(Lines(list),
+            (std::vector<std::string>{"SELECT *", "FROM Inter", "WHERE a = :p", "ORDER BY b"}));
   EXPECT_EQ(list.Text(), "SELECT *\r\nFROM Inter\r\nWHERE a = :p\r\nORDER BY b\r\n");
   list.SetText("a\r\n\r\nb\n\r");
   EXPECT_EQ(Lines(list), (std::vector<std::string>{"a", "", "b", ""}));
@@ -163,10 +165,12 @@ TEST(TStringListTest, ObjectsTravelWithTheirLines) {
   EXPECT_EQ(list.Get(0), "Durand");
   EXPECT_EQ(ObjToInt(list.Objects(0)), 7);
   list.Move(0, 1);
-  EXPECT_EQ(Lines(list), (std::vector<std::string>{"Martin", "Durand", "<Liste de destinataires>"}));
+  EXPECT_EQ(Lines(list),
+            (std::vector<std::string>{"Martin", "Durand", "<Liste de destinataires>"}));
   EXPECT_EQ(ObjToInt(list.Objects(1)), 7);
   list.SetSorted(true);
-  EXPECT_EQ(Lines(list), (std::vector<std::string>{"<Liste de destinataires>", "Durand", "Martin"}));
+  EXPECT_EQ(Lines(list),
+            (std::vector<std::string>{"<Liste de destinataires>", "Durand", "Martin"}));
   EXPECT_EQ(ObjToInt(list.Objects(2)), 12);
   TStringList copy;
   copy.Assign(&list);

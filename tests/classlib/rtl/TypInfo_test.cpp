@@ -50,52 +50,82 @@ void RegisterAll() {
   auto set = [](auto apply) {
     return [apply](TObject* o, const Variant& v) { apply(static_cast<P*>(o), v); };
   };
-  auto get = [](auto read) { return [read](TObject* o) { return Variant(read(static_cast<P*>(o))); }; };
+  auto get = [](auto read) {
+    return [read](TObject* o) { return Variant(read(static_cast<P*>(o))); };
+  };
   RegisterProps<TPanelLike>({
-      {.Name = "Height", .Kind = tkInteger, .Get = Getter(&P::height),
+      {.Name = "Height",
+       .Kind = tkInteger,
+       .Get = Getter(&P::height),
        .Set = set([](P* p, const Variant& v) { p->height = v.AsInteger(); })},
-      {.Name = "Accel", .Kind = tkChar, .Get = get([](P* p) { return static_cast<int>(p->accel); }),
+      {.Name = "Accel",
+       .Kind = tkChar,
+       .Get = get([](P* p) { return static_cast<int>(p->accel); }),
        .Set = set([](P* p, const Variant& v) { p->accel = static_cast<char>(v.AsInteger()); })},
-      {.Name = "Align", .Kind = tkEnumeration, .Enum = &kAlignInfo,
+      {.Name = "Align",
+       .Kind = tkEnumeration,
+       .Enum = &kAlignInfo,
        .Get = get([](P* p) { return static_cast<int>(p->align); }),
        .Set = set([](P* p, const Variant& v) { p->align = static_cast<TAlign>(v.AsInteger()); })},
-      {.Name = "Ratio", .Kind = tkFloat, .FloatType = TFloatType::ftSingle,
+      {.Name = "Ratio",
+       .Kind = tkFloat,
+       .FloatType = TFloatType::ftSingle,
        .Get = get([](P* p) { return static_cast<double>(p->ratio); }),
        .Set = set([](P* p, const Variant& v) { p->ratio = static_cast<float>(v.AsDouble()); })},
-      {.Name = "Width", .Kind = tkFloat, .Get = Getter(&P::width),
+      {.Name = "Width",
+       .Kind = tkFloat,
+       .Get = Getter(&P::width),
        .Set = set([](P* p, const Variant& v) { p->width = v.AsDouble(); })},
-      {.Name = "Extended", .Kind = tkFloat, .FloatType = TFloatType::ftExtended,
+      {.Name = "Extended",
+       .Kind = tkFloat,
+       .FloatType = TFloatType::ftExtended,
        .Get = get([](P* p) { return static_cast<double>(p->extended); }),
        .Set = set([](P* p, const Variant& v) { p->extended = v.AsDouble(); })},
-      {.Name = "Comp", .Kind = tkFloat, .FloatType = TFloatType::ftComp,
+      {.Name = "Comp",
+       .Kind = tkFloat,
+       .FloatType = TFloatType::ftComp,
        .Get = get([](P* p) { return static_cast<double>(p->comp); }),
        .Set = set([](P* p, const Variant& v) { p->comp = static_cast<int64_t>(v.AsDouble()); })},
-      {.Name = "Money", .Kind = tkFloat, .FloatType = TFloatType::ftCurr, .Get = Getter(&P::money),
+      {.Name = "Money",
+       .Kind = tkFloat,
+       .FloatType = TFloatType::ftCurr,
+       .Get = Getter(&P::money),
        .Set = set([](P* p, const Variant& v) { p->money = v.AsCurrency(); })},
-      {.Name = "Caption", .Kind = tkLString, .Get = Getter(&P::caption),
+      {.Name = "Caption",
+       .Kind = tkLString,
+       .Get = Getter(&P::caption),
        .Set = set([](P* p, const Variant& v) { p->caption = v.AsString(); })},
-      {.Name = "Anchors", .Kind = tkSet, .Enum = &kAlignInfo,
+      {.Name = "Anchors",
+       .Kind = tkSet,
+       .Enum = &kAlignInfo,
        .Get = get([](P* p) { return static_cast<int64_t>(p->anchors.Bits()); }),
        .Set = set([](P* p, const Variant& v) {
          p->anchors = TSet<TAlign>::FromBits(static_cast<uint32_t>(v.AsInteger()));
        })},
-      {.Name = "Lines", .Kind = tkClass,
+      {.Name = "Lines",
+       .Kind = tkClass,
        .GetObject = [](TObject* o) -> TObject* { return &static_cast<P*>(o)->lines; },
-       .SetObject = [](TObject* o, TObject* v) {
-         static_cast<P*>(o)->lines.Assign(dynamic_cast<TStrings*>(v));
-       }},
-      {.Name = "Link", .Kind = tkClass,
+       .SetObject =
+           [](TObject* o, TObject* v) {
+             static_cast<P*>(o)->lines.Assign(dynamic_cast<TStrings*>(v));
+           }},
+      {.Name = "Link",
+       .Kind = tkClass,
        .GetObject = [](TObject* o) -> TObject* { return static_cast<P*>(o)->link; },
-       .SetObject = [](TObject* o, TObject* v) {
-         static_cast<P*>(o)->link = dynamic_cast<TComponent*>(v);
-       }},
-      {.Name = "TagValue", .Kind = tkVariant, .Get = Getter(&P::tag_value),
+       .SetObject = [](TObject* o,
+                       TObject* v) { static_cast<P*>(o)->link = dynamic_cast<TComponent*>(v); }},
+      {.Name = "TagValue",
+       .Kind = tkVariant,
+       .Get = Getter(&P::tag_value),
        .Set = set([](P* p, const Variant& v) { p->tag_value = v; })},
       {.Name = "OnClick", .Kind = tkMethod},
   });
   RegisterProps<TFancyPanel, TPanelLike>({
-      {.Name = "Bevel", .Kind = tkInteger, .Get = Getter(&TFancyPanel::bevel),
-       .Set = [](TObject* o, const Variant& v) { static_cast<TFancyPanel*>(o)->bevel = v.AsInteger(); }},
+      {.Name = "Bevel",
+       .Kind = tkInteger,
+       .Get = Getter(&TFancyPanel::bevel),
+       .Set = [](TObject* o,
+                 const Variant& v) { static_cast<TFancyPanel*>(o)->bevel = v.AsInteger(); }},
   });
 }
 
@@ -117,8 +147,8 @@ TEST(TypInfoTest, ListsInheritedPropertiesFilteredByKind) {
   EXPECT_EQ(all.Find("onclick"), nullptr);
   TPropInfoList floats(&panel, TTypeKinds{tkFloat});
   ASSERT_EQ(floats.Count(), 5);
-  const TFloatType expected[] = {TFloatType::ftSingle, TFloatType::ftDouble,
-                                 TFloatType::ftExtended, TFloatType::ftComp, TFloatType::ftCurr};
+  const TFloatType expected[] = {TFloatType::ftSingle, TFloatType::ftDouble, TFloatType::ftExtended,
+                                 TFloatType::ftComp, TFloatType::ftCurr};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(floats.Items(i).FloatType, expected[i]);
   EXPECT_THROW(floats.Items(5), EListError);
   TPanelLike plain(nullptr);
@@ -138,7 +168,8 @@ TEST(TypInfoTest, AccessorsReadAndWriteEachKind) {
   const TPropInfo* align = props.Find("Align");
   align->Set(&panel, Variant(3));
   props.Find("Money")->Set(&panel, Variant(Currency::FromRaw(15000)));
-  props.Find("Caption")->Set(&panel, Variant("Donn\xE9" "es"));
+  props.Find("Caption")->Set(&panel, Variant("Donn\xE9"
+                                             "es"));
   props.Find("Anchors")->Set(&panel, Variant((1 << alTop) | (1 << alClient)));
   props.Find("TagValue")->Set(&panel, Variant::Null());
   props.Find("Bevel")->Set(&panel, Variant(0));
@@ -151,7 +182,9 @@ TEST(TypInfoTest, AccessorsReadAndWriteEachKind) {
   EXPECT_EQ(panel.accel, 'Z');
   EXPECT_EQ(align->Enum->names[static_cast<size_t>(align->Get(&panel).AsInteger())], "alClient");
   EXPECT_EQ(props.Find("Money")->Get(&panel).AsCurrency(), Currency::FromRaw(15000));
-  EXPECT_EQ(panel.caption, "Donn\xE9" "es");
+  EXPECT_EQ(panel.caption,
+            "Donn\xE9"
+            "es");
   EXPECT_TRUE(panel.anchors.Contains(alTop));
   EXPECT_FALSE(panel.anchors.Contains(alBottom));
   EXPECT_EQ(props.Find("Anchors")->Get(&panel).AsInteger(), 10);
