@@ -204,6 +204,7 @@ void TDataSet::GetFieldNames(TStrings& list) const {
 }
 
 void TDataSet::GetFieldList(std::vector<TField*>& list, std::string_view names) const {
+  if (TrimView(names).empty()) return;
   size_t pos = 0;
   while (pos <= names.size()) {
     size_t end = names.find(';', pos);

@@ -30,8 +30,6 @@
 
 namespace cl::test {
 
-using Trace = std::vector<std::string>;
-
 struct TConformanceTraits {
   // Without an index a posted insert lands before the record that was active (false: the
   // dataset orders records itself, by key).

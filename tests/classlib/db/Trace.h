@@ -17,6 +17,9 @@
 
 namespace cl::test {
 
+// An expected or taken sequence of entries.
+using Trace = std::vector<std::string>;
+
 class TTrace {
  public:
   void Add(std::string entry) { entries_.push_back(std::move(entry)); }
