@@ -163,8 +163,7 @@ TDataFileFault CheckDataHeader(const TDataHeader& header) {
   // multiplies with these values, so they are bounded before anything else trusts them.
   if (header.FieldCount() > kMaxFields) return TDataFileFault::kCorrupt;
   if (header.RecordSize() < kRecFields) return TDataFileFault::kCorrupt;
-  if (header.BlobFieldCount() > kMaxBlobFields ||
-      header.BlobFieldCount() > header.FieldCount()) {
+  if (header.BlobFieldCount() > kMaxBlobFields || header.BlobFieldCount() > header.FieldCount()) {
     return TDataFileFault::kCorrupt;
   }
   const uint32_t block_size = header.StoredBlobBlockSize();

@@ -216,9 +216,9 @@ struct TFieldDefinition {
   uint8_t decimals = 0;
   uint16_t stored_size = 0;  // one byte on disk; wider here so that a damaged size cannot wrap
   uint8_t decimals_copy = 0;
-  uint16_t offset = 0;       // of the null byte in the record buffer
+  uint16_t offset = 0;  // of the null byte in the record buffer
   bool required = false;
-  std::string minimum;        // at most 50 characters each
+  std::string minimum;  // at most 50 characters each
   std::string maximum;
   std::string default_value;
   bool computed = false;

@@ -45,16 +45,16 @@ TEST(DataFileFormatTest, FieldDefinitionBytesFollowTheOffsetTable) {
   expected[0] = 2;  // u16 number
   expected[2] = 9;  // String[30] name
   std::memcpy(&expected[3], "NomReseau", 9);
-  expected[84] = 1;    // type
-  expected[86] = 50;   // declared size
-  expected[88] = 51;   // stored size
-  expected[90] = 14;   // u16 null-byte offset
-  expected[92] = 1;    // required
-  expected[94] = 1;    // String[50] minimum
+  expected[84] = 1;   // type
+  expected[86] = 50;  // declared size
+  expected[88] = 51;  // stored size
+  expected[90] = 14;  // u16 null-byte offset
+  expected[92] = 1;   // required
+  expected[94] = 1;   // String[50] minimum
   expected[95] = 'A';
-  expected[145] = 1;   // maximum
+  expected[145] = 1;  // maximum
   expected[146] = 'Z';
-  expected[196] = 3;   // default
+  expected[196] = 3;  // default
   std::memcpy(&expected[197], "abc", 3);
 
   Bytes image(768, 0xEE);
@@ -215,7 +215,8 @@ TEST(DataFileFormatTest, HeaderLimitsAreCheckedBeforeUse) {
 
 TEST(DataFileFormatTest, DefinitionsMustMatchTheHeader) {
   auto good = [] {
-    std::vector<TFieldDefinition> f = {Field(1, "No", kFieldInt32), Field(2, "Nom", kFieldString, 50),
+    std::vector<TFieldDefinition> f = {Field(1, "No", kFieldInt32),
+                                       Field(2, "Nom", kFieldString, 50),
                                        Field(3, "Memo", kFieldBlob)};
     AssignFieldOffsets(f);
     return f;
