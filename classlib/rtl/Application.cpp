@@ -78,9 +78,12 @@ void TApplication::ShowException(Exception& e) noexcept {
   }
 }
 
+// Neither object is ever destroyed: components still alive at exit, and their handlers, may
+// reach them from other static destructors.  The program frees its forms and modules itself
+// (Application().DestroyComponents()) before main returns.
 TApplication& Application() {
-  static TApplication application;
-  return application;
+  static TApplication* application = new TApplication;
+  return *application;
 }
 
 void SetCommandLine(int argc, const char* const* argv) {
@@ -128,8 +131,8 @@ void TScreen::RemoveDataModule(TComponent* module) {
 }
 
 TScreen& Screen() {
-  static TScreen screen;
-  return screen;
+  static TScreen* screen = new TScreen;
+  return *screen;
 }
 
 }  // namespace cl
