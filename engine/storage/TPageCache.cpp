@@ -52,6 +52,12 @@ TPage* TPageCache::TakeSlot(List& list) {
     page->Pin();
     return page;
   }
+  // Pages taken beyond the capacity while everything was pinned go again once they are clean.
+  while (list.pages.size() > list.capacity && list.pages.back()->PinCount() == 0 &&
+         (!list.pages.back()->Dirty() || list.pages.back()->Offset() == 0)) {
+    if (list.pages.back()->Offset() != 0) list.by_offset.erase(list.pages.back()->Offset());
+    list.pages.pop_back();
+  }
   for (auto it = list.pages.end(); it != list.pages.begin();) {
     --it;
     if ((*it)->PinCount() == 0 && (!(*it)->Dirty() || (*it)->Offset() == 0)) return reuse(it);
@@ -65,7 +71,9 @@ TPage* TPageCache::TakeSlot(List& list) {
       }
     }
   }
-  list.capacity = list.pages.size() + kGrowth;
+  // Inside the exclusive phase the list grows by a step; outside it, only every page being
+  // pinned by the operation under way brings a page beyond the capacity, for a while.
+  if (host_.InExclusivePhase()) list.capacity = list.pages.size() + kGrowth;
   list.pages.push_front(std::make_unique<TPage>(host_.PageOwner()));
   TPage* page = list.pages.front().get();
   page->SetOffset(0);
@@ -183,7 +191,6 @@ void TPageCache::Trim(List& list) {
     if (page->Offset() != 0) list.by_offset.erase(page->Offset());
     it = list.pages.erase(it);
   }
-  list.capacity = std::max(list.capacity, list.pages.size());
 }
 
 void TPageCache::Invalidate() {

@@ -4,8 +4,8 @@
 // below its capacity, else the least recently used clean, unpinned page; failing that the least
 // recently used dirty, unpinned page is written back and taken.  While the data file holds its
 // exclusive phase nothing may reach the disk before commit, so the list grows by 64 pages
-// instead.  A list whose every page is pinned by the operation under way also grows (a deep
-// tree pins more pages than 31), rather than failing a sound operation.  Flush writes every dirty
+// instead.  A list whose every page is pinned by the operation under way takes one page more for a
+// while (a deep tree pins more than 31 pages), rather than failing a sound operation.  Flush writes every dirty
 // page, pinned or not, sorted by offset in runs of consecutive pages, and trims the lists back to
 // 31 pages.
 //
