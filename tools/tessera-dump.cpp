@@ -1,6 +1,7 @@
 // tessera-dump: prints a table's .IDX or .BLB file as the engine sees it.
 //
 //   tessera-dump [--block-size N] [--encrypted] [--entries] FILE.IDX|FILE.BLB
+//   tessera-dump --check [--encrypted] FILE.IDX   (every tree and free chain verified)
 //
 // The kind of file comes from its extension.  A blob file's block size is its data file's
 // (header +4 of the .DAT, 0 meaning 512); it is not stored in the blob file itself.
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/IndexImageCheck.h"
 #include "tools/TesseraDump.h"
 
 namespace {
@@ -38,9 +40,12 @@ std::string UpperExtension(const std::string& path) {
 int main(int argc, char** argv) {
   tessera::TDumpOptions options;
   std::string path;
+  bool check = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--encrypted") {
+    if (arg == "--check") {
+      check = true;
+    } else if (arg == "--encrypted") {
       options.encrypted = true;
     } else if (arg == "--entries") {
       options.entries = true;
@@ -67,6 +72,10 @@ int main(int argc, char** argv) {
   }
   const std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
+  if (check) {
+    if (ext != ".IDX") return Usage();
+    return tessera::CheckIndexImage(image, options.encrypted, std::cout) ? 0 : 1;
+  }
   const bool sound = ext == ".IDX" ? tessera::DumpIndexFile(image, options, std::cout)
                                    : tessera::DumpBlobFile(image, options, std::cout);
   return sound ? 0 : 1;
