@@ -5,10 +5,10 @@
 #include <string>
 #include <utility>
 
-#include "engine/storage/EngineErrors.h"
-#include "engine/storage/ExpressionTypes.h"
 #include "classlib/rtl/Exceptions.h"
+#include "engine/storage/EngineErrors.h"
 #include "engine/storage/EngineFormats.h"
+#include "engine/storage/ExpressionTypes.h"
 #include "engine/storage/FieldValues.h"
 
 namespace tessera {
@@ -32,21 +32,31 @@ bool TextToExpressionDateTime(std::string_view text, uint8_t type, ExpressionNod
 
 const char* KindWord(const ExpressionNode& n) {
   switch (n.kind) {
-    case kNodeColumn: return "column";
-    case kNodeConstant: return "constant";
-    case kNodeFunction: return "function";
-    default: return "expression";
+    case kNodeColumn:
+      return "column";
+    case kNodeConstant:
+      return "constant";
+    case kNodeFunction:
+      return "function";
+    default:
+      return "expression";
   }
 }
 
 const char* PredicateName(uint32_t code) {
   switch (code) {
-    case kOpLike: return "LIKE";
-    case kOpNotLike: return "NOT LIKE";
-    case kOpBetween: return "BETWEEN";
-    case kOpNotBetween: return "NOT BETWEEN";
-    case kOpIn: return "IN";
-    default: return "NOT IN";
+    case kOpLike:
+      return "LIKE";
+    case kOpNotLike:
+      return "NOT LIKE";
+    case kOpBetween:
+      return "BETWEEN";
+    case kOpNotBetween:
+      return "NOT BETWEEN";
+    case kOpIn:
+      return "IN";
+    default:
+      return "NOT IN";
   }
 }
 
@@ -62,19 +72,25 @@ uint8_t ClampSize(int size) { return static_cast<uint8_t>(std::clamp(size, 1, 25
 
 class Checker {
  public:
-  Checker(std::string_view clause, const ColumnLookup& lookup)
-      : clause_(clause), lookup_(lookup) {}
+  Checker(std::string_view clause, const ColumnLookup& lookup) : clause_(clause), lookup_(lookup) {}
 
   void Check(ExpressionNode& n) {
     OfferQuotedText(n);
     switch (n.kind) {
-      case kNodeUnary: return CheckUnary(n);
-      case kNodeBinary: return CheckBinary(n);
-      case kNodePrefixCompare: return CheckPrefixCompare(n);
-      case kNodeColumn: return CheckColumn(n);
-      case kNodeFunction: return CheckFunction(n);
-      case kNodePredicate: return CheckPredicate(n);
-      default: return;
+      case kNodeUnary:
+        return CheckUnary(n);
+      case kNodeBinary:
+        return CheckBinary(n);
+      case kNodePrefixCompare:
+        return CheckPrefixCompare(n);
+      case kNodeColumn:
+        return CheckColumn(n);
+      case kNodeFunction:
+        return CheckFunction(n);
+      case kNodePredicate:
+        return CheckPredicate(n);
+      default:
+        return;
     }
   }
 
@@ -261,7 +277,8 @@ class Checker {
   int SubstringArgument(ExpressionNode& value, const char* which) {
     Check(value);
     if (value.kind != kNodeConstant || value.type != kExprTypeInt32 || value.is_null) {
-      FailIn(std::string(which) + " argument of SUBSTRING function must be an integer constant in ");
+      FailIn(std::string(which) +
+             " argument of SUBSTRING function must be an integer constant in ");
     }
     int32_t v = value.Int32Value();
     if (v < 1 || v > kMaxSubstringArgument) {
@@ -330,7 +347,8 @@ class Checker {
     n.size = ValueSizeOfType(kExprTypeBoolean);
   }
 
-  void CheckListValue(const std::string& name, const ExpressionNode& tested, ExpressionNode& value) {
+  void CheckListValue(const std::string& name, const ExpressionNode& tested,
+                      ExpressionNode& value) {
     if (value.kind == kNodeUnary && value.first && value.first->kind == kNodeConstant) {
       TypeUnary(value);
     } else if (value.kind != kNodeConstant) {

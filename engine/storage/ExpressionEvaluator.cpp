@@ -139,9 +139,9 @@ class Evaluator {
       case kFnUpper:
       case kFnLower:
         if (argument.is_null) return SetStringResult(result, {});
-        return SetStringResult(result, n.code == kFnUpper
-                                           ? UpperCaseText(language_, sort_, argument.StringValue())
-                                           : LowerCaseText(language_, sort_, argument.StringValue()));
+        return SetStringResult(
+            result, n.code == kFnUpper ? UpperCaseText(language_, sort_, argument.StringValue())
+                                       : LowerCaseText(language_, sort_, argument.StringValue()));
       case kFnSubstring:
         return Substring(n, argument, result);
       case kFnTrimLeading:

@@ -48,14 +48,21 @@ void SetBooleanResult(ExpressionNode& result, bool v) {
 // Integers, words, dates, times and booleans as a 64-bit integer; money as its units.
 int64_t IntegerOf(const ExpressionNode& n) {
   switch (n.type) {
-    case kExprTypeInt16: return n.Int16Value();
-    case kExprTypeWord: return n.WordValue();
-    case kExprTypeInt32: return n.Int32Value();
+    case kExprTypeInt16:
+      return n.Int16Value();
+    case kExprTypeWord:
+      return n.WordValue();
+    case kExprTypeInt32:
+      return n.Int32Value();
     case kExprTypeDate:
-    case kExprTypeTime: return n.UInt32Value();
-    case kExprTypeMoney: return n.Int64Value();
-    case kExprTypeBoolean: return n.BooleanValue() ? 1 : 0;
-    default: return 0;
+    case kExprTypeTime:
+      return n.UInt32Value();
+    case kExprTypeMoney:
+      return n.Int64Value();
+    case kExprTypeBoolean:
+      return n.BooleanValue() ? 1 : 0;
+    default:
+      return 0;
   }
 }
 
@@ -198,8 +205,8 @@ bool Int32Arithmetic(uint32_t code, const ExpressionNode& l, const ExpressionNod
   return SetInt32Checked(result, v);
 }
 
-bool MoneyArithmetic(uint32_t code, const ExpressionNode& l, const ExpressionNode& r,
-                     int decimals, ExpressionNode& result) {
+bool MoneyArithmetic(uint32_t code, const ExpressionNode& l, const ExpressionNode& r, int decimals,
+                     ExpressionNode& result) {
   int64_t v = 0;
   switch (code) {
     case kOpAdd:
@@ -257,9 +264,15 @@ bool Arithmetic(uint32_t code, const ExpressionNode& l, const ExpressionNode& r,
       double b = FloatOf(r);
       double v;
       switch (code) {
-        case kOpAdd: v = a + b; break;
-        case kOpSubtract: v = a - b; break;
-        case kOpMultiply: v = a * b; break;
+        case kOpAdd:
+          v = a + b;
+          break;
+        case kOpSubtract:
+          v = a - b;
+          break;
+        case kOpMultiply:
+          v = a * b;
+          break;
         default:
           if (b == 0) return false;
           v = a / b;
@@ -351,12 +364,24 @@ void EvaluateBinaryOperator(uint32_t code, const ExpressionNode& left, const Exp
     if (!CompareValues(left, right, language, sort, c)) return;
     bool v = false;
     switch (code) {
-      case kOpEqual: v = c == 0; break;
-      case kOpNotEqual: v = c != 0; break;
-      case kOpGreater: v = c > 0; break;
-      case kOpLess: v = c < 0; break;
-      case kOpGreaterEqual: v = c >= 0; break;
-      default: v = c <= 0; break;
+      case kOpEqual:
+        v = c == 0;
+        break;
+      case kOpNotEqual:
+        v = c != 0;
+        break;
+      case kOpGreater:
+        v = c > 0;
+        break;
+      case kOpLess:
+        v = c < 0;
+        break;
+      case kOpGreaterEqual:
+        v = c >= 0;
+        break;
+      default:
+        v = c <= 0;
+        break;
     }
     return SetBooleanResult(result, v);
   }

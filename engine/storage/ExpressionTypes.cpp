@@ -21,9 +21,7 @@ bool IsComparisonCode(uint32_t code) { return code >= kOpEqual && code <= kOpLes
 
 namespace {
 
-bool IsDateOrTimestamp(uint8_t type) {
-  return type == kExprTypeDate || type == kExprTypeTimestamp;
-}
+bool IsDateOrTimestamp(uint8_t type) { return type == kExprTypeDate || type == kExprTypeTimestamp; }
 
 // The ordering comparisons accept the same pairs as = and <> except a side without a type.
 bool ComparablePair(uint8_t left, uint8_t right, bool allow_none) {

@@ -132,7 +132,8 @@ int TExpressionParser::NextToken() {
         token_kind_ = kTokenQuotedText;
         token_closed_ = false;
         pos_ = p;
-        RaiseSql(std::string(c == '\'' ? "Missing single quote after '" : "Missing double quote after '") +
+        RaiseSql(std::string(c == '\'' ? "Missing single quote after '"
+                                       : "Missing double quote after '") +
                  TokenText() + "' in SQL statement");
       }
       if (At(p) == c) {
@@ -284,7 +285,8 @@ TExpressionParser::Parsed TExpressionParser::ParseOr() {
     Parsed right = ParseAnd();
     int height = std::max(left.height, right.height) + 1;
     CheckHeight(height);
-    left.node = MakeBinary(kOpOr, op, kExprTypeBoolean, std::move(left.node), std::move(right.node));
+    left.node =
+        MakeBinary(kOpOr, op, kExprTypeBoolean, std::move(left.node), std::move(right.node));
     left.height = height;
   }
   return left;
@@ -438,7 +440,8 @@ TExpressionParser::Parsed TExpressionParser::ParseInList(Parsed tested, uint32_t
       NextToken();
       continue;
     }
-    if (!TokenKindIs(')')) FailFound("Expected right parentheses after IN operator, instead found '");
+    if (!TokenKindIs(')'))
+      FailFound("Expected right parentheses after IN operator, instead found '");
     NextToken();
     break;
   }
@@ -670,8 +673,8 @@ TExpressionParser::Parsed TExpressionParser::ParseAggregate(uint32_t code) {
   if ((flags_ & kAllowAggregates) == 0) FailIn("Aggregate functions are not allowed in ");
   std::string name = TokenText();
   NextToken();
-  ExpectToken('(', "Left parentheses expectedafter aggregate function '" + name +
-                       "', instead found '");
+  ExpectToken('(',
+              "Left parentheses expectedafter aggregate function '" + name + "', instead found '");
   Parsed argument = ParseAdditive();
   ExpectToken(')', "Right parentheses expected after aggregate " + name +
                        " function argument, instead found '");
@@ -685,8 +688,8 @@ TExpressionParser::Parsed TExpressionParser::ParseAggregate(uint32_t code) {
 TExpressionParser::Parsed TExpressionParser::ParseCaseFunction(uint32_t code, const char* word) {
   std::string name = TokenText();
   NextToken();
-  ExpectToken('(', std::string("Left parentheses expectedafter ") + word +
-                       " keyword, instead found '");
+  ExpectToken('(',
+              std::string("Left parentheses expectedafter ") + word + " keyword, instead found '");
   Parsed argument = ParseAdditive();
   ExpectToken(')', std::string("Right parentheses expected after ") + word +
                        " function argument, instead found '");
@@ -714,7 +717,8 @@ TExpressionParser::Parsed TExpressionParser::ParseSubstring() {
     height = std::max(height, length.height + 1);
     from.node->second = std::move(length.node);
   }
-  ExpectToken(')', "Right parentheses expected after SUBSTRING function arguments, instead found '");
+  ExpectToken(')',
+              "Right parentheses expected after SUBSTRING function arguments, instead found '");
   CheckHeight(height);
   auto node = MakeNode(kNodeFunction, kFnSubstring, name, kExprTypeString);
   node->first = std::move(argument.node);

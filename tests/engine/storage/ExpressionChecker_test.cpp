@@ -109,9 +109,10 @@ TEST(ExprCheckerTest, QuotedTextsNamingColumnsAreBound) {
   Checked("Name LIKE 'Name'", &lookups);
   EXPECT_EQ(lookups, 1);
   lookups = 0;
-  Checked("Name IN ('Name', 'Short') AND Name BETWEEN 'Name' AND 'Notes' AND Name = ? AND "
-          "Name = ''",
-          &lookups);
+  Checked(
+      "Name IN ('Name', 'Short') AND Name BETWEEN 'Name' AND 'Notes' AND Name = ? AND "
+      "Name = ''",
+      &lookups);
   EXPECT_EQ(lookups, 4);
 }
 
@@ -128,8 +129,9 @@ TEST(ExprCheckerTest, StringConstantsFacingDatesAreConverted) {
   ExpressionNodePtr d = Checked("Clock < '10:30:00'");
   EXPECT_EQ(d->second->type, kExprTypeTime);
   EXPECT_EQ(d->second->UInt32Value(), 37800000u);
-  ExpressionNodePtr e = Checked("BirthDate IN ('1/2/2000', NULL) AND BirthDate NOT BETWEEN "
-                                "'1/1/1990' AND '12/31/1990'");
+  ExpressionNodePtr e = Checked(
+      "BirthDate IN ('1/2/2000', NULL) AND BirthDate NOT BETWEEN "
+      "'1/1/1990' AND '12/31/1990'");
   EXPECT_EQ(e->first->second->UInt32Value(), DayOf(2000, 1, 2));
   EXPECT_EQ(e->second->second->second->UInt32Value(), DayOf(1990, 12, 31));
 
@@ -250,16 +252,19 @@ TEST(ExprCheckerTest, Messages) {
       {"EXTRACT(DAY FROM Clock) = 1",
        "FROM argument of EXTRACT function must be a date or date and time in W"},
       {"Age LIKE 'x'", "Type mismatch between LIKE operator and expression 'Age' in W"},
-      {"Name LIKE Short", "Constant expression expected after LIKE operator, instead found "
-                          "'Short' in W"},
+      {"Name LIKE Short",
+       "Constant expression expected after LIKE operator, instead found "
+       "'Short' in W"},
       {"Name NOT LIKE 5", "Type mismatch between NOT LIKE operator and expression '5' in W"},
-      {"Age BETWEEN Total AND 5", "Constant expression expected after BETWEEN operator, "
-                                  "instead found 'Total' in W"},
+      {"Age BETWEEN Total AND 5",
+       "Constant expression expected after BETWEEN operator, "
+       "instead found 'Total' in W"},
       {"Age NOT BETWEEN 1 AND 'x'",
        "Type mismatch between NOT BETWEEN operator and expression 'x' in W"},
       {"Age IN (1, 'x')", "Type mismatch between IN operator and expression 'x' in W"},
-      {"Age NOT IN (1, Age + 1)", "Constant expression expected after NOT IN operator, instead "
-                                  "found '+' in W"},
+      {"Age NOT IN (1, Age + 1)",
+       "Constant expression expected after NOT IN operator, instead "
+       "found '+' in W"},
       {"Name IN (-'a')", "Type mismatch between '-' operator and 'a' in W"},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(CheckError(text), expected) << text;
@@ -268,9 +273,8 @@ TEST(ExprCheckerTest, Messages) {
   p.SetText("AVG(Name)");
   p.NextToken();
   ExpressionNodePtr avg = p.ParseExpression(3, "source columns");
-  EXPECT_EQ(testing::SqlErrorOf([&] {
-              CheckExpression("source columns", *avg, testing::LookupOf(kColumns));
-            }),
+  EXPECT_EQ(testing::SqlErrorOf(
+                [&] { CheckExpression("source columns", *avg, testing::LookupOf(kColumns)); }),
             "AVG aggregate function must contain a numeric, date, time, or timestamp expression "
             "in source columns");
 }

@@ -12,10 +12,10 @@
 #include "classlib/rtl/Collation.h"
 #include "classlib/rtl/DateTime.h"
 #include "engine/storage/ETesseraEngineError.h"
-#include "engine/storage/TExpressionParser.h"
 #include "engine/storage/ExpressionOperators.h"
 #include "engine/storage/ExpressionTypes.h"
 #include "engine/storage/MoneyStorage.h"
+#include "engine/storage/TExpressionParser.h"
 
 namespace tessera {
 namespace {
@@ -25,12 +25,17 @@ using testing::FakeColumn;
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new testing::EngineEnvironment);
 
 const std::vector<FakeColumn> kColumns = {
-    {"Name", kExprTypeString, 0, 255}, {"Active", kExprTypeBoolean},
-    {"Age", kExprTypeInt16},           {"Total", kExprTypeInt32},
+    {"Name", kExprTypeString, 0, 255},
+    {"Active", kExprTypeBoolean},
+    {"Age", kExprTypeInt16},
+    {"Total", kExprTypeInt32},
     {"Price", kExprTypeMoney, kSubTypeCurrency, 0, 2},
-    {"Ratio", kExprTypeFloat},         {"BirthDate", kExprTypeDate},
-    {"Stamp", kExprTypeTimestamp},     {"Clock", kExprTypeTime},
-    {"W", kExprTypeWord},              {"Other", kExprTypeString, 0, 255},
+    {"Ratio", kExprTypeFloat},
+    {"BirthDate", kExprTypeDate},
+    {"Stamp", kExprTypeTimestamp},
+    {"Clock", kExprTypeTime},
+    {"W", kExprTypeWord},
+    {"Other", kExprTypeString, 0, 255},
 };
 enum Field { kName, kActive, kAge, kTotal, kPrice, kRatio, kBirthDate, kStamp, kClock, kW, kOther };
 
@@ -293,7 +298,7 @@ TEST(ExprEvalTest, LikeAgreesWithItsDefinition) {
 
 TEST(ExprEvalTest, StringComparisonUnderALanguage) {
   Record rec;
-  rec[kName].SetString("\xE9t\xE9");  // été
+  rec[kName].SetString("\xE9t\xE9");                 // été
   EXPECT_FALSE(EvalBool("Name < 'f'", rec));         // binary: 0xE9 sorts after 'f'
   EXPECT_TRUE(EvalBool("Name < 'f'", rec, 0x040C));  // French: é sorts with e
   rec[kName].SetString("abc");
@@ -324,7 +329,7 @@ TEST(ExprEvalTest, DateTimeArithmetic) {
   EXPECT_EQ(Eval("Clock - 1000", rec).UInt32Value(), 86398000u);
   EXPECT_EQ(Eval("Clock + 1000", rec).is_null, 1);  // past the end of the day
   EXPECT_EQ(Eval("Clock - Clock", rec).Int32Value(), 0);
-  EXPECT_EQ(Eval("BirthDate + 5000000", rec).is_null, 1);  // past 9999-12-31
+  EXPECT_EQ(Eval("BirthDate + 5000000", rec).is_null, 1);       // past 9999-12-31
   EXPECT_EQ(Eval("Stamp - (BirthDate - 30)", rec).is_null, 1);  // beyond 32 bits of ms
   // A date faces a timestamp at 00:00 of its day.
   EXPECT_TRUE(EvalBool("Stamp > BirthDate", rec));
@@ -339,7 +344,7 @@ TEST(ExprEvalTest, MoneyArithmeticAndComparison) {
   rec[kAge].SetInt16(12);
   rec[kTotal].SetInt32(3);
   EXPECT_TRUE(EvalBool("Price = 12.5", rec));
-  EXPECT_TRUE(EvalBool("Price > Age", rec));     // 12.50 > 12, by value
+  EXPECT_TRUE(EvalBool("Price > Age", rec));  // 12.50 > 12, by value
   EXPECT_TRUE(EvalBool("Price < 13", rec));
   EXPECT_TRUE(EvalBool("Price - 0.5 = Age", rec));
   ExpressionNodeFields sum = Eval("Price + Total", rec);
@@ -398,7 +403,10 @@ TEST(ExprEvalTest, PrefixCompare) {
     auto n = std::make_unique<ExpressionNode>();
     n->kind = kNodeConstant;
     n->type = type;
-    if (s) n->SetString(s); else n->is_null = 1;
+    if (s)
+      n->SetString(s);
+    else
+      n->is_null = 1;
     return n;
   };
   ExpressionNode r;
@@ -549,18 +557,29 @@ class RandomExpressions {
   std::string Expression(int depth) {
     if (depth <= 0) return Pick(2) ? Column() : Constant();
     switch (Pick(11)) {
-      case 0: return Expression(depth - 1) + " " + Operator() + " " + Expression(depth - 1);
-      case 1: return "(" + Expression(depth - 1) + ")";
-      case 2: return std::string(Pick(2) ? "NOT " : "-") + "(" + Expression(depth - 1) + ")";
-      case 3: return "(" + Expression(depth - 1) + ")" + (Pick(2) ? " NOT" : "") + " LIKE " + Text();
-      case 4: return Column() + " BETWEEN " + Constant() + " AND " + Constant();
-      case 5: return Column() + (Pick(2) ? " NOT IN (" : " IN (") + Constant() + ", " + Constant() + ")";
-      case 6: return std::string(Pick(2) ? "UPPER(" : "LOWER(") + Operand(depth) + ")";
-      case 7: return "SUBSTRING(" + Operand(depth) + " FROM " + std::to_string(Pick(260)) +
-                     (Pick(2) ? " FOR " + std::to_string(Pick(260)) : "") + ")";
-      case 8: return "TRIM(BOTH " + Text() + " FROM " + Operand(depth) + ")";
-      case 9: return std::string("EXTRACT(") + (Pick(2) ? "YEAR" : "DAY") + " FROM " + Column() + ")";
-      default: return Column() + (Pick(2) ? " IS NULL" : " IS NOT NULL");
+      case 0:
+        return Expression(depth - 1) + " " + Operator() + " " + Expression(depth - 1);
+      case 1:
+        return "(" + Expression(depth - 1) + ")";
+      case 2:
+        return std::string(Pick(2) ? "NOT " : "-") + "(" + Expression(depth - 1) + ")";
+      case 3:
+        return "(" + Expression(depth - 1) + ")" + (Pick(2) ? " NOT" : "") + " LIKE " + Text();
+      case 4:
+        return Column() + " BETWEEN " + Constant() + " AND " + Constant();
+      case 5:
+        return Column() + (Pick(2) ? " NOT IN (" : " IN (") + Constant() + ", " + Constant() + ")";
+      case 6:
+        return std::string(Pick(2) ? "UPPER(" : "LOWER(") + Operand(depth) + ")";
+      case 7:
+        return "SUBSTRING(" + Operand(depth) + " FROM " + std::to_string(Pick(260)) +
+               (Pick(2) ? " FOR " + std::to_string(Pick(260)) : "") + ")";
+      case 8:
+        return "TRIM(BOTH " + Text() + " FROM " + Operand(depth) + ")";
+      case 9:
+        return std::string("EXTRACT(") + (Pick(2) ? "YEAR" : "DAY") + " FROM " + Column() + ")";
+      default:
+        return Column() + (Pick(2) ? " IS NULL" : " IS NOT NULL");
     }
   }
 
@@ -569,9 +588,14 @@ class RandomExpressions {
     for (int k = Pick(4); k > 0 && !text.empty(); --k) {
       size_t at = static_cast<size_t>(Pick(static_cast<int>(text.size())));
       switch (Pick(3)) {
-        case 0: text.erase(at, 1); break;
-        case 1: text.insert(at, 1, kBytes[Pick(sizeof kBytes - 1)]); break;
-        default: text[at] = kBytes[Pick(sizeof kBytes - 1)];
+        case 0:
+          text.erase(at, 1);
+          break;
+        case 1:
+          text.insert(at, 1, kBytes[Pick(sizeof kBytes - 1)]);
+          break;
+        default:
+          text[at] = kBytes[Pick(sizeof kBytes - 1)];
       }
     }
     return text;
@@ -584,38 +608,69 @@ class RandomExpressions {
       v.is_null = Pick(5) == 0;
       if (v.is_null) continue;
       switch (v.type) {
-        case kExprTypeString: v.SetString(std::string(static_cast<size_t>(Pick(254) + 1), "ab%x\xE9"[Pick(5)])); break;
-        case kExprTypeBoolean: v.SetBoolean(Pick(2)); break;
-        case kExprTypeInt16: v.SetInt16(static_cast<int16_t>(rng_())); break;
-        case kExprTypeInt32: v.SetInt32(static_cast<int32_t>(rng_())); break;
-        case kExprTypeMoney: v.SetInt64(static_cast<int64_t>((uint64_t{rng_()} << 32) | rng_())); break;
-        case kExprTypeFloat: v.SetFloat(static_cast<double>(static_cast<int32_t>(rng_())) / 7); break;
-        case kExprTypeDate: v.SetUInt32(rng_() % 3700000); break;
-        case kExprTypeTimestamp: v.SetFloat(static_cast<double>(rng_()) * 1e5); break;
-        case kExprTypeTime: v.SetUInt32(rng_() % 86400000); break;
-        case kExprTypeWord: v.SetWord(static_cast<uint16_t>(rng_())); break;
-        default: break;
+        case kExprTypeString:
+          v.SetString(std::string(static_cast<size_t>(Pick(254) + 1), "ab%x\xE9"[Pick(5)]));
+          break;
+        case kExprTypeBoolean:
+          v.SetBoolean(Pick(2));
+          break;
+        case kExprTypeInt16:
+          v.SetInt16(static_cast<int16_t>(rng_()));
+          break;
+        case kExprTypeInt32:
+          v.SetInt32(static_cast<int32_t>(rng_()));
+          break;
+        case kExprTypeMoney:
+          v.SetInt64(static_cast<int64_t>((uint64_t{rng_()} << 32) | rng_()));
+          break;
+        case kExprTypeFloat:
+          v.SetFloat(static_cast<double>(static_cast<int32_t>(rng_())) / 7);
+          break;
+        case kExprTypeDate:
+          v.SetUInt32(rng_() % 3700000);
+          break;
+        case kExprTypeTimestamp:
+          v.SetFloat(static_cast<double>(rng_()) * 1e5);
+          break;
+        case kExprTypeTime:
+          v.SetUInt32(rng_() % 86400000);
+          break;
+        case kExprTypeWord:
+          v.SetWord(static_cast<uint16_t>(rng_()));
+          break;
+        default:
+          break;
       }
     }
   }
 
  private:
   std::string Operand(int depth) { return Pick(2) ? Column() : "(" + Expression(depth - 1) + ")"; }
-  std::string Column() { return kColumns[static_cast<size_t>(Pick(static_cast<int>(kColumns.size())))].name; }
+  std::string Column() {
+    return kColumns[static_cast<size_t>(Pick(static_cast<int>(kColumns.size())))].name;
+  }
   std::string Text() {
     static const char* kTexts[] = {"'a%'", "'x'", "'1/2/2000'", "'Name'", "''", "'%_%'"};
     return kTexts[Pick(6)];
   }
   std::string Constant() {
     switch (Pick(8)) {
-      case 0: return std::to_string(static_cast<int32_t>(rng_() % 100000));
-      case 1: return "2147483647";
-      case 2: return "0.5";
-      case 3: return Text();
-      case 4: return Pick(2) ? "TRUE" : "FALSE";
-      case 5: return "NULL";
-      case 6: return "DATE";
-      default: return "NOW";
+      case 0:
+        return std::to_string(static_cast<int32_t>(rng_() % 100000));
+      case 1:
+        return "2147483647";
+      case 2:
+        return "0.5";
+      case 3:
+        return Text();
+      case 4:
+        return Pick(2) ? "TRUE" : "FALSE";
+      case 5:
+        return "NULL";
+      case 6:
+        return "DATE";
+      default:
+        return "NOW";
     }
   }
   std::string Operator() {

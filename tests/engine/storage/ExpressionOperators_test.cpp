@@ -41,19 +41,36 @@ class RandomValues {
     }
     int64_t small = Pick(41) - 20;
     switch (type) {
-      case kExprTypeInt16: n->SetInt16(static_cast<int16_t>(Pick(3) ? small : Pick(65536) - 32768)); break;
+      case kExprTypeInt16:
+        n->SetInt16(static_cast<int16_t>(Pick(3) ? small : Pick(65536) - 32768));
+        break;
       case kExprTypeInt32:
         n->SetInt32(Pick(3) ? static_cast<int32_t>(small)
                             : static_cast<int32_t>(static_cast<int64_t>(rng_()) - 2147483648LL));
         break;
-      case kExprTypeWord: n->SetWord(static_cast<uint16_t>(Pick(3) ? small + 20 : Pick(65536))); break;
-      case kExprTypeMoney: n->SetInt64((Pick(3) ? small * 2500 : static_cast<int64_t>(rng_()) * 7)); break;
-      case kExprTypeFloat: n->SetFloat(static_cast<double>(small) * 0.25); break;
-      case kExprTypeDate: n->SetUInt32(static_cast<uint32_t>(730000 + small)); break;
-      case kExprTypeTimestamp: n->SetFloat((730000.0 + small) * 86400000.0 + Pick(3) * 43200000.0); break;
-      case kExprTypeTime: n->SetUInt32(static_cast<uint32_t>(Pick(86400000))); break;
-      case kExprTypeString: n->SetString(Text()); break;
-      default: break;
+      case kExprTypeWord:
+        n->SetWord(static_cast<uint16_t>(Pick(3) ? small + 20 : Pick(65536)));
+        break;
+      case kExprTypeMoney:
+        n->SetInt64((Pick(3) ? small * 2500 : static_cast<int64_t>(rng_()) * 7));
+        break;
+      case kExprTypeFloat:
+        n->SetFloat(static_cast<double>(small) * 0.25);
+        break;
+      case kExprTypeDate:
+        n->SetUInt32(static_cast<uint32_t>(730000 + small));
+        break;
+      case kExprTypeTimestamp:
+        n->SetFloat((730000.0 + small) * 86400000.0 + Pick(3) * 43200000.0);
+        break;
+      case kExprTypeTime:
+        n->SetUInt32(static_cast<uint32_t>(Pick(86400000)));
+        break;
+      case kExprTypeString:
+        n->SetString(Text());
+        break;
+      default:
+        break;
     }
     return n;
   }
@@ -72,39 +89,54 @@ class RandomValues {
 // A number as an exact multiple of 1/10000, or (dates, times, timestamps) in milliseconds.
 Int128 Exact(const ExpressionNode& n) {
   switch (n.type) {
-    case kExprTypeInt16: return Int128(n.Int16Value()) * 10000;
-    case kExprTypeInt32: return Int128(n.Int32Value()) * 10000;
-    case kExprTypeWord: return Int128(n.WordValue()) * 10000;
-    case kExprTypeMoney: return n.Int64Value();
-    case kExprTypeFloat: return static_cast<Int128>(std::llround(n.FloatValue() * 10000));
-    case kExprTypeDate: return Int128(n.UInt32Value()) * 86400000;
-    case kExprTypeTimestamp: return static_cast<Int128>(std::llround(n.FloatValue()));
-    case kExprTypeTime: return n.UInt32Value();
-    default: return 0;
+    case kExprTypeInt16:
+      return Int128(n.Int16Value()) * 10000;
+    case kExprTypeInt32:
+      return Int128(n.Int32Value()) * 10000;
+    case kExprTypeWord:
+      return Int128(n.WordValue()) * 10000;
+    case kExprTypeMoney:
+      return n.Int64Value();
+    case kExprTypeFloat:
+      return static_cast<Int128>(std::llround(n.FloatValue() * 10000));
+    case kExprTypeDate:
+      return Int128(n.UInt32Value()) * 86400000;
+    case kExprTypeTimestamp:
+      return static_cast<Int128>(std::llround(n.FloatValue()));
+    case kExprTypeTime:
+      return n.UInt32Value();
+    default:
+      return 0;
   }
 }
 
 int BinaryOrder(std::string_view a, std::string_view b) {
-  int c = a.compare(b) ;
+  int c = a.compare(b);
   // std::string_view compares chars as unsigned through char_traits<char>::compare (memcmp).
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 bool ExpectedComparison(uint32_t code, int c) {
   switch (code) {
-    case kOpEqual: return c == 0;
-    case kOpNotEqual: return c != 0;
-    case kOpGreater: return c > 0;
-    case kOpLess: return c < 0;
-    case kOpGreaterEqual: return c >= 0;
-    default: return c <= 0;
+    case kOpEqual:
+      return c == 0;
+    case kOpNotEqual:
+      return c != 0;
+    case kOpGreater:
+      return c > 0;
+    case kOpLess:
+      return c < 0;
+    case kOpGreaterEqual:
+      return c >= 0;
+    default:
+      return c <= 0;
   }
 }
 
 TEST(ExprOperatorsTest, ComparisonsMatchTheReference) {
   RandomValues rnd(2024);
-  const uint32_t codes[] = {kOpEqual, kOpNotEqual, kOpGreater, kOpLess, kOpGreaterEqual,
-                            kOpLessEqual};
+  const uint32_t codes[] = {kOpEqual, kOpNotEqual,     kOpGreater,
+                            kOpLess,  kOpGreaterEqual, kOpLessEqual};
   const uint8_t families[][2] = {{kExprTypeDate, kExprTypeTimestamp},
                                  {kExprTypeTimestamp, kExprTypeTimestamp},
                                  {kExprTypeDate, kExprTypeDate},
@@ -205,15 +237,15 @@ TEST(ExprOperatorsTest, IntegerAndMoneyArithmeticMatchesTheReference) {
     EvaluateBinaryOperator(code, *l, *r, result);
     ASSERT_EQ(result.type, result_type);
     Int128 expected = 0;
-    bool defined = !l->is_null && !r->is_null &&
-                   ReferenceArithmetic(code, *l, *r, result_type, expected);
-    ASSERT_EQ(result.is_null == 0, defined) << "code " << code << " " << testing::ConstantText(*l)
-                                            << " " << testing::ConstantText(*r);
+    bool defined =
+        !l->is_null && !r->is_null && ReferenceArithmetic(code, *l, *r, result_type, expected);
+    ASSERT_EQ(result.is_null == 0, defined)
+        << "code " << code << " " << testing::ConstantText(*l) << " " << testing::ConstantText(*r);
     if (!defined) {
       ++nulls;
       continue;
     }
-    Int128 got = result_type == kExprTypeMoney ? Int128(result.Int64Value())
+    Int128 got = result_type == kExprTypeMoney  ? Int128(result.Int64Value())
                  : result_type == kExprTypeWord ? Int128(result.WordValue())
                                                 : Int128(result.Int32Value());
     ASSERT_TRUE(got == expected) << "code " << code << " " << testing::ConstantText(*l) << " "
@@ -226,8 +258,9 @@ TEST(ExprOperatorsTest, DateArithmeticMatchesTheReference) {
   RandomValues rnd(7);
   for (int i = 0; i < 20000; ++i) {
     int kind = rnd.Pick(4);
-    ExpressionNodePtr base = rnd.Value(kind < 2 ? kExprTypeDate : kind == 2 ? kExprTypeTime
-                                                                            : kExprTypeTimestamp,
+    ExpressionNodePtr base = rnd.Value(kind < 2    ? kExprTypeDate
+                                       : kind == 2 ? kExprTypeTime
+                                                   : kExprTypeTimestamp,
                                        false);
     ExpressionNodePtr count = rnd.Value(kExprTypeInt32, false);
     uint32_t code = rnd.Pick(2) ? kOpAdd : kOpSubtract;
@@ -261,8 +294,7 @@ TEST(ExprOperatorsTest, DateArithmeticMatchesTheReference) {
     ExpressionNodePtr other = rnd.Value(kExprTypeDate, false);
     ExpressionNodePtr date = rnd.Value(kExprTypeDate, false);
     EvaluateBinaryOperator(kOpSubtract, *date, *other, result);
-    ASSERT_EQ(result.Int32Value(),
-              int64_t{date->UInt32Value()} - int64_t{other->UInt32Value()});
+    ASSERT_EQ(result.Int32Value(), int64_t{date->UInt32Value()} - int64_t{other->UInt32Value()});
   }
 }
 
@@ -281,9 +313,10 @@ TEST(ExprOperatorsTest, FloatArithmeticAndDivision) {
       continue;
     }
     long double expected = a / b;
-    double got = result.type == kExprTypeMoney ? result.Int64Value() / 10000.0 : result.FloatValue();
-    long double tolerance = result.type == kExprTypeMoney ? 0.00005L + 1e-9L
-                                                          : std::fabs(expected) * 1e-12L;
+    double got =
+        result.type == kExprTypeMoney ? result.Int64Value() / 10000.0 : result.FloatValue();
+    long double tolerance =
+        result.type == kExprTypeMoney ? 0.00005L + 1e-9L : std::fabs(expected) * 1e-12L;
     ASSERT_LE(std::fabs(got - expected), tolerance)
         << testing::ConstantText(*l) << " / " << testing::ConstantText(*r);
   }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/storage/ETesseraEngineError.h"
-#include "engine/storage/ExpressionChecker.h"
 #include "engine/storage/EngineSession.h"
+#include "engine/storage/ExpressionChecker.h"
 #include "engine/storage/ExpressionNode.h"
 #include "engine/storage/TExpressionParser.h"
 
@@ -27,44 +27,82 @@ class EngineEnvironment : public ::testing::Environment {
 
 inline const char* OperatorName(uint32_t code) {
   switch (code) {
-    case kOpIsNull: return "ISNULL";
-    case kOpIsNotNull: return "ISNOTNULL";
-    case kOpEqual: return "=";
-    case kOpNotEqual: return "<>";
-    case kOpGreater: return ">";
-    case kOpLess: return "<";
-    case kOpGreaterEqual: return ">=";
-    case kOpLessEqual: return "<=";
-    case kOpNot: return "NOT";
-    case kOpAnd: return "AND";
-    case kOpOr: return "OR";
-    case kOpNegate: return "-";
-    case kOpPlus: return "+";
-    case kOpAdd: return "+";
-    case kOpSubtract: return "-";
-    case kOpMultiply: return "*";
-    case kOpDivide: return "/";
-    case kFnSum: return "SUM";
-    case kFnCount: return "COUNT";
-    case kFnMin: return "MIN";
-    case kFnMax: return "MAX";
-    case kFnAvg: return "AVG";
-    case kOpLike: return "LIKE";
-    case kOpIn: return "IN";
-    case kFnUpper: return "UPPER";
-    case kFnLower: return "LOWER";
-    case kOpBetween: return "BETWEEN";
-    case kOpNotBetween: return "NOT BETWEEN";
-    case kOpNotLike: return "NOT LIKE";
-    case kOpNotIn: return "NOT IN";
-    case kFnSubstring: return "SUBSTRING";
-    case kFnTrimLeading: return "LEADING";
-    case kFnTrimTrailing: return "TRAILING";
-    case kFnTrimBoth: return "BOTH";
-    case kFnExtractYear: return "YEAR";
-    case kFnExtractMonth: return "MONTH";
-    case kFnExtractDay: return "DAY";
-    default: return "?op";
+    case kOpIsNull:
+      return "ISNULL";
+    case kOpIsNotNull:
+      return "ISNOTNULL";
+    case kOpEqual:
+      return "=";
+    case kOpNotEqual:
+      return "<>";
+    case kOpGreater:
+      return ">";
+    case kOpLess:
+      return "<";
+    case kOpGreaterEqual:
+      return ">=";
+    case kOpLessEqual:
+      return "<=";
+    case kOpNot:
+      return "NOT";
+    case kOpAnd:
+      return "AND";
+    case kOpOr:
+      return "OR";
+    case kOpNegate:
+      return "-";
+    case kOpPlus:
+      return "+";
+    case kOpAdd:
+      return "+";
+    case kOpSubtract:
+      return "-";
+    case kOpMultiply:
+      return "*";
+    case kOpDivide:
+      return "/";
+    case kFnSum:
+      return "SUM";
+    case kFnCount:
+      return "COUNT";
+    case kFnMin:
+      return "MIN";
+    case kFnMax:
+      return "MAX";
+    case kFnAvg:
+      return "AVG";
+    case kOpLike:
+      return "LIKE";
+    case kOpIn:
+      return "IN";
+    case kFnUpper:
+      return "UPPER";
+    case kFnLower:
+      return "LOWER";
+    case kOpBetween:
+      return "BETWEEN";
+    case kOpNotBetween:
+      return "NOT BETWEEN";
+    case kOpNotLike:
+      return "NOT LIKE";
+    case kOpNotIn:
+      return "NOT IN";
+    case kFnSubstring:
+      return "SUBSTRING";
+    case kFnTrimLeading:
+      return "LEADING";
+    case kFnTrimTrailing:
+      return "TRAILING";
+    case kFnTrimBoth:
+      return "BOTH";
+    case kFnExtractYear:
+      return "YEAR";
+    case kFnExtractMonth:
+      return "MONTH";
+    case kFnExtractDay:
+      return "DAY";
+    default:
+      return "?op";
   }
 }
 
@@ -89,17 +127,28 @@ inline std::string ConstantText(const ExpressionNode& n) {
   if (n.is_parameter) return "?";
   if (n.is_null) return "NULL";
   switch (n.type) {
-    case kExprTypeString: return QuoteText(n.StringValue());
-    case kExprTypeBoolean: return n.BooleanValue() ? "TRUE" : "FALSE";
-    case kExprTypeInt32: return std::to_string(n.Int32Value());
-    case kExprTypeInt16: return std::to_string(n.Int16Value());
-    case kExprTypeWord: return std::to_string(n.WordValue());
-    case kExprTypeFloat: return FormatFloat(n.FloatValue());
-    case kExprTypeDate: return "#d" + std::to_string(n.UInt32Value());
-    case kExprTypeTime: return "#t" + std::to_string(n.UInt32Value());
-    case kExprTypeTimestamp: return "#ts" + FormatFloat(n.FloatValue());
-    case kExprTypeMoney: return "#m" + std::to_string(n.Int64Value());
-    default: return "#?";
+    case kExprTypeString:
+      return QuoteText(n.StringValue());
+    case kExprTypeBoolean:
+      return n.BooleanValue() ? "TRUE" : "FALSE";
+    case kExprTypeInt32:
+      return std::to_string(n.Int32Value());
+    case kExprTypeInt16:
+      return std::to_string(n.Int16Value());
+    case kExprTypeWord:
+      return std::to_string(n.WordValue());
+    case kExprTypeFloat:
+      return FormatFloat(n.FloatValue());
+    case kExprTypeDate:
+      return "#d" + std::to_string(n.UInt32Value());
+    case kExprTypeTime:
+      return "#t" + std::to_string(n.UInt32Value());
+    case kExprTypeTimestamp:
+      return "#ts" + FormatFloat(n.FloatValue());
+    case kExprTypeMoney:
+      return "#m" + std::to_string(n.Int64Value());
+    default:
+      return "#?";
   }
 }
 
@@ -112,16 +161,21 @@ inline std::string ColumnText(const ExpressionNode& n) {
 inline std::string Sexpr(const ExpressionNode* n) {
   if (n == nullptr) return "<null>";
   switch (n->kind) {
-    case kNodeConstant: return ConstantText(*n);
-    case kNodeColumn: return ColumnText(*n);
-    case kNodeUnary: return std::string("(") + OperatorName(n->code) + " " + Sexpr(n->first.get()) + ")";
+    case kNodeConstant:
+      return ConstantText(*n);
+    case kNodeColumn:
+      return ColumnText(*n);
+    case kNodeUnary:
+      return std::string("(") + OperatorName(n->code) + " " + Sexpr(n->first.get()) + ")";
     case kNodeBinary:
     case kNodePrefixCompare:
-      return std::string("(") + (n->code == kOpAdd && n->text == "||" ? "||" : OperatorName(n->code)) +
-             " " + Sexpr(n->first.get()) + " " + Sexpr(n->second.get()) + ")";
+      return std::string("(") +
+             (n->code == kOpAdd && n->text == "||" ? "||" : OperatorName(n->code)) + " " +
+             Sexpr(n->first.get()) + " " + Sexpr(n->second.get()) + ")";
     case kNodePredicate: {
       std::string s = std::string("(") + OperatorName(n->code) + " " + Sexpr(n->first.get());
-      if (n->code == kOpLike || n->code == kOpNotLike) return s + " " + Sexpr(n->second.get()) + ")";
+      if (n->code == kOpLike || n->code == kOpNotLike)
+        return s + " " + Sexpr(n->second.get()) + ")";
       if (n->code == kOpBetween || n->code == kOpNotBetween) {
         const ExpressionNode* low = n->second.get();
         // The printer shows the low bound without the high bound chained to it.
@@ -139,14 +193,15 @@ inline std::string Sexpr(const ExpressionNode* n) {
     case kNodeFunction: {
       std::string s = std::string("(") + OperatorName(n->code) + " " + Sexpr(n->first.get());
       if (n->code == kFnSubstring) {
-        s += " " + ConstantText(*n->second) ;
+        s += " " + ConstantText(*n->second);
         if (n->second->second) s += " " + Sexpr(n->second->second.get());
       } else if (n->code >= kFnTrimLeading && n->code <= kFnTrimBoth) {
         s += " " + Sexpr(n->second.get());
       }
       return s + ")";
     }
-    default: return "#kind" + std::to_string(n->kind);
+    default:
+      return "#kind" + std::to_string(n->kind);
   }
 }
 

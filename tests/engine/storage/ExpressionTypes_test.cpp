@@ -17,9 +17,9 @@ namespace {
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new testing::EngineEnvironment);
 
 const uint8_t kAllTypes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-const uint32_t kBinaryCodes[] = {kOpEqual, kOpNotEqual, kOpGreater,  kOpLess,     kOpGreaterEqual,
-                                 kOpLessEqual, kOpAnd,   kOpOr,       kOpAdd,      kOpSubtract,
-                                 kOpMultiply,  kOpDivide};
+const uint32_t kBinaryCodes[] = {kOpEqual,        kOpNotEqual,  kOpGreater,  kOpLess,
+                                 kOpGreaterEqual, kOpLessEqual, kOpAnd,      kOpOr,
+                                 kOpAdd,          kOpSubtract,  kOpMultiply, kOpDivide};
 const uint32_t kUnaryCodes[] = {kOpNot, kOpNegate, kOpPlus, kOpIsNull, kOpIsNotNull};
 
 // A non-NULL sample of each type, chosen so that every accepted operation has a defined result
@@ -30,18 +30,43 @@ ExpressionNodePtr Sample(uint8_t type) {
   n->type = type;
   n->size = ValueSizeOfType(type);
   switch (type) {
-    case kExprTypeNone: n->is_null = 1; break;
-    case kExprTypeString: n->SetString("ab"); n->size = 3; break;
-    case kExprTypeDate: n->SetUInt32(10); break;
-    case kExprTypeBoolean: n->SetBoolean(true); break;
-    case kExprTypeInt16: n->SetInt16(3); break;
-    case kExprTypeInt32: n->SetInt32(2); break;
-    case kExprTypeFloat: n->SetFloat(1.5); break;
-    case kExprTypeMoney: n->SetInt64(25000); break;
-    case kExprTypeTime: n->SetUInt32(3600000); break;
-    case kExprTypeTimestamp: n->SetFloat(10 * 86400000.0 + 7200000.0); break;
-    case kExprTypeWord: n->SetWord(5); break;
-    default: n->SetInt32(1); break;
+    case kExprTypeNone:
+      n->is_null = 1;
+      break;
+    case kExprTypeString:
+      n->SetString("ab");
+      n->size = 3;
+      break;
+    case kExprTypeDate:
+      n->SetUInt32(10);
+      break;
+    case kExprTypeBoolean:
+      n->SetBoolean(true);
+      break;
+    case kExprTypeInt16:
+      n->SetInt16(3);
+      break;
+    case kExprTypeInt32:
+      n->SetInt32(2);
+      break;
+    case kExprTypeFloat:
+      n->SetFloat(1.5);
+      break;
+    case kExprTypeMoney:
+      n->SetInt64(25000);
+      break;
+    case kExprTypeTime:
+      n->SetUInt32(3600000);
+      break;
+    case kExprTypeTimestamp:
+      n->SetFloat(10 * 86400000.0 + 7200000.0);
+      break;
+    case kExprTypeWord:
+      n->SetWord(5);
+      break;
+    default:
+      n->SetInt32(1);
+      break;
   }
   return n;
 }
@@ -116,7 +141,8 @@ TEST(ExprTypesTest, CheckerAndEvaluatorAgreeOnEveryBinaryPair) {
         root.first = Operand(lt);
         root.second = Operand(rt);
         bool logical = code == kOpAnd || code == kOpOr;
-        std::string message = testing::SqlErrorOf([&] { CheckExpression("W", root, TypeLookup()); });
+        std::string message =
+            testing::SqlErrorOf([&] { CheckExpression("W", root, TypeLookup()); });
         if (accepted) {
           EXPECT_EQ(message, "<no error>");
           EXPECT_EQ(root.type, result_type);
@@ -160,7 +186,8 @@ TEST(ExprTypesTest, CheckerAndEvaluatorAgreeOnEveryUnaryOperand) {
         EXPECT_EQ(message, "<no error>");
         EXPECT_EQ(root.type, UnaryResultType(code, type));
       } else {
-        EXPECT_EQ(message, "Type mismatch between 'u' operator and '" + ColumnName(type) + "' in W");
+        EXPECT_EQ(message,
+                  "Type mismatch between 'u' operator and '" + ColumnName(type) + "' in W");
       }
     }
   }

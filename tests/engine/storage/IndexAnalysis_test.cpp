@@ -50,10 +50,18 @@ class FakeIndexTable : public IndexAnalysisHost {
       EvaluateExpression(condition, result, 0, 0, [&](ExpressionNode& column) {
         column.is_null = 0;
         switch (column.field_number) {
-          case 1: column.SetString("n" + std::to_string(record)); break;
-          case 2: column.SetInt32(record); break;
-          case 3: column.SetString("c" + std::to_string(record % 3)); break;
-          default: column.SetInt32(0); break;
+          case 1:
+            column.SetString("n" + std::to_string(record));
+            break;
+          case 2:
+            column.SetInt32(record);
+            break;
+          case 3:
+            column.SetString("c" + std::to_string(record % 3));
+            break;
+          default:
+            column.SetInt32(0);
+            break;
         }
       });
       if (result.BooleanValue()) ++n;

@@ -202,10 +202,16 @@ TEST(ExprParserTest, Tokens) {
 
 TEST(ExprParserTest, QuotedTextValues) {
   // Doubled quotes are taken once in the value; the node text keeps the token as written.
-  ExpressionNodePtr c = ParseText("'L''Or\xE9" "al'");
-  EXPECT_EQ(c->StringValue(), "L'Or\xE9" "al");
+  ExpressionNodePtr c = ParseText(
+      "'L''Or\xE9"
+      "al'");
+  EXPECT_EQ(c->StringValue(),
+            "L'Or\xE9"
+            "al");
   EXPECT_EQ(c->size, 8);
-  EXPECT_EQ(c->text, "L''Or\xE9" "al");
+  EXPECT_EQ(c->text,
+            "L''Or\xE9"
+            "al");
   ExpressionNodePtr d = ParseText("\"say \"\"hi\"\"\"");
   EXPECT_EQ(d->StringValue(), "say \"hi\"");
   ExpressionNodePtr mixed = ParseText("\"it's\"");
@@ -268,37 +274,50 @@ TEST(ExprParserTest, GrammarMessages) {
       {"foo(1)", "Unknown or unexpected function 'foo' found in W"},
       {"a = )", "Unknown or unexpected symbol ')' found in W"},
       {"a = ", "Unknown or unexpected symbol '' found in W"},
-      {"T.5", "Symbol or string expression expected after table correlation name separator '.', "
-              "instead found '5' in W"},
+      {"T.5",
+       "Symbol or string expression expected after table correlation name separator '.', "
+       "instead found '5' in W"},
       {"SUM a", "Left parentheses expectedafter aggregate function 'SUM', instead found 'a' in W"},
-      {"count(a", "Right parentheses expected after aggregate count function argument, instead "
-                  "found '' in W"},
+      {"count(a",
+       "Right parentheses expected after aggregate count function argument, instead "
+       "found '' in W"},
       {"UPPER a", "Left parentheses expectedafter UPPER keyword, instead found 'a' in W"},
-      {"UPPER(a b", "Right parentheses expected after UPPER function argument, instead found 'b' "
-                    "in W"},
+      {"UPPER(a b",
+       "Right parentheses expected after UPPER function argument, instead found 'b' "
+       "in W"},
       {"LOWER a", "Left parentheses expectedafter LOWER keyword, instead found 'a' in W"},
-      {"LOWER(a", "Right parentheses expected after LOWER function argument, instead found '' "
-                  "in W"},
+      {"LOWER(a",
+       "Right parentheses expected after LOWER function argument, instead found '' "
+       "in W"},
       {"SUBSTRING a", "Left parentheses expected after SUBSTRING keyword, instead found 'a' in W"},
-      {"SUBSTRING(a, 1)", "FROM keyword expected after first SUBSTRING function argument, "
-                          "instead found ',' in W"},
-      {"SUBSTRING(a FROM 1 FOR 2 3)", "Right parentheses expected after SUBSTRING function "
-                                      "arguments, instead found '3' in W"},
+      {"SUBSTRING(a, 1)",
+       "FROM keyword expected after first SUBSTRING function argument, "
+       "instead found ',' in W"},
+      {"SUBSTRING(a FROM 1 FOR 2 3)",
+       "Right parentheses expected after SUBSTRING function "
+       "arguments, instead found '3' in W"},
       {"TRIM a", "Left parentheses expected after TRIM keyword, instead found 'a' in W"},
-      {"TRIM(MIDDLE 'x' FROM a)", "LEADING, TRAILING, or BOTH keyword expected after TRIM "
-                                  "keyword, instead found 'MIDDLE' in W"},
-      {"TRIM(BOTH 'x' a)", "FROM keyword expected after second TRIM function argument, instead "
-                           "found 'a' in W"},
-      {"TRIM(BOTH 'x' FROM a", "Right parentheses expected after TRIM function arguments, "
-                               "instead found '' in W"},
-      {"EXTRACT YEAR", "Left parentheses expected after EXTRACT keyword, instead found 'YEAR' "
-                       "in W"},
-      {"EXTRACT(HOUR FROM d)", "YEAR, MONTH, or DAY keyword expected after EXTRACT keyword, "
-                               "instead found 'HOUR' in W"},
-      {"EXTRACT(YEAR d)", "FROM keyword expected after second EXTRACT function argument, "
-                          "instead found 'd' in W"},
-      {"EXTRACT(YEAR FROM d", "Right parentheses expected after EXTRACT function arguments, "
-                              "instead found '' in W"},
+      {"TRIM(MIDDLE 'x' FROM a)",
+       "LEADING, TRAILING, or BOTH keyword expected after TRIM "
+       "keyword, instead found 'MIDDLE' in W"},
+      {"TRIM(BOTH 'x' a)",
+       "FROM keyword expected after second TRIM function argument, instead "
+       "found 'a' in W"},
+      {"TRIM(BOTH 'x' FROM a",
+       "Right parentheses expected after TRIM function arguments, "
+       "instead found '' in W"},
+      {"EXTRACT YEAR",
+       "Left parentheses expected after EXTRACT keyword, instead found 'YEAR' "
+       "in W"},
+      {"EXTRACT(HOUR FROM d)",
+       "YEAR, MONTH, or DAY keyword expected after EXTRACT keyword, "
+       "instead found 'HOUR' in W"},
+      {"EXTRACT(YEAR d)",
+       "FROM keyword expected after second EXTRACT function argument, "
+       "instead found 'd' in W"},
+      {"EXTRACT(YEAR FROM d",
+       "Right parentheses expected after EXTRACT function arguments, "
+       "instead found '' in W"},
   };
   for (const auto& [text, expected] : cases) {
     EXPECT_EQ(ParseError(text, 15, "W"), expected) << text;
@@ -314,7 +333,8 @@ TEST(ExprParserTest, ClauseFlags) {
               "Extended predicate operators (LIKE, BETWEEN, IN, IS NULL) are not allowed in values")
         << text;
   }
-  EXPECT_EQ(ParseError("a = ?", 3, "source columns"), "Parameters are not allowed in source columns");
+  EXPECT_EQ(ParseError("a = ?", 3, "source columns"),
+            "Parameters are not allowed in source columns");
   EXPECT_EQ(ParseError("COUNT(*)", 1, "values"), "* (all columns) symbol is not allowed in values");
   EXPECT_EQ(ParseError("SUM(a)", 12, "WHERE or JOIN clause"),
             "Aggregate functions are not allowed in WHERE or JOIN clause");
@@ -433,8 +453,10 @@ std::string Infix(const ExpressionNode* n) {
       return n->correlation_name.empty() ? "[" + n->column_name + "]"
                                          : "[" + n->correlation_name + "].[" + n->column_name + "]";
     case kNodeUnary:
-      return std::string(n->code == kOpNot ? "NOT " : n->code == kOpNegate ? "-" : "+") + "(" +
-             Infix(n->first.get()) + ")";
+      return std::string(n->code == kOpNot      ? "NOT "
+                         : n->code == kOpNegate ? "-"
+                                                : "+") +
+             "(" + Infix(n->first.get()) + ")";
     case kNodeBinary:
       return "(" + Infix(n->first.get()) + " " + n->text + " " + Infix(n->second.get()) + ")";
     case kNodePredicate: {
@@ -454,8 +476,8 @@ std::string Infix(const ExpressionNode* n) {
     case kNodeFunction: {
       std::string name = testing::OperatorName(n->code);
       if (n->code == kFnSubstring) {
-        std::string s = "SUBSTRING(" + Infix(n->first.get()) + " FROM " +
-                        testing::ConstantText(*n->second);
+        std::string s =
+            "SUBSTRING(" + Infix(n->first.get()) + " FROM " + testing::ConstantText(*n->second);
         if (n->second->second) s += " FOR " + testing::ConstantText(*n->second->second);
         return s + ")";
       }
@@ -463,7 +485,8 @@ std::string Infix(const ExpressionNode* n) {
         return "TRIM(" + name + " " + Infix(n->second.get()) + " FROM " + Infix(n->first.get()) +
                ")";
       }
-      if (n->code >= kFnExtractYear) return "EXTRACT(" + name + " FROM " + Infix(n->first.get()) + ")";
+      if (n->code >= kFnExtractYear)
+        return "EXTRACT(" + name + " FROM " + Infix(n->first.get()) + ")";
       return name + "(" + Infix(n->first.get()) + ")";
     }
   }
@@ -478,37 +501,49 @@ class ExpressionGenerator {
   std::string Expression(int depth) {
     int pick = Pick(depth <= 0 ? 2 : 12);
     switch (pick) {
-      case 0: return Column();
-      case 1: return Constant();
-      case 2: return Operand(depth - 1) + " " + Binary() + " " + Operand(depth - 1);
-      case 3: return Unary() + Primary(depth - 1);
-      case 4: return Operand(depth - 1) + (Pick(2) ? " NOT" : "") + " LIKE " + String();
-      case 5: return Column() + (Pick(2) ? " NOT" : "") + " BETWEEN " + Constant() + " AND " + Constant();
+      case 0:
+        return Column();
+      case 1:
+        return Constant();
+      case 2:
+        return Operand(depth - 1) + " " + Binary() + " " + Operand(depth - 1);
+      case 3:
+        return Unary() + Primary(depth - 1);
+      case 4:
+        return Operand(depth - 1) + (Pick(2) ? " NOT" : "") + " LIKE " + String();
+      case 5:
+        return Column() + (Pick(2) ? " NOT" : "") + " BETWEEN " + Constant() + " AND " + Constant();
       case 6: {
         std::string s = Column() + (Pick(2) ? " NOT" : "") + " IN (" + Constant();
         for (int i = Pick(4); i > 0; --i) s += ", " + Constant();
         return s + ")";
       }
-      case 7: return Column() + (Pick(2) ? " IS NULL" : " IS NOT NULL");
-      case 8: return std::string(Pick(2) ? "UPPER(" : "SUM(") + Operand(depth - 1) + ")";
-      case 9: return "SUBSTRING(" + Operand(depth - 1) + " FROM " + std::to_string(1 + Pick(9)) +
-                     (Pick(2) ? " FOR 2" : "") + ")";
-      case 10: return "(" + Expression(depth - 1) + ")";
-      default: return "TRIM(BOTH 'x' FROM " + Operand(depth - 1) + ")";
+      case 7:
+        return Column() + (Pick(2) ? " IS NULL" : " IS NOT NULL");
+      case 8:
+        return std::string(Pick(2) ? "UPPER(" : "SUM(") + Operand(depth - 1) + ")";
+      case 9:
+        return "SUBSTRING(" + Operand(depth - 1) + " FROM " + std::to_string(1 + Pick(9)) +
+               (Pick(2) ? " FOR 2" : "") + ")";
+      case 10:
+        return "(" + Expression(depth - 1) + ")";
+      default:
+        return "TRIM(BOTH 'x' FROM " + Operand(depth - 1) + ")";
     }
   }
 
  private:
   int Pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
-  std::string Primary(int depth) {
-    return Pick(2) ? Column() : "(" + Expression(depth) + ")";
-  }
+  std::string Primary(int depth) { return Pick(2) ? Column() : "(" + Expression(depth) + ")"; }
   // Anything that can stand as an operand of a binary operator or a function argument.
   std::string Operand(int depth) {
     switch (Pick(3)) {
-      case 0: return Column();
-      case 1: return Constant();
-      default: return "(" + Expression(depth) + ")";
+      case 0:
+        return Column();
+      case 1:
+        return Constant();
+      default:
+        return "(" + Expression(depth) + ")";
     }
   }
   std::string Column() {
@@ -521,17 +556,23 @@ class ExpressionGenerator {
   }
   std::string Constant() {
     switch (Pick(6)) {
-      case 0: return std::to_string(Pick(100000));
-      case 1: return "2.5e-3";
-      case 2: return String();
-      case 3: return Pick(2) ? "TRUE" : "FALSE";
-      case 4: return "NULL";
-      default: return "?";
+      case 0:
+        return std::to_string(Pick(100000));
+      case 1:
+        return "2.5e-3";
+      case 2:
+        return String();
+      case 3:
+        return Pick(2) ? "TRUE" : "FALSE";
+      case 4:
+        return "NULL";
+      default:
+        return "?";
     }
   }
   std::string Binary() {
-    static const char* kOps[] = {"=", "<>", "<", "<=", ">", ">=", "AND", "OR",
-                                 "+", "-", "*", "/", "||"};
+    static const char* kOps[] = {"=",  "<>", "<", "<=", ">", ">=", "AND",
+                                 "OR", "+",  "-", "*",  "/", "||"};
     return kOps[Pick(13)];
   }
   std::string Unary() {
@@ -568,9 +609,14 @@ TEST(ExprParserTest, MutatedAndRandomBytesGiveTreeOrEngineError) {
       for (int k = 1 + rng() % 3; k > 0 && !text.empty(); --k) {
         size_t at = rng() % text.size();
         switch (rng() % 3) {
-          case 0: text.erase(at, 1); break;
-          case 1: text.insert(at, 1, text[at]); break;
-          default: text[at] = alphabet[rng() % alphabet.size()];
+          case 0:
+            text.erase(at, 1);
+            break;
+          case 1:
+            text.insert(at, 1, text[at]);
+            break;
+          default:
+            text[at] = alphabet[rng() % alphabet.size()];
         }
       }
     }
