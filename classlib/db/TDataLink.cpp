@@ -58,6 +58,7 @@ int TDataLink::ActiveRecord() const {
 
 void TDataLink::SetActiveRecord(int row) {
   if (!active_ || data_source_->State() == dsSetKey) return;
+  if (row < 0 || row >= RecordCount()) ListIndexError(row);
   DataSet()->SetActiveRecord(row + first_record_);
 }
 

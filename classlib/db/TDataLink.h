@@ -45,7 +45,8 @@ class TDataLink : public TPersistent {
   int FirstRecord() const { return first_record_; }
   // The dataset's active record relative to this link's first row.
   int ActiveRecord() const;
-  // REQUIRES: 0 <= row < RecordCount(); the dataset's active record moves there (no events).
+  // The dataset's active record moves to that row (no events); EListError outside
+  // 0 <= row < RecordCount().
   void SetActiveRecord(int row);
   // Rows of this link that hold records.
   int RecordCount() const;

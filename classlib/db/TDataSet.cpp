@@ -155,10 +155,6 @@ void TDataSet::Loaded() {
 
 void TDataSet::InternalHandleException() { Application().HandleException(this); }
 
-void TDataSet::Notification(TComponent* component, TOperation operation) {
-  TComponent::Notification(component, operation);
-}
-
 // ---- fields ------------------------------------------------------------------------------------
 
 TField* TDataSet::Fields(int index) const {

@@ -292,7 +292,6 @@ class TDataSet : public TComponent {
   virtual void UpdateIndexDefs() {}
 
   void Loaded() override;
-  void Notification(TComponent* component, TOperation operation) override;
 
   // ---- window primitives -------------------------------------------------------------------
   void SetCurrentRecord(int index);

@@ -241,8 +241,6 @@ std::string TFloatField::AsString() const {
   return GetValue(value) ? FloatToStr(value) : std::string();
 }
 
-std::string TFloatField::GetText(bool) const { return AsString(); }
-
 void TFloatField::SetAsString(const std::string& value) {
   if (value.empty()) {
     Clear();

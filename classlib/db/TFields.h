@@ -147,9 +147,6 @@ class TFloatField : public TNumericField {
   // Also the decimal separator and the exponent letters.
   bool IsValidChar(char c) const override;
 
- protected:
-  std::string GetText(bool display_text) const override;
-
  private:
   bool currency_ = false;
   int precision_ = 15;

@@ -15,6 +15,10 @@
 //
 // The suite attaches its own data source, trace link and event recorder, and checks the events
 // ("e:") and link notifications ("l:") only, so a dataset need not trace its protocol calls.
+// Link the test with cl_dataset_conformance.  Besides the record protocol, the dataset must
+// support: OnFilterRecord with Filtered, Locate (case-insensitive and partial keys, several
+// fields) and Lookup, blob streams on the memo, and a second instance from the same factory
+// (lookup fields read "users" from it).  Where a dataset legitimately differs, a trait says so.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -10,6 +10,7 @@
 #include "classlib/db/DBConsts.h"
 #include "classlib/db/TBlobField.h"
 #include "classlib/rtl/DateTime.h"
+#include "classlib/rtl/Loader.h"
 
 namespace cl::test {
 namespace {
@@ -305,6 +306,7 @@ TEST_F(DataSetTest, TheWindowShrinksAroundTheActiveRecord) {
   EXPECT_EQ(Numero(), 12);
   grid.SetActiveRecord(active);
   EXPECT_EQ(Numero(), 11);
+  EXPECT_THROW(grid.SetActiveRecord(5), EListError);
   grid.SetDataSource(nullptr);
 }
 
@@ -420,6 +422,36 @@ TEST_F(DataSetTest, ReadOnlyDatasetRefusesChanges) {
   EXPECT_THROW(F("Nom")->SetAsString("x"), EDatabaseError);
   EXPECT_FALSE(F("Nom")->CanModify());
   EXPECT_TRUE(F("Numero")->CanModify());
+}
+
+TEST(DataSetLoading, ActiveWhileLoadingOpensAtLoaded) {
+  TComponent root(nullptr);
+  TTrace trace;
+  TLoader loader(&root);
+  auto* dataset = loader.Create<TFakeDataSet>(&root, "TableMessages", &trace);
+  AddStandardDefs(dataset);
+  dataset->SetActive(true);
+  EXPECT_FALSE(dataset->Active());
+  auto* nom = loader.Create<TStringField>(&root, "TableMessagesNom");
+  nom->SetFieldName("Nom");
+  nom->SetDataSet(dataset);
+  EXPECT_EQ(trace.Take({"v:"}), Trace{});
+  loader.Finish();
+  EXPECT_TRUE(dataset->Active());
+  EXPECT_EQ(dataset->FieldCount(), 1);  // the persistent field only
+  EXPECT_FALSE(dataset->DefaultFields());
+  EXPECT_EQ(trace.Filtered({"v:InternalOpen"}), (Trace{"v:InternalOpen"}));
+}
+
+TEST(DataSetLoading, AFailedOpenAtLoadedPassesOn) {
+  TComponent root(nullptr);
+  TLoader loader(&root);
+  auto* dataset = loader.Create<TFakeDataSet>(&root, "TableUsers");
+  AddStandardDefs(dataset);
+  dataset->SetActive(true);
+  dataset->FailNext(FakeSlot::Open, 1, 10031, "Table is busy.");
+  EXPECT_THROW(loader.Finish(), EFakeEngineError);
+  EXPECT_FALSE(dataset->Active());
 }
 
 }  // namespace
