@@ -342,13 +342,16 @@ void TDataSet::DataEvent(TDataEvent event, intptr_t info) {
     default:
       break;
   }
-  if (notify) {
-    std::vector<TDataSource*> sources = data_sources_;
-    for (TDataSource* source : sources) {
-      if (std::find(data_sources_.begin(), data_sources_.end(), source) != data_sources_.end()) {
-        source->DataEvent(event, info);
-      }
+  std::vector<TDataSource*> sources = data_sources_;
+  for (TDataSource* source : sources) {
+    if (std::find(data_sources_.begin(), data_sources_.end(), source) == data_sources_.end()) {
+      continue;
     }
+    // Opening and closing reach the links even while controls are disabled: a control must
+    // never keep a field of a closed dataset (default fields die with the cursor).
+    bool activity_changed = event == deUpdateState &&
+                            (state_ == dsInactive) != (source->State() == dsInactive);
+    if (notify || activity_changed) source->DataEvent(event, info);
   }
   // The controls show the new value (and the recalculated fields) before OnChange runs.
   if (changed != nullptr && state_ != dsSetKey) changed->Change();

@@ -134,6 +134,8 @@ class TDataSet : public TComponent {
   bool CanModify() { return GetCanModify(); }
 
   // ---- controls ----------------------------------------------------------------------------
+  // While disabled, data events wait (only opening and closing still reach the data sources);
+  // the last EnableControls sends one change, or a layout change after a reopening.
   void DisableControls();
   // An enable without a matching disable is ignored.
   void EnableControls();

@@ -310,6 +310,26 @@ TEST_F(DataSetTest, TheWindowShrinksAroundTheActiveRecord) {
   grid.SetDataSource(nullptr);
 }
 
+TEST_F(DataSetTest, ReopeningWhileDisabledIsALayoutChange) {
+  OpenWith(2);
+  TFieldDataLink field_link;
+  field_link.SetDataSource(source_);
+  field_link.SetFieldName("Nom");
+  ds_->DisableControls();
+  ds_->Close();  // the links let go of the fields at once
+  EXPECT_EQ(field_link.Field(), nullptr);
+  EXPECT_FALSE(link_.Active());
+  ds_->Open();
+  EXPECT_EQ(field_link.Field(), ds_->FieldByName("Nom"));
+  EXPECT_EQ(trace_.Take({"l:"}), (Trace{"l:ActiveChanged", "l:ActiveChanged"}));
+  ds_->Next();
+  ds_->Edit();
+  EXPECT_EQ(trace_.Take({"l:"}), Trace{});
+  ds_->EnableControls();
+  EXPECT_EQ(trace_.Take({"l:"}), (Trace{"l:EditingChanged", "l:LayoutChanged"}));
+  field_link.SetDataSource(nullptr);
+}
+
 TEST_F(DataSetTest, KeyEditingIsSilentUntilPostOrCancel) {
   OpenWith(3);
   ds_->WithTempKeyState([&] { F("Numero")->SetAsInteger(7); });
