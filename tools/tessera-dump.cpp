@@ -1,5 +1,6 @@
-// tessera-dump: prints a table's .IDX or .BLB file as the engine sees it.
+// tessera-dump: prints a table's .DAT, .IDX or .BLB file as the engine sees it.
 //
+//   tessera-dump FILE.DAT                          (header, field definitions, record slots)
 //   tessera-dump [--block-size N] [--encrypted] [--entries] FILE.IDX|FILE.BLB
 //   tessera-dump --check [--encrypted] FILE.IDX   (every tree and free chain verified)
 //
@@ -15,13 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "tools/DataFileDump.h"
 #include "tools/IndexImageCheck.h"
 #include "tools/TesseraDump.h"
 
 namespace {
 
 int Usage() {
-  std::cerr << "usage: tessera-dump [--block-size N] [--encrypted] [--entries] FILE.IDX|FILE.BLB\n";
+  std::cerr << "usage: tessera-dump FILE.DAT\n"
+               "       tessera-dump [--block-size N] [--encrypted] [--entries] FILE.IDX|FILE.BLB\n"
+               "       tessera-dump --check [--encrypted] FILE.IDX\n";
   return 2;
 }
 
@@ -64,7 +68,7 @@ int main(int argc, char** argv) {
   }
   if (path.empty()) return Usage();
   const std::string ext = UpperExtension(path);
-  if (ext != ".IDX" && ext != ".BLB") return Usage();
+  if (ext != ".DAT" && ext != ".IDX" && ext != ".BLB") return Usage();
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     std::cerr << "tessera-dump: cannot read " << path << "\n";
@@ -76,7 +80,13 @@ int main(int argc, char** argv) {
     if (ext != ".IDX") return Usage();
     return tessera::CheckIndexImage(image, options.encrypted, std::cout) ? 0 : 1;
   }
-  const bool sound = ext == ".IDX" ? tessera::DumpIndexFile(image, options, std::cout)
-                                   : tessera::DumpBlobFile(image, options, std::cout);
+  bool sound;
+  if (ext == ".DAT") {
+    sound = tessera::DumpDataFile(image, std::cout);
+  } else if (ext == ".IDX") {
+    sound = tessera::DumpIndexFile(image, options, std::cout);
+  } else {
+    sound = tessera::DumpBlobFile(image, options, std::cout);
+  }
   return sound ? 0 : 1;
 }
