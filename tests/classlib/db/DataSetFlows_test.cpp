@@ -237,8 +237,8 @@ void CopyFields(TDataSet* from, TDataSet* to) {
 }
 
 TEST(MultiRecipientFlow, CopiesArePostedInsteadOfTheMessage) {
-  TComponent owner(nullptr);
   TTrace trace;
+  TComponent owner(nullptr);
   auto* messages = Create<TMessagesFake>(&owner);
   AddMessageDefs(messages);
   auto* buffer = Create<TFakeDataSet>(&owner);  // the one-message scratch buffer

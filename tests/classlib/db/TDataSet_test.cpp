@@ -445,8 +445,8 @@ TEST_F(DataSetTest, ReadOnlyDatasetRefusesChanges) {
 }
 
 TEST(DataSetLoading, ActiveWhileLoadingOpensAtLoaded) {
+  TTrace trace;  // outlives the dataset, which writes into it when it dies
   TComponent root(nullptr);
-  TTrace trace;
   TLoader loader(&root);
   auto* dataset = loader.Create<TFakeDataSet>(&root, "TableMessages", &trace);
   AddStandardDefs(dataset);

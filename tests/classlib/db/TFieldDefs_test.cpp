@@ -52,8 +52,8 @@ TEST(IndexDefs, IndexForFieldsTakesExactThenPrefix) {
 }
 
 TEST(FieldDefs, ClosedDatasetReadsItsDefinitionsWithoutOpening) {
-  TComponent owner(nullptr);
   TTrace trace;
+  TComponent owner(nullptr);
   auto* dataset = Create<TFakeDataSet>(&owner, &trace);
   AddStandardDefs(dataset);
   EXPECT_FALSE(dataset->FieldDefs()->Updated());
