@@ -44,9 +44,10 @@ int CompareStrings(uint16_t language, uint16_t sort, const char* a, bool case_in
     return cl::CollateCompare(*collation, va, vb, case_insensitive, mode);
   }
   if (length == 0) {
-    // Over the longer text: the shorter one's terminating zero decides before any byte beyond
-    // it would be read.
-    length = std::max(std::strlen(a), std::strlen(b));
+    // Up to the shorter text's terminating zero, which differs from the other text's byte there
+    // when the lengths differ: the same order as over the longer length, without reading past
+    // the shorter buffer.
+    length = std::min(std::strlen(a), std::strlen(b)) + 1;
   }
   const auto* ua = reinterpret_cast<const unsigned char*>(a);
   const auto* ub = reinterpret_cast<const unsigned char*>(b);

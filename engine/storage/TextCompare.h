@@ -27,8 +27,8 @@ int BinaryCompare(const uint8_t* a, const uint8_t* b, size_t length, bool descen
 // does not matter.  A language without a table (never accepted by a table open) falls back to
 // the neutral order rather than failing.
 // Without a language: unsigned bytes, ASCII letters upper-cased on the fly when
-// `case_insensitive` (the buffers are never changed); with `length` 0, over the larger of the
-// two zero-terminated lengths, so "ab" sorts before "abc" by its terminating zero.
+// `case_insensitive` (the buffers are never changed); with `length` 0, "ab" sorts before "abc"
+// by its terminating zero, and neither text is read past its own.
 int CompareStrings(uint16_t language, uint16_t sort, const char* a, bool case_insensitive,
                    size_t length, const char* b, cl::TSortMode mode = cl::TSortMode::kWord);
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -53,6 +55,29 @@ TEST(TextCompare, WithoutLanguageBytesDecide) {
   EXPECT_STREQ(b, "MIXED CASE");
   EXPECT_EQ(CompareStrings(kFrench, 0, a, true, 0, b), 0);
   EXPECT_STREQ(a, "mixed Case");
+}
+
+// Zero-terminated texts are read no further than their own terminating zero, whichever is
+// longer: each lives in a buffer of exactly its own size here.
+TEST(TextCompare, WholeTextsReadOnlyTheirOwnBytes) {
+  auto exact = [](std::string_view s) {
+    auto buffer = std::make_unique<char[]>(s.size() + 1);
+    std::memcpy(buffer.get(), s.data(), s.size());
+    buffer[s.size()] = 0;
+    return buffer;
+  };
+  const std::string long_text(300, 'x');
+  auto shorter = exact("xx");
+  auto longer = exact(long_text);
+  auto other = exact("xy" + long_text);
+  for (bool ci : {false, true}) {
+    for (uint16_t lang : {uint16_t{0}, kFrench}) {
+      EXPECT_EQ(CompareStrings(lang, 0, shorter.get(), ci, 0, longer.get()), -1);
+      EXPECT_EQ(CompareStrings(lang, 0, longer.get(), ci, 0, shorter.get()), 1);
+      EXPECT_EQ(CompareStrings(lang, 0, longer.get(), ci, 0, other.get()), -1);
+      EXPECT_EQ(CompareStrings(lang, 0, shorter.get(), ci, 0, shorter.get()), 0);
+    }
+  }
 }
 
 TEST(TextCompare, WithLanguageTheCollationDecides) {
