@@ -138,7 +138,8 @@ void TStatementParser::ParseValue(TUpdateDataValue& value) {
   parser_.MarkSourceStart();
   ExpressionNodePtr tree = parser_.ParseExpression(kAllowParameters, "values");
   if (!tree) Fail("Value expression is empty");
-  value.expression_text = parser_.CaptureSourceText();
+  // The text only names the value (a 254-character literal is longer with its quotes).
+  value.expression_text = parser_.CaptureSourceTextCut();
   value.expression = std::move(tree);
   CollectParameters(value.expression.get(), query_.parameters);
 }

@@ -211,13 +211,23 @@ bool TExpressionParser::TokenIs(std::string_view word) const {
   return false;
 }
 
-std::string TExpressionParser::CaptureSourceText() const {
+// The text from the mark to the current token, trailing blanks dropped.
+std::string_view TExpressionParser::SourceText() const {
   size_t end = std::max(token_start_, mark_);
   while (end > mark_ && At(end - 1) >= 1 && At(end - 1) <= 32) --end;
-  if (end - mark_ > kMaxNodeTextLength) {
+  return std::string_view(text_).substr(mark_, end - mark_);
+}
+
+std::string TExpressionParser::CaptureSourceText() const {
+  std::string_view source = SourceText();
+  if (source.size() > kMaxNodeTextLength) {
     RaiseSql("Source column expression exceeds maximum expression length of 255 characters");
   }
-  return text_.substr(mark_, end - mark_);
+  return std::string(source);
+}
+
+std::string TExpressionParser::CaptureSourceTextCut() const {
+  return std::string(SourceText().substr(0, kMaxNodeTextLength));
 }
 
 // ---- errors -------------------------------------------------------------------------------------

@@ -66,6 +66,9 @@ class TExpressionParser {
   // start of the current token (trailing blanks dropped).  More than 255 characters raises 11949.
   void MarkSourceStart() { mark_ = token_start_; }
   std::string CaptureSourceText() const;
+  // As CaptureSourceText, but a longer text is cut at 255 characters: for a text kept only to
+  // name what was parsed.
+  std::string CaptureSourceTextCut() const;
 
   // Parses one expression starting at the current token and leaves the token after it current.
   // Returns nullptr when the current token is the end of the text (the caller names the empty
@@ -84,6 +87,7 @@ class TExpressionParser {
   }
   void SkipBlanks();
   std::string_view RawToken() const;
+  std::string_view SourceText() const;
   std::string UndoubledQuotedText() const;
 
   Parsed ParseOr();

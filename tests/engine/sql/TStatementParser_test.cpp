@@ -451,6 +451,23 @@ TEST(StatementParserTest, ExpressionErrorsNameTheirClause) {
             "Source column expression exceeds maximum expression length of 255 characters");
 }
 
+// The source text of a value only names it: a long one is cut, never refused.  A select
+// column's text becomes a result column's expression and stays limited.
+TEST(StatementParserTest, LongValueTextsAreCut) {
+  const std::string literal = "'" + std::string(254, 'v') + "'";
+  for (const std::string& sql : {"INSERT INTO T VALUES (" + literal + ", 1)",
+                                 "UPDATE T SET a = " + literal + ", b = 1"}) {
+    TQueryStatement query;
+    testing::ParseInto(query, sql);
+    ASSERT_EQ(query.values.size(), 2u) << sql;
+    EXPECT_EQ(query.values[0]->expression_text, literal.substr(0, 255)) << sql;
+    EXPECT_EQ(query.values[0]->expression->StringValue(), std::string(254, 'v')) << sql;
+    EXPECT_EQ(query.values[1]->expression_text, "1") << sql;
+  }
+  EXPECT_EQ(ErrorOf("SELECT " + literal + " FROM T"),
+            "Source column expression exceeds maximum expression length of 255 characters");
+}
+
 TEST(StatementParserTest, LongMessagesAreCutInTheExceptionOnly) {
   std::string name(100, 'n');
   TQueryStatement query;

@@ -379,6 +379,13 @@ TEST(ExprParserTest, ParseEntriesAndSourceText) {
   p.ParseExpression(3, "source columns");
   EXPECT_EQ(testing::SqlErrorOf([&] { p.CaptureSourceText(); }),
             "Source column expression exceeds maximum expression length of 255 characters");
+  // A text kept only as a name is cut instead, trailing blanks dropped first.
+  EXPECT_EQ(p.CaptureSourceTextCut(), long_column.substr(0, 255));
+  p.SetText("a +  b*2   , c");
+  p.NextToken();
+  p.MarkSourceStart();
+  p.ParseExpression(8, "values");
+  EXPECT_EQ(p.CaptureSourceTextCut(), "a +  b*2");
 }
 
 TEST(ExprParserTest, NestingLimits) {
