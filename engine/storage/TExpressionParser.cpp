@@ -616,8 +616,8 @@ TExpressionParser::Parsed TExpressionParser::ParseQuotedText() {
   return {std::move(node), 1};
 }
 
-// A column, or with "." after it a correlation name followed by the column.  The current token is
-// the one after `name`.
+// A column, or with "." after it a correlation name followed by the column (or by "*" where all
+// columns are allowed).  The current token is the one after `name`.
 TExpressionParser::Parsed TExpressionParser::ParseName(std::string name) {
   auto node = MakeNode(kNodeColumn, 0, name, kExprTypeNone);
   if (TokenKindIs('.')) {
@@ -627,6 +627,8 @@ TExpressionParser::Parsed TExpressionParser::ParseName(std::string name) {
       column = TokenText();
     } else if (token_kind_ == kTokenQuotedText) {
       column = UndoubledQuotedText().substr(0, kMaxNodeTextLength);
+    } else if (token_kind_ == '*' && (flags_ & kAllowAllColumns) != 0) {
+      column = "*";  // every field of that table, as t."*" and t.[*] already said
     } else {
       FailFound(
           "Symbol or string expression expected after table correlation name separator '.', "

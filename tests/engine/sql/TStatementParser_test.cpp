@@ -113,6 +113,26 @@ TEST(StatementParserTest, SourceTablesCorrelationNamesAndDirectory) {
   });
 }
 
+// A qualified "*" stands for every field of that table wherever "*" itself is allowed.
+TEST(StatementParserTest, QualifiedAllColumns) {
+  ExpectGoldens({
+      {"SELECT t.*, COUNT(t.*), u.\"*\", [u].[*] FROM T t, U u",
+       "SELECT multiple\n"
+       "table 1 'T' as 't'\n"
+       "table 2 'U' as 'u'\n"
+       "column name='*' corr='t' as='' text='t.*' tree=t.*\n"
+       "column name='*' corr='t' as='' agg=COUNT text='COUNT(t.*)' tree=(COUNT t.*)\n"
+       "column name='*' corr='u' as='' text='u.\"*\"' tree=u.*\n"
+       "column name='*' corr='u' as='' text='[u].[*]' tree=u.*\n"},
+  });
+  EXPECT_EQ(ErrorOf("SELECT a FROM T WHERE T.* = 1"),
+            "Symbol or string expression expected after table correlation name separator '.', "
+            "instead found '*' in WHERE or JOIN clause");
+  EXPECT_EQ(ErrorOf("INSERT INTO T (T.*) VALUES (1)"),
+            "Symbol or string expression expected after table correlation name separator '.', "
+            "instead found '*' in table columns");
+}
+
 TEST(StatementParserTest, IntoClearsLiveAndNamesTheResult) {
   EXPECT_EQ(Dump("SELECT a INTO MEMORY Result FROM T", {}, true),
             "SELECT\n"

@@ -346,6 +346,19 @@ TEST(ExprParserTest, ClauseFlags) {
   EXPECT_EQ(Tree("a = ?", 8), "(= a ?)");
   EXPECT_EQ(Tree("COUNT(*)", 3), "(COUNT *)");
   EXPECT_EQ(Tree("a * b", 0), "(* a b)");  // "*" in operator position needs no flag
+  // A qualified "*" is the same column node as t."*", under the same flag.
+  for (const char* text : {"t.*", "t.\"*\"", "[t].[*]"}) {
+    ExpressionNodePtr star = ParseText(text, 2, "source columns");
+    ASSERT_NE(star, nullptr) << text;
+    EXPECT_EQ(star->kind, kNodeColumn) << text;
+    EXPECT_EQ(star->column_name, "*") << text;
+    EXPECT_EQ(star->correlation_name, "t") << text;
+    EXPECT_EQ(star->text, "t.*") << text;
+  }
+  EXPECT_EQ(Tree("COUNT(t.*) * 2", 3), "(* (COUNT t.*) 2)");
+  EXPECT_EQ(ParseError("t.* = 1", 13, "WHERE or JOIN clause"),
+            "Symbol or string expression expected after table correlation name separator '.', "
+            "instead found '*' in WHERE or JOIN clause");
 }
 
 TEST(ExprParserTest, ParseEntriesAndSourceText) {
