@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "engine/sql/TQueryStatement.h"
-
 namespace tessera {
 
 namespace {
@@ -112,17 +110,17 @@ bool ContainsColumn(const ExpressionNode* node) {
   return false;
 }
 
-void MarkJoinType(TQueryStatement& query, uint8_t join_type, const ExpressionNode* condition) {
+void MarkJoinType(uint8_t join_type, ExpressionNode* condition) {
   if (condition == nullptr) return;
   if (condition->kind == kNodeUnary && condition->code == kOpNot) {
-    MarkJoinType(query, join_type, condition->first.get());
+    MarkJoinType(join_type, condition->first.get());
   } else if (condition->kind == kNodeBinary &&
              (condition->code == kOpAnd || condition->code == kOpOr)) {
-    MarkJoinType(query, join_type, condition->first.get());
-    MarkJoinType(query, join_type, condition->second.get());
+    MarkJoinType(join_type, condition->first.get());
+    MarkJoinType(join_type, condition->second.get());
   } else if (IsComparison(condition) && ContainsColumn(condition->first.get()) &&
              ContainsColumn(condition->second.get())) {
-    query.SetJoinType(condition, join_type);
+    condition->join_type = join_type;
   }
 }
 

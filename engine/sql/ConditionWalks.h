@@ -12,8 +12,6 @@
 
 namespace tessera {
 
-class TQueryStatement;
-
 // Appends every "?" node of the tree to `parameters`, in the order: a unary operand; a binary
 // node's left then right; a function's arguments in order; a predicate's tested value, then its
 // pattern, bounds or list values in order.
@@ -28,8 +26,8 @@ bool IsPlainColumn(const ExpressionNode* node);
 // True when the tree holds a column reference.
 bool ContainsColumn(const ExpressionNode* node);
 
-// Records `join_type` in `query` for every comparison (=, <>, >, <, >=, <=) reached through NOT,
-// AND and OR from `condition` whose two sides both hold a column.
-void MarkJoinType(TQueryStatement& query, uint8_t join_type, const ExpressionNode* condition);
+// Sets `join_type` on every comparison (=, <>, >, <, >=, <=) reached through NOT, AND and OR
+// from `condition` whose two sides both hold a column.
+void MarkJoinType(uint8_t join_type, ExpressionNode* condition);
 
 }  // namespace tessera

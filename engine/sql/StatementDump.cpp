@@ -125,10 +125,7 @@ class TreePrinter {
       case kNodePrefixCompare: {
         std::string op = node->kind == kNodePrefixCompare ? "PREFIX " : "";
         op += OperatorName(*node);
-        if (query_ != nullptr) {
-          if (uint8_t join_type = query_->JoinTypeOf(node))
-            op += std::string("@") + JoinName(join_type);
-        }
+        if (node->join_type != kJoinNone) op += std::string("@") + JoinName(node->join_type);
         return "(" + op + " " + Print(node->first.get()) + " " + Print(node->second.get()) + ")";
       }
       default:

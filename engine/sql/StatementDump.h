@@ -27,7 +27,7 @@ namespace tessera {
 
 std::string DumpStatement(const TQueryStatement& query);
 
-// The tree alone; with a statement, its parameters are numbered and its join types shown.
+// The tree alone; with a statement, its parameters are numbered.
 std::string DumpExpression(const ExpressionNode* node, const TQueryStatement* query = nullptr);
 
 }  // namespace tessera

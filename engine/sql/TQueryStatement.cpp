@@ -23,9 +23,8 @@ void TQueryStatement::ClearStatement() {
   with_locks = false;
   encrypted = false;
   password.clear();
-  // The parameter list and the join marks point into the trees: they go first.
+  // The parameter list points into the trees: it goes first.
   parameters.clear();
-  join_types_.clear();
   condition.reset();
   condition_height_ = 0;
   source_tables.clear();
@@ -60,15 +59,6 @@ ExpressionNode* TQueryStatement::AddCondition(ExpressionNodePtr added) {
   }
   condition_height_ = height;
   return raw;
-}
-
-uint8_t TQueryStatement::JoinTypeOf(const ExpressionNode* node) const {
-  auto it = join_types_.find(node);
-  return it == join_types_.end() ? kJoinNone : it->second;
-}
-
-void TQueryStatement::SetJoinType(const ExpressionNode* node, uint8_t join_type) {
-  join_types_[node] = join_type;
 }
 
 }  // namespace tessera

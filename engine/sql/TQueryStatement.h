@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/sql/StatementDescriptors.h"
@@ -34,10 +33,6 @@ class TQueryStatement {
   // right operand of a new AND node over the old root.  Raises 11949 when the combined tree would
   // be higher than the expression walkers accept.  Returns the condition, now owned here.
   ExpressionNode* AddCondition(ExpressionNodePtr condition);
-
-  // The join type recorded for a comparison node of an ON condition; kJoinNone for any other node.
-  uint8_t JoinTypeOf(const ExpressionNode* node) const;
-  void SetJoinType(const ExpressionNode* node, uint8_t join_type);
 
   // Supplied by the owner.
   TExpressionParser parser;
@@ -74,8 +69,6 @@ class TQueryStatement {
 
  private:
   int condition_height_ = 0;
-  // Keyed by node address: the nodes stay where they are for the life of the tree.
-  std::unordered_map<const ExpressionNode*, uint8_t> join_types_;
 };
 
 }  // namespace tessera

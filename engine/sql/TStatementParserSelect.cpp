@@ -197,8 +197,7 @@ bool TStatementParser::ParseJoin() {
       ParseTable(kJoinTableMessage, kJoinTableMessage, join_type == kJoinRight);
   ParseCorrelation(table, {true, false, kJoinExcluded});
   ExpectWord("ON", "ON keyword expected in JOIN clause, instead found '");
-  const ExpressionNode* condition = ParseCondition();
-  MarkJoinType(query_, join_type, condition);
+  MarkJoinType(join_type, ParseCondition());
   query_.multiple_tables = true;
   return true;
 }

@@ -99,6 +99,7 @@ struct ExpressionNodeFields {
   uint32_t kind = 0;
   uint32_t code = 0;
   uint8_t index_verdict = 0;  // 0 index serves it, 1 partly, 2 per record
+  uint8_t join_type = 0;      // a comparison of an SQL ON condition: its join; 0 for any other
   std::string column_name;
   uint16_t field_number = 0;
   std::string correlation_name;
