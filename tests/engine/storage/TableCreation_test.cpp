@@ -1,0 +1,405 @@
+// A table's indexes from creation to use: the descriptors a new table's index file holds, byte
+// for byte, and keys inserted through the index file of the reopened table, kept over closes and
+// reopens and verified by the whole-file check.
+#include "engine/storage/TableCreation.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "classlib/rtl/Coding.h"
+#include "engine/storage/EngineSession.h"
+#include "engine/storage/IndexCheck.h"
+#include "engine/storage/KeyCompare.h"
+#include "engine/storage/KeyEncoding.h"
+#include "engine/storage/TDataFile.h"
+#include "engine/storage/TableCipher.h"
+
+namespace tessera {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t size = 0) {
+  TFieldDefinition d;
+  d.number = number;
+  d.name = name;
+  d.type = type;
+  d.size = size;
+  return d;
+}
+
+TIndexDescriptor Index(const char* name, std::initializer_list<uint16_t> fields, bool unique) {
+  TIndexDescriptor x;
+  x.name = name;
+  x.unique = unique ? 1 : 0;
+  for (uint16_t f : fields) x.field_numbers[x.field_count++] = f;
+  return x;
+}
+
+// Clients: a number (primary key), a name and a town.  "ParNom" is a non-unique, case-insensitive
+// index with leading-byte compression; "ParVille" a unique, descending index on town and number
+// with both compressions and a descending second field.
+TNewTable ClientsTable() {
+  TNewTable t;
+  t.fields = {Field(1, "No", kFieldInt32), Field(2, "Nom", kFieldString, 20),
+              Field(3, "Ville", kFieldString, 10)};
+  TIndexDescriptor by_name = Index("ParNom", {2}, false);
+  by_name.case_insensitive = 1;
+  by_name.compression = kCompressLeading;
+  TIndexDescriptor by_town = Index("ParVille", {3, 1}, true);
+  by_town.descending = 1;
+  by_town.compression = kCompressBoth;
+  by_town.field_descending[1] = 1;
+  t.indexes = {Index("", {1}, true), by_name, by_town};
+  return t;
+}
+
+// The key lengths: null byte + stored size per field, + 4 for the record-number suffix.
+constexpr size_t kNoKey = 1 + 4;
+constexpr size_t kNameKey = 1 + 21 + 4;
+constexpr size_t kTownKey = (1 + 11) + (1 + 4);
+
+// Keys as the key builder lays them out: a null byte and the value per field; strings are their
+// bytes zero-filled to the stored size.
+Bytes NoKey(uint32_t no) {
+  Bytes key(kNoKey, 0);
+  key[0] = 1;
+  EncodeInt32Key(static_cast<int32_t>(no), key.data() + 1);
+  return key;
+}
+
+Bytes NameKey(const std::string& name, uint32_t sequence) {
+  Bytes key(kNameKey, 0);
+  key[0] = 1;
+  std::memcpy(key.data() + 1, name.data(), name.size());
+  EncodeInt32Key(static_cast<int32_t>(sequence), key.data() + 22);
+  return key;
+}
+
+Bytes TownKey(const std::string& town, uint32_t no) {
+  Bytes key(kTownKey, 0);
+  key[0] = 1;
+  std::memcpy(key.data() + 1, town.data(), town.size());
+  key[12] = 1;
+  EncodeInt32Key(static_cast<int32_t>(no), key.data() + 13);
+  return key;
+}
+
+struct Client {
+  std::string name;  // upper case, as a case-insensitive index stores it
+  std::string town;
+};
+
+// The contents every index must have: key -> record number, in each index's own order.
+struct Model {
+  explicit Model(const TKeyOrder& name_order, const TKeyOrder& town_order)
+      : by_name(Less{name_order, kNameKey}), by_town(Less{town_order, kTownKey}) {}
+  struct Less {
+    TKeyOrder order;
+    size_t length;
+    bool operator()(const Bytes& a, const Bytes& b) const {
+      return order.Compare(a.data(), b.data(), length) < 0;
+    }
+  };
+  void Add(uint32_t no, const Client& c) {
+    by_no[NoKey(no)] = no;
+    by_name[NameKey(c.name, no)] = no;
+    by_town[TownKey(c.town, no)] = no;
+  }
+  void Remove(uint32_t no, const Client& c) {
+    by_no.erase(NoKey(no));
+    by_name.erase(NameKey(c.name, no));
+    by_town.erase(TownKey(c.town, no));
+  }
+  std::map<Bytes, uint32_t> by_no;
+  std::map<Bytes, uint32_t, Less> by_name;
+  std::map<Bytes, uint32_t, Less> by_town;
+};
+
+class TableCreationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitializeEngine();
+    std::string pattern = (fs::temp_directory_path() / "tablecreation-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    ShutdownEngine();
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string Table(const std::string& name) const { return dir_ + "/" + name; }
+
+  static Bytes Content(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+  }
+
+  void Create(const std::string& name, TNewTable table) {
+    TDataFile t;
+    t.SetFileName(Table(name));
+    t.SetExclusive(true);
+    t.SetupNewTable(std::move(table));
+    ASSERT_FALSE(t.IsOpen());
+  }
+
+  static void OpenOn(TDataFile& t, const std::string& path, bool exclusive) {
+    t.SetFileName(path);
+    t.SetExclusive(exclusive);
+    t.Open();
+  }
+
+  // The whole-file check over the .IDX as it lies on disk, in the open table's key orders.
+  static TIndexCheckReport CheckOnDisk(TDataFile& t, const std::string& idx_path) {
+    const Bytes image = Content(idx_path);
+    EXPECT_GE(image.size(), kIndexHeaderSize);
+    if (image.size() < kIndexHeaderSize) return {false, "short file", {}, 0, 0};
+    Bytes header(image.begin(), image.begin() + kIndexHeaderSize);
+    if (t.Encrypted()) DecipherBuffer(header.data(), header.size(), kDataKeyA, kDataKeyB);
+    return CheckIndexFile(
+        header.data(),
+        [&image](uint32_t offset, uint8_t* page) {
+          std::memset(page, 0, kIndexPageSize);
+          if (offset < image.size()) {
+            std::memcpy(page, image.data() + offset,
+                        std::min<size_t>(kIndexPageSize, image.size() - offset));
+          }
+        },
+        [&t](int slot, const TIndexDescriptor& d) { return TKeyOrder(t.IndexFile(), slot, d); },
+        t.Encrypted());
+  }
+
+  // Walks the index selected by `name` ("" for the primary index) from its first key and
+  // compares keys and record numbers with the model, then finds a few keys by their bytes.
+  template <class Map>
+  static void ExpectIndex(TDataFile& t, const std::string& name, const Map& model, size_t k) {
+    SCOPED_TRACE("index \"" + name + "\"");
+    TIndexFile& f = t.IndexFile();
+    f.SelectIndexByName(name);
+    ASSERT_EQ(f.CurrentIndexName(), name);
+    EXPECT_EQ(f.RangeCount(), model.size());
+    TIndexCursor& cursor = f.Cursor();
+    cursor.First();
+    Bytes key(k);
+    size_t position = 0;
+    for (const auto& [want_key, want_record] : model) {
+      ++position;
+      ASSERT_FALSE(cursor.AtEnd()) << "the index ends at position " << position;
+      ASSERT_TRUE(cursor.CurrentKey(key.data()));
+      ASSERT_EQ(key, want_key) << "position " << position;
+      ASSERT_EQ(cursor.CurrentRecordNumber(), want_record) << "position " << position;
+      cursor.MoveBy(1);
+    }
+    EXPECT_TRUE(cursor.AtEnd() || model.empty()) << "more keys than the model";
+    position = 0;
+    for (const auto& [want_key, want_record] : model) {
+      if (++position % 37 != 1) continue;
+      ASSERT_TRUE(f.FindKey(want_key.data(), false));
+      EXPECT_EQ(cursor.CurrentPosition(), position);
+      EXPECT_EQ(f.CurrentRecordNumber(), want_record);
+    }
+  }
+
+  void ExpectAll(TDataFile& t, const Model& model) {
+    ExpectIndex(t, "", model.by_no, kNoKey);
+    ExpectIndex(t, "ParNom", model.by_name, kNameKey);
+    ExpectIndex(t, "ParVille", model.by_town, kTownKey);
+  }
+
+  std::string dir_;
+};
+
+TEST_F(TableCreationTest, NewIndexFileHoldsTheDefinedIndexes) {
+  Create("Clients", ClientsTable());
+  Bytes want(kIndexHeaderSize, 0);
+  want[0] = 1;      // written once
+  want[8] = 3;      // version
+  want[10] = 0x10;  // end offset 4096
+  want[13] = 2;     // two secondary indexes
+  // Slot 0 at 14: no name, key length 5, unique, one field: number 1.
+  want[14 + 31] = 5;
+  want[14 + 35] = 1;
+  want[14 + 37] = 1;
+  want[14 + 54] = 1;
+  // Slot 1 at 134: "ParNom", key length 26, case-insensitive, mode 1, field 2.
+  want[134] = 6;
+  std::memcpy(&want[135], "ParNom", 6);
+  want[134 + 31] = 26;
+  want[134 + 34] = 1;
+  want[134 + 36] = 1;
+  want[134 + 37] = 1;
+  want[134 + 54] = 2;
+  // Slot 2 at 254: "ParVille", key length 17, descending, unique, mode 3, fields 3 and 1 (the
+  // second descending).
+  want[254] = 8;
+  std::memcpy(&want[255], "ParVille", 8);
+  want[254 + 31] = 17;
+  want[254 + 33] = 1;
+  want[254 + 35] = 1;
+  want[254 + 36] = 3;
+  want[254 + 37] = 2;
+  want[254 + 39] = 1;
+  want[254 + 54] = 3;
+  want[254 + 56] = 1;
+  // Slot 31 at 3734: "Sys Deleted", key length 5.
+  want[3734] = 11;
+  std::memcpy(&want[3735], "Sys Deleted", 11);
+  want[3734 + 31] = 5;
+  want[3979] = 1;  // written as changed
+  EXPECT_EQ(Content(Table("Clients.IDX")), want);
+
+  // Without primary key fields: byte 3978 set, slot 0 all zero, the secondary index in slot 1.
+  TNewTable plain = ClientsTable();
+  plain.indexes[0] = Index("", {}, false);
+  plain.indexes.pop_back();
+  Create("Notes", plain);
+  const Bytes notes = Content(Table("Notes.IDX"));
+  ASSERT_EQ(notes.size(), kIndexHeaderSize);
+  EXPECT_EQ(notes[13], 1);
+  EXPECT_EQ(notes[3978], 1);
+  EXPECT_TRUE(
+      std::all_of(notes.begin() + 14, notes.begin() + 134, [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::equal(notes.begin() + 134, notes.begin() + 254, want.begin() + 134));
+}
+
+TEST_F(TableCreationTest, KeysInsertedAfterReopeningSurviveAndCheck) {
+  for (const bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+    const std::string name = encrypted ? "Secret" : "Clients";
+    TNewTable table = ClientsTable();
+    table.language = 0x040C;  // string keys in the French collation
+    table.encrypted = encrypted;
+    table.password = encrypted ? "pw" : "";
+    Create(name, table);
+    if (encrypted) GetEngineSession()->AddPassword("pw");
+
+    const char* const kNames[] = {"DUPONT", "DUPOND",  "MARTIN", "\xC9TIENNE", "LEF\xC8VRE",
+                                  "DURAND", "BERNARD", "PETIT",  "ROBERT",     "RICHARD"};
+    const char* const kTowns[] = {"LYON", "NANTES", "\xC9VREUX", "PARIS", "LILLE", "NICE"};
+    std::mt19937 rng(encrypted ? 11 : 7);
+    std::map<uint32_t, Client> clients;
+    TDataFile t;
+    OpenOn(t, Table(name), true);
+    const TKeyOrder name_order(t.IndexFile(), 1, t.IndexFile().GetIndexDescriptor(1));
+    const TKeyOrder town_order(t.IndexFile(), 2, t.IndexFile().GetIndexDescriptor(2));
+    Model model(name_order, town_order);
+
+    // Enough keys for several levels in every index; inserted in random order.
+    std::vector<uint32_t> numbers(1500);
+    for (uint32_t i = 0; i < numbers.size(); ++i) numbers[i] = i + 1;
+    std::shuffle(numbers.begin(), numbers.end(), rng);
+    TIndexFile& f = t.IndexFile();
+    for (const uint32_t no : numbers) {
+      const Client c{std::string(kNames[rng() % 10]) + std::to_string(rng() % 40),
+                     kTowns[rng() % 6]};
+      f.SelectIndex(0);
+      f.CheckKeyViolation(NoKey(no).data());
+      f.InsertKey(NoKey(no).data(), no);
+      f.SelectIndexByName("ParNom");
+      f.InsertKey(NameKey(c.name, no).data(), no);
+      f.SelectIndexByName("ParVille");
+      f.InsertKey(TownKey(c.town, no).data(), no);
+      f.IncRecordCount();
+      clients[no] = c;
+      model.Add(no, c);
+    }
+    ExpectAll(t, model);
+    t.Close();
+
+    // Another handle, shared, sees every key; the file checks whole in the table's orders.
+    OpenOn(t, Table(name), false);
+    EXPECT_EQ(t.IndexFile().RecordCount(), 1500u);
+    EXPECT_EQ(t.IndexFile().SecondaryCount(), 2);
+    ExpectAll(t, model);
+    TIndexCheckReport report = CheckOnDisk(t, Table(name + ".IDX"));
+    ASSERT_TRUE(report.ok) << report.problem;
+    EXPECT_EQ(report.keys[0], 1500u);
+    EXPECT_EQ(report.keys[1], 1500u);
+    EXPECT_EQ(report.keys[2], 1500u);
+    EXPECT_GT(report.tree_pages, 12u);
+    t.Close();
+
+    // Deleting two records in three frees pages onto the chains; the rest survive a reopen.
+    OpenOn(t, Table(name), true);
+    for (auto it = clients.begin(); it != clients.end();) {
+      const uint32_t no = it->first;
+      if (no % 3 == 0) {
+        ++it;
+        continue;
+      }
+      t.IndexFile().SelectIndex(0);
+      t.IndexFile().DeleteKey(NoKey(no).data(), no);
+      t.IndexFile().SelectIndexByName("ParNom");
+      t.IndexFile().DeleteKey(NameKey(it->second.name, no).data(), no);
+      t.IndexFile().SelectIndexByName("ParVille");
+      t.IndexFile().DeleteKey(TownKey(it->second.town, no).data(), no);
+      t.IndexFile().DecRecordCount();
+      model.Remove(no, it->second);
+      it = clients.erase(it);
+    }
+    t.Close();
+    OpenOn(t, Table(name), false);
+    EXPECT_EQ(t.IndexFile().RecordCount(), 500u);
+    ExpectAll(t, model);
+    report = CheckOnDisk(t, Table(name + ".IDX"));
+    ASSERT_TRUE(report.ok) << report.problem;
+    EXPECT_EQ(report.keys[1], 500u);
+    EXPECT_GT(report.free_pages, 0u);
+    t.Close();
+
+    // Emptied, the table keeps its indexes, with no keys and no pages.
+    OpenOn(t, Table(name), true);
+    t.EmptyTable();
+    t.Close();
+    EXPECT_EQ(fs::file_size(Table(name + ".IDX")), kIndexHeaderSize);
+    OpenOn(t, Table(name), false);
+    EXPECT_EQ(t.IndexFile().GetIndexDescriptor(2).name, "ParVille");
+    ExpectAll(t, Model(name_order, town_order));
+    report = CheckOnDisk(t, Table(name + ".IDX"));
+    ASSERT_TRUE(report.ok) << report.problem;
+    EXPECT_EQ(report.tree_pages + report.free_pages, 0u);
+    t.Close();
+  }
+}
+
+TEST_F(TableCreationTest, TableWithoutPrimaryFieldsKeepsItsSecondaryIndex) {
+  TNewTable table = ClientsTable();
+  table.indexes[0] = Index("", {}, false);
+  table.indexes.pop_back();
+  Create("Notes", table);
+  TDataFile t;
+  OpenOn(t, Table("Notes"), true);
+  EXPECT_TRUE(t.IndexFile().NoPrimaryFields());
+  EXPECT_TRUE(t.IndexFile().InRecordOrder());  // slot 0 is record-number order
+  const TKeyOrder bytes = TKeyOrder::Bytes(false);
+  Model model(bytes, bytes);
+  t.IndexFile().SelectIndexByName("ParNom");
+  for (uint32_t no = 1; no <= 400; ++no) {
+    const Client c{"N" + std::to_string(no % 17), ""};
+    t.IndexFile().InsertKey(NameKey(c.name, no).data(), no);
+    model.by_name[NameKey(c.name, no)] = no;
+  }
+  t.Close();
+  OpenOn(t, Table("Notes"), false);
+  ExpectIndex(t, "ParNom", model.by_name, kNameKey);
+  const TIndexCheckReport report = CheckOnDisk(t, Table("Notes.IDX"));
+  ASSERT_TRUE(report.ok) << report.problem;
+  EXPECT_EQ(report.keys[0], 0u);
+  EXPECT_EQ(report.keys[1], 400u);
+  t.Close();
+}
+
+}  // namespace
+}  // namespace tessera
