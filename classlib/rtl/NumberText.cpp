@@ -1,5 +1,6 @@
 #include "classlib/rtl/NumberText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -113,6 +114,64 @@ bool DecimalToDouble(const TDecimalDigits& number, double& value) {
   }
   value = number.negative ? -magnitude : magnitude;
   return true;
+}
+
+// Money layouts by CurrencyFormat and NegCurrFormat, as the regional settings number them:
+// '$' stands for the currency string, '1' for the amount.
+constexpr const char* kPositiveCurrency[] = {"$1", "1$", "$ 1", "1 $"};
+constexpr const char* kNegativeCurrency[] = {"($1)", "-$1",  "$-1",   "$1-",  "(1$)", "-1$",
+                                             "1-$",  "1$-",  "-1 $",  "-$ 1", "1 $-", "$ 1-",
+                                             "$ -1", "1- $", "($ 1)", "(1 $)"};
+
+// The unsigned digits of a rounded number with exactly `decimals` decimals; the integer part is
+// at least "0" and, with `group`, has a thousand separator every three digits.
+std::string FixedDigits(const TDecimalDigits& number, int decimals, bool group,
+                        const TFormatSettings& settings) {
+  const std::string& d = number.digits;
+  const long point = number.exponent;
+  auto digit_at = [&](long i) {
+    return i >= 0 && i < static_cast<long>(d.size()) ? d[static_cast<size_t>(i)] : '0';
+  };
+  std::string integer;
+  for (long i = 0; i < point; ++i) integer.push_back(digit_at(i));
+  if (integer.empty()) integer = "0";
+  std::string result;
+  for (size_t i = 0; i < integer.size(); ++i) {
+    if (group && i > 0 && (integer.size() - i) % 3 == 0) {
+      result.push_back(settings.ThousandSeparator);
+    }
+    result.push_back(integer[i]);
+  }
+  if (decimals > 0) {
+    result.push_back(settings.DecimalSeparator);
+    for (long i = 0; i < decimals; ++i) result.push_back(digit_at(point + i));
+  }
+  return result;
+}
+
+// The general form of a number already rounded to `precision` significant digits.
+std::string GeneralText(const TDecimalDigits& number, int precision, int exponent_digits,
+                        const TFormatSettings& settings) {
+  const std::string& d = number.digits;
+  if (d.empty()) return "0";
+  std::string result = number.negative ? "-" : "";
+  if (number.exponent > precision || number.exponent < -3) {
+    result.push_back(d[0]);
+    if (d.size() > 1) {
+      result.push_back(settings.DecimalSeparator);
+      result.append(d, 1);
+    }
+    result.push_back('E');
+    int exponent = number.exponent - 1;
+    if (exponent < 0) result.push_back('-');
+    const std::string text = std::to_string(exponent < 0 ? -exponent : exponent);
+    if (static_cast<int>(text.size()) < exponent_digits) {
+      result.append(static_cast<size_t>(exponent_digits) - text.size(), '0');
+    }
+    return result + text;
+  }
+  const int decimals = std::max(0, static_cast<int>(d.size()) - number.exponent);
+  return result + FixedDigits(number, decimals, false, settings);
 }
 
 }  // namespace
@@ -352,6 +411,37 @@ double StrToFloat(std::string_view text, const TFormatSettings& settings) {
 }
 
 double StrToFloat(std::string_view text) { return StrToFloat(text, CurrentFormatSettings()); }
+
+std::string FloatToStrF(double value, TFloatFormat format, int precision, int digits,
+                        const TFormatSettings& settings) {
+  if (!std::isfinite(value)) return FloatToStr(value, settings);
+  precision = std::clamp(precision, 1, 18);
+  TDecimalDigits number = DoubleToDecimal(value, 18);
+  if (format == ffGeneral) {
+    RoundDecimal(number, precision - number.exponent);
+    return GeneralText(number, precision, std::clamp(digits, 0, 4), settings);
+  }
+  // One rounding to whichever comes first: the last significant digit or the last decimal.
+  digits = std::clamp(digits, 0, 18);
+  RoundDecimal(number, std::min(digits, precision - number.exponent));
+  if (number.exponent > precision) return GeneralText(number, precision, 0, settings);
+  const bool negative = number.negative && !number.digits.empty();
+  const std::string amount = FixedDigits(number, digits, format == ffCurrency, settings);
+  if (format == ffFixed) return negative ? "-" + amount : amount;
+  const char* layout = negative ? kNegativeCurrency[std::min<int>(settings.NegCurrFormat, 15)]
+                                : kPositiveCurrency[std::min<int>(settings.CurrencyFormat, 3)];
+  std::string result;
+  for (const char* c = layout; *c != '\0'; ++c) {
+    if (*c == '$') {
+      result += settings.CurrencyString;
+    } else if (*c == '1') {
+      result += amount;
+    } else {
+      result.push_back(*c);
+    }
+  }
+  return result;
+}
 
 std::string FormatFloat(std::string_view mask, double value, const TFormatSettings& settings) {
   if (!std::isfinite(value)) return FloatToStr(value, settings);

@@ -1,4 +1,5 @@
-// Integer and floating-point text: parsing, the shortest round-trip float text and "#"/"0" masks.
+// Integer and floating-point text: parsing, the shortest round-trip float text, the general,
+// fixed and money forms, and "#"/"0" masks.
 //
 // All of it is locale-free: digits are ASCII, the decimal and thousand separators come from the
 // format set passed in (the overloads without one use a copy of the current set of the user
@@ -62,6 +63,24 @@ std::string FloatToStr(double value);
 bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& settings);
 double StrToFloat(std::string_view text, const TFormatSettings& settings);
 double StrToFloat(std::string_view text);
+
+// The forms of FloatToStrF.
+enum TFloatFormat { ffGeneral, ffFixed, ffCurrency };
+
+// The value rounded half away from zero (from its 18 significant digits, as FormatFloat reads
+// it) to `precision` significant digits (1..18), written in `format`:
+//   ffGeneral   the shortest text of those digits: "-ddd.ddd" while the value has at most
+//               `precision` integer digits and reaches 0.0001, else "-d.dddE-x" with at least
+//               `digits` (0..4) exponent digits: "0.3", "1E20", "1.5E-07" (digits 2);
+//   ffFixed     "-ddd.ddd" with exactly `digits` (0..18) decimals, no thousand separators;
+//   ffCurrency  the ffFixed digits with thousand separators, placed around the set's
+//               CurrencyString by CurrencyFormat (0..3) or, for a negative amount,
+//               NegCurrFormat (0..15): "1 234,50 F", "-12,50 F".
+// ffFixed and ffCurrency write the ffGeneral text when the value has more integer digits than
+// `precision`.  Arguments out of their ranges are clamped.  A value that rounds to zero has no
+// sign.  NaN and infinities give the FloatToStr text.
+std::string FloatToStrF(double value, TFloatFormat format, int precision, int digits,
+                        const TFormatSettings& settings);
 
 // FormatDecimal of the value correctly rounded to 18 significant digits.  NaN and infinities give
 // the FloatToStr text.
