@@ -241,6 +241,16 @@ std::string TFloatField::AsString() const {
   return GetValue(value) ? FloatToStr(value) : std::string();
 }
 
+std::string TFloatField::GetText(bool display_text) const {
+  double value;
+  if (!GetValue(value)) return std::string();
+  const TFormatSettings settings = CurrentFormatSettings();
+  if (!currency_) return FloatToStrF(value, ffGeneral, precision_, 0, settings);
+  // Money is edited without its currency string, so that the edit text reads back.
+  return FloatToStrF(value, display_text ? ffCurrency : ffFixed, precision_,
+                     settings.CurrencyDecimals, settings);
+}
+
 void TFloatField::SetAsString(const std::string& value) {
   if (value.empty()) {
     Clear();

@@ -122,10 +122,13 @@ class TFloatField : public TNumericField {
   explicit TFloatField(TComponent* owner);
   int DataSize() const override { return 8; }
   bool GetValue(double& value) const;
-  // Shown as money (the currency format of the settings).
+  // Shown as money: the display text in the settings' currency form with CurrencyDecimals
+  // decimals ("1 234,50 F"), the edit text with as many decimals and nothing else ("1234,50").
+  // Otherwise both texts are the general form of Precision significant digits ("0,3" where
+  // AsString keeps every digit, "0,30000000000000004").
   bool Currency() const { return currency_; }
   void SetCurrency(bool currency) { currency_ = currency; }
-  // Significant digits of the display text.
+  // Significant digits of the display and edit texts.
   int Precision() const { return precision_; }
   void SetPrecision(int precision) { precision_ = precision; }
   // Extra bounds checked when a value is written; both 0 = none.
@@ -146,6 +149,9 @@ class TFloatField : public TNumericField {
   void SetAsVariant(const Variant& value) override;
   // Also the decimal separator and the exponent letters.
   bool IsValidChar(char c) const override;
+
+ protected:
+  std::string GetText(bool display_text) const override;
 
  private:
   bool currency_ = false;

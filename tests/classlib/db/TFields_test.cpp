@@ -186,6 +186,46 @@ TEST_F(FieldsTest, TextConversionsFollowEachClass) {
   EXPECT_EQ(F("F")->AsFloat(), 0.0);
 }
 
+TEST_F(FieldsTest, FloatTextsRoundToThePrecisionAndMoneyShowsItsCurrency) {
+  auto* plain = static_cast<TFloatField*>(F("F"));
+  auto* money = static_cast<TFloatField*>(F("C"));
+  EXPECT_EQ(plain->DisplayText(), "");
+  EXPECT_EQ(money->DisplayText(), "");
+  EXPECT_EQ(money->Text(), "");
+  plain->SetAsFloat(0.1 + 0.2);
+  EXPECT_EQ(plain->AsString(), "0,30000000000000004");
+  EXPECT_EQ(plain->DisplayText(), "0,3");
+  EXPECT_EQ(plain->Text(), "0,3");
+  plain->SetPrecision(3);
+  plain->SetAsFloat(2.0 / 3.0);
+  EXPECT_EQ(plain->DisplayText(), "0,667");
+  plain->SetAsFloat(123456);
+  EXPECT_EQ(plain->DisplayText(), "1,23E5");
+  EXPECT_TRUE(money->Currency());
+  money->SetAsFloat(1234.5);
+  EXPECT_EQ(money->DisplayText(),
+            "1\xA0"
+            "234,50 F");
+  EXPECT_EQ(money->Text(), "1234,50");
+  EXPECT_EQ(money->AsString(), "1234,5");
+  money->SetAsFloat(-12.5);
+  EXPECT_EQ(money->DisplayText(), "-12,50 F");
+  // The edit text reads back to the value it shows.
+  money->SetAsFloat(7.125);
+  const std::string edited = money->Text();
+  EXPECT_EQ(edited, "7,13");
+  money->SetText(edited);
+  EXPECT_EQ(money->AsFloat(), 7.13);
+  // A float field set to show money shows it the same way; a handler still has the last word.
+  plain->SetCurrency(true);
+  plain->SetPrecision(15);
+  plain->SetAsFloat(12.5);
+  EXPECT_EQ(plain->DisplayText(), "12,50 F");
+  plain->SetOnGetText([](TField*, std::string& text, bool display) { text = display ? "d" : "e"; });
+  EXPECT_EQ(plain->DisplayText(), "d");
+  EXPECT_EQ(plain->Text(), "e");
+}
+
 TEST_F(FieldsTest, BadTextsAndRangesAreRefusedBeforeWriting) {
   F("I")->SetAsInteger(5);
   EXPECT_EQ(ErrorOf([&] { F("I")->SetAsString("12a"); }),
