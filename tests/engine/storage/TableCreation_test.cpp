@@ -274,6 +274,139 @@ TEST_F(TableCreationTest, NewIndexFileHoldsTheDefinedIndexes) {
   EXPECT_TRUE(std::equal(notes.begin() + 134, notes.begin() + 254, want.begin() + 134));
 }
 
+// One field of every type code: an auto-increment number, a memo, money with 2 decimals and
+// the date-time default keywords.
+TNewTable EveryTypeTable() {
+  TNewTable t;
+  t.fields = {Field(1, "No", kFieldInt32),      Field(2, "S", kFieldString, 20),
+              Field(3, "D", kFieldDate),        Field(4, "Memo", kFieldBlob),
+              Field(5, "L", kFieldBoolean),     Field(6, "I", kFieldInt16),
+              Field(7, "J", kFieldInt32),       Field(8, "F", kFieldFloat),
+              Field(9, "M", kFieldMoney),       Field(10, "Y", kFieldBytes, 6),
+              Field(11, "T", kFieldTime),       Field(12, "TS", kFieldTimeStamp),
+              Field(13, "W", kFieldWord),       Field(14, "X4", kFieldFourBytes),
+              Field(15, "X10", kFieldTenBytes), Field(16, "X", kFieldSized, 3)};
+  t.fields[0].sub_type = 29;
+  t.fields[8].decimals = 2;
+  t.fields[2].default_value = "DATE";
+  t.fields[11].default_value = "NOW";
+  t.indexes = {Index("", {1}, true), Index("ParS", {2}, false)};
+  t.blob_block_size = 1024;
+  return t;
+}
+
+// The table cipher written out from its rule: each byte XOR A XOR B, then A + 1 and B - 1,
+// starting from the given key pair.
+Bytes Cipher(Bytes bytes, uint8_t a, uint8_t b) {
+  for (auto& x : bytes) {
+    x = static_cast<uint8_t>(x ^ a ^ b);
+    ++a;
+    --b;
+  }
+  return bytes;
+}
+Bytes DataCipher(const Bytes& bytes) { return Cipher(bytes, 0xA7, 0x3C); }
+Bytes PasswordCipher(const Bytes& bytes) { return Cipher(bytes, 0x6D, 0xD2); }
+
+TEST_F(TableCreationTest, EveryTypeTableBytesFollowTheOffsetTables) {
+  // number, name, type, sub-type, declared size, decimals, stored size, null-byte offset, default
+  struct Def {
+    const char* name;
+    uint8_t type, sub_type, size, decimals, stored;
+    uint16_t offset;
+    const char* default_text;
+  };
+  const Def defs[16] = {{"No", 6, 29, 0, 0, 4, 5, ""},    {"S", 1, 0, 20, 0, 21, 9, ""},
+                        {"D", 2, 0, 0, 0, 4, 31, "DATE"}, {"Memo", 3, 0, 0, 0, 4, 36, ""},
+                        {"L", 4, 0, 0, 0, 2, 41, ""},     {"I", 5, 0, 0, 0, 2, 44, ""},
+                        {"J", 6, 0, 0, 0, 4, 47, ""},     {"F", 7, 0, 0, 0, 8, 52, ""},
+                        {"M", 8, 0, 0, 2, 8, 61, ""},     {"Y", 9, 0, 6, 0, 6, 70, ""},
+                        {"T", 10, 0, 0, 0, 4, 77, ""},    {"TS", 11, 0, 0, 0, 8, 82, "NOW"},
+                        {"W", 12, 0, 0, 0, 2, 91, ""},    {"X4", 13, 0, 0, 0, 4, 94, ""},
+                        {"X10", 14, 0, 0, 0, 10, 99, ""}, {"X", 15, 0, 3, 0, 3, 110, ""}};
+  Bytes definitions(16 * 768, 0);
+  for (int i = 0; i < 16; ++i) {
+    uint8_t* d = &definitions[i * 768];
+    d[0] = static_cast<uint8_t>(i + 1);
+    d[2] = static_cast<uint8_t>(std::strlen(defs[i].name));
+    std::memcpy(d + 3, defs[i].name, d[2]);
+    d[84] = defs[i].type;
+    d[85] = defs[i].sub_type;
+    d[86] = defs[i].size;
+    d[87] = defs[i].decimals;
+    d[88] = defs[i].stored;
+    d[89] = defs[i].decimals;
+    d[90] = static_cast<uint8_t>(defs[i].offset);
+    d[196] = static_cast<uint8_t>(std::strlen(defs[i].default_text));
+    std::memcpy(d + 197, defs[i].default_text, d[196]);
+  }
+  // Record size 9 + the stored size + 1 of every field but the auto-increment one.
+  constexpr uint8_t kRecordSize = 114;
+  Bytes index(kIndexHeaderSize, 0);
+  index[0] = 1;
+  index[8] = 3;
+  index[10] = 0x10;
+  index[13] = 1;
+  index[14 + 31] = 5;  // slot 0: the auto-increment number, unique
+  index[14 + 35] = 1;
+  index[14 + 37] = 1;
+  index[14 + 54] = 1;
+  index[134] = 4;  // slot 1: "ParS", key length 1 + 21 + 4
+  std::memcpy(&index[135], "ParS", 4);
+  index[134 + 31] = 26;
+  index[134 + 37] = 1;
+  index[134 + 54] = 2;
+  index[3734] = 11;
+  std::memcpy(&index[3735], "Sys Deleted", 11);
+  index[3734 + 31] = 5;
+  index[3979] = 1;
+  Bytes blob(512, 0);
+  blob[0] = 1;
+  blob[8] = 3;
+  blob[14] = 2;  // end offset 512
+  blob[17] = 1;
+
+  for (const bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted ? "encrypted" : "plain");
+    const std::string name = encrypted ? "Crypt" : "Plain";
+    TNewTable table = EveryTypeTable();
+    table.encrypted = encrypted;
+    table.password = encrypted ? "Secret" : "";
+    table.description = "Types";
+    Create(name, table);
+    const Bytes file = Content(Table(name + ".DAT"));
+    ASSERT_EQ(file.size(), 127u + 16 * 768);  // the data start: no records
+    Bytes header(127, 0);
+    header[0] = 1;
+    header[5] = 4;  // blob block size 1024
+    header[8] = 3;
+    header[13] = 1;
+    header[21] = kRecordSize;
+    header[23] = 16;
+    header[25] = 1;                          // one blob field
+    std::memcpy(&header[27], &file[27], 8);  // the update stamp
+    Bytes description(50, 0);
+    std::memcpy(description.data(), "Types", 5);
+    header[35] = 5;
+    const Bytes stored_description = encrypted ? PasswordCipher(description) : description;
+    std::copy(stored_description.begin(), stored_description.end(), header.begin() + 36);
+    if (encrypted) {
+      header[86] = 1;
+      Bytes password(15, 0);
+      std::memcpy(password.data(), "Secret", 6);
+      header[87] = 6;
+      const Bytes stored_password = PasswordCipher(password);
+      std::copy(stored_password.begin(), stored_password.end(), header.begin() + 88);
+    }
+    header[113] = 1;
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 127), header);
+    EXPECT_EQ(Bytes(file.begin() + 127, file.end()),
+              encrypted ? DataCipher(definitions) : definitions);
+    EXPECT_EQ(Content(Table(name + ".IDX")), encrypted ? DataCipher(index) : index);
+    EXPECT_EQ(Content(Table(name + ".BLB")), encrypted ? DataCipher(blob) : blob);
+  }
+}
+
 TEST_F(TableCreationTest, KeysInsertedAfterReopeningSurviveAndCheck) {
   for (const bool encrypted : {false, true}) {
     SCOPED_TRACE(encrypted ? "encrypted" : "plain");
