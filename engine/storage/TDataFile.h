@@ -21,6 +21,19 @@
 //
 // The header image never carries the in-memory computed-field area: that size is kept beside it,
 // so a working set with computed fields cannot make the stored table unreadable.
+//
+// Not here yet: the record cache with record reads and writes, the lock levels and transactions.
+// Until they come, these answers stand in for them, and what follows from them holds:
+//   InExclusivePhase     always false: caches never grow for a transaction, and short reads of
+//                        the .IDX and .BLB are accepted only on an exclusive handle;
+//   TakeReadLevel,       never take a lock and never report another process's change, so a
+//   TakeReadLockChanged  shared handle keeps its cached index pages and blob blocks until it is
+//                        reopened and does not see another writer's changes before then;
+//   CommitTransaction    writes the three headers and the dirty index pages and blob blocks, and
+//                        Close calls it only on an exclusive, writable handle: index keys and blob
+//                        values changed through a shared handle reach the disk at most in part
+//                        (what the caches write back to make room), without their headers.
+// So a table is changed only through an exclusive handle; shared handles are for reading.
 #pragma once
 
 #include <cstddef>
@@ -167,8 +180,10 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   bool Encrypted() const override { return header_.Encrypted(); }
   // Transactions come with the lock layer; until then no exclusive phase exists.
   bool InExclusivePhase() const override { return false; }
-  // Lock levels come with the lock layer; until then nothing is taken and nothing is reported.
+  // Lock levels come with the lock layer; until then nothing is taken and nothing is reported
+  // (see the class comment).
   bool TakeReadLevel() override { return false; }
+  bool TakeReadLockChanged() override { return false; }
   uint16_t LanguageId() const override { return header_.Language(); }
   uint16_t SortId() const override { return header_.Sort(); }
   // Type and stored size of a field of the table's own set.
