@@ -6,30 +6,16 @@ namespace tessera {
 
 namespace {
 
-bool IsInList(const ExpressionNode* node) {
-  return node->kind == kNodePredicate && (node->code == kOpIn || node->code == kOpNotIn);
-}
-
-bool IsBetween(const ExpressionNode* node) {
-  return node->kind == kNodePredicate && (node->code == kOpBetween || node->code == kOpNotBetween);
-}
-
 bool IsComparison(const ExpressionNode* node) {
   return node->kind == kNodeBinary && node->code >= kOpEqual && node->code <= kOpLessEqual;
 }
 
-// A value whose second child is taken by a chain (an IN value, a BETWEEN low bound, a SUBSTRING
-// start): the value itself and its first child only.
-void CollectChainedValue(ExpressionNode* value, std::vector<ExpressionNode*>& parameters) {
-  if (value->kind == kNodeConstant) {
-    if (value->is_parameter) parameters.push_back(value);
-    return;
+// The second operand and the values linked after it (IN values, BETWEEN bounds, SUBSTRING's FROM
+// and FOR), in order.
+void CollectSecondAndLinked(ExpressionNode* node, std::vector<ExpressionNode*>& parameters) {
+  for (ExpressionNode* v = node->second.get(); v != nullptr; v = v->next.get()) {
+    CollectParameters(v, parameters);
   }
-  CollectParameters(value->first.get(), parameters);
-}
-
-int ChainedValueHeight(const ExpressionNode* value) {
-  return 1 + ExpressionHeight(value->first.get());
 }
 
 }  // namespace
@@ -42,28 +28,7 @@ void CollectParameters(ExpressionNode* node, std::vector<ExpressionNode*>& param
       return;
     case kNodeColumn:
       return;
-    case kNodePredicate:
-      CollectParameters(node->first.get(), parameters);
-      if (IsInList(node)) {
-        for (ExpressionNode* v = node->second.get(); v != nullptr; v = v->second.get()) {
-          CollectChainedValue(v, parameters);
-        }
-      } else if (IsBetween(node) && node->second) {
-        CollectChainedValue(node->second.get(), parameters);
-        CollectParameters(node->second->second.get(), parameters);
-      } else {
-        CollectParameters(node->second.get(), parameters);
-      }
-      return;
     case kNodeFunction:
-      if (node->code == kFnSubstring) {
-        CollectParameters(node->first.get(), parameters);
-        if (node->second) {
-          CollectChainedValue(node->second.get(), parameters);
-          CollectParameters(node->second->second.get(), parameters);
-        }
-        return;
-      }
       if (node->code >= kFnTrimLeading && node->code <= kFnTrimBoth) {
         // The trim character is written before the string: parameters are numbered by their
         // place in the text, which is how the query component assigns their values.
@@ -71,26 +36,21 @@ void CollectParameters(ExpressionNode* node, std::vector<ExpressionNode*>& param
         CollectParameters(node->first.get(), parameters);
         return;
       }
-      CollectParameters(node->first.get(), parameters);
-      CollectParameters(node->second.get(), parameters);
-      return;
+      break;
     default:
-      CollectParameters(node->first.get(), parameters);
-      CollectParameters(node->second.get(), parameters);
-      return;
+      break;
   }
+  CollectParameters(node->first.get(), parameters);
+  CollectSecondAndLinked(node, parameters);
 }
 
 int ExpressionHeight(const ExpressionNode* node) {
   if (node == nullptr) return 0;
-  if (IsInList(node)) {
-    int height = ExpressionHeight(node->first.get());
-    for (const ExpressionNode* v = node->second.get(); v != nullptr; v = v->second.get()) {
-      height = std::max(height, ChainedValueHeight(v));
-    }
-    return height + 1;
+  int height = ExpressionHeight(node->first.get());
+  for (const ExpressionNode* v = node->second.get(); v != nullptr; v = v->next.get()) {
+    height = std::max(height, ExpressionHeight(v));
   }
-  return 1 + std::max(ExpressionHeight(node->first.get()), ExpressionHeight(node->second.get()));
+  return height + 1;
 }
 
 bool IsPlainColumn(const ExpressionNode* node) {
@@ -106,6 +66,7 @@ bool ContainsColumn(const ExpressionNode* node) {
     if (n->kind == kNodeColumn) return true;
     if (n->first) pending.push_back(n->first.get());
     if (n->second) pending.push_back(n->second.get());
+    if (n->next) pending.push_back(n->next.get());
   }
   return false;
 }

@@ -1,8 +1,8 @@
 // Walks over the expression trees of a statement: its parameters, its join marks, its height.
 //
 // The trees come from TExpressionParser, whose height (IN value chains counted as one level) is
-// bounded, so these walks may recurse; an IN list, which chains its values through second
-// children and may be of any length, is always walked in a loop.
+// bounded, so these walks may recurse; an IN list, which links its values through `next` and may
+// be of any length, is always walked in a loop.
 #pragma once
 
 #include <cstdint>

@@ -118,9 +118,8 @@ class TreePrinter {
       case kNodeUnary:
         return std::string("(") + OperatorName(*node) + " " + Print(node->first.get()) + ")";
       case kNodePredicate:
-        return Predicate(*node);
       case kNodeFunction:
-        return Function(*node);
+        return Operands(*node);
       case kNodeBinary:
       case kNodePrefixCompare: {
         std::string op = node->kind == kNodePrefixCompare ? "PREFIX " : "";
@@ -157,38 +156,12 @@ class TreePrinter {
     }
   }
 
-  // A value whose second child carries the next value of a chain: the value and its first
-  // child only.
-  std::string Chained(const ExpressionNode* node) const {
-    if (node->kind == kNodeConstant || node->kind == kNodeColumn) return Print(node);
-    std::string out = std::string("(") + OperatorName(*node);
-    if (node->first) out += " " + Print(node->first.get());
-    return out + ")";
-  }
-
-  std::string Predicate(const ExpressionNode& node) const {
+  // A predicate or function: its first operand, then its second with the values linked after
+  // it (IN values, BETWEEN bounds, SUBSTRING's FROM and FOR).
+  std::string Operands(const ExpressionNode& node) const {
     std::string out = std::string("(") + OperatorName(node) + " " + Print(node.first.get());
-    const ExpressionNode* second = node.second.get();
-    if (node.code == kOpIn || node.code == kOpNotIn) {
-      for (const ExpressionNode* v = second; v != nullptr; v = v->second.get()) {
-        out += " " + Chained(v);
-      }
-    } else if ((node.code == kOpBetween || node.code == kOpNotBetween) && second != nullptr) {
-      out += " " + Chained(second) + " " + Print(second->second.get());
-    } else {
-      out += " " + Print(second);
-    }
-    return out + ")";
-  }
-
-  std::string Function(const ExpressionNode& node) const {
-    std::string out = std::string("(") + OperatorName(node) + " " + Print(node.first.get());
-    const ExpressionNode* second = node.second.get();
-    if (node.code == kFnSubstring && second != nullptr) {
-      out += " " + Chained(second);
-      if (second->second) out += " " + Print(second->second.get());
-    } else if (second != nullptr) {
-      out += " " + Print(second);
+    for (const ExpressionNode* v = node.second.get(); v != nullptr; v = v->next.get()) {
+      out += " " + Print(v);
     }
     return out + ")";
   }

@@ -296,7 +296,7 @@ class Checker {
     }
     ExpressionNode& from = *n.second;
     int length = int{argument.size} - SubstringArgument(from, "FROM");
-    if (from.second) length = SubstringArgument(*from.second, "FOR");
+    if (from.next) length = SubstringArgument(*from.next, "FOR");
     n.type = kExprTypeString;
     // FROM at or past the end leaves an empty string.
     n.size = ClampSize(std::max(length, 0) + 1);
@@ -337,9 +337,8 @@ class Checker {
              "' in " + clause_);
       }
     } else {
-      // BETWEEN bounds (low, then the high chained to it) and IN values, chained through second
-      // children.
-      for (ExpressionNode* value = n.second.get(); value != nullptr; value = value->second.get()) {
+      // BETWEEN bounds (low, then the high linked after it) and IN values.
+      for (ExpressionNode* value = n.second.get(); value != nullptr; value = value->next.get()) {
         CheckListValue(name, tested, *value);
       }
     }

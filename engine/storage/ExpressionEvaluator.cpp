@@ -104,6 +104,7 @@ class Evaluator {
     result.kind = kNodeConstant;
     result.first.reset();
     result.second.reset();
+    result.next.reset();
   }
 
  private:
@@ -177,8 +178,8 @@ class Evaluator {
     if (start < 0) start = 0;
     if (start >= static_cast<int64_t>(text.size())) return SetStringResult(result, {});
     size_t count = text.size() - static_cast<size_t>(start);
-    if (from.second) {
-      int32_t length = from.second->Int32Value();
+    if (from.next) {
+      int32_t length = from.next->Int32Value();
       if (length < 0) length = 0;
       if (static_cast<size_t>(length) < count) count = static_cast<size_t>(length);
     }
@@ -227,8 +228,7 @@ class Evaluator {
       case kOpIn:
       case kOpNotIn: {
         bool found = false;
-        for (const ExpressionNode* item = n.second.get(); item && !found;
-             item = item->second.get()) {
+        for (const ExpressionNode* item = n.second.get(); item && !found; item = item->next.get()) {
           Evaluate(*item, value);
           found = Holds(kOpEqual, tested, value, answer, n);
         }
@@ -240,8 +240,8 @@ class Evaluator {
         const ExpressionNode& low = *n.second;
         Evaluate(low, value);
         bool inside = Holds(kOpGreaterEqual, tested, value, answer, n);
-        if (inside && low.second) {
-          Evaluate(*low.second, value);
+        if (inside && low.next) {
+          Evaluate(*low.next, value);
           inside = Holds(kOpLessEqual, tested, value, answer, n);
         }
         v = n.code == kOpBetween ? inside : !inside;

@@ -39,11 +39,13 @@ ExpressionNode::~ExpressionNode() {
   std::vector<ExpressionNodePtr> pending;
   if (first) pending.push_back(std::move(first));
   if (second) pending.push_back(std::move(second));
+  if (next) pending.push_back(std::move(next));
   while (!pending.empty()) {
     ExpressionNodePtr node = std::move(pending.back());
     pending.pop_back();
     if (node->first) pending.push_back(std::move(node->first));
     if (node->second) pending.push_back(std::move(node->second));
+    if (node->next) pending.push_back(std::move(node->next));
   }
 }
 
@@ -64,6 +66,10 @@ ExpressionNodePtr CopyExpressionTree(const ExpressionNode* node) {
     if (from->second) {
       to->second = std::make_unique<ExpressionNode>();
       pending.emplace_back(from->second.get(), to->second.get());
+    }
+    if (from->next) {
+      to->next = std::make_unique<ExpressionNode>();
+      pending.emplace_back(from->next.get(), to->next.get());
     }
   }
   return root;

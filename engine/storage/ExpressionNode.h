@@ -1,9 +1,14 @@
 // The node of the engine's expression trees, shared by filters and SQL.
 //
 // A tree is owned by whoever holds its root (an ExpressionNodePtr); children are owned by their
-// parent.  Trees can be long in one direction (IN lists chain their values through second
-// children; a long "a OR b OR c ..." leans left), so destruction and copying walk the tree with an
-// explicit stack instead of recursion: no input can overflow the call stack there.
+// parent.  A list of values hangs off one operand slot through `next` links of its own, apart from
+// the operands, so that a value written as an expression keeps both its operands:
+//   IN, NOT IN            second: the first value, each value's `next` the following one
+//   BETWEEN, NOT BETWEEN  second: the low bound, its `next` the high bound
+//   SUBSTRING             second: the FROM value, its `next` the FOR value (when given)
+// Trees can be long in one direction (a long IN list; a long "a OR b OR c ..." leans left), so
+// destruction and copying walk the tree with an explicit stack instead of recursion: no input can
+// overflow the call stack there.
 //
 // The value area keeps the engine's 255-byte form: a NUL-terminated string of at most 254
 // characters, or the binary value of the node's type, little-endian:
@@ -145,6 +150,7 @@ using ExpressionNodePtr = std::unique_ptr<ExpressionNode>;
 struct ExpressionNode : ExpressionNodeFields {
   ExpressionNodePtr first;
   ExpressionNodePtr second;
+  ExpressionNodePtr next;  // the following value of a list (above); never an operand
 
   ExpressionNode() = default;
   ExpressionNode(const ExpressionNode&) = delete;
@@ -158,7 +164,7 @@ struct ExpressionNode : ExpressionNodeFields {
   const ExpressionNodeFields& Fields() const { return *this; }
 };
 
-// A copy of the node and both subtrees; nullptr for nullptr.
+// A copy of the node, both subtrees and the values linked after it; nullptr for nullptr.
 ExpressionNodePtr CopyExpressionTree(const ExpressionNode* node);
 
 // Frees a whole tree (children first, then the node) and leaves the holder empty.

@@ -102,7 +102,7 @@ class Analyzer {
       return kVerdictPerRecord;  // LIKE reaches an index only once rewritten as a prefix compare
     }
     // Every bound or list value must be a plain constant to become a key.
-    for (const ExpressionNode* value = n.second.get(); value; value = value->second.get()) {
+    for (const ExpressionNode* value = n.second.get(); value; value = value->next.get()) {
       if (!IsConstant(value)) return kVerdictPerRecord;
     }
     bool case_insensitive = false;

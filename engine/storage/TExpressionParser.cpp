@@ -414,7 +414,7 @@ TExpressionParser::Parsed TExpressionParser::ParseExtendedPredicate(Parsed teste
     NextToken();
     Parsed high = ParseNestedComparison();
     height = std::max(height, high.height + 1);
-    operand.node->second = std::move(high.node);
+    operand.node->next = std::move(high.node);
   }
   CheckHeight(height);
   node->first = std::move(tested.node);
@@ -443,7 +443,7 @@ TExpressionParser::Parsed TExpressionParser::ParseInList(Parsed tested, uint32_t
     if (tail == nullptr) {
       node->second = std::move(value.node);
     } else {
-      tail->second = std::move(value.node);
+      tail->next = std::move(value.node);
     }
     tail = raw;
     if (TokenKindIs(',')) {
@@ -727,7 +727,7 @@ TExpressionParser::Parsed TExpressionParser::ParseSubstring() {
     NextToken();
     Parsed length = ParsePrimaryNode();
     height = std::max(height, length.height + 1);
-    from.node->second = std::move(length.node);
+    from.node->next = std::move(length.node);
   }
   ExpectToken(')',
               "Right parentheses expected after SUBSTRING function arguments, instead found '");

@@ -12,7 +12,7 @@
 // Hostile input: nesting (parentheses, right-nested comparisons, function arguments) and the height
 // of the built tree are both limited to kMaxExpressionNesting levels, so that neither the parser
 // nor the recursive walkers of the checker and evaluator can run out of stack.  IN lists are
-// chained through second children and may be of any length; every walker loops over that chain.
+// chained through `next` links and may be of any length; every walker loops over that chain.
 //
 // Not thread-safe; one parser per statement or filter.
 #pragma once

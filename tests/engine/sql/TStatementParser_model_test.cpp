@@ -696,7 +696,7 @@ TEST(StatementParserHostileTest, ManyTablesColumnsAndParameters) {
   testing::ParseInto(query, "DELETE FROM T WHERE a IN (" + Repeat("?, ", 199999) + "?)");
   ASSERT_EQ(query.parameters.size(), 200000u);
   size_t i = 0;
-  for (const ExpressionNode* v = query.condition->second.get(); v; v = v->second.get(), ++i) {
+  for (const ExpressionNode* v = query.condition->second.get(); v; v = v->next.get(), ++i) {
     ASSERT_EQ(query.parameters[i], v) << i;
   }
   EXPECT_EQ(i, 200000u);

@@ -305,6 +305,24 @@ TEST(StatementParserTest, ParameterOrder) {
   EXPECT_EQ(ErrorOf("SELECT ? FROM T"), "Parameters are not allowed in source columns");
 }
 
+// An IN value, a BETWEEN bound or a SUBSTRING start written as an expression keeps both its
+// operands: the values of a list are linked apart from their operands.
+TEST(StatementParserTest, CompoundListValuesKeepTheirOperands) {
+  ExpectGoldens({
+      {"DELETE FROM T WHERE x IN (a + 1, 2) AND y NOT BETWEEN b * 2 AND 5 "
+       "AND SUBSTRING(c FROM (1 + 1) FOR 3) = 'z'",
+       "DELETE live conditions\n"
+       "table 1 'T' as 'T'\n"
+       "where (AND (AND (IN x (+ a 1) 2) (NOT BETWEEN y (* b 2) 5)) "
+       "(= (SUBSTRING c (+ 1 1) 3) 'z'))\n"},
+      {"DELETE FROM T WHERE x IN (1 + ?, ?) AND y BETWEEN ? * 2 AND -?",
+       "DELETE live conditions\n"
+       "table 1 'T' as 'T'\n"
+       "where (AND (IN x (+ 1 ?1) ?2) (BETWEEN y (* ?3 2) (- ?4)))\n"
+       "parameters 4\n"},
+  });
+}
+
 TEST(StatementParserTest, ParameterListPointsIntoTheTrees) {
   TQueryStatement query;
   testing::ParseInto(query, "INSERT INTO T (a, b) VALUES (?, ?)");
@@ -475,8 +493,8 @@ TEST(StatementParserTest, ExpressionErrorsNameTheirClause) {
 // column's text becomes a result column's expression and stays limited.
 TEST(StatementParserTest, LongValueTextsAreCut) {
   const std::string literal = "'" + std::string(254, 'v') + "'";
-  for (const std::string& sql : {"INSERT INTO T VALUES (" + literal + ", 1)",
-                                 "UPDATE T SET a = " + literal + ", b = 1"}) {
+  for (const std::string& sql :
+       {"INSERT INTO T VALUES (" + literal + ", 1)", "UPDATE T SET a = " + literal + ", b = 1"}) {
     TQueryStatement query;
     testing::ParseInto(query, sql);
     ASSERT_EQ(query.values.size(), 2u) << sql;

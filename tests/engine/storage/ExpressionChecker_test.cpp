@@ -133,7 +133,7 @@ TEST(ExprCheckerTest, StringConstantsFacingDatesAreConverted) {
       "BirthDate IN ('1/2/2000', NULL) AND BirthDate NOT BETWEEN "
       "'1/1/1990' AND '12/31/1990'");
   EXPECT_EQ(e->first->second->UInt32Value(), DayOf(2000, 1, 2));
-  EXPECT_EQ(e->second->second->second->UInt32Value(), DayOf(1990, 12, 31));
+  EXPECT_EQ(e->second->second->next->UInt32Value(), DayOf(1990, 12, 31));
 
   EXPECT_EQ(CheckError("BirthDate > 'abc'"),
             "Date, time, or timestamp expression expected, instead found 'abc' in W");
@@ -259,6 +259,9 @@ TEST(ExprCheckerTest, Messages) {
       {"Age BETWEEN Total AND 5",
        "Constant expression expected after BETWEEN operator, "
        "instead found 'Total' in W"},
+      {"Age BETWEEN Age + 1 AND 5",
+       "Constant expression expected after BETWEEN operator, "
+       "instead found '+' in W"},
       {"Age NOT BETWEEN 1 AND 'x'",
        "Type mismatch between NOT BETWEEN operator and expression 'x' in W"},
       {"Age IN (1, 'x')", "Type mismatch between IN operator and expression 'x' in W"},

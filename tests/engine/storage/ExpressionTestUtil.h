@@ -157,7 +157,7 @@ inline std::string ColumnText(const ExpressionNode& n) {
   return n.correlation_name + "." + n.column_name;
 }
 
-// (op child ...) with IN values, BETWEEN bounds and SUBSTRING arguments flattened.
+// (op child ...) with IN values, BETWEEN bounds and SUBSTRING arguments in a row.
 inline std::string Sexpr(const ExpressionNode* n) {
   if (n == nullptr) return "<null>";
   switch (n->kind) {
@@ -172,32 +172,11 @@ inline std::string Sexpr(const ExpressionNode* n) {
       return std::string("(") +
              (n->code == kOpAdd && n->text == "||" ? "||" : OperatorName(n->code)) + " " +
              Sexpr(n->first.get()) + " " + Sexpr(n->second.get()) + ")";
-    case kNodePredicate: {
-      std::string s = std::string("(") + OperatorName(n->code) + " " + Sexpr(n->first.get());
-      if (n->code == kOpLike || n->code == kOpNotLike)
-        return s + " " + Sexpr(n->second.get()) + ")";
-      if (n->code == kOpBetween || n->code == kOpNotBetween) {
-        const ExpressionNode* low = n->second.get();
-        // The printer shows the low bound without the high bound chained to it.
-        std::string low_text = low->kind == kNodeConstant || low->kind == kNodeColumn
-                                   ? Sexpr(low)
-                                   : std::string("<bound>");
-        return s + " " + low_text + " " + Sexpr(low->second.get()) + ")";
-      }
-      for (const ExpressionNode* v = n->second.get(); v; v = v->second.get()) {
-        s += " ";
-        s += v->kind == kNodeUnary ? Sexpr(v) : ConstantText(*v);
-      }
-      return s + ")";
-    }
+    case kNodePredicate:
     case kNodeFunction: {
+      // The second operand is followed by the values linked after it.
       std::string s = std::string("(") + OperatorName(n->code) + " " + Sexpr(n->first.get());
-      if (n->code == kFnSubstring) {
-        s += " " + ConstantText(*n->second);
-        if (n->second->second) s += " " + Sexpr(n->second->second.get());
-      } else if (n->code >= kFnTrimLeading && n->code <= kFnTrimBoth) {
-        s += " " + Sexpr(n->second.get());
-      }
+      for (const ExpressionNode* v = n->second.get(); v; v = v->next.get()) s += " " + Sexpr(v);
       return s + ")";
     }
     default:

@@ -50,6 +50,11 @@ TEST(ExprParserTest, PrecedenceAndAssociativity) {
       {"x NOT BETWEEN 1 AND 5", "(NOT BETWEEN x 1 5)"},
       {"x IN (1, 2, 3)", "(IN x 1 2 3)"},
       {"x NOT IN ('a', -1)", "(NOT IN x 'a' (- 1))"},
+      // A list value or bound written as an expression keeps both its operands.
+      {"x IN (a + 1, 2, b * c)", "(IN x (+ a 1) 2 (* b c))"},
+      {"x BETWEEN a + 1 AND 5", "(BETWEEN x (+ a 1) 5)"},
+      {"x NOT BETWEEN 1 AND b - 2", "(NOT BETWEEN x 1 (- b 2))"},
+      {"SUBSTRING(a FROM (1 + 1) FOR (2 * 3))", "(SUBSTRING a (+ 1 1) (* 2 3))"},
       {"x NOT LIKE 'a_'", "(NOT LIKE x 'a_')"},
       {"x IS NULL", "(= x NULL)"},
       {"x IS NOT NULL", "(<> x NULL)"},
@@ -432,7 +437,7 @@ TEST(ExprParserTest, HugeInListIsCopiedAndFreedIteratively) {
   ExpressionNodePtr copy = CopyExpressionTree(root.get());
   size_t count = 0;
   int64_t sum = 0;
-  for (const ExpressionNode* v = copy->second.get(); v; v = v->second.get()) {
+  for (const ExpressionNode* v = copy->second.get(); v; v = v->next.get()) {
     ++count;
     sum += v->Int32Value();
   }
@@ -483,22 +488,20 @@ std::string Infix(const ExpressionNode* n) {
       std::string s = "(" + Infix(n->first.get()) + " " + testing::OperatorName(n->code) + " ";
       if (n->code == kOpLike || n->code == kOpNotLike) return s + Infix(n->second.get()) + ")";
       if (n->code == kOpBetween || n->code == kOpNotBetween) {
-        return s + testing::ConstantText(*n->second) + " AND " + Infix(n->second->second.get()) +
-               ")";
+        return s + Infix(n->second.get()) + " AND " + Infix(n->second->next.get()) + ")";
       }
       s += "(";
-      for (const ExpressionNode* v = n->second.get(); v; v = v->second.get()) {
+      for (const ExpressionNode* v = n->second.get(); v; v = v->next.get()) {
         s += Infix(v);
-        if (v->second) s += ", ";
+        if (v->next) s += ", ";
       }
       return s + "))";
     }
     case kNodeFunction: {
       std::string name = testing::OperatorName(n->code);
       if (n->code == kFnSubstring) {
-        std::string s =
-            "SUBSTRING(" + Infix(n->first.get()) + " FROM " + testing::ConstantText(*n->second);
-        if (n->second->second) s += " FOR " + testing::ConstantText(*n->second->second);
+        std::string s = "SUBSTRING(" + Infix(n->first.get()) + " FROM " + Infix(n->second.get());
+        if (n->second->next) s += " FOR " + Infix(n->second->next.get());
         return s + ")";
       }
       if (n->code >= kFnTrimLeading && n->code <= kFnTrimBoth) {
@@ -532,10 +535,11 @@ class ExpressionGenerator {
       case 4:
         return Operand(depth - 1) + (Pick(2) ? " NOT" : "") + " LIKE " + String();
       case 5:
-        return Column() + (Pick(2) ? " NOT" : "") + " BETWEEN " + Constant() + " AND " + Constant();
+        return Column() + (Pick(2) ? " NOT" : "") + " BETWEEN " + ListValue(depth - 1) + " AND " +
+               ListValue(depth - 1);
       case 6: {
-        std::string s = Column() + (Pick(2) ? " NOT" : "") + " IN (" + Constant();
-        for (int i = Pick(4); i > 0; --i) s += ", " + Constant();
+        std::string s = Column() + (Pick(2) ? " NOT" : "") + " IN (" + ListValue(depth - 1);
+        for (int i = Pick(4); i > 0; --i) s += ", " + ListValue(depth - 1);
         return s + ")";
       }
       case 7:
@@ -565,6 +569,13 @@ class ExpressionGenerator {
       default:
         return "(" + Expression(depth) + ")";
     }
+  }
+  // An IN value or BETWEEN bound: mostly a constant, sometimes an arithmetic expression (AND and
+  // OR would end the value).
+  std::string ListValue(int depth) {
+    if (Pick(3) != 0) return Constant();
+    static const char* kOps[] = {"+", "-", "*", "/", "||"};
+    return Operand(depth) + " " + kOps[Pick(5)] + " " + Operand(depth);
   }
   std::string Column() {
     static const char* kNames[] = {"a", "[b c]", "T.x", "\"Q\".y", "Name"};
