@@ -53,8 +53,11 @@ TPage* TIndexTree::Allocation::Take() {
   if (head != 0) {
     TPage* page = pins_.Get(head);
     // A page on the chain was written free, without entries; anything else is a damaged chain.
+    // A chain that runs back to a page this change took already would hand it out twice.
     const uint32_t next = page->Next();
-    if (page->Count() != 0 || next == head ||
+    const bool taken = std::any_of(taken_.begin(), taken_.end(),
+                                   [page](const Taken& t) { return t.page == page; });
+    if (taken || page->Count() != 0 || next == head ||
         (next != 0 && !IsValidPageOffset(next, IndexEndOffset(host)))) {
       tree_.RaiseCorrupt();
     }

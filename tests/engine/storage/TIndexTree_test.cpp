@@ -450,6 +450,34 @@ TEST_F(BTreeTest, FullFileRefusesASplitAndKeepsTheTree) {
   EXPECT_TRUE(Check(false).ok);
 }
 
+// A damaged free chain that runs back to its head would hand one page out twice to a change that
+// takes three pages; the change is refused and the tree kept.
+TEST_F(BTreeTest, FreeChainRunningBackOnItselfIsRefused) {
+  // Three keys a page: after 7 ascending keys the root holds 3 leaves and the last leaf is full,
+  // so the 8th splits the leaf, the root and makes a new root.
+  Make(0, Descriptor(1036, kCompressNone));
+  for (uint32_t n = 1; n <= 7; ++n) tree_->InsertKey(NumberKey(n, 1036).data(), n);
+  const uint32_t a = IndexEndOffset(*host_);
+  const uint32_t b = a + kIndexPageSize;
+  for (const auto& [page, next] : {std::pair{a, b}, std::pair{b, a}}) {
+    Bytes image(kIndexPageSize, 0);
+    cl::PutU32LE(image.data() + kPageNext, next);
+    host_->File().Seek(static_cast<int32_t>(page), 0);
+    host_->File().Write(image.data(), kIndexPageSize);
+  }
+  SetIndexEndOffset(*host_, b + kIndexPageSize);
+  SetIndexFreeHead(*host_, 0, a);
+  EXPECT_EQ(EngineCode([&] { tree_->InsertKey(NumberKey(8, 1036).data(), 8); }),
+            kErrIndexPageCorrupt);
+  EXPECT_EQ(IndexFreeHead(*host_, 0), a);
+  EXPECT_EQ(tree_->KeyCount(), 7u);
+  for (uint32_t n = 1; n <= 7; ++n) EXPECT_TRUE(tree_->Contains(NumberKey(n, 1036).data())) << n;
+  EXPECT_FALSE(tree_->Contains(NumberKey(8, 1036).data()));
+  // Only the chain is damaged: the tree itself still checks whole.
+  SetIndexFreeHead(*host_, 0, 0);
+  EXPECT_TRUE(Check(false).ok);
+}
+
 // A read that fails at any point of an insert or delete leaves a sound tree holding either the
 // old or the new contents, never a mix.
 TEST_F(BTreeTest, ReadFailuresAtAnyPointLeaveTheTreeWhole) {
