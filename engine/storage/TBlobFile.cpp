@@ -491,6 +491,8 @@ void TBlobFile::SaveValue(TBlobBuffer& buffer) {
         RaiseData(kErrBlobBufferCorrupt);
       }
     } else {
+      // A damaged free chain may lead back into this chain: such a block is not free.
+      if (seen.count(FreeHead()) != 0) RaiseData(kErrBlobBufferCorrupt);
       following = AllocateBlock();
     }
     seen.insert(following->offset);

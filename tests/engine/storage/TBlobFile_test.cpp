@@ -696,6 +696,17 @@ TEST_F(DamagedBlobFileTest, DamagedFreeChain) {
   EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 4, 0, Pattern(100, 4)); }), kErrBlobBufferCorrupt);
   Damage([](Bytes& b) { Put32(b, kF + kBlkNext, kF + 3); });
   EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 4, 0, Pattern(10, 4)); }), kErrBlobBufferCorrupt);
+  // A chain of two free blocks that runs back to its head: a value of four blocks would take the
+  // first one again and write itself into a loop.
+  constexpr uint32_t kG = kF + 64;
+  Damage([](Bytes& b) {
+    b.resize(kG + 64, 0);
+    Put32(b, kBlbEndOffset, kG + 64);
+    Put32(b, kF + kBlkNext, kG);
+    Put32(b, kG + kBlkNext, kF);
+  });
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 4, 0, Pattern(150, 4)); }), kErrBlobBufferCorrupt);
+  EXPECT_EQ(Run([](TBlobFile& f) { EXPECT_EQ(Load(f, 2, kD), Pattern(60, 2)); }), 0);
   // A file cut short of its end offset: a shared reader meets the short read.
   Damage([](Bytes& b) { b.resize(kB + 10); });
   auto shared = OpenFile(64, false);
