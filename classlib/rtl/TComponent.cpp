@@ -184,8 +184,16 @@ void TComponent::Destroying() {
 
 void TComponent::DestroyComponents() {
   while (!components_.empty()) {
-    // The component's destructor takes it out of this list.
-    components_.back()->Free();
+    // This runs inside destructors: a component that fails its last words is still freed, and
+    // its exception is reported instead of ending the program.  Its destructor takes it out of
+    // this list.
+    TComponent* component = components_.back();
+    try {
+      component->BeforeDestruction();
+    } catch (...) {
+      Application().HandleException(component);
+    }
+    delete component;
   }
 }
 

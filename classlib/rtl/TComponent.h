@@ -17,8 +17,8 @@
 // class whose destructor must already see csDestroying (a dataset closing without events, a data
 // module firing OnDestroy first) calls Destroying() at its start.  Inside Notification(c,
 // opRemove), `c` may already be reduced to its TComponent part: compare it by identity only.
-// Destructors never throw: an exception raised by a notification during destruction goes to
-// Application().HandleException.
+// Destructors never throw: an exception raised by a notification, or by an owned component's
+// BeforeDestruction, during destruction goes to Application().HandleException.
 //
 // Notifications.  Inserting or removing a component calls Notification on its owner; the base
 // Notification forwards the call to every owned component, so siblings learn of each other.
@@ -106,7 +106,8 @@ class TComponent : public TPersistent {
 
   // Marks this component and everything it owns csDestroying (once).
   void Destroying();
-  // Frees every owned component, the last first.
+  // Frees every owned component, the last first; an exception from a component's
+  // BeforeDestruction goes to Application().HandleException and the component is freed anyway.
   void DestroyComponents();
 
  protected:

@@ -243,5 +243,30 @@ TEST(TComponentTest, NotificationDuringDestructionGoesToApplicationHandler) {
   EXPECT_EQ(seen, std::vector<std::string>{"boom"});
 }
 
+TEST(TComponentTest, OwnedComponentFailingBeforeDestructionIsStillFreed) {
+  class Refusing : public Probe {
+   public:
+    using Probe::Probe;
+    void BeforeDestruction() override {
+      Probe::BeforeDestruction();
+      throw Exception("still busy");
+    }
+  };
+  std::vector<std::string> journal;
+  std::vector<std::string> seen;
+  const TExceptionEvent saved = Application().OnException();
+  Application().SetOnException([&](TObject* sender, Exception& e) {
+    seen.push_back(dynamic_cast<TComponent*>(sender)->Name() + ": " + e.Message());
+  });
+  auto* form = new TComponent(nullptr);
+  Create<Probe>(form, &journal, "A");
+  Create<Refusing>(form, &journal, "R")->SetName("Refusing");
+  Create<Probe>(form, &journal, "C");
+  delete form;  // must neither end the program nor leave R behind (ASan checks the leak)
+  Application().SetOnException(saved);
+  EXPECT_EQ(seen, std::vector<std::string>{"Refusing: still busy"});
+  EXPECT_EQ(journal, (std::vector<std::string>{"~C", "~R", "~A"}));
+}
+
 }  // namespace
 }  // namespace cl
