@@ -275,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(AllShapes, BTreeModelTest, ::testing::ValuesIn(AllConfi
                          [](const auto& info) { return Name(info.param); });
 
 
-// ---- spec cases -----------------------------------------------------------------------------
+// ---- edge cases -----------------------------------------------------------------------------
 
 class BTreeTest : public TreeFixture {
  protected:
