@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "engine/storage/MoneyStorage.h"
+
 namespace tessera {
 namespace {
 
@@ -111,6 +113,36 @@ TEST(KeyEncoding, ByteOrderIsValueOrderForEveryType) {
   EXPECT_EQ(ByteOrder(I64(-102), I64(-72)), -1);    // -0.10 < -0.07
   EXPECT_EQ(ByteOrder(I64(1252), I64(12502)), -1);  // 1.25 < 12.50
   EXPECT_EQ(ByteOrder(I64(-70), I64(70)), -1);      // -7 < 7, no decimals
+}
+
+// A money field keys its stored form, so within one decimal count the key bytes must order like
+// the amounts the field holds: across zero, at the extremes that still fit, and with amounts
+// that round to the same stored value comparing equal.
+TEST(KeyEncoding, MoneyKeysOrderLikeTheirAmountsAtEachDecimalCount) {
+  std::mt19937_64 rng(1105);
+  constexpr int64_t kLargest = 900000000000000000;  // x 10^-4: amounts that fit d = 4
+  for (int d = 0; d <= 4; ++d) {
+    std::vector<int64_t> raws = {0, 1, -1, 4999, 5000, -5000, 9999, -10000, kLargest, -kLargest};
+    for (int i = 0; i < 20000; ++i) {
+      const int64_t span = i % 2 ? kLargest : 2000000;
+      raws.push_back(static_cast<int64_t>(rng() % static_cast<uint64_t>(2 * span + 1)) - span);
+    }
+    std::vector<Bytes> keys;
+    std::vector<int64_t> amounts;
+    for (int64_t raw : raws) {
+      const cl::Currency amount = cl::Currency::FromRaw(raw);
+      keys.push_back(I64(MoneyToStored(d, amount)));
+      amounts.push_back(RoundCurrency(d, amount).Raw);
+    }
+    for (size_t i = 0; i < raws.size(); ++i) {
+      const size_t j = rng() % raws.size();
+      const size_t k = (i + 1) % raws.size();
+      ASSERT_EQ(ByteOrder(keys[i], keys[j]), ValueOrder(amounts[i], amounts[j]))
+          << "d=" << d << " " << raws[i] << " " << raws[j];
+      ASSERT_EQ(ByteOrder(keys[i], keys[k]), ValueOrder(amounts[i], amounts[k]))
+          << "d=" << d << " " << raws[i] << " " << raws[k];
+    }
+  }
 }
 
 uint32_t BigEndian(const Bytes& k) {
