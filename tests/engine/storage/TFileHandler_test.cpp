@@ -369,6 +369,12 @@ TEST_F(TFileHandlerTest, InMemoryFilesBehaveLikeDiskFiles) {
   EXPECT_FALSE(b.Lock(105, 10, true));
   EXPECT_FALSE(a.Lock(100, 5, false));
   EXPECT_TRUE(a.Lock(100, 10, false));
+  // Unlike disk locks, in-memory locks belong to the file: another handler may release them.
+  EXPECT_TRUE(a.Lock(200, 10, true));
+  EXPECT_TRUE(b.Lock(200, 10, false));
+  EXPECT_FALSE(a.Lock(200, 10, false));
+  EXPECT_TRUE(b.Lock(205, 1, true));
+  EXPECT_TRUE(a.Lock(205, 1, false));
   h.SetExclusive(true);
   EXPECT_EQ(CodeOf([&] { h.Open(); }), kErrAccessDenied);
   EXPECT_EQ(CodeOf([&] { h.Delete(); }), kErrCannotDelete);
