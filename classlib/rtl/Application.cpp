@@ -23,6 +23,7 @@ std::string TApplication::ExeName() const { return ParamStr(0); }
 
 void TApplication::HandleException(TObject* sender) noexcept {
   if (!std::current_exception()) return;
+  if (sender == nullptr) sender = this;
   try {
     throw;
   } catch (EAbort&) {

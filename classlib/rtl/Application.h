@@ -44,7 +44,8 @@ class TApplication : public TComponent {
 
   // REQUIRES: called inside a catch block (otherwise it does nothing).  Reports the exception
   // being handled, as described above; never throws: a handler that fails has its own exception
-  // shown.
+  // shown.  Without a sender (null) the application object stands in, so OnException always
+  // receives an object it can name.
   void HandleException(TObject* sender) noexcept;
 
   // The standard exception box (or stderr before a user interface exists).

@@ -65,6 +65,13 @@ TEST_F(ApplicationTest, HandlerGetsOtherExceptionsElseTheyAreShown) {
   EXPECT_EQ(shown_.size(), 1u);
 }
 
+TEST_F(ApplicationTest, AMissingSenderIsTheApplication) {
+  std::vector<TObject*> senders;
+  Application().SetOnException([&](TObject* s, Exception&) { senders.push_back(s); });
+  Handle(nullptr, [] { throw Exception("while finalising"); });
+  EXPECT_EQ(senders, std::vector<TObject*>{&Application()});
+}
+
 TEST_F(ApplicationTest, ALogSavesReplacesAndRestoresTheHandler) {
   std::vector<std::string> journal;
   Application().SetOnException(

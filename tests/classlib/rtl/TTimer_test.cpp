@@ -120,6 +120,22 @@ TEST_F(TTimerTest, HandlerExceptionsGoToTheApplication) {
   EXPECT_EQ(errors, (std::vector<std::string>{"tick failed", "tick failed"}));
 }
 
+TEST_F(TTimerTest, HandlerFailingAfterFreeingItsTimerReportsNoDeadSender) {
+  std::vector<std::string> senders;
+  const TExceptionEvent saved = Application().OnException();
+  Application().SetOnException(
+      [&](TObject* sender, Exception&) { senders.push_back(sender->ClassName()); });
+  auto* timer = Create<TTimer>(nullptr);
+  timer->SetInterval(10);
+  timer->SetOnTimer([](TObject* sender) {
+    static_cast<TTimer*>(sender)->Free();
+    throw Exception("closing failed");
+  });
+  loop_.Advance(10);
+  Application().SetOnException(saved);
+  EXPECT_EQ(senders, std::vector<std::string>{"TApplication"});
+}
+
 TEST(TTimerWithoutLoopTest, StartingWithoutAnEventLoopIsRefused) {
   SetEventLoop(nullptr);
   TTimer timer(nullptr);
