@@ -2,6 +2,9 @@
 
 #include <chrono>
 
+#include "classlib/rtl/Application.h"
+#include "classlib/rtl/EventLoop.h"
+
 namespace cl {
 
 TThread::~TThread() { Stop(); }
@@ -64,8 +67,25 @@ void TThread::Run() {
   try {
     Execute();
   } catch (...) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    fatal_ = std::current_exception();
+    const std::exception_ptr error = std::current_exception();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      fatal_ = error;
+    }
+    // The thread object may be gone by the time the loop runs the report: it names no sender.
+    if (TEventLoop* loop = CurrentEventLoop()) {
+      try {
+        loop->Post([error] {
+          try {
+            std::rethrow_exception(error);
+          } catch (...) {
+            Application().HandleException(nullptr);
+          }
+        });
+      } catch (...) {
+        // No memory to queue the report: FatalException() still holds it.
+      }
+    }
   }
 }
 

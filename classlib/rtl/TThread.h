@@ -7,7 +7,9 @@
 // thread, so deleting it waits for Execute to return.
 //
 // A worker must not touch user-interface objects: it posts a call to the event loop instead
-// (EventLoop.h).  An exception escaping Execute is kept and reported by FatalException().
+// (EventLoop.h).  An exception escaping Execute is kept (FatalException()) and, when an event
+// loop is installed, posted to it for Application().HandleException, so that it is logged and
+// shown on the GUI thread like any other.
 //
 // Derived destructors must call Stop() first, so that Execute no longer runs against members
 // that are being destroyed.

@@ -6,12 +6,19 @@
 #include <chrono>
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
+
+#include "classlib/rtl/Application.h"
+#include "classlib/rtl/ManualEventLoop.h"
 
 namespace cl {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+const std::thread::id kMainThread = std::this_thread::get_id();
 
 // An animation-like worker: sleeps an interval between frames, waits while paused.
 class Animator : public TThread {
@@ -77,16 +84,38 @@ TEST(TThreadTest, StopInterruptsALongSleep) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
 }
 
+class Failing : public TThread {
+ protected:
+  void Execute() override { throw std::runtime_error("no icon"); }
+};
+
 TEST(TThreadTest, ExceptionInExecuteIsKept) {
-  class Failing : public TThread {
-   protected:
-    void Execute() override { throw std::runtime_error("no icon"); }
-  };
   Failing thread;
   thread.Start();
   thread.WaitFor();
   ASSERT_TRUE(thread.FatalException());
   EXPECT_THROW(std::rethrow_exception(thread.FatalException()), std::runtime_error);
+}
+
+TEST(TThreadTest, ExceptionInExecuteReachesTheApplicationOnTheLoopsThread) {
+  TManualEventLoop loop;
+  SetEventLoop(&loop);
+  std::vector<std::string> seen;
+  const TExceptionEvent saved = Application().OnException();
+  Application().SetOnException([&](TObject*, Exception& e) {
+    EXPECT_EQ(std::this_thread::get_id(), kMainThread);
+    seen.push_back(e.Message());
+  });
+  {
+    Failing thread;
+    thread.Start();
+    thread.WaitFor();
+  }
+  EXPECT_TRUE(seen.empty()) << "reported on the loop's thread, not on the worker";
+  EXPECT_EQ(loop.RunPosted(), 1);
+  Application().SetOnException(saved);
+  SetEventLoop(nullptr);
+  EXPECT_EQ(seen, std::vector<std::string>{"no icon"});
 }
 
 }  // namespace
