@@ -220,7 +220,9 @@ void TStringList::Clear() {
   Changed();
 }
 
-int TStringList::Add(const std::string& s) {
+int TStringList::Add(const std::string& s) { return AddObject(s, nullptr); }
+
+int TStringList::AddObject(const std::string& s, TObject* object) {
   int index = Count();
   if (sorted_ && Find(s, index)) {
     switch (duplicates_) {
@@ -232,7 +234,7 @@ int TStringList::Add(const std::string& s) {
         break;
     }
   }
-  InsertItem(index, s, nullptr);
+  InsertItem(index, s, object);
   return index;
 }
 

@@ -54,7 +54,7 @@ class TStrings : public TPersistent {
 
   // Returns the new line's index.
   virtual int Add(const std::string& s);
-  int AddObject(const std::string& s, TObject* object);
+  virtual int AddObject(const std::string& s, TObject* object);
   void InsertObject(int index, const std::string& s, TObject* object);
   void AddStrings(const TStrings& strings);
 
@@ -101,13 +101,15 @@ class TStringList : public TStrings {
   void Delete(int index) override;
   void Clear() override;
   // Sorted: placed by binary search; a line already present is skipped (dupIgnore, returning
-  // its index), added before the equal ones (dupAccept) or refused (dupError).
+  // its index and leaving its object as it was), added before the equal ones (dupAccept) or
+  // refused (dupError).  One change notification either way.
   int Add(const std::string& s) override;
+  int AddObject(const std::string& s, TObject* object) override;
   int IndexOf(std::string_view s) const override;
   void Exchange(int index1, int index2) override;
 
-  // Binary search (the list must be sorted): true when found; `index` is then the first equal
-  // line (any equal one with dupAccept), else the insertion place.
+  // Binary search (the list must be sorted): true when found; `index` is then an equal line (the
+  // first of them with dupAccept), else the insertion place.
   bool Find(std::string_view s, int& index) const;
   virtual void Sort();
   // Quicksort with the middle line as pivot; the order of equal lines is unspecified.  Does

@@ -154,6 +154,26 @@ TEST(TStringListTest, ReplacingTheListIsOneNotification) {
   EXPECT_THROW(sql.Assign(nullptr), EConvertError);
 }
 
+TEST(TStringListTest, AddingAnIgnoredDuplicateLeavesItsObjectAndIsOneChange) {
+  TStringList list;
+  list.SetSorted(true);
+  int changed = 0;
+  list.SetOnChange([&](TObject*) { ++changed; });
+  EXPECT_EQ(list.AddObject("Martin", IntToObj(12)), 0);
+  EXPECT_EQ(changed, 1) << "adding a line with its object is one modification";
+  EXPECT_EQ(list.AddObject("MARTIN", IntToObj(99)), 0);
+  EXPECT_EQ(ObjToInt(list.Objects(0)), 12) << "an ignored duplicate changes nothing";
+  EXPECT_EQ(list.Count(), 1);
+  list.SetDuplicates(dupError);
+  EXPECT_THROW(list.AddObject("martin", IntToObj(5)), EStringListError);
+  EXPECT_EQ(ObjToInt(list.Objects(0)), 12);
+  list.SetDuplicates(dupAccept);
+  EXPECT_EQ(list.AddObject("Martin", IntToObj(7)), 0);
+  EXPECT_EQ(ObjToInt(list.Objects(0)), 7);
+  EXPECT_EQ(ObjToInt(list.Objects(1)), 12);
+  EXPECT_EQ(changed, 2);
+}
+
 TEST(TStringListTest, ObjectsTravelWithTheirLines) {
   TStringList list;
   list.AddObject("<Liste de destinataires>", IntToObj(-1));
