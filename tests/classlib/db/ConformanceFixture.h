@@ -41,7 +41,7 @@ struct TConformanceTraits {
   // The records survive Close (a table); false for a dataset that empties itself when closed.
   bool keeps_records_when_closed = true;
   // GotoBookmark of a record that is gone raises "Enregistrement non trouvé" (false: the
-  // dataset stays where it was).
+  // dataset leaves its cursor where it was and shows the record there).
   bool invalid_bookmark_raises = true;
 };
 

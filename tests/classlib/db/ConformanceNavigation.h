@@ -148,6 +148,20 @@ TYPED_TEST_P(DataSetNavigationConformance, BookmarksCentreTheWindow) {
   TBookmark empty;
   this->ds_->GotoBookmark(empty);  // nothing happens
   EXPECT_EQ(this->Numero(), 10);
+  // The deleted record's bookmark.
+  if (this->kTraits.invalid_bookmark_raises) {
+    try {
+      this->ds_->GotoBookmark(nine);
+      FAIL() << "a bookmark of a deleted record must not be found";
+    } catch (const EDatabaseError& e) {
+      EXPECT_EQ(e.Message(), SRecordNotFound);
+    }
+    EXPECT_EQ(this->Numero(), 10);
+  } else {
+    this->ds_->GotoBookmark(nine);
+    EXPECT_EQ(this->ds_->State(), dsBrowse);
+    EXPECT_FALSE(this->ds_->IsEmpty());
+  }
 }
 
 TYPED_TEST_P(DataSetNavigationConformance, InsertedRecordHasNoBookmark) {
