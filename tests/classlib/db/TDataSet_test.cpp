@@ -104,6 +104,30 @@ TEST_F(DataSetTest, AppendPositionsTheCursorAfterTheLastRecord) {
   EXPECT_EQ(ds_->StoredValue(3, "Numero").AsInteger(), 4);
 }
 
+TEST_F(DataSetTest, FieldAssignmentWritesThenTellsTheLinksThenOnChange) {
+  OpenWith(2);
+  ds_->Edit();
+  F("Nom")->SetOnChange([this](TField*) { trace_.Add("e:OnChange(Nom)"); });
+  trace_.Clear();
+  F("Nom")->SetAsString("Durand");
+  EXPECT_EQ(
+      Without(trace_.Take({"v:SetFieldValue", "l:", "e:"}), "v:SetFieldValue(Calcul)"),
+      (Trace{"v:SetFieldValue(Nom)", "e:OnCalcFields", "l:RecordChanged(Nom)", "e:OnChange(Nom)"}));
+}
+
+TEST_F(DataSetTest, SilentAbortBeforePostWritesNothing) {
+  OpenWith(2);
+  recorder_.hooks["BeforePost"] = [](TDataSet*) { Abort(); };
+  ds_->Append();
+  F("Numero")->SetAsInteger(3);
+  F("DateAppel")->SetAsDateTime(StandardDate(3));
+  trace_.Clear();
+  EXPECT_THROW(ds_->Post(), EAbort);
+  EXPECT_EQ(Calls(), (Trace{"e:BeforePost"}));
+  EXPECT_EQ(ds_->State(), dsInsert);
+  EXPECT_EQ(ds_->StoredCount(), 2);
+}
+
 TEST_F(DataSetTest, EditErrorMessageCanBeRewritten) {
   OpenWith(2);
   ds_->FailNext(FakeSlot::Edit, 1, 10258, "Record locked by another user.");
