@@ -173,9 +173,27 @@ void TDataFile::CreateBlobFileObject() {
 void TDataFile::OpenCompanions() {
   ConfigureCompanion(index_file_);
   index_file_.Open();
+  CheckIndexKeys();
   if (header_.BlobFieldCount() > 0) {
     CreateBlobFileObject();
     blob_file_->Open();
+  }
+}
+
+// Keys are built from the record's fields: an index whose key length is not what its fields
+// make (or that names a field the table lacks) would have its keys built to another length than
+// those in its tree.
+void TDataFile::CheckIndexKeys() {
+  for (int slot = 0; slot <= index_file_.SecondaryCount(); ++slot) {
+    const TIndexDescriptor d = index_file_.GetIndexDescriptor(slot);
+    if (d.key_length == 0) continue;  // no primary key fields (a secondary slot in use has one)
+    size_t length = HasKeySuffix(slot, d.unique != 0) ? kKeySuffixSize : 0;
+    for (int i = 0; i < d.field_count; ++i) {
+      TKeyField field;
+      if (!KeyFieldInfo(d.field_numbers[i], field)) Fail(kErrIndexPageCorrupt);
+      length += field.size + 1u;
+    }
+    if (d.field_count == 0 || length != d.key_length) Fail(kErrIndexPageCorrupt);
   }
 }
 

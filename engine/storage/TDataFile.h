@@ -14,8 +14,9 @@
 //
 //   Open   reads the header and checks it (version 12035; damaged limits 8961; language 15878),
 //          asks for the password of an encrypted table (10498), reads and checks the definitions
-//          (8961), checks the file length under the data semaphore, then opens the .IDX and,
-//          when the table has blob fields, the .BLB.  Any error closes everything again.
+//          (8961), checks the file length under the data semaphore, then opens the .IDX (8965
+//          also for an index whose key length is not what its fields make) and, when the table
+//          has blob fields, the .BLB.  Any error closes everything again.
 //   Close  writes the headers of an exclusive, writable table, closes the three files (also when
 //          that write failed, whose error is raised afterwards) and deletes them on request.
 //
@@ -207,6 +208,7 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   void CheckLengthUnderSemaphore();
   void DefineIndexes(const std::vector<TIndexDescriptor>& indexes);
   void OpenCompanions();
+  void CheckIndexKeys();
   void CreateBlobFileObject();
   void CloseFiles() noexcept;
   void ConfigureCompanion(TFileHandler& file);

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
+#include "engine/storage/ETesseraEngineError.h"
+#include "engine/storage/EngineErrors.h"
 #include "engine/storage/EngineSession.h"
 #include "engine/storage/IndexCheck.h"
 #include "engine/storage/KeyCompare.h"
@@ -505,6 +507,47 @@ TEST_F(TableCreationTest, KeysInsertedAfterReopeningSurviveAndCheck) {
     EXPECT_EQ(report.tree_pages + report.free_pages, 0u);
     t.Close();
   }
+}
+
+// An index file whose descriptor disagrees with the table's fields (a key length, a field that
+// does not exist, the suffix a unique flag takes away) would get keys of another length than its
+// tree holds: the table does not open.
+TEST_F(TableCreationTest, IndexKeysThatDoNotFitTheFieldsAreRefusedAtOpen) {
+  Create("Clients", ClientsTable());
+  const std::string idx = Table("Clients.IDX");
+  const Bytes good = Content(idx);
+  struct Damage {
+    const char* what;
+    size_t at;
+    uint8_t value;
+  };
+  const Damage damages[] = {{"primary key length", 14 + 31, 6},
+                            {"secondary key length", 134 + 31, 30},
+                            {"unique without its suffix", 134 + 35, 1},
+                            {"missing field", 254 + 54, 9},
+                            {"no field", 254 + 37, 0}};
+  for (const Damage& d : damages) {
+    Bytes bad = good;
+    bad[d.at] = d.value;
+    std::ofstream(idx, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bad.data()), static_cast<std::streamsize>(bad.size()));
+    TDataFile t;
+    t.SetFileName(Table("Clients"));
+    int code = 0;
+    try {
+      t.Open();
+    } catch (const ETesseraEngineError& e) {
+      code = e.GetError(0).ErrorCode();
+    }
+    EXPECT_EQ(code, kErrIndexPageCorrupt) << d.what;
+    EXPECT_FALSE(t.IsOpen()) << d.what;
+    EXPECT_FALSE(t.IndexFile().IsOpen()) << d.what;
+  }
+  std::ofstream(idx, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(good.data()), static_cast<std::streamsize>(good.size()));
+  TDataFile t;
+  OpenOn(t, Table("Clients"), false);
+  EXPECT_TRUE(t.IndexFile().IsOpen());
 }
 
 TEST_F(TableCreationTest, TableWithoutPrimaryFieldsKeepsItsSecondaryIndex) {
