@@ -338,7 +338,7 @@ TEST(StatementParserTest, ParameterListPointsIntoTheTrees) {
   EXPECT_EQ(query.source_tables.size(), 1u);
 }
 
-// One case per message of the statement grammar, the current token quoted as the Part fixes it.
+// One case per message of the statement grammar, the current token quoted as each message quotes it.
 TEST(StatementParserTest, EveryMessageWithItsToken) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"CREATE TABLE x",

@@ -3,8 +3,8 @@
 // a tree or in engine error 11949: never a crash, a leak or undefined behaviour.
 //
 //   CXX=clang++ cmake -S . -B build-fuzz -DMIRVEL_FUZZ=ON
-//   cmake --build build-fuzz --target fuzz_expr_parser
-//   build-fuzz/tests/engine/storage/fuzz_expr_parser -max_total_time=300
+//   cmake --build build-fuzz --target ExpressionParser_fuzz
+//   build-fuzz/tests/engine/storage/ExpressionParser_fuzz -max_total_time=300
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
