@@ -209,9 +209,17 @@ void TBlobFile::ReadHeader() {
   uint8_t image[kBlobHeaderSize];
   Read(image, kBlobHeaderSize);
   if (owner_.Encrypted()) DecipherBuffer(image, kBlobHeaderSize, kDataKeyA, kDataKeyB);
+  // Nothing of a damaged header is kept: an open handle goes on with the header it had.
+  uint8_t kept[kBlobHeaderSize];
+  std::memcpy(kept, header_, kBlobHeaderSize);
   std::memcpy(header_, image, kBlobHeaderSize);
+  try {
+    CheckHeader();
+  } catch (...) {
+    std::memcpy(header_, kept, kBlobHeaderSize);
+    throw;
+  }
   header_changed_ = false;
-  CheckHeader();
 }
 
 void TBlobFile::WriteHeader(bool force) {

@@ -688,6 +688,18 @@ TEST_F(DamagedBlobFileTest, DamagedHeaders) {
   f.SetFileName(TableName());
   EXPECT_EQ(EngineCode([&] { f.Open(); }), kErrWrongVersion);
   EXPECT_FALSE(f.IsOpen());
+  // A damaged header another writer left, seen through its change counter, is refused and kept
+  // out: the handle goes on with the header it had, so new blocks stay on the block grid.
+  Damage([](Bytes&) {});
+  auto shared = OpenFile(64, false);
+  Damage([](Bytes& b) {
+    Put32(b, kBlbChangeCounter, cl::GetU32LE(&b[kBlbChangeCounter]) + 1);
+    Put32(b, kBlbEndOffset, 900);
+  });
+  EXPECT_EQ(EngineCode([&] { shared->CheckChanged(); }), kErrBlobBufferCorrupt);
+  EXPECT_EQ(shared->EndOffset(), DiskView({good_, 64}).End());
+  EXPECT_EQ(shared->FreeHead(), kF);
+  EXPECT_EQ(shared->ChangeCounter(), cl::GetU32LE(&good_[kBlbChangeCounter]));
 }
 
 TEST_F(DamagedBlobFileTest, DamagedFreeChain) {
