@@ -436,7 +436,8 @@ TExpressionParser::Parsed TExpressionParser::ParseInList(Parsed tested, uint32_t
   node->first = std::move(tested.node);
   ExpressionNode* tail = nullptr;
   for (;;) {
-    Parsed value = ParseComparison();
+    // A value may itself hold an IN list ("a IN (b IN (...))"): one more level of nesting.
+    Parsed value = ParseNestedComparison();
     height = std::max(height, value.height + 1);
     CheckHeight(height);
     ExpressionNode* raw = value.node.get();

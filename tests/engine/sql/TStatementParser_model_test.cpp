@@ -710,6 +710,8 @@ TEST(StatementParserHostileTest, NestingIsBoundedEverywhere) {
             "Expression nesting too deep in source columns");
   EXPECT_EQ(testing::ErrorOf("INSERT INTO T VALUES (" + Repeat("(", 100000) + "1"),
             "Expression nesting too deep in values");
+  EXPECT_EQ(testing::ErrorOf("DELETE FROM T WHERE a" + Repeat(" IN (a", 100000)),
+            "Expression nesting too deep in WHERE or JOIN clause");
 
   // Every ON condition adds a level to the ANDed condition tree, which the checker and the
   // evaluator walk recursively: it stays within the height of one expression.

@@ -427,6 +427,16 @@ TEST(ExprParserTest, NestingLimits) {
   std::string unary_chain = "1";
   for (int i = 0; i < 3000; ++i) unary_chain = "UPPER(" + unary_chain + ")";
   EXPECT_EQ(ParseError(unary_chain), "Expression nesting too deep in WHERE clause");
+
+  // IN lists inside IN values: each list is one level deeper.
+  auto nested_in = [](int depth) {
+    std::string text = "a";
+    for (int i = 0; i < depth; ++i) text += " IN (a";
+    return text + std::string(depth, ')');
+  };
+  EXPECT_EQ(Tree(nested_in(2)), "(IN a (IN a a))");
+  EXPECT_NE(ParseText(nested_in(200)), nullptr);
+  EXPECT_EQ(ParseError(nested_in(100000)), "Expression nesting too deep in WHERE clause");
 }
 
 TEST(ExprParserTest, HugeInListIsCopiedAndFreedIteratively) {
