@@ -86,7 +86,7 @@ TSourceDataFile& TStatementParser::ParseTable(std::string_view message,
   size_t appearance = query_.source_tables.size() + 1;
   table->appearance = static_cast<uint16_t>(appearance < UINT16_MAX ? appearance : UINT16_MAX);
   table->in_memory = in_memory;
-  table->SetTableName(parser_.TokenText(), query_.directory);
+  table->SetTableName(parser_.TokenName(), query_.directory);
   Next();
   TSourceDataFile& added = *table;
   auto& tables = query_.source_tables;
@@ -98,11 +98,11 @@ void TStatementParser::ParseCorrelation(TSourceDataFile& table, const Correlatio
   if (rule.allow_as && AtWord("AS")) {
     Next();
     if (!AtNameOrString()) FailFound("Symbol or string expected after AS keyword, instead found '");
-    table.correlation_name = parser_.TokenText();
+    table.correlation_name = parser_.TokenName();
     Next();
   } else if ((AtBareName() && !AtAnyOf(rule.excluded)) ||
              (rule.allow_quoted && AtKind(kTokenQuotedText))) {
-    table.correlation_name = parser_.TokenText();
+    table.correlation_name = parser_.TokenName();
     Next();
   }
   // A set of keys rather than a scan of the list: a hostile statement may name any number of

@@ -13,7 +13,8 @@
 //   DELETE FROM [MEMORY] table [[AS] correlation] [WHERE condition] [;]
 //
 // The clauses come in this fixed order; HAVING and FULL joins are refused.  Keywords are words
-// compared without regard to case, bracketed or not.  Every expression inside a clause is read
+// compared without regard to case, bracketed or not; a quoted name or password reads as a string
+// constant does, a doubled quote inside counting once.  Every expression inside a clause is read
 // by TExpressionParser with what that clause allows; this grammar only places them.  Names are
 // not resolved here: binding looks them up once the tables are open.
 //

@@ -74,7 +74,7 @@ void TStatementParser::ParseSelect() {
     ExpectWord("WITH", "WITH keyword expected after ENCRYPTED keyword, instead found '");
     // Whatever token follows is the password.
     query_.encrypted = true;
-    query_.password = parser_.TokenText();
+    query_.password = parser_.TokenName();
     Next();
   }
   ExpectEnd("End of SELECT statement expected, instead found '");
@@ -123,14 +123,14 @@ void TStatementParser::ParseResultName(TResultDataField& column) {
   } else if (!AtNameOrString() || AtWord("INTO") || AtWord("FROM")) {
     return;
   }
-  column.result_name = parser_.TokenText();
+  column.result_name = parser_.TokenName();
   Next();
   if (!AtKind('.')) return;
   Next();
   if (!AtNameOrString()) {
     FailFound("Symbol or string expected after table correlation name, instead found '");
   }
-  column.result_name = parser_.TokenText();
+  column.result_name = parser_.TokenName();
   Next();
 }
 
@@ -147,7 +147,7 @@ void TStatementParser::ParseInto() {
   } else if (!AtNameOrString()) {
     FailFound("Result table name expected in INTO clause, instead found '");
   }
-  query_.into_name = parser_.TokenText();
+  query_.into_name = parser_.TokenName();
   Next();
 }
 
@@ -210,13 +210,13 @@ void TStatementParser::ParseColumnItem(std::string& column_name, std::string& co
     return;
   }
   if (!AtNameOrString()) FailFound(message);
-  column_name = parser_.TokenText();
+  column_name = parser_.TokenName();
   Next();
   if (!AtKind('.')) return;
   Next();
   if (!AtNameOrString()) FailFound(message);
   correlation_name = std::move(column_name);
-  column_name = parser_.TokenText();
+  column_name = parser_.TokenName();
   Next();
 }
 

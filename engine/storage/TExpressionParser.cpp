@@ -202,6 +202,11 @@ std::string TExpressionParser::UndoubledQuotedText() const {
   return out;
 }
 
+std::string TExpressionParser::TokenName() const {
+  if (token_kind_ != kTokenQuotedText) return TokenText();
+  return UndoubledQuotedText().substr(0, kMaxNodeTextLength);
+}
+
 bool TExpressionParser::TokenIs(std::string_view word) const {
   if (token_kind_ == kTokenSymbol) return SameWord(RawToken(), word);
   if (token_kind_ == kTokenBracketedName) {

@@ -58,6 +58,9 @@ class TExpressionParser {
   // The current token, at most 255 characters; quoted texts and bracketed names without their
   // delimiters (doubled quotes inside stay doubled).
   std::string TokenText() const;
+  // The current token as a name or password: TokenText, but a quoted text has each doubled
+  // quote taken once, as in a string constant's value (at most 255 characters).
+  std::string TokenName() const;
   // The current token is a symbol or bracketed name equal to `word` ignoring case.
   bool TokenIs(std::string_view word) const;
   bool TokenKindIs(int kind) const { return token_kind_ == kind; }

@@ -133,6 +133,31 @@ TEST(StatementParserTest, QualifiedAllColumns) {
             "instead found '*' in table columns");
 }
 
+// A quoted name reads as a quoted value does: a doubled quote inside counts once.
+TEST(StatementParserTest, QuotedNamesTakeDoubledQuotesOnce) {
+  TQueryStatement query;
+  testing::ParseInto(
+      query,
+      "SELECT a AS 'it''s', b \"say \"\"x\"\"\" INTO 'R''s' FROM 'L''Or.dat' AS 'l''o', "
+      "U AS 'u''v' GROUP BY 'g''h' ORDER BY 'q''r'.'o''p' ENCRYPTED WITH 'p''w'");
+  EXPECT_EQ(query.select_columns[0]->result_name, "it's");
+  EXPECT_EQ(query.select_columns[1]->result_name, "say \"x\"");
+  EXPECT_EQ(query.into_name, "R's");
+  EXPECT_EQ(query.source_tables[0]->table_name, "L'Or.dat");
+  EXPECT_EQ(query.source_tables[0]->correlation_name, "l'o");
+  EXPECT_EQ(query.source_tables[1]->correlation_name, "u'v");
+  EXPECT_EQ(query.group_by[0]->column_name, "g'h");
+  EXPECT_EQ(query.order_by[0]->correlation_name, "q'r");
+  EXPECT_EQ(query.order_by[0]->column_name, "o'p");
+  EXPECT_EQ(query.password, "p'w");
+  testing::ParseInto(query, "UPDATE 'T''s' 'x''y' SET a = 1");
+  EXPECT_EQ(query.source_tables[0]->table_name, "T's");
+  EXPECT_EQ(query.source_tables[0]->correlation_name, "x'y");
+  // The same name written twice is the same correlation name.
+  EXPECT_EQ(ErrorOf("SELECT a FROM A AS 'x''y', B AS \"x'y\""),
+            "Duplicate table correlation name 'x'y' found in source tables");
+}
+
 TEST(StatementParserTest, IntoClearsLiveAndNamesTheResult) {
   EXPECT_EQ(Dump("SELECT a INTO MEMORY Result FROM T", {}, true),
             "SELECT\n"

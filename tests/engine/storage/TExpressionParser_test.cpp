@@ -151,8 +151,10 @@ TEST(ExprParserTest, Tokens) {
   EXPECT_EQ(p.TokenText(), "12");
   EXPECT_EQ(p.NextToken(), kTokenQuotedText);
   EXPECT_EQ(p.TokenText(), "it''s");  // doubled quotes stay doubled in the token text
+  EXPECT_EQ(p.TokenName(), "it's");   // a name takes them once
   EXPECT_EQ(p.NextToken(), kTokenBracketedName);
   EXPECT_EQ(p.TokenText(), "First Name");
+  EXPECT_EQ(p.TokenName(), "First Name");
   EXPECT_EQ(p.NextToken(), kTokenFloat);
   EXPECT_EQ(p.TokenText(), "1e");
   EXPECT_EQ(p.NextToken(), kTokenSymbol);
