@@ -170,8 +170,9 @@ TEST(ExprTypesTest, CheckerAndEvaluatorAgreeOnEveryUnaryOperand) {
       EXPECT_EQ(result.is_null, 0);
     }
   }
-  // The parser's unary operators over a column of each type.
-  for (uint32_t code : {kOpNegate, kOpPlus, kOpNot}) {
+  // The unary operators over a column of each type; is-null and is-not-null as filters build
+  // them, over any column that can be blank.
+  for (uint32_t code : kUnaryCodes) {
     for (uint8_t type : kAllTypes) {
       if (type == kExprTypeNone) continue;
       SCOPED_TRACE("code " + std::to_string(code) + " type " + std::to_string(type));
