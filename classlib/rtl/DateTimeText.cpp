@@ -2,12 +2,11 @@
 
 #include <cstdint>
 
+#include "classlib/rtl/AsciiText.h"
 #include "classlib/rtl/Exceptions.h"
 
 namespace cl {
 namespace {
-
-char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 bool StartsWithNoCase(std::string_view text, size_t pos, std::string_view word) {
   if (text.size() - pos < word.size()) return false;

@@ -2,20 +2,10 @@
 
 #include <algorithm>
 
+#include "classlib/rtl/AsciiText.h"
+
 namespace cl {
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Hands a component the stored properties meant for it, as it declares them.
 class TReadingFiler : public TFiler {
@@ -49,7 +39,7 @@ class TReadingFiler : public TFiler {
  private:
   TStoredProperty* Take(const std::string& name, bool binary) {
     for (auto it = properties_.begin(); it != properties_.end(); ++it) {
-      if ((*it)->binary == binary && SameName((*it)->name, name)) {
+      if ((*it)->binary == binary && SameAsciiText((*it)->name, name)) {
         TStoredProperty* property = *it;
         properties_.erase(it);
         return property;

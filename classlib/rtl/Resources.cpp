@@ -4,14 +4,14 @@
 #include <mutex>
 #include <utility>
 
+#include "classlib/rtl/AsciiText.h"
+
 namespace cl {
 namespace {
 
 std::string Key(std::string_view name) {
   std::string key(name);
-  for (char& c : key) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
+  for (char& c : key) c = AsciiUpper(c);
   return key;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "classlib/rtl/Application.h"
+#include "classlib/rtl/AsciiText.h"
 
 namespace cl {
 namespace {
@@ -23,17 +24,6 @@ thread_local TComponentState t_initial_state;
 TNotificationCheck& Check() {
   static TNotificationCheck check;
   return check;
-}
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-// Component names are identifiers, so the comparison ignores ASCII case only.
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
 }
 
 void Erase(std::vector<TComponent*>& list, TComponent* item) {
@@ -126,7 +116,7 @@ void TComponent::SetName(const std::string& name) {
 
 void TComponent::ValidateRename(TComponent* component, std::string_view current,
                                 std::string_view next) {
-  if (next.empty() || SameName(current, next)) return;
+  if (next.empty() || SameAsciiText(current, next)) return;
   // Also checked when a named component is inserted, so that names stay unique per owner.
   if (component != nullptr && FindComponent(next) != nullptr) {
     throw EComponentError("Un composant nomm\xE9 " + std::string(next) + " existe d\xE9j\xE0");
@@ -136,7 +126,7 @@ void TComponent::ValidateRename(TComponent* component, std::string_view current,
 TComponent* TComponent::FindComponent(std::string_view name) const {
   if (name.empty()) return nullptr;
   for (TComponent* c : components_) {
-    if (SameName(c->name_, name)) return c;
+    if (SameAsciiText(c->name_, name)) return c;
   }
   return nullptr;
 }

@@ -3,6 +3,7 @@
 #include <map>
 #include <mutex>
 
+#include "classlib/rtl/AsciiText.h"
 #include "classlib/rtl/Exceptions.h"
 
 namespace cl {
@@ -23,18 +24,6 @@ struct Registry {
 Registry& Classes() {
   static Registry registry;
   return registry;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // Number of registered ancestors of a class (the most derived match has the most).
@@ -91,7 +80,7 @@ TPropInfoList::TPropInfoList(TObject* object, TTypeKinds kinds) {
       if (!kinds.Contains(prop.Kind)) continue;
       bool replaced = false;
       for (TPropInfo& existing : props_) {
-        if (SameName(existing.Name, prop.Name)) {
+        if (SameAsciiText(existing.Name, prop.Name)) {
           existing = prop;  // a derived class redeclares it
           replaced = true;
         }
@@ -108,7 +97,7 @@ const TPropInfo& TPropInfoList::Items(int index) const {
 
 const TPropInfo* TPropInfoList::Find(std::string_view name) const {
   for (const TPropInfo& prop : props_) {
-    if (SameName(prop.Name, name)) return &prop;
+    if (SameAsciiText(prop.Name, name)) return &prop;
   }
   return nullptr;
 }

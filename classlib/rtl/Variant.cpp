@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "classlib/rtl/AsciiText.h"
 #include "classlib/rtl/DateTimeText.h"
 #include "classlib/rtl/FormatSettings.h"
 #include "classlib/rtl/NumberText.h"
@@ -12,18 +13,6 @@ namespace {
 
 [[noreturn]] void BadConversion() {
   throw EVariantError("Conversion de type de variant incorrecte");
-}
-
-bool SameAsciiText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 double TextToDouble(const std::string& text) {

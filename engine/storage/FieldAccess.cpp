@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "classlib/rtl/AsciiText.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Currency.h"
 #include "classlib/rtl/DateTimeText.h"
@@ -23,16 +24,6 @@ namespace {
 
 // Wide enough for any stored size a checked definition can have (a string of 250 takes 251).
 constexpr size_t kWorkArea = 256;
-
-bool IsKeyword(std::string_view text, std::string_view keyword) {
-  if (text.size() != keyword.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != keyword[i]) return false;
-  }
-  return true;
-}
 
 [[noreturn]] void InvalidText(const TFieldDefinition& d, std::string_view data_file) {
   RaiseEngineError(kErrInvalidValidityCheck, data_file, d.name);
@@ -166,21 +157,21 @@ bool DateTimeTextToStored(std::string_view text, uint8_t type,
   try {
     switch (type) {
       case kFieldDate:
-        if (IsKeyword(text, "DATE")) {
+        if (cl::SameAsciiText(text, "DATE")) {
           cl::PutU32LE(stored, DateTimeToStoredDate(today));
           return true;
         }
         break;
       case kFieldTime:
-        if (IsKeyword(text, "TIME")) {
+        if (cl::SameAsciiText(text, "TIME")) {
           cl::PutU32LE(stored, DateTimeToStoredTime(time_of_day));
           return true;
         }
         break;
       case kFieldTimeStamp: {
-        const bool keyword_now = IsKeyword(text, "NOW");
-        const bool keyword_date = IsKeyword(text, "DATE");
-        const bool keyword_time = IsKeyword(text, "TIME");
+        const bool keyword_now = cl::SameAsciiText(text, "NOW");
+        const bool keyword_date = cl::SameAsciiText(text, "DATE");
+        const bool keyword_time = cl::SameAsciiText(text, "TIME");
         if (keyword_now || keyword_date || keyword_time) {
           const cl::TDateTime value = keyword_now ? now : (keyword_date ? today : time_of_day);
           cl::PutF64LE(stored, DateTimeToStoredTimeStamp(value));

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "classlib/rtl/AsciiText.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Currency.h"
 #include "classlib/rtl/DateTimeText.h"
@@ -54,16 +55,6 @@ bool IsNumber(uint8_t type) {
 }
 
 bool IsInteger(uint8_t type) { return type == kInt16 || type == kInt32 || type == kWord; }
-
-bool EqualsNoCase(std::string_view text, std::string_view word) {
-  if (text.size() != word.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    if (c != word[i]) return false;
-  }
-  return true;
-}
 
 std::string ReadString(const uint8_t* buffer, size_t size) {
   const void* zero = std::memchr(buffer, 0, size);
@@ -393,12 +384,12 @@ bool ValidateFieldText(std::string_view text, uint8_t type, const TEngineFormatS
         return cl::TryStrToCurr(text, v, settings);
       }
       case kDate:
-        return EqualsNoCase(text, "DATE") || cl::TryStrToDate(text, date_time, settings);
+        return cl::SameAsciiText(text, "DATE") || cl::TryStrToDate(text, date_time, settings);
       case kTime:
-        return EqualsNoCase(text, "TIME") || cl::TryStrToTime(text, date_time, settings);
+        return cl::SameAsciiText(text, "TIME") || cl::TryStrToTime(text, date_time, settings);
       case kTimeStamp:
-        return EqualsNoCase(text, "NOW") || EqualsNoCase(text, "DATE") ||
-               EqualsNoCase(text, "TIME") || cl::TryStrToDateTime(text, date_time, settings);
+        return cl::SameAsciiText(text, "NOW") || cl::SameAsciiText(text, "DATE") ||
+               cl::SameAsciiText(text, "TIME") || cl::TryStrToDateTime(text, date_time, settings);
       default:
         return false;
     }
@@ -410,8 +401,8 @@ bool ValidateFieldText(std::string_view text, uint8_t type, const TEngineFormatS
 std::string BoolToText(bool value) { return value ? "True" : "False"; }
 
 bool TextToBool(std::string_view text) {
-  if (EqualsNoCase(text, "TRUE")) return true;
-  if (EqualsNoCase(text, "FALSE")) return false;
+  if (cl::SameAsciiText(text, "TRUE")) return true;
+  if (cl::SameAsciiText(text, "FALSE")) return false;
   throw cl::EConvertError("'" + std::string(text) + "' is not a valid boolean value");
 }
 

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <utility>
 
+#include "classlib/rtl/AsciiText.h"
 #include "classlib/rtl/DateTime.h"
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/EngineStrings.h"
@@ -18,18 +19,6 @@ uint32_t TodayDayNumber() {
 
 bool IsLetter(unsigned char c) { return IsNameLetter(static_cast<char>(c)); }
 bool IsDigit(unsigned char c) { return IsDigitChar(static_cast<char>(c)); }
-
-bool SameWord(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 [[noreturn]] void RaiseSql(std::string_view message) {
   RaiseEngineError(kErrSql, {}, {}, {}, message);
@@ -208,10 +197,10 @@ std::string TExpressionParser::TokenName() const {
 }
 
 bool TExpressionParser::TokenIs(std::string_view word) const {
-  if (token_kind_ == kTokenSymbol) return SameWord(RawToken(), word);
+  if (token_kind_ == kTokenSymbol) return cl::SameAsciiText(RawToken(), word);
   if (token_kind_ == kTokenBracketedName) {
     std::string_view t = RawToken();
-    return SameWord(t.substr(1, t.size() - 2), word);
+    return cl::SameAsciiText(t.substr(1, t.size() - 2), word);
   }
   return false;
 }
@@ -609,8 +598,8 @@ TExpressionParser::Parsed TExpressionParser::ParseQuotedText() {
   std::string value = UndoubledQuotedText();
   NextToken();
   if (TokenKindIs('.')) return ParseName(std::move(value));
-  if (SameWord(value, "TRUE") || SameWord(value, "FALSE")) {
-    return {MakeBooleanConstant(text, SameWord(value, "TRUE")), 1};
+  if (cl::SameAsciiText(value, "TRUE") || cl::SameAsciiText(value, "FALSE")) {
+    return {MakeBooleanConstant(text, cl::SameAsciiText(value, "TRUE")), 1};
   }
   if (value.empty()) return {MakeNullConstant(text), 1};
   if (value.size() > kMaxStringValueLength) {
@@ -803,11 +792,11 @@ TExpressionParser::Parsed TExpressionParser::ParseExtract() {
 }
 
 uint32_t AggregateCodeFromName(std::string_view name) {
-  if (SameWord(name, "SUM")) return kFnSum;
-  if (SameWord(name, "AVG")) return kFnAvg;
-  if (SameWord(name, "MIN")) return kFnMin;
-  if (SameWord(name, "MAX")) return kFnMax;
-  if (SameWord(name, "COUNT")) return kFnCount;
+  if (cl::SameAsciiText(name, "SUM")) return kFnSum;
+  if (cl::SameAsciiText(name, "AVG")) return kFnAvg;
+  if (cl::SameAsciiText(name, "MIN")) return kFnMin;
+  if (cl::SameAsciiText(name, "MAX")) return kFnMax;
+  if (cl::SameAsciiText(name, "COUNT")) return kFnCount;
   return 0;
 }
 

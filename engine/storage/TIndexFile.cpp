@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "classlib/rtl/AsciiText.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/EngineErrors.h"
@@ -9,20 +10,6 @@
 #include "engine/storage/TableCipher.h"
 
 namespace tessera {
-namespace {
-
-bool IsIdxExtension(std::string_view extension) {
-  if (extension.size() != 4 || extension[0] != '.') return false;
-  const char* want = "IDX";
-  for (int i = 0; i < 3; ++i) {
-    char c = extension[1 + i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != want[i]) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 TIndexFile::TIndexFile(TIndexFileOwner& owner) : owner_(owner) {}
 
@@ -40,7 +27,7 @@ void TIndexFile::RaiseData(uint16_t code) const {
 
 std::string TIndexFile::MakeFileName(std::string_view table_name) {
   const std::string stem = RemoveFileExtension(table_name);
-  if (IsIdxExtension(table_name.substr(stem.size()))) return std::string(table_name);
+  if (cl::SameAsciiText(table_name.substr(stem.size()), ".IDX")) return std::string(table_name);
   return std::string(table_name) + ".IDX";
 }
 
