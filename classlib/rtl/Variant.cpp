@@ -50,43 +50,22 @@ Variant Variant::Array(std::vector<Variant> elements) {
   return v;
 }
 
+// The numeric kinds (and a text that is a number) convert through AsDouble; an amount is never
+// zero as a double unless its scaled value is.
 bool Variant::AsBoolean() const {
-  switch (Kind()) {
-    case Type::Empty:
-      return false;
-    case Type::Boolean:
-      return std::get<bool>(value_);
-    case Type::Integer:
-      return std::get<int32_t>(value_) != 0;
-    case Type::Double:
-      return std::get<double>(value_) != 0;
-    case Type::Currency:
-      return std::get<cl::Currency>(value_).Raw != 0;
-    case Type::Date:
-      return std::get<DateValue>(value_).value != 0;
-    case Type::String: {
-      const std::string& text = std::get<std::string>(value_);
-      if (SameAsciiText(text, "True")) return true;
-      if (SameAsciiText(text, "False")) return false;
-      return TextToDouble(text) != 0;
-    }
-    case Type::Null:
-    case Type::Array:
-      break;
+  if (Kind() == Type::Boolean) return std::get<bool>(value_);
+  if (Kind() == Type::String) {
+    const std::string& text = std::get<std::string>(value_);
+    if (SameAsciiText(text, "True")) return true;
+    if (SameAsciiText(text, "False")) return false;
   }
-  BadConversion();
+  return AsDouble() != 0;
 }
 
 int32_t Variant::AsInteger() const {
   switch (Kind()) {
-    case Type::Empty:
-      return 0;
-    case Type::Boolean:
-      return std::get<bool>(value_) ? -1 : 0;
     case Type::Integer:
       return std::get<int32_t>(value_);
-    case Type::Double:
-      return DoubleToInt32(std::get<double>(value_));
     case Type::Currency: {
       // Whole units, halves to even, exactly on the scaled amount.
       const int64_t raw = std::get<cl::Currency>(value_).Raw;
@@ -99,19 +78,15 @@ int32_t Variant::AsInteger() const {
       if (!std::in_range<int32_t>(units)) BadConversion();
       return static_cast<int32_t>(units);
     }
-    case Type::Date:
-      return DoubleToInt32(std::get<DateValue>(value_).value);
     case Type::String: {
-      const std::string& text = std::get<std::string>(value_);
       int32_t value = 0;
-      if (TryStrToInt(text, value)) return value;
-      return DoubleToInt32(TextToDouble(text));
+      if (TryStrToInt(std::get<std::string>(value_), value)) return value;
+      break;
     }
-    case Type::Null:
-    case Type::Array:
+    default:
       break;
   }
-  BadConversion();
+  return DoubleToInt32(AsDouble());
 }
 
 double Variant::AsDouble() const {
