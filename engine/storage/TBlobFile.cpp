@@ -205,10 +205,8 @@ void TBlobFile::CheckHeader() {
 }
 
 void TBlobFile::ReadHeader() {
-  Seek(0, 0);
   uint8_t image[kBlobHeaderSize];
-  Read(image, kBlobHeaderSize);
-  if (owner_.Encrypted()) DecipherBuffer(image, kBlobHeaderSize, kDataKeyA, kDataKeyB);
+  ReadHeaderImage(image, kBlobHeaderSize, owner_.Encrypted());
   // Nothing of a damaged header is kept: an open handle goes on with the header it had.
   uint8_t kept[kBlobHeaderSize];
   std::memcpy(kept, header_, kBlobHeaderSize);
@@ -226,20 +224,13 @@ void TBlobFile::WriteHeader(bool force) {
   if (!force && !header_changed_) return;
   header_[kBlbChangedFlag] = header_changed_ ? 1 : 0;
   cl::PutU32LE(header_ + kBlbChangeCounter, ChangeCounter() + 1);
-  uint8_t image[kBlobHeaderSize];
-  std::memcpy(image, header_, kBlobHeaderSize);
-  if (owner_.Encrypted()) EncipherBuffer(image, kBlobHeaderSize, kDataKeyA, kDataKeyB);
-  Seek(0, 0);
-  Write(image, kBlobHeaderSize);
+  WriteHeaderImage(header_, kBlobHeaderSize, owner_.Encrypted());
   header_changed_ = false;
 }
 
 bool TBlobFile::CheckChanged() {
-  Seek(0, 0);
-  uint8_t counter[4];
-  Read(counter, 4);
-  if (owner_.Encrypted()) DecipherBuffer(counter, 4, kDataKeyA, kDataKeyB);
-  if (cl::GetU32LE(counter) == ChangeCounter()) return false;
+  static_assert(kBlbChangeCounter == 0);
+  if (ReadStoredChangeCounter(owner_.Encrypted()) == ChangeCounter()) return false;
   ReadHeader();
   return true;
 }

@@ -1,13 +1,16 @@
 #include "engine/storage/TFileHandler.h"
 
 #include <memory>
+#include <vector>
 
+#include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/EngineAlloc.h"
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/EngineSession.h"
 #include "engine/storage/TMemoryFile.h"
+#include "engine/storage/TableCipher.h"
 #include "platform/Ticks.h"
 
 namespace tessera {
@@ -189,6 +192,25 @@ void TFileHandler::Write(const void* buffer, int32_t count) {
       written != static_cast<size_t>(count)) {
     Fail(kErrWriteFailure);
   }
+}
+
+void TFileHandler::ReadHeaderImage(uint8_t* image, size_t size, bool enciphered) {
+  Seek(0, 0);
+  Read(image, static_cast<int32_t>(size));
+  if (enciphered) DecipherBuffer(image, size, kDataKeyA, kDataKeyB);
+}
+
+void TFileHandler::WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered) {
+  std::vector<uint8_t> image(header, header + size);
+  if (enciphered) EncipherBuffer(image.data(), size, kDataKeyA, kDataKeyB);
+  Seek(0, 0);
+  Write(image.data(), static_cast<int32_t>(size));
+}
+
+uint32_t TFileHandler::ReadStoredChangeCounter(bool enciphered) {
+  uint8_t counter[4];
+  ReadHeaderImage(counter, sizeof counter, enciphered);
+  return cl::GetU32LE(counter);
 }
 
 void TFileHandler::Flush() {

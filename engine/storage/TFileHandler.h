@@ -26,6 +26,7 @@
 // inside the engine's file critical section.  Offsets and lengths are 32-bit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -107,6 +108,14 @@ class TFileHandler {
  protected:
   // Raises `code` with this file's name as the context.
   [[noreturn]] void Fail(uint16_t code) const;
+
+  // The header image at the start of an index or blob file, which the table cipher covers as
+  // one piece when `enciphered`.  Write enciphers a copy; `header` itself stays plain.
+  void ReadHeaderImage(uint8_t* image, size_t size, bool enciphered);
+  void WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered);
+  // The change counter as another process may have stored it since.  REQUIRES: the counter is
+  // the header's first field (4 bytes).
+  uint32_t ReadStoredChangeCounter(bool enciphered);
 
  private:
   std::string OsName(std::string_view name) const;

@@ -7,7 +7,6 @@
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/FilePaths.h"
-#include "engine/storage/TableCipher.h"
 
 namespace tessera {
 
@@ -78,10 +77,8 @@ void TIndexFile::CreateNew() {
 }
 
 void TIndexFile::ReadHeader() {
-  Seek(0, 0);
   uint8_t image[kIndexHeaderSize];
-  Read(image, kIndexHeaderSize);
-  if (owner_.Encrypted()) DecipherBuffer(image, kIndexHeaderSize, kDataKeyA, kDataKeyB);
+  ReadHeaderImage(image, kIndexHeaderSize, owner_.Encrypted());
   // Nothing of a damaged header is kept.
   switch (CheckIndexHeader(image)) {
     case TIndexHeaderFault::kVersion:
@@ -99,20 +96,13 @@ void TIndexFile::WriteHeader(bool force) {
   if (!force && !header_changed_) return;
   header_[kIdxChangedMark] = header_changed_ ? 1 : 0;
   cl::PutU32LE(header_ + kIdxChangeCounter, ChangeCounter() + 1);
-  uint8_t image[kIndexHeaderSize];
-  std::memcpy(image, header_, kIndexHeaderSize);
-  if (owner_.Encrypted()) EncipherBuffer(image, kIndexHeaderSize, kDataKeyA, kDataKeyB);
-  Seek(0, 0);
-  Write(image, kIndexHeaderSize);
+  WriteHeaderImage(header_, kIndexHeaderSize, owner_.Encrypted());
   header_changed_ = false;
 }
 
 bool TIndexFile::HasChanged() {
-  Seek(0, 0);
-  uint8_t counter[4];
-  Read(counter, 4);
-  if (owner_.Encrypted()) DecipherBuffer(counter, 4, kDataKeyA, kDataKeyB);
-  if (cl::GetU32LE(counter) == ChangeCounter()) return false;
+  static_assert(kIdxChangeCounter == 0);
+  if (ReadStoredChangeCounter(owner_.Encrypted()) == ChangeCounter()) return false;
   ReadHeader();
   return true;
 }
