@@ -42,6 +42,16 @@ void EncodeIndexDescriptor(const TIndexDescriptor& d, uint8_t* dst) {
   cl::PutU32LE(dst + kDescFreeHead, d.free_head);
 }
 
+void InitNewIndexHeader(uint8_t* header) {
+  std::memset(header, 0, kIndexHeaderSize);
+  header[kIdxVersion] = kIndexVersion;
+  cl::PutU32LE(header + kIdxEndOffset, kIndexPageSize);
+  TIndexDescriptor deleted;
+  deleted.name = kSysDeletedName;
+  deleted.key_length = kSysDeletedKeyLength;
+  EncodeIndexDescriptor(deleted, header + DescriptorOffset(kSysDeletedSlot));
+}
+
 TIndexHeaderFault CheckIndexHeader(const uint8_t* header) {
   if (header[kIdxVersion] != kIndexVersion) return TIndexHeaderFault::kVersion;
   const uint32_t end_offset = cl::GetU32LE(header + kIdxEndOffset);

@@ -185,6 +185,10 @@ inline size_t InnerCapacity(size_t key_length) { return kPageEntryBytes / (key_l
 inline size_t LeafCapacity(size_t key_length) { return kPageEntryBytes / (key_length + 6); }
 inline bool IsInnerPageType(uint8_t type) { return type == kPageRootInner || type == kPageInner; }
 
+// The header of a new file: version 3, end offset 4096, "Sys Deleted" in slot 31, every other
+// byte zero.  REQUIRES: `header` holds kIndexHeaderSize bytes.
+void InitNewIndexHeader(uint8_t* header);
+
 // Why a header cannot be used.
 enum class TIndexHeaderFault {
   kNone,

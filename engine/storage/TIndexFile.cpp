@@ -65,13 +65,7 @@ void TIndexFile::Close() {
 
 void TIndexFile::CreateNew() {
   TFileHandler::CreateNew();
-  std::memset(header_, 0, sizeof header_);
-  header_[kIdxVersion] = kIndexVersion;
-  cl::PutU32LE(header_ + kIdxEndOffset, kIndexPageSize);
-  TIndexDescriptor deleted;
-  deleted.name = kSysDeletedName;
-  deleted.key_length = kSysDeletedKeyLength;
-  EncodeIndexDescriptor(deleted, header_ + DescriptorOffset(kSysDeletedSlot));
+  InitNewIndexHeader(header_);
   header_changed_ = true;
   current_slot_ = 0;
 }

@@ -46,13 +46,7 @@ class TestHost : public TIndexTreeHost, public TPageOwner {
     file_.SetExclusive(true);
     file_.SetFileName(path_);
     file_.CreateNew();
-    std::memset(header_, 0, sizeof header_);
-    header_[kIdxVersion] = kIndexVersion;
-    cl::PutU32LE(header_ + kIdxEndOffset, kIndexPageSize);
-    TIndexDescriptor deleted;
-    deleted.name = kSysDeletedName;
-    deleted.key_length = kSysDeletedKeyLength;
-    EncodeIndexDescriptor(deleted, header_ + DescriptorOffset(kSysDeletedSlot));
+    InitNewIndexHeader(header_);
     for (int s = 1; s < slot && s <= kMaxSecondaryIndexes; ++s) {
       TIndexDescriptor filler;
       filler.name = "Filler" + std::to_string(s);
