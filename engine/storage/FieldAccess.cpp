@@ -29,8 +29,26 @@ constexpr size_t kWorkArea = 256;
   RaiseEngineError(kErrInvalidValidityCheck, data_file, d.name);
 }
 
-// The stored form of a typed bound or default text (types 2, 5-8, 10-12), or false when the text
-// does not read as the type.  Strings and booleans are handled by the callers.
+// The types whose bound and default texts TextToStored reads (2, 5-8, 10-12).
+bool IsTypedTextType(uint8_t type) {
+  switch (type) {
+    case kFieldDate:
+    case kFieldTime:
+    case kFieldTimeStamp:
+    case kFieldInt16:
+    case kFieldInt32:
+    case kFieldWord:
+    case kFieldFloat:
+    case kFieldMoney:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The stored form of a typed bound or default text, or false when the text does not read as the
+// type (or the type is none of IsTypedTextType's).  Strings and booleans are handled by the
+// callers.
 bool TextToStored(std::string_view text, const TFieldDefinition& d,
                   const TEngineFormatSettings& settings, cl::TDateTime now, uint8_t* out) {
   try {
@@ -93,31 +111,20 @@ int CompareWithBound(const TFieldDefinition& d, const uint8_t* value, std::strin
     const std::string limit(bound);
     return CompareStrings(language, sort, text.c_str(), false, 0, limit.c_str());
   }
-  uint8_t limit[8] = {};
-  switch (d.type) {
-    case kFieldDate:
-    case kFieldTime:
-    case kFieldTimeStamp:
-    case kFieldInt16:
-    case kFieldInt32:
-    case kFieldWord:
-    case kFieldFloat:
-      break;
-    case kFieldMoney: {
-      cl::Currency amount;
-      if (!cl::TryStrToCurr(bound, amount, settings)) InvalidText(d, data_file);
-      cl::Currency rounded, stored;
-      try {
-        rounded = RoundCurrency(d.decimals_copy, amount);
-        stored = StoredToMoney(cl::GetI64LE(value));
-      } catch (const cl::EConvertError&) {
-        InvalidText(d, data_file);
-      }
-      return sign(stored, rounded);
+  if (!IsTypedTextType(d.type)) return 0;
+  if (d.type == kFieldMoney) {
+    cl::Currency amount;
+    if (!cl::TryStrToCurr(bound, amount, settings)) InvalidText(d, data_file);
+    cl::Currency rounded, stored;
+    try {
+      rounded = RoundCurrency(d.decimals_copy, amount);
+      stored = StoredToMoney(cl::GetI64LE(value));
+    } catch (const cl::EConvertError&) {
+      InvalidText(d, data_file);
     }
-    default:
-      return 0;
+    return sign(stored, rounded);
   }
+  uint8_t limit[8] = {};
   if (!TextToStored(bound, d, settings, now, limit)) InvalidText(d, data_file);
   switch (d.type) {
     case kFieldDate:
@@ -290,18 +297,11 @@ void ApplyFieldDefaults(const std::vector<TFieldDefinition>& definitions, size_t
           InvalidText(d, data_file);
         }
         break;
-      case kFieldDate:
-      case kFieldTime:
-      case kFieldTimeStamp:
-      case kFieldInt16:
-      case kFieldInt32:
-      case kFieldWord:
-      case kFieldFloat:
-      case kFieldMoney:
+      default:
+        // Blobs, bytes and the uninterpreted types take no default.
+        if (!IsTypedTextType(d.type)) continue;
         if (!TextToStored(d.default_value, d, settings, now, value)) InvalidText(d, data_file);
         break;
-      default:
-        continue;  // blobs, bytes and the uninterpreted types take no default
     }
     PutFieldValue(d, false, value, record, blob_size);
   }
