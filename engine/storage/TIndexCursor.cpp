@@ -36,6 +36,12 @@ void TIndexCursor::Reset() {
   slot_ = host_.CurrentSlot();
 }
 
+void TIndexCursor::PlaceOnRecord(uint32_t record_number) {
+  record_ = record_number;
+  slot_ = host_.CurrentSlot();
+  bof_ = eof_ = false;
+}
+
 void TIndexCursor::Load(const TTreeSpot& spot) {
   record_ = tree_.ReadEntry(spot, key_.data());
   spot_ = spot;
@@ -210,10 +216,7 @@ void TIndexCursor::First() {
   if (RecordOrder()) {
     uint32_t r = 0;
     if (!NextRecord(r)) return Reset();
-    record_ = r;
-    slot_ = host_.CurrentSlot();
-    bof_ = eof_ = false;
-    return;
+    return PlaceOnRecord(r);
   }
   uint32_t first, last;
   Bounds(first, last);
@@ -225,10 +228,7 @@ void TIndexCursor::Last() {
   if (RecordOrder()) {
     uint32_t r = Limit() + 1;
     if (Limit() == UINT32_MAX || !PriorRecord(r)) return Reset();
-    record_ = r;
-    slot_ = host_.CurrentSlot();
-    bof_ = eof_ = false;
-    return;
+    return PlaceOnRecord(r);
   }
   uint32_t first, last;
   Bounds(first, last);
@@ -299,10 +299,7 @@ void TIndexCursor::GotoPosition(uint32_t position) {
       if (!bof_) eof_ = true;
       return;
     }
-    record_ = position;
-    slot_ = host_.CurrentSlot();
-    bof_ = eof_ = false;
-    return;
+    return PlaceOnRecord(position);
   }
   if (RecordOrder() || bitmap_mode_) {
     First();
@@ -328,15 +325,13 @@ bool TIndexCursor::FindKey(const uint8_t* key, bool nearest) {
     const uint32_t r = cl::GetU32LE(key);
     slot_ = host_.CurrentSlot();
     if (r >= 1 && r <= Limit() && Visible(r)) {
-      record_ = r;
-      bof_ = eof_ = false;
+      PlaceOnRecord(r);
       return true;
     }
     if (!nearest) return false;
     uint32_t next = r > 0 ? r - 1 : 0;
     if (NextRecord(next)) {
-      record_ = next;
-      bof_ = eof_ = false;
+      PlaceOnRecord(next);
     } else {
       bof_ = false;
       eof_ = true;

@@ -111,6 +111,7 @@ class TIndexCursor {
   bool StepVisible(bool forward, uint32_t first, uint32_t last);
 
   // Record-number order.
+  void PlaceOnRecord(uint32_t record_number);
   uint32_t Limit() const;
   bool NextRecord(uint32_t& record) const;
   bool PriorRecord(uint32_t& record) const;
