@@ -277,6 +277,12 @@ OsError Load(const std::string& file, Hive* hive) {
   return kErrorSuccess;
 }
 
+// The user's file, then the fallback (an empty hive when there is none).
+OsError LoadHives(const std::string& file, const std::string& fallback, Hive* user, Hive* system) {
+  const OsError error = Load(file, user);
+  return error != kErrorSuccess ? error : Load(fallback, system);
+}
+
 // Applies `edit` to the user's file under its lock; `edit` returns an error number, and the file
 // is rewritten only on success.
 template <class Edit>
@@ -319,8 +325,7 @@ OsError RegistryStore::KeyExists(const std::string& key, bool* exists) const {
   *exists = false;
   const Path path = SplitPath(key);
   Hive user, system;
-  OsError error = Load(file_, &user);
-  if (error == kErrorSuccess) error = Load(fallback_, &system);
+  const OsError error = LoadHives(file_, fallback_, &user, &system);
   if (error != kErrorSuccess) return error;
   *exists = HasKey(user, path) || (!fallback_.empty() && HasKey(system, path));
   return kErrorSuccess;
@@ -360,8 +365,7 @@ OsError RegistryStore::GetKeyNames(const std::string& key, std::vector<std::stri
   names->clear();
   const Path path = SplitPath(key);
   Hive user, system;
-  OsError error = Load(file_, &user);
-  if (error == kErrorSuccess) error = Load(fallback_, &system);
+  const OsError error = LoadHives(file_, fallback_, &user, &system);
   if (error != kErrorSuccess) return error;
   if (!HasKey(user, path) && !HasKey(system, path)) return kErrorFileNotFound;
   for (const Hive* hive : {&user, &system}) {
@@ -379,8 +383,7 @@ OsError RegistryStore::GetValueNames(const std::string& key,
   names->clear();
   const Path path = SplitPath(key);
   Hive user, system;
-  OsError error = Load(file_, &user);
-  if (error == kErrorSuccess) error = Load(fallback_, &system);
+  const OsError error = LoadHives(file_, fallback_, &user, &system);
   if (error != kErrorSuccess) return error;
   if (!HasKey(user, path) && !HasKey(system, path)) return kErrorFileNotFound;
   for (const Hive* hive : {&user, &system}) {
@@ -396,8 +399,7 @@ OsError RegistryStore::GetValue(const std::string& key, const std::string& name,
   *value = RegValue();
   const Path path = SplitPath(key);
   Hive user, system;
-  OsError error = Load(file_, &user);
-  if (error == kErrorSuccess) error = Load(fallback_, &system);
+  const OsError error = LoadHives(file_, fallback_, &user, &system);
   if (error != kErrorSuccess) return error;
   const Value* found = FindValue(user, path, name);
   if (found == nullptr) found = FindValue(system, path, name);
