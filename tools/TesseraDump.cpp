@@ -305,23 +305,30 @@ class BlobDumper {
     ok_ = false;
   }
 
+  // Writes the offset of the chain's next block and marks the block with `role`; false (with the
+  // fault written) for an offset that is not a block of this file or a block reached before.
+  bool Reach(uint32_t at, uint8_t role) {
+    out_ << " " << at;
+    const int64_t index = IndexOf(at);
+    if (index < 0) {
+      out_ << " (not a block of this file)";
+      ok_ = false;
+      return false;
+    }
+    if (role_[index] != 0) {
+      out_ << " (reached twice)";
+      ok_ = false;
+      return false;
+    }
+    role_[index] = role;
+    return true;
+  }
+
   void DumpFreeChain(uint32_t head) {
     out_ << "free chain:";
     size_t count = 0;
     for (uint32_t at = head; at != 0; ++count) {
-      const int64_t index = IndexOf(at);
-      if (index < 0) {
-        out_ << " " << at << " (not a block of this file)";
-        ok_ = false;
-        break;
-      }
-      if (role_[index] != 0) {
-        out_ << " " << at << " (reached twice)";
-        ok_ = false;
-        break;
-      }
-      role_[index] = 1;
-      out_ << " " << at;
+      if (!Reach(at, 1)) break;
       at = Header(at).next;
     }
     out_ << (count == 0 ? " none" : "") << " (" << count << " blocks)\n";
@@ -335,20 +342,8 @@ class BlobDumper {
     uint32_t prev = 0;
     size_t blocks = 0;
     for (uint32_t at = first; at != 0; ++blocks) {
-      const int64_t index = IndexOf(at);
-      if (index < 0) {
-        out_ << " " << at << " (not a block of this file)";
-        ok_ = false;
-        break;
-      }
-      if (role_[index] != 0) {
-        out_ << " " << at << " (reached twice)";
-        ok_ = false;
-        break;
-      }
-      role_[index] = 2;
+      if (!Reach(at, 2)) break;
       const TBlockHeader h = Header(at);
-      out_ << " " << at;
       if (h.owner_record != head.owner_record) {
         out_ << " (owner " << h.owner_record << ")";
         ok_ = false;
