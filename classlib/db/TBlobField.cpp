@@ -61,14 +61,6 @@ Variant TBlobField::AsVariant() const {
   return IsNull() ? Variant::Null() : Variant(AsString());
 }
 
-void TBlobField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) {
-    Clear();
-  } else {
-    SetAsString(value.AsString());
-  }
-}
-
 void TBlobField::Clear() { SetAsString(std::string()); }
 
 void TBlobField::Assign(const TPersistent* source) {

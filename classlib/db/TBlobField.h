@@ -35,7 +35,6 @@ class TBlobField : public TField {
   std::string AsString() const override;
   void SetAsString(const std::string& value) override;
   Variant AsVariant() const override;
-  void SetAsVariant(const Variant& value) override;
   // Empties the value (which makes it null).
   void Clear() override;
   // A blob source copies its bytes; other sources as for every field.

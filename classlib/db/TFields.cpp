@@ -10,6 +10,14 @@
 #include "classlib/rtl/Rounding.h"
 
 namespace cl {
+namespace {
+
+// Besides signs and digits, a float or BCD text takes the decimal separator and an exponent.
+bool IsDecimalChar(char c) {
+  return c == CurrentFormatSettings().DecimalSeparator || c == 'E' || c == 'e';
+}
+
+}  // namespace
 
 // ---- TStringField ------------------------------------------------------------------------------
 
@@ -73,14 +81,6 @@ void TStringField::SetAsDateTime(TDateTime value) { SetAsString(DateTimeToStr(va
 Variant TStringField::AsVariant() const {
   std::string text;
   return GetValue(text) ? Variant(text) : Variant::Null();
-}
-
-void TStringField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) {
-    Clear();
-  } else {
-    SetAsString(value.AsString());
-  }
 }
 
 // ---- TNumericField -----------------------------------------------------------------------------
@@ -311,8 +311,7 @@ void TFloatField::SetAsVariant(const Variant& value) {
 }
 
 bool TFloatField::IsValidChar(char c) const {
-  return TNumericField::IsValidChar(c) || c == CurrentFormatSettings().DecimalSeparator ||
-         c == 'E' || c == 'e';
+  return TNumericField::IsValidChar(c) || IsDecimalChar(c);
 }
 
 // ---- TBCDField ---------------------------------------------------------------------------------
@@ -397,8 +396,7 @@ void TBCDField::SetAsVariant(const Variant& value) {
 }
 
 bool TBCDField::IsValidChar(char c) const {
-  return TNumericField::IsValidChar(c) || c == CurrentFormatSettings().DecimalSeparator ||
-         c == 'E' || c == 'e';
+  return TNumericField::IsValidChar(c) || IsDecimalChar(c);
 }
 
 // ---- TBooleanField -----------------------------------------------------------------------------

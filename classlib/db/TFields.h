@@ -54,7 +54,6 @@ class TStringField : public TField {
   TDateTime AsDateTime() const override;
   void SetAsDateTime(TDateTime value) override;
   Variant AsVariant() const override;
-  void SetAsVariant(const Variant& value) override;
 
  protected:
   int DefaultWidth() const override { return Size(); }
@@ -246,7 +245,6 @@ class TBinaryField : public TField {
   // Copies the bytes, cut to Size.
   void SetAsString(const std::string& value) override;
   Variant AsVariant() const override;
-  void SetAsVariant(const Variant& value) override;
 
  protected:
   TBinaryField(TComponent* owner, TFieldType type);

@@ -159,12 +159,4 @@ Variant TBinaryField::AsVariant() const {
   return IsNull() ? Variant::Null() : Variant(AsString());
 }
 
-void TBinaryField::SetAsVariant(const Variant& value) {
-  if (value.IsNull() || value.IsEmpty()) {
-    Clear();
-  } else {
-    SetAsString(value.AsString());
-  }
-}
-
 }  // namespace cl
