@@ -1,5 +1,6 @@
 #include "classlib/rtl/IniFiles.h"
 
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -77,6 +78,24 @@ void FindSection(const std::vector<Line>& lines, std::string_view section, size_
       return;
     }
     if (SameText(lines[i].name, section)) *first = i + 1;
+  }
+}
+
+// Applies `edit` to the file's lines under its lock; the file is rewritten only when `edit`
+// answers true.  A file that cannot be written raises EIniFileException naming `file_name`.
+void EditLines(const std::string& path, const std::string& file_name,
+               const std::function<bool(std::vector<Line>&)>& edit) {
+  const platform::OsError error = platform::UpdateConfigFile(path, [&](std::string& content) {
+    std::vector<Line> lines = SplitLines(content);
+    if (!edit(lines)) return false;
+    content = JoinLines(lines);
+    return true;
+  });
+  if (error != platform::kErrorSuccess) {
+    throw EIniFileException(
+        "Impossible d'\xE9"
+        "crire dans " +
+        file_name);
   }
 }
 
@@ -164,8 +183,7 @@ void TIniFile::WriteString(const std::string& section_text, const std::string& i
   const std::string section = OneLine(section_text);
   const std::string ident = OneLine(ident_text);
   const std::string value = OneLine(value_text);
-  const platform::OsError error = platform::UpdateConfigFile(path_, [&](std::string& content) {
-    std::vector<Line> lines = SplitLines(content);
+  EditLines(path_, file_name_, [&](std::vector<Line>& lines) {
     size_t first = 0;
     size_t last = 0;
     FindSection(lines, section, &first, &last);
@@ -186,22 +204,14 @@ void TIniFile::WriteString(const std::string& section_text, const std::string& i
       for (size_t i = first; i < last; ++i) {
         if (lines[i].is_value && SameText(lines[i].name, ident)) {
           lines[i] = line;
-          content = JoinLines(lines);
           return true;
         }
         if (!Trim(lines[i].text).empty()) insert_at = i + 1;
       }
       lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insert_at), line);
     }
-    content = JoinLines(lines);
     return true;
   });
-  if (error != platform::kErrorSuccess) {
-    throw EIniFileException(
-        "Impossible d'\xE9"
-        "crire dans " +
-        file_name_);
-  }
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& ident, int32_t value) {
@@ -213,23 +223,15 @@ void TIniFile::WriteBool(const std::string& section, const std::string& ident, b
 }
 
 void TIniFile::EraseSection(const std::string& section) {
-  const platform::OsError error = platform::UpdateConfigFile(path_, [&](std::string& content) {
-    std::vector<Line> lines = SplitLines(content);
+  EditLines(path_, file_name_, [&](std::vector<Line>& lines) {
     size_t first = 0;
     size_t last = 0;
     FindSection(lines, section, &first, &last);
     if (first == std::string::npos) return false;
     lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(first - 1),
                 lines.begin() + static_cast<std::ptrdiff_t>(last));
-    content = JoinLines(lines);
     return true;
   });
-  if (error != platform::kErrorSuccess) {
-    throw EIniFileException(
-        "Impossible d'\xE9"
-        "crire dans " +
-        file_name_);
-  }
 }
 
 }  // namespace cl
