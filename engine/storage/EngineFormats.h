@@ -19,8 +19,9 @@ namespace tessera {
 // The engine's format record has exactly the fields of the runtime's format set.
 using TEngineFormatSettings = cl::TFormatSettings;
 
-// The fixed set: "$", currency formats 0 and 0, "," and ".", 2 decimals, "/", "M/d/yyyy",
-// "dddd, MMMM dd, yyyy", ":", "AM", "PM", "h:mm AMPM", "h:mm:ss AMPM", English names.
+// The fixed set, built from the en-US regional data (platform/LocaleInfo.h) as any language's:
+// "$", currency formats 0 and 0, "," and ".", 2 decimals, "/", "M/d/yyyy", "dddd, MMMM dd, yyyy",
+// ":", "AM", "PM", "h:mm AMPM", "h:mm:ss AMPM", English names.
 const TEngineFormatSettings& FixedFormatSettings();
 
 // Language 0: the fixed set.  Otherwise the regional data of the locale sort x 65,536 + language
