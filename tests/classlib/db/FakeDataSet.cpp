@@ -271,15 +271,12 @@ TRecordBuffer TFakeDataSet::SelectBuffer() const {
   }
 }
 
-bool TFakeDataSet::Accept(int index, bool use_filter) {
-  if (!use_filter || !OnFilterRecord()) return true;
-  LoadRecord(index, work_buffer_);
+void TFakeDataSet::WithWorkRecordInFilterState(const std::function<void()>& work) {
   TRecordBuffer saved = filter_buffer_;
   filter_buffer_ = work_buffer_;
   TDataSetState old = SetTempState(dsFilter);
-  bool accept = true;
   try {
-    OnFilterRecord()(this, accept);
+    work();
   } catch (...) {
     RestoreState(old);
     filter_buffer_ = saved;
@@ -287,6 +284,13 @@ bool TFakeDataSet::Accept(int index, bool use_filter) {
   }
   RestoreState(old);
   filter_buffer_ = saved;
+}
+
+bool TFakeDataSet::Accept(int index, bool use_filter) {
+  if (!use_filter || !OnFilterRecord()) return true;
+  LoadRecord(index, work_buffer_);
+  bool accept = true;
+  WithWorkRecordInFilterState([&] { OnFilterRecord()(this, accept); });
   return accept;
 }
 
@@ -569,11 +573,8 @@ int TFakeDataSet::CompareBookmarks(const TBookmark& a, const TBookmark& b) {
 bool TFakeDataSet::Matches(int index, const std::vector<TField*>& fields,
                            const std::vector<Variant>& keys, TLocateOptions options) {
   LoadRecord(index, work_buffer_);
-  TRecordBuffer saved = filter_buffer_;
-  filter_buffer_ = work_buffer_;
-  TDataSetState old = SetTempState(dsFilter);
   bool match = true;
-  try {
+  WithWorkRecordInFilterState([&] {
     for (size_t i = 0; i < fields.size() && match; ++i) {
       Variant value = fields[i]->Value();
       const Variant& key = keys[i];
@@ -590,13 +591,7 @@ bool TFakeDataSet::Matches(int index, const std::vector<TField*>& fields,
         match = LookupKeysEqual(value, key);
       }
     }
-  } catch (...) {
-    RestoreState(old);
-    filter_buffer_ = saved;
-    throw;
-  }
-  RestoreState(old);
-  filter_buffer_ = saved;
+  });
   return match;
 }
 
@@ -636,19 +631,8 @@ Variant TFakeDataSet::LookupValues(std::string_view key_fields, const Variant& k
   if (index < 0) return Variant::Null();
   LoadRecord(index, work_buffer_);
   GetCalcFields(work_buffer_);
-  TRecordBuffer saved = filter_buffer_;
-  filter_buffer_ = work_buffer_;
-  TDataSetState old = SetTempState(dsFilter);
   Variant result;
-  try {
-    result = FieldValues(result_fields);
-  } catch (...) {
-    RestoreState(old);
-    filter_buffer_ = saved;
-    throw;
-  }
-  RestoreState(old);
-  filter_buffer_ = saved;
+  WithWorkRecordInFilterState([&] { result = FieldValues(result_fields); });
   return result;
 }
 
@@ -718,19 +702,8 @@ void TFakeDataSet::WithTempKeyState(const std::function<void()>& work) {
 Variant TFakeDataSet::StoredValue(int row, std::string_view field_name) {
   TField* field = FieldByName(field_name);
   LoadRecord(row, work_buffer_);
-  TRecordBuffer saved = filter_buffer_;
-  filter_buffer_ = work_buffer_;
-  TDataSetState old = SetTempState(dsFilter);
   Variant value;
-  try {
-    value = field->Value();
-  } catch (...) {
-    RestoreState(old);
-    filter_buffer_ = saved;
-    throw;
-  }
-  RestoreState(old);
-  filter_buffer_ = saved;
+  WithWorkRecordInFilterState([&] { value = field->Value(); });
   return value;
 }
 

@@ -131,6 +131,8 @@ class TFakeDataSet : public TDataSet {
   void StoreRecord(TRecordBuffer buffer, Record& record);
   int32_t IdOf(TRecordBuffer buffer) const;
   int IndexOfId(int32_t id) const;
+  // Runs `work` in the silent filter state on the record held in the work buffer.
+  void WithWorkRecordInFilterState(const std::function<void()>& work);
   bool Accept(int index, bool use_filter);
   bool Matches(int index, const std::vector<TField*>& fields, const std::vector<Variant>& keys,
                TLocateOptions options);
