@@ -1,11 +1,12 @@
 #include "platform/FileNames.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "tests/platform/TempDirectory.h"
 
 namespace platform {
 namespace {
@@ -28,19 +29,11 @@ TEST(FileNames, CaseFoldsAsciiAndTheLatinLettersOfWindows1252) {
 
 class FileNamesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "filenames-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern + "/";
-  }
-  void TearDown() override {
-    SetCaseInsensitiveNames(true);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void TearDown() override { SetCaseInsensitiveNames(true); }
   void Touch(const std::string& name) { std::ofstream(dir_ + name) << "x"; }
 
-  std::string dir_;
+  mirvel_test::TempDirectory temp_{"filenames"};
+  const std::string dir_ = temp_.Path() + "/";
 };
 
 TEST_F(FileNamesTest, ResolvesOnlyASingleMatchOfTheLastComponent) {

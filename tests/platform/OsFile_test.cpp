@@ -14,6 +14,7 @@
 
 #include "platform/FileFaults.h"
 #include "tests/platform/LockHelperClient.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace platform {
 namespace {
@@ -22,17 +23,7 @@ namespace fs = std::filesystem;
 
 class OsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "osfile-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  std::string PathOf(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+  std::string PathOf(const std::string& name) const { return dir_.File(name); }
 
   std::string MakeFile(const std::string& name, const std::string& content) const {
     const std::string path = PathOf(name);
@@ -52,7 +43,7 @@ class OsFileTest : public ::testing::Test {
     return stat(path.c_str(), &st) == 0 ? st.st_size : -1;
   }
 
-  std::string dir_;
+  mirvel_test::TempDirectory dir_{"osfile"};
 };
 
 TEST(OsError, ErrnoNumbersTranslateOnceToWin32Numbers) {

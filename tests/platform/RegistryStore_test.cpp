@@ -13,6 +13,8 @@
 #include <set>
 #include <sstream>
 
+#include "tests/platform/TempDirectory.h"
+
 extern char** environ;
 
 namespace platform {
@@ -54,15 +56,8 @@ bool Same(const RegValue& a, const RegValue& b) {
 
 class RegistryStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "regstore-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-    file_ = dir_ + "/HKEY_CURRENT_USER.reg";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string dir_;
-  std::string file_;
+  mirvel_test::TempDirectory dir_{"regstore"};
+  const std::string file_ = dir_.File("HKEY_CURRENT_USER.reg");
 };
 
 TEST_F(RegistryStoreTest, GoldenFileWithEscapes) {
@@ -305,7 +300,7 @@ TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
 }
 
 TEST_F(RegistryStoreTest, FallbackIsReadNeverWritten) {
-  const std::string fallback = dir_ + "/system.reg";
+  const std::string fallback = dir_.File("system.reg");
   const std::string preset = "[Software\\Ordelis\\Mirvel]\nDatabase=s:/srv/mirvel\nPort=d:5\n";
   std::ofstream(fallback, std::ios::binary) << preset;
   RegistryStore store(file_, fallback);

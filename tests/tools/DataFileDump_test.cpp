@@ -1,7 +1,6 @@
 #include "tools/DataFileDump.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -16,6 +15,7 @@
 #include "engine/storage/TDataFile.h"
 #include "engine/storage/TableCipher.h"
 #include "engine/storage/TableCreation.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -34,17 +34,8 @@ TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t 
 
 class DataFileDumpTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InitializeEngine();
-    std::string pattern = (fs::temp_directory_path() / "datdump-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    ShutdownEngine();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { InitializeEngine(); }
+  void TearDown() override { ShutdownEngine(); }
 
   // The users table with two slots: record 1 live, record 2 deleted.
   Bytes UsersImage(bool encrypted) {
@@ -56,10 +47,10 @@ class DataFileDumpTest : public ::testing::Test {
     table.fields[0].sub_type = kSubTypeAutoIncrement;
     table.fields[1].default_value = "x";
     TDataFile t;
-    t.SetFileName(dir_ + "/Users");
+    t.SetFileName(dir_.File("Users"));
     t.SetExclusive(true);
     t.SetupNewTable(table);
-    std::ifstream in(dir_ + "/Users.DAT", std::ios::binary);
+    std::ifstream in(dir_.File("Users.DAT"), std::ios::binary);
     Bytes image((std::istreambuf_iterator<char>(in)), {});
     Bytes live(9 + 12 + 5 + 3, 0);  // record size 29
     live[1] = 1;
@@ -78,7 +69,7 @@ class DataFileDumpTest : public ::testing::Test {
     return image;
   }
 
-  std::string dir_;
+  mirvel_test::TempDirectory dir_{"datdump"};
 };
 
 TEST_F(DataFileDumpTest, HeaderFieldsAndRecords) {

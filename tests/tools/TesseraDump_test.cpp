@@ -15,6 +15,7 @@
 #include "engine/storage/TBlobFile.h"
 #include "engine/storage/TPage.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -148,12 +149,9 @@ TEST(TesseraDump, IndexDamageIsReported) {
 class TesseraDumpBlob : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("blobidx-dump-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(dir_);
     TBlobFile f(owner_, 64);
     f.SetExclusive(true);
-    f.SetFileName((dir_ / "T").string());
+    f.SetFileName(dir_.File("T"));
     f.CreateNew();
     auto save = [&](uint32_t record, uint32_t first, size_t n) {
       int32_t h = 0;
@@ -172,12 +170,8 @@ class TesseraDumpBlob : public ::testing::Test {
     f.FlushDirtyBlocks();
     f.WriteHeader(true);
     f.Close();
-    std::ifstream in(dir_ / "T.BLB", std::ios::binary);
+    std::ifstream in(dir_.File("T.BLB"), std::ios::binary);
     image_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   TDumpOptions Options() const {
     TDumpOptions o;
@@ -185,7 +179,7 @@ class TesseraDumpBlob : public ::testing::Test {
     return o;
   }
 
-  fs::path dir_;
+  mirvel_test::TempDirectory dir_{"blobidx-dump"};
   BlobOwner owner_;
   Bytes image_;
 };

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/platform/TempDirectory.h"
+
 namespace cl {
 namespace {
 
@@ -31,15 +33,8 @@ std::string WrapForIni(const std::string& value) {
 
 class TIniFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ini-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-    file_ = dir_ + "/MIRVEL.INI";
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string dir_;
-  std::string file_;
+  mirvel_test::TempDirectory dir_{"ini"};
+  const std::string file_ = dir_.File("MIRVEL.INI");
 };
 
 TEST_F(TIniFileTest, WritesPlainLinesAndReadsThemBack) {
@@ -106,10 +101,10 @@ TEST_F(TIniFileTest, EraseSectionAndBareNames) {
   EXPECT_EQ(ReadFile(file_), "[B]\r\ny=2\r\n");
 
   const std::string saved = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
-  setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", dir_.Path().c_str(), 1);
   TIniFile bare("TEST.INI");
   bare.WriteInteger("S", "n", 3);
-  EXPECT_TRUE(fs::exists(dir_ + "/mirvel/TEST.INI"));
+  EXPECT_TRUE(fs::exists(dir_.File("mirvel/TEST.INI")));
   if (saved.empty()) {
     unsetenv("XDG_CONFIG_HOME");
   } else {

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "classlib/rtl/RegIniFile.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace cl {
 namespace {
@@ -24,21 +25,12 @@ std::string ReadFile(const fs::path& path) {
 // Every test gets an empty registry directory of its own.
 class RegistryTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "registry-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-    setenv("MIRVEL_REGISTRY_DIR", dir_.c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("MIRVEL_REGISTRY_DIR");
-    fs::remove_all(dir_);
-  }
+  void SetUp() override { setenv("MIRVEL_REGISTRY_DIR", dir_.Path().c_str(), 1); }
+  void TearDown() override { unsetenv("MIRVEL_REGISTRY_DIR"); }
 
-  std::string UserFile(const std::string& root) {
-    return ReadFile(fs::path(dir_) / (root + ".reg"));
-  }
+  std::string UserFile(const std::string& root) { return ReadFile(dir_.File(root + ".reg")); }
 
-  std::string dir_;
+  mirvel_test::TempDirectory dir_{"registry"};
 };
 
 TEST_F(RegistryTest, KeysAndValuesIgnoreCaseAndKeepTheirFirstSpelling) {
@@ -147,8 +139,8 @@ TEST_F(RegistryTest, TypedValuesAndTheirErrors) {
 }
 
 TEST_F(RegistryTest, MachineFallbackIsReadButNeverWritten) {
-  fs::create_directories(fs::path(dir_) / "system");
-  const fs::path fallback = fs::path(dir_) / "system" / "HKEY_LOCAL_MACHINE.reg";
+  fs::create_directories(fs::path(dir_.Path()) / "system");
+  const fs::path fallback = fs::path(dir_.Path()) / "system" / "HKEY_LOCAL_MACHINE.reg";
   const std::string preset =
       "; preset by the "
       "administrator\n[Software\\Ordelis\\Mirvel]\nDatabase=s:/srv/partage/mirvel\n";

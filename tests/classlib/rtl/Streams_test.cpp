@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -10,24 +9,14 @@
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace cl {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "streams-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using mirvel_test::TempDirectory;
 
 // A stream over a caller's fixed block whose writes copy into it (a shared-memory view).
 class TBlockStream : public TCustomMemoryStream {
@@ -140,7 +129,7 @@ TEST(TMemoryStreamTest, ForeignBlockTakesWritesInPlace) {
 }
 
 TEST(TFileStreamTest, RoundTripsThroughFilesAndCopies) {
-  TempDir dir;
+  TempDirectory dir("streams");
   const std::string name = dir.File(
       "donn\xE9"
       "es.bin");  // a Windows-1252 name
@@ -183,7 +172,7 @@ TEST(TFileStreamTest, RoundTripsThroughFilesAndCopies) {
 }
 
 TEST(TFileStreamTest, ModesAndErrors) {
-  TempDir dir;
+  TempDirectory dir("streams");
   const std::string missing = dir.File("absent.dat");
   try {
     TFileStream file(missing, fmOpenRead);
@@ -225,7 +214,7 @@ TEST(TFileStreamTest, ModesAndErrors) {
 }
 
 TEST(TStreamTest, HandleStreamSharesTheCallersFile) {
-  TempDir dir;
+  TempDirectory dir("streams");
   const std::string path = dir.File("h.bin");
   platform::OsFile file;
   ASSERT_EQ(file.CreateNew(path, false), platform::kErrorSuccess);

@@ -9,7 +9,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "engine/storage/TIndexTree.h"
 #include "engine/storage/TPageCache.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera::testing {
 
@@ -152,21 +152,13 @@ class TestHost : public TIndexTreeHost, public TPageOwner {
 // A host with its cache, tree and cursor over a file in a fresh temporary directory.
 class TreeFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir_ = std::filesystem::temp_directory_path() /
-           ("btree-" + std::to_string(rd()) + std::to_string(rd()));
-    std::filesystem::create_directories(dir_);
-  }
   void TearDown() override {
     cursor_.reset();
     tree_.reset();
     cache_.reset();
     host_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
-  std::string Path() const { return (dir_ / "Tree.IDX").string(); }
+  std::string Path() const { return dir_.File("Tree.IDX"); }
 
   void Make(int slot, const TIndexDescriptor& d, size_t cache_pages = TPageCache::kListCapacity) {
     host_ = std::make_unique<TestHost>(Path());
@@ -203,7 +195,7 @@ class TreeFixture : public ::testing::Test {
         host->enciphered, every_page);
   }
 
-  std::filesystem::path dir_;
+  mirvel_test::TempDirectory dir_{"btree"};
   std::unique_ptr<TestHost> host_;
   std::unique_ptr<TPageCache> cache_;
   std::unique_ptr<TIndexTree> tree_;

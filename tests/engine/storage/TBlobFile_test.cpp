@@ -15,6 +15,7 @@
 #include "engine/storage/ETesseraEngineError.h"
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -61,18 +62,8 @@ Bytes Pattern(size_t n, uint32_t seed) {
 
 class BlobFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("blobidx-blob-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
-  std::string TableName() const { return (dir_ / "Memo").string(); }
-  std::string FilePath() const { return (dir_ / "Memo.BLB").string(); }
+  std::string TableName() const { return dir_.File("Memo"); }
+  std::string FilePath() const { return dir_.File("Memo.BLB"); }
 
   std::unique_ptr<TBlobFile> NewFile(uint32_t block_size, bool exclusive = true) {
     auto f = std::make_unique<TBlobFile>(owner_, block_size);
@@ -98,7 +89,7 @@ class BlobFileTest : public ::testing::Test {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
 
-  fs::path dir_;
+  mirvel_test::TempDirectory dir_{"blobidx-blob"};
   FakeOwner owner_;
 };
 
@@ -338,7 +329,7 @@ TEST_F(BlobFileTest, CacheAndReadAheadFollowTheBlockSize) {
   f->Close();
   auto big = std::make_unique<TBlobFile>(owner_, 65535);
   big->SetExclusive(true);
-  big->SetFileName((dir_ / "Big").string());
+  big->SetFileName(dir_.File("Big"));
   big->CreateNew();
   EXPECT_EQ(big->CacheCapacity(), 4u);
   EXPECT_EQ(big->ReadAheadLimit(), 1u);
@@ -346,7 +337,7 @@ TEST_F(BlobFileTest, CacheAndReadAheadFollowTheBlockSize) {
   EXPECT_EQ(zero->BlockSize(), 512u) << "a stored 0 means 512";
   auto bad = std::make_unique<TBlobFile>(owner_, 63);
   bad->SetExclusive(true);
-  bad->SetFileName((dir_ / "Bad").string());
+  bad->SetFileName(dir_.File("Bad"));
   EXPECT_EQ(EngineCode([&] { bad->CreateNew(); }), kErrInvalidBlobBlockSize);
 }
 

@@ -1,7 +1,6 @@
 #include "engine/storage/TDataFile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include "engine/storage/EngineSession.h"
 #include "engine/storage/TableCreation.h"
 #include "platform/FileFaults.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -103,19 +103,10 @@ Bytes DataCipher(Bytes bytes) {
 
 class TDataFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InitializeEngine();
-    std::string pattern = (fs::temp_directory_path() / "datafile-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    ShutdownEngine();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { InitializeEngine(); }
+  void TearDown() override { ShutdownEngine(); }
 
-  std::string Table(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Table(const std::string& name) const { return dir_.File(name); }
 
   static Bytes Content(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -128,7 +119,7 @@ class TDataFileTest : public ::testing::Test {
   }
   size_t FileCount() const {
     return static_cast<size_t>(
-        std::distance(fs::directory_iterator(dir_), fs::directory_iterator()));
+        std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()));
   }
 
   void Create(const std::string& name, TNewTable table, bool in_memory = false) {
@@ -148,7 +139,7 @@ class TDataFileTest : public ::testing::Test {
     t.Open();
   }
 
-  std::string dir_;
+  mirvel_test::TempDirectory dir_{"datafile"};
 };
 
 TEST_F(TDataFileTest, FileNamesOfATable) {

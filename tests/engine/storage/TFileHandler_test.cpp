@@ -1,7 +1,6 @@
 #include "engine/storage/TFileHandler.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "engine/storage/EngineSession.h"
 #include "platform/FileFaults.h"
 #include "tests/platform/LockHelperClient.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -49,19 +49,10 @@ std::string Bytes(size_t n, uint32_t seed) {
 
 class TFileHandlerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InitializeEngine();
-    std::string pattern = (fs::temp_directory_path() / "handler-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;  // ASCII, so the same in Windows-1252 and UTF-8
-  }
-  void TearDown() override {
-    ShutdownEngine();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { InitializeEngine(); }
+  void TearDown() override { ShutdownEngine(); }
 
-  std::string Table(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Table(const std::string& name) const { return dir_.File(name); }
 
   std::string MakeFile(const std::string& name, const std::string& content) const {
     std::ofstream(Table(name), std::ios::binary) << content;
@@ -83,7 +74,7 @@ class TFileHandlerTest : public ::testing::Test {
     h.Open();
   }
 
-  std::string dir_;
+  mirvel_test::TempDirectory dir_{"handler"};
 };
 
 TEST_F(TFileHandlerTest, DiskReadWriteSeekSizeAndTruncate) {

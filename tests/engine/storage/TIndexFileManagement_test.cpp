@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "engine/storage/IndexCheck.h"
 #include "engine/storage/KeyEncoding.h"
 #include "engine/storage/TIndexFile.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -71,20 +71,13 @@ class IndexManagementTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { InitializeEngine(); }
   void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("btree-idx-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(dir_);
     owner_.fields[1] = {6, 4};  // a 32-bit integer
     owner_.fields[2] = {3, 10};  // a blob
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   std::unique_ptr<TIndexFile> Make(bool exclusive) {
     auto f = std::make_unique<TIndexFile>(owner_);
     f->SetExclusive(exclusive);
-    f->SetFileName((dir_ / "Users").string());
+    f->SetFileName(dir_.File("Users"));
     return f;
   }
   std::unique_ptr<TIndexFile> NewFile() {
@@ -103,7 +96,7 @@ class IndexManagementTest : public ::testing::Test {
         nullptr, false);
   }
 
-  fs::path dir_;
+  mirvel_test::TempDirectory dir_{"btree-idx"};
   Owner owner_;
 };
 
@@ -257,7 +250,7 @@ TEST_F(IndexManagementTest, AnotherHandlesChangeRestartsTheOperation) {
   writer->Open();
   Owner reader_owner = owner_;
   auto reader = std::make_unique<TIndexFile>(reader_owner);
-  reader->SetFileName((dir_ / "Users").string());
+  reader->SetFileName(dir_.File("Users"));
   reader->Open();
   int restarts = 0;
   reader_owner.on_read = [&] {

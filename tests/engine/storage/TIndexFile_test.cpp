@@ -14,6 +14,7 @@
 #include "engine/storage/ETesseraEngineError.h"
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -56,17 +57,8 @@ Bytes GoldenNewFile() {
 
 class IndexFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("blobidx-idx-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string TableName() const { return (dir_ / "Users").string(); }
-  std::string FilePath() const { return (dir_ / "Users.IDX").string(); }
+  std::string TableName() const { return dir_.File("Users"); }
+  std::string FilePath() const { return dir_.File("Users.IDX"); }
 
   std::unique_ptr<TIndexFile> Make(bool exclusive) {
     auto f = std::make_unique<TIndexFile>(owner_);
@@ -106,7 +98,7 @@ class IndexFileTest : public ::testing::Test {
     WriteDisk(b);
   }
 
-  fs::path dir_;
+  mirvel_test::TempDirectory dir_{"blobidx-idx"};
   FakeOwner owner_;
 };
 

@@ -4,7 +4,6 @@
 #include "engine/storage/TableCreation.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -24,6 +23,7 @@
 #include "engine/storage/KeyEncoding.h"
 #include "engine/storage/TDataFile.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -130,19 +130,10 @@ struct Model {
 
 class TableCreationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InitializeEngine();
-    std::string pattern = (fs::temp_directory_path() / "tablecreation-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    ShutdownEngine();
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { InitializeEngine(); }
+  void TearDown() override { ShutdownEngine(); }
 
-  std::string Table(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Table(const std::string& name) const { return dir_.File(name); }
 
   static Bytes Content(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -220,7 +211,7 @@ class TableCreationTest : public ::testing::Test {
     ExpectIndex(t, "ParVille", model.by_town, kTownKey);
   }
 
-  std::string dir_;
+  mirvel_test::TempDirectory dir_{"tablecreation"};
 };
 
 TEST_F(TableCreationTest, NewIndexFileHoldsTheDefinedIndexes) {
