@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <sstream>
 #include <string>
 
@@ -13,6 +12,7 @@
 #include "engine/storage/EngineSession.h"
 #include "engine/storage/KeyEncoding.h"
 #include "engine/storage/TIndexFile.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -54,11 +54,9 @@ std::vector<uint8_t> BuildFile(const std::filesystem::path& dir, bool encrypted)
 
 TEST(IndexImageCheckTest, SoundFilesPassAndDamagedCopiesFail) {
   InitializeEngine();
-  std::random_device rd;
-  const auto dir = std::filesystem::temp_directory_path() / ("btree-tool-" + std::to_string(rd()));
-  std::filesystem::create_directories(dir);
+  const mirvel_test::TempDirectory dir("btree-tool");
   for (bool encrypted : {false, true}) {
-    const std::vector<uint8_t> image = BuildFile(dir, encrypted);
+    const std::vector<uint8_t> image = BuildFile(dir.Path(), encrypted);
     std::ostringstream out;
     EXPECT_TRUE(CheckIndexImage(image, encrypted, out)) << out.str();
     EXPECT_NE(out.str().find("slot 0: 3000 keys"), std::string::npos) << out.str();
@@ -70,8 +68,6 @@ TEST(IndexImageCheckTest, SoundFilesPassAndDamagedCopiesFail) {
     EXPECT_FALSE(CheckIndexImage(damaged, encrypted, bad)) << bad.str();
     EXPECT_EQ(bad.str().rfind("check: ", 0), 0u) << bad.str();
   }
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
 }
 
 }  // namespace

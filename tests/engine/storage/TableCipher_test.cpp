@@ -12,6 +12,7 @@
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/EngineSession.h"
 #include "platform/ProcessInfo.h"
+#include "tests/platform/TempDirectory.h"
 
 namespace tessera {
 namespace {
@@ -132,10 +133,8 @@ TEST_F(TableCipherSession, PasswordProtocol) {
 
 TEST_F(TableCipherSession, TempTableNames) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() /
-                       ("collate_tmpnames_" + std::to_string(platform::GetCurrentThreadId()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const mirvel_test::TempDirectory temp("tmpnames");
+  const fs::path dir = temp.Path();
   const std::string d = dir.string() + "/";
   session_->SetPrivateDirectory(dir.string());
 
