@@ -9,17 +9,18 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 
 #include "platform/FileFaults.h"
 #include "tests/platform/LockHelperClient.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace platform {
 namespace {
 
 namespace fs = std::filesystem;
+using mirvel_test::ReadFileText;
 
 class OsFileTest : public ::testing::Test {
  protected:
@@ -29,13 +30,6 @@ class OsFileTest : public ::testing::Test {
     const std::string path = PathOf(name);
     std::ofstream(path, std::ios::binary) << content;
     return path;
-  }
-
-  static std::string Content(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
   }
 
   static int64_t StatSize(const std::string& path) {
@@ -131,7 +125,7 @@ TEST_F(OsFileTest, ReadWriteSeekAndTruncateFollowAStringModel) {
   }
   ASSERT_EQ(file.Sync(), kErrorSuccess);
   file.Close();
-  EXPECT_EQ(Content(PathOf("model.bin")), model);
+  EXPECT_EQ(ReadFileText(PathOf("model.bin")), model);
 }
 
 TEST_F(OsFileTest, OpenFailuresCarryWin32Numbers) {
@@ -158,7 +152,7 @@ TEST_F(OsFileTest, ReadOnlyHandlesRefuseWrites) {
     EXPECT_EQ(done, 0u);
     EXPECT_EQ(file.Truncate(), kErrorAccessDenied);
   }
-  EXPECT_EQ(Content(path), "abcdef");
+  EXPECT_EQ(ReadFileText(path), "abcdef");
 }
 
 TEST_F(OsFileTest, ReadOnlyAttributeComesFromThePermissionBits) {
@@ -249,7 +243,7 @@ TEST_F(OsFileTest, ShareModesWithinOneProcess) {
   EXPECT_EQ(b.CreateNew(path, false), kErrorSharingViolation);
   EXPECT_EQ(DeleteFile(path), kErrorSharingViolation);
   EXPECT_EQ(RenameFile(path, PathOf("u.dat")), kErrorSharingViolation);
-  EXPECT_EQ(Content(path), "keep me");
+  EXPECT_EQ(ReadFileText(path), "keep me");
   EXPECT_FALSE(FileExists(PathOf("u.dat")));
   a.Close();
 
@@ -271,23 +265,23 @@ TEST_F(OsFileTest, CreateNewEmptiesAClosedFileAndLeavesItOpenExclusively) {
   size_t done = 0;
   ASSERT_EQ(a.Write("new", 3, &done), kErrorSuccess);
   a.Close();
-  EXPECT_EQ(Content(path), "new");
+  EXPECT_EQ(ReadFileText(path), "new");
 }
 
 TEST_F(OsFileTest, DeleteAndRenameOfClosedFiles) {
   const std::string path = MakeFile("t.dat", "one");
   const std::string other = MakeFile("other.dat", "two");
   EXPECT_EQ(RenameFile(path, other), kErrorAlreadyExists);
-  EXPECT_EQ(Content(other), "two");
+  EXPECT_EQ(ReadFileText(other), "two");
   EXPECT_EQ(RenameFile(path, PathOf("OTHER.DAT")), kErrorAlreadyExists);  // in any letter case
-  EXPECT_EQ(Content(other), "two");
+  EXPECT_EQ(ReadFileText(other), "two");
 
   ASSERT_EQ(RenameFile(path, PathOf("moved.dat")), kErrorSuccess);
   EXPECT_FALSE(FileExists(path));
-  EXPECT_EQ(Content(PathOf("moved.dat")), "one");
+  EXPECT_EQ(ReadFileText(PathOf("moved.dat")), "one");
   // A rename that changes only the letter case is not a rename onto another file.
   ASSERT_EQ(RenameFile(PathOf("moved.dat"), PathOf("MOVED.DAT")), kErrorSuccess);
-  EXPECT_EQ(Content(PathOf("MOVED.DAT")), "one");
+  EXPECT_EQ(ReadFileText(PathOf("MOVED.DAT")), "one");
   EXPECT_EQ(RenameFile(PathOf("none.dat"), PathOf("x.dat")), kErrorFileNotFound);
 
   ASSERT_EQ(DeleteFile(PathOf("MOVED.DAT")), kErrorSuccess);
@@ -344,7 +338,7 @@ TEST_F(OsFileTest, InjectedFaultsReachTheCaller) {
   }
   // The refused lock was never taken, and faults end with their scope.
   EXPECT_EQ(other.Lock(5, 1), kErrorSuccess);
-  EXPECT_EQ(Content(path), std::string(20, 'b') + std::string(80, 'a'));
+  EXPECT_EQ(ReadFileText(path), std::string(20, 'b') + std::string(80, 'a'));
   size_t done = 0;
   EXPECT_EQ(file.Write("cc", 2, &done), kErrorSuccess);
 }
@@ -406,7 +400,7 @@ TEST_F(OsFileProcessTest, ShareModesAcrossProcesses) {
   EXPECT_EQ(file.CreateNew(path, false), kErrorSharingViolation);
   EXPECT_EQ(DeleteFile(path), kErrorSharingViolation);
   EXPECT_EQ(RenameFile(path, target), kErrorSharingViolation);
-  EXPECT_EQ(Content(path), "precious");
+  EXPECT_EQ(ReadFileText(path), "precious");
   EXPECT_FALSE(FileExists(target));
   EXPECT_EQ(file.Open(path, FileAccess::kReadWrite, FileShare::kDenyNone, false), kErrorSuccess);
   file.Close();
@@ -419,7 +413,7 @@ TEST_F(OsFileProcessTest, ShareModesAcrossProcesses) {
   EXPECT_EQ(helper.Send("delete " + path), "err 32");
   EXPECT_EQ(helper.Send("rename " + path + " " + target), "err 32");
   file.Close();
-  EXPECT_EQ(Content(path), "precious");
+  EXPECT_EQ(ReadFileText(path), "precious");
 
   // Shared here, exclusive there refused; once closed, the helper may delete it.
   ASSERT_EQ(file.Open(path, FileAccess::kRead, FileShare::kDenyNone, false), kErrorSuccess);

@@ -11,9 +11,9 @@
 #include <map>
 #include <random>
 #include <set>
-#include <sstream>
 
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 extern char** environ;
 
@@ -22,12 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using mirvel_test::ReadFileText;
 
 RegValue Text(const std::string& s) {
   RegValue v;
@@ -73,7 +68,7 @@ TEST_F(RegistryStoreTest, GoldenFileWithEscapes) {
       store.SetValue("\\Software\\\\Ordelis\\Mirvel\\", "[x;", Bytes(std::string("\0\xff", 2))),
       kErrorSuccess);
   ASSERT_EQ(store.SetValue("", ";root", Int(1)), kErrorSuccess);
-  EXPECT_EQ(ReadFile(file_),
+  EXPECT_EQ(ReadFileText(file_),
             "[Software]\n"
             "\n[Software\\Ordelis]\n"
             "\n[Software\\Ordelis\\Mirvel]\n"
@@ -138,7 +133,7 @@ TEST_F(RegistryStoreTest, HandWrittenFilesAreReadLeniently) {
 
   // A write keeps every good entry and drops the bad lines.
   ASSERT_EQ(store.SetValue("Deep", "n", Int(1)), kErrorSuccess);
-  const std::string rewritten = ReadFile(file_);
+  const std::string rewritten = ReadFileText(file_);
   EXPECT_EQ(rewritten.find("badint"), std::string::npos);
   RegistryStore again(file_, "");
   ASSERT_EQ(again.GetValue("G\xC3\xA9n\xC3\xA9ral", "later", &v), kErrorSuccess);
@@ -316,7 +311,7 @@ TEST_F(RegistryStoreTest, FallbackIsReadNeverWritten) {
   EXPECT_EQ(store.DeleteValue("Software\\Ordelis\\Mirvel", "Database"), kErrorAccessDenied);
   EXPECT_EQ(store.DeleteKey("Software"), kErrorAccessDenied);
   ASSERT_EQ(store.GetValue("Software\\Ordelis\\Mirvel", "Database", &v), kErrorSuccess);
-  EXPECT_EQ(ReadFile(fallback), preset);
+  EXPECT_EQ(ReadFileText(fallback), preset);
 }
 
 }  // namespace

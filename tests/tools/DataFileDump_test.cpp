@@ -16,6 +16,7 @@
 #include "engine/storage/TableCipher.h"
 #include "engine/storage/TableCreation.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace tessera {
 namespace {
@@ -50,8 +51,7 @@ class DataFileDumpTest : public ::testing::Test {
     t.SetFileName(dir_.File("Users"));
     t.SetExclusive(true);
     t.SetupNewTable(table);
-    std::ifstream in(dir_.File("Users.DAT"), std::ios::binary);
-    Bytes image((std::istreambuf_iterator<char>(in)), {});
+    Bytes image = mirvel_test::ReadFileBytes(dir_.File("Users.DAT"));
     Bytes live(9 + 12 + 5 + 3, 0);  // record size 29
     live[1] = 1;
     live[5] = 42;

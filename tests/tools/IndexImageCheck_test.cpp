@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -13,6 +12,7 @@
 #include "engine/storage/KeyEncoding.h"
 #include "engine/storage/TIndexFile.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace tessera {
 namespace {
@@ -48,8 +48,7 @@ std::vector<uint8_t> BuildFile(const std::filesystem::path& dir, bool encrypted)
     f.WriteDirtyPages();
     f.WriteHeader(true);
   }
-  std::ifstream in(dir / "Calls.IDX", std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return mirvel_test::ReadFileBytes(dir / "Calls.IDX");
 }
 
 TEST(IndexImageCheckTest, SoundFilesPassAndDamagedCopiesFail) {

@@ -16,6 +16,7 @@
 #include "engine/storage/TPage.h"
 #include "engine/storage/TableCipher.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace tessera {
 namespace {
@@ -170,8 +171,7 @@ class TesseraDumpBlob : public ::testing::Test {
     f.FlushDirtyBlocks();
     f.WriteHeader(true);
     f.Close();
-    std::ifstream in(dir_.File("T.BLB"), std::ios::binary);
-    image_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    image_ = mirvel_test::ReadFileBytes(dir_.File("T.BLB"));
   }
   TDumpOptions Options() const {
     TDumpOptions o;

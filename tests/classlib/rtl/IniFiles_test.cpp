@@ -5,21 +5,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace cl {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using mirvel_test::ReadFileText;
 
 // The placement storage's rule for INI files: a value that starts and ends with the same kind of
 // quote gets one more pair of double quotes, which the reader's quote stripping takes off again.
@@ -45,7 +40,7 @@ TEST_F(TIniFileTest, WritesPlainLinesAndReadsThemBack) {
   ini.WriteBool("TFenEditMessages", "Visible", true);
   ini.WriteString("Autre", "Nom", "Caf\xE9");
   ini.WriteString("TFenEditMessages", "FormHeight", "460");  // replaced in place
-  EXPECT_EQ(ReadFile(file_),
+  EXPECT_EQ(ReadFileText(file_),
             "[TFenEditMessages]\r\nNormPos=10,20,650,480\r\nFormHeight=460\r\nVisible=1\r\n"
             "\r\n[Autre]\r\nNom=Caf\xE9\r\n");
   EXPECT_EQ(ini.ReadInteger("tfeneditmessages", "FORMHEIGHT", 0), 460);
@@ -98,7 +93,7 @@ TEST_F(TIniFileTest, EraseSectionAndBareNames) {
   EXPECT_FALSE(ini.SectionExists("A"));
   EXPECT_EQ(ini.ReadString("B", "y", ""), "2");
   ini.EraseSection("Missing");  // nothing to do
-  EXPECT_EQ(ReadFile(file_), "[B]\r\ny=2\r\n");
+  EXPECT_EQ(ReadFileText(file_), "[B]\r\ny=2\r\n");
 
   const std::string saved = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
   setenv("XDG_CONFIG_HOME", dir_.Path().c_str(), 1);

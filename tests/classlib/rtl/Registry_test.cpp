@@ -5,22 +5,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "classlib/rtl/RegIniFile.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace cl {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using mirvel_test::ReadFileText;
 
 // Every test gets an empty registry directory of its own.
 class RegistryTest : public ::testing::Test {
@@ -28,7 +23,7 @@ class RegistryTest : public ::testing::Test {
   void SetUp() override { setenv("MIRVEL_REGISTRY_DIR", dir_.Path().c_str(), 1); }
   void TearDown() override { unsetenv("MIRVEL_REGISTRY_DIR"); }
 
-  std::string UserFile(const std::string& root) { return ReadFile(dir_.File(root + ".reg")); }
+  std::string UserFile(const std::string& root) { return ReadFileText(dir_.File(root + ".reg")); }
 
   mirvel_test::TempDirectory dir_{"registry"};
 };
@@ -156,7 +151,7 @@ TEST_F(RegistryTest, MachineFallbackIsReadButNeverWritten) {
   EXPECT_EQ(reg.ReadString("Database"), "/home/me/mirvel");
   EXPECT_TRUE(reg.DeleteValue("Database") == false) << "the preset value cannot be removed";
   EXPECT_EQ(reg.ReadString("Database"), "/srv/partage/mirvel");
-  EXPECT_EQ(ReadFile(fallback), preset);
+  EXPECT_EQ(ReadFileText(fallback), preset);
 }
 
 TEST_F(RegistryTest, RegIniFileSectionsAreSubkeys) {

@@ -16,6 +16,7 @@
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/TableCipher.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace tessera {
 namespace {
@@ -80,14 +81,8 @@ class BlobFileTest : public ::testing::Test {
     return f;
   }
 
-  Bytes ReadDisk() const {
-    std::ifstream in(FilePath(), std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  void WriteDisk(const Bytes& bytes) const {
-    std::ofstream out(FilePath(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
+  Bytes ReadDisk() const { return mirvel_test::ReadFileBytes(FilePath()); }
+  void WriteDisk(const Bytes& bytes) const { mirvel_test::WriteFileBytes(FilePath(), bytes); }
 
   mirvel_test::TempDirectory dir_{"blobidx-blob"};
   FakeOwner owner_;

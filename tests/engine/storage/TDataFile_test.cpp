@@ -8,7 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,12 +20,15 @@
 #include "engine/storage/TableCreation.h"
 #include "platform/FileFaults.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace tessera {
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using mirvel_test::ReadFileBytes;
+using mirvel_test::WriteFileBytes;
 
 uint16_t CodeOf(const std::function<void()>& fn) {
   try {
@@ -108,15 +110,6 @@ class TDataFileTest : public ::testing::Test {
 
   std::string Table(const std::string& name) const { return dir_.File(name); }
 
-  static Bytes Content(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-  static void Store(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-  }
   size_t FileCount() const {
     return static_cast<size_t>(
         std::distance(fs::directory_iterator(dir_.Path()), fs::directory_iterator()));
@@ -158,7 +151,7 @@ TEST_F(TDataFileTest, NewTableBytesFollowTheOffsetTables) {
   Create("Users", UsersTable());
   const double after = cl::Now() - 693594.0;
 
-  const Bytes file = Content(Table("Users.DAT"));
+  const Bytes file = ReadFileBytes(Table("Users.DAT"));
   ASSERT_EQ(file.size(), 1663u);  // 127 + 2 x 768, no records
   Bytes header(127, 0);
   header[0] = 1;                           // written once
@@ -257,7 +250,7 @@ TEST_F(TDataFileTest, EncryptedTablesKeepTheHeaderPlainAndAskForTheirPassword) {
   Create("Crypt", table);
   EXPECT_FALSE(GetEngineSession()->HasPassword("Secret"));  // added only during creation
 
-  const Bytes file = Content(Table("Crypt.DAT"));
+  const Bytes file = ReadFileBytes(Table("Crypt.DAT"));
   ASSERT_EQ(file.size(), 127u + 16 * 768);
   EXPECT_EQ(file[8], 3);
   EXPECT_EQ(file[86], 1);
@@ -420,7 +413,7 @@ struct Damage {
 
 TEST_F(TDataFileTest, DamagedHeadersAndDefinitionsGiveEngineErrors) {
   Create("Users", UsersTable());
-  const Bytes good = Content(Table("Users.DAT"));
+  const Bytes good = ReadFileBytes(Table("Users.DAT"));
   const size_t second = 127 + 768;
   const Damage damages[] = {
       {"version", 8, {2}, kErrWrongVersion},
@@ -448,7 +441,7 @@ TEST_F(TDataFileTest, DamagedHeadersAndDefinitionsGiveEngineErrors) {
     } else {
       std::copy(d.bytes.begin(), d.bytes.end(), image.begin() + static_cast<ptrdiff_t>(d.offset));
     }
-    Store(Table("Users.DAT"), image);
+    WriteFileBytes(Table("Users.DAT"), image);
     TDataFile t;
     t.SetFileName(Table("Users"));
     EXPECT_EQ(CodeOf([&] { t.Open(); }), d.code) << d.what;
@@ -460,7 +453,7 @@ TEST_F(TDataFileTest, DamagedHeadersAndDefinitionsGiveEngineErrors) {
   image[4] = image[5] = 0;
   image[13] = 2;
   image.resize(image.size() + 66);
-  Store(Table("Users.DAT"), image);
+  WriteFileBytes(Table("Users.DAT"), image);
   TDataFile t;
   OpenOn(t, Table("Users"), false);
   EXPECT_EQ(t.GetBlobBlockSize(), 512);
@@ -548,12 +541,12 @@ TEST_F(TDataFileTest, HeaderWritesCountAndStamp) {
   Create("Users", UsersTable());
   TDataFile t;
   OpenOn(t, Table("Users"), true);
-  const Bytes on_disk = Content(Table("Users.DAT"));
+  const Bytes on_disk = ReadFileBytes(Table("Users.DAT"));
   t.WriteHeader(false);  // nothing changed: nothing written
-  EXPECT_EQ(Content(Table("Users.DAT")), on_disk);
+  EXPECT_EQ(ReadFileBytes(Table("Users.DAT")), on_disk);
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   t.WriteHeader(true);
-  const Bytes forced = Content(Table("Users.DAT"));
+  const Bytes forced = ReadFileBytes(Table("Users.DAT"));
   EXPECT_EQ(cl::GetU32LE(forced.data()), cl::GetU32LE(on_disk.data()) + 1);
   EXPECT_NE(cl::GetF64LE(&forced[27]), cl::GetF64LE(&on_disk[27]));
   EXPECT_EQ(forced[113], 0);  // forced without a change: written as unchanged
@@ -565,14 +558,14 @@ TEST_F(TDataFileTest, HeaderWritesCountAndStamp) {
 TEST_F(TDataFileTest, EmptyingResetsTheCountersAndCutsTheFiles) {
   Create("Memo", EveryTypeTable());
   // Two records as another writer left them: slots on disk, counted by the header.
-  Bytes image = Content(Table("Memo.DAT"));
+  Bytes image = ReadFileBytes(Table("Memo.DAT"));
   const size_t data_start = image.size();
   image.resize(data_start + 2 * 114, 0x11);
   cl::PutU32LE(&image[13], 3);  // next record number
   cl::PutU32LE(&image[17], 2);  // last auto-increment
   cl::PutU32LE(&image[9], 2);   // deleted chain
-  Store(Table("Memo.DAT"), image);
-  const uint32_t index_counter = cl::GetU32LE(Content(Table("Memo.IDX")).data());
+  WriteFileBytes(Table("Memo.DAT"), image);
+  const uint32_t index_counter = cl::GetU32LE(ReadFileBytes(Table("Memo.IDX")).data());
 
   TDataFile t;
   OpenOn(t, Table("Memo"), true);
@@ -580,13 +573,13 @@ TEST_F(TDataFileTest, EmptyingResetsTheCountersAndCutsTheFiles) {
   t.EmptyTable();
   EXPECT_EQ(t.PhysicalRecordCount(), 0u);
   t.Close();
-  const Bytes emptied = Content(Table("Memo.DAT"));
+  const Bytes emptied = ReadFileBytes(Table("Memo.DAT"));
   ASSERT_EQ(emptied.size(), data_start);
   EXPECT_EQ(cl::GetU32LE(&emptied[0]), 1u);  // reset to 0, then written once
   EXPECT_EQ(cl::GetU32LE(&emptied[9]), 0u);
   EXPECT_EQ(cl::GetU32LE(&emptied[13]), 1u);
   EXPECT_EQ(cl::GetU32LE(&emptied[17]), 0u);
-  const Bytes index = Content(Table("Memo.IDX"));
+  const Bytes index = ReadFileBytes(Table("Memo.IDX"));
   EXPECT_EQ(index.size(), 4096u);
   EXPECT_EQ(cl::GetU32LE(index.data()), index_counter + 1);
   EXPECT_EQ(fs::file_size(Table("Memo.BLB")), 512u);
@@ -600,7 +593,7 @@ TEST_F(TDataFileTest, ReadOnlyFilesOpenReadOnlyWithoutLocks) {
                     fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
   }
-  const Bytes before = Content(Table("Memo.DAT"));
+  const Bytes before = ReadFileBytes(Table("Memo.DAT"));
   TDataFile t;
   OpenOn(t, Table("Memo"), false);
   EXPECT_TRUE(t.ReadOnly());
@@ -610,7 +603,7 @@ TEST_F(TDataFileTest, ReadOnlyFilesOpenReadOnlyWithoutLocks) {
   EXPECT_TRUE(t.BlobFile()->ReadOnly());
   t.MarkHeaderChanged();
   t.Close();  // a read-only table writes nothing
-  EXPECT_EQ(Content(Table("Memo.DAT")), before);
+  EXPECT_EQ(ReadFileBytes(Table("Memo.DAT")), before);
 }
 
 TEST_F(TDataFileTest, ATableCreatedWithAComputedFieldReopens) {
@@ -618,7 +611,7 @@ TEST_F(TDataFileTest, ATableCreatedWithAComputedFieldReopens) {
   table.fields.push_back(Field(3, "Calc", kFieldInt32));
   table.fields.back().computed = true;
   Create("Calc", table);
-  EXPECT_EQ(cl::GetU16LE(&Content(Table("Calc.DAT"))[111]), 5);
+  EXPECT_EQ(cl::GetU16LE(&ReadFileBytes(Table("Calc.DAT"))[111]), 5);
   TDataFile t;
   OpenOn(t, Table("Calc"), false);
   EXPECT_EQ(t.GetRecordSize(), 66);
@@ -670,8 +663,8 @@ TEST_F(TDataFileTest, SharingBetweenHandles) {
   // Share modes and locks belong to each open handle, so two handles of one process meet each
   // other exactly as two workstations do.
   Create("Users", UsersTable());
-  const Bytes dat = Content(Table("Users.DAT"));
-  const Bytes idx = Content(Table("Users.IDX"));
+  const Bytes dat = ReadFileBytes(Table("Users.DAT"));
+  const Bytes idx = ReadFileBytes(Table("Users.IDX"));
   TDataFile first;
   OpenOn(first, Table("Users"), false);
   TDataFile second;
@@ -680,8 +673,8 @@ TEST_F(TDataFileTest, SharingBetweenHandles) {
   EXPECT_EQ(CodeOf([&] { second.Open(); }), kErrAccessDenied);
   EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(CodeOf([&] { second.SetupNewTable(EveryTypeTable()); }), kErrAccessDenied);
-  EXPECT_EQ(Content(Table("Users.DAT")), dat);
-  EXPECT_EQ(Content(Table("Users.IDX")), idx);
+  EXPECT_EQ(ReadFileBytes(Table("Users.DAT")), dat);
+  EXPECT_EQ(ReadFileBytes(Table("Users.IDX")), idx);
   EXPECT_FALSE(fs::exists(Table("Users.BLB")));
   second.SetExclusive(false);
   EXPECT_EQ(CodeOf([&] { second.DeleteTableFiles(); }), kErrCannotDelete);
@@ -784,7 +777,7 @@ TEST_F(TDataFileTest, WorkingDefinitionsNeverReachTheHeader) {
   EXPECT_EQ(CodeOf([&] { t.DefineFields(huge); }), kErrRecordSizeExceeded);
   t.MarkHeaderChanged();
   t.Close();  // writes the header of this exclusive table
-  EXPECT_EQ(cl::GetU16LE(&Content(Table("Users.DAT"))[111]), 0);
+  EXPECT_EQ(cl::GetU16LE(&ReadFileBytes(Table("Users.DAT"))[111]), 0);
   OpenOn(t, Table("Users"), false);
   EXPECT_EQ(t.GetRecordBufferSize(), 66);
 }

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <functional>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,11 +16,13 @@
 #include "platform/FileFaults.h"
 #include "tests/platform/LockHelperClient.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace tessera {
 namespace {
 
 namespace fs = std::filesystem;
+using mirvel_test::ReadFileText;
 
 // A handler that names its files as the data file does.
 class TDatHandler : public TFileHandler {
@@ -57,13 +58,6 @@ class TFileHandlerTest : public ::testing::Test {
   std::string MakeFile(const std::string& name, const std::string& content) const {
     std::ofstream(Table(name), std::ios::binary) << content;
     return Table(name);
-  }
-
-  static std::string Content(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
   }
 
   // A disk handler on `name`, opened with the given flags.
@@ -113,7 +107,8 @@ TEST_F(TFileHandlerTest, DiskReadWriteSeekSizeAndTruncate) {
   h.Flush();
   h.Close();
   EXPECT_FALSE(h.IsOpen());
-  EXPECT_EQ(Content(Table("Caf\xC3\xA9.DAT")), data.substr(0, 10) + std::string(10, '\0') + "Z");
+  EXPECT_EQ(ReadFileText(Table("Caf\xC3\xA9.DAT")),
+            data.substr(0, 10) + std::string(10, '\0') + "Z");
 }
 
 TEST_F(TFileHandlerTest, OpenFailuresAndTheReadOnlyAttribute) {
@@ -136,7 +131,7 @@ TEST_F(TFileHandlerTest, OpenFailuresAndTheReadOnlyAttribute) {
   EXPECT_EQ(CodeOf([&] { h.Write("x", 0); }), kErrWriteFailure);
   EXPECT_EQ(CodeOf([&] { h.SetReadOnly(false); }), kErrFileInUse);
   h.Close();
-  EXPECT_EQ(Content(path), "abc");
+  EXPECT_EQ(ReadFileText(path), "abc");
 
   // The flag stays when the attribute goes; the attribute flag follows the file.
   fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
@@ -186,7 +181,7 @@ TEST_F(TFileHandlerTest, RenameNeverReplacesAndTheHandlerFollowsTheFile) {
   h.SetFileName(path);
   EXPECT_EQ(CodeOf([&] { h.Rename(Table("other.dat")); }), kErrUnknownOSError);
   EXPECT_EQ(h.FileName(), path);
-  EXPECT_EQ(Content(Table("other.dat")), "other");
+  EXPECT_EQ(ReadFileText(Table("other.dat")), "other");
   h.Rename(Table("moved.dat"));
   EXPECT_EQ(h.FileName(), Table("moved.dat"));
   EXPECT_FALSE(fs::exists(path));
@@ -277,7 +272,7 @@ TEST_F(TFileHandlerTest, InjectedFaultsRaiseReadAndWriteErrors) {
     EXPECT_FALSE(h.Lock(5, 1, true));
   }
   EXPECT_TRUE(other.Lock(5, 1, true));  // the refused lock was never taken
-  EXPECT_EQ(Content(path).substr(0, 12), std::string(10, 'b') + "aa");
+  EXPECT_EQ(ReadFileText(path).substr(0, 12), std::string(10, 'b') + "aa");
 }
 
 TEST_F(TFileHandlerTest, CopyToCopiesEveryChunkAndChecksEveryWrite) {
@@ -289,7 +284,7 @@ TEST_F(TFileHandlerTest, CopyToCopiesEveryChunkAndChecksEveryWrite) {
     OpenOn(h, path, false, false);
     h.Seek(17, 0);
     h.CopyTo(Table("dst.dat"));
-    EXPECT_EQ(Content(Table("dst.dat")), data) << size;
+    EXPECT_EQ(ReadFileText(Table("dst.dat")), data) << size;
   }
 
   const std::string data = Bytes(150000, 7);
@@ -311,10 +306,10 @@ TEST_F(TFileHandlerTest, CopyToCopiesEveryChunkAndChecksEveryWrite) {
   TFileHandler holder;
   OpenOn(holder, busy, false, true);
   EXPECT_EQ(CodeOf([&] { h.CopyTo(busy); }), kErrAccessDenied);
-  EXPECT_EQ(Content(busy), "busy");
+  EXPECT_EQ(ReadFileText(busy), "busy");
   // Nor is the source itself.
   EXPECT_EQ(CodeOf([&] { h.CopyTo(path); }), kErrAccessDenied);
-  EXPECT_EQ(Content(path), data);
+  EXPECT_EQ(ReadFileText(path), data);
 }
 
 TEST_F(TFileHandlerTest, InMemoryFilesBehaveLikeDiskFiles) {
@@ -408,7 +403,7 @@ TEST_F(TFileHandlerProcessTest, ShareModesAndLocksAgainstAnotherProcess) {
   EXPECT_EQ(CodeOf([&] { h.CreateNew(); }), kErrAccessDenied);
   EXPECT_EQ(CodeOf([&] { h.Delete(); }), kErrCannotDelete);
   EXPECT_EQ(CodeOf([&] { h.Rename(Table("gone.dat")); }), kErrUnknownOSError);
-  EXPECT_EQ(Content(path), "precious");
+  EXPECT_EQ(ReadFileText(path), "precious");
   ASSERT_EQ(helper.Send("close 0"), "ok");
 
   ASSERT_EQ(helper.Send("open 0 rw excl " + path), "ok");

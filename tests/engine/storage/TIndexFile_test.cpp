@@ -15,6 +15,7 @@
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/TableCipher.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace tessera {
 namespace {
@@ -84,14 +85,8 @@ class IndexFileTest : public ::testing::Test {
     f->CreateNew();
     f->WriteHeader(false);
   }
-  Bytes ReadDisk() const {
-    std::ifstream in(FilePath(), std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  void WriteDisk(const Bytes& bytes) const {
-    std::ofstream out(FilePath(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
+  Bytes ReadDisk() const { return mirvel_test::ReadFileBytes(FilePath()); }
+  void WriteDisk(const Bytes& bytes) const { mirvel_test::WriteFileBytes(FilePath(), bytes); }
   void Damage(const std::function<void(Bytes&)>& change) {
     Bytes b = GoldenNewFile();
     change(b);

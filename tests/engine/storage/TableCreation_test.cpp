@@ -24,12 +24,14 @@
 #include "engine/storage/TDataFile.h"
 #include "engine/storage/TableCipher.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace tessera {
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using mirvel_test::ReadFileBytes;
 
 TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t size = 0) {
   TFieldDefinition d;
@@ -135,11 +137,6 @@ class TableCreationTest : public ::testing::Test {
 
   std::string Table(const std::string& name) const { return dir_.File(name); }
 
-  static Bytes Content(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-  }
-
   void Create(const std::string& name, TNewTable table) {
     TDataFile t;
     t.SetFileName(Table(name));
@@ -156,7 +153,7 @@ class TableCreationTest : public ::testing::Test {
 
   // The whole-file check over the .IDX as it lies on disk, in the open table's key orders.
   static TIndexCheckReport CheckOnDisk(TDataFile& t, const std::string& idx_path) {
-    const Bytes image = Content(idx_path);
+    const Bytes image = ReadFileBytes(idx_path);
     EXPECT_GE(image.size(), kIndexHeaderSize);
     if (image.size() < kIndexHeaderSize) return {false, "short file", {}, 0, 0};
     Bytes header(image.begin(), image.begin() + kIndexHeaderSize);
@@ -251,14 +248,14 @@ TEST_F(TableCreationTest, NewIndexFileHoldsTheDefinedIndexes) {
   std::memcpy(&want[3735], "Sys Deleted", 11);
   want[3734 + 31] = 5;
   want[3979] = 1;  // written as changed
-  EXPECT_EQ(Content(Table("Clients.IDX")), want);
+  EXPECT_EQ(ReadFileBytes(Table("Clients.IDX")), want);
 
   // Without primary key fields: byte 3978 set, slot 0 all zero, the secondary index in slot 1.
   TNewTable plain = ClientsTable();
   plain.indexes[0] = Index("", {}, false);
   plain.indexes.pop_back();
   Create("Notes", plain);
-  const Bytes notes = Content(Table("Notes.IDX"));
+  const Bytes notes = ReadFileBytes(Table("Notes.IDX"));
   ASSERT_EQ(notes.size(), kIndexHeaderSize);
   EXPECT_EQ(notes[13], 1);
   EXPECT_EQ(notes[3978], 1);
@@ -367,7 +364,7 @@ TEST_F(TableCreationTest, EveryTypeTableBytesFollowTheOffsetTables) {
     table.password = encrypted ? "Secret" : "";
     table.description = "Types";
     Create(name, table);
-    const Bytes file = Content(Table(name + ".DAT"));
+    const Bytes file = ReadFileBytes(Table(name + ".DAT"));
     ASSERT_EQ(file.size(), 127u + 16 * 768);  // the data start: no records
     Bytes header(127, 0);
     header[0] = 1;
@@ -395,8 +392,8 @@ TEST_F(TableCreationTest, EveryTypeTableBytesFollowTheOffsetTables) {
     EXPECT_EQ(Bytes(file.begin(), file.begin() + 127), header);
     EXPECT_EQ(Bytes(file.begin() + 127, file.end()),
               encrypted ? DataCipher(definitions) : definitions);
-    EXPECT_EQ(Content(Table(name + ".IDX")), encrypted ? DataCipher(index) : index);
-    EXPECT_EQ(Content(Table(name + ".BLB")), encrypted ? DataCipher(blob) : blob);
+    EXPECT_EQ(ReadFileBytes(Table(name + ".IDX")), encrypted ? DataCipher(index) : index);
+    EXPECT_EQ(ReadFileBytes(Table(name + ".BLB")), encrypted ? DataCipher(blob) : blob);
   }
 }
 
@@ -506,7 +503,7 @@ TEST_F(TableCreationTest, KeysInsertedAfterReopeningSurviveAndCheck) {
 TEST_F(TableCreationTest, IndexKeysThatDoNotFitTheFieldsAreRefusedAtOpen) {
   Create("Clients", ClientsTable());
   const std::string idx = Table("Clients.IDX");
-  const Bytes good = Content(idx);
+  const Bytes good = ReadFileBytes(idx);
   struct Damage {
     const char* what;
     size_t at;
