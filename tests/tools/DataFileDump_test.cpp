@@ -15,6 +15,7 @@
 #include "engine/storage/TDataFile.h"
 #include "engine/storage/TableCipher.h"
 #include "engine/storage/TableCreation.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 
@@ -24,14 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.number = number;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  return d;
-}
+using testing::Field;
 
 class DataFileDumpTest : public ::testing::Test {
  protected:

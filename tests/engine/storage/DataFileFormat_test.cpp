@@ -5,19 +5,14 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/engine/storage/StorageTestSupport.h"
+
 namespace tessera {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.number = number;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  return d;
-}
+using testing::Field;
 
 // The stored form of the table cipher, written out from its rule: each byte XOR A XOR B, then
 // A + 1 and B - 1, starting from the password key pair 0x6D, 0xD2.

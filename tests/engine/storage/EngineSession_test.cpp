@@ -6,25 +6,19 @@
 
 #include "engine/storage/ETesseraEngineError.h"
 #include "engine/storage/EngineErrors.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 
 namespace tessera {
 namespace {
 
-uint16_t CodeOf(void (*fn)()) {
-  try {
-    fn();
-  } catch (const ETesseraEngineError& e) {
-    return static_cast<uint16_t>(e.GetError(0).ErrorCode());
-  }
-  return 0;
-}
+using testing::EngineCode;
 
 TEST(EngineSessionTest, StartStopAndNotInitialized) {
   ShutdownEngine();  // no-op when not started
   EXPECT_EQ(PeekEngineSession(), nullptr);
-  EXPECT_EQ(CodeOf([] { GetEngineSession(); }), kErrNotInitialized);
-  EXPECT_EQ(CodeOf([] { SetEnginePrivateDirectory("/tmp"); }), kErrNotInitialized);
-  EXPECT_EQ(CodeOf([] { GetEnginePrivateDirectory(); }), kErrNotInitialized);
+  EXPECT_EQ(EngineCode([] { GetEngineSession(); }), kErrNotInitialized);
+  EXPECT_EQ(EngineCode([] { SetEnginePrivateDirectory("/tmp"); }), kErrNotInitialized);
+  EXPECT_EQ(EngineCode([] { GetEnginePrivateDirectory(); }), kErrNotInitialized);
 
   InitializeEngine();
   TFileSession* first = GetEngineSession();
@@ -38,12 +32,12 @@ TEST(EngineSessionTest, StartStopAndNotInitialized) {
   EXPECT_EQ(GetEnginePrivateDirectory(), "/tmp/private");
   EXPECT_EQ(first->PrivateDirectory(), "/tmp/private");
   // A cut directory would put temporary tables elsewhere: refused whole.
-  EXPECT_EQ(CodeOf([] { SetEnginePrivateDirectory("/" + std::string(255, 'd')); }),
+  EXPECT_EQ(EngineCode([] { SetEnginePrivateDirectory("/" + std::string(255, 'd')); }),
             kErrInvalidPath);
   EXPECT_EQ(GetEnginePrivateDirectory(), "/tmp/private");
 
   ShutdownEngine();
-  EXPECT_EQ(CodeOf([] { GetEngineSession(); }), kErrNotInitialized);
+  EXPECT_EQ(EngineCode([] { GetEngineSession(); }), kErrNotInitialized);
   // A restart brings a fresh session.
   InitializeEngine();
   EXPECT_FALSE(GetEngineSession()->HasPassword("kept"));
@@ -72,7 +66,7 @@ TEST(EngineSessionTest, SessionsSwitchAndShutdownFreesTheDefaultOne) {
   // Shutting down with another session current frees the engine's own one (the sanitizer build
   // reports a leak otherwise) and leaves `other` to its creator.
   ShutdownEngine();
-  EXPECT_EQ(CodeOf([] { GetEngineSession(); }), kErrNotInitialized);
+  EXPECT_EQ(EngineCode([] { GetEngineSession(); }), kErrNotInitialized);
   other->AddPassword("still alive");
   EXPECT_TRUE(other->HasPassword("still alive"));
   FreeFileSession(other);  // once, and no double free
@@ -94,7 +88,7 @@ TEST(EngineSessionTest, FreeingTheCurrentSessionFallsBackToTheDefault) {
   EXPECT_TRUE(engine_own->HasPassword("x"));
   // No current session at all reads as not initialized rather than as a null session.
   SetEngineSession(nullptr);
-  EXPECT_EQ(CodeOf([] { GetEngineSession(); }), kErrNotInitialized);
+  EXPECT_EQ(EngineCode([] { GetEngineSession(); }), kErrNotInitialized);
   ShutdownEngine();
 }
 

@@ -15,29 +15,15 @@
 #include "engine/storage/ETesseraEngineError.h"
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/EngineSession.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 
 namespace tessera {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-uint16_t CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETesseraEngineError& e) {
-    return static_cast<uint16_t>(e.GetError(0).ErrorCode());
-  }
-  return 0;
-}
-
-TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.number = number;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  return d;
-}
+using testing::EngineCode;
+using testing::Field;
 
 // One field of every type, an auto-increment field last.
 std::vector<TFieldDefinition> AllTypes() {
@@ -301,12 +287,14 @@ TEST_F(DefaultsTest, TextsFollowTheTablesFormatsAndDamageIsAnEngineError) {
   EXPECT_EQ(DefaultOf(Field(0, "", kFieldFloat), "2,5", french), F64(2.5));
   EXPECT_EQ(DefaultOf(Field(0, "", kFieldDate), "2/1/2003", french), U32(37623 + 693594));
   // The same texts under the fixed formats of a table without a language do not read.
-  EXPECT_EQ(CodeOf([&] { DefaultOf(Field(0, "", kFieldFloat), "2,5"); }), kErrInvalidValidityCheck);
-  EXPECT_EQ(CodeOf([&] { DefaultOf(Field(0, "", kFieldInt16), "40000"); }),
+  EXPECT_EQ(EngineCode([&] { DefaultOf(Field(0, "", kFieldFloat), "2,5"); }),
             kErrInvalidValidityCheck);
-  EXPECT_EQ(CodeOf([&] { DefaultOf(Field(0, "", kFieldBoolean), "yes"); }),
+  EXPECT_EQ(EngineCode([&] { DefaultOf(Field(0, "", kFieldInt16), "40000"); }),
             kErrInvalidValidityCheck);
-  EXPECT_EQ(CodeOf([&] { DefaultOf(Field(0, "", kFieldDate), "NOW"); }), kErrInvalidValidityCheck);
+  EXPECT_EQ(EngineCode([&] { DefaultOf(Field(0, "", kFieldBoolean), "yes"); }),
+            kErrInvalidValidityCheck);
+  EXPECT_EQ(EngineCode([&] { DefaultOf(Field(0, "", kFieldDate), "NOW"); }),
+            kErrInvalidValidityCheck);
   EXPECT_EQ(GetEngineSession()->ErrorField(), "F");
 }
 
@@ -344,7 +332,7 @@ class ValidationTest : public FieldAccessTest {
     PutFieldValue(fields_[i], false, v.data(), record_.data(), kNoBlobs);
   }
   uint16_t Check(uint16_t language = 0) {
-    return CodeOf([&] {
+    return EngineCode([&] {
       ValidateRecord(fields_, language, 0, BuildEngineFormatSettings(language, 0), 40000.5,
                      record_.data(), kNoBlobs, "T.DAT");
     });

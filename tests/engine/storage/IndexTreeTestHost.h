@@ -22,20 +22,12 @@
 #include "engine/storage/TIndexTree.h"
 #include "engine/storage/TPageCache.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 
 namespace tessera::testing {
 
 using Bytes = std::vector<uint8_t>;
-
-inline int EngineCode(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETesseraEngineError& e) {
-    return e.GetError(0).ErrorCode();
-  }
-  return 0;
-}
 
 class TestHost : public TIndexTreeHost, public TPageOwner {
  public:

@@ -15,6 +15,7 @@
 #include "engine/storage/ETesseraEngineError.h"
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 
@@ -45,14 +46,7 @@ class FakeOwner : public TBlobFileOwner {
   }
 };
 
-int EngineCode(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETesseraEngineError& e) {
-    return e.GetError(0).ErrorCode();
-  }
-  return 0;
-}
+using testing::EngineCode;
 
 Bytes Pattern(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);

@@ -19,6 +19,7 @@
 #include "engine/storage/EngineSession.h"
 #include "engine/storage/TableCreation.h"
 #include "platform/FileFaults.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 
@@ -30,31 +31,9 @@ using Bytes = std::vector<uint8_t>;
 using mirvel_test::ReadFileBytes;
 using mirvel_test::WriteFileBytes;
 
-uint16_t CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETesseraEngineError& e) {
-    return static_cast<uint16_t>(e.GetError(0).ErrorCode());
-  }
-  return 0;
-}
-
-TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.number = number;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  return d;
-}
-
-TIndexDescriptor Index(const char* name, std::initializer_list<uint16_t> fields, bool unique) {
-  TIndexDescriptor x;
-  x.name = name;
-  x.unique = unique ? 1 : 0;
-  for (uint16_t f : fields) x.field_numbers[x.field_count++] = f;
-  return x;
-}
+using testing::EngineCode;
+using testing::Field;
+using testing::Index;
 
 // The users table of the application: a number and a network name.
 TNewTable UsersTable() {
@@ -219,10 +198,10 @@ TEST_F(TDataFileTest, OpenGivesDefinitionsSizesAndNames) {
   EXPECT_EQ(t.GetFieldDefinition(false, 2).name, "NomReseau");
   EXPECT_EQ(t.GetFieldDefinition(true, 2).offset, 14);
   EXPECT_EQ(t.FindFieldDefinition(false, "nomreseau").number, 2);
-  EXPECT_EQ(CodeOf([&] { t.GetFieldDefinition(false, 0); }), kErrInvalidField);
+  EXPECT_EQ(EngineCode([&] { t.GetFieldDefinition(false, 0); }), kErrInvalidField);
   EXPECT_EQ(GetEngineSession()->ErrorField(), "0");
-  EXPECT_EQ(CodeOf([&] { t.GetFieldDefinition(true, 3); }), kErrInvalidField);
-  EXPECT_EQ(CodeOf([&] { t.FindFieldDefinition(false, "Nom"); }), kErrInvalidField);
+  EXPECT_EQ(EngineCode([&] { t.GetFieldDefinition(true, 3); }), kErrInvalidField);
+  EXPECT_EQ(EngineCode([&] { t.FindFieldDefinition(false, "Nom"); }), kErrInvalidField);
   EXPECT_EQ(GetEngineSession()->ErrorField(), "Nom");
 
   // A new record: defaults, then the rules of the table's own set.
@@ -232,12 +211,12 @@ TEST_F(TDataFileTest, OpenGivesDefinitionsSizesAndNames) {
   EXPECT_FALSE(t.GetFieldValue(false, 2, name.data(), record.data()));
   EXPECT_STREQ(reinterpret_cast<const char*>(name.data()), "Anonyme");
   EXPECT_TRUE(t.GetFieldValue(false, 1, nullptr, record.data()));
-  EXPECT_EQ(CodeOf([&] { t.ValidateRecord(record.data()); }), 0);
+  EXPECT_EQ(EngineCode([&] { t.ValidateRecord(record.data()); }), 0);
   t.PutFieldValue(false, 2, false, nullptr, record.data());
-  EXPECT_EQ(CodeOf([&] { t.ValidateRecord(record.data()); }), kErrRequiredField);
+  EXPECT_EQ(EngineCode([&] { t.ValidateRecord(record.data()); }), kErrRequiredField);
   std::memcpy(name.data(), "zzz", 4);
   t.PutFieldValue(false, 2, false, name.data(), record.data());
-  EXPECT_EQ(CodeOf([&] { t.ValidateRecord(record.data()); }), kErrAboveMaximum);
+  EXPECT_EQ(EngineCode([&] { t.ValidateRecord(record.data()); }), kErrAboveMaximum);
   t.Close();
   EXPECT_FALSE(t.IndexFile().IsOpen());
 }
@@ -272,14 +251,14 @@ TEST_F(TDataFileTest, EncryptedTablesKeepTheHeaderPlainAndAskForTheirPassword) {
 
   TDataFile t;
   t.SetFileName(Table("Crypt"));
-  EXPECT_EQ(CodeOf([&] { t.Open(); }), kErrPasswordRequired);
+  EXPECT_EQ(EngineCode([&] { t.Open(); }), kErrPasswordRequired);
   EXPECT_FALSE(t.IsOpen());
   EXPECT_FALSE(t.IndexFile().IsOpen());
 
   // An event that claims to have supplied a password but did not is asked once, not for ever.
   int asked = 0;
   t.SetPasswordEvent([&] { return ++asked < 100; });
-  EXPECT_EQ(CodeOf([&] { t.Open(); }), kErrPasswordRequired);
+  EXPECT_EQ(EngineCode([&] { t.Open(); }), kErrPasswordRequired);
   EXPECT_EQ(asked, 1);
   // Wrong passwords are asked again until the event gives up; the right one opens.
   std::vector<std::string> answers = {"secret", "Secret!", "Secret"};
@@ -386,7 +365,7 @@ TEST_F(TDataFileTest, CreationErrorsComeInOrderAndLeaveNoFiles) {
     TDataFile t;
     t.SetFileName(Table("New"));
     t.SetExclusive(true);
-    EXPECT_EQ(CodeOf([&] { t.SetupNewTable(table); }), c.code) << c.what;
+    EXPECT_EQ(EngineCode([&] { t.SetupNewTable(table); }), c.code) << c.what;
     EXPECT_EQ(FileCount(), 0u) << c.what;
   }
   // 260 strings of 250 fill 9 + 260 x 252 = 65529 bytes: the largest table still allowed.
@@ -397,10 +376,10 @@ TEST_F(TDataFileTest, CreationErrorsComeInOrderAndLeaveNoFiles) {
   Create("Largest", largest);
   TDataFile t;
   t.SetFileName(Table("New"));
-  EXPECT_EQ(CodeOf([&] { t.SetupNewTable(UsersTable()); }), kErrNeedExclusive);
+  EXPECT_EQ(EngineCode([&] { t.SetupNewTable(UsersTable()); }), kErrNeedExclusive);
   t.SetExclusive(true);
   t.SetReadOnly(true);
-  EXPECT_EQ(CodeOf([&] { t.SetupNewTable(UsersTable()); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { t.SetupNewTable(UsersTable()); }), kErrAccessDenied);
 }
 
 // Damage at a named offset of a good file, then open it.
@@ -444,7 +423,7 @@ TEST_F(TDataFileTest, DamagedHeadersAndDefinitionsGiveEngineErrors) {
     WriteFileBytes(Table("Users.DAT"), image);
     TDataFile t;
     t.SetFileName(Table("Users"));
-    EXPECT_EQ(CodeOf([&] { t.Open(); }), d.code) << d.what;
+    EXPECT_EQ(EngineCode([&] { t.Open(); }), d.code) << d.what;
     EXPECT_FALSE(t.IsOpen()) << d.what;
     EXPECT_FALSE(t.IndexFile().IsOpen()) << d.what;
   }
@@ -625,7 +604,7 @@ TEST_F(TDataFileTest, DeleteOnCloseAndDeletingTheFiles) {
   EXPECT_EQ(FileCount(), 3u);
   TDataFile t;
   OpenOn(t, Table("Memo"), false);
-  EXPECT_EQ(CodeOf([&] { t.SetDeleteOnClose(true); }), kErrFileInUse);
+  EXPECT_EQ(EngineCode([&] { t.SetDeleteOnClose(true); }), kErrFileInUse);
   t.Close();
   t.SetDeleteOnClose(true);
   t.Open();
@@ -637,7 +616,7 @@ TEST_F(TDataFileTest, DeleteOnCloseAndDeletingTheFiles) {
   u.SetFileName(Table("Users"));
   u.DeleteTableFiles();
   EXPECT_EQ(FileCount(), 0u);
-  EXPECT_EQ(CodeOf([&] { u.DeleteTableFiles(); }), kErrCannotDelete);
+  EXPECT_EQ(EngineCode([&] { u.DeleteTableFiles(); }), kErrCannotDelete);
 }
 
 TEST_F(TDataFileTest, InMemoryTablesLiveInTheSession) {
@@ -670,24 +649,24 @@ TEST_F(TDataFileTest, SharingBetweenHandles) {
   TDataFile second;
   second.SetFileName(Table("Users"));
   second.SetExclusive(true);
-  EXPECT_EQ(CodeOf([&] { second.Open(); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { second.Open(); }), kErrAccessDenied);
   EXPECT_FALSE(second.IsOpen());
-  EXPECT_EQ(CodeOf([&] { second.SetupNewTable(EveryTypeTable()); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { second.SetupNewTable(EveryTypeTable()); }), kErrAccessDenied);
   EXPECT_EQ(ReadFileBytes(Table("Users.DAT")), dat);
   EXPECT_EQ(ReadFileBytes(Table("Users.IDX")), idx);
   EXPECT_FALSE(fs::exists(Table("Users.BLB")));
   second.SetExclusive(false);
-  EXPECT_EQ(CodeOf([&] { second.DeleteTableFiles(); }), kErrCannotDelete);
+  EXPECT_EQ(EngineCode([&] { second.DeleteTableFiles(); }), kErrCannotDelete);
   EXPECT_EQ(FileCount(), 2u);
   // Emptying needs the table to itself.
-  EXPECT_EQ(CodeOf([&] { first.EmptyTable(); }), kErrNeedExclusive);
+  EXPECT_EQ(EngineCode([&] { first.EmptyTable(); }), kErrNeedExclusive);
   first.Close();
 
   OpenOn(first, Table("Users"), true);
-  EXPECT_EQ(CodeOf([&] { second.Open(); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { second.Open(); }), kErrAccessDenied);
   first.Close();
   OpenOn(first, Table("Users"), true, /*read_only=*/true);
-  EXPECT_EQ(CodeOf([&] { first.EmptyTable(); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { first.EmptyTable(); }), kErrAccessDenied);
 }
 
 // A workstation that appends holds the data semaphore from its first record write to its header
@@ -713,7 +692,7 @@ TEST_F(TDataFileTest, OpenWaitsForAWriterBetweenRecordsAndHeader) {
   });
   const auto start = std::chrono::steady_clock::now();
   TDataFile reader;
-  EXPECT_EQ(CodeOf([&] { OpenOn(reader, Table("Users"), false); }), 0);
+  EXPECT_EQ(EngineCode([&] { OpenOn(reader, Table("Users"), false); }), 0);
   const auto waited = std::chrono::steady_clock::now() - start;
   finish.join();
   EXPECT_GE(waited, std::chrono::milliseconds(100));
@@ -729,7 +708,7 @@ TEST_F(TDataFileTest, CloseReleasesTheFilesEvenWhenItsWriteFails) {
     platform::FileFaults faults;
     faults.write_limit = 10;
     platform::ScopedFileFaults scope(faults);
-    EXPECT_EQ(CodeOf([&] { t.Close(); }), kErrWriteFailure);
+    EXPECT_EQ(EngineCode([&] { t.Close(); }), kErrWriteFailure);
   }
   EXPECT_FALSE(t.IsOpen());
   EXPECT_FALSE(t.IndexFile().IsOpen());
@@ -763,18 +742,18 @@ TEST_F(TDataFileTest, WorkingDefinitionsNeverReachTheHeader) {
   EXPECT_FALSE(t.HasComputedFields());
   t.IncFieldsInUse();
   t.IncFieldsInUse();
-  EXPECT_EQ(CodeOf([&] { t.IncFieldsInUse(); }), kErrFieldLimits);
+  EXPECT_EQ(EngineCode([&] { t.IncFieldsInUse(); }), kErrFieldLimits);
 
   // Stored fields must address the record; the buffer stays within 65535 bytes.
   std::vector<TFieldDefinition> outside = working;
   outside[0].offset = 60;
-  EXPECT_EQ(CodeOf([&] { t.DefineFields(outside); }), kErrInvalidFieldDefinition);
+  EXPECT_EQ(EngineCode([&] { t.DefineFields(outside); }), kErrInvalidFieldDefinition);
   std::vector<TFieldDefinition> huge;
   for (uint16_t i = 1; i <= 261; ++i) {
     huge.push_back(Field(i, ("C" + std::to_string(i)).c_str(), kFieldString, 250));
     huge.back().computed = true;
   }
-  EXPECT_EQ(CodeOf([&] { t.DefineFields(huge); }), kErrRecordSizeExceeded);
+  EXPECT_EQ(EngineCode([&] { t.DefineFields(huge); }), kErrRecordSizeExceeded);
   t.MarkHeaderChanged();
   t.Close();  // writes the header of this exclusive table
   EXPECT_EQ(cl::GetU16LE(&ReadFileBytes(Table("Users.DAT"))[111]), 0);

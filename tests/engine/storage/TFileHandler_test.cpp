@@ -14,6 +14,7 @@
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/EngineSession.h"
 #include "platform/FileFaults.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/LockHelperClient.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
@@ -32,14 +33,7 @@ class TDatHandler : public TFileHandler {
   }
 };
 
-uint16_t CodeOf(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETesseraEngineError& e) {
-    return static_cast<uint16_t>(e.GetError(0).ErrorCode());
-  }
-  return 0;
-}
+using testing::EngineCode;
 
 std::string Bytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -75,7 +69,7 @@ TEST_F(TFileHandlerTest, DiskReadWriteSeekSizeAndTruncate) {
   TDatHandler h;
   h.SetFileName(Table("Caf\xE9"));  // Windows-1252 inside, UTF-8 on disk
   EXPECT_EQ(h.FileName(), Table("Caf\xE9.DAT"));
-  EXPECT_EQ(CodeOf([&] { h.CreateNew(); }), kErrNeedExclusive);
+  EXPECT_EQ(EngineCode([&] { h.CreateNew(); }), kErrNeedExclusive);
   EXPECT_FALSE(h.Exists());  // refused before touching the disk
   h.SetExclusive(true);
   h.CreateNew();
@@ -88,7 +82,7 @@ TEST_F(TFileHandlerTest, DiskReadWriteSeekSizeAndTruncate) {
   EXPECT_EQ(h.Seek(0, 1), 100);  // GetSize leaves the position at the end
   char buffer[200];
   EXPECT_EQ(h.Seek(60, 0), 60);
-  EXPECT_EQ(CodeOf([&] { h.Read(buffer, 100); }), kErrReadFailure);
+  EXPECT_EQ(EngineCode([&] { h.Read(buffer, 100); }), kErrReadFailure);
   EXPECT_EQ(GetEngineSession()->ErrorDataFile(), h.FileName());
   EXPECT_EQ(h.Seek(60, 0), 60);
   EXPECT_EQ(h.Read(buffer, 100, true), 40);
@@ -114,12 +108,12 @@ TEST_F(TFileHandlerTest, DiskReadWriteSeekSizeAndTruncate) {
 TEST_F(TFileHandlerTest, OpenFailuresAndTheReadOnlyAttribute) {
   TFileHandler h;
   h.SetFileName(Table("missing.dat"));
-  EXPECT_EQ(CodeOf([&] { h.Open(); }), kErrInvalidPath);
+  EXPECT_EQ(EngineCode([&] { h.Open(); }), kErrInvalidPath);
   EXPECT_FALSE(h.IsOpen());
   EXPECT_EQ(h.FileName(), Table("missing.dat"));
   fs::create_directory(Table("dir.dat"));
   h.SetFileName(Table("dir.dat"));
-  EXPECT_EQ(CodeOf([&] { h.Open(); }), kErrInvalidPath);
+  EXPECT_EQ(EngineCode([&] { h.Open(); }), kErrInvalidPath);
 
   // Read-only attribute: read-only even though read-write was asked.
   const std::string path = MakeFile("ro.dat", "abc");
@@ -127,9 +121,9 @@ TEST_F(TFileHandlerTest, OpenFailuresAndTheReadOnlyAttribute) {
   OpenOn(h, path, false, false);
   EXPECT_TRUE(h.ReadOnly());
   EXPECT_TRUE(h.ReadOnlyAttribute());
-  EXPECT_EQ(CodeOf([&] { h.Write("x", 1); }), kErrWriteFailure);
-  EXPECT_EQ(CodeOf([&] { h.Write("x", 0); }), kErrWriteFailure);
-  EXPECT_EQ(CodeOf([&] { h.SetReadOnly(false); }), kErrFileInUse);
+  EXPECT_EQ(EngineCode([&] { h.Write("x", 1); }), kErrWriteFailure);
+  EXPECT_EQ(EngineCode([&] { h.Write("x", 0); }), kErrWriteFailure);
+  EXPECT_EQ(EngineCode([&] { h.SetReadOnly(false); }), kErrFileInUse);
   h.Close();
   EXPECT_EQ(ReadFileText(path), "abc");
 
@@ -142,7 +136,7 @@ TEST_F(TFileHandlerTest, OpenFailuresAndTheReadOnlyAttribute) {
 
   // An exclusive read-only handler refuses writes too.
   OpenOn(h, path, true, true);
-  EXPECT_EQ(CodeOf([&] { h.Write("x", 1); }), kErrWriteFailure);
+  EXPECT_EQ(EngineCode([&] { h.Write("x", 1); }), kErrWriteFailure);
   h.Close();
 }
 
@@ -164,11 +158,11 @@ TEST_F(TFileHandlerTest, OsErrorsBecomeEngineCodes) {
     platform::ScopedFileFaults scope(faults);
     TFileHandler h;
     h.SetFileName(path);
-    EXPECT_EQ(CodeOf([&] { h.Open(); }), c.code) << c.os_error;
+    EXPECT_EQ(EngineCode([&] { h.Open(); }), c.code) << c.os_error;
     EXPECT_FALSE(h.IsOpen());
     h.SetExclusive(true);
     h.SetFileName(Table("new.dat"));
-    EXPECT_EQ(CodeOf([&] { h.CreateNew(); }), c.code) << c.os_error;
+    EXPECT_EQ(EngineCode([&] { h.CreateNew(); }), c.code) << c.os_error;
     EXPECT_FALSE(fs::exists(Table("new.dat")));
   }
 }
@@ -179,7 +173,7 @@ TEST_F(TFileHandlerTest, RenameNeverReplacesAndTheHandlerFollowsTheFile) {
   MakeFile("other.dat", "other");
   TFileHandler h;
   h.SetFileName(path);
-  EXPECT_EQ(CodeOf([&] { h.Rename(Table("other.dat")); }), kErrUnknownOSError);
+  EXPECT_EQ(EngineCode([&] { h.Rename(Table("other.dat")); }), kErrUnknownOSError);
   EXPECT_EQ(h.FileName(), path);
   EXPECT_EQ(ReadFileText(Table("other.dat")), "other");
   h.Rename(Table("moved.dat"));
@@ -189,7 +183,7 @@ TEST_F(TFileHandlerTest, RenameNeverReplacesAndTheHandlerFollowsTheFile) {
   h.Close();
   h.Delete();
   EXPECT_FALSE(h.Exists());
-  EXPECT_EQ(CodeOf([&] { h.Delete(); }), kErrCannotDelete);
+  EXPECT_EQ(EngineCode([&] { h.Delete(); }), kErrCannotDelete);
 }
 
 TEST_F(TFileHandlerTest, PropertiesChangeOnlyWhileClosed) {
@@ -199,17 +193,17 @@ TEST_F(TFileHandlerTest, PropertiesChangeOnlyWhileClosed) {
   h.SetFileName(table);
   h.Open();
   h.SetFileName(table);  // the same file: nothing happens
-  EXPECT_EQ(CodeOf([&] { h.SetFileName(Table("u")); }), kErrFileInUse);
+  EXPECT_EQ(EngineCode([&] { h.SetFileName(Table("u")); }), kErrFileInUse);
   h.SetExclusive(false);  // unchanged values are no change
   h.SetInMemory(false);
-  EXPECT_EQ(CodeOf([&] { h.SetExclusive(true); }), kErrFileInUse);
-  EXPECT_EQ(CodeOf([&] { h.SetInMemory(true); }), kErrFileInUse);
-  EXPECT_EQ(CodeOf([&] { h.SetReadOnly(true); }), kErrFileInUse);
+  EXPECT_EQ(EngineCode([&] { h.SetExclusive(true); }), kErrFileInUse);
+  EXPECT_EQ(EngineCode([&] { h.SetInMemory(true); }), kErrFileInUse);
+  EXPECT_EQ(EngineCode([&] { h.SetReadOnly(true); }), kErrFileInUse);
   h.SetWriteThrough(true);  // ignored while open
   EXPECT_FALSE(h.WriteThrough());
-  EXPECT_EQ(CodeOf([&] { h.CreateNew(); }), kErrFileInUse);
-  EXPECT_EQ(CodeOf([&] { h.Delete(); }), kErrFileInUse);
-  EXPECT_EQ(CodeOf([&] { h.Rename(Table("u")); }), kErrFileInUse);
+  EXPECT_EQ(EngineCode([&] { h.CreateNew(); }), kErrFileInUse);
+  EXPECT_EQ(EngineCode([&] { h.Delete(); }), kErrFileInUse);
+  EXPECT_EQ(EngineCode([&] { h.Rename(Table("u")); }), kErrFileInUse);
   h.Open();  // nothing when already open
   h.Close();
   h.Close();
@@ -218,10 +212,10 @@ TEST_F(TFileHandlerTest, PropertiesChangeOnlyWhileClosed) {
   h.SetFileName(Table("u"));
   EXPECT_EQ(h.FileName(), Table("u.DAT"));
   // A name that no longer fits 255 bytes is refused, never cut to another file's name.
-  EXPECT_EQ(CodeOf([&] { h.SetFileName("/" + std::string(251, 'n')); }), kErrInvalidPath);
+  EXPECT_EQ(EngineCode([&] { h.SetFileName("/" + std::string(251, 'n')); }), kErrInvalidPath);
   EXPECT_EQ(h.FileName(), Table("u.DAT"));
   MakeFile("u.DAT", "x");
-  EXPECT_EQ(CodeOf([&] { h.Rename("/" + std::string(251, 'n')); }), kErrInvalidPath);
+  EXPECT_EQ(EngineCode([&] { h.Rename("/" + std::string(251, 'n')); }), kErrInvalidPath);
 }
 
 TEST_F(TFileHandlerTest, DiskLocksBelongToTheHandler) {
@@ -263,10 +257,10 @@ TEST_F(TFileHandlerTest, InjectedFaultsRaiseReadAndWriteErrors) {
   faults.refuse_locks = true;
   {
     platform::ScopedFileFaults scope(faults);
-    EXPECT_EQ(CodeOf([&] { h.Write(std::string(50, 'b').data(), 50); }), kErrWriteFailure);
+    EXPECT_EQ(EngineCode([&] { h.Write(std::string(50, 'b').data(), 50); }), kErrWriteFailure);
     h.Seek(0, 0);
     char buffer[100];
-    EXPECT_EQ(CodeOf([&] { h.Read(buffer, 100); }), kErrReadFailure);
+    EXPECT_EQ(EngineCode([&] { h.Read(buffer, 100); }), kErrReadFailure);
     h.Seek(0, 0);
     EXPECT_EQ(h.Read(buffer, 100, true), 30);
     EXPECT_FALSE(h.Lock(5, 1, true));
@@ -299,16 +293,16 @@ TEST_F(TFileHandlerTest, CopyToCopiesEveryChunkAndChecksEveryWrite) {
     platform::FileFaults faults;
     faults.write_limit = 1000;
     platform::ScopedFileFaults scope(faults);
-    EXPECT_EQ(CodeOf([&] { h.CopyTo(Table("full.dat")); }), kErrWriteFailure);
+    EXPECT_EQ(EngineCode([&] { h.CopyTo(Table("full.dat")); }), kErrWriteFailure);
   }
   // The destination in use elsewhere is neither replaced nor written.
   const std::string busy = MakeFile("busy.dat", "busy");
   TFileHandler holder;
   OpenOn(holder, busy, false, true);
-  EXPECT_EQ(CodeOf([&] { h.CopyTo(busy); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { h.CopyTo(busy); }), kErrAccessDenied);
   EXPECT_EQ(ReadFileText(busy), "busy");
   // Nor is the source itself.
-  EXPECT_EQ(CodeOf([&] { h.CopyTo(path); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { h.CopyTo(path); }), kErrAccessDenied);
   EXPECT_EQ(ReadFileText(path), data);
 }
 
@@ -318,9 +312,9 @@ TEST_F(TFileHandlerTest, InMemoryFilesBehaveLikeDiskFiles) {
   h.SetFileName("Mem");
   EXPECT_FALSE(h.Exists());
   EXPECT_TRUE(h.Lock(1, 1, true));  // no file yet: nothing to guard
-  EXPECT_EQ(CodeOf([&] { h.CreateNew(); }), kErrNeedExclusive);
+  EXPECT_EQ(EngineCode([&] { h.CreateNew(); }), kErrNeedExclusive);
   EXPECT_FALSE(h.Exists());
-  EXPECT_EQ(CodeOf([&] { h.Open(); }), kErrInvalidPath);
+  EXPECT_EQ(EngineCode([&] { h.Open(); }), kErrInvalidPath);
   h.SetExclusive(true);
   h.CreateNew();
   EXPECT_TRUE(h.Exists());
@@ -331,7 +325,7 @@ TEST_F(TFileHandlerTest, InMemoryFilesBehaveLikeDiskFiles) {
   EXPECT_EQ(h.GetSize(), 100);
   char buffer[100];
   h.Seek(60, 0);
-  EXPECT_EQ(CodeOf([&] { h.Read(buffer, 100); }), kErrReadFailure);
+  EXPECT_EQ(EngineCode([&] { h.Read(buffer, 100); }), kErrReadFailure);
   h.Seek(60, 0);
   EXPECT_EQ(h.Read(buffer, 100, true), 40);
   EXPECT_EQ(std::string(buffer, 40), data.substr(60));
@@ -362,9 +356,9 @@ TEST_F(TFileHandlerTest, InMemoryFilesBehaveLikeDiskFiles) {
   EXPECT_TRUE(b.Lock(205, 1, true));
   EXPECT_TRUE(a.Lock(205, 1, false));
   h.SetExclusive(true);
-  EXPECT_EQ(CodeOf([&] { h.Open(); }), kErrAccessDenied);
-  EXPECT_EQ(CodeOf([&] { h.Delete(); }), kErrCannotDelete);
-  EXPECT_EQ(CodeOf([&] { h.Rename("Other"); }), kErrUnknownOSError);
+  EXPECT_EQ(EngineCode([&] { h.Open(); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { h.Delete(); }), kErrCannotDelete);
+  EXPECT_EQ(EngineCode([&] { h.Rename("Other"); }), kErrUnknownOSError);
   a.Close();
   b.Close();
 
@@ -399,16 +393,16 @@ TEST_F(TFileHandlerProcessTest, ShareModesAndLocksAgainstAnotherProcess) {
   TFileHandler h;
   h.SetFileName(path);
   h.SetExclusive(true);
-  EXPECT_EQ(CodeOf([&] { h.Open(); }), kErrAccessDenied);
-  EXPECT_EQ(CodeOf([&] { h.CreateNew(); }), kErrAccessDenied);
-  EXPECT_EQ(CodeOf([&] { h.Delete(); }), kErrCannotDelete);
-  EXPECT_EQ(CodeOf([&] { h.Rename(Table("gone.dat")); }), kErrUnknownOSError);
+  EXPECT_EQ(EngineCode([&] { h.Open(); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { h.CreateNew(); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { h.Delete(); }), kErrCannotDelete);
+  EXPECT_EQ(EngineCode([&] { h.Rename(Table("gone.dat")); }), kErrUnknownOSError);
   EXPECT_EQ(ReadFileText(path), "precious");
   ASSERT_EQ(helper.Send("close 0"), "ok");
 
   ASSERT_EQ(helper.Send("open 0 rw excl " + path), "ok");
   h.SetExclusive(false);
-  EXPECT_EQ(CodeOf([&] { h.Open(); }), kErrAccessDenied);
+  EXPECT_EQ(EngineCode([&] { h.Open(); }), kErrAccessDenied);
   ASSERT_EQ(helper.Send("close 0"), "ok");
 
   h.SetExclusive(true);

@@ -15,6 +15,7 @@
 #include "engine/storage/IndexCheck.h"
 #include "engine/storage/KeyEncoding.h"
 #include "engine/storage/TIndexFile.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 
 namespace tessera {
@@ -23,14 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-int EngineCode(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETesseraEngineError& e) {
-    return e.GetError(0).ErrorCode();
-  }
-  return 0;
-}
+using testing::EngineCode;
 
 class Owner : public TIndexFileOwner {
  public:

@@ -14,6 +14,7 @@
 #include "engine/storage/ETesseraEngineError.h"
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 
@@ -33,14 +34,7 @@ class FakeOwner : public TIndexFileOwner {
   bool InExclusivePhase() const override { return exclusive_phase; }
 };
 
-int EngineCode(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const ETesseraEngineError& e) {
-    return e.GetError(0).ErrorCode();
-  }
-  return 0;
-}
+using testing::EngineCode;
 
 // The new file, written out by hand from the header table.
 Bytes GoldenNewFile() {

@@ -10,6 +10,7 @@
 #include "engine/storage/ETesseraEngineError.h"
 #include "engine/storage/EngineErrors.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 
 namespace tessera {
 namespace {
@@ -25,15 +26,7 @@ class FakeOwner : public TPageOwner {
   const std::string& ErrorFileName() const override { return name; }
 };
 
-template <class F>
-int EngineCode(F&& f) {
-  try {
-    f();
-  } catch (const ETesseraEngineError& e) {
-    return e.GetError(0).ErrorCode();
-  }
-  return 0;
-}
+using testing::EngineCode;
 
 using Key = std::vector<uint8_t>;
 using Image = std::vector<uint8_t>;

@@ -23,6 +23,7 @@
 #include "engine/storage/KeyEncoding.h"
 #include "engine/storage/TDataFile.h"
 #include "engine/storage/TableCipher.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 
@@ -33,22 +34,8 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 using mirvel_test::ReadFileBytes;
 
-TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.number = number;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  return d;
-}
-
-TIndexDescriptor Index(const char* name, std::initializer_list<uint16_t> fields, bool unique) {
-  TIndexDescriptor x;
-  x.name = name;
-  x.unique = unique ? 1 : 0;
-  for (uint16_t f : fields) x.field_numbers[x.field_count++] = f;
-  return x;
-}
+using testing::Field;
+using testing::Index;
 
 // Clients: a number (primary key), a name and a town.  "ParNom" is a non-unique, case-insensitive
 // index with leading-byte compression; "ParVille" a unique, descending index on town and number
