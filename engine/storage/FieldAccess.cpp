@@ -423,6 +423,14 @@ const TFieldDefinition& TDataFile::BlobDefinition(bool second_set, uint16_t numb
   return d;
 }
 
+uint16_t TDataFile::OpenBlobHandle(bool second_set, uint16_t number, const uint8_t* record,
+                                   int32_t& handle) const {
+  uint16_t code = 0;
+  const TFieldDefinition& d = BlobDefinition(second_set, number, code);
+  if (code != 0) return code;
+  return BlobHandleOf(cl::GetI32LE(record + d.offset + 1), handle) ? 0 : kErrInvalidBlobHandle;
+}
+
 uint16_t TDataFile::OpenBlob(bool second_set, uint16_t number, uint8_t /*mode*/, uint8_t* record) {
   uint16_t code = 0;
   const TFieldDefinition& d = BlobDefinition(second_set, number, code);
@@ -472,52 +480,41 @@ uint16_t TDataFile::CloseBlob(bool second_set, uint16_t number, uint8_t* record)
 uint16_t TDataFile::ReadBlob(bool second_set, uint16_t number, int32_t& count, int32_t requested,
                              void* buffer, int32_t position, const uint8_t* record) {
   count = 0;
-  uint16_t code = 0;
-  const TFieldDefinition& d = BlobDefinition(second_set, number, code);
-  if (code != 0) return code;
   int32_t handle = 0;
-  if (!BlobHandleOf(cl::GetI32LE(record + d.offset + 1), handle)) return kErrInvalidBlobHandle;
+  const uint16_t code = OpenBlobHandle(second_set, number, record, handle);
+  if (code != 0) return code;
   return AsCode([&] { return blob_file_->ReadBlob(handle, position, count, requested, buffer); });
 }
 
 uint16_t TDataFile::WriteBlob(bool second_set, uint16_t number, int32_t count, const void* buffer,
                               int32_t position, const uint8_t* record) {
-  uint16_t code = 0;
-  const TFieldDefinition& d = BlobDefinition(second_set, number, code);
-  if (code != 0) return code;
   int32_t handle = 0;
-  if (!BlobHandleOf(cl::GetI32LE(record + d.offset + 1), handle)) return kErrInvalidBlobHandle;
+  const uint16_t code = OpenBlobHandle(second_set, number, record, handle);
+  if (code != 0) return code;
   return AsCode([&] { return blob_file_->WriteBlob(handle, position, count, buffer); });
 }
 
 uint16_t TDataFile::TruncateBlob(bool second_set, uint16_t number, int32_t size,
                                  const uint8_t* record) {
-  uint16_t code = 0;
-  const TFieldDefinition& d = BlobDefinition(second_set, number, code);
-  if (code != 0) return code;
   int32_t handle = 0;
-  if (!BlobHandleOf(cl::GetI32LE(record + d.offset + 1), handle)) return kErrInvalidBlobHandle;
+  const uint16_t code = OpenBlobHandle(second_set, number, record, handle);
+  if (code != 0) return code;
   return AsCode([&] { return blob_file_->TruncateBlob(handle, size); });
 }
 
 uint16_t TDataFile::GetBlobSize(bool second_set, uint16_t number, int32_t& size,
                                 const uint8_t* record) {
   size = 0;
-  uint16_t code = 0;
-  const TFieldDefinition& d = BlobDefinition(second_set, number, code);
-  if (code != 0) return code;
   int32_t handle = 0;
-  if (!BlobHandleOf(cl::GetI32LE(record + d.offset + 1), handle)) return kErrInvalidBlobHandle;
+  const uint16_t code = OpenBlobHandle(second_set, number, record, handle);
+  if (code != 0) return code;
   return blob_file_->GetBlobSize(handle, size);
 }
 
 bool TDataFile::IsBlobOpen(bool second_set, uint16_t number, const uint8_t* record) {
-  uint16_t code = 0;
-  const TFieldDefinition& d = BlobDefinition(second_set, number, code);
-  if (code != 0) return false;
   int32_t handle = 0;
   int32_t size = 0;
-  return BlobHandleOf(cl::GetI32LE(record + d.offset + 1), handle) &&
+  return OpenBlobHandle(second_set, number, record, handle) == 0 &&
          blob_file_->GetBlobSize(handle, size) == 0;
 }
 

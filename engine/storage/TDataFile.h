@@ -200,6 +200,10 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   }
   TOpenBlobSize OpenBlobSizes();
   const TFieldDefinition& BlobDefinition(bool second_set, uint16_t number, uint16_t& code) const;
+  // The handle of the open value the record's blob field holds: 0, or the code for a field that
+  // is no blob (or a table without a blob file) or a field that holds no open value.
+  uint16_t OpenBlobHandle(bool second_set, uint16_t number, const uint8_t* record,
+                          int32_t& handle) const;
   void UpdateComputedFlag();
 
   void ResetState();
