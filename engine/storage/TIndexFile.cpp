@@ -133,18 +133,11 @@ void TIndexFile::SelectIndex(uint8_t slot) {
 }
 
 TIndexParams TIndexFile::CurrentIndexParams() const {
+  if (current_slot_ != kRecordOrderSlot) return IndexParamsOf(header_, current_slot_);
   TIndexParams params;
   params.slot = current_slot_;
-  if (current_slot_ == kRecordOrderSlot) {
-    params.key_length = 4;  // the record number
-    params.unique = true;
-    return params;
-  }
-  const uint8_t* raw = header_ + DescriptorOffset(current_slot_);
-  params.key_length = cl::GetU16LE(raw + kDescKeyLength);
-  params.descending = raw[kDescDescending] != 0;
-  params.unique = raw[kDescUnique] != 0;
-  params.compression = raw[kDescCompression];
+  params.key_length = 4;  // the record number
+  params.unique = true;
   return params;
 }
 

@@ -63,6 +63,17 @@ Counts ComputeCounts(uint8_t mode, size_t k, size_t suffix, const uint8_t* prev,
 
 }  // namespace
 
+TIndexParams IndexParamsOf(const uint8_t* header, uint8_t slot) {
+  TIndexParams params;
+  params.slot = slot;
+  const uint8_t* raw = header + DescriptorOffset(slot);
+  params.key_length = cl::GetU16LE(raw + kDescKeyLength);
+  params.descending = raw[kDescDescending] != 0;
+  params.unique = raw[kDescUnique] != 0;
+  params.compression = raw[kDescCompression];
+  return params;
+}
+
 TPage::TPage(TPageOwner& owner) : owner_(owner) { Reset(); }
 
 void TPage::Clear() {

@@ -25,6 +25,10 @@ struct TIndexParams {
   uint8_t compression = kCompressNone;
 };
 
+// The parameters of the index in `slot` as the header's descriptor gives them.  REQUIRES:
+// `header` holds kIndexHeaderSize bytes and `slot` is below kIndexSlotCount.
+TIndexParams IndexParamsOf(const uint8_t* header, uint8_t slot);
+
 // What a page asks of the index file that caches it.
 class TPageOwner {
  public:

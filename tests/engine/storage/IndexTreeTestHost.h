@@ -108,16 +108,7 @@ class TestHost : public TIndexTreeHost, public TPageOwner {
   bool TakeReadLockChanged() override { return read_lock_hook ? read_lock_hook() : false; }
 
   // TPageOwner.
-  TIndexParams CurrentIndexParams() const override {
-    TIndexParams p;
-    p.slot = slot_;
-    const uint8_t* raw = header_ + DescriptorOffset(slot_);
-    p.key_length = cl::GetU16LE(raw + kDescKeyLength);
-    p.descending = raw[kDescDescending] != 0;
-    p.unique = raw[kDescUnique] != 0;
-    p.compression = raw[kDescCompression];
-    return p;
-  }
+  TIndexParams CurrentIndexParams() const override { return IndexParamsOf(header_, slot_); }
   bool PagesEnciphered() const override { return enciphered; }
   const std::string& ErrorFileName() const override { return name; }
 
