@@ -3,29 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 #include <random>
 
 #include "FormatSettingsFixtures.h"
-#include "classlib/rtl/Exceptions.h"
 
 namespace cl {
 namespace {
 
+using testing::ConvertErrorMessage;
 using testing::EnglishSettings;
 using testing::FrenchSettings;
 
 TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
   return ComposeDateTime(EncodeDate(y, mo, d), EncodeTime(h, mi, s, ms));
-}
-
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EConvertError& e) {
-    return e.Message();
-  }
-  return "(no error)";
 }
 
 TEST(DateTimeText, FormatTokens) {
@@ -94,9 +84,10 @@ TEST(DateTimeText, ParsesInTheOrderOfTheShortDateFormat) {
 
 TEST(DateTimeText, BadTextsRaiseWithTheRuntimeMessages) {
   const TFormatSettings en = EnglishSettings();
-  EXPECT_EQ(Message([&] { StrToDate("x", en); }), "'x' is not a valid date");
-  EXPECT_EQ(Message([&] { StrToTime("x", en); }), "'x' is not a valid time");
-  EXPECT_EQ(Message([&] { StrToDateTime("x", en); }), "'x' is not a valid date and time");
+  EXPECT_EQ(ConvertErrorMessage([&] { StrToDate("x", en); }), "'x' is not a valid date");
+  EXPECT_EQ(ConvertErrorMessage([&] { StrToTime("x", en); }), "'x' is not a valid time");
+  EXPECT_EQ(ConvertErrorMessage([&] { StrToDateTime("x", en); }),
+            "'x' is not a valid date and time");
   for (const char* bad :
        {"", "2/30/2024", "13/1/2024", "1-1-2024", "1/1/2024 x", "1/1/20245", "1//2024"}) {
     TDateTime out = 77;

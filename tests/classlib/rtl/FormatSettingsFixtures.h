@@ -1,7 +1,12 @@
 // Format sets for the conversion tests: the English set with the "M/d/yyyy" order and a
-// 12-hour clock, and the French day-first set of the user interface.
+// 12-hour clock, and the French day-first set of the user interface; and the message of the
+// conversion error a call raises.
 #pragma once
 
+#include <functional>
+#include <string>
+
+#include "classlib/rtl/Exceptions.h"
 #include "classlib/rtl/FormatSettings.h"
 
 namespace cl::testing {
@@ -29,5 +34,15 @@ inline TFormatSettings EnglishSettings() {
 }
 
 inline TFormatSettings FrenchSettings() { return SystemFormatSettings(); }
+
+// The message of the EConvertError `action` raises, or "(no error)".
+inline std::string ConvertErrorMessage(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EConvertError& e) {
+    return e.Message();
+  }
+  return "(no error)";
+}
 
 }  // namespace cl::testing

@@ -4,27 +4,17 @@
 
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <random>
 
 #include "FormatSettingsFixtures.h"
-#include "classlib/rtl/Exceptions.h"
 
 namespace cl {
 namespace {
 
+using testing::ConvertErrorMessage;
 using testing::EnglishSettings;
 using testing::FrenchSettings;
-
-std::string Message(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EConvertError& e) {
-    return e.Message();
-  }
-  return "(no error)";
-}
 
 TEST(NumberText, IntegersAreCheckedNeverWrapped) {
   EXPECT_EQ(StrToInt("2147483647"), 2147483647);
@@ -44,8 +34,8 @@ TEST(NumberText, IntegersAreCheckedNeverWrapped) {
   int64_t v64;
   EXPECT_FALSE(TryStrToInt64("9223372036854775808", v64));
   EXPECT_FALSE(TryStrToInt64("$FFFFFFFFFFFFFFFF", v64));
-  EXPECT_EQ(Message([] { StrToInt("abc"); }), "'abc' is not a valid integer value");
-  EXPECT_EQ(Message([] { StrToInt64("1e3"); }), "'1e3' is not a valid integer value");
+  EXPECT_EQ(ConvertErrorMessage([] { StrToInt("abc"); }), "'abc' is not a valid integer value");
+  EXPECT_EQ(ConvertErrorMessage([] { StrToInt64("1e3"); }), "'1e3' is not a valid integer value");
   EXPECT_EQ(IntToStr(-120), "-120");
   EXPECT_EQ(IntToStr(INT64_MIN), "-9223372036854775808");
 }
@@ -104,7 +94,8 @@ TEST(NumberText, FloatParsing) {
   }
   EXPECT_EQ(v, 9);
   EXPECT_FALSE(TryStrToFloat("1.5", v, fr));
-  EXPECT_EQ(Message([&] { StrToFloat("x", en); }), "'x' is not a valid floating point value");
+  EXPECT_EQ(ConvertErrorMessage([&] { StrToFloat("x", en); }),
+            "'x' is not a valid floating point value");
 }
 
 TEST(NumberText, MasksRoundHalvesAwayFromZero) {
