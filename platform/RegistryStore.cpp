@@ -283,6 +283,21 @@ OsError LoadHives(const std::string& file, const std::string& fallback, Hive* us
   return error != kErrorSuccess ? error : Load(fallback, system);
 }
 
+// Hands the user's hive, then the fallback, to `collect` for a listing under `key`;
+// kErrorFileNotFound when neither holds the key.
+template <class Collect>
+OsError ListUnderKey(const std::string& file, const std::string& fallback, const std::string& key,
+                     Collect collect) {
+  const Path path = SplitPath(key);
+  Hive user, system;
+  const OsError error = LoadHives(file, fallback, &user, &system);
+  if (error != kErrorSuccess) return error;
+  if (!HasKey(user, path) && !HasKey(system, path)) return kErrorFileNotFound;
+  collect(user, path);
+  collect(system, path);
+  return kErrorSuccess;
+}
+
 // Applies `edit` to the user's file under its lock; `edit` returns an error number, and the file
 // is rewritten only on success.
 template <class Edit>
@@ -363,35 +378,23 @@ OsError RegistryStore::DeleteKey(const std::string& key) {
 
 OsError RegistryStore::GetKeyNames(const std::string& key, std::vector<std::string>* names) const {
   names->clear();
-  const Path path = SplitPath(key);
-  Hive user, system;
-  const OsError error = LoadHives(file_, fallback_, &user, &system);
-  if (error != kErrorSuccess) return error;
-  if (!HasKey(user, path) && !HasKey(system, path)) return kErrorFileNotFound;
-  for (const Hive* hive : {&user, &system}) {
-    for (const Key& k : hive->keys) {
+  return ListUnderKey(file_, fallback_, key, [names](const Hive& hive, const Path& path) {
+    for (const Key& k : hive.keys) {
       if (k.path.size() > path.size() && SamePrefix(path, k.path)) {
         AddName(names, k.path[path.size()]);
       }
     }
-  }
-  return kErrorSuccess;
+  });
 }
 
 OsError RegistryStore::GetValueNames(const std::string& key,
                                      std::vector<std::string>* names) const {
   names->clear();
-  const Path path = SplitPath(key);
-  Hive user, system;
-  const OsError error = LoadHives(file_, fallback_, &user, &system);
-  if (error != kErrorSuccess) return error;
-  if (!HasKey(user, path) && !HasKey(system, path)) return kErrorFileNotFound;
-  for (const Hive* hive : {&user, &system}) {
-    if (const Key* k = FindKey(*hive, path)) {
+  return ListUnderKey(file_, fallback_, key, [names](const Hive& hive, const Path& path) {
+    if (const Key* k = FindKey(hive, path)) {
       for (const Value& v : k->values) AddName(names, v.name);
     }
-  }
-  return kErrorSuccess;
+  });
 }
 
 OsError RegistryStore::GetValue(const std::string& key, const std::string& name,
