@@ -47,12 +47,7 @@ ExpressionNode* TQueryStatement::AddCondition(ExpressionNodePtr added) {
   if (!condition) {
     condition = std::move(added);
   } else {
-    auto node = std::make_unique<ExpressionNode>();
-    node->kind = kNodeBinary;
-    node->code = kOpAnd;
-    node->text = "AND";
-    node->type = kExprTypeBoolean;
-    node->size = ValueSizeOfType(kExprTypeBoolean);
+    auto node = MakeExpressionNode(kNodeBinary, kOpAnd, "AND", kExprTypeBoolean);
     node->first = std::move(condition);
     node->second = std::move(added);
     condition = std::move(node);

@@ -372,17 +372,8 @@ void CheckExpression(std::string_view clause, ExpressionNode& root, const Column
 }
 
 ExpressionNodePtr WrapBooleanAsComparison(ExpressionNodePtr operand) {
-  auto node = std::make_unique<ExpressionNode>();
-  node->kind = kNodeBinary;
-  node->code = kOpEqual;
-  node->text = "=";
-  node->type = kExprTypeBoolean;
-  node->size = ValueSizeOfType(kExprTypeBoolean);
-  auto constant = std::make_unique<ExpressionNode>();
-  constant->kind = kNodeConstant;
-  constant->text = "True";
-  constant->type = kExprTypeBoolean;
-  constant->size = ValueSizeOfType(kExprTypeBoolean);
+  auto node = MakeExpressionNode(kNodeBinary, kOpEqual, "=", kExprTypeBoolean);
+  auto constant = MakeExpressionNode(kNodeConstant, 0, "True", kExprTypeBoolean);
   constant->SetBoolean(true);
   node->first = std::move(operand);
   node->second = std::move(constant);

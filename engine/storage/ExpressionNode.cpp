@@ -75,6 +75,17 @@ ExpressionNodePtr CopyExpressionTree(const ExpressionNode* node) {
   return root;
 }
 
+ExpressionNodePtr MakeExpressionNode(uint32_t kind, uint32_t code, std::string_view text,
+                                     uint8_t type) {
+  auto node = std::make_unique<ExpressionNode>();
+  node->kind = kind;
+  node->code = code;
+  node->text = std::string(text.substr(0, kMaxNodeTextLength));
+  node->type = type;
+  node->size = type == kExprTypeNone ? 0 : ValueSizeOfType(type);
+  return node;
+}
+
 void FreeExpressionTree(ExpressionNodePtr& root) { root.reset(); }
 
 void FreeExpression(ExpressionNodePtr& root) { root.reset(); }

@@ -164,6 +164,11 @@ struct ExpressionNode : ExpressionNodeFields {
   const ExpressionNodeFields& Fields() const { return *this; }
 };
 
+// A node without children or value: `text` cut to kMaxNodeTextLength, the size the natural one
+// of `type` (0 for a type not known yet).
+ExpressionNodePtr MakeExpressionNode(uint32_t kind, uint32_t code, std::string_view text,
+                                     uint8_t type);
+
 // A copy of the node, both subtrees and the values linked after it; nullptr for nullptr.
 ExpressionNodePtr CopyExpressionTree(const ExpressionNode* node);
 

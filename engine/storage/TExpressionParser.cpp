@@ -24,24 +24,14 @@ bool IsDigit(unsigned char c) { return IsDigitChar(static_cast<char>(c)); }
   RaiseEngineError(kErrSql, {}, {}, {}, message);
 }
 
-ExpressionNodePtr MakeNode(uint32_t kind, uint32_t code, std::string_view text, uint8_t type) {
-  auto node = std::make_unique<ExpressionNode>();
-  node->kind = kind;
-  node->code = code;
-  node->text = std::string(text.substr(0, kMaxNodeTextLength));
-  node->type = type;
-  node->size = type == kExprTypeNone ? 0 : ValueSizeOfType(type);
-  return node;
-}
-
 ExpressionNodePtr MakeNullConstant(std::string_view text) {
-  auto node = MakeNode(kNodeConstant, 0, text, kExprTypeNone);
+  auto node = MakeExpressionNode(kNodeConstant, 0, text, kExprTypeNone);
   node->is_null = 1;
   return node;
 }
 
 ExpressionNodePtr MakeBooleanConstant(std::string_view text, bool v) {
-  auto node = MakeNode(kNodeConstant, 0, text, kExprTypeBoolean);
+  auto node = MakeExpressionNode(kNodeConstant, 0, text, kExprTypeBoolean);
   node->SetBoolean(v);
   return node;
 }
@@ -273,7 +263,7 @@ namespace {
 // Combines two operands under a binary node of the given code.
 ExpressionNodePtr MakeBinary(uint32_t code, std::string_view text, uint8_t type,
                              ExpressionNodePtr left, ExpressionNodePtr right) {
-  auto node = MakeNode(kNodeBinary, code, text, type);
+  auto node = MakeExpressionNode(kNodeBinary, code, text, type);
   node->first = std::move(left);
   node->second = std::move(right);
   return node;
@@ -400,7 +390,7 @@ TExpressionParser::Parsed TExpressionParser::ParseExtendedPredicate(Parsed teste
   NextToken();
   uint32_t code = like ? (negated ? kOpNotLike : kOpLike) : (negated ? kOpNotBetween : kOpBetween);
   const char* name = like ? (negated ? "NOT LIKE" : "LIKE") : (negated ? "NOT BETWEEN" : "BETWEEN");
-  auto node = MakeNode(kNodePredicate, code, name, kExprTypeBoolean);
+  auto node = MakeExpressionNode(kNodePredicate, code, name, kExprTypeBoolean);
   Parsed operand = ParseNestedComparison();
   int height = std::max(tested.height, operand.height) + 1;
   if (!like) {
@@ -425,7 +415,8 @@ TExpressionParser::Parsed TExpressionParser::ParseInList(Parsed tested, uint32_t
   if (TokenKindIs(')')) {
     FailIn("You must provide at least one value as an operand of the IN operator  in ");
   }
-  auto node = MakeNode(kNodePredicate, code, code == kOpNotIn ? "NOT IN" : "IN", kExprTypeBoolean);
+  auto node = MakeExpressionNode(kNodePredicate, code, code == kOpNotIn ? "NOT IN" : "IN",
+                                 kExprTypeBoolean);
   int height = tested.height + 1;
   node->first = std::move(tested.node);
   ExpressionNode* tail = nullptr;
@@ -525,7 +516,7 @@ TExpressionParser::Parsed TExpressionParser::ParseUnary() {
   int height = operand.height + 1;
   CheckHeight(height);
   uint8_t type = code == kOpNot ? kExprTypeBoolean : operand.node->type;
-  auto node = MakeNode(kNodeUnary, code, symbol, type);
+  auto node = MakeExpressionNode(kNodeUnary, code, symbol, type);
   node->first = std::move(operand.node);
   return {std::move(node), height};
 }
@@ -554,14 +545,14 @@ TExpressionParser::Parsed TExpressionParser::ParsePrimaryNode() {
     }
     case '*': {
       if ((flags_ & kAllowAllColumns) == 0) FailIn("* (all columns) symbol is not allowed in ");
-      auto node = MakeNode(kNodeColumn, 0, "*", kExprTypeNone);
+      auto node = MakeExpressionNode(kNodeColumn, 0, "*", kExprTypeNone);
       node->column_name = "*";
       NextToken();
       return {std::move(node), 1};
     }
     case '?': {
       if ((flags_ & kAllowParameters) == 0) FailIn("Parameters are not allowed in ");
-      auto node = MakeNode(kNodeConstant, 0, "?", kExprTypeNone);
+      auto node = MakeExpressionNode(kNodeConstant, 0, "?", kExprTypeNone);
       node->is_parameter = 1;
       NextToken();
       return {std::move(node), 1};
@@ -580,13 +571,13 @@ TExpressionParser::Parsed TExpressionParser::ParseNumber() {
     int32_t v = 0;
     auto [ptr, ec] = std::from_chars(begin, end, v);
     if (ec != std::errc() || ptr != end) FailFound("Invalid numeric constant '");
-    node = MakeNode(kNodeConstant, 0, raw, kExprTypeInt32);
+    node = MakeExpressionNode(kNodeConstant, 0, raw, kExprTypeInt32);
     node->SetInt32(v);
   } else {
     double v = 0;
     auto [ptr, ec] = std::from_chars(begin, end, v, std::chars_format::general);
     if (ec != std::errc() || ptr != end) FailFound("Invalid numeric constant '");
-    node = MakeNode(kNodeConstant, 0, raw, kExprTypeFloat);
+    node = MakeExpressionNode(kNodeConstant, 0, raw, kExprTypeFloat);
     node->SetFloat(v);
   }
   NextToken();
@@ -605,7 +596,7 @@ TExpressionParser::Parsed TExpressionParser::ParseQuotedText() {
   if (value.size() > kMaxStringValueLength) {
     FailIn("String constant exceeds maximum length of 254 characters in ");
   }
-  auto node = MakeNode(kNodeConstant, 0, text, kExprTypeString);
+  auto node = MakeExpressionNode(kNodeConstant, 0, text, kExprTypeString);
   node->SetString(value);
   node->size = static_cast<uint8_t>(value.size() + 1);
   return {std::move(node), 1};
@@ -614,7 +605,7 @@ TExpressionParser::Parsed TExpressionParser::ParseQuotedText() {
 // A column, or with "." after it a correlation name followed by the column (or by "*" where all
 // columns are allowed).  The current token is the one after `name`.
 TExpressionParser::Parsed TExpressionParser::ParseName(std::string name) {
-  auto node = MakeNode(kNodeColumn, 0, name, kExprTypeNone);
+  auto node = MakeExpressionNode(kNodeColumn, 0, name, kExprTypeNone);
   if (TokenKindIs('.')) {
     NextToken();
     std::string column;
@@ -651,14 +642,14 @@ TExpressionParser::Parsed TExpressionParser::ParseSymbol() {
     return {MakeNullConstant(word), 1};
   }
   if (TokenIs("DATE")) {
-    auto node = MakeNode(kNodeConstant, 0, word, kExprTypeDate);
+    auto node = MakeExpressionNode(kNodeConstant, 0, word, kExprTypeDate);
     node->SetUInt32(TodayDayNumber());
     NextToken();
     return {std::move(node), 1};
   }
   if (TokenIs("NOW")) {
     // Today at midnight, not the time of day: existing statements rely on it.
-    auto node = MakeNode(kNodeConstant, 0, word, kExprTypeTimestamp);
+    auto node = MakeExpressionNode(kNodeConstant, 0, word, kExprTypeTimestamp);
     node->SetFloat(static_cast<double>(TodayDayNumber()) * cl::kMSecsPerDay);
     NextToken();
     return {std::move(node), 1};
@@ -687,7 +678,7 @@ TExpressionParser::Parsed TExpressionParser::ParseAggregate(uint32_t code) {
                        " function argument, instead found '");
   int height = argument.height + 1;
   CheckHeight(height);
-  auto node = MakeNode(kNodeFunction, code, name, argument.node->type);
+  auto node = MakeExpressionNode(kNodeFunction, code, name, argument.node->type);
   node->first = std::move(argument.node);
   return {std::move(node), height};
 }
@@ -702,7 +693,7 @@ TExpressionParser::Parsed TExpressionParser::ParseCaseFunction(uint32_t code, co
                        " function argument, instead found '");
   int height = argument.height + 1;
   CheckHeight(height);
-  auto node = MakeNode(kNodeFunction, code, name, kExprTypeString);
+  auto node = MakeExpressionNode(kNodeFunction, code, name, kExprTypeString);
   node->first = std::move(argument.node);
   return {std::move(node), height};
 }
@@ -727,7 +718,7 @@ TExpressionParser::Parsed TExpressionParser::ParseSubstring() {
   ExpectToken(')',
               "Right parentheses expected after SUBSTRING function arguments, instead found '");
   CheckHeight(height);
-  auto node = MakeNode(kNodeFunction, kFnSubstring, name, kExprTypeString);
+  auto node = MakeExpressionNode(kNodeFunction, kFnSubstring, name, kExprTypeString);
   node->first = std::move(argument.node);
   node->second = std::move(from.node);
   return {std::move(node), height};
@@ -757,7 +748,7 @@ TExpressionParser::Parsed TExpressionParser::ParseTrim() {
   ExpectToken(')', "Right parentheses expected after TRIM function arguments, instead found '");
   int height = std::max(argument.height, trim_character.height) + 1;
   CheckHeight(height);
-  auto node = MakeNode(kNodeFunction, code, name, kExprTypeString);
+  auto node = MakeExpressionNode(kNodeFunction, code, name, kExprTypeString);
   node->first = std::move(argument.node);
   node->second = std::move(trim_character.node);
   return {std::move(node), height};
@@ -786,7 +777,7 @@ TExpressionParser::Parsed TExpressionParser::ParseExtract() {
   ExpectToken(')', "Right parentheses expected after EXTRACT function arguments, instead found '");
   int height = argument.height + 1;
   CheckHeight(height);
-  auto node = MakeNode(kNodeFunction, code, name, kExprTypeInt32);
+  auto node = MakeExpressionNode(kNodeFunction, code, name, kExprTypeInt32);
   node->first = std::move(argument.node);
   return {std::move(node), height};
 }
