@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/EngineSession.h"
-#include "engine/storage/KeyEncoding.h"
-#include "engine/storage/TIndexFile.h"
+#include "engine/storage/core/EngineSession.h"
+#include "engine/storage/values/KeyEncoding.h"
+#include "engine/storage/index/TIndexFile.h"
 
 namespace {
 

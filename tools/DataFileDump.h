@@ -3,7 +3,7 @@
 // The image is trusted in nothing: the header is checked before anything is derived from it, the
 // field definitions only when the image holds them, the records only when the definitions match
 // the header, and damage is written into the account instead of stopping it.  An encrypted table
-// is deciphered with the format's fixed key.  The format is engine/storage/DataFileFormat.h's.
+// is deciphered with the format's fixed key.  The format is engine/storage/table/DataFileFormat.h's.
 #pragma once
 
 #include <cstdint>

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/storage/IndexCheck.h"
-#include "engine/storage/IndexFormat.h"
-#include "engine/storage/TableCipher.h"
+#include "engine/storage/index/IndexCheck.h"
+#include "engine/storage/index/IndexFormat.h"
+#include "engine/storage/core/TableCipher.h"
 
 namespace tessera {
 

@@ -1,4 +1,4 @@
-// The whole-file check of an index file (engine/storage/IndexCheck.h) run on a file image, for
+// The whole-file check of an index file (engine/storage/index/IndexCheck.h) run on a file image, for
 // tessera-dump --check.  Keys compare as bytes (reversed for a descending index): the tool does
 // not know the table's language, so the order of collated string keys is left unchecked.
 #pragma once

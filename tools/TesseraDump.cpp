@@ -9,11 +9,11 @@
 
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
-#include "engine/storage/ETesseraEngineError.h"
-#include "engine/storage/IndexFormat.h"
-#include "engine/storage/TBlobFile.h"
-#include "engine/storage/TPage.h"
-#include "engine/storage/TableCipher.h"
+#include "engine/storage/core/ETesseraEngineError.h"
+#include "engine/storage/index/IndexFormat.h"
+#include "engine/storage/blob/TBlobFile.h"
+#include "engine/storage/index/TPage.h"
+#include "engine/storage/core/TableCipher.h"
 
 namespace tessera {
 namespace {

@@ -3,7 +3,7 @@
 // The image is read as it lies on disk and trusted in nothing: every offset is checked against
 // the file's grid and end, every chain is followed with a set of what was seen, and damage is
 // written into the account instead of stopping it.  The formats are those of
-// engine/storage/IndexFormat.h and engine/storage/TBlobFile.h.
+// engine/storage/index/IndexFormat.h and engine/storage/blob/TBlobFile.h.
 #pragma once
 
 #include <cstdint>

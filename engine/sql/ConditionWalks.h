@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/storage/ExpressionNode.h"
+#include "engine/storage/expr/ExpressionNode.h"
 
 namespace tessera {
 

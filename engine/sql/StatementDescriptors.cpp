@@ -1,8 +1,8 @@
 #include "engine/sql/StatementDescriptors.h"
 
 #include "classlib/rtl/ShortString.h"
-#include "engine/storage/EngineErrors.h"
-#include "engine/storage/FilePaths.h"
+#include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/core/FilePaths.h"
 
 namespace tessera {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/storage/ExpressionNode.h"
+#include "engine/storage/expr/ExpressionNode.h"
 
 namespace tessera {
 

@@ -21,7 +21,7 @@
 #include <string>
 
 #include "engine/sql/TQueryStatement.h"
-#include "engine/storage/ExpressionNode.h"
+#include "engine/storage/expr/ExpressionNode.h"
 
 namespace tessera {
 

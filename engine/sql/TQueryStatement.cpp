@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "engine/sql/ConditionWalks.h"
-#include "engine/storage/EngineErrors.h"
+#include "engine/storage/core/EngineErrors.h"
 
 namespace tessera {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "engine/sql/StatementDescriptors.h"
-#include "engine/storage/ExpressionNode.h"
-#include "engine/storage/TExpressionParser.h"
+#include "engine/storage/expr/ExpressionNode.h"
+#include "engine/storage/expr/TExpressionParser.h"
 
 namespace tessera {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
-#include "engine/storage/EngineSession.h"
-#include "engine/storage/TDataFile.h"
-#include "engine/storage/TableCipher.h"
-#include "engine/storage/TableCreation.h"
+#include "engine/storage/core/EngineSession.h"
+#include "engine/storage/table/TDataFile.h"
+#include "engine/storage/core/TableCipher.h"
+#include "engine/storage/table/TableCreation.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"

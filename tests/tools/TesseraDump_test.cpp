@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
-#include "engine/storage/IndexFormat.h"
-#include "engine/storage/TBlobFile.h"
-#include "engine/storage/TPage.h"
-#include "engine/storage/TableCipher.h"
+#include "engine/storage/index/IndexFormat.h"
+#include "engine/storage/blob/TBlobFile.h"
+#include "engine/storage/index/TPage.h"
+#include "engine/storage/core/TableCipher.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 

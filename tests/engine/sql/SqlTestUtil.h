@@ -9,9 +9,9 @@
 #include "engine/sql/StatementDump.h"
 #include "engine/sql/TQueryStatement.h"
 #include "engine/sql/TStatementParser.h"
-#include "engine/storage/ETesseraEngineError.h"
-#include "engine/storage/EngineErrors.h"
-#include "engine/storage/EngineSession.h"
+#include "engine/storage/core/ETesseraEngineError.h"
+#include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/core/EngineSession.h"
 
 namespace tessera::testing {
 

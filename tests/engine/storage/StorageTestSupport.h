@@ -6,9 +6,9 @@
 #include <functional>
 #include <initializer_list>
 
-#include "engine/storage/DataFileFormat.h"
-#include "engine/storage/ETesseraEngineError.h"
-#include "engine/storage/IndexFormat.h"
+#include "engine/storage/table/DataFileFormat.h"
+#include "engine/storage/core/ETesseraEngineError.h"
+#include "engine/storage/index/IndexFormat.h"
 
 namespace tessera::testing {
 

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/storage/ETesseraEngineError.h"
-#include "engine/storage/EngineSession.h"
-#include "engine/storage/ExpressionChecker.h"
-#include "engine/storage/ExpressionEvaluator.h"
-#include "engine/storage/TExpressionParser.h"
+#include "engine/storage/core/ETesseraEngineError.h"
+#include "engine/storage/core/EngineSession.h"
+#include "engine/storage/expr/ExpressionChecker.h"
+#include "engine/storage/expr/ExpressionEvaluator.h"
+#include "engine/storage/expr/TExpressionParser.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "engine/storage/ETesseraEngineError.h"
-#include "engine/storage/TPage.h"
+#include "engine/storage/core/ETesseraEngineError.h"
+#include "engine/storage/index/TPage.h"
 
 namespace {
 

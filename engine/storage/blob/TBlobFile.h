@@ -1,0 +1,276 @@
+// The blob file (".BLB"): the values of a table's blob and memo fields as chains of fixed-size
+// blocks, with a free chain, a block cache and the file's region locks.
+//
+// Header, file offset 0, 512 bytes:
+//
+//   offset  size  content
+//        0     4  u32 change counter, +1 at every header write (other processes compare it)
+//        4     4  zero
+//        8     1  u8 version, 3
+//        9     4  u32 head of the free-block chain (a block offset), 0 = empty
+//       13     4  u32 end offset: where the next new block goes; 512 in a new file
+//       17     1  u8 the writer's header-changed flag; not used when read
+//       18   494  zero
+//
+// Block k lies at 512 + k x block size (the block size comes from the data file: 64..65535).
+// Each block begins with an 18-byte header; the payload fills the rest:
+//
+//   offset  size  content
+//        0     4  u32 previous block of the chain (0 in the first block)
+//        4     4  u32 next block of the chain (0 in the last); in a free block the next free one
+//        8     2  u16 payload bytes used
+//       10     4  u32 owner: the physical record number whose value this is
+//       14     4  u32 total length of the value (first block only; 0 in the others)
+//
+// On an encrypted table the header, and separately each block's header and each block's payload,
+// pass through the table cipher with the data key pair, the key restarting for each piece.
+//
+// Locks (the data file's lock levels take them): the write region 0x7FFF0000, length 65,535,
+// covers every reader byte 0x7FFFFFFF - r (r random in 1..65,534), so one writer excludes all
+// readers while readers rarely collide.  Each is tried up to 8192 times, 3 ms apart.
+//
+// Everything read from the file is untrusted.  Every block offset met in a header or chain is
+// checked against the block grid and the end offset, every chain is walked with a set of the
+// blocks already seen and the owner of every block checked, and a value's length is checked
+// against what the file can hold before memory is set aside for it.  Damage is answered with
+// 8963 (block buffers corrupt), 9998 (invalid blob offset) or 8711 (chain shorter than its value),
+// never by reading or writing outside a buffer, by looping, or by linking one block into two
+// chains.
+//
+// Ownership and threads: the table's data file owns its TBlobFile and uses it from one thread.
+// Across processes only the locks and the change counter keep the caches coherent; the owner
+// decides when headers are written and caches emptied (see TBlobFileOwner).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/storage/core/TFileHandler.h"
+
+namespace tessera {
+
+inline constexpr uint8_t kBlobVersion = 3;
+inline constexpr uint32_t kDefaultBlobBlockSize = 512;
+inline constexpr uint32_t kMinBlobBlockSize = 64;
+inline constexpr uint32_t kMaxBlobBlockSize = 65535;
+// A new block may not start past this offset (9479).
+inline constexpr uint32_t kMaxBlobFileOffset = 2000000000;
+inline constexpr int kMaxOpenBlobs = 64;
+
+// Header.
+inline constexpr size_t kBlbChangeCounter = 0;
+inline constexpr size_t kBlbZero1 = kBlbChangeCounter + 4;
+inline constexpr size_t kBlbVersion = kBlbZero1 + 4;
+inline constexpr size_t kBlbFreeHead = kBlbVersion + 1;
+inline constexpr size_t kBlbEndOffset = kBlbFreeHead + 4;
+inline constexpr size_t kBlbChangedFlag = kBlbEndOffset + 4;
+inline constexpr size_t kBlbZero2 = kBlbChangedFlag + 1;
+inline constexpr size_t kBlobHeaderSize = 512;
+static_assert(kBlbZero2 + 494 == kBlobHeaderSize);
+
+// Block header.
+inline constexpr size_t kBlkPrevious = 0;
+inline constexpr size_t kBlkNext = kBlkPrevious + 4;
+inline constexpr size_t kBlkUsed = kBlkNext + 4;
+inline constexpr size_t kBlkOwner = kBlkUsed + 2;
+inline constexpr size_t kBlkTotalLength = kBlkOwner + 4;
+inline constexpr size_t kBlockHeaderSize = kBlkTotalLength + 4;
+static_assert(kBlockHeaderSize == 18);
+
+// A block header, decoded.
+struct TBlockHeader {
+  uint32_t previous = 0;
+  uint32_t next = 0;
+  uint16_t used = 0;
+  uint32_t owner_record = 0;
+  uint32_t total_length = 0;
+};
+// REQUIRES: `src` / `dst` hold kBlockHeaderSize bytes.
+TBlockHeader DecodeBlockHeader(const uint8_t* src);
+void EncodeBlockHeader(const TBlockHeader& header, uint8_t* dst);
+
+// What the blob file asks of the data file that owns it.
+class TBlobFileOwner {
+ public:
+  virtual ~TBlobFileOwner() = default;
+  // The table's data file name, which most blob errors carry.
+  virtual const std::string& DataFileName() const = 0;
+  virtual bool Encrypted() const = 0;
+  virtual bool StrictChangeDetection() const = 0;
+  // The data file holds its exclusive transaction phase: nothing may reach the disk before
+  // commit, so the cache grows instead of writing, and appended blocks may not be on disk yet.
+  virtual bool InExclusivePhase() const = 0;
+  // Takes the data file's read lock level before blocks are read from disk (nothing when a lock
+  // level is held already).  True when another process changed the table's files; the owner has
+  // then re-read the headers and invalidated this file's cache, and the caller starts over.
+  virtual bool TakeReadLevel() = 0;
+};
+
+// One cached block.
+struct TBlock {
+  uint32_t offset = 0;  // 0: the slot holds no block
+  bool dirty = false;
+  uint16_t pins = 0;
+  bool marked = false;  // placed by the multi-block read under way
+  TBlockHeader header;
+  std::vector<uint8_t> payload;  // block size - 18 bytes
+};
+
+// One open value, wholly in memory.
+struct TBlobBuffer {
+  int32_t handle = 0;
+  bool modified = false;
+  uint32_t record_number = 0;
+  uint16_t field_number = 0;
+  uint32_t first_block = 0;
+  std::vector<uint8_t> data;
+};
+
+class TBlobFile : public TFileHandler {
+ public:
+  // REQUIRES: `owner` outlives this object.  The block size is the data file's (0 means 512).
+  TBlobFile(TBlobFileOwner& owner, uint32_t block_size);
+  ~TBlobFile() override;
+
+  // The table name, blanks trimmed, with its extension replaced by ".BLB".
+  std::string MakeFileName(std::string_view table_name) override;
+  // Opens the file and reads its header: 12035 for a version other than 3, 9498 for a block
+  // size outside 64..65535, 8963 for a header whose offsets do not fit the block size.
+  void Open() override;
+  // Frees the open values and the cache (unwritten blocks are dropped), then closes.
+  void Close() override;
+  // A new empty file (exclusive); its header is marked changed and written by WriteHeader.
+  void CreateNew() override;
+
+  void ReadHeader();
+  // When forced or changed: counter + 1 and the 512 bytes written.
+  void WriteHeader(bool force);
+  // Reads the stored counter; when it moved, re-reads the header and answers true.
+  bool CheckChanged();
+  // Cuts the file to its header: no blocks, empty free chain; the header is marked changed.
+  void EmptyFile();
+
+  // Value operations: 0 on success, 10030 for a handle that is not open.  Damage found while
+  // loading or saving raises (8963, 8711, 9998).
+  // Opens a value of a record (9494 when 64 are open); a nonzero first block loads it at once.
+  uint16_t OpenBlob(uint32_t record_number, uint16_t field_number, uint32_t first_block,
+                    int32_t& handle);
+  // Hands back the value's first block offset and forgets the value (unsaved changes too).
+  uint16_t CloseBlob(int32_t handle, uint32_t& first_block);
+  // Copies `requested` bytes from `offset`; past the value's end fewer (`count`) with 8711.
+  uint16_t ReadBlob(int32_t handle, int32_t offset, int32_t& count, int32_t requested,
+                    void* destination);
+  // Writes `count` bytes at `offset`, growing the value when they pass its end; 10029 for a
+  // negative offset or count, or a value that would pass 2,000,000,000 bytes.
+  uint16_t WriteBlob(int32_t handle, int32_t offset, int32_t count, const void* source);
+  // Sets the value's size (cut, or grown with zeros); 10029 as for WriteBlob.
+  uint16_t TruncateBlob(int32_t handle, int32_t size);
+  uint16_t GetBlobSize(int32_t handle, int32_t& size);
+
+  // Hands each open value's field number and first block offset to `store`, which writes it into
+  // the record buffer.
+  void StoreBlobOffsets(const std::function<void(uint16_t, uint32_t)>& store) const;
+  // Gives every open value this record number (after an insert numbered the record).
+  void SetBlobRecordNumber(uint32_t record_number);
+  // Saves every modified open value into the block cache (a size of 0 frees its chain).  All of
+  // them must belong to one record, else 8963 before anything is saved.
+  void SaveOpenBlobs();
+  // Forgets every open value without saving.
+  void FreeOpenBlobs();
+
+  // The region locks; False when not obtained after the retries (or an unlock was refused).
+  bool WriteLock();
+  bool WriteUnlock();
+  bool ReadLock();
+  bool ReadUnlock();
+  bool WriteLockHeld() const { return write_lock_held_; }
+  bool ReadLockHeld() const { return read_lock_held_; }
+  // Retries and wait between them (tests shorten them).
+  void SetLockRetries(int retries, int32_t wait_ms) {
+    lock_retries_ = retries;
+    lock_wait_ms_ = wait_ms;
+  }
+
+  // Cache control for the data file's lock levels and transactions.
+  void EmptyCache();       // frees every block; capacity back to its base
+  void InvalidateCache();  // every block unpinned, cleared and without offset
+  void UnpinAll();
+  // Writes the dirty, unpinned blocks in runs of adjacent offsets; true when anything was written.
+  bool FlushDirtyBlocks();
+  // Frees the least recently used clean, unpinned blocks above the base capacity.
+  void ShrinkCache();
+
+  uint32_t BlockSize() const { return block_size_; }
+  uint32_t PayloadSize() const { return block_size_ - static_cast<uint32_t>(kBlockHeaderSize); }
+  uint32_t ChangeCounter() const;
+  uint32_t FreeHead() const;
+  uint32_t EndOffset() const;
+  bool HeaderChanged() const { return header_changed_; }
+  size_t CacheCapacity() const { return capacity_; }
+  uint32_t ReadAheadLimit() const { return read_ahead_limit_; }
+  size_t CachedBlockCount() const { return cache_.size(); }
+  int OpenBlobCount() const { return static_cast<int>(open_blobs_.size()); }
+
+ private:
+  using CacheList = std::list<std::unique_ptr<TBlock>>;
+
+  [[noreturn]] void RaiseData(uint16_t code) const;
+  void SetFreeHead(uint32_t offset);
+  void SetEndOffset(uint32_t offset);
+  void CheckHeader();
+  bool IsBlockOffset(uint32_t offset) const;
+  uint32_t MaxChainBlocks() const;
+  TBlobBuffer* FindBlob(int32_t handle);
+
+  // Cache.
+  TBlock* GetBlock(uint32_t offset, bool read_ahead, uint32_t wanted);
+  TBlock* NewBlockAtEnd();
+  void ReadBlocks(uint32_t offset, uint32_t count);
+  TBlock* TakeSlot(bool may_raise);
+  CacheList::iterator FindEvictable();
+  void Touch(CacheList::iterator it);
+  void Pin(TBlock* block);
+  static void Unpin(TBlock* block) {
+    if (block->pins > 0) --block->pins;
+  }
+  void LoadBlock(TBlock* block, const uint8_t* image);
+  void StoreBlock(const TBlock* block, uint8_t* image) const;
+
+  // Chains.
+  TBlock* AllocateBlock();
+  void ReleaseBlock(TBlock* block);
+  void LoadValue(TBlobBuffer& buffer);
+  bool TryLoadValue(TBlobBuffer& buffer);
+  void SaveValue(TBlobBuffer& buffer);
+  void FreeValue(TBlobBuffer& buffer);
+  // `wanted`: blocks expected (read-ahead); 0 takes it from the first block's total length.
+  void FreeChain(uint32_t first, uint32_t record, uint32_t wanted);
+
+  bool TryLock(uint32_t offset, uint32_t length);
+
+  TBlobFileOwner& owner_;
+  uint32_t block_size_;
+  uint8_t header_[kBlobHeaderSize] = {};
+  bool header_changed_ = false;
+  bool read_lock_held_ = false;
+  bool write_lock_held_ = false;
+  uint16_t read_lock_byte_ = 0;
+  int lock_retries_ = 8192;
+  int32_t lock_wait_ms_ = 3;
+  std::vector<std::unique_ptr<TBlobBuffer>> open_blobs_;
+  int32_t last_handle_ = 0;
+  // Most recently used first; blocks with an offset are also in cache_index_.
+  CacheList cache_;
+  std::unordered_map<uint32_t, CacheList::iterator> cache_index_;
+  size_t base_capacity_ = 0;
+  size_t capacity_ = 0;
+  uint32_t read_ahead_limit_ = 1;
+};
+
+}  // namespace tessera

@@ -1,0 +1,136 @@
+// The engine's one gateway to files.
+//
+// Every byte the engine reads, writes or locks in a table's .DAT, .IDX or .BLB file passes
+// through a TFileHandler; TDataFile, TIndexFile and TBlobFile descend from it and override
+// MakeFileName, Open, Close and CreateNew.  A handler works on a disk file through the platform
+// layer (platform/OsFile.h, which explains the lock and share-mode emulation) or, when its
+// in-memory flag is set, on the current session's in-memory file of the same name
+// (engine/storage/core/TMemoryFile.h), so the table layers never know which kind they use.
+//
+// Life cycle:
+//
+//   closed --Open / CreateNew--> open --Close--> closed
+//
+// Delete, Rename and the setters of the in-memory, exclusive, read-only and name properties
+// need the closed state (else 10031); CopyTo, Read, Write, Flush, Seek and Lock need the open
+// one.  A failed Open or CreateNew leaves the handler closed with its name and flags.  The
+// read-only flag is sticky: a file found with the read-only attribute sets it, and only the
+// caller clears it.
+//
+// Names are Windows-1252 and converted to UTF-8 only at the call into the platform layer.
+// Failures raise through RaiseEngineError with the file name as the data file context; lock
+// attempts return False instead and leave the decision to the lock layer.
+//
+// Threads and processes: one handler is used by one thread.  Disk calls run without any engine
+// lock, since other processes coordinate only through the OS locks; every in-memory operation runs
+// inside the engine's file critical section.  Offsets and lengths are 32-bit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/OsFile.h"
+
+namespace tessera {
+
+class TMemoryFile;
+
+class TFileHandler {
+ public:
+  // All flags False, no name, closed.
+  TFileHandler() = default;
+  // Closes the file when open.  A descendant whose Close does more must call it from its own
+  // destructor: only this class's part is closed here.
+  virtual ~TFileHandler();
+  TFileHandler(const TFileHandler&) = delete;
+  TFileHandler& operator=(const TFileHandler&) = delete;
+
+  // The file name for a table name; descendants add their extension.
+  virtual std::string MakeFileName(std::string_view table_name);
+
+  // Opens the named file: read-write or read, deny-none or exclusive (modes 66, 18, 64, 16).
+  // A disk file with the read-only attribute opens read-only.  Nothing when already open.
+  virtual void Open();
+  virtual void Close();
+  // Creates an empty file (replacing an existing one that nobody has open) and leaves it open.
+  // REQUIRES the exclusive flag (else 10253).
+  virtual void CreateNew();
+  // Deletes the closed file (9220 on failure, also while anyone has it open).
+  virtual void Delete();
+  // Renames the closed file to MakeFileName(new_table_name) and keeps that name (11047 on
+  // failure; an existing file of the new name is never replaced).
+  virtual void Rename(std::string_view new_table_name);
+  // Copies the whole open file to a new file `dest_file_name` of the same kind (disk or memory),
+  // replacing one that nobody has open; nothing when closed.
+  virtual void CopyTo(std::string_view dest_file_name);
+  // Reads at the position.  Fewer bytes than `count` raise 9217 unless `allow_short`; an error
+  // of the system raises 9217 in any case.
+  virtual int32_t Read(void* buffer, int32_t count, bool allow_short = false);
+  // Writes at the position (9218 unless all bytes are written); count 0 sets the end of the
+  // file at the position.
+  virtual void Write(const void* buffer, int32_t count);
+  // Forces written data to the disk (9218 when that fails); nothing for an in-memory file.
+  virtual void Flush();
+
+  // Origin 0 start, 1 current, 2 end (the engine seeks from the end only with offset 0).
+  // Returns the new position, or -1 when the seek is impossible (position unchanged).
+  int32_t Seek(int32_t offset, int32_t origin);
+  // The size; the position is left at the end.
+  int32_t GetSize();
+  // The disk file exists, or, for an in-memory handler, the session holds a file of that name.
+  bool Exists();
+  // One attempt at locking (or unlocking) a byte range; True on success.  An exclusive handler
+  // always succeeds without taking any lock.
+  bool Lock(uint32_t offset, uint32_t length, bool lock);
+  // Waits strictly more than `milliseconds` (between lock attempts).
+  void BusyWait(int32_t milliseconds);
+
+  bool InMemory() const { return in_memory_; }
+  bool Exclusive() const { return exclusive_; }
+  bool ReadOnly() const { return read_only_; }
+  bool ReadOnlyAttribute() const { return read_only_attribute_; }
+  bool IsOpen() const { return open_; }
+  bool WriteThrough() const { return write_through_; }
+  const std::string& FileName() const { return file_name_; }
+
+  // A change while open raises 10031.
+  void SetInMemory(bool value);
+  void SetExclusive(bool value);
+  void SetReadOnly(bool value);
+  // Stores MakeFileName(table_name); nothing when that is the current name, 10031 while open,
+  // 11010 when the name passes 255 bytes.
+  void SetFileName(std::string_view table_name);
+  // Ignored while open.
+  void SetWriteThrough(bool value);
+
+ protected:
+  // Raises `code` with this file's name as the context.
+  [[noreturn]] void Fail(uint16_t code) const;
+
+  // The header image at the start of an index or blob file, which the table cipher covers as
+  // one piece when `enciphered`.  Write enciphers a copy; `header` itself stays plain.
+  void ReadHeaderImage(uint8_t* image, size_t size, bool enciphered);
+  void WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered);
+  // The change counter as another process may have stored it since.  REQUIRES: the counter is
+  // the header's first field (4 bytes).
+  uint32_t ReadStoredChangeCounter(bool enciphered);
+
+ private:
+  std::string OsName(std::string_view name) const;
+  void CloseFile() noexcept;
+
+  bool in_memory_ = false;
+  TMemoryFile* memory_file_ = nullptr;  // owned by the session's list; set while open
+  int32_t memory_handle_ = 0;           // handle number within memory_file_; 0 when closed
+  platform::OsFile os_file_;
+  std::string file_name_;
+  bool exclusive_ = false;
+  bool read_only_ = false;
+  bool read_only_attribute_ = false;
+  bool open_ = false;
+  bool write_through_ = false;
+};
+
+}  // namespace tessera

@@ -1,0 +1,55 @@
+// The order of the keys of one index: how two keys (or a key and a bound prefix) compare.
+//
+// This order is part of the file format: existing trees were built with it.  Keys compare as
+// unsigned bytes, reversed for an index marked descending as a whole, except on a table with a
+// language, where the value of each string key field compares by the language's collation
+// (string sort) and every byte run between string values as bytes.  A descending field of an
+// ascending index is stored bit-inverted by the key builder; its string value is inverted back
+// before the collation compares it and the result is then reversed, so such a field sorts in
+// exact reverse collation order.  "Sys Deleted" (slot 31) always compares as bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/storage/index/IndexFormat.h"
+
+namespace tessera {
+
+class TIndexTreeHost;
+
+class TKeyOrder {
+ public:
+  TKeyOrder() = default;
+  // The order of index `slot` described by `descriptor` on the host's table.  Fields the data
+  // file does not know, or fields that pass the key length, make the whole key compare as bytes.
+  TKeyOrder(const TIndexTreeHost& host, int slot, const TIndexDescriptor& descriptor);
+  // A byte-wise order (tests, record numbers).
+  static TKeyOrder Bytes(bool descending);
+
+  // -1, 0 or 1 over the first `length` bytes of a and b.  A length below the key length compares
+  // a prefix; a string field cut by it compares only its bytes before the cut.
+  int Compare(const uint8_t* a, const uint8_t* b, size_t length) const;
+
+  bool Descending() const { return descending_; }
+
+ private:
+  struct Field {
+    uint16_t size = 0;
+    bool string = false;
+    bool inverted = false;  // stored bit-inverted by the key builder
+    bool reversed = false;  // collation result reversed
+  };
+
+  int CompareFields(const uint8_t* a, const uint8_t* b, size_t length) const;
+
+  bool bytewise_ = true;
+  bool descending_ = false;
+  uint16_t language_ = 0;
+  uint16_t sort_ = 0;
+  uint8_t field_count_ = 0;
+  std::array<Field, kMaxKeyFields> fields_{};
+};
+
+}  // namespace tessera

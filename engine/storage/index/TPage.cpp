@@ -1,0 +1,384 @@
+#include "engine/storage/index/TPage.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "classlib/rtl/Coding.h"
+#include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/core/TableCipher.h"
+
+namespace tessera {
+namespace {
+
+// Offsets inside an expanded entry, after the K key bytes.
+constexpr size_t kValueAt = 0;
+constexpr size_t kSubtreeAt = 4;
+constexpr size_t kLeadingAt = 8;
+constexpr size_t kTrailingAt = 10;
+
+// Suffix bytes a key of these parameters keeps out of trailing-zero counting.
+size_t SuffixSize(const TIndexParams& p) {
+  return HasKeySuffix(p.slot, p.unique) ? kKeySuffixSize : 0;
+}
+
+size_t CommonPrefix(const uint8_t* a, const uint8_t* b, size_t n) {
+  size_t i = 0;
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// Zero bytes at the end of key[from, to), at most kMaxCompressCount.
+size_t TrailingZeros(const uint8_t* key, size_t from, size_t to) {
+  size_t t = 0;
+  while (to > from && key[to - 1] == 0 && t < kMaxCompressCount) {
+    --to;
+    ++t;
+  }
+  return t;
+}
+
+struct Counts {
+  size_t leading;
+  size_t trailing;
+};
+
+// The packed form of `key` behind `prev` (nullptr for the first entry).
+Counts ComputeCounts(uint8_t mode, size_t k, size_t suffix, const uint8_t* prev,
+                     const uint8_t* key) {
+  Counts c{0, 0};
+  if (mode == kCompressLeading || mode == kCompressBoth) {
+    if (prev != nullptr) c.leading = CommonPrefix(prev, key, k);
+    if (mode == kCompressBoth) c.leading = std::min<size_t>(c.leading, kMaxCompressCount);
+  }
+  if (mode == kCompressTrailing) {
+    c.trailing = TrailingZeros(key, 0, k - suffix);
+  } else if (mode == kCompressBoth) {
+    // Mode 3 counts zeros only in the bytes the leading count leaves, and in front of a suffix
+    // only while at least one key byte stands before it.
+    if (suffix == 0) c.trailing = TrailingZeros(key, c.leading, k);
+    else if (k - c.leading > suffix) c.trailing = TrailingZeros(key, c.leading, k - suffix);
+  }
+  return c;
+}
+
+}  // namespace
+
+TIndexParams IndexParamsOf(const uint8_t* header, uint8_t slot) {
+  TIndexParams params;
+  params.slot = slot;
+  const uint8_t* raw = header + DescriptorOffset(slot);
+  params.key_length = cl::GetU16LE(raw + kDescKeyLength);
+  params.descending = raw[kDescDescending] != 0;
+  params.unique = raw[kDescUnique] != 0;
+  params.compression = raw[kDescCompression];
+  return params;
+}
+
+TPage::TPage(TPageOwner& owner) : owner_(owner) { Reset(); }
+
+void TPage::Clear() {
+  count_ = 0;
+  entries_.clear();
+  bytes_in_use_ = 0;
+  prev_ = next_ = 0;
+  type_ = kPageRootInner;
+  parent_offset_ = 0;
+  free_ = false;
+  current_ = search_ = 1;
+}
+
+void TPage::Reset() {
+  Clear();
+  params_ = owner_.CurrentIndexParams();
+  dirty_ = false;
+}
+
+void TPage::RaiseCorrupt() const { RaiseEngineError(kErrIndexPageCorrupt, owner_.ErrorFileName()); }
+
+uint8_t* TPage::EntryAt(uint16_t slot) {
+  if (slot < 1 || slot > count_) RaiseCorrupt();
+  return entries_.data() + (slot - 1) * Stride();
+}
+
+const uint8_t* TPage::EntryAt(uint16_t slot) const {
+  if (slot < 1 || slot > count_) RaiseCorrupt();
+  return entries_.data() + (slot - 1) * Stride();
+}
+
+const uint8_t* TPage::KeyAt(uint16_t slot) const { return EntryAt(slot); }
+
+void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
+  std::memcpy(EntryAt(slot), key, params_.key_length);
+  dirty_ = true;
+}
+
+uint32_t TPage::ValueAt(uint16_t slot) const {
+  return cl::GetU32LE(EntryAt(slot) + params_.key_length + kValueAt);
+}
+
+void TPage::SetValueAt(uint16_t slot, uint32_t value) {
+  cl::PutU32LE(EntryAt(slot) + params_.key_length + kValueAt, value);
+  dirty_ = true;
+}
+
+uint32_t TPage::SubtreeCountAt(uint16_t slot) const {
+  return cl::GetU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt);
+}
+
+void TPage::SetSubtreeCountAt(uint16_t slot, uint32_t count) {
+  cl::PutU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt, count);
+  dirty_ = true;
+}
+
+uint16_t TPage::LeadingAt(uint16_t slot) const {
+  return cl::GetU16LE(EntryAt(slot) + params_.key_length + kLeadingAt);
+}
+
+uint16_t TPage::TrailingAt(uint16_t slot) const {
+  return cl::GetU16LE(EntryAt(slot) + params_.key_length + kTrailingAt);
+}
+
+void TPage::SetLeading(uint16_t slot, uint16_t p) {
+  cl::PutU16LE(EntryAt(slot) + params_.key_length + kLeadingAt, p);
+}
+
+void TPage::SetTrailing(uint16_t slot, uint16_t t) {
+  cl::PutU16LE(EntryAt(slot) + params_.key_length + kTrailingAt, t);
+}
+
+void TPage::SetFree(bool free) {
+  if (free_ != free) dirty_ = true;
+  free_ = free;
+}
+
+void TPage::SetType(uint8_t type) {
+  if (type_ != type) dirty_ = true;
+  type_ = type;
+}
+
+void TPage::SetPrev(uint32_t offset) {
+  if (prev_ != offset) dirty_ = true;
+  prev_ = offset;
+}
+
+void TPage::SetNext(uint32_t offset) {
+  if (next_ != offset) dirty_ = true;
+  next_ = offset;
+}
+
+bool TPage::IsOverFull() const {
+  if (!IsLeaf()) return count_ > InnerCapacity(params_.key_length);
+  if (params_.compression == kCompressNone) return count_ > LeafCapacity(params_.key_length);
+  return bytes_in_use_ > kPageEntryBytes;
+}
+
+uint64_t TPage::TotalCount() const {
+  if (IsLeaf()) return count_;
+  uint64_t total = 0;
+  for (uint16_t slot = 1; slot <= count_; ++slot) total += SubtreeCountAt(slot);
+  return total;
+}
+
+void TPage::InsertAfterCurrent(const uint8_t* key) {
+  if (count_ == UINT16_MAX) RaiseCorrupt();
+  const uint16_t slot = static_cast<uint16_t>(std::min(current_, count_) + 1);
+  const size_t stride = Stride();
+  entries_.insert(entries_.begin() + static_cast<ptrdiff_t>((slot - 1) * stride), stride, 0);
+  ++count_;
+  std::memcpy(EntryAt(slot), key, params_.key_length);
+  current_ = slot;
+  dirty_ = true;
+}
+
+void TPage::DeleteCurrent() {
+  EntryAt(current_);  // range check
+  const size_t stride = Stride();
+  const auto first = entries_.begin() + static_cast<ptrdiff_t>((current_ - 1) * stride);
+  entries_.erase(first, first + static_cast<ptrdiff_t>(stride));
+  --count_;
+  if (current_ > count_) current_ = count_;
+  dirty_ = true;
+}
+
+void TPage::Pin() {
+  if (pins_ >= kMaxPins) RaiseCorrupt();
+  ++pins_;
+}
+
+void TPage::Recompute() {
+  if (!IsCompressedLeaf()) {
+    for (uint16_t slot = 1; slot <= count_; ++slot) {
+      SetLeading(slot, 0);
+      SetTrailing(slot, 0);
+    }
+    bytes_in_use_ = 0;
+    return;
+  }
+  const size_t k = params_.key_length;
+  const size_t suffix = SuffixSize(params_);
+  if (k < suffix || params_.compression > kMaxCompression) RaiseCorrupt();
+  uint32_t total = 0;
+  for (uint16_t slot = 1; slot <= count_; ++slot) {
+    const Counts c = ComputeCounts(params_.compression, k, suffix,
+                                   slot > 1 ? KeyAt(slot - 1) : nullptr, KeyAt(slot));
+    SetLeading(slot, static_cast<uint16_t>(c.leading));
+    SetTrailing(slot, static_cast<uint16_t>(c.trailing));
+    total += static_cast<uint32_t>(k - c.leading - c.trailing + 6);
+  }
+  bytes_in_use_ = total;
+}
+
+void TPage::Pack(uint8_t* image) {
+  Recompute();
+  const size_t k = params_.key_length;
+  const size_t suffix = SuffixSize(params_);
+  if (!free_) {
+    if (!IsLeaf() ? count_ > InnerCapacity(k)
+                  : params_.compression == kCompressNone ? count_ > LeafCapacity(k)
+                                                         : bytes_in_use_ > kPageEntryBytes) {
+      RaiseCorrupt();
+    }
+  }
+  std::memset(image, 0, kIndexPageSize);
+  image[kPageType] = type_;
+  cl::PutU16LE(image + kPageCount, free_ ? 0 : count_);
+  cl::PutU32LE(image + kPagePrev, prev_);
+  cl::PutU32LE(image + kPageNext, next_);
+  cl::PutU16LE(image + kPageBytesInUse, free_ ? 0 : static_cast<uint16_t>(bytes_in_use_));
+  if (!free_) {
+    uint8_t* out = image + kPageEntries;
+    for (uint16_t slot = 1; slot <= count_; ++slot) {
+      const uint8_t* key = KeyAt(slot);
+      if (!IsLeaf()) {
+        std::memcpy(out, key, k);
+        cl::PutU32LE(out + k, ValueAt(slot));
+        cl::PutU32LE(out + k + 4, SubtreeCountAt(slot));
+        out += k + 8;
+        continue;
+      }
+      const size_t p = LeadingAt(slot);
+      const size_t t = TrailingAt(slot);
+      switch (params_.compression) {
+        case kCompressNone:
+          break;
+        case kCompressLeading:
+          cl::PutU16LE(out, static_cast<uint16_t>(p));
+          out += 2;
+          break;
+        case kCompressTrailing:
+          cl::PutU16LE(out, static_cast<uint16_t>(t));
+          out += 2;
+          break;
+        default:
+          out[0] = static_cast<uint8_t>(p);
+          out[1] = static_cast<uint8_t>(t);
+          out += 2;
+          break;
+      }
+      // Stored bytes: [p, k) less the left-out zeros [k - suffix - t, k - suffix).
+      if (t == 0) {
+        std::memcpy(out, key + p, k - p);
+        out += k - p;
+      } else {
+        std::memcpy(out, key + p, k - suffix - t - p);
+        out += k - suffix - t - p;
+        std::memcpy(out, key + k - suffix, suffix);
+        out += suffix;
+      }
+      cl::PutU32LE(out, ValueAt(slot));
+      out += 4;
+    }
+  }
+  if (owner_.PagesEnciphered()) EncipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
+  dirty_ = false;
+}
+
+void TPage::Unpack(const uint8_t* source, bool is_new) {
+  uint8_t image[kIndexPageSize];
+  std::memcpy(image, source, kIndexPageSize);
+  if (owner_.PagesEnciphered()) DecipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
+  Clear();
+  const uint8_t type = image[kPageType];
+  if (type > kPageRootLeaf) RaiseCorrupt();
+  type_ = type;
+  prev_ = cl::GetU32LE(image + kPagePrev);
+  next_ = cl::GetU32LE(image + kPageNext);
+  if (!is_new) {
+    try {
+      UnpackEntries(image);
+    } catch (...) {
+      Clear();
+      throw;
+    }
+  }
+  dirty_ = false;
+}
+
+void TPage::UnpackEntries(const uint8_t* image) {
+  const size_t k = params_.key_length;
+  const size_t suffix = SuffixSize(params_);
+  if (k > kMaxKeyLength || k < suffix || params_.compression > kMaxCompression) RaiseCorrupt();
+  const uint16_t count = cl::GetU16LE(image + kPageCount);
+  const bool compressed = IsCompressedLeaf();
+  if (!compressed && count > (IsLeaf() ? LeafCapacity(k) : InnerCapacity(k))) RaiseCorrupt();
+  const size_t stride = Stride();
+  entries_.assign(count * stride, 0);
+  count_ = count;
+
+  const uint8_t* in = image + kPageEntries;
+  const uint8_t* const end = image + kIndexPageSize;
+  for (uint16_t slot = 1; slot <= count; ++slot) {
+    uint8_t* entry = entries_.data() + (slot - 1) * stride;
+    if (!compressed) {
+      const size_t size = IsLeaf() ? k + 4 : k + 8;  // fits: count is within capacity
+      std::memcpy(entry, in, k);
+      std::memcpy(entry + k + kValueAt, in + k, 4);
+      if (!IsLeaf()) std::memcpy(entry + k + kSubtreeAt, in + k + 4, 4);
+      in += size;
+      continue;
+    }
+    if (end - in < 2) RaiseCorrupt();
+    size_t p = 0, t = 0;
+    switch (params_.compression) {
+      case kCompressLeading:
+        p = cl::GetU16LE(in);
+        break;
+      case kCompressTrailing:
+        t = cl::GetU16LE(in);
+        break;
+      default:
+        p = in[0];
+        t = in[1];
+        break;
+    }
+    in += 2;
+    if (p > k || t > kMaxCompressCount || (slot == 1 && p != 0)) RaiseCorrupt();
+    if (t > 0) {
+      // The left-out zeros lie in front of the suffix, behind the leading bytes, and mode 3
+      // leaves at least one key byte before a suffix.
+      if (t + suffix + p > k) RaiseCorrupt();
+      if (suffix != 0 && params_.compression == kCompressBoth && k - p <= suffix) RaiseCorrupt();
+    }
+    const size_t stored = k - p - t;
+    if (static_cast<size_t>(end - in) < stored + 4) RaiseCorrupt();
+    if (p > 0) std::memcpy(entry, entry - stride, p);  // the previous expanded key
+    if (t == 0) {
+      std::memcpy(entry + p, in, stored);
+    } else {
+      std::memcpy(entry + p, in, k - suffix - t - p);
+      std::memcpy(entry + k - suffix, in + (k - suffix - t - p), suffix);
+    }
+    in += stored;
+    std::memcpy(entry + k + kValueAt, in, 4);
+    in += 4;
+    cl::PutU16LE(entry + k + kLeadingAt, static_cast<uint16_t>(p));
+    cl::PutU16LE(entry + k + kTrailingAt, static_cast<uint16_t>(t));
+  }
+  if (compressed) {
+    const uint32_t used = static_cast<uint32_t>(in - (image + kPageEntries));
+    if (used != cl::GetU16LE(image + kPageBytesInUse)) RaiseCorrupt();
+    bytes_in_use_ = used;
+  }
+}
+
+}  // namespace tessera

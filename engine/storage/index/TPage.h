@@ -1,0 +1,181 @@
+// One index page in memory, with its entries held expanded whatever the leaf compression.
+//
+// The bytes on disk are described in engine/storage/index/IndexFormat.h.  A TPage belongs to the page
+// cache of one TIndexFile (its TPageOwner), which supplies the current index's parameters when
+// the page is taken into use, the table's encryption and the data file name that errors carry.
+// A page read from disk is untrusted: Unpack checks every count, length and compression count
+// against the image before copying and raises 8965 (index page buffers corrupt) on any damage,
+// so no later access can reach past an entry.  Not thread-safe; used by its index file's thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/storage/index/IndexFormat.h"
+
+namespace tessera {
+
+// The parameters of the index a page belongs to, from its descriptor.
+struct TIndexParams {
+  uint16_t key_length = 0;
+  uint8_t slot = 0;
+  bool descending = false;
+  bool unique = false;
+  uint8_t compression = kCompressNone;
+};
+
+// The parameters of the index in `slot` as the header's descriptor gives them.  REQUIRES:
+// `header` holds kIndexHeaderSize bytes and `slot` is below kIndexSlotCount.
+TIndexParams IndexParamsOf(const uint8_t* header, uint8_t slot);
+
+// What a page asks of the index file that caches it.
+class TPageOwner {
+ public:
+  virtual ~TPageOwner() = default;
+  virtual TIndexParams CurrentIndexParams() const = 0;
+  // Pages are enciphered on disk (the table is encrypted).
+  virtual bool PagesEnciphered() const = 0;
+  // The data file named in errors.
+  virtual const std::string& ErrorFileName() const = 0;
+};
+
+class TPage {
+ public:
+  // Highest pin count; one more pin is error 8965.
+  static constexpr uint16_t kMaxPins = 64;
+
+  // An empty page of the owner's current index; current and search slot 1.
+  explicit TPage(TPageOwner& owner);
+
+  TPage(const TPage&) = delete;
+  TPage& operator=(const TPage&) = delete;
+
+  // Clears count, links, type (0), parent and free mark and retakes the current index's
+  // parameters; the page is left clean.
+  void Reset();
+
+  // Loads a page image of kIndexPageSize bytes: the header and, unless `is_new`, the entries.
+  // Damage raises 8965 and leaves the page empty.
+  void Unpack(const uint8_t* image, bool is_new);
+  // Writes the page image (kIndexPageSize bytes), recomputing the compressed form first; a free
+  // page is written with key count 0 and no entries.  Clears dirty.  A page that does not fit
+  // (entries past capacity, or a compressed leaf over 4083 bytes) raises 8965.
+  void Pack(uint8_t* image);
+  // Recomputes every entry's leading and trailing counts and the bytes in use (compressed leaves;
+  // 0 for every other page).
+  void Recompute();
+
+  const TIndexParams& Params() const { return params_; }
+  uint16_t KeyLength() const { return params_.key_length; }
+
+  uint32_t Offset() const { return offset_; }
+  void SetOffset(uint32_t offset) { offset_ = offset; }
+  uint32_t ParentOffset() const { return parent_offset_; }
+  void SetParentOffset(uint32_t offset) { parent_offset_ = offset; }
+  bool Dirty() const { return dirty_; }
+  void SetDirty(bool dirty) { dirty_ = dirty; }
+  bool IsFree() const { return free_; }
+  void SetFree(bool free);
+
+  uint8_t Type() const { return type_; }
+  void SetType(uint8_t type);
+  bool IsLeaf() const { return !IsInnerPageType(type_); }
+  bool IsCompressedLeaf() const { return IsLeaf() && params_.compression != kCompressNone; }
+  uint32_t Prev() const { return prev_; }
+  void SetPrev(uint32_t offset);
+  uint32_t Next() const { return next_; }
+  void SetNext(uint32_t offset);
+
+  uint16_t Count() const { return count_; }
+  // Bytes of packed entries: kept for compressed leaves (after Recompute), 0 elsewhere.
+  uint32_t BytesInUse() const { return bytes_in_use_; }
+  // More entries than the page may hold (it must be split).
+  bool IsOverFull() const;
+  // Sum of the entries' subtree counts; a leaf answers its key count.
+  uint64_t TotalCount() const;
+
+  // Entries by slot, 1..Count().  A slot outside that range raises 8965.
+  const uint8_t* KeyAt(uint16_t slot) const;
+  void SetKeyAt(uint16_t slot, const uint8_t* key);
+  // Child page offset (inner pages) or record number (leaves).
+  uint32_t ValueAt(uint16_t slot) const;
+  void SetValueAt(uint16_t slot, uint32_t value);
+  uint32_t SubtreeCountAt(uint16_t slot) const;
+  void SetSubtreeCountAt(uint16_t slot, uint32_t count);
+  // Leading and trailing counts of the packed form, as last computed or read.
+  uint16_t LeadingAt(uint16_t slot) const;
+  uint16_t TrailingAt(uint16_t slot) const;
+
+  // The current slot and the search slot (0 = before the first entry).
+  uint16_t CurrentSlot() const { return current_; }
+  void SetCurrentSlot(uint16_t slot) { current_ = slot; }
+  uint16_t SearchSlot() const { return search_; }
+  void SetSearchSlot(uint16_t slot) { search_ = slot; }
+  void CurrentToFirst() { current_ = 1; }
+  void CurrentToLast() { current_ = count_; }
+  void CurrentForward() { ++current_; }
+  void CurrentBack() {
+    if (current_ > 0) --current_;
+  }
+  void SearchToFirst() { search_ = 1; }
+  void SearchToLast() { search_ = count_; }
+  void SearchForward() { ++search_; }
+  void SearchBack() {
+    if (search_ > 0) --search_;
+  }
+  void CurrentToSearch() { search_ = current_; }
+  void SearchToCurrent() { current_ = search_; }
+
+  const uint8_t* CurrentKey() const { return KeyAt(current_); }
+  uint32_t CurrentValue() const { return ValueAt(current_); }
+  void SetCurrentValue(uint32_t value) { SetValueAt(current_, value); }
+  uint32_t CurrentSubtreeCount() const { return SubtreeCountAt(current_); }
+  void SetCurrentSubtreeCount(uint32_t count) { SetSubtreeCountAt(current_, count); }
+  const uint8_t* SearchKey() const { return KeyAt(search_); }
+  uint32_t SearchValue() const { return ValueAt(search_); }
+  uint32_t SearchSubtreeCount() const { return SubtreeCountAt(search_); }
+
+  // Opens a slot behind the current one (the current slot 0 inserts in front), copies the key
+  // (KeyLength() bytes) there with value and count 0, and makes it current.  Marks dirty.
+  void InsertAfterCurrent(const uint8_t* key);
+  // Removes the current entry; when it was the last, the current slot moves back to the new last.
+  void DeleteCurrent();
+
+  void Pin();
+  void Unpin() {
+    if (pins_ > 0) --pins_;
+  }
+  void ClearPins() { pins_ = 0; }
+  uint16_t PinCount() const { return pins_; }
+
+ private:
+  size_t Stride() const { return static_cast<size_t>(params_.key_length) + 12; }
+  uint8_t* EntryAt(uint16_t slot);
+  const uint8_t* EntryAt(uint16_t slot) const;
+  [[noreturn]] void RaiseCorrupt() const;
+  void Clear();
+  void UnpackEntries(const uint8_t* image);
+  void SetLeading(uint16_t slot, uint16_t p);
+  void SetTrailing(uint16_t slot, uint16_t t);
+
+  TPageOwner& owner_;
+  TIndexParams params_;
+  bool dirty_ = false;
+  uint16_t pins_ = 0;
+  uint32_t offset_ = 0;
+  uint32_t parent_offset_ = 0;
+  uint32_t bytes_in_use_ = 0;
+  uint16_t count_ = 0;
+  uint16_t current_ = 1;
+  uint16_t search_ = 1;
+  uint32_t prev_ = 0;
+  uint32_t next_ = 0;
+  uint8_t type_ = kPageRootInner;
+  bool free_ = false;
+  // Count() entries of KeyLength() + 12 bytes: key, u32 value, u32 subtree count, u16 leading
+  // count, u16 trailing count (host order; never written to disk as such).
+  std::vector<uint8_t> entries_;
+};
+
+}  // namespace tessera

@@ -1,0 +1,213 @@
+#include "engine/storage/index/TPageCache.h"
+
+#include <algorithm>
+
+#include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/index/IndexTreeHost.h"
+
+namespace tessera {
+namespace {
+
+// Pages packed into one write at most (a run of consecutive offsets longer than this is split).
+constexpr size_t kMaxRunPages = 64;
+
+}  // namespace
+
+TPageCache::TPageCache(TIndexTreeHost& host) : host_(host), lists_(kIndexSlotCount) {}
+
+int TPageCache::ListIndex(int slot) {
+  return slot >= 0 && slot < kIndexSlotCount ? slot : 0;
+}
+
+void TPageCache::SetListCapacity(size_t capacity) {
+  base_capacity_ = std::max<size_t>(capacity, 1);
+  for (List& list : lists_) {
+    list.capacity = base_capacity_;
+    Trim(list);
+  }
+}
+
+size_t TPageCache::DirtyCount() const {
+  size_t n = 0;
+  for (const List& list : lists_) {
+    for (const auto& page : list.pages) n += page->Offset() != 0 && page->Dirty() ? 1 : 0;
+  }
+  return n;
+}
+
+TPage* TPageCache::TakeSlot(List& list) {
+  auto reuse = [&](std::list<std::unique_ptr<TPage>>::iterator it) {
+    TPage* page = it->get();
+    if (page->Offset() != 0) list.by_offset.erase(page->Offset());
+    list.pages.splice(list.pages.begin(), list.pages, it);
+    page->Reset();
+    page->SetOffset(0);
+    page->Pin();
+    return page;
+  };
+  if (list.pages.size() < list.capacity) {
+    list.pages.push_front(std::make_unique<TPage>(host_.PageOwner()));
+    TPage* page = list.pages.front().get();
+    page->SetOffset(0);
+    page->Pin();
+    return page;
+  }
+  // Pages taken beyond the capacity while everything was pinned go again once they are clean.
+  while (list.pages.size() > list.capacity && list.pages.back()->PinCount() == 0 &&
+         (!list.pages.back()->Dirty() || list.pages.back()->Offset() == 0)) {
+    if (list.pages.back()->Offset() != 0) list.by_offset.erase(list.pages.back()->Offset());
+    list.pages.pop_back();
+  }
+  for (auto it = list.pages.end(); it != list.pages.begin();) {
+    --it;
+    if ((*it)->PinCount() == 0 && (!(*it)->Dirty() || (*it)->Offset() == 0)) return reuse(it);
+  }
+  if (!host_.InExclusivePhase()) {
+    for (auto it = list.pages.end(); it != list.pages.begin();) {
+      --it;
+      if ((*it)->PinCount() == 0) {
+        WriteBack(**it);
+        return reuse(it);
+      }
+    }
+  }
+  // Inside the exclusive phase the list grows by a step; outside it, only every page being
+  // pinned by the operation under way brings a page beyond the capacity, for a while.
+  if (host_.InExclusivePhase()) list.capacity = list.pages.size() + kGrowth;
+  list.pages.push_front(std::make_unique<TPage>(host_.PageOwner()));
+  TPage* page = list.pages.front().get();
+  page->SetOffset(0);
+  page->Pin();
+  return page;
+}
+
+void TPageCache::WriteBack(TPage& page) {
+  uint8_t image[kIndexPageSize];
+  page.Pack(image);
+  try {
+    host_.WritePageImages(page.Offset(), image, kIndexPageSize);
+  } catch (...) {
+    page.SetDirty(true);
+    throw;
+  }
+  ++writes_;
+}
+
+TPage* TPageCache::Fetch(int slot, uint32_t offset) {
+  List& list = lists_[ListIndex(slot)];
+  if (offset == 0) RaiseEngineError(kErrIndexPageCorrupt, host_.ErrorFileName());
+  auto found = list.by_offset.find(offset);
+  if (found != list.by_offset.end()) {
+    list.pages.splice(list.pages.begin(), list.pages, found->second);
+    TPage* page = list.pages.front().get();
+    page->Pin();
+    ++hits_;
+    return page;
+  }
+  if (host_.TakeReadLockChanged()) throw TTreeRestart{};
+  TPage* page = TakeSlot(list);
+  try {
+    uint8_t image[kIndexPageSize];
+    host_.ReadPageImage(offset, image);
+    page->Unpack(image, false);
+  } catch (...) {
+    page->Reset();
+    page->ClearPins();
+    throw;
+  }
+  page->SetOffset(offset);
+  list.by_offset[offset] = list.pages.begin();
+  ++reads_;
+  return page;
+}
+
+TPage* TPageCache::Adopt(int slot, uint32_t offset) {
+  List& list = lists_[ListIndex(slot)];
+  auto found = list.by_offset.find(offset);
+  TPage* page;
+  if (found != list.by_offset.end()) {
+    list.pages.splice(list.pages.begin(), list.pages, found->second);
+    page = list.pages.front().get();
+    page->Reset();
+    page->Pin();
+  } else {
+    page = TakeSlot(list);
+    page->SetOffset(offset);
+    list.by_offset[offset] = list.pages.begin();
+  }
+  page->SetDirty(true);
+  return page;
+}
+
+void TPageCache::Discard(int slot, uint32_t offset) {
+  List& list = lists_[ListIndex(slot)];
+  auto found = list.by_offset.find(offset);
+  if (found == list.by_offset.end()) return;
+  TPage* page = found->second->get();
+  list.by_offset.erase(found);
+  page->Reset();
+  page->SetOffset(0);
+  page->ClearPins();
+}
+
+void TPageCache::Flush() {
+  std::vector<TPage*> dirty;
+  for (List& list : lists_) {
+    for (auto& page : list.pages) {
+      if (page->Offset() != 0 && page->Dirty()) dirty.push_back(page.get());
+    }
+  }
+  std::sort(dirty.begin(), dirty.end(),
+            [](const TPage* a, const TPage* b) { return a->Offset() < b->Offset(); });
+  std::vector<uint8_t> run;
+  for (size_t i = 0; i < dirty.size();) {
+    size_t n = 1;
+    while (i + n < dirty.size() && n < kMaxRunPages &&
+           dirty[i + n]->Offset() == dirty[i]->Offset() + n * kIndexPageSize) {
+      ++n;
+    }
+    run.resize(n * kIndexPageSize);
+    for (size_t j = 0; j < n; ++j) dirty[i + j]->Pack(run.data() + j * kIndexPageSize);
+    try {
+      host_.WritePageImages(dirty[i]->Offset(), run.data(), run.size());
+    } catch (...) {
+      for (size_t j = i; j < dirty.size(); ++j) dirty[j]->SetDirty(true);
+      throw;
+    }
+    writes_ += n;
+    i += n;
+  }
+  for (List& list : lists_) {
+    list.capacity = base_capacity_;
+    Trim(list);
+  }
+}
+
+void TPageCache::Trim(List& list) {
+  for (auto it = list.pages.end(); it != list.pages.begin() && list.pages.size() > list.capacity;) {
+    --it;
+    TPage* page = it->get();
+    if (page->PinCount() != 0 || (page->Dirty() && page->Offset() != 0)) continue;
+    if (page->Offset() != 0) list.by_offset.erase(page->Offset());
+    it = list.pages.erase(it);
+  }
+}
+
+void TPageCache::Invalidate() {
+  for (List& list : lists_) {
+    for (auto& page : list.pages) {
+      page->Reset();
+      page->SetOffset(0);
+      page->ClearPins();
+    }
+    list.by_offset.clear();
+  }
+}
+
+void TPageCache::UnpinAll() {
+  for (List& list : lists_) {
+    for (auto& page : list.pages) page->ClearPins();
+  }
+}
+
+}  // namespace tessera

@@ -1,0 +1,96 @@
+// The page cache of an index file: one list of TPage per index slot, most recently used first.
+//
+// A list holds up to 31 pages.  A page that must come in takes an unused TPage while the list is
+// below its capacity, else the least recently used clean, unpinned page; failing that the least
+// recently used dirty, unpinned page is written back and taken.  While the data file holds its
+// exclusive phase nothing may reach the disk before commit, so the list grows by 64 pages
+// instead.  A list whose every page is pinned by the operation under way takes one page more for a
+// while (a deep tree pins more than 31 pages), rather than failing a sound operation.  Flush writes every dirty
+// page, pinned or not, sorted by offset in runs of consecutive pages, and trims the lists back to
+// 31 pages.
+//
+// Pins keep a page in memory while an operation uses it; a page is never recycled while pinned.
+// Invalidate (another process changed the file) resets every page and forgets its offset but
+// keeps the TPage objects, so a pointer held by an operation that is being abandoned stays valid.
+//
+// Before a page is read from disk the host may take the data file's read lock; when that shows
+// another process changed the table the host has invalidated the cache and Fetch throws
+// TTreeRestart, which the tree operation catches to start again from the root.
+//
+// Not thread-safe: used by its index file's thread.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/storage/index/IndexFormat.h"
+#include "engine/storage/index/TPage.h"
+
+namespace tessera {
+
+class TIndexTreeHost;
+
+// Thrown by TPageCache::Fetch when the table changed under a lock-free read; never escapes the
+// tree operations.
+struct TTreeRestart {};
+
+class TPageCache {
+ public:
+  static constexpr size_t kListCapacity = 31;
+  static constexpr size_t kGrowth = 64;
+
+  explicit TPageCache(TIndexTreeHost& host);
+  TPageCache(const TPageCache&) = delete;
+  TPageCache& operator=(const TPageCache&) = delete;
+
+  // The page at `offset` of index `slot`, pinned (the caller unpins).  A miss reads it from disk
+  // (8965 for damage).  Throws TTreeRestart as described above.
+  TPage* Fetch(int slot, uint32_t offset);
+  // A page for an offset just appended to the file: nothing is read; pinned, empty and dirty.
+  TPage* Adopt(int slot, uint32_t offset);
+  // Drops the page of a failed append (it was never part of the tree).
+  void Discard(int slot, uint32_t offset);
+
+  // Writes every dirty page of every list and trims the lists to their capacity.
+  void Flush();
+  // Resets every page (dirty ones are dropped) and forgets all offsets.
+  void Invalidate();
+  void UnpinAll();
+
+  // Tests force a small cache (at least 1 page per list).
+  void SetListCapacity(size_t capacity);
+
+  uint64_t PageReads() const { return reads_; }
+  uint64_t PageWrites() const { return writes_; }
+  uint64_t CacheHits() const { return hits_; }
+  void ClearStatistics() { reads_ = writes_ = hits_ = 0; }
+  // Pages held by the list of `slot` (tests).
+  size_t ListSize(int slot) const { return lists_[slot].pages.size(); }
+  // Dirty pages of all lists.
+  size_t DirtyCount() const;
+
+ private:
+  struct List {
+    std::list<std::unique_ptr<TPage>> pages;  // most recently used first
+    std::unordered_map<uint32_t, std::list<std::unique_ptr<TPage>>::iterator> by_offset;
+    size_t capacity = kListCapacity;
+  };
+
+  static int ListIndex(int slot);
+  // An unpinned page to load a new offset into, moved to the front and pinned.
+  TPage* TakeSlot(List& list);
+  void WriteBack(TPage& page);
+  void Trim(List& list);
+
+  TIndexTreeHost& host_;
+  std::vector<List> lists_;
+  size_t base_capacity_ = kListCapacity;
+  uint64_t reads_ = 0;
+  uint64_t writes_ = 0;
+  uint64_t hits_ = 0;
+};
+
+}  // namespace tessera

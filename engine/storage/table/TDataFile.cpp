@@ -1,0 +1,396 @@
+#include "engine/storage/table/TDataFile.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "classlib/rtl/DateTime.h"
+#include "classlib/rtl/ShortString.h"
+#include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/core/EngineSession.h"
+#include "engine/storage/core/FilePaths.h"
+#include "engine/storage/values/TextCompare.h"
+
+namespace tessera {
+namespace {
+
+// The data semaphore: the last byte of the 32-bit lock space of the .DAT, held by every writer
+// while it writes records and header.
+constexpr uint32_t kDataSemaphoreOffset = 0x7FFFFFFF;
+constexpr int kSemaphoreRetries = 8192;
+constexpr int32_t kSemaphoreWaitMs = 3;
+// The update stamp is the local date-time less this many days.
+constexpr double kUpdateStampBias = 693594.0;
+constexpr uint32_t kMaxPerRead = 32767;
+constexpr uint32_t kCacheBytes = 131070;
+constexpr uint32_t kMaxCacheEntries = 65535;
+
+std::string TrimBlanks(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return std::string(s.substr(b, e - b));
+}
+
+// The header fields a second read under the semaphore must find unchanged.
+bool SameStructure(const TDataHeader& a, const TDataHeader& b) {
+  return a.Version() == b.Version() && a.StoredBlobBlockSize() == b.StoredBlobBlockSize() &&
+         a.RecordSize() == b.RecordSize() && a.FieldCount() == b.FieldCount() &&
+         a.BlobFieldCount() == b.BlobFieldCount() && a.Encrypted() == b.Encrypted() &&
+         a.Language() == b.Language() && a.Sort() == b.Sort() &&
+         a.StoredComputedAreaSize() == b.StoredComputedAreaSize();
+}
+
+}  // namespace
+
+TDataFile::TDataFile() : format_settings_(FixedFormatSettings()), index_file_(*this) {}
+
+TDataFile::~TDataFile() {
+  try {
+    Close();
+  } catch (...) {
+    // Destructors never throw; a failed final write is lost with the handle.
+  }
+}
+
+std::string TDataFile::MakeFileName(std::string_view table_name) {
+  return RemoveFileExtension(TrimBlanks(table_name)) + ".DAT";
+}
+
+std::string TDataFile::TableName() const { return RemoveFileExtension(FileName()); }
+
+void TDataFile::SetForceBufferFlush(bool value) {
+  if (IsOpen()) return;
+  force_buffer_flush_ = value;
+  SetWriteThrough(value);
+}
+
+void TDataFile::SetStrictChangeDetection(bool value) {
+  if (!IsOpen()) strict_change_detection_ = value;
+}
+
+void TDataFile::SetDeleteOnClose(bool value) {
+  if (IsOpen()) Fail(kErrFileInUse);
+  delete_on_close_ = value;
+}
+
+void TDataFile::ResetState() {
+  header_.Clear();
+  table_fields_.clear();
+  table_fields_.shrink_to_fit();
+  working_fields_.clear();
+  working_fields_.shrink_to_fit();
+  fields_in_use_ = 0;
+  computed_area_size_ = 0;
+  has_computed_fields_ = false;
+  format_settings_ = FixedFormatSettings();
+}
+
+// ---- header and definitions ---------------------------------------------------------------------
+
+void TDataFile::ReadHeader() {
+  Seek(0, 0);
+  Read(header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
+  header_.SetChanged(false);
+}
+
+void TDataFile::WriteHeader(bool force) {
+  if (!force && !header_.Changed()) return;
+  header_.SetChangeCounter(header_.ChangeCounter() + 1);
+  header_.SetUpdateStamp(cl::Now() - kUpdateStampBias);
+  Seek(0, 0);
+  Write(header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
+  header_.SetChanged(false);
+}
+
+void TDataFile::ReadDefinitions() {
+  const size_t count = header_.FieldCount();
+  std::vector<uint8_t> block(count * kFieldDefinitionSize);
+  Seek(static_cast<int32_t>(kDataHeaderSize), 0);
+  if (!block.empty()) Read(block.data(), static_cast<int32_t>(block.size()));
+  if (header_.Encrypted()) DecipherBuffer(block.data(), block.size(), kDataKeyA, kDataKeyB);
+  std::vector<TFieldDefinition> fields;
+  fields.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    fields.push_back(DecodeFieldDefinition(block.data() + i * kFieldDefinitionSize));
+  }
+  DeriveStoredSizes(fields);
+  if (!CheckFieldStructure(fields, header_)) Fail(kErrHeaderCorrupt);
+  table_fields_ = std::move(fields);
+}
+
+void TDataFile::WriteDefinitions() {
+  std::vector<uint8_t> block(table_fields_.size() * kFieldDefinitionSize);
+  for (size_t i = 0; i < table_fields_.size(); ++i) {
+    EncodeFieldDefinition(table_fields_[i], block.data() + i * kFieldDefinitionSize);
+  }
+  if (header_.Encrypted()) EncipherBuffer(block.data(), block.size(), kDataKeyA, kDataKeyB);
+  Seek(static_cast<int32_t>(kDataHeaderSize), 0);
+  if (!block.empty()) Write(block.data(), static_cast<int32_t>(block.size()));
+}
+
+// Another workstation may be between writing its records and writing its header; its length and
+// header then disagree for a moment.  Writers hold the data semaphore for the whole write, so the
+// length is compared with a header read under it.
+void TDataFile::CheckLengthUnderSemaphore() {
+  const bool lock = !Exclusive() && !ReadOnlyAttribute();
+  if (lock) {
+    int failures = 0;
+    while (!Lock(kDataSemaphoreOffset, 1, true)) {
+      if (++failures > kSemaphoreRetries) Fail(kErrLockFailure);
+      BusyWait(kSemaphoreWaitMs);
+    }
+  }
+  std::exception_ptr error;
+  try {
+    if (lock) {
+      const TDataHeader first = header_;
+      ReadHeader();
+      if (!SameStructure(first, header_)) Fail(kErrHeaderCorrupt);
+    }
+    if (!CheckFileLength(header_, GetSize())) Fail(kErrHeaderCorrupt);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (lock && !Lock(kDataSemaphoreOffset, 1, false) && !error) Fail(kErrLockFailure);
+  if (error) std::rethrow_exception(error);
+}
+
+// ---- companions ---------------------------------------------------------------------------------
+
+void TDataFile::ConfigureCompanion(TFileHandler& file) {
+  file.SetInMemory(InMemory());
+  file.SetExclusive(Exclusive());
+  file.SetReadOnly(ReadOnly());
+  file.SetWriteThrough(force_buffer_flush_);
+  file.SetFileName(TableName());
+}
+
+void TDataFile::CreateBlobFileObject() {
+  blob_file_ = std::make_unique<TBlobFile>(*this, header_.BlobBlockSize());
+  ConfigureCompanion(*blob_file_);
+}
+
+void TDataFile::OpenCompanions() {
+  ConfigureCompanion(index_file_);
+  index_file_.Open();
+  CheckIndexKeys();
+  if (header_.BlobFieldCount() > 0) {
+    CreateBlobFileObject();
+    blob_file_->Open();
+  }
+}
+
+// Keys are built from the record's fields: an index whose key length is not what its fields
+// make (or that names a field the table lacks) would have its keys built to another length than
+// those in its tree.
+void TDataFile::CheckIndexKeys() {
+  for (int slot = 0; slot <= index_file_.SecondaryCount(); ++slot) {
+    const TIndexDescriptor d = index_file_.GetIndexDescriptor(slot);
+    if (d.key_length == 0) continue;  // no primary key fields (a secondary slot in use has one)
+    size_t length = HasKeySuffix(slot, d.unique != 0) ? kKeySuffixSize : 0;
+    for (int i = 0; i < d.field_count; ++i) {
+      TKeyField field;
+      if (!KeyFieldInfo(d.field_numbers[i], field)) Fail(kErrIndexPageCorrupt);
+      length += field.size + 1u;
+    }
+    if (d.field_count == 0 || length != d.key_length) Fail(kErrIndexPageCorrupt);
+  }
+}
+
+void TDataFile::CloseFiles() noexcept {
+  if (blob_file_) {
+    try {
+      blob_file_->Close();
+    } catch (...) {
+    }
+    blob_file_.reset();
+  }
+  try {
+    index_file_.Close();
+  } catch (...) {
+  }
+  TFileHandler::Close();
+}
+
+// ---- open, create, close ------------------------------------------------------------------------
+
+void TDataFile::Open() {
+  if (IsOpen()) return;
+  ResetState();
+  TFileHandler::Open();
+  try {
+    ReadHeader();
+    switch (CheckDataHeader(header_)) {
+      case TDataFileFault::kVersion:
+        Fail(kErrWrongVersion);
+      case TDataFileFault::kCorrupt:
+        Fail(kErrHeaderCorrupt);
+      case TDataFileFault::kNone:
+        break;
+    }
+    CheckLanguageInstalled(header_.Language(), header_.Sort(), FileName());
+    format_settings_ = BuildEngineFormatSettings(header_.Language(), header_.Sort());
+    if (header_.Encrypted()) {
+      TFileSession& session = *GetEngineSession();
+      const std::string password = header_.Password();
+      // An event that answers "supplied" without changing anything would be asked for ever.
+      const TPasswordEvent ask = [&]() {
+        if (!password_event_) return false;
+        const int before = session.Passwords().Count();
+        if (!password_event_()) return false;
+        return session.HasPassword(password) || session.Passwords().Count() != before;
+      };
+      CheckTablePassword(session, header_.StoredPassword(), FileName(), ask);
+    }
+    ReadDefinitions();
+    working_fields_ = table_fields_;
+    fields_in_use_ = static_cast<uint16_t>(working_fields_.size());
+    computed_area_size_ = header_.StoredComputedAreaSize();
+    UpdateComputedFlag();
+    CheckLengthUnderSemaphore();
+    OpenCompanions();
+  } catch (...) {
+    CloseFiles();
+    ResetState();
+    throw;
+  }
+}
+
+void TDataFile::CreateNew() {
+  TFileHandler::CreateNew();
+  try {
+    ConfigureCompanion(index_file_);
+    index_file_.CreateNew();
+    if (header_.BlobFieldCount() > 0) {
+      CreateBlobFileObject();
+      blob_file_->CreateNew();
+    }
+  } catch (...) {
+    CloseFiles();
+    throw;
+  }
+}
+
+void TDataFile::Close() {
+  if (!IsOpen()) return;
+  // Whatever the final write does, the files are closed: a handle left half open would keep its
+  // locks and share modes until the process ends.
+  std::exception_ptr error;
+  try {
+    if (Exclusive() && !ReadOnly()) CommitTransaction(true, false, false);
+  } catch (...) {
+    error = std::current_exception();
+  }
+  CloseFiles();
+  ResetState();
+  if (delete_on_close_) {
+    try {
+      DeleteTableFiles();
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  }
+  password_event_ = nullptr;
+  if (error) std::rethrow_exception(error);
+}
+
+void TDataFile::CommitTransaction(bool resize_caches, bool force_headers, bool force_index_header) {
+  if (ReadOnly()) return;
+  WriteHeader(force_headers);
+  if (index_file_.IsOpen()) {
+    index_file_.WriteDirtyPages();
+    index_file_.WriteHeader(force_index_header);
+  }
+  if (blob_file_ && blob_file_->IsOpen()) {
+    blob_file_->FlushDirtyBlocks();
+    blob_file_->WriteHeader(force_headers);
+    if (resize_caches) blob_file_->ShrinkCache();
+  }
+}
+
+// ---- emptying and deleting ----------------------------------------------------------------------
+
+void TDataFile::EmptyDataFile() {
+  Seek(static_cast<int32_t>(header_.DataStart()), 0);
+  Write(nullptr, 0);
+  header_.SetChangeCounter(0);
+  header_.SetDeletedHead(0);
+  header_.SetNextRecord(1);
+  header_.SetLastAutoIncrement(0);
+  MarkHeaderChanged();
+}
+
+void TDataFile::EmptyTable() {
+  if (!IsOpen() || !Exclusive()) Fail(kErrNeedExclusive);
+  if (ReadOnly()) Fail(kErrAccessDenied);
+  EmptyDataFile();
+  index_file_.EmptyIndexes();
+  if (blob_file_) {
+    blob_file_->EmptyFile();
+    blob_file_->EmptyCache();
+  }
+}
+
+void TDataFile::DeleteTableFiles() {
+  if (IsOpen()) Fail(kErrFileInUse);
+  std::exception_ptr error;
+  auto attempt = [&](auto&& remove) {
+    try {
+      remove();
+    } catch (...) {
+      if (!error) error = std::current_exception();
+    }
+  };
+  attempt([&] { Delete(); });
+  attempt([&] {
+    ConfigureCompanion(index_file_);
+    index_file_.Delete();
+  });
+  attempt([&] {
+    TBlobFile blob(*this, 0);
+    ConfigureCompanion(blob);
+    if (blob.Exists()) blob.Delete();
+  });
+  if (error) std::rethrow_exception(error);
+}
+
+void TDataFile::DeleteFilesQuietly() noexcept {
+  try {
+    DeleteTableFiles();
+  } catch (...) {
+    // Called on the way out of a failed creation, whose own error is the one to report; files
+    // that another process holds are not ours to delete anyway.
+  }
+}
+
+// ---- what the index file asks ------------------------------------------------------------------
+
+bool TDataFile::KeyFieldInfo(uint16_t field_number, TKeyField& field) const {
+  if (field_number == 0 || field_number > table_fields_.size()) return false;
+  field.type = table_fields_[field_number - 1].type;
+  field.size = table_fields_[field_number - 1].stored_size;
+  return true;
+}
+
+uint32_t TDataFile::PhysicalRecordCount() const {
+  const uint32_t next = header_.NextRecord();
+  return next == 0 ? 0 : next - 1;
+}
+
+// ---- sizes --------------------------------------------------------------------------------------
+
+uint16_t TDataFile::GetRecordBufferSize() const {
+  return static_cast<uint16_t>(header_.RecordSize() + computed_area_size_);
+}
+
+uint32_t TDataFile::PerReadMaximum() const {
+  const uint32_t record_size = header_.RecordSize();
+  return record_size == 0 ? 0 : std::max<uint32_t>(1, kMaxPerRead / record_size);
+}
+
+uint32_t TDataFile::RecordCacheCapacity() const {
+  const uint32_t buffer_size = GetRecordBufferSize();
+  return buffer_size == 0 ? 0 : std::min(kCacheBytes / buffer_size, kMaxCacheEntries);
+}
+
+}  // namespace tessera
