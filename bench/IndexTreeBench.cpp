@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "engine/storage/core/EngineSession.h"
-#include "engine/storage/values/KeyEncoding.h"
 #include "engine/storage/index/TIndexFile.h"
+#include "engine/storage/values/KeyEncoding.h"
 
 namespace {
 

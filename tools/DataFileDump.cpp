@@ -8,10 +8,10 @@
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/Exceptions.h"
+#include "engine/storage/core/TableCipher.h"
 #include "engine/storage/table/DataFileFormat.h"
 #include "engine/storage/values/EngineFormats.h"
 #include "engine/storage/values/FieldValues.h"
-#include "engine/storage/core/TableCipher.h"
 
 namespace tessera {
 namespace {

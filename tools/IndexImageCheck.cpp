@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/storage/core/TableCipher.h"
 #include "engine/storage/index/IndexCheck.h"
 #include "engine/storage/index/IndexFormat.h"
-#include "engine/storage/core/TableCipher.h"
 
 namespace tessera {
 
@@ -20,7 +20,8 @@ bool CheckIndexImage(const std::vector<uint8_t>& image, bool encrypted, std::ost
   const auto read = [&image](uint32_t offset, uint8_t* page) {
     std::memset(page, 0, kIndexPageSize);
     if (offset < image.size()) {
-      std::memcpy(page, image.data() + offset, std::min<size_t>(kIndexPageSize, image.size() - offset));
+      std::memcpy(page, image.data() + offset,
+                  std::min<size_t>(kIndexPageSize, image.size() - offset));
     }
   };
   const TIndexCheckReport report = CheckIndexFile(header.data(), read, nullptr, encrypted);

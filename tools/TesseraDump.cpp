@@ -9,11 +9,11 @@
 
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
-#include "engine/storage/core/ETesseraEngineError.h"
-#include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/blob/TBlobFile.h"
-#include "engine/storage/index/TPage.h"
+#include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/TableCipher.h"
+#include "engine/storage/index/IndexFormat.h"
+#include "engine/storage/index/TPage.h"
 
 namespace tessera {
 namespace {
@@ -30,11 +30,16 @@ std::string Hex(const uint8_t* p, size_t n) {
 
 const char* PageTypeName(uint8_t type) {
   switch (type) {
-    case kPageRootInner: return "root inner";
-    case kPageInner: return "inner";
-    case kPageLeaf: return "leaf";
-    case kPageRootLeaf: return "root leaf";
-    default: return "unknown type";
+    case kPageRootInner:
+      return "root inner";
+    case kPageInner:
+      return "inner";
+    case kPageLeaf:
+      return "leaf";
+    case kPageRootLeaf:
+      return "root leaf";
+    default:
+      return "unknown type";
   }
 }
 
@@ -75,9 +80,17 @@ class IndexDumper {
          << static_cast<int>(header_[kIdxNoPrimaryFields]) << ", changed mark "
          << static_cast<int>(header_[kIdxChangedMark]) << "\n";
     switch (CheckIndexHeader(header_)) {
-      case TIndexHeaderFault::kNone: out_ << "header check: ok\n"; break;
-      case TIndexHeaderFault::kVersion: out_ << "header check: wrong version\n"; ok_ = false; break;
-      case TIndexHeaderFault::kCorrupt: out_ << "header check: damaged\n"; ok_ = false; break;
+      case TIndexHeaderFault::kNone:
+        out_ << "header check: ok\n";
+        break;
+      case TIndexHeaderFault::kVersion:
+        out_ << "header check: wrong version\n";
+        ok_ = false;
+        break;
+      case TIndexHeaderFault::kCorrupt:
+        out_ << "header check: damaged\n";
+        ok_ = false;
+        break;
     }
     if (end_ > image_.size()) out_ << "note: the end offset lies past the end of the file\n";
     for (int slot = 0; slot < kIndexSlotCount; ++slot) {
@@ -244,11 +257,11 @@ class BlobDumper {
     if (options_.encrypted) DecipherBuffer(header, kBlobHeaderSize, kDataKeyA, kDataKeyB);
     end_ = cl::GetU32LE(header + kBlbEndOffset);
     const uint32_t free_head = cl::GetU32LE(header + kBlbFreeHead);
-    out_ << "blob file: " << image_.size() << " bytes, block size " << block_size_
-         << " (payload " << block_size_ - kBlockHeaderSize << "), change counter "
+    out_ << "blob file: " << image_.size() << " bytes, block size " << block_size_ << " (payload "
+         << block_size_ - kBlockHeaderSize << "), change counter "
          << cl::GetU32LE(header + kBlbChangeCounter) << ", version "
-         << static_cast<int>(header[kBlbVersion]) << ", free head " << free_head
-         << ", end offset " << end_ << "\n";
+         << static_cast<int>(header[kBlbVersion]) << ", free head " << free_head << ", end offset "
+         << end_ << "\n";
     if (header[kBlbVersion] != kBlobVersion) Damage("wrong version");
     if (end_ < kBlobHeaderSize || (end_ - kBlobHeaderSize) % block_size_ != 0) {
       Damage("the end offset is not on the block grid");

@@ -4,9 +4,9 @@ namespace cl {
 namespace {
 
 constexpr const char* kFieldTypeNames[kFieldTypeCount] = {
-    "ftUnknown", "ftString", "ftSmallint", "ftInteger",  "ftWord",    "ftBoolean",
-    "ftFloat",   "ftCurrency", "ftBCD",    "ftDate",     "ftTime",    "ftDateTime",
-    "ftBytes",   "ftVarBytes", "ftAutoInc", "ftBlob",    "ftMemo",    "ftGraphic",
+    "ftUnknown", "ftString",      "ftSmallint", "ftInteger", "ftWord", "ftBoolean",
+    "ftFloat",   "ftCurrency",    "ftBCD",      "ftDate",    "ftTime", "ftDateTime",
+    "ftBytes",   "ftVarBytes",    "ftAutoInc",  "ftBlob",    "ftMemo", "ftGraphic",
     "ftFmtMemo", "ftTypedBinary", "ftCursor"};
 
 constexpr const char* kFieldKindNames[] = {"fkData", "fkCalculated", "fkLookup", "fkInternalCalc"};

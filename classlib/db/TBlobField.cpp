@@ -7,9 +7,7 @@ namespace cl {
 
 TBlobField::TBlobField(TComponent* owner) : TBlobField(owner, ftBlob) {}
 
-TBlobField::TBlobField(TComponent* owner, TFieldType type) : TField(owner) {
-  SetDataType(type);
-}
+TBlobField::TBlobField(TComponent* owner, TFieldType type) : TField(owner) { SetDataType(type); }
 
 TMemoField::TMemoField(TComponent* owner) : TBlobField(owner, ftMemo) {}
 TGraphicField::TGraphicField(TComponent* owner) : TBlobField(owner, ftGraphic) {}
@@ -47,8 +45,7 @@ std::string TBlobField::AsString() const {
   TMemoryStream bytes;
   SaveToStream(bytes);
   const auto& data = bytes.Bytes();
-  return std::string(reinterpret_cast<const char*>(data.data()),
-                     static_cast<size_t>(bytes.Size()));
+  return std::string(reinterpret_cast<const char*>(data.data()), static_cast<size_t>(bytes.Size()));
 }
 
 void TBlobField::SetAsString(const std::string& value) {
@@ -57,9 +54,7 @@ void TBlobField::SetAsString(const std::string& value) {
   if (!value.empty()) blob->WriteBuffer(value.data(), static_cast<int32_t>(value.size()));
 }
 
-Variant TBlobField::AsVariant() const {
-  return IsNull() ? Variant::Null() : Variant(AsString());
-}
+Variant TBlobField::AsVariant() const { return IsNull() ? Variant::Null() : Variant(AsString()); }
 
 void TBlobField::Clear() { SetAsString(std::string()); }
 

@@ -349,8 +349,8 @@ void TDataSet::DataEvent(TDataEvent event, intptr_t info) {
     }
     // Opening and closing reach the links even while controls are disabled: a control must
     // never keep a field of a closed dataset (default fields die with the cursor).
-    bool activity_changed = event == deUpdateState &&
-                            (state_ == dsInactive) != (source->State() == dsInactive);
+    bool activity_changed =
+        event == deUpdateState && (state_ == dsInactive) != (source->State() == dsInactive);
     if (notify || activity_changed) source->DataEvent(event, info);
   }
   // The controls show the new value (and the recalculated fields) before OnChange runs.

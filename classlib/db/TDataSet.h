@@ -201,8 +201,8 @@ class TDataSet : public TComponent {
   }
 
   // ---- events ------------------------------------------------------------------------------
-#define CL_DATASET_EVENT(Type, Name, member)                      \
-  const Type& Name() const { return member; }                    \
+#define CL_DATASET_EVENT(Type, Name, member)  \
+  const Type& Name() const { return member; } \
   void Set##Name(Type handler) { member = std::move(handler); }
   CL_DATASET_EVENT(TDataSetNotifyEvent, BeforeOpen, before_open_)
   CL_DATASET_EVENT(TDataSetNotifyEvent, AfterOpen, after_open_)

@@ -111,8 +111,7 @@ TFieldDef* TFieldDefs::Items(int index) const {
   return items_[static_cast<size_t>(index)].get();
 }
 
-TFieldDef* TFieldDefs::Add(const std::string& name, TFieldType data_type, int size,
-                           bool required) {
+TFieldDef* TFieldDefs::Add(const std::string& name, TFieldType data_type, int size, bool required) {
   items_.push_back(std::make_unique<TFieldDef>(this, name, data_type, size, required, Count() + 1));
   updated_ = false;
   return items_.back().get();

@@ -26,8 +26,8 @@ class TIndexDefs;
 
 class TFieldDef {
  public:
-  TFieldDef(TFieldDefs* collection, std::string name, TFieldType data_type, int size,
-            bool required, int field_no);
+  TFieldDef(TFieldDefs* collection, std::string name, TFieldType data_type, int size, bool required,
+            int field_no);
 
   TFieldDefs* Collection() const { return collection_; }
   const std::string& Name() const { return name_; }

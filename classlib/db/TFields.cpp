@@ -268,8 +268,8 @@ int32_t TFloatField::AsInteger() const {
   if (!GetValue(value)) return 0;
   int64_t rounded = Round(value);
   if (rounded < INT32_MIN || rounded > INT32_MAX) {
-    DatabaseErrorFmt(SFieldRangeError, {FloatToStr(value), DisplayName(), IntToStr(INT32_MIN),
-                                        IntToStr(INT32_MAX)});
+    DatabaseErrorFmt(SFieldRangeError,
+                     {FloatToStr(value), DisplayName(), IntToStr(INT32_MIN), IntToStr(INT32_MAX)});
   }
   return static_cast<int32_t>(rounded);
 }
@@ -353,8 +353,8 @@ int32_t TBCDField::AsInteger() const {
   if (!GetValue(value)) return 0;
   int64_t rounded = Round(CurrToFloat(value));
   if (rounded < INT32_MIN || rounded > INT32_MAX) {
-    DatabaseErrorFmt(SFieldRangeError, {CurrToStr(value), DisplayName(), IntToStr(INT32_MIN),
-                                        IntToStr(INT32_MAX)});
+    DatabaseErrorFmt(SFieldRangeError,
+                     {CurrToStr(value), DisplayName(), IntToStr(INT32_MIN), IntToStr(INT32_MAX)});
   }
   return static_cast<int32_t>(rounded);
 }

@@ -155,8 +155,6 @@ void TBinaryField::SetAsString(const std::string& value) {
   SetData(buffer.data());
 }
 
-Variant TBinaryField::AsVariant() const {
-  return IsNull() ? Variant::Null() : Variant(AsString());
-}
+Variant TBinaryField::AsVariant() const { return IsNull() ? Variant::Null() : Variant(AsString()); }
 
 }  // namespace cl

@@ -98,7 +98,8 @@ TEST_F(OsFileTest, ReadWriteSeekAndTruncateFollowAStringModel) {
               ? 0
               : std::min(buffer.size(), model.size() - static_cast<size_t>(position));
       ASSERT_EQ(done, expected) << step;
-      ASSERT_EQ(buffer.substr(0, done), model.substr(std::min<size_t>(position, model.size()), done));
+      ASSERT_EQ(buffer.substr(0, done),
+                model.substr(std::min<size_t>(position, model.size()), done));
       position += static_cast<int64_t>(done);
     } else if (op == 2) {
       const int origin = static_cast<int>(rng() % 3);
@@ -184,7 +185,7 @@ TEST_F(OsFileTest, LocksBelongToTheHandleAndNeedExactUnlock) {
 
   EXPECT_EQ(a.Unlock(100, 50), kErrorNotLocked);  // not exactly a held range
   EXPECT_EQ(a.Unlock(100, 200), kErrorNotLocked);
-  EXPECT_EQ(a.Unlock(300, 1), kErrorNotLocked);   // b's range, not a's
+  EXPECT_EQ(a.Unlock(300, 1), kErrorNotLocked);    // b's range, not a's
   EXPECT_EQ(b.Lock(120, 1), kErrorLockViolation);  // 100..199 still held whole
   EXPECT_EQ(a.Unlock(100, 100), kErrorSuccess);
   EXPECT_EQ(a.Unlock(100, 100), kErrorNotLocked);
@@ -237,8 +238,7 @@ TEST_F(OsFileTest, ShareModesWithinOneProcess) {
   b.Close();
   EXPECT_EQ(b.Open(path, FileAccess::kReadWrite, FileShare::kExclusive, false),
             kErrorSharingViolation);
-  EXPECT_EQ(b.Open(path, FileAccess::kRead, FileShare::kExclusive, false),
-            kErrorSharingViolation);
+  EXPECT_EQ(b.Open(path, FileAccess::kRead, FileShare::kExclusive, false), kErrorSharingViolation);
   EXPECT_FALSE(b.IsOpen());
   EXPECT_EQ(b.CreateNew(path, false), kErrorSharingViolation);
   EXPECT_EQ(DeleteFile(path), kErrorSharingViolation);

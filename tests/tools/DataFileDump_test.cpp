@@ -12,8 +12,8 @@
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineSession.h"
-#include "engine/storage/table/TDataFile.h"
 #include "engine/storage/core/TableCipher.h"
+#include "engine/storage/table/TDataFile.h"
 #include "engine/storage/table/TableCreation.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"

@@ -9,8 +9,8 @@
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineSession.h"
-#include "engine/storage/values/KeyEncoding.h"
 #include "engine/storage/index/TIndexFile.h"
+#include "engine/storage/values/KeyEncoding.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
-#include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/blob/TBlobFile.h"
-#include "engine/storage/index/TPage.h"
 #include "engine/storage/core/TableCipher.h"
+#include "engine/storage/index/IndexFormat.h"
+#include "engine/storage/index/TPage.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 
@@ -165,9 +165,9 @@ class TesseraDumpBlob : public ::testing::Test {
       f.CloseBlob(h, out);
       return out;
     };
-    save(1, 0, 120);                 // 512 576 640
-    save(2, 0, 60);                  // 704 768
-    save(3, save(3, 0, 10), 0);      // 832, freed
+    save(1, 0, 120);             // 512 576 640
+    save(2, 0, 60);              // 704 768
+    save(3, save(3, 0, 10), 0);  // 832, freed
     f.FlushDirtyBlocks();
     f.WriteHeader(true);
     f.Close();

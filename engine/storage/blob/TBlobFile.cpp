@@ -483,7 +483,8 @@ void TBlobFile::SaveValue(TBlobBuffer& buffer) {
     if (old_next != 0) {
       if (!IsBlockOffset(old_next) || seen.count(old_next) != 0) RaiseData(kErrBlobBufferCorrupt);
       const int64_t old_left = std::max<int64_t>(old_length - position, payload);
-      following = GetBlock(old_next, true, static_cast<uint32_t>((old_left + payload - 1) / payload));
+      following =
+          GetBlock(old_next, true, static_cast<uint32_t>((old_left + payload - 1) / payload));
       if (following == nullptr) RaiseData(kErrBlobBufferCorrupt);
       if (following->header.owner_record != record) {
         Unpin(following);
@@ -618,8 +619,8 @@ TBlock* TBlobFile::GetBlock(uint32_t offset, bool read_ahead, uint32_t wanted) {
   if (!owner_.StrictChangeDetection() && owner_.TakeReadLevel()) return nullptr;
   uint32_t count = 1;
   if (read_ahead) {
-    count = std::min({read_ahead_limit_, std::max<uint32_t>(wanted, 1),
-                      (EndOffset() - offset) / block_size_});
+    count = std::min(
+        {read_ahead_limit_, std::max<uint32_t>(wanted, 1), (EndOffset() - offset) / block_size_});
     count = std::max<uint32_t>(count, 1);
   }
   ReadBlocks(offset, count);

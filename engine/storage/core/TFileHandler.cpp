@@ -119,8 +119,7 @@ void TFileHandler::Rename(std::string_view new_table_name) {
     platform::CriticalSectionGuard guard(FileCriticalSection());
     renamed = session->MemoryFiles().RenameFile(file_name_, new_name);
   } else {
-    renamed = platform::RenameFile(OsName(file_name_), OsName(new_name)) ==
-              platform::kErrorSuccess;
+    renamed = platform::RenameFile(OsName(file_name_), OsName(new_name)) == platform::kErrorSuccess;
   }
   if (!renamed) Fail(kErrUnknownOSError);
   file_name_ = std::move(new_name);
@@ -140,7 +139,8 @@ void TFileHandler::CopyTo(std::string_view dest_file_name) {
   platform::OsFile dest;
   const platform::OsError error = dest.CreateNew(OsName(dest_file_name), write_through_);
   if (error != platform::kErrorSuccess) Fail(MapOSError(error));
-  std::unique_ptr<uint8_t, EngineBlockDeleter> chunk(static_cast<uint8_t*>(EngineAlloc(kCopyChunk)));
+  std::unique_ptr<uint8_t, EngineBlockDeleter> chunk(
+      static_cast<uint8_t*>(EngineAlloc(kCopyChunk)));
   Seek(0, 0);
   // Every read and write is checked: a full disk must not pass for a complete copy.
   for (;;) {

@@ -7,8 +7,8 @@
 
 #include "classlib/rtl/Exceptions.h"
 #include "engine/storage/core/EngineErrors.h"
-#include "engine/storage/values/EngineFormats.h"
 #include "engine/storage/expr/ExpressionTypes.h"
+#include "engine/storage/values/EngineFormats.h"
 #include "engine/storage/values/FieldValues.h"
 
 namespace tessera {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "classlib/rtl/DateTime.h"
-#include "engine/storage/values/EngineStrings.h"
 #include "engine/storage/expr/ExpressionOperators.h"
+#include "engine/storage/values/EngineStrings.h"
 #include "engine/storage/values/TextCompare.h"
 
 namespace tessera {

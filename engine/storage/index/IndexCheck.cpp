@@ -6,8 +6,8 @@
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/ETesseraEngineError.h"
-#include "engine/storage/index/TPage.h"
 #include "engine/storage/core/TableCipher.h"
+#include "engine/storage/index/TPage.h"
 
 namespace tessera {
 namespace {
@@ -43,8 +43,8 @@ class Checker {
   bool Fail(int slot, uint32_t offset, const std::string& what) {
     if (report_.ok) {
       report_.ok = false;
-      report_.problem = "slot " + std::to_string(slot) + ", page " + std::to_string(offset) +
-                        ": " + what;
+      report_.problem =
+          "slot " + std::to_string(slot) + ", page " + std::to_string(offset) + ": " + what;
     }
     return false;
   }
@@ -129,9 +129,9 @@ bool Checker::CheckTree(int slot, const TIndexDescriptor& d, const TKeyOrder& or
           return Fail(slot, ref.offset, "parent key is not the page's first key");
         }
         if (page->TotalCount() != ref.count) {
-          return Fail(slot, ref.offset, "parent count " + std::to_string(ref.count) +
-                                            " but " + std::to_string(page->TotalCount()) +
-                                            " keys below");
+          return Fail(slot, ref.offset,
+                      "parent count " + std::to_string(ref.count) + " but " +
+                          std::to_string(page->TotalCount()) + " keys below");
         }
       }
       for (uint16_t s = 1; s <= page->Count(); ++s) {
@@ -144,8 +144,8 @@ bool Checker::CheckTree(int slot, const TIndexDescriptor& d, const TKeyOrder& or
         }
         previous_key.assign(key, key + k);
         if (!page->IsLeaf()) {
-          next_level.push_back({page->ValueAt(s), std::vector<uint8_t>(key, key + k),
-                                page->SubtreeCountAt(s)});
+          next_level.push_back(
+              {page->ValueAt(s), std::vector<uint8_t>(key, key + k), page->SubtreeCountAt(s)});
         }
       }
       if (depth == 0) report_.keys[slot] = static_cast<uint32_t>(page->TotalCount());
@@ -189,8 +189,8 @@ TIndexCheckReport CheckIndexFile(const uint8_t* header, const TPageImageReader& 
       if (d.root != 0 || d.free_head != 0) checker.Fail(slot, d.root, "unused slot owns pages");
       continue;
     }
-    const TKeyOrder order = order_for_slot ? order_for_slot(slot, d)
-                                           : TKeyOrder::Bytes(d.descending != 0);
+    const TKeyOrder order =
+        order_for_slot ? order_for_slot(slot, d) : TKeyOrder::Bytes(d.descending != 0);
     if (checker.CheckTree(slot, d, order)) checker.CheckFreeChain(slot, d.free_head);
   }
   if (report.ok && require_every_page && checker.Unreached() != 0) {

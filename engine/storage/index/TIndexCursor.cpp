@@ -89,7 +89,9 @@ void TIndexCursor::SetBound(Bound& bound, const uint8_t* key, size_t length) {
   bounds_valid_ = false;
 }
 
-void TIndexCursor::SetRangeStart(const uint8_t* key, size_t length) { SetBound(start_, key, length); }
+void TIndexCursor::SetRangeStart(const uint8_t* key, size_t length) {
+  SetBound(start_, key, length);
+}
 void TIndexCursor::SetRangeEnd(const uint8_t* key, size_t length) { SetBound(end_, key, length); }
 
 void TIndexCursor::ApplyRange() {
@@ -115,8 +117,7 @@ void TIndexCursor::Bounds(uint32_t& first, uint32_t& last) {
     return;
   }
   const int slot = host_.CurrentSlot();
-  if ((bounds_valid_ && bounds_version_ == tree_.Version() && bounds_slot_ == slot) ||
-      computing_) {
+  if ((bounds_valid_ && bounds_version_ == tree_.Version() && bounds_slot_ == slot) || computing_) {
     first = first_;
     last = last_;
     return;

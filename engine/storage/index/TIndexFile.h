@@ -16,9 +16,9 @@
 #include <string>
 #include <string_view>
 
+#include "engine/storage/core/TFileHandler.h"
 #include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/index/IndexTreeHost.h"
-#include "engine/storage/core/TFileHandler.h"
 #include "engine/storage/index/TIndexCursor.h"
 #include "engine/storage/index/TIndexTree.h"
 #include "engine/storage/index/TPage.h"
@@ -40,9 +40,7 @@ class TIndexFileOwner {
   // without a language whose fields are unknown.
   virtual uint16_t LanguageId() const { return 0; }
   virtual uint16_t SortId() const { return 0; }
-  virtual bool KeyFieldInfo(uint16_t /*field_number*/, TKeyField& /*field*/) const {
-    return false;
-  }
+  virtual bool KeyFieldInfo(uint16_t /*field_number*/, TKeyField& /*field*/) const { return false; }
   // Next record number - 1 (deleted slots included); 0 when unknown.
   virtual uint32_t PhysicalRecordCount() const { return 0; }
   // Before a page is read from disk: takes the read lock when none is held; true when another
@@ -135,8 +133,12 @@ class TIndexFile : public TFileHandler, public TPageOwner, public TIndexTreeHost
   TIndexTree& Tree() { return tree_; }
   TIndexCursor& Cursor() { return cursor_; }
   TPageCache& PageCache() { return cache_; }
-  void InsertKey(const uint8_t* key, uint32_t record_number) { tree_.InsertKey(key, record_number); }
-  void DeleteKey(const uint8_t* key, uint32_t record_number) { tree_.DeleteKey(key, record_number); }
+  void InsertKey(const uint8_t* key, uint32_t record_number) {
+    tree_.InsertKey(key, record_number);
+  }
+  void DeleteKey(const uint8_t* key, uint32_t record_number) {
+    tree_.DeleteKey(key, record_number);
+  }
   void ModifyKey(const uint8_t* old_key, const uint8_t* new_key, uint32_t record_number) {
     tree_.ModifyKey(old_key, new_key, record_number);
   }

@@ -7,8 +7,8 @@
 #include "classlib/rtl/Collation.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineErrors.h"
-#include "engine/storage/values/EngineStrings.h"
 #include "engine/storage/index/TIndexFile.h"
+#include "engine/storage/values/EngineStrings.h"
 
 namespace tessera {
 namespace {
@@ -116,7 +116,8 @@ void TIndexFile::AddSecondaryIndex(const TIndexDescriptor& descriptor) {
   // what will be stored and every index stays selectable by its name.
   const std::string name = descriptor.name.substr(0, kIndexNameMax);
   if (name.empty()) RaiseData(kErrIndexNameMissing);
-  if (!IsNameLetter(name[0])) RaiseEngineError(kErrInvalidIndexName, owner_.DataFileName(), {}, name);
+  if (!IsNameLetter(name[0]))
+    RaiseEngineError(kErrInvalidIndexName, owner_.DataFileName(), {}, name);
   for (int slot = 1; slot <= SecondaryCount(); ++slot) {
     if (cl::AnsiSameText(name, GetIndexDescriptor(slot).name)) {
       RaiseEngineError(kErrIndexExists, owner_.DataFileName(), {}, name);

@@ -182,8 +182,7 @@ TIndexTree::Path TIndexTree::Descend(const Context& ctx, Pins& pins, Choose&& ch
   }
 }
 
-TIndexTree::Path TIndexTree::DescendToPosition(const Context& ctx, Pins& pins,
-                                               uint32_t position) {
+TIndexTree::Path TIndexTree::DescendToPosition(const Context& ctx, Pins& pins, uint32_t position) {
   uint32_t remaining = position;
   return Descend(ctx, pins, [&](const TPage& page) -> uint16_t {
     if (page.IsLeaf()) {
@@ -282,7 +281,8 @@ TTreeSpot TIndexTree::AtPosition(uint32_t position) {
     if (position == 0 || root == 0) return {0, 0, position == 0 ? 0u : 1u};
     Pins pins(*this, ctx.slot);
     const uint64_t total = pins.Get(root)->TotalCount();
-    if (position > total) return {0, 0, static_cast<uint32_t>(std::min<uint64_t>(total + 1, UINT32_MAX))};
+    if (position > total)
+      return {0, 0, static_cast<uint32_t>(std::min<uint64_t>(total + 1, UINT32_MAX))};
     const Path path = DescendToPosition(ctx, pins, position);
     return {path.back().page->Offset(), path.back().slot, position};
   });
@@ -295,7 +295,8 @@ TTreeSpot TIndexTree::Step(const TTreeSpot& spot, bool forward) {
     TPage* page = pins.Get(spot.leaf);
     if (!page->IsLeaf() || spot.slot < 1 || spot.slot > page->Count()) RaiseCorrupt();
     if (forward) {
-      if (spot.slot < page->Count()) return {spot.leaf, static_cast<uint16_t>(spot.slot + 1), spot.position + 1};
+      if (spot.slot < page->Count())
+        return {spot.leaf, static_cast<uint16_t>(spot.slot + 1), spot.position + 1};
       const uint32_t next = page->Next();
       if (next == 0) return {0, 0, spot.position + 1};
       if (!IsLeafLevelPage(*pins.Get(next))) RaiseCorrupt();
@@ -391,8 +392,7 @@ void TIndexTree::InsertOnce(const Context& ctx, const uint8_t* key, uint32_t rec
   });
   TPage* leaf = path.back().page;
   const uint16_t after = path.back().slot;
-  if (ctx.unique && after >= 1 &&
-      ctx.order.Compare(leaf->KeyAt(after), key, ctx.key_length) == 0) {
+  if (ctx.unique && after >= 1 && ctx.order.Compare(leaf->KeyAt(after), key, ctx.key_length) == 0) {
     RaiseWithIndex(kErrKeyViolation, ctx);
   }
 
@@ -407,8 +407,8 @@ void TIndexTree::InsertOnce(const Context& ctx, const uint8_t* key, uint32_t rec
   try {
     for (size_t i = path.size(); i-- > 0;) {
       TPage* page = path[i].page;
-      const bool over = i + 1 == path.size() ? page->IsOverFull()
-                                              : page->Count() + 1u > ctx.inner_capacity;
+      const bool over =
+          i + 1 == path.size() ? page->IsOverFull() : page->Count() + 1u > ctx.inner_capacity;
       if (!over) break;
       if (page->Next() != 0) pins.Get(page->Next());
       allocation.Take();

@@ -16,8 +16,7 @@ void TIndexTree::DeleteKey(const uint8_t* key) {
   Retry([&] { DeleteOnce(Begin(), key, 0, true); });
 }
 
-void TIndexTree::ModifyKey(const uint8_t* old_key, const uint8_t* new_key,
-                           uint32_t record_number) {
+void TIndexTree::ModifyKey(const uint8_t* old_key, const uint8_t* new_key, uint32_t record_number) {
   // Everything that can refuse the change is checked before the old entry goes.
   Retry([&] {
     const Context ctx = Begin();

@@ -55,8 +55,10 @@ Counts ComputeCounts(uint8_t mode, size_t k, size_t suffix, const uint8_t* prev,
   } else if (mode == kCompressBoth) {
     // Mode 3 counts zeros only in the bytes the leading count leaves, and in front of a suffix
     // only while at least one key byte stands before it.
-    if (suffix == 0) c.trailing = TrailingZeros(key, c.leading, k);
-    else if (k - c.leading > suffix) c.trailing = TrailingZeros(key, c.leading, k - suffix);
+    if (suffix == 0)
+      c.trailing = TrailingZeros(key, c.leading, k);
+    else if (k - c.leading > suffix)
+      c.trailing = TrailingZeros(key, c.leading, k - suffix);
   }
   return c;
 }
@@ -233,9 +235,9 @@ void TPage::Pack(uint8_t* image) {
   const size_t k = params_.key_length;
   const size_t suffix = SuffixSize(params_);
   if (!free_) {
-    if (!IsLeaf() ? count_ > InnerCapacity(k)
-                  : params_.compression == kCompressNone ? count_ > LeafCapacity(k)
-                                                         : bytes_in_use_ > kPageEntryBytes) {
+    if (!IsLeaf()                              ? count_ > InnerCapacity(k)
+        : params_.compression == kCompressNone ? count_ > LeafCapacity(k)
+                                               : bytes_in_use_ > kPageEntryBytes) {
       RaiseCorrupt();
     }
   }

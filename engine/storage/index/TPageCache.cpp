@@ -15,9 +15,7 @@ constexpr size_t kMaxRunPages = 64;
 
 TPageCache::TPageCache(TIndexTreeHost& host) : host_(host), lists_(kIndexSlotCount) {}
 
-int TPageCache::ListIndex(int slot) {
-  return slot >= 0 && slot < kIndexSlotCount ? slot : 0;
-}
+int TPageCache::ListIndex(int slot) { return slot >= 0 && slot < kIndexSlotCount ? slot : 0; }
 
 void TPageCache::SetListCapacity(size_t capacity) {
   base_capacity_ = std::max<size_t>(capacity, 1);

@@ -44,13 +44,13 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/storage/table/DataFileFormat.h"
-#include "engine/storage/values/EngineFormats.h"
-#include "engine/storage/table/FieldAccess.h"
 #include "engine/storage/blob/TBlobFile.h"
 #include "engine/storage/core/TFileHandler.h"
-#include "engine/storage/index/TIndexFile.h"
 #include "engine/storage/core/TableCipher.h"
+#include "engine/storage/index/TIndexFile.h"
+#include "engine/storage/table/DataFileFormat.h"
+#include "engine/storage/table/FieldAccess.h"
+#include "engine/storage/values/EngineFormats.h"
 
 namespace tessera {
 

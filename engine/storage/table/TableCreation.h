@@ -27,8 +27,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/storage/table/DataFileFormat.h"
 #include "engine/storage/index/IndexFormat.h"
+#include "engine/storage/table/DataFileFormat.h"
 
 namespace tessera {
 

@@ -21,8 +21,8 @@ TYPED_TEST_P(DataSetEditingConformance, OpenAndCloseFireTheirEventsInOrder) {
   if (!this->kTraits.keeps_records_when_closed) GTEST_SKIP() << "records vanish at Close";
   this->OpenWith(3);
   this->ds_->Close();
-  EXPECT_EQ(this->Events(), (Trace{"e:BeforeClose", "l:ActiveChanged", "e:OnStateChange",
-                                   "e:AfterClose"}));
+  EXPECT_EQ(this->Events(),
+            (Trace{"e:BeforeClose", "l:ActiveChanged", "e:OnStateChange", "e:AfterClose"}));
   this->ds_->Open();
   EXPECT_EQ(this->Events(),
             (Trace{"e:BeforeOpen", "e:OnCalcFields", "l:ActiveChanged", "e:OnStateChange",
@@ -118,8 +118,7 @@ TYPED_TEST_P(DataSetEditingConformance, CancelReturnsToTheRecordBefore) {
   this->ds_->Cancel();
   EXPECT_EQ(this->Events(),
             (Trace{"l:CheckBrowseMode", "e:BeforeCancel", "l:EditingChanged", "e:OnStateChange",
-                   "e:OnCalcFields", "l:DataSetChanged", "e:OnDataChange(nil)",
-                   "e:AfterCancel"}));
+                   "e:OnCalcFields", "l:DataSetChanged", "e:OnDataChange(nil)", "e:AfterCancel"}));
   EXPECT_EQ(this->Numero(), 3);
   this->ds_->Append();
   this->ds_->Cancel();
@@ -152,10 +151,9 @@ TYPED_TEST_P(DataSetEditingConformance, EditOnAnEmptyDatasetInserts) {
 TYPED_TEST_P(DataSetEditingConformance, EditAndFieldAssignmentNotifyInOrder) {
   this->OpenWith(3);
   this->ds_->Edit();
-  EXPECT_EQ(this->Events(),
-            (Trace{"l:CheckBrowseMode", "e:BeforeEdit", "e:OnCalcFields", "l:EditingChanged",
-                   "e:OnStateChange", "l:RecordChanged(nil)", "e:OnDataChange(nil)",
-                   "e:AfterEdit"}));
+  EXPECT_EQ(this->Events(), (Trace{"l:CheckBrowseMode", "e:BeforeEdit", "e:OnCalcFields",
+                                   "l:EditingChanged", "e:OnStateChange", "l:RecordChanged(nil)",
+                                   "e:OnDataChange(nil)", "e:AfterEdit"}));
   std::string pending;
   this->F("Nom")->SetOnValidate([&pending](TField* field) { pending = field->AsString(); });
   this->F("Nom")->SetOnChange([this](TField*) { this->trace_.Add("e:OnChange(Nom)"); });
@@ -163,8 +161,8 @@ TYPED_TEST_P(DataSetEditingConformance, EditAndFieldAssignmentNotifyInOrder) {
   this->F("Nom")->SetAsString("Durand");
   EXPECT_EQ(pending, "Durand");
   EXPECT_TRUE(this->ds_->Modified());
-  EXPECT_EQ(this->Events(), (Trace{"e:OnCalcFields", "l:RecordChanged(Nom)",
-                                   "e:OnDataChange(Nom)", "e:OnChange(Nom)"}));
+  EXPECT_EQ(this->Events(), (Trace{"e:OnCalcFields", "l:RecordChanged(Nom)", "e:OnDataChange(Nom)",
+                                   "e:OnChange(Nom)"}));
   EXPECT_EQ(this->F("Calcul")->AsString(), "Durand/1");
   this->ds_->SetAutoCalcFields(false);
   this->F("Nom")->SetAsString("Dupont");
@@ -174,7 +172,10 @@ TYPED_TEST_P(DataSetEditingConformance, EditAndFieldAssignmentNotifyInOrder) {
 TYPED_TEST_P(DataSetEditingConformance, RejectedValueIsNotWritten) {
   this->OpenWith(2);
   this->F("Nom")->SetOnValidate([](TField* field) {
-    if (field->AsString() == "Interdit") throw EDatabaseError("valeur refus\xE9" "e");
+    if (field->AsString() == "Interdit")
+      throw EDatabaseError(
+          "valeur refus\xE9"
+          "e");
   });
   this->ds_->Edit();
   EXPECT_THROW(this->F("Nom")->SetAsString("Interdit"), EDatabaseError);
@@ -294,8 +295,7 @@ TYPED_TEST_P(DataSetEditingConformance, DeleteFiresItsEventsAndMovesOn) {
   this->ds_->Delete();
   EXPECT_EQ(this->Events(),
             (Trace{"l:CheckBrowseMode", "e:BeforeDelete", "e:BeforeScroll", "e:OnCalcFields",
-                   "l:DataSetChanged", "e:OnDataChange(nil)", "e:AfterDelete",
-                   "e:AfterScroll"}));
+                   "l:DataSetChanged", "e:OnDataChange(nil)", "e:AfterDelete", "e:AfterScroll"}));
   EXPECT_EQ(this->Numero(), 4);
   this->ds_->Last();
   this->ds_->Delete();
@@ -358,7 +358,6 @@ REGISTER_TYPED_TEST_SUITE_P(DataSetEditingConformance, OpenAndCloseFireTheirEven
                             BoundedRetriesLetTheLastFailurePass,
                             BeforePostFailuresLeaveTheInsertPending, PostInBrowseIsRefused,
                             MovingOffAPendingEditPostsOrCancels, DeleteFiresItsEventsAndMovesOn,
-                            DeleteOnAnEmptyDatasetIsRefused,
-                            DisabledControlsHearOneChangeAtTheEnd);
+                            DeleteOnAnEmptyDatasetIsRefused, DisabledControlsHearOneChangeAtTheEnd);
 
 }  // namespace cl::test

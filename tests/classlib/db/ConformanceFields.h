@@ -21,8 +21,8 @@ class DataSetFieldConformance : public TConformanceFixture<F> {
     return users_;
   }
   // A lookup string field on the main dataset.  REQUIRES: the main dataset is closed.
-  TField* AddLookup(const char* name, const char* keys, const char* lookup_keys,
-                    const char* result, bool cache = false) {
+  TField* AddLookup(const char* name, const char* keys, const char* lookup_keys, const char* result,
+                    bool cache = false) {
     auto* field = Create<TStringField>(this->owner_.get());
     field->SetFieldName(name);
     field->SetSize(30);
@@ -61,10 +61,10 @@ TYPED_TEST_P(DataSetFieldConformance, LookupFieldsFollowEachRecord) {
   }
   EXPECT_EQ(names, (std::vector<std::string>{"Nom01", "Nom02", "Nom03", "Nom04", "Nom05", "Nom06",
                                              "-", "-"}));
-  EXPECT_EQ(texts, (std::vector<std::string>{"Texte 1", "Texte 2", "Texte 3", "Texte 4",
-                                             "Texte 5", "Texte 6", "-", "-"}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"Texte 1", "Texte 2", "Texte 3", "Texte 4", "Texte 5",
+                                             "Texte 6", "-", "-"}));
   EXPECT_EQ(users->FieldByName("Numero")->AsInteger(), 2);  // the lookup dataset did not move
-  EXPECT_TRUE(name->CanModify());  // through its key field
+  EXPECT_TRUE(name->CanModify());                           // through its key field
   EXPECT_FALSE(this->F("Calcul")->CanModify());
   // Changing the key in an edit recomputes the lookup.
   this->ds_->First();

@@ -44,7 +44,8 @@ TEST(DBConsts, MessagesReadAsWritten) {
 
 TEST(DBConsts, PlaceholdersTakeTheArgumentsInOrder) {
   EXPECT_EQ(DBFormat(SFieldTypeMismatch, {"Nom", "ftString", "ftInteger"}),
-            "Type incorrect pour le champ 'Nom', attendu : ftString, r\xE9" "el : ftInteger");
+            "Type incorrect pour le champ 'Nom', attendu : ftString, r\xE9"
+            "el : ftInteger");
   EXPECT_EQ(DBFormat("%s et %s", {"a"}), "a et ");
   EXPECT_EQ(DBFormat("100 %", {}), "100 %");
   try {

@@ -8,7 +8,7 @@
 #include "ConformanceFields.h"
 #include "ConformanceNavigation.h"
 
-#define CL_INSTANTIATE_DATASET_CONFORMANCE(Prefix, Factory)                                      \
+#define CL_INSTANTIATE_DATASET_CONFORMANCE(Prefix, Factory)                                        \
   INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, DataSetEditingConformance, ::testing::Types<Factory>);    \
   INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, DataSetNavigationConformance, ::testing::Types<Factory>); \
   INSTANTIATE_TYPED_TEST_SUITE_P(Prefix, DataSetFieldConformance, ::testing::Types<Factory>)

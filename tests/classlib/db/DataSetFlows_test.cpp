@@ -346,8 +346,8 @@ void SetFieldRetry(TDataSet* table, TField* field, int mode, const Variant& valu
       return;
     } catch (const Exception& e) {
       log.push_back("Erreur : " + e.Message() + ", " + std::to_string(attempts) + " essais");
-      bool over = static_cast<double>(Round((now() - start) * 86400)) > kRetryTimeout ||
-                  attempts > 100;
+      bool over =
+          static_cast<double>(Round((now() - start) * 86400)) > kRetryTimeout || attempts > 100;
       if (!over) continue;
       if (mode == 1) {
         throw Exception("Impossible de mettre \xE0 jour le champs " + field->FieldName() +

@@ -134,8 +134,7 @@ TFakeDataSet::TFakeDataSet(TComponent* owner, TTrace* trace) : TDataSet(owner), 
 
 TFakeDataSet::~TFakeDataSet() { DestroyingClose(); }
 
-void TFakeDataSet::AddFieldDef(const std::string& name, TFieldType type, int size,
-                               bool required) {
+void TFakeDataSet::AddFieldDef(const std::string& name, TFieldType type, int size, bool required) {
   CheckInactive();
   defs_.push_back({name, type, size, required});
 }
@@ -213,8 +212,8 @@ void TFakeDataSet::InternalClose() {
 
 TRecordBuffer TFakeDataSet::AllocRecordBuffer() {
   auto* buffer = new uint8_t[static_cast<size_t>(buffer_size_)]();
-  size_t blobs = static_cast<size_t>(std::count_if(blob_slots_.begin(), blob_slots_.end(),
-                                                   [](int slot) { return slot >= 0; }));
+  size_t blobs = static_cast<size_t>(
+      std::count_if(blob_slots_.begin(), blob_slots_.end(), [](int slot) { return slot >= 0; }));
   buffer_blobs_[buffer].assign(blobs, std::string());
   return buffer;
 }
@@ -375,8 +374,8 @@ void TFakeDataSet::InternalGotoBookmark(const TBookmark& bookmark) {
   Trace("InternalGotoBookmark");
   int index = bookmark.size() == 4 ? IndexOfId(GetI32LE(bookmark.data())) : -1;
   // A record that is gone leaves the cursor nowhere, so that the exact resync fails.
-  cursor_ = (index >= 0 && Accept(index, Filtered())) ? index
-                                                      : static_cast<int>(records_.size()) + 1;
+  cursor_ =
+      (index >= 0 && Accept(index, Filtered())) ? index : static_cast<int>(records_.size()) + 1;
 }
 
 void TFakeDataSet::GetBookmarkData(TRecordBuffer buffer, TBookmark& bookmark) {

@@ -44,7 +44,9 @@ class TFakeDataSet : public TDataSet {
   void SetTrace(TTrace* trace) { trace_ = trace; }
   // The next `count` calls of `slot` raise EFakeEngineError(code, message).
   void FailNext(FakeSlot slot, int count, int code = 0,
-                std::string message = "Erreur simul\xE9" "e");
+                std::string message =
+                    "Erreur simul\xE9"
+                    "e");
   void SetReadOnly(bool read_only) { read_only_ = read_only; }
 
   // Stored records, bypassing the window: their count, and one value read in a silent state.

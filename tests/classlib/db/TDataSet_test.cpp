@@ -134,8 +134,9 @@ TEST_F(DataSetTest, EditErrorMessageCanBeRewritten) {
   recorder_.on_edit_error = [](TDataSet*, EDatabaseError& e, TDataAction&) {
     auto* engine = dynamic_cast<EFakeEngineError*>(&e);
     if (engine != nullptr && engine->Code() == 10258) {
-      e.SetMessage("L'enregistrement est d\xE9j\xE0 en cours de modification par un autre "
-                   "utilisateur.");
+      e.SetMessage(
+          "L'enregistrement est d\xE9j\xE0 en cours de modification par un autre "
+          "utilisateur.");
     }
   };
   try {
@@ -143,8 +144,9 @@ TEST_F(DataSetTest, EditErrorMessageCanBeRewritten) {
     FAIL() << "the edit must fail";
   } catch (const EFakeEngineError& e) {
     EXPECT_EQ(e.Code(), 10258);
-    EXPECT_EQ(std::string(e.what()), "L'enregistrement est d\xE9j\xE0 en cours de modification "
-                                     "par un autre utilisateur.");
+    EXPECT_EQ(std::string(e.what()),
+              "L'enregistrement est d\xE9j\xE0 en cours de modification "
+              "par un autre utilisateur.");
   }
   EXPECT_EQ(ds_->State(), dsBrowse);
   EXPECT_EQ(Calls(), (Trace{"e:BeforeEdit", "v:InternalEdit", "e:OnEditError"}));
@@ -247,7 +249,8 @@ TEST_F(DataSetTest, FieldsMustMatchTheirDefinitions) {
     FAIL();
   } catch (const EDatabaseError& e) {
     EXPECT_EQ(e.Message(),
-              "Type incorrect pour le champ 'Numero', attendu : ftString, r\xE9" "el : ftInteger");
+              "Type incorrect pour le champ 'Numero', attendu : ftString, r\xE9"
+              "el : ftInteger");
   }
   delete wrong;
   auto* narrow = static_cast<TStringField*>(ds_->FieldByName("Nom"));

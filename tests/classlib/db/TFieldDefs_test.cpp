@@ -58,8 +58,8 @@ TEST(FieldDefs, ClosedDatasetReadsItsDefinitionsWithoutOpening) {
   AddStandardDefs(dataset);
   EXPECT_FALSE(dataset->FieldDefs()->Updated());
   dataset->FieldDefs()->Update();
-  EXPECT_EQ(trace.Take({"v:"}), (std::vector<std::string>{"v:InternalInitFieldDefs",
-                                                          "v:InternalClose"}));
+  EXPECT_EQ(trace.Take({"v:"}),
+            (std::vector<std::string>{"v:InternalInitFieldDefs", "v:InternalClose"}));
   EXPECT_TRUE(dataset->FieldDefs()->Updated());
   ASSERT_EQ(dataset->FieldDefs()->Count(), 4);
   EXPECT_EQ(dataset->FieldDefs()->Items(2)->Name(), "DateAppel");

@@ -233,24 +233,30 @@ TEST_F(FieldsTest, BadTextsAndRangesAreRefusedBeforeWriting) {
   EXPECT_EQ(ErrorOf([&] { F("F")->SetAsString("1.2.3"); }),
             "'1.2.3' n'est pas une valeur en virgule flottante correcte pour le champ 'F'");
   EXPECT_EQ(ErrorOf([&] { F("B")->SetAsString("oui"); }),
-            "'oui' n'est pas une valeur bool\xE9" "enne correcte pour le champ 'B'");
+            "'oui' n'est pas une valeur bool\xE9"
+            "enne correcte pour le champ 'B'");
   EXPECT_EQ(ErrorOf([&] { F("SI")->SetAsInteger(40000); }),
-            "40000 n'est pas une valeur correcte pour le champ 'SI'. Les valeurs autoris\xE9" "es "
+            "40000 n'est pas une valeur correcte pour le champ 'SI'. Les valeurs autoris\xE9"
+            "es "
             "sont comprises entre -32768 et 32767");
   EXPECT_EQ(ErrorOf([&] { F("W")->SetAsString("-1"); }),
-            "-1 n'est pas une valeur correcte pour le champ 'W'. Les valeurs autoris\xE9" "es "
+            "-1 n'est pas une valeur correcte pour le champ 'W'. Les valeurs autoris\xE9"
+            "es "
             "sont comprises entre 0 et 65535");
   EXPECT_EQ(ErrorOf([&] { F("I")->SetAsString("3000000000"); }).substr(0, 11), "3000000000 ");
   EXPECT_EQ(ErrorOf([&] { F("I")->AsDateTime(); }),
-            "Le champ 'I' ne peut pas \xEAtre lu ou \xE9" "crit comme DateTime");
+            "Le champ 'I' ne peut pas \xEAtre lu ou \xE9"
+            "crit comme DateTime");
   EXPECT_EQ(ErrorOf([&] { F("B")->SetAsInteger(1); }),
-            "Le champ 'B' ne peut pas \xEAtre lu ou \xE9" "crit comme Integer");
+            "Le champ 'B' ne peut pas \xEAtre lu ou \xE9"
+            "crit comme Integer");
   EXPECT_EQ(F("I")->AsInteger(), 5);
   auto* bounded = static_cast<TIntegerField*>(F("I"));
   bounded->SetMinValue(1);
   bounded->SetMaxValue(10);
   EXPECT_EQ(ErrorOf([&] { F("I")->SetAsInteger(11); }),
-            "11 n'est pas une valeur correcte pour le champ 'I'. Les valeurs autoris\xE9" "es "
+            "11 n'est pas une valeur correcte pour le champ 'I'. Les valeurs autoris\xE9"
+            "es "
             "sont comprises entre 1 et 10");
   F("I")->SetAsInteger(10);
   EXPECT_EQ(F("I")->AsInteger(), 10);
@@ -292,11 +298,17 @@ TEST_F(FieldsTest, TextEventsWrapOnlyTextAndDisplayText) {
   statut->SetOnGetText([](TField* field, std::string& text, bool) {
     if (field->IsNull()) return;
     int value = field->AsInteger();
-    if (value == 0) text = "D\xE9" "connect\xE9";
+    if (value == 0)
+      text =
+          "D\xE9"
+          "connect\xE9";
     if (value == 1) text = "Connect\xE9";
   });
   statut->SetOnSetText([](TField* field, const std::string& text) {
-    if (text == "D\xE9" "connect\xE9") field->SetAsInteger(0);
+    if (text ==
+        "D\xE9"
+        "connect\xE9")
+      field->SetAsInteger(0);
     if (text == "Connect\xE9") field->SetAsInteger(1);
   });
   statut->SetText("Connect\xE9");
@@ -307,7 +319,9 @@ TEST_F(FieldsTest, TextEventsWrapOnlyTextAndDisplayText) {
   statut->SetText("absent");
   EXPECT_EQ(statut->AsInteger(), 1);
   statut->SetAsString("0");
-  EXPECT_EQ(statut->DisplayText(), "D\xE9" "connect\xE9");
+  EXPECT_EQ(statut->DisplayText(),
+            "D\xE9"
+            "connect\xE9");
   statut->SetAsInteger(7);
   EXPECT_EQ(statut->DisplayText(), "");
   // Without events, Text is the class's own text.
@@ -366,7 +380,8 @@ TEST(FieldWithoutDataSet, ValuesNeedADataSet) {
   auto* field = Create<TStringField>(&owner);
   field->SetFieldName("Libre");
   EXPECT_EQ(ErrorOf([&] { field->AsString(); }),
-            "Pas d'ensemble de donn\xE9" "es pour le champ 'Libre'");
+            "Pas d'ensemble de donn\xE9"
+            "es pour le champ 'Libre'");
   EXPECT_THROW(field->SetAsString("x"), EDatabaseError);
   EXPECT_EQ(field->DisplayLabel(), "Libre");
   field->SetDisplayLabel("Champ libre");

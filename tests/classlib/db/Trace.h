@@ -39,7 +39,8 @@ class TTrace {
 // A data link that writes every notification into the trace ("l:Name" for a link named l).
 class TTraceLink : public TDataLink {
  public:
-  explicit TTraceLink(TTrace* trace, std::string name = "l") : trace_(trace), name_(std::move(name)) {}
+  explicit TTraceLink(TTrace* trace, std::string name = "l")
+      : trace_(trace), name_(std::move(name)) {}
 
   // Each DataSetScrolled entry carries the distance and the link's first record afterwards:
   // "l:DataSetScrolled(-1) first=0".

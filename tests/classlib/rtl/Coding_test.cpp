@@ -34,7 +34,8 @@ TEST(Coding, SignedAndFloatRoundTrip) {
   PutF64LE(buf, 1.0);
   EXPECT_EQ(buf[7], 0x3F);
   EXPECT_EQ(buf[6], 0xF0);
-  for (double d : {0.0, -0.0, 3.141592653589793, -1e300, std::numeric_limits<double>::denorm_min()}) {
+  for (double d :
+       {0.0, -0.0, 3.141592653589793, -1e300, std::numeric_limits<double>::denorm_min()}) {
     PutF64LE(buf, d);
     const double back = GetF64LE(buf);
     EXPECT_EQ(std::signbit(back), std::signbit(d));

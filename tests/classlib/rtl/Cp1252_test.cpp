@@ -19,11 +19,11 @@ TEST(Cp1252, EveryByteSurvivesARoundTrip) {
 }
 
 TEST(Cp1252, UnmappableAndMalformedBecomeQuestionMarks) {
-  EXPECT_EQ(Utf8ToCp1252("\xE4\xB8\xAD"), "?");          // a CJK character
-  EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");               // truncated sequence
-  EXPECT_EQ(Utf8ToCp1252("\xC0\xAF"), "??");            // overlong "/"
-  EXPECT_EQ(Utf8ToCp1252("\xED\xA0\x80"), "???");       // surrogate
-  EXPECT_EQ(Utf8ToCp1252("\xF0\x9F\x98\x80!"), "?!");   // emoji
+  EXPECT_EQ(Utf8ToCp1252("\xE4\xB8\xAD"), "?");        // a CJK character
+  EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");              // truncated sequence
+  EXPECT_EQ(Utf8ToCp1252("\xC0\xAF"), "??");           // overlong "/"
+  EXPECT_EQ(Utf8ToCp1252("\xED\xA0\x80"), "???");      // surrogate
+  EXPECT_EQ(Utf8ToCp1252("\xF0\x9F\x98\x80!"), "?!");  // emoji
   EXPECT_EQ(CodePointToCp1252(0x20AC), 0x80);
   EXPECT_EQ(CodePointToCp1252(0x4E2D), -1);
 }

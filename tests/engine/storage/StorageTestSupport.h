@@ -6,9 +6,9 @@
 #include <functional>
 #include <initializer_list>
 
-#include "engine/storage/table/DataFileFormat.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/index/IndexFormat.h"
+#include "engine/storage/table/DataFileFormat.h"
 
 namespace tessera::testing {
 

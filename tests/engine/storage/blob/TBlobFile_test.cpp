@@ -169,10 +169,10 @@ TEST_F(BlobFileTest, NewFileMatchesTheFormatTable) {
   f->WriteHeader(true);
   f->Close();
   Bytes expect(512, 0);
-  expect[0] = 1;     // change counter 1 after the first header write
-  expect[8] = 3;     // version
+  expect[0] = 1;      // change counter 1 after the first header write
+  expect[8] = 3;      // version
   expect[14] = 0x02;  // end offset 512 = 00 02 00 00 at 13
-  expect[17] = 1;    // written while marked changed
+  expect[17] = 1;     // written while marked changed
   EXPECT_EQ(ReadDisk(), expect);
 }
 
@@ -209,7 +209,8 @@ TEST_F(BlobFileTest, ValuesOfEverySizeRoundTrip) {
   const size_t sizes[] = {0, 1, payload - 1, payload, payload + 1, 2 * payload, 50 * payload + 7};
   std::vector<uint32_t> firsts;
   uint32_t record = 1;
-  for (const size_t n : sizes) firsts.push_back(Save(*f, record++, 0, Pattern(n, static_cast<uint32_t>(n))));
+  for (const size_t n : sizes)
+    firsts.push_back(Save(*f, record++, 0, Pattern(n, static_cast<uint32_t>(n))));
   Commit(*f);
   f->Close();
 
@@ -342,7 +343,8 @@ TEST_F(BlobFileTest, SmallCacheEvictsAndTheExclusivePhaseGrowsIt) {
   const int64_t size_before = static_cast<int64_t>(ReadDisk().size());
   const uint32_t other = Save(*f, 2, 0, Pattern(6 * 65517, 6));
   EXPECT_EQ(f->CacheCapacity(), 4u + 256u);
-  EXPECT_EQ(static_cast<int64_t>(ReadDisk().size()), size_before) << "nothing written before commit";
+  EXPECT_EQ(static_cast<int64_t>(ReadDisk().size()), size_before)
+      << "nothing written before commit";
   EXPECT_EQ(Load(*f, 2, other), Pattern(6 * 65517, 6)) << "short reads allowed in the phase";
   owner_.exclusive_phase = false;
   Commit(*f);
@@ -607,8 +609,7 @@ TEST_F(DamagedBlobFileTest, ForeignAndFreeBlocksInAChain) {
     EXPECT_EQ(Run([](TBlobFile& f) { EXPECT_EQ(Load(f, 1, kA), Pattern(120, 1)); }), 0);
     EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, {}); }), kErrInvalidBlobOffset);
     EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, Pattern(50, 8)); }), kErrInvalidBlobOffset);
-    EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, Pattern(46 * 4, 8)); }),
-              kErrBlobBufferCorrupt);
+    EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kA, Pattern(46 * 4, 8)); }), kErrBlobBufferCorrupt);
     auto f = OpenFile(64);
     EXPECT_EQ(Load(*f, 2, kD), Pattern(60, 2)) << "the other value is untouched";
   }
@@ -720,9 +721,15 @@ TEST_F(DamagedBlobFileTest, MutatedFilesOnlyRaiseEngineErrors) {
       for (int m = 0, n = 1 + static_cast<int>(rng() % 4); m < n; ++m) {
         size_t at;
         switch (rng() % 3) {
-          case 0: at = rng() % 18; break;                                // file header
-          case 1: at = 512 + 64 * (rng() % 6) + rng() % 18; break;       // a block header
-          default: at = rng() % b.size(); break;
+          case 0:
+            at = rng() % 18;
+            break;  // file header
+          case 1:
+            at = 512 + 64 * (rng() % 6) + rng() % 18;
+            break;  // a block header
+          default:
+            at = rng() % b.size();
+            break;
         }
         b[at] = rng() % 3 == 0 ? static_cast<uint8_t>(b[at] ^ (1u << (rng() % 8)))
                                : static_cast<uint8_t>(rng());

@@ -14,8 +14,8 @@
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/expr/ExpressionOperators.h"
 #include "engine/storage/expr/ExpressionTypes.h"
-#include "engine/storage/values/MoneyStorage.h"
 #include "engine/storage/expr/TExpressionParser.h"
+#include "engine/storage/values/MoneyStorage.h"
 
 namespace tessera {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/blob/TBlobFile.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineSession.h"
-#include "engine/storage/blob/TBlobFile.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <fstream>
 
+#include "IndexTreeTestHost.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/values/KeyEncoding.h"
-#include "IndexTreeTestHost.h"
 
 namespace tessera::testing {
 namespace {

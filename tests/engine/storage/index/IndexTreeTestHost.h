@@ -15,13 +15,13 @@
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/core/TFileHandler.h"
+#include "engine/storage/core/TableCipher.h"
 #include "engine/storage/index/IndexCheck.h"
 #include "engine/storage/index/IndexTreeHost.h"
-#include "engine/storage/core/TFileHandler.h"
 #include "engine/storage/index/TIndexCursor.h"
 #include "engine/storage/index/TIndexTree.h"
 #include "engine/storage/index/TPageCache.h"
-#include "engine/storage/core/TableCipher.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 
@@ -45,7 +45,8 @@ class TestHost : public TIndexTreeHost, public TPageOwner {
       filler.key_length = 8;
       EncodeIndexDescriptor(filler, header_ + DescriptorOffset(s));
     }
-    if (slot >= 1 && slot <= kMaxSecondaryIndexes) header_[kIdxSecondaryCount] = static_cast<uint8_t>(slot);
+    if (slot >= 1 && slot <= kMaxSecondaryIndexes)
+      header_[kIdxSecondaryCount] = static_cast<uint8_t>(slot);
     EncodeIndexDescriptor(d, header_ + DescriptorOffset(slot));
     slot_ = static_cast<uint8_t>(slot);
     WriteHeader();

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/storage/core/EngineSession.h"
-#include "engine/storage/values/KeyEncoding.h"
-#include "engine/storage/index/RecordBitMap.h"
-#include "engine/storage/values/TextCompare.h"
 #include "IndexTreeTestHost.h"
+#include "engine/storage/core/EngineSession.h"
+#include "engine/storage/index/RecordBitMap.h"
+#include "engine/storage/values/KeyEncoding.h"
+#include "engine/storage/values/TextCompare.h"
 
 namespace tessera::testing {
 namespace {
@@ -268,8 +268,8 @@ TEST_F(IndexCursorTest, CountSequentialFollowsRecordNumbers) {
 // inverted by the key builder) sorts in exact reverse collation order; a partial end bound covers
 // every key with that prefix, whatever letter follows.
 TEST_F(IndexCursorTest, LanguageOrderDescendingFieldsAndPartialBounds) {
-  const std::vector<std::string> names = {"Smith", "smith", "Sma", "Smz", "Sm\xFF", "Sn",
-                                          "Sl",    "\xC9mile", "Emile", "emile", "Zo", "Sm"};
+  const std::vector<std::string> names = {"Smith", "smith",    "Sma",   "Smz",   "Sm\xFF", "Sn",
+                                          "Sl",    "\xC9mile", "Emile", "emile", "Zo",     "Sm"};
   for (bool field_descending : {false, true}) {
     SCOPED_TRACE(field_descending ? "descending field" : "ascending field");
     TIndexDescriptor d = Descriptor(9, kCompressBoth, true);
@@ -314,8 +314,7 @@ TEST_F(IndexCursorTest, LanguageOrderDescendingFieldsAndPartialBounds) {
     }
     std::sort(in_range.begin(), in_range.end());
     // A range is a run of positions: "smith" sorts inside it (lower case just before upper).
-    EXPECT_EQ(in_range,
-              (std::vector<std::string>{"Sm", "Sma", "Smith", "Smz", "Sm\xFF", "smith"}));
+    EXPECT_EQ(in_range, (std::vector<std::string>{"Sm", "Sma", "Smith", "Smz", "Sm\xFF", "smith"}));
     cursor_->CancelRange();
   }
 }

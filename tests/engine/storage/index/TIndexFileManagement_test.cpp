@@ -13,8 +13,8 @@
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/index/IndexCheck.h"
-#include "engine/storage/values/KeyEncoding.h"
 #include "engine/storage/index/TIndexFile.h"
+#include "engine/storage/values/KeyEncoding.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 
@@ -50,7 +50,8 @@ TIndexDescriptor Index(const std::string& name, uint16_t k = 9, uint8_t fields =
   d.name = name;
   d.key_length = k;
   d.field_count = fields;
-  for (int i = 0; i < fields && i < kMaxKeyFields; ++i) d.field_numbers[i] = static_cast<uint16_t>(i + 1);
+  for (int i = 0; i < fields && i < kMaxKeyFields; ++i)
+    d.field_numbers[i] = static_cast<uint16_t>(i + 1);
   return d;
 }
 
@@ -65,7 +66,7 @@ class IndexManagementTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { InitializeEngine(); }
   void SetUp() override {
-    owner_.fields[1] = {6, 4};  // a 32-bit integer
+    owner_.fields[1] = {6, 4};   // a 32-bit integer
     owner_.fields[2] = {3, 10};  // a blob
   }
   std::unique_ptr<TIndexFile> Make(bool exclusive) {
@@ -122,7 +123,8 @@ TEST_F(IndexManagementTest, SecondaryDefinitionsCheckInOrder) {
   f->AddSecondaryIndex(Index(long_a + "First"));
   EXPECT_EQ(EngineCode([&] { f->AddSecondaryIndex(Index(long_a + "Second")); }), kErrIndexExists);
   EXPECT_EQ(f->GetIndexDescriptor(2).name, long_a);
-  for (int i = f->SecondaryCount(); i < 30; ++i) f->AddSecondaryIndex(Index("Ix" + std::to_string(i)));
+  for (int i = f->SecondaryCount(); i < 30; ++i)
+    f->AddSecondaryIndex(Index("Ix" + std::to_string(i)));
   EXPECT_EQ(f->SecondaryCount(), 30);
   EXPECT_EQ(EngineCode([&] { f->AddSecondaryIndex(Index("")); }), kErrIndexLimits)
       << "a 31st index fails before its name is looked at";

@@ -39,14 +39,14 @@ using testing::EngineCode;
 // The new file, written out by hand from the header table.
 Bytes GoldenNewFile() {
   Bytes b(4096, 0);
-  b[0] = 1;       // change counter after the first write
-  b[8] = 3;       // version
-  b[10] = 0x10;   // end offset 4096 = 00 10 00 00 at 9
+  b[0] = 1;      // change counter after the first write
+  b[8] = 3;      // version
+  b[10] = 0x10;  // end offset 4096 = 00 10 00 00 at 9
   const char name[] = "Sys Deleted";
-  b[3734] = 11;   // slot 31 at 14 + 120 x 31: length byte and name
+  b[3734] = 11;  // slot 31 at 14 + 120 x 31: length byte and name
   std::memcpy(&b[3735], name, 11);
-  b[3765] = 5;    // key length 5 at +31
-  b[3979] = 1;    // written while marked changed
+  b[3765] = 5;  // key length 5 at +31
+  b[3979] = 1;  // written while marked changed
   return b;
 }
 
@@ -168,11 +168,11 @@ TEST_F(IndexFileTest, DescriptorsRoundTripThroughTheHeader) {
   EXPECT_EQ(raw[0], 6);
   EXPECT_EQ(std::string(raw + 1, raw + 7), "ByName");
   EXPECT_EQ(raw[31], 30);
-  EXPECT_EQ(raw[34], 1);   // case-insensitive
-  EXPECT_EQ(raw[36], 3);   // compression
-  EXPECT_EQ(raw[37], 2);   // fields
-  EXPECT_EQ(raw[39], 1);   // descending flag of field 2 at 37 + 2
-  EXPECT_EQ(raw[54], 3);   // field numbers from 54
+  EXPECT_EQ(raw[34], 1);  // case-insensitive
+  EXPECT_EQ(raw[36], 3);  // compression
+  EXPECT_EQ(raw[37], 2);  // fields
+  EXPECT_EQ(raw[39], 1);  // descending flag of field 2 at 37 + 2
+  EXPECT_EQ(raw[54], 3);  // field numbers from 54
   EXPECT_EQ(raw[56], 7);
 
   f->SelectIndex(1);

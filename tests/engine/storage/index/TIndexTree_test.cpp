@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "IndexTreeTestHost.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/values/KeyEncoding.h"
-#include "IndexTreeTestHost.h"
 
 namespace tessera::testing {
 namespace {
@@ -72,8 +72,8 @@ class Sequence {
       key[pos + i] = static_cast<uint8_t>(c_.k <= 3 ? rng_() % 256 : 'A' + rng_() % 4);
     }
     if (suffix_ != 0) {
-      const int32_t seq = c_.kind == Kind::kWrap ? static_cast<int32_t>(rng_() % 6)
-                                                 : static_cast<int32_t>(record);
+      const int32_t seq =
+          c_.kind == Kind::kWrap ? static_cast<int32_t>(rng_() % 6) : static_cast<int32_t>(record);
       EncodeInt32Key(seq, key.data() + body);
     }
     return key;
@@ -92,8 +92,8 @@ class BTreeModelTest : public TreeFixture, public ::testing::WithParamInterface<
   static void SetUpTestSuite() { InitializeEngine(); }
 
   void MakeFor(const Config& c, size_t cache_pages) {
-    TIndexDescriptor d = Descriptor(c.k, c.mode, c.kind == Kind::kDescending,
-                                    c.kind == Kind::kDescending);
+    TIndexDescriptor d =
+        Descriptor(c.k, c.mode, c.kind == Kind::kDescending, c.kind == Kind::kDescending);
     const int slot = c.kind == Kind::kPrimary ? 0 : 1;
     if (slot == 0) d.name.clear();
     Make(slot, d, cache_pages);
@@ -133,8 +133,8 @@ class BTreeModelTest : public TreeFixture, public ::testing::WithParamInterface<
 
   void Run(uint32_t seed, int ops) {
     const Config c = GetParam();
-    SCOPED_TRACE(Name(c) + " seed " + std::to_string(seed) + " (replay: BTREE_SEED=" +
-                 std::to_string(seed) + ")");
+    SCOPED_TRACE(Name(c) + " seed " + std::to_string(seed) +
+                 " (replay: BTREE_SEED=" + std::to_string(seed) + ")");
     const size_t cache_pages = seed % 2 == 0 ? 3 : TPageCache::kListCapacity;
     MakeFor(c, cache_pages);
     Sequence seq(c, seed);
@@ -247,7 +247,9 @@ TEST_P(BTreeModelTest, RandomSequencesMatchTheModel) {
   const uint64_t replay = EnvNumber("BTREE_SEED", 0);
   const uint64_t seeds = EnvNumber("BTREE_SEEDS", 2);
   const Config c = GetParam();
-  const int ops = static_cast<int>(EnvNumber("BTREE_OPS", c.k <= 20 ? 2400 : c.k <= 255 ? 1200 : 500));
+  const int ops = static_cast<int>(EnvNumber("BTREE_OPS", c.k <= 20    ? 2400
+                                                          : c.k <= 255 ? 1200
+                                                                       : 500));
   if (replay != 0) return Run(static_cast<uint32_t>(replay), ops);
   for (uint32_t s = 1; s <= seeds && !HasFatalFailure(); ++s) {
     Run(s * 7919u + c.k * 31u + c.mode * 7u + static_cast<uint32_t>(c.kind), ops);
@@ -273,7 +275,6 @@ std::vector<Config> AllConfigs() {
 
 INSTANTIATE_TEST_SUITE_P(AllShapes, BTreeModelTest, ::testing::ValuesIn(AllConfigs()),
                          [](const auto& info) { return Name(info.param); });
-
 
 // ---- edge cases -----------------------------------------------------------------------------
 
@@ -422,13 +423,9 @@ TEST_F(BTreeTest, RefusedChangesLeaveEveryByteAsItWas) {
   EXPECT_EQ(EngineCode([&] { tree_->DeleteKey(NumberKey(3).data(), 4); }), kErrKeyNotFound)
       << "the key is there, but not for this record";
   EXPECT_EQ(EngineCode([&] { tree_->InsertKey(NumberKey(999).data(), 1); }), kErrKeyViolation);
-  EXPECT_EQ(EngineCode([&] {
-              tree_->ModifyKey(NumberKey(1).data(), NumberKey(3).data(), 1);
-            }),
+  EXPECT_EQ(EngineCode([&] { tree_->ModifyKey(NumberKey(1).data(), NumberKey(3).data(), 1); }),
             kErrKeyViolation);
-  EXPECT_EQ(EngineCode([&] {
-              tree_->ModifyKey(NumberKey(2).data(), NumberKey(4).data(), 2);
-            }),
+  EXPECT_EQ(EngineCode([&] { tree_->ModifyKey(NumberKey(2).data(), NumberKey(4).data(), 2); }),
             kErrKeyNotFound);
   EXPECT_EQ(WholeFile(), before);
 }
@@ -533,7 +530,8 @@ TEST_F(BTreeTest, DamagedPagesAnswerWithTheEngineCode) {
         cl::PutU16LE(p + kPageCount, static_cast<uint16_t>(rng()));
         break;
       case 1:  // a neighbour link
-        cl::PutU32LE(p + (rng() % 2 ? kPagePrev : kPageNext), static_cast<uint32_t>(rng() % 64) * 4096);
+        cl::PutU32LE(p + (rng() % 2 ? kPagePrev : kPageNext),
+                     static_cast<uint32_t>(rng() % 64) * 4096);
         break;
       case 2:  // an entry byte (child offsets and counts of inner pages among them)
         p[kPageEntries + rng() % 200] ^= static_cast<uint8_t>(1 + rng() % 255);
@@ -545,7 +543,8 @@ TEST_F(BTreeTest, DamagedPagesAnswerWithTheEngineCode) {
     host_->Close();
     {
       std::ofstream out(Path(), std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<const char*>(bad.data()), static_cast<std::streamsize>(bad.size()));
+      out.write(reinterpret_cast<const char*>(bad.data()),
+                static_cast<std::streamsize>(bad.size()));
     }
     host_->Open();
     Attach(3);

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "IndexTreeTestHost.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/values/KeyEncoding.h"
-#include "IndexTreeTestHost.h"
 
 namespace tessera::testing {
 namespace {

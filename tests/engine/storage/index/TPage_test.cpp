@@ -40,9 +40,8 @@ void PutU32(Image& out, uint32_t v) {
 }
 
 // The page format written out the plain way, entry by entry, as the layout table reads.
-Image ReferenceLeaf(uint8_t mode, size_t k, bool suffix, uint8_t type, uint32_t prev,
-                    uint32_t next, const std::vector<Key>& keys,
-                    const std::vector<uint32_t>& recs) {
+Image ReferenceLeaf(uint8_t mode, size_t k, bool suffix, uint8_t type, uint32_t prev, uint32_t next,
+                    const std::vector<Key>& keys, const std::vector<uint32_t>& recs) {
   const size_t s = suffix ? 4 : 0;
   Image entries;
   for (size_t i = 0; i < keys.size(); ++i) {
@@ -90,8 +89,10 @@ Key MakeKey(std::mt19937& rng, size_t k, const Key* prev) {
   }
   const size_t zero_tail = rng() % 3 == 0 ? 0 : rng() % (k + 1);
   for (; i < k; ++i) {
-    if (i >= k - zero_tail) key[i] = 0;
-    else key[i] = rng() % 3 == 0 ? 0 : static_cast<uint8_t>(rng());
+    if (i >= k - zero_tail)
+      key[i] = 0;
+    else
+      key[i] = rng() % 3 == 0 ? 0 : static_cast<uint8_t>(rng());
   }
   if (rng() % 5 == 0) {  // a suffix that is not zero behind zero key bytes
     for (size_t j = k >= 4 ? k - 4 : 0; j < k; ++j) key[j] = static_cast<uint8_t>(rng() | 1);
@@ -145,8 +146,8 @@ TEST(TPage, PackMatchesReferenceAndUnpackRestoresEveryMode) {
         if (suffix && k < 4) continue;
         for (int round = 0; round < 6; ++round) {
           FakeOwner owner;
-          owner.params = {static_cast<uint16_t>(k), static_cast<uint8_t>(suffix ? 3 : 0),
-                          false, false, mode};
+          owner.params = {static_cast<uint16_t>(k), static_cast<uint8_t>(suffix ? 3 : 0), false,
+                          false, mode};
           TPage page(owner);
           page.SetType(kPageLeaf);
           page.SetPrev(8192);
@@ -191,10 +192,12 @@ TEST(TPage, InnerPageLayoutByHand) {
   EXPECT_EQ(page.TotalCount(), 7u + 0x01020304u);
   Image image(kIndexPageSize);
   page.Pack(image.data());
+  // clang-format off
   const Image expect_head = {
       0x00, 0x02, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00,  // type 0, 2 keys, no links, 0 in use
       1, 0x41, 0, 0x00, 0x20, 0, 0, 7, 0, 0, 0,              // key, child 0x2000, count 7
       1, 0x42, 0, 0x00, 0x30, 0, 0, 4, 3, 2, 1};             // key, child 0x3000, count
+  // clang-format on
   EXPECT_TRUE(std::equal(expect_head.begin(), expect_head.end(), image.begin()));
   EXPECT_TRUE(std::all_of(image.begin() + expect_head.size(), image.end(),
                           [](uint8_t x) { return x == 0; }));
@@ -240,9 +243,11 @@ TEST(TPage, SpecialCompressionCases) {
     page.Pack(image.data());
     // First entry whole (its zeros stand behind byte 4, inside the suffix); the second holds
     // only bytes 5..8.
+    // clang-format off
     const Image expect = {2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 25, 0,
                           0, 0, 1, 2, 3, 4, 5, 0x80, 0, 0, 1, 1, 0, 0, 0,
                           5, 0, 0, 0, 0, 3, 2, 0, 0, 0};
+    // clang-format on
     EXPECT_TRUE(std::equal(expect.begin(), expect.end(), image.begin()));
   }
 }
