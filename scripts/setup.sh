@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev
   sqlite3 libsqlite3-dev
