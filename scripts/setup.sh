@@ -4,9 +4,8 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config clang-format
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev
   zlib1g-dev
-  sqlite3 libsqlite3-dev
   locales
 )
 
