@@ -66,14 +66,17 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   void Open() override;
   void Close() override;
   // Creates the .DAT, then the .IDX and, when the header counts blob fields, the .BLB, all
-  // exclusive; the headers are written by the next commit or close.
+  // exclusive; the headers are written by the next commit or close.  When another process has
+  // one of the existing files open, or one is read-only, nothing is replaced (11013); after any
+  // other failure only the files this call made are deleted.
   void CreateNew() override;
 
   // ---- creation and working definitions (TableCreation.cpp) ----
 
   // Creates the three files of a new table from `table` and leaves the handle closed.  REQUIRES
   // the closed handle's exclusive flag (10253) and not its read-only flag (11013).  Errors of the
-  // checks leave no file; an error once the files exist deletes them and is passed on.
+  // checks leave no file; an error once the files exist deletes those that this call made (see
+  // CreateNew) and is passed on.
   void SetupNewTable(TNewTable table);
   // Replaces the working definitions of the open table: checked like a new table's (the stored
   // fields keep their offsets), computed fields placed after the record.
@@ -89,7 +92,8 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   bool DeleteOnClose() const { return delete_on_close_; }
   // Called while the session lacks an encrypted table's password; true when it supplied one.
   void SetPasswordEvent(TPasswordEvent event) { password_event_ = std::move(event); }
-  // Deletes the closed table's .DAT, .IDX and, when it exists, .BLB (9220 when refused).
+  // Deletes the closed table's .DAT, .IDX and, when it exists, .BLB (9220 when refused).  When
+  // another process has one of them open, or one is read-only, nothing is deleted.
   void DeleteTableFiles();
 
   // ---- settings ----
@@ -217,7 +221,10 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   void CloseFiles() noexcept;
   void ConfigureCompanion(TFileHandler& file);
   std::string TableName() const;
-  void DeleteFilesQuietly() noexcept;
+  // The table's file names in the order they are created and deleted: .DAT, .IDX, .BLB.
+  std::vector<std::string> TableFileNames(bool with_blob);
+  // Deletes the first `count` files of that order, which a creation made; errors are dropped.
+  void DeleteNewFiles(size_t count) noexcept;
 
   TDataHeader header_;
   std::vector<TFieldDefinition> table_fields_;

@@ -20,6 +20,7 @@
 #include "engine/storage/table/TableCreation.h"
 #include "platform/FileFaults.h"
 #include "tests/engine/storage/StorageTestSupport.h"
+#include "tests/platform/LockHelperClient.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 
@@ -667,6 +668,59 @@ TEST_F(TDataFileTest, SharingBetweenHandles) {
   first.Close();
   OpenOn(first, Table("Users"), true, /*read_only=*/true);
   EXPECT_EQ(EngineCode([&] { first.EmptyTable(); }), kErrAccessDenied);
+}
+
+class TDataFileProcessTest : public TDataFileTest {};
+
+// Another workstation holding any one file of a table, or one file marked read-only: creating the
+// table anew and deleting it are refused with their codes before a single byte changes.  And a
+// creation that fails part-way deletes only the files it made.
+TEST_F(TDataFileProcessTest, RefusedCreatesAndDeletesChangeNoFile) {
+  mirvel_test::LockHelperProcess helper;
+  ASSERT_TRUE(helper.Started());
+  Create("Memo", EveryTypeTable());
+  const std::vector<std::string> paths = {Table("Memo.DAT"), Table("Memo.IDX"), Table("Memo.BLB")};
+  std::vector<Bytes> before;
+  for (const std::string& path : paths) before.push_back(ReadFileBytes(path));
+  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  for (const std::string& path : paths) {
+    for (const bool read_only : {false, true}) {
+      const std::string what = path + (read_only ? " read-only" : " held");
+      if (read_only) {
+        fs::permissions(path, write, fs::perm_options::remove);
+      } else {
+        ASSERT_EQ(helper.Send("open 0 ro shared " + path), "ok");
+      }
+      TDataFile t;
+      t.SetFileName(Table("Memo"));
+      t.SetExclusive(true);
+      EXPECT_EQ(EngineCode([&] { t.SetupNewTable(EveryTypeTable()); }), kErrAccessDenied) << what;
+      EXPECT_EQ(EngineCode([&] { t.DeleteTableFiles(); }), kErrCannotDelete) << what;
+      for (size_t i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(ReadFileBytes(paths[i]), before[i]) << what << ": " << paths[i];
+      }
+      if (read_only) {
+        fs::permissions(path, write, fs::perm_options::add);
+      } else {
+        ASSERT_EQ(helper.Send("close 0"), "ok");
+      }
+    }
+  }
+  TDataFile t;
+  OpenOn(t, Table("Memo"), true);
+  t.Close();
+
+  // No New.DAT before; New.IDX cannot be made (a folder has its name); New.BLB belongs to
+  // somebody else.  Only the .DAT this call made goes again.
+  fs::create_directory(Table("New.IDX"));
+  WriteFileBytes(Table("New.BLB"), {1, 2, 3});
+  TDataFile n;
+  n.SetFileName(Table("New"));
+  n.SetExclusive(true);
+  EXPECT_NE(EngineCode([&] { n.SetupNewTable(EveryTypeTable()); }), 0);
+  EXPECT_FALSE(fs::exists(Table("New.DAT")));
+  EXPECT_TRUE(fs::is_directory(Table("New.IDX")));
+  EXPECT_EQ(ReadFileBytes(Table("New.BLB")), Bytes({1, 2, 3}));
 }
 
 // A workstation that appends holds the data semaphore from its first record write to its header
