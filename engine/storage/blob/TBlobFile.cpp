@@ -162,6 +162,11 @@ void TBlobFile::Open() {
   TFileHandler::Open();
   try {
     ReadHeader();
+    // Blocks reach the disk before the header that counts them, so an end past the file's
+    // length is damage: trusted, the first new block would be written out there.
+    const int32_t length = GetSize();
+    if (length >= 0 && EndOffset() > static_cast<uint32_t>(length))
+      RaiseData(kErrBlobBufferCorrupt);
   } catch (...) {
     TFileHandler::Close();
     throw;

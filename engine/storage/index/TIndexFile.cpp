@@ -46,6 +46,10 @@ void TIndexFile::Open() {
   TFileHandler::Open();
   try {
     ReadHeader();
+    // Pages reach the disk before the header that counts them, so an end past the file's length
+    // is damage: trusted, the first new page would be written out there.
+    const int32_t length = GetSize();
+    if (length >= 0 && EndOffset() > static_cast<uint32_t>(length)) RaiseData(kErrIndexPageCorrupt);
     current_slot_ = 0;
     ResetTreeState();
     if (!owner_.InRepairMode()) cursor_.First();

@@ -213,10 +213,21 @@ void TDataFile::CreateBlobFileObject() {
 void TDataFile::OpenCompanions() {
   ConfigureCompanion(index_file_);
   index_file_.Open();
+  CheckCompanionWritable(index_file_);
   CheckIndexKeys();
   if (header_.BlobFieldCount() > 0) {
     CreateBlobFileObject();
     blob_file_->Open();
+    CheckCompanionWritable(*blob_file_);
+  }
+}
+
+// A companion found read-only beside a .DAT opened for writing would accept key and blob changes
+// and lose them at commit.  The .DAT is open by then, so the write open is refused rather than
+// turned read-only half-way; a read-only open of the table still works.
+void TDataFile::CheckCompanionWritable(const TFileHandler& companion) const {
+  if (!ReadOnly() && companion.ReadOnly()) {
+    RaiseEngineError(kErrAccessDenied, cl::ToShort(companion.FileName()));
   }
 }
 

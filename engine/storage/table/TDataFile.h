@@ -16,7 +16,8 @@
 //          asks for the password of an encrypted table (10498), reads and checks the definitions
 //          (8961), checks the file length under the data semaphore, then opens the .IDX (8965
 //          also for an index whose key length is not what its fields make) and, when the table
-//          has blob fields, the .BLB.  Any error closes everything again.
+//          has blob fields, the .BLB; a write open whose .IDX or .BLB is read-only is refused
+//          (11013).  Any error closes everything again.
 //   Close  writes the headers of an exclusive, writable table, closes the three files (also when
 //          that write failed, whose error is raised afterwards) and deletes them on request.
 //
@@ -216,6 +217,7 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   void CheckLengthUnderSemaphore();
   void DefineIndexes(const std::vector<TIndexDescriptor>& indexes);
   void OpenCompanions();
+  void CheckCompanionWritable(const TFileHandler& companion) const;
   void CheckIndexKeys();
   void CreateBlobFileObject();
   void CloseFiles() noexcept;

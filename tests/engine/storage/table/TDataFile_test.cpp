@@ -1,6 +1,11 @@
 #include "engine/storage/table/TDataFile.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -862,6 +867,113 @@ TEST_F(TDataFileTest, BlobValuesThroughTheRecordBuffer) {
   EXPECT_EQ(t.OpenBlob(false, memo, 0, record.data()), kErrInvalidBlobOffset);
   EXPECT_EQ(t.WriteBlob(false, memo, 1, text.data(), 0, record.data()), kErrInvalidBlobHandle);
   t.Close();
+}
+
+// An end offset past the real length of an .IDX or .BLB is damage and refused at open: trusted,
+// the first new page or block would be written out there (a 512-byte .BLB grew to 2 GB, and an
+// in-memory table set the 2 GB aside).  A file longer than its end offset still opens.
+TEST_F(TDataFileTest, EndOffsetsPastTheFileAreRefusedAtOpen) {
+  struct Case {
+    const char* ext;
+    size_t at;
+    uint32_t unit;     // page or block size
+    uint32_t far_end;  // on the grid, within the format's limit
+    uint16_t code;
+  };
+  const Case cases[] = {
+      {".IDX", kIdxEndOffset, 4096, 4096u * 488281, kErrIndexPageCorrupt},
+      {".BLB", kBlbEndOffset, 1024, 512 + 1024u * 1953124, kErrBlobBufferCorrupt}};
+  for (const bool in_memory : {false, true}) {
+    for (const Case& c : cases) {
+      const std::string file = Table(std::string("Memo") + c.ext);
+      const std::string what = file + (in_memory ? " in memory" : "");
+      Create("Memo", EveryTypeTable(), in_memory);
+      const Bytes good = in_memory ? InMemoryContent(file) : ReadFileBytes(file);
+      auto store = [&](const Bytes& bytes) {
+        if (in_memory) {
+          StoreInMemory(file, bytes);
+        } else {
+          WriteFileBytes(file, bytes);
+        }
+      };
+      auto open_code = [&] {
+        TDataFile t;
+        t.SetInMemory(in_memory);
+        return EngineCode([&] { OpenOn(t, Table("Memo"), true); });
+      };
+      const auto size = static_cast<uint32_t>(good.size());
+      for (const uint32_t end : {size + c.unit, c.far_end}) {
+        Bytes damaged = good;
+        cl::PutU32LE(&damaged[c.at], end);
+        store(damaged);
+        EXPECT_EQ(open_code(), c.code) << what << " end " << end;
+        if (end < 1u << 20) {
+          damaged.resize(end, 0);  // the pages or blocks it counts are there after all
+          store(damaged);
+          EXPECT_EQ(open_code(), 0) << what << " end " << end;
+        }
+      }
+      Bytes longer = good;
+      longer.resize(good.size() + 3 * c.unit, 0);
+      store(longer);
+      EXPECT_EQ(open_code(), 0) << what << " longer than its end";
+      if (in_memory) {
+        TDataFile t;
+        t.SetInMemory(true);
+        t.SetFileName(Table("Memo"));
+        t.DeleteTableFiles();
+      }
+    }
+  }
+}
+
+// A read-only .IDX or .BLB beside a writable .DAT: a write open is refused (11013) and changes
+// nothing; a read-only open still works.  Read-only is what the system answers for the user, so
+// under root the opens run in a child process as an unprivileged user, for whom the companion
+// (owned by root, mode 0644) is not writable while the .DAT (given to that user) is.
+TEST_F(TDataFileTest, AReadOnlyCompanionRefusesAWriteOpen) {
+  Create("Memo", EveryTypeTable());
+  const std::vector<std::string> paths = {Table("Memo.DAT"), Table("Memo.IDX"), Table("Memo.BLB")};
+  const struct passwd* nobody = getpwnam("nobody");
+  const uid_t uid = nobody != nullptr ? nobody->pw_uid : 65534;
+  const gid_t gid = nobody != nullptr ? nobody->pw_gid : 65534;
+  const bool root = geteuid() == 0;
+  for (const std::string& companion : {paths[1], paths[2]}) {
+    std::vector<Bytes> before;
+    for (const std::string& path : paths) before.push_back(ReadFileBytes(path));
+    if (root) {
+      ASSERT_EQ(chmod(dir_.Path().c_str(), 0755), 0);
+      for (const std::string& path : paths) {
+        ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+        ASSERT_EQ(chown(path.c_str(), path == companion ? 0 : uid, path == companion ? 0 : gid), 0);
+      }
+    } else {
+      ASSERT_EQ(chmod(companion.c_str(), 0444), 0);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (root && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)) _exit(3);
+      TDataFile t;
+      t.SetFileName(Table("Memo"));
+      t.SetExclusive(true);
+      if (EngineCode([&] { t.Open(); }) != kErrAccessDenied || t.IsOpen()) _exit(1);
+      t.SetReadOnly(true);
+      if (EngineCode([&] { t.Open(); }) != 0 || !t.IndexFile().ReadOnly()) _exit(2);
+      t.Close();
+      _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << companion << ": child status " << status << " (1: write open not refused, 2: read-only "
+        << "open failed, 3: no unprivileged user)";
+    for (const std::string& path : paths) {
+      ASSERT_EQ(chown(path.c_str(), geteuid(), getegid()), 0);
+      ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    }
+    for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(ReadFileBytes(paths[i]), before[i]);
+  }
 }
 
 }  // namespace
