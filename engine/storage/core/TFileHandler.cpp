@@ -1,5 +1,6 @@
 #include "engine/storage/core/TFileHandler.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "engine/storage/core/EngineAlloc.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
+#include "engine/storage/core/FilePaths.h"
 #include "engine/storage/core/TMemoryFile.h"
 #include "engine/storage/core/TableCipher.h"
 #include "platform/Ticks.h"
@@ -21,6 +23,16 @@ constexpr int32_t kCopyChunk = 65535;
 struct EngineBlockDeleter {
   void operator()(uint8_t* block) const { EngineFree(block); }
 };
+
+// A name whose file part is blank before its extension ("", "   ", "dir/" made into ".DAT")
+// would make a hidden file of nothing but the extension.
+bool BlankBaseName(std::string_view name) {
+  const size_t slash = name.rfind('/');
+  const std::string base =
+      RemoveFileExtension(slash == std::string_view::npos ? name : name.substr(slash + 1));
+  return std::all_of(base.begin(), base.end(),
+                     [](char c) { return static_cast<unsigned char>(c) <= ' '; });
+}
 
 }  // namespace
 
@@ -278,7 +290,9 @@ void TFileHandler::SetFileName(std::string_view table_name) {
   std::string name = MakeFileName(table_name);
   if (name == file_name_) return;
   if (open_) Fail(kErrFileInUse);
-  if (!cl::FitsShort(name)) RaiseEngineError(kErrInvalidPath, cl::ToShort(name));
+  if (!cl::FitsShort(name) || BlankBaseName(name)) {
+    RaiseEngineError(kErrInvalidPath, cl::ToShort(name));
+  }
   file_name_ = std::move(name);
 }
 

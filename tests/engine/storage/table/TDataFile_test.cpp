@@ -976,5 +976,28 @@ TEST_F(TDataFileTest, AReadOnlyCompanionRefusesAWriteOpen) {
   }
 }
 
+// A blank table name would make files named only ".DAT", ".IDX" and ".BLB", hidden in the current
+// directory (or the one named): refused as an invalid file name, on disk and in memory.
+TEST_F(TDataFileTest, BlankTableNamesAreRefused) {
+  const std::string dir = dir_.Path();
+  for (const bool in_memory : {false, true}) {
+    for (const std::string& name : {std::string(), std::string("   "), dir + "/", dir + "/  \t",
+                                    dir + "/.DAT", dir + "/ .txt"}) {
+      TDataFile t;
+      t.SetInMemory(in_memory);
+      t.SetExclusive(true);
+      EXPECT_EQ(EngineCode([&] { t.SetFileName(name); }), kErrInvalidPath) << "'" << name << "'";
+      EXPECT_EQ(EngineCode([&] { t.SetupNewTable(UsersTable()); }), kErrInvalidPath) << name;
+    }
+  }
+  EXPECT_EQ(FileCount(), 0u);
+  EXPECT_FALSE(fs::exists(".DAT"));
+  EXPECT_EQ(GetEngineSession()->MemoryFiles().Count(), 0);
+  // Names with something before the extension still work.
+  TDataFile t;
+  EXPECT_EQ(EngineCode([&] { t.SetFileName(dir + "/ x"); }), 0);
+  EXPECT_EQ(t.FileName(), dir + "/ x.DAT");
+}
+
 }  // namespace
 }  // namespace tessera
