@@ -20,8 +20,6 @@ namespace {
 constexpr uint32_t kDataSemaphoreOffset = 0x7FFFFFFF;
 constexpr int kSemaphoreRetries = 8192;
 constexpr int32_t kSemaphoreWaitMs = 3;
-// The update stamp is the local date-time less this many days.
-constexpr double kUpdateStampBias = 693594.0;
 constexpr uint32_t kMaxPerRead = 32767;
 constexpr uint32_t kCacheBytes = 131070;
 constexpr uint32_t kMaxCacheEntries = 65535;
