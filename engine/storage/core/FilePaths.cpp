@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -9,12 +10,6 @@
 
 namespace tessera {
 namespace {
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
 
 // Resolves "." and ".." and collapses repeated separators.  REQUIRES: path starts with "/".
 std::string NormalizeAbsolute(std::string_view path) {
@@ -44,7 +39,7 @@ std::string NormalizeAbsolute(std::string_view path) {
 }  // namespace
 
 std::string AddTrailingBackslash(std::string_view dir) {
-  std::string result(TrimBlanks(dir));
+  std::string result(cl::TrimBlanks(dir));
   if (!result.empty() && result.back() != '/') result += '/';
   return result;
 }

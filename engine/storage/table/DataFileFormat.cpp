@@ -14,10 +14,6 @@ constexpr uint32_t kMaxBlockSize = 65535;
 constexpr uint32_t kDefaultBlockSize = 512;
 constexpr uint16_t kAutoIncrementOffset = kRecSequence;
 
-bool HasDeclaredSize(uint8_t type) {
-  return type == kFieldString || type == kFieldBytes || type == kFieldSized;
-}
-
 }  // namespace
 
 TFieldDefinition DecodeFieldDefinition(const uint8_t* src) {

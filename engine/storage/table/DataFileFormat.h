@@ -103,6 +103,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/storage/values/FieldTypes.h"
+
 namespace tessera {
 
 // ---- header -------------------------------------------------------------------------------------
@@ -171,24 +173,8 @@ static_assert(kRecFields == 9);
 
 // ---- types and limits ---------------------------------------------------------------------------
 
-enum TFieldType : uint8_t {
-  kFieldString = 1,
-  kFieldDate = 2,
-  kFieldBlob = 3,
-  kFieldBoolean = 4,
-  kFieldInt16 = 5,
-  kFieldInt32 = 6,
-  kFieldFloat = 7,
-  kFieldMoney = 8,
-  kFieldBytes = 9,
-  kFieldTime = 10,
-  kFieldTimeStamp = 11,
-  kFieldWord = 12,
-  kFieldFourBytes = 13,
-  kFieldTenBytes = 14,
-  kFieldSized = 15,
-};
-inline constexpr uint8_t kLastFieldType = kFieldSized;
+// The type codes (kFieldString ... kFieldSized, kLastFieldType) and HasDeclaredSize come from
+// engine/storage/values/FieldTypes.h, included above, which the layers below this one share.
 inline constexpr uint8_t kSubTypeAutoIncrement = 29;
 
 inline constexpr uint8_t kDataFileVersion = 3;
