@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bitset>
+#include <cassert>
 #include <cstdint>
 #include <initializer_list>
 
@@ -59,7 +60,10 @@ class TSet {
   friend bool operator==(const TSet& a, const TSet& b) { return a.bits_ == b.bits_; }
 
  private:
-  static size_t Ord(E e) { return static_cast<size_t>(e); }
+  static size_t Ord(E e) {
+    assert(static_cast<size_t>(e) < N);
+    return static_cast<size_t>(e);
+  }
 
   std::bitset<N> bits_;
 };

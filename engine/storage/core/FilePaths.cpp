@@ -1,5 +1,6 @@
 #include "engine/storage/core/FilePaths.h"
 
+#include <cassert>
 #include <vector>
 
 #include "classlib/rtl/Blanks.h"
@@ -13,6 +14,7 @@ namespace {
 
 // Resolves "." and ".." and collapses repeated separators.  REQUIRES: path starts with "/".
 std::string NormalizeAbsolute(std::string_view path) {
+  assert(path.starts_with('/'));
   std::vector<std::string_view> parts;
   size_t pos = 0;
   while (pos < path.size()) {

@@ -1,5 +1,6 @@
 #include "engine/storage/table/DataFileFormat.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "classlib/rtl/Coding.h"
@@ -36,6 +37,7 @@ TFieldDefinition DecodeFieldDefinition(const uint8_t* src) {
 }
 
 void EncodeFieldDefinition(const TFieldDefinition& d, uint8_t* dst) {
+  assert(d.stored_size <= UINT8_MAX);
   std::memset(dst, 0, kFieldDefinitionSize);
   cl::PutU16LE(dst + kFldNumber, d.number);
   cl::PutShortString(dst + kFldName, kFieldNameMax, d.name);
