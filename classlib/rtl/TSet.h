@@ -1,5 +1,5 @@
-// A set over an enumeration, as the class library's Pascal-style sets are used: component states,
-// option sets, and sets whose members are written out by ordinal (ordinals 0..31).
+// A set over an enumeration: component states, option sets, and sets whose members are written out
+// by ordinal (ordinals 0..31).
 #pragma once
 
 #include <bitset>

@@ -50,7 +50,7 @@ constexpr ErrorText kErrorTexts[] = {
     {10000, "Invalid field definition specified for the field {field} in data file {file}"},
     {10006, "Invalid default, min or max validity check, or expression specified for {field} in data file {file}"},
     {10010, "The secondary index name is missing or not specified for data file {file}"},
-    // No blank before "is": the text has always read this way.
+    // No blank before "is": callers match this text as it stands.
     {10015, "Password provided for data file {file}is invalid"},
     {10022, "Invalid secondary index name {index} specified for data file {file}"},
     {10023, "Invalid field number {field} specified in index {index} for data file {file}"},

@@ -53,7 +53,7 @@ void EncodeFieldDefinition(const TFieldDefinition& d, uint8_t* dst) {
   cl::PutShortString(dst + kFldMaximum, kFieldTextMax, d.maximum);
   cl::PutShortString(dst + kFldDefault, kFieldTextMax, d.default_value);
   dst[kFldComputed] = d.computed ? 1 : 0;
-  // The original layout kept an in-memory reference at +504; no pointer ever reaches a file.
+  // +504 is for in-memory use only, and no pointer ever reaches a file.
   cl::PutU32LE(dst + kFldMemoryOnly, 0);
 }
 
