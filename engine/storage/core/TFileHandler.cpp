@@ -1,13 +1,14 @@
 #include "engine/storage/core/TFileHandler.h"
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineAlloc.h"
+#include "engine/storage/core/EngineCriticalSections.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/FilePaths.h"
@@ -30,8 +31,7 @@ bool BlankBaseName(std::string_view name) {
   const size_t slash = name.rfind('/');
   const std::string base =
       RemoveFileExtension(slash == std::string_view::npos ? name : name.substr(slash + 1));
-  return std::all_of(base.begin(), base.end(),
-                     [](char c) { return static_cast<unsigned char>(c) <= ' '; });
+  return cl::TrimBlanks(base).empty();
 }
 
 }  // namespace

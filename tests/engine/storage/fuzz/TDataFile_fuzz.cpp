@@ -16,8 +16,7 @@ namespace {
 
 using namespace tessera;
 
-// The table's own field definitions.
-constexpr bool kTableSet = false;
+constexpr TFieldSet kTableSet = TFieldSet::kTable;
 
 void Store(const std::string& name, const uint8_t* data, size_t size) {
   TFileHandler file;
