@@ -14,12 +14,18 @@ cd "$(dirname "$0")/.."
 errors=()
 fail() { errors+=("$1"); }
 
-# --- The files: tracked ones and new ones not ignored, as a fresh clone or a commit would see.
+# --- The files: tracked ones, and new ones in the source folders that are not ignored (a build
+# directory of another name holds generated sources that are none of ours).
+top_folders="platform classlib engine components app tools bench tests"
 sources=()
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   while IFS= read -r f; do
     [ -f "$f" ] && sources+=("$f")
-  done < <(git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h' | sort -u)
+  done < <({
+    git ls-files --cached -- '*.cpp' '*.h'
+    git ls-files --others --exclude-standard -- '*.cpp' '*.h' |
+      while IFS= read -r f; do [[ " $top_folders " == *" ${f%%/*} "* ]] && echo "$f"; done
+  } | sort -u)
 else
   while IFS= read -r f; do
     sources+=("${f#./}")
@@ -116,7 +122,6 @@ normalize() {
 }
 
 # --- Every include line of every source: file, line, and the include with its brackets.
-top_folders="platform classlib engine components app tools bench tests"
 qt_support_files=()
 while IFS=$'\t' read -r file line include; do
   path=${include:1:${#include}-2}
