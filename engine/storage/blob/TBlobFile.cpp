@@ -236,8 +236,7 @@ bool TBlobFile::CheckChanged() {
 }
 
 void TBlobFile::EmptyFile() {
-  Seek(static_cast<int32_t>(kBlobHeaderSize), 0);
-  Write(nullptr, 0);
+  TruncateAt(kBlobHeaderSize);
   header_[kBlbVersion] = kBlobVersion;
   cl::PutU32LE(header_ + kBlbFreeHead, 0);
   cl::PutU32LE(header_ + kBlbEndOffset, kBlobHeaderSize);
@@ -655,10 +654,9 @@ void TBlobFile::StoreBlock(const TBlock* block, uint8_t* image) const {
 
 void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count) {
   std::vector<uint8_t> image(static_cast<size_t>(count) * block_size_);
-  if (Seek(static_cast<int32_t>(offset), 0) != static_cast<int32_t>(offset)) Fail(kErrReadFailure);
   // Blocks appended inside a transaction (or on an exclusive file) may not be on disk yet.
   const bool allow_short = Exclusive() || owner_.InExclusivePhase();
-  const int32_t got = Read(image.data(), static_cast<int32_t>(image.size()), allow_short);
+  const int32_t got = ReadAt(offset, image.data(), static_cast<int32_t>(image.size()), allow_short);
   const uint32_t whole = static_cast<uint32_t>(got) / block_size_;
   std::vector<TBlock*> placed;
   // The requested block first: the read-ahead blocks only take slots that are to be had.
@@ -698,10 +696,7 @@ bool TBlobFile::FlushDirtyBlocks() {
     while (j < dirty.size() && dirty[j]->offset == dirty[j - 1]->offset + block_size_) ++j;
     run.assign((j - i) * block_size_, 0);
     for (size_t k = i; k < j; ++k) StoreBlock(dirty[k], run.data() + (k - i) * block_size_);
-    if (Seek(static_cast<int32_t>(dirty[i]->offset), 0) != static_cast<int32_t>(dirty[i]->offset)) {
-      Fail(kErrWriteFailure);
-    }
-    Write(run.data(), static_cast<int32_t>(run.size()));
+    WriteAt(dirty[i]->offset, run.data(), static_cast<int32_t>(run.size()));
     for (size_t k = i; k < j; ++k) dirty[k]->dirty = false;
     i = j;
   }

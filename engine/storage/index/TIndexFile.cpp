@@ -105,10 +105,9 @@ void TIndexFile::ReadPage(uint32_t offset, TPage& page) {
   if (!IsValidPageOffset(offset, EndOffset())) RaiseData(kErrIndexPageCorrupt);
   page.Reset();
   uint8_t image[kIndexPageSize];
-  if (Seek(static_cast<int32_t>(offset), 0) != static_cast<int32_t>(offset)) Fail(kErrReadFailure);
   // A page appended inside a transaction (or on an exclusive file) may not be on disk yet.
   const bool allow_short = Exclusive() || owner_.InExclusivePhase();
-  const int32_t got = Read(image, kIndexPageSize, allow_short);
+  const int32_t got = ReadAt(offset, image, kIndexPageSize, allow_short);
   std::memset(image + got, 0, kIndexPageSize - static_cast<size_t>(got));
   page.Unpack(image, false);
   page.SetOffset(offset);
@@ -119,8 +118,7 @@ void TIndexFile::WritePage(TPage& page) {
   if (!IsValidPageOffset(offset, EndOffset())) RaiseData(kErrIndexPageCorrupt);
   uint8_t image[kIndexPageSize];
   page.Pack(image);
-  if (Seek(static_cast<int32_t>(offset), 0) != static_cast<int32_t>(offset)) Fail(kErrWriteFailure);
-  Write(image, kIndexPageSize);
+  WriteAt(offset, image, kIndexPageSize);
 }
 
 void TIndexFile::SelectIndex(uint8_t slot) {

@@ -88,8 +88,7 @@ void TDataFile::ResetState() {
 // ---- header and definitions ---------------------------------------------------------------------
 
 void TDataFile::ReadHeader() {
-  Seek(0, 0);
-  Read(header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
+  ReadAt(0, header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
   header_.SetChanged(false);
 }
 
@@ -97,16 +96,14 @@ void TDataFile::WriteHeader(bool force) {
   if (!force && !header_.Changed()) return;
   header_.SetChangeCounter(header_.ChangeCounter() + 1);
   header_.SetUpdateStamp(cl::Now() - kUpdateStampBias);
-  Seek(0, 0);
-  Write(header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
+  WriteAt(0, header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
   header_.SetChanged(false);
 }
 
 void TDataFile::ReadDefinitions() {
   const size_t count = header_.FieldCount();
   std::vector<uint8_t> block(count * kFieldDefinitionSize);
-  Seek(static_cast<int32_t>(kDataHeaderSize), 0);
-  if (!block.empty()) Read(block.data(), static_cast<int32_t>(block.size()));
+  if (!block.empty()) ReadAt(kDataHeaderSize, block.data(), static_cast<int32_t>(block.size()));
   if (header_.Encrypted()) DecipherBuffer(block.data(), block.size(), kDataKeyA, kDataKeyB);
   std::vector<TFieldDefinition> fields;
   fields.reserve(count);
@@ -124,8 +121,7 @@ void TDataFile::WriteDefinitions() {
     EncodeFieldDefinition(table_fields_[i], block.data() + i * kFieldDefinitionSize);
   }
   if (header_.Encrypted()) EncipherBuffer(block.data(), block.size(), kDataKeyA, kDataKeyB);
-  Seek(static_cast<int32_t>(kDataHeaderSize), 0);
-  if (!block.empty()) Write(block.data(), static_cast<int32_t>(block.size()));
+  if (!block.empty()) WriteAt(kDataHeaderSize, block.data(), static_cast<int32_t>(block.size()));
 }
 
 // Another workstation may be between writing its records and writing its header; its length and
@@ -147,7 +143,7 @@ void TDataFile::CheckLengthUnderSemaphore() {
       ReadHeader();
       if (!SameStructure(first, header_)) Fail(kErrHeaderCorrupt);
     }
-    if (!CheckFileLength(header_, GetSize())) Fail(kErrHeaderCorrupt);
+    if (!CheckFileLength(header_, Size())) Fail(kErrHeaderCorrupt);
   } catch (...) {
     error = std::current_exception();
   }
@@ -311,8 +307,7 @@ void TDataFile::CommitTransaction(bool resize_caches, bool force_headers, bool f
 // ---- emptying and deleting ----------------------------------------------------------------------
 
 void TDataFile::EmptyDataFile() {
-  Seek(static_cast<int32_t>(header_.DataStart()), 0);
-  Write(nullptr, 0);
+  TruncateAt(header_.DataStart());
   header_.SetChangeCounter(0);
   header_.SetDeletedHead(0);
   header_.SetNextRecord(1);

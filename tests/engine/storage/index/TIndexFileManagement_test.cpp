@@ -217,7 +217,7 @@ TEST_F(IndexManagementTest, TreesSurviveCloseAndEmptyIndexesLeavesAHeaderOnly) {
 
   f->EmptyIndexes();
   f->WriteHeader(false);
-  EXPECT_EQ(f->GetSize(), 4096);
+  EXPECT_EQ(f->Size(), 4096);
   EXPECT_EQ(f->EndOffset(), 4096u);
   EXPECT_EQ(f->RecordCount(), 0u);
   EXPECT_TRUE(f->Cursor().AtBeginning() && f->Cursor().AtEnd());

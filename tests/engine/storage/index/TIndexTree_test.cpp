@@ -292,17 +292,15 @@ class BTreeTest : public TreeFixture {
   Bytes DiskPage(uint32_t offset) {
     cache_->Flush();
     Bytes image(kIndexPageSize);
-    host_->File().Seek(static_cast<int32_t>(offset), 0);
-    host_->File().Read(image.data(), kIndexPageSize);
+    host_->File().ReadAt(offset, image.data(), kIndexPageSize);
     return image;
   }
   Bytes WholeFile() {
     cache_->Flush();
     host_->WriteHeader();
-    const int32_t size = host_->File().GetSize();
+    const int32_t size = host_->File().Size();
     Bytes bytes(static_cast<size_t>(size));
-    host_->File().Seek(0, 0);
-    host_->File().Read(bytes.data(), size);
+    host_->File().ReadAt(0, bytes.data(), size);
     return bytes;
   }
   static uint16_t PageCount(const Bytes& page) { return cl::GetU16LE(page.data() + kPageCount); }
@@ -459,8 +457,7 @@ TEST_F(BTreeTest, FreeChainRunningBackOnItselfIsRefused) {
   for (const auto& [page, next] : {std::pair{a, b}, std::pair{b, a}}) {
     Bytes image(kIndexPageSize, 0);
     cl::PutU32LE(image.data() + kPageNext, next);
-    host_->File().Seek(static_cast<int32_t>(page), 0);
-    host_->File().Write(image.data(), kIndexPageSize);
+    host_->File().WriteAt(page, image.data(), kIndexPageSize);
   }
   SetIndexEndOffset(*host_, b + kIndexPageSize);
   SetIndexFreeHead(*host_, 0, a);
