@@ -189,7 +189,9 @@ void TBlobFile::Close() {
   open_blobs_.clear();
   cache_.clear();
   cache_index_.clear();
-  read_lock_held_ = write_lock_held_ = false;
+  // The close gives every range of the handle back.
+  read_lock_.Forget();
+  write_lock_.Forget();
   TFileHandler::Close();
 }
 
@@ -740,43 +742,26 @@ void TBlobFile::ShrinkCache() {
 // ---- Locks -----------------------------------------------------------------------------------
 
 bool TBlobFile::WriteLock() {
-  if (write_lock_held_) return true;
-  for (int failures = 0;;) {
-    if (Lock(kWriteRegionOffset, kWriteRegionLength, true)) {
-      write_lock_held_ = true;
-      return true;
-    }
-    if (++failures >= lock_retries_) return false;
-    BusyWait(lock_wait_ms_);
+  if (!write_lock_.Locked()) {
+    write_lock_ = TRangeLock(*this, {kWriteRegionOffset, kWriteRegionLength}, lock_retry_);
   }
+  return write_lock_.Locked();
 }
 
-bool TBlobFile::WriteUnlock() {
-  if (!write_lock_held_) return true;
-  if (!Lock(kWriteRegionOffset, kWriteRegionLength, false)) return false;
-  write_lock_held_ = false;
-  return true;
-}
+bool TBlobFile::WriteUnlock() { return write_lock_.Unlock(); }
 
 bool TBlobFile::ReadLock() {
-  if (read_lock_held_) return true;
-  for (int failures = 0;;) {
-    const uint16_t r = RandomReaderByte();
-    if (Lock(kReaderByteTop - r, 1, true)) {
-      read_lock_byte_ = r;
-      read_lock_held_ = true;
-      return true;
-    }
-    if (++failures >= lock_retries_) return false;
-    BusyWait(lock_wait_ms_);
+  if (!read_lock_.Locked()) {
+    read_lock_ = TRangeLock(
+        *this,
+        [] {
+          return TLockRange{kReaderByteTop - RandomReaderByte(), 1};
+        },
+        lock_retry_);
   }
+  return read_lock_.Locked();
 }
 
-bool TBlobFile::ReadUnlock() {
-  if (!read_lock_held_) return true;
-  if (!Lock(kReaderByteTop - read_lock_byte_, 1, false)) return false;
-  read_lock_held_ = false;
-  return true;
-}
+bool TBlobFile::ReadUnlock() { return read_lock_.Unlock(); }
 
 }  // namespace tessera

@@ -52,6 +52,7 @@
 #include <vector>
 
 #include "engine/storage/core/TFileHandler.h"
+#include "engine/storage/core/TRangeLock.h"
 
 namespace tessera {
 
@@ -189,13 +190,10 @@ class TBlobFile : public TFileHandler {
   bool WriteUnlock();
   bool ReadLock();
   bool ReadUnlock();
-  bool WriteLockHeld() const { return write_lock_held_; }
-  bool ReadLockHeld() const { return read_lock_held_; }
-  // Retries and wait between them (tests shorten them).
-  void SetLockRetries(int retries, int32_t wait_ms) {
-    lock_retries_ = retries;
-    lock_wait_ms_ = wait_ms;
-  }
+  bool WriteLockHeld() const { return write_lock_.Locked(); }
+  bool ReadLockHeld() const { return read_lock_.Locked(); }
+  // The retry rule of these locks (tests shorten it).
+  void SetLockRetry(const TLockRetry& retry) { lock_retry_ = retry; }
 
   // Cache control for the data file's lock levels and transactions.
   void EmptyCache();       // frees every block; capacity back to its base
@@ -252,17 +250,13 @@ class TBlobFile : public TFileHandler {
   // `wanted`: blocks expected (read-ahead); 0 takes it from the first block's total length.
   void FreeChain(uint32_t first, uint32_t record, uint32_t wanted);
 
-  bool TryLock(uint32_t offset, uint32_t length);
-
   TBlobFileOwner& owner_;
   uint32_t block_size_;
   uint8_t header_[kBlobHeaderSize] = {};
   bool header_changed_ = false;
-  bool read_lock_held_ = false;
-  bool write_lock_held_ = false;
-  uint16_t read_lock_byte_ = 0;
-  int lock_retries_ = 8192;
-  int32_t lock_wait_ms_ = 3;
+  TRangeLock read_lock_;
+  TRangeLock write_lock_;
+  TLockRetry lock_retry_{8191, 3};  // 8192 attempts
   std::vector<std::unique_ptr<TBlobBuffer>> open_blobs_;
   int32_t last_handle_ = 0;
   // Most recently used first; blocks with an offset are also in cache_index_.

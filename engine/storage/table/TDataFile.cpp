@@ -8,6 +8,7 @@
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/FilePaths.h"
+#include "engine/storage/core/TRangeLock.h"
 #include "engine/storage/values/TextCompare.h"
 
 namespace tessera {
@@ -129,26 +130,20 @@ void TDataFile::WriteDefinitions() {
 // length is compared with a header read under it.
 void TDataFile::CheckLengthUnderSemaphore() {
   const bool lock = !Exclusive() && !ReadOnlyAttribute();
+  TRangeLock semaphore;
   if (lock) {
-    int failures = 0;
-    while (!Lock(kDataSemaphoreOffset, 1, true)) {
-      if (++failures > kSemaphoreRetries) Fail(kErrLockFailure);
-      BusyWait(kSemaphoreWaitMs);
-    }
+    semaphore = TRangeLock(*this, {kDataSemaphoreOffset, 1}, {kSemaphoreRetries, kSemaphoreWaitMs});
+    if (!semaphore.Locked()) Fail(kErrLockFailure);
   }
-  std::exception_ptr error;
-  try {
-    if (lock) {
-      const TDataHeader first = header_;
-      ReadHeader();
-      if (!SameStructure(first, header_)) Fail(kErrHeaderCorrupt);
-    }
-    if (!CheckFileLength(header_, Size())) Fail(kErrHeaderCorrupt);
-  } catch (...) {
-    error = std::current_exception();
+  // On a failure below the guard gives the semaphore back; only a refused release of a check
+  // that passed is reported.
+  if (lock) {
+    const TDataHeader first = header_;
+    ReadHeader();
+    if (!SameStructure(first, header_)) Fail(kErrHeaderCorrupt);
   }
-  if (lock && !Lock(kDataSemaphoreOffset, 1, false) && !error) Fail(kErrLockFailure);
-  if (error) std::rethrow_exception(error);
+  if (!CheckFileLength(header_, Size())) Fail(kErrHeaderCorrupt);
+  if (!semaphore.Unlock()) Fail(kErrLockFailure);
 }
 
 // ---- companions ---------------------------------------------------------------------------------
