@@ -13,6 +13,7 @@
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/TMemoryFile.h"
 #include "engine/storage/core/TableCipher.h"
+#include "platform/FaultyFile.h"
 #include "platform/OsFile.h"
 #include "platform/Ticks.h"
 
