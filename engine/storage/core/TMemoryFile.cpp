@@ -7,8 +7,8 @@
 #include "classlib/rtl/Collation.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineAlloc.h"
+#include "engine/storage/core/EngineCriticalSections.h"
 #include "engine/storage/core/EngineErrors.h"
-#include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/FilePaths.h"
 
 namespace tessera {
