@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/db/DBConsts.h"
 #include "engine/components/TTesseraSession.h"
 #include "tests/engine/components/ComponentTestSupport.h"
 
@@ -62,6 +63,14 @@ TEST_F(SessionTest, UndeclaredNamesOpenThroughTemporaryDatabases) {
   ASSERT_EQ(Default()->FindDatabase("KEPT"), kept);
   EXPECT_TRUE(kept->Connected());
   EXPECT_EQ(kept->UseCount(), 0);
+  // A temporary database that fails to open does not stay behind.
+  Default()->SetOnDatabaseEvent([](TDatabaseEvent event, TTesseraDatabase*) {
+    if (event == TDatabaseEvent::kOpen) cl::DatabaseError("refused");
+  });
+  auto* refused = cl::Create<FakeDataSet>(&form);
+  EXPECT_EQ(ErrorOf([&] { refused->Open("Refused"); }), "refused");
+  EXPECT_EQ(Default()->FindDatabase("Refused"), nullptr);
+  EXPECT_EQ(Default()->DatabaseCount(), 1);
   // Stopping the session frees its temporary databases.
   Default()->Close();
   EXPECT_EQ(Default()->DatabaseCount(), 0);

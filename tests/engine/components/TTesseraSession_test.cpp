@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "engine/components/TTesseraDatabase.h"
 #include "engine/storage/core/ETesseraEngineError.h"
@@ -98,6 +101,17 @@ TEST_F(SessionTest, EachSessionKeepsItsOwnEngineSessionAndErrorContext) {
   EXPECT_EQ(code, kErrInvalidPath);
   EXPECT_FALSE(other->Active());
   EXPECT_EQ(GetEngineSession(), Default()->EngineSession());
+
+  // A Lock whose start fails leaves the process-wide lock free for other threads.
+  TTesseraSession* unnamed = NewSession(nullptr, "");
+  EXPECT_EQ(ErrorOf([&] { unnamed->Lock(); }), "Session name is missing.");
+  auto entered = std::make_shared<std::promise<void>>();
+  std::thread([entered, &lock = Sessions().SessionLock()] {
+    lock.Enter();
+    lock.Leave();
+    entered->set_value();
+  }).detach();
+  EXPECT_EQ(entered->get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
 
   Default()->Close();
   EXPECT_EQ(PeekEngineSession(), nullptr);
