@@ -181,14 +181,18 @@ void TTesseraSession::ReleaseAutoNumber() {
 }
 
 void TTesseraSession::UpdateSessionName() {
-  updating_name_ = true;
-  try {
-    SetSessionName(Name() + "_" + std::to_string(auto_number_ + 1));
-  } catch (...) {
+  // Loading may already have started the session under this very name.
+  const std::string name = Name() + "_" + std::to_string(auto_number_ + 1);
+  if (name != session_name_) {
+    updating_name_ = true;
+    try {
+      SetSessionName(name);
+    } catch (...) {
+      updating_name_ = false;
+      throw;
+    }
     updating_name_ = false;
-    throw;
   }
-  updating_name_ = false;
   if (Owner() == nullptr) return;
   for (int i = 0; i < Owner()->ComponentCount(); ++i) {
     cl::TComponent* component = Owner()->Components(i);
@@ -202,7 +206,7 @@ void TTesseraSession::UpdateSessionName() {
 
 void TTesseraSession::SetName(const std::string& name) {
   // The session's name follows, which an active session refuses: refuse before renaming.
-  if (auto_session_name_) CheckInactive();
+  if (auto_session_name_ && name != Name()) CheckInactive();
   cl::TComponent::SetName(name);
   if (auto_session_name_) UpdateSessionName();
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "classlib/db/DBConsts.h"
+#include "classlib/rtl/Loader.h"
 #include "engine/components/TTesseraSession.h"
 #include "tests/engine/components/ComponentTestSupport.h"
 
@@ -207,6 +208,26 @@ TEST_F(SessionTest, DatabasesOfAFreedSessionForgetIt) {
   database->SetSessionName("");
   database->Open();
   EXPECT_EQ(database->Session(), Default());
+}
+
+TEST_F(SessionTest, ALoadedModuleConnectsOnceEverythingIsRead) {
+  // The database is read before the session it names, with an automatic session name.
+  cl::TComponent module(nullptr);
+  cl::TLoader loader(&module);
+  auto* database = loader.Create<TTesseraDatabase>(&module, "Database1");
+  database->SetDatabaseName("Mirvel");
+  database->SetConnected(true);
+  auto* session = loader.Create<TTesseraSession>(&module, "Session1");
+  session->SetAutoSessionName(true);
+  session->SetActive(true);
+  EXPECT_FALSE(session->Active());
+  EXPECT_FALSE(database->Connected());
+  EXPECT_EQ(database->SessionName(), "Session1_1");
+  loader.Finish();
+  EXPECT_TRUE(session->Active());
+  EXPECT_TRUE(database->Connected());
+  EXPECT_EQ(database->Session(), session);
+  EXPECT_EQ(Default()->DatabaseCount(), 0);
 }
 
 }  // namespace
