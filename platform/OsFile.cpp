@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/FileFaults.h"
 #include "platform/FileNames.h"
 
 namespace platform {
@@ -85,8 +84,6 @@ OsError OsFile::Adopt(int fd, bool fd_writable, bool writes_allowed, const std::
 OsError OsFile::Open(const std::string& path, FileAccess access, FileShare share,
                      bool write_through) {
   Close();
-  FileFaults faults;
-  if (ActiveFileFaults(&faults) && faults.open_error != kErrorSuccess) return faults.open_error;
 
   const std::string resolved = ResolveFileName(path);
   const bool want_write = access == FileAccess::kReadWrite;
@@ -121,8 +118,6 @@ OsError OsFile::Open(const std::string& path, FileAccess access, FileShare share
 
 OsError OsFile::CreateNew(const std::string& path, bool write_through) {
   Close();
-  FileFaults faults;
-  if (ActiveFileFaults(&faults) && faults.open_error != kErrorSuccess) return faults.open_error;
 
   // An existing file in another letter case is the one to replace, as on a case-blind share.
   const std::string resolved = ResolveFileName(path);
@@ -181,63 +176,60 @@ OsError OsFile::Seek(int64_t offset, int origin, int64_t* new_position) {
 }
 
 OsError OsFile::Read(void* buffer, size_t count, size_t* done) {
-  *done = 0;
-  if (!IsOpen()) return kErrorInvalidHandle;
-  FileFaults faults;
-  if (ActiveFileFaults(&faults) && faults.read_limit >= 0) {
-    count = std::min(count, static_cast<size_t>(faults.read_limit));
-  }
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  OsError error = kErrorSuccess;
-  while (*done < count) {
-    const ssize_t n = pread(fd_, bytes + *done, count - *done, position_ + *done);
-    if (n > 0) {
-      *done += static_cast<size_t>(n);
-    } else if (n == 0) {
-      break;  // end of file
-    } else if (errno != EINTR) {
-      error = ErrnoToOsError(errno);
-      break;
-    }
-  }
+  const OsError error = ReadAt(position_, buffer, count, done);
   position_ += static_cast<int64_t>(*done);
   return error;
 }
 
 OsError OsFile::Write(const void* buffer, size_t count, size_t* done) {
+  const OsError error = WriteAt(position_, buffer, count, done);
+  position_ += static_cast<int64_t>(*done);
+  return error;
+}
+
+OsError OsFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) {
   *done = 0;
   if (!IsOpen()) return kErrorInvalidHandle;
-  if (!writes_allowed_) return kErrorAccessDenied;
-  FileFaults faults;
-  OsError fault_error = kErrorSuccess;
-  if (ActiveFileFaults(&faults) && faults.write_limit >= 0 &&
-      static_cast<uint64_t>(faults.write_limit) < count) {
-    count = static_cast<size_t>(faults.write_limit);
-    fault_error = faults.write_error;
-  }
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  OsError error = kErrorSuccess;
+  if (offset < 0) return kErrorNegativeSeek;
+  auto* bytes = static_cast<unsigned char*>(buffer);
   while (*done < count) {
-    const ssize_t n = pwrite(fd_, bytes + *done, count - *done, position_ + *done);
+    const ssize_t n = pread(fd_, bytes + *done, count - *done, offset + *done);
     if (n > 0) {
       *done += static_cast<size_t>(n);
     } else if (n == 0) {
-      error = kErrorDiskFull;  // no progress and no reason given: treat as a full disk
-      break;
+      break;  // end of file
     } else if (errno != EINTR) {
-      error = ErrnoToOsError(errno);
-      break;
+      return ErrnoToOsError(errno);
     }
   }
-  position_ += static_cast<int64_t>(*done);
-  return error != kErrorSuccess ? error : fault_error;
+  return kErrorSuccess;
 }
 
-OsError OsFile::Truncate() {
+OsError OsFile::WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) {
+  *done = 0;
   if (!IsOpen()) return kErrorInvalidHandle;
   if (!writes_allowed_) return kErrorAccessDenied;
+  if (offset < 0) return kErrorNegativeSeek;
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  while (*done < count) {
+    const ssize_t n = pwrite(fd_, bytes + *done, count - *done, offset + *done);
+    if (n > 0) {
+      *done += static_cast<size_t>(n);
+    } else if (n == 0) {
+      return kErrorDiskFull;  // no progress and no reason given: treat as a full disk
+    } else if (errno != EINTR) {
+      return ErrnoToOsError(errno);
+    }
+  }
+  return kErrorSuccess;
+}
+
+OsError OsFile::Truncate(int64_t size) {
+  if (!IsOpen()) return kErrorInvalidHandle;
+  if (!writes_allowed_) return kErrorAccessDenied;
+  if (size < 0) return kErrorNegativeSeek;
   for (;;) {
-    if (ftruncate(fd_, position_) == 0) return kErrorSuccess;
+    if (ftruncate(fd_, size) == 0) return kErrorSuccess;
     if (errno != EINTR) return ErrnoToOsError(errno);
   }
 }
@@ -266,8 +258,6 @@ OsError OsFile::Lock(uint64_t offset, uint64_t length) {
   for (const Range& r : held_) {
     if (offset < r.offset + r.length && r.offset < offset + length) return kErrorLockViolation;
   }
-  FileFaults faults;
-  if (ActiveFileFaults(&faults) && faults.refuse_locks) return kErrorLockViolation;
   const int err = SetOfdLock(fd_, fd_writable_ ? F_WRLCK : F_RDLCK, offset, length);
   if (err != 0) return ErrnoToOsError(err, ErrnoSource::kRangeLock);
   held_.push_back({offset, length});

@@ -57,6 +57,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/OsError.h"
 
 namespace platform {
@@ -67,14 +68,13 @@ constexpr uint64_t kShareLockOffset = uint64_t{1} << 32;
 enum class FileAccess { kReadWrite, kRead };
 enum class FileShare { kDenyNone, kExclusive };
 
-// One open file: its descriptor, its own position and the byte ranges it holds.
+// One open disk file: its descriptor, the byte ranges it holds, and a position kept only for the
+// class library's streams (the engine reads and writes at offsets).
 // Not copyable; not safe to share between threads without the caller's own lock.
-class OsFile {
+class OsFile final : public File {
  public:
   OsFile() = default;
-  ~OsFile();
-  OsFile(const OsFile&) = delete;
-  OsFile& operator=(const OsFile&) = delete;
+  ~OsFile() override;
 
   // Opens an existing regular file at position 0.  Fails with 32 when the share mode conflicts
   // with another open, with 5 for a directory.  Write-through makes every write reach the disk
@@ -97,23 +97,24 @@ class OsFile {
   // leaves the position unchanged.
   OsError Seek(int64_t offset, int origin, int64_t* new_position);
 
-  // Reads up to `count` bytes at the position and advances it by the bytes read (`*done`).
-  // A short count without error means the end of the file.
+  // ReadAt and WriteAt at the position, which then advances by the bytes moved (`*done`).
   OsError Read(void* buffer, size_t count, size_t* done);
-  // Writes `count` bytes at the position and advances it by the bytes written (`*done`); on
-  // error `*done` tells how far the write got.  A file opened for reading refuses with 5.
   OsError Write(const void* buffer, size_t count, size_t* done);
-  // Sets the end of the file at the position (cutting or extending with zeros).
-  OsError Truncate();
-  OsError Sync();
-  OsError GetSize(int64_t* size) const;
+
+  // The File operations leave the position alone.  A file opened for reading refuses writes and
+  // truncation with 5; a negative offset fails with 131.
+  OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override;
+  OsError WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) override;
+  OsError Truncate(int64_t size) override;
+  OsError Sync() override;
+  OsError GetSize(int64_t* size) const override;
 
   // One attempt at an exclusive lock on [offset, offset + length).  Fails with 33 when any
   // handle, this one included, holds an overlapping range, and with 87 for length 0 or a range
   // that reaches the share-mode byte.  A handle opened for reading only takes a read lock.
-  OsError Lock(uint64_t offset, uint64_t length);
+  OsError Lock(uint64_t offset, uint64_t length) override;
   // Releases exactly a range this handle holds; anything else fails with 158.
-  OsError Unlock(uint64_t offset, uint64_t length);
+  OsError Unlock(uint64_t offset, uint64_t length) override;
 
  private:
   struct Range {

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
@@ -14,6 +16,7 @@
 #include "engine/storage/core/TFileHandler.h"
 #include "engine/storage/core/TableCipher.h"
 #include "engine/storage/index/IndexFormat.h"
+#include "platform/FileNames.h"
 #include "platform/OsFile.h"
 #include "tools/DataFileDump.h"
 #include "tools/IndexImageCheck.h"
@@ -68,35 +71,36 @@ bool ReadTableFile(const std::string& path, const std::string& ext, bool encrypt
       error = path + ": not a regular file";
       return false;
   }
+  // The length is judged before anything is opened or read.
+  std::error_code length_error;
+  const uintmax_t length =
+      std::filesystem::file_size(platform::ResolveFileName(path), length_error);
+  const uint64_t largest = LargestFile(ext);
+  if (!length_error && length > largest) {
+    error = path + ": " + std::to_string(length) + " bytes, longer than a " + ext +
+            " file can be (" + std::to_string(largest) + ")";
+    return false;
+  }
   try {
     TFileHandler file;
     file.SetReadOnly(true);
     file.SetFileName(cl::Utf8ToCp1252(path));
     file.Open();
-    const int32_t size = file.GetSize();
-    const uint64_t largest = LargestFile(ext);
-    if (size < 0 || static_cast<uint64_t>(size) > largest) {
-      error = path + ": " +
-              (size < 0 ? "more than " + std::to_string(INT32_MAX) : std::to_string(size)) +
-              " bytes, longer than a " + ext + " file can be (" + std::to_string(largest) + ")";
-      return false;
-    }
+    const int32_t size = file.Size();
     image.file_size = static_cast<uint64_t>(size);
     size_t needed = static_cast<size_t>(size);
     const size_t header_size = ext == ".IDX" ? kIndexHeaderSize : kBlobHeaderSize;
     if (ext != ".DAT" && needed >= header_size) {
       // Nothing past the end offset belongs to the file's pages or blocks.
       std::vector<uint8_t> header(header_size);
-      file.Seek(0, 0);
-      file.Read(header.data(), static_cast<int32_t>(header_size));
+      file.ReadAt(0, header.data(), static_cast<int32_t>(header_size));
       if (encrypted) DecipherBuffer(header.data(), header.size(), kDataKeyA, kDataKeyB);
       const uint32_t end =
           cl::GetU32LE(header.data() + (ext == ".IDX" ? kIdxEndOffset : kBlbEndOffset));
       needed = std::min<size_t>(needed, std::max<size_t>(end, header_size));
     }
     image.bytes.resize(needed);
-    file.Seek(0, 0);
-    if (needed > 0) file.Read(image.bytes.data(), static_cast<int32_t>(needed));
+    if (needed > 0) file.ReadAt(0, image.bytes.data(), static_cast<int32_t>(needed));
   } catch (const ETesseraEngineError& e) {
     error = cl::Cp1252ToUtf8(e.Message());
     return false;

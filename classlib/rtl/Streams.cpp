@@ -182,7 +182,7 @@ int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
 void THandleStream::SetSize(int64_t size) {
   int64_t position = 0;
   platform::OsError error = file_->Seek(size, 0, &position);
-  if (error == platform::kErrorSuccess) error = file_->Truncate();
+  if (error == platform::kErrorSuccess) error = file_->Truncate(size);
   if (error != platform::kErrorSuccess) {
     throw EStreamError(WithError("Impossible de modifier la taille du flux", error));
   }

@@ -2,20 +2,23 @@
 //
 // Every byte the engine reads, writes or locks in a table's .DAT, .IDX or .BLB file passes
 // through a TFileHandler; TDataFile, TIndexFile and TBlobFile descend from it and override
-// MakeFileName, Open, Close and CreateNew.  A handler works on a disk file through the platform
-// layer (platform/OsFile.h, which explains the lock and share-mode emulation) or, when its
-// in-memory flag is set, on the current session's in-memory file of the same name
-// (engine/storage/core/TMemoryFile.h), so the table layers never know which kind they use.
+// MakeFileName, Open, Close and CreateNew.  While open, a handler holds one platform::File
+// (platform/File.h): a disk file (platform/OsFile.h, which explains the lock and share-mode
+// emulation) or, when its in-memory flag is set, a handle of the current session's in-memory file
+// of the same name (engine/storage/core/TMemoryFile.h).  The flag chooses only where a file is
+// found, created, deleted or renamed; reads, writes and locks go through the one object, so the
+// table layers never know which kind they use.  Reads and writes name their offset: a handler
+// keeps no position.
 //
 // Life cycle:
 //
 //   closed --Open / CreateNew--> open --Close--> closed
 //
 // Delete, Rename and the setters of the in-memory, exclusive, read-only and name properties
-// need the closed state (else 10031); CopyTo, Read, Write, Flush, Seek and Lock need the open
-// one.  A failed Open or CreateNew leaves the handler closed with its name and flags.  The
-// read-only flag is sticky: a file found with the read-only attribute sets it, and only the
-// caller clears it.
+// need the closed state (else 10031); CopyTo, ReadAt, WriteAt, TruncateAt, Size, Flush and Lock
+// need the open one.  A failed Open or CreateNew leaves the handler closed with its name and
+// flags.  The read-only flag is sticky: a file found with the read-only attribute sets it, and
+// only the caller clears it.
 //
 // Names are Windows-1252 and converted to UTF-8 only at the call into the platform layer.
 // Failures raise through RaiseEngineError with the file name as the data file context; lock
@@ -28,14 +31,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "platform/OsFile.h"
+#include "platform/File.h"
+
+namespace platform {
+struct FileFaults;  // platform/FaultyFile.h, for tests
+}  // namespace platform
 
 namespace tessera {
-
-class TMemoryFile;
 
 class TFileHandler {
  public:
@@ -65,20 +71,20 @@ class TFileHandler {
   // Copies the whole open file to a new file `dest_file_name` of the same kind (disk or memory),
   // replacing one that nobody has open; nothing when closed.
   virtual void CopyTo(std::string_view dest_file_name);
-  // Reads at the position.  Fewer bytes than `count` raise 9217 unless `allow_short`; an error
-  // of the system raises 9217 in any case.
-  virtual int32_t Read(void* buffer, int32_t count, bool allow_short = false);
-  // Writes at the position (9218 unless all bytes are written); count 0 sets the end of the
-  // file at the position.
-  virtual void Write(const void* buffer, int32_t count);
-  // Forces written data to the disk (9218 when that fails); nothing for an in-memory file.
+  // Reads `count` bytes at `offset` and returns how many came.  Fewer raise 9217 unless
+  // `allow_short`; a closed file, an error of the system and a range outside 0..2^31 - 1 raise
+  // 9217 in any case.
+  int32_t ReadAt(int64_t offset, void* buffer, int32_t count, bool allow_short = false);
+  // Writes `count` bytes at `offset`; 9218 unless all are written, and for a closed file or a
+  // range outside 0..2^31 - 1.
+  void WriteAt(int64_t offset, const void* buffer, int32_t count);
+  // Sets the end of the file at `size`, cutting it or extending it with zeros (9218 on failure).
+  void TruncateAt(int64_t size);
+  // The file's size (9217 when closed or unknown, or beyond 2^31 - 1).
+  int32_t Size() const;
+  // Forces written data to the disk (9218 when that fails); nothing when closed or in memory.
   virtual void Flush();
 
-  // Origin 0 start, 1 current, 2 end (the engine seeks from the end only with offset 0).
-  // Returns the new position, or -1 when the seek is impossible (position unchanged).
-  int32_t Seek(int32_t offset, int32_t origin);
-  // The size; the position is left at the end.
-  int32_t GetSize();
   // The disk file exists, or, for an in-memory handler, the session holds a file of that name.
   bool Exists();
   // One attempt at locking (or unlocking) a byte range; True on success.  An exclusive handler
@@ -91,7 +97,7 @@ class TFileHandler {
   bool Exclusive() const { return exclusive_; }
   bool ReadOnly() const { return read_only_; }
   bool ReadOnlyAttribute() const { return read_only_attribute_; }
-  bool IsOpen() const { return open_; }
+  bool IsOpen() const { return file_ != nullptr; }
   bool WriteThrough() const { return write_through_; }
   const std::string& FileName() const { return file_name_; }
 
@@ -104,6 +110,12 @@ class TFileHandler {
   void SetFileName(std::string_view table_name);
   // Ignored while open.
   void SetWriteThrough(bool value);
+
+  // Tests only: from now on every file this handler opens or creates (the destination of CopyTo
+  // too), and the one open now, passes through a platform::FaultyFile with these faults, which
+  // the caller may change at any time; their open_error makes Open, CreateNew and CopyTo fail
+  // with it before any file is touched.  REQUIRES: no faults were injected before.
+  void InjectFaults(std::shared_ptr<const platform::FileFaults> faults);
 
  protected:
   // Raises `code` with this file's name as the context.
@@ -120,16 +132,20 @@ class TFileHandler {
  private:
   std::string OsName(std::string_view name) const;
   void CloseFile() noexcept;
+  // Raises the injected open error, if any.
+  void CheckOpenFault() const;
+  // Creates `name` exclusively (replacing one that nobody has open) as a file of this handler's
+  // kind, through the injected faults; raises on failure.
+  std::unique_ptr<platform::File> CreateFileObject(const std::string& name);
+  std::unique_ptr<platform::File> WithFaults(std::unique_ptr<platform::File> file) const;
 
   bool in_memory_ = false;
-  TMemoryFile* memory_file_ = nullptr;  // owned by the session's list; set while open
-  int32_t memory_handle_ = 0;           // handle number within memory_file_; 0 when closed
-  platform::OsFile os_file_;
+  std::unique_ptr<platform::File> file_;  // set exactly while open
+  std::shared_ptr<const platform::FileFaults> faults_;
   std::string file_name_;
   bool exclusive_ = false;
   bool read_only_ = false;
   bool read_only_attribute_ = false;
-  bool open_ = false;
   bool write_through_ = false;
 };
 

@@ -15,8 +15,6 @@
 namespace tessera {
 namespace {
 
-constexpr int32_t kCopyChunk = 65535;
-
 // Names compare as the class library compares text without regard to case, after trimming.
 bool SameFileName(std::string_view a, std::string_view b) {
   return cl::AnsiCompareText(cl::TrimBlanks(a), cl::TrimBlanks(b)) == 0;
@@ -47,11 +45,8 @@ void TMemoryFile::SetSize(int32_t size) {
   size_ = size;
 }
 
-TMemoryFile::HandleEntry* TMemoryFile::FindHandle(int32_t handle) {
-  for (HandleEntry& entry : handles_) {
-    if (entry.number == handle) return &entry;
-  }
-  return nullptr;
+bool TMemoryFile::HasHandle(int32_t handle) const {
+  return std::find(handles_.begin(), handles_.end(), handle) != handles_.end();
 }
 
 int32_t TMemoryFile::OpenHandle() {
@@ -59,9 +54,9 @@ int32_t TMemoryFile::OpenHandle() {
   // Numbers are never reused, so a stale handle of a closed user cannot reach a new one.
   if (last_handle_ == INT32_MAX) last_handle_ = 0;
   int32_t number = last_handle_ + 1;
-  while (FindHandle(number) != nullptr) ++number;
+  while (HasHandle(number)) ++number;
   try {
-    handles_.push_back({number, 0});
+    handles_.push_back(number);
   } catch (const std::bad_alloc&) {
     RaiseEngineError(kErrOutOfMemory, name_);
   }
@@ -71,61 +66,26 @@ int32_t TMemoryFile::OpenHandle() {
 
 void TMemoryFile::CloseHandle(int32_t handle) {
   platform::CriticalSectionGuard guard(FileCriticalSection());
-  auto it = std::find_if(handles_.begin(), handles_.end(),
-                         [handle](const HandleEntry& e) { return e.number == handle; });
+  auto it = std::find(handles_.begin(), handles_.end(), handle);
   if (it != handles_.end()) handles_.erase(it);
 }
 
-int32_t TMemoryFile::Read(int32_t handle, void* buffer, int32_t count) {
+int32_t TMemoryFile::ReadAt(int64_t offset, void* buffer, int32_t count) const {
   platform::CriticalSectionGuard guard(FileCriticalSection());
-  HandleEntry* entry = FindHandle(handle);
-  if (entry == nullptr || entry->position < 0 || entry->position > size_ || count <= 0) return 0;
-  const int32_t n = std::min(count, size_ - entry->position);
-  if (n > 0) std::memcpy(buffer, data_ + entry->position, static_cast<size_t>(n));
-  entry->position += n;
+  if (offset < 0 || offset > size_ || count <= 0) return 0;
+  const int32_t n = static_cast<int32_t>(std::min<int64_t>(count, size_ - offset));
+  if (n > 0) std::memcpy(buffer, data_ + offset, static_cast<size_t>(n));
   return n;
 }
 
-int32_t TMemoryFile::Write(int32_t handle, const void* buffer, int32_t count) {
+bool TMemoryFile::WriteAt(int64_t offset, const void* buffer, int32_t count) {
   platform::CriticalSectionGuard guard(FileCriticalSection());
-  HandleEntry* entry = FindHandle(handle);
-  if (entry == nullptr) return 0;
-  // A negative position or a range past the largest file size would write outside the data.
-  if (entry->position < 0 || count < 0) return 0;
-  if (count == 0) {
-    SetSize(entry->position);
-    return 0;
-  }
-  const int64_t end = static_cast<int64_t>(entry->position) + count;
-  if (end > INT32_MAX) return 0;
+  // A negative offset or a range past the largest file size would write outside the data.
+  if (offset < 0 || count < 0 || offset + count > INT32_MAX) return false;
+  const int64_t end = offset + count;
   if (end > size_) SetSize(static_cast<int32_t>(end));
-  std::memcpy(data_ + entry->position, buffer, static_cast<size_t>(count));
-  entry->position = static_cast<int32_t>(end);
-  return count;
-}
-
-int32_t TMemoryFile::Seek(int32_t handle, int32_t offset, int32_t origin) {
-  platform::CriticalSectionGuard guard(FileCriticalSection());
-  HandleEntry* entry = FindHandle(handle);
-  if (entry == nullptr) return 0;
-  int64_t position = entry->position;
-  switch (origin) {
-    case 0:
-      position = offset;
-      break;
-    case 1:
-      position += offset;
-      break;
-    case 2:
-      position = static_cast<int64_t>(size_) - offset;
-      break;
-    default:
-      break;
-  }
-  // Out of the i32 range the position is unusable either way; -1 makes reads and writes fail.
-  if (position < INT32_MIN || position > INT32_MAX) position = -1;
-  entry->position = static_cast<int32_t>(position);
-  return entry->position;
+  if (count > 0) std::memcpy(data_ + offset, buffer, static_cast<size_t>(count));
+  return true;
 }
 
 bool TMemoryFile::LockRange(uint32_t start, uint32_t length) {
@@ -216,23 +176,13 @@ bool TMemoryFileList::RenameFile(std::string_view name, std::string_view new_nam
   return true;
 }
 
-int32_t TMemoryFileList::CopyFile(TMemoryFile& source, int32_t source_handle,
-                                  std::string_view dest_name) {
+int32_t TMemoryFileList::CopyFile(const TMemoryFile& source, std::string_view dest_name) {
   platform::CriticalSectionGuard guard(FileCriticalSection());
   TMemoryFile* dest = nullptr;
   const int32_t dest_handle = CreateFile(dest_name, dest);
   if (dest_handle < 0) return dest_handle;
-  source.Seek(source_handle, 0, 0);
-  std::vector<uint8_t> chunk(kCopyChunk);
-  int32_t result = 0;
-  for (;;) {
-    const int32_t n = source.Read(source_handle, chunk.data(), kCopyChunk);
-    if (n > 0 && dest->Write(dest_handle, chunk.data(), n) != n) {
-      result = -static_cast<int32_t>(kErrWriteFailure);
-      break;
-    }
-    if (n < kCopyChunk) break;
-  }
+  const int32_t result =
+      dest->WriteAt(0, source.data_, source.size_) ? 0 : -static_cast<int32_t>(kErrWriteFailure);
   dest->CloseHandle(dest_handle);
   return result;
 }
@@ -249,6 +199,57 @@ bool TMemoryFileList::DeleteFile(std::string_view name) {
 bool TMemoryFileList::FileExists(std::string_view name) const {
   platform::CriticalSectionGuard guard(FileCriticalSection());
   return Find(name) != nullptr;
+}
+
+}  // namespace tessera
+
+namespace tessera {
+
+TMemoryFileHandle::~TMemoryFileHandle() { file_.CloseHandle(handle_); }
+
+platform::OsError TMemoryFileHandle::ReadAt(int64_t offset, void* buffer, size_t count,
+                                            size_t* done) {
+  *done = 0;
+  if (offset < 0 || offset > INT32_MAX || count > INT32_MAX)
+    return platform::kErrorInvalidParameter;
+  *done = static_cast<size_t>(file_.ReadAt(offset, buffer, static_cast<int32_t>(count)));
+  return platform::kErrorSuccess;
+}
+
+platform::OsError TMemoryFileHandle::WriteAt(int64_t offset, const void* buffer, size_t count,
+                                             size_t* done) {
+  *done = 0;
+  if (count > INT32_MAX || !file_.WriteAt(offset, buffer, static_cast<int32_t>(count))) {
+    return platform::kErrorInvalidParameter;
+  }
+  *done = count;
+  return platform::kErrorSuccess;
+}
+
+platform::OsError TMemoryFileHandle::Truncate(int64_t size) {
+  if (size < 0 || size > INT32_MAX) return platform::kErrorInvalidParameter;
+  file_.SetSize(static_cast<int32_t>(size));
+  return platform::kErrorSuccess;
+}
+
+platform::OsError TMemoryFileHandle::GetSize(int64_t* size) const {
+  platform::CriticalSectionGuard guard(FileCriticalSection());
+  *size = file_.Size();
+  return platform::kErrorSuccess;
+}
+
+platform::OsError TMemoryFileHandle::Lock(uint64_t offset, uint64_t length) {
+  if (offset > UINT32_MAX || length > UINT32_MAX) return platform::kErrorInvalidParameter;
+  return file_.LockRange(static_cast<uint32_t>(offset), static_cast<uint32_t>(length))
+             ? platform::kErrorSuccess
+             : platform::kErrorLockViolation;
+}
+
+platform::OsError TMemoryFileHandle::Unlock(uint64_t offset, uint64_t length) {
+  if (offset > UINT32_MAX || length > UINT32_MAX) return platform::kErrorNotLocked;
+  return file_.UnlockRange(static_cast<uint32_t>(offset), static_cast<uint32_t>(length))
+             ? platform::kErrorSuccess
+             : platform::kErrorNotLocked;
 }
 
 }  // namespace tessera

@@ -1,10 +1,11 @@
 // Files kept in memory for tables that live in RAM.
 //
 // A TMemoryFile stands for one disk file of an in-memory table (its .DAT, .IDX or .BLB) and
-// gives the in-memory file handler the same meaning as a disk file: handles with their own
-// positions, reads, writes (a count of 0 truncates), seeks, and byte-range locks.  Unlike
-// disk locks, these belong to the file rather than to a handle: any handle may release a range
-// that another handle locked.
+// gives it the same meaning as a disk file: open handles (counted for the share rules), reads and
+// writes at an offset, a size that can be cut, and byte-range locks.  Unlike disk locks, these
+// belong to the file rather than to a handle: any handle may release a range that another handle
+// locked.  TMemoryFileHandle is one open handle seen as a platform::File, which is all the file
+// handler uses.
 //
 // The session's TMemoryFileList owns the files; they live until the session is freed.  Every
 // method takes the engine's file critical section (re-entrant), so a handler may hold it around
@@ -19,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/File.h"
 
 namespace tessera {
 
@@ -42,19 +45,16 @@ class TMemoryFile {
   // Size 0 frees the data.  REQUIRES: size >= 0.
   void SetSize(int32_t size);
 
-  // A new handle at position 0.  Numbers are positive and never reused within this file.
+  // A new handle.  Numbers are positive and never reused within this file.
   int32_t OpenHandle();
   // An unknown handle is ignored.
   void CloseHandle(int32_t handle);
 
-  // Bytes copied: 0 for an unknown handle or a position outside 0..size.
-  int32_t Read(int32_t handle, void* buffer, int32_t count);
-  // Count 0 truncates the file at the position (result 0).  Otherwise grows the file as needed
-  // and returns count; 0 for an unknown handle, a negative position or a range past 2^31 - 1.
-  int32_t Write(int32_t handle, const void* buffer, int32_t count);
-  // Origin 0: offset; 1: position + offset; 2: size - offset.  Returns the new position;
-  // 0 for an unknown handle.
-  int32_t Seek(int32_t handle, int32_t offset, int32_t origin);
+  // Bytes copied: 0 for an offset outside 0..size or a count below 1.
+  int32_t ReadAt(int64_t offset, void* buffer, int32_t count) const;
+  // Grows the file as needed and copies; False (nothing written) for a negative offset or count
+  // or a range past 2^31 - 1.
+  bool WriteAt(int64_t offset, const void* buffer, int32_t count);
 
   // Refused when the range overlaps a listed one, or when the length is 0.
   bool LockRange(uint32_t start, uint32_t length);
@@ -69,12 +69,7 @@ class TMemoryFile {
     uint64_t end;  // start + length - 1, kept wide so that a range ending at 2^32 - 1 fits
     uint32_t length;
   };
-  struct HandleEntry {
-    int32_t number;
-    int32_t position;
-  };
-
-  HandleEntry* FindHandle(int32_t handle);
+  bool HasHandle(int32_t handle) const;
 
   bool exclusive_ = false;
   std::string name_;
@@ -82,7 +77,7 @@ class TMemoryFile {
   uint8_t* data_ = nullptr;  // from the engine allocator, `allocated_` bytes
   int64_t allocated_ = 0;
   std::vector<LockEntry> locks_;
-  std::vector<HandleEntry> handles_;
+  std::vector<int32_t> handles_;
   int32_t last_handle_ = 0;
 };
 
@@ -104,9 +99,9 @@ class TMemoryFileList {
   int32_t OpenFile(std::string_view name, TMemoryFile*& file, bool exclusive);
   // False when absent, open, or when another file already has the new name.
   bool RenameFile(std::string_view name, std::string_view new_name);
-  // Creates `dest_name` as CreateFile does and copies the whole source into it through
-  // `source_handle` (left at the end of the source).  0, or CreateFile's negative code.
-  int32_t CopyFile(TMemoryFile& source, int32_t source_handle, std::string_view dest_name);
+  // Creates `dest_name` as CreateFile does and copies the whole source into it.  0, or
+  // CreateFile's negative code.
+  int32_t CopyFile(const TMemoryFile& source, std::string_view dest_name);
   // False when absent or open.
   bool DeleteFile(std::string_view name);
   bool FileExists(std::string_view name) const;
@@ -117,6 +112,30 @@ class TMemoryFileList {
   TMemoryFile* Find(std::string_view name) const;
 
   std::vector<std::unique_ptr<TMemoryFile>> files_;
+};
+
+// One open handle of an in-memory file; closing it (the destructor) lowers the file's open count.
+// Every call takes the engine's file critical section.  Offsets must lie within 0..2^31 - 1 and
+// lock ranges within the 32-bit space (87 otherwise); a refused lock gives 33, an unlock of a
+// range not listed 158.  Sync has nothing to do.
+// REQUIRES: the file outlives the handle (the session's list keeps its files until it is freed).
+class TMemoryFileHandle final : public platform::File {
+ public:
+  TMemoryFileHandle(TMemoryFile& file, int32_t handle) : file_(file), handle_(handle) {}
+  ~TMemoryFileHandle() override;
+
+  platform::OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override;
+  platform::OsError WriteAt(int64_t offset, const void* buffer, size_t count,
+                            size_t* done) override;
+  platform::OsError Truncate(int64_t size) override;
+  platform::OsError GetSize(int64_t* size) const override;
+  platform::OsError Sync() override { return platform::kErrorSuccess; }
+  platform::OsError Lock(uint64_t offset, uint64_t length) override;
+  platform::OsError Unlock(uint64_t offset, uint64_t length) override;
+
+ private:
+  TMemoryFile& file_;
+  int32_t handle_;
 };
 
 }  // namespace tessera

@@ -30,7 +30,6 @@ std::string TIndexFile::MakeFileName(std::string_view table_name) {
   return std::string(table_name) + ".IDX";
 }
 
-uint32_t TIndexFile::ChangeCounter() const { return cl::GetU32LE(header_ + kIdxChangeCounter); }
 uint32_t TIndexFile::EndOffset() const { return cl::GetU32LE(header_ + kIdxEndOffset); }
 uint8_t TIndexFile::SecondaryCount() const { return header_[kIdxSecondaryCount]; }
 uint32_t TIndexFile::RecordCount() const { return cl::GetU32LE(header_ + kIdxRecordCount); }
@@ -48,8 +47,7 @@ void TIndexFile::Open() {
     ReadHeader();
     // Pages reach the disk before the header that counts them, so an end past the file's length
     // is damage: trusted, the first new page would be written out there.
-    const int32_t length = GetSize();
-    if (length >= 0 && EndOffset() > static_cast<uint32_t>(length)) RaiseData(kErrIndexPageCorrupt);
+    if (EndOffset() > static_cast<uint32_t>(Size())) RaiseData(kErrIndexPageCorrupt);
     current_slot_ = 0;
     ResetTreeState();
     if (!owner_.InRepairMode()) cursor_.First();
@@ -90,29 +88,15 @@ void TIndexFile::ReadHeader() {
   header_changed_ = false;
 }
 
-void TIndexFile::WriteHeader(bool force) {
-  if (!force && !header_changed_) return;
-  header_[kIdxChangedMark] = header_changed_ ? 1 : 0;
-  cl::PutU32LE(header_ + kIdxChangeCounter, ChangeCounter() + 1);
-  WriteHeaderImage(header_, kIndexHeaderSize, owner_.Encrypted());
-  header_changed_ = false;
-}
-
-bool TIndexFile::HasChanged() {
-  static_assert(kIdxChangeCounter == 0);
-  if (ReadStoredChangeCounter(owner_.Encrypted()) == ChangeCounter()) return false;
-  ReadHeader();
-  return true;
-}
+bool TIndexFile::HeaderEnciphered() const { return owner_.Encrypted(); }
 
 void TIndexFile::ReadPage(uint32_t offset, TPage& page) {
   if (!IsValidPageOffset(offset, EndOffset())) RaiseData(kErrIndexPageCorrupt);
   page.Reset();
   uint8_t image[kIndexPageSize];
-  if (Seek(static_cast<int32_t>(offset), 0) != static_cast<int32_t>(offset)) Fail(kErrReadFailure);
   // A page appended inside a transaction (or on an exclusive file) may not be on disk yet.
   const bool allow_short = Exclusive() || owner_.InExclusivePhase();
-  const int32_t got = Read(image, kIndexPageSize, allow_short);
+  const int32_t got = ReadAt(offset, image, kIndexPageSize, allow_short);
   std::memset(image + got, 0, kIndexPageSize - static_cast<size_t>(got));
   page.Unpack(image, false);
   page.SetOffset(offset);
@@ -123,8 +107,7 @@ void TIndexFile::WritePage(TPage& page) {
   if (!IsValidPageOffset(offset, EndOffset())) RaiseData(kErrIndexPageCorrupt);
   uint8_t image[kIndexPageSize];
   page.Pack(image);
-  if (Seek(static_cast<int32_t>(offset), 0) != static_cast<int32_t>(offset)) Fail(kErrWriteFailure);
-  Write(image, kIndexPageSize);
+  WriteAt(offset, image, kIndexPageSize);
 }
 
 void TIndexFile::SelectIndex(uint8_t slot) {

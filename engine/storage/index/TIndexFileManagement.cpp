@@ -30,18 +30,14 @@ uint32_t TIndexFile::PhysicalRecordCount() const {
 }
 
 void TIndexFile::ReadPageImage(uint32_t offset, uint8_t* image) {
-  if (Seek(static_cast<int32_t>(offset), 0) != static_cast<int32_t>(offset)) Fail(kErrReadFailure);
   // A page appended inside a transaction (or on an exclusive file) may not be on disk yet.
   const bool allow_short = Exclusive() || owner_.InExclusivePhase();
-  const int32_t got = Read(image, kIndexPageSize, allow_short);
+  const int32_t got = ReadAt(offset, image, kIndexPageSize, allow_short);
   std::memset(image + got, 0, kIndexPageSize - static_cast<size_t>(got));
 }
 
 void TIndexFile::WritePageImages(uint32_t offset, const uint8_t* images, size_t count) {
-  if (Seek(static_cast<int32_t>(offset), 0) != static_cast<int32_t>(offset)) {
-    Fail(kErrWriteFailure);
-  }
-  Write(images, static_cast<int32_t>(count));
+  WriteAt(offset, images, static_cast<int32_t>(count));
 }
 
 void TIndexFile::InvalidateCache() {
@@ -142,8 +138,7 @@ void TIndexFile::ClearIndexDescriptor(int slot) {
 }
 
 void TIndexFile::EmptyIndexes() {
-  Seek(static_cast<int32_t>(kIndexPageSize), 0);
-  Write(nullptr, 0);
+  TruncateAt(kIndexPageSize);
   header_[kIdxVersion] = kIndexVersion;
   cl::PutU32LE(header_ + kIdxEndOffset, kIndexPageSize);
   cl::PutU32LE(header_ + kIdxRecordCount, 0);

@@ -11,6 +11,7 @@
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/FilePaths.h"
+#include "engine/storage/core/TRangeLock.h"
 #include "engine/storage/values/TextCompare.h"
 
 namespace tessera {
@@ -120,8 +121,7 @@ void TDataFile::ResetState() {
 // ---- header and definitions ---------------------------------------------------------------------
 
 void TDataFile::ReadHeader() {
-  Seek(0, 0);
-  Read(header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
+  ReadAt(0, header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
   header_.SetChanged(false);
 }
 
@@ -129,16 +129,14 @@ void TDataFile::WriteHeader(bool force) {
   if (!force && !header_.Changed()) return;
   header_.SetChangeCounter(header_.ChangeCounter() + 1);
   header_.SetUpdateStamp(cl::Now() - kUpdateStampBias);
-  Seek(0, 0);
-  Write(header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
+  WriteAt(0, header_.Bytes().data(), static_cast<int32_t>(kDataHeaderSize));
   header_.SetChanged(false);
 }
 
 void TDataFile::ReadDefinitions() {
   const size_t count = header_.FieldCount();
   std::vector<uint8_t> block(count * kFieldDefinitionSize);
-  Seek(static_cast<int32_t>(kDataHeaderSize), 0);
-  if (!block.empty()) Read(block.data(), static_cast<int32_t>(block.size()));
+  if (!block.empty()) ReadAt(kDataHeaderSize, block.data(), static_cast<int32_t>(block.size()));
   if (header_.Encrypted()) DecipherBuffer(block.data(), block.size(), kDataKeyA, kDataKeyB);
   std::vector<TFieldDefinition> fields;
   fields.reserve(count);
@@ -156,8 +154,7 @@ void TDataFile::WriteDefinitions() {
     EncodeFieldDefinition(table_fields_[i], block.data() + i * kFieldDefinitionSize);
   }
   if (header_.Encrypted()) EncipherBuffer(block.data(), block.size(), kDataKeyA, kDataKeyB);
-  Seek(static_cast<int32_t>(kDataHeaderSize), 0);
-  if (!block.empty()) Write(block.data(), static_cast<int32_t>(block.size()));
+  if (!block.empty()) WriteAt(kDataHeaderSize, block.data(), static_cast<int32_t>(block.size()));
 }
 
 // Another workstation may be between writing its records and writing its header; its length and
@@ -165,26 +162,20 @@ void TDataFile::WriteDefinitions() {
 // length is compared with a header read under it.
 void TDataFile::CheckLengthUnderSemaphore() {
   const bool lock = !Exclusive() && !ReadOnlyAttribute();
+  TRangeLock semaphore;
   if (lock) {
-    int failures = 0;
-    while (!Lock(kDataSemaphoreOffset, 1, true)) {
-      if (++failures > kSemaphoreRetries) Fail(kErrLockFailure);
-      BusyWait(kSemaphoreWaitMs);
-    }
+    semaphore = TRangeLock(*this, {kDataSemaphoreOffset, 1}, {kSemaphoreRetries, kSemaphoreWaitMs});
+    if (!semaphore.Locked()) Fail(kErrLockFailure);
   }
-  std::exception_ptr error;
-  try {
-    if (lock) {
-      const TDataHeader first = header_;
-      ReadHeader();
-      if (!SameStructure(first, header_)) Fail(kErrHeaderCorrupt);
-    }
-    if (!CheckFileLength(header_, GetSize())) Fail(kErrHeaderCorrupt);
-  } catch (...) {
-    error = std::current_exception();
+  // On a failure below the guard gives the semaphore back; only a refused release of a check
+  // that passed is reported.
+  if (lock) {
+    const TDataHeader first = header_;
+    ReadHeader();
+    if (!SameStructure(first, header_)) Fail(kErrHeaderCorrupt);
   }
-  if (lock && !Lock(kDataSemaphoreOffset, 1, false) && !error) Fail(kErrLockFailure);
-  if (error) std::rethrow_exception(error);
+  if (!CheckFileLength(header_, Size())) Fail(kErrHeaderCorrupt);
+  if (!semaphore.Unlock()) Fail(kErrLockFailure);
 }
 
 // ---- companions ---------------------------------------------------------------------------------
@@ -363,8 +354,7 @@ void TDataFile::CommitTransaction(bool resize_caches, bool force_headers, bool f
 // ---- emptying and deleting ----------------------------------------------------------------------
 
 void TDataFile::EmptyDataFile() {
-  Seek(static_cast<int32_t>(header_.DataStart()), 0);
-  Write(nullptr, 0);
+  TruncateAt(header_.DataStart());
   header_.SetChangeCounter(0);
   header_.SetDeletedHead(0);
   header_.SetNextRecord(1);

@@ -494,8 +494,8 @@ TEST_F(BlobFileTest, WriteRegionExcludesReaders) {
   NewFile(64)->WriteHeader(true);
   auto a = OpenFile(64, false);
   auto b = OpenFile(64, false);
-  a->SetLockRetries(3, 1);
-  b->SetLockRetries(3, 1);
+  a->SetLockRetry({2, 1});
+  b->SetLockRetry({2, 1});
   ASSERT_TRUE(a->WriteLock());
   EXPECT_FALSE(b->ReadLock()) << "every reader byte lies in the write region";
   EXPECT_FALSE(b->ReadLockHeld());

@@ -115,7 +115,7 @@ TEST(EngineSessionTest, SessionOwnsItsMemoryFiles) {
   TMemoryFile* file = nullptr;
   const int32_t handle = session->MemoryFiles().CreateFile("/mem/T.DAT", file);
   ASSERT_GT(handle, 0);
-  ASSERT_EQ(file->Write(handle, "abc", 3), 3);
+  ASSERT_TRUE(file->WriteAt(0, "abc", 3));
   file->CloseHandle(handle);
   EXPECT_TRUE(session->MemoryFiles().FileExists("/mem/t.dat"));
   FreeFileSession(session);  // the file and its data go with the session

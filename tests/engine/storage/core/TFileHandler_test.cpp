@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,7 +14,7 @@
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
-#include "platform/FileFaults.h"
+#include "platform/FaultyFile.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/LockHelperClient.h"
 #include "tests/platform/TempDirectory.h"
@@ -65,7 +66,7 @@ class TFileHandlerTest : public ::testing::Test {
   mirvel_test::TempDirectory dir_{"handler"};
 };
 
-TEST_F(TFileHandlerTest, DiskReadWriteSeekSizeAndTruncate) {
+TEST_F(TFileHandlerTest, DiskReadWriteSizeAndTruncateAtOffsets) {
   TDatHandler h;
   h.SetFileName(Table("Caf\xE9"));  // Windows-1252 inside, UTF-8 on disk
   EXPECT_EQ(h.FileName(), Table("Caf\xE9.DAT"));
@@ -77,27 +78,25 @@ TEST_F(TFileHandlerTest, DiskReadWriteSeekSizeAndTruncate) {
   EXPECT_TRUE(fs::exists(Table("Caf\xC3\xA9.DAT")));
 
   const std::string data = Bytes(100, 1);
-  h.Write(data.data(), 100);
-  EXPECT_EQ(h.GetSize(), 100);
-  EXPECT_EQ(h.Seek(0, 1), 100);  // GetSize leaves the position at the end
+  h.WriteAt(0, data.data(), 100);
+  EXPECT_EQ(h.Size(), 100);
   char buffer[200];
-  EXPECT_EQ(h.Seek(60, 0), 60);
-  EXPECT_EQ(EngineCode([&] { h.Read(buffer, 100); }), kErrReadFailure);
+  EXPECT_EQ(EngineCode([&] { h.ReadAt(60, buffer, 100); }), kErrReadFailure);
   EXPECT_EQ(GetEngineSession()->ErrorDataFile(), h.FileName());
-  EXPECT_EQ(h.Seek(60, 0), 60);
-  EXPECT_EQ(h.Read(buffer, 100, true), 40);
+  EXPECT_EQ(h.ReadAt(60, buffer, 100, true), 40);
   EXPECT_EQ(std::string(buffer, 40), data.substr(60));
-  EXPECT_EQ(h.Read(buffer, 10, true), 0);  // at the end
-  EXPECT_EQ(h.Seek(0, 2), 100);
-  EXPECT_EQ(h.Seek(-5, 1), 95);
-  EXPECT_EQ(h.Seek(-1, 0), -1);  // impossible; the position stays
-  EXPECT_EQ(h.Seek(0, 1), 95);
+  EXPECT_EQ(h.ReadAt(100, buffer, 10, true), 0);  // at the end
+  // Ranges outside the engine's 32-bit offsets are refused before the file is touched.
+  EXPECT_EQ(EngineCode([&] { h.ReadAt(-1, buffer, 10, true); }), kErrReadFailure);
+  EXPECT_EQ(EngineCode([&] { h.ReadAt(INT32_MAX - 5, buffer, 10, true); }), kErrReadFailure);
+  EXPECT_EQ(EngineCode([&] { h.WriteAt(-1, "x", 1); }), kErrWriteFailure);
+  EXPECT_EQ(EngineCode([&] { h.WriteAt(0x80000000u, "x", 1); }), kErrWriteFailure);
+  EXPECT_EQ(EngineCode([&] { h.TruncateAt(-1); }), kErrWriteFailure);
+  EXPECT_EQ(h.Size(), 100);
 
-  h.Seek(10, 0);
-  h.Write(nullptr, 0);  // cuts the file at the position
-  EXPECT_EQ(h.GetSize(), 10);
-  h.Seek(20, 0);
-  h.Write("Z", 1);
+  h.TruncateAt(10);
+  EXPECT_EQ(h.Size(), 10);
+  h.WriteAt(20, "Z", 1);
   h.Flush();
   h.Close();
   EXPECT_FALSE(h.IsOpen());
@@ -121,8 +120,8 @@ TEST_F(TFileHandlerTest, OpenFailuresAndTheReadOnlyAttribute) {
   OpenOn(h, path, false, false);
   EXPECT_TRUE(h.ReadOnly());
   EXPECT_TRUE(h.ReadOnlyAttribute());
-  EXPECT_EQ(EngineCode([&] { h.Write("x", 1); }), kErrWriteFailure);
-  EXPECT_EQ(EngineCode([&] { h.Write("x", 0); }), kErrWriteFailure);
+  EXPECT_EQ(EngineCode([&] { h.WriteAt(0, "x", 1); }), kErrWriteFailure);
+  EXPECT_EQ(EngineCode([&] { h.TruncateAt(0); }), kErrWriteFailure);
   EXPECT_EQ(EngineCode([&] { h.SetReadOnly(false); }), kErrFileInUse);
   h.Close();
   EXPECT_EQ(ReadFileText(path), "abc");
@@ -136,7 +135,7 @@ TEST_F(TFileHandlerTest, OpenFailuresAndTheReadOnlyAttribute) {
 
   // An exclusive read-only handler refuses writes too.
   OpenOn(h, path, true, true);
-  EXPECT_EQ(EngineCode([&] { h.Write("x", 1); }), kErrWriteFailure);
+  EXPECT_EQ(EngineCode([&] { h.WriteAt(0, "x", 1); }), kErrWriteFailure);
   h.Close();
 }
 
@@ -153,10 +152,10 @@ TEST_F(TFileHandlerTest, OsErrorsBecomeEngineCodes) {
       {platform::kErrorFromErrnoBit | 71, kErrUnknownOSError},
   };
   for (const auto& c : cases) {
-    platform::FileFaults faults;
-    faults.open_error = c.os_error;
-    platform::ScopedFileFaults scope(faults);
+    auto faults = std::make_shared<platform::FileFaults>();
+    faults->open_error = c.os_error;
     TFileHandler h;
+    h.InjectFaults(faults);
     h.SetFileName(path);
     EXPECT_EQ(EngineCode([&] { h.Open(); }), c.code) << c.os_error;
     EXPECT_FALSE(h.IsOpen());
@@ -230,7 +229,7 @@ TEST_F(TFileHandlerTest, DiskLocksBelongToTheHandler) {
   EXPECT_TRUE(a.Lock(100, 100, false));
   EXPECT_TRUE(b.Lock(150, 10, true));
   EXPECT_TRUE(a.Lock(0x7FFF0000, 1, true));
-  EXPECT_EQ(a.GetSize(), 100);
+  EXPECT_EQ(a.Size(), 100);
   a.Close();
   b.Close();
 
@@ -251,22 +250,25 @@ TEST_F(TFileHandlerTest, InjectedFaultsRaiseReadAndWriteErrors) {
   TFileHandler h, other;
   OpenOn(h, path, false, false);
   OpenOn(other, path, false, false);
-  platform::FileFaults faults;
-  faults.write_limit = 10;
-  faults.read_limit = 30;
-  faults.refuse_locks = true;
-  {
-    platform::ScopedFileFaults scope(faults);
-    EXPECT_EQ(EngineCode([&] { h.Write(std::string(50, 'b').data(), 50); }), kErrWriteFailure);
-    h.Seek(0, 0);
-    char buffer[100];
-    EXPECT_EQ(EngineCode([&] { h.Read(buffer, 100); }), kErrReadFailure);
-    h.Seek(0, 0);
-    EXPECT_EQ(h.Read(buffer, 100, true), 30);
-    EXPECT_FALSE(h.Lock(5, 1, true));
-  }
+  auto faults = std::make_shared<platform::FileFaults>();
+  faults->write_limit = 10;
+  faults->read_limit = 30;
+  faults->refuse_locks = true;
+  faults->sync_error = platform::kErrorIoDevice;
+  h.InjectFaults(faults);
+  EXPECT_EQ(EngineCode([&] { h.WriteAt(0, std::string(50, 'b').data(), 50); }), kErrWriteFailure);
+  char buffer[100];
+  EXPECT_EQ(EngineCode([&] { h.ReadAt(0, buffer, 100); }), kErrReadFailure);
+  EXPECT_EQ(h.ReadAt(0, buffer, 100, true), 30);
+  EXPECT_FALSE(h.Lock(5, 1, true));
+  EXPECT_EQ(EngineCode([&] { h.Flush(); }), kErrWriteFailure);
+  // The faults are the handler's own: the other handler of the same file sees none.
+  EXPECT_EQ(other.ReadAt(0, buffer, 100), 100);
   EXPECT_TRUE(other.Lock(5, 1, true));  // the refused lock was never taken
   EXPECT_EQ(ReadFileText(path).substr(0, 12), std::string(10, 'b') + "aa");
+  *faults = platform::FileFaults();  // faults end when the test clears them
+  EXPECT_EQ(h.ReadAt(0, buffer, 100), 100);
+  h.Flush();
 }
 
 TEST_F(TFileHandlerTest, CopyToCopiesEveryChunkAndChecksEveryWrite) {
@@ -276,7 +278,6 @@ TEST_F(TFileHandlerTest, CopyToCopiesEveryChunkAndChecksEveryWrite) {
     MakeFile("dst.dat", "stale contents to replace");
     TFileHandler h;
     OpenOn(h, path, false, false);
-    h.Seek(17, 0);
     h.CopyTo(Table("dst.dat"));
     EXPECT_EQ(ReadFileText(Table("dst.dat")), data) << size;
   }
@@ -290,10 +291,11 @@ TEST_F(TFileHandlerTest, CopyToCopiesEveryChunkAndChecksEveryWrite) {
   h.Open();
   {
     // A disk that fills up must not leave a truncated copy that passed for complete.
-    platform::FileFaults faults;
-    faults.write_limit = 1000;
-    platform::ScopedFileFaults scope(faults);
+    auto faults = std::make_shared<platform::FileFaults>();
+    faults->write_limit = 1000;
+    h.InjectFaults(faults);
     EXPECT_EQ(EngineCode([&] { h.CopyTo(Table("full.dat")); }), kErrWriteFailure);
+    *faults = platform::FileFaults();
   }
   // The destination in use elsewhere is neither replaced nor written.
   const std::string busy = MakeFile("busy.dat", "busy");
@@ -321,17 +323,15 @@ TEST_F(TFileHandlerTest, InMemoryFilesBehaveLikeDiskFiles) {
   EXPECT_FALSE(fs::exists("Mem.DAT"));
 
   const std::string data = Bytes(100, 3);
-  h.Write(data.data(), 100);
-  EXPECT_EQ(h.GetSize(), 100);
+  h.WriteAt(0, data.data(), 100);
+  EXPECT_EQ(h.Size(), 100);
   char buffer[100];
-  h.Seek(60, 0);
-  EXPECT_EQ(EngineCode([&] { h.Read(buffer, 100); }), kErrReadFailure);
-  h.Seek(60, 0);
-  EXPECT_EQ(h.Read(buffer, 100, true), 40);
+  EXPECT_EQ(EngineCode([&] { h.ReadAt(60, buffer, 100); }), kErrReadFailure);
+  EXPECT_EQ(h.ReadAt(60, buffer, 100, true), 40);
   EXPECT_EQ(std::string(buffer, 40), data.substr(60));
-  h.Seek(10, 0);
-  h.Write(nullptr, 0);
-  EXPECT_EQ(h.GetSize(), 10);
+  EXPECT_EQ(EngineCode([&] { h.WriteAt(INT32_MAX - 2, "abcd", 4); }), kErrWriteFailure);
+  h.TruncateAt(10);
+  EXPECT_EQ(h.Size(), 10);
   h.Flush();
   h.CopyTo("Copy.DAT");
   h.Close();
@@ -343,7 +343,7 @@ TEST_F(TFileHandlerTest, InMemoryFilesBehaveLikeDiskFiles) {
     x->SetFileName("mem");  // names compare without regard to case
     x->Open();
   }
-  EXPECT_EQ(a.Read(buffer, 10), 10);
+  EXPECT_EQ(a.ReadAt(0, buffer, 10), 10);
   EXPECT_EQ(std::string(buffer, 10), data.substr(0, 10));
   EXPECT_TRUE(a.Lock(100, 10, true));
   EXPECT_FALSE(b.Lock(105, 10, true));
@@ -366,7 +366,7 @@ TEST_F(TFileHandlerTest, InMemoryFilesBehaveLikeDiskFiles) {
   EXPECT_EQ(h.FileName(), "Other.DAT");
   EXPECT_TRUE(h.Exists());
   h.Open();
-  EXPECT_EQ(h.GetSize(), 10);
+  EXPECT_EQ(h.Size(), 10);
   h.Close();
   h.Delete();
   EXPECT_FALSE(h.Exists());
@@ -375,9 +375,8 @@ TEST_F(TFileHandlerTest, InMemoryFilesBehaveLikeDiskFiles) {
   copy.SetInMemory(true);
   copy.SetFileName("copy");
   copy.Open();
-  EXPECT_EQ(copy.GetSize(), 10);
-  copy.Seek(0, 0);
-  EXPECT_EQ(copy.Read(buffer, 10), 10);
+  EXPECT_EQ(copy.Size(), 10);
+  EXPECT_EQ(copy.ReadAt(0, buffer, 10), 10);
   EXPECT_EQ(std::string(buffer, 10), data.substr(0, 10));
 }
 

@@ -15,10 +15,9 @@
 namespace tessera {
 namespace {
 
-std::vector<uint8_t> ReadAll(TMemoryFile& file, int32_t handle) {
+std::vector<uint8_t> ReadAll(const TMemoryFile& file) {
   std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
-  file.Seek(handle, 0, 0);
-  EXPECT_EQ(file.Read(handle, bytes.data(), file.Size()), file.Size());
+  EXPECT_EQ(file.ReadAt(0, bytes.data(), file.Size()), file.Size());
   return bytes;
 }
 
@@ -36,60 +35,42 @@ TEST(TMemoryFileTest, AllocationRoundsToMultiplesOf65535) {
   EXPECT_EQ(file.Size(), 0);
 }
 
-TEST(TMemoryFileTest, WriteReadSeekAndTruncate) {
+TEST(TMemoryFileTest, WriteReadAndTruncateAtOffsets) {
   TMemoryFile file("A");
-  const int32_t h = file.OpenHandle();
   std::vector<uint8_t> data(100);
   for (int i = 0; i < 100; ++i) data[i] = static_cast<uint8_t>(i + 1);
-  ASSERT_EQ(file.Write(h, data.data(), 100), 100);
+  ASSERT_TRUE(file.WriteAt(0, data.data(), 100));
   EXPECT_EQ(file.Size(), 100);
-  EXPECT_EQ(file.Seek(h, 0, 2), 100);  // origin 2 counts back from the size
-  EXPECT_EQ(file.Seek(h, 30, 2), 70);
-  EXPECT_EQ(file.Seek(h, -5, 1), 65);
   uint8_t buf[200] = {};
-  EXPECT_EQ(file.Read(h, buf, 200), 35);  // short at the end
+  EXPECT_EQ(file.ReadAt(65, buf, 200), 35);  // short at the end
   EXPECT_EQ(buf[0], 66);
-  EXPECT_EQ(file.Read(h, buf, 10), 0);  // at the end
-  file.Seek(h, 101, 0);
-  EXPECT_EQ(file.Read(h, buf, 10), 0);  // beyond the size
-  file.Seek(h, -1, 0);
-  EXPECT_EQ(file.Read(h, buf, 10), 0);  // before the start
+  EXPECT_EQ(file.ReadAt(100, buf, 10), 0);  // at the end
+  EXPECT_EQ(file.ReadAt(101, buf, 10), 0);  // beyond the size
+  EXPECT_EQ(file.ReadAt(-1, buf, 10), 0);   // before the start
 
-  // Writing 0 bytes at 10 cuts the file there.
-  file.Seek(h, 10, 0);
-  EXPECT_EQ(file.Write(h, buf, 0), 0);
+  // Cutting at 10 leaves 10 bytes.
+  file.SetSize(10);
   EXPECT_EQ(file.Size(), 10);
   // Growing again reads zeros where the old bytes were, as a disk file would.
   const uint8_t x = 0xEE;
-  file.Seek(h, 50, 0);
-  ASSERT_EQ(file.Write(h, &x, 1), 1);
+  ASSERT_TRUE(file.WriteAt(50, &x, 1));
   EXPECT_EQ(file.Size(), 51);
-  std::vector<uint8_t> all = ReadAll(file, h);
+  std::vector<uint8_t> all = ReadAll(file);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(all[i], i + 1);
   for (int i = 10; i < 50; ++i) ASSERT_EQ(all[i], 0) << i;
   EXPECT_EQ(all[50], 0xEE);
-
-  // Unknown handles read, write and seek nothing.
-  EXPECT_EQ(file.Read(h + 7, buf, 10), 0);
-  EXPECT_EQ(file.Write(h + 7, buf, 10), 0);
-  EXPECT_EQ(file.Seek(h + 7, 5, 0), 0);
-  EXPECT_EQ(file.Size(), 51);
 }
 
 TEST(TMemoryFileTest, WritesOutsideTheFileRangeAreRefused) {
   TMemoryFile file("A");
-  const int32_t h = file.OpenHandle();
   const char text[] = "abcd";
-  file.Seek(h, -10, 0);
-  EXPECT_EQ(file.Write(h, text, 4), 0);  // a negative position would write before the data
+  EXPECT_FALSE(file.WriteAt(-10, text, 4));  // a negative offset would write before the data
   EXPECT_EQ(file.Size(), 0);
-  file.Seek(h, INT32_MAX - 2, 0);
-  EXPECT_EQ(file.Write(h, text, 4), 0);  // the end would pass 2^31 - 1
+  EXPECT_FALSE(file.WriteAt(INT32_MAX - 2, text, 4));  // the end would pass 2^31 - 1
   EXPECT_EQ(file.Size(), 0);
-  EXPECT_EQ(file.Seek(h, INT32_MAX, 1), -1);  // an overflowing seek leaves an unusable position
-  EXPECT_EQ(file.Write(h, text, 4), 0);
-  EXPECT_EQ(file.Seek(h, 0, 0), 0);
-  EXPECT_EQ(file.Write(h, text, 4), 4);
+  EXPECT_FALSE(file.WriteAt(0, text, -1));
+  EXPECT_TRUE(file.WriteAt(0, text, 4));
+  EXPECT_EQ(file.Size(), 4);
 }
 
 TEST(TMemoryFileTest, HandlesArePositiveAndNeverReused) {
@@ -106,11 +87,14 @@ TEST(TMemoryFileTest, HandlesArePositiveAndNeverReused) {
   EXPECT_NE(h3, h1);
   file.CloseHandle(12345);  // unknown: ignored
   EXPECT_EQ(file.OpenCount(), 2);
-  // Each handle keeps its own position.
-  ASSERT_EQ(file.Write(h2, "hello", 5), 5);
+  // What one handle writes, another reads.
+  TMemoryFileHandle writer(file, h2), reader(file, h3);
+  size_t done = 0;
+  ASSERT_EQ(writer.WriteAt(0, "hello", 5, &done), platform::kErrorSuccess);
   char c = 0;
-  ASSERT_EQ(file.Read(h3, &c, 1), 1);
-  EXPECT_EQ(c, 'h');
+  ASSERT_EQ(reader.ReadAt(1, &c, 1, &done), platform::kErrorSuccess);
+  EXPECT_EQ(done, 1u);
+  EXPECT_EQ(c, 'e');
 }
 
 TEST(TMemoryFileTest, LocksBelongToTheFile) {
@@ -179,7 +163,7 @@ TEST_F(TMemoryFileListTest, CreateAndOpenModes) {
 
   const int32_t h = list_.CreateFile("/m/T.DAT", file);
   ASSERT_GT(h, 0);
-  ASSERT_EQ(file->Write(h, "data", 4), 4);
+  ASSERT_TRUE(file->WriteAt(0, "data", 4));
   TMemoryFile* other = nullptr;
   // Created files are exclusive: no one else gets in while the creator holds it.
   EXPECT_EQ(list_.OpenFile("/m/t.dat", other, false), -11013);
@@ -229,24 +213,21 @@ TEST_F(TMemoryFileListTest, RenameDeleteAndCopy) {
   std::vector<uint8_t> data(150000);
   std::mt19937 rng(5);
   for (auto& b : data) b = static_cast<uint8_t>(rng());
-  ASSERT_EQ(file->Write(h, data.data(), static_cast<int32_t>(data.size())), 150000);
+  ASSERT_TRUE(file->WriteAt(0, data.data(), static_cast<int32_t>(data.size())));
 
-  // The copy reads through the source handle from the start, whatever its position.
-  file->Seek(h, 777, 0);
-  EXPECT_EQ(list_.CopyFile(*file, h, "/m/B.DAT"), 0);
+  EXPECT_EQ(list_.CopyFile(*file, "/m/B.DAT"), 0);
   TMemoryFile* copy = nullptr;
   const int32_t hc = list_.OpenFile("/m/b.dat", copy, false);
   ASSERT_GT(hc, 0);
   EXPECT_EQ(copy->OpenCount(), 1);  // the copy's own handle was closed
-  EXPECT_EQ(ReadAll(*copy, hc), data);
+  EXPECT_EQ(ReadAll(*copy), data);
   // Copying onto a file in use fails with its code and leaves it alone.
-  EXPECT_EQ(list_.CopyFile(*file, h, "/m/B.DAT"), -11013);
+  EXPECT_EQ(list_.CopyFile(*file, "/m/B.DAT"), -11013);
   EXPECT_EQ(copy->Size(), 150000);
   copy->CloseHandle(hc);
   // An exact multiple of the chunk size copies whole too.
-  file->Seek(h, 65535 * 2, 0);
-  file->Write(h, data.data(), 0);
-  EXPECT_EQ(list_.CopyFile(*file, h, "/m/C.DAT"), 0);
+  file->SetSize(65535 * 2);
+  EXPECT_EQ(list_.CopyFile(*file, "/m/C.DAT"), 0);
   TMemoryFile* c = nullptr;
   const int32_t hcc = list_.OpenFile("/m/C.DAT", c, false);
   EXPECT_EQ(c->Size(), 65535 * 2);
@@ -274,7 +255,7 @@ TEST_F(TMemoryFileListTest, OperationsNestInsideTheFileSection) {
   TMemoryFile* file = nullptr;
   const int32_t h = list_.CreateFile("/m/N.DAT", file);
   ASSERT_GT(h, 0);
-  EXPECT_EQ(file->Write(h, "xy", 2), 2);
+  EXPECT_TRUE(file->WriteAt(0, "xy", 2));
   EXPECT_TRUE(list_.FileExists("/m/N.DAT"));
 }
 

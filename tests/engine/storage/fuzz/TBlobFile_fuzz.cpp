@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     raw.SetExclusive(true);
     raw.SetFileName("Fuzz.BLB");
     raw.CreateNew();
-    raw.Write(data, static_cast<int32_t>(size));
+    raw.WriteAt(0, data, static_cast<int32_t>(size));
   }
   Owner owner;
   tessera::TBlobFile file(owner, 64);

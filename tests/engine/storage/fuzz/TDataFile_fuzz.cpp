@@ -24,7 +24,7 @@ void Store(const std::string& name, const uint8_t* data, size_t size) {
   file.SetExclusive(true);
   file.SetFileName(name);
   file.CreateNew();
-  if (size > 0) file.Write(data, static_cast<int32_t>(size));
+  if (size > 0) file.WriteAt(0, data, static_cast<int32_t>(size));
   file.Close();
 }
 
@@ -41,10 +41,7 @@ void Exercise(TDataFile& t) {
   std::vector<uint8_t> record(size + 1u, 0);
   // The first record slot as stored, when there is one.
   const int32_t start = static_cast<int32_t>(t.Header().DataStart());
-  if (t.GetSize() >= start + t.GetRecordSize()) {
-    t.Seek(start, 0);
-    t.Read(record.data(), t.GetRecordSize());
-  }
+  if (t.Size() >= start + t.GetRecordSize()) t.ReadAt(start, record.data(), t.GetRecordSize());
   for (uint16_t n = 1; n <= t.GetFieldCount(); ++n) {
     const TFieldDefinition& d = t.GetFieldDefinition(kTableSet, n);
     std::vector<uint8_t> value(d.stored_size + 1u, 0);

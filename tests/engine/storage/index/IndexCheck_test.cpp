@@ -36,17 +36,14 @@ class IndexCheckTest : public TreeFixture {
   TIndexCheckReport Damaged(uint32_t offset, const std::function<void(uint8_t*)>& change) {
     cache_->Flush();
     uint8_t image[kIndexPageSize];
-    host_->File().Seek(static_cast<int32_t>(offset), 0);
-    host_->File().Read(image, kIndexPageSize);
+    host_->File().ReadAt(offset, image, kIndexPageSize);
     change(image);
-    host_->File().Seek(static_cast<int32_t>(offset), 0);
-    host_->File().Write(image, kIndexPageSize);
+    host_->File().WriteAt(offset, image, kIndexPageSize);
     return Check();
   }
   uint32_t Child(int slot) {
     uint8_t image[kIndexPageSize];
-    host_->File().Seek(static_cast<int32_t>(root_), 0);
-    host_->File().Read(image, kIndexPageSize);
+    host_->File().ReadAt(root_, image, kIndexPageSize);
     return cl::GetU32LE(image + kPageEntries + (slot - 1) * 28 + 20);
   }
   uint32_t root_ = 0;

@@ -55,12 +55,10 @@ class TestHost : public TIndexTreeHost, public TPageOwner {
     uint8_t image[kIndexHeaderSize];
     std::memcpy(image, header_, sizeof image);
     if (enciphered) EncipherBuffer(image, sizeof image, kDataKeyA, kDataKeyB);
-    file_.Seek(0, 0);
-    file_.Write(image, sizeof image);
+    file_.WriteAt(0, image, sizeof image);
   }
   void ReadHeader() {
-    file_.Seek(0, 0);
-    file_.Read(header_, kIndexHeaderSize);
+    file_.ReadAt(0, header_, kIndexHeaderSize);
     if (enciphered) DecipherBuffer(header_, kIndexHeaderSize, kDataKeyA, kDataKeyB);
   }
   void Close() { file_.Close(); }
@@ -96,14 +94,12 @@ class TestHost : public TIndexTreeHost, public TPageOwner {
     if (fail_reads_after >= 0 && disk_reads > fail_reads_after) {
       RaiseEngineError(kErrReadFailure, name);
     }
-    file_.Seek(static_cast<int32_t>(offset), 0);
-    const int32_t got = file_.Read(image, kIndexPageSize, true);
+    const int32_t got = file_.ReadAt(offset, image, kIndexPageSize, true);
     std::memset(image + got, 0, kIndexPageSize - static_cast<size_t>(got));
   }
   void WritePageImages(uint32_t offset, const uint8_t* images, size_t count) override {
     ++disk_writes;
-    file_.Seek(static_cast<int32_t>(offset), 0);
-    file_.Write(images, static_cast<int32_t>(count));
+    file_.WriteAt(offset, images, static_cast<int32_t>(count));
   }
   bool InExclusivePhase() const override { return exclusive_phase; }
   bool TakeReadLockChanged() override { return read_lock_hook ? read_lock_hook() : false; }
@@ -172,8 +168,7 @@ class TreeFixture : public ::testing::Test {
     return CheckIndexFile(
         host->HeaderImage(),
         [host](uint32_t offset, uint8_t* image) {
-          host->File().Seek(static_cast<int32_t>(offset), 0);
-          host->File().Read(image, kIndexPageSize);
+          host->File().ReadAt(offset, image, kIndexPageSize);
         },
         [host](int slot, const TIndexDescriptor& d) { return TKeyOrder(*host, slot, d); },
         host->enciphered, every_page);

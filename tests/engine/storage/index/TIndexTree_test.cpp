@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "IndexTreeTestHost.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/values/KeyEncoding.h"
+#include "platform/FaultyFile.h"
 
 namespace tessera::testing {
 namespace {
@@ -292,17 +294,15 @@ class BTreeTest : public TreeFixture {
   Bytes DiskPage(uint32_t offset) {
     cache_->Flush();
     Bytes image(kIndexPageSize);
-    host_->File().Seek(static_cast<int32_t>(offset), 0);
-    host_->File().Read(image.data(), kIndexPageSize);
+    host_->File().ReadAt(offset, image.data(), kIndexPageSize);
     return image;
   }
   Bytes WholeFile() {
     cache_->Flush();
     host_->WriteHeader();
-    const int32_t size = host_->File().GetSize();
+    const int32_t size = host_->File().Size();
     Bytes bytes(static_cast<size_t>(size));
-    host_->File().Seek(0, 0);
-    host_->File().Read(bytes.data(), size);
+    host_->File().ReadAt(0, bytes.data(), size);
     return bytes;
   }
   static uint16_t PageCount(const Bytes& page) { return cl::GetU16LE(page.data() + kPageCount); }
@@ -430,6 +430,36 @@ TEST_F(BTreeTest, RefusedChangesLeaveEveryByteAsItWas) {
   EXPECT_EQ(WholeFile(), before);
 }
 
+// A change whose new entry cannot be read in puts the old entry back; when the old entry's page
+// cannot be read either, the entry is lost and the index reports itself damaged rather than
+// passing the loss off as a refused change.
+TEST_F(BTreeTest, AModifyThatCannotRestoreTheOldEntryReportsADamagedIndex) {
+  const struct {
+    size_t cache_pages;  // 1: fetching the new entry's leaf evicts the old entry's
+    int code;
+    bool old_kept;
+  } cases[] = {{TPageCache::kListCapacity, kErrReadFailure, true},
+               {1, kErrIndexPageCorrupt, false}};
+  for (const auto& c : cases) {
+    Make(1, Descriptor(20, kCompressNone));  // not unique: the new key is not looked up first
+    for (uint32_t n = 1; n <= 400; ++n) tree_->InsertKey(NumberKey(n).data(), n);
+    Reopen(c.cache_pages);
+    ASSERT_TRUE(tree_->Contains(NumberKey(10).data()));  // the old entry's pages in memory
+    auto faults = std::make_shared<platform::FileFaults>();
+    faults->read_error = platform::kErrorIoDevice;
+    host_->File().InjectFaults(faults);
+    EXPECT_EQ(
+        EngineCode([&] { tree_->ModifyKey(NumberKey(10).data(), NumberKey(1000).data(), 10); }),
+        c.code)
+        << c.cache_pages;
+    *faults = platform::FileFaults();
+    EXPECT_EQ(tree_->Contains(NumberKey(10).data()), c.old_kept) << c.cache_pages;
+    EXPECT_FALSE(tree_->Contains(NumberKey(1000).data()));
+    EXPECT_EQ(tree_->KeyCount(), c.old_kept ? 400u : 399u);
+    ExpectSound();
+  }
+}
+
 TEST_F(BTreeTest, FullFileRefusesASplitAndKeepsTheTree) {
   Make(0, Descriptor(20, kCompressNone));
   for (uint32_t n = 1; n <= 157; ++n) tree_->InsertKey(NumberKey(n).data(), n);
@@ -459,8 +489,7 @@ TEST_F(BTreeTest, FreeChainRunningBackOnItselfIsRefused) {
   for (const auto& [page, next] : {std::pair{a, b}, std::pair{b, a}}) {
     Bytes image(kIndexPageSize, 0);
     cl::PutU32LE(image.data() + kPageNext, next);
-    host_->File().Seek(static_cast<int32_t>(page), 0);
-    host_->File().Write(image.data(), kIndexPageSize);
+    host_->File().WriteAt(page, image.data(), kIndexPageSize);
   }
   SetIndexEndOffset(*host_, b + kIndexPageSize);
   SetIndexFreeHead(*host_, 0, a);

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -23,7 +24,7 @@
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/table/TableCreation.h"
-#include "platform/FileFaults.h"
+#include "platform/FaultyFile.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/LockHelperClient.h"
 #include "tests/platform/TempDirectory.h"
@@ -451,7 +452,7 @@ void StoreInMemory(const std::string& file_name, const Bytes& bytes) {
   file.SetExclusive(true);
   file.SetFileName(file_name);
   file.CreateNew();
-  if (!bytes.empty()) file.Write(bytes.data(), static_cast<int32_t>(bytes.size()));
+  if (!bytes.empty()) file.WriteAt(0, bytes.data(), static_cast<int32_t>(bytes.size()));
   file.Close();
 }
 
@@ -460,9 +461,8 @@ Bytes InMemoryContent(const std::string& file_name) {
   file.SetInMemory(true);
   file.SetFileName(file_name);
   file.Open();
-  Bytes bytes(static_cast<size_t>(file.GetSize()));
-  file.Seek(0, 0);
-  file.Read(bytes.data(), static_cast<int32_t>(bytes.size()));
+  Bytes bytes(static_cast<size_t>(file.Size()));
+  file.ReadAt(0, bytes.data(), static_cast<int32_t>(bytes.size()));
   file.Close();
   return bytes;
 }
@@ -635,7 +635,7 @@ TEST_F(TDataFileTest, InMemoryTablesLiveInTheSession) {
   ASSERT_NE(t.BlobFile(), nullptr);
   EXPECT_TRUE(t.BlobFile()->InMemory());
   EXPECT_TRUE(t.IndexFile().InMemory());
-  EXPECT_EQ(t.GetSize(), 127 + 16 * 768);
+  EXPECT_EQ(t.Size(), 127 + 16 * 768);
   t.Close();
   t.SetDeleteOnClose(true);
   t.Open();
@@ -737,16 +737,15 @@ TEST_F(TDataFileTest, OpenWaitsForAWriterBetweenRecordsAndHeader) {
   OpenOn(writer, Table("Users"), false);
   ASSERT_TRUE(writer.Lock(0x7FFFFFFF, 1, true));
   Bytes record(66, 0);
-  writer.Seek(0, 2);
-  writer.Write(record.data(), 66);  // the record is there, the header does not count it yet
+  writer.WriteAt(writer.Size(), record.data(),
+                 66);  // the record is there, the header does not count it yet
 
   std::thread finish([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     // As the writer would: the header next, then the semaphore.
     TDataHeader header = writer.Header();
     header.SetNextRecord(2);
-    writer.Seek(0, 0);
-    writer.Write(header.Bytes().data(), 127);
+    writer.WriteAt(0, header.Bytes().data(), 127);
     writer.Lock(0x7FFFFFFF, 1, false);
   });
   const auto start = std::chrono::steady_clock::now();
@@ -763,12 +762,10 @@ TEST_F(TDataFileTest, CloseReleasesTheFilesEvenWhenItsWriteFails) {
   TDataFile t;
   OpenOn(t, Table("Users"), true);
   t.MarkHeaderChanged();
-  {
-    platform::FileFaults faults;
-    faults.write_limit = 10;
-    platform::ScopedFileFaults scope(faults);
-    EXPECT_EQ(EngineCode([&] { t.Close(); }), kErrWriteFailure);
-  }
+  auto faults = std::make_shared<platform::FileFaults>();
+  faults->write_limit = 10;
+  t.InjectFaults(faults);
+  EXPECT_EQ(EngineCode([&] { t.Close(); }), kErrWriteFailure);
   EXPECT_FALSE(t.IsOpen());
   EXPECT_FALSE(t.IndexFile().IsOpen());
   TDataFile again;

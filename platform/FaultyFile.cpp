@@ -1,0 +1,43 @@
+#include "platform/FaultyFile.h"
+
+#include <algorithm>
+#include <cassert>
+#include <utility>
+
+namespace platform {
+
+FaultyFile::FaultyFile(std::unique_ptr<File> file, std::shared_ptr<const FileFaults> faults)
+    : file_(std::move(file)), faults_(std::move(faults)) {
+  assert(file_ != nullptr && faults_ != nullptr);
+}
+
+OsError FaultyFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) {
+  if (faults_->read_error != kErrorSuccess) {
+    *done = 0;
+    return faults_->read_error;
+  }
+  if (faults_->read_limit >= 0) count = std::min(count, static_cast<size_t>(faults_->read_limit));
+  return file_->ReadAt(offset, buffer, count, done);
+}
+
+OsError FaultyFile::WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) {
+  OsError fault_error = kErrorSuccess;
+  if (faults_->write_limit >= 0 && static_cast<uint64_t>(faults_->write_limit) < count) {
+    count = static_cast<size_t>(faults_->write_limit);
+    fault_error = faults_->write_error;
+  }
+  const OsError error = file_->WriteAt(offset, buffer, count, done);
+  return error != kErrorSuccess ? error : fault_error;
+}
+
+OsError FaultyFile::Sync() {
+  if (faults_->sync_error != kErrorSuccess) return faults_->sync_error;
+  return file_->Sync();
+}
+
+OsError FaultyFile::Lock(uint64_t offset, uint64_t length) {
+  if (faults_->refuse_locks) return kErrorLockViolation;
+  return file_->Lock(offset, length);
+}
+
+}  // namespace platform

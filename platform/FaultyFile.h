@@ -1,0 +1,56 @@
+// Failures injected into one file, so that tests can see how the layers above answer a disk that
+// fills up half-way through a write, a read that comes back short, a lock that somebody else
+// holds or a flush that fails, without needing such a disk or such a neighbour.
+//
+// A FaultyFile wraps any File and passes every call through, except where the faults it shares
+// with the test say otherwise.  The test keeps the FileFaults and may change them while the
+// file is in use; the wrapper reads them at each call.  Only tests install faults: in production
+// no FaultyFile is ever made.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/File.h"
+#include "platform/OsError.h"
+
+namespace platform {
+
+struct FileFaults {
+  // Each write moves at most this many bytes and then fails with `write_error`; -1: no limit.
+  int64_t write_limit = -1;
+  OsError write_error = kErrorDiskFull;
+  // Each read returns at most this many bytes, as if the file ended there; -1: no limit.
+  int64_t read_limit = -1;
+  // Each read fails with this error, nothing read (a disk that cannot be read); 0: no fault.
+  OsError read_error = kErrorSuccess;
+  // Every byte-range lock attempt is refused, as if another handle held the range.
+  bool refuse_locks = false;
+  // Sync fails with this error; 0: no fault.
+  OsError sync_error = kErrorSuccess;
+  // Whoever opens files under these faults (the engine's file handler) fails with this error
+  // before the file is touched; 0: no fault.  The wrapper itself never opens anything.
+  OsError open_error = kErrorSuccess;
+};
+
+class FaultyFile final : public File {
+ public:
+  // REQUIRES: file and faults are not null.
+  FaultyFile(std::unique_ptr<File> file, std::shared_ptr<const FileFaults> faults);
+
+  OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override;
+  OsError WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) override;
+  OsError Truncate(int64_t size) override { return file_->Truncate(size); }
+  OsError GetSize(int64_t* size) const override { return file_->GetSize(size); }
+  OsError Sync() override;
+  OsError Lock(uint64_t offset, uint64_t length) override;
+  OsError Unlock(uint64_t offset, uint64_t length) override {
+    return file_->Unlock(offset, length);
+  }
+
+ private:
+  std::unique_ptr<File> file_;
+  std::shared_ptr<const FileFaults> faults_;
+};
+
+}  // namespace platform
