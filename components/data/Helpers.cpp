@@ -11,6 +11,9 @@
 #include "classlib/rtl/Rounding.h"
 #include "classlib/rtl/TextUtils.h"
 #include "platform/FileNames.h"
+#include "platform/FileTime.h"
+#include "platform/ProcessInfo.h"
+#include "platform/ProcessStart.h"
 
 namespace comp {
 
@@ -72,6 +75,28 @@ std::string FormatCount(std::string_view word, std::string_view suffix, double v
   const bool letter = (last >= 'A' && last <= 'Z') || (last >= 232 && last <= 234);
   if (letter && last != 'S' && last != 'X') result += suffix.empty() ? "s" : std::string(suffix);
   return result;
+}
+
+std::string ComputerName() { return cl::Utf8ToCp1252(platform::GetComputerName()); }
+
+std::string UserName() { return cl::Utf8ToCp1252(platform::GetUserName()); }
+
+void StartProcess(std::string_view command_line, TProcessInformation& info) {
+  // The console and error-mode flags of a Windows start have no counterpart here: the child
+  // simply gets a new session, which is what detaching it from this program needs.
+  info = TProcessInformation();
+  info.ProcessId = platform::StartProcess(cl::Cp1252ToUtf8(command_line));
+}
+
+cl::TDateTime FileDateTime(std::string_view file_name) {
+  platform::CalendarTime t;
+  if (platform::GetFileLastWriteUtc(cl::Cp1252ToUtf8(file_name), t) != platform::kErrorSuccess ||
+      t.year < 1980 || t.year > 2107) {
+    return 0;
+  }
+  // A DOS date-time keeps even seconds only.
+  return cl::EncodeDate(t.year, t.month, t.day) +
+         cl::EncodeTime(t.hour, t.minute, t.second & ~1, 0);
 }
 
 void SwapMemory(void* a, void* b, size_t n) {

@@ -46,6 +46,24 @@ std::string ReplaceControlChars(std::string_view s);
 // neither 0 nor 1 and the word ends in a letter A-Z (either case) or in è, é, ê, other than S and X.
 std::string FormatCount(std::string_view word, std::string_view suffix, double value);
 
+// The workstation's network name (the host name up to its first "."), and the login name of the
+// user; empty when the system cannot tell.
+std::string ComputerName();
+std::string UserName();
+
+// What a process start reports: the new process's id, 0 when it could not be started.
+struct TProcessInformation {
+  int32_t ProcessId = 0;
+};
+// Starts the program of `command_line` (split by the Windows rules, the program searched in PATH)
+// detached from this one, in a new session with no inherited descriptors; it is reaped when it
+// ends.  Failure raises nothing: it leaves ProcessId 0, which callers must check.
+void StartProcess(std::string_view command_line, TProcessInformation& info);
+
+// The file's last-write time in UTC (no conversion to local time), in the 2-second steps of a
+// DOS date-time; 0 when the file cannot be read or its time lies outside 1980..2107.
+cl::TDateTime FileDateTime(std::string_view file_name);
+
 // Exchanges `n` bytes of two non-overlapping blocks.
 void SwapMemory(void* a, void* b, size_t n);
 // `s` without any byte of `chars`.
