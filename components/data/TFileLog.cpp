@@ -55,4 +55,38 @@ void TFileLog::Log(const std::string& msg1, const std::string& msg2) {
       name + code);
 }
 
+TFileErrorLog::TFileErrorLog(cl::TComponent* owner) : TFileLog(owner) {
+  SetFilename("ERROR.LOG");
+  had_previous_ = static_cast<bool>(cl::Application().OnException());
+  takeover_.Install(cl::Application().OnException(),
+                    [this](cl::TObject* sender, cl::Exception& e) { HandleException(sender, e); });
+  cl::Application().SetOnException(takeover_.Handler());
+}
+
+TFileErrorLog::~TFileErrorLog() {
+  cl::Application().SetOnException(takeover_.Release(cl::Application().OnException()));
+}
+
+void TFileErrorLog::HandleException(cl::TObject* sender, cl::Exception& e) {
+  LogException(sender, e);
+  if (had_previous_) {
+    takeover_.CallPrevious(sender, e);
+  } else {
+    cl::Application().ShowException(e);
+  }
+}
+
+void TFileErrorLog::LogException(cl::TObject* sender, cl::Exception& e) {
+  const std::string described = cl::ExceptionClassName(e) + ": " + e.Message();
+  if (auto* component = dynamic_cast<cl::TComponent*>(sender)) {
+    if (component->Owner() != nullptr) {
+      Log(component->Name() + ";Owner " + component->Owner()->Name(), described);
+    } else {
+      Log(component->Name(), described);
+    }
+  } else {
+    Log(sender != nullptr ? sender->ClassName() : std::string(), e.Message());
+  }
+}
+
 }  // namespace comp

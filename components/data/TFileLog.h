@@ -14,7 +14,9 @@
 #include <memory>
 #include <string>
 
+#include "classlib/rtl/Application.h"
 #include "classlib/rtl/Exceptions.h"
+#include "classlib/rtl/HandlerTakeover.h"
 #include "classlib/rtl/TComponent.h"
 
 namespace comp {
@@ -53,6 +55,27 @@ class TFileLog : public TCustomLog {
  private:
   std::string filename_ = "APPLI.LOG";
   char field_separator_ = '\t';
+};
+
+// A file log named "ERROR.LOG" that writes every unhandled exception of the application before
+// it is shown.  While it lives, the application's exception handler is: LogException, then the
+// handler that was installed before this log, or the standard exception box when there was none.
+// Two error logs (or any other component that takes the handler over) may die in any order: the
+// handler-takeover token gives the previous handler back or leaves a pass-through, never a call
+// into a freed log.
+class TFileErrorLog : public TFileLog {
+ public:
+  explicit TFileErrorLog(cl::TComponent* owner);
+  ~TFileErrorLog() override;
+
+  // Writes one line for `e`: Msg1 names the sender (and its owner), Msg2 the exception.
+  void LogException(cl::TObject* sender, cl::Exception& e);
+
+ private:
+  void HandleException(cl::TObject* sender, cl::Exception& e);
+
+  cl::THandlerTakeover<cl::TExceptionEvent> takeover_;
+  bool had_previous_ = false;
 };
 
 }  // namespace comp
