@@ -58,8 +58,9 @@ OsError CopyContent(int from, int to) {
 OsError ReplaceFileWithCopy(const std::string& source, const std::string& target) {
   const int from = open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (from < 0) return ErrnoToOsError(errno);
+  struct stat source_st;
   struct stat st;
-  if (stat(target.c_str(), &st) != 0 && fstat(from, &st) != 0) {
+  if (fstat(from, &source_st) != 0 || (stat(target.c_str(), &st) != 0 && fstat(from, &st) != 0)) {
     const OsError error = ErrnoToOsError(errno);
     close(from);
     return error;
@@ -73,12 +74,17 @@ OsError ReplaceFileWithCopy(const std::string& source, const std::string& target
   OsError error = CopyContent(from, temporary.fd());
   close(from);
   if (error != kErrorSuccess) return error;
-  if (fchmod(temporary.fd(), st.st_mode & 07777) != 0 || fsync(temporary.fd()) != 0 ||
-      rename(temporary.path().c_str(), target.c_str()) != 0) {
+  const struct timespec times[2] = {{0, UTIME_NOW}, source_st.st_mtim};
+  if (fchmod(temporary.fd(), st.st_mode & 07777) != 0 || futimens(temporary.fd(), times) != 0 ||
+      fsync(temporary.fd()) != 0 || rename(temporary.path().c_str(), target.c_str()) != 0) {
     return ErrnoToOsError(errno);
   }
   temporary.Keep();
   return kErrorSuccess;
+}
+
+OsError MakeExecutable(const std::string& path) {
+  return chmod(path.c_str(), 0755) == 0 ? kErrorSuccess : ErrnoToOsError(errno);
 }
 
 }  // namespace platform
