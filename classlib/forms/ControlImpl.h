@@ -33,7 +33,13 @@ struct TControlImpl {
 
   // Runs a message through the chain and tells whether it reached DefaultHandler.
   bool PerformReached(TMessage& message);
-  static void Paint(TCustomControl* control) { control->Paint(); }
+  // Gives the widget the control's colour and font.
+  static void ApplyLook(TControl* control) {
+    control->ColorChanged();
+    control->FontChanged();
+  }
+  // Runs a control's Paint with its canvas on the widget being painted.
+  static void Paint(TCustomControl* control);
   // Takes the bounds the window system gave a top-level window.
   static void SyncBounds(TControl* control, const TRect& bounds) { control->bounds_ = bounds; }
 };

@@ -5,12 +5,15 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
 #include <QPointer>
 #include <QWidget>
 #include <algorithm>
 
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
+#include "classlib/forms/GraphicsImpl.h"
 #include "classlib/forms/QtText.h"
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/EventLoop.h"
@@ -258,6 +261,24 @@ bool TControlImpl::PerformReached(TMessage& message) {
   return reached;
 }
 
+void TControlImpl::Paint(TCustomControl* control) {
+  QWidget* widget = WidgetOf(control);
+  QPainter painter(widget);
+  painter.fillRect(widget->rect(), ToQColor(control->Color()));
+  TCanvas& canvas = control->Canvas();
+  canvas.Font().Assign(&control->Font());
+  canvas.Brush().SetColor(control->Color());
+  canvas.Brush().SetStyle(bsSolid);
+  BeginControlPaint(canvas, &painter);
+  try {
+    control->Paint();
+  } catch (...) {
+    EndControlPaint(canvas);
+    throw;
+  }
+  EndControlPaint(canvas);
+}
+
 void AttachWidget(TControl* control, QWidget* widget) {
   TControlImpl* impl = control->Impl();
   impl->widget = widget;
@@ -267,6 +288,7 @@ void AttachWidget(TControl* control, QWidget* widget) {
   widget->installEventFilter(bridge);
   widget->setProperty("mirvelControl", QVariant::fromValue(static_cast<void*>(control)));
   widget->setAttribute(Qt::WA_DeleteOnClose, false);
+  TControlImpl::ApplyLook(control);
 }
 
 void DetachEvents(TControl* control) {
@@ -296,6 +318,67 @@ void SetKeyHooks(TKeyHook before, TKeyHook after) {
 TControl::TControl(TComponent* owner) : TComponent(owner), impl_(new TControlImpl) {
   impl_->control = this;
   window_proc_ = [this](TMessage& message) { WndProc(message); };
+  font_.SetOnChange([this](TObject*) {
+    if (!following_parent_) parent_font_ = false;
+    FontChanged();
+  });
+}
+
+void TControl::SetColor(TColor color) {
+  parent_color_ = following_parent_ && parent_color_;
+  if (color == color_) return;
+  color_ = color;
+  ColorChanged();
+}
+
+void TControl::SetParentColor(bool parent_color) {
+  parent_color_ = parent_color;
+  if (parent_color) FollowParent();
+}
+
+void TControl::SetParentFont(bool parent_font) {
+  parent_font_ = parent_font;
+  if (parent_font) FollowParent();
+}
+
+void TControl::FollowParent() {
+  if (parent_ == nullptr) return;
+  following_parent_ = true;
+  if (parent_color_) SetColor(parent_->Color());
+  if (parent_font_) font_.Assign(&parent_->Font());
+  following_parent_ = false;
+}
+
+void TControl::ColorChanged() {
+  if (QWidget* widget = impl_->widget) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, ToQColor(color_));
+    palette.setColor(QPalette::Button, ToQColor(color_));
+    widget->setPalette(palette);
+  }
+  if (auto* win = dynamic_cast<TWinControl*>(this)) {
+    for (int i = 0; i < win->ControlCount(); ++i) {
+      if (win->Controls(i)->ParentColor()) win->Controls(i)->FollowParent();
+    }
+  }
+  Perform(CM_COLORCHANGED, 0, 0);
+}
+
+void TControl::FontChanged() {
+  if (QWidget* widget = impl_->widget) {
+    widget->setFont(ToQFont(font_));
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, ToQColor(font_.Color()));
+    palette.setColor(QPalette::ButtonText, ToQColor(font_.Color()));
+    palette.setColor(QPalette::Text, ToQColor(font_.Color()));
+    widget->setPalette(palette);
+  }
+  if (auto* win = dynamic_cast<TWinControl*>(this)) {
+    for (int i = 0; i < win->ControlCount(); ++i) {
+      if (win->Controls(i)->ParentFont()) win->Controls(i)->FollowParent();
+    }
+  }
+  Perform(CM_FONTCHANGED, 0, 0);
 }
 
 TControl::~TControl() {
@@ -322,7 +405,10 @@ void TControl::SetParent(TWinControl* parent) {
     widget->setGeometry(bounds_.Left, bounds_.Top, bounds_.Width(), bounds_.Height());
     widget->setVisible(visible_ && parent != nullptr);
   }
-  if (parent_ != nullptr) parent_->InsertControl(this);
+  if (parent_ != nullptr) {
+    parent_->InsertControl(this);
+    FollowParent();
+  }
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
@@ -690,8 +776,11 @@ void TWinControl::DoExit() {
   }
 }
 
-TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner) {
+TCustomControl::TCustomControl(TComponent* owner)
+    : TWinControl(owner), canvas_(std::make_unique<TCanvas>()) {
   AttachWidget(this, new QWidget);
 }
+
+TCustomControl::~TCustomControl() { DetachEvents(this); }
 
 }  // namespace cl

@@ -35,33 +35,14 @@
 #include <string>
 #include <vector>
 
+#include "classlib/forms/Graphics.h"
+#include "classlib/forms/Types.h"
 #include "classlib/rtl/Classes.h"
 #include "classlib/rtl/Messages.h"
 #include "classlib/rtl/TComponent.h"
 #include "classlib/rtl/TSet.h"
 
 namespace cl {
-
-struct TPoint {
-  int X = 0;
-  int Y = 0;
-  bool operator==(const TPoint&) const = default;
-};
-
-struct TRect {
-  int Left = 0;
-  int Top = 0;
-  int Right = 0;
-  int Bottom = 0;
-  int Width() const { return Right - Left; }
-  int Height() const { return Bottom - Top; }
-  bool operator==(const TRect&) const = default;
-};
-
-inline TRect Rect(int left, int top, int right, int bottom) { return {left, top, right, bottom}; }
-inline TRect Bounds(int left, int top, int width, int height) {
-  return {left, top, left + width, top + height};
-}
 
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 enum TMouseButton { mbLeft, mbRight, mbMiddle };
@@ -145,6 +126,17 @@ class TControl : public TComponent, public TMessageObject {
   void SetCaption(const std::string& caption);
   const std::string& Text() const { return caption_; }
   void SetText(const std::string& text) { SetCaption(text); }
+  // The control's colour and font; ParentColor/ParentFont make it follow its parent's (set by
+  // default, cleared by any own change).
+  TColor Color() const { return color_; }
+  void SetColor(TColor color);
+  bool ParentColor() const { return parent_color_; }
+  void SetParentColor(bool parent_color);
+  TFont& Font() { return font_; }
+  const TFont& Font() const { return font_; }
+  bool ParentFont() const { return parent_font_; }
+  void SetParentFont(bool parent_font);
+
   const std::string& Hint() const { return hint_; }
   void SetHint(const std::string& hint);
   bool ShowHint() const { return show_hint_; }
@@ -192,6 +184,9 @@ class TControl : public TComponent, public TMessageObject {
   virtual void Resize();
   // Called when the caption changed (the peer shows it).
   virtual void TextChanged() {}
+  // Called when the colour or the font changed (own or the parent's).
+  virtual void ColorChanged();
+  virtual void FontChanged();
 
   // The peer, made by the concrete class's constructor (ControlImpl.h).
   friend struct TControlImpl;
@@ -199,6 +194,7 @@ class TControl : public TComponent, public TMessageObject {
 
  private:
   void ParentGone() { parent_ = nullptr; }
+  void FollowParent();
   friend class TWinControl;
 
   TWinControl* parent_ = nullptr;
@@ -207,6 +203,11 @@ class TControl : public TComponent, public TMessageObject {
   bool visible_ = true;
   bool enabled_ = true;
   std::string caption_;
+  TColor color_ = clBtnFace;
+  bool parent_color_ = true;
+  TFont font_;
+  bool parent_font_ = true;
+  bool following_parent_ = false;
   std::string hint_;
   bool show_hint_ = false;
   TNotifyEvent on_click_;
@@ -287,12 +288,18 @@ class TWinControl : public TControl {
 class TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* owner);
+  ~TCustomControl() override;
+
+  // Draws only inside Paint; measures text at any time.
+  TCanvas& Canvas() { return *canvas_; }
 
  protected:
-  // Draws the control; the canvas of the painting layer is not built yet, so the base class
-  // only clears to the colour.
+  // Draws the control; the area is already filled with Color.
   virtual void Paint() {}
   friend struct TControlImpl;
+
+ private:
+  std::unique_ptr<TCanvas> canvas_;
 };
 
 // Runs `call` under the exception boundary: an exception goes to

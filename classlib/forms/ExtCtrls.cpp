@@ -1,38 +1,31 @@
 #include "classlib/forms/ExtCtrls.h"
 
-#include <QPainter>
-#include <QWidget>
-
 #include "classlib/forms/ControlImpl.h"
-#include "classlib/forms/QtText.h"
 
 namespace cl {
 namespace {
 
-void DrawBevel(QPainter& painter, QRect& rect, TPanelBevel bevel, int width) {
+// One bevel ring per width step, light on top and left for a raised bevel, dark for a lowered.
+void DrawBevel(TCanvas& canvas, TRect& rect, TPanelBevel bevel, int width) {
   if (bevel == bvNone) return;
-  const QPalette& palette = static_cast<QWidget*>(painter.device())->palette();
-  const QColor light = palette.color(QPalette::Light);
-  const QColor dark = palette.color(QPalette::Dark);
-  const QColor top_left = bevel == bvRaised ? light : dark;
-  const QColor bottom_right = bevel == bvRaised ? dark : light;
-  for (int i = 0; i < width; ++i) {
-    painter.setPen(top_left);
-    painter.drawLine(rect.left(), rect.top(), rect.right(), rect.top());
-    painter.drawLine(rect.left(), rect.top(), rect.left(), rect.bottom());
-    painter.setPen(bottom_right);
-    painter.drawLine(rect.left(), rect.bottom(), rect.right(), rect.bottom());
-    painter.drawLine(rect.right(), rect.top(), rect.right(), rect.bottom());
-    rect.adjust(1, 1, -1, -1);
+  const TColor top_left = bevel == bvRaised ? clBtnHighlight : clBtnShadow;
+  const TColor bottom_right = bevel == bvRaised ? clBtnShadow : clBtnHighlight;
+  for (int i = 0; i < width && rect.Width() > 0 && rect.Height() > 0; ++i) {
+    canvas.Pen().SetColor(top_left);
+    canvas.MoveTo(rect.Left, rect.Bottom - 1);
+    canvas.LineTo(rect.Left, rect.Top);
+    canvas.LineTo(rect.Right, rect.Top);
+    canvas.Pen().SetColor(bottom_right);
+    canvas.MoveTo(rect.Right - 1, rect.Top + 1);
+    canvas.LineTo(rect.Right - 1, rect.Bottom - 1);
+    canvas.LineTo(rect.Left, rect.Bottom - 1);
+    rect = Rect(rect.Left + 1, rect.Top + 1, rect.Right - 1, rect.Bottom - 1);
   }
 }
 
 }  // namespace
 
-TPanel::TPanel(TComponent* owner) : TCustomControl(owner) {
-  WidgetOf(this)->setAutoFillBackground(true);
-  SetBounds(0, 0, 185, 41);
-}
+TPanel::TPanel(TComponent* owner) : TCustomControl(owner) { SetBounds(0, 0, 185, 41); }
 
 void TPanel::SetBevelInner(TPanelBevel bevel) {
   bevel_inner_ = bevel;
@@ -55,17 +48,16 @@ void TPanel::SetAlignment(TAlignment alignment) {
 }
 
 void TPanel::Paint() {
-  QWidget* widget = WidgetOf(this);
-  QPainter painter(widget);
-  QRect rect = widget->rect();
-  DrawBevel(painter, rect, bevel_outer_, bevel_width_);
-  DrawBevel(painter, rect, bevel_inner_, bevel_width_);
+  TCanvas& canvas = Canvas();
+  TRect rect = ClientRect();
+  DrawBevel(canvas, rect, bevel_outer_, bevel_width_);
+  DrawBevel(canvas, rect, bevel_inner_, bevel_width_);
   if (Caption().empty()) return;
-  painter.setPen(widget->palette().color(QPalette::WindowText));
-  const Qt::Alignment horizontal = alignment_ == taCenter         ? Qt::AlignHCenter
-                                   : alignment_ == taRightJustify ? Qt::AlignRight
-                                                                  : Qt::AlignLeft;
-  painter.drawText(rect, static_cast<int>(horizontal | Qt::AlignVCenter), ToQString(Caption()));
+  canvas.Brush().SetStyle(bsClear);
+  const unsigned horizontal = alignment_ == taCenter         ? DT_CENTER
+                              : alignment_ == taRightJustify ? DT_RIGHT
+                                                             : DT_LEFT;
+  canvas.DrawText(Caption(), rect, horizontal | DT_VCENTER | DT_SINGLELINE);
 }
 
 }  // namespace cl
