@@ -14,6 +14,7 @@
 
 #include "classlib/forms/Controls.h"
 
+class QCursor;
 class QEvent;
 class QWidget;
 class QObject;
@@ -47,6 +48,10 @@ struct TControlImpl {
 // Stops the widget's events from reaching the control: called first by the destructors of
 // controls with their own event handling, so that no event reaches a half-destroyed object.
 void DetachEvents(TControl* control);
+// The toolkit cursor of a cursor id (registered shapes first).
+QCursor ToQCursor(TCursor cursor);
+// The control whose handle `wnd` is, or null.
+TWinControl* FindControl(HWND wnd);
 // Makes `widget` the control's peer (taking ownership) and starts the event filter.
 void AttachWidget(TControl* control, QWidget* widget);
 QWidget* WidgetOf(const TControl* control);

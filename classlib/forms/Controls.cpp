@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <algorithm>
+#include <unordered_map>
 
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
@@ -22,6 +23,11 @@ namespace cl {
 namespace {
 
 int g_dispatch_depth = 0;
+
+std::unordered_map<HWND, TWinControl*>& HandleOwners() {
+  static std::unordered_map<HWND, TWinControl*> owners;
+  return owners;
+}
 TKeyHook g_key_before = nullptr;
 TKeyHook g_key_after = nullptr;
 
@@ -308,6 +314,11 @@ TControl* ControlOfWidget(const QWidget* widget) {
 
 bool InsideDispatch() { return g_dispatch_depth > 0; }
 
+TWinControl* FindControl(HWND wnd) {
+  auto it = HandleOwners().find(wnd);
+  return it == HandleOwners().end() ? nullptr : it->second;
+}
+
 void SetKeyHooks(TKeyHook before, TKeyHook after) {
   g_key_before = before;
   g_key_after = after;
@@ -485,6 +496,17 @@ void TControl::SetCaption(const std::string& caption) {
   Perform(CM_TEXTCHANGED, 0, 0);
 }
 
+void TControl::SetCursor(TCursor cursor) {
+  cursor_ = cursor;
+  if (QWidget* widget = impl_->widget) {
+    if (cursor == crDefault) {
+      widget->unsetCursor();
+    } else {
+      widget->setCursor(ToQCursor(cursor));
+    }
+  }
+}
+
 void TControl::SetHint(const std::string& hint) {
   hint_ = hint;
   SetShowHint(show_hint_);
@@ -629,6 +651,7 @@ TWinControl::~TWinControl() {
   if (handle_ != 0) {
     TMessage destroy{WM_DESTROY, 0, 0, 0};
     CallGuarded(this, [&] { WindowProc()(destroy); });
+    HandleOwners().erase(handle_);
     DeallocateHWnd(handle_);
   }
 }
@@ -651,6 +674,7 @@ HWND TWinControl::Handle() {
       TWndMethod head = WindowProc();
       CallGuarded(this, [&] { head(message); });
     });
+    HandleOwners()[handle_] = this;
   }
   return handle_;
 }
@@ -658,6 +682,7 @@ HWND TWinControl::Handle() {
 void TWinControl::RecreateWnd() {
   if (handle_ == 0) return;
   Perform(WM_DESTROY, 0, 0);
+  HandleOwners().erase(handle_);
   DeallocateHWnd(handle_);
   handle_ = 0;
   Handle();
@@ -671,7 +696,40 @@ void TWinControl::Broadcast(TMessage& message) {
   }
 }
 
-void TWinControl::SetTabOrder(int order) { tab_order_ = order; }
+void TWinControl::SetTabOrder(int order) {
+  tab_order_ = order;
+  if (TWinControl* parent = Parent()) parent->UpdateTabOrder();
+}
+
+void TWinControl::SetTabStop(bool tab_stop) {
+  tab_stop_ = tab_stop;
+  if (QWidget* widget = WidgetOf(this)) {
+    if (tab_stop) {
+      widget->setFocusPolicy(Qt::StrongFocus);
+    } else if (widget->focusPolicy() == Qt::StrongFocus) {
+      widget->setFocusPolicy(Qt::ClickFocus);
+    }
+  }
+}
+
+void TWinControl::UpdateTabOrder() {
+  std::vector<TWinControl*> children;
+  for (TControl* c : controls_) {
+    if (auto* win = dynamic_cast<TWinControl*>(c)) children.push_back(win);
+  }
+  // Controls without an order of their own keep their creation order after the ordered ones.
+  std::stable_sort(children.begin(), children.end(), [](TWinControl* a, TWinControl* b) {
+    const int ka = a->tab_order_ < 0 ? 1 << 30 : a->tab_order_;
+    const int kb = b->tab_order_ < 0 ? 1 << 30 : b->tab_order_;
+    return ka < kb;
+  });
+  for (size_t i = 1; i < children.size(); ++i) {
+    QWidget* first = WidgetOf(children[i - 1]);
+    QWidget* second = WidgetOf(children[i]);
+    if (first != nullptr && second != nullptr) QWidget::setTabOrder(first, second);
+  }
+  for (TWinControl* child : children) child->UpdateTabOrder();
+}
 
 bool TWinControl::Focused() const {
   QWidget* widget = WidgetOf(this);

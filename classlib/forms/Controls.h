@@ -37,6 +37,7 @@
 
 #include "classlib/forms/Graphics.h"
 #include "classlib/forms/Types.h"
+#include "classlib/rtl/Application.h"
 #include "classlib/rtl/Classes.h"
 #include "classlib/rtl/Messages.h"
 #include "classlib/rtl/TComponent.h"
@@ -137,6 +138,9 @@ class TControl : public TComponent, public TMessageObject {
   bool ParentFont() const { return parent_font_; }
   void SetParentFont(bool parent_font);
 
+  TCursor Cursor() const { return cursor_; }
+  void SetCursor(TCursor cursor);
+
   const std::string& Hint() const { return hint_; }
   void SetHint(const std::string& hint);
   bool ShowHint() const { return show_hint_; }
@@ -210,6 +214,7 @@ class TControl : public TComponent, public TMessageObject {
   bool following_parent_ = false;
   std::string hint_;
   bool show_hint_ = false;
+  TCursor cursor_ = crDefault;
   TNotifyEvent on_click_;
   TNotifyEvent on_dbl_click_;
   TMouseEvent on_mouse_down_;
@@ -240,7 +245,8 @@ class TWinControl : public TControl {
   int TabOrder() const { return tab_order_; }
   void SetTabOrder(int order);
   bool TabStop() const { return tab_stop_; }
-  void SetTabStop(bool tab_stop) { tab_stop_ = tab_stop; }
+  // Only tab stops receive the focus by Tab; the others by a click or by code.
+  void SetTabStop(bool tab_stop);
   bool Focused() const;
   bool CanFocus() const;
   virtual void SetFocus();
@@ -258,6 +264,8 @@ class TWinControl : public TControl {
 
   // Lays the aligned children out now (normally automatic).
   void Realign();
+  // Chains the children's focus order by TabOrder, here and in every child container.
+  void UpdateTabOrder();
 
  protected:
   void DefaultHandler(TMessage& message) override;

@@ -14,6 +14,7 @@
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/QtText.h"
+#include "classlib/forms/Screen.h"
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/EventLoop.h"
 
@@ -162,6 +163,7 @@ bool KeyAfter(TControl* control, TMessage& message) {
 void InstallFormsBackend() {
   static FormsBackend* backend = new FormsBackend;
   SetApplicationBackend(backend);
+  InstallScreenBackend();
   SetKeyHooks(KeyBefore, KeyAfter);
 }
 
@@ -197,6 +199,7 @@ TForm::~TForm() {
 
 void TForm::AfterConstruction() {
   TWinControl::AfterConstruction();
+  UpdateTabOrder();
   create_fired_ = true;
   FireNotify(on_create_);
 }
@@ -223,6 +226,7 @@ void TForm::SetVisible(bool visible) {
       }
     }
     shown_once_ = true;
+    ApplySizeLimits();
     widget->setGeometry(Left(), Top(), Width(), Height());
     widget->show();
     FireNotify(on_show_);
@@ -323,6 +327,8 @@ void TForm::Close() {
   }
 }
 
+void TForm::TextChanged() { WidgetOf(this)->setWindowTitle(ToQString(Caption())); }
+
 void TForm::Release() { PostMessage(Handle(), CM_RELEASE, 0, 0); }
 
 void TForm::SetBorderStyle(TFormBorderStyle style) {
@@ -373,6 +379,32 @@ void TForm::SetWindowState(TWindowState state) {
   if (state == wsMaximized) states |= Qt::WindowMaximized;
   requested_state_ = static_cast<int>(states);
   widget->setWindowState(states);
+}
+
+void TForm::ApplySizeLimits() {
+  if (border_style_ != bsSizeable) return;
+  TMinMaxInfo info;
+  Perform(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  QWidget* widget = WidgetOf(this);
+  widget->setMinimumSize(std::max(0, info.ptMinTrackSize.X), std::max(0, info.ptMinTrackSize.Y));
+  widget->setMaximumSize(info.ptMaxTrackSize.X > 0 ? info.ptMaxTrackSize.X : QWIDGETSIZE_MAX,
+                         info.ptMaxTrackSize.Y > 0 ? info.ptMaxTrackSize.Y : QWIDGETSIZE_MAX);
+}
+
+void TForm::ScaleBy(int m, int d) {
+  if (d == 0 || m == d) return;
+  auto scale = [m, d](int v) { return static_cast<int>((static_cast<int64_t>(v) * m) / d); };
+  std::function<void(TWinControl*)> scale_children = [&](TWinControl* parent) {
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+      TControl* c = parent->Controls(i);
+      c->SetBounds(scale(c->Left()), scale(c->Top()), scale(c->Width()), scale(c->Height()));
+      if (!c->ParentFont()) c->Font().SetSize(scale(c->Font().Size()));
+      if (auto* win = dynamic_cast<TWinControl*>(c)) scale_children(win);
+    }
+  };
+  Font().SetSize(scale(Font().Size()));
+  scale_children(this);
+  SetBounds(Left(), Top(), scale(Width()), scale(Height()));
 }
 
 TWinControl* TForm::ActiveControl() const {
@@ -434,6 +466,9 @@ bool TForm::HandleWindowEvent(void* raw_event) {
       if (user_minimised) Perform(WM_SYSCOMMAND, SC_MINIMIZE, 0);
       return false;
     }
+    case QEvent::Resize:
+      if (event->spontaneous()) ApplySizeLimits();
+      return false;
     case QEvent::ActivationChange:
       FireNotify(WidgetOf(this)->isActiveWindow() ? on_activate_ : on_deactivate_);
       return false;

@@ -17,9 +17,15 @@
 // close query.  Then the form hides, the others are enabled again and ModalResult is returned.
 // The toolkit's own modality is not used: windows that are not forms (the tray's) stay live.
 //
+// Size limits.  WM_GETMINMAXINFO (a TMinMaxInfo, Screen.h) is sent to a sizeable form before it
+// shows and whenever the window system resizes it; the answer's track sizes become the limits
+// (equal minimum and maximum fix the size).
+//
 // Dialog keys.  Enter clicks the enabled, visible Default button; Escape clicks the Cancel
 // button.  With KeyPreview the form sees each key (Tab included) before the focused control, and
-// a key it sets to 0 goes no further.
+// a key it sets to 0 goes no further.  "&" accelerators (Alt and the letter) click their button
+// or focus their label's FocusControl.  Tab moves through the controls of each parent by
+// TabOrder (creation order unless set), skipping those that are disabled or hidden.
 #pragma once
 
 #include <functional>
@@ -75,6 +81,11 @@ class TForm : public TWinControl {
   void SetKeyPreview(bool preview) { key_preview_ = preview; }
   int HelpContext() const { return help_context_; }
   void SetHelpContext(int context) { help_context_ = context; }
+  // The pixels per inch the form was designed at (96).
+  int PixelsPerInch() const { return pixels_per_inch_; }
+  void SetPixelsPerInch(int ppi) { pixels_per_inch_ = ppi; }
+  // Scales the form's client size, its controls' bounds and their fonts by M / D.
+  void ScaleBy(int m, int d);
   TWinControl* ActiveControl() const;
   void SetActiveControl(TWinControl* control);
   bool Active() const;
@@ -100,9 +111,12 @@ class TForm : public TWinControl {
   void DefaultHandler(TMessage& message) override;
   // OnCloseQuery's answer (true when there is none).
   virtual bool CloseQuery();
+  void TextChanged() override;
 
  private:
   bool HandleWindowEvent(void* event);
+  // Asks WM_GETMINMAXINFO for the size limits of a sizeable form and applies them.
+  void ApplySizeLimits();
   bool PreviewKey(TMessage& message);
   void FireNotify(const TNotifyEvent& event);
 
@@ -116,6 +130,7 @@ class TForm : public TWinControl {
   TFormStyle form_style_ = fsNormal;
   bool key_preview_ = false;
   int help_context_ = 0;
+  int pixels_per_inch_ = 96;
   TNotifyEvent on_create_;
   TNotifyEvent on_destroy_;
   TNotifyEvent on_show_;

@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QTest>
 #include <QWidget>
