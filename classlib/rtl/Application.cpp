@@ -21,6 +21,7 @@ std::vector<std::string>& Arguments() {
 }
 
 TApplicationBackend* g_backend = nullptr;
+TScreenBackend* g_screen_backend = nullptr;
 
 std::mutex g_halt_mutex;
 std::function<void(int)> g_halt_hook;
@@ -222,6 +223,26 @@ std::string ParamStr(int index) {
   const auto& arguments = Arguments();
   if (index < 0 || index >= static_cast<int>(arguments.size())) return "";
   return arguments[static_cast<size_t>(index)];
+}
+
+void SetScreenBackend(TScreenBackend* backend) { g_screen_backend = backend; }
+
+void TScreen::SetCursor(TCursor cursor) {
+  if (cursor == cursor_) return;
+  cursor_ = cursor;
+  if (g_screen_backend != nullptr) g_screen_backend->SetCursor(cursor);
+}
+
+int TScreen::Width() const { return g_screen_backend ? g_screen_backend->Width() : 640; }
+int TScreen::Height() const { return g_screen_backend ? g_screen_backend->Height() : 480; }
+int TScreen::PixelsPerInch() const {
+  return g_screen_backend ? g_screen_backend->PixelsPerInch() : 96;
+}
+TForm* TScreen::ActiveForm() const {
+  return g_screen_backend ? g_screen_backend->ActiveForm() : nullptr;
+}
+bool TScreen::ApplicationActive() const {
+  return g_screen_backend != nullptr && g_screen_backend->ApplicationActive();
 }
 
 TComponent* TScreen::Forms(int index) const {

@@ -182,10 +182,47 @@ int ParamCount();
 // The i-th argument (Windows-1252); empty when out of range.
 std::string ParamStr(int index);
 
+// Mouse cursors: the system's shapes (negative ids) and shapes the program registers with the
+// user interface (positive ids).
+using TCursor = int;
+// clang-format off
+constexpr TCursor crDefault = 0, crNone = -1, crArrow = -2, crCross = -3, crIBeam = -4,
+                  crSizeNESW = -6, crSizeNS = -7, crSizeNWSE = -8, crSizeWE = -9,
+                  crUpArrow = -10, crHourGlass = -11, crDrag = -12, crNoDrop = -13,
+                  crHSplit = -14, crVSplit = -15, crMultiDrag = -16, crSQLWait = -17, crNo = -18,
+                  crAppStart = -19, crHelp = -20, crHandPoint = -21;
+// clang-format on
+
+// What the user interface supplies to the screen object.
+class TScreenBackend {
+ public:
+  virtual ~TScreenBackend() = default;
+  // Shows `cursor` over the whole application (crDefault: each control's own again).
+  virtual void SetCursor(TCursor cursor) = 0;
+  virtual int Width() = 0;
+  virtual int Height() = 0;
+  virtual int PixelsPerInch() = 0;
+  virtual TForm* ActiveForm() = 0;
+  // True when the active window of the desktop is one of this program's.
+  virtual bool ApplicationActive() = 0;
+};
+
+// Installs (or, with null, removes) the backend; not owned.
+void SetScreenBackend(TScreenBackend* backend);
+
 // The forms (registered by the user interface) and the data modules of the program, in creation
-// order.  Registration is automatic for data modules.
+// order.  Registration is automatic for data modules.  Without a user interface the screen is
+// 640 x 480 at 96 pixels per inch and nothing is active.
 class TScreen {
  public:
+  TCursor Cursor() const { return cursor_; }
+  void SetCursor(TCursor cursor);
+  int Width() const;
+  int Height() const;
+  int PixelsPerInch() const;
+  TForm* ActiveForm() const;
+  bool ApplicationActive() const;
+
   int FormCount() const { return static_cast<int>(forms_.size()); }
   TComponent* Forms(int index) const;
   int DataModuleCount() const { return static_cast<int>(data_modules_.size()); }
@@ -199,6 +236,7 @@ class TScreen {
  private:
   std::vector<TComponent*> forms_;
   std::vector<TComponent*> data_modules_;
+  TCursor cursor_ = crDefault;
 };
 
 TScreen& Screen();
