@@ -3,8 +3,11 @@
 // Appends to the result file: "first <handle>" when it became the first instance, "second
 // <handle>" when it found one (it then posts WM_USER+128 there, as the application does, and ends
 // with exit code 0), "received <message>" for each WM_USER+128 it receives, and "released" once
-// it freed its component (with "release").  The first instance pumps the class library's posted
-// messages until it is killed, or for 60 s.
+// it freed its component (with "release").  The first instance runs the class library's message
+// loop (its user interface's, on the offscreen platform, when the visual layer is built; else a
+// pump of posted messages) until it is killed, or for 60 s.
+#include <stdlib.h>
+
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -15,6 +18,10 @@
 #include "classlib/rtl/ManualEventLoop.h"
 #include "classlib/rtl/Messages.h"
 #include "components/data/TSingleInstance.h"
+#ifdef MIRVEL_HELPER_GUI
+#include "classlib/forms/Forms.h"
+#include "classlib/rtl/TTimer.h"
+#endif
 
 namespace {
 
@@ -28,8 +35,13 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   cl::SetCommandLine(argc, argv);
   g_result = argv[2];
+#ifdef MIRVEL_HELPER_GUI
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  cl::InstallFormsBackend();
+#else
   cl::TManualEventLoop loop;
   cl::SetEventLoop(&loop);
+#endif
   cl::Application().Initialize();
   cl::Application().SetOnMessage([](cl::TMsg& msg, bool& handled) {
     if (msg.message != cl::WM_USER + 128) return;
@@ -53,9 +65,19 @@ int main(int argc, char** argv) {
     root.DestroyComponents();
     Report("released");
   }
+#ifdef MIRVEL_HELPER_GUI
+  cl::TForm* main_form = nullptr;
+  cl::Application().SetShowMainForm(false);
+  cl::Application().CreateForm(main_form);
+  auto* limit = new cl::TTimer(main_form);
+  limit->SetInterval(60000);
+  limit->SetOnTimer([](cl::TObject*) { cl::Application().Terminate(); });
+  cl::Application().Run();
+#else
   for (int i = 0; i < 6000; ++i) {
     loop.RunPosted();
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+#endif
   return 0;
 }
