@@ -11,6 +11,8 @@
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/FormatSettings.h"
+#include "classlib/rtl/Loader.h"
+#include "classlib/rtl/Registry.h"
 #include "classlib/rtl/Resources.h"
 #include "classlib/rtl/TextUtils.h"
 #include "classlib/rtl/ZStream.h"
@@ -121,6 +123,26 @@ TEST_F(TAutoInstallerTest, NamesChecksAndFailuresThatNeverEndTheProgram) {
     EXPECT_THROW(damaged.Install(), cl::EStreamError);
     EXPECT_FALSE(fs::exists(installer));
   }
+}
+
+TEST(TAutoInstallerRegistryTest, LoadingReadsTheUpdateFolderFromTheMachineKey) {
+  mirvel_test::TempDirectory dir("autoinstall-registry");
+  setenv("MIRVEL_REGISTRY_DIR", dir.Path().c_str(), 1);
+  cl::TRegistry registry;
+  registry.SetRootKey(cl::HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(registry.OpenKey("Software\\Ordelis\\Mirvel", true));
+  registry.WriteString("AutoInstall_UpdatePath", "/srv/mirvel");
+  cl::TComponent root(nullptr);
+  TAutoInstaller* installer = nullptr;
+  {
+    cl::TLoader loader(&root);
+    installer = loader.Create<TAutoInstaller>(&root, "AutoInstaller");
+    installer->SetUseRegistry(true);
+    installer->SetRegistryKey("Software\\Ordelis\\Mirvel");
+    loader.Finish();
+  }
+  EXPECT_EQ(installer->UpdatePath(), "/srv/mirvel");
+  unsetenv("MIRVEL_REGISTRY_DIR");
 }
 
 TEST(TAutoInstallerProcessTest, ANewerCopyReplacesTheProgramOnceItHasEnded) {

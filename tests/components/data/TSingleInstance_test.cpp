@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "ProcessRunner.h"
+#include "classlib/rtl/Application.h"
+#include "classlib/rtl/Coding.h"
 #include "tests/platform/TempDirectory.h"
 
 namespace comp {
@@ -30,6 +33,35 @@ TEST(TFileMapStreamTest, NamesBoundsAndCreation) {
   uint8_t read[4] = {};
   second.ReadBuffer(read, 4);
   EXPECT_EQ(read[3], 4);
+}
+
+struct HaltCalled {
+  int code;
+};
+
+TEST(TSingleInstanceTest, ASecondStartWaitsForAHandleNotYetWritten) {
+  const std::string name = "Mirvel\\late\\" + std::to_string(getpid());
+  TFileMapStream first(name, 4);  // a first instance between taking the block and writing it
+  ASSERT_TRUE(first.Created());
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    uint8_t bytes[4];
+    cl::PutU32LE(bytes, 0x12345);
+    first.WriteBuffer(bytes, 4);
+  });
+  cl::SetHaltHook([](int code) { throw HaltCalled{code}; });
+  TSingleInstance guard(nullptr);
+  cl::HWND seen = 0;
+  guard.SetOnAppRunning([&](cl::TObject*, cl::HWND handle) { seen = handle; });
+  try {
+    guard.OpenInstanceMap(name);
+    ADD_FAILURE() << "not halted";
+  } catch (const HaltCalled& halt) {
+    EXPECT_EQ(halt.code, 0);
+  }
+  writer.join();
+  cl::SetHaltHook(nullptr);
+  EXPECT_EQ(seen, 0x12345u);
 }
 
 class TSingleInstanceProcessTest : public ::testing::Test {
