@@ -82,8 +82,8 @@ std::string ComputerName() { return cl::Utf8ToCp1252(platform::GetComputerName()
 std::string UserName() { return cl::Utf8ToCp1252(platform::GetUserName()); }
 
 void StartProcess(std::string_view command_line, TProcessInformation& info) {
-  // The console and error-mode flags of a Windows start have no counterpart here: the child
-  // simply gets a new session, which is what detaching it from this program needs.
+  // A new console and a default error mode mean nothing here; the new session the child gets
+  // is what detaching it from this program needs.
   info = TProcessInformation();
   info.ProcessId = platform::StartProcess(cl::Cp1252ToUtf8(command_line));
 }
