@@ -259,6 +259,7 @@ class TVirtualDataSet : public cl::TDataSet {
   int SortedInsertPosition(const TRecordList& list, const uint8_t* data,
                            const std::vector<cl::TField*>& fields, uint8_t flags) const;
   void ExchangeWithActive(TMaintainedIndex* index);
+  void SwapInMaintained(TMaintainedIndex* index);
   void RebuildAfterIndexChange(TStoredRecord* remembered);
   bool InRange(const uint8_t* data);
   void BuildRangeList();

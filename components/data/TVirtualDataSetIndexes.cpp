@@ -176,6 +176,19 @@ void TVirtualDataSet::ExchangeWithActive(TMaintainedIndex* index) {
   std::swap(index->records, records_);
 }
 
+void TVirtualDataSet::SwapInMaintained(TMaintainedIndex* index) {
+  ExchangeWithActive(index);
+  list_is_maintained_ = true;
+  if (!index->field_names.empty()) return;
+  // "No index" is not an order worth maintaining: the list keeps the order it had.
+  for (int i = 0; i < maintained_.Count(); ++i) {
+    if (maintained_.Items(i) == index) {
+      maintained_.Delete(i);
+      break;
+    }
+  }
+}
+
 void TVirtualDataSet::SetIndex(const std::string& field_names, TIndexOptions options,
                                bool maintain) {
   TIndexOptions masked;
@@ -212,8 +225,7 @@ void TVirtualDataSet::SetIndex(const std::string& field_names, TIndexOptions opt
   }
   if (!Active()) {
     if (found != nullptr) {
-      ExchangeWithActive(found);
-      list_is_maintained_ = true;
+      SwapInMaintained(found);
     } else {
       index_field_names_ = field_names;
       index_options_ = masked;
@@ -224,8 +236,7 @@ void TVirtualDataSet::SetIndex(const std::string& field_names, TIndexOptions opt
   TRecordBuffer active = IsEmpty() ? nullptr : ActiveBuffer();
   TStoredRecord* remembered = active == nullptr ? nullptr : RecordOfId(BufferId(active));
   if (found != nullptr) {
-    ExchangeWithActive(found);
-    list_is_maintained_ = true;
+    SwapInMaintained(found);
   } else {
     TRecordList sorted = records_;
     if (!fields.empty() && !sorted.empty()) {
