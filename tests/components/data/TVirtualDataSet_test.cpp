@@ -161,7 +161,9 @@ class VirtualDataSetModelTest : public ::testing::Test {
       for (size_t i = 0; i < actual.size(); ++i) {
         a.push_back(actual[i].ident);
         e.push_back(expected[i].ident);
-        if (i > 0) ASSERT_LE(CompareKeys(actual[i - 1], actual[i], index_), 0) << i;
+        if (i > 0) {
+          ASSERT_LE(CompareKeys(actual[i - 1], actual[i], index_), 0) << i;
+        }
       }
       std::sort(a.begin(), a.end());
       std::sort(e.begin(), e.end());
