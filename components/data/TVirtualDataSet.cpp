@@ -248,19 +248,39 @@ int TVirtualDataSet::BlobIndexOf(const TField* field) const {
   return field_offsets_[slot];
 }
 
-std::unique_ptr<uint8_t[]> TVirtualDataSet::NewData() const {
-  auto data = std::make_unique<uint8_t[]>(static_cast<size_t>(data_size_));
+void TVirtualDataSet::InitBlobSlots(uint8_t* data) const {
   int made = 0;
   try {
     for (; made < blob_count_; ++made) {
       auto* stream = new TMemoryStream();
-      std::memcpy(data.get() + plain_size_ + made * kPointerSlot, &stream, sizeof stream);
+      std::memcpy(data + plain_size_ + made * kPointerSlot, &stream, sizeof stream);
     }
   } catch (...) {
-    for (int i = 0; i < made; ++i) delete BlobStream(data.get(), i);
+    for (int i = 0; i < made; ++i) delete BlobStream(data, i);
     throw;
   }
+}
+
+std::unique_ptr<uint8_t[]> TVirtualDataSet::NewData() const {
+  auto data = std::make_unique<uint8_t[]>(static_cast<size_t>(data_size_));
+  InitBlobSlots(data.get());
   return data;
+}
+
+TStoredRecord* TVirtualDataSet::NewRecord() const {
+  size_t size = sizeof(TStoredRecord) + static_cast<size_t>(data_size_);
+  auto* block = static_cast<uint8_t*>(::operator new(size));
+  std::memset(block, 0, size);
+  auto* record = reinterpret_cast<TStoredRecord*>(block);
+  record->id = 0;
+  record->data = block + sizeof(TStoredRecord);
+  try {
+    InitBlobSlots(record->data);
+  } catch (...) {
+    ::operator delete(block);
+    throw;
+  }
+  return record;
 }
 
 void TVirtualDataSet::FreeData(uint8_t* data) const {
@@ -273,15 +293,15 @@ void TVirtualDataSet::CopyData(const uint8_t* from, uint8_t* to) const {
 }
 
 void TVirtualDataSet::FreeRecord(TStoredRecord* record) {
-  FreeData(record->data.get());
+  FreeData(record->data);
   store_.erase(record->id);
-  delete record;
+  ::operator delete(record);
 }
 
 void TVirtualDataSet::FreeAllRecords() {
   for (auto& [id, record] : store_) {
-    FreeData(record->data.get());
-    delete record;
+    FreeData(record->data);
+    ::operator delete(record);
   }
   store_.clear();
   records_.clear();
@@ -380,7 +400,7 @@ TGetResult TVirtualDataSet::FetchRecord(TRecordBuffer buffer, TGetMode mode, boo
       break;
   }
   TStoredRecord* record = view[static_cast<size_t>(cursor_)];
-  CopyData(record->data.get(), buffer);
+  CopyData(record->data, buffer);
   PutU32LE(buffer + data_size_ + CalcFieldsSize(), record->id);
   buffer[data_size_ + CalcFieldsSize() + 4] = bfCurrent;
   GetCalcFields(buffer);
@@ -578,16 +598,15 @@ void TVirtualDataSet::InsertRecordIntoFile(TRecordBuffer buffer, bool append) {
     if (at >= 0) position = at;
   }
   CheckUnique(buffer, nullptr);
-  auto record = std::make_unique<TStoredRecord>();
-  record->data = NewData();
+  TStoredRecord* raw = NewRecord();
   try {
-    CopyData(buffer, record->data.get());
+    CopyData(buffer, raw->data);
   } catch (...) {
-    FreeData(record->data.get());
+    FreeData(raw->data);
+    ::operator delete(raw);
     throw;
   }
-  record->id = next_id_++;
-  TStoredRecord* raw = record.release();
+  raw->id = next_id_++;
   store_[raw->id] = raw;
   try {
     PlaceNewRecord(raw, position);
@@ -606,7 +625,7 @@ void TVirtualDataSet::CheckUnique(const uint8_t* data, const TStoredRecord* self
                    TIndexOptions options, const std::string& names) {
     if (!options.Contains(ixUnique) || fields.empty()) return;
     uint8_t flags = IndexFlags(options);
-    if (self != nullptr && CompareRecords(self->data.get(), data, fields, flags) == 0) return;
+    if (self != nullptr && CompareRecords(self->data, data, fields, flags) == 0) return;
     bool found = false;
     Search(list, data, fields, flags, false, found);
     if (found) {
@@ -628,7 +647,7 @@ int TVirtualDataSet::SortedInsertPosition(const TRecordList& list, const uint8_t
 }
 
 void TVirtualDataSet::PlaceNewRecord(TStoredRecord* record, int position) {
-  const uint8_t* data = record->data.get();
+  const uint8_t* data = record->data;
   bool indexed = !index_fields_.empty();
   uint8_t flags = IndexFlags(index_options_);
   auto place = [&](TRecordList& list, int at) {
@@ -678,7 +697,7 @@ void TVirtualDataSet::PostEdit() {
   };
   std::vector<Move> moves;
   auto plan = [&](TRecordList& list, const std::vector<TField*>& fields, uint8_t flags) {
-    if (fields.empty() || CompareRecords(record->data.get(), buffer, fields, flags) == 0) return;
+    if (fields.empty() || CompareRecords(record->data, buffer, fields, flags) == 0) return;
     int from = PositionIn(list, record, cursor_);
     if (from < 0) return;
     int to = SortedInsertPosition(list, buffer, fields, flags);
@@ -694,26 +713,25 @@ void TVirtualDataSet::PostEdit() {
     plan(index->records, index->fields, IndexFlags(index->options));
   }
 
-  // A copy of the new values, so that the range and filter tests can run before the commit.
-  std::unique_ptr<uint8_t[]> data = NewData();
-  try {
-    CopyData(buffer, data.get());
-  } catch (...) {
-    FreeData(data.get());
-    throw;
-  }
-  std::swap(record->data, data);
+  // The old values are kept aside, so that the range and filter tests can run on the new ones
+  // and a failure can put everything back.
+  std::unique_ptr<uint8_t[]> old_data = NewData();
+  struct FreeOld {
+    const TVirtualDataSet* self;
+    uint8_t* data;
+    ~FreeOld() { self->FreeData(data); }
+  } free_old{this, old_data.get()};
+  CopyData(record->data, old_data.get());
+  CopyData(buffer, record->data);
   bool leaves_range = false;
   bool leaves_filter = false;
   try {
-    leaves_range = range_active_ && !InRange(record->data.get());
+    leaves_range = range_active_ && !InRange(record->data);
     leaves_filter = Filtered() && !leaves_range && !AcceptRecord(record);
   } catch (...) {
-    std::swap(record->data, data);
-    FreeData(data.get());
+    CopyData(old_data.get(), record->data);
     throw;
   }
-  FreeData(data.get());
 
   for (const Move& move : moves) {
     TRecordList& list = *move.list;
@@ -735,14 +753,13 @@ void TVirtualDataSet::RemoveFrom(TRecordList& list, TStoredRecord* record,
   int n = static_cast<int>(list.size());
   if (!fields.empty()) {
     bool found = false;
-    int i = Search(list, record->data.get(), fields, flags, false, found);
+    int i = Search(list, record->data, fields, flags, false, found);
     for (; found && i < n; ++i) {
       if (list[static_cast<size_t>(i)] == record) {
         list.erase(list.begin() + i);
         return;
       }
-      if (CompareRecords(list[static_cast<size_t>(i)]->data.get(), record->data.get(), fields,
-                         flags) != 0) {
+      if (CompareRecords(list[static_cast<size_t>(i)]->data, record->data, fields, flags) != 0) {
         break;
       }
     }

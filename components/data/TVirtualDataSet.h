@@ -55,10 +55,11 @@ namespace comp {
 class TFilterEvaluator;
 class TVirtualDataSet;
 
-// One stored record: its id (the bookmark) and its data block (see the class comment).
+// One stored record: its id (the bookmark) and its data block (see the class comment), which
+// follows the header in the same allocation so that a compare touches one place in memory.
 struct TStoredRecord {
   uint32_t id;
-  std::unique_ptr<uint8_t[]> data;
+  uint8_t* data;
 };
 using TRecordList = std::vector<TStoredRecord*>;
 
@@ -226,7 +227,11 @@ class TVirtualDataSet : public cl::TDataSet {
   int BlobIndexOf(const cl::TField* field) const;
   // A new data block with its own empty streams; the data part zero-filled.
   std::unique_ptr<uint8_t[]> NewData() const;
+  // Puts a new empty stream in each blob slot of a zero-filled block.
+  void InitBlobSlots(uint8_t* data) const;
   void FreeData(uint8_t* data) const;
+  // A record with its data block and streams, the data part zero-filled; id 0.
+  TStoredRecord* NewRecord() const;
   void CopyData(const uint8_t* from, uint8_t* to) const;
   void FreeRecord(TStoredRecord* record);
   TStoredRecord* RecordOfId(uint32_t id) const;

@@ -28,7 +28,7 @@ bool TVirtualDataSet::AcceptRecord(TStoredRecord* record) {
   uint8_t* saved = key_record_;
   bool saved_calc = key_record_has_calc_;
   TDataSetState old = SetTempState(dsFilter);
-  key_record_ = record->data.get();
+  key_record_ = record->data;
   key_record_has_calc_ = false;
   auto restore = [&] {
     key_record_ = saved;
