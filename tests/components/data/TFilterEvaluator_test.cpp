@@ -23,7 +23,7 @@ class FilterEvaluatorTest : public ::testing::Test {
     calc->SetFieldKind(fkCalculated);
     ds_->Open();
     struct Row {
-      Variant numero, a, b, c;
+      int numero, a, b, c;  // numero -1: NULL
       const char* nom;
       const char* prenom;
     };
@@ -32,17 +32,17 @@ class FilterEvaluatorTest : public ::testing::Test {
         {1, 1, 0, 3, "DUPONT", "Jean"},
         {2, 0, 2, 3, "Dupont", "Dupont"},
         {3, 1, 2, 0, "DUPUIS", "a*"},
-        {Variant::Null(), 0, 0, 3, "LEDUP", "Paul"},
+        {-1, 0, 0, 3, "LEDUP", "Paul"},
         {5, 0, 0, 0, "a*b", "a*b"},
         {6, 1, 1, 1, nullptr, "Luc"},
     };
     // clang-format on
     for (const Row& row : rows) {
       ds_->Append();
-      ds_->FieldByName("Numero")->SetValue(row.numero);
-      ds_->FieldByName("A")->SetValue(row.a);
-      ds_->FieldByName("B")->SetValue(row.b);
-      ds_->FieldByName("C")->SetValue(row.c);
+      if (row.numero >= 0) ds_->FieldByName("Numero")->SetAsInteger(row.numero);
+      ds_->FieldByName("A")->SetAsInteger(row.a);
+      ds_->FieldByName("B")->SetAsInteger(row.b);
+      ds_->FieldByName("C")->SetAsInteger(row.c);
       if (row.nom != nullptr) ds_->FieldByName("Nom")->SetAsString(row.nom);
       ds_->FieldByName("Prenom")->SetAsString(row.prenom);
       ds_->Post();
