@@ -411,7 +411,7 @@ bool TTextConstFormat::ReadRecord(TStream& stream) {
     at += width;
     if (field->FieldKind() != fkData) continue;
     if (width == 0) {
-      if (!field->IsBlob()) field->SetAsString(std::string());
+      field->SetAsString(std::string());
     } else if (field->DataType() == ftBoolean) {
       int32_t value = 0;
       field->SetAsBoolean(TryStrToInt(text, value) && value != 0);

@@ -34,12 +34,12 @@ void CopyStream(const TMemoryStream* from, TMemoryStream* to) {
 }  // namespace
 
 // A stream over the blob value of one record buffer, at its own position.
-class TVirtualBlobStream : public TStream {
+class TBlobStream : public TStream {
  public:
-  TVirtualBlobStream(TVirtualDataSet* dataset, TField* field, TMemoryStream* blob)
+  TBlobStream(TVirtualDataSet* dataset, TField* field, TMemoryStream* blob)
       : dataset_(dataset), field_(field), blob_(blob) {}
 
-  ~TVirtualBlobStream() override {
+  ~TBlobStream() override {
     if (!modified_) return;
     if (auto* blob_field = dynamic_cast<TBlobField*>(field_)) blob_field->SetModified(true);
     try {
@@ -565,7 +565,7 @@ std::unique_ptr<TStream> TVirtualDataSet::CreateBlobStream(TField* field, TBlobS
   int blob_index = BlobIndexOf(field);
   TMemoryStream* blob =
       record == nullptr || blob_index < 0 ? nullptr : BlobStream(record, blob_index);
-  auto stream = std::make_unique<TVirtualBlobStream>(this, field, blob);
+  auto stream = std::make_unique<TBlobStream>(this, field, blob);
   if (mode == bmWrite && blob != nullptr) {
     if (blob->Size() > 0) stream->MarkModified();
     blob->Clear();

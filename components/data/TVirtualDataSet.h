@@ -213,7 +213,7 @@ class TVirtualDataSet : public cl::TDataSet {
 
  private:
   friend class TMasterDataLink;
-  friend class TVirtualBlobStream;
+  friend class TBlobStream;
   friend class TFieldVariable;
   friend class TFilterCompareOperator;
 

@@ -15,6 +15,7 @@
 #include "classlib/db/TFields.h"
 #include "classlib/rtl/AsciiText.h"
 #include "classlib/rtl/Filer.h"
+#include "classlib/rtl/Loader.h"
 
 namespace comp {
 namespace {
@@ -573,6 +574,44 @@ TEST_F(VirtualDataSetTest, EmptyRawDataOpensAnEmptyActiveDataset) {
   EXPECT_EQ(stored[0].bytes, (std::vector<uint8_t>{4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}));
   ds_->Close();
   EXPECT_TRUE(TPropertyWriter::Collect(*ds_).empty());  // written only while active
+}
+
+TEST_F(VirtualDataSetTest, RawDataLoadsAfterTheFormIsRead) {
+  Add(1, 5, "x");
+  Add(2, std::nullopt, "y");
+  ds_->SetFilter("Numero = 5");
+  ds_->SetFiltered(true);  // writing switches the filter off and back on
+  std::vector<uint8_t> raw = TPropertyWriter::Collect(*ds_)[0].bytes;
+  EXPECT_TRUE(ds_->Filtered());
+  EXPECT_EQ(ds_->RecordCount(), 1);
+  for (bool empty : {false, true}) {
+    TComponent root(nullptr);
+    TLoader loader(&root);
+    auto* temp = loader.Create<TVirtualDataSet>(&root, "TempMultiPost");
+    for (const char* name : {"Ident", "Numero"}) {
+      auto* field = loader.Create<TIntegerField>(&root, std::string("TempMultiPost") + name);
+      field->SetFieldName(name);
+      field->SetDataSet(temp);
+    }
+    auto* nom = loader.Create<TStringField>(&root, "TempMultiPostNom");
+    nom->SetFieldName("Nom");
+    nom->SetSize(8);
+    nom->SetDataSet(temp);
+    auto* texte = loader.Create<TMemoField>(&root, "TempMultiPostTexte");
+    texte->SetFieldName("Texte");
+    texte->SetDataSet(temp);
+    temp->SetActive(true);
+    loader.DefineData(temp, "RawData",
+                      empty ? std::vector<uint8_t>{4, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF} : raw);
+    loader.Finish();
+    ASSERT_TRUE(temp->Active());
+    EXPECT_EQ(temp->RecordCount(), empty ? 0 : 2);
+    if (!empty) {
+      temp->Last();
+      EXPECT_TRUE(temp->FieldByName("Numero")->IsNull());
+      EXPECT_EQ(temp->FieldByName("Texte")->AsString(), "texte 2\r\nligne");
+    }
+  }
 }
 
 TEST_F(VirtualDataSetTest, NullsSortFirstAscendingAndLastDescending) {
