@@ -261,6 +261,10 @@ class TVirtualDataSet : public cl::TDataSet {
   void SortList(TRecordList& list, const std::vector<cl::TField*>& fields, uint8_t flags,
                 bool unique, const std::string& names) const;
   uint8_t IndexFlags(cl::TIndexOptions options) const;
+  // An integer whose order is the order of the field's value in `data` under `flags` (ties
+  // need the full compare), or kNoPrefix when the type or flags have none.
+  static constexpr uint64_t kNoPrefix = ~uint64_t{0};
+  uint64_t SortPrefix(const uint8_t* data, const cl::TField* field, uint8_t flags) const;
   int SortedInsertPosition(const TRecordList& list, const uint8_t* data,
                            const std::vector<cl::TField*>& fields, uint8_t flags) const;
   void ExchangeWithActive(TMaintainedIndex* index);
