@@ -202,8 +202,7 @@ void TVirtualDataSet::InternalOpen() {
   BindFields(true);
   BuildLayout();
   SetBookmarkSize(4);
-  records_.clear();
-  records_.reserve(50);
+  records_.Clear();
   cursor_ = -1;
   open_ = true;
   try {
@@ -304,10 +303,10 @@ void TVirtualDataSet::FreeAllRecords() {
     ::operator delete(record);
   }
   store_.clear();
-  records_.clear();
-  range_list_.clear();
-  filtered_list_.clear();
-  for (int i = 0; i < maintained_.Count(); ++i) maintained_.Items(i)->records.clear();
+  records_.Clear();
+  range_list_.Clear();
+  filtered_list_.Clear();
+  for (int i = 0; i < maintained_.Count(); ++i) maintained_.Items(i)->records.Clear();
   cursor_ = -1;
 }
 
@@ -373,8 +372,7 @@ int TVirtualDataSet::PositionIn(const TRecordList& list, const TStoredRecord* re
   for (int i : {hint, hint - 1, hint + 1}) {
     if (i >= 0 && i < n && list[static_cast<size_t>(i)] == record) return i;
   }
-  auto it = std::find(list.begin(), list.end(), record);
-  return it == list.end() ? -1 : static_cast<int>(it - list.begin());
+  return list.IndexOf(record);
 }
 
 // ---- the record protocol -----------------------------------------------------------------------
@@ -611,10 +609,10 @@ void TVirtualDataSet::InsertRecordIntoFile(TRecordBuffer buffer, bool append) {
   try {
     PlaceNewRecord(raw, position);
   } catch (...) {
-    std::erase(records_, raw);
-    std::erase(range_list_, raw);
-    std::erase(filtered_list_, raw);
-    for (int i = 0; i < maintained_.Count(); ++i) std::erase(maintained_.Items(i)->records, raw);
+    records_.Remove(raw);
+    range_list_.Remove(raw);
+    filtered_list_.Remove(raw);
+    for (int i = 0; i < maintained_.Count(); ++i) maintained_.Items(i)->records.Remove(raw);
     FreeRecord(raw);
     throw;
   }
@@ -653,7 +651,7 @@ void TVirtualDataSet::PlaceNewRecord(TStoredRecord* record, int position) {
   auto place = [&](TRecordList& list, int at) {
     int where = indexed ? SortedInsertPosition(list, data, index_fields_, flags) : at;
     where = std::clamp(where, 0, static_cast<int>(list.size()));
-    list.insert(list.begin() + where, record);
+    list.Insert(static_cast<size_t>(where), record);
     return where;
   };
   // Every test that may fail runs before any list changes.
@@ -679,7 +677,7 @@ void TVirtualDataSet::PlaceNewRecord(TStoredRecord* record, int position) {
   }
   for (int i = 0; i < maintained_.Count(); ++i) {
     TRecordList& list = maintained_.Items(i)->records;
-    list.insert(list.begin() + maintained_at[static_cast<size_t>(i)], record);
+    list.Insert(static_cast<size_t>(maintained_at[static_cast<size_t>(i)]), record);
   }
 }
 
@@ -735,16 +733,16 @@ void TVirtualDataSet::PostEdit() {
 
   for (const Move& move : moves) {
     TRecordList& list = *move.list;
-    list.erase(list.begin() + move.from);
-    list.insert(list.begin() + move.to, record);
+    list.Erase(static_cast<size_t>(move.from));
+    list.Insert(static_cast<size_t>(move.to), record);
   }
   int position = PositionIn(View(), record, cursor_);
   if (position >= 0) cursor_ = position;
   if (leaves_range) {
-    std::erase(range_list_, record);
-    std::erase(filtered_list_, record);
+    range_list_.Remove(record);
+    filtered_list_.Remove(record);
   } else if (leaves_filter) {
-    std::erase(filtered_list_, record);
+    filtered_list_.Remove(record);
   }
 }
 
@@ -756,7 +754,7 @@ void TVirtualDataSet::RemoveFrom(TRecordList& list, TStoredRecord* record,
     int i = Search(list, record->data, fields, flags, false, found);
     for (; found && i < n; ++i) {
       if (list[static_cast<size_t>(i)] == record) {
-        list.erase(list.begin() + i);
+        list.Erase(static_cast<size_t>(i));
         return;
       }
       if (CompareRecords(list[static_cast<size_t>(i)]->data, record->data, fields, flags) != 0) {
@@ -765,7 +763,7 @@ void TVirtualDataSet::RemoveFrom(TRecordList& list, TStoredRecord* record,
     }
   }
   int at = PositionIn(list, record, cursor_);
-  if (at >= 0) list.erase(list.begin() + at);
+  if (at >= 0) list.Erase(static_cast<size_t>(at));
 }
 
 void TVirtualDataSet::InternalDelete() {

@@ -49,6 +49,7 @@
 #include "classlib/rtl/Streams.h"
 #include "classlib/rtl/Variant.h"
 #include "components/data/TDataSetStreamer.h"
+#include "components/data/TRecordList.h"
 
 namespace comp {
 
@@ -61,7 +62,6 @@ struct TStoredRecord {
   uint32_t id;
   uint8_t* data;
 };
-using TRecordList = std::vector<TStoredRecord*>;
 
 // Compare flags (one byte).
 enum : uint8_t {

@@ -55,9 +55,8 @@ void TVirtualDataSet::BuildFilteredList() {
   if (!FilterActive()) {
     list = source;
   } else {
-    list.reserve(source.size());
     for (TStoredRecord* record : source) {
-      if (AcceptRecord(record)) list.push_back(record);
+      if (AcceptRecord(record)) list.PushBack(record);
     }
   }
   filtered_list_ = std::move(list);
@@ -98,7 +97,7 @@ void TVirtualDataSet::SetFiltered(bool value) {
     return;
   }
   filter_evaluator_.reset();
-  filtered_list_.clear();
+  filtered_list_.Clear();
   TDataSet::SetFiltered(false);
   cursor_ = remembered == nullptr ? -1 : PositionIn(View(), remembered, cursor_);
   Resync(TResyncMode{});

@@ -138,18 +138,11 @@ int TVirtualDataSet::CompareRecords(const uint8_t* record, const uint8_t* key,
 int TVirtualDataSet::Search(const TRecordList& list, const uint8_t* key,
                             const std::vector<TField*>& fields, uint8_t flags, bool last,
                             bool& found) const {
-  size_t low = 0;
-  size_t high = list.size();
   // First position whose record compares greater (last) or not smaller (first) than the key.
-  while (low < high) {
-    size_t middle = low + (high - low) / 2;
-    int c = CompareRecords(list[middle]->data, key, fields, flags);
-    if (c < 0 || (last && c == 0)) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
+  size_t low = list.PartitionPoint([&](const TStoredRecord* record) {
+    int c = CompareRecords(record->data, key, fields, flags);
+    return c < 0 || (last && c == 0);
+  });
   if (!last) {
     found = low < list.size() && CompareRecords(list[low]->data, key, fields, flags) == 0;
     return static_cast<int>(low);
@@ -158,7 +151,8 @@ int TVirtualDataSet::Search(const TRecordList& list, const uint8_t* key,
   return static_cast<int>(found ? low - 1 : low);
 }
 
-uint64_t TVirtualDataSet::SortPrefix(const uint8_t* data, const TField* field, uint8_t flags) const {
+uint64_t TVirtualDataSet::SortPrefix(const uint8_t* data, const TField* field,
+                                     uint8_t flags) const {
   TFieldType type = field->DataType();
   bool text = type == ftString && !ansi_compare_ &&
               (flags & (kCmpCaseInsensitive | kCmpPrefix | kCmpSuffix | kCmpContains)) == 0;
@@ -168,8 +162,8 @@ uint64_t TVirtualDataSet::SortPrefix(const uint8_t* data, const TField* field, u
   const uint8_t* value = data + field_offsets_[static_cast<size_t>(field->FieldNo() - 1)];
   if (value[0] == 0) return 0;  // NULL first
   if (number) {
-    return (static_cast<uint64_t>(static_cast<int64_t>(GetI32LE(value + 1)) + 2147483648LL)
-            << 1) + 2;
+    return (static_cast<uint64_t>(static_cast<int64_t>(GetI32LE(value + 1)) + 2147483648LL) << 1) +
+           2;
   }
   // The first bytes, big-endian, so that integer order is byte order; a shorter text ends in
   // zeros; the low byte keeps every text above NULL.
@@ -185,7 +179,7 @@ uint64_t TVirtualDataSet::SortPrefix(const uint8_t* data, const TField* field, u
 
 void TVirtualDataSet::SortList(TRecordList& list, const std::vector<TField*>& fields, uint8_t flags,
                                bool unique, const std::string& names) const {
-  TRecordList sorted = list;
+  std::vector<TStoredRecord*> sorted = list.ToVector();
   // Each record's leading key bytes sit beside its pointer, so that most comparisons decide
   // without reaching the record.
   bool prefixed = !fields.empty() && SortPrefix(nullptr, fields.front(), flags) != kNoPrefix;
@@ -209,11 +203,14 @@ void TVirtualDataSet::SortList(TRecordList& list, const std::vector<TField*>& fi
   if (unique) {
     for (size_t i = 1; i < sorted.size(); ++i) {
       if (CompareRecords(sorted[i - 1]->data, sorted[i]->data, fields, flags) == 0) {
-        throw Exception(DBFormat("Cl\xE9 dupliqu\xE9" "e dans l'index \"%s\"", {names}));
+        throw Exception(
+            DBFormat("Cl\xE9 dupliqu\xE9"
+                     "e dans l'index \"%s\"",
+                     {names}));
       }
     }
   }
-  list = std::move(sorted);
+  list = TRecordList(sorted);
 }
 
 // ---- index switching ---------------------------------------------------------------------------
@@ -313,7 +310,7 @@ void TVirtualDataSet::RebuildAfterIndexChange(TStoredRecord* remembered) {
   if (range_active_) {
     if (index_field_names_.empty()) {
       range_active_ = false;
-      range_list_.clear();
+      range_list_.Clear();
     } else {
       BuildRangeList();
     }
@@ -356,8 +353,10 @@ void TVirtualDataSet::BuildRangeList() {
   int first = Search(records_, range_start_key_, fields, flags, false, found);
   int last = Search(records_, range_end_key_, fields, flags, true, found);
   if (!found) --last;
-  range_list_.clear();
-  if (first <= last) range_list_.assign(records_.begin() + first, records_.begin() + last + 1);
+  range_list_.Clear();
+  if (first <= last) {
+    range_list_ = records_.Slice(static_cast<size_t>(first), static_cast<size_t>(last) + 1);
+  }
 }
 
 bool TVirtualDataSet::InRange(const uint8_t* data) {
@@ -402,14 +401,14 @@ void TVirtualDataSet::ApplyRange() {
 void TVirtualDataSet::CancelRange() {
   if (!Active()) {
     range_active_ = false;
-    range_list_.clear();
+    range_list_.Clear();
     return;
   }
   CheckBrowseMode();
   TRecordBuffer active = IsEmpty() ? nullptr : ActiveBuffer();
   TStoredRecord* remembered = active == nullptr ? nullptr : RecordOfId(BufferId(active));
   range_active_ = false;
-  range_list_.clear();
+  range_list_.Clear();
   if (Filtered()) BuildFilteredList();
   cursor_ = remembered == nullptr ? -1 : PositionIn(View(), remembered, cursor_);
   Resync(TResyncMode{});
@@ -463,11 +462,16 @@ int TVirtualDataSet::FindKey(const std::vector<TField*>& fields, const Variant& 
     }
   }
   constexpr size_t kAhead = 8;  // records sit anywhere in memory: fetch a few ahead of the scan
-  for (size_t i = 0; i < view.size(); ++i) {
-    if (i + kAhead < view.size()) __builtin_prefetch(view[i + kAhead]->data);
-    if (CompareRecords(view[i]->data, key_buffer_, fields, flags) == 0) {
-      return static_cast<int>(i);
+  auto ahead = view.begin();
+  for (size_t k = 0; k < kAhead && ahead != view.end(); ++k) ++ahead;
+  int position = 0;
+  for (TStoredRecord* record : view) {
+    if (ahead != view.end()) {
+      __builtin_prefetch((*ahead)->data);
+      ++ahead;
     }
+    if (CompareRecords(record->data, key_buffer_, fields, flags) == 0) return position;
+    ++position;
   }
   return -1;
 }
