@@ -23,7 +23,8 @@
 // list (while a range is active, in index order) and the filtered list (while Filtered, in the
 // order of the list it was taken from).  The current view is the filtered list, else the range
 // list, else all records; the cursor is an index into it (-1 before the first record, Count()
-// after the last).  Lists hold record pointers only: list operations move pointers.
+// after the last).  Lists hold record pointers only (TRecordList, cut into chunks so that a
+// sorted insertion moves one chunk's pointers).
 //
 // Indexes.  With an active index (IndexFieldNames) the record list itself is kept sorted; a
 // maintained index (SetIndex with `maintain`) keeps its own sorted copy of the list and becomes
