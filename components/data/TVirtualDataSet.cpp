@@ -372,6 +372,18 @@ int TVirtualDataSet::PositionIn(const TRecordList& list, const TStoredRecord* re
   for (int i : {hint, hint - 1, hint + 1}) {
     if (i >= 0 && i < n && list[static_cast<size_t>(i)] == record) return i;
   }
+  bool sorted = !index_fields_.empty() &&
+                (&list == &records_ || &list == &range_list_ || &list == &filtered_list_);
+  if (sorted) {
+    // Lists of the active index are in key order: the record is among those of its key.
+    uint8_t flags = IndexFlags(index_options_);
+    bool found = false;
+    int at = Search(list, record->data, index_fields_, flags, false, found);
+    for (size_t i = static_cast<size_t>(at); found && i < list.size(); ++i) {
+      if (list[i] == record) return static_cast<int>(i);
+      if (CompareRecords(list[i]->data, record->data, index_fields_, flags) != 0) break;
+    }
+  }
   return list.IndexOf(record);
 }
 
