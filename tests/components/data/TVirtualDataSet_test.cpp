@@ -755,6 +755,26 @@ TEST_F(VirtualDataSetTest, DetailFollowsItsMaster) {
   master->Close();
   EXPECT_EQ(ds_->RecordCount(), 3);  // a closed master shows everything
   EXPECT_EQ(ds_->GetDataSource(), source);
+  master->Open();  // reopened empty: the master key is NULL
+  EXPECT_EQ(ds_->RecordCount(), 0);
+  delete source;  // removing the source clears the property and the range
+  EXPECT_EQ(ds_->MasterSource(), nullptr);
+  EXPECT_EQ(ds_->RecordCount(), 3);
+}
+
+TEST_F(VirtualDataSetTest, AnsiCompareChoosesTheStringRoutines) {
+  Add(1, 1, "f");
+  Add(2, 2, "\xE9t\xE9");  // été
+  Add(3, 3, "e");
+  ds_->SetIndex("Nom", TIndexOptions{ixCaseInsensitive}, false);
+  EXPECT_EQ(Idents(), (std::vector<int>{3, 1, 2}));  // bytes: 0xE9 after "f"
+  EXPECT_FALSE(ds_->Locate("Nom", Variant("\xC9T\xC9"), TLocateOptions{loCaseInsensitive}));
+  ds_->SetIndex("", TIndexOptions{}, false);
+  ds_->SetAnsiCompare(true);
+  ds_->SetIndex("Nom", TIndexOptions{ixCaseInsensitive}, false);
+  EXPECT_EQ(Idents(), (std::vector<int>{3, 2, 1}));  // linguistic: été between e and f
+  EXPECT_TRUE(ds_->Locate("Nom", Variant("\xC9T\xC9"), TLocateOptions{loCaseInsensitive}));
+  EXPECT_EQ(ident_->AsInteger(), 2);
 }
 
 TEST_F(VirtualDataSetTest, StaleBookmarksNeverLandOnANewRecord) {
