@@ -5,6 +5,7 @@
 
 #include "classlib/db/DBConsts.h"
 #include "classlib/db/TBlobField.h"
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/DateTimeText.h"
 
@@ -352,12 +353,7 @@ int ColumnWidth(const TField* field) {
   }
 }
 
-std::string Trim(const std::string& text) {
-  size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
+std::string Trim(const std::string& text) { return std::string(TrimBlanks(text)); }
 
 }  // namespace
 

@@ -1,5 +1,5 @@
 // TVirtualDataSet: the filter text, OnFilterRecord and the filtered list.
-#include "classlib/rtl/Collation.h"
+#include "classlib/rtl/Blanks.h"
 #include "components/data/TFilterEvaluator.h"
 #include "components/data/TVirtualDataSet.h"
 
@@ -9,13 +9,7 @@ using namespace cl;
 
 namespace {
 
-std::string Trimmed(const std::string& text) {
-  size_t first = 0;
-  size_t last = text.size();
-  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-  return text.substr(first, last - first);
-}
+std::string Trimmed(const std::string& text) { return std::string(TrimBlanks(text)); }
 
 }  // namespace
 
