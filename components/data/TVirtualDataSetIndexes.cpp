@@ -269,6 +269,34 @@ void TVirtualDataSet::SetIndex(const std::string& field_names, TIndexOptions opt
     found = index.get();
     maintained_.Insert(0, std::move(index));
   }
+  if (found == nullptr && !maintain && !field_names.empty()) {
+    // A maintained order that differs only by uniqueness serves as it is: its list is already
+    // sorted; becoming unique only needs its neighbours checked.
+    auto bits = [](TIndexOptions o) {
+      return std::pair{o.Contains(ixDescending), o.Contains(ixCaseInsensitive)};
+    };
+    for (int i = 0; i < maintained_.Count() && found == nullptr; ++i) {
+      TMaintainedIndex* index = maintained_.Items(i);
+      if (CompareText(index->field_names, field_names) != 0 ||
+          bits(index->options) != bits(masked)) {
+        continue;
+      }
+      if (Active() && masked.Contains(ixUnique)) {
+        uint8_t flags = IndexFlags(masked);
+        for (size_t r = 1; r < index->records.size(); ++r) {
+          if (CompareRecords(index->records[r - 1]->data, index->records[r]->data, index->fields,
+                             flags) == 0) {
+            throw Exception(
+                DBFormat("Cl\xE9 dupliqu\xE9"
+                         "e dans l'index \"%s\"",
+                         {field_names}));
+          }
+        }
+      }
+      index->options = masked;
+      found = index;
+    }
+  }
   if (!Active()) {
     if (found != nullptr) {
       SwapInMaintained(found);

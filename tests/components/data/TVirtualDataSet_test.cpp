@@ -236,7 +236,16 @@ class VirtualDataSetModelTest : public ::testing::Test {
     if (SameSpec(next, index_)) return true;
     auto found = std::find_if(maintained_.begin(), maintained_.end(),
                               [&](const IndexSpec& m) { return SameSpec(m, next); });
-    if (found == maintained_.end() && next.unique && HasDuplicates(next)) return false;
+    if (found == maintained_.end() && !maintain && !next.names.empty()) {
+      // A maintained definition differing only by uniqueness is taken as it is.
+      found = std::find_if(maintained_.begin(), maintained_.end(), [&](const IndexSpec& m) {
+        return m.names == next.names && m.descending == next.descending &&
+               m.case_insensitive == next.case_insensitive;
+      });
+    }
+    if (next.unique && HasDuplicates(next) && (found == maintained_.end() || !found->unique)) {
+      return false;
+    }
     if (found == maintained_.end() && maintain && !next.names.empty()) {
       maintained_.push_back(next);
       found = maintained_.end() - 1;
