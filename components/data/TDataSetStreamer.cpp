@@ -49,6 +49,16 @@ bool ReadExactly(TStream& stream, void* data, int64_t size) {
 
 int64_t Remaining(TStream& stream) { return stream.Size() - stream.Position(); }
 
+// A text column into a field.  An empty column is what a NULL was written as: a binary field
+// gets NULL back rather than a value of zero bytes.
+void AssignText(TField* field, const std::string& text) {
+  if (text.empty() && (field->DataType() == ftBytes || field->DataType() == ftVarBytes)) {
+    field->Clear();
+  } else {
+    field->SetAsString(text);
+  }
+}
+
 }  // namespace
 
 std::vector<TField*> TDataSetFormat::FieldsInScope() const {
@@ -316,7 +326,7 @@ bool TCSVFormat::ReadRecord(TStream& stream) {
     if (!InCsv(field)) continue;
     std::string text = column < columns.size() ? columns[column] : std::string();
     ++column;
-    if (field->FieldKind() == fkData) field->SetAsString(text);
+    if (field->FieldKind() == fkData) AssignText(field, text);
   }
   return true;
 }
@@ -407,12 +417,12 @@ bool TTextConstFormat::ReadRecord(TStream& stream) {
     at += width;
     if (field->FieldKind() != fkData) continue;
     if (width == 0) {
-      field->SetAsString(std::string());
+      AssignText(field, std::string());
     } else if (field->DataType() == ftBoolean) {
       int32_t value = 0;
       field->SetAsBoolean(TryStrToInt(text, value) && value != 0);
     } else {
-      field->SetAsString(text);
+      AssignText(field, text);
     }
   }
   return true;

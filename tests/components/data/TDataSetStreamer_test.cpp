@@ -207,6 +207,14 @@ TEST_F(DataSetStreamerTest, CsvFormatQuotesAndFlattens) {
             "\"12:00:00\";\"01/01/1900 12:00:00\";\"\x01\x02\";\"\x0A\";\"a b\"\r\n"
             "\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\";\"\"\r\n");
 
+  TVirtualDataSet* copy = MakeDataSet();
+  copy->SetExportFormat(efTextCSV);
+  text.SetPosition(0);
+  copy->LoadFromStream(text);
+  TMemoryStream again;
+  copy->SaveToStream(again);
+  EXPECT_EQ(TextOf(again), TextOf(text));  // every value reads back to the same text
+
   auto* three = Create<TVirtualDataSet>(owner_.get());
   for (const char* name : {"X", "Y", "Z"}) Add<TStringField>(three, name, 5);
   three->Open();
