@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev
   zlib1g-dev
   locales
+  qt6-base-dev
+  xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
 )
 
 missing=()
