@@ -4,9 +4,10 @@
 // unsigned bytes, reversed for an index marked descending as a whole, except on a table with a
 // language, where the value of each string key field compares by the language's collation
 // (string sort) and every byte run between string values as bytes.  A descending field of an
-// ascending index is stored bit-inverted by the key builder; its string value is inverted back
-// before the collation compares it and the result is then reversed, so such a field sorts in
-// exact reverse collation order.  "Sys Deleted" (slot 31) always compares as bytes.
+// ascending index is stored bit-inverted by the key builder (the null byte and the declared
+// characters; the terminator's place after them stays as it is); its declared characters are
+// inverted back and compared up to the terminator, and the result is then reversed, so such a
+// field sorts in exact reverse collation order.  "Sys Deleted" (slot 31) always compares as bytes.
 #pragma once
 
 #include <array>
