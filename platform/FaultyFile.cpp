@@ -12,6 +12,10 @@ FaultyFile::FaultyFile(std::unique_ptr<File> file, std::shared_ptr<const FileFau
 }
 
 OsError FaultyFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) {
+  if (faults_->read_error != kErrorSuccess) {
+    *done = 0;
+    return faults_->read_error;
+  }
   if (faults_->read_limit >= 0) count = std::min(count, static_cast<size_t>(faults_->read_limit));
   return file_->ReadAt(offset, buffer, count, done);
 }

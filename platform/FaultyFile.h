@@ -22,6 +22,8 @@ struct FileFaults {
   OsError write_error = kErrorDiskFull;
   // Each read returns at most this many bytes, as if the file ended there; -1: no limit.
   int64_t read_limit = -1;
+  // Each read fails with this error, nothing read (a disk that cannot be read); 0: no fault.
+  OsError read_error = kErrorSuccess;
   // Every byte-range lock attempt is refused, as if another handle held the range.
   bool refuse_locks = false;
   // Sync fails with this error; 0: no fault.

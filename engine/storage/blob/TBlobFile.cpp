@@ -56,9 +56,9 @@ void SetBufferSize(TBlobBuffer& buffer, int64_t size) {
 }
 
 void ClearBlock(TBlock* block) {
-  block->offset = 0;
-  block->dirty = false;
-  block->pins = 0;
+  block->SetOffset(0);
+  block->SetDirty(false);
+  block->ClearPins();
   block->marked = false;
   block->header = TBlockHeader{};
   std::fill(block->payload.begin(), block->payload.end(), uint8_t{0});
@@ -83,7 +83,7 @@ class PinnedBlock {
 
  private:
   void Drop() {
-    if (block_ != nullptr && block_->pins > 0) --block_->pins;
+    if (block_ != nullptr) block_->Unpin();
     block_ = nullptr;
   }
   TBlock* block_;
@@ -128,7 +128,6 @@ std::string TBlobFile::MakeFileName(std::string_view table_name) {
   return RemoveFileExtension(TrimBlanks(table_name)) + ".BLB";
 }
 
-uint32_t TBlobFile::ChangeCounter() const { return cl::GetU32LE(header_ + kBlbChangeCounter); }
 uint32_t TBlobFile::FreeHead() const { return cl::GetU32LE(header_ + kBlbFreeHead); }
 uint32_t TBlobFile::EndOffset() const { return cl::GetU32LE(header_ + kBlbEndOffset); }
 
@@ -222,20 +221,7 @@ void TBlobFile::ReadHeader() {
   header_changed_ = false;
 }
 
-void TBlobFile::WriteHeader(bool force) {
-  if (!force && !header_changed_) return;
-  header_[kBlbChangedFlag] = header_changed_ ? 1 : 0;
-  cl::PutU32LE(header_ + kBlbChangeCounter, ChangeCounter() + 1);
-  WriteHeaderImage(header_, kBlobHeaderSize, owner_.Encrypted());
-  header_changed_ = false;
-}
-
-bool TBlobFile::CheckChanged() {
-  static_assert(kBlbChangeCounter == 0);
-  if (ReadStoredChangeCounter(owner_.Encrypted()) == ChangeCounter()) return false;
-  ReadHeader();
-  return true;
-}
+bool TBlobFile::HeaderEnciphered() const { return owner_.Encrypted(); }
 
 void TBlobFile::EmptyFile() {
   TruncateAt(kBlobHeaderSize);
@@ -388,7 +374,7 @@ TBlock* TBlobFile::AllocateBlock() {
   }
   block->header = TBlockHeader{};
   std::fill(block->payload.begin(), block->payload.end(), uint8_t{0});
-  block->dirty = true;
+  block->SetDirty(true);
   return block;
 }
 
@@ -396,8 +382,8 @@ void TBlobFile::ReleaseBlock(TBlock* block) {
   // A free block belongs to no record: owner 0 keeps a stale chain from taking it back.
   block->header.next = FreeHead();
   block->header.owner_record = 0;
-  block->dirty = true;
-  SetFreeHead(block->offset);
+  block->SetDirty(true);
+  SetFreeHead(block->Offset());
 }
 
 void TBlobFile::LoadValue(TBlobBuffer& buffer) {
@@ -462,19 +448,19 @@ void TBlobFile::SaveValue(TBlobBuffer& buffer) {
     old_length = block->header.total_length;
   } else {
     block.Reset(AllocateBlock());
-    buffer.first_block = block->offset;
+    buffer.first_block = block->Offset();
     block->header.owner_record = record;
   }
   block->header.total_length = static_cast<uint32_t>(size);
-  block->dirty = true;
-  std::unordered_set<uint32_t> seen{block->offset};
+  block->SetDirty(true);
+  std::unordered_set<uint32_t> seen{block->Offset()};
   int64_t position = 0;
   for (;;) {
     const int64_t n = std::min<int64_t>(payload, size - position);
     std::memcpy(block->payload.data(), buffer.data.data() + position, static_cast<size_t>(n));
     std::fill(block->payload.begin() + n, block->payload.end(), uint8_t{0});
     block->header.used = static_cast<uint16_t>(n);
-    block->dirty = true;
+    block->SetDirty(true);
     position += n;
     if (position == size) break;
     // The old chain goes on where it can; every block taken over must be this record's own and
@@ -496,12 +482,12 @@ void TBlobFile::SaveValue(TBlobBuffer& buffer) {
       if (seen.count(FreeHead()) != 0) RaiseData(kErrBlobBufferCorrupt);
       following = AllocateBlock();
     }
-    seen.insert(following->offset);
-    block->header.next = following->offset;
-    following->header.previous = block->offset;
+    seen.insert(following->Offset());
+    block->header.next = following->Offset();
+    following->header.previous = block->Offset();
     following->header.owner_record = record;
     following->header.total_length = 0;
-    following->dirty = true;
+    following->SetDirty(true);
     block.Reset(following);
   }
   if (position < size) RaiseData(kErrEndOfBlob);
@@ -509,7 +495,7 @@ void TBlobFile::SaveValue(TBlobBuffer& buffer) {
     const int64_t old_left = std::max<int64_t>(old_length - position, 1);
     FreeChain(rest, record, static_cast<uint32_t>((old_left + payload - 1) / payload));
     block->header.next = 0;
-    block->dirty = true;
+    block->SetDirty(true);
   }
   buffer.modified = false;
 }
@@ -552,15 +538,14 @@ void TBlobFile::Touch(CacheList::iterator it) {
 }
 
 void TBlobFile::Pin(TBlock* block) {
-  if (block->pins >= 64) RaiseData(kErrBlobBufferCorrupt);
-  ++block->pins;
+  if (!block->TryPin()) RaiseData(kErrBlobBufferCorrupt);
 }
 
 TBlobFile::CacheList::iterator TBlobFile::FindEvictable() {
   for (auto it = cache_.end(); it != cache_.begin();) {
     --it;
     const TBlock* block = it->get();
-    if (!block->dirty && block->pins == 0 && !block->marked) return it;
+    if (!block->Dirty() && block->PinCount() == 0 && !block->marked) return it;
   }
   return cache_.end();
 }
@@ -587,7 +572,7 @@ TBlock* TBlobFile::TakeSlot(bool may_raise) {
     return TakeSlot(may_raise);
   }
   TBlock* block = victim->get();
-  if (block->offset != 0) cache_index_.erase(block->offset);
+  if (block->Offset() != 0) cache_index_.erase(block->Offset());
   ClearBlock(block);
   Touch(victim);
   return block;
@@ -602,7 +587,7 @@ TBlock* TBlobFile::NewBlockAtEnd() {
     cache_index_.erase(stale);
   }
   TBlock* block = TakeSlot(true);  // at the front of the cache
-  block->offset = end;
+  block->SetOffset(end);
   cache_index_[end] = cache_.begin();
   Pin(block);
   SetEndOffset(end + block_size_);
@@ -642,7 +627,7 @@ void TBlobFile::LoadBlock(TBlock* block, const uint8_t* image) {
     DecipherBuffer(block->payload.data(), PayloadSize(), kDataKeyA, kDataKeyB);
   }
   block->header = DecodeBlockHeader(header);
-  block->dirty = false;
+  block->SetDirty(false);
 }
 
 void TBlobFile::StoreBlock(const TBlock* block, uint8_t* image) const {
@@ -668,11 +653,11 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count) {
     TBlock* block = nullptr;
     if (auto it = cache_index_.find(at); it != cache_index_.end()) {
       block = it->second->get();
-      if (block->pins == 0 && !block->dirty) LoadBlock(block, source);
+      if (block->PinCount() == 0 && !block->Dirty()) LoadBlock(block, source);
     } else {
       block = TakeSlot(i == 0);
       if (block == nullptr) break;
-      block->offset = at;
+      block->SetOffset(at);
       cache_index_[at] = cache_.begin();
       LoadBlock(block, source);
     }
@@ -685,23 +670,17 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count) {
 bool TBlobFile::FlushDirtyBlocks() {
   std::vector<TBlock*> dirty;
   for (const auto& block : cache_) {
-    if (block->dirty && block->pins == 0 && !block->marked && block->offset != 0) {
+    if (block->Dirty() && block->PinCount() == 0 && !block->marked && block->Offset() != 0) {
       dirty.push_back(block.get());
     }
   }
   if (dirty.empty()) return false;
-  std::sort(dirty.begin(), dirty.end(),
-            [](const TBlock* a, const TBlock* b) { return a->offset < b->offset; });
-  std::vector<uint8_t> run;
-  for (size_t i = 0; i < dirty.size();) {
-    size_t j = i + 1;
-    while (j < dirty.size() && dirty[j]->offset == dirty[j - 1]->offset + block_size_) ++j;
-    run.assign((j - i) * block_size_, 0);
-    for (size_t k = i; k < j; ++k) StoreBlock(dirty[k], run.data() + (k - i) * block_size_);
-    WriteAt(dirty[i]->offset, run.data(), static_cast<int32_t>(run.size()));
-    for (size_t k = i; k < j; ++k) dirty[k]->dirty = false;
-    i = j;
-  }
+  WriteBackRuns(
+      std::move(dirty), block_size_,
+      [this](const TBlock& block, uint8_t* image) { StoreBlock(&block, image); },
+      [this](uint32_t offset, const uint8_t* images, size_t length) {
+        WriteAt(offset, images, static_cast<int32_t>(length));
+      });
   return true;
 }
 
@@ -717,7 +696,7 @@ void TBlobFile::InvalidateCache() {
 }
 
 void TBlobFile::UnpinAll() {
-  for (auto& block : cache_) block->pins = 0;
+  for (auto& block : cache_) block->ClearPins();
 }
 
 void TBlobFile::ShrinkCache() {
@@ -728,8 +707,8 @@ void TBlobFile::ShrinkCache() {
     while (it != cache_.begin()) {
       --it;
       TBlock* block = it->get();
-      if (!block->dirty && block->pins == 0 && !block->marked) {
-        if (block->offset != 0) cache_index_.erase(block->offset);
+      if (!block->Dirty() && block->PinCount() == 0 && !block->marked) {
+        if (block->Offset() != 0) cache_index_.erase(block->Offset());
         cache_.erase(it);
         removed = true;
         break;

@@ -51,7 +51,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/storage/core/TFileHandler.h"
+#include "engine/storage/core/TCacheEntry.h"
+#include "engine/storage/core/TCountedHeaderFile.h"
 #include "engine/storage/core/TRangeLock.h"
 
 namespace tessera {
@@ -113,11 +114,8 @@ class TBlobFileOwner {
   virtual bool TakeReadLevel() = 0;
 };
 
-// One cached block.
-struct TBlock {
-  uint32_t offset = 0;  // 0: the slot holds no block
-  bool dirty = false;
-  uint16_t pins = 0;
+// One cached block; its offset, dirty flag and pins are the cache entry's (TCacheEntry.h).
+struct TBlock : TCacheEntry {
   bool marked = false;  // placed by the multi-block read under way
   TBlockHeader header;
   std::vector<uint8_t> payload;  // block size - 18 bytes
@@ -133,7 +131,9 @@ struct TBlobBuffer {
   std::vector<uint8_t> data;
 };
 
-class TBlobFile : public TFileHandler {
+static_assert(kBlbChangeCounter == 0, "the counted header keeps its counter first");
+
+class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
  public:
   // REQUIRES: `owner` outlives this object.  The block size is the data file's (0 means 512).
   TBlobFile(TBlobFileOwner& owner, uint32_t block_size);
@@ -149,11 +149,8 @@ class TBlobFile : public TFileHandler {
   // A new empty file (exclusive); its header is marked changed and written by WriteHeader.
   void CreateNew() override;
 
-  void ReadHeader();
-  // When forced or changed: counter + 1 and the 512 bytes written.
-  void WriteHeader(bool force);
-  // Reads the stored counter; when it moved, re-reads the header and answers true.
-  bool CheckChanged();
+  // Reads and checks the header (as Open).  WriteHeader and CheckChanged: TCountedHeaderFile.
+  void ReadHeader() override;
   // Cuts the file to its header: no blocks, empty free chain; the header is marked changed.
   void EmptyFile();
 
@@ -206,16 +203,15 @@ class TBlobFile : public TFileHandler {
 
   uint32_t BlockSize() const { return block_size_; }
   uint32_t PayloadSize() const { return block_size_ - static_cast<uint32_t>(kBlockHeaderSize); }
-  uint32_t ChangeCounter() const;
   uint32_t FreeHead() const;
   uint32_t EndOffset() const;
-  bool HeaderChanged() const { return header_changed_; }
   size_t CacheCapacity() const { return capacity_; }
   uint32_t ReadAheadLimit() const { return read_ahead_limit_; }
   size_t CachedBlockCount() const { return cache_.size(); }
   int OpenBlobCount() const { return static_cast<int>(open_blobs_.size()); }
 
  private:
+  bool HeaderEnciphered() const override;
   using CacheList = std::list<std::unique_ptr<TBlock>>;
 
   [[noreturn]] void RaiseData(uint16_t code) const;
@@ -234,9 +230,7 @@ class TBlobFile : public TFileHandler {
   CacheList::iterator FindEvictable();
   void Touch(CacheList::iterator it);
   void Pin(TBlock* block);
-  static void Unpin(TBlock* block) {
-    if (block->pins > 0) --block->pins;
-  }
+  static void Unpin(TBlock* block) { block->Unpin(); }
   void LoadBlock(TBlock* block, const uint8_t* image);
   void StoreBlock(const TBlock* block, uint8_t* image) const;
 
@@ -252,8 +246,6 @@ class TBlobFile : public TFileHandler {
 
   TBlobFileOwner& owner_;
   uint32_t block_size_;
-  uint8_t header_[kBlobHeaderSize] = {};
-  bool header_changed_ = false;
   TRangeLock read_lock_;
   TRangeLock write_lock_;
   TLockRetry lock_retry_{8191, 3};  // 8192 attempts

@@ -30,7 +30,6 @@ std::string TIndexFile::MakeFileName(std::string_view table_name) {
   return std::string(table_name) + ".IDX";
 }
 
-uint32_t TIndexFile::ChangeCounter() const { return cl::GetU32LE(header_ + kIdxChangeCounter); }
 uint32_t TIndexFile::EndOffset() const { return cl::GetU32LE(header_ + kIdxEndOffset); }
 uint8_t TIndexFile::SecondaryCount() const { return header_[kIdxSecondaryCount]; }
 uint32_t TIndexFile::RecordCount() const { return cl::GetU32LE(header_ + kIdxRecordCount); }
@@ -86,20 +85,7 @@ void TIndexFile::ReadHeader() {
   header_changed_ = false;
 }
 
-void TIndexFile::WriteHeader(bool force) {
-  if (!force && !header_changed_) return;
-  header_[kIdxChangedMark] = header_changed_ ? 1 : 0;
-  cl::PutU32LE(header_ + kIdxChangeCounter, ChangeCounter() + 1);
-  WriteHeaderImage(header_, kIndexHeaderSize, owner_.Encrypted());
-  header_changed_ = false;
-}
-
-bool TIndexFile::HasChanged() {
-  static_assert(kIdxChangeCounter == 0);
-  if (ReadStoredChangeCounter(owner_.Encrypted()) == ChangeCounter()) return false;
-  ReadHeader();
-  return true;
-}
+bool TIndexFile::HeaderEnciphered() const { return owner_.Encrypted(); }
 
 void TIndexFile::ReadPage(uint32_t offset, TPage& page) {
   if (!IsValidPageOffset(offset, EndOffset())) RaiseData(kErrIndexPageCorrupt);

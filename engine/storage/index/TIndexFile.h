@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/storage/core/TFileHandler.h"
+#include "engine/storage/core/TCountedHeaderFile.h"
 #include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/index/IndexTreeHost.h"
 #include "engine/storage/index/TIndexCursor.h"
@@ -50,7 +50,11 @@ class TIndexFileOwner {
   virtual bool InRepairMode() const { return false; }
 };
 
-class TIndexFile : public TFileHandler, public TPageOwner, public TIndexTreeHost {
+static_assert(kIdxChangeCounter == 0, "the counted header keeps its counter first");
+
+class TIndexFile : public TCountedHeaderFile<kIndexHeaderSize, kIdxChangedMark>,
+                   public TPageOwner,
+                   public TIndexTreeHost {
  public:
   // REQUIRES: `owner` outlives this object.
   explicit TIndexFile(TIndexFileOwner& owner);
@@ -66,12 +70,8 @@ class TIndexFile : public TFileHandler, public TPageOwner, public TIndexTreeHost
   // The header is marked changed; the next WriteHeader writes it.
   void CreateNew() override;
 
-  // Reads and checks the header (as Open).
-  void ReadHeader();
-  // When forced or changed: counter + 1 and the 4096 bytes written.
-  void WriteHeader(bool force);
-  // Reads the stored counter; when it moved, re-reads the header and answers true.
-  bool HasChanged();
+  // Reads and checks the header (as Open).  WriteHeader and CheckChanged: TCountedHeaderFile.
+  void ReadHeader() override;
 
   // Reads the page at `offset` into `page` (8965 for an offset that is not a page of this file,
   // or a damaged page).  The page takes the current index's parameters first.
@@ -85,12 +85,10 @@ class TIndexFile : public TFileHandler, public TPageOwner, public TIndexTreeHost
   uint8_t CurrentSlot() const override { return current_slot_; }
 
   TIndexDescriptor GetIndexDescriptor(int slot) const;
-  uint32_t ChangeCounter() const;
   uint32_t EndOffset() const;
   uint8_t SecondaryCount() const;
   uint32_t RecordCount() const;
   bool NoPrimaryFields() const;
-  bool HeaderChanged() const { return header_changed_; }
   const uint8_t* HeaderImage() const { return header_; }
 
   // ---- index management (TIndexFileManagement.cpp) ----
@@ -178,13 +176,12 @@ class TIndexFile : public TFileHandler, public TPageOwner, public TIndexTreeHost
   const std::string& ErrorFileName() const override { return owner_.DataFileName(); }
 
  private:
+  bool HeaderEnciphered() const override;
   [[noreturn]] void RaiseData(uint16_t code) const;
   // Empty cache, no range, bit-map mode off, cursor on neither key (open and close).
   void ResetTreeState();
 
   TIndexFileOwner& owner_;
-  uint8_t header_[kIndexHeaderSize] = {};
-  bool header_changed_ = false;
   uint8_t current_slot_ = 0;
   TPageCache cache_{*this};
   TIndexTree tree_{*this, cache_};

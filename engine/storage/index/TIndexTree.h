@@ -69,7 +69,8 @@ class TIndexTree {
   void DeleteKey(const uint8_t* key);
   // Moves a record's entry from old_key to new_key: 8708 when the old entry is missing, 9729 when
   // the new key would duplicate another record's in slot 0 or a unique index; neither changes
-  // anything.
+  // anything.  When the new entry cannot be placed (a full file, a failing disk) the old one is
+  // put back and the failure raised; when even that fails, the entry is lost and 8965 is raised.
   void ModifyKey(const uint8_t* old_key, const uint8_t* new_key, uint32_t record_number);
   // Slot 0 and unique indexes: 9729 naming the index ("Primary" for slot 0) when the key exists.
   void CheckKeyViolation(const uint8_t* key);

@@ -29,14 +29,18 @@ void TIndexTree::ModifyKey(const uint8_t* old_key, const uint8_t* new_key, uint3
       RaiseWithIndex(kErrKeyViolation, ctx);
     }
   });
+  const Context ctx = Begin();
   DeleteKey(old_key, record_number);
   try {
     InsertKey(new_key, record_number);
   } catch (...) {
-    // The new entry could not be placed (file full, read failure): put the old one back.
+    // The new entry could not be placed (file full, read failure): put the old one back.  When
+    // that fails too, the record has no entry in this index any more: the index is damaged, and
+    // the error says so rather than the first failure, which would pass for a refused change.
     try {
       InsertKey(old_key, record_number);
     } catch (...) {
+      RaiseWithIndex(kErrIndexPageCorrupt, ctx);
     }
     throw;
   }

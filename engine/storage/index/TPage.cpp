@@ -92,7 +92,7 @@ void TPage::Clear() {
 void TPage::Reset() {
   Clear();
   params_ = owner_.CurrentIndexParams();
-  dirty_ = false;
+  SetDirty(false);
 }
 
 void TPage::RaiseCorrupt() const { RaiseEngineError(kErrIndexPageCorrupt, owner_.ErrorFileName()); }
@@ -111,7 +111,7 @@ const uint8_t* TPage::KeyAt(uint16_t slot) const { return EntryAt(slot); }
 
 void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
   std::memcpy(EntryAt(slot), key, params_.key_length);
-  dirty_ = true;
+  SetDirty(true);
 }
 
 uint32_t TPage::ValueAt(uint16_t slot) const {
@@ -120,7 +120,7 @@ uint32_t TPage::ValueAt(uint16_t slot) const {
 
 void TPage::SetValueAt(uint16_t slot, uint32_t value) {
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kValueAt, value);
-  dirty_ = true;
+  SetDirty(true);
 }
 
 uint32_t TPage::SubtreeCountAt(uint16_t slot) const {
@@ -129,7 +129,7 @@ uint32_t TPage::SubtreeCountAt(uint16_t slot) const {
 
 void TPage::SetSubtreeCountAt(uint16_t slot, uint32_t count) {
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt, count);
-  dirty_ = true;
+  SetDirty(true);
 }
 
 uint16_t TPage::LeadingAt(uint16_t slot) const {
@@ -149,22 +149,22 @@ void TPage::SetTrailing(uint16_t slot, uint16_t t) {
 }
 
 void TPage::SetFree(bool free) {
-  if (free_ != free) dirty_ = true;
+  if (free_ != free) SetDirty(true);
   free_ = free;
 }
 
 void TPage::SetType(uint8_t type) {
-  if (type_ != type) dirty_ = true;
+  if (type_ != type) SetDirty(true);
   type_ = type;
 }
 
 void TPage::SetPrev(uint32_t offset) {
-  if (prev_ != offset) dirty_ = true;
+  if (prev_ != offset) SetDirty(true);
   prev_ = offset;
 }
 
 void TPage::SetNext(uint32_t offset) {
-  if (next_ != offset) dirty_ = true;
+  if (next_ != offset) SetDirty(true);
   next_ = offset;
 }
 
@@ -189,7 +189,7 @@ void TPage::InsertAfterCurrent(const uint8_t* key) {
   ++count_;
   std::memcpy(EntryAt(slot), key, params_.key_length);
   current_ = slot;
-  dirty_ = true;
+  SetDirty(true);
 }
 
 void TPage::DeleteCurrent() {
@@ -199,12 +199,11 @@ void TPage::DeleteCurrent() {
   entries_.erase(first, first + static_cast<ptrdiff_t>(stride));
   --count_;
   if (current_ > count_) current_ = count_;
-  dirty_ = true;
+  SetDirty(true);
 }
 
 void TPage::Pin() {
-  if (pins_ >= kMaxPins) RaiseCorrupt();
-  ++pins_;
+  if (!TryPin()) RaiseCorrupt();
 }
 
 void TPage::Recompute() {
@@ -292,7 +291,7 @@ void TPage::Pack(uint8_t* image) {
     }
   }
   if (owner_.PagesEnciphered()) EncipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
-  dirty_ = false;
+  SetDirty(false);
 }
 
 void TPage::Unpack(const uint8_t* source, bool is_new) {
@@ -313,7 +312,7 @@ void TPage::Unpack(const uint8_t* source, bool is_new) {
       throw;
     }
   }
-  dirty_ = false;
+  SetDirty(false);
 }
 
 void TPage::UnpackEntries(const uint8_t* image) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/core/TCacheEntry.h"
 #include "engine/storage/index/IndexFormat.h"
 
 namespace tessera {
@@ -40,11 +41,9 @@ class TPageOwner {
   virtual const std::string& ErrorFileName() const = 0;
 };
 
-class TPage {
+// Offset, dirty flag and pins: TCacheEntry.  One pin beyond kMaxPins is error 8965.
+class TPage : public TCacheEntry {
  public:
-  // Highest pin count; one more pin is error 8965.
-  static constexpr uint16_t kMaxPins = 64;
-
   // An empty page of the owner's current index; current and search slot 1.
   explicit TPage(TPageOwner& owner);
 
@@ -69,12 +68,8 @@ class TPage {
   const TIndexParams& Params() const { return params_; }
   uint16_t KeyLength() const { return params_.key_length; }
 
-  uint32_t Offset() const { return offset_; }
-  void SetOffset(uint32_t offset) { offset_ = offset; }
   uint32_t ParentOffset() const { return parent_offset_; }
   void SetParentOffset(uint32_t offset) { parent_offset_ = offset; }
-  bool Dirty() const { return dirty_; }
-  void SetDirty(bool dirty) { dirty_ = dirty; }
   bool IsFree() const { return free_; }
   void SetFree(bool free);
 
@@ -143,11 +138,6 @@ class TPage {
   void DeleteCurrent();
 
   void Pin();
-  void Unpin() {
-    if (pins_ > 0) --pins_;
-  }
-  void ClearPins() { pins_ = 0; }
-  uint16_t PinCount() const { return pins_; }
 
  private:
   size_t Stride() const { return static_cast<size_t>(params_.key_length) + 12; }
@@ -161,9 +151,6 @@ class TPage {
 
   TPageOwner& owner_;
   TIndexParams params_;
-  bool dirty_ = false;
-  uint16_t pins_ = 0;
-  uint32_t offset_ = 0;
   uint32_t parent_offset_ = 0;
   uint32_t bytes_in_use_ = 0;
   uint16_t count_ = 0;

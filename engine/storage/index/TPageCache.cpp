@@ -1,6 +1,7 @@
 #include "engine/storage/index/TPageCache.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/index/IndexTreeHost.h"
@@ -64,7 +65,7 @@ TPage* TPageCache::TakeSlot(List& list) {
     for (auto it = list.pages.end(); it != list.pages.begin();) {
       --it;
       if ((*it)->PinCount() == 0) {
-        WriteBack(**it);
+        WriteRuns({it->get()});
         return reuse(it);
       }
     }
@@ -79,16 +80,14 @@ TPage* TPageCache::TakeSlot(List& list) {
   return page;
 }
 
-void TPageCache::WriteBack(TPage& page) {
-  uint8_t image[kIndexPageSize];
-  page.Pack(image);
-  try {
-    host_.WritePageImages(page.Offset(), image, kIndexPageSize);
-  } catch (...) {
-    page.SetDirty(true);
-    throw;
-  }
-  ++writes_;
+void TPageCache::WriteRuns(std::vector<TPage*> pages) {
+  WriteBackRuns(
+      std::move(pages), kIndexPageSize, [](TPage& page, uint8_t* image) { page.Pack(image); },
+      [this](uint32_t offset, const uint8_t* images, size_t length) {
+        host_.WritePageImages(offset, images, length);
+        writes_ += length / kIndexPageSize;
+      },
+      kMaxRunPages);
 }
 
 TPage* TPageCache::Fetch(int slot, uint32_t offset) {
@@ -155,26 +154,7 @@ void TPageCache::Flush() {
       if (page->Offset() != 0 && page->Dirty()) dirty.push_back(page.get());
     }
   }
-  std::sort(dirty.begin(), dirty.end(),
-            [](const TPage* a, const TPage* b) { return a->Offset() < b->Offset(); });
-  std::vector<uint8_t> run;
-  for (size_t i = 0; i < dirty.size();) {
-    size_t n = 1;
-    while (i + n < dirty.size() && n < kMaxRunPages &&
-           dirty[i + n]->Offset() == dirty[i]->Offset() + n * kIndexPageSize) {
-      ++n;
-    }
-    run.resize(n * kIndexPageSize);
-    for (size_t j = 0; j < n; ++j) dirty[i + j]->Pack(run.data() + j * kIndexPageSize);
-    try {
-      host_.WritePageImages(dirty[i]->Offset(), run.data(), run.size());
-    } catch (...) {
-      for (size_t j = i; j < dirty.size(); ++j) dirty[j]->SetDirty(true);
-      throw;
-    }
-    writes_ += n;
-    i += n;
-  }
+  WriteRuns(std::move(dirty));
   for (List& list : lists_) {
     list.capacity = base_capacity_;
     Trim(list);

@@ -82,7 +82,8 @@ class TPageCache {
   static int ListIndex(int slot);
   // An unpinned page to load a new offset into, moved to the front and pinned.
   TPage* TakeSlot(List& list);
-  void WriteBack(TPage& page);
+  // Writes `pages` back in runs of consecutive offsets (TCacheEntry.h).
+  void WriteRuns(std::vector<TPage*> pages);
   void Trim(List& list);
 
   TIndexTreeHost& host_;

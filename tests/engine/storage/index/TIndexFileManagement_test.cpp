@@ -250,7 +250,7 @@ TEST_F(IndexManagementTest, AnotherHandlesChangeRestartsTheOperation) {
   reader->Open();
   int restarts = 0;
   reader_owner.on_read = [&] {
-    if (!reader->HasChanged()) return false;
+    if (!reader->CheckChanged()) return false;
     reader->InvalidateCache();
     ++restarts;
     return true;
@@ -259,7 +259,7 @@ TEST_F(IndexManagementTest, AnotherHandlesChangeRestartsTheOperation) {
 
   writer->InsertKey(Key(1000).data(), 1000);
   Save(*writer);
-  EXPECT_TRUE(reader->HasChanged());
+  EXPECT_TRUE(reader->CheckChanged());
   reader->InvalidateCache();
   EXPECT_TRUE(reader->FindKey(Key(1000).data(), false));
   EXPECT_EQ(reader->Cursor().CurrentPosition(), 501u);

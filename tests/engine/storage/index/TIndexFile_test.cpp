@@ -229,11 +229,11 @@ TEST_F(IndexFileTest, ChangeCounterSeesAnotherHandle) {
   CreateGolden();
   auto a = Open(false);
   auto b = Open(false);
-  EXPECT_FALSE(b->HasChanged());
+  EXPECT_FALSE(b->CheckChanged());
   a->WriteHeader(true);
-  EXPECT_TRUE(b->HasChanged());
+  EXPECT_TRUE(b->CheckChanged());
   EXPECT_EQ(b->ChangeCounter(), 2u);
-  EXPECT_FALSE(b->HasChanged());
+  EXPECT_FALSE(b->CheckChanged());
 }
 
 TEST_F(IndexFileTest, PagesAtCheckedOffsets) {
@@ -294,7 +294,7 @@ TEST_F(IndexFileTest, EncipheredHeader) {
   EXPECT_EQ(f->GetIndexDescriptor(31).name, "Sys Deleted");
   auto b = Open(false);
   f->WriteHeader(true);
-  EXPECT_TRUE(b->HasChanged()) << "the counter is read through the cipher";
+  EXPECT_TRUE(b->CheckChanged()) << "the counter is read through the cipher";
 }
 
 // Random damage to a header with indexes in use: the header either opens with every used slot

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "IndexTreeTestHost.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/values/KeyEncoding.h"
+#include "platform/FaultyFile.h"
 
 namespace tessera::testing {
 namespace {
@@ -426,6 +428,36 @@ TEST_F(BTreeTest, RefusedChangesLeaveEveryByteAsItWas) {
   EXPECT_EQ(EngineCode([&] { tree_->ModifyKey(NumberKey(2).data(), NumberKey(4).data(), 2); }),
             kErrKeyNotFound);
   EXPECT_EQ(WholeFile(), before);
+}
+
+// A change whose new entry cannot be read in puts the old entry back; when the old entry's page
+// cannot be read either, the entry is lost and the index reports itself damaged rather than
+// passing the loss off as a refused change.
+TEST_F(BTreeTest, AModifyThatCannotRestoreTheOldEntryReportsADamagedIndex) {
+  const struct {
+    size_t cache_pages;  // 1: fetching the new entry's leaf evicts the old entry's
+    int code;
+    bool old_kept;
+  } cases[] = {{TPageCache::kListCapacity, kErrReadFailure, true},
+               {1, kErrIndexPageCorrupt, false}};
+  for (const auto& c : cases) {
+    Make(1, Descriptor(20, kCompressNone));  // not unique: the new key is not looked up first
+    for (uint32_t n = 1; n <= 400; ++n) tree_->InsertKey(NumberKey(n).data(), n);
+    Reopen(c.cache_pages);
+    ASSERT_TRUE(tree_->Contains(NumberKey(10).data()));  // the old entry's pages in memory
+    auto faults = std::make_shared<platform::FileFaults>();
+    faults->read_error = platform::kErrorIoDevice;
+    host_->File().InjectFaults(faults);
+    EXPECT_EQ(
+        EngineCode([&] { tree_->ModifyKey(NumberKey(10).data(), NumberKey(1000).data(), 10); }),
+        c.code)
+        << c.cache_pages;
+    *faults = platform::FileFaults();
+    EXPECT_EQ(tree_->Contains(NumberKey(10).data()), c.old_kept) << c.cache_pages;
+    EXPECT_FALSE(tree_->Contains(NumberKey(1000).data()));
+    EXPECT_EQ(tree_->KeyCount(), c.old_kept ? 400u : 399u);
+    ExpectSound();
+  }
 }
 
 TEST_F(BTreeTest, FullFileRefusesASplitAndKeepsTheTree) {

@@ -1,0 +1,60 @@
+// A table file that begins with a header kept in memory, whose first field is a u32 change
+// counter: the index and blob files.
+//
+// Other processes learn that a file changed by comparing its stored counter with the one in
+// their copy of the header.  So every write of the header adds one to the counter, and records in
+// a mark byte whether the writer's copy had changes; the whole image passes through the table
+// cipher as one piece on an enciphered table.  CheckChanged is the other half: it reads only the
+// stored counter and, when another process moved it, reloads the header through the descendant's
+// own ReadHeader, which checks every field before keeping any.
+//
+// The descendant owns the header's layout (see IndexFormat.h and TBlobFile.h); `kSize` is its
+// length and `kChangedMark` the offset of the mark byte.  Used from one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "classlib/rtl/Coding.h"
+#include "engine/storage/core/TFileHandler.h"
+
+namespace tessera {
+
+template <size_t kSize, size_t kChangedMark>
+class TCountedHeaderFile : public TFileHandler {
+ public:
+  static_assert(kChangedMark >= 4 && kChangedMark < kSize, "the counter takes bytes 0..3");
+
+  // Reads the header image and checks it; raises the descendant's code for damage, keeping the
+  // header it had.
+  virtual void ReadHeader() = 0;
+
+  // When forced or changed: the mark byte set from the changed flag, the counter + 1, and the
+  // image written at offset 0; the changed flag is cleared.
+  void WriteHeader(bool force) {
+    if (!force && !header_changed_) return;
+    header_[kChangedMark] = header_changed_ ? 1 : 0;
+    cl::PutU32LE(header_, ChangeCounter() + 1);
+    WriteHeaderImage(header_, kSize, HeaderEnciphered());
+    header_changed_ = false;
+  }
+
+  // Reads the stored counter; when it moved, re-reads the header and answers true.
+  bool CheckChanged() {
+    if (ReadStoredChangeCounter(HeaderEnciphered()) == ChangeCounter()) return false;
+    ReadHeader();
+    return true;
+  }
+
+  uint32_t ChangeCounter() const { return cl::GetU32LE(header_); }
+  bool HeaderChanged() const { return header_changed_; }
+
+ protected:
+  // Whether the table cipher covers the header.
+  virtual bool HeaderEnciphered() const = 0;
+
+  uint8_t header_[kSize] = {};
+  bool header_changed_ = false;
+};
+
+}  // namespace tessera
