@@ -234,7 +234,8 @@ void TDataFile::Open() {
     computed_area_size_ = header_.StoredComputedAreaSize();
     UpdateComputedFlag();
     CheckLengthUnderSemaphore();
-    record_cache_.Configure(header_.RecordSize(), GetRecordBufferSize(), RecordCacheCapacity());
+    record_cache_.Configure(header_.DataStart(), header_.RecordSize(), GetRecordBufferSize(),
+                            RecordCacheCapacity());
     OpenCompanions();
   } catch (...) {
     CloseFiles();

@@ -466,7 +466,7 @@ std::unique_ptr<TDataFile> TDataFile::Clone() {
   clone->UpdateComputedFlag();
   clone->ReleaseAllPins();
   clone->current_ = nullptr;
-  clone->record_cache_.Configure(header_.RecordSize(), GetRecordBufferSize(),
+  clone->record_cache_.Configure(header_.DataStart(), header_.RecordSize(), GetRecordBufferSize(),
                                  RecordCacheCapacity());
   if (index_file_.CurrentSlot() == kRecordOrderSlot) {
     clone->SetCurrentIndexByNumber(kRecordOrderSlot);

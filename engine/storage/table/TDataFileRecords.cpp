@@ -241,7 +241,7 @@ std::vector<uint8_t> TDataFile::MaintainedSlots() const {
 
 bool TDataFile::CheckForChanges() {
   bool moved = false;
-  if (index_file_.HasChanged()) {
+  if (index_file_.CheckChanged()) {
     index_file_.InvalidateCache();
     ReadHeader();
     moved = true;
@@ -448,7 +448,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool /*upda
   }
   std::memcpy(current_->buffer.data() + kRecFields, buffer + kRecFields,
               GetRecordBufferSize() - kRecFields);
-  current_->dirty = true;
+  current_->SetDirty(true);
   TakeBlobValues(number, current_->buffer.data());
   store.Commit();
 

@@ -17,17 +17,17 @@ uint32_t TRecord::Sequence() const { return cl::GetU32LE(buffer.data() + kRecSeq
 
 void TRecord::SetDeleted(bool deleted) {
   buffer[kRecDeleted] = deleted ? 1 : 0;
-  dirty = true;
+  SetDirty(true);
 }
 
 void TRecord::SetLink(uint32_t link) {
   cl::PutU32LE(buffer.data() + kRecLink, link);
-  dirty = true;
+  SetDirty(true);
 }
 
 void TRecord::SetSequence(uint32_t sequence) {
   cl::PutU32LE(buffer.data() + kRecSequence, sequence);
-  dirty = true;
+  SetDirty(true);
 }
 
 void TRecord::SetNumber(uint32_t n) {
@@ -37,8 +37,10 @@ void TRecord::SetNumber(uint32_t n) {
 
 // ---- TRecordCache -------------------------------------------------------------------------------
 
-void TRecordCache::Configure(size_t record_size, size_t buffer_size, size_t capacity) {
+void TRecordCache::Configure(size_t data_start, size_t record_size, size_t buffer_size,
+                             size_t capacity) {
   Drop();
+  data_start_ = data_start;
   record_size_ = record_size;
   buffer_size_ = buffer_size;
   capacity_ = base_capacity_ = std::max<size_t>(capacity, 1);
@@ -55,7 +57,7 @@ TRecordCache::List::iterator TRecordCache::FindEvictable() {
   for (auto it = list_.end(); it != list_.begin();) {
     --it;
     const TRecord& r = **it;
-    if (!r.dirty && r.pins == 0 && !r.in_read) return it;
+    if (!r.Dirty() && r.PinCount() == 0 && !r.in_read) return it;
   }
   return list_.end();
 }
@@ -64,8 +66,9 @@ TRecord* TRecordCache::Recycle(List::iterator it) {
   TRecord& r = **it;
   if (r.number != 0) by_number_.erase(r.number);
   r.number = 0;
-  r.pins = 0;
-  r.dirty = false;
+  r.SetOffset(0);
+  r.ClearPins();
+  r.SetDirty(false);
   r.computed = false;
   r.in_read = false;
   std::fill(r.buffer.begin(), r.buffer.end(), 0);
@@ -93,6 +96,7 @@ TRecord* TRecordCache::TakeFree(uint32_t number) {
   }
   if (number != 0) {
     r->number = number;
+    r->SetOffset(OffsetOf(number));
     by_number_[number] = list_.begin();
   }
   return r;
@@ -132,14 +136,14 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
         r = TakeFree(first + i);
         r->in_read = true;
         cached[i] = r;
-      } else if (r->pins > 0 || r->dirty) {
+      } else if (r->PinCount() > 0 || r->Dirty()) {
         if (first + i == number) wanted = r;
         continue;
       }
       std::memcpy(r->buffer.data(), images.data() + static_cast<size_t>(i) * record_size_,
                   record_size_);
       if (!r->Deleted()) cl::PutU32LE(r->buffer.data() + kRecLink, r->number);
-      r->dirty = false;
+      r->SetDirty(false);
       r->computed = false;
       if (first + i == number) wanted = r;
     }
@@ -157,43 +161,36 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
 }
 
 bool TRecordCache::FlushDirty() {
-  std::vector<TRecord*> dirty;
+  std::vector<TRecord*> due;
   for (auto& r : list_) {
-    if (r->dirty && r->pins == 0 && !r->in_read && r->number != 0) dirty.push_back(r.get());
+    if (r->Dirty() && r->PinCount() == 0 && !r->in_read && r->number != 0) due.push_back(r.get());
   }
-  if (dirty.empty()) return false;
-  std::sort(dirty.begin(), dirty.end(),
-            [](const TRecord* a, const TRecord* b) { return a->number < b->number; });
-  std::vector<uint8_t> run;
-  for (size_t i = 0; i < dirty.size();) {
-    size_t j = i + 1;
-    while (j < dirty.size() && dirty[j]->number == dirty[j - 1]->number + 1) ++j;
-    run.resize((j - i) * record_size_);
-    for (size_t k = i; k < j; ++k) {
-      std::memcpy(run.data() + (k - i) * record_size_, dirty[k]->buffer.data(), record_size_);
-    }
-    host_.WriteRecordImages(dirty[i]->number, run.data(), static_cast<uint32_t>(j - i));
-    ++writes_;
-    for (size_t k = i; k < j; ++k) dirty[k]->dirty = false;
-    i = j;
-  }
+  if (due.empty()) return false;
+  WriteBackRuns(
+      std::move(due), record_size_,
+      [&](const TRecord& r, uint8_t* image) { std::memcpy(image, r.buffer.data(), record_size_); },
+      [&](uint32_t offset, uint8_t* bytes, size_t length) {
+        const uint32_t first = static_cast<uint32_t>((offset - data_start_) / record_size_) + 1;
+        host_.WriteRecordImages(first, bytes, static_cast<uint32_t>(length / record_size_));
+        ++writes_;
+      });
   return true;
 }
 
 void TRecordCache::Pin(TRecord* record) {
-  if (record->pins >= kMaxPins) host_.RaiseRecordError(kErrRecordBufferCorrupt);
-  ++record->pins;
+  if (!record->TryPin()) host_.RaiseRecordError(kErrRecordBufferCorrupt);
 }
 
 void TRecordCache::UnpinAll() {
-  for (auto& r : list_) r->pins = 0;
+  for (auto& r : list_) r->ClearPins();
 }
 
 void TRecordCache::Invalidate() {
   for (auto& r : list_) {
     r->number = 0;
-    r->pins = 0;
-    r->dirty = false;
+    r->SetOffset(0);
+    r->ClearPins();
+    r->SetDirty(false);
     r->computed = false;
     r->in_read = false;
     std::fill(r->buffer.begin(), r->buffer.end(), 0);
@@ -211,7 +208,7 @@ void TRecordCache::Shrink() {
   capacity_ = base_capacity_;
   for (auto it = list_.end(); list_.size() > capacity_ && it != list_.begin();) {
     --it;
-    if ((*it)->dirty || (*it)->pins > 0) continue;
+    if ((*it)->Dirty() || (*it)->PinCount() > 0) continue;
     if ((*it)->number != 0) by_number_.erase((*it)->number);
     it = list_.erase(it);
   }

@@ -9,6 +9,8 @@
 // repeated.  In an exclusive phase nothing may reach the disk before commit, so the capacity grows
 // by 1024 instead; outside it a cache of pinned and dirty entries is error 8962, as is a 65th pin.
 //
+// Entries have the engine's one cache shape (engine/storage/core/TCacheEntry.h): the offset of a
+// record's bytes in the .DAT, dirty, pins; dirty records go back through its WriteBackRuns.
 // Lookups go through a map from record number to entry, so a hit costs the same whatever the
 // cache's size; the list keeps the recency order.
 //
@@ -25,13 +27,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/storage/core/TCacheEntry.h"
+
 namespace tessera {
 
 // One cached record.  The buffer holds the record size plus the computed-field area.
-struct TRecord {
-  uint32_t number = 0;  // 0: a free entry
-  bool dirty = false;
-  uint16_t pins = 0;
+struct TRecord : public TCacheEntry {
+  uint32_t number = 0;    // 0: a free entry
   bool computed = false;  // computed fields of this buffer are current
   bool in_read = false;   // part of the multi-record read under way
   std::vector<uint8_t> buffer;
@@ -65,15 +67,14 @@ class TRecordCacheHost {
 
 class TRecordCache {
  public:
-  static constexpr uint16_t kMaxPins = 64;
   static constexpr size_t kGrowth = 1024;
 
   explicit TRecordCache(TRecordCacheHost& host) : host_(host) {}
   TRecordCache(const TRecordCache&) = delete;
   TRecordCache& operator=(const TRecordCache&) = delete;
 
-  // Sizes of the open table; drops every entry.
-  void Configure(size_t record_size, size_t buffer_size, size_t capacity);
+  // Layout of the open table; drops every entry.
+  void Configure(size_t data_start, size_t record_size, size_t buffer_size, size_t capacity);
   size_t Capacity() const { return capacity_; }
   size_t Size() const { return list_.size(); }
 
@@ -95,10 +96,10 @@ class TRecordCache {
   // numbers; true when something was written.
   bool FlushDirty();
 
-  // 8962 past kMaxPins.
+  // 8962 past TCacheEntry::kMaxPins.
   void Pin(TRecord* record);
   static void Unpin(TRecord* record) {
-    if (record != nullptr && record->pins > 0) --record->pins;
+    if (record != nullptr) record->Unpin();
   }
   void UnpinAll();
 
@@ -119,7 +120,12 @@ class TRecordCache {
   List::iterator FindEvictable();
   TRecord* Recycle(List::iterator it);
 
+  uint32_t OffsetOf(uint32_t number) const {
+    return static_cast<uint32_t>(data_start_ + (number - 1) * record_size_);
+  }
+
   TRecordCacheHost& host_;
+  size_t data_start_ = 0;
   size_t record_size_ = 0;
   size_t buffer_size_ = 0;
   size_t capacity_ = 0;

@@ -255,7 +255,8 @@ void TDataFile::DefineFields(std::vector<TFieldDefinition> definitions) {
     CommitTransaction(false, false, false);
     current_ = nullptr;
     computed_area_size_ = area;
-    record_cache_.Configure(GetRecordSize(), GetRecordBufferSize(), RecordCacheCapacity());
+    record_cache_.Configure(header_.DataStart(), GetRecordSize(), GetRecordBufferSize(),
+                            RecordCacheCapacity());
   }
   UpdateComputedFlag();
 }
