@@ -363,8 +363,10 @@ class TDataFile : public TFileHandler,
   // Compares the stored change counters with the cached headers; when another process wrote,
   // re-reads what moved and drops what the caches held of it.  True when something moved.
   bool CheckForChanges();
-  // After a failure in the store stage: Reload, and the cursor back on its key.
+  // After a failure in the store stage: Reload, and the cursor back on its key.  A reload that
+  // fails too is left pending for the next write (ReloadIfPending).
   void Restore() noexcept;
+  void ReloadIfPending();
   // Commit of a write on a shared handle (an exclusive one writes at close).
   void CommitWrite();
   // The record number the write started from still stands under the cursor, live: else 8710.
@@ -427,6 +429,7 @@ class TDataFile : public TFileHandler,
   bool no_key_check_ = false;
   bool physical_scan_ = false;
   bool live_map_valid_ = false;
+  bool reload_pending_ = false;
   // The range as set (keys and significant lengths), for Clone.
   struct RangeKey {
     bool present = false;

@@ -47,7 +47,10 @@ class SlotGuard {
 class TDataFile::WriteLevel {
  public:
   explicit WriteLevel(TDataFile& table) : table_(table) {
-    if (table.Exclusive() || table.ReadOnlyAttribute()) return;
+    if (table.Exclusive() || table.ReadOnlyAttribute()) {
+      table.ReloadIfPending();
+      return;
+    }
     const TLockRetry retry(kSemaphoreRetries, kSemaphoreWaitMs);
     semaphore_ = TRangeLock(table, {kDataSemaphoreOffset, 1}, retry);
     if (!semaphore_.Locked()) table.Fail(kErrLockFailure);
@@ -58,6 +61,7 @@ class TDataFile::WriteLevel {
       if (!table.blob_file_->WriteLock()) table.Fail(kErrLockFailure);
       blob_locked_ = true;
     }
+    table.ReloadIfPending();
     table.CheckForChanges();
   }
   ~WriteLevel() {
@@ -283,14 +287,22 @@ void TDataFile::Reload() {
 }
 
 void TDataFile::Restore() noexcept {
+  reload_pending_ = true;
   try {
     Reload();
+    reload_pending_ = false;
     LoadCurrentRecord(kForward);
   } catch (...) {
     // The write's own error is on its way to the caller.  A reload that fails as well (the disk
-    // gone) leaves the caches empty, and the next operation meets the same failure and reports
-    // it; nothing half-written can reach the disk from here, since nothing is dirty.
+    // unreadable for a moment) stays pending: the next write reloads before it starts, so no
+    // header or page changed by the failed write can be committed with it.
   }
+}
+
+void TDataFile::ReloadIfPending() {
+  if (!reload_pending_) return;
+  Reload();
+  reload_pending_ = false;
 }
 
 void TDataFile::CommitWrite() {

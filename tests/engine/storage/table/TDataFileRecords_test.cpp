@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "engine/storage/table/TableCheck.h"
 #include "engine/storage/table/TableCreation.h"
 #include "engine/storage/values/TextCompare.h"
+#include "platform/FaultyFile.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
@@ -502,6 +504,353 @@ TEST_P(ModelTest, RandomWritesAgreeWithTheModel) {
 
 INSTANTIATE_TEST_SUITE_P(Shapes, ModelTest,
                          ::testing::Combine(::testing::Values(0, 1, 2), ::testing::Bool()));
+
+// ---- edge cases ---------------------------------------------------------------------------------
+
+// Users with a memo: Id primary, Nom in a case-insensitive index, Code unique.
+TNewTable UsersTable(bool primary = true) {
+  Shape shape{"Users", 0, true, false, {}};
+  shape.indexes = {{0, {{kId, false}}, false, false, true, !primary},
+                   {1, {{kNom, false}}, true, false, false},
+                   {2, {{kCode, false}}, false, false, true}};
+  TNewTable t = MakeTable(shape);
+  t.fields[1].default_value = "Anonyme";
+  return t;
+}
+
+class EdgeTest : public RecordsTest {
+ protected:
+  // Inserts a user; returns its record number.
+  uint32_t Add(TDataFile& t, int32_t id, const std::string& nom, int32_t code,
+               const std::string& memo = "") {
+    Bytes buf(t.GetRecordBufferSize());
+    t.ApplyFieldDefaults(buf.data());
+    PutInt(t, kId, id, buf.data());
+    PutText(t, kNom, nom, buf.data());
+    PutInt(t, kCode, code, buf.data());
+    if (!memo.empty()) WriteMemo(t, memo, buf.data());
+    t.InsertRecord(buf.data());
+    if (!memo.empty()) t.CloseBlob(false, kMemo, buf.data());
+    return t.CurrentRecord()->number;
+  }
+
+  Bytes Files(const std::string& path) {
+    Bytes all;
+    for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
+      const Bytes b = mirvel_test::ReadFileBytes(path + ext);
+      all.insert(all.end(), b.begin(), b.end());
+    }
+    return all;
+  }
+
+  std::vector<std::pair<uint8_t, uint32_t>> SysDeleted(TDataFile& t) {
+    std::vector<std::pair<uint8_t, uint32_t>> keys;
+    const uint8_t saved = t.IndexFile().CurrentSlot();
+    t.IndexFile().SelectIndex(kSysDeletedSlot);
+    TIndexTree& tree = t.IndexFile().Tree();
+    uint8_t key[kMaxKeyLength];
+    for (TTreeSpot s = tree.AtPosition(1); s.leaf != 0; s = tree.Step(s, true)) {
+      tree.ReadEntry(s, key);
+      const uint32_t encoded =
+          uint32_t{key[1]} << 24 | uint32_t{key[2]} << 16 | uint32_t{key[3]} << 8 | key[4];
+      keys.emplace_back(key[0], encoded ^ 0x80000000u);
+    }
+    t.IndexFile().SelectIndex(saved);
+    return keys;
+  }
+};
+
+// A duplicate key is an everyday event: it changes no byte of the three files and leaves no lock,
+// so another handle writes at once.
+TEST_F(EdgeTest, ADuplicateKeyChangesNothingAndHoldsNothing) {
+  const std::string path = Table("Users");
+  Create(path, UsersTable());
+  TDataFile t;
+  OpenOn(t, path, false);
+  Add(t, 1, "Anne", 10, std::string(700, 'a'));
+  Add(t, 2, "Bruno", 20);
+  const Bytes before = Files(path);
+  EXPECT_EQ(EngineCode([&] { Add(t, 1, "Claire", 30, std::string(900, 'c')); }), kErrKeyViolation);
+  EXPECT_EQ(EngineCode([&] { Add(t, 3, "Claire", 20); }), kErrKeyViolation);
+  Bytes buf(t.GetRecordBufferSize());
+  t.GoToPosition(1);
+  ASSERT_EQ(t.GetCurrentRecord(buf.data()), 0);
+  PutInt(t, kCode, 20, buf.data());
+  EXPECT_EQ(EngineCode([&] { t.ModifyRecord(buf.data()); }), kErrKeyViolation);
+  EXPECT_EQ(Files(path), before);
+  // Every lock was given back: another handle (which locks against this one) writes at once.
+  auto other = t.Clone();
+  other->SetLockRetryCount(0);
+  EXPECT_EQ(EngineCode([&] { Add(*other, 3, "Claire", 30); }), 0);
+  EXPECT_EQ(EngineCode([&] { Add(t, 4, "Denis", 40); }), 0);
+  other->Close();
+  t.Close();
+  EXPECT_TRUE(CheckTableFiles(path).ok());
+}
+
+// Slots come back through the deleted chain, and "Sys Deleted" follows each slot.
+TEST_F(EdgeTest, DeletedSlotsAreReusedUnlessTheTableHasNoPrimaryKey) {
+  const std::string reuse = Table("Reuse"), never = Table("Never");
+  Create(reuse, UsersTable());
+  Create(never, UsersTable(false));
+  TDataFile t;
+  OpenOn(t, reuse, false);
+  EXPECT_EQ(Add(t, 1, "Anne", 10), 1u);
+  EXPECT_EQ(t.Header().DeletedHead(), 0u);
+  t.DeleteRecord();
+  EXPECT_EQ(t.Header().DeletedHead(), 1u);
+  EXPECT_EQ(SysDeleted(t), (std::vector<std::pair<uint8_t, uint32_t>>{{1, 1}}));
+  EXPECT_EQ(Add(t, 2, "Bruno", 20), 1u);  // slot 1 again, with the next sequence number
+  EXPECT_EQ(t.Header().DeletedHead(), 0u);
+  EXPECT_EQ(t.GetPhysicalRecordCount(), 1u);
+  EXPECT_EQ(SysDeleted(t), (std::vector<std::pair<uint8_t, uint32_t>>{{0, 2}}));
+  t.Close();
+
+  OpenOn(t, never, false);
+  EXPECT_EQ(Add(t, 1, "Anne", 10), 1u);
+  t.DeleteRecord();
+  EXPECT_EQ(Add(t, 2, "Bruno", 20), 2u);
+  EXPECT_EQ(t.Header().DeletedHead(), 1u);
+  EXPECT_EQ(t.GetPhysicalRecordCount(), 2u);
+  EXPECT_EQ(t.GetRecordCount(), 1u);  // the deleted slot is not walked
+  Bytes buf(t.GetRecordBufferSize());
+  t.MoveToBeginning();
+  ASSERT_EQ(t.GetNextRecord(buf.data()), 0);
+  EXPECT_EQ(t.CurrentRecord()->number, 2u);
+  EXPECT_EQ(t.GetNextRecord(buf.data()), kErrEndOfFile);
+  EXPECT_TRUE(SysDeleted(t).empty());
+  t.Close();
+  EXPECT_TRUE(CheckTableFiles(never).ok());
+}
+
+// The sequence number after 2147483647 is 1 in the header, the record and its keys alike.
+TEST_F(EdgeTest, SequenceNumbersWrapToOne) {
+  const std::string path = Table("Wrap");
+  Shape shape{"Wrap", 0, false, true, {{0, {{kId, false}}, false, false, true}}};
+  Create(path, MakeTable(shape));
+  Bytes dat = mirvel_test::ReadFileBytes(path + ".DAT");
+  cl::PutU32LE(dat.data() + kDatLastAutoIncrement, 2147483646);
+  mirvel_test::WriteFileBytes(path + ".DAT", dat);
+  TDataFile t;
+  OpenOn(t, path, true);
+  Bytes buf(t.GetRecordBufferSize());
+  for (uint32_t expected : {2147483647u, 1u, 2u}) {
+    t.ApplyFieldDefaults(buf.data());
+    t.InsertRecord(buf.data());
+    EXPECT_EQ(cl::GetU32LE(buf.data() + kRecSequence), expected);
+    EXPECT_EQ(t.CurrentRecord()->Sequence(), expected);
+    EXPECT_EQ(t.Header().LastAutoIncrement(), expected);
+  }
+  PutInt(t, kId, 1, buf.data());
+  EXPECT_TRUE(t.SeekRecordKey(false, buf.data(), nullptr, 0, false, 0));
+  EXPECT_EQ(t.CurrentRecord()->number, 2u);
+  EXPECT_EQ(t.GetCurrentRecordNumber(), 1u);  // 1 sorts first
+  t.ReleaseAllPins();
+  t.CommitTransaction(false, false, false);
+  EXPECT_TRUE(CheckTable(t).ok());
+}
+
+// Pins, read-ahead and the limits of one read.
+TEST_F(EdgeTest, RecordCacheLimits) {
+  const std::string path = Table("Cache");
+  Create(path, UsersTable());
+  {
+    TDataFile t;
+    OpenOn(t, path, true);
+    for (int i = 1; i <= 2000; ++i) Add(t, i, "N" + std::to_string(i), i);
+    t.ReleaseAllPins();
+    bool retry = false;
+    for (int i = 0; i < 64; ++i) ASSERT_NE(t.GetRecord(1, false, 1, false, retry), nullptr);
+    EXPECT_EQ(EngineCode([&] { t.GetRecord(1, false, 1, false, retry); }), kErrRecordBufferCorrupt);
+    t.ReleaseAllPins();
+  }
+  TDataFile t;
+  OpenOn(t, path, false);
+  const uint32_t per_read = t.PerReadMaximum();
+  ASSERT_LT(per_read, 2000u);
+  t.RecordCache().ClearStatistics();
+  Bytes buf(t.GetRecordBufferSize());
+  t.MoveToBeginning();
+  uint32_t walked = 0;
+  while (t.GetNextRecord(buf.data()) == 0) ++walked;
+  EXPECT_EQ(walked, 2000u);
+  // Keys in record order: each read brings as many records as one read may.
+  EXPECT_EQ(t.RecordCache().RecordReads(), (2000 + per_read - 1) / per_read);
+  t.Close();
+
+  // A record above 32767 bytes: one record per read.
+  TNewTable wide;
+  for (uint16_t i = 1; i <= 140; ++i) {
+    wide.fields.push_back(Field(i, ("S" + std::to_string(i)).c_str(), kFieldString, 250));
+  }
+  wide.indexes = {Index("", {}, false)};
+  Create(Table("Wide"), wide);
+  OpenOn(t, Table("Wide"), false);
+  EXPECT_EQ(t.PerReadMaximum(), 1u);
+  Bytes row(t.GetRecordBufferSize());
+  for (int i = 0; i < 3; ++i) {
+    t.ApplyFieldDefaults(row.data());
+    t.InsertRecord(row.data());
+  }
+  t.Close();
+  OpenOn(t, Table("Wide"), false);
+  t.RecordCache().ClearStatistics();
+  t.MoveToBeginning();
+  while (t.GetNextRecord(row.data()) == 0) {
+  }
+  EXPECT_EQ(t.RecordCache().RecordReads(), 3u);
+}
+
+// A modify that leaves every key as it was writes no index page; one that moves a key does.
+TEST_F(EdgeTest, UnchangedKeysAreLeftAlone) {
+  const std::string path = Table("Users");
+  Create(path, UsersTable());
+  TDataFile t;
+  OpenOn(t, path, false);
+  for (int i = 1; i <= 5; ++i) Add(t, i, "N" + std::to_string(i), i);
+  Bytes buf(t.GetRecordBufferSize());
+  t.GoToPosition(3);
+  ASSERT_EQ(t.GetCurrentRecord(buf.data()), 0);
+  PutInt(t, kVal, 77, buf.data());
+  t.IndexFile().PageCache().ClearStatistics();
+  t.ModifyRecord(buf.data());
+  EXPECT_EQ(t.IndexFile().PageCache().PageWrites(), 0u);
+  PutText(t, kNom, "Zoe", buf.data());
+  t.ModifyRecord(buf.data());
+  EXPECT_GT(t.IndexFile().PageCache().PageWrites(), 0u);
+  ASSERT_EQ(t.GetCurrentRecord(buf.data()), 0);
+  EXPECT_EQ(GetInt(t, kVal, buf.data()), 77);
+}
+
+// The ends of the table, seeks by prefix, ranges and index choice.
+TEST_F(EdgeTest, CursorEndsSeeksAndRanges) {
+  const std::string path = Table("Users");
+  Create(path, UsersTable());
+  TDataFile t;
+  OpenOn(t, path, false);
+  Bytes buf(t.GetRecordBufferSize());
+  t.MoveToBeginning();
+  EXPECT_EQ(t.GetNextRecord(buf.data()), kErrEndOfFile);
+  EXPECT_EQ(GetText(t, kNom, buf.data()), "Anonyme");  // the blank record with its defaults
+  EXPECT_EQ(t.GetPriorRecord(buf.data()), kErrBeginningOfFile);
+
+  const char* names[] = {"mARTIN", "Dupont", "martinez", "Durand", "Marchand", "Dupond"};
+  for (int i = 0; i < 6; ++i) Add(t, 10 - i, names[i], i);
+  t.MoveToBeginning();
+  ASSERT_EQ(t.GetNextRecord(buf.data()), 0);
+  EXPECT_EQ(GetInt(t, kId, buf.data()), 5);
+  EXPECT_EQ(t.GetPriorRecord(buf.data()), kErrBeginningOfFile);
+  ASSERT_EQ(t.GetNextRecord(buf.data()), 0);  // still before the first key
+  EXPECT_EQ(GetInt(t, kId, buf.data()), 5);
+
+  // Two lower-case letters on the case-insensitive index: the first name starting with them.
+  t.SetCurrentIndexByName("i1");
+  Bytes key_record(t.GetRecordBufferSize());
+  PutText(t, kNom, "ma", key_record.data());
+  EXPECT_TRUE(t.SeekRecordKey(false, key_record.data(), buf.data(), 2, false, 0));
+  EXPECT_EQ(GetText(t, kNom, buf.data()), "Marchand");
+  PutText(t, kNom, "mz", key_record.data());
+  EXPECT_FALSE(t.SeekRecordKey(false, key_record.data(), buf.data(), 2, true, 0));
+  // All the fields of a non-unique index: a prefix search, whatever the sequence suffix.
+  PutText(t, kNom, "MARTIN", key_record.data());
+  EXPECT_TRUE(t.SeekRecordKey(false, key_record.data(), buf.data(), 0, false, 0));
+  EXPECT_EQ(GetText(t, kNom, buf.data()), "mARTIN");
+  EXPECT_TRUE(t.FindRecordByKey(key_record.data(), buf.data()));
+
+  // A range from "D" on, with no upper bound: the first record of the range is number 1.
+  PutText(t, kNom, "D", key_record.data());
+  t.SetRange(false, key_record.data(), 0, nullptr, 0);
+  EXPECT_EQ(t.GetRecordCount(), 6u);
+  t.GoToPosition(1);
+  EXPECT_EQ(t.GetCurrentRecordNumber(), 1u);
+  t.SetRange(false, nullptr, 0, key_record.data(), 0);  // up to "D": nothing
+  EXPECT_EQ(t.GetRecordCount(), 0u);
+  PutText(t, kNom, "Dur", key_record.data());
+  t.SetRange(false, nullptr, 0, key_record.data(), 0);
+  EXPECT_EQ(t.GetRecordCount(), 2u);  // Dupond, Dupont
+
+  // An unknown index changes nothing.
+  t.GoToPosition(2);
+  const uint32_t before = t.CurrentRecord()->number;
+  EXPECT_EQ(EngineCode([&] { t.SetCurrentIndexByName("Nowhere"); }), kErrInvalidIndexName);
+  EXPECT_EQ(EngineCode([&] { t.SetCurrentIndexByNumber(7); }), kErrInvalidIndexName);
+  EXPECT_EQ(t.GetCurrentIndexNumber(), 1);
+  EXPECT_EQ(t.GetRecordCount(), 2u);
+  EXPECT_EQ(t.CurrentRecord()->number, before);
+}
+
+// A clone stands where its source stands, locks against it, and sees its writes.
+TEST_F(EdgeTest, ClonesAndVanishedRecords) {
+  const std::string path = Table("Users");
+  Create(path, UsersTable());
+  TDataFile t;
+  OpenOn(t, path, false);
+  for (int i = 1; i <= 6; ++i) Add(t, i, "N" + std::to_string(i), i);
+  t.SetCurrentIndexByNumber(2);
+  Bytes buf(t.GetRecordBufferSize());
+  t.GoToPosition(4);
+  ASSERT_EQ(t.GetCurrentRecord(buf.data()), 0);
+  auto clone = t.Clone();
+  clone->SetLockRetryCount(0);
+  EXPECT_EQ(clone->GetCurrentIndexNumber(), 2);
+  EXPECT_EQ(clone->GetCurrentRecordNumber(), 4u);
+  EXPECT_EQ(clone->CurrentRecord()->number, t.CurrentRecord()->number);
+  // The record lock of the source's handle holds the clone off.
+  const uint32_t n = t.CurrentRecord()->number;
+  ASSERT_TRUE(t.Lock(kRecordLockBase - n, 1, true));
+  EXPECT_EQ(EngineCode([&] { clone->DeleteRecord(); }), kErrRecordLocked);
+  ASSERT_TRUE(t.Lock(kRecordLockBase - n, 1, false));
+  // The clone deletes the record under the source: the source's delete and modify refuse
+  // rather than act on the record next to it.
+  clone->DeleteRecord();
+  EXPECT_EQ(EngineCode([&] { t.DeleteRecord(); }), kErrRecordNotFound);
+  ASSERT_EQ(clone->GotoCurrentOf(t), 0);  // the record the source stands on now
+  ASSERT_EQ(t.GetCurrentRecord(buf.data()), 0);
+  clone->DeleteRecord();
+  PutText(t, kNom, "Edited", buf.data());
+  EXPECT_EQ(EngineCode([&] { t.ModifyRecord(buf.data()); }), kErrRecordNotFound);
+  EXPECT_EQ(t.GetRecordCount(), 4u);
+  clone->Close();
+  t.Close();
+  TTableCheckReport report = CheckTableFiles(path);
+  EXPECT_TRUE(report.ok());
+  EXPECT_EQ(report.live_records, 4u);
+  TDataFile exclusive;
+  OpenOn(exclusive, path, true);
+  EXPECT_EQ(EngineCode([&] { exclusive.Clone(); }), kErrAccessDenied);
+}
+
+// A store that fails half-way leaves nothing behind: the key stored before the failure never
+// reaches the disk, not even with the next successful write.
+TEST_F(EdgeTest, AFailedStoreLeavesNoKeyBehind) {
+  const std::string path = Table("Users");
+  Create(path, UsersTable());
+  TDataFile t;
+  OpenOn(t, path, false);
+  for (int i = 1; i <= 400; ++i) Add(t, i, "N" + std::to_string(i % 50), i);
+  t.Close();
+  auto faults = std::make_shared<platform::FileFaults>();
+  t.IndexFile().InjectFaults(faults);
+  OpenOn(t, path, false);
+  Bytes buf(t.GetRecordBufferSize());
+  t.MoveToBeginning();
+  while (t.GetNextRecord(buf.data()) == 0) {
+  }
+  t.SetCurrentIndexByNumber(2);  // the unique index's pages come in too; "i1" stays on disk
+  t.MoveToBeginning();
+  while (t.GetNextRecord(buf.data()) == 0) {
+  }
+  const Bytes before = Files(path);
+  faults->read_limit = 100;  // pages no longer read whole
+  EXPECT_EQ(EngineCode([&] { Add(t, 1000, "Nouveau", 1000); }), kErrReadFailure);
+  EXPECT_EQ(Files(path), before);
+  faults->read_limit = -1;
+  EXPECT_EQ(EngineCode([&] { Add(t, 1001, "Suivant", 1001); }), 0);
+  t.Close();
+  const TTableCheckReport report = CheckTableFiles(path);
+  EXPECT_TRUE(report.ok()) << report.problems.front();
+  EXPECT_EQ(report.live_records, 401u);
+}
 
 }  // namespace
 }  // namespace tessera
