@@ -62,7 +62,7 @@ void CreateTable(const std::string& path) {
 void PutId(TDataFile& t, uint32_t id, uint8_t* record) {
   uint8_t value[4];
   cl::PutU32LE(value, id);
-  t.PutFieldValue(false, 1, false, value, record);
+  t.PutFieldValue(tessera::TFieldSet::kTable, 1, false, value, record);
 }
 
 void Measure(const fs::path& dir, bool exclusive) {
@@ -84,9 +84,11 @@ void Measure(const fs::path& dir, bool exclusive) {
     PutId(t, id, record.data());
     char text[32] = {};
     std::snprintf(text, sizeof text, "Nom%06u", static_cast<unsigned>(rng() % 50000));
-    t.PutFieldValue(false, 2, false, reinterpret_cast<uint8_t*>(text), record.data());
+    t.PutFieldValue(tessera::TFieldSet::kTable, 2, false, reinterpret_cast<uint8_t*>(text),
+                    record.data());
     std::snprintf(text, sizeof text, "Ville%u", static_cast<unsigned>(id % 300));
-    t.PutFieldValue(false, 3, false, reinterpret_cast<uint8_t*>(text), record.data());
+    t.PutFieldValue(tessera::TFieldSet::kTable, 3, false, reinterpret_cast<uint8_t*>(text),
+                    record.data());
     t.InsertRecord(record.data());
   }
   t.Close();

@@ -10,6 +10,7 @@
 #include "classlib/db/TDataLink.h"
 #include "classlib/db/TDataSource.h"
 #include "classlib/rtl/Application.h"
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Collation.h"
 
 namespace cl {
@@ -20,12 +21,6 @@ bool TypesCompatible(TFieldType field_type, TFieldType def_type) {
   if (field_type == def_type) return true;
   if (field_type == ftInteger && def_type == ftAutoInc) return true;
   return field_type == ftBlob && (def_type == ftFmtMemo || def_type == ftTypedBinary);
-}
-
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
 }
 
 }  // namespace
@@ -200,12 +195,12 @@ void TDataSet::GetFieldNames(TStrings& list) const {
 }
 
 void TDataSet::GetFieldList(std::vector<TField*>& list, std::string_view names) const {
-  if (TrimView(names).empty()) return;
+  if (cl::TrimBlanks(names).empty()) return;
   size_t pos = 0;
   while (pos <= names.size()) {
     size_t end = names.find(';', pos);
     if (end == std::string_view::npos) end = names.size();
-    std::string_view name = TrimView(names.substr(pos, end - pos));
+    std::string_view name = cl::TrimBlanks(names.substr(pos, end - pos));
     bool last = end == names.size();
     if (!(last && name.empty() && pos > 0)) list.push_back(FieldByName(name));
     pos = end + 1;
@@ -213,7 +208,7 @@ void TDataSet::GetFieldList(std::vector<TField*>& list, std::string_view names) 
 }
 
 Variant TDataSet::FieldValues(std::string_view names) const {
-  if (names.find(';') == std::string_view::npos) return FieldByName(TrimView(names))->Value();
+  if (names.find(';') == std::string_view::npos) return FieldByName(cl::TrimBlanks(names))->Value();
   std::vector<TField*> list;
   GetFieldList(list, names);
   std::vector<Variant> values;

@@ -4,6 +4,7 @@
 #include "classlib/db/TBlobField.h"
 #include "classlib/db/TDataSet.h"
 #include "classlib/db/TFields.h"
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Collation.h"
 
 namespace cl {
@@ -53,14 +54,6 @@ TField* NewFieldOfType(TFieldType type, TComponent* owner) {
       break;
   }
   return nullptr;
-}
-
-std::string Trim(std::string_view s) {
-  size_t begin = 0;
-  size_t end = s.size();
-  while (begin < end && static_cast<unsigned char>(s[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<unsigned char>(s[end - 1]) <= ' ') --end;
-  return std::string(s.substr(begin, end - begin));
 }
 
 }  // namespace
@@ -169,7 +162,7 @@ void TIndexDefs::Update() {
 }
 
 TIndexDef* TIndexDefs::GetIndexForFields(std::string_view fields, bool case_insensitive) const {
-  std::string wanted = Trim(fields);
+  std::string wanted(cl::TrimBlanks(fields));
   auto usable = [case_insensitive](const TIndexDef& def) {
     TIndexOptions options = def.Options();
     if (options.Contains(ixExpression) || options.Contains(ixDescending)) return false;

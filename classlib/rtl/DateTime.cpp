@@ -1,5 +1,6 @@
 #include "classlib/rtl/DateTime.h"
 
+#include <cassert>
 #include <cmath>
 #include <string>
 
@@ -36,6 +37,7 @@ bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 4
 
 int MonthDays(int year, int month) {
   static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  assert(month >= 1 && month <= 12);
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 

@@ -13,6 +13,8 @@
 namespace cl {
 namespace {
 
+// INI lines are cut of spaces and tabs only (not of every blank of Blanks.h): any other control
+// character is part of a name or value, and a value keeps it.
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);

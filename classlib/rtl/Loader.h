@@ -1,4 +1,4 @@
-// TLoader: builds a form or data module in C++ the way reading its form resource would.
+// TLoader: builds a form or data module in code the way reading its form resource would.
 //
 // There is no form-file reader.  Each form or module class constructs its components in its
 // constructor, in resource order, through one TLoader, and sets their properties as the

@@ -1,6 +1,7 @@
 #include "classlib/rtl/NumberText.h"
 
 #include <algorithm>
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -177,6 +178,8 @@ std::string GeneralText(const TDecimalDigits& number, int precision, int exponen
 }  // namespace
 
 TDecimalDigits DoubleToDecimal(double value, int significant) {
+  // The buffer below holds any finite double at up to 40 digits; nothing else.
+  assert(std::isfinite(value) && significant >= 1 && significant <= 40);
   TDecimalDigits result;
   result.negative = std::signbit(value);
   if (value == 0) return result;

@@ -1,6 +1,7 @@
 #include "classlib/rtl/ShortString.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 namespace cl {
@@ -10,6 +11,7 @@ std::string ToShort(std::string_view s, size_t capacity) {
 }
 
 void PutShortString(uint8_t* dst, size_t capacity, std::string_view s) {
+  assert(capacity <= kShortStringMax);
   const size_t n = std::min({s.size(), capacity, kShortStringMax});
   dst[0] = static_cast<uint8_t>(n);
   std::memcpy(dst + 1, s.data(), n);

@@ -14,10 +14,10 @@ namespace cl {
 
 inline constexpr size_t kShortStringMax = 255;
 
-// The text cut to at most `capacity` bytes, as an assignment to a String[capacity] does.
+// The text cut to at most `capacity` bytes, as every name the engine keeps is cut.
 std::string ToShort(std::string_view s, size_t capacity = kShortStringMax);
 
-// True when `s` fits a String[capacity] without cutting.
+// True when `s` fits `capacity` bytes without cutting.
 inline bool FitsShort(std::string_view s, size_t capacity = kShortStringMax) {
   return s.size() <= capacity;
 }

@@ -5,7 +5,7 @@
 // components.  Free() runs BeforeDestruction while the object is still whole (a data module fires
 // OnDestroy there), then deletes it; a plain `delete` works too but skips that step.
 //
-// Creation.  In C++ a base-class constructor cannot see the final class, so the owner's insert
+// Creation.  A base-class constructor cannot see the final class, so the owner's insert
 // notification (which siblings use to recognise a new data source or dataset by its class) waits
 // until the object is complete: create components with cl::Create<T>(owner, ...) or through a
 // TLoader, both of which call AfterConstruction.  A plain `new T(owner)` owns the component just
@@ -28,7 +28,7 @@
 // Loading.  A TLoader creates the components of a form or data module with csLoading and
 // csReading set, delivers their binary properties, then calls Loaded on each in creation order;
 // setters that must wait for the whole form test csLoading.  csDesigning and csWriting are never
-// set at run time; they exist so that transcribed conditions read as written.
+// set (nothing designs or writes forms at run time); code may still test them.
 //
 // Threads: GUI thread only.
 #pragma once
@@ -164,7 +164,7 @@ namespace detail {
 void SetInitialComponentState(TComponentState state);
 }  // namespace detail
 
-// True when `name` is a Pascal identifier: a letter or "_", then letters, digits or "_".
+// True when `name` may name a component: a letter or "_", then letters, digits or "_".
 bool IsValidIdent(std::string_view name);
 
 }  // namespace cl

@@ -1,8 +1,9 @@
-// A set over an enumeration, as the class library's Pascal-style sets are used: component states,
-// option sets, and sets whose members are written out by ordinal (ordinals 0..31).
+// A set over an enumeration: component states, option sets, and sets whose members are written out
+// by ordinal (ordinals 0..31).
 #pragma once
 
 #include <bitset>
+#include <cassert>
 #include <cstdint>
 #include <initializer_list>
 
@@ -59,7 +60,10 @@ class TSet {
   friend bool operator==(const TSet& a, const TSet& b) { return a.bits_ == b.bits_; }
 
  private:
-  static size_t Ord(E e) { return static_cast<size_t>(e); }
+  static size_t Ord(E e) {
+    assert(static_cast<size_t>(e) < N);
+    return static_cast<size_t>(e);
+  }
 
   std::bitset<N> bits_;
 };

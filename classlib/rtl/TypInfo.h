@@ -1,10 +1,11 @@
 // Published-property information: the run-time list of an object's stored properties, which the
 // property storage walks to write and read them as text without per-class code.
 //
-// C++ has no published properties, so each class whose properties may be stored registers them
-// once, with accessors, naming its registered parent class; a class inherits the properties of
-// its registered ancestors.  An object's list comes from the most derived registered class it
-// belongs to (by dynamic_cast), so a subclass that registers nothing has its base's properties.
+// Published properties are declared by registration: each class whose properties may be stored
+// registers them once, with accessors, naming its registered parent class; a class inherits the
+// properties of its registered ancestors.  An object's list comes from the most derived
+// registered class it belongs to (by dynamic_cast), so a subclass that registers nothing has its
+// base's properties.
 //
 // Values travel as Variant: integers, characters (their ordinal), enumerations (their ordinal)
 // and sets (their members' bits, ordinals 0..31) as Integer; floats as Double; strings as String;

@@ -6,6 +6,7 @@
 #include <random>
 #include <unordered_set>
 
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -32,13 +33,6 @@ uint16_t RandomReaderByte() {
   thread_local std::minstd_rand rng(std::random_device{}());
   const auto r = static_cast<uint16_t>(rng() % 65535);
   return r == 0 ? 1 : r;
-}
-
-std::string TrimBlanks(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return std::string(s.substr(b, e - b));
 }
 
 void SetBufferSize(TBlobBuffer& buffer, int64_t size) {
@@ -125,7 +119,7 @@ void TBlobFile::RaiseData(uint16_t code) const {
 }
 
 std::string TBlobFile::MakeFileName(std::string_view table_name) {
-  return RemoveFileExtension(TrimBlanks(table_name)) + ".BLB";
+  return RemoveFileExtension(cl::TrimBlanks(table_name)) + ".BLB";
 }
 
 uint32_t TBlobFile::FreeHead() const { return cl::GetU32LE(header_ + kBlbFreeHead); }

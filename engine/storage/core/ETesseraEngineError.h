@@ -1,13 +1,14 @@
 // The one exception class that carries an engine failure to the layers above.
 //
-// It lives with the engine core because the engine's raise path (RaiseEngineError) builds it;
-// the dataset components catch and raise it through TesseraError and the Check* helpers.
-// Callers that only need the code read GetError(0).ErrorCode(); callers that show the failure
-// use the message, "Tessera Engine Error # <code> <text>".
+// It lives with the engine core because the engine's raise path (RaiseEngineError, in
+// EngineErrors.h) builds it; it knows nothing of the engine itself: whoever raises it passes the
+// code and the finished text.  Callers that only need the code read GetError(0).ErrorCode();
+// callers that show the failure use the message, "Tessera Engine Error # <code> <text>".
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/rtl/Exceptions.h"
@@ -33,9 +34,9 @@ class TTesseraError {
 // and its destruction need no care.
 class ETesseraEngineError : public cl::EDatabaseError {
  public:
-  // Builds the exception for `code`: the text comes from GetEngineErrorText, which inserts the
-  // names stored in the current engine session.
-  explicit ETesseraEngineError(uint16_t code);
+  // The message is "Tessera Engine Error # " + code + " " + text; the one error item holds the
+  // code and the text.
+  ETesseraEngineError(uint16_t code, std::string text);
 
   int ErrorCount() const { return static_cast<int>(errors_.size()); }
 
@@ -45,14 +46,5 @@ class ETesseraEngineError : public cl::EDatabaseError {
  private:
   std::vector<TTesseraError> errors_;
 };
-
-// Raises ETesseraEngineError for `code`.  Never returns.
-[[noreturn]] void TesseraError(uint16_t code);
-
-// Nothing for 0; any other code raises through TesseraError.
-void CheckEngineResult(uint16_t code);
-
-// True for 0; any other code raises through TesseraError.
-bool CheckEngineStatus(uint16_t code);
 
 }  // namespace tessera

@@ -5,8 +5,13 @@
 // (9729 duplicate key, 10258 record in use), so the numbers and their English texts are a
 // contract and never change.  Lower layers that are expected to fail (lock attempts, cursor
 // moves) return a code and let their caller decide; everything else raises through
-// RaiseEngineError, which records the context (table, field, index, SQL text) in the current
-// engine session and throws ETesseraEngineError.
+// RaiseEngineError, which builds the text from the names it is given (table, field, index, SQL
+// text) and throws ETesseraEngineError with code and text.  The current engine session keeps a
+// copy of those names only so that they can be asked for afterwards.
+//
+// This unit sits below the session: the session layer tells it where the current session keeps
+// its copy (SetCurrentErrorContext), so that everything the session owns can raise without the
+// two including each other.
 #pragma once
 
 #include <cstdint>
@@ -96,12 +101,33 @@ inline constexpr uint16_t kErrLanguageDriverMissing = 15878;
 // Error texts are cut to this many characters.
 inline constexpr size_t kMaxErrorTextLength = 127;
 
-// Stores the context in the current session (except for 10758, which must work before any
-// session exists) and raises ETesseraEngineError.  The names are kept as ShortStrings (cut to
-// 255 bytes).  Never returns.
+// The names the text of an engine error inserts, as the session keeps them for the last error
+// (each cut to 255 bytes).
+struct TEngineErrorContext {
+  uint16_t code = 0;
+  std::string data_file;
+  std::string field;
+  std::string index;
+  std::string sql;
+};
+
+// Raises ETesseraEngineError with `code` and its text.  While a session is current (and for any
+// code but 10758, which must work before any session exists) the names are first kept in the
+// session and inserted into the text; without one the text names nothing.  The names are kept
+// as ShortStrings (cut to 255 bytes).  Never returns.
 [[noreturn]] void RaiseEngineError(uint16_t code, std::string_view data_file = {},
                                    std::string_view field = {}, std::string_view index = {},
                                    std::string_view sql = {});
+
+// Raises ETesseraEngineError for `code` with the names the current session keeps from the last
+// error, for a code that a lower layer returned instead of raising.  Never returns.
+[[noreturn]] void TesseraError(uint16_t code);
+
+// Nothing for 0; any other code raises through TesseraError.
+void CheckEngineResult(uint16_t code);
+
+// True for 0; any other code raises through TesseraError.
+bool CheckEngineStatus(uint16_t code);
 
 // Records the context of an error in the current session.  Stores nothing for 10758, nor while
 // the engine is not started.
@@ -119,5 +145,10 @@ std::string GetEngineErrorText(uint16_t code);
 // The engine code for a Win32-style error number as the platform layer reports it
 // (2 file not found, 5 access denied, 32 sharing violation, ...).
 uint16_t MapOSError(uint32_t win32_error);
+
+// For the session layer only: where the current session keeps the context of the last error, or
+// nullptr while no session is current in a started engine.  Called on every change of the
+// current session.
+void SetCurrentErrorContext(TEngineErrorContext* context);
 
 }  // namespace tessera

@@ -32,20 +32,11 @@ void TFileSession::SetPrivateDirectory(std::string_view directory) {
 void TFileSession::SetErrorContext(uint16_t code, std::string_view data_file,
                                    std::string_view field, std::string_view index,
                                    std::string_view sql) {
-  error_code_ = code;
-  error_data_file_ = cl::ToShort(data_file);
-  error_field_ = cl::ToShort(field);
-  error_index_ = cl::ToShort(index);
-  error_sql_ = cl::ToShort(sql);
+  error_context_ = TEngineErrorContext{code, cl::ToShort(data_file), cl::ToShort(field),
+                                       cl::ToShort(index), cl::ToShort(sql)};
 }
 
-void TFileSession::ClearErrorContext() {
-  error_code_ = 0;
-  error_data_file_.clear();
-  error_field_.clear();
-  error_index_.clear();
-  error_sql_.clear();
-}
+void TFileSession::ClearErrorContext() { error_context_ = TEngineErrorContext{}; }
 
 void TFileSession::AddPassword(std::string_view password) {
   if (!passwords_.Contains(password)) passwords_.Add(password);
@@ -62,14 +53,14 @@ bool TFileSession::HasPassword(std::string_view password) const {
 void InitializeEngine() {
   if (g_started) return;
   g_default_session = NewSession();
-  g_current_session = g_default_session;
   g_started = true;
+  SetEngineSession(g_default_session);
 }
 
 void ShutdownEngine() {
   if (!g_started) return;
   g_started = false;
-  g_current_session = nullptr;
+  SetEngineSession(nullptr);
   delete g_default_session;
   g_default_session = nullptr;
 }
@@ -81,7 +72,11 @@ TFileSession* GetEngineSession() {
 
 TFileSession* PeekEngineSession() { return g_started ? g_current_session : nullptr; }
 
-void SetEngineSession(TFileSession* session) { g_current_session = session; }
+void SetEngineSession(TFileSession* session) {
+  g_current_session = session;
+  // Errors raised while the engine is stopped keep no context, as GetEngineSession would refuse.
+  SetCurrentErrorContext(g_started && session != nullptr ? &session->error_context_ : nullptr);
+}
 
 TFileSession* CreateFileSession(TFileSession*& session) {
   session = NewSession();
@@ -90,7 +85,7 @@ TFileSession* CreateFileSession(TFileSession*& session) {
 
 void FreeFileSession(TFileSession* session) {
   if (session == nullptr || session == g_default_session) return;
-  if (session == g_current_session) g_current_session = g_default_session;
+  if (session == g_current_session) SetEngineSession(g_default_session);
   delete session;
 }
 
@@ -99,15 +94,5 @@ void SetEnginePrivateDirectory(std::string_view directory) {
 }
 
 std::string GetEnginePrivateDirectory() { return GetEngineSession()->PrivateDirectory(); }
-
-platform::CriticalSection& FileCriticalSection() {
-  static platform::CriticalSection section;
-  return section;
-}
-
-platform::CriticalSection& FormatCriticalSection() {
-  static platform::CriticalSection section;
-  return section;
-}
 
 }  // namespace tessera

@@ -9,21 +9,17 @@
 // one current (SetEngineSession); all engine code works on whichever session is current.  The
 // engine owns its default session and frees it at shutdown; other sessions belong to whoever
 // created them and are freed with FreeFileSession.  The current session is process-wide, not
-// per thread: one thread runs the engine.
-//
-// Two re-entrant critical sections guard what other threads could touch: the file section
-// (the in-memory file lists and every in-memory file operation, the temporary-name search) and
-// the format section (copies of the format settings during text conversions).  They exist for
-// the whole life of the process.
+// per thread: one thread runs the engine.  The engine's two locks are in
+// EngineCriticalSections.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/TMemoryFile.h"
 #include "engine/storage/core/TPasswordList.h"
-#include "platform/CriticalSection.h"
 
 namespace tessera {
 
@@ -40,11 +36,13 @@ class TFileSession {
   const std::string& PrivateDirectory() const { return private_directory_; }
   void SetPrivateDirectory(std::string_view directory);
 
-  uint16_t ErrorCode() const { return error_code_; }
-  const std::string& ErrorDataFile() const { return error_data_file_; }
-  const std::string& ErrorField() const { return error_field_; }
-  const std::string& ErrorIndex() const { return error_index_; }
-  const std::string& ErrorSql() const { return error_sql_; }
+  // The context of the last engine error raised while this session was current, kept for later
+  // queries (the error's own text already holds the names).
+  uint16_t ErrorCode() const { return error_context_.code; }
+  const std::string& ErrorDataFile() const { return error_context_.data_file; }
+  const std::string& ErrorField() const { return error_context_.field; }
+  const std::string& ErrorIndex() const { return error_context_.index; }
+  const std::string& ErrorSql() const { return error_context_.sql; }
   // The strings are kept as ShortStrings (cut to 255 bytes).
   void SetErrorContext(uint16_t code, std::string_view data_file, std::string_view field,
                        std::string_view index, std::string_view sql);
@@ -61,12 +59,11 @@ class TFileSession {
   bool HasPassword(std::string_view password) const;
 
  private:
+  // Points the raise path at the current session's error context.
+  friend void SetEngineSession(TFileSession* session);
+
   std::string private_directory_;
-  uint16_t error_code_ = 0;
-  std::string error_field_;
-  std::string error_data_file_;
-  std::string error_sql_;
-  std::string error_index_;
+  TEngineErrorContext error_context_;
   // Declared in this order so that the passwords go first.
   TMemoryFileList memory_files_;
   TPasswordList passwords_;
@@ -100,9 +97,5 @@ void FreeFileSession(TFileSession* session);
 // directory.
 void SetEnginePrivateDirectory(std::string_view directory);
 std::string GetEnginePrivateDirectory();
-
-// The two engine critical sections (re-entrant).
-platform::CriticalSection& FileCriticalSection();
-platform::CriticalSection& FormatCriticalSection();
 
 }  // namespace tessera

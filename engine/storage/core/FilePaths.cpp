@@ -1,7 +1,9 @@
 #include "engine/storage/core/FilePaths.h"
 
+#include <cassert>
 #include <vector>
 
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -10,14 +12,9 @@
 namespace tessera {
 namespace {
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
-
 // Resolves "." and ".." and collapses repeated separators.  REQUIRES: path starts with "/".
 std::string NormalizeAbsolute(std::string_view path) {
+  assert(path.starts_with('/'));
   std::vector<std::string_view> parts;
   size_t pos = 0;
   while (pos < path.size()) {
@@ -44,7 +41,7 @@ std::string NormalizeAbsolute(std::string_view path) {
 }  // namespace
 
 std::string AddTrailingBackslash(std::string_view dir) {
-  std::string result(TrimBlanks(dir));
+  std::string result(cl::TrimBlanks(dir));
   if (!result.empty() && result.back() != '/') result += '/';
   return result;
 }

@@ -4,25 +4,20 @@
 #include <cstring>
 #include <new>
 
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Collation.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineAlloc.h"
+#include "engine/storage/core/EngineCriticalSections.h"
 #include "engine/storage/core/EngineErrors.h"
-#include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/FilePaths.h"
 
 namespace tessera {
 namespace {
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
-
 // Names compare as the class library compares text without regard to case, after trimming.
 bool SameFileName(std::string_view a, std::string_view b) {
-  return cl::AnsiCompareText(TrimBlanks(a), TrimBlanks(b)) == 0;
+  return cl::AnsiCompareText(cl::TrimBlanks(a), cl::TrimBlanks(b)) == 0;
 }
 
 }  // namespace
@@ -133,7 +128,7 @@ int32_t TMemoryFileList::CreateFile(std::string_view name, TMemoryFile*& file) {
   platform::CriticalSectionGuard guard(FileCriticalSection());
   file = nullptr;
   // A full path is never empty, so only a blank name fails here; an over-long one raises.
-  if (TrimBlanks(name).empty() || ExpandTableName(TrimBlanks(name)).empty()) {
+  if (cl::TrimBlanks(name).empty() || ExpandTableName(cl::TrimBlanks(name)).empty()) {
     return -static_cast<int32_t>(kErrInvalidPath);
   }
   TMemoryFile* existing = Find(name);

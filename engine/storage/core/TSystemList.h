@@ -27,20 +27,21 @@ class TSystemList {
 
   // Appends, growing when full; returns the new item's index.
   int32_t Add(void* item);
-  // REQUIRES: 0 <= index <= Count().
+  // REQUIRES: 0 <= index <= Count(), else EListError.
   void Insert(int32_t index, void* item);
-  // Shifts the following items down.  REQUIRES: 0 <= index < Count().
+  // Shifts the following items down.  REQUIRES: 0 <= index < Count(), else EListError.
   void Delete(int32_t index);
-  // REQUIRES: 0 <= index < Count().
+  // REQUIRES: 0 <= index < Count(), else EListError.
   void* Get(int32_t index) const;
   void* First() const { return Get(0); }
-  // Nothing when equal; else the item moves to `to`.  REQUIRES: both within 0..Count()-1.
+  // Nothing when equal; else the item moves to `to`.  REQUIRES: both within 0..Count()-1, else
+  // EListError.
   void Move(int32_t from, int32_t to);
   // Count and capacity 0; the array is freed.
   void Clear();
-  // REQUIRES: Count() <= capacity < kCapacityLimit.
+  // REQUIRES: Count() <= capacity < kCapacityLimit, else EListError.
   void SetCapacity(int32_t capacity);
-  // New slots are null.  REQUIRES: 0 <= count < kCapacityLimit.
+  // New slots are null.  REQUIRES: 0 <= count < kCapacityLimit, else EListError.
   void SetCount(int32_t count);
 
   // Sorts with `compare(a, b)` returning negative, zero or positive.  The order of equal items is

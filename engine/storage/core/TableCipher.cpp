@@ -4,6 +4,7 @@
 
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/ShortString.h"
+#include "engine/storage/core/EngineCriticalSections.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/FilePaths.h"

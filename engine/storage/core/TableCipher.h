@@ -46,9 +46,10 @@ std::string GetEncipheredShortString(const uint8_t* src, size_t capacity);
 using TPasswordEvent = std::function<bool()>;
 
 // The password check of opening an encrypted table.  `stored_password` is the header's
-// enciphered String[15] (16 bytes).  While the session's password list lacks the deciphered
-// password, calls `password_event`; raises 10498 with `table_name` when there is none or it
-// gives up.  The loop goes on as long as the event keeps supplying passwords: its user ends it.
+// enciphered password (length byte + 15 characters).  While the session's password list lacks
+// the deciphered password, calls `password_event`; raises 10498 with `table_name` when there is
+// none or it gives up.  The loop goes on as long as the event keeps supplying passwords: its user
+// ends it.
 void CheckTablePassword(TFileSession& session, const uint8_t* stored_password,
                         std::string_view table_name, const TPasswordEvent& password_event);
 

@@ -24,6 +24,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/storage/values/FieldTypes.h"
+
 namespace tessera {
 
 // Node kinds.
@@ -78,18 +80,18 @@ inline constexpr uint32_t kFnExtractDay = 50;
 // The value types of expressions: the field type codes of the data file, 0 for a value whose type
 // is not known yet (the NULL literal, a parameter).
 inline constexpr uint8_t kExprTypeNone = 0;
-inline constexpr uint8_t kExprTypeString = 1;
-inline constexpr uint8_t kExprTypeDate = 2;
-inline constexpr uint8_t kExprTypeBlob = 3;
-inline constexpr uint8_t kExprTypeBoolean = 4;
-inline constexpr uint8_t kExprTypeInt16 = 5;
-inline constexpr uint8_t kExprTypeInt32 = 6;
-inline constexpr uint8_t kExprTypeFloat = 7;
-inline constexpr uint8_t kExprTypeMoney = 8;
-inline constexpr uint8_t kExprTypeBytes = 9;
-inline constexpr uint8_t kExprTypeTime = 10;
-inline constexpr uint8_t kExprTypeTimestamp = 11;
-inline constexpr uint8_t kExprTypeWord = 12;
+inline constexpr uint8_t kExprTypeString = kFieldString;
+inline constexpr uint8_t kExprTypeDate = kFieldDate;
+inline constexpr uint8_t kExprTypeBlob = kFieldBlob;
+inline constexpr uint8_t kExprTypeBoolean = kFieldBoolean;
+inline constexpr uint8_t kExprTypeInt16 = kFieldInt16;
+inline constexpr uint8_t kExprTypeInt32 = kFieldInt32;
+inline constexpr uint8_t kExprTypeFloat = kFieldFloat;
+inline constexpr uint8_t kExprTypeMoney = kFieldMoney;
+inline constexpr uint8_t kExprTypeBytes = kFieldBytes;
+inline constexpr uint8_t kExprTypeTime = kFieldTime;
+inline constexpr uint8_t kExprTypeTimestamp = kFieldTimeStamp;
+inline constexpr uint8_t kExprTypeWord = kFieldWord;
 
 // The field sub-type of a money value shown as currency.
 inline constexpr uint8_t kSubTypeCurrency = 21;

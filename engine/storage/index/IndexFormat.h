@@ -69,6 +69,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -109,7 +110,9 @@ inline constexpr size_t kIndexHeaderSize = 4096;
 static_assert(kIdxZero3 + 116 == kIndexHeaderSize);
 static_assert(kIdxDescriptors + kSysDeletedSlot * kIndexDescriptorSize == 3734);
 
+// REQUIRES: 0 <= slot < kIndexSlotCount (never kRecordOrderSlot).
 inline constexpr size_t DescriptorOffset(int slot) {
+  assert(slot >= 0 && slot < kIndexSlotCount);
   return kIdxDescriptors + static_cast<size_t>(slot) * kIndexDescriptorSize;
 }
 

@@ -13,13 +13,12 @@
 
 #include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/index/TPage.h"
+#include "engine/storage/values/FieldTypes.h"
 
 namespace tessera {
 
-// Field type of a string field in a key (strings compare by the table's collation).
-inline constexpr uint8_t kKeyFieldString = 1;
-
-// Type and stored size of one key field, from the data file's field definitions.
+// Type (FieldTypes.h; strings compare by the table's collation) and stored size of one key field,
+// from the data file's field definitions.
 struct TKeyField {
   uint8_t type = 0;
   uint16_t size = 0;

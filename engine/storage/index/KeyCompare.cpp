@@ -31,7 +31,7 @@ TKeyOrder::TKeyOrder(const TIndexTreeHost& host, int slot, const TIndexDescripto
     if (!host.KeyFieldInfo(descriptor.field_numbers[i], info)) return;
     Field& f = fields_[i];
     f.size = info.size;
-    f.string = info.type == kKeyFieldString;
+    f.string = info.type == kFieldString;
     const bool field_descending = descriptor.field_descending[i] != 0;
     f.inverted = field_descending && !descending_;
     f.reversed = field_descending || descending_;

@@ -9,14 +9,9 @@
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/index/TIndexFile.h"
 #include "engine/storage/values/EngineStrings.h"
+#include "engine/storage/values/FieldTypes.h"
 
 namespace tessera {
-namespace {
-
-// Field type of a blob field, which no key may hold.
-constexpr uint8_t kBlobFieldType = 3;
-
-}  // namespace
 
 void TIndexFile::ResetTreeState() {
   cache_.Invalidate();
@@ -91,7 +86,7 @@ void TIndexFile::DefinePrimaryIndex(const TIndexDescriptor& descriptor) {
   }
   for (int i = 0; i < descriptor.field_count; ++i) {
     TKeyField field;
-    if (owner_.KeyFieldInfo(descriptor.field_numbers[i], field) && field.type == kBlobFieldType) {
+    if (owner_.KeyFieldInfo(descriptor.field_numbers[i], field) && field.type == kFieldBlob) {
       RaiseData(kErrInvalidIndexFieldType);
     }
   }
@@ -121,7 +116,7 @@ void TIndexFile::AddSecondaryIndex(const TIndexDescriptor& descriptor) {
   }
   for (int i = 0; i < descriptor.field_count; ++i) {
     TKeyField field;
-    if (owner_.KeyFieldInfo(descriptor.field_numbers[i], field) && field.type == kBlobFieldType) {
+    if (owner_.KeyFieldInfo(descriptor.field_numbers[i], field) && field.type == kFieldBlob) {
       RaiseData(kErrInvalidIndexFieldType);
     }
   }

@@ -1,5 +1,6 @@
 #include "engine/storage/table/DataFileFormat.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "classlib/rtl/Coding.h"
@@ -13,10 +14,6 @@ constexpr uint32_t kMinBlockSize = 64;
 constexpr uint32_t kMaxBlockSize = 65535;
 constexpr uint32_t kDefaultBlockSize = 512;
 constexpr uint16_t kAutoIncrementOffset = kRecSequence;
-
-bool HasDeclaredSize(uint8_t type) {
-  return type == kFieldString || type == kFieldBytes || type == kFieldSized;
-}
 
 }  // namespace
 
@@ -40,6 +37,7 @@ TFieldDefinition DecodeFieldDefinition(const uint8_t* src) {
 }
 
 void EncodeFieldDefinition(const TFieldDefinition& d, uint8_t* dst) {
+  assert(d.stored_size <= UINT8_MAX);
   std::memset(dst, 0, kFieldDefinitionSize);
   cl::PutU16LE(dst + kFldNumber, d.number);
   cl::PutShortString(dst + kFldName, kFieldNameMax, d.name);
@@ -55,7 +53,7 @@ void EncodeFieldDefinition(const TFieldDefinition& d, uint8_t* dst) {
   cl::PutShortString(dst + kFldMaximum, kFieldTextMax, d.maximum);
   cl::PutShortString(dst + kFldDefault, kFieldTextMax, d.default_value);
   dst[kFldComputed] = d.computed ? 1 : 0;
-  // The original layout kept an in-memory reference at +504; no pointer ever reaches a file.
+  // +504 is for in-memory use only, and no pointer ever reaches a file.
   cl::PutU32LE(dst + kFldMemoryOnly, 0);
 }
 

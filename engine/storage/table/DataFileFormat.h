@@ -26,10 +26,11 @@
 //       23     2  u16 field count
 //       25     2  u16 blob field count
 //       27     8  f64 update stamp: local date-time minus 693594.0, taken at every write; unread
-//       35    51  String[50] description; characters enciphered with the password key when the
-//                 table is encrypted (the length byte stays plain)
+//       35    51  description: length byte + 50 characters, the characters enciphered with the
+//                 password key when the table is encrypted (the length byte stays plain)
 //       86     1  u8 encrypted: field definitions and records pass through the data cipher
-//       87    16  String[15] password, characters enciphered with the password key
+//       87    16  password: length byte + 15 characters, the characters enciphered with the
+//                 password key
 //      103     2  u16 language id (0 = none: binary comparison)
 //      105     2  u16 sort id; the locale is sort x 65536 + language
 //      107     2  u16 creator value A, from the creation call; never read
@@ -43,7 +44,7 @@
 //
 //   offset  size  content
 //        0     2  u16 field number = its position (from 1)
-//        2    31  String[30] field name
+//        2    31  field name: length byte + 30 characters
 //       33    51  reserved, 0
 //       84     1  u8 type code (below)
 //       85     1  u8 sub-type; 29 on a 32-bit integer marks the auto-increment field
@@ -54,12 +55,12 @@
 //       90     2  u16 offset of the field's null byte in the record buffer (auto-increment: 5)
 //       92     1  u8 required
 //       93     1  reserved
-//       94    51  String[50] minimum as text (empty = none)
-//      145    51  String[50] maximum as text
-//      196    51  String[50] default as text; date and time types accept "DATE", "TIME", "NOW"
+//       94    51  minimum as text: length byte + 50 characters (empty = none)
+//      145    51  maximum as text, likewise
+//      196    51  default as text, likewise; date and time types accept "DATE", "TIME", "NOW"
 //      247     1  u8 computed field (exists only in the working definitions of an open table)
 //      248   256  reserved
-//      504     4  in memory only in the original layout; always written as 0 and never read
+//      504     4  a slot for in-memory use only: always written as 0 and never read
 //      508   260  reserved
 //
 // Type codes and stored sizes:
@@ -102,6 +103,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/storage/values/FieldTypes.h"
 
 namespace tessera {
 
@@ -171,24 +174,8 @@ static_assert(kRecFields == 9);
 
 // ---- types and limits ---------------------------------------------------------------------------
 
-enum TFieldType : uint8_t {
-  kFieldString = 1,
-  kFieldDate = 2,
-  kFieldBlob = 3,
-  kFieldBoolean = 4,
-  kFieldInt16 = 5,
-  kFieldInt32 = 6,
-  kFieldFloat = 7,
-  kFieldMoney = 8,
-  kFieldBytes = 9,
-  kFieldTime = 10,
-  kFieldTimeStamp = 11,
-  kFieldWord = 12,
-  kFieldFourBytes = 13,
-  kFieldTenBytes = 14,
-  kFieldSized = 15,
-};
-inline constexpr uint8_t kLastFieldType = kFieldSized;
+// The type codes (kFieldString ... kFieldSized, kLastFieldType) and HasDeclaredSize come from
+// engine/storage/values/FieldTypes.h, included above, which the layers below this one share.
 inline constexpr uint8_t kSubTypeAutoIncrement = 29;
 
 inline constexpr uint8_t kDataFileVersion = 3;

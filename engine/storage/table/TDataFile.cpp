@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/DateTime.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -19,13 +20,6 @@ constexpr double kUpdateStampBias = 693594.0;
 constexpr uint32_t kMaxPerRead = 32767;
 constexpr uint32_t kCacheBytes = 131070;
 constexpr uint32_t kMaxCacheEntries = 65535;
-
-std::string TrimBlanks(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return std::string(s.substr(b, e - b));
-}
 
 // The header fields a second read under the semaphore must find unchanged.
 bool SameStructure(const TDataHeader& a, const TDataHeader& b) {
@@ -49,7 +43,7 @@ TDataFile::~TDataFile() {
 }
 
 std::string TDataFile::MakeFileName(std::string_view table_name) {
-  return RemoveFileExtension(TrimBlanks(table_name)) + ".DAT";
+  return RemoveFileExtension(cl::TrimBlanks(table_name)) + ".DAT";
 }
 
 std::string TDataFile::TableName() const { return RemoveFileExtension(FileName()); }

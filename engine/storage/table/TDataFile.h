@@ -74,6 +74,10 @@ namespace tessera {
 
 struct TNewTable;
 
+// Which field definitions a field access goes by: the table's own (as stored in the file) or the
+// working set that a dataset may lay over them (reordered fields, computed fields).
+enum class TFieldSet : uint8_t { kTable, kWorking };
+
 class TDataFile : public TFileHandler,
                   public TIndexFileOwner,
                   public TBlobFileOwner,
@@ -142,7 +146,6 @@ class TDataFile : public TFileHandler,
   void CommitTransaction(bool resize_caches, bool force_headers, bool force_index_header);
 
   // ---- field access (FieldAccess.cpp) ----
-  // `second_set` chooses the working definitions instead of the table's own.
 
   uint16_t GetFieldCount() const { return static_cast<uint16_t>(table_fields_.size()); }
   // The table's own definitions, as read.
@@ -152,13 +155,13 @@ class TDataFile : public TFileHandler,
   void IncFieldsInUse();
   void DecFieldsInUse();
   // 9985 with the number for 0 or a number above the set's count.
-  const TFieldDefinition& GetFieldDefinition(bool second_set, uint16_t number) const;
+  const TFieldDefinition& GetFieldDefinition(TFieldSet field_set, uint16_t number) const;
   // The first definition of that name, ignoring case; 9985 with the name when none.
-  const TFieldDefinition& FindFieldDefinition(bool second_set, std::string_view name) const;
+  const TFieldDefinition& FindFieldDefinition(TFieldSet field_set, std::string_view name) const;
   // True when the field is blank; `value` (stored-size bytes) may be nullptr.
-  bool GetFieldValue(bool second_set, uint16_t number, uint8_t* value, const uint8_t* record);
+  bool GetFieldValue(TFieldSet field_set, uint16_t number, uint8_t* value, const uint8_t* record);
   // `value` nullptr blanks the field.  Computed fields only with `force`.
-  void PutFieldValue(bool second_set, uint16_t number, bool force, const uint8_t* value,
+  void PutFieldValue(TFieldSet field_set, uint16_t number, bool force, const uint8_t* value,
                      uint8_t* record);
   // Zeroes the record buffer and stores the working set's defaults.
   void ApplyFieldDefaults(uint8_t* record);
@@ -179,15 +182,15 @@ class TDataFile : public TFileHandler,
 
   // Blob values of the record buffer; codes, never raised: 10753 not a blob field, 9998 a handle
   // the blob file does not know, 10030 a value that is not open; the blob file's own codes.
-  uint16_t OpenBlob(bool second_set, uint16_t number, uint8_t mode, uint8_t* record);
-  uint16_t CloseBlob(bool second_set, uint16_t number, uint8_t* record);
-  uint16_t ReadBlob(bool second_set, uint16_t number, int32_t& count, int32_t requested,
+  uint16_t OpenBlob(TFieldSet field_set, uint16_t number, uint8_t mode, uint8_t* record);
+  uint16_t CloseBlob(TFieldSet field_set, uint16_t number, uint8_t* record);
+  uint16_t ReadBlob(TFieldSet field_set, uint16_t number, int32_t& count, int32_t requested,
                     void* buffer, int32_t position, const uint8_t* record);
-  uint16_t WriteBlob(bool second_set, uint16_t number, int32_t count, const void* buffer,
+  uint16_t WriteBlob(TFieldSet field_set, uint16_t number, int32_t count, const void* buffer,
                      int32_t position, const uint8_t* record);
-  uint16_t TruncateBlob(bool second_set, uint16_t number, int32_t size, const uint8_t* record);
-  uint16_t GetBlobSize(bool second_set, uint16_t number, int32_t& size, const uint8_t* record);
-  bool IsBlobOpen(bool second_set, uint16_t number, const uint8_t* record);
+  uint16_t TruncateBlob(TFieldSet field_set, uint16_t number, int32_t size, const uint8_t* record);
+  uint16_t GetBlobSize(TFieldSet field_set, uint16_t number, int32_t& size, const uint8_t* record);
+  bool IsBlobOpen(TFieldSet field_set, uint16_t number, const uint8_t* record);
   // Writes every open blob value's first block offset into its field of the table's own set.
   void StoreBlobOffsets(uint8_t* record);
   // Writes the blob file's dirty blocks and header.
@@ -334,17 +337,18 @@ class TDataFile : public TFileHandler,
   uint32_t PhysicalRecordCount() const override;
 
  private:
-  const std::vector<TFieldDefinition>& FieldSet(bool second_set) const {
-    return second_set ? working_fields_ : table_fields_;
+  const std::vector<TFieldDefinition>& FieldSet(TFieldSet field_set) const {
+    return field_set == TFieldSet::kWorking ? working_fields_ : table_fields_;
   }
-  size_t SetCount(bool second_set) const {
-    return second_set ? fields_in_use_ : table_fields_.size();
+  size_t SetCount(TFieldSet field_set) const {
+    return field_set == TFieldSet::kWorking ? fields_in_use_ : table_fields_.size();
   }
   TOpenBlobSize OpenBlobSizes();
-  const TFieldDefinition& BlobDefinition(bool second_set, uint16_t number, uint16_t& code) const;
+  const TFieldDefinition& BlobDefinition(TFieldSet field_set, uint16_t number,
+                                         uint16_t& code) const;
   // The handle of the open value the record's blob field holds: 0, or the code for a field that
   // is no blob (or a table without a blob file) or a field that holds no open value.
-  uint16_t OpenBlobHandle(bool second_set, uint16_t number, const uint8_t* record,
+  uint16_t OpenBlobHandle(TFieldSet field_set, uint16_t number, const uint8_t* record,
                           int32_t& handle) const;
   void UpdateComputedFlag();
 

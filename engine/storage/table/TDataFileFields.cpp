@@ -38,18 +38,18 @@ void TDataFile::DecFieldsInUse() {
   UpdateComputedFlag();
 }
 
-const TFieldDefinition& TDataFile::GetFieldDefinition(bool second_set, uint16_t number) const {
-  if (number == 0 || number > SetCount(second_set)) {
+const TFieldDefinition& TDataFile::GetFieldDefinition(TFieldSet field_set, uint16_t number) const {
+  if (number == 0 || number > SetCount(field_set)) {
     RaiseEngineError(kErrInvalidField, FileName(), std::to_string(number));
   }
-  return FieldSet(second_set)[number - 1];
+  return FieldSet(field_set)[number - 1];
 }
 
-const TFieldDefinition& TDataFile::FindFieldDefinition(bool second_set,
+const TFieldDefinition& TDataFile::FindFieldDefinition(TFieldSet field_set,
                                                        std::string_view name) const {
   const std::string wanted(name);
-  const std::vector<TFieldDefinition>& set = FieldSet(second_set);
-  for (size_t i = 0; i < SetCount(second_set); ++i) {
+  const std::vector<TFieldDefinition>& set = FieldSet(field_set);
+  for (size_t i = 0; i < SetCount(field_set); ++i) {
     if (CompareStrings(GetLanguageId(), GetSortId(), set[i].name.c_str(), true, 0,
                        wanted.c_str()) == 0) {
       return set[i];
@@ -58,15 +58,15 @@ const TFieldDefinition& TDataFile::FindFieldDefinition(bool second_set,
   RaiseEngineError(kErrInvalidField, FileName(), cl::ToShort(name));
 }
 
-bool TDataFile::GetFieldValue(bool second_set, uint16_t number, uint8_t* value,
+bool TDataFile::GetFieldValue(TFieldSet field_set, uint16_t number, uint8_t* value,
                               const uint8_t* record) {
-  return tessera::GetFieldValue(GetFieldDefinition(second_set, number), record, value,
+  return tessera::GetFieldValue(GetFieldDefinition(field_set, number), record, value,
                                 OpenBlobSizes());
 }
 
-void TDataFile::PutFieldValue(bool second_set, uint16_t number, bool force, const uint8_t* value,
-                              uint8_t* record) {
-  tessera::PutFieldValue(GetFieldDefinition(second_set, number), force, value, record,
+void TDataFile::PutFieldValue(TFieldSet field_set, uint16_t number, bool force,
+                              const uint8_t* value, uint8_t* record) {
+  tessera::PutFieldValue(GetFieldDefinition(field_set, number), force, value, record,
                          OpenBlobSizes());
   // Computed fields follow every store of a stored field once their expressions are evaluated
   // here, which comes with the table filters.
@@ -99,24 +99,25 @@ uint16_t AsCode(Call&& call) {
 
 }  // namespace
 
-const TFieldDefinition& TDataFile::BlobDefinition(bool second_set, uint16_t number,
+const TFieldDefinition& TDataFile::BlobDefinition(TFieldSet field_set, uint16_t number,
                                                   uint16_t& code) const {
-  const TFieldDefinition& d = GetFieldDefinition(second_set, number);
+  const TFieldDefinition& d = GetFieldDefinition(field_set, number);
   code = d.IsBlob() && blob_file_ != nullptr ? 0 : kErrInvalidBlobField;
   return d;
 }
 
-uint16_t TDataFile::OpenBlobHandle(bool second_set, uint16_t number, const uint8_t* record,
+uint16_t TDataFile::OpenBlobHandle(TFieldSet field_set, uint16_t number, const uint8_t* record,
                                    int32_t& handle) const {
   uint16_t code = 0;
-  const TFieldDefinition& d = BlobDefinition(second_set, number, code);
+  const TFieldDefinition& d = BlobDefinition(field_set, number, code);
   if (code != 0) return code;
   return BlobHandleOf(cl::GetI32LE(record + d.offset + 1), handle) ? 0 : kErrInvalidBlobHandle;
 }
 
-uint16_t TDataFile::OpenBlob(bool second_set, uint16_t number, uint8_t /*mode*/, uint8_t* record) {
+uint16_t TDataFile::OpenBlob(TFieldSet field_set, uint16_t number, uint8_t /*mode*/,
+                             uint8_t* record) {
   uint16_t code = 0;
-  const TFieldDefinition& d = BlobDefinition(second_set, number, code);
+  const TFieldDefinition& d = BlobDefinition(field_set, number, code);
   if (code != 0) return code;
   uint8_t* data = record + d.offset + 1;
   const int32_t stored = cl::GetI32LE(data);
@@ -129,7 +130,7 @@ uint16_t TDataFile::OpenBlob(bool second_set, uint16_t number, uint8_t /*mode*/,
   // The blob file hands the field number back with the offsets; it is always the number in the
   // table's own set, whichever set the caller used.
   uint16_t table_number = number;
-  if (second_set) {
+  if (field_set == TFieldSet::kWorking) {
     for (const TFieldDefinition& t : table_fields_) {
       if (!t.computed && t.offset == d.offset) table_number = t.number;
     }
@@ -145,9 +146,9 @@ uint16_t TDataFile::OpenBlob(bool second_set, uint16_t number, uint8_t /*mode*/,
   return 0;
 }
 
-uint16_t TDataFile::CloseBlob(bool second_set, uint16_t number, uint8_t* record) {
+uint16_t TDataFile::CloseBlob(TFieldSet field_set, uint16_t number, uint8_t* record) {
   uint16_t code = 0;
-  const TFieldDefinition& d = BlobDefinition(second_set, number, code);
+  const TFieldDefinition& d = BlobDefinition(field_set, number, code);
   if (code != 0) return code;
   uint8_t* data = record + d.offset + 1;
   int32_t handle = 0;
@@ -160,44 +161,45 @@ uint16_t TDataFile::CloseBlob(bool second_set, uint16_t number, uint8_t* record)
   return 0;
 }
 
-uint16_t TDataFile::ReadBlob(bool second_set, uint16_t number, int32_t& count, int32_t requested,
-                             void* buffer, int32_t position, const uint8_t* record) {
+uint16_t TDataFile::ReadBlob(TFieldSet field_set, uint16_t number, int32_t& count,
+                             int32_t requested, void* buffer, int32_t position,
+                             const uint8_t* record) {
   count = 0;
   int32_t handle = 0;
-  const uint16_t code = OpenBlobHandle(second_set, number, record, handle);
+  const uint16_t code = OpenBlobHandle(field_set, number, record, handle);
   if (code != 0) return code;
   return AsCode([&] { return blob_file_->ReadBlob(handle, position, count, requested, buffer); });
 }
 
-uint16_t TDataFile::WriteBlob(bool second_set, uint16_t number, int32_t count, const void* buffer,
-                              int32_t position, const uint8_t* record) {
+uint16_t TDataFile::WriteBlob(TFieldSet field_set, uint16_t number, int32_t count,
+                              const void* buffer, int32_t position, const uint8_t* record) {
   int32_t handle = 0;
-  const uint16_t code = OpenBlobHandle(second_set, number, record, handle);
+  const uint16_t code = OpenBlobHandle(field_set, number, record, handle);
   if (code != 0) return code;
   return AsCode([&] { return blob_file_->WriteBlob(handle, position, count, buffer); });
 }
 
-uint16_t TDataFile::TruncateBlob(bool second_set, uint16_t number, int32_t size,
+uint16_t TDataFile::TruncateBlob(TFieldSet field_set, uint16_t number, int32_t size,
                                  const uint8_t* record) {
   int32_t handle = 0;
-  const uint16_t code = OpenBlobHandle(second_set, number, record, handle);
+  const uint16_t code = OpenBlobHandle(field_set, number, record, handle);
   if (code != 0) return code;
   return AsCode([&] { return blob_file_->TruncateBlob(handle, size); });
 }
 
-uint16_t TDataFile::GetBlobSize(bool second_set, uint16_t number, int32_t& size,
+uint16_t TDataFile::GetBlobSize(TFieldSet field_set, uint16_t number, int32_t& size,
                                 const uint8_t* record) {
   size = 0;
   int32_t handle = 0;
-  const uint16_t code = OpenBlobHandle(second_set, number, record, handle);
+  const uint16_t code = OpenBlobHandle(field_set, number, record, handle);
   if (code != 0) return code;
   return blob_file_->GetBlobSize(handle, size);
 }
 
-bool TDataFile::IsBlobOpen(bool second_set, uint16_t number, const uint8_t* record) {
+bool TDataFile::IsBlobOpen(TFieldSet field_set, uint16_t number, const uint8_t* record) {
   int32_t handle = 0;
   int32_t size = 0;
-  return OpenBlobHandle(second_set, number, record, handle) == 0 &&
+  return OpenBlobHandle(field_set, number, record, handle) == 0 &&
          blob_file_->GetBlobSize(handle, size) == 0;
 }
 

@@ -13,19 +13,17 @@
 namespace tessera {
 namespace {
 
-std::string TrimBlanks(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && s[b] == ' ') ++b;
-  while (e > b && s[e - 1] == ' ') --e;
-  return std::string(s.substr(b, e - b));
+// Field names and the password lose spaces only, as stored string values do: a control character
+// at either end is part of what the caller gave, and the header keeps it.  (Names of files are
+// cut with cl::TrimBlanks.)
+std::string TrimSpaces(std::string_view s) {
+  const size_t begin = s.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return {};
+  return std::string(s.substr(begin, s.find_last_not_of(' ') - begin + 1));
 }
 
 bool SameName(uint16_t language, uint16_t sort, const std::string& a, const std::string& b) {
   return CompareStrings(language, sort, a.c_str(), true, 0, b.c_str()) == 0;
-}
-
-bool HasDeclaredSize(uint8_t type) {
-  return type == kFieldString || type == kFieldBytes || type == kFieldSized;
 }
 
 // Adds a password to the session for the life of the object, unless the session held it.
@@ -55,7 +53,7 @@ void CheckFieldDefinitions(std::vector<TFieldDefinition>& fields, uint16_t langu
   const TEngineFormatSettings settings = BuildEngineFormatSettings(language, sort);
   for (size_t i = 0; i < fields.size(); ++i) {
     TFieldDefinition& d = fields[i];
-    d.name = TrimBlanks(d.name).substr(0, kFieldNameMax);
+    d.name = TrimSpaces(d.name).substr(0, kFieldNameMax);
     if (d.name.empty() || !IsNameLetter(d.name[0])) {
       RaiseEngineError(kErrInvalidFieldName, data_file, d.name);
     }
@@ -139,7 +137,7 @@ void CheckIndexDefinitions(std::vector<TIndexDescriptor>& indexes,
 }
 
 TRecordLayout CheckNewTable(TNewTable& table, std::string_view data_file) {
-  table.password = TrimBlanks(table.password);
+  table.password = TrimSpaces(table.password);
   // An encrypted table without a password could never be opened again: the session keeps no
   // empty password.
   if (table.encrypted && (table.password.empty() || table.password.size() > kPasswordMax)) {

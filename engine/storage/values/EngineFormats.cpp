@@ -3,7 +3,7 @@
 #include <string>
 
 #include "classlib/rtl/ShortString.h"
-#include "engine/storage/core/EngineSession.h"
+#include "engine/storage/core/EngineCriticalSections.h"
 #include "platform/LocaleInfo.h"
 
 namespace tessera {

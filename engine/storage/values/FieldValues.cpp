@@ -11,39 +11,28 @@
 #include "classlib/rtl/DateTimeText.h"
 #include "classlib/rtl/Exceptions.h"
 #include "classlib/rtl/NumberText.h"
+#include "engine/storage/values/FieldTypes.h"
 #include "engine/storage/values/MoneyStorage.h"
 
 namespace tessera {
 namespace {
-
-constexpr uint8_t kString = 1;
-constexpr uint8_t kDate = 2;
-constexpr uint8_t kBoolean = 4;
-constexpr uint8_t kInt16 = 5;
-constexpr uint8_t kInt32 = 6;
-constexpr uint8_t kFloat = 7;
-constexpr uint8_t kMoney = 8;
-constexpr uint8_t kBytes = 9;
-constexpr uint8_t kTime = 10;
-constexpr uint8_t kTimeStamp = 11;
-constexpr uint8_t kWord = 12;
 
 constexpr uint16_t kStoredTrue = 0xFFFF;
 
 // The bytes of a fixed-size stored form; 0 for strings, bytes and the uninterpreted types.
 size_t FixedSize(uint8_t type) {
   switch (type) {
-    case kBoolean:
-    case kInt16:
-    case kWord:
+    case kFieldBoolean:
+    case kFieldInt16:
+    case kFieldWord:
       return 2;
-    case kDate:
-    case kInt32:
-    case kTime:
+    case kFieldDate:
+    case kFieldInt32:
+    case kFieldTime:
       return 4;
-    case kFloat:
-    case kMoney:
-    case kTimeStamp:
+    case kFieldFloat:
+    case kFieldMoney:
+    case kFieldTimeStamp:
       return 8;
     default:
       return 0;
@@ -51,10 +40,13 @@ size_t FixedSize(uint8_t type) {
 }
 
 bool IsNumber(uint8_t type) {
-  return type == kInt16 || type == kInt32 || type == kFloat || type == kMoney || type == kWord;
+  return type == kFieldInt16 || type == kFieldInt32 || type == kFieldFloat || type == kFieldMoney ||
+         type == kFieldWord;
 }
 
-bool IsInteger(uint8_t type) { return type == kInt16 || type == kInt32 || type == kWord; }
+bool IsInteger(uint8_t type) {
+  return type == kFieldInt16 || type == kFieldInt32 || type == kFieldWord;
+}
 
 std::string ReadString(const uint8_t* buffer, size_t size) {
   const void* zero = std::memchr(buffer, 0, size);
@@ -76,33 +68,33 @@ void WriteString(std::vector<uint8_t>& out, std::string_view text) {
 
 // A numeric source value, read from its stored form.
 struct TNumber {
-  enum class Kind { kInteger, kReal, kMoney } kind = Kind::kInteger;
+  enum class Kind { kInteger, kReal, kFieldMoney } kind = Kind::kInteger;
   int64_t integer = 0;  // kInteger
   double real = 0;      // kReal
-  int64_t stored = 0;   // kMoney: the stored form
+  int64_t stored = 0;   // kFieldMoney: the stored form
 };
 
 TNumber ReadNumber(uint8_t type, const uint8_t* p) {
   TNumber n;
   switch (type) {
-    case kInt16:
+    case kFieldInt16:
       n.integer = cl::GetI16LE(p);
       break;
-    case kInt32:
+    case kFieldInt32:
       n.integer = cl::GetI32LE(p);
       break;
-    case kWord:
+    case kFieldWord:
       n.integer = cl::GetU16LE(p);
       break;
-    case kBoolean:
+    case kFieldBoolean:
       n.integer = cl::GetU16LE(p) != 0 ? 1 : 0;
       break;
-    case kFloat:
+    case kFieldFloat:
       n.kind = TNumber::Kind::kReal;
       n.real = cl::GetF64LE(p);
       break;
-    default:  // kMoney
-      n.kind = TNumber::Kind::kMoney;
+    default:  // kFieldMoney
+      n.kind = TNumber::Kind::kFieldMoney;
       n.stored = cl::GetI64LE(p);
       break;
   }
@@ -135,15 +127,15 @@ int64_t TruncateChecked(const TNumber& n, int64_t low, int64_t high,
 void WriteInteger(std::vector<uint8_t>& out, uint8_t type, const TNumber& n,
                   const TEngineFormatSettings& settings) {
   switch (type) {
-    case kInt16:
+    case kFieldInt16:
       cl::PutI16LE(out.data(),
                    static_cast<int16_t>(TruncateChecked(n, INT16_MIN, INT16_MAX, settings)));
       break;
-    case kInt32:
+    case kFieldInt32:
       cl::PutI32LE(out.data(),
                    static_cast<int32_t>(TruncateChecked(n, INT32_MIN, INT32_MAX, settings)));
       break;
-    default:  // kWord
+    default:  // kFieldWord
       cl::PutU16LE(out.data(), static_cast<uint16_t>(TruncateChecked(n, 0, UINT16_MAX, settings)));
       break;
   }
@@ -161,7 +153,7 @@ double NumberToFloat(const TNumber& n) {
 }
 
 std::string NumberToText(uint8_t type, const TNumber& n, const TEngineFormatSettings& settings) {
-  if (type == kBoolean) return BoolToText(n.integer != 0);
+  if (type == kFieldBoolean) return BoolToText(n.integer != 0);
   switch (n.kind) {
     case TNumber::Kind::kInteger:
       return cl::IntToStr(n.integer);
@@ -175,9 +167,9 @@ std::string NumberToText(uint8_t type, const TNumber& n, const TEngineFormatSett
 // The text of a date, time or timestamp in its stored form.
 std::string DateTimeToText(uint8_t type, const uint8_t* p, const TEngineFormatSettings& settings) {
   switch (type) {
-    case kDate:
+    case kFieldDate:
       return cl::DateToStr(StoredDateToDateTime(cl::GetU32LE(p)), settings);
-    case kTime:
+    case kFieldTime:
       return cl::TimeToStr(StoredTimeToDateTime(cl::GetU32LE(p)), settings);
     default:
       return cl::DateTimeToStr(StoredTimeStampToDateTime(cl::GetF64LE(p)), settings);
@@ -188,13 +180,13 @@ std::string DateTimeToText(uint8_t type, const uint8_t* p, const TEngineFormatSe
 bool ParseDateTime(std::string_view text, uint8_t type, const TEngineFormatSettings& settings,
                    uint8_t* value) {
   switch (type) {
-    case kDate:
+    case kFieldDate:
       cl::PutU32LE(value, DateTimeToStoredDate(cl::StrToDate(text, settings)));
       return true;
-    case kTime:
+    case kFieldTime:
       cl::PutU32LE(value, DateTimeToStoredTime(cl::StrToTime(text, settings)));
       return true;
-    case kTimeStamp:
+    case kFieldTimeStamp:
       cl::PutF64LE(value, DateTimeToStoredTimeStamp(cl::StrToDateTime(text, settings)));
       return true;
     default:
@@ -209,30 +201,31 @@ std::optional<std::vector<uint8_t>> Convert(uint8_t source_type, size_t source_s
                                             const TEngineFormatSettings& settings) {
   const size_t fixed = FixedSize(dest_type);
   if (fixed != 0 && dest_size < fixed) return std::nullopt;
-  if (dest_type == kString && dest_size == 0) return std::nullopt;
+  if (dest_type == kFieldString && dest_size == 0) return std::nullopt;
   std::vector<uint8_t> out(fixed != 0 ? fixed : dest_size, 0);
 
   // Copies: the same string, bytes or uninterpreted type, and anything but a blob to bytes.
-  if (source_type == dest_type && dest_type == kString) {
+  if (source_type == dest_type && dest_type == kFieldString) {
     WriteString(out, ReadString(source, source_size));
     return out;
   }
   const bool copy_to_bytes =
-      dest_type == kBytes &&
-      (source_type == kString || source_type == kBytes || IsNumber(source_type) ||
-       source_type == kBoolean || source_type == kDate || source_type == kTime ||
-       source_type == kTimeStamp);
+      dest_type == kFieldBytes &&
+      (source_type == kFieldString || source_type == kFieldBytes || IsNumber(source_type) ||
+       source_type == kFieldBoolean || source_type == kFieldDate || source_type == kFieldTime ||
+       source_type == kFieldTimeStamp);
   if (copy_to_bytes) {
     std::memcpy(out.data(), source, std::min(source_size, dest_size));
     return out;
   }
   if (source_type == dest_type) return std::nullopt;  // unchanged: the caller keeps the buffer
 
-  if (dest_type == kString) {
+  if (dest_type == kFieldString) {
     std::string text;
-    if (IsNumber(source_type) || source_type == kBoolean) {
+    if (IsNumber(source_type) || source_type == kFieldBoolean) {
       text = NumberToText(source_type, ReadNumber(source_type, source), settings);
-    } else if (source_type == kDate || source_type == kTime || source_type == kTimeStamp) {
+    } else if (source_type == kFieldDate || source_type == kFieldTime ||
+               source_type == kFieldTimeStamp) {
       text = DateTimeToText(source_type, source, settings);
     } else {
       return std::nullopt;
@@ -241,25 +234,25 @@ std::optional<std::vector<uint8_t>> Convert(uint8_t source_type, size_t source_s
     return out;
   }
 
-  if (source_type == kString) {
+  if (source_type == kFieldString) {
     const std::string text = ReadString(source, source_size);
     if (ParseDateTime(text, dest_type, settings, out.data())) return out;
     switch (dest_type) {
-      case kBoolean:
+      case kFieldBoolean:
         cl::PutU16LE(out.data(), TextToBool(text) ? kStoredTrue : 0);
         return out;
-      case kInt16:
-      case kInt32:
-      case kWord: {
+      case kFieldInt16:
+      case kFieldInt32:
+      case kFieldWord: {
         TNumber n;
         n.integer = cl::StrToInt64(text);
         WriteInteger(out, dest_type, n, settings);
         return out;
       }
-      case kFloat:
+      case kFieldFloat:
         cl::PutF64LE(out.data(), cl::StrToFloat(text, settings));
         return out;
-      case kMoney:
+      case kFieldMoney:
         cl::PutI64LE(out.data(), MoneyToStored(dest_decimals, cl::StrToCurr(text, settings)));
         return out;
       default:
@@ -267,16 +260,17 @@ std::optional<std::vector<uint8_t>> Convert(uint8_t source_type, size_t source_s
     }
   }
 
-  const bool numeric_source = IsNumber(source_type) || source_type == kBoolean;
-  if (numeric_source && (IsNumber(dest_type) || dest_type == kBoolean)) {
-    if (source_type == kBoolean && dest_type == kFloat) return std::nullopt;
-    if (dest_type == kBoolean && source_type != kInt16 && source_type != kWord) return std::nullopt;
+  const bool numeric_source = IsNumber(source_type) || source_type == kFieldBoolean;
+  if (numeric_source && (IsNumber(dest_type) || dest_type == kFieldBoolean)) {
+    if (source_type == kFieldBoolean && dest_type == kFieldFloat) return std::nullopt;
+    if (dest_type == kFieldBoolean && source_type != kFieldInt16 && source_type != kFieldWord)
+      return std::nullopt;
     const TNumber n = ReadNumber(source_type, source);
-    if (dest_type == kBoolean) {
+    if (dest_type == kFieldBoolean) {
       cl::PutU16LE(out.data(), n.integer != 0 ? kStoredTrue : 0);
     } else if (IsInteger(dest_type)) {
       WriteInteger(out, dest_type, n, settings);
-    } else if (dest_type == kFloat) {
+    } else if (dest_type == kFieldFloat) {
       cl::PutF64LE(out.data(), NumberToFloat(n));
     } else {  // money
       int64_t stored;
@@ -296,16 +290,16 @@ std::optional<std::vector<uint8_t>> Convert(uint8_t source_type, size_t source_s
     return out;
   }
 
-  if (source_type == kTimeStamp && (dest_type == kDate || dest_type == kTime)) {
+  if (source_type == kFieldTimeStamp && (dest_type == kFieldDate || dest_type == kFieldTime)) {
     const cl::TTimeStamp ts = cl::MSecsToTimeStamp(cl::GetF64LE(source));
-    cl::PutU32LE(out.data(), static_cast<uint32_t>(dest_type == kDate ? ts.Date : ts.Time));
+    cl::PutU32LE(out.data(), static_cast<uint32_t>(dest_type == kFieldDate ? ts.Date : ts.Time));
     return out;
   }
-  if (dest_type == kTimeStamp && source_type == kDate) {
+  if (dest_type == kFieldTimeStamp && source_type == kFieldDate) {
     cl::PutF64LE(out.data(), static_cast<double>(cl::GetU32LE(source)) * cl::kMSecsPerDay);
     return out;
   }
-  if (dest_type == kTimeStamp && source_type == kTime) {
+  if (dest_type == kFieldTimeStamp && source_type == kFieldTime) {
     cl::PutF64LE(out.data(),
                  static_cast<double>(cl::kDateDelta) * cl::kMSecsPerDay + cl::GetU32LE(source));
     return out;
@@ -356,38 +350,38 @@ bool TextToDateTimeValue(std::string_view text, uint8_t type, const TEngineForma
 }
 
 bool ValidateFieldText(std::string_view text, uint8_t type, const TEngineFormatSettings& settings) {
-  if (text.empty() || type == kString || type == kBytes) return true;
+  if (text.empty() || type == kFieldString || type == kFieldBytes) return true;
   try {
     cl::TDateTime date_time;
     switch (type) {
-      case kBoolean:
+      case kFieldBoolean:
         TextToBool(text);
         return true;
-      case kWord: {
+      case kFieldWord: {
         int64_t v;
         return cl::TryStrToInt64(text, v) && v >= 0 && v <= UINT16_MAX;
       }
-      case kInt16: {
+      case kFieldInt16: {
         int64_t v;
         return cl::TryStrToInt64(text, v) && v >= INT16_MIN && v <= INT16_MAX;
       }
-      case kInt32: {
+      case kFieldInt32: {
         int32_t v;
         return cl::TryStrToInt(text, v);
       }
-      case kFloat: {
+      case kFieldFloat: {
         double v;
         return cl::TryStrToFloat(text, v, settings);
       }
-      case kMoney: {
+      case kFieldMoney: {
         cl::Currency v;
         return cl::TryStrToCurr(text, v, settings);
       }
-      case kDate:
+      case kFieldDate:
         return cl::SameAsciiText(text, "DATE") || cl::TryStrToDate(text, date_time, settings);
-      case kTime:
+      case kFieldTime:
         return cl::SameAsciiText(text, "TIME") || cl::TryStrToTime(text, date_time, settings);
-      case kTimeStamp:
+      case kFieldTimeStamp:
         return cl::SameAsciiText(text, "NOW") || cl::SameAsciiText(text, "DATE") ||
                cl::SameAsciiText(text, "TIME") || cl::TryStrToDateTime(text, date_time, settings);
       default:

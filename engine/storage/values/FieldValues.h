@@ -1,6 +1,6 @@
 // Field values in their stored forms, and their conversions to and from text and between types.
 //
-// Field type codes are those of the data file: 1 string, 2 date, 3 blob, 4 boolean, 5 16-bit
+// Field type codes are those of FieldTypes.h: 1 string, 2 date, 3 blob, 4 boolean, 5 16-bit
 // integer, 6 32-bit integer, 7 float, 8 money, 9 bytes, 10 time, 11 timestamp, 12 word.
 // Stored forms (little-endian in record buffers):
 //

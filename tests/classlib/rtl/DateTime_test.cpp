@@ -50,6 +50,18 @@ TEST(DateTime, CalendarAnchors) {
   EXPECT_EQ(MonthDays(2023, 2), 28);
 }
 
+// A month outside 1..12 would read past the table of month lengths: a programming fault that the
+// assert behind MonthDays' precondition stops in every build type but Release and MinSizeRel.
+TEST(DateTimeDeathTest, AMonthOutsideTheYearStopsTheProgram) {
+#ifdef MIRVEL_ASSERTS_EXPECTED
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(MonthDays(2024, 13), "month >= 1");
+  EXPECT_DEATH(MonthDays(2024, 0), "month >= 1");
+#else
+  GTEST_SKIP() << "asserts are compiled out in this build type";
+#endif
+}
+
 TEST(DateTime, EncodeRejectsWhatDoesNotExist) {
   TDateTime out = 123;
   EXPECT_FALSE(TryEncodeDate(2023, 2, 29, out));

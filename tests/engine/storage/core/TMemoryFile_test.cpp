@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/storage/core/ETesseraEngineError.h"
+#include "engine/storage/core/EngineCriticalSections.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
 

@@ -278,7 +278,7 @@ TEST_F(IndexCursorTest, LanguageOrderDescendingFieldsAndPartialBounds) {
     d.field_descending[0] = field_descending ? 1 : 0;
     Make(1, d);
     host_->language = 0x040C;
-    host_->fields[1] = {kKeyFieldString, 8};
+    host_->fields[1] = {kFieldString, 8};
     auto key_of = [&](const std::string& s) {
       Bytes key(9, 0);
       key[0] = 1;

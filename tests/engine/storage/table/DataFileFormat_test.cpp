@@ -38,14 +38,14 @@ TEST(DataFileFormatTest, FieldDefinitionBytesFollowTheOffsetTable) {
 
   Bytes expected(768, 0);
   expected[0] = 2;  // u16 number
-  expected[2] = 9;  // String[30] name
+  expected[2] = 9;  // name: length byte + 30 characters
   std::memcpy(&expected[3], "NomReseau", 9);
   expected[84] = 1;   // type
   expected[86] = 50;  // declared size
   expected[88] = 51;  // stored size
   expected[90] = 14;  // u16 null-byte offset
   expected[92] = 1;   // required
-  expected[94] = 1;   // String[50] minimum
+  expected[94] = 1;   // minimum: length byte + 50 characters
   expected[95] = 'A';
   expected[145] = 1;  // maximum
   expected[146] = 'Z';

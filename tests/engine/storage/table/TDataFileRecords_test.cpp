@@ -213,42 +213,44 @@ class RecordsTest : public ::testing::Test {
   static void PutInt(TDataFile& t, uint16_t field, int64_t v, uint8_t* buf) {
     uint8_t bytes[8] = {};
     cl::PutU64LE(bytes, static_cast<uint64_t>(v));
-    t.PutFieldValue(false, field, false, bytes, buf);
+    t.PutFieldValue(TFieldSet::kTable, field, false, bytes, buf);
   }
   static void PutText(TDataFile& t, uint16_t field, const std::string& s, uint8_t* buf) {
     uint8_t bytes[252] = {};
     std::memcpy(bytes, s.data(), s.size());
-    t.PutFieldValue(false, field, false, bytes, buf);
+    t.PutFieldValue(TFieldSet::kTable, field, false, bytes, buf);
   }
   static int64_t GetInt(TDataFile& t, uint16_t field, const uint8_t* buf) {
     uint8_t bytes[8] = {};
-    t.GetFieldValue(false, field, bytes, buf);
-    const uint16_t size = t.GetFieldDefinition(false, field).stored_size;
+    t.GetFieldValue(TFieldSet::kTable, field, bytes, buf);
+    const uint16_t size = t.GetFieldDefinition(TFieldSet::kTable, field).stored_size;
     return size == 2 ? static_cast<int16_t>(cl::GetU16LE(bytes))
                      : static_cast<int32_t>(cl::GetU32LE(bytes));
   }
   static std::string GetText(TDataFile& t, uint16_t field, const uint8_t* buf) {
     char bytes[252] = {};
-    t.GetFieldValue(false, field, reinterpret_cast<uint8_t*>(bytes), buf);
+    t.GetFieldValue(TFieldSet::kTable, field, reinterpret_cast<uint8_t*>(bytes), buf);
     return bytes;
   }
   static std::string ReadMemo(TDataFile& t, uint8_t* buf) {
-    EXPECT_EQ(t.OpenBlob(false, kMemo, 0, buf), 0);
+    EXPECT_EQ(t.OpenBlob(TFieldSet::kTable, kMemo, 0, buf), 0);
     int32_t size = 0;
-    t.GetBlobSize(false, kMemo, size, buf);
+    t.GetBlobSize(TFieldSet::kTable, kMemo, size, buf);
     std::string s(static_cast<size_t>(size), '\0');
     int32_t count = 0;
     if (size > 0) {
-      EXPECT_EQ(t.ReadBlob(false, kMemo, count, size, s.data(), 0, buf), 0);
+      EXPECT_EQ(t.ReadBlob(TFieldSet::kTable, kMemo, count, size, s.data(), 0, buf), 0);
     }
-    t.CloseBlob(false, kMemo, buf);
+    t.CloseBlob(TFieldSet::kTable, kMemo, buf);
     return s;
   }
   static void WriteMemo(TDataFile& t, const std::string& s, uint8_t* buf) {
-    ASSERT_EQ(t.OpenBlob(false, kMemo, 0, buf), 0);
-    ASSERT_EQ(t.TruncateBlob(false, kMemo, 0, buf), 0);
+    ASSERT_EQ(t.OpenBlob(TFieldSet::kTable, kMemo, 0, buf), 0);
+    ASSERT_EQ(t.TruncateBlob(TFieldSet::kTable, kMemo, 0, buf), 0);
     if (!s.empty()) {
-      ASSERT_EQ(t.WriteBlob(false, kMemo, static_cast<int32_t>(s.size()), s.data(), 0, buf), 0);
+      ASSERT_EQ(
+          t.WriteBlob(TFieldSet::kTable, kMemo, static_cast<int32_t>(s.size()), s.data(), 0, buf),
+          0);
     }
   }
 
@@ -301,7 +303,7 @@ class ModelTest : public RecordsTest, public ::testing::WithParamInterface<std::
     if (shape_.memo) WriteMemo(t, r.memo, buf.data());
     const bool dup = model_.Duplicates(r, 0);
     const int code = EngineCode([&] { t.InsertRecord(buf.data()); });
-    if (shape_.memo) t.CloseBlob(false, kMemo, buf.data());
+    if (shape_.memo) t.CloseBlob(TFieldSet::kTable, kMemo, buf.data());
     ASSERT_EQ(code, dup ? kErrKeyViolation : 0) << "insert";
     if (dup) return;
     r.seq = cl::GetU32LE(buf.data() + 5);
@@ -342,7 +344,7 @@ class ModelTest : public RecordsTest, public ::testing::WithParamInterface<std::
     if (shape_.memo) WriteMemo(t, r.memo, buf.data());
     const bool dup = model_.Duplicates(r, n);
     const int code = EngineCode([&] { t.ModifyRecord(buf.data()); });
-    if (shape_.memo) t.CloseBlob(false, kMemo, buf.data());
+    if (shape_.memo) t.CloseBlob(TFieldSet::kTable, kMemo, buf.data());
     ASSERT_EQ(code, dup ? kErrKeyViolation : 0) << "modify " << n;
     if (!dup) model_.rows_[n] = r;
   }
@@ -530,7 +532,7 @@ class EdgeTest : public RecordsTest {
     PutInt(t, kCode, code, buf.data());
     if (!memo.empty()) WriteMemo(t, memo, buf.data());
     t.InsertRecord(buf.data());
-    if (!memo.empty()) t.CloseBlob(false, kMemo, buf.data());
+    if (!memo.empty()) t.CloseBlob(TFieldSet::kTable, kMemo, buf.data());
     return t.CurrentRecord()->number;
   }
 

@@ -196,27 +196,27 @@ TEST_F(TDataFileTest, OpenGivesDefinitionsSizesAndNames) {
   EXPECT_EQ(t.GetBlobBlockSize(), 512);
   EXPECT_EQ(t.PerReadMaximum(), 496u);
   EXPECT_EQ(t.RecordCacheCapacity(), 1985u);
-  EXPECT_EQ(t.GetFieldDefinition(false, 2).name, "NomReseau");
-  EXPECT_EQ(t.GetFieldDefinition(true, 2).offset, 14);
-  EXPECT_EQ(t.FindFieldDefinition(false, "nomreseau").number, 2);
-  EXPECT_EQ(EngineCode([&] { t.GetFieldDefinition(false, 0); }), kErrInvalidField);
+  EXPECT_EQ(t.GetFieldDefinition(TFieldSet::kTable, 2).name, "NomReseau");
+  EXPECT_EQ(t.GetFieldDefinition(TFieldSet::kWorking, 2).offset, 14);
+  EXPECT_EQ(t.FindFieldDefinition(TFieldSet::kTable, "nomreseau").number, 2);
+  EXPECT_EQ(EngineCode([&] { t.GetFieldDefinition(TFieldSet::kTable, 0); }), kErrInvalidField);
   EXPECT_EQ(GetEngineSession()->ErrorField(), "0");
-  EXPECT_EQ(EngineCode([&] { t.GetFieldDefinition(true, 3); }), kErrInvalidField);
-  EXPECT_EQ(EngineCode([&] { t.FindFieldDefinition(false, "Nom"); }), kErrInvalidField);
+  EXPECT_EQ(EngineCode([&] { t.GetFieldDefinition(TFieldSet::kWorking, 3); }), kErrInvalidField);
+  EXPECT_EQ(EngineCode([&] { t.FindFieldDefinition(TFieldSet::kTable, "Nom"); }), kErrInvalidField);
   EXPECT_EQ(GetEngineSession()->ErrorField(), "Nom");
 
   // A new record: defaults, then the rules of the table's own set.
   Bytes record(t.GetRecordBufferSize(), 0xCC);
   t.ApplyFieldDefaults(record.data());
   Bytes name(51);
-  EXPECT_FALSE(t.GetFieldValue(false, 2, name.data(), record.data()));
+  EXPECT_FALSE(t.GetFieldValue(TFieldSet::kTable, 2, name.data(), record.data()));
   EXPECT_STREQ(reinterpret_cast<const char*>(name.data()), "Anonyme");
-  EXPECT_TRUE(t.GetFieldValue(false, 1, nullptr, record.data()));
+  EXPECT_TRUE(t.GetFieldValue(TFieldSet::kTable, 1, nullptr, record.data()));
   EXPECT_EQ(EngineCode([&] { t.ValidateRecord(record.data()); }), 0);
-  t.PutFieldValue(false, 2, false, nullptr, record.data());
+  t.PutFieldValue(TFieldSet::kTable, 2, false, nullptr, record.data());
   EXPECT_EQ(EngineCode([&] { t.ValidateRecord(record.data()); }), kErrRequiredField);
   std::memcpy(name.data(), "zzz", 4);
-  t.PutFieldValue(false, 2, false, name.data(), record.data());
+  t.PutFieldValue(TFieldSet::kTable, 2, false, name.data(), record.data());
   EXPECT_EQ(EngineCode([&] { t.ValidateRecord(record.data()); }), kErrAboveMaximum);
   t.Close();
   EXPECT_FALSE(t.IndexFile().IsOpen());
@@ -273,7 +273,7 @@ TEST_F(TDataFileTest, EncryptedTablesKeepTheHeaderPlainAndAskForTheirPassword) {
   EXPECT_TRUE(t.Encrypted());
   EXPECT_EQ(t.Header().Password(), "Secret");
   EXPECT_EQ(t.Header().Description(), "Notes");
-  EXPECT_EQ(t.GetFieldDefinition(false, 4).name, "Memo");
+  EXPECT_EQ(t.GetFieldDefinition(TFieldSet::kTable, 4).name, "Memo");
   EXPECT_EQ(t.GetRecordSize(),
             9 + (21 + 1) + 5 + 5 + 3 + 3 + 5 + 9 + 9 + 7 + 5 + 9 + 3 + 5 + 11 + 4);
   ASSERT_NE(t.BlobFile(), nullptr);
@@ -595,7 +595,7 @@ TEST_F(TDataFileTest, ATableCreatedWithAComputedFieldReopens) {
   OpenOn(t, Table("Calc"), false);
   EXPECT_EQ(t.GetRecordSize(), 66);
   EXPECT_EQ(t.GetRecordBufferSize(), 71);
-  EXPECT_EQ(t.GetFieldDefinition(false, 3).offset, 66);
+  EXPECT_EQ(t.GetFieldDefinition(TFieldSet::kTable, 3).offset, 66);
   EXPECT_TRUE(t.HasComputedFields());
 }
 
@@ -718,7 +718,7 @@ TEST_F(TDataFileTest, WorkingDefinitionsNeverReachTheHeader) {
   Create("Users", UsersTable());
   TDataFile t;
   OpenOn(t, Table("Users"), true);
-  std::vector<TFieldDefinition> working = {t.GetFieldDefinition(false, 2),
+  std::vector<TFieldDefinition> working = {t.GetFieldDefinition(TFieldSet::kTable, 2),
                                            Field(2, "Calc", kFieldFloat),
                                            Field(3, "Calc2", kFieldString, 9)};
   working[0].number = 1;
@@ -727,9 +727,10 @@ TEST_F(TDataFileTest, WorkingDefinitionsNeverReachTheHeader) {
   EXPECT_EQ(t.GetFieldsInUse(), 3);
   EXPECT_TRUE(t.HasComputedFields());
   EXPECT_EQ(t.GetRecordBufferSize(), 66 + 9 + 11);
-  EXPECT_EQ(t.GetFieldDefinition(true, 2).offset, 66);
-  EXPECT_EQ(t.GetFieldDefinition(true, 3).offset, 66 + 9);
-  EXPECT_EQ(t.GetFieldDefinition(true, 1).offset, 14);  // the stored field keeps its place
+  EXPECT_EQ(t.GetFieldDefinition(TFieldSet::kWorking, 2).offset, 66);
+  EXPECT_EQ(t.GetFieldDefinition(TFieldSet::kWorking, 3).offset, 66 + 9);
+  EXPECT_EQ(t.GetFieldDefinition(TFieldSet::kWorking, 1).offset,
+            14);  // the stored field keeps its place
   EXPECT_EQ(t.Header().StoredComputedAreaSize(), 0);
 
   // Taking one of two computed fields out of use keeps the other one computed.
@@ -765,45 +766,47 @@ TEST_F(TDataFileTest, BlobValuesThroughTheRecordBuffer) {
   Bytes record(t.GetRecordBufferSize(), 0);
   cl::PutU32LE(&record[1], 1);  // record number 1
   const uint16_t memo = 4;
-  EXPECT_EQ(t.OpenBlob(false, 2, 0, record.data()), kErrInvalidBlobField);
-  EXPECT_EQ(t.CloseBlob(false, memo, record.data()), kErrInvalidBlobHandle);
-  EXPECT_FALSE(t.IsBlobOpen(false, memo, record.data()));
-  ASSERT_EQ(t.OpenBlob(false, memo, 0, record.data()), 0);
-  EXPECT_TRUE(t.IsBlobOpen(true, memo, record.data()));
-  EXPECT_EQ(t.OpenBlob(false, memo, 0, record.data()), 0);  // already open
-  EXPECT_TRUE(t.GetFieldValue(false, memo, nullptr, record.data()));
+  EXPECT_EQ(t.OpenBlob(TFieldSet::kTable, 2, 0, record.data()), kErrInvalidBlobField);
+  EXPECT_EQ(t.CloseBlob(TFieldSet::kTable, memo, record.data()), kErrInvalidBlobHandle);
+  EXPECT_FALSE(t.IsBlobOpen(TFieldSet::kTable, memo, record.data()));
+  ASSERT_EQ(t.OpenBlob(TFieldSet::kTable, memo, 0, record.data()), 0);
+  EXPECT_TRUE(t.IsBlobOpen(TFieldSet::kWorking, memo, record.data()));
+  EXPECT_EQ(t.OpenBlob(TFieldSet::kTable, memo, 0, record.data()), 0);  // already open
+  EXPECT_TRUE(t.GetFieldValue(TFieldSet::kTable, memo, nullptr, record.data()));
 
   Bytes text(3000);
   for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>(i * 7);
-  ASSERT_EQ(t.WriteBlob(false, memo, 3000, text.data(), 0, record.data()), 0);
-  EXPECT_FALSE(t.GetFieldValue(false, memo, nullptr, record.data()));
+  ASSERT_EQ(t.WriteBlob(TFieldSet::kTable, memo, 3000, text.data(), 0, record.data()), 0);
+  EXPECT_FALSE(t.GetFieldValue(TFieldSet::kTable, memo, nullptr, record.data()));
   int32_t size = 0;
-  EXPECT_EQ(t.GetBlobSize(false, memo, size, record.data()), 0);
+  EXPECT_EQ(t.GetBlobSize(TFieldSet::kTable, memo, size, record.data()), 0);
   EXPECT_EQ(size, 3000);
   // Saved as the record's post saves it, then closed: the field holds the first block.
   t.BlobFile()->SaveOpenBlobs();
   Bytes stored_record = record;
   t.StoreBlobOffsets(stored_record.data());
-  const uint16_t at = t.GetFieldDefinition(false, memo).offset;
+  const uint16_t at = t.GetFieldDefinition(TFieldSet::kTable, memo).offset;
   EXPECT_EQ(stored_record[at], 1);
   EXPECT_EQ(cl::GetU32LE(&stored_record[at + 1]), 512u);
-  ASSERT_EQ(t.CloseBlob(false, memo, record.data()), 0);
+  ASSERT_EQ(t.CloseBlob(TFieldSet::kTable, memo, record.data()), 0);
   EXPECT_EQ(cl::GetU32LE(&record[at + 1]), 512u);
 
-  ASSERT_EQ(t.OpenBlob(false, memo, 0, record.data()), 0);
+  ASSERT_EQ(t.OpenBlob(TFieldSet::kTable, memo, 0, record.data()), 0);
   Bytes back(3000);
   int32_t count = 0;
-  EXPECT_EQ(t.ReadBlob(false, memo, count, 3000, back.data(), 0, record.data()), 0);
+  EXPECT_EQ(t.ReadBlob(TFieldSet::kTable, memo, count, 3000, back.data(), 0, record.data()), 0);
   EXPECT_EQ(count, 3000);
   EXPECT_EQ(back, text);
-  EXPECT_EQ(t.ReadBlob(false, memo, count, 10, back.data(), 2995, record.data()), kErrEndOfBlob);
+  EXPECT_EQ(t.ReadBlob(TFieldSet::kTable, memo, count, 10, back.data(), 2995, record.data()),
+            kErrEndOfBlob);
   EXPECT_EQ(count, 5);
-  EXPECT_EQ(t.TruncateBlob(false, memo, 0, record.data()), 0);
-  EXPECT_TRUE(t.GetFieldValue(false, memo, nullptr, record.data()));
+  EXPECT_EQ(t.TruncateBlob(TFieldSet::kTable, memo, 0, record.data()), 0);
+  EXPECT_TRUE(t.GetFieldValue(TFieldSet::kTable, memo, nullptr, record.data()));
   // A handle the blob file does not know.
   cl::PutI32LE(&record[at + 1], -999);
-  EXPECT_EQ(t.OpenBlob(false, memo, 0, record.data()), kErrInvalidBlobOffset);
-  EXPECT_EQ(t.WriteBlob(false, memo, 1, text.data(), 0, record.data()), kErrInvalidBlobHandle);
+  EXPECT_EQ(t.OpenBlob(TFieldSet::kTable, memo, 0, record.data()), kErrInvalidBlobOffset);
+  EXPECT_EQ(t.WriteBlob(TFieldSet::kTable, memo, 1, text.data(), 0, record.data()),
+            kErrInvalidBlobHandle);
   t.Close();
 }
 

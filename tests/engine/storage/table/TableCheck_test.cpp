@@ -54,23 +54,24 @@ class TableCheckTest : public ::testing::Test {
       t.ApplyFieldDefaults(buf.data());
       uint8_t id[4];
       cl::PutU32LE(id, static_cast<uint32_t>(i));
-      t.PutFieldValue(false, 1, false, id, buf.data());
+      t.PutFieldValue(TFieldSet::kTable, 1, false, id, buf.data());
       char nom[21] = {};
       std::strncpy(nom, names[static_cast<size_t>(i) % names.size()].c_str(), 20);
-      t.PutFieldValue(false, 2, false, reinterpret_cast<uint8_t*>(nom), buf.data());
+      t.PutFieldValue(TFieldSet::kTable, 2, false, reinterpret_cast<uint8_t*>(nom), buf.data());
       if (i % 2 == 0) {
         const std::string memo(static_cast<size_t>(300 * i), 'm');
-        ASSERT_EQ(t.OpenBlob(false, 3, 0, buf.data()), 0);
-        t.WriteBlob(false, 3, static_cast<int32_t>(memo.size()), memo.data(), 0, buf.data());
+        ASSERT_EQ(t.OpenBlob(TFieldSet::kTable, 3, 0, buf.data()), 0);
+        t.WriteBlob(TFieldSet::kTable, 3, static_cast<int32_t>(memo.size()), memo.data(), 0,
+                    buf.data());
       }
       t.InsertRecord(buf.data());
-      t.CloseBlob(false, 3, buf.data());
+      t.CloseBlob(TFieldSet::kTable, 3, buf.data());
     }
     for (uint8_t id : {3, 6, 9}) {
       Bytes record(t.GetRecordBufferSize());
       uint8_t value[4];
       cl::PutU32LE(value, id);
-      t.PutFieldValue(false, 1, false, value, record.data());
+      t.PutFieldValue(TFieldSet::kTable, 1, false, value, record.data());
       ASSERT_TRUE(t.SeekRecordKey(false, record.data(), nullptr, 0, false, 0));
       t.DeleteRecord();
     }
