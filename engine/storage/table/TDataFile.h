@@ -371,6 +371,11 @@ class TDataFile : public TFileHandler,
   // fails too is left pending for the next write (ReloadIfPending).
   void Restore() noexcept;
   void ReloadIfPending();
+  std::vector<TBlobFile::TOpenBlobState> OpenBlobStates() const;
+  // The end of a store stage that failed: the slot given back, Restore, and the open blob values
+  // as `states` had them (`handles`: values the write opened for itself, closed).
+  void AbandonStore(uint8_t slot, const std::vector<TBlobFile::TOpenBlobState>& states,
+                    const std::vector<int32_t>& handles) noexcept;
   // Commit of a write on a shared handle (an exclusive one writes at close).
   void CommitWrite();
   // The record number the write started from still stands under the cursor, live: else 8710.

@@ -3,6 +3,7 @@
 // in TDataFile.h.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -96,21 +97,19 @@ class TDataFile::RecordLock {
 
 namespace {
 
-// The store stage of a write: unless committed, the handle goes back to what the disk holds.
-template <class Table>
+// The store stage of a write: unless committed, `abandon` puts the handle back on the disk.
 class StoreStage {
  public:
-  StoreStage(Table& table, uint8_t slot) : table_(table), slot_(slot) {}
+  explicit StoreStage(std::function<void()> abandon) : abandon_(std::move(abandon)) {}
   ~StoreStage() {
-    if (!committed_) table_(slot_);
+    if (!committed_) abandon_();
   }
   StoreStage(const StoreStage&) = delete;
   StoreStage& operator=(const StoreStage&) = delete;
   void Commit() { committed_ = true; }
 
  private:
-  Table& table_;
-  uint8_t slot_;
+  std::function<void()> abandon_;
   bool committed_ = false;
 };
 
@@ -299,6 +298,25 @@ void TDataFile::Restore() noexcept {
   }
 }
 
+std::vector<TBlobFile::TOpenBlobState> TDataFile::OpenBlobStates() const {
+  if (blob_file_ == nullptr) return {};
+  return blob_file_->OpenBlobStates();
+}
+
+void TDataFile::AbandonStore(uint8_t slot, const std::vector<TBlobFile::TOpenBlobState>& states,
+                             const std::vector<int32_t>& handles) noexcept {
+  index_file_.SelectIndex(slot);
+  Restore();
+  if (blob_file_ == nullptr) return;
+  // The open values lose what the failed save did to them, so the next attempt saves them
+  // whole; values this write opened for itself are forgotten.
+  blob_file_->RestoreOpenBlobStates(states);
+  for (int32_t handle : handles) {
+    uint32_t first = 0;
+    blob_file_->CloseBlob(handle, first);
+  }
+}
+
 void TDataFile::ReloadIfPending() {
   if (!reload_pending_) return;
   Reload();
@@ -361,11 +379,8 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   }
 
   // Store.
-  auto restore = [this](uint8_t saved) {
-    index_file_.SelectIndex(saved);
-    Restore();
-  };
-  StoreStage<decltype(restore)> store(restore, slot_guard.Saved());
+  const std::vector<TBlobFile::TOpenBlobState> blob_states = OpenBlobStates();
+  StoreStage store([&] { AbandonStore(slot_guard.Saved(), blob_states, {}); });
   for (size_t i = 0; i < slots.size(); ++i) {
     index_file_.SelectIndex(slots[i]);
     index_file_.InsertKey(keys.data() + i * kMaxKeyLength, slot);
@@ -447,11 +462,8 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool /*upda
   }
 
   // Store.
-  auto restore = [this](uint8_t saved) {
-    index_file_.SelectIndex(saved);
-    Restore();
-  };
-  StoreStage<decltype(restore)> store(restore, slot_guard.Saved());
+  const std::vector<TBlobFile::TOpenBlobState> blob_states = OpenBlobStates();
+  StoreStage store([&] { AbandonStore(slot_guard.Saved(), blob_states, {}); });
   for (size_t i = 0; i < slots.size(); ++i) {
     if (!changed[i]) continue;
     index_file_.SelectIndex(slots[i]);
@@ -489,11 +501,9 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   const std::vector<uint8_t> slots = MaintainedSlots();
 
   // Store (a missing key, 8708, is damage found on the way).
-  auto restore = [this](uint8_t saved) {
-    index_file_.SelectIndex(saved);
-    Restore();
-  };
-  StoreStage<decltype(restore)> store(restore, slot_guard.Saved());
+  const std::vector<TBlobFile::TOpenBlobState> blob_states = OpenBlobStates();
+  std::vector<int32_t> handles;  // the values this delete opened
+  StoreStage store([&] { AbandonStore(slot_guard.Saved(), blob_states, handles); });
   uint8_t key[kMaxKeyLength];
   for (uint8_t slot : slots) {
     BuildKey(copy.data(), key, slot);
@@ -511,7 +521,6 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   }
   index_file_.DecRecordCount();
   if (blob_file_ != nullptr) {
-    std::vector<int32_t> handles;
     for (const TFieldDefinition& f : table_fields_) {
       if (!f.IsBlob()) continue;
       const int32_t first = static_cast<int32_t>(cl::GetU32LE(copy.data() + f.offset + 1));
@@ -530,6 +539,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
       uint32_t first = 0;
       blob_file_->CloseBlob(handle, first);
     }
+    handles.clear();
     // A deleted slot keeps no reference to blocks that are free now.
     for (const TFieldDefinition& f : table_fields_) {
       if (f.IsBlob()) std::memset(current_->buffer.data() + f.offset, 0, 1u + f.stored_size);

@@ -854,5 +854,45 @@ TEST_F(EdgeTest, AFailedStoreLeavesNoKeyBehind) {
   EXPECT_EQ(report.live_records, 401u);
 }
 
+// A save of blob values that fails part-way (the disk full while blocks are written back) leaves
+// each open value to be saved whole by the next attempt, also the one saved before the failure.
+TEST_F(EdgeTest, AFailedBlobSaveIsSavedWholeNextTime) {
+  const std::string path = Table("Memos");
+  TNewTable table = UsersTable();
+  table.fields.push_back(Field(6, "Notes", kFieldBlob));
+  table.blob_block_size = 64;
+  Create(path, table);
+  TDataFile t;
+  OpenOn(t, path, false);
+  Add(t, 1, "Anne", 1, "first");
+  auto faults = std::make_shared<platform::FileFaults>();
+  ASSERT_NE(t.BlobFile(), nullptr);
+  t.BlobFile()->InjectFaults(faults);
+  Bytes buf(t.GetRecordBufferSize());
+  t.ApplyFieldDefaults(buf.data());
+  PutInt(t, kId, 2, buf.data());
+  PutInt(t, kCode, 2, buf.data());
+  const std::string small(300, 's'), large(400000, 'L');
+  WriteMemo(t, small, buf.data());  // saved first, in the cache
+  ASSERT_EQ(t.OpenBlob(TFieldSet::kTable, 6, 0, buf.data()), 0);
+  ASSERT_EQ(t.WriteBlob(TFieldSet::kTable, 6, static_cast<int32_t>(large.size()), large.data(), 0,
+                        buf.data()),
+            0);
+  faults->write_limit = 0;  // the large value needs more blocks than the cache holds
+  EXPECT_EQ(EngineCode([&] { t.InsertRecord(buf.data()); }), kErrWriteFailure);
+  faults->write_limit = -1;
+  ASSERT_EQ(EngineCode([&] { t.InsertRecord(buf.data()); }), 0);
+  t.CloseBlob(TFieldSet::kTable, kMemo, buf.data());
+  t.CloseBlob(TFieldSet::kTable, 6, buf.data());
+  t.Close();
+  const TTableCheckReport report = CheckTableFiles(path);
+  ASSERT_TRUE(report.ok()) << report.problems.front();
+  OpenOn(t, path, false);
+  Bytes key(t.GetRecordBufferSize());
+  PutInt(t, kId, 2, key.data());
+  ASSERT_TRUE(t.SeekRecordKey(false, key.data(), buf.data(), 0, false, 0));
+  EXPECT_EQ(ReadMemo(t, buf.data()), small);
+}
+
 }  // namespace
 }  // namespace tessera
