@@ -378,8 +378,9 @@ class TDataFile : public TFileHandler,
                     const std::vector<int32_t>& handles) noexcept;
   // Commit of a write on a shared handle (an exclusive one writes at close).
   void CommitWrite();
-  // The record number the write started from still stands under the cursor, live: else 8710.
-  void CheckCurrentIsStill(uint32_t number);
+  // The record the write started from (its number and sequence number) still stands under the
+  // cursor, live: else 8710.
+  void CheckCurrentIsStill(uint32_t number, uint32_t sequence);
   void TakeBlobValues(uint32_t record_number, uint8_t* record);
 
   // ---- cursor (TDataFileCursor.cpp) ----

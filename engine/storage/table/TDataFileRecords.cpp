@@ -328,10 +328,12 @@ void TDataFile::CommitWrite() {
   CommitTransaction(false, true, true);
 }
 
-void TDataFile::CheckCurrentIsStill(uint32_t number) {
+void TDataFile::CheckCurrentIsStill(uint32_t number, uint32_t sequence) {
   if (number == 0) Fail(kErrRecordNotFound);
   if (current_ == nullptr || current_->number != number) LoadCurrentRecord(kForward);
-  if (current_ == nullptr || current_->number != number || current_->Deleted()) {
+  // The sequence number tells a record from a later one that took its slot.
+  if (current_ == nullptr || current_->number != number || current_->Deleted() ||
+      current_->Sequence() != sequence) {
     Fail(kErrRecordNotFound);
   }
 }
@@ -432,13 +434,14 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
 void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool /*update_filters*/) {
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
+  const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
   if (Exclusive()) {
     ReleaseAllPins();
     CommitTransaction(false, false, false);
     PinCurrentRecord();
   }
   WriteLevel level(*this);
-  CheckCurrentIsStill(number);
+  CheckCurrentIsStill(number, sequence);
   ValidateRecord(buffer);
   SlotGuard slot_guard(index_file_);
   std::memcpy(buffer + kRecSequence, current_->buffer.data() + kRecSequence, 4);
@@ -487,6 +490,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool /*upda
 void TDataFile::DeleteRecord(bool /*update_filters*/) {
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
+  const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
   if (Exclusive()) {
     ReleaseAllPins();
     CommitTransaction(false, false, false);
@@ -495,7 +499,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   WriteLevel level(*this);
   if (number == 0) Fail(kErrRecordLocked);
   RecordLock record_lock(*this, number);
-  CheckCurrentIsStill(number);
+  CheckCurrentIsStill(number, sequence);
   SlotGuard slot_guard(index_file_);
   const std::vector<uint8_t> copy = current_->buffer;
   const std::vector<uint8_t> slots = MaintainedSlots();
