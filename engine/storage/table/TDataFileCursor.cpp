@@ -124,8 +124,12 @@ size_t TDataFile::PrefixLength(int slot, uint8_t fields, uint8_t partial) const 
     TKeyField info;
     if (KeyFieldInfo(d.field_numbers[i], info)) length += info.size + 1u;
   }
-  // A partial length beyond the next field would reach into the fields after it.
-  return std::min<size_t>(length, d.key_length);
+  // A partial length beyond the next field would reach into the fields after it, or into the
+  // sequence suffix, which no seek or bound ever compares.
+  const size_t fields_length =
+      d.key_length -
+      (HasKeySuffix(slot, d.unique != 0) ? std::min<size_t>(d.key_length, kKeySuffixSize) : 0);
+  return std::min(length, fields_length);
 }
 
 void TDataFile::PrepareKey(bool is_buffer, const uint8_t* source, size_t prefix, bool high,
@@ -405,8 +409,10 @@ void TDataFile::SetRange(bool keys_are_buffers, const uint8_t* low, uint8_t low_
     bound.present = source != nullptr;
     bound.key.fill(0);
     if (!bound.present) return;
-    const size_t prefix =
-        (fields == 0 || index_file_.InRecordOrder()) ? length : PrefixLength(slot, fields, 0);
+    // No field count: every key field, without the sequence suffix of a non-unique index.
+    const size_t prefix = index_file_.InRecordOrder()
+                              ? length
+                              : PrefixLength(slot, fields == 0 ? KeyFieldCount(slot) : fields, 0);
     PrepareKey(keys_are_buffers, source, prefix, is_high, bound.key.data());
     bound.length = prefix;
   };

@@ -763,6 +763,9 @@ TEST_F(EdgeTest, CursorEndsSeeksAndRanges) {
   EXPECT_TRUE(t.SeekRecordKey(false, key_record.data(), buf.data(), 0, false, 0));
   EXPECT_EQ(GetText(t, kNom, buf.data()), "mARTIN");
   EXPECT_TRUE(t.FindRecordByKey(key_record.data(), buf.data()));
+  // A partial length past the field stops at the key's fields.
+  EXPECT_TRUE(t.SeekRecordKey(false, key_record.data(), buf.data(), 250, false, 0));
+  EXPECT_EQ(GetText(t, kNom, buf.data()), "mARTIN");
 
   // A range from "D" on, with no upper bound: the first record of the range is number 1.
   PutText(t, kNom, "D", key_record.data());
