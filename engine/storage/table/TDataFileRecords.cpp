@@ -47,7 +47,7 @@ class SlotGuard {
 // one opened without locks, takes nothing.
 class TDataFile::WriteLevel {
  public:
-  explicit WriteLevel(TDataFile& table) : table_(table) {
+  explicit WriteLevel(TDataFile& table) {
     if (table.Exclusive() || table.ReadOnlyAttribute()) {
       table.ReloadIfPending();
       return;
@@ -60,24 +60,28 @@ class TDataFile::WriteLevel {
     if (!index_region_.Locked()) table.Fail(kErrLockFailure);
     if (table.blob_file_ != nullptr) {
       if (!table.blob_file_->WriteLock()) table.Fail(kErrLockFailure);
-      blob_locked_ = true;
+      blob_region_.file = table.blob_file_.get();
     }
+    // Members built so far give their regions back if this raises.
     table.ReloadIfPending();
     table.CheckForChanges();
-  }
-  ~WriteLevel() {
-    // A refused unlock keeps the region until the file closes, which releases it; the write
-    // itself is complete by then.
-    if (blob_locked_) table_.blob_file_->WriteUnlock();
   }
   WriteLevel(const WriteLevel&) = delete;
   WriteLevel& operator=(const WriteLevel&) = delete;
 
  private:
-  TDataFile& table_;
-  TRangeLock semaphore_;  // released last
+  struct BlobRegion {
+    TBlobFile* file = nullptr;
+    ~BlobRegion() {
+      // A refused unlock keeps the region until the file closes, which releases it; the write
+      // itself is complete by then.
+      if (file != nullptr) file->WriteUnlock();
+    }
+  };
+  // Given back in the reverse order: blob region, index region, semaphore.
+  TRangeLock semaphore_;
   TRangeLock index_region_;
-  bool blob_locked_ = false;
+  BlobRegion blob_region_;
 };
 
 // The record lock of the record a write changes, for the duration of the write (10258 when

@@ -856,10 +856,17 @@ TEST_F(EdgeTest, AFailedStoreLeavesNoKeyBehind) {
   EXPECT_EQ(Files(path), before);
   faults->read_limit = -1;
   EXPECT_EQ(EngineCode([&] { Add(t, 1001, "Suivant", 1001); }), 0);
+  // A change check that cannot read gives the write level back: another handle writes at once.
+  faults->read_error = platform::kErrorDiskFull;
+  EXPECT_EQ(EngineCode([&] { Add(t, 1002, "Refus", 1002); }), kErrReadFailure);
+  faults->read_error = platform::kErrorSuccess;
+  auto other = t.Clone();
+  EXPECT_EQ(EngineCode([&] { Add(*other, 1003, "Autre", 1003); }), 0);
+  other->Close();
   t.Close();
   const TTableCheckReport report = CheckTableFiles(path);
   EXPECT_TRUE(report.ok()) << report.problems.front();
-  EXPECT_EQ(report.live_records, 401u);
+  EXPECT_EQ(report.live_records, 402u);
 }
 
 // A save of blob values that fails part-way (the disk full while blocks are written back) leaves
