@@ -250,8 +250,9 @@ class TDataFile : public TFileHandler,
   // given to a read receives the whole record buffer, or the blank record with its defaults at
   // either end.
 
-  // The current index by slot: 0 primary, 1..the secondary count, 255 record-number order.  An
-  // unknown slot raises 10022 naming it, with the cursor unchanged.  A change cancels the range
+  // The current index by slot: 0 primary, 1..the secondary count, 31 "Sys Deleted" (the engine's
+  // own), 255 record-number order.  An unknown slot raises 10022 naming it, with the cursor
+  // unchanged.  A change cancels the range
   // and stands on the current record again.
   void SetCurrentIndexByNumber(uint8_t slot);
   // By name, ignoring case; empty is the primary index.  An unknown name raises 10022 with the
@@ -363,7 +364,7 @@ class TDataFile : public TFileHandler,
   // The slots a write maintains: the primary index (unless it is the record number) and every
   // secondary index.
   std::vector<uint8_t> MaintainedSlots() const;
-  void BuildSysDeletedKey(const uint8_t* record, uint8_t* key) const;
+  static void BuildSysDeletedKey(const uint8_t* record, uint8_t* key);
   // Compares the stored change counters with the cached headers; when another process wrote,
   // re-reads what moved and drops what the caches held of it.  True when something moved.
   bool CheckForChanges();

@@ -39,6 +39,7 @@ void TDataFile::BuildKey(const uint8_t* record, uint8_t* key, int slot) {
     std::memcpy(key, record + kRecLink, 4);
     return;
   }
+  if (slot == kSysDeletedSlot) return BuildSysDeletedKey(record, key);
   const TIndexDescriptor d = index_file_.GetIndexDescriptor(slot);
   const size_t key_length = std::min<size_t>(d.key_length, kMaxKeyLength);
   std::memset(key, 0, key_length);

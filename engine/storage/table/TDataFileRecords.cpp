@@ -170,9 +170,10 @@ TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, b
   }
   // A record number past the file comes only from a damaged index.
   if (number > next) Fail(kErrRecordBufferCorrupt);
+  // Computed fields have no evaluation yet (the field layer stores them only when forced), so
+  // an entry's `computed` mark stays false and nothing is recomputed here.
   if (TRecord* hit = record_cache_.Find(number)) {
     record_cache_.Pin(hit);
-    hit->computed = true;
     return hit;
   }
   if (!strict_change_detection_ && TakeReadLevel()) {
@@ -192,7 +193,6 @@ TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, b
   TRecord* r = record_cache_.ReadRecords(number, count, forward);
   if (r == nullptr) Fail(kErrRecordBufferCorrupt);
   record_cache_.Pin(r);
-  r->computed = true;
   return r;
 }
 
@@ -232,7 +232,7 @@ void TDataFile::PinCurrentRecord() {
   if (current_ != nullptr) record_cache_.Pin(current_);
 }
 
-void TDataFile::BuildSysDeletedKey(const uint8_t* record, uint8_t* key) const {
+void TDataFile::BuildSysDeletedKey(const uint8_t* record, uint8_t* key) {
   key[0] = record[kRecDeleted];
   EncodeInt32Key(static_cast<int32_t>(cl::GetU32LE(record + kRecSequence)), key + 1);
 }
