@@ -17,9 +17,12 @@ namespace {
 constexpr int kForward = 1;
 constexpr int kBackward = 2;
 constexpr uint32_t kLastAutoIncrement = 2147483647;
-// Creating record n needs n + 1 below this and record size x n at most kMaxDataBytes.
-constexpr uint32_t kMaxRecordSlots = 100000001;
-constexpr uint64_t kMaxDataBytes = 2000000000;
+
+// Whether the file may grow to record `n`: n + 1 below 100,000,001, record size x n at most
+// 2,000,000,000 bytes.
+bool SlotFits(uint32_t n, uint32_t record_size) {
+  return uint64_t{n} + 1 < 100000001 && uint64_t{record_size} * n <= 2000000000;
+}
 
 // Puts the index file back on the slot it had when the guard was made.
 class SlotGuard {
@@ -158,10 +161,7 @@ TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, b
   if (number == 0) return nullptr;
   const uint32_t next = header_.NextRecord();
   if (number == next) {
-    if (uint64_t{number} + 1 >= kMaxRecordSlots ||
-        uint64_t{header_.RecordSize()} * number > kMaxDataBytes) {
-      Fail(kErrDataFileFull);
-    }
+    if (!SlotFits(number, header_.RecordSize())) Fail(kErrDataFileFull);
     TRecord* r = record_cache_.TakeFree(number);
     record_cache_.Pin(r);
     header_.SetNextRecord(next + 1);
@@ -203,6 +203,8 @@ void TDataFile::LoadCurrentRecord(int direction) {
     current_ = nullptr;
     const uint32_t number = cursor.CurrentRecordNumber();
     if (number == 0) return;
+    // Only an insert makes a new slot; an index entry past the last slot is damage.
+    if (number >= header_.NextRecord()) Fail(kErrRecordBufferCorrupt);
     bool retry = false;
     TRecord* r = GetRecord(number, true, direction, true, retry);
     if (!retry) {
@@ -362,10 +364,7 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   WriteLevel level(*this);
   const uint32_t slot = NewRecordSlot();
   const bool append = slot == header_.NextRecord();
-  if (append && (uint64_t{slot} + 1 >= kMaxRecordSlots ||
-                 uint64_t{header_.RecordSize()} * slot > kMaxDataBytes)) {
-    Fail(kErrDataFileFull);
-  }
+  if (append && !SlotFits(slot, header_.RecordSize())) Fail(kErrDataFileFull);
   RecordLock slot_lock(*this, slot);
   ValidateRecord(buffer);
   SlotGuard slot_guard(index_file_);
