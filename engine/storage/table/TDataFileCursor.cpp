@@ -161,8 +161,8 @@ void TDataFile::SelectSlot(uint8_t slot) {
 
 void TDataFile::SetCurrentIndexByNumber(uint8_t slot) {
   if (slot == index_file_.CurrentSlot()) return;
-  const bool known =
-      slot == 0 || slot == kRecordOrderSlot || (slot >= 1 && slot <= index_file_.SecondaryCount());
+  const bool known = slot == 0 || slot == kRecordOrderSlot || slot == kSysDeletedSlot ||
+                     (slot >= 1 && slot <= index_file_.SecondaryCount());
   if (!known) RaiseEngineError(kErrInvalidIndexName, FileName(), {}, std::to_string(slot));
   SelectSlot(slot);
 }
