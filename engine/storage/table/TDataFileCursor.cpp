@@ -141,8 +141,9 @@ void TDataFile::PrepareKey(bool is_buffer, const uint8_t* source, size_t prefix,
   } else {
     BuildKey(source, key);
   }
-  const bool descending = index_file_.GetIndexDescriptor(index_file_.CurrentSlot()).descending;
-  if (high != (descending != 0)) {
+  const bool descending = !index_file_.InRecordOrder() &&
+                          index_file_.GetIndexDescriptor(index_file_.CurrentSlot()).descending != 0;
+  if (high != descending) {
     FillKeyHigh(key, length, prefix);
   } else {
     FillKeyLow(key, length, prefix);
@@ -283,8 +284,9 @@ uint16_t TDataFile::GetCurrentRecord(uint8_t* buffer) {
   if (cursor.AtEnd()) return EndCode(buffer, kErrEndOfFile);
   const uint32_t number = cursor.CurrentRecordNumber();
   if (current_ == nullptr || current_->number != number) LoadCurrentRecord(kForward);
-  if (current_ == nullptr)
+  if (current_ == nullptr) {
     return EndCode(buffer, cursor.AtBeginning() ? kErrBeginningOfFile : kErrEndOfFile);
+  }
   if (buffer != nullptr) std::memcpy(buffer, current_->buffer.data(), GetRecordBufferSize());
   return 0;
 }
@@ -295,9 +297,8 @@ uint16_t TDataFile::GetNextRecord(uint8_t* buffer) {
   cursor.MoveBy(1);
   if (cursor.AtEnd()) return EndCode(buffer, kErrEndOfFile);
   LoadCurrentRecord(kForward);
-  if (buffer != nullptr && current_ != nullptr) {
-    std::memcpy(buffer, current_->buffer.data(), GetRecordBufferSize());
-  }
+  if (current_ == nullptr) return EndCode(buffer, kErrEndOfFile);
+  if (buffer != nullptr) std::memcpy(buffer, current_->buffer.data(), GetRecordBufferSize());
   return 0;
 }
 
@@ -307,9 +308,8 @@ uint16_t TDataFile::GetPriorRecord(uint8_t* buffer) {
   cursor.MoveBy(-1);
   if (cursor.AtBeginning()) return EndCode(buffer, kErrBeginningOfFile);
   LoadCurrentRecord(kBackward);
-  if (buffer != nullptr && current_ != nullptr) {
-    std::memcpy(buffer, current_->buffer.data(), GetRecordBufferSize());
-  }
+  if (current_ == nullptr) return EndCode(buffer, kErrBeginningOfFile);
+  if (buffer != nullptr) std::memcpy(buffer, current_->buffer.data(), GetRecordBufferSize());
   return 0;
 }
 
@@ -342,8 +342,9 @@ bool TDataFile::SeekRecordKey(bool key_is_buffer, const uint8_t* source, uint8_t
       index_file_.InRecordOrder() || slot == 0 || index_file_.IsUnique(slot);
   uint8_t key[kMaxKeyLength] = {};
   bool found;
-  if ((field_count == 0 || field_count >= index_fields) && whole_key_index &&
-      !(field_count == 0 && partial_length > 0)) {
+  if (index_file_.InRecordOrder() ||
+      ((field_count == 0 || field_count >= index_fields) && whole_key_index &&
+       !(field_count == 0 && partial_length > 0))) {
     if (key_is_buffer) {
       std::memcpy(key, source, GetCurrentKeyLength());
     } else {

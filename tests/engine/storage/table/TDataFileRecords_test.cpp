@@ -626,6 +626,12 @@ TEST_F(EdgeTest, DeletedSlotsAreReusedUnlessTheTableHasNoPrimaryKey) {
   EXPECT_EQ(t.CurrentRecord()->number, 2u);
   EXPECT_EQ(t.GetNextRecord(buf.data()), kErrEndOfFile);
   EXPECT_TRUE(SysDeleted(t).empty());
+  // Record-number order: a key is the record number, whatever partial length comes with it.
+  uint8_t number[4];
+  cl::PutU32LE(number, 2);
+  EXPECT_TRUE(t.SeekRecordKey(true, number, buf.data(), 3, false, 1));
+  cl::PutU32LE(number, 1);
+  EXPECT_FALSE(t.SeekRecordKey(true, number, buf.data(), 0, false, 0));  // deleted
   t.Close();
   EXPECT_TRUE(CheckTableFiles(never).ok());
 }
