@@ -14,6 +14,7 @@
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/TMemoryFile.h"
 #include "engine/storage/core/TableCipher.h"
+#include "platform/FaultyFile.h"
 #include "platform/OsFile.h"
 #include "platform/Ticks.h"
 

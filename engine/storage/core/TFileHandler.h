@@ -35,8 +35,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/FaultyFile.h"
 #include "platform/File.h"
+
+namespace platform {
+struct FileFaults;  // platform/FaultyFile.h, for tests
+}  // namespace platform
 
 namespace tessera {
 
