@@ -17,8 +17,9 @@
 //          (8961), checks the file length under the data semaphore, then opens the .IDX (8965
 //          also for an index whose key length is not what its fields make) and, when the table
 //          has blob fields, the .BLB.  Any error closes everything again.
-//   Close  writes the headers of an exclusive, writable table, closes the three files (also when
-//          that write failed, whose error is raised afterwards) and deletes them on request.
+//   Close  commits what an exclusive, writable handle holds (records, pages, blocks, headers),
+//          closes the three files (also when that write failed, whose error is raised
+//          afterwards) and deletes them on request.
 //
 // The header image never carries the in-memory computed-field area: that size is kept beside it,
 // so a working set with computed fields cannot make the stored table unreadable.
@@ -29,19 +30,23 @@
 // modify, delete) runs in three stages, each under a guard that gives back what it took on every
 // exit:
 //
-//   locate  the write level is taken (and, on a shared handle, the change check run), the slot
-//           and its record lock are taken, the buffer is validated and every key is checked: a
-//           duplicate key (9729) ends the write here with nothing changed and every lock given
-//           back, at the cost of the key searches only;
+//   locate  the write level is taken (and, on a shared handle, the change check run); the slot
+//           is chosen, or the current record found still in place (8710 when another writer
+//           removed it), and its record lock taken; the buffer is validated and every key is
+//           checked: a duplicate key (9729) ends the write here with nothing changed and every
+//           lock given back, at the cost of the key searches only;
 //   store   keys, "Sys Deleted" key, record bytes, blob values; a failure here (a full file, a
-//           failed read or write) discards the caches and re-reads every header, which puts the
-//           handle back on what the disk holds: every earlier write was committed, on an
-//           exclusive handle by the commit each write begins with;
+//           failed read or write) discards the caches, re-reads every header and puts the open
+//           blob values back as they were, which leaves the handle on what the disk holds: every
+//           earlier write was committed, on an exclusive handle by the commit that each write
+//           begins with;
 //   commit  on a shared handle the dirty records, pages, blocks and headers are written before
-//           the write level is given back; an exclusive handle writes at close.
+//           the write level is given back; an exclusive handle writes them when its next write
+//           begins, or at close.
 //
-// Not here yet: the lock levels and transactions.  Until they come, these answers stand in for
-// them, and what follows from them holds:
+// Not here yet: the lock levels (with the dataset layer's record locks) and transactions, and the
+// evaluation of computed fields.  Until they come, these answers stand in for them, and what
+// follows from them holds:
 //   InExclusivePhase     always false: caches never grow for a transaction, and short reads of
 //                        the .IDX and .BLB are accepted only on an exclusive handle;
 //   TakeReadLevel,       never take a lock and never report another process's change, so a

@@ -75,7 +75,6 @@ TNewTable MakeTable(const Shape& shape) {
   for (const IndexModel& m : shape.indexes) {
     TIndexDescriptor d;
     if (!m.record_order) {
-      std::vector<uint16_t> numbers;
       d = Index(m.slot == 0 ? "" : ("I" + std::to_string(m.slot)).c_str(), {}, m.unique);
       for (size_t i = 0; i < m.fields.size(); ++i) {
         d.field_numbers[i] = m.fields[i].first;
