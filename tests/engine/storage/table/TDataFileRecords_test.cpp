@@ -792,6 +792,20 @@ TEST_F(EdgeTest, CursorEndsSeeksAndRanges) {
   EXPECT_EQ(t.GetCurrentIndexNumber(), 1);
   EXPECT_EQ(t.GetRecordCount(), 2u);
   EXPECT_EQ(t.CurrentRecord()->number, before);
+
+  // An index entry past the last slot is damage to report, not a slot to make.
+  t.ResetRange();
+  const uint32_t next = t.Header().NextRecord();
+  uint8_t key[kMaxKeyLength];
+  t.BuildKey(buf.data(), key);
+  t.IndexFile().InsertKey(key, next);
+  EXPECT_EQ(EngineCode([&] {
+              t.MoveToBeginning();
+              while (t.GetNextRecord(buf.data()) == 0) {
+              }
+            }),
+            kErrRecordBufferCorrupt);
+  EXPECT_EQ(t.Header().NextRecord(), next);
 }
 
 // A clone stands where its source stands, locks against it, and sees its writes.
