@@ -63,11 +63,14 @@ struct Shape {
   bool memo = false;
   bool auto_increment = false;
   std::vector<IndexModel> indexes;  // slot order
+  bool encrypted = false;           // password "Secret"
 };
 
 TNewTable MakeTable(const Shape& shape) {
   TNewTable t;
   t.language = shape.language;
+  t.encrypted = shape.encrypted;
+  if (shape.encrypted) t.password = "Secret";
   t.fields = {Field(kId, "Id", kFieldInt32), Field(kNom, "Nom", kFieldString, 12),
               Field(kVal, "Val", kFieldInt16), Field(kCode, "Code", kFieldInt32)};
   if (shape.auto_increment) t.fields[0].sub_type = kSubTypeAutoIncrement;
@@ -106,7 +109,8 @@ std::vector<Shape> Shapes() {
        {{0, {}, false, false, false, true},
         {1, {{kVal, false}}, false, false, false},
         {2, {{kNom, false}}, true, true, false},
-        {3, {{kCode, false}}, false, false, true}}},
+        {3, {{kCode, false}}, false, false, true}},
+       true},
       {"AutoIncrement",
        0,
        false,
@@ -261,6 +265,11 @@ class RecordsTest : public ::testing::Test {
 
 class ModelTest : public RecordsTest, public ::testing::WithParamInterface<std::tuple<int, bool>> {
  protected:
+  void SetUp() override {
+    RecordsTest::SetUp();
+    GetEngineSession()->AddPassword("Secret");
+  }
+
   const Shape shape_ = Shapes()[static_cast<size_t>(std::get<0>(GetParam()))];
   const bool exclusive_ = std::get<1>(GetParam());
   Model model_{shape_};
