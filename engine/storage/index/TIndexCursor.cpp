@@ -321,7 +321,7 @@ void TIndexCursor::GotoPosition(uint32_t position) {
   Load(tree_.AtPosition(static_cast<uint32_t>(target)));
 }
 
-bool TIndexCursor::FindKey(const uint8_t* key, bool nearest) {
+bool TIndexCursor::FindKey(const uint8_t* key, bool nearest, size_t length) {
   if (RecordOrder()) {
     const uint32_t r = cl::GetU32LE(key);
     slot_ = host_.CurrentSlot();
@@ -341,7 +341,7 @@ bool TIndexCursor::FindKey(const uint8_t* key, bool nearest) {
   }
   uint32_t first, last;
   Bounds(first, last);
-  const size_t k = KeyLength();
+  const size_t k = length > 0 ? std::min(length, KeyLength()) : KeyLength();
   if (k == 0) {
     Reset();
     return false;

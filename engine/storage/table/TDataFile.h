@@ -407,6 +407,9 @@ class TDataFile : public TFileHandler,
   // with the lowest (`high` false) or highest value of the index's order.
   void PrepareKey(bool is_buffer, const uint8_t* source, size_t prefix, bool high, uint8_t* key);
   uint16_t EndCode(uint8_t* buffer, uint16_t code);
+  // Stands on the first key whose first `prefix` bytes are not below `key`'s (nearest); true
+  // when its prefix equals `key`'s byte for byte.  REQUIRES: key order, `key` filled past `prefix`.
+  bool SeekPrefix(const uint8_t* key, size_t prefix);
   void ApplyRangeKeys();
 
   void ResetState();

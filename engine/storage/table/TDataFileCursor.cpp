@@ -150,6 +150,17 @@ void TDataFile::PrepareKey(bool is_buffer, const uint8_t* source, size_t prefix,
   }
 }
 
+bool TDataFile::SeekPrefix(const uint8_t* key, size_t prefix) {
+  TIndexCursor& cursor = index_file_.Cursor();
+  // In ascending order the filled key is the first of its prefix (a zero byte weighs nothing,
+  // under a collation too); in descending order no fill byte sorts last under every collation,
+  // so the prefix alone is compared.
+  const bool descending = index_file_.GetIndexDescriptor(index_file_.CurrentSlot()).descending;
+  cursor.FindKey(key, true, descending ? prefix : 0);
+  uint8_t current[kMaxKeyLength];
+  return cursor.CurrentKey(current) && std::memcmp(current, key, prefix) == 0;
+}
+
 // ---- index choice -------------------------------------------------------------------------------
 
 void TDataFile::SelectSlot(uint8_t slot) {
@@ -355,9 +366,7 @@ bool TDataFile::SeekRecordKey(bool key_is_buffer, const uint8_t* source, uint8_t
     if (field_count == 0 && partial_length == 0) field_count = index_fields;
     const size_t prefix = PrefixLength(slot, field_count, partial_length);
     PrepareKey(key_is_buffer, source, prefix, false, key);
-    cursor.FindKey(key, true);
-    uint8_t current[kMaxKeyLength];
-    found = cursor.CurrentKey(current) && std::memcmp(current, key, prefix) == 0;
+    found = SeekPrefix(key, prefix);
   }
   if (cursor.AtEnd()) cursor.Last();
   LoadCurrentRecord(kForward);
@@ -383,9 +392,7 @@ bool TDataFile::FindRecordByKey(const uint8_t* record, uint8_t* out) {
   } else {
     const size_t prefix = GetCurrentKeyLength() - kKeySuffixSize;
     PrepareKey(false, record, prefix, false, key);
-    cursor.FindKey(key, true);
-    uint8_t current[kMaxKeyLength];
-    found = cursor.CurrentKey(current) && std::memcmp(current, key, prefix) == 0;
+    found = SeekPrefix(key, prefix);
   }
   LoadCurrentRecord(kForward);
   if (found && out != nullptr && current_ != nullptr) {

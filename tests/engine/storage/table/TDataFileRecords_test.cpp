@@ -803,6 +803,30 @@ TEST_F(EdgeTest, CursorEndsSeeksAndRanges) {
   EXPECT_EQ(t.Header().NextRecord(), next);
 }
 
+// A prefix seek on a descending index of a language table lands on the first key of the prefix
+// in index order, whatever a fill byte weighs in the collation.
+TEST_F(EdgeTest, PrefixSeeksOnADescendingIndexOfALanguageTable) {
+  const std::string path = Table("Desc");
+  Shape shape{"Desc", 0x040C, false, false, {{0, {{kId, false}}, false, false, true}}};
+  shape.indexes.push_back({1, {{kNom, false}}, false, true, false});
+  Create(path, MakeTable(shape));
+  TDataFile t;
+  OpenOn(t, path, false);
+  int id = 0;
+  for (const char* nom : {"LUC", "MARTIN", "MAYER", "MAZET", "MBAPPE"}) {
+    Bytes buf(t.GetRecordBufferSize());
+    PutInt(t, kId, ++id, buf.data());
+    PutText(t, kNom, nom, buf.data());
+    t.InsertRecord(buf.data());
+  }
+  t.SetCurrentIndexByNumber(1);
+  Bytes key(t.GetRecordBufferSize()), out(t.GetRecordBufferSize());
+  PutText(t, kNom, "MA", key.data());
+  EXPECT_TRUE(t.SeekRecordKey(false, key.data(), out.data(), 2, false, 0));
+  EXPECT_EQ(GetText(t, kNom, out.data()), "MAZET");
+  EXPECT_EQ(t.GetCurrentRecordNumber(), 2u);
+}
+
 // A clone stands where its source stands, locks against it, and sees its writes.
 TEST_F(EdgeTest, ClonesAndVanishedRecords) {
   const std::string path = Table("Users");
