@@ -48,6 +48,18 @@ TKeyOrder TKeyOrder::Bytes(bool descending) {
   return order;
 }
 
+bool TKeyOrder::ReversedAt(size_t length) const {
+  if (descending_) return true;
+  if (bytewise_) return false;
+  size_t pos = 0;
+  for (int i = 0; i < field_count_ && pos < length; ++i) {
+    const size_t end = pos + fields_[i].size + 1u;
+    if (length < end) return fields_[i].inverted;
+    pos = end;
+  }
+  return false;
+}
+
 int TKeyOrder::Compare(const uint8_t* a, const uint8_t* b, size_t length) const {
   if (bytewise_) return CompareBytes(a, b, length, descending_);
   return CompareFields(a, b, length);

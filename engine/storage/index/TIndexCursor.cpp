@@ -129,10 +129,13 @@ void TIndexCursor::Bounds(uint32_t& first, uint32_t& last) {
     if (range_active_) {
       const size_t k = KeyLength();
       if (start_.present) {
-        // In ascending order the zero-filled bound is the smallest key with its prefix, under
-        // the collation too (a zero byte weighs nothing), and a whole-key compare keeps the
-        // search monotonic where a cut string compared at every level might not be.
-        const size_t n = tree_.CurrentOrder().Descending() ? std::min(start_.length, k) : k;
+        // Where the order runs forward at the cut, the zero-filled bound is the smallest key
+        // with its prefix, under the collation too (a zero byte weighs nothing), and a
+        // whole-key compare keeps the search monotonic where a cut string compared at every
+        // level might not be; where it runs backward (see TKeyOrder::ReversedAt) no fill is
+        // smallest, and the prefix alone is compared.
+        const size_t n =
+            tree_.CurrentOrder().ReversedAt(start_.length) ? std::min(start_.length, k) : k;
         lo = tree_.LowerBound(start_.key.data(), n).position;
       }
       if (end_.present) hi = tree_.LastNotAbove(end_.key.data(), std::min(end_.length, k)).position;

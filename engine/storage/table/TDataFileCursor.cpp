@@ -152,11 +152,8 @@ void TDataFile::PrepareKey(bool is_buffer, const uint8_t* source, size_t prefix,
 
 bool TDataFile::SeekPrefix(const uint8_t* key, size_t prefix) {
   TIndexCursor& cursor = index_file_.Cursor();
-  // In ascending order the filled key is the first of its prefix (a zero byte weighs nothing,
-  // under a collation too); in descending order no fill byte sorts last under every collation,
-  // so the prefix alone is compared.
-  const bool descending = index_file_.GetIndexDescriptor(index_file_.CurrentSlot()).descending;
-  cursor.FindKey(key, true, descending ? prefix : 0);
+  // The zero-filled key is the first of its prefix unless the order is reversed at the cut.
+  cursor.FindKey(key, true, index_file_.Tree().CurrentOrder().ReversedAt(prefix) ? prefix : 0);
   uint8_t current[kMaxKeyLength];
   return cursor.CurrentKey(current) && std::memcmp(current, key, prefix) == 0;
 }

@@ -808,7 +808,8 @@ TEST_F(EdgeTest, CursorEndsSeeksAndRanges) {
 TEST_F(EdgeTest, PrefixSeeksOnADescendingIndexOfALanguageTable) {
   const std::string path = Table("Desc");
   Shape shape{"Desc", 0x040C, false, false, {{0, {{kId, false}}, false, false, true}}};
-  shape.indexes.push_back({1, {{kNom, false}}, false, true, false});
+  shape.indexes.push_back({1, {{kNom, false}}, false, true, false});  // descending index
+  shape.indexes.push_back({2, {{kNom, true}, {kId, false}}, false, false, false});  // field
   Create(path, MakeTable(shape));
   TDataFile t;
   OpenOn(t, path, false);
@@ -819,12 +820,14 @@ TEST_F(EdgeTest, PrefixSeeksOnADescendingIndexOfALanguageTable) {
     PutText(t, kNom, nom, buf.data());
     t.InsertRecord(buf.data());
   }
-  t.SetCurrentIndexByNumber(1);
-  Bytes key(t.GetRecordBufferSize()), out(t.GetRecordBufferSize());
-  PutText(t, kNom, "MA", key.data());
-  EXPECT_TRUE(t.SeekRecordKey(false, key.data(), out.data(), 2, false, 0));
-  EXPECT_EQ(GetText(t, kNom, out.data()), "MAZET");
-  EXPECT_EQ(t.GetCurrentRecordNumber(), 2u);
+  for (uint8_t slot : {1, 2}) {
+    t.SetCurrentIndexByNumber(slot);
+    Bytes key(t.GetRecordBufferSize()), out(t.GetRecordBufferSize());
+    PutText(t, kNom, "MA", key.data());
+    EXPECT_TRUE(t.SeekRecordKey(false, key.data(), out.data(), 2, false, 0));
+    EXPECT_EQ(GetText(t, kNom, out.data()), "MAZET") << int{slot};
+    EXPECT_EQ(t.GetCurrentRecordNumber(), 2u);
+  }
 }
 
 // A clone stands where its source stands, locks against it, and sees its writes.
