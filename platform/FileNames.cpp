@@ -115,4 +115,14 @@ std::string ResolveFileName(const std::string& path) {
   return matches == 1 ? prefix + match : path;
 }
 
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(ResolveFileName(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && lstat(ResolveFileName(path).c_str(), &st) == 0;
+}
+
 }  // namespace platform

@@ -26,4 +26,10 @@ std::string ResolveFileName(const std::string& path);
 // True when two UTF-8 names are equal without regard to letter case (see above).
 bool SameNameIgnoringCase(std::string_view a, std::string_view b);
 
+// True when `path` (resolved as above) names an existing directory, following symbolic links.
+bool DirectoryExists(const std::string& path);
+
+// True when `path` (resolved as above) names an existing entry of any kind.
+bool PathExists(const std::string& path);
+
 }  // namespace platform

@@ -8,6 +8,8 @@ packages=(
   zlib1g-dev
   sqlite3 libsqlite3-dev
   locales
+  qt6-base-dev
+  xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
 )
 
 missing=()

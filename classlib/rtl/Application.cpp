@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <mutex>
+#include <thread>
 
 #include "classlib/rtl/Cp1252.h"
+#include "classlib/rtl/EventLoop.h"
+#include "platform/EndSessionSignal.h"
 #include "platform/Environment.h"
 
 namespace cl {
@@ -15,9 +20,121 @@ std::vector<std::string>& Arguments() {
   return arguments;
 }
 
+TApplicationBackend* g_backend = nullptr;
+TScreenBackend* g_screen_backend = nullptr;
+
+std::mutex g_halt_mutex;
+std::function<void(int)> g_halt_hook;
+
 }  // namespace
 
-TApplication::TApplication() : TComponent(nullptr) {}
+void SetApplicationBackend(TApplicationBackend* backend) { g_backend = backend; }
+
+TApplication::TApplication() : TComponent(nullptr) {
+  handle_ = AllocateHWnd([this](TMessage& message) { WndProc(message); });
+  SetPostedMessageFilter([this](TMsg& msg) { return FilterMessage(msg); });
+}
+
+void TApplication::WndProc(TMessage& message) {
+  if (main_form_handle_ != 0 && IsWindow(main_form_handle_)) {
+    message.Result = SendMessage(main_form_handle_, message.Msg, message.WParam, message.LParam);
+    return;
+  }
+  kept_.push_back(message);
+}
+
+void TApplication::SetMainForm(TForm* form, HWND form_handle) {
+  main_form_ = form;
+  main_form_handle_ = form == nullptr ? 0 : form_handle;
+  if (main_form_handle_ == 0) return;
+  std::vector<TMessage> kept;
+  kept.swap(kept_);
+  for (const TMessage& m : kept) PostMessage(main_form_handle_, m.Msg, m.WParam, m.LParam);
+}
+
+bool TApplication::FilterMessage(TMsg& msg) {
+  if (!on_message_) return false;
+  bool handled = false;
+  TMessageEvent handler = on_message_;  // the handler may replace itself
+  handler(msg, handled);
+  return handled;
+}
+
+void TApplication::Terminate() {
+  terminated_ = true;
+  if (g_backend != nullptr) g_backend->Terminate();
+}
+
+void TApplication::Initialize() {
+  if (g_backend != nullptr) g_backend->Initialize();
+  // Without the receiver only other processes' posts fail (they see a gone process).
+  StartMessageReceiver();
+  static std::once_flag watcher_started;
+  std::call_once(watcher_started, [this] {
+    if (platform::InstallEndSessionSignals() != 0) return;
+    std::thread([this] {
+      while (platform::WaitForEndSessionSignal() != 0) {
+        TEventLoop* loop = CurrentEventLoop();
+        if (loop == nullptr) Halt(0);
+        loop->Post([this] { EndSession(); });
+      }
+    }).detach();
+  });
+}
+
+void TApplication::EndSession() {
+  try {
+    if (main_form_handle_ != 0) {
+      SendMessage(main_form_handle_, WM_QUERYENDSESSION, 0, 0);
+      SendMessage(main_form_handle_, WM_ENDSESSION, 1, 0);
+    }
+  } catch (...) {
+    HandleException(this);
+  }
+  Terminate();
+}
+
+void TApplication::Run() {
+  if (g_backend != nullptr) g_backend->Run();
+}
+
+void TApplication::ProcessMessages() {
+  if (g_backend != nullptr) g_backend->ProcessMessages();
+}
+
+void TApplication::Minimize() {
+  if (g_backend != nullptr) g_backend->Minimize();
+}
+
+void TApplication::Restore() {
+  if (g_backend != nullptr) g_backend->Restore();
+}
+
+bool TApplication::IsIconic() { return g_backend != nullptr && g_backend->IsIconic(); }
+
+void TApplication::BringToFront() {
+  if (g_backend != nullptr) g_backend->BringToFront();
+}
+
+void TApplication::FormCreated(TComponent* component) {
+  if (main_form_ == nullptr && g_backend != nullptr) g_backend->OfferMainForm(component);
+}
+
+void SetHaltHook(std::function<void(int exit_code)> hook) {
+  std::lock_guard<std::mutex> guard(g_halt_mutex);
+  g_halt_hook = std::move(hook);
+}
+
+void Halt(int exit_code) {
+  std::function<void(int)> hook;
+  {
+    std::lock_guard<std::mutex> guard(g_halt_mutex);
+    hook = g_halt_hook;
+  }
+  if (hook) hook(exit_code);
+  std::fflush(nullptr);
+  std::_Exit(exit_code);
+}
 
 std::string TApplication::ExeName() const { return ParamStr(0); }
 
@@ -106,6 +223,26 @@ std::string ParamStr(int index) {
   const auto& arguments = Arguments();
   if (index < 0 || index >= static_cast<int>(arguments.size())) return "";
   return arguments[static_cast<size_t>(index)];
+}
+
+void SetScreenBackend(TScreenBackend* backend) { g_screen_backend = backend; }
+
+void TScreen::SetCursor(TCursor cursor) {
+  if (cursor == cursor_) return;
+  cursor_ = cursor;
+  if (g_screen_backend != nullptr) g_screen_backend->SetCursor(cursor);
+}
+
+int TScreen::Width() const { return g_screen_backend ? g_screen_backend->Width() : 640; }
+int TScreen::Height() const { return g_screen_backend ? g_screen_backend->Height() : 480; }
+int TScreen::PixelsPerInch() const {
+  return g_screen_backend ? g_screen_backend->PixelsPerInch() : 96;
+}
+TForm* TScreen::ActiveForm() const {
+  return g_screen_backend ? g_screen_backend->ActiveForm() : nullptr;
+}
+bool TScreen::ApplicationActive() const {
+  return g_screen_backend != nullptr && g_screen_backend->ApplicationActive();
 }
 
 TComponent* TScreen::Forms(int index) const {

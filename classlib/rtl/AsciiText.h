@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace cl {
@@ -18,6 +19,30 @@ inline bool SameAsciiText(std::string_view a, std::string_view b) {
     if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   }
   return true;
+}
+
+// Byte order after folding the ASCII letters: negative, zero or positive.
+inline int CompareText(std::string_view a, std::string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    int x = static_cast<unsigned char>(AsciiUpper(a[i]));
+    int y = static_cast<unsigned char>(AsciiUpper(b[i]));
+    if (x != y) return x - y;
+  }
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+// Plain byte order: negative, zero or positive.
+inline int CompareStr(std::string_view a, std::string_view b) {
+  int c = a.compare(b);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+// The ASCII letters upper-cased, every other byte kept.
+inline std::string UpperCase(std::string_view s) {
+  std::string result(s);
+  for (char& c : result) c = AsciiUpper(c);
+  return result;
 }
 
 }  // namespace cl

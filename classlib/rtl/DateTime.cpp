@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <cmath>
+#include <mutex>
 #include <string>
 
 #include "classlib/rtl/Exceptions.h"
@@ -165,20 +166,36 @@ TTimeStamp MSecsToTimeStamp(double msecs) {
   return result;
 }
 
+namespace {
+
+std::mutex g_clock_mutex;
+std::function<TDateTime()> g_clock;
+
+}  // namespace
+
+void SetClock(std::function<TDateTime()> clock) {
+  std::lock_guard<std::mutex> guard(g_clock_mutex);
+  g_clock = std::move(clock);
+}
+
 TDateTime Now() {
+  std::function<TDateTime()> clock;
+  {
+    std::lock_guard<std::mutex> guard(g_clock_mutex);
+    clock = g_clock;
+  }
+  if (clock) return clock();
   const platform::LocalTime t = platform::GetLocalTime();
   return ComposeDateTime(EncodeDate(t.year, t.month, t.day),
                          EncodeTime(t.hour, t.minute, t.second, t.millisecond));
 }
 
-TDateTime Date() {
-  const platform::LocalTime t = platform::GetLocalTime();
-  return EncodeDate(t.year, t.month, t.day);
-}
+// Both follow Now's sign convention: the date is the truncation, the time the absolute fraction.
+TDateTime Date() { return std::trunc(Now()); }
 
 TDateTime Time() {
-  const platform::LocalTime t = platform::GetLocalTime();
-  return EncodeTime(t.hour, t.minute, t.second, t.millisecond);
+  const TDateTime now = Now();
+  return std::fabs(now - std::trunc(now));
 }
 
 }  // namespace cl

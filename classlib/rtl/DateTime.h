@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace cl {
 
@@ -60,9 +61,14 @@ double TimeStampToMSecs(const TTimeStamp& time_stamp);
 // valid time stamp (negative, not finite, or a day beyond the 32-bit range).
 TTimeStamp MSecsToTimeStamp(double msecs);
 
-// Local wall-clock time, to the millisecond.
+// Local wall-clock time, to the millisecond, from the clock set below.
 TDateTime Now();
 TDateTime Date();  // today at midnight
 TDateTime Time();  // the time of day only
+
+// Replaces the clock behind Now, Date and Time (tests fix the time of a log line or a report);
+// an empty function puts the system clock back.  Callable from any thread; the clock itself may
+// be called from any thread too.
+void SetClock(std::function<TDateTime()> clock);
 
 }  // namespace cl

@@ -58,6 +58,9 @@ struct TPropInfo {
   std::function<void(TObject*, const Variant&)> Set = nullptr;
   std::function<TObject*(TObject*)> GetObject = nullptr;  // tkClass
   std::function<void(TObject*, TObject*)> SetObject = nullptr;
+  // tkClass: the declared class is a component, so the property is a reference to one (stored
+  // by name, "(null)" when empty) rather than an object of its own.
+  bool ComponentRef = false;
 };
 
 namespace detail {

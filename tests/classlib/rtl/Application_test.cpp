@@ -1,11 +1,15 @@
 #include "classlib/rtl/Application.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "classlib/rtl/ManualEventLoop.h"
 #include "classlib/rtl/Units.h"
 
 namespace cl {
@@ -142,6 +146,70 @@ TEST(UnitsTest, AFailedInitialisationUndoesTheUnitsBeforeIt) {
   EXPECT_THROW(InitializeUnits(), Exception);
   EXPECT_EQ(journal, (std::vector<std::string>{"init a", "final a"}));
   ClearUnits();
+}
+
+struct HaltRequest {
+  int code;
+};
+
+TEST(ApplicationMessagesTest, TheApplicationHandleKeepsMessagesUntilAMainFormExists) {
+  TManualEventLoop loop;
+  SetEventLoop(&loop);
+  const HWND app = Application().Handle();
+  EXPECT_TRUE(IsWindow(app));
+  ASSERT_TRUE(PostMessage(app, WM_USER + 128, 1, 0));
+  ASSERT_TRUE(PostMessage(app, WM_USER + 129, 2, 0));
+  loop.RunPosted();
+
+  std::vector<WPARAM> received;
+  const HWND form = AllocateHWnd([&](TMessage& m) {
+    received.push_back(m.WParam);
+    m.Result = 7;
+  });
+  int stand_in = 0;  // the forms layer passes its form; only the pointer matters here
+  Application().SetMainForm(reinterpret_cast<TForm*>(&stand_in), form);
+  EXPECT_TRUE(received.empty()) << "kept messages are posted, not sent";
+  PostMessage(app, WM_USER + 130, 3, 0);
+  loop.RunPosted();
+  EXPECT_EQ(received, (std::vector<WPARAM>{1, 2, 3}));
+  EXPECT_EQ(SendMessage(app, WM_USER, 4, 0), 7);
+  Application().SetMainForm(nullptr, 0);
+  DeallocateHWnd(form);
+  SetEventLoop(nullptr);
+}
+
+TEST(ApplicationMessagesTest, HaltFlushesAndEndsOrRunsTheTestHook) {
+  SetHaltHook([](int code) { throw HaltRequest{code}; });
+  try {
+    Halt(255);
+    ADD_FAILURE() << "Halt returned";
+  } catch (const HaltRequest& request) {
+    EXPECT_EQ(request.code, 255);
+  }
+  SetHaltHook(nullptr);
+  EXPECT_EXIT(Halt(3), ::testing::ExitedWithCode(3), "");
+}
+
+TEST(ApplicationMessagesTest, TerminateSignalSendsTheEndOfSessionMessagesToTheMainForm) {
+  TManualEventLoop loop;
+  SetEventLoop(&loop);
+  Application().Initialize();
+  std::vector<std::pair<uint32_t, WPARAM>> received;
+  const HWND form = AllocateHWnd([&](TMessage& m) { received.push_back({m.Msg, m.WParam}); });
+  int stand_in = 0;
+  Application().SetMainForm(reinterpret_cast<TForm*>(&stand_in), form);
+  ASSERT_FALSE(Application().Terminated());
+  ASSERT_EQ(raise(SIGTERM), 0);
+  for (int i = 0; i < 500 && received.size() < 2; ++i) {
+    if (loop.RunPosted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(received, (std::vector<std::pair<uint32_t, WPARAM>>{{WM_QUERYENDSESSION, 0},
+                                                                {WM_ENDSESSION, 1}}));
+  EXPECT_TRUE(Application().Terminated());
+  Application().SetMainForm(nullptr, 0);
+  DeallocateHWnd(form);
+  StopMessageReceiver();
+  SetEventLoop(nullptr);
 }
 
 }  // namespace

@@ -155,5 +155,19 @@ TEST(DateTime, ClockReadsToday) {
   EXPECT_GT(today, EncodeDate(2020, 1, 1));
 }
 
+TEST(DateTime, ASetClockFixesNowDateAndTimeUntilReset) {
+  const TDateTime fixed = EncodeDate(2026, 12, 7) + EncodeTime(10, 40, 0, 0);
+  SetClock([fixed] { return fixed; });
+  EXPECT_EQ(Now(), fixed);
+  EXPECT_EQ(Date(), EncodeDate(2026, 12, 7));
+  EXPECT_NEAR(Time(), EncodeTime(10, 40, 0, 0), 1e-9);
+  // Before 1899-12-30 the time of day is the absolute fraction, as everywhere else.
+  SetClock([] { return -1.25; });
+  EXPECT_EQ(Date(), -1.0);
+  EXPECT_EQ(Time(), 0.25);
+  SetClock(nullptr);
+  EXPECT_GT(Now(), EncodeDate(2020, 1, 1));
+}
+
 }  // namespace
 }  // namespace cl

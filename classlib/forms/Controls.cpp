@@ -1,0 +1,844 @@
+#include "classlib/forms/Controls.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QPointer>
+#include <QWidget>
+#include <algorithm>
+#include <unordered_map>
+
+#include "classlib/forms/ControlImpl.h"
+#include "classlib/forms/Dialogs.h"
+#include "classlib/forms/GraphicsImpl.h"
+#include "classlib/forms/QtText.h"
+#include "classlib/rtl/Application.h"
+#include "classlib/rtl/EventLoop.h"
+
+namespace cl {
+namespace {
+
+int g_dispatch_depth = 0;
+
+std::unordered_map<HWND, TWinControl*>& HandleOwners() {
+  static std::unordered_map<HWND, TWinControl*> owners;
+  return owners;
+}
+TKeyHook g_key_before = nullptr;
+TKeyHook g_key_after = nullptr;
+
+struct DispatchScope {
+  DispatchScope() { ++g_dispatch_depth; }
+  ~DispatchScope() { --g_dispatch_depth; }
+};
+
+TShiftState ShiftOf(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons = Qt::NoButton) {
+  TShiftState shift;
+  if (modifiers & Qt::ShiftModifier) shift.Include(ssShift);
+  if (modifiers & Qt::AltModifier) shift.Include(ssAlt);
+  if (modifiers & Qt::ControlModifier) shift.Include(ssCtrl);
+  if (buttons & Qt::LeftButton) shift.Include(ssLeft);
+  if (buttons & Qt::RightButton) shift.Include(ssRight);
+  if (buttons & Qt::MiddleButton) shift.Include(ssMiddle);
+  return shift;
+}
+
+// The virtual-key code of a toolkit key; 0 for keys the program never sees.
+uint16_t VirtualKey(int key) {
+  if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<uint16_t>('A' + key - Qt::Key_A);
+  if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<uint16_t>('0' + key - Qt::Key_0);
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
+    return static_cast<uint16_t>(VK_F1 + key - Qt::Key_F1);
+  }
+  // clang-format off
+  static const struct { int qt; uint16_t vk; } kTable[] = {
+    {Qt::Key_Backspace, VK_BACK}, {Qt::Key_Tab, VK_TAB}, {Qt::Key_Backtab, VK_TAB},
+    {Qt::Key_Return, VK_RETURN}, {Qt::Key_Enter, VK_RETURN}, {Qt::Key_Shift, VK_SHIFT},
+    {Qt::Key_Control, VK_CONTROL}, {Qt::Key_Alt, VK_MENU}, {Qt::Key_Escape, VK_ESCAPE},
+    {Qt::Key_Space, VK_SPACE}, {Qt::Key_PageUp, VK_PRIOR}, {Qt::Key_PageDown, VK_NEXT},
+    {Qt::Key_End, VK_END}, {Qt::Key_Home, VK_HOME}, {Qt::Key_Left, VK_LEFT}, {Qt::Key_Up, VK_UP},
+    {Qt::Key_Right, VK_RIGHT}, {Qt::Key_Down, VK_DOWN}, {Qt::Key_Insert, VK_INSERT},
+    {Qt::Key_Delete, VK_DELETE},
+  };
+  // clang-format on
+  for (const auto& entry : kTable) {
+    if (entry.qt == key) return entry.vk;
+  }
+  return 0;
+}
+
+LPARAM PackPoint(const QPoint& p) {
+  return static_cast<LPARAM>((static_cast<uint32_t>(static_cast<uint16_t>(p.y())) << 16) |
+                             static_cast<uint16_t>(p.x()));
+}
+
+uint32_t MouseMessage(Qt::MouseButton button, int offset) {
+  const uint32_t base = button == Qt::RightButton    ? WM_RBUTTONDOWN
+                        : button == Qt::MiddleButton ? WM_MBUTTONDOWN
+                                                     : WM_LBUTTONDOWN;
+  return base + static_cast<uint32_t>(offset);
+}
+
+// Turns the events of one widget into messages of its control.
+class EventBridge : public QObject {
+ public:
+  explicit EventBridge(TControlImpl* impl) : impl_(impl) {}
+  void Detach() { impl_ = nullptr; }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (impl_ == nullptr || watched != impl_->widget) return false;
+    DispatchScope scope;
+    bool consumed = false;
+    TControl* control = impl_->control;
+    // The control may be freed by its own handler: keep nothing of it after a call but through
+    // this guard.
+    QPointer<EventBridge> alive(this);
+    // An exception consumes the event: a failing key handler eats the key, a failing close
+    // query cancels the close.
+    if (!CallGuarded(control, [&] { consumed = Translate(event); })) consumed = true;
+    if (alive.isNull() || impl_ == nullptr) return true;
+    return consumed;
+  }
+
+ private:
+  bool Send(uint32_t msg, WPARAM w, LPARAM l) {
+    TMessage message{msg, w, l, 0};
+    return !impl_->PerformReached(message);
+  }
+
+  bool Translate(QEvent* event) {
+    if (impl_->extra_events && impl_->extra_events(event)) return true;
+    TControl* control = impl_->control;
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const int offset = event->type() == QEvent::MouseButtonPress     ? 0
+                           : event->type() == QEvent::MouseButtonRelease ? 1
+                                                                         : 2;
+        const TShiftState shift = ShiftOf(mouse->modifiers(), mouse->buttons());
+        const QPoint pos = mouse->position().toPoint();
+        const bool consumed =
+            Send(MouseMessage(mouse->button(), offset), shift.Bits(), PackPoint(pos));
+        if (!consumed && offset == 1 && mouse->button() == Qt::LeftButton && !impl_->native_click &&
+            impl_->widget->rect().contains(pos)) {
+          control->Click();
+        }
+        return consumed;
+      }
+      case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        return Send(WM_MOUSEMOVE, ShiftOf(mouse->modifiers(), mouse->buttons()).Bits(),
+                    PackPoint(mouse->position().toPoint()));
+      }
+      case QEvent::Enter:
+        Send(CM_MOUSEENTER, 0, 0);
+        return false;
+      case QEvent::Leave:
+        Send(CM_MOUSELEAVE, 0, 0);
+        return false;
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease: {
+        // A key the focused widget leaves alone travels up to its parents: only the focused
+        // widget's control sees it, as with the system's windows.
+        QWidget* focused = impl_->widget->window()->focusWidget();
+        if (focused != impl_->widget && (focused != nullptr || !impl_->widget->isWindow())) {
+          return false;
+        }
+        auto* key = static_cast<QKeyEvent*>(event);
+        const uint16_t vk = VirtualKey(key->key());
+        const LPARAM shift = ShiftOf(key->modifiers()).Bits();
+        const bool press = event->type() == QEvent::KeyPress;
+        if (vk != 0) {
+          TMessage message{press ? WM_KEYDOWN : WM_KEYUP, vk, shift, 0};
+          if (g_key_before != nullptr && g_key_before(control, message)) return true;
+          if (!impl_->PerformReached(message) || message.WParam == 0) return true;
+          if (g_key_after != nullptr && g_key_after(control, message)) return true;
+        }
+        if (!press || key->text().isEmpty() || key->text().at(0).unicode() < 32) return false;
+        if (!FitsCp1252(key->text())) {
+          MessageBeep(0);
+          return true;
+        }
+        for (unsigned char c : FromQString(key->text())) {
+          TMessage message{WM_CHAR, c, shift, 0};
+          if (!impl_->PerformReached(message) || message.WParam == 0) return true;
+        }
+        return false;
+      }
+      case QEvent::FocusIn:
+      case QEvent::FocusOut: {
+        const bool in = event->type() == QEvent::FocusIn;
+        Send(in ? WM_SETFOCUS : WM_KILLFOCUS, 0, 0);
+        // Moves inside the application only: not a window switch, not a pop-up.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+          Send(in ? CM_ENTER : CM_EXIT, 0, 0);
+        }
+        return false;
+      }
+      case QEvent::Move:
+      case QEvent::Resize: {
+        QWidget* widget = impl_->widget;
+        if (widget->isWindow()) {
+          const QRect g = widget->geometry();
+          TControlImpl::SyncBounds(control, Bounds(g.x(), g.y(), g.width(), g.height()));
+        }
+        if (event->type() == QEvent::Resize) {
+          if (auto* win = dynamic_cast<TWinControl*>(control)) win->Realign();
+        }
+        return false;
+      }
+      case QEvent::Paint:
+        if (auto* custom = dynamic_cast<TCustomControl*>(control)) {
+          TControlImpl::Paint(custom);
+          return true;
+        }
+        return false;
+      default:
+        return false;
+    }
+  }
+
+  TControlImpl* impl_;
+};
+
+void ArrangeChildren(TWinControl* parent) {
+  TRect free = parent->ClientRect();
+  auto place = [](TControl* c, const TRect& r) {
+    if (c->BoundsRect() != r) c->SetBounds(r.Left, r.Top, r.Width(), r.Height());
+  };
+  for (TAlign pass : {alTop, alBottom, alLeft, alRight, alClient}) {
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+      TControl* c = parent->Controls(i);
+      if (c->Align() != pass || !c->Visible()) continue;
+      const int w = c->Width();
+      const int h = c->Height();
+      switch (pass) {
+        case alTop:
+          place(c, Rect(free.Left, free.Top, free.Right, free.Top + h));
+          free.Top += h;
+          break;
+        case alBottom:
+          place(c, Rect(free.Left, free.Bottom - h, free.Right, free.Bottom));
+          free.Bottom -= h;
+          break;
+        case alLeft:
+          place(c, Rect(free.Left, free.Top, free.Left + w, free.Bottom));
+          free.Left += w;
+          break;
+        case alRight:
+          place(c, Rect(free.Right - w, free.Top, free.Right, free.Bottom));
+          free.Right -= w;
+          break;
+        default:
+          place(c, Rect(free.Left, free.Top, std::max(free.Left, free.Right),
+                        std::max(free.Top, free.Bottom)));
+          break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool CallGuarded(TObject* sender, const std::function<void()>& call) noexcept {
+  try {
+    call();
+    return true;
+  } catch (...) {
+    Application().HandleException(sender);
+    return false;
+  }
+}
+
+bool TControlImpl::PerformReached(TMessage& message) {
+  const bool saved = reached_default;
+  reached_default = false;
+  TWndMethod head = control->WindowProc();
+  head(message);
+  const bool reached = reached_default;
+  reached_default = saved;
+  return reached;
+}
+
+void TControlImpl::Paint(TCustomControl* control) {
+  QWidget* widget = WidgetOf(control);
+  QPainter painter(widget);
+  painter.fillRect(widget->rect(), ToQColor(control->Color()));
+  TCanvas& canvas = control->Canvas();
+  canvas.Font().Assign(&control->Font());
+  canvas.Brush().SetColor(control->Color());
+  canvas.Brush().SetStyle(bsSolid);
+  BeginControlPaint(canvas, &painter);
+  try {
+    control->Paint();
+  } catch (...) {
+    EndControlPaint(canvas);
+    throw;
+  }
+  EndControlPaint(canvas);
+}
+
+void AttachWidget(TControl* control, QWidget* widget) {
+  TControlImpl* impl = control->Impl();
+  impl->widget = widget;
+  auto* bridge = new EventBridge(impl);
+  bridge->setParent(widget);
+  impl->bridge = bridge;
+  widget->installEventFilter(bridge);
+  widget->setProperty("mirvelControl", QVariant::fromValue(static_cast<void*>(control)));
+  widget->setAttribute(Qt::WA_DeleteOnClose, false);
+  TControlImpl::ApplyLook(control);
+}
+
+void DetachEvents(TControl* control) {
+  TControlImpl* impl = control->Impl();
+  if (impl->bridge != nullptr) static_cast<EventBridge*>(impl->bridge)->Detach();
+  impl->extra_events = nullptr;
+}
+
+QWidget* WidgetOf(const TControl* control) {
+  return control && control->Impl() ? control->Impl()->widget : nullptr;
+}
+
+TControl* ControlOfWidget(const QWidget* widget) {
+  if (widget == nullptr) return nullptr;
+  return static_cast<TControl*>(widget->property("mirvelControl").value<void*>());
+}
+
+bool InsideDispatch() { return g_dispatch_depth > 0; }
+
+TWinControl* FindControl(HWND wnd) {
+  auto it = HandleOwners().find(wnd);
+  return it == HandleOwners().end() ? nullptr : it->second;
+}
+
+void SetKeyHooks(TKeyHook before, TKeyHook after) {
+  g_key_before = before;
+  g_key_after = after;
+}
+
+// ---- TControl ---------------------------------------------------------------------------------
+
+TControl::TControl(TComponent* owner) : TComponent(owner), impl_(new TControlImpl) {
+  impl_->control = this;
+  window_proc_ = [this](TMessage& message) { WndProc(message); };
+  font_.SetOnChange([this](TObject*) {
+    if (!following_parent_) parent_font_ = false;
+    FontChanged();
+  });
+}
+
+void TControl::SetColor(TColor color) {
+  parent_color_ = following_parent_ && parent_color_;
+  if (color == color_) return;
+  color_ = color;
+  ColorChanged();
+}
+
+void TControl::SetParentColor(bool parent_color) {
+  parent_color_ = parent_color;
+  if (parent_color) FollowParent();
+}
+
+void TControl::SetParentFont(bool parent_font) {
+  parent_font_ = parent_font;
+  if (parent_font) FollowParent();
+}
+
+void TControl::FollowParent() {
+  if (parent_ == nullptr) return;
+  following_parent_ = true;
+  if (parent_color_) SetColor(parent_->Color());
+  if (parent_font_) font_.Assign(&parent_->Font());
+  following_parent_ = false;
+}
+
+void TControl::ColorChanged() {
+  if (QWidget* widget = impl_->widget) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, ToQColor(color_));
+    palette.setColor(QPalette::Button, ToQColor(color_));
+    widget->setPalette(palette);
+  }
+  if (auto* win = dynamic_cast<TWinControl*>(this)) {
+    for (int i = 0; i < win->ControlCount(); ++i) {
+      if (win->Controls(i)->ParentColor()) win->Controls(i)->FollowParent();
+    }
+  }
+  Perform(CM_COLORCHANGED, 0, 0);
+}
+
+void TControl::FontChanged() {
+  if (QWidget* widget = impl_->widget) {
+    widget->setFont(ToQFont(font_));
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, ToQColor(font_.Color()));
+    palette.setColor(QPalette::ButtonText, ToQColor(font_.Color()));
+    palette.setColor(QPalette::Text, ToQColor(font_.Color()));
+    widget->setPalette(palette);
+  }
+  if (auto* win = dynamic_cast<TWinControl*>(this)) {
+    for (int i = 0; i < win->ControlCount(); ++i) {
+      if (win->Controls(i)->ParentFont()) win->Controls(i)->FollowParent();
+    }
+  }
+  Perform(CM_FONTCHANGED, 0, 0);
+}
+
+TControl::~TControl() {
+  if (parent_ != nullptr) parent_->RemoveControl(this);
+  QWidget* widget = impl_->widget;
+  if (widget == nullptr) return;
+  DetachEvents(this);
+  widget->setProperty("mirvelControl", QVariant());
+  widget->hide();
+  if (InsideDispatch()) {
+    widget->setParent(nullptr);
+    widget->deleteLater();
+  } else {
+    delete widget;
+  }
+}
+
+void TControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent_ != nullptr) parent_->RemoveControl(this);
+  parent_ = parent;
+  if (QWidget* widget = impl_->widget) {
+    widget->setParent(parent ? WidgetOf(parent) : nullptr);
+    widget->setGeometry(bounds_.Left, bounds_.Top, bounds_.Width(), bounds_.Height());
+    widget->setVisible(visible_ && parent != nullptr);
+  }
+  if (parent_ != nullptr) {
+    parent_->InsertControl(this);
+    FollowParent();
+  }
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+  const TRect bounds = Bounds(left, top, std::max(width, 0), std::max(height, 0));
+  if (bounds == bounds_) return;
+  const bool resized = bounds.Width() != bounds_.Width() || bounds.Height() != bounds_.Height();
+  bounds_ = bounds;
+  if (QWidget* widget = impl_->widget) {
+    widget->setGeometry(bounds_.Left, bounds_.Top, bounds_.Width(), bounds_.Height());
+  }
+  if (resized) {
+    if (auto* win = dynamic_cast<TWinControl*>(this)) {
+      win->Realign();
+    } else {
+      Resize();
+    }
+  }
+  if (parent_ != nullptr && align_ != alNone) parent_->Realign();
+}
+
+TRect TControl::ClientRect() const { return Rect(0, 0, Width(), Height()); }
+
+TPoint TControl::ClientToScreen(TPoint point) const {
+  if (QWidget* widget = impl_->widget) {
+    const QPoint p = widget->mapToGlobal(QPoint(point.X, point.Y));
+    return {p.x(), p.y()};
+  }
+  return point;
+}
+
+TPoint TControl::ScreenToClient(TPoint point) const {
+  if (QWidget* widget = impl_->widget) {
+    const QPoint p = widget->mapFromGlobal(QPoint(point.X, point.Y));
+    return {p.x(), p.y()};
+  }
+  return point;
+}
+
+void TControl::SetAlign(TAlign align) {
+  if (align == align_) return;
+  align_ = align;
+  if (parent_ != nullptr) parent_->Realign();
+}
+
+void TControl::SetVisible(bool visible) {
+  if (visible == visible_) return;
+  visible_ = visible;
+  if (QWidget* widget = impl_->widget) {
+    if (parent_ != nullptr) widget->setVisible(visible);
+  }
+  Perform(CM_VISIBLECHANGED, visible, 0);
+  if (parent_ != nullptr && align_ != alNone) parent_->Realign();
+}
+
+bool TControl::Showing() const {
+  for (const TControl* c = this; c != nullptr; c = c->parent_) {
+    if (!c->visible_) return false;
+    if (c->parent_ == nullptr) return WidgetOf(c) != nullptr && WidgetOf(c)->isVisible();
+  }
+  return false;
+}
+
+void TControl::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  if (QWidget* widget = impl_->widget) widget->setEnabled(enabled);
+  Perform(CM_ENABLEDCHANGED, 0, 0);
+}
+
+void TControl::SetCaption(const std::string& caption) {
+  if (caption == caption_) return;
+  caption_ = caption;
+  TextChanged();
+  Perform(CM_TEXTCHANGED, 0, 0);
+}
+
+void TControl::SetCursor(TCursor cursor) {
+  cursor_ = cursor;
+  if (QWidget* widget = impl_->widget) {
+    if (cursor == crDefault) {
+      widget->unsetCursor();
+    } else {
+      widget->setCursor(ToQCursor(cursor));
+    }
+  }
+}
+
+void TControl::SetHint(const std::string& hint) {
+  hint_ = hint;
+  SetShowHint(show_hint_);
+}
+
+void TControl::SetShowHint(bool show) {
+  show_hint_ = show;
+  if (QWidget* widget = impl_->widget) {
+    // Controls show the short part of "short|long".
+    const std::string short_hint = hint_.substr(0, hint_.find('|'));
+    widget->setToolTip(show ? ToQString(short_hint) : QString());
+  }
+}
+
+void TControl::SetWindowProc(TWndMethod method, const void* owner) {
+  if (!method) {
+    window_proc_ = [this](TMessage& message) { WndProc(message); };
+    window_proc_owner_ = nullptr;
+    return;
+  }
+  window_proc_ = std::move(method);
+  window_proc_owner_ = owner;
+}
+
+LRESULT TControl::Perform(uint32_t msg, WPARAM w_param, LPARAM l_param) {
+  TMessage message{msg, w_param, l_param, 0};
+  TWndMethod head = window_proc_;  // a handler may change the chain
+  head(message);
+  return message.Result;
+}
+
+void TControl::Invalidate() {
+  if (QWidget* widget = impl_->widget) widget->update();
+}
+
+void TControl::Repaint() {
+  if (QWidget* widget = impl_->widget) widget->repaint();
+}
+
+void TControl::BringToFront() {
+  if (QWidget* widget = impl_->widget) widget->raise();
+}
+
+void TControl::Click() {
+  if (on_click_) {
+    TNotifyEvent handler = on_click_;
+    handler(this);
+  }
+}
+
+void TControl::WndProc(TMessage& message) { Dispatch(message); }
+
+void TControl::DefaultHandler(TMessage& message) {
+  impl_->reached_default = true;
+  const TShiftState shift = TShiftState::FromBits(static_cast<uint32_t>(message.WParam));
+  const TPoint p = MousePoint(message);
+  switch (message.Msg) {
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+      MouseDown(message.Msg == WM_LBUTTONDOWN   ? mbLeft
+                : message.Msg == WM_RBUTTONDOWN ? mbRight
+                                                : mbMiddle,
+                shift, p.X, p.Y);
+      break;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+      MouseUp(message.Msg == WM_LBUTTONUP   ? mbLeft
+              : message.Msg == WM_RBUTTONUP ? mbRight
+                                            : mbMiddle,
+              shift, p.X, p.Y);
+      break;
+    case WM_LBUTTONDBLCLK:
+      DblClick();
+      MouseDown(mbLeft, TShiftState(shift).Include(ssDouble), p.X, p.Y);
+      break;
+    case WM_RBUTTONDBLCLK:
+    case WM_MBUTTONDBLCLK:
+      MouseDown(message.Msg == WM_RBUTTONDBLCLK ? mbRight : mbMiddle,
+                TShiftState(shift).Include(ssDouble), p.X, p.Y);
+      break;
+    case WM_MOUSEMOVE:
+      MouseMove(shift, p.X, p.Y);
+      break;
+    default:
+      message.Result = 0;
+      break;
+  }
+}
+
+void TControl::DblClick() {
+  if (on_dbl_click_) {
+    TNotifyEvent handler = on_dbl_click_;
+    handler(this);
+  }
+}
+
+void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (on_mouse_down_) {
+    TMouseEvent handler = on_mouse_down_;
+    handler(this, button, shift, x, y);
+  }
+}
+
+void TControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  if (on_mouse_up_) {
+    TMouseEvent handler = on_mouse_up_;
+    handler(this, button, shift, x, y);
+  }
+}
+
+void TControl::MouseMove(TShiftState shift, int x, int y) {
+  if (on_mouse_move_) {
+    TMouseMoveEvent handler = on_mouse_move_;
+    handler(this, shift, x, y);
+  }
+}
+
+void TControl::Resize() {
+  if (on_resize_) {
+    TNotifyEvent handler = on_resize_;
+    handler(this);
+  }
+}
+
+// ---- TWinControl ------------------------------------------------------------------------------
+
+TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
+
+TWinControl::~TWinControl() {
+  DetachEvents(this);
+  // Children are not ours: they leave, and their widgets leave ours before it goes.
+  for (TControl* child : std::vector<TControl*>(controls_)) {
+    child->ParentGone();
+    if (QWidget* widget = WidgetOf(child)) {
+      widget->hide();
+      widget->setParent(nullptr);
+    }
+  }
+  controls_.clear();
+  if (handle_ != 0) {
+    TMessage destroy{WM_DESTROY, 0, 0, 0};
+    CallGuarded(this, [&] { WindowProc()(destroy); });
+    HandleOwners().erase(handle_);
+    DeallocateHWnd(handle_);
+  }
+}
+
+void TWinControl::InsertControl(TControl* control) {
+  controls_.push_back(control);
+  if (control->Align() != alNone) Realign();
+}
+
+void TWinControl::RemoveControl(TControl* control) {
+  controls_.erase(std::remove(controls_.begin(), controls_.end(), control), controls_.end());
+  if (control->Align() != alNone && !ComponentState().Contains(csDestroying)) Realign();
+}
+
+HWND TWinControl::Handle() {
+  if (handle_ == 0) {
+    // Messages through the handle come from the loop or from another control: a failure is
+    // this control's to report, as with every toolkit dispatch.
+    handle_ = AllocateHWnd([this](TMessage& message) {
+      TWndMethod head = WindowProc();
+      CallGuarded(this, [&] { head(message); });
+    });
+    HandleOwners()[handle_] = this;
+  }
+  return handle_;
+}
+
+void TWinControl::RecreateWnd() {
+  if (handle_ == 0) return;
+  Perform(WM_DESTROY, 0, 0);
+  HandleOwners().erase(handle_);
+  DeallocateHWnd(handle_);
+  handle_ = 0;
+  Handle();
+}
+
+void TWinControl::Broadcast(TMessage& message) {
+  for (TControl* child : std::vector<TControl*>(controls_)) {
+    TWndMethod head = child->WindowProc();
+    head(message);
+    if (message.Result != 0) return;
+  }
+}
+
+void TWinControl::SetTabOrder(int order) {
+  tab_order_ = order;
+  if (TWinControl* parent = Parent()) parent->UpdateTabOrder();
+}
+
+void TWinControl::SetTabStop(bool tab_stop) {
+  tab_stop_ = tab_stop;
+  if (QWidget* widget = WidgetOf(this)) {
+    if (tab_stop) {
+      widget->setFocusPolicy(Qt::StrongFocus);
+    } else if (widget->focusPolicy() == Qt::StrongFocus) {
+      widget->setFocusPolicy(Qt::ClickFocus);
+    }
+  }
+}
+
+void TWinControl::UpdateTabOrder() {
+  std::vector<TWinControl*> children;
+  for (TControl* c : controls_) {
+    if (auto* win = dynamic_cast<TWinControl*>(c)) children.push_back(win);
+  }
+  // Controls without an order of their own keep their creation order after the ordered ones.
+  std::stable_sort(children.begin(), children.end(), [](TWinControl* a, TWinControl* b) {
+    const int ka = a->tab_order_ < 0 ? 1 << 30 : a->tab_order_;
+    const int kb = b->tab_order_ < 0 ? 1 << 30 : b->tab_order_;
+    return ka < kb;
+  });
+  for (size_t i = 1; i < children.size(); ++i) {
+    QWidget* first = WidgetOf(children[i - 1]);
+    QWidget* second = WidgetOf(children[i]);
+    if (first != nullptr && second != nullptr) QWidget::setTabOrder(first, second);
+  }
+  for (TWinControl* child : children) child->UpdateTabOrder();
+}
+
+bool TWinControl::Focused() const {
+  QWidget* widget = WidgetOf(this);
+  return widget != nullptr && widget->hasFocus();
+}
+
+bool TWinControl::CanFocus() const {
+  for (const TControl* c = this; c != nullptr; c = c->Parent()) {
+    if (!c->Visible() || !c->Enabled()) return false;
+  }
+  return true;
+}
+
+void TWinControl::SetFocus() {
+  if (QWidget* widget = WidgetOf(this)) widget->setFocus(Qt::OtherFocusReason);
+}
+
+void TWinControl::Realign() {
+  ArrangeChildren(this);
+  Resize();
+}
+
+void TWinControl::DefaultHandler(TMessage& message) {
+  switch (message.Msg) {
+    case WM_KEYDOWN:
+    case WM_KEYUP: {
+      impl_->reached_default = true;
+      uint16_t key = static_cast<uint16_t>(message.WParam);
+      const TShiftState shift = TShiftState::FromBits(static_cast<uint32_t>(message.LParam));
+      if (message.Msg == WM_KEYDOWN) {
+        KeyDown(key, shift);
+      } else {
+        KeyUp(key, shift);
+      }
+      message.WParam = key;
+      break;
+    }
+    case WM_CHAR: {
+      impl_->reached_default = true;
+      char key = static_cast<char>(message.WParam);
+      KeyPress(key);
+      message.WParam = static_cast<unsigned char>(key);
+      break;
+    }
+    case CM_ENTER:
+      impl_->reached_default = true;
+      DoEnter();
+      break;
+    case CM_DIALOGKEY:
+      Broadcast(message);
+      break;
+    case CM_EXIT:
+      impl_->reached_default = true;
+      // A failing OnExit keeps the focus here: it is given back once the move is over.
+      if (!CallGuarded(this, [this] { DoExit(); })) {
+        if (TEventLoop* loop = CurrentEventLoop()) {
+          QPointer<QWidget> widget(WidgetOf(this));
+          loop->Post([widget] {
+            if (!widget.isNull()) widget->setFocus(Qt::OtherFocusReason);
+          });
+        }
+      }
+      break;
+    default:
+      TControl::DefaultHandler(message);
+      break;
+  }
+}
+
+void TWinControl::KeyDown(uint16_t& key, TShiftState shift) {
+  if (on_key_down_) {
+    TKeyEvent handler = on_key_down_;
+    handler(this, key, shift);
+  }
+}
+
+void TWinControl::KeyUp(uint16_t& key, TShiftState shift) {
+  if (on_key_up_) {
+    TKeyEvent handler = on_key_up_;
+    handler(this, key, shift);
+  }
+}
+
+void TWinControl::KeyPress(char& key) {
+  if (on_key_press_) {
+    TKeyPressEvent handler = on_key_press_;
+    handler(this, key);
+  }
+}
+
+void TWinControl::DoEnter() {
+  if (on_enter_) {
+    TNotifyEvent handler = on_enter_;
+    handler(this);
+  }
+}
+
+void TWinControl::DoExit() {
+  if (on_exit_) {
+    TNotifyEvent handler = on_exit_;
+    handler(this);
+  }
+}
+
+TCustomControl::TCustomControl(TComponent* owner)
+    : TWinControl(owner), canvas_(std::make_unique<TCanvas>()) {
+  AttachWidget(this, new QWidget);
+}
+
+TCustomControl::~TCustomControl() { DetachEvents(this); }
+
+}  // namespace cl

@@ -1,0 +1,34 @@
+#include "classlib/forms/QtText.h"
+
+#include <QList>
+#include <QString>
+
+#include "classlib/rtl/Cp1252.h"
+
+namespace cl {
+
+QString ToQString(std::string_view cp1252) {
+  QString result;
+  result.reserve(static_cast<qsizetype>(cp1252.size()));
+  for (unsigned char c : cp1252) result.append(QChar(static_cast<char16_t>(Cp1252ToCodePoint(c))));
+  return result;
+}
+
+std::string FromQString(const QString& text) {
+  std::string result;
+  result.reserve(static_cast<size_t>(text.size()));
+  for (char32_t cp : text.toUcs4()) {
+    const int byte = CodePointToCp1252(cp);
+    result += byte < 0 ? '?' : static_cast<char>(byte);
+  }
+  return result;
+}
+
+bool FitsCp1252(const QString& text) {
+  for (char32_t cp : text.toUcs4()) {
+    if (CodePointToCp1252(cp) < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace cl

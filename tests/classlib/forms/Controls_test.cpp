@@ -1,0 +1,300 @@
+#include "classlib/forms/Controls.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "classlib/forms/ExtCtrls.h"
+#include "classlib/forms/Forms.h"
+#include "classlib/forms/StdCtrls.h"
+#include "classlib/rtl/TTimer.h"
+#include "tests/classlib/forms/FormsTestSupport.h"
+
+namespace cl {
+namespace {
+
+using mirvel_test::PumpUntil;
+using mirvel_test::Widget;
+
+// A watcher with the window-hook rules: it runs before the previous procedure and may stop the
+// chain, except for WM_DESTROY, which always passes; it uninstalls only while it is the head, and
+// otherwise stays in the chain as a pass-through (its state outlives it).
+class THook {
+ public:
+  THook(TWinControl* control, std::string name, std::vector<std::string>* log, bool handles)
+      : control_(control), state_(std::make_shared<State>()) {
+    state_->name = std::move(name);
+    state_->log = log;
+    state_->handles = handles;
+    state_->previous = control->WindowProc();
+    previous_owner_ = control->WindowProcOwner();
+    control->SetWindowProc([state = state_](TMessage& m) { state->Message(m); }, state_.get());
+  }
+  ~THook() {
+    if (control_->WindowProcOwner() == state_.get()) {
+      control_->SetWindowProc(state_->previous, previous_owner_);
+    } else {
+      state_->passthrough = true;
+    }
+  }
+
+ private:
+  struct State {
+    void Message(TMessage& m) {
+      if (!passthrough && m.Msg >= WM_USER) log->push_back(name);
+      if (!passthrough && m.Msg == WM_DESTROY) log->push_back(name + " destroy");
+      if (!passthrough && handles && m.Msg != WM_DESTROY) return;
+      TWndMethod next = previous;
+      next(m);
+    }
+    std::string name;
+    std::vector<std::string>* log = nullptr;
+    bool handles = false;
+    bool passthrough = false;
+    TWndMethod previous;
+  };
+
+  TWinControl* control_;
+  std::shared_ptr<State> state_;
+  const void* previous_owner_ = nullptr;
+};
+
+class TRecordingPanel : public TPanel {
+ public:
+  TRecordingPanel(TComponent* owner, std::vector<std::string>* log) : TPanel(owner), log_(log) {
+    SetMessageMethod(WM_USER, [this](TMessage& m, const TWndMethod&) {
+      log_->push_back("own");
+      m.Result = 42;
+    });
+  }
+
+ private:
+  std::vector<std::string>* log_;
+};
+
+TEST(ControlsTest, WindowProcChainOrderStopsAndSurvivesRecreation) {
+  std::vector<std::string> log;
+  TRecordingPanel panel(nullptr, &log);
+  const HWND first_handle = panel.Handle();
+  auto a = std::make_unique<THook>(&panel, "a", &log, false);
+  auto b = std::make_unique<THook>(&panel, "b", &log, false);
+  EXPECT_EQ(panel.Perform(WM_USER, 0, 0), 42);
+  EXPECT_EQ(log, (std::vector<std::string>{"b", "a", "own"}));
+
+  log.clear();
+  auto c = std::make_unique<THook>(&panel, "c", &log, true);
+  EXPECT_EQ(SendMessage(panel.Handle(), WM_USER, 0, 0), 0);
+  EXPECT_EQ(log, std::vector<std::string>{"c"}) << "a handling hook stops the chain";
+
+  log.clear();
+  panel.RecreateWnd();
+  EXPECT_EQ(log, (std::vector<std::string>{"c destroy", "b destroy", "a destroy"}));
+  EXPECT_FALSE(IsWindow(first_handle));
+  c.reset();
+  log.clear();
+  panel.Perform(WM_USER, 0, 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"b", "a", "own"})) << "the chain survived";
+
+  // Removing a hook under a later subclass leaves that subclass in place.
+  log.clear();
+  a.reset();
+  panel.Perform(WM_USER, 0, 0);
+  EXPECT_EQ(log, (std::vector<std::string>{"b", "own"}));
+  b.reset();
+  log.clear();
+  panel.Perform(WM_USER, 0, 0);
+  EXPECT_EQ(log, std::vector<std::string>{"own"}) << "a's pass-through remains, silent";
+}
+
+TEST(ControlsTest, AlignLayoutTable) {
+  struct Child {
+    TAlign align;
+    int size;  // height for top/bottom, width for left/right
+    bool visible;
+    TRect expected;
+  };
+  // clang-format off
+  const std::vector<std::vector<Child>> cases = {
+    {{alTop, 20, true, Rect(0, 0, 200, 20)}, {alTop, 30, true, Rect(0, 20, 200, 50)},
+     {alClient, 0, true, Rect(0, 50, 200, 100)}},
+    {{alTop, 20, false, Rect(0, 0, 200, 20)}, {alTop, 30, true, Rect(0, 0, 200, 30)},
+     {alBottom, 10, true, Rect(0, 90, 200, 100)}, {alClient, 0, true, Rect(0, 30, 200, 90)}},
+    {{alLeft, 40, true, Rect(0, 10, 40, 100)}, {alRight, 50, true, Rect(150, 10, 200, 100)},
+     {alTop, 10, true, Rect(0, 0, 200, 10)}, {alClient, 0, true, Rect(40, 10, 150, 100)}},
+    {{alBottom, 60, true, Rect(0, 40, 200, 100)}, {alBottom, 60, true, Rect(0, -20, 200, 40)},
+     {alClient, 0, true, Rect(0, 0, 200, 0)}},
+  };
+  // clang-format on
+  for (size_t n = 0; n < cases.size(); ++n) {
+    TPanel parent(nullptr);
+    parent.SetBounds(0, 0, 200, 100);
+    std::vector<TRect> seen_at_resize;
+    std::vector<TPanel*> children;
+    for (const Child& c : cases[n]) {
+      auto* child = new TPanel(&parent);
+      child->SetVisible(c.visible);
+      child->SetBounds(0, 0, c.size, c.size);
+      child->SetAlign(c.align);
+      child->SetParent(&parent);
+      children.push_back(child);
+    }
+    parent.SetOnResize([&](TObject*) {
+      seen_at_resize.clear();
+      for (TPanel* child : children) seen_at_resize.push_back(child->BoundsRect());
+    });
+    parent.SetBounds(0, 0, 300, 150);
+    parent.SetBounds(0, 0, 200, 100);
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (!cases[n][i].visible) continue;
+      EXPECT_EQ(children[i]->BoundsRect(), cases[n][i].expected) << "case " << n << " child " << i;
+      EXPECT_EQ(seen_at_resize[i], cases[n][i].expected) << "OnResize comes after the layout";
+    }
+  }
+}
+
+TEST(ControlsTest, DialogKeysAndKeyPreview) {
+  mirvel_test::UiRecorder ui;
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 300, 200);
+  auto* ok = new TButton(&form);
+  auto* cancel = new TButton(&form);
+  auto* other = new TButton(&form);
+  for (TButton* b : {ok, cancel, other}) b->SetParent(&form);
+  ok->SetDefault(true);
+  cancel->SetCancel(true);
+  cancel->SetLeft(100);
+  other->SetLeft(200);
+  std::vector<std::string> clicks;
+  ok->SetOnClick([&](TObject*) { clicks.push_back("ok"); });
+  cancel->SetOnClick([&](TObject*) { clicks.push_back("cancel"); });
+  other->SetOnClick([&](TObject*) { clicks.push_back("other"); });
+  form.Show();
+  auto* panel = new TPanel(&form);  // takes the focus without taking Enter
+  panel->SetParent(&form);
+  panel->SetTop(50);
+  Widget(panel)->setFocusPolicy(Qt::StrongFocus);
+  panel->SetFocus();
+
+  QTest::keyClick(Widget(panel), Qt::Key_Return);
+  QTest::keyClick(Widget(panel), Qt::Key_Escape);
+  ok->SetEnabled(false);
+  QTest::keyClick(Widget(panel), Qt::Key_Return);
+  EXPECT_EQ(clicks, (std::vector<std::string>{"ok", "cancel"}));
+  other->SetFocus();
+  QTest::keyClick(Widget(other), Qt::Key_Return);
+  EXPECT_EQ(clicks.back(), "other") << "a focused button takes Enter itself";
+
+  // Key preview: the form sees Tab first and can stop it.
+  std::vector<uint16_t> previewed;
+  form.SetKeyPreview(true);
+  form.SetOnKeyDown([&](TObject*, uint16_t& key, TShiftState) {
+    previewed.push_back(key);
+    if (key == VK_TAB) key = 0;
+  });
+  panel->SetFocus();
+  QTest::keyClick(Widget(panel), Qt::Key_Tab);
+  EXPECT_EQ(previewed, std::vector<uint16_t>{VK_TAB});
+  EXPECT_EQ(Widget(&form)->focusWidget(), Widget(panel)) << "a key set to 0 stops the navigation";
+}
+
+TEST(ControlsTest, ExitFiresOnTabButNotOnDeactivation) {
+  TForm form(nullptr);
+  auto* first = new TButton(&form);
+  auto* second = new TButton(&form);
+  first->SetParent(&form);
+  second->SetParent(&form);
+  second->SetLeft(100);
+  int exits = 0;
+  first->SetOnExit([&](TObject*) { ++exits; });
+  form.Show();
+  QApplication::setActiveWindow(Widget(&form));
+  first->SetFocus();
+  TForm elsewhere(nullptr);
+  elsewhere.Show();
+  QApplication::setActiveWindow(Widget(&elsewhere));
+  EXPECT_EQ(exits, 0);
+  QApplication::setActiveWindow(Widget(&form));
+  first->SetFocus();
+  QTest::keyClick(Widget(first), Qt::Key_Tab);
+  EXPECT_EQ(exits, 1);
+  EXPECT_TRUE(Widget(second)->hasFocus());
+}
+
+// A control whose painting fails.
+class TFailingPaint : public TCustomControl {
+ public:
+  using TCustomControl::TCustomControl;
+
+ protected:
+  void Paint() override { throw Exception("paint"); }
+};
+
+TEST(ControlsTest, ExceptionSourcesReachTheHandlerWithTheirSender) {
+  mirvel_test::UiRecorder ui;
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 300, 200);
+  auto* button = new TButton(&form);
+  button->SetParent(&form);
+  auto* painted = new TFailingPaint(&form);
+  painted->SetParent(&form);
+  painted->SetBounds(0, 100, 50, 50);
+  form.Show();
+
+  int clicks = 0;
+  button->SetOnClick([&](TObject*) {
+    ++clicks;
+    throw Exception("click");
+  });
+  QTest::mouseClick(Widget(button), Qt::LeftButton);
+  EXPECT_EQ(clicks, 1);
+
+  // A failing key handler consumes the key: the space bar does not click the button.
+  button->SetOnKeyDown([](TObject*, uint16_t& key, TShiftState) {
+    if (key == VK_SPACE) throw Exception("key");
+  });
+  button->SetFocus();
+  QTest::keyClick(Widget(button), Qt::Key_Space);
+  EXPECT_EQ(clicks, 1);
+
+  // EAbort stays silent.
+  button->SetOnKeyDown(nullptr);
+  button->SetOnClick([](TObject*) { throw EAbort("silent"); });
+  QTest::mouseClick(Widget(button), Qt::LeftButton);
+
+  // A message handler, reached through the handle.
+  form.SetOnResize(nullptr);
+  PostMessage(button->Handle(), WM_USER, 0, 0);
+  button->SetWindowProc([](TMessage& m) {
+    if (m.Msg == WM_USER) throw Exception("message");
+  });
+  TTimer timer(nullptr);
+  int ticks = 0;
+  timer.SetInterval(1);
+  timer.SetOnTimer([&](TObject*) {
+    if (++ticks == 1) throw Exception("timer");
+  });
+  Widget(painted)->repaint();
+  EXPECT_TRUE(PumpUntil([&] { return ticks >= 2; })) << "the loop goes on after a failure";
+  timer.SetEnabled(false);
+
+  const std::vector<std::string> expected = {"click", "key", "paint", "message", "timer"};
+  std::vector<std::string> sorted = ui.errors;
+  // Paint, the message and the first tick race in the loop; their senders are what matter.
+  ASSERT_EQ(sorted.size(), expected.size());
+  for (size_t i = 0; i < ui.errors.size(); ++i) {
+    const std::string& e = ui.errors[i];
+    TObject* want = e == "click" || e == "key" || e == "message" ? static_cast<TObject*>(button)
+                    : e == "paint"                               ? static_cast<TObject*>(painted)
+                                                                 : static_cast<TObject*>(&timer);
+    EXPECT_EQ(ui.senders[i], want) << e;
+  }
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<std::string> sorted_expected = expected;
+  std::sort(sorted_expected.begin(), sorted_expected.end());
+  EXPECT_EQ(sorted, sorted_expected);
+}
+
+}  // namespace
+}  // namespace cl

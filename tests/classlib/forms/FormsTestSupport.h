@@ -1,0 +1,65 @@
+// Test support of the visual layer: the one test header that may include Qt.  Maps controls to
+// their widgets, pumps the loop, and answers message boxes.
+#pragma once
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "classlib/forms/ControlImpl.h"
+#include "classlib/forms/Dialogs.h"
+#include "classlib/rtl/Application.h"
+
+namespace mirvel_test {
+
+inline QWidget* Widget(cl::TControl* control) { return cl::WidgetOf(control); }
+
+// Runs the loop until `done` holds or two seconds passed; returns `done()`.
+inline bool PumpUntil(const std::function<bool()>& done) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done() && timer.elapsed() < 2000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return done();
+}
+
+// Records what reaches the application's exception handler, and the message boxes asked for,
+// answering each with the next planned result (mrOk when none is left).
+class UiRecorder {
+ public:
+  UiRecorder() {
+    cl::Application().SetOnException([this](cl::TObject* sender, cl::Exception& e) {
+      errors.push_back(e.Message());
+      senders.push_back(sender);
+    });
+    cl::SetMessageDlgResponder([this](const cl::TMessageDlgRequest& request) {
+      boxes.push_back(request);
+      if (answers.empty()) return cl::mrOk;
+      const int answer = answers.front();
+      answers.erase(answers.begin());
+      return answer;
+    });
+  }
+  ~UiRecorder() {
+    cl::Application().SetOnException(nullptr);
+    cl::SetMessageDlgResponder(nullptr);
+    cl::ClearModalActions();
+  }
+
+  std::vector<std::string> errors;
+  std::vector<cl::TObject*> senders;
+  std::vector<cl::TMessageDlgRequest> boxes;
+  std::vector<int> answers;
+};
+
+}  // namespace mirvel_test

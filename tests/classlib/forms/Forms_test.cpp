@@ -1,0 +1,217 @@
+#include "classlib/forms/Forms.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "classlib/forms/ExtCtrls.h"
+#include "classlib/forms/StdCtrls.h"
+#include "classlib/rtl/DataModule.h"
+#include "classlib/rtl/Loader.h"
+#include "classlib/rtl/TTimer.h"
+#include "tests/classlib/forms/FormsTestSupport.h"
+
+namespace cl {
+namespace {
+
+using mirvel_test::PumpUntil;
+using mirvel_test::Widget;
+
+std::vector<std::string> g_trace;
+
+class TTraceModule : public TDataModule {
+ public:
+  explicit TTraceModule(TComponent* owner) : TDataModule(owner) {
+    SetOnDestroy([](TObject*) { g_trace.push_back("module destroyed"); });
+  }
+};
+
+// The main form of the start-up scenario: hidden at first, shown by WM_USER+128 from a timer.
+class TMainForm : public TForm {
+ public:
+  explicit TMainForm(TComponent* owner) : TForm(owner) {
+    TLoader loader(this);
+    timer_ = loader.Create<TTimer>(this, "Timer");
+    timer_->SetInterval(1);
+    timer_->SetOnTimer([this](TObject*) {
+      timer_->SetEnabled(false);
+      PostMessage(Handle(), WM_USER + 128, 0, 0);
+    });
+    loader.Finish();
+    SetOnCreate([](TObject*) { g_trace.push_back("main created"); });
+    SetOnDestroy([](TObject*) { g_trace.push_back("main destroyed"); });
+    SetMessageMethod(WM_USER + 128, [this](TMessage&, const TWndMethod&) {
+      g_trace.push_back("WM_USER+128");
+      Show();
+    });
+  }
+
+ private:
+  TTimer* timer_ = nullptr;
+};
+
+class TSecondForm : public TForm {
+ public:
+  explicit TSecondForm(TComponent* owner) : TForm(owner) {
+    SetOnDestroy([](TObject*) { g_trace.push_back("second destroyed"); });
+  }
+};
+
+TEST(FormsTest, StartUpScenarioRunsUntilTheMainFormCloses) {
+  mirvel_test::UiRecorder ui;
+  g_trace.clear();
+  TTraceModule* module = nullptr;
+  TMainForm* main = nullptr;
+  TSecondForm* second = nullptr;
+  Application().SetShowMainForm(false);
+  Application().CreateForm(module);
+  Application().CreateForm(main);
+  Application().CreateForm(second);
+  ASSERT_EQ(Application().MainForm(), main) << "a data module never becomes the main form";
+
+  // A message box before Run, answered by the responder.
+  EXPECT_EQ(MessageDlg("Base introuvable", mtWarning, TMsgDlgButtons{mbOK, mbCancel}, 0), mrOk);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].caption, "Avertissement");
+
+  Application().SetOnMessage([&](TMsg& msg, bool& handled) {
+    if (msg.message == WM_SYSCOMMAND && msg.wParam == SC_CLOSE) {
+      g_trace.push_back("SC_CLOSE");
+      main->Hide();
+      handled = true;
+    }
+  });
+  // After the timer showed the main form: a spontaneous close only hides it; with every window
+  // hidden Run goes on; then the main form's Close ends Run.
+  TTimer script(nullptr);
+  int step = 0;
+  script.SetInterval(5);
+  script.SetOnTimer([&](TObject*) {
+    if (step == 0 && main->Visible()) {
+      second->Show();
+      Widget(main)->close();
+      ++step;
+    } else if (step == 1) {
+      EXPECT_FALSE(main->Visible());
+      second->Hide();
+      ++step;
+    } else if (step >= 2 && step < 5) {
+      ++step;  // a few turns of the loop with nothing visible
+    } else if (step == 5) {
+      g_trace.push_back("closing");
+      ++step;
+      main->Close();
+    }
+  });
+  Application().Run();
+  script.SetEnabled(false);
+  Application().SetOnMessage(nullptr);
+  EXPECT_EQ(g_trace,
+            (std::vector<std::string>{"main created", "WM_USER+128", "SC_CLOSE", "closing",
+                                      "second destroyed", "main destroyed", "module destroyed"}));
+  EXPECT_EQ(Application().MainForm(), nullptr);
+  EXPECT_EQ(Screen().FormCount(), 0);
+  EXPECT_TRUE(ui.errors.empty());
+}
+
+TEST(FormsTest, ShowModalRunsUntilAModalResultAndRestoresTheOtherForms) {
+  mirvel_test::UiRecorder ui;
+  TForm owner_form(nullptr);
+  owner_form.Show();
+  TForm dialog(nullptr);
+  auto* ok = new TButton(&dialog);
+  ok->SetParent(&dialog);
+  ok->SetModalResult(mrOk);
+
+  // A button's ModalResult ends the loop; the other form is disabled meanwhile.
+  bool was_disabled = false;
+  AddModalAction([&] {
+    was_disabled = !owner_form.Enabled();
+    ok->Click();
+  });
+  EXPECT_EQ(dialog.ShowModal(), mrOk);
+  EXPECT_TRUE(was_disabled);
+  EXPECT_TRUE(owner_form.Enabled());
+  EXPECT_FALSE(dialog.Visible());
+
+  // ModalResult set from a timer; Close inside the loop gives mrCancel after the close query.
+  TTimer timer(nullptr);
+  timer.SetInterval(1);
+  timer.SetOnTimer([&](TObject*) {
+    timer.SetEnabled(false);
+    dialog.SetModalResult(mrRetry);
+  });
+  EXPECT_EQ(dialog.ShowModal(), mrRetry);
+  int queries = 0;
+  dialog.SetOnCloseQuery([&](TObject*, bool& can_close) { can_close = ++queries > 1; });
+  AddModalAction([&] {
+    dialog.Close();  // refused
+    EXPECT_EQ(dialog.ModalResult(), mrNone);
+    dialog.Close();
+  });
+  EXPECT_EQ(dialog.ShowModal(), mrCancel);
+
+  // A showing form cannot be made modal.
+  dialog.Show();
+  EXPECT_THROW(dialog.ShowModal(), EInvalidOperation);
+  EXPECT_EQ(PendingModalActions(), 0);
+}
+
+TEST(FormsTest, CloseActionsAndAFormFreedByItsOwnEvent) {
+  mirvel_test::UiRecorder ui;
+  auto* form = Create<TForm>(nullptr);
+  bool destroyed = false;
+  form->SetOnDestroy([&](TObject*) { destroyed = true; });
+  TCloseAction action = caNone;
+  form->SetOnClose([&](TObject*, TCloseAction& a) { a = action; });
+  form->Show();
+  form->Close();
+  EXPECT_TRUE(form->Visible()) << "caNone";
+  action = caHide;
+  form->Close();
+  EXPECT_FALSE(form->Visible());
+  action = caFree;
+  form->Show();
+  form->Close();
+  EXPECT_FALSE(destroyed) << "freed later, not inside Close";
+  EXPECT_TRUE(PumpUntil([&] { return destroyed; }));
+
+  // An exception in OnCloseQuery cancels a close asked by the window system.
+  TForm other(nullptr);
+  other.SetOnCloseQuery([](TObject*, bool&) { throw Exception("pas maintenant"); });
+  other.Show();
+  Widget(&other)->close();
+  EXPECT_TRUE(other.Visible());
+  EXPECT_EQ(ui.errors, std::vector<std::string>{"pas maintenant"});
+  EXPECT_EQ(ui.senders, std::vector<TObject*>{&other});
+}
+
+TEST(FormsTest, OnlyAUserMinimiseSendsScMinimize) {
+  TForm form(nullptr);
+  int minimises = 0;
+  form.SetOnClose(nullptr);
+  struct Watcher {
+    int* count;
+    TWndMethod previous;
+  };
+  auto watcher = std::make_shared<Watcher>(Watcher{&minimises, form.WindowProc()});
+  form.SetWindowProc(
+      [watcher](TMessage& m) {
+        if (m.Msg == WM_SYSCOMMAND && m.WParam == SC_MINIMIZE) ++*watcher->count;
+        watcher->previous(m);
+      },
+      watcher.get());
+  form.Show();
+  form.SetWindowState(wsMinimized);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(minimises, 0);
+  form.SetWindowState(wsNormal);
+  // As the window system reports a user's minimise.
+  Widget(&form)->windowHandle()->setWindowState(Qt::WindowMinimized);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(minimises, 1);
+}
+
+}  // namespace
+}  // namespace cl
