@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -79,9 +80,13 @@ TRecord* TRecordCache::Recycle(List::iterator it) {
 TRecord* TRecordCache::TakeFree(uint32_t number) {
   TRecord* r = nullptr;
   if (list_.size() < capacity_) {
-    auto fresh = std::make_unique<TRecord>();
-    fresh->buffer.assign(buffer_size_, 0);
-    list_.push_front(std::move(fresh));
+    try {
+      auto fresh = std::make_unique<TRecord>();
+      fresh->buffer.assign(buffer_size_, 0);
+      list_.push_front(std::move(fresh));
+    } catch (const std::bad_alloc&) {
+      host_.RaiseRecordError(kErrOutOfMemory);
+    }
     r = list_.front().get();
   } else {
     auto it = FindEvictable();
@@ -115,11 +120,17 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
     cached[i] = hit->second->get();
     cached[i]->in_read = true;
   }
-  std::vector<uint8_t> images(static_cast<size_t>(count) * record_size_);
   uint32_t got = 0;
+  std::vector<uint8_t> images;
   try {
+    images.resize(static_cast<size_t>(count) * record_size_);
     got = host_.ReadRecordImages(first, count, images.data());
     ++reads_;
+  } catch (const std::bad_alloc&) {
+    for (TRecord* r : cached) {
+      if (r != nullptr) r->in_read = false;
+    }
+    host_.RaiseRecordError(kErrOutOfMemory);
   } catch (...) {
     for (TRecord* r : cached) {
       if (r != nullptr) r->in_read = false;
