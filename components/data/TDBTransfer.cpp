@@ -3,6 +3,7 @@
 #include "classlib/db/TField.h"
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/Streams.h"
+#include "components/data/Helpers.h"
 #include "platform/OsFile.h"
 
 namespace comp {
@@ -114,6 +115,11 @@ TDBTransfer::TDBTransfer(TComponent* owner) : TComponent(owner) {
   auto refresh = [this](TAssociation* association) { RefreshAssociation(association); };
   transfer_fields_.SetOnRefresh(refresh);
   linked_fields_.SetOnRefresh(refresh);
+  // The desktop's own opener stands for the text editor; a start that fails shows nothing.
+  log_viewer_ = [](const std::string& file_name) {
+    TProcessInformation info;
+    StartProcess("xdg-open \"" + file_name + "\"", info);
+  };
 }
 
 TDBTransfer::~TDBTransfer() = default;

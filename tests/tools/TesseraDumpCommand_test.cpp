@@ -76,6 +76,9 @@ TEST_F(TesseraDumpCommandTest, FilesAreReachedAsTheEngineReachesThem) {
         << stamp;
   }
   EXPECT_EQ(Dump({File("MSG.idx")}).status, 0);
+  const Result table = Dump({"--check", File("msg")});
+  EXPECT_EQ(table.status, 0) << table.err;
+  EXPECT_NE(table.out.find("table check: ok, 0 records"), std::string::npos) << table.out;
   EXPECT_EQ(Dump({"--block-size", "512", File("msg.Blb")}).status, 0);
 
   fs::create_directory(File("Dir.DAT"));

@@ -351,6 +351,24 @@ void TBlobFile::SaveOpenBlobs() {
 
 void TBlobFile::FreeOpenBlobs() { open_blobs_.clear(); }
 
+std::vector<TBlobFile::TOpenBlobState> TBlobFile::OpenBlobStates() const {
+  std::vector<TOpenBlobState> states;
+  for (const auto& blob : open_blobs_) {
+    states.push_back({blob->handle, blob->record_number, blob->first_block, blob->modified});
+  }
+  return states;
+}
+
+void TBlobFile::RestoreOpenBlobStates(const std::vector<TOpenBlobState>& states) {
+  for (const TOpenBlobState& state : states) {
+    TBlobBuffer* blob = FindBlob(state.handle);
+    if (blob == nullptr) continue;  // closed since: nothing of it is left to save
+    blob->record_number = state.record_number;
+    blob->first_block = state.first_block;
+    blob->modified = state.modified;
+  }
+}
+
 // ---- Chains ----------------------------------------------------------------------------------
 
 TBlock* TBlobFile::AllocateBlock() {

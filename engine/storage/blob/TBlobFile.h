@@ -181,6 +181,17 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   void SaveOpenBlobs();
   // Forgets every open value without saving.
   void FreeOpenBlobs();
+  // What a save changes in the open values (their record, first block and modified mark), taken
+  // before a save that may fail and put back after the cache was discarded, so that the values
+  // are saved again, whole, by the next attempt.
+  struct TOpenBlobState {
+    int32_t handle = 0;
+    uint32_t record_number = 0;
+    uint32_t first_block = 0;
+    bool modified = false;
+  };
+  std::vector<TOpenBlobState> OpenBlobStates() const;
+  void RestoreOpenBlobStates(const std::vector<TOpenBlobState>& states);
 
   // The region locks; False when not obtained after the retries (or an unlock was refused).
   bool WriteLock();

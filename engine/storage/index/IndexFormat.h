@@ -87,6 +87,9 @@ inline constexpr size_t kMaxKeyLength = 1036;
 inline constexpr size_t kKeySuffixSize = 4;
 inline constexpr const char* kSysDeletedName = "Sys Deleted";
 inline constexpr uint16_t kSysDeletedKeyLength = 5;
+// The write region of the .IDX, which covers every reader's byte 0x7FFFFFFF - r (r in 1..65534).
+inline constexpr uint32_t kIndexWriteRegionOffset = 0x7FFF0000;
+inline constexpr uint32_t kIndexWriteRegionLength = 65535;
 // A file may not grow past this offset (error 9479).
 inline constexpr uint32_t kMaxIndexFileOffset = 2000000000;
 

@@ -48,6 +48,18 @@ TKeyOrder TKeyOrder::Bytes(bool descending) {
   return order;
 }
 
+bool TKeyOrder::ReversedAt(size_t length) const {
+  if (descending_) return true;
+  if (bytewise_) return false;
+  size_t pos = 0;
+  for (int i = 0; i < field_count_ && pos < length; ++i) {
+    const size_t end = pos + fields_[i].size + 1u;
+    if (length < end) return fields_[i].inverted;
+    pos = end;
+  }
+  return false;
+}
+
 int TKeyOrder::Compare(const uint8_t* a, const uint8_t* b, size_t length) const {
   if (bytewise_) return CompareBytes(a, b, length, descending_);
   return CompareFields(a, b, length);
@@ -66,21 +78,22 @@ int TKeyOrder::CompareFields(const uint8_t* a, const uint8_t* b, size_t length) 
     int r = CompareBytes(a + run_start, b + run_start, pos + 1 - run_start, descending_);
     if (r != 0) return r;
     const size_t value = pos + 1;
-    const size_t n = value < length ? std::min<size_t>(f.size, length - value) : 0;
+    // The declared characters only: the stored size's last byte is the terminator's place, which
+    // the key builder never inverts; taken back through the inversion it would weigh as a letter.
+    const size_t chars = f.size > 0 ? f.size - 1u : 0;
+    const size_t n = value < length ? std::min<size_t>(chars, length - value) : 0;
     if (n > 0) {
-      const char* va = reinterpret_cast<const char*>(a + value);
-      const char* vb = reinterpret_cast<const char*>(b + value);
       uint8_t ia[kMaxKeyLength];
       uint8_t ib[kMaxKeyLength];
-      if (f.inverted) {
-        for (size_t j = 0; j < n; ++j) {
-          ia[j] = static_cast<uint8_t>(~a[value + j]);
-          ib[j] = static_cast<uint8_t>(~b[value + j]);
-        }
-        va = reinterpret_cast<const char*>(ia);
-        vb = reinterpret_cast<const char*>(ib);
+      for (size_t j = 0; j < n; ++j) {
+        ia[j] = f.inverted ? static_cast<uint8_t>(~a[value + j]) : a[value + j];
+        ib[j] = f.inverted ? static_cast<uint8_t>(~b[value + j]) : b[value + j];
       }
-      r = CompareStrings(language_, sort_, va, false, n, vb, cl::TSortMode::kString);
+      // Up to the terminator: what follows it is not part of the value.
+      std::fill(std::find(ia, ia + n, uint8_t{0}), ia + n, uint8_t{0});
+      std::fill(std::find(ib, ib + n, uint8_t{0}), ib + n, uint8_t{0});
+      r = CompareStrings(language_, sort_, reinterpret_cast<const char*>(ia), false, n,
+                         reinterpret_cast<const char*>(ib), cl::TSortMode::kString);
       if (r != 0) return f.reversed ? -r : r;
     }
     pos = value + f.size;

@@ -4,9 +4,10 @@
 // unsigned bytes, reversed for an index marked descending as a whole, except on a table with a
 // language, where the value of each string key field compares by the language's collation
 // (string sort) and every byte run between string values as bytes.  A descending field of an
-// ascending index is stored bit-inverted by the key builder; its string value is inverted back
-// before the collation compares it and the result is then reversed, so such a field sorts in
-// exact reverse collation order.  "Sys Deleted" (slot 31) always compares as bytes.
+// ascending index is stored bit-inverted by the key builder (the null byte and the declared
+// characters; the terminator's place after them stays as it is); its declared characters are
+// inverted back and compared up to the terminator, and the result is then reversed, so such a
+// field sorts in exact reverse collation order.  "Sys Deleted" (slot 31) always compares as bytes.
 #pragma once
 
 #include <array>
@@ -33,6 +34,11 @@ class TKeyOrder {
   int Compare(const uint8_t* a, const uint8_t* b, size_t length) const;
 
   bool Descending() const { return descending_; }
+  // Whether a key cut after `length` bytes and zero-filled may sort after other keys of its
+  // prefix, so that a search for the prefix's first key must compare the prefix alone: the index
+  // sorts in reverse, or, on a collated order, the cut falls inside a field stored inverted,
+  // whose zero fill reads back as 0xFF characters.
+  bool ReversedAt(size_t length) const;
 
  private:
   struct Field {

@@ -129,10 +129,13 @@ void TIndexCursor::Bounds(uint32_t& first, uint32_t& last) {
     if (range_active_) {
       const size_t k = KeyLength();
       if (start_.present) {
-        // In ascending order the zero-filled bound is the smallest key with its prefix, under
-        // the collation too (a zero byte weighs nothing), and a whole-key compare keeps the
-        // search monotonic where a cut string compared at every level might not be.
-        const size_t n = tree_.CurrentOrder().Descending() ? std::min(start_.length, k) : k;
+        // Where the order runs forward at the cut, the zero-filled bound is the smallest key
+        // with its prefix, under the collation too (a zero byte weighs nothing), and a
+        // whole-key compare keeps the search monotonic where a cut string compared at every
+        // level might not be; where it runs backward (see TKeyOrder::ReversedAt) no fill is
+        // smallest, and the prefix alone is compared.
+        const size_t n =
+            tree_.CurrentOrder().ReversedAt(start_.length) ? std::min(start_.length, k) : k;
         lo = tree_.LowerBound(start_.key.data(), n).position;
       }
       if (end_.present) hi = tree_.LastNotAbove(end_.key.data(), std::min(end_.length, k)).position;
@@ -321,7 +324,7 @@ void TIndexCursor::GotoPosition(uint32_t position) {
   Load(tree_.AtPosition(static_cast<uint32_t>(target)));
 }
 
-bool TIndexCursor::FindKey(const uint8_t* key, bool nearest) {
+bool TIndexCursor::FindKey(const uint8_t* key, bool nearest, size_t length) {
   if (RecordOrder()) {
     const uint32_t r = cl::GetU32LE(key);
     slot_ = host_.CurrentSlot();
@@ -341,7 +344,7 @@ bool TIndexCursor::FindKey(const uint8_t* key, bool nearest) {
   }
   uint32_t first, last;
   Bounds(first, last);
-  const size_t k = KeyLength();
+  const size_t k = length > 0 ? std::min(length, KeyLength()) : KeyLength();
   if (k == 0) {
     Reset();
     return false;

@@ -52,8 +52,10 @@ class TIndexCursor {
   // equals `key` and lies inside the range (and is visible in bit-map mode).  Not found and not
   // `nearest`: the cursor stays where it was.  Nearest with a range: below the start goes to
   // First, above the end to Last; past the last key of the index sets the end flag.  In
-  // record-number order the key holds the record number (u32, little-endian).
-  bool FindKey(const uint8_t* key, bool nearest);
+  // record-number order the key holds the record number (u32, little-endian).  A `length` below
+  // the key length compares only that prefix of `key` (a prefix seek on a descending index,
+  // where no fill byte is the first of its prefix under every collation).
+  bool FindKey(const uint8_t* key, bool nearest, size_t length = 0);
 
   bool AtBeginning() const { return bof_; }
   bool AtEnd() const { return eof_; }

@@ -192,6 +192,16 @@ inline constexpr size_t DataStart(uint32_t field_count) {
 }
 static_assert(DataStart(2) == 1663);
 
+// ---- locks --------------------------------------------------------------------------------------
+
+// Byte-range locks of the .DAT, far past any data: the data semaphore (held by a writer for its
+// whole write), and the record lock of record n at kRecordLockBase - n.  Tried 8192 times 3 ms
+// apart (the semaphore) or as the handle's retry settings say (record locks).
+inline constexpr uint32_t kDataSemaphoreOffset = 0x7FFFFFFF;
+inline constexpr uint32_t kRecordLockBase = 0x7FFFFFFE;
+inline constexpr int kSemaphoreRetries = 8192;
+inline constexpr int32_t kSemaphoreWaitMs = 3;
+
 // ---- field definitions --------------------------------------------------------------------------
 
 // One field definition, decoded.  Stored size, decimals copy and offset are derived

@@ -17,11 +17,6 @@
 namespace tessera {
 namespace {
 
-// The data semaphore: the last byte of the 32-bit lock space of the .DAT, held by every writer
-// while it writes records and header.
-constexpr uint32_t kDataSemaphoreOffset = 0x7FFFFFFF;
-constexpr int kSemaphoreRetries = 8192;
-constexpr int32_t kSemaphoreWaitMs = 3;
 constexpr uint32_t kMaxPerRead = 32767;
 constexpr uint32_t kCacheBytes = 131070;
 constexpr uint32_t kMaxCacheEntries = 65535;
@@ -282,6 +277,8 @@ void TDataFile::Open() {
     computed_area_size_ = header_.StoredComputedAreaSize();
     UpdateComputedFlag();
     CheckLengthUnderSemaphore();
+    record_cache_.Configure(header_.DataStart(), header_.RecordSize(), GetRecordBufferSize(),
+                            RecordCacheCapacity());
     OpenCompanions();
   } catch (...) {
     CloseFiles();
@@ -320,10 +317,14 @@ void TDataFile::Close() {
   // locks and share modes until the process ends.
   std::exception_ptr error;
   try {
+    ReleaseAllPins();
     if (Exclusive() && !ReadOnly()) CommitTransaction(true, false, false);
   } catch (...) {
     error = std::current_exception();
   }
+  current_ = nullptr;
+  record_cache_.Drop();
+  live_map_valid_ = false;
   CloseFiles();
   ResetState();
   if (delete_on_close_) {
@@ -339,7 +340,9 @@ void TDataFile::Close() {
 
 void TDataFile::CommitTransaction(bool resize_caches, bool force_headers, bool force_index_header) {
   if (ReadOnly()) return;
+  record_cache_.FlushDirty();
   WriteHeader(force_headers);
+  if (resize_caches) record_cache_.Shrink();
   if (index_file_.IsOpen()) {
     index_file_.WriteDirtyPages();
     index_file_.WriteHeader(force_index_header);
@@ -365,8 +368,11 @@ void TDataFile::EmptyDataFile() {
 void TDataFile::EmptyTable() {
   if (!IsOpen() || !Exclusive()) Fail(kErrNeedExclusive);
   if (ReadOnly()) Fail(kErrAccessDenied);
+  current_ = nullptr;
+  record_cache_.Drop();
   EmptyDataFile();
   index_file_.EmptyIndexes();
+  live_map_valid_ = false;
   if (blob_file_) {
     blob_file_->EmptyFile();
     blob_file_->EmptyCache();

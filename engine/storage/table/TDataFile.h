@@ -18,26 +18,48 @@
 //          also for an index whose key length is not what its fields make) and, when the table
 //          has blob fields, the .BLB; a write open whose .IDX or .BLB is read-only is refused
 //          (11013).  Any error closes everything again.
-//   Close  writes the headers of an exclusive, writable table, closes the three files (also when
-//          that write failed, whose error is raised afterwards) and deletes them on request.
+//   Close  commits what an exclusive, writable handle holds (records, pages, blocks, headers),
+//          closes the three files (also when that write failed, whose error is raised
+//          afterwards) and deletes them on request.
 //
 // The header image never carries the in-memory computed-field area: that size is kept beside it,
 // so a working set with computed fields cannot make the stored table unreadable.
 //
-// Not here yet: the record cache with record reads and writes, the lock levels and transactions.
-// Until they come, these answers stand in for them, and what follows from them holds:
+// Records move between the file and the record cache (TRecordCache.h) as whole buffers; the cursor
+// is the index file's (TIndexCursor.h), to which this class adds the current record, the keys it
+// builds from record buffers (BuildKey) and the operations of the dataset layer.  A write (insert,
+// modify, delete) runs in three stages, each under a guard that gives back what it took on every
+// exit:
+//
+//   locate  the write level is taken (and, on a shared handle, the change check run); the slot
+//           is chosen, or the current record found still in place (8710 when another writer
+//           removed it), and its record lock taken; the buffer is validated and every key is
+//           checked: a duplicate key (9729) ends the write here with nothing changed and every
+//           lock given back, at the cost of the key searches only;
+//   store   keys, "Sys Deleted" key, record bytes, blob values; a failure here (a full file, a
+//           failed read or write) discards the caches, re-reads every header and puts the open
+//           blob values back as they were, which leaves the handle on what the disk holds: every
+//           earlier write was committed, on an exclusive handle by the commit that each write
+//           begins with;
+//   commit  on a shared handle the dirty records, pages, blocks and headers are written before
+//           the write level is given back; an exclusive handle writes them when its next write
+//           begins, or at close.
+//
+// Not here yet: the lock levels (with the dataset layer's record locks) and transactions, and the
+// evaluation of computed fields.  Until they come, these answers stand in for them, and what
+// follows from them holds:
 //   InExclusivePhase     always false: caches never grow for a transaction, and short reads of
 //                        the .IDX and .BLB are accepted only on an exclusive handle;
 //   TakeReadLevel,       never take a lock and never report another process's change, so a
-//   TakeReadLockChanged  shared handle keeps its cached index pages and blob blocks until it is
-//                        reopened and does not see another writer's changes before then;
-//   CommitTransaction    writes the three headers and the dirty index pages and blob blocks, and
-//                        Close calls it only on an exclusive, writable handle: index keys and blob
-//                        values changed through a shared handle reach the disk at most in part
-//                        (what the caches write back to make room), without their headers.
-// So a table is changed only through an exclusive handle; shared handles are for reading.
+//   TakeReadLockChanged  shared reader keeps its cached records, index pages and blob blocks and
+//                        does not see another writer's changes until it writes itself;
+//   write level          a writer on a shared handle takes the data semaphore, the index and the
+//                        blob write regions, and the record lock of the slot it changes, then
+//                        re-reads what another writer changed (WriteLevel in
+//                        TDataFileRecords.cpp, which the lock levels will replace).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -51,6 +73,7 @@
 #include "engine/storage/index/TIndexFile.h"
 #include "engine/storage/table/DataFileFormat.h"
 #include "engine/storage/table/FieldAccess.h"
+#include "engine/storage/table/TRecordCache.h"
 #include "engine/storage/values/EngineFormats.h"
 
 namespace tessera {
@@ -61,7 +84,10 @@ struct TNewTable;
 // working set that a dataset may lay over them (reordered fields, computed fields).
 enum class TFieldSet : uint8_t { kTable, kWorking };
 
-class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileOwner {
+class TDataFile : public TFileHandler,
+                  public TIndexFileOwner,
+                  public TBlobFileOwner,
+                  private TRecordCacheHost {
  public:
   TDataFile();
   ~TDataFile() override;
@@ -124,13 +150,16 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   const TDataHeader& Header() const { return header_; }
   // Cuts the file at the data start: no records, counters reset, header changed.
   void EmptyDataFile();
-  // Writes what the table holds in memory (without a record cache yet: the headers), in the
-  // order data, index, blob.  Nothing on a read-only table.
+  // Writes what the table holds in memory: dirty records and the data header, then the index's
+  // dirty pages and header, then the blob file's dirty blocks and header; with `resize_caches`
+  // the caches shrink back to their capacity.  Nothing on a read-only table.
   void CommitTransaction(bool resize_caches, bool force_headers, bool force_index_header);
 
   // ---- field access (FieldAccess.cpp) ----
 
   uint16_t GetFieldCount() const { return static_cast<uint16_t>(table_fields_.size()); }
+  // The table's own definitions, as read.
+  const std::vector<TFieldDefinition>& TableFields() const { return table_fields_; }
   uint16_t GetFieldsInUse() const { return fields_in_use_; }
   // One more or one fewer working definition in use; at most the working set's size (9492).
   void IncFieldsInUse();
@@ -177,6 +206,125 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   // Writes the blob file's dirty blocks and header.
   void FlushBlobFile();
 
+  // ---- records (TDataFileRecords.cpp) ----
+
+  // Stores `buffer` (GetRecordBufferSize bytes) as a new record, with every index key and the
+  // open blob values of the table; the buffer's +5 receives the record's sequence number.  11013
+  // on a read-only table, 9729 for a duplicate key, 9479 when the file is full, 10258 when the
+  // slot is locked by another handle; each leaves the three files and the handle as they were.
+  void InsertRecord(uint8_t* buffer);
+  // Overwrites the current record with `buffer` (its sequence number kept); keys that changed
+  // move.  8710 when there is no current record or another writer deleted or moved it since it
+  // was read.  `unlock_after` and `update_filters` are the dataset layer's: record locks and
+  // filters come with their own layers.
+  void ModifyRecord(uint8_t* buffer, bool unlock_after = true, bool update_filters = true);
+  // Deletes the current record: its keys go, its blob values are freed, its slot joins the
+  // deleted chain.  8710 as for ModifyRecord.
+  void DeleteRecord(bool update_filters = true);
+
+  // Record `number` through the cache, pinned (the caller unpins); nullptr for number 0.  The
+  // next record number makes a new slot (9479 past the limits) without reading.  `retry` comes
+  // back true (and no record) when the read lock showed another process's change.  A miss reads
+  // ahead `direction` (1 forward, 2 backward) when `sequential`: with `use_index_count` as far as
+  // the current index's keys run on in record order, else as far as the file goes, at most
+  // PerReadMaximum records.
+  TRecord* GetRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
+                     bool& retry);
+  // The record under the index cursor becomes the current record (none at either end).
+  void LoadCurrentRecord(int direction);
+  // Writes dirty unpinned records; true when something was written.
+  bool FlushDirtyRecords() { return record_cache_.FlushDirty(); }
+  // The slot the next insert takes: the deleted chain's head, or a new slot when the chain is
+  // empty or the table never reuses slots (its primary order is the record number).
+  uint32_t NewRecordSlot() const;
+  // The sequence number the next insert hands out: last + 1, after 2147483647 again 1.
+  uint32_t NextAutoIncrement() const;
+  bool NeverReusesSlots() const { return index_file_.NoPrimaryFields(); }
+  // Pin counts of every cached record, index page and blob block set to 0.
+  void ReleaseAllPins();
+  // 8962 past 64 pins.
+  void PinCurrentRecord();
+  // The current record's cache entry (nullptr when none); valid until the next cursor operation.
+  const TRecord* CurrentRecord() const { return current_; }
+  // The SQL engine's result tables: no duplicate-key checks.
+  void SetNoKeyCheck(bool value) { no_key_check_ = value; }
+  // The SQL engine's physical scans: read-ahead follows the file, not the index.
+  void SetPhysicalScan(bool value) { physical_scan_ = value; }
+  // Discards every cache and re-reads the three headers: the handle then holds what the disk
+  // holds.
+  void Reload();
+  TRecordCache& RecordCache() { return record_cache_; }
+
+  // ---- cursor (TDataFileCursor.cpp) ----
+  // Moves and reads answer 0, 8705 (before the first record) or 8706 (after the last); a buffer
+  // given to a read receives the whole record buffer, or the blank record with its defaults at
+  // either end.
+
+  // The current index by slot: 0 primary, 1..the secondary count, 31 "Sys Deleted" (the engine's
+  // own), 255 record-number order.  An unknown slot raises 10022 naming it, with the cursor
+  // unchanged.  A change cancels the range
+  // and stands on the current record again.
+  void SetCurrentIndexByNumber(uint8_t slot);
+  // By name, ignoring case; empty is the primary index.  An unknown name raises 10022 with the
+  // cursor unchanged.
+  void SetCurrentIndexByName(std::string_view name);
+  std::string GetCurrentIndexName() const { return index_file_.CurrentIndexName(); }
+  uint8_t GetCurrentIndexNumber() const { return index_file_.CurrentSlot(); }
+  uint8_t GetSecondaryIndexCount() const { return index_file_.SecondaryCount(); }
+  TIndexDescriptor GetIndexDescriptor(int slot) const {
+    return index_file_.GetIndexDescriptor(slot);
+  }
+  // 4 in record-number order, else the current index's key length.
+  uint16_t GetCurrentKeyLength() const;
+
+  void MoveToBeginning();
+  void MoveToEnd();
+  // `position` counts from 1 inside the range.
+  void GoToPosition(uint32_t position);
+  uint16_t GetCurrentRecord(uint8_t* buffer);
+  uint16_t GetNextRecord(uint8_t* buffer);
+  uint16_t GetPriorRecord(uint8_t* buffer);
+  // Records in the range.
+  uint32_t GetRecordCount();
+  // 1-based position of the current record in the range; 0 when there is none.
+  uint32_t GetCurrentRecordNumber();
+  uint32_t GetPhysicalRecordCount() const { return PhysicalRecordCount(); }
+
+  // The key of `record` in index `slot` (kCurrentIndex: the current one), zero-filled to the key
+  // length: per key field a null byte and the order-preserving value, strings upper-cased for a
+  // case-insensitive index, a descending field of an ascending index bit-inverted, and the
+  // sequence number behind the fields of a secondary index that is not unique.  Record-number
+  // order: the record's number.  REQUIRES: `key` holds kMaxKeyLength bytes.
+  static constexpr int kCurrentIndex = -1;
+  void BuildKey(const uint8_t* record, uint8_t* key, int slot = kCurrentIndex);
+  // The current key (a bookmark); zeros when there is no current record.
+  void GetCurrentKey(uint8_t* key);
+  // Stands on `key` (a bookmark), or with `nearest` on the first key not below it.
+  bool FindKey(const uint8_t* key, bool nearest);
+  // -1, 0, 1 in the current index's order.
+  int CompareKey(const uint8_t* a, const uint8_t* b);
+  // The seek of the dataset layer: the key is `source` itself (`key_is_buffer`) or built from the
+  // record `source`.  With all the key fields on slot 0 or a unique index: a whole-key find;
+  // otherwise the first key whose first `field_count` fields (and `partial_length` characters of
+  // the next field) equal those of the key.  Loads the record found (or the nearest one) and
+  // copies it to `out` when given.  True when found.
+  bool SeekRecordKey(bool key_is_buffer, const uint8_t* source, uint8_t* out,
+                     uint8_t partial_length, bool nearest, uint8_t field_count);
+  // The record whose key (without the sequence suffix) equals `record`'s; nullptr: the current
+  // record's.  True when found.
+  bool FindRecordByKey(const uint8_t* record, uint8_t* out);
+  // Limits the cursor to the keys between `low` and `high` (either nullptr: no limit that side),
+  // each a key (`keys_are_buffers`) or a record, compared over its first `*_fields` key fields
+  // (0: all).
+  void SetRange(bool keys_are_buffers, const uint8_t* low, uint8_t low_fields, const uint8_t* high,
+                uint8_t high_fields);
+  void ResetRange();
+  // Stands on `other`'s current record (same table) in this handle's index: 0 or 8710.
+  uint16_t GotoCurrentOf(TDataFile& other);
+  // A second, shared handle on the same table standing on the same record with the same index,
+  // range and settings; 11013 for an exclusive table.
+  std::unique_ptr<TDataFile> Clone();
+
   // ---- owned files ----
 
   TIndexFile& IndexFile() { return index_file_; }
@@ -215,6 +363,60 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
                           int32_t& handle) const;
   void UpdateComputedFlag();
 
+  // TRecordCacheHost (InExclusivePhase is shared with the other owners).
+  uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records) override;
+  void WriteRecordImages(uint32_t first, uint8_t* records, uint32_t count) override;
+  [[noreturn]] void RaiseRecordError(uint16_t code) const override { Fail(code); }
+
+  // ---- records and writes (TDataFileRecords.cpp) ----
+  class WriteLevel;
+  class RecordLock;
+  // The slots a write maintains: the primary index (unless it is the record number) and every
+  // secondary index.
+  std::vector<uint8_t> MaintainedSlots() const;
+  static void BuildSysDeletedKey(const uint8_t* record, uint8_t* key);
+  // Compares the stored change counters with the cached headers; when another process wrote,
+  // re-reads what moved and drops what the caches held of it.  True when something moved.
+  bool CheckForChanges();
+  // After a failure in the store stage: Reload, and the cursor back on its key.  A reload that
+  // fails too is left pending for the next write (ReloadIfPending).
+  void Restore() noexcept;
+  void ReloadIfPending();
+  std::vector<TBlobFile::TOpenBlobState> OpenBlobStates() const;
+  // The end of a store stage that failed: the slot given back, Restore, and the open blob values
+  // as `states` had them (`handles`: values the write opened for itself, closed).
+  void AbandonStore(uint8_t slot, const std::vector<TBlobFile::TOpenBlobState>& states,
+                    const std::vector<int32_t>& handles) noexcept;
+  // Commit of a write on a shared handle (an exclusive one writes at close).
+  void CommitWrite();
+  // The record the write started from (its number and sequence number) still stands under the
+  // cursor, live: else 8710.
+  void CheckCurrentIsStill(uint32_t number, uint32_t sequence);
+  void TakeBlobValues(uint32_t record_number, uint8_t* record);
+
+  // ---- cursor (TDataFileCursor.cpp) ----
+  // The cursor back onto the current record (or the first record), which is loaded forward.
+  void Resync();
+  void SelectSlot(uint8_t slot);
+  // Record-number order walks the live records only: the cursor's visible map holds them (built
+  // by a scan, then kept by each insert and delete), and bit-map mode is on.  Every cursor
+  // operation starts here, so the map follows the index however it was chosen; in key order the
+  // map is dropped.
+  void UpdateLiveMap();
+  void MarkLive(uint32_t record_number, bool live);
+  uint8_t KeyFieldCount(int slot) const;
+  // Bytes of `fields` key fields (and `partial` characters of the next) of `slot`'s key, at most
+  // its key length.
+  size_t PrefixLength(int slot, uint8_t fields, uint8_t partial) const;
+  // The key of a seek or a bound: built from a record or copied, the part past `prefix` filled
+  // with the lowest (`high` false) or highest value of the index's order.
+  void PrepareKey(bool is_buffer, const uint8_t* source, size_t prefix, bool high, uint8_t* key);
+  uint16_t EndCode(uint8_t* buffer, uint16_t code);
+  // Stands on the first key whose first `prefix` bytes are not below `key`'s (nearest); true
+  // when its prefix equals `key`'s byte for byte.  REQUIRES: key order, `key` filled past `prefix`.
+  bool SeekPrefix(const uint8_t* key, size_t prefix);
+  void ApplyRangeKeys();
+
   void ResetState();
   void ReadDefinitions();
   void WriteDefinitions();
@@ -249,6 +451,21 @@ class TDataFile : public TFileHandler, public TIndexFileOwner, public TBlobFileO
   bool strict_change_detection_ = false;
   bool delete_on_close_ = false;
   TPasswordEvent password_event_;
+
+  TRecordCache record_cache_{*this};
+  TRecord* current_ = nullptr;  // pinned while set
+  bool no_key_check_ = false;
+  bool physical_scan_ = false;
+  bool live_map_valid_ = false;
+  bool reload_pending_ = false;
+  // The range as set (keys and significant lengths), for Clone.
+  struct RangeKey {
+    bool present = false;
+    size_t length = 0;
+    std::array<uint8_t, kMaxKeyLength> key{};
+  };
+  RangeKey range_low_;
+  RangeKey range_high_;
 };
 
 }  // namespace tessera

@@ -249,7 +249,15 @@ void TDataFile::DefineFields(std::vector<TFieldDefinition> definitions) {
   // Only the in-memory area changes: the header image keeps what the file says.
   working_fields_ = std::move(definitions);
   fields_in_use_ = static_cast<uint16_t>(working_fields_.size());
-  computed_area_size_ = area;
+  if (area != computed_area_size_) {
+    // Cached buffers have the old size: the records come again from the file.
+    ReleaseAllPins();
+    CommitTransaction(false, false, false);
+    current_ = nullptr;
+    computed_area_size_ = area;
+    record_cache_.Configure(header_.DataStart(), GetRecordSize(), GetRecordBufferSize(),
+                            RecordCacheCapacity());
+  }
   UpdateComputedFlag();
 }
 

@@ -1,0 +1,228 @@
+#include "engine/storage/table/TRecordCache.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "classlib/rtl/Coding.h"
+#include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/table/DataFileFormat.h"
+
+namespace tessera {
+
+// ---- TRecord ------------------------------------------------------------------------------------
+
+uint32_t TRecord::Link() const { return Deleted() ? cl::GetU32LE(buffer.data() + kRecLink) : 0; }
+
+uint32_t TRecord::Sequence() const { return cl::GetU32LE(buffer.data() + kRecSequence); }
+
+void TRecord::SetDeleted(bool deleted) {
+  buffer[kRecDeleted] = deleted ? 1 : 0;
+  SetDirty(true);
+}
+
+void TRecord::SetLink(uint32_t link) {
+  cl::PutU32LE(buffer.data() + kRecLink, link);
+  SetDirty(true);
+}
+
+void TRecord::SetSequence(uint32_t sequence) {
+  cl::PutU32LE(buffer.data() + kRecSequence, sequence);
+  SetDirty(true);
+}
+
+void TRecord::SetNumber(uint32_t n) {
+  number = n;
+  if (!Deleted()) SetLink(n);
+}
+
+// ---- TRecordCache -------------------------------------------------------------------------------
+
+void TRecordCache::Configure(size_t data_start, size_t record_size, size_t buffer_size,
+                             size_t capacity) {
+  Drop();
+  data_start_ = data_start;
+  record_size_ = record_size;
+  buffer_size_ = buffer_size;
+  capacity_ = base_capacity_ = std::max<size_t>(capacity, 1);
+}
+
+TRecord* TRecordCache::Find(uint32_t number) {
+  const auto hit = by_number_.find(number);
+  if (hit == by_number_.end()) return nullptr;
+  list_.splice(list_.begin(), list_, hit->second);
+  return hit->second->get();
+}
+
+TRecordCache::List::iterator TRecordCache::FindEvictable() {
+  for (auto it = list_.end(); it != list_.begin();) {
+    --it;
+    const TRecord& r = **it;
+    if (!r.Dirty() && r.PinCount() == 0 && !r.in_read) return it;
+  }
+  return list_.end();
+}
+
+TRecord* TRecordCache::Recycle(List::iterator it) {
+  TRecord& r = **it;
+  if (r.number != 0) by_number_.erase(r.number);
+  r.number = 0;
+  r.SetOffset(0);
+  r.ClearPins();
+  r.SetDirty(false);
+  r.computed = false;
+  r.in_read = false;
+  std::fill(r.buffer.begin(), r.buffer.end(), 0);
+  list_.splice(list_.begin(), list_, it);
+  return &r;
+}
+
+TRecord* TRecordCache::TakeFree(uint32_t number) {
+  TRecord* r = nullptr;
+  if (list_.size() < capacity_) {
+    try {
+      auto fresh = std::make_unique<TRecord>();
+      fresh->buffer.assign(buffer_size_, 0);
+      list_.push_front(std::move(fresh));
+    } catch (const std::bad_alloc&) {
+      host_.RaiseRecordError(kErrOutOfMemory);
+    }
+    r = list_.front().get();
+  } else {
+    auto it = FindEvictable();
+    if (it == list_.end() && !host_.InExclusivePhase() && FlushDirty()) it = FindEvictable();
+    if (it != list_.end()) {
+      r = Recycle(it);
+    } else {
+      if (!host_.InExclusivePhase()) host_.RaiseRecordError(kErrRecordBufferCorrupt);
+      capacity_ += kGrowth;
+      return TakeFree(number);
+    }
+  }
+  if (number != 0) {
+    r->number = number;
+    r->SetOffset(OffsetOf(number));
+    by_number_[number] = list_.begin();
+  }
+  return r;
+}
+
+TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward) {
+  count = std::max<uint32_t>(count, 1);
+  if (!forward) count = std::min(count, number);
+  const uint32_t first = forward ? number : number - count + 1;
+  // Entries already cached keep their place; they must not be recycled for the records that
+  // come with them.
+  std::vector<TRecord*> cached(count, nullptr);
+  for (uint32_t i = 0; i < count; ++i) {
+    const auto hit = by_number_.find(first + i);
+    if (hit == by_number_.end()) continue;
+    cached[i] = hit->second->get();
+    cached[i]->in_read = true;
+  }
+  uint32_t got = 0;
+  std::vector<uint8_t> images;
+  try {
+    images.resize(static_cast<size_t>(count) * record_size_);
+    got = host_.ReadRecordImages(first, count, images.data());
+    ++reads_;
+  } catch (const std::bad_alloc&) {
+    for (TRecord* r : cached) {
+      if (r != nullptr) r->in_read = false;
+    }
+    host_.RaiseRecordError(kErrOutOfMemory);
+  } catch (...) {
+    for (TRecord* r : cached) {
+      if (r != nullptr) r->in_read = false;
+    }
+    throw;
+  }
+  TRecord* wanted = nullptr;
+  try {
+    // Walked in the read's direction, so the wanted record ends up most recent.
+    for (uint32_t step = 0; step < got; ++step) {
+      const uint32_t i = forward ? got - 1 - step : step;
+      TRecord* r = cached[i];
+      if (r == nullptr) {
+        r = TakeFree(first + i);
+        r->in_read = true;
+        cached[i] = r;
+      } else if (r->PinCount() > 0 || r->Dirty()) {
+        if (first + i == number) wanted = r;
+        continue;
+      }
+      std::memcpy(r->buffer.data(), images.data() + static_cast<size_t>(i) * record_size_,
+                  record_size_);
+      if (!r->Deleted()) cl::PutU32LE(r->buffer.data() + kRecLink, r->number);
+      r->SetDirty(false);
+      r->computed = false;
+      if (first + i == number) wanted = r;
+    }
+  } catch (...) {
+    for (TRecord* r : cached) {
+      if (r != nullptr) r->in_read = false;
+    }
+    throw;
+  }
+  for (TRecord* r : cached) {
+    if (r != nullptr) r->in_read = false;
+  }
+  if (wanted != nullptr) Find(number);
+  return wanted;
+}
+
+bool TRecordCache::FlushDirty() {
+  std::vector<TRecord*> due;
+  for (auto& r : list_) {
+    if (r->Dirty() && r->PinCount() == 0 && !r->in_read && r->number != 0) due.push_back(r.get());
+  }
+  if (due.empty()) return false;
+  WriteBackRuns(
+      std::move(due), record_size_,
+      [&](const TRecord& r, uint8_t* image) { std::memcpy(image, r.buffer.data(), record_size_); },
+      [&](uint32_t offset, uint8_t* bytes, size_t length) {
+        const uint32_t first = static_cast<uint32_t>((offset - data_start_) / record_size_) + 1;
+        host_.WriteRecordImages(first, bytes, static_cast<uint32_t>(length / record_size_));
+        ++writes_;
+      });
+  return true;
+}
+
+void TRecordCache::Pin(TRecord* record) {
+  if (!record->TryPin()) host_.RaiseRecordError(kErrRecordBufferCorrupt);
+}
+
+void TRecordCache::UnpinAll() {
+  for (auto& r : list_) r->ClearPins();
+}
+
+void TRecordCache::Invalidate() {
+  for (auto& r : list_) {
+    r->number = 0;
+    r->SetOffset(0);
+    r->ClearPins();
+    r->SetDirty(false);
+    r->computed = false;
+    r->in_read = false;
+    std::fill(r->buffer.begin(), r->buffer.end(), 0);
+  }
+  by_number_.clear();
+}
+
+void TRecordCache::Drop() {
+  list_.clear();
+  by_number_.clear();
+  capacity_ = base_capacity_;
+}
+
+void TRecordCache::Shrink() {
+  capacity_ = base_capacity_;
+  for (auto it = list_.end(); list_.size() > capacity_ && it != list_.begin();) {
+    --it;
+    if ((*it)->Dirty() || (*it)->PinCount() > 0) continue;
+    if ((*it)->number != 0) by_number_.erase((*it)->number);
+    it = list_.erase(it);
+  }
+}
+
+}  // namespace tessera

@@ -1,0 +1,139 @@
+// The record cache of a table: whole record buffers (TRecord) between the data file and the
+// cursor, most recently used first, with pins, read-ahead of consecutive records and write-back of
+// dirty records in runs of consecutive numbers.
+//
+// The cache holds up to its capacity of entries (131070 bytes of buffers, at most 65535 entries).
+// An entry that must come in takes a new TRecord while the cache is below capacity, else the least
+// recently used entry that is neither dirty, pinned nor part of the read under way; failing that
+// (and outside an exclusive phase) the dirty unpinned entries are written back and the search is
+// repeated.  In an exclusive phase nothing may reach the disk before commit, so the capacity grows
+// by 1024 instead; outside it a cache of pinned and dirty entries is error 8962, as is a 65th pin.
+//
+// Entries have the engine's one cache shape (engine/storage/core/TCacheEntry.h): the offset of a
+// record's bytes in the .DAT, dirty, pins; dirty records go back through its WriteBackRuns.
+// Lookups go through a map from record number to entry, so a hit costs the same whatever the
+// cache's size; the list keeps the recency order.
+//
+// A cached record is the host's own bytes: the host deciphers records as it reads them and
+// enciphers a copy as it writes them, so a buffer in the cache is always plain.
+//
+// Not thread-safe: used by its table's thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/storage/core/TCacheEntry.h"
+
+namespace tessera {
+
+// One cached record.  The buffer holds the record size plus the computed-field area.
+struct TRecord : public TCacheEntry {
+  uint32_t number = 0;    // 0: a free entry
+  bool computed = false;  // computed fields of this buffer are current
+  bool in_read = false;   // part of the multi-record read under way
+  std::vector<uint8_t> buffer;
+
+  bool Deleted() const { return buffer[0] != 0; }
+  // The deleted chain's link; 0 for a live record.
+  uint32_t Link() const;
+  uint32_t Sequence() const;
+  void SetDeleted(bool deleted);
+  void SetLink(uint32_t link);
+  void SetSequence(uint32_t sequence);
+  // Sets the number, and writes it into +1 of a live record.
+  void SetNumber(uint32_t number);
+};
+
+// What the cache asks of the table that owns it.
+class TRecordCacheHost {
+ public:
+  virtual ~TRecordCacheHost() = default;
+  // Reads up to `count` records from `first` on into `records` (record size each, deciphered);
+  // answers how many whole records came (fewer only where a short read is acceptable; otherwise
+  // the host raises 9217).
+  virtual uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records) = 0;
+  // Writes `count` consecutive records from `first` on; `records` is the cache's copy, which the
+  // host may encipher in place.
+  virtual void WriteRecordImages(uint32_t first, uint8_t* records, uint32_t count) = 0;
+  // The exclusive transaction phase: dirty records may not be written before commit.
+  virtual bool InExclusivePhase() const = 0;
+  [[noreturn]] virtual void RaiseRecordError(uint16_t code) const = 0;
+};
+
+class TRecordCache {
+ public:
+  static constexpr size_t kGrowth = 1024;
+
+  explicit TRecordCache(TRecordCacheHost& host) : host_(host) {}
+  TRecordCache(const TRecordCache&) = delete;
+  TRecordCache& operator=(const TRecordCache&) = delete;
+
+  // Layout of the open table; drops every entry.
+  void Configure(size_t data_start, size_t record_size, size_t buffer_size, size_t capacity);
+  size_t Capacity() const { return capacity_; }
+  size_t Size() const { return list_.size(); }
+
+  // The entry of record `number`, moved to the front; nullptr on a miss.
+  TRecord* Find(uint32_t number);
+  // The entry of record `number` without touching the order; nullptr on a miss.
+  const TRecord* Peek(uint32_t number) const {
+    const auto hit = by_number_.find(number);
+    return hit == by_number_.end() ? nullptr : hit->second->get();
+  }
+  // A free entry at the front, unpinned, with a zeroed buffer (see the class comment), given
+  // `number` (0: none).
+  TRecord* TakeFree(uint32_t number = 0);
+  // Reads `count` records ending (backward) or starting (forward) at `number` in one read and
+  // merges them with the cached entries: a cached entry keeps its bytes when pinned or dirty.
+  // Returns the entry of `number`; nullptr when the read came up short of it.
+  TRecord* ReadRecords(uint32_t number, uint32_t count, bool forward);
+  // Writes every dirty entry that is neither pinned nor in a read, in runs of consecutive
+  // numbers; true when something was written.
+  bool FlushDirty();
+
+  // 8962 past TCacheEntry::kMaxPins.
+  void Pin(TRecord* record);
+  static void Unpin(TRecord* record) {
+    if (record != nullptr) record->Unpin();
+  }
+  void UnpinAll();
+
+  // Another process changed the file: every entry is cleared (pins 0, number 0) but kept.
+  void Invalidate();
+  // Frees every entry.
+  void Drop();
+  // Frees entries past the capacity, least recently used first (clean, unpinned ones only).
+  void Shrink();
+
+  uint64_t RecordReads() const { return reads_; }
+  uint64_t RecordWrites() const { return writes_; }
+  void ClearStatistics() { reads_ = writes_ = 0; }
+
+ private:
+  using List = std::list<std::unique_ptr<TRecord>>;
+
+  List::iterator FindEvictable();
+  TRecord* Recycle(List::iterator it);
+
+  uint32_t OffsetOf(uint32_t number) const {
+    return static_cast<uint32_t>(data_start_ + (number - 1) * record_size_);
+  }
+
+  TRecordCacheHost& host_;
+  size_t data_start_ = 0;
+  size_t record_size_ = 0;
+  size_t buffer_size_ = 0;
+  size_t capacity_ = 0;
+  size_t base_capacity_ = 0;
+  List list_;  // most recently used first
+  std::unordered_map<uint32_t, List::iterator> by_number_;
+  uint64_t reads_ = 0;   // physical reads
+  uint64_t writes_ = 0;  // physical writes
+};
+
+}  // namespace tessera
