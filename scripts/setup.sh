@@ -6,6 +6,7 @@ packages=(
   cmake g++ make pkg-config clang-format
   libgtest-dev libgmock-dev
   zlib1g-dev
+  libsqlite3-dev  # the benchmarks' peer engine only; the product never links it
   locales
   qt6-base-dev
   xvfb xauth trayer xdotool imagemagick fonts-dejavu-core
