@@ -15,6 +15,7 @@
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/GraphicsImpl.h"
+#include "classlib/forms/Menus.h"
 #include "classlib/forms/QtText.h"
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/EventLoop.h"
@@ -496,6 +497,17 @@ void TControl::SetCaption(const std::string& caption) {
   Perform(CM_TEXTCHANGED, 0, 0);
 }
 
+void TControl::SetPopupMenu(TPopupMenu* menu) {
+  if (popup_menu_ != nullptr) popup_menu_->RemoveFreeNotification(this);
+  popup_menu_ = menu;
+  if (menu != nullptr) menu->FreeNotification(this);
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && component == popup_menu_) popup_menu_ = nullptr;
+}
+
 void TControl::SetCursor(TCursor cursor) {
   cursor_ = cursor;
   if (QWidget* widget = impl_->widget) {
@@ -579,6 +591,11 @@ void TControl::DefaultHandler(TMessage& message) {
               : message.Msg == WM_RBUTTONUP ? mbRight
                                             : mbMiddle,
               shift, p.X, p.Y);
+      if (message.Msg == WM_RBUTTONUP && popup_menu_ != nullptr && popup_menu_->AutoPopup()) {
+        popup_menu_->SetPopupComponent(this);
+        const TPoint at = ClientToScreen(p);
+        popup_menu_->Popup(at.X, at.Y);
+      }
       break;
     case WM_LBUTTONDBLCLK:
       DblClick();

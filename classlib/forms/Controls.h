@@ -87,6 +87,7 @@ inline TPoint MousePoint(const TMessage& message) {
 }
 
 class TWinControl;
+class TPopupMenu;
 struct TControlImpl;
 
 class TControl : public TComponent, public TMessageObject {
@@ -138,6 +139,10 @@ class TControl : public TComponent, public TMessageObject {
   bool ParentFont() const { return parent_font_; }
   void SetParentFont(bool parent_font);
 
+  // A right click on the control opens this menu (when its AutoPopup is set).
+  TPopupMenu* PopupMenu() const { return popup_menu_; }
+  void SetPopupMenu(TPopupMenu* menu);
+
   TCursor Cursor() const { return cursor_; }
   void SetCursor(TCursor cursor);
 
@@ -176,6 +181,7 @@ class TControl : public TComponent, public TMessageObject {
   TControlImpl* Impl() const { return impl_.get(); }
 
  protected:
+  void Notification(TComponent* component, TOperation operation) override;
   // The end of the chain: message methods, then DefaultHandler.
   virtual void WndProc(TMessage& message);
   // Turns input messages into the virtual methods below.
@@ -215,6 +221,7 @@ class TControl : public TComponent, public TMessageObject {
   std::string hint_;
   bool show_hint_ = false;
   TCursor cursor_ = crDefault;
+  TPopupMenu* popup_menu_ = nullptr;
   TNotifyEvent on_click_;
   TNotifyEvent on_dbl_click_;
   TMouseEvent on_mouse_down_;

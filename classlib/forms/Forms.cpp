@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "classlib/forms/Consts.h"
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/QtText.h"
@@ -164,6 +165,7 @@ void InstallFormsBackend() {
   static FormsBackend* backend = new FormsBackend;
   SetApplicationBackend(backend);
   InstallScreenBackend();
+  RegisterClassLibraryResources();
   SetKeyHooks(KeyBefore, KeyAfter);
 }
 

@@ -419,6 +419,7 @@ void TBitmap::Assign(const TPersistent* source) {
   transparent_mode_ = other->transparent_mode_;
   transparent_color_ = other->transparent_color_;
   SetTransparent(other->Transparent());
+  Changed();
 }
 
 bool TBitmap::Empty() const { return impl_->image.isNull(); }
@@ -434,6 +435,7 @@ void TBitmap::SetSize(int width, int height) {
     painter.drawImage(0, 0, impl_->image);
   }
   impl_->image = image;
+  Changed();
 }
 
 TCanvas& TBitmap::Canvas() {
@@ -456,6 +458,7 @@ void TBitmap::LoadFromStream(TStream& stream) {
   if (!image.loadFromData(bytes)) throw EInvalidGraphic("Format d'image inconnu");
   impl_->image = image.convertToFormat(QImage::Format_ARGB32);
   if (monochrome_) SetMonochrome(true);
+  Changed();
 }
 
 void TBitmap::SetMonochrome(bool monochrome) {
@@ -468,6 +471,7 @@ void TBitmap::SetMonochrome(bool monochrome) {
       line[x] = (line[x] & 0xFFFFFF) == 0xFFFFFF ? 0xFFFFFFFF : 0xFF000000;
     }
   }
+  Changed();
 }
 
 void TBitmap::MakeMask(TColor background, TBitmap& mask) const {

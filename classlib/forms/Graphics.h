@@ -202,9 +202,21 @@ class TGraphic : public TPersistent {
   virtual int Height() const = 0;
   bool Transparent() const { return transparent_; }
   void SetTransparent(bool transparent) { transparent_ = transparent; }
+  // Fired when the picture changes as a whole (Assign, a load, a new size, monochrome).
+  const TNotifyEvent& OnChange() const { return on_change_; }
+  void SetOnChange(TNotifyEvent handler) { on_change_ = std::move(handler); }
+
+ protected:
+  void Changed() {
+    if (on_change_) {
+      TNotifyEvent handler = on_change_;
+      handler(this);
+    }
+  }
 
  private:
   bool transparent_ = false;
+  TNotifyEvent on_change_;
 };
 
 struct TBitmapImpl;

@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QTabWidget>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>

@@ -1,0 +1,90 @@
+#include "classlib/forms/StdCtrls.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "classlib/forms/Forms.h"
+#include "tests/classlib/forms/FormsTestSupport.h"
+
+namespace cl {
+namespace {
+
+using mirvel_test::Widget;
+
+TEST(StdCtrlsTest, ComboChangesFromCodeFireNothingAUserPickFiresChangeAndClick) {
+  TForm form(nullptr);
+  auto* combo = new TComboBox(&form);
+  combo->SetParent(&form);
+  combo->SetStyle(csDropDownList);
+  combo->Items().AddObject("Accueil", reinterpret_cast<TObject*>(intptr_t{3}));
+  combo->Items().AddObject("Standard", reinterpret_cast<TObject*>(intptr_t{7}));
+  std::vector<std::string> events;
+  combo->SetOnChange([&](TObject*) { events.push_back("change " + combo->Text()); });
+  combo->SetOnClick([&](TObject*) { events.push_back("click"); });
+  combo->SetItemIndex(1);
+  combo->SetText("Accueil");
+  EXPECT_EQ(combo->ItemIndex(), 0);
+  EXPECT_TRUE(events.empty());
+  EXPECT_EQ(reinterpret_cast<intptr_t>(combo->Items().Objects(1)), 7);
+
+  form.Show();
+  combo->SetFocus();
+  QTest::keyClick(Widget(combo), Qt::Key_Down);  // the user picks the next item
+  EXPECT_EQ(combo->ItemIndex(), 1);
+  EXPECT_EQ(events, (std::vector<std::string>{"change Standard", "click"}));
+
+  // An editable combo: typing fires OnChange; text from code does not.
+  events.clear();
+  combo->SetStyle(csDropDown);
+  combo->SetText("libre");
+  EXPECT_EQ(combo->Text(), "libre");
+  EXPECT_EQ(combo->ItemIndex(), -1);
+  QTest::keyClicks(Widget(combo), "x");
+  EXPECT_EQ(events, std::vector<std::string>{"change librex"});
+  combo->SetItemIndex(5);
+  EXPECT_EQ(combo->ItemIndex(), -1) << "out of range clears the choice";
+}
+
+TEST(StdCtrlsTest, CheckListMarksFromCodeAreSilentAndOwnerDrawGetsTheRows) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 200, 150);
+  auto* list = new TCheckListBox(&form);
+  list->SetParent(&form);
+  list->Items().Add("Lu");
+  list->Items().Add("Urgent");
+  int checks = 0;
+  list->SetOnClickCheck([&](TObject*) { ++checks; });
+  std::vector<int> drawn;
+  int row_height = 0;
+  list->SetOnDrawItem([&](TWinControl*, int index, TRect rect, TOwnerDrawState) {
+    drawn.push_back(index);
+    row_height = rect.Height();
+    list->Canvas().TextOut(rect.Left, rect.Top, list->Items().Get(index));
+  });
+  list->SetChecked(1, true);
+  EXPECT_TRUE(list->Checked(1));
+  EXPECT_FALSE(list->Checked(0));
+  EXPECT_EQ(checks, 0);
+  EXPECT_THROW(list->Checked(2), EListError);
+  list->Items().Add("Rappel");
+  EXPECT_TRUE(list->Checked(1)) << "marks survive a change of the items";
+  form.Show();
+  Widget(list)->grab();  // paints
+  EXPECT_EQ(drawn.size(), 3u);
+  EXPECT_EQ(row_height, 17);
+}
+
+TEST(StdCtrlsTest, LabelShowsItsAcceleratorWithoutTheAmpersand) {
+  TForm form(nullptr);
+  auto* label = new TLabel(&form);
+  label->SetParent(&form);
+  label->SetCaption("&Nom && pr\xE9nom");
+  auto* label_widget = static_cast<QLabel*>(Widget(label));
+  EXPECT_EQ(label_widget->text(), QString::fromUtf8("Nom & prénom"));
+  EXPECT_EQ(label->Width(), label_widget->sizeHint().width()) << "AutoSize";
+}
+
+}  // namespace
+}  // namespace cl
