@@ -1,13 +1,17 @@
 #include "classlib/forms/Controls.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
+#include <QUrl>
 #include <QWidget>
 #include <algorithm>
 #include <unordered_map>
@@ -136,6 +140,23 @@ class EventBridge : public QObject {
         auto* mouse = static_cast<QMouseEvent*>(event);
         return Send(WM_MOUSEMOVE, ShiftOf(mouse->modifiers(), mouse->buttons()).Bits(),
                     PackPoint(mouse->position().toPoint()));
+      }
+      case QEvent::DragEnter: {
+        auto* drag = static_cast<QDragEnterEvent*>(event);
+        if (!drag->mimeData()->hasUrls()) return false;
+        drag->acceptProposedAction();
+        return true;
+      }
+      case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        std::vector<std::string> files;
+        for (const QUrl& url : drop->mimeData()->urls()) {
+          if (url.isLocalFile()) files.push_back(FromQString(url.toLocalFile()));
+        }
+        if (files.empty()) return false;
+        drop->acceptProposedAction();
+        Send(WM_DROPFILES, reinterpret_cast<WPARAM>(&files), 0);
+        return true;
       }
       case QEvent::Enter:
         Send(CM_MOUSEENTER, 0, 0);
@@ -506,6 +527,10 @@ void TControl::SetPopupMenu(TPopupMenu* menu) {
 void TControl::Notification(TComponent* component, TOperation operation) {
   TComponent::Notification(component, operation);
   if (operation == opRemove && component == popup_menu_) popup_menu_ = nullptr;
+}
+
+void TControl::SetAcceptFiles(bool accept) {
+  if (QWidget* widget = impl_->widget) widget->setAcceptDrops(accept);
 }
 
 void TControl::SetCursor(TCursor cursor) {

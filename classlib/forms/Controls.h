@@ -164,6 +164,9 @@ class TControl : public TComponent, public TMessageObject {
   const TNotifyEvent& OnResize() const { return on_resize_; }
   void SetOnResize(TNotifyEvent handler) { on_resize_ = std::move(handler); }
 
+  // Lets files be dropped on the control: they arrive as WM_DROPFILES (ShellApi.h).
+  void SetAcceptFiles(bool accept);
+
   // The head of the message chain and the token of whoever installed it (null for the control's
   // own WndProc).
   const TWndMethod& WindowProc() const { return window_proc_; }

@@ -5,12 +5,15 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QTabWidget>
 #include <QTest>
+#include <QUrl>
 #include <QWidget>
 #include <QWindow>
 #include <functional>
