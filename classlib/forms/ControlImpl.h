@@ -50,8 +50,9 @@ struct TControlImpl {
 void DetachEvents(TControl* control);
 // The toolkit cursor of a cursor id (registered shapes first).
 QCursor ToQCursor(TCursor cursor);
-// The control whose handle `wnd` is, or null.
+// The control whose handle `wnd` is, or null; RegisterHandle records (null: forgets) it.
 TWinControl* FindControl(HWND wnd);
+void RegisterHandle(HWND wnd, TWinControl* control);
 // Makes `widget` the control's peer (taking ownership) and starts the event filter.
 void AttachWidget(TControl* control, QWidget* widget);
 QWidget* WidgetOf(const TControl* control);

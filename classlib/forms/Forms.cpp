@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QScreen>
 #include <QTimer>
+#include <QToolTip>
 #include <QWidget>
 #include <algorithm>
 #include <map>
@@ -14,6 +15,7 @@
 #include "classlib/forms/Consts.h"
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
+#include "classlib/forms/GraphicsImpl.h"
 #include "classlib/forms/QtText.h"
 #include "classlib/forms/Screen.h"
 #include "classlib/rtl/Application.h"
@@ -87,6 +89,11 @@ class FormsBackend : public TApplicationBackend {
       new QApplication(argc, argv);  // lives until the process ends
     }
     qApp->setQuitOnLastWindowClosed(false);
+    // Tooltips in the hint colours.
+    QPalette tips = QToolTip::palette();
+    tips.setColor(QPalette::ToolTipBase, ToQColor(clInfoBk));
+    tips.setColor(QPalette::ToolTipText, ToQColor(clInfoText));
+    QToolTip::setPalette(tips);
     if (loop_ == nullptr) loop_ = new TQtEventLoop;
     SetEventLoop(loop_);
     Application().SetShowExceptionHook([](Exception& e) {

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "classlib/forms/Buttons.h"
+#include "classlib/forms/ComCtrls.h"
 #include "classlib/forms/ExtCtrls.h"
+#include "classlib/forms/HintWindow.h"
 #include "classlib/forms/StdCtrls.h"
 #include "classlib/rtl/DataModule.h"
 #include "classlib/rtl/Loader.h"
@@ -211,6 +214,72 @@ TEST(FormsTest, OnlyAUserMinimiseSendsScMinimize) {
   Widget(&form)->windowHandle()->setWindowState(Qt::WindowMinimized);
   QCoreApplication::processEvents();
   EXPECT_EQ(minimises, 1);
+}
+
+// A form with one control of each kind, saved as a picture in the build folder for a person to
+// look at; the test only checks that the picture was made.
+TEST(FormsTest, SampleFormWithEveryControlIsSavedAsPng) {
+  TForm form(nullptr);
+  form.SetCaption("Exemple");
+  form.SetBounds(0, 0, 480, 300);
+  auto* top = new TPanel(&form);
+  top->SetParent(&form);
+  top->SetAlign(alTop);
+  top->SetHeight(40);
+  top->SetCaption("Panneau");
+  auto* pages = new TPageControl(&form);
+  pages->SetParent(&form);
+  pages->SetAlign(alClient);
+  auto* sheet = new TTabSheet(&form);
+  sheet->SetPageControl(pages);
+  sheet->SetCaption("Message");
+  auto* other = new TTabSheet(&form);
+  other->SetPageControl(pages);
+  other->SetCaption("Historique");
+  auto* label = new TLabel(&form);
+  label->SetParent(sheet);
+  label->SetBounds(8, 8, 60, 16);
+  label->SetCaption("&Appelant :");
+  auto* combo = new TComboBox(&form);
+  combo->SetParent(sheet);
+  combo->SetBounds(80, 4, 150, 22);
+  combo->Items().Add("Mme Durand");
+  combo->SetItemIndex(0);
+  auto* group = new TGroupBox(&form);
+  group->SetParent(sheet);
+  group->SetBounds(8, 36, 220, 120);
+  group->SetCaption("Options");
+  auto* checks = new TCheckListBox(&form);
+  checks->SetParent(group);
+  checks->SetBounds(8, 20, 200, 90);
+  checks->Items().Add("Urgent");
+  checks->Items().Add("Rappeler");
+  checks->SetChecked(0, true);
+  auto* image = new TImage(&form);
+  image->SetParent(sheet);
+  image->SetBounds(240, 36, 40, 40);
+  image->Picture().Bitmap().LoadFromResourceName("BBOK");
+  auto* ok = new TBitBtn(&form);
+  ok->SetParent(sheet);
+  ok->SetKind(bkOK);
+  ok->SetBounds(240, 120, 90, 28);
+  auto* cancel = new TBitBtn(&form);
+  cancel->SetParent(sheet);
+  cancel->SetKind(bkCancel);
+  cancel->SetBounds(340, 120, 90, 28);
+  auto* splitter = new TSplitter(&form);
+  splitter->SetParent(&form);
+  splitter->SetAlign(alBottom);
+  splitter->SetHeight(3);
+  auto* bottom = new TPanel(&form);
+  bottom->SetParent(&form);
+  bottom->SetAlign(alBottom);
+  bottom->SetHeight(24);
+  bottom->SetBevelOuter(bvLowered);
+  bottom->SetCaption("Pr\xEAt");
+  form.Show();
+  const std::string path = std::string(MIRVEL_TEST_OUTPUT_DIR) + "/sample-form.png";
+  EXPECT_TRUE(Widget(&form)->grab().save(QString::fromStdString(path), "PNG"));
 }
 
 }  // namespace
