@@ -242,7 +242,8 @@ namespace {
 // Draws the check box as usual and lets the program draw the text part.
 class CheckListDelegate : public QStyledItemDelegate {
  public:
-  explicit CheckListDelegate(TCheckListBox* list) : list_(list) {}
+  CheckListDelegate(TCheckListBox* list, QObject* parent)
+      : QStyledItemDelegate(parent), list_(list) {}
   void Detach() { list_ = nullptr; }
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override {
@@ -283,7 +284,7 @@ TCheckListBox::TCheckListBox(TComponent* owner)
       items_(std::make_unique<TStringList>()),
       canvas_(std::make_unique<TCanvas>()) {
   auto* list = new QListWidget;
-  list->setItemDelegate(new CheckListDelegate(this));
+  list->setItemDelegate(new CheckListDelegate(this, list));
   list->setUniformItemSizes(true);
   AttachWidget(this, list);
   SetTabStop(true);
