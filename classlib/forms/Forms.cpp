@@ -14,6 +14,7 @@
 
 #include "classlib/forms/Consts.h"
 #include "classlib/forms/ControlImpl.h"
+#include "classlib/forms/ControlProps.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/GraphicsImpl.h"
 #include "classlib/forms/QtText.h"
@@ -173,6 +174,7 @@ void InstallFormsBackend() {
   SetApplicationBackend(backend);
   InstallScreenBackend();
   RegisterClassLibraryResources();
+  RegisterControlProperties();
   SetKeyHooks(KeyBefore, KeyAfter);
 }
 
