@@ -1,0 +1,276 @@
+#include "classlib/forms/Grids.h"
+
+#include <algorithm>
+
+namespace cl {
+
+TCustomGrid::TCustomGrid(TComponent* owner) : TCustomControl(owner) {
+  col_widths_.assign(5, default_col_width_);
+  row_heights_.assign(5, default_row_height_);
+  SetColor(clWindow);
+  SetTabStop(true);
+  SetBounds(0, 0, 320, 120);
+}
+
+void TCustomGrid::Changed() {
+  col_ = std::clamp(col_, std::min(fixed_cols_, ColCount() - 1), std::max(ColCount() - 1, 0));
+  row_ = std::clamp(row_, std::min(fixed_rows_, RowCount() - 1), std::max(RowCount() - 1, 0));
+  left_col_ = std::clamp(left_col_, fixed_cols_, std::max(fixed_cols_, ColCount() - 1));
+  top_row_ = std::clamp(top_row_, fixed_rows_, std::max(fixed_rows_, RowCount() - 1));
+  Invalidate();
+}
+
+void TCustomGrid::SetColCount(int count) {
+  col_widths_.resize(static_cast<size_t>(std::max(count, 1)), default_col_width_);
+  fixed_cols_ = std::min(fixed_cols_, ColCount() - 1);
+  Changed();
+}
+
+void TCustomGrid::SetRowCount(int count) {
+  row_heights_.resize(static_cast<size_t>(std::max(count, 1)), default_row_height_);
+  fixed_rows_ = std::min(fixed_rows_, RowCount() - 1);
+  Changed();
+}
+
+void TCustomGrid::SetFixedCols(int count) {
+  fixed_cols_ = std::clamp(count, 0, ColCount() - 1);
+  left_col_ = fixed_cols_;
+  col_ = std::max(col_, fixed_cols_);
+  Changed();
+}
+
+void TCustomGrid::SetFixedRows(int count) {
+  fixed_rows_ = std::clamp(count, 0, RowCount() - 1);
+  top_row_ = fixed_rows_;
+  row_ = std::max(row_, fixed_rows_);
+  Changed();
+}
+
+void TCustomGrid::SetDefaultColWidth(int width) {
+  default_col_width_ = width;
+  std::fill(col_widths_.begin(), col_widths_.end(), width);
+  Changed();
+}
+
+void TCustomGrid::SetDefaultRowHeight(int height) {
+  default_row_height_ = height;
+  std::fill(row_heights_.begin(), row_heights_.end(), height);
+  Changed();
+}
+
+int TCustomGrid::ColWidths(int col) const {
+  return col >= 0 && col < ColCount() ? col_widths_[static_cast<size_t>(col)] : 0;
+}
+
+void TCustomGrid::SetColWidths(int col, int width) {
+  if (col < 0 || col >= ColCount()) return;
+  col_widths_[static_cast<size_t>(col)] = std::max(width, 0);
+  Invalidate();
+}
+
+int TCustomGrid::RowHeights(int row) const {
+  return row >= 0 && row < RowCount() ? row_heights_[static_cast<size_t>(row)] : 0;
+}
+
+void TCustomGrid::SetRowHeights(int row, int height) {
+  if (row < 0 || row >= RowCount()) return;
+  row_heights_[static_cast<size_t>(row)] = std::max(height, 0);
+  Invalidate();
+}
+
+void TCustomGrid::SetGridLineWidth(int width) {
+  grid_line_width_ = std::max(width, 0);
+  Invalidate();
+}
+
+void TCustomGrid::SetOptions(TGridOptions options) {
+  options_ = options;
+  Invalidate();
+}
+
+void TCustomGrid::SetBorderStyle(bool border) {
+  border_ = border;
+  Invalidate();
+}
+
+void TCustomGrid::SetTopRow(int row) {
+  top_row_ = std::clamp(row, fixed_rows_, std::max(fixed_rows_, RowCount() - 1));
+  Invalidate();
+}
+
+TGridRect TCustomGrid::Selection() const {
+  if (options_.Contains(goRowSelect)) return {fixed_cols_, row_, ColCount() - 1, row_};
+  return {col_, row_, col_, row_};
+}
+
+int TCustomGrid::ColumnX(int col) const {
+  if (col < 0 || col >= ColCount() || (col >= fixed_cols_ && col < left_col_)) return -1;
+  const int line = options_.Contains(goVertLine) ? grid_line_width_ : 0;
+  int x = 0;
+  for (int c = 0; c < fixed_cols_ && c < col; ++c) x += ColWidths(c) + line;
+  if (col >= fixed_cols_) {
+    for (int c = left_col_; c < col; ++c) x += ColWidths(c) + line;
+  }
+  return x;
+}
+
+int TCustomGrid::RowY(int row) const {
+  if (row < 0 || row >= RowCount() || (row >= fixed_rows_ && row < top_row_)) return -1;
+  const int line = options_.Contains(goHorzLine) ? grid_line_width_ : 0;
+  int y = 0;
+  for (int r = 0; r < fixed_rows_ && r < row; ++r) y += RowHeights(r) + line;
+  if (row >= fixed_rows_) {
+    for (int r = top_row_; r < row; ++r) y += RowHeights(r) + line;
+  }
+  return y;
+}
+
+TRect TCustomGrid::CellRect(int col, int row) const {
+  const int x = ColumnX(col);
+  const int y = RowY(row);
+  if (x < 0 || y < 0 || x >= Width() || y >= Height()) return TRect();
+  return Rect(x, y, std::min(x + ColWidths(col), Width()), std::min(y + RowHeights(row), Height()));
+}
+
+void TCustomGrid::MouseToCell(int x, int y, int& col, int& row) const {
+  col = -1;
+  row = -1;
+  for (int c = 0; c < ColCount(); ++c) {
+    const int left = ColumnX(c);
+    if (left >= 0 && x >= left && x < left + ColWidths(c)) col = c;
+  }
+  for (int r = 0; r < RowCount(); ++r) {
+    const int top = RowY(r);
+    if (top >= 0 && y >= top && y < top + RowHeights(r)) row = r;
+  }
+  if (col < 0 || row < 0) col = row = -1;
+}
+
+void TCustomGrid::InvalidateCell(int, int) { Invalidate(); }
+
+int TCustomGrid::VisibleRowCount() const {
+  int count = 0;
+  for (int r = top_row_; r < RowCount(); ++r) {
+    const TRect rect = CellRect(0, r);
+    if (rect.Height() <= 0 || rect.Bottom > Height()) break;
+    ++count;
+  }
+  return std::max(count, 1);
+}
+
+bool TCustomGrid::SelectCell(int col, int row) {
+  bool can_select = true;
+  if (on_select_cell_) {
+    TSelectCellEvent handler = on_select_cell_;
+    handler(this, col, row, can_select);
+  }
+  return can_select;
+}
+
+void TCustomGrid::FocusCell(int col, int row) {
+  col = std::clamp(col, fixed_cols_, ColCount() - 1);
+  row = std::clamp(row, fixed_rows_, RowCount() - 1);
+  if (col == col_ && row == row_) return;
+  if (!SelectCell(col, row)) return;
+  col_ = col;
+  row_ = row;
+  // Keep the current cell in view.
+  if (row_ < top_row_) top_row_ = row_;
+  while (row_ >= top_row_ + VisibleRowCount() && top_row_ < RowCount() - 1) ++top_row_;
+  if (col_ < left_col_) left_col_ = col_;
+  while (CellRect(col_, fixed_rows_).Width() < ColWidths(col_) && left_col_ < col_) ++left_col_;
+  Invalidate();
+}
+
+void TCustomGrid::KeyDown(uint16_t& key, TShiftState shift) {
+  TCustomControl::KeyDown(key, shift);
+  const bool ctrl = shift.Contains(ssCtrl);
+  const int page = VisibleRowCount();
+  switch (key) {
+    case VK_UP:
+      FocusCell(col_, row_ - 1);
+      break;
+    case VK_DOWN:
+      FocusCell(col_, row_ + 1);
+      break;
+    case VK_LEFT:
+      FocusCell(col_ - 1, row_);
+      break;
+    case VK_RIGHT:
+      FocusCell(col_ + 1, row_);
+      break;
+    case VK_PRIOR:
+      FocusCell(col_, ctrl ? fixed_rows_ : row_ - page);
+      break;
+    case VK_NEXT:
+      FocusCell(col_, ctrl ? RowCount() - 1 : row_ + page);
+      break;
+    case VK_HOME:
+      FocusCell(ctrl ? col_ : fixed_cols_, ctrl ? fixed_rows_ : row_);
+      break;
+    case VK_END:
+      FocusCell(ctrl ? col_ : ColCount() - 1, ctrl ? RowCount() - 1 : row_);
+      break;
+    default:
+      return;
+  }
+  key = 0;  // the grid moved: the key goes no further
+}
+
+void TCustomGrid::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (button == mbLeft && CanFocus()) SetFocus();
+  int col = 0;
+  int row = 0;
+  MouseToCell(x, y, col, row);
+  if (button == mbLeft && col >= fixed_cols_ && row >= fixed_rows_) FocusCell(col, row);
+  TCustomControl::MouseDown(button, shift, x, y);
+}
+
+void TCustomGrid::DrawCell(int col, int row, TRect rect, TGridDrawState state) {
+  if (on_draw_cell_) {
+    TDrawCellEvent handler = on_draw_cell_;
+    handler(this, col, row, rect, state);
+  }
+}
+
+void TCustomGrid::Paint() {
+  TCanvas& canvas = Canvas();
+  const TGridRect selection = Selection();
+  const int vline = options_.Contains(goVertLine) ? grid_line_width_ : 0;
+  const int hline = options_.Contains(goHorzLine) ? grid_line_width_ : 0;
+  for (int row = 0; row < RowCount(); ++row) {
+    for (int col = 0; col < ColCount(); ++col) {
+      const TRect rect = CellRect(col, row);
+      if (rect.Width() <= 0 || rect.Height() <= 0) continue;
+      TGridDrawState state;
+      const bool fixed = col < fixed_cols_ || row < fixed_rows_;
+      if (fixed) state.Include(gdFixed);
+      const bool selected = !fixed && col >= selection.Left && col <= selection.Right &&
+                            row >= selection.Top && row <= selection.Bottom;
+      const bool focused = col == col_ && row == row_ && Focused();
+      if (selected && (!focused || options_.Contains(goDrawFocusSelected))) {
+        state.Include(gdSelected);
+      }
+      if (focused) state.Include(gdFocused);
+      canvas.Brush().SetStyle(bsSolid);
+      canvas.Brush().SetColor(fixed                        ? clBtnFace
+                              : state.Contains(gdSelected) ? clHighlight
+                                                           : Color());
+      canvas.Font().SetColor(state.Contains(gdSelected) ? clHighlightText : Font().Color());
+      canvas.FillRect(rect);
+      DrawCell(col, row, rect, state);
+      canvas.Brush().SetStyle(bsSolid);
+      canvas.Brush().SetColor(clBtnShadow);
+      if (vline > 0)
+        canvas.FillRect(Rect(rect.Right, rect.Top, rect.Right + vline, rect.Bottom + hline));
+      if (hline > 0)
+        canvas.FillRect(Rect(rect.Left, rect.Bottom, rect.Right + vline, rect.Bottom + hline));
+    }
+  }
+  if (border_) {
+    canvas.Brush().SetColor(clWindowFrame);
+    canvas.FrameRect(ClientRect());
+  }
+}
+
+}  // namespace cl
