@@ -27,6 +27,7 @@ namespace cl {
 namespace {
 
 int g_dispatch_depth = 0;
+TControl* g_capture = nullptr;
 
 std::unordered_map<HWND, TWinControl*>& HandleOwners() {
   static std::unordered_map<HWND, TWinControl*> owners;
@@ -127,6 +128,12 @@ class EventBridge : public QObject {
                                                                          : 2;
         const TShiftState shift = ShiftOf(mouse->modifiers(), mouse->buttons());
         const QPoint pos = mouse->position().toPoint();
+        // A pressed button holds the capture until it is released, as the toolkit's implicit
+        // grab does.
+        if (offset != 1) g_capture = control;
+        if (offset == 1 && g_capture == control && mouse->buttons() == Qt::NoButton) {
+          g_capture = nullptr;
+        }
         const bool consumed =
             Send(MouseMessage(mouse->button(), offset), shift.Bits(), PackPoint(pos));
         if (!consumed && offset == 1 && mouse->button() == Qt::LeftButton && !impl_->native_click &&
@@ -255,6 +262,24 @@ void TControlImpl::Paint(TCustomControl* control) {
   QWidget* widget = WidgetOf(control);
   QPainter painter(widget);
   painter.fillRect(widget->rect(), ToQColor(control->Color()));
+  const TCreateParams& params = control->params_;
+  QRect inner = widget->rect();
+  if (params.Style & WS_BORDER) {
+    painter.setPen(ToQColor(clWindowFrame));
+    painter.drawRect(inner.adjusted(0, 0, -1, -1));
+    inner.adjust(1, 1, -1, -1);
+  }
+  if (params.ExStyle & WS_EX_CLIENTEDGE) {
+    painter.setPen(ToQColor(clBtnShadow));
+    painter.drawLine(inner.topLeft(), inner.topRight());
+    painter.drawLine(inner.topLeft(), inner.bottomLeft());
+    painter.setPen(ToQColor(clBtnHighlight));
+    painter.drawLine(inner.bottomLeft(), inner.bottomRight());
+    painter.drawLine(inner.topRight(), inner.bottomRight());
+    inner.adjust(2, 2, -2, -2);
+  }
+  painter.translate(inner.topLeft());
+  painter.setClipRect(QRect(QPoint(0, 0), inner.size()));
   TCanvas& canvas = control->Canvas();
   canvas.Font().Assign(&control->Font());
   canvas.Brush().SetColor(control->Color());
@@ -297,6 +322,10 @@ TControl* ControlOfWidget(const QWidget* widget) {
 }
 
 bool InsideDispatch() { return g_dispatch_depth > 0; }
+
+void SetCaptureControl(TControl* control) { g_capture = control; }
+
+TControl* GetCaptureControl() { return g_capture; }
 
 TWinControl* FindControl(HWND wnd) {
   auto it = HandleOwners().find(wnd);

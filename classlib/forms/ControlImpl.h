@@ -41,6 +41,7 @@ struct TControlImpl {
   }
   // Runs a control's Paint with its canvas on the widget being painted.
   static void Paint(TCustomControl* control);
+  static const TCreateParams& Params(const TCustomControl* control) { return control->params_; }
   // Takes the bounds the window system gave a top-level window.
   static void SyncBounds(TControl* control, const TRect& bounds) { control->bounds_ = bounds; }
 };
@@ -50,6 +51,8 @@ struct TControlImpl {
 void DetachEvents(TControl* control);
 // The toolkit cursor of a cursor id (registered shapes first).
 QCursor ToQCursor(TCursor cursor);
+// Records the capture holder (null: none).
+void SetCaptureControl(TControl* control);
 // The control whose handle `wnd` is, or null; RegisterHandle records (null: forgets) it.
 TWinControl* FindControl(HWND wnd);
 void RegisterHandle(HWND wnd, TWinControl* control);

@@ -135,6 +135,7 @@ void TControl::FontChanged() {
 }
 
 TControl::~TControl() {
+  if (GetCaptureControl() == this) SetCaptureControl(nullptr);
   if (parent_ != nullptr) parent_->RemoveControl(this);
   QWidget* widget = impl_->widget;
   if (widget == nullptr) return;
@@ -249,6 +250,23 @@ void TControl::Notification(TComponent* component, TOperation operation) {
   if (operation == opRemove && component == popup_menu_) popup_menu_ = nullptr;
 }
 
+bool TControl::MouseCapture() const { return GetCaptureControl() == this; }
+
+void TControl::SetMouseCapture(bool capture) {
+  QWidget* widget = impl_->widget;
+  if (capture) {
+    SetCaptureControl(this);
+    if (widget != nullptr && widget->isVisible()) widget->grabMouse();
+  } else if (MouseCapture()) {
+    SetCaptureControl(nullptr);
+    if (widget != nullptr && QWidget::mouseGrabber() == widget) widget->releaseMouse();
+  }
+}
+
+void CancelMode() {
+  if (TControl* capture = GetCaptureControl()) capture->Perform(WM_CANCELMODE, 0, 0);
+}
+
 void TControl::SetAcceptFiles(bool accept) {
   if (QWidget* widget = impl_->widget) widget->setAcceptDrops(accept);
 }
@@ -353,6 +371,9 @@ void TControl::DefaultHandler(TMessage& message) {
       break;
     case WM_MOUSEMOVE:
       MouseMove(shift, p.X, p.Y);
+      break;
+    case WM_CANCELMODE:
+      SetMouseCapture(false);
       break;
     default:
       message.Result = 0;
@@ -541,6 +562,7 @@ void TWinControl::DefaultHandler(TMessage& message) {
       DoEnter();
       break;
     case CM_DIALOGKEY:
+    case CM_DIALOGCHAR:
       Broadcast(message);
       break;
     case CM_EXIT:
@@ -602,5 +624,37 @@ TCustomControl::TCustomControl(TComponent* owner)
 }
 
 TCustomControl::~TCustomControl() { DetachEvents(this); }
+
+void TCustomControl::CreateParams(TCreateParams&) {}
+
+void TCustomControl::EnsureCreated() {
+  if (created_) return;
+  created_ = true;
+  CreateParams(params_);
+  QWidget* widget = WidgetOf(this);
+  if (params_.Style & WS_POPUP) {
+    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint;
+    if (params_.NoActivate) flags |= Qt::WindowDoesNotAcceptFocus;
+    widget->setParent(nullptr, flags);
+    if (params_.NoActivate) {
+      widget->setAttribute(Qt::WA_ShowWithoutActivating);
+      widget->setFocusPolicy(Qt::NoFocus);
+    }
+    widget->setGeometry(Left(), Top(), Width(), Height());
+  }
+}
+
+void TCustomControl::SetVisible(bool visible) {
+  if (visible) EnsureCreated();
+  TWinControl::SetVisible(visible);
+  // A pop-up has no parent widget to show it along.
+  if (params_.Style & WS_POPUP) WidgetOf(this)->setVisible(visible);
+}
+
+TRect TCustomControl::ClientRect() const {
+  const int edge =
+      ((params_.Style & WS_BORDER) ? 1 : 0) + ((params_.ExStyle & WS_EX_CLIENTEDGE) ? 2 : 0);
+  return Rect(0, 0, std::max(Width() - 2 * edge, 0), std::max(Height() - 2 * edge, 0));
+}
 
 }  // namespace cl

@@ -167,6 +167,10 @@ class TControl : public TComponent, public TMessageObject {
   // Lets files be dropped on the control: they arrive as WM_DROPFILES (ShellApi.h).
   void SetAcceptFiles(bool accept);
 
+  // Whether this control holds the mouse capture (see GetCaptureControl).
+  bool MouseCapture() const;
+  void SetMouseCapture(bool capture);
+
   // The head of the message chain and the token of whoever installed it (null for the control's
   // own WndProc).
   const TWndMethod& WindowProc() const { return window_proc_; }
@@ -303,6 +307,23 @@ class TWinControl : public TControl {
 };
 
 // A control drawn by the program in Paint (labels, panels, grids, pop-up windows).
+// The window styles a custom control may ask for in CreateParams.
+// clang-format off
+constexpr uint32_t WS_POPUP = 0x80000000u, WS_BORDER = 0x00800000u, WS_CLIPCHILDREN = 0x02000000u;
+constexpr uint32_t WS_EX_TOOLWINDOW = 0x00000080u, WS_EX_CLIENTEDGE = 0x00000200u;
+// clang-format on
+
+struct TCreateParams {
+  uint32_t Style = 0;
+  uint32_t ExStyle = 0;
+  // Never activated by the mouse (MA_NOACTIVATE): a pop-up that leaves the focus where it is.
+  bool NoActivate = false;
+};
+
+// A control drawn by the program in Paint.  CreateParams runs once, before the control first
+// shows or gives its handle: WS_POPUP makes it a top-level window of its own (a tool window that
+// never takes activation or focus when NoActivate is set), WS_BORDER draws a one-pixel frame and
+// WS_EX_CLIENTEDGE a sunken two-pixel edge around the painting.
 class TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* owner);
@@ -310,15 +331,30 @@ class TCustomControl : public TWinControl {
 
   // Draws only inside Paint; measures text at any time.
   TCanvas& Canvas() { return *canvas_; }
+  void SetVisible(bool visible) override;
+  // The area inside the frame the styles draw.
+  TRect ClientRect() const override;
 
  protected:
+  virtual void CreateParams(TCreateParams& params);
   // Draws the control; the area is already filled with Color.
   virtual void Paint() {}
+  // Applies CreateParams now when it has not run yet.
+  void EnsureCreated();
   friend struct TControlImpl;
 
  private:
   std::unique_ptr<TCanvas> canvas_;
+  TCreateParams params_;
+  bool created_ = false;
 };
+
+// The control that holds the mouse capture (a button pressed on it, or SetMouseCapture), or
+// null.
+TControl* GetCaptureControl();
+// Sends WM_CANCELMODE to the control holding the capture, which lets it go: done when a modal
+// loop or a pop-up menu starts.
+void CancelMode();
 
 // Runs `call` under the exception boundary: an exception goes to
 // Application().HandleException(sender).  Returns false when one was raised.

@@ -161,6 +161,13 @@ bool KeyBefore(TControl* control, TMessage& message) {
 
 bool KeyAfter(TControl* control, TMessage& message) {
   if (message.Msg != WM_KEYDOWN) return false;
+  const TShiftState shift = TShiftState::FromBits(static_cast<uint32_t>(message.LParam));
+  const WPARAM key = message.WParam;
+  if (shift.Contains(ssAlt) && ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'))) {
+    // An accelerator nobody took as a toolkit shortcut: the form's controls are asked.
+    TForm* form = GetParentForm(control);
+    return form != nullptr && form->Perform(CM_DIALOGCHAR, key, message.LParam) != 0;
+  }
   if (message.WParam != VK_RETURN && message.WParam != VK_ESCAPE) return false;
   TForm* form = GetParentForm(control);
   if (form == nullptr) return false;
@@ -267,6 +274,7 @@ int TForm::ShowModal() {
       disabled.push_back(form);
     }
   }
+  CancelMode();
   modal_result_ = mrNone;
   modal_ = true;
   QEventLoop loop;

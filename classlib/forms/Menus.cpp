@@ -98,6 +98,7 @@ void TPopupMenu::Popup(int x, int y) {
     QPoint at(x, y);
     if (alignment_ == paRight) at.rx() -= menu.sizeHint().width();
     if (alignment_ == paCenter) at.rx() -= menu.sizeHint().width() / 2;
+    CancelMode();
     StartModalAction();
     QAction* action = menu.exec(at);
     auto it = actions.find(action);

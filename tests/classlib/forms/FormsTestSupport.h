@@ -38,6 +38,13 @@ inline bool PumpUntil(const std::function<bool()>& done) {
   return done();
 }
 
+// Runs the loop for `ms` milliseconds (where a test must see that something does not happen).
+inline void PumpFor(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
 // Records what reaches the application's exception handler, and the message boxes asked for,
 // answering each with the next planned result (mrOk when none is left).
 class UiRecorder {
