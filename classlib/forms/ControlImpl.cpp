@@ -223,6 +223,10 @@ class EventBridge : public QObject {
         return false;
       }
       case QEvent::Paint:
+        if (auto* graphic = dynamic_cast<TGraphicControl*>(control)) {
+          TControlImpl::Paint(graphic);
+          return true;
+        }
         if (auto* custom = dynamic_cast<TCustomControl*>(control)) {
           TControlImpl::Paint(custom);
           return true;
@@ -280,6 +284,23 @@ void TControlImpl::Paint(TCustomControl* control) {
   }
   painter.translate(inner.topLeft());
   painter.setClipRect(QRect(QPoint(0, 0), inner.size()));
+  TCanvas& canvas = control->Canvas();
+  canvas.Font().Assign(&control->Font());
+  canvas.Brush().SetColor(control->Color());
+  canvas.Brush().SetStyle(bsSolid);
+  BeginControlPaint(canvas, &painter);
+  try {
+    control->Paint();
+  } catch (...) {
+    EndControlPaint(canvas);
+    throw;
+  }
+  EndControlPaint(canvas);
+}
+
+void TControlImpl::Paint(TGraphicControl* control) {
+  // Drawn over the parent: nothing is filled first.
+  QPainter painter(WidgetOf(control));
   TCanvas& canvas = control->Canvas();
   canvas.Font().Assign(&control->Font());
   canvas.Brush().SetColor(control->Color());

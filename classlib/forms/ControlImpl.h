@@ -41,6 +41,7 @@ struct TControlImpl {
   }
   // Runs a control's Paint with its canvas on the widget being painted.
   static void Paint(TCustomControl* control);
+  static void Paint(TGraphicControl* control);
   static const TCreateParams& Params(const TCustomControl* control) { return control->params_; }
   // Takes the bounds the window system gave a top-level window.
   static void SyncBounds(TControl* control, const TRect& bounds) { control->bounds_ = bounds; }

@@ -1,10 +1,12 @@
 #include "classlib/forms/Controls.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -284,15 +286,38 @@ void TControl::SetCursor(TCursor cursor) {
 
 void TControl::SetHint(const std::string& hint) {
   hint_ = hint;
-  SetShowHint(show_hint_);
+  UpdateToolTip();
 }
 
-void TControl::SetShowHint(bool show) {
-  show_hint_ = show;
+void TControl::UpdateToolTip() {
   if (QWidget* widget = impl_->widget) {
     // Controls show the short part of "short|long".
     const std::string short_hint = hint_.substr(0, hint_.find('|'));
-    widget->setToolTip(show ? ToQString(short_hint) : QString());
+    widget->setToolTip(show_hint_ ? ToQString(short_hint) : QString());
+  }
+}
+
+void TControl::SetParentShowHint(bool follow) {
+  parent_show_hint_ = follow;
+  if (follow && parent_ != nullptr) {
+    SetShowHint(parent_->ShowHint());
+    parent_show_hint_ = true;
+  }
+}
+
+void TControl::SetShowHint(bool show) {
+  parent_show_hint_ = following_parent_ && parent_show_hint_;
+  show_hint_ = show;
+  UpdateToolTip();
+  if (auto* win = dynamic_cast<TWinControl*>(this)) {
+    for (int i = 0; i < win->ControlCount(); ++i) {
+      TControl* child = win->Controls(i);
+      if (child->parent_show_hint_) {
+        child->following_parent_ = true;
+        child->SetShowHint(show);
+        child->following_parent_ = false;
+      }
+    }
   }
 }
 
@@ -624,6 +649,41 @@ TCustomControl::TCustomControl(TComponent* owner)
 }
 
 TCustomControl::~TCustomControl() { DetachEvents(this); }
+
+TGraphicControl::TGraphicControl(TComponent* owner)
+    : TControl(owner), canvas_(std::make_unique<TCanvas>()) {
+  auto* widget = new QWidget;
+  widget->setFocusPolicy(Qt::NoFocus);
+  AttachWidget(this, widget);
+}
+
+TGraphicControl::~TGraphicControl() { DetachEvents(this); }
+
+TPoint GetCursorPos() {
+  const QPoint p = QCursor::pos();
+  return {p.x(), p.y()};
+}
+
+TShiftState GetShiftState() {
+  TShiftState shift;
+  const Qt::KeyboardModifiers keys = QGuiApplication::queryKeyboardModifiers();
+  const Qt::MouseButtons buttons = QGuiApplication::mouseButtons();
+  if (keys & Qt::ShiftModifier) shift.Include(ssShift);
+  if (keys & Qt::AltModifier) shift.Include(ssAlt);
+  if (keys & Qt::ControlModifier) shift.Include(ssCtrl);
+  if (buttons & Qt::LeftButton) shift.Include(ssLeft);
+  if (buttons & Qt::RightButton) shift.Include(ssRight);
+  if (buttons & Qt::MiddleButton) shift.Include(ssMiddle);
+  return shift;
+}
+
+TControl* FindControlAt(TPoint screen_point) {
+  for (QWidget* w = QApplication::widgetAt(screen_point.X, screen_point.Y); w != nullptr;
+       w = w->parentWidget()) {
+    if (TControl* control = ControlOfWidget(w)) return control;
+  }
+  return nullptr;
+}
 
 void TCustomControl::CreateParams(TCreateParams&) {}
 

@@ -150,6 +150,13 @@ class TControl : public TComponent, public TMessageObject {
   void SetHint(const std::string& hint);
   bool ShowHint() const { return show_hint_; }
   void SetShowHint(bool show);
+  // ShowHint follows the parent's while set (cleared by SetShowHint).
+  bool ParentShowHint() const { return parent_show_hint_; }
+  void SetParentShowHint(bool follow);
+  // The three-dimensional look: always on (the system draws its controls that way); kept so
+  // that code testing it reads as written.
+  bool Ctl3D() const { return true; }
+  void SetCtl3D(bool) {}
 
   const TNotifyEvent& OnClick() const { return on_click_; }
   void SetOnClick(TNotifyEvent handler) { on_click_ = std::move(handler); }
@@ -212,6 +219,7 @@ class TControl : public TComponent, public TMessageObject {
  private:
   void ParentGone() { parent_ = nullptr; }
   void FollowParent();
+  void UpdateToolTip();
   friend class TWinControl;
 
   TWinControl* parent_ = nullptr;
@@ -227,6 +235,7 @@ class TControl : public TComponent, public TMessageObject {
   bool following_parent_ = false;
   std::string hint_;
   bool show_hint_ = false;
+  bool parent_show_hint_ = true;
   TCursor cursor_ = crDefault;
   TPopupMenu* popup_menu_ = nullptr;
   TNotifyEvent on_click_;
@@ -348,6 +357,30 @@ class TCustomControl : public TWinControl {
   TCreateParams params_;
   bool created_ = false;
 };
+
+// A control without a window of its own, drawn by the program in Paint over its parent (speed
+// buttons).  It takes no focus.
+class TGraphicControl : public TControl {
+ public:
+  explicit TGraphicControl(TComponent* owner);
+  ~TGraphicControl() override;
+
+  TCanvas& Canvas() { return *canvas_; }
+
+ protected:
+  virtual void Paint() {}
+  friend struct TControlImpl;
+
+ private:
+  std::unique_ptr<TCanvas> canvas_;
+};
+
+// The mouse cursor's position on the screen.
+TPoint GetCursorPos();
+// The keyboard's modifier keys and the mouse buttons held now.
+TShiftState GetShiftState();
+// The control of this program under a screen point (the innermost), or null.
+TControl* FindControlAt(TPoint screen_point);
 
 // The control that holds the mouse capture (a button pressed on it, or SetMouseCapture), or
 // null.

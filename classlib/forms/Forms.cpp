@@ -368,6 +368,17 @@ void TForm::SetBorderStyle(TFormBorderStyle style) {
       break;
   }
   if (form_style_ == fsStayOnTop) flags |= Qt::WindowStaysOnTopHint;
+  if (style != bsNone) {
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (border_icons_.Contains(biSystemMenu))
+      flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (border_icons_.Contains(biMinimize) && style != bsDialog && style != bsToolWindow) {
+      flags |= Qt::WindowMinimizeButtonHint;
+    }
+    if (border_icons_.Contains(biMaximize) && style == bsSizeable) {
+      flags |= Qt::WindowMaximizeButtonHint;
+    }
+  }
   const bool shown = widget->isVisible();
   widget->setWindowFlags(flags);
   if (style == bsDialog || style == bsSingle || style == bsNone) {
@@ -377,6 +388,11 @@ void TForm::SetBorderStyle(TFormBorderStyle style) {
     widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   }
   if (shown) widget->show();
+}
+
+void TForm::SetBorderIcons(TBorderIcons icons) {
+  border_icons_ = icons;
+  SetBorderStyle(border_style_);
 }
 
 void TForm::SetFormStyle(TFormStyle style) {

@@ -399,3 +399,54 @@ TEST(ControlsTest, AFailingExitGivesTheFocusBackAndATimerMayFreeItself) {
 
 }  // namespace
 }  // namespace cl
+
+namespace cl {
+namespace {
+
+class TRedDot : public TGraphicControl {
+ public:
+  using TGraphicControl::TGraphicControl;
+
+ protected:
+  void Paint() override {
+    Canvas().Brush().SetColor(clRed);
+    Canvas().FillRect(Rect(2, 2, 6, 6));
+  }
+};
+
+TEST(ControlsTest, GraphicControlsHintsFollowingParentsAndControlsAtPoints) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 100, 80);
+  form.SetColor(clWhite);
+  auto* panel = new TPanel(&form);
+  panel->SetParent(&form);
+  panel->SetBevelOuter(bvNone);
+  panel->SetBounds(10, 10, 60, 40);
+  auto* dot = new TRedDot(&form);
+  dot->SetParent(panel);
+  dot->SetBounds(5, 5, 10, 10);
+  form.Show();
+  const QImage shot = Widget(&form)->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(10 + 5 + 3, 10 + 5 + 3), QColor(255, 0, 0));
+  EXPECT_EQ(shot.pixelColor(10 + 5 + 8, 10 + 5 + 8), QColor(255, 255, 255))
+      << "drawn over its parent, which follows the form's colour";
+  EXPECT_EQ(FindControlAt(dot->ClientToScreen({1, 1})), dot);
+  EXPECT_EQ(FindControlAt(panel->ClientToScreen({50, 30})), panel);
+
+  dot->SetHint("Point");
+  form.SetShowHint(true);
+  EXPECT_TRUE(panel->ShowHint());
+  EXPECT_TRUE(dot->ShowHint()) << "follows through the parents";
+  dot->SetShowHint(false);
+  EXPECT_FALSE(dot->ParentShowHint());
+  form.SetShowHint(true);
+  EXPECT_FALSE(dot->ShowHint()) << "its own setting now";
+
+  form.SetBorderIcons(TBorderIcons{biSystemMenu});
+  EXPECT_FALSE(Widget(&form)->windowFlags() & Qt::WindowMinimizeButtonHint);
+  form.SetBorderIcons(TBorderIcons{biSystemMenu, biMinimize});
+  EXPECT_TRUE(Widget(&form)->windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
+}  // namespace
+}  // namespace cl
