@@ -107,11 +107,11 @@ class FormsBackend : public TApplicationBackend {
     TForm* main = MainTForm();
     if (main != nullptr && Application().ShowMainForm()) main->Show();
     while (MainTForm() != nullptr && !Application().Terminated()) {
-      running_ = true;
       QApplication::exec();
-      running_ = false;
     }
     Application().DestroyComponents();
+    // Nobody may post to this process any more: its socket goes.
+    StopMessageReceiver();
   }
 
   void Terminate() override {
@@ -150,7 +150,6 @@ class FormsBackend : public TApplicationBackend {
 
  private:
   TQtEventLoop* loop_ = nullptr;
-  bool running_ = false;
 };
 
 bool KeyBefore(TControl* control, TMessage& message) {
