@@ -118,6 +118,21 @@ TEST(FormsTest, StartUpScenarioRunsUntilTheMainFormCloses) {
   EXPECT_TRUE(ui.errors.empty());
 }
 
+TEST(FormsTest, TheApplicationMinimisesAndRestoresItsMainForm) {
+  TForm* main = nullptr;
+  Application().CreateForm(main);
+  ASSERT_EQ(Application().MainForm(), main);
+  main->Show();
+  Application().Minimize();
+  EXPECT_TRUE(Application().IsIconic());
+  Application().Restore();
+  EXPECT_FALSE(Application().IsIconic());
+  EXPECT_EQ(main->WindowState(), wsNormal);
+  Application().BringToFront();
+  delete main;
+  EXPECT_EQ(Application().MainForm(), nullptr);
+}
+
 TEST(FormsTest, ShowModalRunsUntilAModalResultAndRestoresTheOtherForms) {
   mirvel_test::UiRecorder ui;
   TForm owner_form(nullptr);
