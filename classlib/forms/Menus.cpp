@@ -93,6 +93,8 @@ void TPopupMenu::Popup(int x, int y) {
     chosen = responder(this);
   } else {
     QMenu menu;
+    // The click that closes the menu outside it is dropped, not passed to what lies beneath.
+    menu.setAttribute(Qt::WA_NoMouseReplay);
     std::map<QAction*, TMenuItem*> actions;
     Fill(&menu, items_, actions);
     QPoint at(x, y);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/forms/Dialogs.h"
 #include "classlib/forms/Forms.h"
 #include "tests/classlib/forms/FormsTestSupport.h"
 
@@ -41,8 +42,17 @@ TEST(StdCtrlsTest, ComboChangesFromCodeFireNothingAUserPickFiresChangeAndClick) 
   combo->SetText("libre");
   EXPECT_EQ(combo->Text(), "libre");
   EXPECT_EQ(combo->ItemIndex(), -1);
-  QTest::keyClicks(Widget(combo), "x");
+  combo->SetFocus();
+  // The combo keeps the focus and hands its keys to its edit part.
+  QWidget* edit = Widget(combo);
+  QTest::keyClicks(edit, "x");
   EXPECT_EQ(events, std::vector<std::string>{"change librex"});
+  // A character Windows-1252 cannot hold never reaches the edit part.
+  const int beeps = MessageBeepCount();
+  QKeyEvent omega(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("Ω"));
+  QApplication::sendEvent(edit, &omega);
+  EXPECT_EQ(combo->Text(), "librex");
+  EXPECT_EQ(MessageBeepCount(), beeps + 1);
   combo->SetItemIndex(5);
   EXPECT_EQ(combo->ItemIndex(), -1) << "out of range clears the choice";
 }
