@@ -10,7 +10,9 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QUrl>
