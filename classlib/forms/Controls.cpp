@@ -511,12 +511,24 @@ void TWinControl::SetTabOrder(int order) {
 
 void TWinControl::SetTabStop(bool tab_stop) {
   tab_stop_ = tab_stop;
-  if (QWidget* widget = WidgetOf(this)) {
-    if (tab_stop) {
-      widget->setFocusPolicy(Qt::StrongFocus);
-    } else if (widget->focusPolicy() == Qt::StrongFocus) {
-      widget->setFocusPolicy(Qt::ClickFocus);
-    }
+  UpdateFocusPolicy();
+}
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+  TControl::SetBounds(left, top, width, height);
+  UpdateFocusPolicy();
+}
+
+void TWinControl::UpdateFocusPolicy() {
+  QWidget* widget = WidgetOf(this);
+  if (widget == nullptr) return;
+  // A control parked outside its parent (moved to a negative position to put it aside) is no
+  // stop for Tab, though it stays visible and enabled.
+  const bool parked = Left() + Width() <= 0 || Top() + Height() <= 0;
+  if (tab_stop_ && !parked) {
+    widget->setFocusPolicy(Qt::StrongFocus);
+  } else if (widget->focusPolicy() == Qt::StrongFocus) {
+    widget->setFocusPolicy(Qt::ClickFocus);
   }
 }
 

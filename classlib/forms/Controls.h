@@ -268,8 +268,10 @@ class TWinControl : public TControl {
   int TabOrder() const { return tab_order_; }
   void SetTabOrder(int order);
   bool TabStop() const { return tab_stop_; }
-  // Only tab stops receive the focus by Tab; the others by a click or by code.
+  // Only tab stops receive the focus by Tab; the others by a click or by code.  A control
+  // parked outside its parent (at a negative position) is skipped too.
   void SetTabStop(bool tab_stop);
+  void SetBounds(int left, int top, int width, int height) override;
   bool Focused() const;
   bool CanFocus() const;
   virtual void SetFocus();
@@ -303,6 +305,7 @@ class TWinControl : public TControl {
   friend struct TControlImpl;
   void InsertControl(TControl* control);
   void RemoveControl(TControl* control);
+  void UpdateFocusPolicy();
 
   std::vector<TControl*> controls_;
   HWND handle_ = 0;
