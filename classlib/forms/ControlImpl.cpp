@@ -243,6 +243,9 @@ class EventBridge : public QObject {
 }  // namespace
 
 bool CallGuarded(TObject* sender, const std::function<void()>& call) noexcept {
+  // Everything the toolkit calls comes through here (events, signals, timers, posted calls): a
+  // widget whose control dies meanwhile must outlive the toolkit frame that is running.
+  DispatchScope scope;
   try {
     call();
     return true;

@@ -393,7 +393,9 @@ TControl* GetCaptureControl();
 void CancelMode();
 
 // Runs `call` under the exception boundary: an exception goes to
-// Application().HandleException(sender).  Returns false when one was raised.
+// Application().HandleException(sender).  Returns false when one was raised.  Every call from
+// the toolkit into our code goes through it; controls freed inside it lose their widgets only
+// once the toolkit has left its frame.
 bool CallGuarded(TObject* sender, const std::function<void()>& call) noexcept;
 
 }  // namespace cl

@@ -205,6 +205,21 @@ TEST(FormsTest, CloseActionsAndAFormFreedByItsOwnEvent) {
   EXPECT_EQ(ui.senders, std::vector<TObject*>{&other});
 }
 
+TEST(FormsTest, AFormFreedByItsOwnButtonsClickIsSafe) {
+  auto* form = new TForm(nullptr);
+  auto* button = new TButton(form);
+  button->SetParent(form);
+  bool freed = false;
+  button->SetOnClick([&](TObject*) {
+    delete form;  // from inside the toolkit's click signal
+    freed = true;
+  });
+  form->Show();
+  QTest::mouseClick(Widget(button), Qt::LeftButton);
+  EXPECT_TRUE(freed);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
 TEST(FormsTest, OnlyAUserMinimiseSendsScMinimize) {
   TForm form(nullptr);
   int minimises = 0;
