@@ -1,15 +1,98 @@
 #include "classlib/forms/Grids.h"
 
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QWheelEvent>
+#include <QWidget>
 #include <algorithm>
+
+#include "classlib/forms/ControlImpl.h"
 
 namespace cl {
 
-TCustomGrid::TCustomGrid(TComponent* owner) : TCustomControl(owner) {
+struct TGridScrollBars {
+  QScrollBar* vertical = nullptr;
+  QScrollBar* horizontal = nullptr;
+  bool updating = false;
+};
+
+TCustomGrid::TCustomGrid(TComponent* owner)
+    : TCustomControl(owner), bars_(std::make_unique<TGridScrollBars>()) {
   col_widths_.assign(5, default_col_width_);
   row_heights_.assign(5, default_row_height_);
+  QWidget* widget = WidgetOf(this);
+  bars_->vertical = new QScrollBar(Qt::Vertical, widget);
+  bars_->horizontal = new QScrollBar(Qt::Horizontal, widget);
+  bars_->vertical->hide();
+  bars_->horizontal->hide();
+  QObject::connect(bars_->vertical, &QScrollBar::valueChanged, widget, [this](int value) {
+    if (!bars_->updating) CallGuarded(this, [this, value] { SetTopRow(value); });
+  });
+  QObject::connect(bars_->horizontal, &QScrollBar::valueChanged, widget, [this](int value) {
+    if (!bars_->updating) CallGuarded(this, [this, value] { SetLeftCol(value); });
+  });
+  impl_->extra_events = [this](QEvent* event) {
+    if (event->type() != QEvent::Wheel) return false;
+    const int steps = static_cast<QWheelEvent*>(event)->angleDelta().y() / 120;
+    SetTopRow(top_row_ - 3 * steps);
+    return true;
+  };
   SetColor(clWindow);
   SetTabStop(true);
   SetBounds(0, 0, 320, 120);
+}
+
+TCustomGrid::~TCustomGrid() { DetachEvents(this); }
+
+void TCustomGrid::SetScrollBars(TScrollStyle style) {
+  scroll_bars_ = style;
+  UpdateScrollBars();
+}
+
+void TCustomGrid::Resize() {
+  UpdateScrollBars();
+  TCustomControl::Resize();
+}
+
+TRect TCustomGrid::ClientRect() const {
+  TRect rect = TCustomControl::ClientRect();
+  if (bars_ != nullptr && bars_->vertical->isVisibleTo(WidgetOf(this))) {
+    rect.Right -= bars_->vertical->sizeHint().width();
+  }
+  if (bars_ != nullptr && bars_->horizontal->isVisibleTo(WidgetOf(this))) {
+    rect.Bottom -= bars_->horizontal->sizeHint().height();
+  }
+  return rect;
+}
+
+void TCustomGrid::UpdateScrollBars() {
+  if (bars_ == nullptr) return;
+  bars_->updating = true;
+  const bool vertical = scroll_bars_ == ssVertical || scroll_bars_ == ssBoth;
+  const bool horizontal = scroll_bars_ == ssHorizontal || scroll_bars_ == ssBoth;
+  int rows_height = 0;
+  for (int r = 0; r < RowCount(); ++r) rows_height += RowHeights(r) + grid_line_width_;
+  int cols_width = 0;
+  for (int c = 0; c < ColCount(); ++c) cols_width += ColWidths(c) + grid_line_width_;
+  const int thickness = bars_->vertical->sizeHint().width();
+  const bool show_v = vertical && rows_height > Height();
+  const bool show_h = horizontal && cols_width > Width() - (show_v ? thickness : 0);
+  const int bar_h = bars_->horizontal->sizeHint().height();
+  bars_->vertical->setVisible(show_v);
+  bars_->horizontal->setVisible(show_h);
+  bars_->vertical->setGeometry(Width() - thickness, 0, thickness, Height() - (show_h ? bar_h : 0));
+  bars_->horizontal->setGeometry(0, Height() - bar_h, Width() - (show_v ? thickness : 0), bar_h);
+  bars_->vertical->setRange(fixed_rows_, std::max(fixed_rows_, RowCount() - 1));
+  bars_->vertical->setValue(top_row_);
+  bars_->horizontal->setRange(fixed_cols_, std::max(fixed_cols_, ColCount() - 1));
+  bars_->horizontal->setValue(left_col_);
+  bars_->updating = false;
+}
+
+void TCustomGrid::SetLeftCol(int col) {
+  left_col_ = std::clamp(col, fixed_cols_, std::max(fixed_cols_, ColCount() - 1));
+  UpdateScrollBars();
+  Invalidate();
 }
 
 void TCustomGrid::Changed() {
@@ -17,6 +100,7 @@ void TCustomGrid::Changed() {
   row_ = std::clamp(row_, std::min(fixed_rows_, RowCount() - 1), std::max(RowCount() - 1, 0));
   left_col_ = std::clamp(left_col_, fixed_cols_, std::max(fixed_cols_, ColCount() - 1));
   top_row_ = std::clamp(top_row_, fixed_rows_, std::max(fixed_rows_, RowCount() - 1));
+  UpdateScrollBars();
   Invalidate();
 }
 
@@ -95,6 +179,7 @@ void TCustomGrid::SetBorderStyle(bool border) {
 
 void TCustomGrid::SetTopRow(int row) {
   top_row_ = std::clamp(row, fixed_rows_, std::max(fixed_rows_, RowCount() - 1));
+  UpdateScrollBars();
   Invalidate();
 }
 
@@ -128,8 +213,10 @@ int TCustomGrid::RowY(int row) const {
 TRect TCustomGrid::CellRect(int col, int row) const {
   const int x = ColumnX(col);
   const int y = RowY(row);
-  if (x < 0 || y < 0 || x >= Width() || y >= Height()) return TRect();
-  return Rect(x, y, std::min(x + ColWidths(col), Width()), std::min(y + RowHeights(row), Height()));
+  const TRect client = ClientRect();
+  if (x < 0 || y < 0 || x >= client.Right || y >= client.Bottom) return TRect();
+  return Rect(x, y, std::min(x + ColWidths(col), client.Right),
+              std::min(y + RowHeights(row), client.Bottom));
 }
 
 void TCustomGrid::MouseToCell(int x, int y, int& col, int& row) const {
@@ -152,7 +239,7 @@ int TCustomGrid::VisibleRowCount() const {
   int count = 0;
   for (int r = top_row_; r < RowCount(); ++r) {
     const TRect rect = CellRect(0, r);
-    if (rect.Height() <= 0 || rect.Bottom > Height()) break;
+    if (rect.Height() <= 0 || rect.Bottom > ClientRect().Bottom) break;
     ++count;
   }
   return std::max(count, 1);
@@ -179,6 +266,7 @@ void TCustomGrid::FocusCell(int col, int row) {
   while (row_ >= top_row_ + VisibleRowCount() && top_row_ < RowCount() - 1) ++top_row_;
   if (col_ < left_col_) left_col_ = col_;
   while (CellRect(col_, fixed_rows_).Width() < ColWidths(col_) && left_col_ < col_) ++left_col_;
+  UpdateScrollBars();
   Invalidate();
 }
 

@@ -10,9 +10,13 @@
 // with Ctrl for the first/last row); a move asks SelectCell (OnSelectCell) first, and a refused
 // move leaves everything as it was.  Drawing goes cell by cell through DrawCell, whose state says
 // whether the cell is fixed, selected or focused.
+//
+// Scroll bars (ScrollBars) appear when the rows or columns do not fit; they and the mouse wheel
+// move TopRow and LeftCol.  ClientRect leaves them out.
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "classlib/forms/Controls.h"
@@ -47,9 +51,12 @@ using TSelectCellEvent = std::function<void(TObject* sender, int col, int row, b
 using TDrawCellEvent =
     std::function<void(TObject* sender, int col, int row, TRect rect, TGridDrawState state)>;
 
+struct TGridScrollBars;
+
 class TCustomGrid : public TCustomControl {
  public:
   explicit TCustomGrid(TComponent* owner);
+  ~TCustomGrid() override;
 
   int ColCount() const { return static_cast<int>(col_widths_.size()); }
   void SetColCount(int count);
@@ -73,7 +80,7 @@ class TCustomGrid : public TCustomControl {
   TGridOptions Options() const { return options_; }
   void SetOptions(TGridOptions options);
   TScrollStyle ScrollBars() const { return scroll_bars_; }
-  void SetScrollBars(TScrollStyle style) { scroll_bars_ = style; }
+  void SetScrollBars(TScrollStyle style);
   bool BorderStyle() const { return border_; }
   void SetBorderStyle(bool border);
 
@@ -82,10 +89,12 @@ class TCustomGrid : public TCustomControl {
   int Row() const { return row_; }
   void SetRow(int row) { FocusCell(col_, row); }
   int LeftCol() const { return left_col_; }
+  void SetLeftCol(int col);
   int TopRow() const { return top_row_; }
   void SetTopRow(int row);
   TGridRect Selection() const;
 
+  TRect ClientRect() const override;
   TRect CellRect(int col, int row) const;
   void MouseToCell(int x, int y, int& col, int& row) const;
   void InvalidateCell(int col, int row);
@@ -103,8 +112,10 @@ class TCustomGrid : public TCustomControl {
   void KeyDown(uint16_t& key, TShiftState shift) override;
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
   void Paint() override;
+  void Resize() override;
 
  private:
+  void UpdateScrollBars();
   // The client x of a column's left edge, or -1 when it is not shown.
   int ColumnX(int col) const;
   int RowY(int row) const;
@@ -127,6 +138,7 @@ class TCustomGrid : public TCustomControl {
   int top_row_ = 1;
   TSelectCellEvent on_select_cell_;
   TDrawCellEvent on_draw_cell_;
+  std::unique_ptr<TGridScrollBars> bars_;
 };
 
 }  // namespace cl

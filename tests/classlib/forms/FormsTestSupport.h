@@ -13,9 +13,11 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QWidget>
 #include <QWindow>
 #include <functional>

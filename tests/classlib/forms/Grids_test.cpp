@@ -87,5 +87,38 @@ TEST(GridsTest, KeysMoveTheCurrentCellUnlessSelectCellRefuses) {
   EXPECT_EQ(grid->selected, (std::set<std::pair<int, int>>{{1, 1}, {2, 1}, {3, 1}}));
 }
 
+TEST(GridsTest, ScrollBarsAndTheWheelMoveTheTopRow) {
+  TForm form(nullptr);
+  auto* grid = new TTestGrid(&form);
+  grid->SetParent(&form);
+  grid->SetBounds(0, 0, 200, 100);
+  grid->SetColCount(2);
+  grid->SetRowCount(3);
+  grid->SetDefaultRowHeight(20);
+  form.Show();
+  EXPECT_EQ(grid->ClientRect().Width(), 200) << "everything fits: no bar";
+  grid->SetRowCount(30);
+  EXPECT_LT(grid->ClientRect().Width(), 200) << "the vertical bar takes its room";
+  QScrollBar* bar = nullptr;
+  for (QObject* child : Widget(grid)->children()) {
+    if (auto* b = qobject_cast<QScrollBar*>(child);
+        b != nullptr && b->orientation() == Qt::Vertical) {
+      bar = b;
+    }
+  }
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(bar->isVisibleTo(Widget(grid)));
+  bar->setValue(10);  // as a drag of the bar does
+  EXPECT_EQ(grid->TopRow(), 10);
+  EXPECT_EQ(grid->CellRect(0, 10).Top, 21) << "right under the fixed row";
+  QWheelEvent wheel(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, -120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(Widget(grid), &wheel);
+  EXPECT_EQ(grid->TopRow(), 13);
+  EXPECT_EQ(bar->value(), 13);
+  grid->SetScrollBars(ssNone);
+  EXPECT_FALSE(bar->isVisibleTo(Widget(grid)));
+}
+
 }  // namespace
 }  // namespace cl
