@@ -5,6 +5,7 @@
 #include <QWheelEvent>
 #include <QWidget>
 #include <algorithm>
+#include <cstdlib>
 
 #include "classlib/forms/ControlImpl.h"
 
@@ -305,13 +306,42 @@ void TCustomGrid::KeyDown(uint16_t& key, TShiftState shift) {
   key = 0;  // the grid moved: the key goes no further
 }
 
+int TCustomGrid::SizingColumnAt(int x) const {
+  for (int c = 0; c < ColCount(); ++c) {
+    const int left = ColumnX(c);
+    if (left >= 0 && std::abs(x - (left + ColWidths(c))) <= 2) return c;
+  }
+  return -1;
+}
+
 void TCustomGrid::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (button == mbLeft && options_.Contains(goColSizing) && fixed_rows_ > 0 &&
+      y < RowY(fixed_rows_ - 1) + RowHeights(fixed_rows_ - 1)) {
+    sizing_col_ = SizingColumnAt(x);
+    if (sizing_col_ >= 0) {
+      TCustomControl::MouseDown(button, shift, x, y);
+      return;
+    }
+  }
   if (button == mbLeft && CanFocus()) SetFocus();
   int col = 0;
   int row = 0;
   MouseToCell(x, y, col, row);
   if (button == mbLeft && col >= fixed_cols_ && row >= fixed_rows_) FocusCell(col, row);
   TCustomControl::MouseDown(button, shift, x, y);
+}
+
+void TCustomGrid::MouseMove(TShiftState shift, int x, int y) {
+  if (sizing_col_ >= 0) SetColWidths(sizing_col_, std::max(x - ColumnX(sizing_col_), 1));
+  TCustomControl::MouseMove(shift, x, y);
+}
+
+void TCustomGrid::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  if (sizing_col_ >= 0) {
+    sizing_col_ = -1;
+    UpdateScrollBars();
+  }
+  TCustomControl::MouseUp(button, shift, x, y);
 }
 
 void TCustomGrid::DrawCell(int col, int row, TRect rect, TGridDrawState state) {

@@ -11,6 +11,8 @@
 // move leaves everything as it was.  Drawing goes cell by cell through DrawCell, whose state says
 // whether the cell is fixed, selected or focused.
 //
+// With goColSizing a drag on a column's right line in the fixed rows changes its width.
+//
 // Scroll bars (ScrollBars) appear when the rows or columns do not fit; they and the mouse wheel
 // move TopRow and LeftCol.  ClientRect leaves them out.
 #pragma once
@@ -111,11 +113,15 @@ class TCustomGrid : public TCustomControl {
   void FocusCell(int col, int row);
   void KeyDown(uint16_t& key, TShiftState shift) override;
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+  void MouseMove(TShiftState shift, int x, int y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
   void Paint() override;
   void Resize() override;
 
  private:
   void UpdateScrollBars();
+  // The column whose right line lies under x (within 2 pixels), or -1.
+  int SizingColumnAt(int x) const;
   // The client x of a column's left edge, or -1 when it is not shown.
   int ColumnX(int col) const;
   int RowY(int row) const;
@@ -139,6 +145,7 @@ class TCustomGrid : public TCustomControl {
   TSelectCellEvent on_select_cell_;
   TDrawCellEvent on_draw_cell_;
   std::unique_ptr<TGridScrollBars> bars_;
+  int sizing_col_ = -1;
 };
 
 }  // namespace cl

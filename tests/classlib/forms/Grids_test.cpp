@@ -118,6 +118,16 @@ TEST(GridsTest, ScrollBarsAndTheWheelMoveTheTopRow) {
   EXPECT_EQ(bar->value(), 13);
   grid->SetScrollBars(ssNone);
   EXPECT_FALSE(bar->isVisibleTo(Widget(grid)));
+
+  // Column sizing: a drag on column 0's right line in the fixed row.
+  grid->SetOptions(grid->Options() + TGridOptions{goColSizing});
+  QTest::mousePress(Widget(grid), Qt::LeftButton, Qt::NoModifier, QPoint(64, 5));
+  QMouseEvent move(QEvent::MouseMove, QPointF(90, 5), QPointF(90, 5), Qt::NoButton, Qt::LeftButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(Widget(grid), &move);
+  QTest::mouseRelease(Widget(grid), Qt::LeftButton, Qt::NoModifier, QPoint(90, 5));
+  EXPECT_EQ(grid->ColWidths(0), 90);
+  EXPECT_EQ(grid->Row(), 1) << "sizing is no click on a cell";
 }
 
 }  // namespace
