@@ -80,6 +80,9 @@ bool IsLiveForm(TForm* form) {
 
 TForm* MainTForm() { return Application().MainForm(); }
 
+// The form whose OnActivate fired last without its OnDeactivate.
+TForm* g_active_form = nullptr;
+
 class FormsBackend : public TApplicationBackend {
  public:
   void Initialize() override {
@@ -209,6 +212,7 @@ TForm::TForm(TComponent* owner) : TWinControl(owner) {
 
 TForm::~TForm() {
   DetachEvents(this);
+  if (g_active_form == this) g_active_form = nullptr;
   if (create_fired_) FireNotify(on_destroy_);
   Screen().RemoveForm(this);
   if (Application().MainForm() == this) Application().SetMainForm(nullptr, 0);
@@ -504,7 +508,18 @@ bool TForm::HandleWindowEvent(void* raw_event) {
       if (event->spontaneous()) ApplySizeLimits();
       return false;
     case QEvent::ActivationChange:
-      FireNotify(WidgetOf(this)->isActiveWindow() ? on_activate_ : on_deactivate_);
+      // The toolkit tells the new active window first; the old one's OnDeactivate must come
+      // before the new one's OnActivate.
+      if (WidgetOf(this)->isActiveWindow()) {
+        if (g_active_form == this) return false;
+        TForm* previous = g_active_form;
+        g_active_form = this;
+        if (previous != nullptr) previous->FireNotify(previous->on_deactivate_);
+        FireNotify(on_activate_);
+      } else if (g_active_form == this) {
+        g_active_form = nullptr;
+        FireNotify(on_deactivate_);
+      }
       return false;
     default:
       return false;

@@ -220,6 +220,25 @@ TEST(FormsTest, AFormFreedByItsOwnButtonsClickIsSafe) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+TEST(FormsTest, ActivationEventsAndTheActiveForm) {
+  std::vector<std::string> trace;
+  TForm first(nullptr);
+  TForm second(nullptr);
+  first.SetOnActivate([&](TObject*) { trace.push_back("first activated"); });
+  first.SetOnDeactivate([&](TObject*) { trace.push_back("first deactivated"); });
+  second.SetOnActivate([&](TObject*) { trace.push_back("second activated"); });
+  first.Show();
+  second.Show();
+  QApplication::setActiveWindow(Widget(&first));
+  EXPECT_EQ(Screen().ActiveForm(), &first);
+  EXPECT_TRUE(Screen().ApplicationActive());
+  QApplication::setActiveWindow(Widget(&second));
+  EXPECT_EQ(Screen().ActiveForm(), &second);
+  EXPECT_TRUE(second.Active());
+  EXPECT_EQ(trace,
+            (std::vector<std::string>{"first activated", "first deactivated", "second activated"}));
+}
+
 TEST(FormsTest, OnlyAUserMinimiseSendsScMinimize) {
   TForm form(nullptr);
   int minimises = 0;
