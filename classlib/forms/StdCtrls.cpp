@@ -354,6 +354,7 @@ void TCheckListBox::SetItemHeight(int height) {
 TLabel::TLabel(TComponent* owner) : TControl(owner) {
   auto* label = new QLabel;
   label->setTextFormat(Qt::PlainText);
+  label->setAutoFillBackground(true);
   AttachWidget(this, label);
   SetBounds(0, 0, 65, 13);
 }
@@ -371,6 +372,11 @@ void TLabel::SetWordWrap(bool wrap) {
 void TLabel::SetAlignment(TAlignment alignment) {
   alignment_ = alignment;
   Update();
+}
+
+void TLabel::SetTransparent(bool transparent) {
+  transparent_ = transparent;
+  WidgetOf(this)->setAutoFillBackground(!transparent);
 }
 
 void TLabel::SetAutoSize(bool auto_size) {

@@ -54,6 +54,9 @@ class TLabel : public TControl {
   // Sizes the label to its text (on by default).
   bool AutoSize() const { return auto_size_; }
   void SetAutoSize(bool auto_size);
+  // A transparent label lets its parent show through; otherwise it fills itself with Color.
+  bool Transparent() const { return transparent_; }
+  void SetTransparent(bool transparent);
 
  protected:
   void TextChanged() override;
@@ -64,6 +67,7 @@ class TLabel : public TControl {
   TWinControl* focus_control_ = nullptr;
   bool word_wrap_ = false;
   bool auto_size_ = true;
+  bool transparent_ = false;
   TAlignment alignment_ = taLeftJustify;
 };
 

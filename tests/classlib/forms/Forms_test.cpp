@@ -239,6 +239,23 @@ TEST(FormsTest, ActivationEventsAndTheActiveForm) {
             (std::vector<std::string>{"first activated", "first deactivated", "second activated"}));
 }
 
+TEST(FormsTest, ScaleByScalesBoundsAndOwnFonts) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 222, 154);
+  auto* panel = new TPanel(&form);
+  panel->SetParent(&form);
+  panel->SetBounds(3, 22, 100, 21);
+  auto* big = new TPanel(&form);
+  big->SetParent(&form);
+  big->Font().SetSize(10);
+  form.ScaleBy(120, 96);
+  EXPECT_EQ(form.Width(), 277);
+  EXPECT_EQ(form.Height(), 192);
+  EXPECT_EQ(panel->BoundsRect(), Bounds(3, 27, 125, 26));
+  EXPECT_EQ(big->Font().Size(), 12);
+  EXPECT_EQ(panel->Font().Size(), form.Font().Size()) << "a parent font follows";
+}
+
 TEST(FormsTest, OnlyAUserMinimiseSendsScMinimize) {
   TForm form(nullptr);
   int minimises = 0;

@@ -94,6 +94,18 @@ TEST(StdCtrlsTest, LabelShowsItsAcceleratorWithoutTheAmpersand) {
   auto* label_widget = static_cast<QLabel*>(Widget(label));
   EXPECT_EQ(label_widget->text(), QString::fromUtf8("Nom & prénom"));
   EXPECT_EQ(label->Width(), label_widget->sizeHint().width()) << "AutoSize";
+
+  // An opaque label shows its colour; a transparent one its parent's.
+  form.SetBounds(0, 0, 50, 50);
+  form.SetColor(clWhite);
+  label->SetColor(clYellow);
+  label->SetCaption("");
+  label->SetAutoSize(false);
+  label->SetBounds(0, 0, 10, 10);
+  form.Show();
+  EXPECT_EQ(Widget(&form)->grab().toImage().pixelColor(5, 5), QColor(255, 255, 0));
+  label->SetTransparent(true);
+  EXPECT_EQ(Widget(&form)->grab().toImage().pixelColor(5, 5), QColor(255, 255, 255));
 }
 
 }  // namespace
