@@ -314,6 +314,18 @@ int TCanvas::TextWidth(const std::string& text) {
 
 int TCanvas::TextHeight(const std::string&) { return QFontMetrics(ToQFont(font_)).height(); }
 
+TTextMetric TCanvas::TextMetrics() {
+  const QFontMetrics metrics(ToQFont(font_));
+  TTextMetric m;
+  m.tmAscent = metrics.ascent();
+  m.tmDescent = metrics.descent();
+  m.tmHeight = metrics.height();
+  m.tmExternalLeading = metrics.leading();
+  m.tmAveCharWidth = metrics.averageCharWidth();
+  m.tmMaxCharWidth = metrics.maxWidth();
+  return m;
+}
+
 int TCanvas::DrawText(const std::string& text, TRect& rect, unsigned flags) {
   const QFont font = ToQFont(font_);
   const QFontMetrics metrics(font);

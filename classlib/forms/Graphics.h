@@ -141,6 +141,16 @@ constexpr uint32_t SRCCOPY = 0x00CC0020;
 constexpr uint32_t ROP_DSPDxax = 0x00E20746;
 // clang-format on
 
+// A font's vertical measures in pixels, as the old desktop reported them.
+struct TTextMetric {
+  int tmHeight = 0;  // ascent + descent
+  int tmAscent = 0;
+  int tmDescent = 0;
+  int tmExternalLeading = 0;
+  int tmAveCharWidth = 0;
+  int tmMaxCharWidth = 0;
+};
+
 class TGraphic;
 class TBitmap;
 struct TCanvasImpl;
@@ -166,6 +176,7 @@ class TCanvas : public TPersistent {
   void TextRect(const TRect& rect, int x, int y, const std::string& text);
   int TextWidth(const std::string& text);
   int TextHeight(const std::string& text);
+  TTextMetric TextMetrics();
   // Draws `text` in `rect` with DT_ flags and returns the text's height; with DT_CALCRECT only
   // measures, setting the rectangle's right and bottom to what the text needs.  Without
   // DT_NOPREFIX a single "&" underlines the next character.

@@ -153,6 +153,10 @@ TEST(GraphicsTest, DrawTextMeasuresWrappedLinesAgainstTheFont) {
   canvas.DrawText("&Fichier", single, DT_CALCRECT | DT_SINGLELINE);
   EXPECT_EQ(single.Width(), canvas.TextWidth("Fichier"));
   EXPECT_EQ(single.Height(), line);
+  const TTextMetric metric = canvas.TextMetrics();
+  EXPECT_EQ(metric.tmHeight, line);
+  EXPECT_EQ(metric.tmAscent + metric.tmDescent, metric.tmHeight);
+  EXPECT_GT(metric.tmAveCharWidth, 0);
 }
 
 TEST(GraphicsTest, ImageListSplitsStripsDrawsThroughMasksAndEmbossesDisabledEntries) {
