@@ -53,7 +53,7 @@
 // or "local_lock=..." (NFS) and without "nobrl" (CIFS).  A mount that keeps locks local lets two
 // workstations write the same record and both open a file "exclusively".  Workstations running
 // another implementation of the engine on the same share do not see these locks at all.  To check
-// a mount, run the test helper (tests/platform/LockHelper) on two hosts against one file on it:
+// a mount, run the test peer (tests/engine/storage/tessera-peer) on two hosts against one file on it:
 // after "open 0 rw shared <file>" and "lock 0 2147483647 1" on the first, the same two commands
 // on the second must answer "ok" and "err 33"; after "open 0 rw excl <file>" on the first,
 // "open 0 ro shared <file>" on the second must answer "err 32".

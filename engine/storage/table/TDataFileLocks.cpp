@@ -215,6 +215,8 @@ void TDataFile::LockRecord(uint32_t number) {
   if (WithoutLocks() || table_lock_.Locked()) return;
   ReadScope scope(*this);
   TakeTransientRead(true);
+  // Not held while waiting: the holder of the record may need the write level to post it.
+  EndTransientRead();
   const bool current = number == 0;
   if (current) {
     if (current_ == nullptr) Fail(kErrRecordLocked);
@@ -226,7 +228,6 @@ void TDataFile::LockRecord(uint32_t number) {
   if (!held.lock.Locked()) Fail(kErrRecordLocked);
   // The record may have changed while this handle waited: the caches are checked again now that
   // no other writer can touch it, so the record reads as its last writer left it.
-  EndTransientRead();
   TakeTransientRead(true);
   if (current && (current_ == nullptr || current_->number != number || current_->Deleted() ||
                   current_->Sequence() != sequence)) {
