@@ -59,13 +59,19 @@
 //                handle's own reader bytes given back, then the  index region, semaphore; then
 //                data semaphore, index region, blob region;      the reader bytes of a held read
 //                then ChangeCheck                                level taken again
-//   record n     LockRecord: the transient level (ChangeCheck),  UnlockRecord, ModifyRecord with
-//                byte kRecordLockBase - n with the retry          unlock_after, Close (last
-//                settings, then ChangeCheck again (the record     first)
-//                as its last writer left it)
+//   record n     LockRecord: the transient level (ChangeCheck)   UnlockRecord, ModifyRecord with
+//                given back before the wait, so that the holder  unlock_after, Close (last
+//                can post; byte kRecordLockBase - n with the     first)
+//                retry settings; then the transient level and
+//                ChangeCheck again (the record as its last
+//                writer left it)
 //   table        LockTable: the record-lock bytes of every        UnlockTable, Close
 //                record, then the transient level (ChangeCheck)
 //
+// The semaphore, regions and reader bytes are tried 8192 times 3 ms apart (10249), record and
+// table locks LockRetryCount times LockWaitTime apart (10258, 10241); SetLockTuning shortens the
+// former and replaces every wait for tests.  A write also holds its slot's record lock for its
+// own duration unless the handle holds it already (or the table lock).
 // A handle opened exclusively or on a file nobody may write takes none of them.  ChangeCheck
 // compares the stored counters with the cached headers (index first, then data, then blob) and
 // drops what moved: the record cache, index pages, blob blocks; the cursor finds its key again.

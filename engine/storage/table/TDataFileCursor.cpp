@@ -473,6 +473,7 @@ std::unique_ptr<TDataFile> TDataFile::Clone() {
   clone->SetFileName(TableName());
   clone->SetLockRetryCount(lock_retry_count_);
   clone->SetLockWaitTime(lock_wait_time_);
+  clone->SetLockTuning(lock_tuning_);
   clone->SetStrictChangeDetection(strict_change_detection_);
   clone->SetForceBufferFlush(force_buffer_flush_);
   clone->SetNoKeyCheck(no_key_check_);

@@ -135,7 +135,9 @@ TEST_F(LocksTest, RecordAndTableLocksBetweenAHandleAndItsClone) {
   a.UnlockRecord(n);
   EXPECT_EQ(EngineCode([&] { a.UnlockRecord(n); }), kErrCannotUnlock);
   EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
-  b->LockTable();
+  Insert(a, 999, 0, 0);
+  b->LockTable();  // and checks for changes, under the read level
+  EXPECT_EQ(b->GetRecordCount(), 9u);
   EXPECT_FALSE(Free(path + ".DAT", 2047483645, 1));
   EXPECT_FALSE(Free(path + ".DAT", 0x7FFFFFFD, 1));
   EXPECT_EQ(EngineCode([&] { a.LockRecord(n); }), kErrRecordLocked);
