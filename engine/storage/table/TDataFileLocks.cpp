@@ -135,7 +135,13 @@ void TDataFile::LockRead() {
     Fail(kErrLockFailure);
   }
   held_read_ = true;
-  ChangeCheck(scope_depth_ == 0);
+  try {
+    ChangeCheck(scope_depth_ == 0);
+  } catch (...) {
+    // A level whose check failed is not held; a refused release is left to the close.
+    if (ReleaseReaderBytes()) held_read_ = false;
+    throw;
+  }
 }
 
 void TDataFile::UnlockRead() {
