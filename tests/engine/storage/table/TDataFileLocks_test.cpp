@@ -150,6 +150,43 @@ TEST_F(LocksTest, RecordAndTableLocksBetweenAHandleAndItsClone) {
   EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
 }
 
+// What happens to a record while a handle waits for its lock (acted out from inside the wait):
+// an edit is seen once the lock is obtained; a delete makes the lock fail and leaves it free.
+TEST_F(LocksTest, ARecordChangedWhileWaitingForItsLock) {
+  const std::string path = NewTable("R", stress::TShape::kKeyed, 5);
+  TDataFile a;
+  Open(a, path);
+  std::unique_ptr<TDataFile> b = a.Clone();
+  for (const bool remove : {false, true}) {
+    ASSERT_TRUE(Seek(a, 30));
+    ASSERT_TRUE(Seek(*b, 30));
+    const uint32_t n = a.CurrentRecord()->number;
+    EXPECT_EQ(Field(*b, stress::kA), remove ? 77 : 3);  // cached
+    a.LockRecord(0);
+    b->SetLockTuning(TDataFile::TLockTuning{3, 3, [&](int32_t) {
+                                              if (!a.HoldsRecordLock(n)) return;
+                                              if (remove) {
+                                                a.DeleteRecord();
+                                                a.UnlockRecord(n);
+                                                return;
+                                              }
+                                              std::vector<uint8_t> r(a.GetRecordBufferSize());
+                                              ASSERT_EQ(a.GetCurrentRecord(r.data()), 0);
+                                              stress::PutInt(a, stress::kA, 77, r.data());
+                                              a.ModifyRecord(r.data(), true);
+                                            }});
+    if (!remove) {
+      b->LockRecord(0);
+      EXPECT_EQ(Field(*b, stress::kA), 77);
+      b->UnlockRecord(0);
+    } else {
+      EXPECT_EQ(EngineCode([&] { b->LockRecord(0); }), kErrRecordNotFound);
+      EXPECT_FALSE(b->HoldsRecordLock(n));
+      EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
+    }
+  }
+}
+
 // A write level refused at its last part gives back the parts already taken, and the handle's
 // own held read level neither blocks its writes nor is lost by them.
 TEST_F(LocksTest, WriteLevelGivesBackWhatItTookAndStepsAroundItsOwnReadLevel) {
