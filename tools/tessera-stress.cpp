@@ -25,6 +25,7 @@
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/table/TableCheck.h"
 #include "platform/Environment.h"
+#include "platform/FileNames.h"
 #include "platform/OsFile.h"
 #include "platform/ProcessStart.h"
 #include "platform/ProcessWait.h"
@@ -216,6 +217,26 @@ int main(int argc, char** argv) {
   if (self.empty()) {
     std::fprintf(stderr, "tessera-stress: cannot tell its own executable\n");
     return 2;
+  }
+  // The tables and reports are made here; never over files of the same names that were not.
+  for (TShape shape : {TShape::kKeyed, TShape::kNoKey, TShape::kMemo}) {
+    if (!o.all_shapes && shape != o.shape) continue;
+    Options probe = o;
+    probe.shape = shape;
+    for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
+      if (platform::PathExists(TablePath(probe) + ext)) {
+        std::fprintf(stderr, "tessera-stress: %s%s exists already; give an empty directory\n",
+                     TablePath(probe).c_str(), ext);
+        return 2;
+      }
+    }
+  }
+  for (int w = 0; w < o.procs; ++w) {
+    if (platform::PathExists(ReportPath(o, w))) {
+      std::fprintf(stderr, "tessera-stress: %s exists already; give an empty directory\n",
+                   ReportPath(o, w).c_str());
+      return 2;
+    }
   }
   bool ok = true;
   try {
