@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDropEvent>
@@ -10,11 +11,14 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTest>
 #include <QUrl>
