@@ -244,3 +244,262 @@ void TDBMemo::DoExit() {
 }
 
 }  // namespace cl
+
+// ---- TDBNavigator -----------------------------------------------------------------------------
+
+namespace cl {
+namespace {
+
+// clang-format off
+const char* const kDefaultHints[TDBNavigator::kButtonCount] = {
+    "Premier enregistrement", "Enregistrement pr\xE9" "c\xE9" "dent", "Enregistrement suivant",
+    "Dernier enregistrement", "Ins\xE9rer un enregistrement", "Supprimer l'enregistrement",
+    "Modifier l'enregistrement", "Valider les modifications", "Annuler les modifications",
+    "Rafra\xEE" "chir les donn\xE9" "es"};
+// clang-format on
+
+}  // namespace
+
+void TNavDataLink::ActiveChanged() { navigator_->UpdateButtons(); }
+void TNavDataLink::DataSetChanged() { navigator_->UpdateButtons(); }
+void TNavDataLink::EditingChanged() { navigator_->UpdateButtons(); }
+
+TDBNavigator::TDBNavigator(TComponent* owner)
+    : TCustomControl(owner), hints_(std::make_unique<TStringList>()) {
+  for (const char* hint : kDefaultHints) hints_->Add(hint);
+  SetBounds(0, 0, 240, 25);
+  UpdateButtons();
+}
+
+TDBNavigator::~TDBNavigator() { link_.SetDataSource(nullptr); }
+
+void TDBNavigator::SetDataSource(TDataSource* source) {
+  if (TDataSource* old = link_.DataSource()) old->RemoveFreeNotification(this);
+  link_.SetDataSource(source);
+  if (source != nullptr) source->FreeNotification(this);
+  UpdateButtons();
+}
+
+void TDBNavigator::Notification(TComponent* component, TOperation operation) {
+  TCustomControl::Notification(component, operation);
+  if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
+}
+
+void TDBNavigator::SetVisibleButtons(TButtonSet buttons) {
+  visible_ = buttons;
+  Invalidate();
+}
+
+void TDBNavigator::UpdateButtons() {
+  enabled_.fill(false);
+  TDataSet* dataset = link_.Active() ? link_.DataSet() : nullptr;
+  if (dataset != nullptr && Enabled()) {
+    const bool can_modify = dataset->CanModify();
+    const bool editing = link_.Editing();
+    enabled_[nbFirst] = enabled_[nbPrior] = !dataset->Bof();
+    enabled_[nbNext] = enabled_[nbLast] = !dataset->Eof();
+    enabled_[nbInsert] = can_modify;
+    enabled_[nbDelete] = can_modify && !dataset->IsEmpty();
+    enabled_[nbEdit] = can_modify && !editing;
+    enabled_[nbPost] = enabled_[nbCancel] = editing;
+    enabled_[nbRefresh] = true;
+  }
+  Invalidate();
+}
+
+TRect TDBNavigator::ButtonRect(TNavigateBtn button) const {
+  int count = 0;
+  int index = -1;
+  for (int b = 0; b < kButtonCount; ++b) {
+    if (!visible_.Contains(static_cast<TNavigateBtn>(b))) continue;
+    if (b == button) index = count;
+    ++count;
+  }
+  if (index < 0) return Rect(0, 0, 0, 0);
+  const TRect client = ClientRect();
+  const int left = client.Width() * index / count;
+  const int right = client.Width() * (index + 1) / count;
+  return Rect(left, 0, right, client.Height());
+}
+
+int TDBNavigator::ButtonAt(int x, int y) const {
+  for (int b = 0; b < kButtonCount; ++b) {
+    const TRect r = ButtonRect(static_cast<TNavigateBtn>(b));
+    if (x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom) return b;
+  }
+  return -1;
+}
+
+void TDBNavigator::BtnClick(TNavigateBtn button) {
+  if (!visible_.Contains(button) || !enabled_[button]) return;
+  if (before_action_) {
+    TNavClickEvent handler = before_action_;
+    handler(this, button);  // Abort stops the action here
+  }
+  TDataSet* dataset = link_.DataSet();
+  if (dataset != nullptr && link_.Active()) {
+    switch (button) {
+      case nbFirst:
+        dataset->First();
+        break;
+      case nbPrior:
+        dataset->Prior();
+        break;
+      case nbNext:
+        dataset->Next();
+        break;
+      case nbLast:
+        dataset->Last();
+        break;
+      case nbInsert:
+        dataset->Insert();
+        break;
+      case nbDelete:
+        if (!confirm_delete_ || MessageDlg("Supprimer l'enregistrement ?", mtConfirmation,
+                                           TMsgDlgButtons{mbOK, mbCancel}, 0) != mrCancel) {
+          dataset->Delete();
+        }
+        break;
+      case nbEdit:
+        dataset->Edit();
+        break;
+      case nbPost:
+        dataset->Post();
+        break;
+      case nbCancel:
+        dataset->Cancel();
+        break;
+      case nbRefresh:
+        dataset->Refresh();
+        break;
+    }
+  }
+  if (on_click_) {
+    TNavClickEvent handler = on_click_;
+    handler(this, button);
+  }
+}
+
+void TDBNavigator::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  TCustomControl::MouseDown(button, shift, x, y);
+  if (button != mbLeft) return;
+  pressed_ = ButtonAt(x, y);
+  Invalidate();
+}
+
+void TDBNavigator::MouseUp(TMouseButton button, TShiftState shift, int x, int y) {
+  TCustomControl::MouseUp(button, shift, x, y);
+  if (button != mbLeft) return;
+  const int pressed = pressed_;
+  pressed_ = -1;
+  Invalidate();
+  if (pressed >= 0 && ButtonAt(x, y) == pressed) BtnClick(static_cast<TNavigateBtn>(pressed));
+}
+
+void TDBNavigator::MouseMove(TShiftState shift, int x, int y) {
+  TCustomControl::MouseMove(shift, x, y);
+  const int at = ButtonAt(x, y);
+  if (at == hint_button_) return;
+  hint_button_ = at;
+  SetHint(at >= 0 && at < hints_->Count() ? hints_->Get(at) : std::string());
+}
+
+void TDBNavigator::Paint() {
+  TCanvas& canvas = Canvas();
+  for (int b = 0; b < kButtonCount; ++b) {
+    const auto button = static_cast<TNavigateBtn>(b);
+    const TRect r = ButtonRect(button);
+    if (r.Width() <= 0) continue;
+    canvas.Brush().SetColor(clBtnFace);
+    canvas.FillRect(r);
+    const bool down = b == pressed_;
+    canvas.Pen().SetColor(down ? clBtnShadow : clBtnHighlight);
+    canvas.MoveTo(r.Left, r.Bottom - 1);
+    canvas.LineTo(r.Left, r.Top);
+    canvas.LineTo(r.Right - 1, r.Top);
+    canvas.Pen().SetColor(down ? clBtnHighlight : clBtnShadow);
+    canvas.LineTo(r.Right - 1, r.Bottom - 1);
+    canvas.LineTo(r.Left, r.Bottom - 1);
+    DrawGlyph(button, r, enabled_[b]);
+  }
+}
+
+// The glyphs are drawn with lines: triangles for the moves, a plus, a minus, a triangle up for
+// edit, a check, a cross and a circle-like arrow for refresh.
+void TDBNavigator::DrawGlyph(TNavigateBtn button, const TRect& rect, bool enabled) {
+  TCanvas& canvas = Canvas();
+  canvas.Pen().SetColor(enabled ? clBlack : clGrayText);
+  const int cx = (rect.Left + rect.Right) / 2;
+  const int cy = (rect.Top + rect.Bottom) / 2;
+  auto triangle = [&](int tip_x, int dir) {  // dir -1 points left, +1 right
+    for (int i = 0; i < 5; ++i) {
+      canvas.MoveTo(tip_x - dir * i, cy - i);
+      canvas.LineTo(tip_x - dir * i, cy + i + 1);
+    }
+  };
+  auto bar = [&](int x) {
+    canvas.MoveTo(x, cy - 4);
+    canvas.LineTo(x, cy + 5);
+    canvas.MoveTo(x + 1, cy - 4);
+    canvas.LineTo(x + 1, cy + 5);
+  };
+  switch (button) {
+    case nbFirst:
+      bar(cx - 5);
+      triangle(cx - 2, -1);
+      break;
+    case nbPrior:
+      triangle(cx - 2, -1);
+      break;
+    case nbNext:
+      triangle(cx + 2, 1);
+      break;
+    case nbLast:
+      triangle(cx + 2, 1);
+      bar(cx + 4);
+      break;
+    case nbInsert:
+      for (int d = 0; d < 2; ++d) {
+        canvas.MoveTo(cx - 4, cy + d);
+        canvas.LineTo(cx + 5, cy + d);
+        canvas.MoveTo(cx + d, cy - 4);
+        canvas.LineTo(cx + d, cy + 5);
+      }
+      break;
+    case nbDelete:
+      for (int d = 0; d < 2; ++d) {
+        canvas.MoveTo(cx - 4, cy + d);
+        canvas.LineTo(cx + 5, cy + d);
+      }
+      break;
+    case nbEdit:
+      for (int i = 0; i < 5; ++i) {
+        canvas.MoveTo(cx - i, cy - 2 + i);
+        canvas.LineTo(cx + i + 1, cy - 2 + i);
+      }
+      break;
+    case nbPost:
+      canvas.MoveTo(cx - 4, cy);
+      canvas.LineTo(cx - 1, cy + 3);
+      canvas.LineTo(cx + 5, cy - 3);
+      break;
+    case nbCancel:
+      canvas.MoveTo(cx - 4, cy - 4);
+      canvas.LineTo(cx + 5, cy + 5);
+      canvas.MoveTo(cx + 4, cy - 4);
+      canvas.LineTo(cx - 5, cy + 5);
+      break;
+    case nbRefresh:
+      canvas.MoveTo(cx + 4, cy - 2);
+      canvas.LineTo(cx + 2, cy - 4);
+      canvas.LineTo(cx - 3, cy - 4);
+      canvas.LineTo(cx - 4, cy - 2);
+      canvas.LineTo(cx - 4, cy + 2);
+      canvas.LineTo(cx - 2, cy + 4);
+      canvas.LineTo(cx + 3, cy + 4);
+      canvas.LineTo(cx + 4, cy + 2);
+      break;
+  }
+}
+
+}  // namespace cl

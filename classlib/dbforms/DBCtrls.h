@@ -97,4 +97,94 @@ class TDBMemo : public TCustomMemo {
   bool loading_ = false;
 };
 
+// The navigator: a row of buttons that move and edit the dataset of its data source.
+//
+// Enabling (ButtonEnabled): first and prior while not at the start (Bof), next and last while
+// not at the end (Eof), insert while the dataset can be modified, delete when it also holds a
+// record, edit when it can be modified and is not editing, post and cancel while editing, refresh
+// while open; nothing without an open dataset.  A click (BtnClick) first fires BeforeAction, which
+// may stop it with Abort, then acts (delete asks "Supprimer l'enregistrement ?" when
+// ConfirmDelete is set), then fires OnClick.  Each button shows its line of Hints as its hint.
+enum TNavigateBtn {
+  nbFirst,
+  nbPrior,
+  nbNext,
+  nbLast,
+  nbInsert,
+  nbDelete,
+  nbEdit,
+  nbPost,
+  nbCancel,
+  nbRefresh
+};
+using TButtonSet = TSet<TNavigateBtn>;
+using TNavClickEvent = std::function<void(TObject* sender, TNavigateBtn button)>;
+
+class TDBNavigator;
+
+class TNavDataLink : public TDataLink {
+ public:
+  explicit TNavDataLink(TDBNavigator* navigator) : navigator_(navigator) {}
+
+ protected:
+  void ActiveChanged() override;
+  void DataSetChanged() override;
+  void EditingChanged() override;
+
+ private:
+  TDBNavigator* navigator_;
+};
+
+class TDBNavigator : public TCustomControl {
+ public:
+  static constexpr int kButtonCount = 10;
+
+  explicit TDBNavigator(TComponent* owner);
+  ~TDBNavigator() override;
+
+  TDataSource* DataSource() const { return link_.DataSource(); }
+  void SetDataSource(TDataSource* source);
+  TButtonSet VisibleButtons() const { return visible_; }
+  void SetVisibleButtons(TButtonSet buttons);
+  // One line per button, in the order of TNavigateBtn (French texts by default).
+  TStrings& Hints() { return *hints_; }
+  bool ConfirmDelete() const { return confirm_delete_; }
+  void SetConfirmDelete(bool confirm) { confirm_delete_ = confirm; }
+
+  bool ButtonEnabled(TNavigateBtn button) const { return enabled_[button]; }
+  // The button's place in the control (empty when hidden).
+  TRect ButtonRect(TNavigateBtn button) const;
+  // Performs a button's click (the rules above).  A disabled or hidden button does nothing.
+  void BtnClick(TNavigateBtn button);
+
+  const TNavClickEvent& BeforeAction() const { return before_action_; }
+  void SetBeforeAction(TNavClickEvent handler) { before_action_ = std::move(handler); }
+  const TNavClickEvent& OnClick() const { return on_click_; }
+  void SetOnClick(TNavClickEvent handler) { on_click_ = std::move(handler); }
+
+ protected:
+  void Paint() override;
+  void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+  void MouseMove(TShiftState shift, int x, int y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override;
+  void Notification(TComponent* component, TOperation operation) override;
+
+ private:
+  friend class TNavDataLink;
+  void UpdateButtons();
+  int ButtonAt(int x, int y) const;
+  void DrawGlyph(TNavigateBtn button, const TRect& rect, bool enabled);
+
+  TNavDataLink link_{this};
+  std::unique_ptr<TStringList> hints_;
+  TButtonSet visible_{nbFirst,  nbPrior, nbNext, nbLast,   nbInsert,
+                      nbDelete, nbEdit,  nbPost, nbCancel, nbRefresh};
+  std::array<bool, kButtonCount> enabled_{};
+  bool confirm_delete_ = true;
+  int pressed_ = -1;
+  int hint_button_ = -1;
+  TNavClickEvent before_action_;
+  TNavClickEvent on_click_;
+};
+
 }  // namespace cl

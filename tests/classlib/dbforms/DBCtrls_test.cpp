@@ -188,5 +188,98 @@ TEST(DBCtrlsTest, WithoutSourceOrOnAClosedDatasetTheControlsAreEmptyAndReadOnly)
   EXPECT_EQ(fx.dataset->FieldByName("Message")->AsString(), "Dupont\r\nligne 2\r\n> cit\xE9");
 }
 
+// The enabling rules, state by state: which buttons are on.
+TEST(DBCtrlsTest, NavigatorEnablesItsButtonsByTheDatasetState) {
+  using B = TButtonSet;
+  struct Case {
+    const char* name;
+    std::function<void(Fixture&)> setup;
+    B enabled;
+  };
+  const Case cases[] = {
+      {"first record", [](Fixture& f) { f.dataset->First(); },
+       B{nbNext, nbLast, nbInsert, nbDelete, nbEdit, nbRefresh}},
+      {"middle",
+       [](Fixture& f) {
+         f.dataset->First();
+         f.dataset->Next();
+       },
+       B{nbFirst, nbPrior, nbNext, nbLast, nbInsert, nbDelete, nbEdit, nbRefresh}},
+      {"last record", [](Fixture& f) { f.dataset->Last(); },
+       B{nbFirst, nbPrior, nbInsert, nbDelete, nbEdit, nbRefresh}},
+      {"editing",
+       [](Fixture& f) {
+         f.dataset->Next();
+         f.dataset->Edit();
+       },
+       B{nbFirst, nbPrior, nbNext, nbLast, nbInsert, nbDelete, nbPost, nbCancel, nbRefresh}},
+      {"empty",
+       [](Fixture& f) {
+         while (!f.dataset->IsEmpty()) f.dataset->Delete();
+       },
+       B{nbInsert, nbEdit, nbRefresh}},
+      {"read-only",
+       [](Fixture& f) {
+         f.dataset->Close();
+         f.dataset->SetReadOnly(true);
+         f.dataset->Open();
+         f.dataset->Next();
+       },
+       B{nbFirst, nbPrior, nbNext, nbLast, nbRefresh}},
+      {"closed", [](Fixture& f) { f.dataset->Close(); }, B{}},
+  };
+  for (const Case& c : cases) {
+    Fixture fx;
+    TDBNavigator nav(nullptr);
+    nav.SetDataSource(fx.source);
+    c.setup(fx);
+    for (int b = 0; b < TDBNavigator::kButtonCount; ++b) {
+      const auto button = static_cast<TNavigateBtn>(b);
+      EXPECT_EQ(nav.ButtonEnabled(button), c.enabled.Contains(button)) << c.name << " button " << b;
+    }
+  }
+}
+
+TEST(DBCtrlsTest, NavigatorActionsCanBeAbortedAndDeleteAsksFirst) {
+  mirvel_test::UiRecorder recorder;
+  Fixture fx;
+  TDBNavigator nav(nullptr);
+  nav.SetDataSource(fx.source);
+  std::vector<int> clicks;
+  nav.SetOnClick([&](TObject*, TNavigateBtn b) { clicks.push_back(b); });
+  EXPECT_EQ(nav.Hints().Get(nbRefresh),
+            "Rafra\xEE"
+            "chir les donn\xE9"
+            "es");
+
+  nav.SetBeforeAction([](TObject*, TNavigateBtn b) {
+    if (b == nbLast) Abort();
+  });
+  EXPECT_THROW(nav.BtnClick(nbLast), EAbort);
+  EXPECT_EQ(fx.dataset->RecNo(), 1);
+  EXPECT_TRUE(clicks.empty());
+  nav.BtnClick(nbNext);
+  EXPECT_EQ(fx.dataset->RecNo(), 2);
+  EXPECT_EQ(clicks, std::vector<int>{nbNext});
+
+  recorder.answers = {mrCancel, mrOk};
+  nav.BtnClick(nbDelete);
+  EXPECT_EQ(fx.dataset->RecordCount(), 3) << "declined";
+  ASSERT_EQ(recorder.boxes.size(), 1u);
+  EXPECT_EQ(recorder.boxes[0].text, "Supprimer l'enregistrement ?");
+  nav.BtnClick(nbDelete);
+  EXPECT_EQ(fx.dataset->RecordCount(), 2);
+
+  // The mouse clicks the button under it.
+  TForm form(nullptr);
+  nav.SetParent(&form);
+  form.Show();
+  const TRect first = nav.ButtonRect(nbFirst);
+  QTest::mouseClick(Widget(&nav), Qt::LeftButton, Qt::NoModifier,
+                    QPoint((first.Left + first.Right) / 2, first.Height() / 2));
+  EXPECT_EQ(fx.dataset->RecNo(), 1);
+  nav.SetParent(nullptr);
+}
+
 }  // namespace
 }  // namespace cl
