@@ -1,7 +1,12 @@
 #include "classlib/dbforms/DBCtrls.h"
 
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+
 #include "classlib/db/TDataSet.h"
 #include "classlib/db/TField.h"
+#include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
 
 namespace cl {
@@ -500,6 +505,131 @@ void TDBNavigator::DrawGlyph(TNavigateBtn button, const TRect& rect, bool enable
       canvas.LineTo(cx + 4, cy + 2);
       break;
   }
+}
+
+}  // namespace cl
+
+// ---- TDBLookupComboBox ------------------------------------------------------------------------
+
+namespace cl {
+
+TDBLookupComboBox::TDBLookupComboBox(TComponent* owner) : TComboBox(owner) {
+  SetStyle(csDropDownList);
+  link_.SetControl(this);
+  link_.SetOnDataChange([this](TObject*) { DataChange(); });
+  link_.SetOnActiveChange([this](TObject*) { DataChange(); });
+}
+
+TDBLookupComboBox::~TDBLookupComboBox() {
+  link_.SetOnDataChange(nullptr);
+  link_.SetOnActiveChange(nullptr);
+  link_.SetDataSource(nullptr);
+}
+
+void TDBLookupComboBox::SetDataSource(TDataSource* source) {
+  if (TDataSource* old = link_.DataSource()) old->RemoveFreeNotification(this);
+  link_.SetDataSource(source);
+  if (source != nullptr) source->FreeNotification(this);
+  DataChange();
+}
+
+void TDBLookupComboBox::Notification(TComponent* component, TOperation operation) {
+  TComboBox::Notification(component, operation);
+  if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
+}
+
+TField* TDBLookupComboBox::KeyField() const {
+  TField* field = link_.Field();
+  if (field == nullptr || field->KeyFields().empty()) return nullptr;
+  return field->DataSet()->FindField(field->KeyFields());
+}
+
+void TDBLookupComboBox::ReadList() {
+  TField* field = link_.Field();
+  TDataSet* lookup = field ? field->LookupDataSet() : nullptr;
+  std::vector<std::string> keys;
+  std::vector<std::string> texts;
+  if (lookup != nullptr && lookup->Active()) {
+    TField* key = lookup->FieldByName(field->LookupKeyFields());
+    TField* result = lookup->FieldByName(field->LookupResultField());
+    lookup->DisableControls();
+    const TBookmark mark = lookup->GetBookmark();
+    try {
+      for (lookup->First(); !lookup->Eof(); lookup->Next()) {
+        keys.push_back(key->AsString());
+        texts.push_back(result->DisplayText());
+      }
+    } catch (...) {
+      if (!mark.empty()) lookup->GotoBookmark(mark);
+      lookup->EnableControls();
+      throw;
+    }
+    if (!mark.empty()) lookup->GotoBookmark(mark);
+    lookup->EnableControls();
+  }
+  keys_ = std::move(keys);
+  Items().BeginUpdate();
+  Items().Clear();
+  for (const std::string& text : texts) Items().Add(text);
+  Items().EndUpdate();
+}
+
+void TDBLookupComboBox::DataChange() {
+  TField* key = KeyField();
+  if (key == nullptr) {
+    keys_.clear();
+    Items().Clear();
+    return;
+  }
+  if (keys_.empty()) ReadList();
+  const std::string value = key->AsString();
+  const auto it = std::find(keys_.begin(), keys_.end(), value);
+  SetItemIndex(it == keys_.end() || key->IsNull() ? -1 : static_cast<int>(it - keys_.begin()));
+  applied_ = ItemIndex();
+}
+
+void TDBLookupComboBox::DropDown() {
+  if (!PopupOpening()) {
+    SetDroppedDown(true);
+    return;
+  }
+  ReadList();
+  DataChange();
+  TComboBox::DropDown();
+}
+
+void TDBLookupComboBox::ApplyChoice() {
+  const int index = ItemIndex();
+  if (index < 0 || index == applied_ || index >= static_cast<int>(keys_.size())) return;
+  TField* key = KeyField();
+  if (key == nullptr || !link_.Edit()) {
+    MessageBeep(0);
+    DataChange();
+    return;
+  }
+  key->SetAsString(keys_[static_cast<size_t>(index)]);
+  // The key's change reaches the lookup field's link only through a refresh: show it here.
+  SetItemIndex(index);
+  applied_ = index;
+}
+
+void TDBLookupComboBox::Change() {
+  ApplyChoice();
+  FireCloseUp();
+  TComboBox::Change();
+}
+
+void TDBLookupComboBox::CloseUp() {
+  // The list tells of its closing before the choice arrives (Change): OnCloseUp waits for it,
+  // or for the loop's next turn when nothing was chosen.
+  close_pending_ = true;
+  QTimer::singleShot(0, WidgetOf(this), [this] { CallGuarded(this, [this] { FireCloseUp(); }); });
+}
+
+void TDBLookupComboBox::FireCloseUp() {
+  if (!close_pending_) return;
+  close_pending_ = false;
+  TComboBox::CloseUp();
 }
 
 }  // namespace cl

@@ -97,6 +97,46 @@ class TDBMemo : public TCustomMemo {
   bool loading_ = false;
 };
 
+// A list bound to a lookup field: it shows the lookup field's text, lists the lookup dataset's
+// result texts and, on a choice, puts the dataset into edit and sets the key field.  The list is
+// read again on every drop-down (so it is never stale), with the lookup dataset's controls
+// disabled and its position restored.  OnCloseUp fires once per drop-down, after a choice is
+// applied, also without a change.  One key field.
+class TDBLookupComboBox : public TComboBox {
+ public:
+  explicit TDBLookupComboBox(TComponent* owner);
+  ~TDBLookupComboBox() override;
+
+  TDataSource* DataSource() const { return link_.DataSource(); }
+  void SetDataSource(TDataSource* source);
+  const std::string& DataField() const { return link_.FieldName(); }
+  void SetDataField(const std::string& name) { link_.SetFieldName(name); }
+  TField* Field() const { return link_.Field(); }
+  int DropDownRows() const { return DropDownCount(); }
+  void SetDropDownRows(int rows) { SetDropDownCount(rows); }
+  // Opens the list (from code); as the list's hook, reads it again.
+  void DropDown() override;
+  // The lookup keys of the listed items, in order.
+  const std::vector<std::string>& Keys() const { return keys_; }
+
+ protected:
+  void Change() override;
+  void CloseUp() override;
+  void Notification(TComponent* component, TOperation operation) override;
+
+ private:
+  void DataChange();
+  void ReadList();
+  void ApplyChoice();
+  void FireCloseUp();
+  TField* KeyField() const;
+
+  TControlDataLink link_;
+  std::vector<std::string> keys_;
+  int applied_ = -1;
+  bool close_pending_ = false;
+};
+
 // The navigator: a row of buttons that move and edit the dataset of its data source.
 //
 // Enabling (ButtonEnabled): first and prior while not at the start (Bof), next and last while

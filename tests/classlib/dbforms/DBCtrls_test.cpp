@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FakeDataSet.h"
+#include "classlib/db/TFields.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/Forms.h"
 #include "tests/classlib/forms/FormsTestSupport.h"
@@ -279,6 +280,75 @@ TEST(DBCtrlsTest, NavigatorActionsCanBeAbortedAndDeleteAsksFirst) {
                     QPoint((first.Left + first.Right) / 2, first.Height() / 2));
   EXPECT_EQ(fx.dataset->RecNo(), 1);
   nav.SetParent(nullptr);
+}
+
+TEST(DBCtrlsTest, LookupComboListsTheLookupDatasetAndChoosingSetsTheKey) {
+  TComponent owner(nullptr);
+  auto* users = new TFakeDataSet(&owner);
+  users->AddFieldDef("Numero", ftInteger);
+  users->AddFieldDef("Nom", ftString, 20);
+  users->Open();
+  const char* names[] = {"Dupont", "Martin", "Durand"};
+  for (int i = 0; i < 3; ++i) users->AppendRecord({Variant(i + 1), Variant(names[i])});
+  users->First();
+  users->Next();
+  auto* messages = new TFakeDataSet(&owner);
+  messages->AddFieldDef("NoDestinataire", ftInteger);
+  auto* key = new TIntegerField(&owner);  // persistent fields: the data field too
+  key->SetFieldName("NoDestinataire");
+  key->SetDataSet(messages);
+  auto* lookup = new TStringField(&owner);
+  lookup->SetFieldName("Destinataire");
+  lookup->SetSize(20);
+  lookup->SetFieldKind(fkLookup);
+  lookup->SetKeyFields("NoDestinataire");
+  lookup->SetLookupDataSet(users);
+  lookup->SetLookupKeyFields("Numero");
+  lookup->SetLookupResultField("Nom");
+  lookup->SetDataSet(messages);
+  auto* source = new TDataSource(&owner);
+  source->SetDataSet(messages);
+  messages->Open();
+  messages->AppendRecord({Variant(1)});
+
+  TForm form(nullptr);
+  auto* combo = new TDBLookupComboBox(&form);
+  combo->SetParent(&form);
+  combo->SetDataSource(source);
+  combo->SetDataField("Destinataire");
+  int close_ups = 0;
+  int key_at_close_up = 0;
+  combo->SetOnCloseUp([&](TObject*) {
+    ++close_ups;
+    key_at_close_up = messages->FieldByName("NoDestinataire")->AsInteger();
+  });
+  EXPECT_EQ(combo->Items().Text(), "Dupont\r\nMartin\r\nDurand\r\n");
+  EXPECT_EQ(combo->Text(), "Dupont");
+  EXPECT_EQ(users->RecNo(), 2) << "the lookup dataset stays where it was";
+
+  // The list is read again at each drop-down.
+  users->Edit();
+  users->FieldByName("Nom")->SetAsString("Martine");
+  users->Post();
+  form.Show();
+  QApplication::setActiveWindow(Widget(&form));
+  combo->SetFocus();
+  combo->DropDown();
+  auto* qt_combo = static_cast<QComboBox*>(Widget(combo));
+  ASSERT_TRUE(mirvel_test::PumpUntil([&] { return qt_combo->view()->isVisible(); }));
+  EXPECT_EQ(combo->Items().Get(1), "Martine");
+  EXPECT_EQ(users->RecNo(), 2);
+  QTest::keyClick(qt_combo->view(), Qt::Key_Down);
+  QTest::keyClick(qt_combo->view(), Qt::Key_Down);
+  QTest::keyClick(qt_combo->view(), Qt::Key_Return);
+  ASSERT_TRUE(mirvel_test::PumpUntil([&] { return !qt_combo->view()->isVisible(); }));
+  EXPECT_EQ(messages->State(), dsEdit);
+  EXPECT_EQ(messages->FieldByName("NoDestinataire")->AsInteger(), 3);
+  mirvel_test::PumpFor(30);
+  EXPECT_EQ(close_ups, 1);
+  EXPECT_EQ(key_at_close_up, 3) << "the choice is applied before OnCloseUp";
+  EXPECT_EQ(combo->Text(), "Durand");
+  EXPECT_EQ(users->RecNo(), 2);
 }
 
 }  // namespace

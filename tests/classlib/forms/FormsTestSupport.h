@@ -2,8 +2,10 @@
 // their widgets, pumps the loop, and answers message boxes.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDropEvent>
