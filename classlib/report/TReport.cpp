@@ -84,7 +84,8 @@ void DrawReportPage(QPainter& painter, const TReportLayout& layout, int page, do
 
 }  // namespace
 
-TReportControl::TReportControl(TComponent* owner) : TComponent(owner) {}
+// A control's font has no name of its own until given one: it prints in the report's font.
+TReportControl::TReportControl(TComponent* owner) : TComponent(owner) { font_.SetName(""); }
 
 void TReportControl::SetBounds(int left, int top, int width, int height) {
   left_ = left;
@@ -199,6 +200,26 @@ void TReport::PrintToPdf(const std::string& path) {
     throw EReportError(
         "Impossible d'\xE9"
         "crire le fichier PDF \"" +
+        path + "\"");
+  }
+}
+
+void TReport::SavePageImage(int page, int dpi, const std::string& path) {
+  const TReportLayout layout = Layout(dpi);
+  const double scale = dpi / kTenthsPerInch;
+  QImage image(static_cast<int>(page_.Width * scale + 0.5),
+               static_cast<int>(page_.Length * scale + 0.5), QImage::Format_RGB32);
+  image.setDotsPerMeterX(static_cast<int>(dpi / 0.0254 + 0.5));
+  image.setDotsPerMeterY(static_cast<int>(dpi / 0.0254 + 0.5));
+  image.fill(Qt::white);
+  {
+    QPainter painter(&image);
+    DrawReportPage(painter, layout, page, dpi, band_color_, page_.Width, page_.Length);
+  }
+  if (!image.save(ToQString(path), "PNG")) {
+    throw EReportError(
+        "Impossible d'\xE9"
+        "crire l'image \"" +
         path + "\"");
   }
 }

@@ -62,6 +62,7 @@ class TReportControl : public TComponent {
   int Top() const { return top_; }
   int Width() const { return width_; }
   int Height() const { return height_; }
+  // Its name stays empty to print in the report's font.
   TFont& Font() { return font_; }
   TAlignment Alignment() const { return alignment_; }
   void SetAlignment(TAlignment alignment) { alignment_ = alignment; }
@@ -175,6 +176,8 @@ class TReport : public TComponent {
   void Print();
   // Writes the pages to a PDF file (A4, no device margins).
   void PrintToPdf(const std::string& path);
+  // Draws one page (0-based) onto an image of `dpi` and saves it as PNG (for a person or a test).
+  void SavePageImage(int page, int dpi, const std::string& path);
 
  private:
   TReportPage page_;

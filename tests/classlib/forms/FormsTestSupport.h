@@ -11,6 +11,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>

@@ -185,5 +185,42 @@ TEST(TReportTest, PreviewRunsUnderTheModalDriver) {
   EXPECT_TRUE(seen);
 }
 
+// Page 1 of a fixed record against the PNG kept beside this test.  Anti-aliasing and font
+// versions differ between machines: at most 0.5 % of the pixels may differ by more than 64 in a
+// channel.  On a mismatch the actual and a difference image go to the build folder;
+// MIRVEL_UPDATE_GOLDEN=1 rewrites the golden file, which a person looks at before committing it.
+TEST(TReportTest, GoldenFirstPage) {
+  Sample one(12);
+  one.report->Font().SetName("DejaVu Sans");
+  const std::string golden = std::string(MIRVEL_TEST_SOURCE_DIR) + "/golden/report_page1.png";
+  const std::string actual_path = std::string(MIRVEL_TEST_OUTPUT_DIR) + "/report_page1.png";
+  one.report->SavePageImage(0, 96, actual_path);
+  if (getenv("MIRVEL_UPDATE_GOLDEN") != nullptr) one.report->SavePageImage(0, 96, golden);
+  const QImage actual(QString::fromStdString(actual_path));
+  const QImage expected(QString::fromStdString(golden));
+  ASSERT_FALSE(expected.isNull()) << golden;
+  ASSERT_EQ(actual.size(), expected.size());
+  QImage difference(actual.size(), QImage::Format_RGB32);
+  difference.fill(Qt::white);
+  long long differing = 0;
+  for (int y = 0; y < actual.height(); ++y) {
+    for (int x = 0; x < actual.width(); ++x) {
+      const QRgb a = actual.pixel(x, y);
+      const QRgb e = expected.pixel(x, y);
+      const int d = std::max({std::abs(qRed(a) - qRed(e)), std::abs(qGreen(a) - qGreen(e)),
+                              std::abs(qBlue(a) - qBlue(e))});
+      if (d > 64) {
+        ++differing;
+        difference.setPixel(x, y, qRgb(255, 0, 0));
+      }
+    }
+  }
+  const double share = static_cast<double>(differing) / (actual.width() * actual.height());
+  if (share > 0.005) {
+    difference.save(QString(MIRVEL_TEST_OUTPUT_DIR) + "/report_page1_difference.png");
+  }
+  EXPECT_LE(share, 0.005) << differing << " pixels differ; see " << actual_path;
+}
+
 }  // namespace
 }  // namespace cl
