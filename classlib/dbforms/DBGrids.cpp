@@ -1,9 +1,14 @@
 #include "classlib/dbforms/DBGrids.h"
 
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QWheelEvent>
+#include <QWidget>
 #include <algorithm>
 
 #include "classlib/db/TDataSet.h"
 #include "classlib/db/TField.h"
+#include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
 
 namespace cl {
@@ -102,6 +107,23 @@ TDBGrid::TDBGrid(TComponent* owner)
   SetDefaultRowHeight(18);
   SetTabStop(true);
   SetScrollBars(ssNone);
+  auto* bar = new QScrollBar(Qt::Vertical, WidgetOf(this));
+  bar->setObjectName("records");
+  bar->hide();
+  scroll_bar_ = bar;
+  QObject::connect(bar, &QScrollBar::actionTriggered, bar, [this](int action) {
+    CallGuarded(this, [this, action] { ScrollBarAction(action); });
+  });
+  QObject::connect(bar, &QScrollBar::sliderReleased, bar, [this] {
+    CallGuarded(this, [this] { ScrollBarAction(QAbstractSlider::SliderMove); });
+  });
+  // The wheel moves the dataset, three records a notch.
+  impl_->extra_events = [this](QEvent* event) {
+    if (event->type() != QEvent::Wheel || !link_.Active()) return false;
+    const int steps = static_cast<QWheelEvent*>(event)->angleDelta().y() / 120;
+    link_.DataSet()->MoveBy(-3 * steps);
+    return true;
+  };
   SetOptions(options_);
 }
 
@@ -204,12 +226,83 @@ void TDBGrid::UpdateRows() {
     SetRow(RowOffset() + std::max(link_.ActiveRecord(), 0));
     syncing_ = false;
   }
+  UpdateScrollBar();
   Invalidate();
 }
 
 void TDBGrid::Resize() {
   TCustomGrid::Resize();
   UpdateRows();
+}
+
+TRect TDBGrid::ClientRect() const {
+  TRect rect = TCustomGrid::ClientRect();
+  auto* bar = static_cast<QScrollBar*>(scroll_bar_);
+  if (bar != nullptr && bar->isVisibleTo(WidgetOf(this))) rect.Right -= bar->sizeHint().width();
+  return rect;
+}
+
+void TDBGrid::UpdateScrollBar() {
+  auto* bar = static_cast<QScrollBar*>(scroll_bar_);
+  if (bar == nullptr) return;
+  const QSignalBlocker blocker(bar);
+  if (!link_.Active() || link_.DataSet()->IsEmpty()) {
+    bar->hide();
+    return;
+  }
+  TDataSet* dataset = link_.DataSet();
+  if (dataset->IsSequenced()) {
+    bar->setRange(0, std::max(dataset->RecordCount() - 1, 0));
+    bar->setPageStep(VisibleRows());
+    bar->setValue(std::max(dataset->RecNo() - 1, 0));
+  } else {
+    bar->setRange(0, 2);
+    bar->setPageStep(1);
+    bar->setValue(dataset->Bof() ? 0 : dataset->Eof() ? 2 : 1);
+  }
+  const int width = bar->sizeHint().width();
+  const TRect client = TCustomGrid::ClientRect();
+  bar->setGeometry(client.Right - width, 0, width, client.Height());
+  bar->show();
+}
+
+void TDBGrid::ScrollBarAction(int action) {
+  if (!link_.Active()) return;
+  TDataSet* dataset = link_.DataSet();
+  auto* bar = static_cast<QScrollBar*>(scroll_bar_);
+  switch (action) {
+    case QAbstractSlider::SliderSingleStepAdd:
+      dataset->MoveBy(1);
+      break;
+    case QAbstractSlider::SliderSingleStepSub:
+      dataset->MoveBy(-1);
+      break;
+    case QAbstractSlider::SliderPageStepAdd:
+      dataset->MoveBy(VisibleRows());
+      break;
+    case QAbstractSlider::SliderPageStepSub:
+      dataset->MoveBy(-VisibleRows());
+      break;
+    case QAbstractSlider::SliderToMinimum:
+      dataset->First();
+      break;
+    case QAbstractSlider::SliderToMaximum:
+      dataset->Last();
+      break;
+    case QAbstractSlider::SliderMove:
+      if (bar->isSliderDown()) return;  // moved on release
+      if (dataset->IsSequenced()) {
+        dataset->SetRecNo(bar->sliderPosition() + 1);
+      } else if (bar->sliderPosition() == 0) {
+        dataset->First();
+      } else if (bar->sliderPosition() == 2) {
+        dataset->Last();
+      }
+      break;
+    default:
+      break;
+  }
+  UpdateScrollBar();
 }
 
 TField* TDBGrid::SelectedField() const {

@@ -5,7 +5,8 @@
 // link's ActiveRecord to i for a moment, which fires no event.  Row 0 is the title row (with
 // dgTitles), column 0 the indicator (with dgIndicator); RowOffset and ColOffset give them.
 //
-// The dataset moves with the keys (Up/Down, PgUp/PgDn by the visible rows, Ctrl+Home/Ctrl+End,
+// The vertical scroll bar shows the record number when the dataset is sequenced, else three
+// positions (top, middle, bottom); the wheel moves by records.  The dataset moves with the keys (Up/Down, PgUp/PgDn by the visible rows, Ctrl+Home/Ctrl+End,
 // Ctrl+Del deletes after "Supprimer l'enregistrement ?" with dgConfirmDelete) and a click on a
 // row.  Leaving the grid with dgCancelOnExit cancels an inserted record only while it is
 // unmodified: nothing typed is dropped.  There is no in-place editor (dgEditing is ignored):
@@ -139,6 +140,7 @@ class TDBGrid : public TCustomGrid {
   bool DefaultDrawing() const { return default_drawing_; }
   void SetDefaultDrawing(bool value) { default_drawing_ = value; }
   TDataLink& DataLink() { return link_; }
+  TRect ClientRect() const override;
   // Whole data rows that fit.
   int VisibleRows() const;
   // The title row and indicator column, when shown (the first data row and column).
@@ -177,10 +179,14 @@ class TDBGrid : public TCustomGrid {
   void UpdateRows();
   void DrawTitle(int data_col, const TRect& rect);
   void DrawIndicator(int data_row, const TRect& rect);
+  // The vertical bar: the record number of a sequenced dataset, else top, middle or bottom.
+  void UpdateScrollBar();
+  void ScrollBarAction(int action);
 
   TGridDataLink link_{this};
   std::unique_ptr<TDBGridColumns> columns_;
   std::unique_ptr<TDBGridColumns> default_columns_;
+  void* scroll_bar_ = nullptr;  // the toolkit's bar, a child of the peer
   TDBGridOptions options_{dgTitles,   dgIndicator, dgColumnResize,  dgColLines,
                           dgRowLines, dgTabs,      dgConfirmDelete, dgCancelOnExit};
   TFont title_font_;

@@ -84,8 +84,21 @@ TEST(DBGridsTest, AThousandRecordsArePaintedFromTheBufferWindow) {
   EXPECT_EQ(std::set<int>(painted.begin(), painted.end()).count(1 + rows), 1u);
   QTest::keyClick(Widget(grid), Qt::Key_End, Qt::ControlModifier);
   EXPECT_EQ(dataset->RecNo(), 1000);
+  auto* bar = Widget(grid)->findChild<QScrollBar*>("records");
+  ASSERT_NE(bar, nullptr);
+  EXPECT_TRUE(bar->isVisible());
+  EXPECT_EQ(bar->maximum(), 999) << "the record number of a sequenced dataset";
+  EXPECT_EQ(bar->value(), 999);
   QTest::keyClick(Widget(grid), Qt::Key_Home, Qt::ControlModifier);
   EXPECT_EQ(dataset->RecNo(), 1);
+  EXPECT_EQ(bar->value(), 0);
+  QWheelEvent wheel(QPointF(20, 40), QPointF(20, 40), QPoint(), QPoint(0, -120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(Widget(grid), &wheel);
+  EXPECT_EQ(dataset->RecNo(), 4) << "a notch down moves three records";
+  bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+  EXPECT_EQ(dataset->RecNo(), 4 + rows);
+  QTest::keyClick(Widget(grid), Qt::Key_Home, Qt::ControlModifier);
 
   // Ctrl+Del asks: Cancel keeps the record, OK deletes it.
   recorder.answers = {mrCancel, mrOk};
