@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FakeDataSet.h"
+#include "classlib/dbforms/DBCtrls.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/Forms.h"
 #include "classlib/forms/StdCtrls.h"
@@ -151,6 +152,63 @@ TEST(DBGridsTest, LeavingCancelsOnlyAnUntouchedInsert) {
   dataset->FieldByName("Nom")->SetAsString("tap\xE9");
   other->SetFocus();
   EXPECT_EQ(dataset->State(), dsInsert) << "typed data stays";
+}
+
+// A two-table editor (clients and their callers: grids, navigator, edits, memo), grabbed to
+// PNG in the build folder for a person to look at.
+TEST(DBGridsTest, TwoTableEditorScreenshot) {
+  TComponent owner(nullptr);
+  auto* clients = new TFakeDataSet(&owner);
+  clients->AddFieldDef("NoSociete", ftInteger);
+  clients->AddFieldDef("Societe", ftString, 40);
+  auto* callers = new TFakeDataSet(&owner);
+  test::AddStandardDefs(callers);
+  clients->Open();
+  callers->Open();
+  for (int i = 1; i <= 6; ++i) {
+    clients->AppendRecord({Variant(i), Variant("Soci\xE9t\xE9 " + std::to_string(i))});
+    callers->AppendRecord({Variant(i), Variant("Nom " + std::to_string(i)),
+                           Variant(TDateTime(45000.0 + i)), Variant("Rappeler\r\navant midi")});
+  }
+  clients->First();
+  callers->First();
+  auto* client_source = new TDataSource(&owner);
+  client_source->SetDataSet(clients);
+  auto* caller_source = new TDataSource(&owner);
+  caller_source->SetDataSet(callers);
+
+  TForm form(nullptr);
+  form.SetCaption("Clients");
+  form.SetBounds(0, 0, 640, 420);
+  auto* nav = new TDBNavigator(&form);
+  nav->SetParent(&form);
+  nav->SetBounds(8, 8, 240, 25);
+  nav->SetDataSource(client_source);
+  auto* client_grid = new TDBGrid(&form);
+  client_grid->SetParent(&form);
+  client_grid->SetBounds(8, 40, 300, 160);
+  client_grid->SetDataSource(client_source);
+  auto* caller_grid = new TDBGrid(&form);
+  caller_grid->SetParent(&form);
+  caller_grid->SetBounds(320, 40, 310, 160);
+  caller_grid->SetDataSource(caller_source);
+  caller_grid->SetOptions(TDBGridOptions{dgTitles, dgIndicator, dgColLines, dgRowLines, dgRowSelect,
+                                         dgAlwaysShowSelection});
+  auto* name = new TDBEdit(&form);
+  name->SetParent(&form);
+  name->SetBounds(8, 210, 200, 21);
+  name->SetDataSource(client_source);
+  name->SetDataField("Societe");
+  auto* memo = new TDBMemo(&form);
+  memo->SetParent(&form);
+  memo->SetBounds(8, 240, 620, 120);
+  memo->SetDataSource(caller_source);
+  memo->SetDataField("Message");
+  form.Show();
+  const QString path = QString(MIRVEL_TEST_OUTPUT_DIR) + "/two_table_editor.png";
+  ASSERT_TRUE(Widget(&form)->grab().save(path));
+  EXPECT_EQ(name->Text(), "Soci\xE9t\xE9 1");
+  EXPECT_EQ(memo->Lines().Count(), 2);
 }
 
 }  // namespace
