@@ -9,8 +9,6 @@
 
 namespace cl {
 
-enum TAlignment { taLeftJustify, taRightJustify, taCenter };
-
 // A push button.  A click (mouse, space, Enter while focused, or as the form's Default or
 // Cancel button) sets the form's ModalResult to the button's when that is not 0, then fires
 // OnClick.  "&" in the caption marks the accelerator.
