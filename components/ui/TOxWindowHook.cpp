@@ -69,6 +69,12 @@ void TControlHook::Uninstall() {
   link_.reset();
 }
 
+void TControlHook::ControlDestroyed() {
+  if (link_ != nullptr) link_->hook = nullptr;
+  link_.reset();
+  control_ = nullptr;
+}
+
 bool TControlHook::CanNotify() const {
   return !hooks_.empty() && control_ != nullptr && !destroying_ && !IsDestroying(control_);
 }
@@ -189,7 +195,7 @@ cl::TWinControl* TOxWindowHook::WinControl() const {
 }
 
 void TOxWindowHook::SetWinControl(cl::TWinControl* control) {
-  if (control == WinControl()) return;
+  if (control == control_ && control == WinControl()) return;
   const bool was_active = active_;
   TControlHook* previous = control_hook_;
   Unregister();
@@ -202,6 +208,9 @@ void TOxWindowHook::SetWinControl(cl::TWinControl* control) {
 void TOxWindowHook::Notification(cl::TComponent* component, cl::TOperation operation) {
   cl::TComponent::Notification(component, operation);
   if (operation != cl::opRemove) return;
+  // The control's window went in its destructor, before it was marked as dying, so a re-hook
+  // may be queued for it: its control hook must forget it now.
+  if (component == control_ && control_hook_ != nullptr) control_hook_->ControlDestroyed();
   if (component == control_ || component == Owner()) SetWinControl(nullptr);
 }
 

@@ -53,6 +53,9 @@ class TControlHook {
   void RemoveHook(TOxWindowHook* hook);
   void Install();
   void Uninstall();
+  // The control is being freed: forget it without touching it again.  A re-hook still queued
+  // for it then finds no control.
+  void ControlDestroyed();
 
  private:
   // The hook's link in the control's chain; outlives the hook while a later subclass calls it.

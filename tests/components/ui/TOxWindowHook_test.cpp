@@ -41,11 +41,12 @@ struct HookFixture : ::testing::Test {
     return hook;
   }
 
-  cl::TForm form{nullptr};
-  cl::TPanel* panel;
+  // Declared before the form: the panel's last WM_DESTROY still runs through these.
+  std::vector<std::string> log;
   cl::TWndMethod original;
   int token = 0;
-  std::vector<std::string> log;
+  cl::TForm form{nullptr};
+  cl::TPanel* panel;
 };
 
 TEST_F(HookFixture, OrderAndStopRules) {
@@ -86,7 +87,7 @@ TEST_F(HookFixture, ALaterSubclassSurvivesTheHooksRemoval) {
   cl::TWndMethod hooked = panel->WindowProc();
   int later = 0;
   panel->SetWindowProc(
-      [&](cl::TMessage& m) {
+      [this, hooked](cl::TMessage& m) {
         if (m.Msg == kProbe) log.push_back("later");
         hooked(m);
       },
