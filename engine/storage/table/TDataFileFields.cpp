@@ -66,10 +66,9 @@ bool TDataFile::GetFieldValue(TFieldSet field_set, uint16_t number, uint8_t* val
 
 void TDataFile::PutFieldValue(TFieldSet field_set, uint16_t number, bool force,
                               const uint8_t* value, uint8_t* record) {
-  tessera::PutFieldValue(GetFieldDefinition(field_set, number), force, value, record,
-                         OpenBlobSizes());
-  // Computed fields follow every store of a stored field once their expressions are evaluated
-  // here, which comes with the table filters.
+  const TFieldDefinition& field = GetFieldDefinition(field_set, number);
+  tessera::PutFieldValue(field, force, value, record, OpenBlobSizes());
+  if (!field.computed) ComputeFields(record);
 }
 
 void TDataFile::ApplyFieldDefaults(uint8_t* record) {

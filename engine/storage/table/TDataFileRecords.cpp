@@ -170,11 +170,9 @@ TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, b
   }
   // A record number past the file comes only from a damaged index.
   if (number > next) Fail(kErrRecordBufferCorrupt);
-  // Computed fields have no evaluation yet (the field layer stores them only when forced), so
-  // an entry's `computed` mark stays false and nothing is recomputed here.
   if (TRecord* hit = record_cache_.Find(number)) {
     record_cache_.Pin(hit);
-    return hit;
+    return Computed(hit);
   }
   if (!strict_change_detection_ && TakeReadLevel()) {
     retry = true;
@@ -193,7 +191,20 @@ TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, b
   TRecord* r = record_cache_.ReadRecords(number, count, forward);
   if (r == nullptr) Fail(kErrRecordBufferCorrupt);
   record_cache_.Pin(r);
-  return r;
+  return Computed(r);
+}
+
+TRecord* TDataFile::Computed(TRecord* record) {
+  if (has_computed_fields_ && !record->computed && !record->Deleted()) {
+    try {
+      ComputeFields(record->buffer.data());
+    } catch (...) {
+      TRecordCache::Unpin(record);
+      throw;
+    }
+    record->computed = true;
+  }
+  return record;
 }
 
 void TDataFile::LoadCurrentRecord(int direction) {
@@ -267,8 +278,7 @@ bool TDataFile::CheckForChanges() {
     TRecordCache::Unpin(current_);
     current_ = nullptr;
     record_cache_.Invalidate();
-    live_map_valid_ = false;
-    UpdateLiveMap();
+    InvalidateMaps();
     // The cursor finds its remembered key again (nearest) when it is next asked.
     LoadCurrentRecord(kForward);
   }
@@ -287,8 +297,7 @@ void TDataFile::Reload() {
     blob_file_->InvalidateCache();
     blob_file_->ReadHeader();
   }
-  live_map_valid_ = false;
-  UpdateLiveMap();
+  InvalidateMaps();
 }
 
 void TDataFile::Restore() noexcept {
@@ -426,15 +435,15 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   store.Commit();
 
   // Commit.
-  MarkLive(slot, true);
   ReleaseAllPins();
   CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
+  UpdateMapsFor(slot, current_->buffer.data(), true);
   Resync();
 }
 
-void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool /*update_filters*/) {
+void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool update_filters) {
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
@@ -479,6 +488,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool /*upda
   std::memcpy(current_->buffer.data() + kRecFields, buffer + kRecFields,
               GetRecordBufferSize() - kRecFields);
   current_->SetDirty(true);
+  current_->computed = false;
   TakeBlobValues(number, current_->buffer.data());
   store.Commit();
 
@@ -487,10 +497,12 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool /*upda
   CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
+  UpdateMapsFor(number, current_->buffer.data(), update_filters);
   Resync();
 }
 
 void TDataFile::DeleteRecord(bool /*update_filters*/) {
+  // A deleted record leaves every map whatever the flag says: it is not live any more.
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
@@ -559,11 +571,11 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   store.Commit();
 
   // Commit.
-  MarkLive(number, false);
   ReleaseAllPins();
   CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
+  UpdateMapsFor(number, nullptr, false);
   Resync();
 }
 
