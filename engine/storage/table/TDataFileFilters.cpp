@@ -126,6 +126,14 @@ class IndexSwitch {
 
 size_t MapSize(uint32_t physical) { return physical / 8 + 1; }
 
+// Bits past the physical count (set by an inversion) would show a record appended later as
+// visible before any filter saw it.
+void ClearPast(uint32_t physical, std::vector<uint8_t>& map) {
+  for (uint64_t n = uint64_t{physical} + 1; n <= uint64_t{map.size()} * 8; ++n) {
+    ClearBit(static_cast<uint32_t>(n), map);
+  }
+}
+
 void SetOrClear(uint32_t n, bool on, std::vector<uint8_t>& map) {
   on ? SetBit(n, map) : ClearBit(n, map);
 }
@@ -184,6 +192,7 @@ class TDataFile::FilterBuild : public IndexAnalysisHost {
       // Live keys (flag 0) come first.
       const uint32_t live = file_.Tree().LowerBound(&deleted_flag, 1).position - 1;
       MarkSpans(kSysDeletedSlot, {{1, live}}, t_.live_map_);
+      ClearPast(physical, t_.live_map_);
     }
     t_.range_map_.clear();
     TIndexCursor& cursor = file_.Cursor();
@@ -191,6 +200,7 @@ class TDataFile::FilterBuild : public IndexAnalysisHost {
       t_.range_map_.assign(size, 0);
       SetAllBits(t_.range_map_);
       MarkSpans(file_.CurrentSlot(), {{cursor.RangeFirst(), cursor.RangeLast()}}, t_.range_map_);
+      ClearPast(physical, t_.range_map_);
     }
   }
 
