@@ -74,6 +74,12 @@ class FiltersTest : public ::testing::Test {
   static void Put(TDataFile& t, uint16_t field, const void* value, uint8_t* buf) {
     t.PutFieldValue(TFieldSet::kWorking, field, false, static_cast<const uint8_t*>(value), buf);
   }
+  // Values are stored-size bytes: a text goes through a buffer wide enough.
+  static void PutText(TDataFile& t, uint16_t field, const std::string& text, uint8_t* buf) {
+    char bytes[256] = {};
+    std::memcpy(bytes, text.data(), text.size());
+    Put(t, field, bytes, buf);
+  }
   static void PutInt(TDataFile& t, uint16_t field, int64_t v, uint8_t* buf) {
     uint8_t bytes[8] = {};
     cl::PutU64LE(bytes, static_cast<uint64_t>(v));
@@ -504,7 +510,7 @@ TEST_F(FiltersTest, MapsFollowWritesAndReopen) {
   for (int i = 1; i <= 9; ++i) {
     t.ApplyFieldDefaults(buf.data());
     PutInt(t, kId, i, buf.data());
-    if (i > 1) Put(t, kNom, std::to_string(i).c_str(), buf.data());
+    if (i > 1) PutText(t, kNom, std::to_string(i), buf.data());
     t.InsertRecord(buf.data());
   }
   // The blank name's key is all zero up to its sequence number.
@@ -552,7 +558,7 @@ TEST_F(FiltersTest, ComputedFieldsStayCurrent) {
   t.ApplyFieldDefaults(buf.data());
   PutInt(t, kId, 1, buf.data());
   PutInt(t, kVal, 21, buf.data());
-  Put(t, kNom, "ab\0", buf.data());
+  PutText(t, kNom, "ab", buf.data());
   EXPECT_EQ(get_int(6), 42);
   EXPECT_EQ(get_text(7), "abx");
   t.InsertRecord(buf.data());
