@@ -1,6 +1,8 @@
 // Counted B-tree timings: 100,000 ascending inserts, 100,000 random inserts, then 100,000 random
 // finds, with K = 20 keys in a fresh index file each.  Run by hand on a Release build:
 //   build-release/bench/IndexTreeBench [directory]
+// The files go into a new directory made inside the one given (or the temporary directory), and
+// only that new directory is removed at the end.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -89,12 +91,32 @@ Run Measure(const std::string& table, const std::vector<uint32_t>& order, uint32
   return run;
 }
 
+// A directory of a new name inside `parent`, made by this call (so the benchmark may remove it
+// with everything in it); empty when none could be made.
+std::filesystem::path MakeOwnDirectory(const std::filesystem::path& parent) {
+  std::random_device seed;
+  std::mt19937 rng(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "btree-bench-%08x", static_cast<unsigned>(rng()));
+    const std::filesystem::path dir = parent / name;
+    std::error_code error;
+    if (std::filesystem::create_directory(dir, error)) return dir;
+    if (error) return {};
+  }
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
-  const fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / "btree-bench";
-  fs::create_directories(dir);
+  const fs::path parent = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
+  const fs::path dir = MakeOwnDirectory(parent);
+  if (dir.empty()) {
+    std::fprintf(stderr, "IndexTreeBench: cannot make a directory in %s\n", parent.c_str());
+    return 2;
+  }
   tessera::InitializeEngine();
   std::vector<uint32_t> ascending(100000);
   for (uint32_t i = 0; i < ascending.size(); ++i) ascending[i] = i + 1;

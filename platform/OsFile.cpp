@@ -281,6 +281,13 @@ bool FileExists(const std::string& path) {
   return stat(ResolveFileName(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+FileKind GetFileKind(const std::string& path) {
+  struct stat st;
+  if (stat(ResolveFileName(path).c_str(), &st) != 0) return FileKind::kMissing;
+  if (S_ISREG(st.st_mode)) return FileKind::kRegular;
+  return S_ISDIR(st.st_mode) ? FileKind::kDirectory : FileKind::kOther;
+}
+
 OsError IsReadOnlyFile(const std::string& path, bool* read_only) {
   const std::string resolved = ResolveFileName(path);
   struct stat st;

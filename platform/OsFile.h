@@ -135,6 +135,11 @@ class OsFile final : public File {
 // True when `path` names an existing regular file.
 bool FileExists(const std::string& path);
 
+// What `path` names, found as FileExists finds it.  A tool checks this before it opens a name it
+// was given: a directory cannot be read as a file, and opening a FIFO waits for a writer.
+enum class FileKind { kMissing, kRegular, kDirectory, kOther };
+FileKind GetFileKind(const std::string& path);
+
 // Whether the file carries the read-only attribute: it has no write permission bit at all, or the
 // caller may not write it (EACCES or a read-only file system).
 OsError IsReadOnlyFile(const std::string& path, bool* read_only);

@@ -3,10 +3,10 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  cmake g++ make pkg-config clang-format
+  libgtest-dev libgmock-dev
   zlib1g-dev
-  sqlite3 libsqlite3-dev
+  libsqlite3-dev  # the benchmarks' peer engine only; the product never links it
   locales
   qt6-base-dev
   xvfb xauth trayer xdotool imagemagick fonts-dejavu-core

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds, and runs every test.
+# Installs what the build needs, checks the sources' layering and format, builds, and runs every
+# test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/check-layering.sh
 scripts/build.sh
 build_dir=${BUILD_DIR:-build}
 jobs=$(nproc 2>/dev/null || echo 2)

@@ -1,5 +1,6 @@
 #include "tools/DataFileDump.h"
 
+#include <cmath>
 #include <cstring>
 #include <iomanip>
 #include <sstream>
@@ -7,6 +8,7 @@
 
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
+#include "classlib/rtl/DateTimeText.h"
 #include "classlib/rtl/Exceptions.h"
 #include "engine/storage/core/TableCipher.h"
 #include "engine/storage/table/DataFileFormat.h"
@@ -71,6 +73,20 @@ std::string ValueText(const TFieldDefinition& d, const uint8_t* record) {
   }
 }
 
+// The update stamp as the local date and time it records; a value no date can have (damage, or
+// a header never written) as the number alone.
+std::string StampText(double stamp) {
+  std::ostringstream number;
+  number << std::setprecision(17) << stamp;
+  const double date_time = stamp + kUpdateStampBias;
+  // Years 1 to 9999.
+  if (!std::isfinite(date_time) || date_time < -693593.0 || date_time >= 2958466.0) {
+    return number.str() + " (not a date)";
+  }
+  return cl::FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", date_time, FixedFormatSettings()) + " (" +
+         number.str() + ")";
+}
+
 }  // namespace
 
 bool DumpDataFile(const std::vector<uint8_t>& image, std::ostream& out) {
@@ -91,7 +107,7 @@ bool DumpDataFile(const std::vector<uint8_t>& image, std::ostream& out) {
       << "  record size         " << h.RecordSize() << "\n"
       << "  field count         " << h.FieldCount() << "\n"
       << "  blob field count    " << h.BlobFieldCount() << "\n"
-      << "  update stamp        " << std::setprecision(17) << h.UpdateStamp() << "\n"
+      << "  update stamp        " << StampText(h.UpdateStamp()) << "\n"
       << "  description         " << Quoted(h.Description()) << "\n"
       << "  encrypted           " << (h.Encrypted() ? "yes" : "no") << "\n"
       << "  password            " << Quoted(h.Password()) << "\n"

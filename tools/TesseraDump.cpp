@@ -21,6 +21,10 @@ namespace {
 // Tree levels followed at most; a real tree of 4096-byte pages never comes near.
 constexpr int kMaxLevels = 64;
 
+uint64_t FileSizeOf(const std::vector<uint8_t>& image, const TDumpOptions& options) {
+  return options.file_size != 0 ? options.file_size : image.size();
+}
+
 std::string Hex(const uint8_t* p, size_t n) {
   std::ostringstream s;
   s << std::hex << std::setfill('0');
@@ -65,14 +69,14 @@ class IndexDumper {
 
   bool Run() {
     if (image_.size() < kIndexHeaderSize) {
-      out_ << "index file: " << image_.size() << " bytes, shorter than its header\n";
+      out_ << "index file: " << FileSize() << " bytes, shorter than its header\n";
       return false;
     }
     std::memcpy(header_, image_.data(), kIndexHeaderSize);
     if (options_.encrypted) DecipherBuffer(header_, kIndexHeaderSize, kDataKeyA, kDataKeyB);
     end_ = cl::GetU32LE(header_ + kIdxEndOffset);
     const int secondary = header_[kIdxSecondaryCount];
-    out_ << "index file: " << image_.size() << " bytes, change counter "
+    out_ << "index file: " << FileSize() << " bytes, change counter "
          << cl::GetU32LE(header_ + kIdxChangeCounter) << ", version "
          << static_cast<int>(header_[kIdxVersion]) << ", end offset " << end_ << "\n"
          << "secondary indexes " << secondary << ", records "
@@ -92,7 +96,7 @@ class IndexDumper {
         ok_ = false;
         break;
     }
-    if (end_ > image_.size()) out_ << "note: the end offset lies past the end of the file\n";
+    if (end_ > FileSize()) out_ << "note: the end offset lies past the end of the file\n";
     for (int slot = 0; slot < kIndexSlotCount; ++slot) {
       if (slot > std::min(secondary, kMaxSecondaryIndexes) && slot < kSysDeletedSlot) continue;
       DumpSlot(slot);
@@ -101,6 +105,8 @@ class IndexDumper {
   }
 
  private:
+  uint64_t FileSize() const { return FileSizeOf(image_, options_); }
+
   void DumpSlot(int slot) {
     const TIndexDescriptor d = DecodeIndexDescriptor(header_ + DescriptorOffset(slot));
     out_ << "slot " << slot;
@@ -249,7 +255,7 @@ class BlobDumper {
       return false;
     }
     if (image_.size() < kBlobHeaderSize) {
-      out_ << "blob file: " << image_.size() << " bytes, shorter than its header\n";
+      out_ << "blob file: " << FileSize() << " bytes, shorter than its header\n";
       return false;
     }
     uint8_t header[kBlobHeaderSize];
@@ -257,7 +263,7 @@ class BlobDumper {
     if (options_.encrypted) DecipherBuffer(header, kBlobHeaderSize, kDataKeyA, kDataKeyB);
     end_ = cl::GetU32LE(header + kBlbEndOffset);
     const uint32_t free_head = cl::GetU32LE(header + kBlbFreeHead);
-    out_ << "blob file: " << image_.size() << " bytes, block size " << block_size_ << " (payload "
+    out_ << "blob file: " << FileSize() << " bytes, block size " << block_size_ << " (payload "
          << block_size_ - kBlockHeaderSize << "), change counter "
          << cl::GetU32LE(header + kBlbChangeCounter) << ", version "
          << static_cast<int>(header[kBlbVersion]) << ", free head " << free_head << ", end offset "
@@ -266,7 +272,7 @@ class BlobDumper {
     if (end_ < kBlobHeaderSize || (end_ - kBlobHeaderSize) % block_size_ != 0) {
       Damage("the end offset is not on the block grid");
     }
-    if (end_ > image_.size()) out_ << "note: the end offset lies past the end of the file\n";
+    if (end_ > FileSize()) out_ << "note: the end offset lies past the end of the file\n";
     const uint32_t limit = std::min<uint64_t>(end_, image_.size()) > kBlobHeaderSize
                                ? static_cast<uint32_t>(std::min<uint64_t>(end_, image_.size()))
                                : static_cast<uint32_t>(kBlobHeaderSize);
@@ -298,6 +304,8 @@ class BlobDumper {
   }
 
  private:
+  uint64_t FileSize() const { return FileSizeOf(image_, options_); }
+
   uint32_t OffsetOf(uint32_t index) const {
     return static_cast<uint32_t>(kBlobHeaderSize) + index * block_size_;
   }

@@ -16,6 +16,9 @@ struct TDumpOptions {
   uint32_t block_size = 512;  // of the blob file: the data file's, 0 meaning 512
   bool encrypted = false;     // the table is encrypted: pieces are deciphered first
   bool entries = false;       // also every page entry or block header
+  // The file's length when the image holds only its start, up to the end offset (0: the image
+  // is the whole file).
+  uint64_t file_size = 0;
 };
 
 // Header, the index slots in use, each tree level by level with its neighbour links, and each

@@ -41,6 +41,8 @@ struct TControlImpl {
   }
   // Runs a control's Paint with its canvas on the widget being painted.
   static void Paint(TCustomControl* control);
+  static void Paint(TGraphicControl* control);
+  static const TCreateParams& Params(const TCustomControl* control) { return control->params_; }
   // Takes the bounds the window system gave a top-level window.
   static void SyncBounds(TControl* control, const TRect& bounds) { control->bounds_ = bounds; }
 };
@@ -50,8 +52,11 @@ struct TControlImpl {
 void DetachEvents(TControl* control);
 // The toolkit cursor of a cursor id (registered shapes first).
 QCursor ToQCursor(TCursor cursor);
-// The control whose handle `wnd` is, or null.
+// Records the capture holder (null: none).
+void SetCaptureControl(TControl* control);
+// The control whose handle `wnd` is, or null; RegisterHandle records (null: forgets) it.
 TWinControl* FindControl(HWND wnd);
+void RegisterHandle(HWND wnd, TWinControl* control);
 // Makes `widget` the control's peer (taking ownership) and starts the event filter.
 void AttachWidget(TControl* control, QWidget* widget);
 QWidget* WidgetOf(const TControl* control);

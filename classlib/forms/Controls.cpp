@@ -1,13 +1,19 @@
 #include "classlib/forms/Controls.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QPointer>
+#include <QUrl>
 #include <QWidget>
 #include <algorithm>
 #include <unordered_map>
@@ -15,198 +21,13 @@
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/GraphicsImpl.h"
+#include "classlib/forms/Menus.h"
 #include "classlib/forms/QtText.h"
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/EventLoop.h"
 
 namespace cl {
 namespace {
-
-int g_dispatch_depth = 0;
-
-std::unordered_map<HWND, TWinControl*>& HandleOwners() {
-  static std::unordered_map<HWND, TWinControl*> owners;
-  return owners;
-}
-TKeyHook g_key_before = nullptr;
-TKeyHook g_key_after = nullptr;
-
-struct DispatchScope {
-  DispatchScope() { ++g_dispatch_depth; }
-  ~DispatchScope() { --g_dispatch_depth; }
-};
-
-TShiftState ShiftOf(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons = Qt::NoButton) {
-  TShiftState shift;
-  if (modifiers & Qt::ShiftModifier) shift.Include(ssShift);
-  if (modifiers & Qt::AltModifier) shift.Include(ssAlt);
-  if (modifiers & Qt::ControlModifier) shift.Include(ssCtrl);
-  if (buttons & Qt::LeftButton) shift.Include(ssLeft);
-  if (buttons & Qt::RightButton) shift.Include(ssRight);
-  if (buttons & Qt::MiddleButton) shift.Include(ssMiddle);
-  return shift;
-}
-
-// The virtual-key code of a toolkit key; 0 for keys the program never sees.
-uint16_t VirtualKey(int key) {
-  if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<uint16_t>('A' + key - Qt::Key_A);
-  if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<uint16_t>('0' + key - Qt::Key_0);
-  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
-    return static_cast<uint16_t>(VK_F1 + key - Qt::Key_F1);
-  }
-  // clang-format off
-  static const struct { int qt; uint16_t vk; } kTable[] = {
-    {Qt::Key_Backspace, VK_BACK}, {Qt::Key_Tab, VK_TAB}, {Qt::Key_Backtab, VK_TAB},
-    {Qt::Key_Return, VK_RETURN}, {Qt::Key_Enter, VK_RETURN}, {Qt::Key_Shift, VK_SHIFT},
-    {Qt::Key_Control, VK_CONTROL}, {Qt::Key_Alt, VK_MENU}, {Qt::Key_Escape, VK_ESCAPE},
-    {Qt::Key_Space, VK_SPACE}, {Qt::Key_PageUp, VK_PRIOR}, {Qt::Key_PageDown, VK_NEXT},
-    {Qt::Key_End, VK_END}, {Qt::Key_Home, VK_HOME}, {Qt::Key_Left, VK_LEFT}, {Qt::Key_Up, VK_UP},
-    {Qt::Key_Right, VK_RIGHT}, {Qt::Key_Down, VK_DOWN}, {Qt::Key_Insert, VK_INSERT},
-    {Qt::Key_Delete, VK_DELETE},
-  };
-  // clang-format on
-  for (const auto& entry : kTable) {
-    if (entry.qt == key) return entry.vk;
-  }
-  return 0;
-}
-
-LPARAM PackPoint(const QPoint& p) {
-  return static_cast<LPARAM>((static_cast<uint32_t>(static_cast<uint16_t>(p.y())) << 16) |
-                             static_cast<uint16_t>(p.x()));
-}
-
-uint32_t MouseMessage(Qt::MouseButton button, int offset) {
-  const uint32_t base = button == Qt::RightButton    ? WM_RBUTTONDOWN
-                        : button == Qt::MiddleButton ? WM_MBUTTONDOWN
-                                                     : WM_LBUTTONDOWN;
-  return base + static_cast<uint32_t>(offset);
-}
-
-// Turns the events of one widget into messages of its control.
-class EventBridge : public QObject {
- public:
-  explicit EventBridge(TControlImpl* impl) : impl_(impl) {}
-  void Detach() { impl_ = nullptr; }
-
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (impl_ == nullptr || watched != impl_->widget) return false;
-    DispatchScope scope;
-    bool consumed = false;
-    TControl* control = impl_->control;
-    // The control may be freed by its own handler: keep nothing of it after a call but through
-    // this guard.
-    QPointer<EventBridge> alive(this);
-    // An exception consumes the event: a failing key handler eats the key, a failing close
-    // query cancels the close.
-    if (!CallGuarded(control, [&] { consumed = Translate(event); })) consumed = true;
-    if (alive.isNull() || impl_ == nullptr) return true;
-    return consumed;
-  }
-
- private:
-  bool Send(uint32_t msg, WPARAM w, LPARAM l) {
-    TMessage message{msg, w, l, 0};
-    return !impl_->PerformReached(message);
-  }
-
-  bool Translate(QEvent* event) {
-    if (impl_->extra_events && impl_->extra_events(event)) return true;
-    TControl* control = impl_->control;
-    switch (event->type()) {
-      case QEvent::MouseButtonPress:
-      case QEvent::MouseButtonRelease:
-      case QEvent::MouseButtonDblClick: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        const int offset = event->type() == QEvent::MouseButtonPress     ? 0
-                           : event->type() == QEvent::MouseButtonRelease ? 1
-                                                                         : 2;
-        const TShiftState shift = ShiftOf(mouse->modifiers(), mouse->buttons());
-        const QPoint pos = mouse->position().toPoint();
-        const bool consumed =
-            Send(MouseMessage(mouse->button(), offset), shift.Bits(), PackPoint(pos));
-        if (!consumed && offset == 1 && mouse->button() == Qt::LeftButton && !impl_->native_click &&
-            impl_->widget->rect().contains(pos)) {
-          control->Click();
-        }
-        return consumed;
-      }
-      case QEvent::MouseMove: {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        return Send(WM_MOUSEMOVE, ShiftOf(mouse->modifiers(), mouse->buttons()).Bits(),
-                    PackPoint(mouse->position().toPoint()));
-      }
-      case QEvent::Enter:
-        Send(CM_MOUSEENTER, 0, 0);
-        return false;
-      case QEvent::Leave:
-        Send(CM_MOUSELEAVE, 0, 0);
-        return false;
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease: {
-        // A key the focused widget leaves alone travels up to its parents: only the focused
-        // widget's control sees it, as with the system's windows.
-        QWidget* focused = impl_->widget->window()->focusWidget();
-        if (focused != impl_->widget && (focused != nullptr || !impl_->widget->isWindow())) {
-          return false;
-        }
-        auto* key = static_cast<QKeyEvent*>(event);
-        const uint16_t vk = VirtualKey(key->key());
-        const LPARAM shift = ShiftOf(key->modifiers()).Bits();
-        const bool press = event->type() == QEvent::KeyPress;
-        if (vk != 0) {
-          TMessage message{press ? WM_KEYDOWN : WM_KEYUP, vk, shift, 0};
-          if (g_key_before != nullptr && g_key_before(control, message)) return true;
-          if (!impl_->PerformReached(message) || message.WParam == 0) return true;
-          if (g_key_after != nullptr && g_key_after(control, message)) return true;
-        }
-        if (!press || key->text().isEmpty() || key->text().at(0).unicode() < 32) return false;
-        if (!FitsCp1252(key->text())) {
-          MessageBeep(0);
-          return true;
-        }
-        for (unsigned char c : FromQString(key->text())) {
-          TMessage message{WM_CHAR, c, shift, 0};
-          if (!impl_->PerformReached(message) || message.WParam == 0) return true;
-        }
-        return false;
-      }
-      case QEvent::FocusIn:
-      case QEvent::FocusOut: {
-        const bool in = event->type() == QEvent::FocusIn;
-        Send(in ? WM_SETFOCUS : WM_KILLFOCUS, 0, 0);
-        // Moves inside the application only: not a window switch, not a pop-up.
-        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-          Send(in ? CM_ENTER : CM_EXIT, 0, 0);
-        }
-        return false;
-      }
-      case QEvent::Move:
-      case QEvent::Resize: {
-        QWidget* widget = impl_->widget;
-        if (widget->isWindow()) {
-          const QRect g = widget->geometry();
-          TControlImpl::SyncBounds(control, Bounds(g.x(), g.y(), g.width(), g.height()));
-        }
-        if (event->type() == QEvent::Resize) {
-          if (auto* win = dynamic_cast<TWinControl*>(control)) win->Realign();
-        }
-        return false;
-      }
-      case QEvent::Paint:
-        if (auto* custom = dynamic_cast<TCustomControl*>(control)) {
-          TControlImpl::Paint(custom);
-          return true;
-        }
-        return false;
-      default:
-        return false;
-    }
-  }
-
-  TControlImpl* impl_;
-};
 
 void ArrangeChildren(TWinControl* parent) {
   TRect free = parent->ClientRect();
@@ -246,83 +67,6 @@ void ArrangeChildren(TWinControl* parent) {
 }
 
 }  // namespace
-
-bool CallGuarded(TObject* sender, const std::function<void()>& call) noexcept {
-  try {
-    call();
-    return true;
-  } catch (...) {
-    Application().HandleException(sender);
-    return false;
-  }
-}
-
-bool TControlImpl::PerformReached(TMessage& message) {
-  const bool saved = reached_default;
-  reached_default = false;
-  TWndMethod head = control->WindowProc();
-  head(message);
-  const bool reached = reached_default;
-  reached_default = saved;
-  return reached;
-}
-
-void TControlImpl::Paint(TCustomControl* control) {
-  QWidget* widget = WidgetOf(control);
-  QPainter painter(widget);
-  painter.fillRect(widget->rect(), ToQColor(control->Color()));
-  TCanvas& canvas = control->Canvas();
-  canvas.Font().Assign(&control->Font());
-  canvas.Brush().SetColor(control->Color());
-  canvas.Brush().SetStyle(bsSolid);
-  BeginControlPaint(canvas, &painter);
-  try {
-    control->Paint();
-  } catch (...) {
-    EndControlPaint(canvas);
-    throw;
-  }
-  EndControlPaint(canvas);
-}
-
-void AttachWidget(TControl* control, QWidget* widget) {
-  TControlImpl* impl = control->Impl();
-  impl->widget = widget;
-  auto* bridge = new EventBridge(impl);
-  bridge->setParent(widget);
-  impl->bridge = bridge;
-  widget->installEventFilter(bridge);
-  widget->setProperty("mirvelControl", QVariant::fromValue(static_cast<void*>(control)));
-  widget->setAttribute(Qt::WA_DeleteOnClose, false);
-  TControlImpl::ApplyLook(control);
-}
-
-void DetachEvents(TControl* control) {
-  TControlImpl* impl = control->Impl();
-  if (impl->bridge != nullptr) static_cast<EventBridge*>(impl->bridge)->Detach();
-  impl->extra_events = nullptr;
-}
-
-QWidget* WidgetOf(const TControl* control) {
-  return control && control->Impl() ? control->Impl()->widget : nullptr;
-}
-
-TControl* ControlOfWidget(const QWidget* widget) {
-  if (widget == nullptr) return nullptr;
-  return static_cast<TControl*>(widget->property("mirvelControl").value<void*>());
-}
-
-bool InsideDispatch() { return g_dispatch_depth > 0; }
-
-TWinControl* FindControl(HWND wnd) {
-  auto it = HandleOwners().find(wnd);
-  return it == HandleOwners().end() ? nullptr : it->second;
-}
-
-void SetKeyHooks(TKeyHook before, TKeyHook after) {
-  g_key_before = before;
-  g_key_after = after;
-}
 
 // ---- TControl ---------------------------------------------------------------------------------
 
@@ -393,6 +137,7 @@ void TControl::FontChanged() {
 }
 
 TControl::~TControl() {
+  if (GetCaptureControl() == this) SetCaptureControl(nullptr);
   if (parent_ != nullptr) parent_->RemoveControl(this);
   QWidget* widget = impl_->widget;
   if (widget == nullptr) return;
@@ -496,6 +241,38 @@ void TControl::SetCaption(const std::string& caption) {
   Perform(CM_TEXTCHANGED, 0, 0);
 }
 
+void TControl::SetPopupMenu(TPopupMenu* menu) {
+  if (popup_menu_ != nullptr) popup_menu_->RemoveFreeNotification(this);
+  popup_menu_ = menu;
+  if (menu != nullptr) menu->FreeNotification(this);
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && component == popup_menu_) popup_menu_ = nullptr;
+}
+
+bool TControl::MouseCapture() const { return GetCaptureControl() == this; }
+
+void TControl::SetMouseCapture(bool capture) {
+  QWidget* widget = impl_->widget;
+  if (capture) {
+    SetCaptureControl(this);
+    if (widget != nullptr && widget->isVisible()) widget->grabMouse();
+  } else if (MouseCapture()) {
+    SetCaptureControl(nullptr);
+    if (widget != nullptr && QWidget::mouseGrabber() == widget) widget->releaseMouse();
+  }
+}
+
+void CancelMode() {
+  if (TControl* capture = GetCaptureControl()) capture->Perform(WM_CANCELMODE, 0, 0);
+}
+
+void TControl::SetAcceptFiles(bool accept) {
+  if (QWidget* widget = impl_->widget) widget->setAcceptDrops(accept);
+}
+
 void TControl::SetCursor(TCursor cursor) {
   cursor_ = cursor;
   if (QWidget* widget = impl_->widget) {
@@ -509,15 +286,38 @@ void TControl::SetCursor(TCursor cursor) {
 
 void TControl::SetHint(const std::string& hint) {
   hint_ = hint;
-  SetShowHint(show_hint_);
+  UpdateToolTip();
 }
 
-void TControl::SetShowHint(bool show) {
-  show_hint_ = show;
+void TControl::UpdateToolTip() {
   if (QWidget* widget = impl_->widget) {
     // Controls show the short part of "short|long".
     const std::string short_hint = hint_.substr(0, hint_.find('|'));
-    widget->setToolTip(show ? ToQString(short_hint) : QString());
+    widget->setToolTip(show_hint_ ? ToQString(short_hint) : QString());
+  }
+}
+
+void TControl::SetParentShowHint(bool follow) {
+  parent_show_hint_ = follow;
+  if (follow && parent_ != nullptr) {
+    SetShowHint(parent_->ShowHint());
+    parent_show_hint_ = true;
+  }
+}
+
+void TControl::SetShowHint(bool show) {
+  parent_show_hint_ = following_parent_ && parent_show_hint_;
+  show_hint_ = show;
+  UpdateToolTip();
+  if (auto* win = dynamic_cast<TWinControl*>(this)) {
+    for (int i = 0; i < win->ControlCount(); ++i) {
+      TControl* child = win->Controls(i);
+      if (child->parent_show_hint_) {
+        child->following_parent_ = true;
+        child->SetShowHint(show);
+        child->following_parent_ = false;
+      }
+    }
   }
 }
 
@@ -579,6 +379,11 @@ void TControl::DefaultHandler(TMessage& message) {
               : message.Msg == WM_RBUTTONUP ? mbRight
                                             : mbMiddle,
               shift, p.X, p.Y);
+      if (message.Msg == WM_RBUTTONUP && popup_menu_ != nullptr && popup_menu_->AutoPopup()) {
+        popup_menu_->SetPopupComponent(this);
+        const TPoint at = ClientToScreen(p);
+        popup_menu_->Popup(at.X, at.Y);
+      }
       break;
     case WM_LBUTTONDBLCLK:
       DblClick();
@@ -591,6 +396,9 @@ void TControl::DefaultHandler(TMessage& message) {
       break;
     case WM_MOUSEMOVE:
       MouseMove(shift, p.X, p.Y);
+      break;
+    case WM_CANCELMODE:
+      SetMouseCapture(false);
       break;
     default:
       message.Result = 0;
@@ -651,7 +459,7 @@ TWinControl::~TWinControl() {
   if (handle_ != 0) {
     TMessage destroy{WM_DESTROY, 0, 0, 0};
     CallGuarded(this, [&] { WindowProc()(destroy); });
-    HandleOwners().erase(handle_);
+    RegisterHandle(handle_, nullptr);
     DeallocateHWnd(handle_);
   }
 }
@@ -674,7 +482,7 @@ HWND TWinControl::Handle() {
       TWndMethod head = WindowProc();
       CallGuarded(this, [&] { head(message); });
     });
-    HandleOwners()[handle_] = this;
+    RegisterHandle(handle_, this);
   }
   return handle_;
 }
@@ -682,7 +490,7 @@ HWND TWinControl::Handle() {
 void TWinControl::RecreateWnd() {
   if (handle_ == 0) return;
   Perform(WM_DESTROY, 0, 0);
-  HandleOwners().erase(handle_);
+  RegisterHandle(handle_, nullptr);
   DeallocateHWnd(handle_);
   handle_ = 0;
   Handle();
@@ -703,12 +511,24 @@ void TWinControl::SetTabOrder(int order) {
 
 void TWinControl::SetTabStop(bool tab_stop) {
   tab_stop_ = tab_stop;
-  if (QWidget* widget = WidgetOf(this)) {
-    if (tab_stop) {
-      widget->setFocusPolicy(Qt::StrongFocus);
-    } else if (widget->focusPolicy() == Qt::StrongFocus) {
-      widget->setFocusPolicy(Qt::ClickFocus);
-    }
+  UpdateFocusPolicy();
+}
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+  TControl::SetBounds(left, top, width, height);
+  UpdateFocusPolicy();
+}
+
+void TWinControl::UpdateFocusPolicy() {
+  QWidget* widget = WidgetOf(this);
+  if (widget == nullptr) return;
+  // A control parked outside its parent (moved to a negative position to put it aside) is no
+  // stop for Tab, though it stays visible and enabled.
+  const bool parked = Left() + Width() <= 0 || Top() + Height() <= 0;
+  if (tab_stop_ && !parked) {
+    widget->setFocusPolicy(Qt::StrongFocus);
+  } else if (widget->focusPolicy() == Qt::StrongFocus) {
+    widget->setFocusPolicy(Qt::ClickFocus);
   }
 }
 
@@ -779,6 +599,7 @@ void TWinControl::DefaultHandler(TMessage& message) {
       DoEnter();
       break;
     case CM_DIALOGKEY:
+    case CM_DIALOGCHAR:
       Broadcast(message);
       break;
     case CM_EXIT:
@@ -840,5 +661,72 @@ TCustomControl::TCustomControl(TComponent* owner)
 }
 
 TCustomControl::~TCustomControl() { DetachEvents(this); }
+
+TGraphicControl::TGraphicControl(TComponent* owner)
+    : TControl(owner), canvas_(std::make_unique<TCanvas>()) {
+  auto* widget = new QWidget;
+  widget->setFocusPolicy(Qt::NoFocus);
+  AttachWidget(this, widget);
+}
+
+TGraphicControl::~TGraphicControl() { DetachEvents(this); }
+
+TPoint GetCursorPos() {
+  const QPoint p = QCursor::pos();
+  return {p.x(), p.y()};
+}
+
+TShiftState GetShiftState() {
+  TShiftState shift;
+  const Qt::KeyboardModifiers keys = QGuiApplication::queryKeyboardModifiers();
+  const Qt::MouseButtons buttons = QGuiApplication::mouseButtons();
+  if (keys & Qt::ShiftModifier) shift.Include(ssShift);
+  if (keys & Qt::AltModifier) shift.Include(ssAlt);
+  if (keys & Qt::ControlModifier) shift.Include(ssCtrl);
+  if (buttons & Qt::LeftButton) shift.Include(ssLeft);
+  if (buttons & Qt::RightButton) shift.Include(ssRight);
+  if (buttons & Qt::MiddleButton) shift.Include(ssMiddle);
+  return shift;
+}
+
+TControl* FindControlAt(TPoint screen_point) {
+  for (QWidget* w = QApplication::widgetAt(screen_point.X, screen_point.Y); w != nullptr;
+       w = w->parentWidget()) {
+    if (TControl* control = ControlOfWidget(w)) return control;
+  }
+  return nullptr;
+}
+
+void TCustomControl::CreateParams(TCreateParams&) {}
+
+void TCustomControl::EnsureCreated() {
+  if (created_) return;
+  created_ = true;
+  CreateParams(params_);
+  QWidget* widget = WidgetOf(this);
+  if (params_.Style & WS_POPUP) {
+    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint;
+    if (params_.NoActivate) flags |= Qt::WindowDoesNotAcceptFocus;
+    widget->setParent(nullptr, flags);
+    if (params_.NoActivate) {
+      widget->setAttribute(Qt::WA_ShowWithoutActivating);
+      widget->setFocusPolicy(Qt::NoFocus);
+    }
+    widget->setGeometry(Left(), Top(), Width(), Height());
+  }
+}
+
+void TCustomControl::SetVisible(bool visible) {
+  if (visible) EnsureCreated();
+  TWinControl::SetVisible(visible);
+  // A pop-up has no parent widget to show it along.
+  if (params_.Style & WS_POPUP) WidgetOf(this)->setVisible(visible);
+}
+
+TRect TCustomControl::ClientRect() const {
+  const int edge =
+      ((params_.Style & WS_BORDER) ? 1 : 0) + ((params_.ExStyle & WS_EX_CLIENTEDGE) ? 2 : 0);
+  return Rect(0, 0, std::max(Width() - 2 * edge, 0), std::max(Height() - 2 * edge, 0));
+}
 
 }  // namespace cl

@@ -87,6 +87,7 @@ inline TPoint MousePoint(const TMessage& message) {
 }
 
 class TWinControl;
+class TPopupMenu;
 struct TControlImpl;
 
 class TControl : public TComponent, public TMessageObject {
@@ -138,6 +139,10 @@ class TControl : public TComponent, public TMessageObject {
   bool ParentFont() const { return parent_font_; }
   void SetParentFont(bool parent_font);
 
+  // A right click on the control opens this menu (when its AutoPopup is set).
+  TPopupMenu* PopupMenu() const { return popup_menu_; }
+  void SetPopupMenu(TPopupMenu* menu);
+
   TCursor Cursor() const { return cursor_; }
   void SetCursor(TCursor cursor);
 
@@ -145,6 +150,13 @@ class TControl : public TComponent, public TMessageObject {
   void SetHint(const std::string& hint);
   bool ShowHint() const { return show_hint_; }
   void SetShowHint(bool show);
+  // ShowHint follows the parent's while set (cleared by SetShowHint).
+  bool ParentShowHint() const { return parent_show_hint_; }
+  void SetParentShowHint(bool follow);
+  // The three-dimensional look: always on (the system draws its controls that way); kept so
+  // that code testing it reads as written.
+  bool Ctl3D() const { return true; }
+  void SetCtl3D(bool) {}
 
   const TNotifyEvent& OnClick() const { return on_click_; }
   void SetOnClick(TNotifyEvent handler) { on_click_ = std::move(handler); }
@@ -158,6 +170,13 @@ class TControl : public TComponent, public TMessageObject {
   void SetOnMouseMove(TMouseMoveEvent handler) { on_mouse_move_ = std::move(handler); }
   const TNotifyEvent& OnResize() const { return on_resize_; }
   void SetOnResize(TNotifyEvent handler) { on_resize_ = std::move(handler); }
+
+  // Lets files be dropped on the control: they arrive as WM_DROPFILES (ShellApi.h).
+  void SetAcceptFiles(bool accept);
+
+  // Whether this control holds the mouse capture (see GetCaptureControl).
+  bool MouseCapture() const;
+  void SetMouseCapture(bool capture);
 
   // The head of the message chain and the token of whoever installed it (null for the control's
   // own WndProc).
@@ -176,6 +195,7 @@ class TControl : public TComponent, public TMessageObject {
   TControlImpl* Impl() const { return impl_.get(); }
 
  protected:
+  void Notification(TComponent* component, TOperation operation) override;
   // The end of the chain: message methods, then DefaultHandler.
   virtual void WndProc(TMessage& message);
   // Turns input messages into the virtual methods below.
@@ -199,6 +219,7 @@ class TControl : public TComponent, public TMessageObject {
  private:
   void ParentGone() { parent_ = nullptr; }
   void FollowParent();
+  void UpdateToolTip();
   friend class TWinControl;
 
   TWinControl* parent_ = nullptr;
@@ -214,7 +235,9 @@ class TControl : public TComponent, public TMessageObject {
   bool following_parent_ = false;
   std::string hint_;
   bool show_hint_ = false;
+  bool parent_show_hint_ = true;
   TCursor cursor_ = crDefault;
+  TPopupMenu* popup_menu_ = nullptr;
   TNotifyEvent on_click_;
   TNotifyEvent on_dbl_click_;
   TMouseEvent on_mouse_down_;
@@ -245,8 +268,10 @@ class TWinControl : public TControl {
   int TabOrder() const { return tab_order_; }
   void SetTabOrder(int order);
   bool TabStop() const { return tab_stop_; }
-  // Only tab stops receive the focus by Tab; the others by a click or by code.
+  // Only tab stops receive the focus by Tab; the others by a click or by code.  A control
+  // parked outside its parent (at a negative position) is skipped too.
   void SetTabStop(bool tab_stop);
+  void SetBounds(int left, int top, int width, int height) override;
   bool Focused() const;
   bool CanFocus() const;
   virtual void SetFocus();
@@ -280,6 +305,7 @@ class TWinControl : public TControl {
   friend struct TControlImpl;
   void InsertControl(TControl* control);
   void RemoveControl(TControl* control);
+  void UpdateFocusPolicy();
 
   std::vector<TControl*> controls_;
   HWND handle_ = 0;
@@ -293,6 +319,23 @@ class TWinControl : public TControl {
 };
 
 // A control drawn by the program in Paint (labels, panels, grids, pop-up windows).
+// The window styles a custom control may ask for in CreateParams.
+// clang-format off
+constexpr uint32_t WS_POPUP = 0x80000000u, WS_BORDER = 0x00800000u, WS_CLIPCHILDREN = 0x02000000u;
+constexpr uint32_t WS_EX_TOOLWINDOW = 0x00000080u, WS_EX_CLIENTEDGE = 0x00000200u;
+// clang-format on
+
+struct TCreateParams {
+  uint32_t Style = 0;
+  uint32_t ExStyle = 0;
+  // Never activated by the mouse (MA_NOACTIVATE): a pop-up that leaves the focus where it is.
+  bool NoActivate = false;
+};
+
+// A control drawn by the program in Paint.  CreateParams runs once, before the control first
+// shows or gives its handle: WS_POPUP makes it a top-level window of its own (a tool window that
+// never takes activation or focus when NoActivate is set), WS_BORDER draws a one-pixel frame and
+// WS_EX_CLIENTEDGE a sunken two-pixel edge around the painting.
 class TCustomControl : public TWinControl {
  public:
   explicit TCustomControl(TComponent* owner);
@@ -300,9 +343,34 @@ class TCustomControl : public TWinControl {
 
   // Draws only inside Paint; measures text at any time.
   TCanvas& Canvas() { return *canvas_; }
+  void SetVisible(bool visible) override;
+  // The area inside the frame the styles draw.
+  TRect ClientRect() const override;
 
  protected:
+  virtual void CreateParams(TCreateParams& params);
   // Draws the control; the area is already filled with Color.
+  virtual void Paint() {}
+  // Applies CreateParams now when it has not run yet.
+  void EnsureCreated();
+  friend struct TControlImpl;
+
+ private:
+  std::unique_ptr<TCanvas> canvas_;
+  TCreateParams params_;
+  bool created_ = false;
+};
+
+// A control without a window of its own, drawn by the program in Paint over its parent (speed
+// buttons).  It takes no focus.
+class TGraphicControl : public TControl {
+ public:
+  explicit TGraphicControl(TComponent* owner);
+  ~TGraphicControl() override;
+
+  TCanvas& Canvas() { return *canvas_; }
+
+ protected:
   virtual void Paint() {}
   friend struct TControlImpl;
 
@@ -310,8 +378,24 @@ class TCustomControl : public TWinControl {
   std::unique_ptr<TCanvas> canvas_;
 };
 
+// The mouse cursor's position on the screen.
+TPoint GetCursorPos();
+// The keyboard's modifier keys and the mouse buttons held now.
+TShiftState GetShiftState();
+// The control of this program under a screen point (the innermost), or null.
+TControl* FindControlAt(TPoint screen_point);
+
+// The control that holds the mouse capture (a button pressed on it, or SetMouseCapture), or
+// null.
+TControl* GetCaptureControl();
+// Sends WM_CANCELMODE to the control holding the capture, which lets it go: done when a modal
+// loop or a pop-up menu starts.
+void CancelMode();
+
 // Runs `call` under the exception boundary: an exception goes to
-// Application().HandleException(sender).  Returns false when one was raised.
+// Application().HandleException(sender).  Returns false when one was raised.  Every call from
+// the toolkit into our code goes through it; controls freed inside it lose their widgets only
+// once the toolkit has left its frame.
 bool CallGuarded(TObject* sender, const std::function<void()>& call) noexcept;
 
 }  // namespace cl

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "classlib/forms/Controls.h"
 #include "classlib/forms/QtText.h"
 #include "classlib/rtl/EventLoop.h"
 
@@ -57,6 +58,7 @@ int EscapeResult(TMsgDlgButtons buttons) {
 }
 
 int ShowBox(const TMessageDlgRequest& request) {
+  CancelMode();
   QMessageBox box;
   box.setWindowTitle(ToQString(request.caption));
   box.setText(ToQString(request.text));

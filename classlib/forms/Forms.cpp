@@ -5,14 +5,18 @@
 #include <QEventLoop>
 #include <QScreen>
 #include <QTimer>
+#include <QToolTip>
 #include <QWidget>
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "classlib/forms/Consts.h"
 #include "classlib/forms/ControlImpl.h"
+#include "classlib/forms/ControlProps.h"
 #include "classlib/forms/Dialogs.h"
+#include "classlib/forms/GraphicsImpl.h"
 #include "classlib/forms/QtText.h"
 #include "classlib/forms/Screen.h"
 #include "classlib/rtl/Application.h"
@@ -76,6 +80,9 @@ bool IsLiveForm(TForm* form) {
 
 TForm* MainTForm() { return Application().MainForm(); }
 
+// The form whose OnActivate fired last without its OnDeactivate.
+TForm* g_active_form = nullptr;
+
 class FormsBackend : public TApplicationBackend {
  public:
   void Initialize() override {
@@ -86,6 +93,11 @@ class FormsBackend : public TApplicationBackend {
       new QApplication(argc, argv);  // lives until the process ends
     }
     qApp->setQuitOnLastWindowClosed(false);
+    // Tooltips in the hint colours.
+    QPalette tips = QToolTip::palette();
+    tips.setColor(QPalette::ToolTipBase, ToQColor(clInfoBk));
+    tips.setColor(QPalette::ToolTipText, ToQColor(clInfoText));
+    QToolTip::setPalette(tips);
     if (loop_ == nullptr) loop_ = new TQtEventLoop;
     SetEventLoop(loop_);
     Application().SetShowExceptionHook([](Exception& e) {
@@ -98,11 +110,11 @@ class FormsBackend : public TApplicationBackend {
     TForm* main = MainTForm();
     if (main != nullptr && Application().ShowMainForm()) main->Show();
     while (MainTForm() != nullptr && !Application().Terminated()) {
-      running_ = true;
       QApplication::exec();
-      running_ = false;
     }
     Application().DestroyComponents();
+    // Nobody may post to this process any more: its socket goes.
+    StopMessageReceiver();
   }
 
   void Terminate() override {
@@ -141,7 +153,6 @@ class FormsBackend : public TApplicationBackend {
 
  private:
   TQtEventLoop* loop_ = nullptr;
-  bool running_ = false;
 };
 
 bool KeyBefore(TControl* control, TMessage& message) {
@@ -152,6 +163,13 @@ bool KeyBefore(TControl* control, TMessage& message) {
 
 bool KeyAfter(TControl* control, TMessage& message) {
   if (message.Msg != WM_KEYDOWN) return false;
+  const TShiftState shift = TShiftState::FromBits(static_cast<uint32_t>(message.LParam));
+  const WPARAM key = message.WParam;
+  if (shift.Contains(ssAlt) && ((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'))) {
+    // An accelerator nobody took as a toolkit shortcut: the form's controls are asked.
+    TForm* form = GetParentForm(control);
+    return form != nullptr && form->Perform(CM_DIALOGCHAR, key, message.LParam) != 0;
+  }
   if (message.WParam != VK_RETURN && message.WParam != VK_ESCAPE) return false;
   TForm* form = GetParentForm(control);
   if (form == nullptr) return false;
@@ -164,6 +182,8 @@ void InstallFormsBackend() {
   static FormsBackend* backend = new FormsBackend;
   SetApplicationBackend(backend);
   InstallScreenBackend();
+  RegisterClassLibraryResources();
+  RegisterControlProperties();
   SetKeyHooks(KeyBefore, KeyAfter);
 }
 
@@ -192,6 +212,7 @@ TForm::TForm(TComponent* owner) : TWinControl(owner) {
 
 TForm::~TForm() {
   DetachEvents(this);
+  if (g_active_form == this) g_active_form = nullptr;
   if (create_fired_) FireNotify(on_destroy_);
   Screen().RemoveForm(this);
   if (Application().MainForm() == this) Application().SetMainForm(nullptr, 0);
@@ -256,6 +277,7 @@ int TForm::ShowModal() {
       disabled.push_back(form);
     }
   }
+  CancelMode();
   modal_result_ = mrNone;
   modal_ = true;
   QEventLoop loop;
@@ -349,6 +371,17 @@ void TForm::SetBorderStyle(TFormBorderStyle style) {
       break;
   }
   if (form_style_ == fsStayOnTop) flags |= Qt::WindowStaysOnTopHint;
+  if (style != bsNone) {
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (border_icons_.Contains(biSystemMenu))
+      flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (border_icons_.Contains(biMinimize) && style != bsDialog && style != bsToolWindow) {
+      flags |= Qt::WindowMinimizeButtonHint;
+    }
+    if (border_icons_.Contains(biMaximize) && style == bsSizeable) {
+      flags |= Qt::WindowMaximizeButtonHint;
+    }
+  }
   const bool shown = widget->isVisible();
   widget->setWindowFlags(flags);
   if (style == bsDialog || style == bsSingle || style == bsNone) {
@@ -358,6 +391,11 @@ void TForm::SetBorderStyle(TFormBorderStyle style) {
     widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   }
   if (shown) widget->show();
+}
+
+void TForm::SetBorderIcons(TBorderIcons icons) {
+  border_icons_ = icons;
+  SetBorderStyle(border_style_);
 }
 
 void TForm::SetFormStyle(TFormStyle style) {
@@ -470,7 +508,18 @@ bool TForm::HandleWindowEvent(void* raw_event) {
       if (event->spontaneous()) ApplySizeLimits();
       return false;
     case QEvent::ActivationChange:
-      FireNotify(WidgetOf(this)->isActiveWindow() ? on_activate_ : on_deactivate_);
+      // The toolkit tells the new active window first; the old one's OnDeactivate must come
+      // before the new one's OnActivate.
+      if (WidgetOf(this)->isActiveWindow()) {
+        if (g_active_form == this) return false;
+        TForm* previous = g_active_form;
+        g_active_form = this;
+        if (previous != nullptr) previous->FireNotify(previous->on_deactivate_);
+        FireNotify(on_activate_);
+      } else if (g_active_form == this) {
+        g_active_form = nullptr;
+        FireNotify(on_deactivate_);
+      }
       return false;
     default:
       return false;

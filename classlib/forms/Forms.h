@@ -45,6 +45,8 @@ enum TPosition { poDesigned, poDefault, poScreenCenter };
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow };
 enum TFormStyle { fsNormal, fsStayOnTop };
 enum TWindowState { wsNormal, wsMinimized, wsMaximized };
+enum TBorderIcon { biSystemMenu, biMinimize, biMaximize, biHelp };
+using TBorderIcons = TSet<TBorderIcon>;
 
 using TCloseEvent = std::function<void(TObject* sender, TCloseAction& action)>;
 using TCloseQueryEvent = std::function<void(TObject* sender, bool& can_close)>;
@@ -73,6 +75,8 @@ class TForm : public TWinControl {
   void SetPosition(TPosition position) { position_ = position; }
   TFormBorderStyle BorderStyle() const { return border_style_; }
   void SetBorderStyle(TFormBorderStyle style);
+  TBorderIcons BorderIcons() const { return border_icons_; }
+  void SetBorderIcons(TBorderIcons icons);
   TFormStyle FormStyle() const { return form_style_; }
   void SetFormStyle(TFormStyle style);
   TWindowState WindowState() const;
@@ -128,6 +132,7 @@ class TForm : public TWinControl {
   TPosition position_ = poDesigned;
   TFormBorderStyle border_style_ = bsSizeable;
   TFormStyle form_style_ = fsNormal;
+  TBorderIcons border_icons_{biSystemMenu, biMinimize, biMaximize};
   bool key_preview_ = false;
   int help_context_ = 0;
   int pixels_per_inch_ = 96;

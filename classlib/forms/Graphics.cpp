@@ -314,6 +314,18 @@ int TCanvas::TextWidth(const std::string& text) {
 
 int TCanvas::TextHeight(const std::string&) { return QFontMetrics(ToQFont(font_)).height(); }
 
+TTextMetric TCanvas::TextMetrics() {
+  const QFontMetrics metrics(ToQFont(font_));
+  TTextMetric m;
+  m.tmAscent = metrics.ascent();
+  m.tmDescent = metrics.descent();
+  m.tmHeight = metrics.height();
+  m.tmExternalLeading = metrics.leading();
+  m.tmAveCharWidth = metrics.averageCharWidth();
+  m.tmMaxCharWidth = metrics.maxWidth();
+  return m;
+}
+
 int TCanvas::DrawText(const std::string& text, TRect& rect, unsigned flags) {
   const QFont font = ToQFont(font_);
   const QFontMetrics metrics(font);
@@ -419,6 +431,7 @@ void TBitmap::Assign(const TPersistent* source) {
   transparent_mode_ = other->transparent_mode_;
   transparent_color_ = other->transparent_color_;
   SetTransparent(other->Transparent());
+  Changed();
 }
 
 bool TBitmap::Empty() const { return impl_->image.isNull(); }
@@ -434,6 +447,7 @@ void TBitmap::SetSize(int width, int height) {
     painter.drawImage(0, 0, impl_->image);
   }
   impl_->image = image;
+  Changed();
 }
 
 TCanvas& TBitmap::Canvas() {
@@ -456,6 +470,7 @@ void TBitmap::LoadFromStream(TStream& stream) {
   if (!image.loadFromData(bytes)) throw EInvalidGraphic("Format d'image inconnu");
   impl_->image = image.convertToFormat(QImage::Format_ARGB32);
   if (monochrome_) SetMonochrome(true);
+  Changed();
 }
 
 void TBitmap::SetMonochrome(bool monochrome) {
@@ -468,6 +483,7 @@ void TBitmap::SetMonochrome(bool monochrome) {
       line[x] = (line[x] & 0xFFFFFF) == 0xFFFFFF ? 0xFFFFFFFF : 0xFF000000;
     }
   }
+  Changed();
 }
 
 void TBitmap::MakeMask(TColor background, TBitmap& mask) const {

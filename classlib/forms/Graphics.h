@@ -141,6 +141,16 @@ constexpr uint32_t SRCCOPY = 0x00CC0020;
 constexpr uint32_t ROP_DSPDxax = 0x00E20746;
 // clang-format on
 
+// A font's vertical measures in pixels, as the old desktop reported them.
+struct TTextMetric {
+  int tmHeight = 0;  // ascent + descent
+  int tmAscent = 0;
+  int tmDescent = 0;
+  int tmExternalLeading = 0;
+  int tmAveCharWidth = 0;
+  int tmMaxCharWidth = 0;
+};
+
 class TGraphic;
 class TBitmap;
 struct TCanvasImpl;
@@ -166,6 +176,7 @@ class TCanvas : public TPersistent {
   void TextRect(const TRect& rect, int x, int y, const std::string& text);
   int TextWidth(const std::string& text);
   int TextHeight(const std::string& text);
+  TTextMetric TextMetrics();
   // Draws `text` in `rect` with DT_ flags and returns the text's height; with DT_CALCRECT only
   // measures, setting the rectangle's right and bottom to what the text needs.  Without
   // DT_NOPREFIX a single "&" underlines the next character.
@@ -202,9 +213,21 @@ class TGraphic : public TPersistent {
   virtual int Height() const = 0;
   bool Transparent() const { return transparent_; }
   void SetTransparent(bool transparent) { transparent_ = transparent; }
+  // Fired when the picture changes as a whole (Assign, a load, a new size, monochrome).
+  const TNotifyEvent& OnChange() const { return on_change_; }
+  void SetOnChange(TNotifyEvent handler) { on_change_ = std::move(handler); }
+
+ protected:
+  void Changed() {
+    if (on_change_) {
+      TNotifyEvent handler = on_change_;
+      handler(this);
+    }
+  }
 
  private:
   bool transparent_ = false;
+  TNotifyEvent on_change_;
 };
 
 struct TBitmapImpl;

@@ -1,13 +1,52 @@
 #include "classlib/forms/StdCtrls.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QStyledItemDelegate>
 
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Forms.h"
+#include "classlib/forms/GraphicsImpl.h"
 #include "classlib/forms/QtText.h"
 
 namespace cl {
+
+struct TComboAccess {
+  static void DropDown(TComboBox* combo) { combo->DropDown(); }
+  static void CloseUp(TComboBox* combo) { combo->CloseUp(); }
+  static void Change(TComboBox* combo) { combo->Change(); }
+};
+
+namespace {
+
+// The combo's list opens and closes through these, so that the control hears of it.
+class ComboWidget : public QComboBox {
+ public:
+  explicit ComboWidget(TComboBox* owner) : owner_(owner) {}
+  void Detach() { owner_ = nullptr; }
+  void showPopup() override {
+    if (owner_ != nullptr) CallGuarded(owner_, [this] { TComboAccess::DropDown(owner_); });
+    QComboBox::showPopup();
+  }
+  void hidePopup() override {
+    QComboBox::hidePopup();
+    if (owner_ != nullptr) CallGuarded(owner_, [this] { TComboAccess::CloseUp(owner_); });
+  }
+
+ private:
+  TComboBox* owner_;
+};
+
+ComboWidget* ComboOf(const TComboBox* combo) { return static_cast<ComboWidget*>(WidgetOf(combo)); }
+
+}  // namespace
 
 TButton::TButton(TComponent* owner) : TWinControl(owner) {
   auto* button = new QPushButton;
@@ -50,9 +89,272 @@ void TButton::TextChanged() {
   static_cast<QPushButton*>(WidgetOf(this))->setText(ToQString(Caption()));
 }
 
+TGroupBox::TGroupBox(TComponent* owner) : TWinControl(owner) {
+  AttachWidget(this, new QGroupBox);
+  SetBounds(0, 0, 185, 105);
+}
+
+void TGroupBox::TextChanged() {
+  static_cast<QGroupBox*>(WidgetOf(this))->setTitle(ToQString(Caption()));
+}
+
+// ---- TComboBox --------------------------------------------------------------------------------
+
+TComboBox::TComboBox(TComponent* owner)
+    : TWinControl(owner), items_(std::make_unique<TStringList>()) {
+  auto* combo = new ComboWidget(this);
+  AttachWidget(this, combo);
+  SetTabStop(true);
+  SetBounds(0, 0, 145, 21);
+  SetStyle(csDropDown);
+  items_->SetOnChange([this](TObject*) { ItemsChanged(); });
+  QObject::connect(combo, QOverload<int>::of(&QComboBox::activated), combo, [this](int) {
+    CallGuarded(this, [this] {
+      Change();
+      Click();
+    });
+  });
+}
+
+TComboBox::~TComboBox() {
+  DetachEvents(this);
+  ComboOf(this)->Detach();
+}
+
+TStrings& TComboBox::Items() { return *items_; }
+
+void TComboBox::ItemsChanged() {
+  ComboWidget* combo = ComboOf(this);
+  const QSignalBlocker blocker(combo);
+  const QString text = combo->currentText();
+  combo->clear();
+  for (int i = 0; i < items_->Count(); ++i) combo->addItem(ToQString(items_->Get(i)));
+  combo->setCurrentIndex(-1);
+  if (combo->isEditable()) combo->setEditText(text);
+}
+
+void TComboBox::SetStyle(TComboBoxStyle style) {
+  style_ = style;
+  ComboWidget* combo = ComboOf(this);
+  const QSignalBlocker blocker(combo);
+  combo->setEditable(style != csDropDownList);
+  if (QLineEdit* edit = combo->lineEdit()) {
+    edit->setReadOnly(read_only_);
+    QObject::connect(edit, &QLineEdit::textEdited, combo,
+                     [this](const QString&) { CallGuarded(this, [this] { Change(); }); });
+  }
+}
+
+int TComboBox::ItemIndex() const { return ComboOf(this)->currentIndex(); }
+
+void TComboBox::SetItemIndex(int index) {
+  ComboWidget* combo = ComboOf(this);
+  const QSignalBlocker blocker(combo);
+  combo->setCurrentIndex(index < 0 || index >= combo->count() ? -1 : index);
+  if (combo->currentIndex() < 0 && combo->isEditable()) combo->setEditText(QString());
+}
+
+std::string TComboBox::Text() const { return FromQString(ComboOf(this)->currentText()); }
+
+void TComboBox::SetText(const std::string& text) {
+  ComboWidget* combo = ComboOf(this);
+  const QSignalBlocker blocker(combo);
+  const int index = items_->IndexOf(text);
+  if (index >= 0) {
+    combo->setCurrentIndex(index);
+  } else if (combo->isEditable()) {
+    combo->setCurrentIndex(-1);
+    combo->setEditText(ToQString(text));
+  }
+}
+
+bool TComboBox::Sorted() const { return items_->Sorted(); }
+void TComboBox::SetSorted(bool sorted) { items_->SetSorted(sorted); }
+
+void TComboBox::SetDropDownCount(int count) {
+  drop_down_count_ = count;
+  ComboOf(this)->setMaxVisibleItems(count);
+}
+
+bool TComboBox::DroppedDown() const { return ComboOf(this)->view()->isVisible(); }
+
+void TComboBox::SetDroppedDown(bool dropped) {
+  if (dropped) {
+    ComboOf(this)->showPopup();
+  } else {
+    ComboOf(this)->hidePopup();
+  }
+}
+
+void TComboBox::SelectAll() {
+  if (QLineEdit* edit = ComboOf(this)->lineEdit()) edit->selectAll();
+}
+
+void TComboBox::SetReadOnly(bool read_only) {
+  read_only_ = read_only;
+  if (QLineEdit* edit = ComboOf(this)->lineEdit()) edit->setReadOnly(read_only);
+}
+
+void TComboBox::Change() {
+  if (on_change_) {
+    TNotifyEvent handler = on_change_;
+    handler(this);
+  }
+}
+
+void TComboBox::DropDown() {
+  if (on_drop_down_) {
+    TNotifyEvent handler = on_drop_down_;
+    handler(this);
+  }
+}
+
+void TComboBox::CloseUp() {
+  if (on_close_up_) {
+    TNotifyEvent handler = on_close_up_;
+    handler(this);
+  }
+}
+
+// ---- TCheckListBox ----------------------------------------------------------------------------
+
+struct TCheckListAccess {
+  static void DrawItem(TCheckListBox* list, QPainter* painter, int index, const QRect& r,
+                       TOwnerDrawState state) {
+    TCanvas& canvas = list->Canvas();
+    canvas.Font().Assign(&list->Font());
+    canvas.Brush().SetColor(state.Contains(odSelected) ? clHighlight : clWindow);
+    BeginControlPaint(canvas, painter);
+    try {
+      TDrawItemEvent handler = list->on_draw_item_;
+      handler(list, index, Bounds(r.x(), r.y(), r.width(), r.height()), state);
+    } catch (...) {
+      EndControlPaint(canvas);
+      throw;
+    }
+    EndControlPaint(canvas);
+  }
+  static bool OwnerDraw(TCheckListBox* list) { return static_cast<bool>(list->on_draw_item_); }
+};
+
+namespace {
+
+// Draws the check box as usual and lets the program draw the text part.
+class CheckListDelegate : public QStyledItemDelegate {
+ public:
+  CheckListDelegate(TCheckListBox* list, QObject* parent)
+      : QStyledItemDelegate(parent), list_(list) {}
+  void Detach() { list_ = nullptr; }
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    if (list_ == nullptr || !TCheckListAccess::OwnerDraw(list_)) {
+      QStyledItemDelegate::paint(painter, option, index);
+      return;
+    }
+    QStyleOptionViewItem box = option;
+    initStyleOption(&box, index);
+    box.text.clear();
+    QStyledItemDelegate::paint(painter, box, index);
+    const int check = option.rect.height();
+    const QRect text(option.rect.x() + check, option.rect.y(), option.rect.width() - check,
+                     option.rect.height());
+    TOwnerDrawState state;
+    if (option.state & QStyle::State_Selected) state.Include(odSelected);
+    if (!(option.state & QStyle::State_Enabled)) state.Include(odDisabled);
+    if (option.state & QStyle::State_HasFocus) state.Include(odFocused);
+    TCheckListBox* list = list_;
+    CallGuarded(list, [&] { TCheckListAccess::DrawItem(list, painter, index.row(), text, state); });
+  }
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    if (list_ != nullptr) size.setHeight(list_->ItemHeight());
+    return size;
+  }
+
+ private:
+  TCheckListBox* list_;
+};
+
+QListWidget* ListOf(const TCheckListBox* list) { return static_cast<QListWidget*>(WidgetOf(list)); }
+
+}  // namespace
+
+TCheckListBox::TCheckListBox(TComponent* owner)
+    : TWinControl(owner),
+      items_(std::make_unique<TStringList>()),
+      canvas_(std::make_unique<TCanvas>()) {
+  auto* list = new QListWidget;
+  list->setItemDelegate(new CheckListDelegate(this, list));
+  list->setUniformItemSizes(true);
+  AttachWidget(this, list);
+  SetTabStop(true);
+  SetBounds(0, 0, 121, 97);
+  items_->SetOnChange([this](TObject*) { ItemsChanged(); });
+  QObject::connect(list, &QListWidget::itemChanged, list, [this](QListWidgetItem*) {
+    CallGuarded(this, [this] {
+      if (on_click_check_) {
+        TNotifyEvent handler = on_click_check_;
+        handler(this);
+      }
+    });
+  });
+}
+
+TCheckListBox::~TCheckListBox() {
+  DetachEvents(this);
+  static_cast<CheckListDelegate*>(ListOf(this)->itemDelegate())->Detach();
+}
+
+TStrings& TCheckListBox::Items() { return *items_; }
+
+void TCheckListBox::ItemsChanged() {
+  QListWidget* list = ListOf(this);
+  const QSignalBlocker blocker(list);
+  std::vector<bool> checked;
+  for (int i = 0; i < list->count(); ++i) {
+    checked.push_back(list->item(i)->checkState() == Qt::Checked);
+  }
+  list->clear();
+  for (int i = 0; i < items_->Count(); ++i) {
+    auto* item = new QListWidgetItem(ToQString(items_->Get(i)), list);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    const bool was = static_cast<size_t>(i) < checked.size() && checked[static_cast<size_t>(i)];
+    item->setCheckState(was ? Qt::Checked : Qt::Unchecked);
+  }
+}
+
+bool TCheckListBox::Checked(int index) const {
+  QListWidgetItem* item = ListOf(this)->item(index);
+  if (item == nullptr) ListIndexError(index);
+  return item->checkState() == Qt::Checked;
+}
+
+void TCheckListBox::SetChecked(int index, bool checked) {
+  QListWidget* list = ListOf(this);
+  QListWidgetItem* item = list->item(index);
+  if (item == nullptr) ListIndexError(index);
+  const QSignalBlocker blocker(list);
+  item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+  list->viewport()->update();
+}
+
+int TCheckListBox::ItemIndex() const { return ListOf(this)->currentRow(); }
+
+void TCheckListBox::SetItemIndex(int index) {
+  QListWidget* list = ListOf(this);
+  const QSignalBlocker blocker(list);
+  list->setCurrentRow(index);
+}
+
+void TCheckListBox::SetItemHeight(int height) {
+  item_height_ = height;
+  ListOf(this)->doItemsLayout();
+}
+
 TLabel::TLabel(TComponent* owner) : TControl(owner) {
   auto* label = new QLabel;
   label->setTextFormat(Qt::PlainText);
+  label->setAutoFillBackground(true);
   AttachWidget(this, label);
   SetBounds(0, 0, 65, 13);
 }
@@ -70,6 +372,11 @@ void TLabel::SetWordWrap(bool wrap) {
 void TLabel::SetAlignment(TAlignment alignment) {
   alignment_ = alignment;
   Update();
+}
+
+void TLabel::SetTransparent(bool transparent) {
+  transparent_ = transparent;
+  WidgetOf(this)->setAutoFillBackground(!transparent);
 }
 
 void TLabel::SetAutoSize(bool auto_size) {

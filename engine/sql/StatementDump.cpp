@@ -102,7 +102,7 @@ const char* AggregateName(uint8_t aggregate) {
 
 class TreePrinter {
  public:
-  explicit TreePrinter(const TQueryStatement* query) : query_(query) {
+  explicit TreePrinter(const TQueryStatement* query) {
     if (query == nullptr) return;
     for (size_t i = 0; i < query->parameters.size(); ++i) numbers_[query->parameters[i]] = i + 1;
   }
@@ -166,7 +166,6 @@ class TreePrinter {
     return out + ")";
   }
 
-  const TQueryStatement* query_;
   std::unordered_map<const ExpressionNode*, size_t> numbers_;
 };
 

@@ -86,7 +86,7 @@ TSourceDataFile& TStatementParser::ParseTable(std::string_view message,
   size_t appearance = query_.source_tables.size() + 1;
   table->appearance = static_cast<uint16_t>(appearance < UINT16_MAX ? appearance : UINT16_MAX);
   table->in_memory = in_memory;
-  table->SetTableName(parser_.TokenName(), query_.directory);
+  table->SetTableName(parser_.FullTokenName(), query_.directory);
   Next();
   TSourceDataFile& added = *table;
   auto& tables = query_.source_tables;

@@ -18,8 +18,11 @@
 // by TExpressionParser with what that clause allows; this grammar only places them.  Names are
 // not resolved here: binding looks them up once the tables are open.
 //
-// Every error raises engine error 11949 whose SQL text is the message; messages that end in "'"
-// get the current token's text and a closing "'".  The texts are what users see and never change.
+// Every error of the grammar raises engine error 11949 whose SQL text is the message; messages
+// that end in "'" get the current token's text and a closing "'".  The texts are what users see
+// and never change.  A table name (a source or the INTO result) longer than 255 characters, alone
+// or placed in the statement's directory, is refused as a file name instead: 11010 with the name,
+// never cut, since a cut name would address another file.
 #pragma once
 
 #include <string>
@@ -31,8 +34,9 @@
 namespace tessera {
 
 // Parses the text already loaded into query.parser (SetText) into the statement's flags and
-// lists, after clearing them (ClearStatement).  Raises 11949 at the first error; what was built
-// up to it stays in the statement until it is cleared or freed.
+// lists, after clearing them (ClearStatement).  Raises 11949 (or 11010 for a table name too long,
+// see above) at the first error; what was built up to it stays in the statement until it is
+// cleared or freed.
 void ParseStatement(TQueryStatement& query);
 
 // The parser of one statement; ParseStatement is its only user.  The SELECT clauses live in

@@ -1,8 +1,10 @@
 // The SELECT clauses of TStatementParser.
 #include <utility>
 
+#include "classlib/rtl/ShortString.h"
 #include "engine/sql/ConditionWalks.h"
 #include "engine/sql/TStatementParser.h"
+#include "engine/storage/core/EngineErrors.h"
 
 namespace tessera {
 
@@ -147,7 +149,9 @@ void TStatementParser::ParseInto() {
   } else if (!AtNameOrString()) {
     FailFound("Result table name expected in INTO clause, instead found '");
   }
-  query_.into_name = parser_.TokenName();
+  // A cut name would address another file.
+  query_.into_name = parser_.FullTokenName();
+  if (!cl::FitsShort(query_.into_name)) RaiseEngineError(kErrInvalidPath, query_.into_name);
   Next();
 }
 

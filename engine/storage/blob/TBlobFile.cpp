@@ -155,6 +155,9 @@ void TBlobFile::Open() {
   TFileHandler::Open();
   try {
     ReadHeader();
+    // Blocks reach the disk before the header that counts them, so an end past the file's
+    // length is damage: trusted, the first new block would be written out there.
+    if (EndOffset() > static_cast<uint32_t>(Size())) RaiseData(kErrBlobBufferCorrupt);
   } catch (...) {
     TFileHandler::Close();
     throw;

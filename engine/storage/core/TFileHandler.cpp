@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/ShortString.h"
@@ -12,6 +13,7 @@
 #include "engine/storage/core/EngineCriticalSections.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
+#include "engine/storage/core/FilePaths.h"
 #include "engine/storage/core/TMemoryFile.h"
 #include "engine/storage/core/TableCipher.h"
 #include "platform/FaultyFile.h"
@@ -30,6 +32,15 @@ struct EngineBlockDeleter {
 // The engine's offsets and lengths are 32-bit: a range must lie within 0..2^31 - 1.
 bool InFileRange(int64_t offset, int32_t count) {
   return offset >= 0 && count >= 0 && offset <= INT32_MAX - int64_t{count};
+}
+
+// A name whose file part is blank before its extension ("", "   ", "dir/" made into ".DAT")
+// would make a hidden file of nothing but the extension.
+bool BlankBaseName(std::string_view name) {
+  const size_t slash = name.rfind('/');
+  const std::string base =
+      RemoveFileExtension(slash == std::string_view::npos ? name : name.substr(slash + 1));
+  return cl::TrimBlanks(base).empty();
 }
 
 }  // namespace
@@ -270,7 +281,9 @@ void TFileHandler::SetFileName(std::string_view table_name) {
   std::string name = MakeFileName(table_name);
   if (name == file_name_) return;
   if (file_) Fail(kErrFileInUse);
-  if (!cl::FitsShort(name)) RaiseEngineError(kErrInvalidPath, cl::ToShort(name));
+  if (!cl::FitsShort(name) || BlankBaseName(name)) {
+    RaiseEngineError(kErrInvalidPath, cl::ToShort(name));
+  }
   file_name_ = std::move(name);
 }
 

@@ -106,7 +106,7 @@ class TFileHandler {
   void SetExclusive(bool value);
   void SetReadOnly(bool value);
   // Stores MakeFileName(table_name); nothing when that is the current name, 10031 while open,
-  // 11010 when the name passes 255 bytes.
+  // 11010 when the name passes 255 bytes or its file part is blank before the extension.
   void SetFileName(std::string_view table_name);
   // Ignored while open.
   void SetWriteThrough(bool value);

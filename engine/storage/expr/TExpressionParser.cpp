@@ -160,13 +160,17 @@ std::string_view TExpressionParser::RawToken() const {
   return std::string_view(text_).substr(token_start_, token_end_ - token_start_);
 }
 
-std::string TExpressionParser::TokenText() const {
+std::string_view TExpressionParser::TokenBody() const {
   std::string_view t = RawToken();
   if (token_kind_ == kTokenQuotedText || token_kind_ == kTokenBracketedName) {
     t.remove_prefix(1);
     if (token_closed_) t.remove_suffix(1);
   }
-  return std::string(t.substr(0, kMaxNodeTextLength));
+  return t;
+}
+
+std::string TExpressionParser::TokenText() const {
+  return std::string(TokenBody().substr(0, kMaxNodeTextLength));
 }
 
 // The quoted text's characters with each doubled delimiter taken once (not cut).
@@ -182,8 +186,12 @@ std::string TExpressionParser::UndoubledQuotedText() const {
 }
 
 std::string TExpressionParser::TokenName() const {
-  if (token_kind_ != kTokenQuotedText) return TokenText();
-  return UndoubledQuotedText().substr(0, kMaxNodeTextLength);
+  return FullTokenName().substr(0, kMaxNodeTextLength);
+}
+
+std::string TExpressionParser::FullTokenName() const {
+  if (token_kind_ != kTokenQuotedText) return std::string(TokenBody());
+  return UndoubledQuotedText();
 }
 
 bool TExpressionParser::TokenIs(std::string_view word) const {

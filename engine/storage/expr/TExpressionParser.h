@@ -61,6 +61,8 @@ class TExpressionParser {
   // The current token as a name or password: TokenText, but a quoted text has each doubled
   // quote taken once, as in a string constant's value (at most 255 characters).
   std::string TokenName() const;
+  // TokenName before the cut at 255 characters, for names that must be refused, not cut.
+  std::string FullTokenName() const;
   // The current token is a symbol or bracketed name equal to `word` ignoring case.
   bool TokenIs(std::string_view word) const;
   bool TokenKindIs(int kind) const { return token_kind_ == kind; }
@@ -90,6 +92,8 @@ class TExpressionParser {
   }
   void SkipBlanks();
   std::string_view RawToken() const;
+  // The current token without the delimiters of a quoted text or bracketed name.
+  std::string_view TokenBody() const;
   std::string_view SourceText() const;
   std::string UndoubledQuotedText() const;
 

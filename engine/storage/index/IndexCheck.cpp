@@ -34,7 +34,7 @@ class Checker {
  public:
   Checker(const uint8_t* header, const TPageImageReader& read, bool enciphered,
           TIndexCheckReport& report)
-      : header_(header), read_(read), report_(report) {
+      : read_(read), report_(report) {
     owner_.enciphered = enciphered;
     end_ = cl::GetU32LE(header + kIdxEndOffset);
     seen_.assign(end_ / kIndexPageSize, false);
@@ -75,7 +75,6 @@ class Checker {
   }
 
  private:
-  const uint8_t* header_;
   const TPageImageReader& read_;
   TIndexCheckReport& report_;
   CheckOwner owner_;

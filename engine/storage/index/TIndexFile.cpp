@@ -45,6 +45,9 @@ void TIndexFile::Open() {
   TFileHandler::Open();
   try {
     ReadHeader();
+    // Pages reach the disk before the header that counts them, so an end past the file's length
+    // is damage: trusted, the first new page would be written out there.
+    if (EndOffset() > static_cast<uint32_t>(Size())) RaiseData(kErrIndexPageCorrupt);
     current_slot_ = 0;
     ResetTreeState();
     if (!owner_.InRepairMode()) cursor_.First();

@@ -122,6 +122,8 @@ inline constexpr size_t kDatRecordSize = kDatLastAutoIncrement + 4;
 inline constexpr size_t kDatFieldCount = kDatRecordSize + 2;
 inline constexpr size_t kDatBlobFieldCount = kDatFieldCount + 2;
 inline constexpr size_t kDatUpdateStamp = kDatBlobFieldCount + 2;
+// The update stamp is the local date-time less this many days.
+inline constexpr double kUpdateStampBias = 693594.0;
 inline constexpr size_t kDatDescription = kDatUpdateStamp + 8;
 inline constexpr size_t kDescriptionMax = 50;
 inline constexpr size_t kDatEncrypted = kDatDescription + 1 + kDescriptionMax;

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 
 #include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/DateTime.h"
 #include "classlib/rtl/ShortString.h"
+#include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/FilePaths.h"
@@ -15,8 +17,6 @@
 namespace tessera {
 namespace {
 
-// The update stamp is the local date-time less this many days.
-constexpr double kUpdateStampBias = 693594.0;
 constexpr uint32_t kMaxPerRead = 32767;
 constexpr uint32_t kCacheBytes = 131070;
 constexpr uint32_t kMaxCacheEntries = 65535;
@@ -29,6 +29,44 @@ bool SameStructure(const TDataHeader& a, const TDataHeader& b) {
          a.Language() == b.Language() && a.Sort() == b.Sort() &&
          a.StoredComputedAreaSize() == b.StoredComputedAreaSize();
 }
+
+// Holds a table's existing files open, exclusive and writable, from before a create or delete
+// changes the first of them until it comes to each in turn.  A create or delete that another
+// process (or a read-only file) would refuse part-way is so refused before anything has changed,
+// and nobody opens a claimed file in between.  Missing files are not claimed.
+class TTableFileClaim {
+ public:
+  // Claims the files in the order given; the first that cannot be claimed raises `refusal` with
+  // its name (0: the open's own error, which is what replacing the file would have met).
+  TTableFileClaim(const std::vector<std::string>& names, bool in_memory, uint16_t refusal) {
+    for (const std::string& name : names) {
+      auto file = std::make_unique<TFileHandler>();
+      file->SetInMemory(in_memory);
+      file->SetExclusive(true);
+      file->SetFileName(name);
+      if (file->Exists()) {
+        try {
+          file->Open();
+        } catch (const ETesseraEngineError&) {
+          if (refusal == 0) throw;
+          RaiseEngineError(refusal, cl::ToShort(name));
+        }
+        // Also where the system would let a superuser write it: the engine never replaces or
+        // deletes a file marked read-only.
+        if (file->ReadOnlyAttribute()) {
+          RaiseEngineError(refusal != 0 ? refusal : kErrAccessDenied, cl::ToShort(name));
+        }
+      }
+      files_.push_back(std::move(file));
+    }
+  }
+
+  // Gives up the claim on the file at `position` in the order, just before it is changed.
+  void Release(size_t position) { files_[position]->Close(); }
+
+ private:
+  std::vector<std::unique_ptr<TFileHandler>> files_;
+};
 
 }  // namespace
 
@@ -153,10 +191,21 @@ void TDataFile::CreateBlobFileObject() {
 void TDataFile::OpenCompanions() {
   ConfigureCompanion(index_file_);
   index_file_.Open();
+  CheckCompanionWritable(index_file_);
   CheckIndexKeys();
   if (header_.BlobFieldCount() > 0) {
     CreateBlobFileObject();
     blob_file_->Open();
+    CheckCompanionWritable(*blob_file_);
+  }
+}
+
+// A companion found read-only beside a .DAT opened for writing would accept key and blob changes
+// and lose them at commit.  The .DAT is open by then, so the write open is refused rather than
+// turned read-only half-way; a read-only open of the table still works.
+void TDataFile::CheckCompanionWritable(const TFileHandler& companion) const {
+  if (!ReadOnly() && companion.ReadOnly()) {
+    RaiseEngineError(kErrAccessDenied, cl::ToShort(companion.FileName()));
   }
 }
 
@@ -239,16 +288,25 @@ void TDataFile::Open() {
 }
 
 void TDataFile::CreateNew() {
-  TFileHandler::CreateNew();
+  const bool with_blob = header_.BlobFieldCount() > 0;
+  TTableFileClaim claim(TableFileNames(with_blob), InMemory(), 0);
+  size_t created = 0;
   try {
+    claim.Release(0);
+    TFileHandler::CreateNew();
+    ++created;
     ConfigureCompanion(index_file_);
+    claim.Release(1);
     index_file_.CreateNew();
-    if (header_.BlobFieldCount() > 0) {
+    ++created;
+    if (with_blob) {
       CreateBlobFileObject();
+      claim.Release(2);
       blob_file_->CreateNew();
     }
   } catch (...) {
     CloseFiles();
+    DeleteNewFiles(created);
     throw;
   }
 }
@@ -322,35 +380,46 @@ void TDataFile::EmptyTable() {
   }
 }
 
+std::vector<std::string> TDataFile::TableFileNames(bool with_blob) {
+  std::vector<std::string> names = {FileName(), index_file_.MakeFileName(TableName())};
+  if (with_blob) names.push_back(TBlobFile(*this, 0).MakeFileName(TableName()));
+  return names;
+}
+
 void TDataFile::DeleteTableFiles() {
   if (IsOpen()) Fail(kErrFileInUse);
+  const std::vector<std::string> names = TableFileNames(true);
+  TTableFileClaim claim(names, InMemory(), kErrCannotDelete);
+  // A missing .DAT or .IDX is reported, but the other files still go: that is how the remains of
+  // a broken table are cleared.  A missing .BLB is no error (tables without blob fields have none).
   std::exception_ptr error;
-  auto attempt = [&](auto&& remove) {
+  for (size_t i = 0; i < names.size(); ++i) {
+    claim.Release(i);
+    TFileHandler file;
+    file.SetInMemory(InMemory());
+    file.SetFileName(names[i]);
+    if (i == 2 && !file.Exists()) continue;
     try {
-      remove();
+      file.Delete();
     } catch (...) {
       if (!error) error = std::current_exception();
     }
-  };
-  attempt([&] { Delete(); });
-  attempt([&] {
-    ConfigureCompanion(index_file_);
-    index_file_.Delete();
-  });
-  attempt([&] {
-    TBlobFile blob(*this, 0);
-    ConfigureCompanion(blob);
-    if (blob.Exists()) blob.Delete();
-  });
+  }
   if (error) std::rethrow_exception(error);
 }
 
-void TDataFile::DeleteFilesQuietly() noexcept {
-  try {
-    DeleteTableFiles();
-  } catch (...) {
-    // Called on the way out of a failed creation, whose own error is the one to report; files
-    // that another process holds are not ours to delete anyway.
+void TDataFile::DeleteNewFiles(size_t count) noexcept {
+  const std::vector<std::string> names = TableFileNames(count > 2);
+  for (size_t i = 0; i < count && i < names.size(); ++i) {
+    try {
+      TFileHandler file;
+      file.SetInMemory(InMemory());
+      file.SetFileName(names[i]);
+      file.Delete();
+    } catch (...) {
+      // On the way out of a failed creation, whose own error is the one to report; the file was
+      // this call's own, held exclusively until a moment ago, so nothing of value stays behind.
+    }
   }
 }
 

@@ -16,7 +16,8 @@
 //          asks for the password of an encrypted table (10498), reads and checks the definitions
 //          (8961), checks the file length under the data semaphore, then opens the .IDX (8965
 //          also for an index whose key length is not what its fields make) and, when the table
-//          has blob fields, the .BLB.  Any error closes everything again.
+//          has blob fields, the .BLB; a write open whose .IDX or .BLB is read-only is refused
+//          (11013).  Any error closes everything again.
 //   Close  commits what an exclusive, writable handle holds (records, pages, blocks, headers),
 //          closes the three files (also when that write failed, whose error is raised
 //          afterwards) and deletes them on request.
@@ -97,14 +98,17 @@ class TDataFile : public TFileHandler,
   void Open() override;
   void Close() override;
   // Creates the .DAT, then the .IDX and, when the header counts blob fields, the .BLB, all
-  // exclusive; the headers are written by the next commit or close.
+  // exclusive; the headers are written by the next commit or close.  When another process has
+  // one of the existing files open, or one is read-only, nothing is replaced (11013); after any
+  // other failure only the files this call made are deleted.
   void CreateNew() override;
 
   // ---- creation and working definitions (TableCreation.cpp) ----
 
   // Creates the three files of a new table from `table` and leaves the handle closed.  REQUIRES
   // the closed handle's exclusive flag (10253) and not its read-only flag (11013).  Errors of the
-  // checks leave no file; an error once the files exist deletes them and is passed on.
+  // checks leave no file; an error once the files exist deletes those that this call made (see
+  // CreateNew) and is passed on.
   void SetupNewTable(TNewTable table);
   // Replaces the working definitions of the open table: checked like a new table's (the stored
   // fields keep their offsets), computed fields placed after the record.
@@ -120,7 +124,8 @@ class TDataFile : public TFileHandler,
   bool DeleteOnClose() const { return delete_on_close_; }
   // Called while the session lacks an encrypted table's password; true when it supplied one.
   void SetPasswordEvent(TPasswordEvent event) { password_event_ = std::move(event); }
-  // Deletes the closed table's .DAT, .IDX and, when it exists, .BLB (9220 when refused).
+  // Deletes the closed table's .DAT, .IDX and, when it exists, .BLB (9220 when refused).  When
+  // another process has one of them open, or one is read-only, nothing is deleted.
   void DeleteTableFiles();
 
   // ---- settings ----
@@ -465,12 +470,16 @@ class TDataFile : public TFileHandler,
   void CheckLengthUnderSemaphore();
   void DefineIndexes(const std::vector<TIndexDescriptor>& indexes);
   void OpenCompanions();
+  void CheckCompanionWritable(const TFileHandler& companion) const;
   void CheckIndexKeys();
   void CreateBlobFileObject();
   void CloseFiles() noexcept;
   void ConfigureCompanion(TFileHandler& file);
   std::string TableName() const;
-  void DeleteFilesQuietly() noexcept;
+  // The table's file names in the order they are created and deleted: .DAT, .IDX, .BLB.
+  std::vector<std::string> TableFileNames(bool with_blob);
+  // Deletes the first `count` files of that order, which a creation made; errors are dropped.
+  void DeleteNewFiles(size_t count) noexcept;
 
   TDataHeader header_;
   std::vector<TFieldDefinition> table_fields_;

@@ -204,8 +204,10 @@ void TDataFile::SetupNewTable(TNewTable table) {
   const bool delete_on_close = delete_on_close_;
   const TPasswordEvent event = password_event_;
   delete_on_close_ = false;
+  size_t created = 0;  // CreateNew clears up after itself; from then on the files are ours
   try {
     CreateNew();
+    created = header_.BlobFieldCount() > 0 ? 3 : 2;
     WriteDefinitions();
     // The indexes are defined before the files are first closed, so that the reopen below
     // checks the complete table (an index file opens onto its primary index).
@@ -216,7 +218,7 @@ void TDataFile::SetupNewTable(TNewTable table) {
   } catch (...) {
     CloseFiles();
     ResetState();
-    DeleteFilesQuietly();
+    DeleteNewFiles(created);
     delete_on_close_ = delete_on_close;
     password_event_ = event;
     throw;

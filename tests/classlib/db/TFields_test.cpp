@@ -14,6 +14,12 @@
 namespace cl::test {
 namespace {
 
+// The field is exactly of class T (not of a class derived from it).
+template <class T>
+bool Is(TField* field) {
+  return field != nullptr && typeid(*field) == typeid(T);
+}
+
 std::vector<uint8_t> NativeBytes(TField* field) {
   std::vector<uint8_t> bytes(static_cast<size_t>(field->DataSize()));
   EXPECT_TRUE(field->GetData(bytes.data()));
@@ -70,20 +76,20 @@ TEST_F(FieldsTest, DefinitionsMakeTheirFieldClasses) {
   const Expect expected[] = {
       {"S", ftString, 11, dynamic_cast<TStringField*>(F("S")) != nullptr},
       {"SI", ftSmallint, 2, dynamic_cast<TSmallintField*>(F("SI")) != nullptr},
-      {"I", ftInteger, 4, typeid(*F("I")) == typeid(TIntegerField)},
+      {"I", ftInteger, 4, Is<TIntegerField>(F("I"))},
       {"W", ftWord, 2, dynamic_cast<TWordField*>(F("W")) != nullptr},
       {"A", ftAutoInc, 4, dynamic_cast<TAutoIncField*>(F("A")) != nullptr},
       {"B", ftBoolean, 2, dynamic_cast<TBooleanField*>(F("B")) != nullptr},
-      {"F", ftFloat, 8, typeid(*F("F")) == typeid(TFloatField)},
+      {"F", ftFloat, 8, Is<TFloatField>(F("F"))},
       {"C", ftCurrency, 8, dynamic_cast<TCurrencyField*>(F("C")) != nullptr},
       {"BCD", ftBCD, 8, dynamic_cast<TBCDField*>(F("BCD")) != nullptr},
       {"D", ftDate, 4, dynamic_cast<TDateField*>(F("D")) != nullptr},
       {"T", ftTime, 4, dynamic_cast<TTimeField*>(F("T")) != nullptr},
-      {"DT", ftDateTime, 8, typeid(*F("DT")) == typeid(TDateTimeField)},
-      {"BY", ftBytes, 4, typeid(*F("BY")) == typeid(TBytesField)},
+      {"DT", ftDateTime, 8, Is<TDateTimeField>(F("DT"))},
+      {"BY", ftBytes, 4, Is<TBytesField>(F("BY"))},
       {"VB", ftVarBytes, 8, dynamic_cast<TVarBytesField*>(F("VB")) != nullptr},
       {"M", ftMemo, 0, dynamic_cast<TMemoField*>(F("M")) != nullptr},
-      {"FM", ftFmtMemo, 0, typeid(*F("FM")) == typeid(TBlobField)},
+      {"FM", ftFmtMemo, 0, Is<TBlobField>(F("FM"))},
   };
   for (const Expect& e : expected) {
     SCOPED_TRACE(e.name);

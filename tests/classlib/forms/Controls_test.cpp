@@ -298,3 +298,155 @@ TEST(ControlsTest, ExceptionSourcesReachTheHandlerWithTheirSender) {
 
 }  // namespace
 }  // namespace cl
+
+namespace cl {
+namespace {
+
+// A pop-up list as the date and combo edits use: a top-level window that never activates.
+class TPopupList : public TCustomControl {
+ public:
+  using TCustomControl::TCustomControl;
+  int cancel_modes = 0;
+  std::string accelerators;
+
+ protected:
+  void CreateParams(TCreateParams& params) override {
+    params.Style |= WS_POPUP | WS_BORDER;
+    params.ExStyle |= WS_EX_TOOLWINDOW;
+    params.NoActivate = true;
+  }
+  void DefaultHandler(TMessage& m) override {
+    if (m.Msg == WM_CANCELMODE) ++cancel_modes;
+    if (m.Msg == CM_DIALOGCHAR && m.WParam == 'K') {
+      accelerators += static_cast<char>(m.WParam);
+      m.Result = 1;
+      return;
+    }
+    TCustomControl::DefaultHandler(m);
+  }
+};
+
+TEST(ControlsTest, PopupWindowsCaptureCancelModeAndAccelerators) {
+  mirvel_test::UiRecorder ui;
+  TForm form(nullptr);
+  auto* edit = new TButton(&form);
+  edit->SetParent(&form);
+  form.Show();
+  QApplication::setActiveWindow(Widget(&form));
+  edit->SetFocus();
+
+  auto* popup = new TPopupList(&form);
+  popup->SetParent(&form);
+  popup->SetBounds(300, 200, 80, 60);
+  popup->Show();
+  EXPECT_TRUE(Widget(popup)->isWindow());
+  EXPECT_TRUE(Widget(popup)->isVisible());
+  EXPECT_EQ(popup->ClientRect(), Rect(0, 0, 78, 58)) << "inside the border";
+  EXPECT_EQ(QApplication::activeWindow(), Widget(&form));
+  EXPECT_EQ(QApplication::focusWidget(), Widget(edit));
+
+  // The pop-up holds the capture; a modal loop starting sends it WM_CANCELMODE.
+  popup->SetMouseCapture(true);
+  EXPECT_TRUE(popup->MouseCapture());
+  ui.answers = {mrOk};
+  MessageDlg("Erreur de saisie", mtError, TMsgDlgButtons{mbOK}, 0);
+  EXPECT_EQ(ui.boxes.size(), 1u) << "the responder answered";
+  TForm dialog(nullptr);
+  AddModalAction([&] { dialog.SetModalResult(mrOk); });
+  popup->SetMouseCapture(true);
+  dialog.ShowModal();
+  EXPECT_EQ(popup->cancel_modes, 1);
+  EXPECT_EQ(GetCaptureControl(), nullptr);
+
+  // Alt and a letter that no button takes reaches the custom controls as CM_DIALOGCHAR.
+  QTest::keyClick(Widget(edit), Qt::Key_K, Qt::AltModifier);
+  EXPECT_EQ(popup->accelerators, "K");
+}
+
+TEST(ControlsTest, AFailingExitGivesTheFocusBackAndATimerMayFreeItself) {
+  mirvel_test::UiRecorder ui;
+  TForm form(nullptr);
+  auto* first = new TButton(&form);
+  auto* second = new TButton(&form);
+  first->SetParent(&form);
+  second->SetParent(&form);
+  second->SetLeft(100);
+  first->SetOnExit([](TObject*) { throw Exception("Date incorrecte"); });
+  form.Show();
+  QApplication::setActiveWindow(Widget(&form));
+  first->SetFocus();
+  QTest::keyClick(Widget(first), Qt::Key_Tab);
+  EXPECT_TRUE(mirvel_test::PumpUntil([&] { return QApplication::focusWidget() == Widget(first); }));
+  EXPECT_EQ(ui.errors, std::vector<std::string>{"Date incorrecte"});
+  EXPECT_EQ(ui.senders, std::vector<TObject*>{first});
+
+  auto* timer = new TTimer(nullptr);
+  int ticks = 0;
+  timer->SetInterval(1);
+  timer->SetOnTimer([&](TObject*) {
+    ++ticks;
+    delete timer;
+  });
+  mirvel_test::PumpFor(100);  // a hundred intervals: no second tick
+  EXPECT_EQ(ticks, 1);
+
+  // A form made minimised while hidden shows nothing.
+  TForm hidden(nullptr);
+  hidden.SetWindowState(wsMinimized);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(Widget(&hidden)->isVisible());
+}
+
+}  // namespace
+}  // namespace cl
+
+namespace cl {
+namespace {
+
+class TRedDot : public TGraphicControl {
+ public:
+  using TGraphicControl::TGraphicControl;
+
+ protected:
+  void Paint() override {
+    Canvas().Brush().SetColor(clRed);
+    Canvas().FillRect(Rect(2, 2, 6, 6));
+  }
+};
+
+TEST(ControlsTest, GraphicControlsHintsFollowingParentsAndControlsAtPoints) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 100, 80);
+  form.SetColor(clWhite);
+  auto* panel = new TPanel(&form);
+  panel->SetParent(&form);
+  panel->SetBevelOuter(bvNone);
+  panel->SetBounds(10, 10, 60, 40);
+  auto* dot = new TRedDot(&form);
+  dot->SetParent(panel);
+  dot->SetBounds(5, 5, 10, 10);
+  form.Show();
+  const QImage shot = Widget(&form)->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(10 + 5 + 3, 10 + 5 + 3), QColor(255, 0, 0));
+  EXPECT_EQ(shot.pixelColor(10 + 5 + 8, 10 + 5 + 8), QColor(255, 255, 255))
+      << "drawn over its parent, which follows the form's colour";
+  EXPECT_EQ(FindControlAt(dot->ClientToScreen({1, 1})), dot);
+  EXPECT_EQ(FindControlAt(panel->ClientToScreen({50, 30})), panel);
+
+  dot->SetHint("Point");
+  form.SetShowHint(true);
+  EXPECT_TRUE(panel->ShowHint());
+  EXPECT_TRUE(dot->ShowHint()) << "follows through the parents";
+  dot->SetShowHint(false);
+  EXPECT_FALSE(dot->ParentShowHint());
+  form.SetShowHint(true);
+  EXPECT_FALSE(dot->ShowHint()) << "its own setting now";
+
+  form.SetBorderIcons(TBorderIcons{biSystemMenu});
+  EXPECT_FALSE(Widget(&form)->windowFlags() & Qt::WindowMinimizeButtonHint);
+  form.SetBorderIcons(TBorderIcons{biSystemMenu, biMinimize});
+  EXPECT_TRUE(Widget(&form)->windowFlags() & Qt::WindowMinimizeButtonHint);
+}
+
+}  // namespace
+}  // namespace cl

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   cl::InstallFormsBackend();
   cl::Application().Initialize();
   const int result = RUN_ALL_TESTS();
+  cl::StopMessageReceiver();
   // Widgets of controls freed inside their own events are deleted by the loop.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   return result;

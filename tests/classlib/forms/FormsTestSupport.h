@@ -5,10 +5,20 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTabWidget>
 #include <QTest>
+#include <QUrl>
+#include <QWheelEvent>
 #include <QWidget>
 #include <QWindow>
 #include <functional>
@@ -31,6 +41,13 @@ inline bool PumpUntil(const std::function<bool()>& done) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }
   return done();
+}
+
+// Runs the loop for `ms` milliseconds (where a test must see that something does not happen).
+inline void PumpFor(int ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 // Records what reaches the application's exception handler, and the message boxes asked for,

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "classlib/forms/Buttons.h"
+#include "classlib/forms/ComCtrls.h"
 #include "classlib/forms/ExtCtrls.h"
+#include "classlib/forms/HintWindow.h"
 #include "classlib/forms/StdCtrls.h"
 #include "classlib/rtl/DataModule.h"
 #include "classlib/rtl/Loader.h"
@@ -115,6 +118,21 @@ TEST(FormsTest, StartUpScenarioRunsUntilTheMainFormCloses) {
   EXPECT_TRUE(ui.errors.empty());
 }
 
+TEST(FormsTest, TheApplicationMinimisesAndRestoresItsMainForm) {
+  TForm* main = nullptr;
+  Application().CreateForm(main);
+  ASSERT_EQ(Application().MainForm(), main);
+  main->Show();
+  Application().Minimize();
+  EXPECT_TRUE(Application().IsIconic());
+  Application().Restore();
+  EXPECT_FALSE(Application().IsIconic());
+  EXPECT_EQ(main->WindowState(), wsNormal);
+  Application().BringToFront();
+  delete main;
+  EXPECT_EQ(Application().MainForm(), nullptr);
+}
+
 TEST(FormsTest, ShowModalRunsUntilAModalResultAndRestoresTheOtherForms) {
   mirvel_test::UiRecorder ui;
   TForm owner_form(nullptr);
@@ -187,6 +205,57 @@ TEST(FormsTest, CloseActionsAndAFormFreedByItsOwnEvent) {
   EXPECT_EQ(ui.senders, std::vector<TObject*>{&other});
 }
 
+TEST(FormsTest, AFormFreedByItsOwnButtonsClickIsSafe) {
+  auto* form = new TForm(nullptr);
+  auto* button = new TButton(form);
+  button->SetParent(form);
+  bool freed = false;
+  button->SetOnClick([&](TObject*) {
+    delete form;  // from inside the toolkit's click signal
+    freed = true;
+  });
+  form->Show();
+  QTest::mouseClick(Widget(button), Qt::LeftButton);
+  EXPECT_TRUE(freed);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(FormsTest, ActivationEventsAndTheActiveForm) {
+  std::vector<std::string> trace;
+  TForm first(nullptr);
+  TForm second(nullptr);
+  first.SetOnActivate([&](TObject*) { trace.push_back("first activated"); });
+  first.SetOnDeactivate([&](TObject*) { trace.push_back("first deactivated"); });
+  second.SetOnActivate([&](TObject*) { trace.push_back("second activated"); });
+  first.Show();
+  second.Show();
+  QApplication::setActiveWindow(Widget(&first));
+  EXPECT_EQ(Screen().ActiveForm(), &first);
+  EXPECT_TRUE(Screen().ApplicationActive());
+  QApplication::setActiveWindow(Widget(&second));
+  EXPECT_EQ(Screen().ActiveForm(), &second);
+  EXPECT_TRUE(second.Active());
+  EXPECT_EQ(trace,
+            (std::vector<std::string>{"first activated", "first deactivated", "second activated"}));
+}
+
+TEST(FormsTest, ScaleByScalesBoundsAndOwnFonts) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 222, 154);
+  auto* panel = new TPanel(&form);
+  panel->SetParent(&form);
+  panel->SetBounds(3, 22, 100, 21);
+  auto* big = new TPanel(&form);
+  big->SetParent(&form);
+  big->Font().SetSize(10);
+  form.ScaleBy(120, 96);
+  EXPECT_EQ(form.Width(), 277);
+  EXPECT_EQ(form.Height(), 192);
+  EXPECT_EQ(panel->BoundsRect(), Bounds(3, 27, 125, 26));
+  EXPECT_EQ(big->Font().Size(), 12);
+  EXPECT_EQ(panel->Font().Size(), form.Font().Size()) << "a parent font follows";
+}
+
 TEST(FormsTest, OnlyAUserMinimiseSendsScMinimize) {
   TForm form(nullptr);
   int minimises = 0;
@@ -211,6 +280,72 @@ TEST(FormsTest, OnlyAUserMinimiseSendsScMinimize) {
   Widget(&form)->windowHandle()->setWindowState(Qt::WindowMinimized);
   QCoreApplication::processEvents();
   EXPECT_EQ(minimises, 1);
+}
+
+// A form with one control of each kind, saved as a picture in the build folder for a person to
+// look at; the test only checks that the picture was made.
+TEST(FormsTest, SampleFormWithEveryControlIsSavedAsPng) {
+  TForm form(nullptr);
+  form.SetCaption("Exemple");
+  form.SetBounds(0, 0, 480, 300);
+  auto* top = new TPanel(&form);
+  top->SetParent(&form);
+  top->SetAlign(alTop);
+  top->SetHeight(40);
+  top->SetCaption("Panneau");
+  auto* pages = new TPageControl(&form);
+  pages->SetParent(&form);
+  pages->SetAlign(alClient);
+  auto* sheet = new TTabSheet(&form);
+  sheet->SetPageControl(pages);
+  sheet->SetCaption("Message");
+  auto* other = new TTabSheet(&form);
+  other->SetPageControl(pages);
+  other->SetCaption("Historique");
+  auto* label = new TLabel(&form);
+  label->SetParent(sheet);
+  label->SetBounds(8, 8, 60, 16);
+  label->SetCaption("&Appelant :");
+  auto* combo = new TComboBox(&form);
+  combo->SetParent(sheet);
+  combo->SetBounds(80, 4, 150, 22);
+  combo->Items().Add("Mme Durand");
+  combo->SetItemIndex(0);
+  auto* group = new TGroupBox(&form);
+  group->SetParent(sheet);
+  group->SetBounds(8, 36, 220, 120);
+  group->SetCaption("Options");
+  auto* checks = new TCheckListBox(&form);
+  checks->SetParent(group);
+  checks->SetBounds(8, 20, 200, 90);
+  checks->Items().Add("Urgent");
+  checks->Items().Add("Rappeler");
+  checks->SetChecked(0, true);
+  auto* image = new TImage(&form);
+  image->SetParent(sheet);
+  image->SetBounds(240, 36, 40, 40);
+  image->Picture().Bitmap().LoadFromResourceName("BBOK");
+  auto* ok = new TBitBtn(&form);
+  ok->SetParent(sheet);
+  ok->SetKind(bkOK);
+  ok->SetBounds(240, 120, 90, 28);
+  auto* cancel = new TBitBtn(&form);
+  cancel->SetParent(sheet);
+  cancel->SetKind(bkCancel);
+  cancel->SetBounds(340, 120, 90, 28);
+  auto* splitter = new TSplitter(&form);
+  splitter->SetParent(&form);
+  splitter->SetAlign(alBottom);
+  splitter->SetHeight(3);
+  auto* bottom = new TPanel(&form);
+  bottom->SetParent(&form);
+  bottom->SetAlign(alBottom);
+  bottom->SetHeight(24);
+  bottom->SetBevelOuter(bvLowered);
+  bottom->SetCaption("Pr\xEAt");
+  form.Show();
+  const std::string path = std::string(MIRVEL_TEST_OUTPUT_DIR) + "/sample-form.png";
+  EXPECT_TRUE(Widget(&form)->grab().save(QString::fromStdString(path), "PNG"));
 }
 
 }  // namespace

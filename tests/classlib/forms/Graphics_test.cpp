@@ -153,6 +153,46 @@ TEST(GraphicsTest, DrawTextMeasuresWrappedLinesAgainstTheFont) {
   canvas.DrawText("&Fichier", single, DT_CALCRECT | DT_SINGLELINE);
   EXPECT_EQ(single.Width(), canvas.TextWidth("Fichier"));
   EXPECT_EQ(single.Height(), line);
+  const TTextMetric metric = canvas.TextMetrics();
+  EXPECT_EQ(metric.tmHeight, line);
+  EXPECT_EQ(metric.tmAscent + metric.tmDescent, metric.tmHeight);
+  EXPECT_GT(metric.tmAveCharWidth, 0);
+}
+
+TEST(GraphicsTest, ImageListSplitsStripsDrawsThroughMasksAndEmbossesDisabledEntries) {
+  // A strip of two 4 x 4 images on a fuchsia background: a green square and a blue one.
+  TBitmap strip;
+  strip.SetSize(8, 4);
+  strip.Canvas().Brush().SetColor(clFuchsia);
+  strip.Canvas().FillRect(Rect(0, 0, 8, 4));
+  strip.Canvas().Brush().SetColor(clGreen);
+  strip.Canvas().FillRect(Rect(1, 1, 3, 3));
+  strip.Canvas().Brush().SetColor(clBlue);
+  strip.Canvas().FillRect(Rect(5, 1, 7, 3));
+  TCustomImageList list(nullptr);
+  list.SetSize(4, 4);
+  EXPECT_EQ(list.AddMasked(strip, clFuchsia), 0);
+  EXPECT_EQ(list.Count(), 2);
+
+  TBitmap target;
+  target.SetSize(4, 4);
+  target.Canvas().Brush().SetColor(clWhite);
+  target.Canvas().FillRect(Rect(0, 0, 4, 4));
+  list.Draw(target.Canvas(), 0, 0, 1);
+  EXPECT_EQ(target.Canvas().Pixels(1, 1), clBlue);
+  EXPECT_EQ(target.Canvas().Pixels(0, 0), clWhite) << "the masked background lets through";
+
+  target.Canvas().FillRect(Rect(0, 0, 4, 4));
+  list.Draw(target.Canvas(), 0, 0, 0, false);
+  EXPECT_EQ(target.Canvas().Pixels(1, 1), ColorToRGB(clBtnShadow)) << "shadow over the shape";
+  EXPECT_EQ(target.Canvas().Pixels(3, 3), ColorToRGB(clBtnHighlight)) << "highlight one pixel on";
+  EXPECT_EQ(target.Canvas().Pixels(0, 0), clWhite);
+
+  list.Delete(0);
+  EXPECT_EQ(list.Count(), 1);
+  TBitmap copy;
+  list.GetBitmap(0, copy);
+  EXPECT_EQ(copy.Canvas().Pixels(1, 1), clBlue);
 }
 
 }  // namespace

@@ -96,11 +96,17 @@ TEST(ScreenTest, AcceleratorsAndTabOrder) {
   third->SetFocus();
   QTest::keyClick(Widget(third), Qt::Key_O, Qt::AltModifier);
   EXPECT_TRUE(mirvel_test::PumpUntil([&] { return clicked == 1; }));
-  // Tab order: third (0), then the others in creation order; a disabled one is skipped.
+  // Tab order: third (0), then the others in creation order; a disabled one is skipped, and so
+  // is one parked above the form.
   first->SetEnabled(false);
   third->SetFocus();
   QTest::keyClick(Widget(third), Qt::Key_Tab);
   EXPECT_EQ(QApplication::focusWidget(), Widget(second));
+  first->SetEnabled(true);
+  second->SetTop(-100);
+  third->SetFocus();
+  QTest::keyClick(Widget(third), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Widget(first));
 }
 
 }  // namespace

@@ -734,19 +734,22 @@ TEST(StatementParserHostileTest, NestingIsBoundedEverywhere) {
 TEST(StatementParserHostileTest, LongNamesAndUnterminatedTexts) {
   const std::string long_name(10000, 'n');
   TQueryStatement query;
-  testing::ParseInto(query, "SELECT a AS " + long_name + " FROM " + long_name);
+  testing::ParseInto(query, "SELECT a AS " + long_name + " FROM T " + long_name);
   EXPECT_EQ(query.select_columns[0]->result_name, std::string(255, 'n'));
-  EXPECT_EQ(query.source_tables[0]->table_name, std::string(255, 'n'));
+  EXPECT_EQ(query.source_tables[0]->table_name, "T");
   EXPECT_EQ(query.source_tables[0]->correlation_name, std::string(255, 'n'));
 
-  // With the directory in front the name would pass 255 characters.
-  query.directory = "/db";
-  query.parser.SetText("SELECT a FROM " + long_name);
-  try {
-    ParseStatement(query);
-    ADD_FAILURE() << "no error";
-  } catch (const ETesseraEngineError& e) {
-    EXPECT_EQ(e.GetError(0).ErrorCode(), kErrInvalidPath);
+  // A table name is refused instead of cut (the cut name would address another file), alone and
+  // with the directory in front.
+  for (const char* directory : {"", "/db"}) {
+    query.directory = directory;
+    query.parser.SetText("SELECT a FROM " + long_name);
+    try {
+      ParseStatement(query);
+      ADD_FAILURE() << "no error";
+    } catch (const ETesseraEngineError& e) {
+      EXPECT_EQ(e.GetError(0).ErrorCode(), kErrInvalidPath);
+    }
   }
 
   const std::vector<std::pair<std::string, std::string>> cases = {

@@ -551,5 +551,54 @@ TEST(StatementParserTest, LongMessagesAreCutInTheExceptionOnly) {
       ("End of SELECT statement expected, instead found 'y" + name + name + "'").substr(0, 255));
 }
 
+// A table name longer than 255 characters, alone or placed in the statement's directory, is
+// refused as a file name (11010) and never cut: the cut name would address another file.
+TEST(StatementParserTest, OverlongTableNamesAreRefusedNotCut) {
+  auto code = [](const std::string& sql, std::string_view directory) {
+    TQueryStatement query;
+    query.directory = std::string(directory);
+    try {
+      testing::ParseInto(query, sql);
+    } catch (const ETesseraEngineError& e) {
+      return e.GetError(0).ErrorCode();
+    }
+    return 0;
+  };
+  const std::string forms[] = {"DELETE FROM %",
+                               "SELECT a FROM %",
+                               "SELECT a FROM T JOIN % ON a = b",
+                               "INSERT INTO % VALUES (1)",
+                               "UPDATE % SET a = 1",
+                               "SELECT a INTO % FROM T",
+                               "SELECT a INTO MEMORY % FROM T"};
+  struct Name {
+    std::string text;       // as written in the statement
+    std::string directory;  // the statement's
+    int code;
+  };
+  std::string doubled = "'" + std::string(200, 'q');  // 300 characters written, 250 meant
+  for (int i = 0; i < 50; ++i) doubled += "''";
+  doubled += "'";
+  const Name names[] = {
+      {std::string(255, 'n'), "", 0},
+      {std::string(256, 'n'), "", kErrInvalidPath},
+      {"\"" + std::string(256, 'n') + "\"", "", kErrInvalidPath},
+      {"[" + std::string(300, 'n') + "]", "", kErrInvalidPath},
+      {doubled, "", 0},
+      {std::string(249, 'n'), "/data", 0},
+      {std::string(250, 'n'), "/data", kErrInvalidPath},
+  };
+  for (const std::string& form : forms) {
+    for (const Name& name : names) {
+      std::string sql = form;
+      sql.replace(sql.find('%'), 1, name.text);
+      const bool into = form.rfind("SELECT a INTO", 0) == 0;
+      // The INTO result is a name of its own, not placed in the directory.
+      const int expected = into && !name.directory.empty() ? 0 : name.code;
+      EXPECT_EQ(code(sql, name.directory), expected) << form << " " << name.text.size();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tessera

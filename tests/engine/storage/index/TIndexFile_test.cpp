@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -86,6 +87,9 @@ class IndexFileTest : public ::testing::Test {
     change(b);
     WriteDisk(b);
   }
+  // Grows an image to the end offset its header gives: a file always holds the pages its header
+  // counts (or is refused at open).
+  static void Cover(Bytes& b) { b.resize(std::max<size_t>(b.size(), cl::GetU32LE(&b[9])), 0); }
 
   mirvel_test::TempDirectory dir_{"blobidx-idx"};
   FakeOwner owner_;
@@ -153,6 +157,7 @@ TEST_F(IndexFileTest, DescriptorsRoundTripThroughTheHeader) {
     EncodeIndexDescriptor(Secondary("ByName", 30, 3), &b[14 + 120]);
     EncodeIndexDescriptor(Secondary("ByDate", 10, 1), &b[14 + 240]);
     cl::PutU32LE(&b[9], 3 * 4096);
+    Cover(b);
     cl::PutU32LE(&b[3974], 42);
     // A slot past the secondary count is not in use, whatever it holds.
     std::memset(&b[14 + 5 * 120], 0xEE, 120);
@@ -208,11 +213,13 @@ TEST_F(IndexFileTest, DamagedHeadersAreRefused) {
       << "a root at the end offset";
   EXPECT_EQ(code_after([](Bytes& b) {
               cl::PutU32LE(&b[9], 8192);
+              Cover(b);
               cl::PutU32LE(&b[3734 + 86], 4096);
             }),
             0);
   EXPECT_EQ(code_after([](Bytes& b) {
               cl::PutU32LE(&b[9], 8192);
+              Cover(b);
               cl::PutU32LE(&b[3734 + 90], 4100);
             }),
             kErrIndexPageCorrupt);
@@ -239,6 +246,7 @@ TEST_F(IndexFileTest, ChangeCounterSeesAnotherHandle) {
 TEST_F(IndexFileTest, PagesAtCheckedOffsets) {
   Damage([](Bytes& b) {
     cl::PutU32LE(&b[9], 3 * 4096);
+    Cover(b);
     b[13] = 1;
     EncodeIndexDescriptor(Secondary("ByName", 8, 1), &b[134]);
   });
@@ -303,6 +311,7 @@ TEST_F(IndexFileTest, MutatedHeadersOpenCheckedOrNotAtAll) {
   Bytes base = GoldenNewFile();
   base[13] = 3;
   cl::PutU32LE(&base[9], 5 * 4096);
+  Cover(base);
   for (int slot = 1; slot <= 3; ++slot) {
     TIndexDescriptor d = Secondary("Index" + std::to_string(slot), 12, static_cast<uint8_t>(slot));
     d.root = 4096 * static_cast<uint32_t>(slot);

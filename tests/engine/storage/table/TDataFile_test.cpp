@@ -1,6 +1,11 @@
 #include "engine/storage/table/TDataFile.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -21,6 +26,7 @@
 #include "engine/storage/table/TableCreation.h"
 #include "platform/FaultyFile.h"
 #include "tests/engine/storage/StorageTestSupport.h"
+#include "tests/platform/LockHelperClient.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
 
@@ -669,6 +675,59 @@ TEST_F(TDataFileTest, SharingBetweenHandles) {
   EXPECT_EQ(EngineCode([&] { first.EmptyTable(); }), kErrAccessDenied);
 }
 
+class TDataFileProcessTest : public TDataFileTest {};
+
+// Another workstation holding any one file of a table, or one file marked read-only: creating the
+// table anew and deleting it are refused with their codes before a single byte changes.  And a
+// creation that fails part-way deletes only the files it made.
+TEST_F(TDataFileProcessTest, RefusedCreatesAndDeletesChangeNoFile) {
+  mirvel_test::LockHelperProcess helper;
+  ASSERT_TRUE(helper.Started());
+  Create("Memo", EveryTypeTable());
+  const std::vector<std::string> paths = {Table("Memo.DAT"), Table("Memo.IDX"), Table("Memo.BLB")};
+  std::vector<Bytes> before;
+  for (const std::string& path : paths) before.push_back(ReadFileBytes(path));
+  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  for (const std::string& path : paths) {
+    for (const bool read_only : {false, true}) {
+      const std::string what = path + (read_only ? " read-only" : " held");
+      if (read_only) {
+        fs::permissions(path, write, fs::perm_options::remove);
+      } else {
+        ASSERT_EQ(helper.Send("open 0 ro shared " + path), "ok");
+      }
+      TDataFile t;
+      t.SetFileName(Table("Memo"));
+      t.SetExclusive(true);
+      EXPECT_EQ(EngineCode([&] { t.SetupNewTable(EveryTypeTable()); }), kErrAccessDenied) << what;
+      EXPECT_EQ(EngineCode([&] { t.DeleteTableFiles(); }), kErrCannotDelete) << what;
+      for (size_t i = 0; i < paths.size(); ++i) {
+        EXPECT_EQ(ReadFileBytes(paths[i]), before[i]) << what << ": " << paths[i];
+      }
+      if (read_only) {
+        fs::permissions(path, write, fs::perm_options::add);
+      } else {
+        ASSERT_EQ(helper.Send("close 0"), "ok");
+      }
+    }
+  }
+  TDataFile t;
+  OpenOn(t, Table("Memo"), true);
+  t.Close();
+
+  // No New.DAT before; New.IDX cannot be made (a folder has its name); New.BLB belongs to
+  // somebody else.  Only the .DAT this call made goes again.
+  fs::create_directory(Table("New.IDX"));
+  WriteFileBytes(Table("New.BLB"), {1, 2, 3});
+  TDataFile n;
+  n.SetFileName(Table("New"));
+  n.SetExclusive(true);
+  EXPECT_NE(EngineCode([&] { n.SetupNewTable(EveryTypeTable()); }), 0);
+  EXPECT_FALSE(fs::exists(Table("New.DAT")));
+  EXPECT_TRUE(fs::is_directory(Table("New.IDX")));
+  EXPECT_EQ(ReadFileBytes(Table("New.BLB")), Bytes({1, 2, 3}));
+}
+
 // A workstation that appends holds the data semaphore from its first record write to its header
 // write; an open that comes in between must wait for the header instead of calling the file
 // corrupt.
@@ -808,6 +867,136 @@ TEST_F(TDataFileTest, BlobValuesThroughTheRecordBuffer) {
   EXPECT_EQ(t.WriteBlob(TFieldSet::kTable, memo, 1, text.data(), 0, record.data()),
             kErrInvalidBlobHandle);
   t.Close();
+}
+
+// An end offset past the real length of an .IDX or .BLB is damage and refused at open: trusted,
+// the first new page or block would be written out there (a 512-byte .BLB grew to 2 GB, and an
+// in-memory table set the 2 GB aside).  A file longer than its end offset still opens.
+TEST_F(TDataFileTest, EndOffsetsPastTheFileAreRefusedAtOpen) {
+  struct Case {
+    const char* ext;
+    size_t at;
+    uint32_t unit;     // page or block size
+    uint32_t far_end;  // on the grid, within the format's limit
+    uint16_t code;
+  };
+  const Case cases[] = {
+      {".IDX", kIdxEndOffset, 4096, 4096u * 488281, kErrIndexPageCorrupt},
+      {".BLB", kBlbEndOffset, 1024, 512 + 1024u * 1953124, kErrBlobBufferCorrupt}};
+  for (const bool in_memory : {false, true}) {
+    for (const Case& c : cases) {
+      const std::string file = Table(std::string("Memo") + c.ext);
+      const std::string what = file + (in_memory ? " in memory" : "");
+      Create("Memo", EveryTypeTable(), in_memory);
+      const Bytes good = in_memory ? InMemoryContent(file) : ReadFileBytes(file);
+      auto store = [&](const Bytes& bytes) {
+        if (in_memory) {
+          StoreInMemory(file, bytes);
+        } else {
+          WriteFileBytes(file, bytes);
+        }
+      };
+      auto open_code = [&] {
+        TDataFile t;
+        t.SetInMemory(in_memory);
+        return EngineCode([&] { OpenOn(t, Table("Memo"), true); });
+      };
+      const auto size = static_cast<uint32_t>(good.size());
+      for (const uint32_t end : {size + c.unit, c.far_end}) {
+        Bytes damaged = good;
+        cl::PutU32LE(&damaged[c.at], end);
+        store(damaged);
+        EXPECT_EQ(open_code(), c.code) << what << " end " << end;
+        if (end < 1u << 20) {
+          damaged.resize(end, 0);  // the pages or blocks it counts are there after all
+          store(damaged);
+          EXPECT_EQ(open_code(), 0) << what << " end " << end;
+        }
+      }
+      Bytes longer = good;
+      longer.resize(good.size() + 3 * c.unit, 0);
+      store(longer);
+      EXPECT_EQ(open_code(), 0) << what << " longer than its end";
+      if (in_memory) {
+        TDataFile t;
+        t.SetInMemory(true);
+        t.SetFileName(Table("Memo"));
+        t.DeleteTableFiles();
+      }
+    }
+  }
+}
+
+// A read-only .IDX or .BLB beside a writable .DAT: a write open is refused (11013) and changes
+// nothing; a read-only open still works.  Read-only is what the system answers for the user, so
+// under root the opens run in a child process as an unprivileged user, for whom the companion
+// (owned by root, mode 0644) is not writable while the .DAT (given to that user) is.
+TEST_F(TDataFileTest, AReadOnlyCompanionRefusesAWriteOpen) {
+  Create("Memo", EveryTypeTable());
+  const std::vector<std::string> paths = {Table("Memo.DAT"), Table("Memo.IDX"), Table("Memo.BLB")};
+  const struct passwd* nobody = getpwnam("nobody");
+  const uid_t uid = nobody != nullptr ? nobody->pw_uid : 65534;
+  const gid_t gid = nobody != nullptr ? nobody->pw_gid : 65534;
+  const bool root = geteuid() == 0;
+  for (const std::string& companion : {paths[1], paths[2]}) {
+    std::vector<Bytes> before;
+    for (const std::string& path : paths) before.push_back(ReadFileBytes(path));
+    if (root) {
+      ASSERT_EQ(chmod(dir_.Path().c_str(), 0755), 0);
+      for (const std::string& path : paths) {
+        ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+        ASSERT_EQ(chown(path.c_str(), path == companion ? 0 : uid, path == companion ? 0 : gid), 0);
+      }
+    } else {
+      ASSERT_EQ(chmod(companion.c_str(), 0444), 0);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (root && (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)) _exit(3);
+      TDataFile t;
+      t.SetFileName(Table("Memo"));
+      t.SetExclusive(true);
+      if (EngineCode([&] { t.Open(); }) != kErrAccessDenied || t.IsOpen()) _exit(1);
+      t.SetReadOnly(true);
+      if (EngineCode([&] { t.Open(); }) != 0 || !t.IndexFile().ReadOnly()) _exit(2);
+      t.Close();
+      _exit(0);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << companion << ": child status " << status << " (1: write open not refused, 2: read-only "
+        << "open failed, 3: no unprivileged user)";
+    for (const std::string& path : paths) {
+      ASSERT_EQ(chown(path.c_str(), geteuid(), getegid()), 0);
+      ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    }
+    for (size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(ReadFileBytes(paths[i]), before[i]);
+  }
+}
+
+// A blank table name would make files named only ".DAT", ".IDX" and ".BLB", hidden in the current
+// directory (or the one named): refused as an invalid file name, on disk and in memory.
+TEST_F(TDataFileTest, BlankTableNamesAreRefused) {
+  const std::string dir = dir_.Path();
+  for (const bool in_memory : {false, true}) {
+    for (const std::string& name : {std::string(), std::string("   "), dir + "/", dir + "/  \t",
+                                    dir + "/.DAT", dir + "/ .txt"}) {
+      TDataFile t;
+      t.SetInMemory(in_memory);
+      t.SetExclusive(true);
+      EXPECT_EQ(EngineCode([&] { t.SetFileName(name); }), kErrInvalidPath) << "'" << name << "'";
+      EXPECT_EQ(EngineCode([&] { t.SetupNewTable(UsersTable()); }), kErrInvalidPath) << name;
+    }
+  }
+  EXPECT_EQ(FileCount(), 0u);
+  EXPECT_FALSE(fs::exists(".DAT"));
+  EXPECT_EQ(GetEngineSession()->MemoryFiles().Count(), 0);
+  // Names with something before the extension still work.
+  TDataFile t;
+  EXPECT_EQ(EngineCode([&] { t.SetFileName(dir + "/ x"); }), 0);
+  EXPECT_EQ(t.FileName(), dir + "/ x.DAT");
 }
 
 }  // namespace
