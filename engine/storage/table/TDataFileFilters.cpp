@@ -716,6 +716,7 @@ void TDataFile::ForgetFilter(TFilter* filter) {
 uint16_t TDataFile::DropFilter(TFilter* filter) {
   if (filter == nullptr) {
     filters_.clear();
+    if (maps_valid_) ComputeVisible();
   } else {
     if (FindFilter(filter) == nullptr) return kErrInvalidFilterHandle;
     const bool was_active = filter->active;

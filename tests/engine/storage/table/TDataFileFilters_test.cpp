@@ -373,7 +373,11 @@ TEST_F(FiltersTest, OperationsAndTheirCodes) {
 
   EXPECT_EQ(t.DeactivateFilter(nullptr), 0);
   EXPECT_EQ(t.GetRecordCount(), 20u);
+  EXPECT_EQ(t.ActivateFilter(nullptr), 0);
+  EXPECT_EQ(t.GetRecordCount(), 4u);
+  t.SetCurrentIndexByNumber(kRecordOrderSlot);  // maps stay on without filters
   EXPECT_EQ(t.DropFilter(nullptr), 0);
+  EXPECT_EQ(t.GetRecordCount(), 20u);
   EXPECT_EQ(t.DropFilter(f), kErrInvalidFilterHandle);
   for (size_t i = 0; i < TDataFile::kMaxFilters; ++i) {
     ASSERT_EQ(t.AddFilter({}, Parse(t, "Val > 1").release(), true, false, nullptr, nullptr, &f), 0);
