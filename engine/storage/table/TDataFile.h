@@ -331,8 +331,9 @@ class TDataFile : public TFileHandler,
   // visible records: those inside the range, live, and accepted by every active filter, kept as
   // record bit maps (see TDataFileFilters.cpp).  Handles stay valid until dropped or closed.
 
-  // A new, inactive filter from the compiled `buffer` (wins when given), else from `tree` (freed
-  // with the filter when `owns_tree`), else from `callback`.  10051 when none is given or the
+  // A new, inactive filter from the compiled `buffer` (wins when given), else from `tree` (a
+  // checked tree whose columns are numbered in the table's own set; freed with the filter when
+  // `owns_tree`), else from `callback`.  10051 when none is given or the
   // buffer is malformed; raises 9482 past 128 filters, 9985 for a field the buffer names that
   // the table lacks, 11949 for a tree the type checker refuses.
   static constexpr size_t kMaxFilters = 128;
