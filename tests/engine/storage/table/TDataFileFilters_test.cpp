@@ -111,11 +111,12 @@ class FiltersTest : public ::testing::Test {
 
   // NULL only where the checker takes it: "=", "<>" and IN.
   std::string Constant(int field, bool null = false) {
-    static const char* kTexts[] = {"'a'", "'A'", "'ab'", "'AB'", "'b'", "'BC'", "'abc'"};
+    // 'ab ' is a text no key holds (a store drops the blank): it is tested record by record.
+    static const char* kTexts[] = {"'a'", "'A'", "'ab'", "'AB'", "'b'", "'BC'", "'abc'", "'ab '"};
     if (null && Rand(0, 7) == 0) return "NULL";
     switch (field) {
       case kNom:
-        return kTexts[Rand(0, 6)];
+        return kTexts[Rand(0, 7)];
       case kVal:
         return std::to_string(Rand(-6, 6));
       case kCode:
@@ -146,7 +147,8 @@ class FiltersTest : public ::testing::Test {
       case 3:
         return std::string("Nom LIKE '") + (Rand(0, 1) ? "a" : "A") + "%'";
       case 4: {
-        static const char* kUpper[] = {"'A'", "'AB'", "'B'", "'BC'", "'ABC'", "'C'"};
+        // UPPER(Nom) never equals 'ab', which a case-insensitive key would fold.
+        static const char* kUpper[] = {"'A'", "'AB'", "'B'", "'BC'", "'ABC'", "'ab'"};
         return std::string("UPPER(Nom) ") + kOps[Rand(0, 5)] + " " + kUpper[Rand(0, 5)];
       }
       case 5:
@@ -286,7 +288,10 @@ TEST_F(FiltersTest, IndexServedEqualsRecordByRecord) {
     ASSERT_EQ(t.AddFilter({}, Parse(t, text).release(), true, false, nullptr, nullptr, &filter), 0);
     const uint64_t before = t.FilterRecordFetches();
     ASSERT_EQ(t.ActivateFilter(filter), 0);
-    if (filter->evaluation_class == 0) {
+    const bool unkeyable = text.find("'ab '") != std::string::npos ||
+                           (text.find("UPPER") != std::string::npos &&
+                            text.find("'ab'") != std::string::npos);
+    if (filter->evaluation_class == 0 && !unkeyable) {
       ++served;
       EXPECT_EQ(t.FilterRecordFetches(), before) << "an index-served filter read records";
     }
