@@ -1,4 +1,4 @@
-// TDataFile's field definitions, field values and blob values.
+// TDataFile's field definitions, field values, computed fields and blob values.
 #include <cstring>
 
 #include "classlib/rtl/Coding.h"
@@ -6,7 +6,9 @@
 #include "engine/storage/blob/TBlobFile.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/expr/ExpressionEvaluator.h"
 #include "engine/storage/table/FieldAccess.h"
+#include "engine/storage/table/FieldExpressionValues.h"
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/values/TextCompare.h"
 
@@ -79,6 +81,29 @@ void TDataFile::ApplyFieldDefaults(uint8_t* record) {
 void TDataFile::ValidateRecord(const uint8_t* record) {
   tessera::ValidateRecord(table_fields_, GetLanguageId(), GetSortId(), format_settings_, cl::Now(),
                           record, OpenBlobSizes(), FileName());
+}
+
+// ---- computed fields ---------------------------------------------------------------------------
+
+void TDataFile::ComputeFields(uint8_t* record) {
+  if (!has_computed_fields_) return;
+  const TOpenBlobSize blob_sizes = OpenBlobSizes();
+  for (size_t i = 0; i < fields_in_use_ && i < working_fields_.size(); ++i) {
+    const TFieldDefinition& field = working_fields_[i];
+    if (!field.computed || field.expression == nullptr) continue;
+    ExpressionNode result;
+    EvaluateExpression(
+        *field.expression, result, GetLanguageId(), GetSortId(), [&](ExpressionNode& column) {
+          const TFieldDefinition& f = GetFieldDefinition(TFieldSet::kWorking, column.field_number);
+          uint8_t value[kMaxDeclaredSize + 2] = {};
+          const bool blank = tessera::GetFieldValue(f, record, value, blob_sizes);
+          StoredToExpressionValue(f, value, blank, column);
+        });
+    uint8_t stored[kMaxDeclaredSize + 2];
+    // A result the field cannot hold (NULL, a type without conversion) leaves it blank.
+    const bool has_value = ExpressionValueToStored(result, field, false, stored);
+    tessera::PutFieldValue(field, true, has_value ? stored : nullptr, record, blob_sizes);
+  }
 }
 
 // ---- blob values --------------------------------------------------------------------------------

@@ -1,4 +1,4 @@
-// TDataFile: filters, record bit maps and computed fields.
+// TDataFile: filters and record bit maps.
 //
 // The maps hold one bit per physical record number (next record number - 1 of them):
 //   live     records not deleted: from the "Sys Deleted" keys, or, in a table that never reuses
@@ -800,29 +800,6 @@ void TDataFile::CloneFiltersInto(TDataFile& clone) const {
     copy->active = f->active;
   }
   clone.InvalidateMaps();
-}
-
-// ---- computed fields ----------------------------------------------------------------------------
-
-void TDataFile::ComputeFields(uint8_t* record) {
-  if (!has_computed_fields_) return;
-  const TOpenBlobSize blob_sizes = OpenBlobSizes();
-  for (size_t i = 0; i < fields_in_use_ && i < working_fields_.size(); ++i) {
-    const TFieldDefinition& field = working_fields_[i];
-    if (!field.computed || field.expression == nullptr) continue;
-    ExpressionNode result;
-    EvaluateExpression(
-        *field.expression, result, GetLanguageId(), GetSortId(), [&](ExpressionNode& column) {
-          const TFieldDefinition& f = GetFieldDefinition(TFieldSet::kWorking, column.field_number);
-          uint8_t value[kMaxDeclaredSize + 2] = {};
-          const bool blank = tessera::GetFieldValue(f, record, value, blob_sizes);
-          StoredToExpressionValue(f, value, blank, column);
-        });
-    uint8_t stored[kMaxDeclaredSize + 2];
-    // A result the field cannot hold (NULL, a type without conversion) leaves it blank.
-    const bool has_value = ExpressionValueToStored(result, field, false, stored);
-    tessera::PutFieldValue(field, true, has_value ? stored : nullptr, record, blob_sizes);
-  }
 }
 
 }  // namespace tessera
