@@ -76,6 +76,7 @@ void TDataFile::PutFieldValue(TFieldSet field_set, uint16_t number, bool force,
 void TDataFile::ApplyFieldDefaults(uint8_t* record) {
   tessera::ApplyFieldDefaults(working_fields_, fields_in_use_, format_settings_, cl::Now(), record,
                               GetRecordBufferSize(), OpenBlobSizes(), FileName());
+  ComputeFields(record);
 }
 
 void TDataFile::ValidateRecord(const uint8_t* record) {
