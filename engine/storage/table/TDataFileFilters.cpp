@@ -664,8 +664,8 @@ uint16_t TDataFile::AddFilter(std::span<const uint8_t> buffer, ExpressionNode* t
                               bool restrict_to_earlier, void* callback_data,
                               TFilterCallback callback, TFilter** handle) {
   auto filter = std::make_unique<TFilter>();
-  // Taken first, so that a refused filter frees a tree given to it.
-  if (buffer.empty() && tree != nullptr) filter->SetExpression(tree, owns_tree);
+  // Taken first, so that a refused filter (or a buffer, which wins) frees a tree given to it.
+  if (tree != nullptr) filter->SetExpression(tree, owns_tree);
   if (filters_.size() >= kMaxFilters) Fail(kErrTooManyFilters);
   if (!buffer.empty()) {
     ExpressionNodePtr decoded = CheckedTree(buffer);
@@ -678,8 +678,9 @@ uint16_t TDataFile::AddFilter(std::span<const uint8_t> buffer, ExpressionNode* t
     filter->callback_data = callback_data;
   }
   filter->restrict_to_earlier = restrict_to_earlier;
-  if (!filter->is_callback)
+  if (!filter->is_callback) {
     filter->evaluation_class = FilterBuild(*this).Analyze(*filter->Expression());
+  }
   if (handle != nullptr) *handle = filter.get();
   filters_.push_back(std::move(filter));
   return 0;
