@@ -6,6 +6,7 @@
 #     engine/storage, the folder order written at the top of engine/storage/CMakeLists.txt);
 #   - Qt is included anywhere but the .cpp files of the visual class library and one test-support
 #     header (a name ending in TestSupport.h) under tests/;
+#   - two units of engine/ (a header and its sources, part-files included) include each other;
 #   - a .cpp or .h differs from .clang-format.
 # Later guards belong in this script too, so that CI keeps one list of them.
 set -euo pipefail
@@ -126,6 +127,10 @@ normalize() {
 
 # --- Every include line of every source: file, line, and the include with its brackets.
 qt_support_files=()
+declare -A unit_edges=()
+# Longest names first, so that a part-file belongs to the longest header its name starts with.
+mapfile -t engine_headers < <(printf '%s\n' "${sources[@]}" | grep '^engine/.*\.h$' |
+  sed 's/\.h$//' | awk '{ print length($0) "\t" $0 }' | sort -rn | cut -f2)
 while IFS=$'\t' read -r file line include; do
   path=${include:1:${#include}-2}
   where="$file:$line"
@@ -173,6 +178,20 @@ while IFS=$'\t' read -r file line include; do
   fi
   [ -n "$resolved" ] || continue
 
+  # Engine units never include each other: a unit is a header with its source and part-files
+  # (TDataFileRecords.cpp belongs to TDataFile), so its name is the header's.
+  if [[ $file == engine/* && $resolved == engine/* ]]; then
+    from_unit=${file%.*}
+    for header in "${engine_headers[@]}"; do
+      if [[ $from_unit == "$header"* ]]; then
+        from_unit=$header
+        break
+      fi
+    done
+    to_unit=${resolved%.*}
+    [ "$from_unit" == "$to_unit" ] || unit_edges["$from_unit|$to_unit"]=$where
+  fi
+
   layer_of "$file"
   from=$REPLY
   layer_of "$resolved"
@@ -204,6 +223,12 @@ done < <(
          print FILENAME "\t" FNR "\t" s
        }' "${sources[@]}"
 )
+for edge in "${!unit_edges[@]}"; do
+  a=${edge%|*}
+  b=${edge#*|}
+  [[ -n ${unit_edges["$b|$a"]+set} && $a < $b ]] &&
+    fail "${unit_edges[$edge]}: $a and $b include each other (engine units form no include knots)"
+done
 if [ ${#qt_support_files[@]} -gt 0 ]; then
   mapfile -t distinct < <(printf '%s\n' "${qt_support_files[@]}" | sort -u)
   [ ${#distinct[@]} -le 1 ] ||

@@ -1,6 +1,6 @@
 // The dataset layer's messages, in one table, and the helpers that raise them.
 //
-// Texts are Windows-1252 (French, as the class library shipped with the program).  A "%s" in a
+// Texts are French, in Windows-1252.  A "%s" in a
 // text is replaced by DBFormat with the given arguments in order; no other directive occurs.
 // Messages that belong to one dataset implementation (the engine's, the in-memory one's) stay
 // with that implementation.

@@ -239,7 +239,7 @@ bool TCanvas::CanDraw() const {
 }
 
 void TCanvas::LineTo(int x, int y) {
-  // The end point is not drawn, as the old desktop did.
+  // The end point is not drawn, so that joined lines paint each pixel once.
   if (x != pen_pos_.X || y != pen_pos_.Y) {
     const QPoint from(pen_pos_.X, pen_pos_.Y);
     const QPoint to(x - ((x > pen_pos_.X) - (x < pen_pos_.X)),

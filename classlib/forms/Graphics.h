@@ -5,8 +5,8 @@
 // clNone and clDefault are markers, never painted.
 //
 // A TCanvas draws on a bitmap at any time, or on a control during its Paint; outside Paint a
-// control's canvas only measures text.  Text is Windows-1252.  Font names of the old desktop are
-// substituted: "Arial" by Liberation Sans when installed (same metrics), else DejaVu Sans;
+// control's canvas only measures text.  Text is Windows-1252.  Font names the forms give are
+// substituted when the machine lacks them: "Arial" by Liberation Sans when installed (same metrics), else DejaVu Sans;
 // "MS Sans Serif" by DejaVu Sans.
 //
 // Images: TBitmap holds 32-bit pixels (or a monochrome mask), loads BMP or PNG resources, and may
@@ -67,7 +67,7 @@ enum TFontStyle { fsBold, fsItalic, fsUnderline, fsStrikeOut };
 using TFontStyles = TSet<TFontStyle>;
 
 // A font: the name as the program knows it, the size in points (or the height in pixels,
-// negative for a character height as the old desktop counted it), the colour and styles.
+// negative for a character height without the internal leading), the colour and styles.
 class TFont : public TPersistent {
  public:
   TFont() = default;
@@ -141,7 +141,7 @@ constexpr uint32_t SRCCOPY = 0x00CC0020;
 constexpr uint32_t ROP_DSPDxax = 0x00E20746;
 // clang-format on
 
-// A font's vertical measures in pixels, as the old desktop reported them.
+// A font's vertical measures in pixels.
 struct TTextMetric {
   int tmHeight = 0;  // ascent + descent
   int tmAscent = 0;

@@ -2,7 +2,7 @@
 //
 // Resources are byte blocks compiled into the program (the installer image, icon lists, the data
 // of in-memory datasets...) and registered under a name before use; names compare without regard
-// to case, as resource names always did.  The registered bytes must live as long as the program
+// to case.  The registered bytes must live as long as the program
 // (static data).
 #pragma once
 

@@ -1,25 +1,10 @@
 #include "classlib/rtl/TextUtils.h"
 
+#include "classlib/rtl/Blanks.h"
+
 namespace cl {
-namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-}  // namespace
-
-std::string Trim(std::string_view s) { return TrimLeft(TrimRight(s)); }
-
-std::string TrimLeft(std::string_view s) {
-  size_t start = 0;
-  while (start < s.size() && IsBlank(s[start])) ++start;
-  return std::string(s.substr(start));
-}
-
-std::string TrimRight(std::string_view s) {
-  size_t end = s.size();
-  while (end > 0 && IsBlank(s[end - 1])) --end;
-  return std::string(s.substr(0, end));
-}
+std::string Trim(std::string_view s) { return std::string(TrimBlanks(s)); }
 
 std::string ExtractFilePath(std::string_view file_name) {
   const size_t slash = file_name.rfind('/');

@@ -5,9 +5,9 @@
 
 #include "classlib/db/DBConsts.h"
 #include "classlib/db/TBlobField.h"
-#include "classlib/rtl/Blanks.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/DateTimeText.h"
+#include "classlib/rtl/TextUtils.h"
 
 namespace comp {
 
@@ -363,8 +363,6 @@ int ColumnWidth(const TField* field) {
   }
 }
 
-std::string Trim(const std::string& text) { return std::string(TrimBlanks(text)); }
-
 }  // namespace
 
 void TTextConstFormat::WriteRecord(TStream& stream) {
@@ -413,7 +411,7 @@ bool TTextConstFormat::ReadRecord(TStream& stream) {
   size_t at = 0;
   for (TField* field : fields) {
     auto width = static_cast<size_t>(ColumnWidth(field));
-    std::string text = Trim(line.substr(at, width));
+    std::string text = cl::Trim(line.substr(at, width));
     at += width;
     if (field->FieldKind() != fkData) continue;
     if (width == 0) {

@@ -8,7 +8,6 @@
 #include "classlib/rtl/Collation.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/components/ComponentConsts.h"
-#include "engine/components/TTesseraDatabase.h"
 #include "engine/storage/core/EngineSession.h"
 
 namespace tessera {

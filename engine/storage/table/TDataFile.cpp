@@ -226,6 +226,9 @@ void TDataFile::CheckIndexKeys() {
   }
 }
 
+// Closing writes nothing (every change was committed or dropped before), so the only failure
+// left is giving a descriptor back; the companions are dropped either way, and with them their
+// ranges, so nothing is lost by going on to the next file.
 void TDataFile::CloseFiles() noexcept {
   if (blob_file_) {
     try {

@@ -18,12 +18,17 @@ class ENumberingFailure : public Exception {
 };
 
 TYPED_TEST_P(DataSetEditingConformance, OpenAndCloseFireTheirEventsInOrder) {
-  if (!this->kTraits.keeps_records_when_closed) GTEST_SKIP() << "records vanish at Close";
   this->OpenWith(3);
   this->ds_->Close();
   EXPECT_EQ(this->Events(),
             (Trace{"e:BeforeClose", "l:ActiveChanged", "e:OnStateChange", "e:AfterClose"}));
   this->ds_->Open();
+  if (!this->kTraits.keeps_records_when_closed) {  // reopens empty, as a fresh dataset does
+    EXPECT_EQ(this->Events(), (Trace{"e:BeforeOpen", "l:ActiveChanged", "e:OnStateChange",
+                                     "e:OnDataChange(nil)", "e:AfterOpen"}));
+    EXPECT_TRUE(this->ds_->IsEmpty());
+    return;
+  }
   EXPECT_EQ(this->Events(),
             (Trace{"e:BeforeOpen", "e:OnCalcFields", "l:ActiveChanged", "e:OnStateChange",
                    "e:OnDataChange(nil)", "e:AfterOpen", "e:AfterScroll"}));

@@ -10,7 +10,6 @@
 
 #include "classlib/rtl/Exceptions.h"
 #include "classlib/rtl/TComponent.h"
-#include "engine/components/TTesseraDatabase.h"
 #include "engine/components/TTesseraSession.h"
 
 namespace tessera::testing {

@@ -8,7 +8,6 @@
 #include <string>
 #include <thread>
 
-#include "engine/components/TTesseraDatabase.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"

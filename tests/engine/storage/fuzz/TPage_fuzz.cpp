@@ -1,5 +1,6 @@
 // libFuzzer target: any bytes as an index page of any index shape.  A page that unpacks must pack
-// and unpack again to the same entries.  Built only with clang and -DMIRVEL_FUZZ=ON.
+// and unpack again to the same entries.  Fuzzed with clang and
+// -DMIRVEL_FUZZ=ON; every build replays its seeds.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

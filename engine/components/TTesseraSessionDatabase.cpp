@@ -1,5 +1,3 @@
-#include "engine/components/TTesseraDatabase.h"
-
 #include <algorithm>
 #include <utility>
 

@@ -1,5 +1,3 @@
-#include "engine/components/TTesseraDatabase.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
