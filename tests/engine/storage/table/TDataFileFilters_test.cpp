@@ -288,9 +288,9 @@ TEST_F(FiltersTest, IndexServedEqualsRecordByRecord) {
     ASSERT_EQ(t.AddFilter({}, Parse(t, text).release(), true, false, nullptr, nullptr, &filter), 0);
     const uint64_t before = t.FilterRecordFetches();
     ASSERT_EQ(t.ActivateFilter(filter), 0);
-    const bool unkeyable = text.find("'ab '") != std::string::npos ||
-                           (text.find("UPPER") != std::string::npos &&
-                            text.find("'ab'") != std::string::npos);
+    const bool unkeyable =
+        text.find("'ab '") != std::string::npos ||
+        (text.find("UPPER") != std::string::npos && text.find("'ab'") != std::string::npos);
     if (filter->evaluation_class == 0 && !unkeyable) {
       ++served;
       EXPECT_EQ(t.FilterRecordFetches(), before) << "an index-served filter read records";
