@@ -90,15 +90,11 @@ OsError OsFile::Open(const std::string& path, FileAccess access, FileShare share
   const bool exclusive = share == FileShare::kExclusive;
   const int sync_flag = write_through ? O_DSYNC : 0;
 
-  int fd = -1;
-  bool fd_writable = false;
-  if (want_write || exclusive) {
-    fd = OpenRetry(resolved.c_str(), O_RDWR | sync_flag);
-    fd_writable = fd >= 0;
-    if (fd < 0 && !want_write && (errno == EACCES || errno == EROFS || errno == ETXTBSY)) {
-      fd = OpenRetry(resolved.c_str(), O_RDONLY | sync_flag);
-    }
-  } else {
+  // A reader gets a writable descriptor too when the file allows it, so that its byte-range locks
+  // are write locks and exclude other handles whatever their access (see the header).
+  int fd = OpenRetry(resolved.c_str(), O_RDWR | sync_flag);
+  const bool fd_writable = fd >= 0;
+  if (fd < 0 && !want_write && (errno == EACCES || errno == EROFS || errno == ETXTBSY)) {
     fd = OpenRetry(resolved.c_str(), O_RDONLY | sync_flag);
   }
   if (fd < 0) return ErrnoToOsError(errno);

@@ -33,7 +33,17 @@
 // and the new descriptor is closed again.  A write lock needs a writable descriptor, so an
 // exclusive open for reading uses a read-write descriptor when the file is writable and refuses
 // writes itself; on a file nobody may write, it can take only a read lock and then excludes other
-// exclusive opens but not readers, which cannot change the file either.  Creating a file opens it
+// exclusive opens but not readers, which cannot change the file either.
+//
+// Which byte-range locks exclude which.  A lock on a read-write descriptor is a write lock and
+// excludes every overlapping lock of any other handle.  A lock on a read-only descriptor can only
+// be a read lock, and two read locks coexist.  So that the engine's locks (record and table locks,
+// the data semaphore, a reader's byte) exclude each other whatever the handles' access, every open
+// asks for a read-write descriptor first, also for reading, and refuses writes itself when the
+// caller asked for reading only.  Only a file this process may not write gets a read-only
+// descriptor: the engine takes no locks on it (it has the read-only attribute), and any other
+// handle on such a file that locks can only read-lock too, so nothing can change what the locks
+// guard.  Creating a file opens it
 // without O_TRUNC, takes the write lock and only then truncates, so that a file in use elsewhere
 // is left intact; deleting and renaming take the write lock through a temporary descriptor and
 // hold it across the unlink or rename.  A rename never replaces an existing file.
@@ -43,7 +53,7 @@
 // or "local_lock=..." (NFS) and without "nobrl" (CIFS).  A mount that keeps locks local lets two
 // workstations write the same record and both open a file "exclusively".  Workstations running
 // another implementation of the engine on the same share do not see these locks at all.  To check
-// a mount, run the test helper (tests/platform/LockHelper) on two hosts against one file on it:
+// a mount, run the test peer (tests/engine/storage/tessera-peer) on two hosts against one file on it:
 // after "open 0 rw shared <file>" and "lock 0 2147483647 1" on the first, the same two commands
 // on the second must answer "ok" and "err 33"; after "open 0 rw excl <file>" on the first,
 // "open 0 ro shared <file>" on the second must answer "err 32".
@@ -111,7 +121,8 @@ class OsFile final : public File {
 
   // One attempt at an exclusive lock on [offset, offset + length).  Fails with 33 when any
   // handle, this one included, holds an overlapping range, and with 87 for length 0 or a range
-  // that reaches the share-mode byte.  A handle opened for reading only takes a read lock.
+  // that reaches the share-mode byte.  A handle on a file this process may not write takes a
+  // read lock, which conflicts only with write locks.
   OsError Lock(uint64_t offset, uint64_t length) override;
   // Releases exactly a range this handle holds; anything else fails with 158.
   OsError Unlock(uint64_t offset, uint64_t length) override;

@@ -48,6 +48,12 @@ TTesseraSession::~TTesseraSession() {
   for (TTesseraDatabase* database : databases_) database->session_ = nullptr;
   databases_.clear();
   ReleaseAutoNumber();
+  // Freed inside its own Lock (a handler that frees its session): the process-wide lock would
+  // otherwise stay held for good.
+  if (lock_count_ > 0 && g_sessions) {
+    lock_count_ = 0;
+    g_sessions->SessionLock().Leave();
+  }
   if (g_sessions) g_sessions->Remove(this);
 }
 

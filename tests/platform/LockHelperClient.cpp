@@ -61,15 +61,25 @@ LockHelperProcess::~LockHelperProcess() {
 }
 
 std::string LockHelperProcess::Send(const std::string& command) {
-  if (pid_ <= 0) return "no-reply";
+  if (!Post(command)) return "no-reply";
+  return Reply(kReplyTimeoutMs);
+}
+
+bool LockHelperProcess::Post(const std::string& command) {
+  if (pid_ <= 0) return false;
   const std::string line = command + "\n";
   size_t sent = 0;
   while (sent < line.size()) {
     const ssize_t n = write(to_child_, line.data() + sent, line.size() - sent);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return "no-reply";
+    if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
+  return true;
+}
+
+std::string LockHelperProcess::Reply(int timeout_ms) {
+  if (pid_ <= 0) return "no-reply";
   for (;;) {
     const size_t newline = pending_.find('\n');
     if (newline != std::string::npos) {
@@ -78,7 +88,7 @@ std::string LockHelperProcess::Send(const std::string& command) {
       return reply;
     }
     pollfd pfd{from_child_, POLLIN, 0};
-    const int ready = poll(&pfd, 1, kReplyTimeoutMs);
+    const int ready = poll(&pfd, 1, timeout_ms);
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) return "no-reply";
     char buffer[256];

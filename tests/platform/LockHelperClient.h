@@ -1,5 +1,6 @@
-// Drives the lock helper (LockHelper.cpp) from a test: a second process that opens, locks,
-// holds and tries on command, so that tests see what another workstation would see.
+// Drives the test peer (tests/engine/storage/tessera-peer.cpp) from a test: a second process that
+// opens, locks, holds, writes and tries on command, so that tests see what another workstation
+// would see.
 #pragma once
 
 #include <string>
@@ -20,6 +21,10 @@ class LockHelperProcess {
   // Sends one command line and returns the reply line ("ok", "err 32", ...), or "no-reply" when
   // the helper answers nothing within ten seconds or is gone.
   std::string Send(const std::string& command);
+  // Send in two halves, for a command that blocks in the helper while the test acts elsewhere:
+  // Post sends the line (false when the helper is gone), Reply waits for the answer.
+  bool Post(const std::string& command);
+  std::string Reply(int timeout_ms = 10000);
 
   // Kills the helper with SIGKILL and waits until it is gone.
   void Kill();

@@ -252,6 +252,16 @@ TEST_F(OsFileTest, ReadOnlyHandleLocksStillShutOutWriters) {
   ASSERT_EQ(writer.Open(path, FileAccess::kReadWrite, FileShare::kDenyNone, false), kErrorSuccess);
   EXPECT_EQ(reader.Lock(10, 1), kErrorSuccess);
   EXPECT_EQ(writer.Lock(10, 1), kErrorLockViolation);
+  // Two readers of a writable file exclude each other as well: the engine's record locks, table
+  // lock and semaphore must hold whatever access the handles were opened with.
+  OsFile second_reader;
+  ASSERT_EQ(second_reader.Open(path, FileAccess::kRead, FileShare::kDenyNone, false),
+            kErrorSuccess);
+  EXPECT_EQ(second_reader.Lock(10, 1), kErrorLockViolation);
+  EXPECT_EQ(reader.Unlock(10, 1), kErrorSuccess);
+  EXPECT_EQ(second_reader.Lock(10, 1), kErrorSuccess);
+  size_t done = 0;
+  EXPECT_EQ(second_reader.WriteAt(0, "y", 1, &done), kErrorAccessDenied);
 }
 
 TEST_F(OsFileTest, ShareModesWithinOneProcess) {

@@ -90,6 +90,8 @@ inline constexpr uint16_t kSysDeletedKeyLength = 5;
 // The write region of the .IDX, which covers every reader's byte 0x7FFFFFFF - r (r in 1..65534).
 inline constexpr uint32_t kIndexWriteRegionOffset = 0x7FFF0000;
 inline constexpr uint32_t kIndexWriteRegionLength = 65535;
+// A reader locks the one byte kIndexReaderByteTop - r, r drawn from 1..65534 for each attempt.
+inline constexpr uint32_t kIndexReaderByteTop = 0x7FFFFFFF;
 // A file may not grow past this offset (error 9479).
 inline constexpr uint32_t kMaxIndexFileOffset = 2000000000;
 

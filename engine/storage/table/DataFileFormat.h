@@ -201,6 +201,10 @@ static_assert(DataStart(2) == 1663);
 // apart (the semaphore) or as the handle's retry settings say (record locks).
 inline constexpr uint32_t kDataSemaphoreOffset = 0x7FFFFFFF;
 inline constexpr uint32_t kRecordLockBase = 0x7FFFFFFE;
+// The table lock covers the record-lock bytes of records 1 to 100,000,001.
+inline constexpr uint32_t kTableLockLength = 100000001;
+inline constexpr uint32_t kTableLockOffset = kRecordLockBase - kTableLockLength;
+static_assert(kTableLockOffset == 2047483645 && kTableLockOffset + kTableLockLength == 0x7FFFFFFE);
 inline constexpr int kSemaphoreRetries = 8192;
 inline constexpr int32_t kSemaphoreWaitMs = 3;
 

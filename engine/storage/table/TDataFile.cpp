@@ -159,7 +159,7 @@ void TDataFile::CheckLengthUnderSemaphore() {
   const bool lock = !Exclusive() && !ReadOnlyAttribute();
   TRangeLock semaphore;
   if (lock) {
-    semaphore = TRangeLock(*this, {kDataSemaphoreOffset, 1}, {kSemaphoreRetries, kSemaphoreWaitMs});
+    semaphore = TRangeLock(*this, {kDataSemaphoreOffset, 1}, RegionRetry());
     if (!semaphore.Locked()) Fail(kErrLockFailure);
   }
   // On a failure below the guard gives the semaphore back; only a refused release of a check
@@ -185,6 +185,7 @@ void TDataFile::ConfigureCompanion(TFileHandler& file) {
 
 void TDataFile::CreateBlobFileObject() {
   blob_file_ = std::make_unique<TBlobFile>(*this, header_.BlobBlockSize());
+  blob_file_->SetLockRetry(RegionRetry());
   ConfigureCompanion(*blob_file_);
 }
 
@@ -325,6 +326,7 @@ void TDataFile::Close() {
   } catch (...) {
     error = std::current_exception();
   }
+  ReleaseAllLocks();
   current_ = nullptr;
   record_cache_.Drop();
   filters_.clear();

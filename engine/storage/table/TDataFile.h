@@ -45,22 +45,54 @@
 //           the write level is given back; an exclusive handle writes them when its next write
 //           begins, or at close.
 //
-// Not here yet: the lock levels (with the dataset layer's record locks) and transactions.  Until
-// they come, these answers stand in for them, and what follows from them holds:
-//   InExclusivePhase     always false: caches never grow for a transaction, and short reads of
-//                        the .IDX and .BLB are accepted only on an exclusive handle;
-//   TakeReadLevel,       never take a lock and never report another process's change, so a
-//   TakeReadLockChanged  shared reader keeps its cached records, index pages and blob blocks and
-//                        does not see another writer's changes until it writes itself;
-//   write level          a writer on a shared handle takes the data semaphore, the index and the
-//                        blob write regions, and the record lock of the slot it changes, then
-//                        re-reads what another writer changed (WriteLevel in
-//                        TDataFileRecords.cpp, which the lock levels will replace).
+// Several handles (in this process or others) share a table through byte-range locks far past
+// the data and through the change counters at offset 0 of each file (offsets in DataFileFormat.h
+// and IndexFormat.h; the platform's lock rules in platform/OsFile.h).  Lock levels of one handle,
+// each taken into local guards in the fixed order semaphore, index, blob, so that a refusal half
+// way gives back what was taken, and released in the reverse order (TDataFileLocks.cpp):
+//
+//   level        taken by (ranges)                               released by
+//   transient    TakeTransientRead: index reader byte, blob      the end of the cursor operation
+//   read         reader byte; then ChangeCheck                   (ReadScope), or at once outside one
+//   held read    LockRead: the same bytes (or those the          UnlockRead, Close
+//                transient level holds); then ChangeCheck
+//   write        TakeWriteLevel (WriteLevel of each write): the  ReleaseWriteLevel: blob region,
+//                handle's own reader bytes given back, then the  index region, semaphore; then
+//                data semaphore, index region, blob region;      the reader bytes of a held read
+//                then ChangeCheck                                level taken again
+//   record n     LockRecord: the transient level (ChangeCheck)   UnlockRecord, ModifyRecord with
+//                given back before the wait, so that the holder  unlock_after, Close (last
+//                can post; byte kRecordLockBase - n with the     first)
+//                retry settings; then the transient level and
+//                ChangeCheck again (the record as its last
+//                writer left it)
+//   table        LockTable: the record-lock bytes of every        UnlockTable, Close
+//                record, then the transient level (ChangeCheck)
+//
+// The semaphore, regions and reader bytes are tried 8192 times 3 ms apart (10249), record and
+// table locks LockRetryCount times LockWaitTime apart (10258, 10241); SetLockTuning shortens the
+// former and replaces every wait for tests.  A write also holds its slot's record lock for its
+// own duration unless the handle holds it already (or the table lock).
+// A handle opened exclusively or on a file nobody may write takes none of them.  ChangeCheck
+// compares the stored counters with the cached headers (index first, then data, then blob) and
+// drops what moved: the record cache, index pages, blob blocks; the cursor finds its key again.
+// Reads from cached data take no lock, so another process's change is seen when the handle next
+// reads from disk, on RefreshFromDisk, or at every cursor operation with StrictChangeDetection.
+// Close releases in the order: commit, held read, table, record locks (last first), transient,
+// write.
+//
+// Transactions are not built: nothing in this system starts one, and one could only end in a
+// rollback at close.  There is no StartTransaction, InExclusivePhase always answers false, and the
+// record, page and block caches never grow for a transaction.
+//
+// Filters and their record bit maps, and computed fields, are TDataFileFilters.cpp's and
+// TDataFileFields.cpp's.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -69,6 +101,7 @@
 
 #include "engine/storage/blob/TBlobFile.h"
 #include "engine/storage/core/TFileHandler.h"
+#include "engine/storage/core/TRangeLock.h"
 #include "engine/storage/core/TableCipher.h"
 #include "engine/storage/index/TIndexFile.h"
 #include "engine/storage/table/DataFileFormat.h"
@@ -155,6 +188,38 @@ class TDataFile : public TFileHandler,
   // dirty pages and header, then the blob file's dirty blocks and header; with `resize_caches`
   // the caches shrink back to their capacity.  Nothing on a read-only table.
   void CommitTransaction(bool resize_caches, bool force_headers, bool force_index_header);
+  // Asks the system to write the three files through, unless read-only or write-through.
+  void FlushFiles();
+
+  // ---- locks and change detection (TDataFileLocks.cpp) ----
+
+  // The retry rule of the data semaphore and of the index and blob regions and reader bytes:
+  // `region_retries` retries `region_wait_ms` apart.  `wait`, when given, replaces the real wait of
+  // every lock level (record and table locks included), so tests can count or shorten it.
+  struct TLockTuning {
+    int region_retries = kSemaphoreRetries;
+    int32_t region_wait_ms = kSemaphoreWaitMs;
+    std::function<void(int32_t)> wait;
+  };
+  void SetLockTuning(TLockTuning tuning);
+  // Record `number` (0: the current record), kept in the handle's list; a number already there is
+  // not locked twice.  After the byte is obtained the change check runs again, so the record reads
+  // as the last writer left it; when that shows the current record gone: unlocked again, 8710.
+  // 10258 when another handle holds it after LockRetryCount retries, or with no current record.
+  // Nothing when the table is locked by this handle, exclusive or opened without locks.
+  void LockRecord(uint32_t number = 0);
+  // 10242 for a number not in the list, or no current record.
+  void UnlockRecord(uint32_t number = 0);
+  bool HoldsRecordLock(uint32_t number) const;
+  // The record-lock bytes of every record (10241 after the retries), then the change check.
+  void LockTable();
+  void UnlockTable();  // 10242 when refused
+  bool TableLocked() const { return table_lock_.Locked(); }
+  // The held read level (10249 when the reader bytes are not obtained), then the change check.
+  void LockRead();
+  void UnlockRead();
+  // The change check under the transient read level; true when another process changed the files.
+  bool RefreshFromDisk();
 
   // ---- field access (FieldAccess.cpp) ----
 
@@ -216,8 +281,8 @@ class TDataFile : public TFileHandler,
   void InsertRecord(uint8_t* buffer);
   // Overwrites the current record with `buffer` (its sequence number kept); keys that changed
   // move.  8710 when there is no current record or another writer deleted or moved it since it
-  // was read.  `unlock_after` and `update_filters` are the dataset layer's: record locks and
-  // filters come with their own layers.
+  // was read; 10258 when another handle holds its record lock.  With `unlock_after` this handle's
+  // record lock of it is released after the write.  `update_filters` is the filter layer's.
   void ModifyRecord(uint8_t* buffer, bool unlock_after = true, bool update_filters = true);
   // Deletes the current record: its keys go, its blob values are freed, its slot joins the
   // deleted chain.  8710 as for ModifyRecord.
@@ -282,7 +347,8 @@ class TDataFile : public TFileHandler,
   void MoveToEnd();
   // `position` counts from 1 inside the range.
   void GoToPosition(uint32_t position);
-  uint16_t GetCurrentRecord(uint8_t* buffer);
+  // With `lock`: LockRecord(0) first, so the buffer holds the record as its last writer left it.
+  uint16_t GetCurrentRecord(uint8_t* buffer, bool lock = false);
   uint16_t GetNextRecord(uint8_t* buffer);
   uint16_t GetPriorRecord(uint8_t* buffer);
   // Records in the range.
@@ -361,12 +427,13 @@ class TDataFile : public TFileHandler,
 
   const std::string& DataFileName() const override { return FileName(); }
   bool Encrypted() const override { return header_.Encrypted(); }
-  // Transactions come with the lock layer; until then no exclusive phase exists.
+  // No transactions (see the class comment).
   bool InExclusivePhase() const override { return false; }
-  // Lock levels come with the lock layer; until then nothing is taken and nothing is reported
-  // (see the class comment).
-  bool TakeReadLevel() override { return false; }
-  bool TakeReadLockChanged() override { return false; }
+  // Before a record, page or block is read from disk: the transient read level and the change
+  // check (nothing when a level is held).  A change drops the caches but leaves the cursor to
+  // find its key itself, as the reader is in the middle of an operation.
+  bool TakeReadLevel() override { return TakeTransientRead(false); }
+  bool TakeReadLockChanged() override { return TakeTransientRead(false); }
   uint16_t LanguageId() const override { return header_.Language(); }
   uint16_t SortId() const override { return header_.Sort(); }
   // Type and stored size of a field of the table's own set.
@@ -394,6 +461,35 @@ class TDataFile : public TFileHandler,
   void WriteRecordImages(uint32_t first, uint8_t* records, uint32_t count) override;
   [[noreturn]] void RaiseRecordError(uint16_t code) const override { Fail(code); }
 
+  // ---- lock levels (TDataFileLocks.cpp) ----
+  // One public cursor operation: the transient read level that it took (through a read from
+  // disk, or at its start with StrictChangeDetection) ends with the outermost one.
+  class ReadScope {
+   public:
+    explicit ReadScope(TDataFile& table);
+    ~ReadScope();
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+   private:
+    TDataFile& table_;
+  };
+  bool WithoutLocks() const { return Exclusive() || ReadOnlyAttribute(); }
+  TLockRetry RegionRetry() const;
+  TLockRetry RecordRetry() const;
+  // True when the change check found a change.  `reposition`: the cursor is put back on its
+  // key and the current record reloaded (only between operations).
+  bool TakeTransientRead(bool reposition);
+  void EndTransientRead() noexcept;
+  // The index and blob reader bytes into local guards, then into the members; false when refused.
+  bool TakeReaderBytes();
+  bool ReleaseReaderBytes();
+  // False when skipped (exclusive, without locks, held already).
+  bool TakeWriteLevel();
+  void ReleaseWriteLevel();
+  void ReleaseAllLocks() noexcept;
+  bool ChangeCheck(bool reposition);
+
   // ---- records and writes (TDataFileRecords.cpp) ----
   class WriteLevel;
   class RecordLock;
@@ -401,9 +497,6 @@ class TDataFile : public TFileHandler,
   // secondary index.
   std::vector<uint8_t> MaintainedSlots() const;
   static void BuildSysDeletedKey(const uint8_t* record, uint8_t* key);
-  // Compares the stored change counters with the cached headers; when another process wrote,
-  // re-reads what moved and drops what the caches held of it.  True when something moved.
-  bool CheckForChanges();
   // After a failure in the store stage: Reload, and the cursor back on its key.  A reload that
   // fails too is left pending for the next write (ReloadIfPending).
   void Restore() noexcept;
@@ -521,6 +614,22 @@ class TDataFile : public TFileHandler,
   };
   RangeKey range_low_;
   RangeKey range_high_;
+
+  // Lock state (TDataFileLocks.cpp); the blob file keeps its own region and reader byte.
+  struct HeldRecord {
+    uint32_t number = 0;
+    TRangeLock lock;
+  };
+  TLockTuning lock_tuning_;
+  std::vector<HeldRecord> record_locks_;  // in the order taken
+  TRangeLock table_lock_;
+  TRangeLock semaphore_;
+  TRangeLock index_write_;
+  TRangeLock index_read_;  // the reader byte of the transient or held read level
+  bool held_read_ = false;
+  bool transient_read_ = false;
+  bool write_level_ = false;
+  int scope_depth_ = 0;
 };
 
 }  // namespace tessera

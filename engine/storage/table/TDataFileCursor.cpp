@@ -161,6 +161,7 @@ bool TDataFile::SeekPrefix(const uint8_t* key, size_t prefix) {
 // ---- index choice -------------------------------------------------------------------------------
 
 void TDataFile::SelectSlot(uint8_t slot) {
+  ReadScope scope(*this);
   index_file_.Cursor().CancelRange();
   range_low_.present = range_high_.present = false;
   index_file_.SelectIndex(slot);
@@ -206,6 +207,7 @@ void TDataFile::Resync() {
 }
 
 void TDataFile::MoveToBeginning() {
+  ReadScope scope(*this);
   UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.First();
@@ -213,6 +215,7 @@ void TDataFile::MoveToBeginning() {
 }
 
 void TDataFile::MoveToEnd() {
+  ReadScope scope(*this);
   UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.Last();
@@ -220,6 +223,7 @@ void TDataFile::MoveToEnd() {
 }
 
 void TDataFile::GoToPosition(uint32_t position) {
+  ReadScope scope(*this);
   UpdateMaps();
   index_file_.Cursor().GotoPosition(position);
   LoadCurrentRecord(kForward);
@@ -230,7 +234,9 @@ uint16_t TDataFile::EndCode(uint8_t* buffer, uint16_t code) {
   return code;
 }
 
-uint16_t TDataFile::GetCurrentRecord(uint8_t* buffer) {
+uint16_t TDataFile::GetCurrentRecord(uint8_t* buffer, bool lock) {
+  ReadScope scope(*this);
+  if (lock) LockRecord(0);
   UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   if (cursor.AtBeginning()) return EndCode(buffer, kErrBeginningOfFile);
@@ -245,6 +251,7 @@ uint16_t TDataFile::GetCurrentRecord(uint8_t* buffer) {
 }
 
 uint16_t TDataFile::GetNextRecord(uint8_t* buffer) {
+  ReadScope scope(*this);
   UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.MoveBy(1);
@@ -256,6 +263,7 @@ uint16_t TDataFile::GetNextRecord(uint8_t* buffer) {
 }
 
 uint16_t TDataFile::GetPriorRecord(uint8_t* buffer) {
+  ReadScope scope(*this);
   UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.MoveBy(-1);
@@ -267,11 +275,13 @@ uint16_t TDataFile::GetPriorRecord(uint8_t* buffer) {
 }
 
 uint32_t TDataFile::GetRecordCount() {
+  ReadScope scope(*this);
   UpdateMaps();
   return index_file_.Cursor().RangeCount();
 }
 
 uint32_t TDataFile::GetCurrentRecordNumber() {
+  ReadScope scope(*this);
   UpdateMaps();
   return index_file_.Cursor().CurrentPosition();
 }
@@ -279,6 +289,7 @@ uint32_t TDataFile::GetCurrentRecordNumber() {
 // ---- seeks --------------------------------------------------------------------------------------
 
 bool TDataFile::FindKey(const uint8_t* key, bool nearest) {
+  ReadScope scope(*this);
   UpdateMaps();
   const bool found = index_file_.Cursor().FindKey(key, nearest);
   LoadCurrentRecord(kForward);
@@ -287,6 +298,7 @@ bool TDataFile::FindKey(const uint8_t* key, bool nearest) {
 
 bool TDataFile::SeekRecordKey(bool key_is_buffer, const uint8_t* source, uint8_t* out,
                               uint8_t partial_length, bool nearest, uint8_t field_count) {
+  ReadScope scope(*this);
   UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   const int slot = index_file_.CurrentSlot();
@@ -319,6 +331,7 @@ bool TDataFile::SeekRecordKey(bool key_is_buffer, const uint8_t* source, uint8_t
 }
 
 bool TDataFile::FindRecordByKey(const uint8_t* record, uint8_t* out) {
+  ReadScope scope(*this);
   UpdateMaps();
   if (record == nullptr) {
     if (current_ == nullptr) return false;
@@ -354,6 +367,7 @@ void TDataFile::ApplyRangeKeys() {
 
 void TDataFile::SetRange(bool keys_are_buffers, const uint8_t* low, uint8_t low_fields,
                          const uint8_t* high, uint8_t high_fields) {
+  ReadScope scope(*this);
   const int slot = index_file_.CurrentSlot();
   const size_t length = GetCurrentKeyLength();
   auto prepare = [&](RangeKey& bound, const uint8_t* source, uint8_t fields, bool is_high) {
@@ -376,6 +390,7 @@ void TDataFile::SetRange(bool keys_are_buffers, const uint8_t* low, uint8_t low_
 }
 
 void TDataFile::ResetRange() {
+  ReadScope scope(*this);
   index_file_.Cursor().CancelRange();
   range_low_.present = range_high_.present = false;
   InvalidateMaps();
@@ -385,6 +400,7 @@ void TDataFile::ResetRange() {
 // ---- other handles ------------------------------------------------------------------------------
 
 uint16_t TDataFile::GotoCurrentOf(TDataFile& other) {
+  ReadScope scope(*this);
   UpdateMaps();
   uint8_t key[kMaxKeyLength] = {};
   if (other.current_ != nullptr) {
@@ -404,6 +420,7 @@ std::unique_ptr<TDataFile> TDataFile::Clone() {
   clone->SetFileName(TableName());
   clone->SetLockRetryCount(lock_retry_count_);
   clone->SetLockWaitTime(lock_wait_time_);
+  clone->SetLockTuning(lock_tuning_);
   clone->SetStrictChangeDetection(strict_change_detection_);
   clone->SetForceBufferFlush(force_buffer_flush_);
   clone->SetNoKeyCheck(no_key_check_);

@@ -141,6 +141,7 @@ uint16_t TDataFile::OpenBlobHandle(TFieldSet field_set, uint16_t number, const u
 
 uint16_t TDataFile::OpenBlob(TFieldSet field_set, uint16_t number, uint8_t /*mode*/,
                              uint8_t* record) {
+  ReadScope scope(*this);
   uint16_t code = 0;
   const TFieldDefinition& d = BlobDefinition(field_set, number, code);
   if (code != 0) return code;
@@ -189,6 +190,7 @@ uint16_t TDataFile::CloseBlob(TFieldSet field_set, uint16_t number, uint8_t* rec
 uint16_t TDataFile::ReadBlob(TFieldSet field_set, uint16_t number, int32_t& count,
                              int32_t requested, void* buffer, int32_t position,
                              const uint8_t* record) {
+  ReadScope scope(*this);
   count = 0;
   int32_t handle = 0;
   const uint16_t code = OpenBlobHandle(field_set, number, record, handle);

@@ -44,57 +44,38 @@ class SlotGuard {
 
 // ---- lock guards of a write ---------------------------------------------------------------------
 
-// The write level of a shared handle: the data semaphore, the index write region and the blob
-// write region, taken in that order and given back in the reverse order on every exit; then the
-// change check, so that the write starts from what other writers left.  An exclusive handle, or
-// one opened without locks, takes nothing.
+// The write level for the duration of one write (TakeWriteLevel: the data semaphore, the index
+// and blob write regions, then the change check, so that the write starts from what other writers
+// left).  An exclusive handle, or one opened without locks, takes nothing but a pending reload.
 class TDataFile::WriteLevel {
  public:
-  explicit WriteLevel(TDataFile& table) {
-    if (table.Exclusive() || table.ReadOnlyAttribute()) {
-      table.ReloadIfPending();
-      return;
+  explicit WriteLevel(TDataFile& table) : table_(table) {
+    taken_ = table.TakeWriteLevel();
+    if (!taken_) table.ReloadIfPending();
+  }
+  ~WriteLevel() {
+    if (!taken_) return;
+    try {
+      table_.ReleaseWriteLevel();
+    } catch (...) {
+      // A refused release keeps its guard held; the next write or the close gives it back.
     }
-    const TLockRetry retry(kSemaphoreRetries, kSemaphoreWaitMs);
-    semaphore_ = TRangeLock(table, {kDataSemaphoreOffset, 1}, retry);
-    if (!semaphore_.Locked()) table.Fail(kErrLockFailure);
-    index_region_ =
-        TRangeLock(table.index_file_, {kIndexWriteRegionOffset, kIndexWriteRegionLength}, retry);
-    if (!index_region_.Locked()) table.Fail(kErrLockFailure);
-    if (table.blob_file_ != nullptr) {
-      if (!table.blob_file_->WriteLock()) table.Fail(kErrLockFailure);
-      blob_region_.file = table.blob_file_.get();
-    }
-    // Members built so far give their regions back if this raises.
-    table.ReloadIfPending();
-    table.CheckForChanges();
   }
   WriteLevel(const WriteLevel&) = delete;
   WriteLevel& operator=(const WriteLevel&) = delete;
 
  private:
-  struct BlobRegion {
-    TBlobFile* file = nullptr;
-    ~BlobRegion() {
-      // A refused unlock keeps the region until the file closes, which releases it; the write
-      // itself is complete by then.
-      if (file != nullptr) file->WriteUnlock();
-    }
-  };
-  // Given back in the reverse order: blob region, index region, semaphore.
-  TRangeLock semaphore_;
-  TRangeLock index_region_;
-  BlobRegion blob_region_;
+  TDataFile& table_;
+  bool taken_ = false;
 };
 
 // The record lock of the record a write changes, for the duration of the write (10258 when
-// another handle holds it).
+// another handle holds it); nothing when this handle holds it already, or the table lock.
 class TDataFile::RecordLock {
  public:
   RecordLock(TDataFile& table, uint32_t number) {
-    if (table.Exclusive() || table.ReadOnlyAttribute()) return;
-    lock_ = TRangeLock(table, {kRecordLockBase - number, 1},
-                       {table.lock_retry_count_, table.lock_wait_time_});
+    if (table.WithoutLocks() || table.TableLocked() || table.HoldsRecordLock(number)) return;
+    lock_ = TRangeLock(table, {kRecordLockBase - number, 1}, table.RecordRetry());
     if (!lock_.Locked()) table.Fail(kErrRecordLocked);
   }
 
@@ -257,33 +238,7 @@ std::vector<uint8_t> TDataFile::MaintainedSlots() const {
   return slots;
 }
 
-// ---- change check and reload --------------------------------------------------------------------
-
-bool TDataFile::CheckForChanges() {
-  bool moved = false;
-  if (index_file_.CheckChanged()) {
-    index_file_.InvalidateCache();
-    ReadHeader();
-    moved = true;
-  } else if (ReadStoredChangeCounter(false) != header_.ChangeCounter()) {
-    ReadHeader();
-    moved = true;
-  }
-  bool blob_moved = false;
-  if (blob_file_ != nullptr && blob_file_->CheckChanged()) {
-    blob_file_->InvalidateCache();
-    blob_moved = true;
-  }
-  if (moved) {
-    TRecordCache::Unpin(current_);
-    current_ = nullptr;
-    record_cache_.Invalidate();
-    InvalidateMaps();
-    // The cursor finds its remembered key again (nearest) when it is next asked.
-    LoadCurrentRecord(kForward);
-  }
-  return moved || blob_moved;
-}
+// ---- reload -----------------------------------------------------------------------------------
 
 void TDataFile::Reload() {
   TRecordCache::Unpin(current_);
@@ -443,7 +398,7 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   Resync();
 }
 
-void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool update_filters) {
+void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_filters) {
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
@@ -453,6 +408,8 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool update
     PinCurrentRecord();
   }
   WriteLevel level(*this);
+  if (number == 0) Fail(kErrRecordNotFound);
+  RecordLock record_lock(*this, number);
   CheckCurrentIsStill(number, sequence);
   ValidateRecord(buffer);
   SlotGuard slot_guard(index_file_);
@@ -499,6 +456,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool /*unlock_after*/, bool update
   slot_guard.Restore();
   UpdateMapsFor(number, current_->buffer.data(), update_filters);
   Resync();
+  if (unlock_after && HoldsRecordLock(number)) UnlockRecord(number);
 }
 
 void TDataFile::DeleteRecord(bool /*update_filters*/) {

@@ -93,16 +93,24 @@ TEST_F(SessionTest, EachSessionKeepsItsOwnEngineSessionAndErrorContext) {
   EXPECT_FALSE(other->Active());
   EXPECT_EQ(GetEngineSession(), Default()->EngineSession());
 
-  // A Lock whose start fails leaves the process-wide lock free for other threads.
+  // A Lock whose start fails, or a session freed inside its Lock, leaves the process-wide lock
+  // free for other threads.
+  auto lock_is_free = [] {
+    auto entered = std::make_shared<std::promise<void>>();
+    std::thread([entered, &lock = Sessions().SessionLock()] {
+      lock.Enter();
+      lock.Leave();
+      entered->set_value();
+    }).detach();
+    return entered->get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  };
   TTesseraSession* unnamed = NewSession(nullptr, "");
   EXPECT_EQ(ErrorOf([&] { unnamed->Lock(); }), "Session name is missing.");
-  auto entered = std::make_shared<std::promise<void>>();
-  std::thread([entered, &lock = Sessions().SessionLock()] {
-    lock.Enter();
-    lock.Leave();
-    entered->set_value();
-  }).detach();
-  EXPECT_EQ(entered->get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_TRUE(lock_is_free());
+  TTesseraSession* doomed = NewSession(nullptr, "Doomed");
+  doomed->Lock();
+  doomed->Free();
+  EXPECT_TRUE(lock_is_free());
 }
 
 TEST_F(SessionTest, EngineErrorsReachTheComponentsAsDatabaseErrors) {

@@ -952,9 +952,9 @@ TEST_F(EdgeTest, AFailedBlobSaveIsSavedWholeNextTime) {
 
 // Several processes insert, modify and delete at once in one shared table; each write takes the
 // write level and re-reads what the others wrote, so the table checks sound afterwards.  What a
-// process reads outside a write may be stale or torn until reads take their own lock level, so
-// errors of the positioning are counted, not failed; a write may only fail with a duplicate key,
-// a vanished record or a record lock held by another process.
+// process positions on from its cache may be gone by the time it writes, so errors of the
+// positioning are counted, not failed; a write may only fail with a duplicate key, a vanished
+// record or a record lock held by another process.
 TEST_F(EdgeTest, ProcessesWritingAtOnceLeaveASoundTable) {
   for (bool primary : {true, false}) {
     const std::string path = Table(primary ? "Shared" : "SharedNoKey");

@@ -1,0 +1,461 @@
+// The lock levels and the change check of TDataFile: between handles of this process (a clone
+// locks against its original like a stranger), and against peers in other processes
+// (tessera-peer, driven through pipes), with the real lock offsets checked from the outside
+// through plain platform files.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/core/EngineSession.h"
+#include "engine/storage/table/TDataFile.h"
+#include "engine/storage/table/TableCheck.h"
+#include "platform/OsFile.h"
+#include "tests/engine/storage/StorageTestSupport.h"
+#include "tests/platform/LockHelperClient.h"
+#include "tests/platform/TempDirectory.h"
+#include "tools/StressTable.h"
+
+namespace tessera {
+namespace {
+
+using testing::EngineCode;
+using Clock = std::chrono::steady_clock;
+namespace stress = tessera::stress;
+
+constexpr uint32_t kSemaphore = 0x7FFFFFFF;
+constexpr uint32_t kRegion = 0x7FFF0000;
+constexpr uint32_t kRegionLength = 65535;
+
+int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class LocksTest : public ::testing::Test {
+ protected:
+  void SetUp() override { InitializeEngine(); }
+
+  std::string NewTable(const char* name, stress::TShape shape, int records) {
+    const std::string path = dir_.File(name);
+    stress::CreateTable(path, shape);
+    if (records > 0) {
+      TDataFile t;
+      Open(t, path);
+      for (int k = 1; k <= records; ++k) Insert(t, k * 10, k, 0);
+    }
+    return path;
+  }
+
+  // Shared, with short retries that count their waits instead of sleeping.
+  void Open(TDataFile& t, const std::string& path) {
+    t.SetFileName(path);
+    t.SetLockRetryCount(2);
+    t.SetLockWaitTime(7);
+    TDataFile::TLockTuning tuning;
+    tuning.region_retries = 3;
+    tuning.wait = [this](int32_t ms) { waits_.push_back(ms); };
+    t.SetLockTuning(tuning);
+    t.Open();
+  }
+
+  static void Insert(TDataFile& t, int32_t k, int32_t a, int32_t b) {
+    std::vector<uint8_t> record(t.GetRecordBufferSize());
+    t.ApplyFieldDefaults(record.data());
+    stress::PutInt(t, stress::kK, k, record.data());
+    stress::PutInt(t, stress::kA, a, record.data());
+    stress::PutInt(t, stress::kB, b, record.data());
+    t.InsertRecord(record.data());
+  }
+
+  static bool Seek(TDataFile& t, int32_t k) {
+    std::vector<uint8_t> record(t.GetRecordBufferSize());
+    t.ApplyFieldDefaults(record.data());
+    stress::PutInt(t, stress::kK, k, record.data());
+    return t.FindRecordByKey(record.data(), nullptr);
+  }
+
+  static int32_t Field(TDataFile& t, uint16_t field) {
+    std::vector<uint8_t> record(t.GetRecordBufferSize());
+    EXPECT_EQ(t.GetCurrentRecord(record.data()), 0);
+    return stress::GetInt(t, field, record.data());
+  }
+
+  // Whether a stranger could lock [offset, offset + length) of the file now.
+  static bool Free(const std::string& file, uint32_t offset, uint32_t length) {
+    platform::OsFile f;
+    if (f.Open(file, platform::FileAccess::kReadWrite, platform::FileShare::kDenyNone, false) !=
+        platform::kErrorSuccess) {
+      return false;
+    }
+    return f.Lock(offset, length) == platform::kErrorSuccess;
+  }
+
+  mirvel_test::TempDirectory dir_;
+  std::vector<int32_t> waits_;
+};
+
+// Record and table locks between a table and its clone: the offsets, the retry rule, the list.
+TEST_F(LocksTest, RecordAndTableLocksBetweenAHandleAndItsClone) {
+  const std::string path = NewTable("T", stress::TShape::kKeyed, 8);
+  TDataFile a;
+  Open(a, path);
+  ASSERT_TRUE(Seek(a, 50));
+  const uint32_t n = a.CurrentRecord()->number;
+  std::unique_ptr<TDataFile> b = a.Clone();
+  b->SetLockTuning(TDataFile::TLockTuning{3, 3, [this](int32_t ms) { waits_.push_back(ms); }});
+
+  a.LockRecord(0);
+  a.LockRecord(n);  // the same record again: locked once
+  EXPECT_TRUE(a.HoldsRecordLock(n));
+  EXPECT_FALSE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
+  EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n - 1, 1));
+
+  // Two retries LockWaitTime apart, then 10258; none at all with LockRetryCount 0.
+  waits_.clear();
+  EXPECT_EQ(EngineCode([&] { b->LockRecord(n); }), kErrRecordLocked);
+  EXPECT_EQ(waits_, (std::vector<int32_t>{7, 7}));
+  b->SetLockRetryCount(0);
+  waits_.clear();
+  EXPECT_EQ(EngineCode([&] { b->LockRecord(n); }), kErrRecordLocked);
+  EXPECT_TRUE(waits_.empty());
+  b->SetLockRetryCount(2);
+  EXPECT_FALSE(b->HoldsRecordLock(n));
+  // A write of the locked record through the clone is refused too.
+  ASSERT_TRUE(Seek(*b, 50));
+  std::vector<uint8_t> record(b->GetRecordBufferSize());
+  ASSERT_EQ(b->GetCurrentRecord(record.data()), 0);
+  EXPECT_EQ(EngineCode([&] { b->ModifyRecord(record.data()); }), kErrRecordLocked);
+  EXPECT_EQ(EngineCode([&] { b->DeleteRecord(); }), kErrRecordLocked);
+
+  // The table lock waits for every record lock, and keeps record locks out.
+  EXPECT_EQ(EngineCode([&] { b->LockTable(); }), kErrFileLocked);
+  a.UnlockRecord(n);
+  EXPECT_EQ(EngineCode([&] { a.UnlockRecord(n); }), kErrCannotUnlock);
+  EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
+  Insert(a, 999, 0, 0);
+  b->LockTable();  // and checks for changes, under the read level
+  EXPECT_EQ(b->GetRecordCount(), 9u);
+  EXPECT_FALSE(Free(path + ".DAT", 2047483645, 1));
+  EXPECT_FALSE(Free(path + ".DAT", 0x7FFFFFFD, 1));
+  EXPECT_EQ(EngineCode([&] { a.LockRecord(n); }), kErrRecordLocked);
+  EXPECT_EQ(EngineCode([&] { a.LockTable(); }), kErrFileLocked);
+  b->LockRecord(n);  // nothing under this handle's own table lock
+  b->UnlockTable();
+  a.LockRecord(n);
+  EXPECT_EQ(EngineCode([&] { b->UnlockRecord(n); }), kErrCannotUnlock);
+  a.Close();  // releases the record lock
+  EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
+}
+
+// What happens to a record while a handle waits for its lock (acted out from inside the wait):
+// an edit is seen once the lock is obtained; a delete makes the lock fail and leaves it free.
+TEST_F(LocksTest, ARecordChangedWhileWaitingForItsLock) {
+  const std::string path = NewTable("R", stress::TShape::kKeyed, 5);
+  TDataFile a;
+  Open(a, path);
+  std::unique_ptr<TDataFile> b = a.Clone();
+  for (const bool remove : {false, true}) {
+    ASSERT_TRUE(Seek(a, 30));
+    ASSERT_TRUE(Seek(*b, 30));
+    const uint32_t n = a.CurrentRecord()->number;
+    EXPECT_EQ(Field(*b, stress::kA), remove ? 77 : 3);  // cached
+    a.LockRecord(0);
+    b->SetLockTuning(TDataFile::TLockTuning{3, 3, [&](int32_t) {
+                                              if (!a.HoldsRecordLock(n)) return;
+                                              if (remove) {
+                                                a.DeleteRecord();
+                                                a.UnlockRecord(n);
+                                                return;
+                                              }
+                                              std::vector<uint8_t> r(a.GetRecordBufferSize());
+                                              ASSERT_EQ(a.GetCurrentRecord(r.data()), 0);
+                                              stress::PutInt(a, stress::kA, 77, r.data());
+                                              a.ModifyRecord(r.data(), true);
+                                            }});
+    if (!remove) {
+      b->LockRecord(0);
+      EXPECT_EQ(Field(*b, stress::kA), 77);
+      b->UnlockRecord(0);
+    } else {
+      EXPECT_EQ(EngineCode([&] { b->LockRecord(0); }), kErrRecordNotFound);
+      EXPECT_FALSE(b->HoldsRecordLock(n));
+      EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
+    }
+  }
+}
+
+// A write level refused at its last part gives back the parts already taken, and the handle's
+// own held read level neither blocks its writes nor is lost by them.
+TEST_F(LocksTest, WriteLevelGivesBackWhatItTookAndStepsAroundItsOwnReadLevel) {
+  const std::string path = NewTable("M", stress::TShape::kMemo, 3);
+  TDataFile t;
+  Open(t, path);
+  {
+    platform::OsFile blob;
+    ASSERT_EQ(blob.Open(path + ".BLB", platform::FileAccess::kReadWrite,
+                        platform::FileShare::kDenyNone, false),
+              platform::kErrorSuccess);
+    ASSERT_EQ(blob.Lock(kRegion, kRegionLength), platform::kErrorSuccess);
+    waits_.clear();
+    EXPECT_EQ(EngineCode([&] { Insert(t, 1000, 0, 0); }), kErrLockFailure);
+    EXPECT_EQ(waits_.size(), 3u);
+    EXPECT_TRUE(Free(path + ".DAT", kSemaphore, 1));
+    EXPECT_TRUE(Free(path + ".IDX", kRegion, kRegionLength));
+  }
+  Insert(t, 1000, 0, 0);
+
+  t.LockRead();
+  EXPECT_FALSE(Free(path + ".IDX", kRegion, kRegionLength));
+  EXPECT_FALSE(Free(path + ".BLB", kRegion, kRegionLength));
+  waits_.clear();
+  Insert(t, 1001, 0, 0);
+  EXPECT_TRUE(waits_.empty());
+  EXPECT_FALSE(Free(path + ".IDX", kRegion, kRegionLength));  // the read level is back
+  EXPECT_TRUE(Free(path + ".DAT", kSemaphore, 1));
+  t.UnlockRead();
+  EXPECT_TRUE(Free(path + ".IDX", kRegion, kRegionLength));
+  EXPECT_TRUE(Free(path + ".BLB", kRegion, kRegionLength));
+
+  // Close gives back every level still held.
+  ASSERT_TRUE(Seek(t, 20));
+  t.LockRecord(0);
+  t.LockRead();
+  t.Close();
+  EXPECT_TRUE(Free(path + ".DAT", 0, 0x7FFFFFFF));
+  EXPECT_TRUE(Free(path + ".IDX", kRegion, kRegionLength + 1));
+  EXPECT_TRUE(Free(path + ".BLB", kRegion, kRegionLength + 1));
+}
+
+// Another handle's writes are seen through the change counters: on a refresh, and by a bookmark
+// that stays on its record when records come and go around it.
+TEST_F(LocksTest, ChangesOfAnotherHandleAreSeenAfterARefresh) {
+  const std::string path = NewTable("C", stress::TShape::kKeyed, 20);
+  TDataFile reader, writer;
+  Open(reader, path);
+  Open(writer, path);
+  ASSERT_TRUE(Seek(reader, 150));
+  uint8_t bookmark[kMaxKeyLength] = {};
+  reader.GetCurrentKey(bookmark);
+  EXPECT_EQ(reader.GetRecordCount(), 20u);
+  EXPECT_FALSE(reader.RefreshFromDisk());
+
+  for (int k = 1; k <= 100; ++k) Insert(writer, -k, 0, 0);  // all before the bookmark
+  ASSERT_TRUE(Seek(writer, 180));
+  writer.DeleteRecord();
+  ASSERT_TRUE(Seek(writer, 150));
+  std::vector<uint8_t> record(writer.GetRecordBufferSize());
+  ASSERT_EQ(writer.GetCurrentRecord(record.data()), 0);
+  stress::PutInt(writer, stress::kA, 4242, record.data());
+  writer.ModifyRecord(record.data());
+
+  EXPECT_EQ(reader.GetRecordCount(), 20u);  // cached: no lock, no change seen yet
+  EXPECT_TRUE(reader.RefreshFromDisk());
+  EXPECT_EQ(reader.GetRecordCount(), 119u);
+  EXPECT_EQ(Field(reader, stress::kK), 150);  // the cursor came back onto its key
+  EXPECT_EQ(Field(reader, stress::kA), 4242);
+  reader.MoveToBeginning();
+  ASSERT_TRUE(reader.FindKey(bookmark, false));
+  EXPECT_EQ(Field(reader, stress::kK), 150);
+  EXPECT_EQ(reader.GetCurrentRecordNumber(), 115u);
+
+  // With StrictChangeDetection every operation checks.
+  TDataFile strict;
+  strict.SetStrictChangeDetection(true);
+  Open(strict, path);
+  const uint32_t before = strict.GetRecordCount();
+  Insert(writer, 5000, 0, 0);
+  EXPECT_EQ(strict.GetRecordCount(), before + 1);
+}
+
+// ---- other processes ---------------------------------------------------------------------------
+
+class LocksProcessTest : public LocksTest {
+ protected:
+  std::unique_ptr<mirvel_test::LockHelperProcess> Peer() {
+    auto peer = std::make_unique<mirvel_test::LockHelperProcess>();
+    EXPECT_TRUE(peer->Started());
+    return peer;
+  }
+};
+
+// A record lock held by another process: at once with LockRetryCount 0, after about 1.5 s with
+// the default 15 retries 100 ms apart; the table lock likewise; a killed holder frees everything.
+TEST_F(LocksProcessTest, LocksHeldByAnotherProcessUntilItDies) {
+  const std::string path = NewTable("P", stress::TShape::kKeyed, 5);
+  auto peer = Peer();
+  ASSERT_EQ(peer->Send("topen 0 rw shared " + path), "ok");
+  ASSERT_EQ(peer->Send("seek 0 30"), "ok");
+  ASSERT_EQ(peer->Send("lockrec 0"), "ok");
+
+  TDataFile t;
+  t.SetFileName(path);
+  t.Open();
+  ASSERT_TRUE(Seek(t, 30));
+  t.SetLockRetryCount(0);
+  Clock::time_point start = Clock::now();
+  EXPECT_EQ(EngineCode([&] { t.LockRecord(0); }), kErrRecordLocked);
+  EXPECT_LT(MsSince(start), 300);
+  t.SetLockRetryCount(15);
+  start = Clock::now();
+  EXPECT_EQ(EngineCode([&] { t.LockRecord(0); }), kErrRecordLocked);
+  EXPECT_GE(MsSince(start), 1400);
+  EXPECT_LE(MsSince(start), 3000);
+  t.SetLockRetryCount(0);
+  EXPECT_EQ(EngineCode([&] { t.LockTable(); }), kErrFileLocked);
+  ASSERT_TRUE(Seek(t, 40));
+  t.LockRecord(0);  // another record is free
+  EXPECT_EQ(peer->Send("locktable 0"), "err 10241");
+  t.UnlockRecord(0);
+
+  ASSERT_EQ(peer->Send("unlockrec 0"), "ok");
+  ASSERT_EQ(peer->Send("locktable 0"), "ok");
+  EXPECT_EQ(EngineCode([&] { t.LockRecord(0); }), kErrRecordLocked);
+  ASSERT_EQ(peer->Send("lockread 0"), "ok");
+  t.SetLockTuning(TDataFile::TLockTuning{3, 3, [this](int32_t ms) { waits_.push_back(ms); }});
+  EXPECT_EQ(EngineCode([&] { Insert(t, 1, 0, 0); }), kErrLockFailure);  // the peer's read level
+  peer->Kill();
+  ASSERT_TRUE(Seek(t, 30));
+  t.LockRecord(0);
+  EXPECT_EQ(EngineCode([&] { t.LockTable(); }), kErrFileLocked);  // over its own record lock
+  t.UnlockRecord(0);
+  t.LockTable();
+  Insert(t, 1, 0, 0);
+  t.UnlockTable();
+}
+
+// P1 edits and posts while P2 waits for the record lock; P2 then sees P1's change and both
+// changes survive.
+TEST_F(LocksProcessTest, ARecordLockObtainedAfterWaitingHandsBackTheRecordAsLeft) {
+  const std::string path = NewTable("L", stress::TShape::kKeyed, 5);
+  auto p1 = Peer();
+  auto p2 = Peer();
+  for (auto* p : {p1.get(), p2.get()}) {
+    ASSERT_EQ(p->Send("topen 0 rw shared " + path), "ok");
+    ASSERT_EQ(p->Send("seek 0 20"), "ok");
+    ASSERT_EQ(p->Send("get 0"), "ok 20 2 0");  // both cache the record
+  }
+  ASSERT_EQ(p1->Send("lockrec 0"), "ok");
+  ASSERT_TRUE(p2->Post("get 0 lock"));
+  ASSERT_EQ(p2->Reply(300), "no-reply");    // waiting
+  ASSERT_EQ(p1->Send("set 0 a 77"), "ok");  // posts and unlocks
+  EXPECT_EQ(p2->Reply(), "ok 20 77 0");
+  ASSERT_EQ(p2->Send("set 0 b 88"), "ok");
+
+  TDataFile t;
+  t.SetFileName(path);
+  t.Open();
+  ASSERT_TRUE(Seek(t, 20));
+  EXPECT_EQ(Field(t, stress::kA), 77);
+  EXPECT_EQ(Field(t, stress::kB), 88);
+  t.LockRecord(0);  // both peers gave the lock back
+}
+
+// Writes of another process are seen; a writer gets through while four readers loop; a failed
+// duplicate insert holds nothing back; delete and modify refuse a record another writer removed.
+TEST_F(LocksProcessTest, WritersAndReadersInSeveralProcesses) {
+  const std::string path = NewTable("W", stress::TShape::kKeyed, 30);
+  TDataFile t;
+  t.SetFileName(path);
+  t.Open();
+  EXPECT_EQ(t.GetRecordCount(), 30u);
+
+  auto writer = Peer();
+  ASSERT_EQ(writer->Send("topen 0 rw shared " + path), "ok");
+  ASSERT_EQ(writer->Send("append 0 10 1000"), "ok");
+  EXPECT_TRUE(t.RefreshFromDisk());
+  EXPECT_EQ(t.GetRecordCount(), 40u);
+
+  std::vector<std::unique_ptr<mirvel_test::LockHelperProcess>> readers;
+  for (int i = 0; i < 4; ++i) {
+    readers.push_back(Peer());
+    ASSERT_EQ(readers.back()->Send("topen 0 ro shared " + path), "ok");
+    ASSERT_TRUE(readers.back()->Post("readloop 0 300"));
+  }
+  for (int k = 2000; k < 2020; ++k) Insert(t, k, 0, 0);  // the default region retries
+  for (auto& r : readers) EXPECT_EQ(r->Reply(60000), "ok");
+
+  // A duplicate key gives every lock back at once.
+  ASSERT_EQ(writer->Send("insert 0 3000 0 0"), "ok");
+  EXPECT_EQ(EngineCode([&] { Insert(t, 3000, 0, 0); }), kErrKeyViolation);
+  ASSERT_EQ(writer->Send("insert 0 3001 0 0"), "ok");
+  const std::string elapsed = writer->Send("elapsed");
+  ASSERT_EQ(elapsed.substr(0, 3), "ok ");
+  EXPECT_LT(std::stoi(elapsed.substr(3)), 1000);
+
+  // The record this handle stands on goes in another process.
+  t.RefreshFromDisk();
+  ASSERT_TRUE(Seek(t, 3001));
+  std::vector<uint8_t> record(t.GetRecordBufferSize());
+  ASSERT_EQ(t.GetCurrentRecord(record.data()), 0);
+  ASSERT_EQ(writer->Send("seek 0 3001"), "ok");
+  ASSERT_EQ(writer->Send("tdelete 0"), "ok");
+  EXPECT_EQ(EngineCode([&] { t.ModifyRecord(record.data()); }), kErrRecordNotFound);
+  ASSERT_TRUE(Seek(t, 3000));
+  ASSERT_EQ(writer->Send("seek 0 3000"), "ok");
+  ASSERT_EQ(writer->Send("tdelete 0"), "ok");
+  EXPECT_EQ(EngineCode([&] { t.DeleteRecord(); }), kErrRecordNotFound);
+  t.Close();
+  const TTableCheckReport report = CheckTableFiles(path);
+  EXPECT_TRUE(report.ok()) << report.problems.front();
+  EXPECT_EQ(report.live_records, 60u);
+}
+
+// Opening and checking a table a thousand times while another process appends never reads a
+// header half written.
+TEST_F(LocksProcessTest, OpeningWhileAnotherProcessAppends) {
+  const std::string path = NewTable("O", stress::TShape::kMemo, 0);
+  auto appender = Peer();
+  auto opener = Peer();
+  ASSERT_EQ(appender->Send("topen 0 rw shared " + path), "ok");
+  ASSERT_TRUE(appender->Post("append 0 1000 1"));
+  ASSERT_TRUE(opener->Post("opencheck " + path + " 1000"));
+  EXPECT_EQ(opener->Reply(120000), "ok");
+  EXPECT_EQ(appender->Reply(120000), "ok");
+}
+
+// Share modes between processes: an exclusive open keeps shared ones out and the reverse; a
+// table open elsewhere is neither created over nor deleted.
+TEST_F(LocksProcessTest, ShareModesAcrossProcesses) {
+  const std::string path = NewTable("S", stress::TShape::kKeyed, 2);
+  auto peer = Peer();
+  ASSERT_EQ(peer->Send("topen 0 rw excl " + path), "ok");
+  TDataFile t;
+  t.SetFileName(path);
+  EXPECT_EQ(EngineCode([&] { t.Open(); }), kErrAccessDenied);
+  ASSERT_EQ(peer->Send("tclose 0"), "ok");
+  ASSERT_EQ(peer->Send("topen 0 ro shared " + path), "ok");
+  t.SetExclusive(true);
+  EXPECT_EQ(EngineCode([&] { t.Open(); }), kErrAccessDenied);
+  EXPECT_NE(EngineCode([&] { stress::CreateTable(path, stress::TShape::kKeyed); }), 0);
+  EXPECT_NE(EngineCode([&] { t.DeleteTableFiles(); }), 0);
+  ASSERT_EQ(peer->Send("count 0"), "ok 2");
+}
+
+// The data semaphore held elsewhere: an insert gives up with 10249 after its retries, with short
+// ones and with the real 8192 x 3 ms.
+TEST_F(LocksProcessTest, AnInsertGivesUpOnASemaphoreHeldElsewhere) {
+  const std::string path = NewTable("X", stress::TShape::kKeyed, 1);
+  TDataFile t;
+  Open(t, path);
+  TDataFile real;
+  real.SetFileName(path);
+  real.Open();
+  auto peer = Peer();
+  ASSERT_EQ(peer->Send("open 0 rw shared " + path + ".DAT"), "ok");
+  ASSERT_EQ(peer->Send("lock 0 2147483647 1"), "ok");
+  waits_.clear();
+  EXPECT_EQ(EngineCode([&] { Insert(t, 99, 0, 0); }), kErrLockFailure);
+  EXPECT_EQ(waits_, (std::vector<int32_t>{3, 3, 3}));
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(EngineCode([&] { Insert(real, 99, 0, 0); }), kErrLockFailure);
+  EXPECT_GE(MsSince(start), 8192 * 3);
+  EXPECT_LT(MsSince(start), 45000);
+  ASSERT_EQ(peer->Send("unlock 0 2147483647 1"), "ok");
+  Insert(real, 99, 0, 0);
+}
+
+}  // namespace
+}  // namespace tessera
