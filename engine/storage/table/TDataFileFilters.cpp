@@ -126,6 +126,8 @@ class IndexSwitch {
 
 size_t MapSize(uint32_t physical) { return physical / 8 + 1; }
 
+constexpr int kRestartsBeforeHeldRead = 3;
+
 // Bits past the physical count (set by an inversion) would show a record appended later as
 // visible before any filter saw it.
 void ClearPast(uint32_t physical, std::vector<uint8_t>& map) {
@@ -563,7 +565,25 @@ void TDataFile::UpdateMaps() {
 void TDataFile::BuildMaps(TFilter* only) {
   BuildFlag flag(building_maps_);
   FilterBuild build(*this);
+  // Writers that never pause could restart a long build for ever: after a few restarts it holds
+  // the read level, and writers wait for one build at most.
+  struct HeldRead {
+    TDataFile* table = nullptr;
+    ~HeldRead() {
+      try {
+        if (table != nullptr) table->UnlockRead();
+      } catch (...) {
+        // A refused release keeps the reader bytes until close, which gives them back; the maps
+        // are complete either way.
+      }
+    }
+  } held;
+  int restarts = 0;
   do {
+    if (restarts++ == kRestartsBeforeHeldRead && !held_read_ && !WithoutLocks()) {
+      LockRead();
+      held.table = this;
+    }
     maps_moved_ = false;
     build.BuildBaseMaps();
     const std::vector<uint8_t> candidates = build.Candidates();
@@ -715,6 +735,7 @@ void TDataFile::ForgetFilter(TFilter* filter) {
 }
 
 uint16_t TDataFile::DropFilter(TFilter* filter) {
+  ReadScope scope(*this);
   if (filter == nullptr) {
     filters_.clear();
     if (maps_valid_) ComputeVisible();
@@ -731,6 +752,7 @@ uint16_t TDataFile::DropFilter(TFilter* filter) {
 }
 
 uint16_t TDataFile::ActivateFilter(TFilter* filter) {
+  ReadScope scope(*this);
   if (filter == nullptr) {
     for (const std::unique_ptr<TFilter>& f : filters_) f->active = true;
     InvalidateMaps();
@@ -748,6 +770,7 @@ uint16_t TDataFile::ActivateFilter(TFilter* filter) {
 }
 
 uint16_t TDataFile::DeactivateFilter(TFilter* filter) {
+  ReadScope scope(*this);
   if (filter == nullptr) {
     for (const std::unique_ptr<TFilter>& f : filters_) {
       f->active = false;
@@ -766,6 +789,7 @@ uint16_t TDataFile::DeactivateFilter(TFilter* filter) {
 
 uint16_t TDataFile::ReplaceFilterExpression(TFilter* filter, std::span<const uint8_t> buffer,
                                             ExpressionNode* tree) {
+  ReadScope scope(*this);
   if (FindFilter(filter) == nullptr || !filter->active) return kErrInvalidFilterHandle;
   if (!buffer.empty()) {
     ExpressionNodePtr decoded = CheckedTree(buffer);

@@ -2,6 +2,8 @@
 // evaluation record by record, kept through writes; then the filter operations, the compiled
 // buffer, the maintenance faults and computed fields.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -607,6 +609,124 @@ TEST_F(FiltersTest, ComputedFieldsStayCurrent) {
   uint8_t header[127];
   file.read(reinterpret_cast<char*>(header), sizeof header);
   EXPECT_EQ(cl::GetU16LE(header + 111), 0);
+}
+
+// Another process's inserts and deletes reach the count at this handle's next read from disk:
+// the index-served filter and the callback filter are built again from what the disk holds.
+TEST_F(FiltersTest, CountFollowsAnotherProcess) {
+  const std::string path = dir_.File("Shared");
+  Create(path);
+  auto insert = [&](TDataFile& t, int32_t id, const char* name) {
+    Bytes buf(t.GetRecordBufferSize());
+    t.ApplyFieldDefaults(buf.data());
+    PutInt(t, kId, id, buf.data());
+    PutText(t, kNom, name, buf.data());
+    t.InsertRecord(buf.data());
+  };
+  {
+    TDataFile t;
+    Open(t, path);
+    for (int i = 1; i <= 20; ++i) insert(t, i, i % 2 == 0 ? "X" : "Y");
+  }
+  TDataFile t;
+  t.SetStrictChangeDetection(true);
+  Open(t, path);
+  TFilter* by_name = nullptr;
+  TFilter* callback = nullptr;
+  ASSERT_EQ(
+      t.AddFilter({}, Parse(t, "Nom = 'X'").release(), true, false, nullptr, nullptr, &by_name), 0);
+  ASSERT_EQ(t.AddFilter(
+                {}, nullptr, false, false, nullptr,
+                [](void*, const uint8_t*, uint32_t) { return true; }, &callback),
+            0);
+  ASSERT_EQ(t.ActivateFilter(nullptr), 0);
+  EXPECT_EQ(by_name->evaluation_class, 0);
+  ASSERT_EQ(t.GetRecordCount(), 10u);
+  const pid_t child = fork();
+  if (child == 0) {
+    int status = 1;
+    try {
+      TDataFile peer;
+      Open(peer, path);
+      for (int i = 0; i < 5; ++i) insert(peer, 100 + i, i < 3 ? "X" : "Y");
+      peer.SetCurrentIndexByName("ByNom");
+      Bytes key(peer.GetRecordBufferSize());
+      peer.ApplyFieldDefaults(key.data());
+      PutText(peer, kNom, "X", key.data());
+      if (peer.SeekRecordKey(false, key.data(), nullptr, 0, false, 1)) {
+        peer.DeleteRecord();
+        status = 0;
+      }
+    } catch (...) {
+    }
+    _exit(status);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(t.GetRecordCount(), 12u);
+  EXPECT_EQ(Visible(t), Reference(t, *by_name->Expression()));
+}
+
+// A peer that writes without pause cannot keep a record-by-record build from finishing: after a
+// few restarts the build holds the read level and the peer waits for it.
+TEST_F(FiltersTest, ActivationFinishesWhileAPeerWrites) {
+  const std::string path = dir_.File("Busy");
+  Create(path);
+  {
+    TDataFile t;
+    Open(t, path);
+    Bytes buf(t.GetRecordBufferSize());
+    for (int i = 1; i <= 3000; ++i) {
+      t.ApplyFieldDefaults(buf.data());
+      PutInt(t, kId, i, buf.data());
+      PutInt(t, kVal, i % 7 - 3, buf.data());
+      t.InsertRecord(buf.data());
+    }
+  }
+  const std::string stop = dir_.File("stop");
+  int started[2];
+  ASSERT_EQ(pipe(started), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    int status = 0;
+    try {
+      TDataFile peer;
+      Open(peer, path);
+      Bytes buf(peer.GetRecordBufferSize());
+      for (int32_t id = 100000; !std::ifstream(stop).good(); ++id) {
+        peer.ApplyFieldDefaults(buf.data());
+        PutInt(peer, kId, id, buf.data());
+        PutInt(peer, kVal, id % 5, buf.data());
+        peer.InsertRecord(buf.data());
+        if (id == 100000 && write(started[1], "x", 1) != 1) status = 1;
+      }
+    } catch (...) {
+      status = 1;
+    }
+    _exit(status);
+  }
+  close(started[1]);
+  char byte = 0;
+  ASSERT_EQ(read(started[0], &byte, 1), 1);  // the peer is writing
+  close(started[0]);
+  TDataFile t;
+  Open(t, path);
+  TFilter* f = nullptr;
+  ASSERT_EQ(t.AddFilter({}, Parse(t, "Val + 0 > 0").release(), true, false, nullptr, nullptr, &f),
+            0);
+  EXPECT_EQ(f->evaluation_class, 2);
+  EXPECT_EQ(t.ActivateFilter(f), 0);
+  // Each refresh sees the peer's writes and rebuilds the maps while the peer goes on.
+  for (int i = 0; i < 5; ++i) t.RefreshFromDisk();
+  const uint32_t during = t.GetRecordCount();
+  std::ofstream(stop).put('x');
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_GE(during, 3000u * 3 / 7);
+  t.RefreshFromDisk();
+  EXPECT_EQ(Visible(t), Reference(t, *f->Expression()));
 }
 
 }  // namespace
