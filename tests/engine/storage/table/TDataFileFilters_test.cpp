@@ -668,8 +668,8 @@ TEST_F(FiltersTest, CountFollowsAnotherProcess) {
   EXPECT_EQ(Visible(t), Reference(t, *by_name->Expression()));
 }
 
-// A peer that writes without pause cannot keep a record-by-record build from finishing: after a
-// few restarts the build holds the read level and the peer waits for it.
+// A peer that writes without pause cannot keep a record-by-record build from finishing, nor
+// disturb the maps of this handle's own appends and deletes.
 TEST_F(FiltersTest, ActivationFinishesWhileAPeerWrites) {
   const std::string path = dir_.File("Busy");
   Create(path);
@@ -720,6 +720,19 @@ TEST_F(FiltersTest, ActivationFinishesWhileAPeerWrites) {
   // Each refresh sees the peer's writes and rebuilds the maps while the peer goes on.
   for (int i = 0; i < 5; ++i) t.RefreshFromDisk();
   const uint32_t during = t.GetRecordCount();
+  // This handle's own appends and deletes meanwhile.
+  Bytes buf(t.GetRecordBufferSize());
+  for (int i = 0; i < 300; ++i) {
+    t.ApplyFieldDefaults(buf.data());
+    PutInt(t, kId, 50000 + i, buf.data());
+    PutInt(t, kVal, i % 3 - 1, buf.data());
+    t.InsertRecord(buf.data());
+    if (i % 4 == 3 && t.GetRecordCount() > 0) {
+      t.MoveToBeginning();
+      ASSERT_EQ(t.GetNextRecord(nullptr), 0);
+      t.DeleteRecord();
+    }
+  }
   std::ofstream(stop).put('x');
   int status = -1;
   ASSERT_EQ(waitpid(child, &status, 0), child);
