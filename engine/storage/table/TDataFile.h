@@ -399,9 +399,10 @@ class TDataFile : public TFileHandler,
 
   // A new, inactive filter from the compiled `buffer` (wins when given), else from `tree` (a
   // checked tree whose columns are numbered in the table's own set; freed with the filter when
-  // `owns_tree`), else from `callback`.  10051 when none is given or the
-  // buffer is malformed; raises 9482 past 128 filters, 9985 for a field the buffer names that
-  // the table lacks, 11949 for a tree the type checker refuses.
+  // `owns_tree`), else from `callback`.  10051 when none is given or the buffer is malformed;
+  // raises 9482 past 128 filters, 9985 for a field the buffer names that the table lacks, 11949
+  // for a buffer's tree that the type checker refuses.  The other operations run as cursor
+  // operations do (the read level, the change check) and stand on the current record again.
   static constexpr size_t kMaxFilters = 128;
   uint16_t AddFilter(std::span<const uint8_t> buffer, ExpressionNode* tree, bool owns_tree,
                      bool restrict_to_earlier, void* callback_data, TFilterCallback callback,
