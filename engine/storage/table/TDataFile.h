@@ -531,6 +531,8 @@ class TDataFile : public TFileHandler,
   // The maps after a filter stops or goes: recomputed, or rebuilt when a later filter was
   // restricted to it.
   void ForgetFilter(TFilter* filter);
+  // An active filter after `filter` was built from its map (restrict-to-earlier).
+  bool RestrictsLater(TFilter* filter) const;
   void AfterFilterChange();
   void CloneFiltersInto(TDataFile& clone) const;
   // After a write of record `number` (`record` its buffer; nullptr for a delete).

@@ -721,17 +721,20 @@ void TDataFile::AfterFilterChange() {
 // A filter built with restrict-to-earlier lacks the records an earlier filter refused; when that
 // filter goes or stops, its map is rebuilt in full.
 void TDataFile::ForgetFilter(TFilter* filter) {
-  bool later_restricted = false;
-  bool after = false;
-  for (const std::unique_ptr<TFilter>& f : filters_) {
-    if (after && f->active && f->restrict_to_earlier) later_restricted = true;
-    if (f.get() == filter) after = true;
-  }
-  if (later_restricted) {
+  if (RestrictsLater(filter)) {
     InvalidateMaps();
   } else if (maps_valid_) {
     ComputeVisible();
   }
+}
+
+bool TDataFile::RestrictsLater(TFilter* filter) const {
+  bool after = false;
+  for (const std::unique_ptr<TFilter>& f : filters_) {
+    if (after && f->active && f->restrict_to_earlier) return true;
+    if (f.get() == filter) after = true;
+  }
+  return false;
 }
 
 uint16_t TDataFile::DropFilter(TFilter* filter) {
@@ -803,7 +806,7 @@ uint16_t TDataFile::ReplaceFilterExpression(TFilter* filter, std::span<const uin
   filter->is_callback = false;
   filter->callback = nullptr;
   filter->evaluation_class = FilterBuild(*this).Analyze(*filter->Expression());
-  if (maps_valid_ && index_file_.Cursor().BitMapMode()) {
+  if (maps_valid_ && index_file_.Cursor().BitMapMode() && !RestrictsLater(filter)) {
     BuildMaps(filter);
   } else {
     InvalidateMaps();

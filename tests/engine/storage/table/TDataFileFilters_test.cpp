@@ -389,6 +389,15 @@ TEST_F(FiltersTest, OperationsAndTheirCodes) {
   EXPECT_EQ(t.GetRecordCount(), 20u);
   EXPECT_EQ(t.ActivateFilter(f), 0);
 
+  // A new expression, built at once, and the filter restricted to it built again; the tree
+  // stays ours.
+  ExpressionNodePtr ones = Parse(t, "Val = 1");
+  EXPECT_EQ(t.DeactivateFilter(g), 0);
+  EXPECT_EQ(t.ActivateFilter(g), 0);  // restricted to the blank records
+  EXPECT_EQ(t.ReplaceFilterExpression(f, {}, ones.get()), 0);
+  EXPECT_EQ(t.GetRecordCount(), 3u);  // Id 1, 6, 11
+  EXPECT_EQ(t.ReplaceFilterExpression(f, {}, blank.get()), 0);
+  EXPECT_EQ(t.GetRecordCount(), 4u);
   // A clone carries the filters.
   std::unique_ptr<TDataFile> clone = t.Clone();
   EXPECT_EQ(clone->GetRecordCount(), 4u);
