@@ -1,5 +1,5 @@
 // TVirtualDataSet: the filter text, OnFilterRecord and the filtered list.
-#include "classlib/rtl/Blanks.h"
+#include "classlib/rtl/TextUtils.h"
 #include "components/data/TFilterEvaluator.h"
 #include "components/data/TVirtualDataSet.h"
 
@@ -7,11 +7,7 @@ namespace comp {
 
 using namespace cl;
 
-namespace {
-
-std::string Trimmed(const std::string& text) { return std::string(TrimBlanks(text)); }
-
-}  // namespace
+namespace {}  // namespace
 
 bool TVirtualDataSet::FilterActive() const {
   return Filtered() && (!Filter().empty() || static_cast<bool>(OnFilterRecord()));
@@ -58,7 +54,7 @@ void TVirtualDataSet::BuildFilteredList() {
 
 void TVirtualDataSet::CompileFilter() {
   auto evaluator = std::make_unique<TFilterEvaluator>(this);
-  std::string text = Trimmed(Filter());
+  std::string text = cl::Trim(Filter());
   evaluator->Compile(text.empty() ? "True" : text);
   filter_evaluator_ = std::move(evaluator);
 }
@@ -98,7 +94,7 @@ void TVirtualDataSet::SetFiltered(bool value) {
 }
 
 void TVirtualDataSet::SetFilterText(const std::string& text) {
-  std::string trimmed = Trimmed(text);
+  std::string trimmed = cl::Trim(text);
   if (trimmed == Filter()) return;
   if (!Active() || !Filtered()) {
     TDataSet::SetFilterText(trimmed);
