@@ -392,7 +392,7 @@ class TDataFile : public TFileHandler,
   // range and settings; 11013 for an exclusive table.
   std::unique_ptr<TDataFile> Clone();
 
-  // ---- filters (TDataFileFilters.cpp) ----
+  // ---- filters (TDataFileFilterOps.cpp, TDataFileFilters.cpp) ----
   // While a filter is active (and always in record-number order) the cursor shows only the
   // visible records: those inside the range, live, and accepted by every active filter, kept as
   // record bit maps (see TDataFileFilters.cpp).  Handles stay valid until dropped or closed.
@@ -541,6 +541,8 @@ class TDataFile : public TFileHandler,
   void ComputeFields(uint8_t* record);
   // A record entering use: its computed fields made current (unpinned again if that raises).
   TRecord* Computed(TRecord* record);
+  // The index analysis of a filter's tree (verdicts stored in its nodes): its evaluation class.
+  uint8_t AnalyzeFilter(ExpressionNode& tree);
   // The typed tree of a compiled buffer; nullptr when malformed.
   ExpressionNodePtr CheckedTree(std::span<const uint8_t> buffer);
 
