@@ -292,6 +292,7 @@ void TCanvas::TextOut(int x, int y, const std::string& text) {
     p.setFont(font);
     p.setPen(ToQColor(font_.Color()));
     p.drawText(x, y + metrics.ascent(), qtext);
+    if (text_recorder_) text_recorder_(x, y, text, font_);
   });
   pen_pos_ = {x + TextWidth(text), y};
 }
@@ -305,6 +306,7 @@ void TCanvas::TextRect(const TRect& rect, int x, int y, const std::string& text)
     p.setFont(font);
     p.setPen(ToQColor(font_.Color()));
     p.drawText(x, y + QFontMetrics(font).ascent(), ToQString(text));
+    if (text_recorder_) text_recorder_(x, y, text, font_);
   });
 }
 
@@ -363,6 +365,7 @@ int TCanvas::DrawText(const std::string& text, TRect& rect, unsigned flags) {
           line);
       y += line_height;
     }
+    if (text_recorder_) text_recorder_(rect.Left, top, text, font_);
   });
   return height;
 }

@@ -195,6 +195,12 @@ class TCanvas : public TPersistent {
   // True while drawing goes somewhere (a bitmap, or a control inside Paint).
   bool CanDraw() const;
 
+  // Told of every text this canvas draws (TextOut, TextRect, DrawText), with the font in force,
+  // so that a test can check what a control painted; nullptr stops it.
+  using TTextRecorder =
+      std::function<void(int x, int y, const std::string& text, const TFont& font)>;
+  void SetTextRecorder(TTextRecorder recorder) { text_recorder_ = std::move(recorder); }
+
   TCanvasImpl* Impl() const { return impl_.get(); }
 
  private:
@@ -203,6 +209,7 @@ class TCanvas : public TPersistent {
   TBrush brush_;
   TPen pen_;
   TPoint pen_pos_;
+  TTextRecorder text_recorder_;
 };
 
 // A picture a canvas can draw.

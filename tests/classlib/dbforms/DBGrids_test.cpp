@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -49,13 +50,15 @@ TEST(DBGridsTest, AThousandRecordsArePaintedFromTheBufferWindow) {
   int scrolls = 0;
   dataset->SetAfterScroll([&](TDataSet*) { ++scrolls; });
   std::vector<int> painted;  // Numero of each painted first-column cell
-  grid->SetOnDrawColumnCell(
-      [&](TObject*, const TRect&, int data_col, TColumn* column, TGridDrawState) {
-        if (data_col != 0) return;
-        const int numero = column->Field()->AsInteger();
-        painted.push_back(numero);
-        if (numero % 2 == 0) grid->Canvas().Font().SetStyle(TFontStyles{fsBold});
-      });
+  grid->SetOnDrawColumnCell([&](TObject*, const TRect&, int data_col, TColumn*, TGridDrawState) {
+    const int numero = dataset->FieldByName("Numero")->AsInteger();
+    if (data_col == 0) painted.push_back(numero);
+    if (numero % 2 == 0) grid->Canvas().Font().SetStyle(TFontStyles{fsBold});
+  });
+  std::map<std::string, bool> drawn_bold;  // each text the grid drew, and its boldness
+  grid->Canvas().SetTextRecorder([&](int, int, const std::string& text, const TFont& font) {
+    drawn_bold[text] = font.Style().Contains(fsBold);
+  });
 
   dataset->SetTrace(&trace);
   dataset->Open();
@@ -70,6 +73,17 @@ TEST(DBGridsTest, AThousandRecordsArePaintedFromTheBufferWindow) {
   std::vector<int> expected;
   for (int i = 1; i <= rows; ++i) expected.push_back(i);
   EXPECT_EQ(painted, expected);
+  // The handler's bold reaches the drawing: even rows bold in both columns, the rest and the
+  // titles not.
+  for (int i = 1; i <= rows; ++i) {
+    for (const std::string& text : {std::to_string(i), "n" + std::to_string(i)}) {
+      ASSERT_EQ(drawn_bold.count(text), 1u) << text;
+      EXPECT_EQ(drawn_bold[text], i % 2 == 0) << text;
+    }
+  }
+  EXPECT_FALSE(drawn_bold.at("Numero"));
+  EXPECT_FALSE(drawn_bold.at("Nom"));
+  grid->Canvas().SetTextRecorder(nullptr);
   ASSERT_EQ(grid->ColumnCount(), 2) << "default columns from the fields";
   EXPECT_EQ(grid->Column(1)->TitleCaption(), "Nom");
 
