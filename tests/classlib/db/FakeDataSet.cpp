@@ -499,6 +499,7 @@ std::unique_ptr<TStream> TFakeDataSet::CreateBlobStream(TField* field, TBlobStre
   if (mode != bmRead) {
     if (State() != dsEdit && State() != dsInsert) DatabaseError(SNotEditing);
     if (field->ReadOnly()) DatabaseErrorFmt(SFieldReadOnly, {field->DisplayName()});
+    MaybeFail(FakeSlot::BlobWrite);
   }
   size_t index = static_cast<size_t>(field->FieldNo() - 1);
   TRecordBuffer record = SelectBuffer();

@@ -32,7 +32,8 @@ class EFakeEngineError : public EDatabaseError {
   int code_;
 };
 
-enum class FakeSlot { Open, Edit, Post, Delete, Fetch, InsertRecord };
+// BlobWrite: opening a blob stream to write (before the value is emptied).
+enum class FakeSlot { Open, Edit, Post, Delete, Fetch, InsertRecord, BlobWrite };
 
 class TFakeDataSet : public TDataSet {
  public:

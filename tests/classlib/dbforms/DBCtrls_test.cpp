@@ -36,12 +36,11 @@ struct Fixture {
     dataset->FieldByName("Nom")->SetOnGetText([](TField* f, std::string& text, bool display) {
       text = display ? "[" + f->AsString() + "]" : f->AsString();
     });
-    // "!" is refused by both fields, so that a write-back can fail.
-    for (const char* name : {"Nom", "Message"}) {
-      dataset->FieldByName(name)->SetOnValidate([](TField* f) {
-        if (f->AsString().find('!') != std::string::npos) throw EDatabaseError("Pas de !");
-      });
-    }
+    // "!" is refused by the name, so that a write-back can fail (a memo's write fails through
+    // the dataset's blob stream: ControlKind::refuse_next_write).
+    dataset->FieldByName("Nom")->SetOnValidate([](TField* f) {
+      if (f->AsString().find('!') != std::string::npos) throw EDatabaseError("Pas de !");
+    });
   }
   TComponent owner{nullptr};
   TFakeDataSet* dataset;
@@ -55,8 +54,9 @@ struct ControlKind {
   Qt::KeyboardModifiers end_modifier;
   std::string browse_text;  // of the first record
   std::string edit_text;
-  // The fake dataset validates string fields only: a memo field's write cannot fail.
-  bool write_can_fail;
+  // Makes the next write of the control's field fail with "Pas de !" (nothing when the field
+  // refuses "!" by itself).
+  std::function<void(TFakeDataSet*)> refuse_next_write;
 };
 
 template <typename T>
@@ -80,9 +80,12 @@ void TypeAtEnd(TWinControl* control, Qt::KeyboardModifiers end, const char* text
 
 TEST(DBCtrlsTest, SingleFieldControlsKeepTheDataLinkContract) {
   const ControlKind kinds[] = {
-      {"edit", "Nom", Make<TDBEdit>, Qt::NoModifier, "[Dupont]", "Dupont", true},
+      {"edit", "Nom", Make<TDBEdit>, Qt::NoModifier, "[Dupont]", "Dupont", [](TFakeDataSet*) {}},
       {"memo", "Message", Make<TDBMemo>, Qt::ControlModifier, "Dupont\r\nligne 2",
-       "Dupont\r\nligne 2", false},
+       "Dupont\r\nligne 2",
+       [](TFakeDataSet* dataset) {
+         dataset->FailNext(test::FakeSlot::BlobWrite, 1, 0, "Pas de !");
+       }},
   };
   for (const ControlKind& kind : kinds) {
     SCOPED_TRACE(kind.name);
@@ -133,16 +136,16 @@ TEST(DBCtrlsTest, SingleFieldControlsKeepTheDataLinkContract) {
     EXPECT_EQ(field->AsString(), kind.edit_text + "z");
 
     // A write-back that fails keeps the focus and the typed text; the error is reported.
-    if (kind.write_can_fail) {
-      Focus(control);
-      TypeAtEnd(control, kind.end_modifier, "!");
-      other->SetFocus();
-      EXPECT_TRUE(PumpUntil([&] { return control->Focused(); }));
-      EXPECT_EQ(control->Text(), kind.edit_text + "z!");
-      ASSERT_EQ(recorder.errors.size(), 1u);
-      EXPECT_EQ(recorder.errors[0], "Pas de !");
-      QTest::keyClick(Widget(control), Qt::Key_Escape);
-    }
+    Focus(control);
+    TypeAtEnd(control, kind.end_modifier, "!");
+    kind.refuse_next_write(fx.dataset);
+    other->SetFocus();
+    EXPECT_TRUE(PumpUntil([&] { return control->Focused(); }));
+    EXPECT_EQ(control->Text(), kind.edit_text + "z!");
+    EXPECT_EQ(field->AsString(), kind.edit_text + "z") << "the field keeps its last good value";
+    ASSERT_EQ(recorder.errors.size(), 1u);
+    EXPECT_EQ(recorder.errors[0], "Pas de !");
+    QTest::keyClick(Widget(control), Qt::Key_Escape);
     fx.dataset->Cancel();
     Focus(other);
 
