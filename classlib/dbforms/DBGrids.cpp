@@ -374,12 +374,18 @@ void TDBGrid::KeyDown(uint16_t& key, TShiftState shift) {
   key = 0;
 }
 
+void TDBGrid::DoEnter() {
+  TCustomGrid::DoEnter();
+  if (!options_.Contains(dgAlwaysShowSelection)) Invalidate();  // the selection shows again
+}
+
 void TDBGrid::DoExit() {
   // Only an untouched new record goes: whatever was typed into it stays for the user.
   if (options_.Contains(dgCancelOnExit) && link_.Active()) {
     TDataSet* dataset = link_.DataSet();
     if (dataset->State() == dsInsert && !dataset->Modified()) dataset->Cancel();
   }
+  if (!options_.Contains(dgAlwaysShowSelection)) Invalidate();  // the selection hides
   TCustomGrid::DoExit();
 }
 
@@ -398,6 +404,7 @@ void TDBGrid::DrawCell(int col, int row, TRect rect, TGridDrawState state) {
   if (!link_.Active() || column == nullptr || data_row >= link_.RecordCount()) return;
   const bool current = data_row == link_.ActiveRecord();
   if (current && options_.Contains(dgRowSelect)) state.Include(gdSelected);
+  if (!Focused() && !options_.Contains(dgAlwaysShowSelection)) state.Exclude(gdSelected);
   const int saved = link_.ActiveRecord();
   link_.SetActiveRecord(data_row);
   try {

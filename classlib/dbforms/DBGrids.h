@@ -91,8 +91,9 @@ enum TDBGridOption {
   dgColumnResize,
   dgColLines,
   dgRowLines,
-  dgTabs,
+  dgTabs,  // accepted, no effect: Tab leaves the grid (browse-only; no program tabs between cells)
   dgRowSelect,
+  // Without it the current row or cell is highlighted only while the grid has the focus.
   dgAlwaysShowSelection,
   dgConfirmDelete,
   dgCancelOnExit
@@ -165,6 +166,7 @@ class TDBGrid : public TCustomGrid {
   void DrawCell(int col, int row, TRect rect, TGridDrawState state) override;
   bool SelectCell(int col, int row) override;
   void KeyDown(uint16_t& key, TShiftState shift) override;
+  void DoEnter() override;
   void DoExit() override;
   void Resize() override;
   void Notification(TComponent* component, TOperation operation) override;

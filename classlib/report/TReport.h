@@ -43,11 +43,13 @@ struct TReportPage {
   int RightMargin = 100;
   int TopMargin = 100;
   int BottomMargin = 100;
+  // Kept as given, never laid out: the one report prints a single column, which is the default.
   int Columns = 1;
   int ColumnSpace = 0;
   bool Portrait = true;
 };
 
+// Kept as given: with no page header or footer band to place, they change nothing printed.
 enum TReportOption { FirstPageHeader, LastPageFooter };
 using TReportOptions = TSet<TReportOption>;
 

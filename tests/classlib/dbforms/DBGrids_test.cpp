@@ -168,6 +168,55 @@ TEST(DBGridsTest, LeavingCancelsOnlyAnUntouchedInsert) {
   EXPECT_EQ(dataset->State(), dsInsert) << "typed data stays";
 }
 
+// The current row shows highlighted while the grid has the focus; without it, only with
+// dgAlwaysShowSelection.
+TEST(DBGridsTest, TheSelectionShowsWithoutTheFocusOnlyWhenAlwaysShown) {
+  TComponent owner(nullptr);
+  auto* dataset = new TFakeDataSet(&owner);
+  dataset->AddFieldDef("Numero", ftInteger);
+  auto* source = new TDataSource(&owner);
+  source->SetDataSet(dataset);
+  dataset->Open();
+  for (int i = 1; i <= 3; ++i) dataset->AppendRecord({Variant(i)});
+  dataset->First();
+  dataset->Next();
+  TForm form(nullptr);
+  auto* grid = new TDBGrid(&form);
+  grid->SetParent(&form);
+  grid->SetDataSource(source);
+  auto* other = new TButton(&form);
+  other->SetParent(&form);
+  other->SetTop(200);
+  std::set<int> selected;  // Numero of the rows drawn selected
+  grid->SetOnDrawColumnCell([&](TObject*, const TRect&, int, TColumn*, TGridDrawState state) {
+    if (state.Contains(gdSelected)) selected.insert(dataset->FieldByName("Numero")->AsInteger());
+  });
+  form.Show();
+  QApplication::setActiveWindow(Widget(&form));
+  struct Case {
+    bool always;
+    bool focused;
+    bool shown;
+  };
+  for (const Case& c : {Case{false, true, true}, Case{false, false, false}, Case{true, false, true},
+                        Case{true, true, true}}) {
+    SCOPED_TRACE(std::string(c.always ? "always" : "not always") +
+                 (c.focused ? ", focused" : ", unfocused"));
+    TDBGridOptions options{dgTitles, dgIndicator, dgRowSelect};
+    if (c.always) options.Include(dgAlwaysShowSelection);
+    grid->SetOptions(options);
+    if (c.focused) {
+      grid->SetFocus();
+    } else {
+      other->SetFocus();
+    }
+    ASSERT_TRUE(mirvel_test::PumpUntil([&] { return grid->Focused() == c.focused; }));
+    selected.clear();
+    Widget(grid)->grab();
+    EXPECT_EQ(selected, c.shown ? std::set<int>{2} : std::set<int>{});
+  }
+}
+
 // A two-table editor (clients and their callers: grids, navigator, edits, memo), grabbed to
 // PNG in the build folder for a person to look at.
 TEST(DBGridsTest, TwoTableEditorScreenshot) {
