@@ -226,6 +226,7 @@ class FolderDialog : public QDialog, public TFolderDialogControl {
     layout->addWidget(tree_);
     if (allow_create_) {
       edit_ = new QLineEdit;
+      RefuseNonCp1252(edit_);
       layout->addWidget(edit_);
       QObject::connect(edit_, &QLineEdit::textEdited, this, [this](const QString& text) {
         selection_ = Normalized(FromQString(text));

@@ -140,6 +140,18 @@ TEST(ShellApiTest, FolderDialogsThroughTheModalDriver) {
   ui.answers = {mrYes};
   AddModalAction([&] {
     TFolderDialogControl* d = ActiveFolderDialog();
+    // A name Windows-1252 cannot hold is refused whole, with a beep.
+    QLineEdit* edit = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible() && w->findChild<QLineEdit*>() != nullptr)
+        edit = w->findChild<QLineEdit*>();
+    }
+    ASSERT_NE(edit, nullptr);
+    const int beeps = MessageBeepCount();
+    const QString before = edit->text();
+    edit->insert(QString::fromUtf8("aΩb"));
+    EXPECT_EQ(edit->text(), before);
+    EXPECT_EQ(MessageBeepCount(), beeps + 1);
     d->SetSelection(dir + "/new/sub");
     EXPECT_TRUE(d->OKEnabled());
     d->Accept();
