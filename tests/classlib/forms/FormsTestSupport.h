@@ -28,6 +28,7 @@
 
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
+#include "classlib/forms/QtText.h"
 #include "classlib/rtl/Application.h"
 
 namespace mirvel_test {
