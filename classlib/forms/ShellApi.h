@@ -10,8 +10,9 @@
 //
 // Shell_NotifyIcon may be called from any thread: calls are applied on the GUI thread in the
 // order they were made, and the icon and tip are copied at the call.  On the GUI thread it
-// returns the real result; from another thread it returns whether a tray host was available when
-// last seen.  Without a tray host NIM_ADD returns false (NotifyIconAvailable tells beforehand).
+// returns the real result.  From another thread the call is only queued: it returns whether a
+// tray host was available when last seen, never the outcome of the call itself (a worker that
+// needs it must ask on the GUI thread).  Without a tray host NIM_ADD returns false (NotifyIconAvailable tells beforehand).
 // The backend is the toolkit's tray icon; tests install TFakeTrayBackend.
 #pragma once
 
