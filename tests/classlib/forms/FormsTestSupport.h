@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
