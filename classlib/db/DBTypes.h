@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/rtl/Classes.h"
 #include "classlib/rtl/Exceptions.h"
 #include "classlib/rtl/TSet.h"
 
@@ -107,9 +108,6 @@ using TIndexOptions = TSet<TIndexOption>;
 enum TBlobStreamMode : uint8_t { bmRead, bmWrite, bmReadWrite };
 
 enum TParamType : uint8_t { ptUnknown, ptInput, ptOutput, ptInputOutput, ptResult };
-
-// How a grid column or an edit aligns a field's text.
-enum TAlignment : uint8_t { taLeftJustify, taRightJustify, taCenter };
 
 // One record buffer of a dataset; its layout belongs to the descendant that allocated it.
 using TRecordBuffer = uint8_t*;

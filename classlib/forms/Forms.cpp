@@ -171,6 +171,8 @@ bool KeyAfter(TControl* control, TMessage& message) {
     return form != nullptr && form->Perform(CM_DIALOGCHAR, key, message.LParam) != 0;
   }
   if (message.WParam != VK_RETURN && message.WParam != VK_ESCAPE) return false;
+  // A memo keeps Enter for its new line.
+  if (control->Perform(CM_WANTSPECIALKEY, key, message.LParam) != 0) return false;
   TForm* form = GetParentForm(control);
   if (form == nullptr) return false;
   return form->Perform(CM_DIALOGKEY, message.WParam, message.LParam) != 0;

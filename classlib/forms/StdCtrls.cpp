@@ -20,7 +20,16 @@
 namespace cl {
 
 struct TComboAccess {
-  static void DropDown(TComboBox* combo) { combo->DropDown(); }
+  static void DropDown(TComboBox* combo) {
+    combo->popup_opening_ = true;
+    try {
+      combo->DropDown();
+    } catch (...) {
+      combo->popup_opening_ = false;
+      throw;
+    }
+    combo->popup_opening_ = false;
+  }
   static void CloseUp(TComboBox* combo) { combo->CloseUp(); }
   static void Change(TComboBox* combo) { combo->Change(); }
 };

@@ -9,8 +9,6 @@
 
 namespace cl {
 
-enum TAlignment { taLeftJustify, taRightJustify, taCenter };
-
 // A push button.  A click (mouse, space, Enter while focused, or as the form's Default or
 // Cancel button) sets the form's ModalResult to the button's when that is not 0, then fires
 // OnClick.  "&" in the caption marks the accelerator.
@@ -121,6 +119,8 @@ class TComboBox : public TWinControl {
   virtual void Change();
   virtual void DropDown();
   virtual void CloseUp();
+  // True while the list is about to open (DropDown runs as its hook).
+  bool PopupOpening() const { return popup_opening_; }
 
  private:
   friend struct TComboAccess;
@@ -130,6 +130,7 @@ class TComboBox : public TWinControl {
   TComboBoxStyle style_ = csDropDown;
   int drop_down_count_ = 8;
   bool read_only_ = false;
+  bool popup_opening_ = false;
   TNotifyEvent on_change_;
   TNotifyEvent on_drop_down_;
   TNotifyEvent on_close_up_;

@@ -7,6 +7,7 @@
 // found under that name.  "Is a" tests are dynamic_cast.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <typeinfo>
@@ -18,6 +19,10 @@ class TObject;
 
 // The plain event: the sender only.  An empty function is "not assigned".
 using TNotifyEvent = std::function<void(TObject* sender)>;
+
+// How a control, a grid column or a field aligns its text (one definition for the visual layer
+// and the dataset model).
+enum TAlignment : uint8_t { taLeftJustify, taRightJustify, taCenter };
 
 // The unqualified name of a C++ type ("TFenEditMessages" for cl::app::TFenEditMessages).
 std::string ClassNameOf(const std::type_info& type);

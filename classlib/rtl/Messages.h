@@ -100,6 +100,8 @@ constexpr uint32_t CM_TEXTCHANGED      = CM_BASE + 18;
 constexpr uint32_t CM_MOUSEENTER       = CM_BASE + 19;
 constexpr uint32_t CM_MOUSELEAVE       = CM_BASE + 20;
 constexpr uint32_t CM_VISIBLECHANGED   = CM_BASE + 21;
+// Asked of the focused control before Enter or Escape act on the form: 1 keeps the key.
+constexpr uint32_t CM_WANTSPECIALKEY   = CM_BASE + 22;
 constexpr uint32_t CM_ENTER            = CM_BASE + 26;
 constexpr uint32_t CM_EXIT             = CM_BASE + 27;
 constexpr uint32_t CM_RELEASE          = CM_BASE + 33;

@@ -2,21 +2,27 @@
 // their widgets, pumps the loop, and answers message boxes.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTest>
 #include <QUrl>
