@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev  # the benchmarks' peer engine only; the product never links it
   locales
   qt6-base-dev
-  xvfb xauth trayer xdotool imagemagick openbox fonts-dejavu-core
+  xvfb xauth trayer openbox xdotool imagemagick fonts-dejavu-core
   dbus-daemon  # a private session bus for the tray test
 )
 

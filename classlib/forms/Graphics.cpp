@@ -598,6 +598,13 @@ int TCustomImageList::AddMasked(const TBitmap& image, TColor mask_color) {
   return Add(image, &mask);
 }
 
+void TCustomImageList::ReplaceMasked(int index, const TBitmap& image, TColor mask_color) {
+  if (index < 0 || index >= Count()) return;
+  const int added = AddMasked(image, mask_color);
+  images_[static_cast<size_t>(index)] = std::move(images_[static_cast<size_t>(added)]);
+  images_.resize(static_cast<size_t>(added));
+}
+
 void TCustomImageList::Delete(int index) {
   if (index < 0 || index >= Count()) return;
   images_.erase(images_.begin() + index);

@@ -325,6 +325,8 @@ class TCustomImageList : public TComponent {
   int Add(const TBitmap& image, const TBitmap* mask);
   // The same, the mask made from `mask_color`.
   int AddMasked(const TBitmap& image, TColor mask_color);
+  // Puts the first image of `image` in place of an entry, its mask made from `mask_color`.
+  void ReplaceMasked(int index, const TBitmap& image, TColor mask_color);
   void Delete(int index);
   void Clear();
   // Draws an entry; a disabled one is embossed in the button shadow colour.

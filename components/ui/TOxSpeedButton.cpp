@@ -1,0 +1,355 @@
+#include "components/ui/TOxSpeedButton.h"
+
+#include <algorithm>
+
+#include "classlib/forms/Forms.h"
+#include "components/ui/WindowRoutines.h"
+
+namespace comp {
+namespace {
+
+TGlyphCache* g_glyph_cache = nullptr;
+
+}  // namespace
+
+// ---- TGlyphList / TGlyphCache ----------------------------------------------------------------
+
+TGlyphList::TGlyphList(int width, int height) : cl::TCustomImageList(nullptr) {
+  SetSize(width, height);
+}
+
+int TGlyphList::AddMaskedSlot(const cl::TBitmap& image, cl::TColor mask_color) {
+  const auto free_slot = std::find(used_.begin(), used_.end(), false);
+  int index;
+  if (free_slot == used_.end()) {
+    index = AddMasked(image, mask_color);
+    used_.resize(static_cast<size_t>(Count()), false);
+  } else {
+    index = static_cast<int>(free_slot - used_.begin());
+    ReplaceMasked(index, image, mask_color);
+  }
+  used_[static_cast<size_t>(index)] = true;
+  ++used_count_;
+  return index;
+}
+
+void TGlyphList::DeleteSlot(int index) {
+  if (index < 0 || index >= static_cast<int>(used_.size()) || !used_[static_cast<size_t>(index)]) {
+    return;
+  }
+  used_[static_cast<size_t>(index)] = false;
+  --used_count_;
+}
+
+TGlyphList* TGlyphCache::GetList(int width, int height) {
+  for (auto it = lists_.rbegin(); it != lists_.rend(); ++it) {
+    if ((*it)->Width() == width && (*it)->Height() == height) return it->get();
+  }
+  lists_.push_back(std::make_unique<TGlyphList>(width, height));
+  return lists_.back().get();
+}
+
+void TGlyphCache::ReturnList(TGlyphList* list) {
+  if (list == nullptr || list->UsedCount() > 0) return;
+  std::erase_if(lists_, [list](const auto& each) { return each.get() == list; });
+}
+
+TGlyphCache* GlyphCache() { return g_glyph_cache; }
+
+// ---- TOxButtonGlyph --------------------------------------------------------------------------
+
+TOxButtonGlyph::TOxButtonGlyph() {
+  if (g_glyph_cache == nullptr) g_glyph_cache = new TGlyphCache();
+  glyph_.SetOnChange([this](cl::TObject*) {
+    Invalidate();
+    if (glyph_.Height() > 0 && glyph_.Width() % glyph_.Height() == 0) {
+      const int count = glyph_.Width() / glyph_.Height();
+      num_glyphs_ = count >= 1 && count <= 4 ? count : 1;
+    }
+    if (on_change) on_change(nullptr);
+  });
+}
+
+TOxButtonGlyph::~TOxButtonGlyph() {
+  glyph_.SetOnChange(nullptr);
+  Invalidate();
+  // The last list gone: the cache goes too (a later glyph makes a new one).
+  if (g_glyph_cache != nullptr && g_glyph_cache->Empty()) {
+    delete g_glyph_cache;
+    g_glyph_cache = nullptr;
+  }
+}
+
+void TOxButtonGlyph::SetNumGlyphs(int count) {
+  if (count < 1 || count > 4 || count == num_glyphs_) return;
+  num_glyphs_ = count;
+  Invalidate();
+  if (on_change) on_change(nullptr);
+}
+
+void TOxButtonGlyph::Invalidate() {
+  for (int& index : indexes_) {
+    if (index != -1 && list_ != nullptr) list_->DeleteSlot(index);
+    index = -1;
+  }
+  if (list_ != nullptr && g_glyph_cache != nullptr) g_glyph_cache->ReturnList(list_);
+  list_ = nullptr;
+}
+
+int TOxButtonGlyph::CreateButtonGlyph(TOxButtonState state) {
+  if (state == bsExclusive) state = bsDown;
+  if (indexes_[state] != -1) return indexes_[state];
+  if (glyph_.Empty() || glyph_.Width() < num_glyphs_) return -1;
+  const int w = glyph_.Width() / num_glyphs_;
+  const int h = glyph_.Height();
+  if (g_glyph_cache == nullptr) g_glyph_cache = new TGlyphCache();
+  if (list_ == nullptr) list_ = g_glyph_cache->GetList(w, h);
+  // The picture's images: up, disabled, down, exclusive; a missing one is the up image (or, for
+  // the disabled state, the up image embossed).
+  const int image = static_cast<int>(state) < num_glyphs_ ? static_cast<int>(state) : 0;
+  cl::TBitmap piece;
+  piece.SetSize(w, h);
+  piece.Canvas().BitBlt(0, 0, w, h, glyph_, image * w, 0, cl::SRCCOPY);
+  if (state == bsDisabled && num_glyphs_ < 2) {
+    cl::TBitmap disabled;
+    CreateDisabledBitmap(piece, transparent_color_, disabled);
+    indexes_[state] = list_->AddMaskedSlot(disabled, cl::clBtnFace);
+  } else {
+    indexes_[state] = list_->AddMaskedSlot(piece, transparent_color_);
+  }
+  return indexes_[state];
+}
+
+void TOxButtonGlyph::Draw(cl::TCanvas& canvas, const cl::TRect& client, const std::string& caption,
+                          cl::TButtonLayout layout, int margin, int spacing, TOxButtonState state) {
+  const int index = CreateButtonGlyph(state);
+  const cl::TPoint glyph_size =
+      index == -1 ? cl::TPoint{0, 0} : cl::TPoint{list_->Width(), list_->Height()};
+  const cl::TPoint text_size =
+      caption.empty() ? cl::TPoint{0, 0}
+                      : cl::TPoint{canvas.TextWidth(caption), canvas.TextHeight(caption)};
+  cl::TButtonPlacement place =
+      cl::CalcButtonLayout(client, glyph_size, text_size, layout, margin, spacing);
+  if (state == bsDown || state == bsExclusive) {
+    place.glyph.X += 1;
+    place.glyph.Y += 1;
+    place.text.X += 1;
+    place.text.Y += 1;
+  }
+  if (index != -1) list_->Draw(canvas, place.glyph.X, place.glyph.Y, index);
+  if (caption.empty()) return;
+  canvas.Brush().SetStyle(cl::bsClear);
+  if (state == bsDisabled) {
+    canvas.Font().SetColor(static_cast<cl::TColor>(0xFFFFFF));
+    canvas.TextOut(place.text.X + 1, place.text.Y + 1, caption);
+    canvas.Font().SetColor(static_cast<cl::TColor>(0x808080));
+  }
+  canvas.TextOut(place.text.X, place.text.Y, caption);
+}
+
+// ---- TOxSpeedButton --------------------------------------------------------------------------
+
+TOxSpeedButton::TOxSpeedButton(cl::TComponent* owner) : cl::TGraphicControl(owner) {
+  SetBounds(Left(), Top(), 25, 25);
+  SetShowHint(true);
+  SetParentShowHint(false);
+  glyph_.on_change = [this](cl::TObject*) { Invalidate(); };
+}
+
+TOxSpeedButton::~TOxSpeedButton() { repeat_timer_.reset(); }
+
+void TOxSpeedButton::SetEnabled(bool enabled) {
+  cl::TGraphicControl::SetEnabled(enabled);
+  state_ = enabled ? (down_ ? bsExclusive : bsUp) : bsDisabled;
+  Invalidate();
+}
+
+void TOxSpeedButton::SetFlat(bool value) {
+  flat_ = value;
+  Invalidate();
+}
+void TOxSpeedButton::SetMargin(int value) {
+  margin_ = value;
+  Invalidate();
+}
+void TOxSpeedButton::SetSpacing(int value) {
+  spacing_ = value;
+  Invalidate();
+}
+void TOxSpeedButton::SetLayout(cl::TButtonLayout layout) {
+  layout_ = layout;
+  Invalidate();
+}
+void TOxSpeedButton::SetNumGlyphs(int count) { glyph_.SetNumGlyphs(count); }
+
+void TOxSpeedButton::SetDropDownMenu(cl::TPopupMenu* menu) {
+  drop_down_menu_ = menu;
+  if (menu != nullptr) menu->FreeNotification(this);
+}
+
+void TOxSpeedButton::Notification(cl::TComponent* component, cl::TOperation operation) {
+  cl::TGraphicControl::Notification(component, operation);
+  if (operation == cl::opRemove && component == drop_down_menu_) drop_down_menu_ = nullptr;
+}
+
+void TOxSpeedButton::SetAllowAllUp(bool value) {
+  if (value == allow_all_up_) return;
+  allow_all_up_ = value;
+  UpdateExclusive();
+}
+
+void TOxSpeedButton::SetDown(bool value) {
+  if (group_index_ == 0) value = false;
+  if (value == down_) return;
+  if (down_ && !allow_all_up_) return;
+  down_ = value;
+  if (value) {
+    if (state_ == bsUp) Invalidate();
+    state_ = bsExclusive;
+  } else {
+    state_ = bsUp;
+    Repaint();
+  }
+  if (value) UpdateExclusive();
+}
+
+void TOxSpeedButton::UpdateExclusive() {
+  if (group_index_ == 0 || Parent() == nullptr) return;
+  cl::TMessage message{kButtonPressedMessage, static_cast<cl::WPARAM>(group_index_),
+                       reinterpret_cast<cl::LPARAM>(this), 0};
+  Parent()->Broadcast(message);
+}
+
+void TOxSpeedButton::WndProc(cl::TMessage& message) {
+  switch (message.Msg) {
+    case kButtonPressedMessage: {
+      auto* sender = reinterpret_cast<TOxSpeedButton*>(message.LParam);
+      if (static_cast<int>(message.WParam) == group_index_ && sender != this && sender != nullptr) {
+        if (sender->Down() && down_) {
+          down_ = false;
+          state_ = bsUp;
+          Invalidate();
+        }
+        allow_all_up_ = sender->AllowAllUp();
+      }
+      return;
+    }
+    case cl::CM_MOUSEENTER:
+      SetMouseInControl(true);
+      break;
+    case cl::CM_MOUSELEAVE:
+      SetMouseInControl(false);
+      break;
+    case cl::CM_SYSCOLORCHANGE:
+      glyph_.Invalidate();
+      Invalidate();
+      break;
+    default:
+      break;
+  }
+  cl::TGraphicControl::WndProc(message);
+}
+
+void TOxSpeedButton::SetMouseInControl(bool inside) {
+  if (inside == mouse_in_control_) return;
+  mouse_in_control_ = inside;
+  if (flat_) Invalidate();
+  const cl::TNotifyEvent& handler = inside ? on_mouse_enter_ : on_mouse_leave_;
+  if (handler) handler(this);
+}
+
+bool TOxSpeedButton::CheckMenuDropdown(bool force) {
+  if (drop_down_menu_ == nullptr || !(drop_down_menu_->AutoPopup() || force)) return false;
+  drop_down_menu_->SetPopupComponent(this);
+  const cl::TPoint at =
+      menu_position_ == dmBelow ? ClientToScreen({0, Height()}) : ClientToScreen({Width(), 0});
+  menu_tracking_ = true;
+  drop_down_menu_->Popup(at.X, at.Y);
+  menu_tracking_ = false;
+  return true;
+}
+
+void TOxSpeedButton::MouseDown(cl::TMouseButton button, cl::TShiftState shift, int x, int y) {
+  cl::TGraphicControl::MouseDown(button, shift, x, y);
+  if (button != cl::mbLeft || !Enabled() || shift.Contains(cl::ssDouble)) return;
+  if (!down_) {
+    state_ = bsDown;
+    Repaint();
+  }
+  dragging_ = true;
+  SetMouseCapture(true);
+  if (CheckMenuDropdown(false)) {
+    // The menu ran its own loop: the press is over (the click that closed the menu is dropped by
+    // the class library).
+    dragging_ = false;
+    SetMouseCapture(false);
+    state_ = down_ ? bsExclusive : bsUp;
+    Invalidate();
+    return;
+  }
+  if (allow_timer_) {
+    if (!repeat_timer_) {
+      repeat_timer_ = std::make_unique<cl::TTimer>(nullptr);
+      repeat_timer_->SetOnTimer([this](cl::TObject*) { TimerExpired(); });
+    }
+    repeat_timer_->SetEnabled(false);
+    repeat_timer_->SetInterval(init_pause_);
+    repeat_timer_->SetEnabled(true);
+  }
+}
+
+void TOxSpeedButton::TimerExpired() {
+  repeat_timer_->SetInterval(repeat_interval_);
+  if (state_ == bsDown && MouseCapture()) Click();
+}
+
+void TOxSpeedButton::MouseUp(cl::TMouseButton button, cl::TShiftState shift, int x, int y) {
+  cl::TGraphicControl::MouseUp(button, shift, x, y);
+  if (repeat_timer_) repeat_timer_->SetEnabled(false);
+  if (!dragging_) return;
+  dragging_ = false;
+  SetMouseCapture(false);
+  const bool inside = x >= 0 && x < Width() && y >= 0 && y < Height();
+  if (group_index_ == 0) {
+    state_ = bsUp;
+    Invalidate();
+  } else if (inside) {
+    SetDown(!down_);
+    if (down_) Repaint();
+  } else {
+    state_ = down_ ? bsExclusive : bsUp;
+    Invalidate();
+  }
+  if (inside && !menu_tracking_) {
+    Click();
+    if (modal_result_ != 0) {
+      if (cl::TForm* form = cl::GetParentForm(this)) form->SetModalResult(modal_result_);
+    }
+  }
+}
+
+void TOxSpeedButton::DblClick() {
+  if (down_ && !menu_tracking_) cl::TGraphicControl::DblClick();
+}
+
+void TOxSpeedButton::Paint() {
+  cl::TCanvas& canvas = Canvas();
+  const cl::TRect r = cl::Rect(0, 0, Width(), Height());
+  const bool pressed = state_ == bsDown || state_ == bsExclusive;
+  if (!flat_ || mouse_in_control_ || pressed) {
+    const cl::TColor top_left = pressed ? cl::clBtnShadow : cl::clBtnHighlight;
+    const cl::TColor bottom_right = pressed ? cl::clBtnHighlight : cl::clBtnShadow;
+    canvas.Pen().SetColor(top_left);
+    canvas.MoveTo(r.Left, r.Bottom - 1);
+    canvas.LineTo(r.Left, r.Top);
+    canvas.LineTo(r.Right - 1, r.Top);
+    canvas.Pen().SetColor(bottom_right);
+    canvas.LineTo(r.Right - 1, r.Bottom - 1);
+    canvas.LineTo(r.Left, r.Bottom - 1);
+  }
+  canvas.Font().Assign(&Font());
+  glyph_.Draw(canvas, cl::Rect(1, 1, r.Right - 1, r.Bottom - 1), Caption(), layout_, margin_,
+              spacing_, Enabled() ? state_ : bsDisabled);
+}
+
+}  // namespace comp

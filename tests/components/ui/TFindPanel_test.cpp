@@ -1,0 +1,112 @@
+#include "components/ui/TFindPanel.h"
+
+#include <gtest/gtest.h>
+
+#include "classlib/db/TFields.h"
+#include "classlib/rtl/EventLoop.h"
+#include "classlib/rtl/ManualEventLoop.h"
+#include "components/data/TVirtualDataSet.h"
+
+namespace comp {
+namespace {
+
+struct FindFixture : ::testing::Test {
+  FindFixture() {
+    real_loop = cl::CurrentEventLoop();
+    cl::SetEventLoop(&manual);
+    ds = new TVirtualDataSet(&owner);
+    nom = AddField<cl::TStringField>("Nom", 0);
+    AddField<cl::TIntegerField>("Numero", 0);
+    AddField<cl::TStringField>("Cache", 1);  // another Tag: never listed
+    ds->Open();
+    for (const char* n : {"Martin Paul", "Durand Anne", "Martel Luc", "Dupont Jean", "Bernard"}) {
+      ds->AppendRecord({cl::Variant(std::string(n)), cl::Variant(1), cl::Variant(std::string())});
+    }
+    ds->First();
+  }
+  ~FindFixture() override { cl::SetEventLoop(real_loop); }
+  template <class T>
+  cl::TField* AddField(const char* name, int tag) {
+    auto* field = new T(&owner);
+    field->SetFieldName(name);
+    field->SetTag(tag);
+    if constexpr (std::is_same_v<T, cl::TStringField>) field->SetSize(20);
+    field->SetDataSet(ds);
+    return field;
+  }
+
+  cl::TManualEventLoop manual;
+  cl::TEventLoop* real_loop;
+  cl::TComponent owner{nullptr};
+  TVirtualDataSet* ds;
+  cl::TField* nom;
+};
+
+TEST_F(FindFixture, FieldListTypingAndButtons) {
+  auto* panel = new TFindPanel(&owner);
+  panel->SetDataSet(ds);
+  ASSERT_EQ(panel->ComboBox()->Items().Count(), 2);
+  EXPECT_EQ(panel->ComboBox()->Items().Strings(0), "Nom");
+  panel->SetSearchField("nom");
+  EXPECT_EQ(panel->SearchField(), "Nom");
+  EXPECT_EQ(panel->ComboBox()->ItemIndex(), 0);
+
+  std::vector<bool> results;
+  panel->Edit()->SetOnAfterFind([&](cl::TObject*, bool found) { results.push_back(found); });
+  panel->Edit()->SetText("du");
+  manual.Advance(499);
+  EXPECT_TRUE(results.empty()) << "waits for the pause";
+  panel->Edit()->SetText("dup");
+  manual.Advance(499);
+  EXPECT_TRUE(results.empty()) << "every change restarts the pause";
+  manual.Advance(1);
+  EXPECT_EQ(results, std::vector<bool>{true});
+  EXPECT_EQ(nom->AsString(), "Dupont Jean");
+
+  // Two words, by the scan of the buttons.
+  ds->First();
+  panel->Edit()->SetText("mar l");
+  panel->NextButton()->Click();
+  EXPECT_EQ(nom->AsString(), "Martel Luc");
+  panel->PriorButton()->Click();
+  EXPECT_EQ(nom->AsString(), "Martel Luc") << "nothing before: it stays";
+  panel->Edit()->SetText("luc mar");
+  panel->Edit()->Search(fdFirst);
+  EXPECT_EQ(nom->AsString(), "Martel Luc");
+
+  // BeforeSearch may cancel; keys on an empty text move the dataset.
+  panel->Edit()->SetBeforeSearch(
+      [](cl::TObject*, cl::TField*, std::string&, bool& go) { go = false; });
+  EXPECT_FALSE(panel->Edit()->Search(fdFirst));
+  panel->Edit()->SetText("");
+  panel->Edit()->Perform(cl::WM_KEYDOWN, cl::VK_HOME, 0);
+  EXPECT_TRUE(ds->Bof());
+  panel->Edit()->Perform(cl::WM_KEYDOWN, cl::VK_END, 0);
+  EXPECT_EQ(nom->AsString(), "Bernard");
+  manual.Advance(1000);
+}
+
+TEST_F(FindFixture, ClosedDatasetAndTheGivenBackHandler) {
+  int opened = 0;
+  ds->SetAfterOpen([&](cl::TDataSet*) { ++opened; });
+  {
+    TFindPanel panel(nullptr);
+    panel.SetDataSet(ds);
+    panel.SetSearchField("Nom");
+    ds->Close();
+    panel.Edit()->SetText("du");
+    manual.Advance(600);  // nothing to search, nothing raised
+    EXPECT_FALSE(panel.Edit()->Found());
+    ds->Open();
+    EXPECT_EQ(opened, 1) << "the previous handler runs first";
+    EXPECT_EQ(panel.ComboBox()->Items().Count(), 2) << "the list is rebuilt on open";
+    EXPECT_EQ(panel.ComboBox()->ItemIndex(), 0);
+  }
+  // The panel is gone: the dataset calls its own handler again, not a freed panel.
+  ds->Close();
+  ds->Open();
+  EXPECT_EQ(opened, 2);
+}
+
+}  // namespace
+}  // namespace comp

@@ -1,0 +1,117 @@
+// The program of the components' real-display test: a hidden main form, a tray icon with a
+// pop-up menu whose default item marks its click, and, with a second argument, a form whose
+// placement storage sets a minimum size.  What it sees goes to the marker file, one word a line:
+//   ready, default-item, popup, size <w> <h>.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "classlib/forms/Forms.h"
+#include "classlib/forms/Menus.h"
+#include "classlib/rtl/Application.h"
+#include "classlib/rtl/Coding.h"
+#include "classlib/rtl/Loader.h"
+#include "classlib/rtl/TTimer.h"
+#include "components/ui/TFormPlacement.h"
+#include "components/ui/TOxTrayIcon.h"
+
+namespace {
+
+std::string g_marker_file;
+
+void Mark(const std::string& word) {
+  if (FILE* f = std::fopen(g_marker_file.c_str(), "ae")) {
+    std::fprintf(f, "%s\n", word.c_str());
+    std::fclose(f);
+  }
+}
+
+// A 32 x 32 icon of 16 colours in yellow and red stripes.
+cl::TIcon StripedIcon() {
+  std::vector<uint8_t> b(766, 0);
+  cl::PutU16LE(&b[2], 1);
+  cl::PutU16LE(&b[4], 1);
+  b[6] = 32;
+  b[7] = 32;
+  b[8] = 16;
+  cl::PutU16LE(&b[10], 1);
+  cl::PutU16LE(&b[12], 4);
+  cl::PutU32LE(&b[14], 744);
+  cl::PutU32LE(&b[18], 22);
+  cl::PutU32LE(&b[22], 40);
+  cl::PutU32LE(&b[26], 32);
+  cl::PutU32LE(&b[30], 64);
+  cl::PutU16LE(&b[34], 1);
+  cl::PutU16LE(&b[36], 4);
+  cl::PutU32LE(&b[62 + 4], 0x0000FFFF);
+  cl::PutU32LE(&b[62 + 8], 0x00FF0000);
+  for (int row = 0; row < 32; ++row) {
+    for (int col = 0; col < 16; ++col) b[126 + row * 16 + col] = (row + col) % 4 < 2 ? 0x11 : 0x22;
+  }
+  cl::TIcon icon;
+  icon.LoadFromBytes(b);
+  return icon;
+}
+
+class TTrayForm : public cl::TForm {
+ public:
+  explicit TTrayForm(cl::TComponent* owner) : cl::TForm(owner) {
+    SetCaption("Mirvel tray");
+    menu_ = new cl::TPopupMenu(this);
+    auto* open = new cl::TMenuItem(menu_);
+    open->SetCaption("Ouvrir");
+    open->SetDefault(true);
+    open->SetOnClick([](cl::TObject*) { Mark("default-item"); });
+    menu_->Items()->Add(open);
+    menu_->SetOnPopup([](cl::TObject*) { Mark("popup"); });
+    tray_ = new comp::TOxTrayIcon(this);
+    tray_->SetHint("Mirvel tray");
+    tray_->SetPopupMenu(menu_);
+  }
+  comp::TOxTrayIcon* tray_;
+  cl::TPopupMenu* menu_;
+};
+
+// The main window's placement storage with its minimum size.
+class TPlacedForm : public cl::TForm {
+ public:
+  explicit TPlacedForm(cl::TComponent* owner) : cl::TForm(owner) {
+    SetCaption("Mirvel placement");
+    cl::TLoader loader(this);
+    auto* storage = loader.Create<comp::TFormStorage>(this, "FormStorage");
+    storage->SetOptions({});
+    storage->MinMaxInfo().SetMinTrackWidth(635);
+    storage->MinMaxInfo().SetMinTrackHeight(452);
+    loader.Finish();
+    SetBounds(50, 50, 700, 500);
+    SetOnResize([this](cl::TObject*) {
+      Mark("size " + std::to_string(Width()) + " " + std::to_string(Height()));
+    });
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  g_marker_file = argv[1];
+  cl::SetCommandLine(argc, argv);
+  cl::Application().Initialize();
+  cl::Application().SetShowMainForm(argc > 2);
+  TPlacedForm* placed = nullptr;
+  TTrayForm* form = nullptr;
+  if (argc > 2) cl::Application().CreateForm(placed);
+  cl::Application().CreateForm(form);
+  cl::TTimer start(nullptr);
+  start.SetInterval(200);
+  start.SetOnTimer([&](cl::TObject*) {
+    if (!form->tray_->IconVisible()) {
+      form->tray_->SetIcon(StripedIcon());
+      if (!form->tray_->IconVisible()) return;  // the tray host is not there yet
+    }
+    start.SetEnabled(false);
+    Mark("ready");
+  });
+  cl::Application().Run();
+  return 0;
+}
