@@ -8,7 +8,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDBusConnection>
+#include <QDBusConnection>  // every target built with this header links Qt6::DBus
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
