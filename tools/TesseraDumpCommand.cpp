@@ -160,6 +160,16 @@ int RunTesseraDump(const std::vector<std::string>& args, std::ostream& out, std:
   if (check && (ext.empty() || ext == ".DAT")) return CheckWholeTable(path, out, err);
   if (ext != ".DAT" && ext != ".IDX" && ext != ".BLB") return Usage(err);
   if (check && ext != ".IDX") return Usage(err);
+  // Keys of a table with a language are ordered by its collation, which only the .DAT tells: with
+  // the table beside it, the index is checked as part of the whole table, in the table's order.
+  if (check) {
+    const std::string table = path.substr(0, path.size() - ext.size());
+    if (platform::PathExists(platform::ResolveFileName(table + ".DAT"))) {
+      out << "check: the index of table " << table << ", checked with its table\n";
+      return CheckWholeTable(table, out, err);
+    }
+    out << "check: no table beside the index; keys are compared as bytes\n";
+  }
 
   TFileImage image;
   std::string error;

@@ -100,10 +100,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/storage/expr/ExpressionNode.h"
 #include "engine/storage/values/FieldTypes.h"
 
 namespace tessera {
@@ -225,6 +227,9 @@ struct TFieldDefinition {
   std::string maximum;
   std::string default_value;
   bool computed = false;
+  // A computed field's expression (columns numbered in the working set), in memory only: never
+  // read from or written to the file.  Shared by the copies of a working set (a clone's).
+  std::shared_ptr<const ExpressionNode> expression;
 
   bool IsAutoIncrement() const { return type == kFieldInt32 && sub_type == kSubTypeAutoIncrement; }
   bool IsBlob() const { return type == kFieldBlob; }

@@ -329,7 +329,8 @@ void TDataFile::Close() {
   ReleaseAllLocks();
   current_ = nullptr;
   record_cache_.Drop();
-  live_map_valid_ = false;
+  filters_.clear();
+  ReleaseMaps();
   CloseFiles();
   ResetState();
   if (delete_on_close_) {
@@ -377,7 +378,7 @@ void TDataFile::EmptyTable() {
   record_cache_.Drop();
   EmptyDataFile();
   index_file_.EmptyIndexes();
-  live_map_valid_ = false;
+  InvalidateMaps();
   if (blob_file_) {
     blob_file_->EmptyFile();
     blob_file_->EmptyCache();

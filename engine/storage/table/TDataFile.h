@@ -83,8 +83,10 @@
 //
 // Transactions are not built: nothing in this system starts one, and one could only end in a
 // rollback at close.  There is no StartTransaction, InExclusivePhase always answers false, and the
-// record, page and block caches never grow for a transaction.  Computed fields are not evaluated
-// yet (the field layer stores them only when forced).
+// record, page and block caches never grow for a transaction.
+//
+// Filters and their record bit maps, and computed fields, are TDataFileFilters.cpp's and
+// TDataFileFields.cpp's.
 #pragma once
 
 #include <array>
@@ -92,6 +94,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +106,7 @@
 #include "engine/storage/index/TIndexFile.h"
 #include "engine/storage/table/DataFileFormat.h"
 #include "engine/storage/table/FieldAccess.h"
+#include "engine/storage/table/TFilter.h"
 #include "engine/storage/table/TRecordCache.h"
 #include "engine/storage/values/EngineFormats.h"
 
@@ -388,6 +392,32 @@ class TDataFile : public TFileHandler,
   // range and settings; 11013 for an exclusive table.
   std::unique_ptr<TDataFile> Clone();
 
+  // ---- filters (TDataFileFilterOps.cpp, TDataFileFilters.cpp) ----
+  // While a filter is active (and always in record-number order) the cursor shows only the
+  // visible records: those inside the range, live, and accepted by every active filter, kept as
+  // record bit maps (see TDataFileFilters.cpp).  Handles stay valid until dropped or closed.
+
+  // A new, inactive filter from the compiled `buffer` (wins when given), else from `tree` (a
+  // checked tree whose columns are numbered in the table's own set; freed with the filter when
+  // `owns_tree`), else from `callback`.  10051 when none is given or the buffer is malformed;
+  // raises 9482 past 128 filters, 9985 for a field the buffer names that the table lacks, 11949
+  // for a buffer's tree that the type checker refuses.  The other operations run as cursor
+  // operations do (the read level, the change check) and stand on the current record again.
+  static constexpr size_t kMaxFilters = 128;
+  uint16_t AddFilter(std::span<const uint8_t> buffer, ExpressionNode* tree, bool owns_tree,
+                     bool restrict_to_earlier, void* callback_data, TFilterCallback callback,
+                     TFilter** handle);
+  // nullptr: every filter.  10050 for a handle that is not this table's.
+  uint16_t DropFilter(TFilter* filter);
+  uint16_t ActivateFilter(TFilter* filter);
+  uint16_t DeactivateFilter(TFilter* filter);
+  // A new expression for an active filter (10050 otherwise), rebuilt at once; 10051 as AddFilter.
+  // A given tree stays the caller's.
+  uint16_t ReplaceFilterExpression(TFilter* filter, std::span<const uint8_t> buffer,
+                                   ExpressionNode* tree);
+  // Records the filter code fetched to test them (index-served conditions fetch none).
+  uint64_t FilterRecordFetches() const { return filter_fetches_; }
+
   // ---- owned files ----
 
   TIndexFile& IndexFile() { return index_file_; }
@@ -484,16 +514,42 @@ class TDataFile : public TFileHandler,
   void CheckCurrentIsStill(uint32_t number, uint32_t sequence);
   void TakeBlobValues(uint32_t record_number, uint8_t* record);
 
+  // ---- filters and record bit maps (TDataFileFilters.cpp) ----
+  class FilterBuild;
+  // Bit-map mode when a filter is active or the order is the record number; the maps rebuilt
+  // when they are not valid.  Every cursor operation starts here.
+  void UpdateMaps();
+  // Another process's change, a new index or range: rebuilt by the next UpdateMaps (a build
+  // under way starts again).
+  void InvalidateMaps();
+  void ReleaseMaps();
+  // With `filter`: that filter's map alone (maps valid); else the maps of every active filter.
+  void BuildMaps(TFilter* filter);
+  // visible = live AND range AND every active filter; its bit count.
+  void ComputeVisible();
+  TFilter* FindFilter(TFilter* filter) const;
+  // The maps after a filter stops or goes: recomputed, or rebuilt when a later filter was
+  // restricted to it.
+  void ForgetFilter(TFilter* filter);
+  // An active filter after `filter` was built from its map (restrict-to-earlier).
+  bool RestrictsLater(TFilter* filter) const;
+  void AfterFilterChange();
+  void CloneFiltersInto(TDataFile& clone) const;
+  // After a write of record `number` (`record` its buffer; nullptr for a delete).
+  void UpdateMapsFor(uint32_t number, const uint8_t* record, bool update_filters);
+  // Evaluates the working set's computed fields of `record`.
+  void ComputeFields(uint8_t* record);
+  // A record entering use: its computed fields made current (unpinned again if that raises).
+  TRecord* Computed(TRecord* record);
+  // The index analysis of a filter's tree (verdicts stored in its nodes): its evaluation class.
+  uint8_t AnalyzeFilter(ExpressionNode& tree);
+  // The typed tree of a compiled buffer; nullptr when malformed.
+  ExpressionNodePtr CheckedTree(std::span<const uint8_t> buffer);
+
   // ---- cursor (TDataFileCursor.cpp) ----
   // The cursor back onto the current record (or the first record), which is loaded forward.
   void Resync();
   void SelectSlot(uint8_t slot);
-  // Record-number order walks the live records only: the cursor's visible map holds them (built
-  // by a scan, then kept by each insert and delete), and bit-map mode is on.  Every cursor
-  // operation starts here, so the map follows the index however it was chosen; in key order the
-  // map is dropped.
-  void UpdateLiveMap();
-  void MarkLive(uint32_t record_number, bool live);
   uint8_t KeyFieldCount(int slot) const;
   // Bytes of `fields` key fields (and `partial` characters of the next) of `slot`'s key, at most
   // its key length.
@@ -546,7 +602,14 @@ class TDataFile : public TFileHandler,
   TRecord* current_ = nullptr;  // pinned while set
   bool no_key_check_ = false;
   bool physical_scan_ = false;
-  bool live_map_valid_ = false;
+  // Filters and their maps; the visible map is the index cursor's.
+  std::vector<std::unique_ptr<TFilter>> filters_;
+  std::vector<uint8_t> range_map_;  // empty without a range
+  std::vector<uint8_t> live_map_;
+  bool maps_valid_ = false;
+  bool building_maps_ = false;
+  bool maps_moved_ = false;  // a change seen while a build ran
+  uint64_t filter_fetches_ = 0;
   bool reload_pending_ = false;
   // The range as set (keys and significant lengths), for Clone.
   struct RangeKey {

@@ -165,7 +165,7 @@ void TDataFile::SelectSlot(uint8_t slot) {
   index_file_.Cursor().CancelRange();
   range_low_.present = range_high_.present = false;
   index_file_.SelectIndex(slot);
-  UpdateLiveMap();
+  InvalidateMaps();
   Resync();
 }
 
@@ -190,65 +190,10 @@ void TDataFile::SetCurrentIndexByName(std::string_view name) {
   SelectSlot(static_cast<uint8_t>(slot));
 }
 
-// ---- live records in record-number order --------------------------------------------------------
-
-void TDataFile::UpdateLiveMap() {
-  TIndexCursor& cursor = index_file_.Cursor();
-  if (!index_file_.InRecordOrder()) {
-    if (cursor.BitMapMode()) {
-      cursor.SetBitMapMode(false);
-      cursor.VisibleMap().clear();
-      cursor.VisibleMap().shrink_to_fit();
-      live_map_valid_ = false;
-    }
-    return;
-  }
-  if (live_map_valid_ && cursor.BitMapMode()) return;
-  const uint32_t count = PhysicalRecordCount();
-  std::vector<uint8_t>& map = cursor.VisibleMap();
-  map.assign(count / 8 + 1, 0);
-  uint32_t live = 0;
-  const uint32_t per_read = std::max<uint32_t>(1, PerReadMaximum());
-  const size_t record_size = header_.RecordSize();
-  std::vector<uint8_t> images(static_cast<size_t>(per_read) * record_size);
-  for (uint32_t first = 1; first <= count; first += per_read) {
-    const uint32_t n = std::min(per_read, count - first + 1);
-    const uint32_t got = ReadRecordImages(first, n, images.data());
-    for (uint32_t i = 0; i < n; ++i) {
-      // Records not yet written (an exclusive handle's) are in the cache.
-      const TRecord* cached = record_cache_.Peek(first + i);
-      const bool deleted =
-          cached != nullptr ? cached->Deleted() : (i >= got || images[i * record_size] != 0);
-      if (!deleted) {
-        SetBit(first + i, map);
-        ++live;
-      }
-    }
-  }
-  cursor.SetVisibleCount(live);
-  cursor.SetBitMapMode(true);
-  live_map_valid_ = true;
-}
-
-void TDataFile::MarkLive(uint32_t record_number, bool live) {
-  TIndexCursor& cursor = index_file_.Cursor();
-  if (!cursor.BitMapMode() || !live_map_valid_) return;
-  std::vector<uint8_t>& map = cursor.VisibleMap();
-  if (map.size() < record_number / 8 + 1) map.resize(record_number / 8 + 1 + 1024, 0);
-  if (TestBit(record_number, map) == live) return;
-  if (live) {
-    SetBit(record_number, map);
-    cursor.SetVisibleCount(cursor.VisibleCount() + 1);
-  } else {
-    ClearBit(record_number, map);
-    cursor.SetVisibleCount(cursor.VisibleCount() - 1);
-  }
-}
-
 // ---- moves and reads ----------------------------------------------------------------------------
 
 void TDataFile::Resync() {
-  UpdateLiveMap();
+  UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   uint8_t key[kMaxKeyLength] = {};
   if (current_ != nullptr) {
@@ -263,7 +208,7 @@ void TDataFile::Resync() {
 
 void TDataFile::MoveToBeginning() {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.First();
   cursor.MoveBy(-1);
@@ -271,7 +216,7 @@ void TDataFile::MoveToBeginning() {
 
 void TDataFile::MoveToEnd() {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.Last();
   cursor.MoveBy(1);
@@ -279,7 +224,7 @@ void TDataFile::MoveToEnd() {
 
 void TDataFile::GoToPosition(uint32_t position) {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   index_file_.Cursor().GotoPosition(position);
   LoadCurrentRecord(kForward);
 }
@@ -292,7 +237,7 @@ uint16_t TDataFile::EndCode(uint8_t* buffer, uint16_t code) {
 uint16_t TDataFile::GetCurrentRecord(uint8_t* buffer, bool lock) {
   ReadScope scope(*this);
   if (lock) LockRecord(0);
-  UpdateLiveMap();
+  UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   if (cursor.AtBeginning()) return EndCode(buffer, kErrBeginningOfFile);
   if (cursor.AtEnd()) return EndCode(buffer, kErrEndOfFile);
@@ -307,7 +252,7 @@ uint16_t TDataFile::GetCurrentRecord(uint8_t* buffer, bool lock) {
 
 uint16_t TDataFile::GetNextRecord(uint8_t* buffer) {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.MoveBy(1);
   if (cursor.AtEnd()) return EndCode(buffer, kErrEndOfFile);
@@ -319,7 +264,7 @@ uint16_t TDataFile::GetNextRecord(uint8_t* buffer) {
 
 uint16_t TDataFile::GetPriorRecord(uint8_t* buffer) {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.MoveBy(-1);
   if (cursor.AtBeginning()) return EndCode(buffer, kErrBeginningOfFile);
@@ -331,13 +276,13 @@ uint16_t TDataFile::GetPriorRecord(uint8_t* buffer) {
 
 uint32_t TDataFile::GetRecordCount() {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   return index_file_.Cursor().RangeCount();
 }
 
 uint32_t TDataFile::GetCurrentRecordNumber() {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   return index_file_.Cursor().CurrentPosition();
 }
 
@@ -345,7 +290,7 @@ uint32_t TDataFile::GetCurrentRecordNumber() {
 
 bool TDataFile::FindKey(const uint8_t* key, bool nearest) {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   const bool found = index_file_.Cursor().FindKey(key, nearest);
   LoadCurrentRecord(kForward);
   return found;
@@ -354,7 +299,7 @@ bool TDataFile::FindKey(const uint8_t* key, bool nearest) {
 bool TDataFile::SeekRecordKey(bool key_is_buffer, const uint8_t* source, uint8_t* out,
                               uint8_t partial_length, bool nearest, uint8_t field_count) {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   const int slot = index_file_.CurrentSlot();
   const uint8_t index_fields = KeyFieldCount(slot);
@@ -387,7 +332,7 @@ bool TDataFile::SeekRecordKey(bool key_is_buffer, const uint8_t* source, uint8_t
 
 bool TDataFile::FindRecordByKey(const uint8_t* record, uint8_t* out) {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   if (record == nullptr) {
     if (current_ == nullptr) return false;
     record = current_->buffer.data();
@@ -440,6 +385,7 @@ void TDataFile::SetRange(bool keys_are_buffers, const uint8_t* low, uint8_t low_
   prepare(range_low_, low, low_fields, false);
   prepare(range_high_, high, high_fields, true);
   ApplyRangeKeys();
+  InvalidateMaps();
   Resync();
 }
 
@@ -447,6 +393,7 @@ void TDataFile::ResetRange() {
   ReadScope scope(*this);
   index_file_.Cursor().CancelRange();
   range_low_.present = range_high_.present = false;
+  InvalidateMaps();
   Resync();
 }
 
@@ -454,7 +401,7 @@ void TDataFile::ResetRange() {
 
 uint16_t TDataFile::GotoCurrentOf(TDataFile& other) {
   ReadScope scope(*this);
-  UpdateLiveMap();
+  UpdateMaps();
   uint8_t key[kMaxKeyLength] = {};
   if (other.current_ != nullptr) {
     BuildKey(other.current_->buffer.data(), key);
@@ -507,6 +454,7 @@ std::unique_ptr<TDataFile> TDataFile::Clone() {
     clone->range_high_ = range_high_;
     clone->ApplyRangeKeys();
   }
+  CloneFiltersInto(*clone);
   clone->GotoCurrentOf(*this);
   return clone;
 }

@@ -1,4 +1,4 @@
-// TDataFile's field definitions, field values and blob values.
+// TDataFile's field definitions, field values, computed fields and blob values.
 #include <cstring>
 
 #include "classlib/rtl/Coding.h"
@@ -6,7 +6,9 @@
 #include "engine/storage/blob/TBlobFile.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/expr/ExpressionEvaluator.h"
 #include "engine/storage/table/FieldAccess.h"
+#include "engine/storage/table/FieldExpressionValues.h"
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/values/TextCompare.h"
 
@@ -66,20 +68,43 @@ bool TDataFile::GetFieldValue(TFieldSet field_set, uint16_t number, uint8_t* val
 
 void TDataFile::PutFieldValue(TFieldSet field_set, uint16_t number, bool force,
                               const uint8_t* value, uint8_t* record) {
-  tessera::PutFieldValue(GetFieldDefinition(field_set, number), force, value, record,
-                         OpenBlobSizes());
-  // Computed fields follow every store of a stored field once their expressions are evaluated
-  // here, which comes with the table filters.
+  const TFieldDefinition& field = GetFieldDefinition(field_set, number);
+  tessera::PutFieldValue(field, force, value, record, OpenBlobSizes());
+  if (!field.computed) ComputeFields(record);
 }
 
 void TDataFile::ApplyFieldDefaults(uint8_t* record) {
   tessera::ApplyFieldDefaults(working_fields_, fields_in_use_, format_settings_, cl::Now(), record,
                               GetRecordBufferSize(), OpenBlobSizes(), FileName());
+  ComputeFields(record);
 }
 
 void TDataFile::ValidateRecord(const uint8_t* record) {
   tessera::ValidateRecord(table_fields_, GetLanguageId(), GetSortId(), format_settings_, cl::Now(),
                           record, OpenBlobSizes(), FileName());
+}
+
+// ---- computed fields ---------------------------------------------------------------------------
+
+void TDataFile::ComputeFields(uint8_t* record) {
+  if (!has_computed_fields_) return;
+  const TOpenBlobSize blob_sizes = OpenBlobSizes();
+  for (size_t i = 0; i < fields_in_use_ && i < working_fields_.size(); ++i) {
+    const TFieldDefinition& field = working_fields_[i];
+    if (!field.computed || field.expression == nullptr) continue;
+    ExpressionNode result;
+    EvaluateExpression(
+        *field.expression, result, GetLanguageId(), GetSortId(), [&](ExpressionNode& column) {
+          const TFieldDefinition& f = GetFieldDefinition(TFieldSet::kWorking, column.field_number);
+          uint8_t value[kMaxDeclaredSize + 2] = {};
+          const bool blank = tessera::GetFieldValue(f, record, value, blob_sizes);
+          StoredToExpressionValue(f, value, blank, column);
+        });
+    uint8_t stored[kMaxDeclaredSize + 2];
+    // A result the field cannot hold (NULL, a type without conversion) leaves it blank.
+    const bool has_value = ExpressionValueToStored(result, field, false, stored);
+    tessera::PutFieldValue(field, true, has_value ? stored : nullptr, record, blob_sizes);
+  }
 }
 
 // ---- blob values --------------------------------------------------------------------------------

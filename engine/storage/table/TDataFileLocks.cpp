@@ -73,12 +73,12 @@ bool TDataFile::ChangeCheck(bool reposition) {
     TRecordCache::Unpin(current_);
     current_ = nullptr;
     record_cache_.Invalidate();
-    live_map_valid_ = false;
+    InvalidateMaps();
     // The cursor remembers its key and finds it (or the next one) again once the tree's version
     // moved, which InvalidateCache did; between operations that happens here, inside one the
     // operation's own next step does it.
     if (reposition) {
-      UpdateLiveMap();
+      UpdateMaps();
       LoadCurrentRecord(kForward);
     }
   }

@@ -151,11 +151,9 @@ TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, b
   }
   // A record number past the file comes only from a damaged index.
   if (number > next) Fail(kErrRecordBufferCorrupt);
-  // Computed fields have no evaluation yet (the field layer stores them only when forced), so
-  // an entry's `computed` mark stays false and nothing is recomputed here.
   if (TRecord* hit = record_cache_.Find(number)) {
     record_cache_.Pin(hit);
-    return hit;
+    return Computed(hit);
   }
   if (!strict_change_detection_ && TakeReadLevel()) {
     retry = true;
@@ -174,7 +172,20 @@ TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, b
   TRecord* r = record_cache_.ReadRecords(number, count, forward);
   if (r == nullptr) Fail(kErrRecordBufferCorrupt);
   record_cache_.Pin(r);
-  return r;
+  return Computed(r);
+}
+
+TRecord* TDataFile::Computed(TRecord* record) {
+  if (has_computed_fields_ && !record->computed && !record->Deleted()) {
+    try {
+      ComputeFields(record->buffer.data());
+    } catch (...) {
+      TRecordCache::Unpin(record);
+      throw;
+    }
+    record->computed = true;
+  }
+  return record;
 }
 
 void TDataFile::LoadCurrentRecord(int direction) {
@@ -241,8 +252,7 @@ void TDataFile::Reload() {
     blob_file_->InvalidateCache();
     blob_file_->ReadHeader();
   }
-  live_map_valid_ = false;
-  UpdateLiveMap();
+  InvalidateMaps();
 }
 
 void TDataFile::Restore() noexcept {
@@ -380,15 +390,15 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   store.Commit();
 
   // Commit.
-  MarkLive(slot, true);
   ReleaseAllPins();
   CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
+  UpdateMapsFor(slot, current_->buffer.data(), true);
   Resync();
 }
 
-void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool /*update_filters*/) {
+void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_filters) {
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
@@ -435,6 +445,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool /*update_f
   std::memcpy(current_->buffer.data() + kRecFields, buffer + kRecFields,
               GetRecordBufferSize() - kRecFields);
   current_->SetDirty(true);
+  current_->computed = false;
   TakeBlobValues(number, current_->buffer.data());
   store.Commit();
 
@@ -443,11 +454,13 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool /*update_f
   CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
+  UpdateMapsFor(number, current_->buffer.data(), update_filters);
   Resync();
   if (unlock_after && HoldsRecordLock(number)) UnlockRecord(number);
 }
 
 void TDataFile::DeleteRecord(bool /*update_filters*/) {
+  // A deleted record leaves every map whatever the flag says: it is not live any more.
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
@@ -516,11 +529,11 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   store.Commit();
 
   // Commit.
-  MarkLive(number, false);
   ReleaseAllPins();
   CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
+  UpdateMapsFor(number, nullptr, false);
   Resync();
 }
 

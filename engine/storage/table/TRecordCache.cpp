@@ -225,4 +225,8 @@ void TRecordCache::Shrink() {
   }
 }
 
+void TRecordCache::ForgetComputed() {
+  for (const std::unique_ptr<TRecord>& r : list_) r->computed = false;
+}
+
 }  // namespace tessera

@@ -107,6 +107,8 @@ class TRecordCache {
   void Invalidate();
   // Frees every entry.
   void Drop();
+  // Every entry's computed fields are to be evaluated again (the computed fields changed).
+  void ForgetComputed();
   // Frees entries past the capacity, least recently used first (clean, unpinned ones only).
   void Shrink();
 
