@@ -105,8 +105,9 @@ TEST(HelpersTest, IdentityIsThePlatformsUnlessFixed) {
 // Waits up to 5 s for `done`.
 template <class F>
 bool Eventually(F done) {
-  for (int i = 0; i < 500 && !done(); ++i)
+  for (int i = 0; i < 500 && !done(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   return done();
 }
 
