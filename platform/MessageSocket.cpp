@@ -15,6 +15,8 @@ namespace platform {
 namespace {
 
 constexpr size_t kMaxDatagram = 512;
+// Between attempts after a transient failure, so that it does not spin.
+constexpr int kRetryPauseMs = 10;
 
 // Fills `address` with the socket path of process `pid`; false when the path does not fit.
 bool SocketAddress(int32_t pid, sockaddr_un& address, std::string& path, OsError& error) {
@@ -30,6 +32,12 @@ bool SocketAddress(int32_t pid, sockaddr_un& address, std::string& path, OsError
   }
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   return true;
+}
+
+// Waits on the wake-up pipe only, so that Shutdown still ends the pause at once.
+void PauseBeforeRetry(int wake_read) {
+  pollfd wake = {wake_read, POLLIN, 0};
+  [[maybe_unused]] const int ignored = poll(&wake, 1, kRetryPauseMs);
 }
 
 }  // namespace
@@ -76,14 +84,12 @@ bool MessageSocket::Receive(std::vector<uint8_t>& datagram) {
   for (;;) {
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_read_, POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (fds[1].revents != 0) return false;
-    if ((fds[0].revents & POLLIN) == 0) {
-      if (fds[0].revents != 0) return false;
+      if (errno != EINTR) PauseBeforeRetry(wake_read_);
       continue;
     }
+    if (fds[1].revents != 0) return false;
+    if ((fds[0].revents & POLLNVAL) != 0) return false;
+    if (fds[0].revents == 0) continue;
     uint8_t buffer[kMaxDatagram];
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
     iovec io = {buffer, sizeof(buffer)};
@@ -95,8 +101,12 @@ bool MessageSocket::Receive(std::vector<uint8_t>& datagram) {
     header.msg_controllen = sizeof(control);
     const ssize_t n = recvmsg(fd_, &header, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      return false;
+      const int err = errno;
+      if (err == EBADF || err == ENOTSOCK) return false;  // closed under us: nothing more comes
+      // Short of memory or buffers, or a pending socket error: the socket itself stays usable,
+      // and ending here would leave the process deaf to every later message.
+      if (err != EINTR && err != EAGAIN) PauseBeforeRetry(wake_read_);
+      continue;
     }
     bool same_user = false;
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {

@@ -31,7 +31,8 @@ class MessageSocket {
   // Binds this process's socket.  Returns 0 or a Win32-style error number.  REQUIRES: not open.
   OsError Open();
   // Waits for the next datagram of the same user (at most 512 bytes; longer ones arrive cut).
-  // Returns false once Shutdown has been called or the socket failed.
+  // Returns false only once Shutdown has been called or the socket was closed; transient failures
+  // (short of memory or buffers) are waited out.
   bool Receive(std::vector<uint8_t>& datagram);
   // Wakes a waiting Receive; any thread.
   void Shutdown();

@@ -5,7 +5,8 @@
 #   - an include of ours points against the layering (the table of allowed layers below; inside
 #     engine/storage, the folder order written at the top of engine/storage/CMakeLists.txt);
 #   - Qt is included anywhere but the .cpp files of the visual class library and one test-support
-#     header (a name ending in TestSupport.h) under tests/;
+#     header (a name ending in TestSupport.h) under tests/: its headers in either spelling
+#     (<QWidget>, <qwidget.h>), and our own headers that declare Qt types (qt_headers below);
 #   - two units of engine/ (a header and its sources, part-files included) include each other;
 #   - a .cpp or .h differs from .clang-format.
 # Later guards belong in this script too, so that CI keeps one list of them.
@@ -125,6 +126,16 @@ normalize() {
   REPLY="${out[*]}"
 }
 
+# Qt's lowercase spelling of its headers (<qwidget.h>); no standard header has that shape.
+qt_lowercase_header='^<q[a-z0-9_]*\.h>$'
+# Our headers that declare Qt types: they go where Qt itself may go.
+qt_headers=" classlib/forms/ControlImpl.h classlib/forms/GraphicsImpl.h classlib/forms/QtText.h "
+# True when $1 may see Qt: a .cpp of the visual class library, or the one test-support header.
+qt_allowed() {
+  [[ $1 == classlib/forms/*.cpp || $1 == classlib/dbforms/*.cpp || $1 == classlib/report/*.cpp ||
+    ($1 == tests/* && ${1##*/} == *TestSupport.h) ]]
+}
+
 # --- Every include line of every source: file, line, and the include with its brackets.
 qt_support_files=()
 declare -A unit_edges=()
@@ -146,11 +157,10 @@ while IFS=$'\t' read -r file line include; do
   esac
 
   # Qt stays inside the visual class library's .cpp files and one test-support header.
-  if [[ $include == "<Q"* ]]; then
+  if [[ $include == "<Q"* || $include =~ $qt_lowercase_header ]]; then
     if [[ $file == tests/* && ${file##*/} == *TestSupport.h ]]; then
       qt_support_files+=("$file")
-    elif ! [[ $file == classlib/forms/*.cpp || $file == classlib/dbforms/*.cpp ||
-      $file == classlib/report/*.cpp ]]; then
+    elif ! qt_allowed "$file"; then
       fail "$where: Qt header $include outside the .cpp files of classlib/forms, dbforms, report"
     fi
   fi
@@ -177,6 +187,10 @@ while IFS=$'\t' read -r file line include; do
     resolved=$REPLY
   fi
   [ -n "$resolved" ] || continue
+
+  if [[ $qt_headers == *" $resolved "* ]] && ! qt_allowed "$file"; then
+    fail "$where: $include declares Qt types; only the .cpp files of classlib/forms, dbforms, report and the test-support header may include it"
+  fi
 
   # Engine units never include each other: a unit is a header with its source and part-files
   # (TDataFileRecords.cpp belongs to TDataFile), so its name is the header's.

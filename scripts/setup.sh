@@ -10,6 +10,7 @@ packages=(
   locales
   qt6-base-dev
   xvfb xauth trayer openbox xdotool imagemagick fonts-dejavu-core
+  dbus-daemon  # a private session bus for the tray test
 )
 
 missing=()

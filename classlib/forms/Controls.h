@@ -389,7 +389,8 @@ TControl* FindControlAt(TPoint screen_point);
 // null.
 TControl* GetCaptureControl();
 // Sends WM_CANCELMODE to the control holding the capture, which lets it go: done when a modal
-// loop or a pop-up menu starts.
+// loop or a pop-up menu starts.  A window losing activation sends none: the program's pop-ups
+// close when their edit loses the focus, and nothing else waits for it.
 void CancelMode();
 
 // Runs `call` under the exception boundary: an exception goes to

@@ -477,7 +477,12 @@ void TForm::DefaultHandler(TMessage& message) {
         Close();
         return;
       }
-      if (message.WParam == SC_MINIMIZE) return;  // the window system already minimised it
+      if (message.WParam == SC_MINIMIZE) {
+        // The user's minimise arrives already done; one posted to the form or the application
+        // is not.
+        if (WindowState() != wsMinimized) SetWindowState(wsMinimized);
+        return;
+      }
       break;
     default:
       break;

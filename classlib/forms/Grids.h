@@ -25,6 +25,9 @@
 
 namespace cl {
 
+// goRangeSelect is accepted and selects nothing beyond the current cell, and there is no goTabs
+// (Tab always leaves the grid): no grid of the program selects a range of cells or moves between
+// cells with Tab.
 enum TGridOption {
   goFixedVertLine,
   goFixedHorzLine,

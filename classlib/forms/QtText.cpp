@@ -1,11 +1,28 @@
 #include "classlib/forms/QtText.h"
 
+#include <QLineEdit>
 #include <QList>
 #include <QString>
+#include <QValidator>
 
+#include "classlib/forms/Dialogs.h"
 #include "classlib/rtl/Cp1252.h"
 
 namespace cl {
+namespace {
+
+// The edit undoes a change its validator calls Invalid, so the text before it stays as it was.
+class Cp1252Validator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int&) const override {
+    if (FitsCp1252(input)) return Acceptable;
+    MessageBeep(0);
+    return Invalid;
+  }
+};
+
+}  // namespace
 
 QString ToQString(std::string_view cp1252) {
   QString result;
@@ -30,5 +47,7 @@ bool FitsCp1252(const QString& text) {
   }
   return true;
 }
+
+void RefuseNonCp1252(QLineEdit* edit) { edit->setValidator(new Cp1252Validator(edit)); }
 
 }  // namespace cl

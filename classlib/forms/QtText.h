@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+class QLineEdit;
 class QString;
 
 namespace cl {
@@ -17,5 +18,8 @@ QString ToQString(std::string_view cp1252);
 std::string FromQString(const QString& text);
 // True when every character of `text` has a Windows-1252 byte.
 bool FitsCp1252(const QString& text);
+// Makes `edit` refuse, with a beep, any change (a paste, an insert) that would bring in a
+// character Windows-1252 cannot hold; such a change is refused whole.  Once per edit.
+void RefuseNonCp1252(QLineEdit* edit);
 
 }  // namespace cl

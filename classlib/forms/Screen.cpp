@@ -5,8 +5,10 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
+#include <QPoint>
 #include <QScreen>
 #include <QStyle>
+#include <QVariant>
 #include <QWidget>
 #include <map>
 
@@ -153,6 +155,23 @@ int GetSystemMetrics(int index) {
   }
 }
 
+namespace {
+
+// The window system alone places minimised and maximised windows, so these positions are only
+// kept: a placement saved after a restore holds what it was given, (-1, -1) meaning "the
+// system's choice" until then.
+constexpr const char* kMinPositionKey = "mirvelMinPosition";
+constexpr const char* kMaxPositionKey = "mirvelMaxPosition";
+
+TPoint StoredPosition(const QWidget* widget, const char* key) {
+  const QVariant value = widget->property(key);
+  if (!value.isValid()) return {-1, -1};
+  const QPoint p = value.toPoint();
+  return {p.x(), p.y()};
+}
+
+}  // namespace
+
 bool GetWindowPlacement(HWND wnd, TWindowPlacement* placement) {
   TForm* form = FormOfHandle(wnd);
   if (form == nullptr || placement == nullptr) return false;
@@ -164,8 +183,8 @@ bool GetWindowPlacement(HWND wnd, TWindowPlacement* placement) {
                        : form->WindowState() == wsMinimized ? SW_SHOWMINIMIZED
                        : form->WindowState() == wsMaximized ? SW_SHOWMAXIMIZED
                                                             : SW_SHOWNORMAL;
-  placement->ptMinPosition = {-1, -1};
-  placement->ptMaxPosition = {-1, -1};
+  placement->ptMinPosition = StoredPosition(widget, kMinPositionKey);
+  placement->ptMaxPosition = StoredPosition(widget, kMaxPositionKey);
   placement->rcNormalPosition = Bounds(normal.x(), normal.y(), normal.width(), normal.height());
   return true;
 }
@@ -174,6 +193,11 @@ bool SetWindowPlacement(HWND wnd, const TWindowPlacement* placement) {
   TForm* form = FormOfHandle(wnd);
   if (form == nullptr || placement == nullptr) return false;
   const TRect& r = placement->rcNormalPosition;
+  QWidget* widget = WidgetOf(form);
+  widget->setProperty(kMinPositionKey,
+                      QPoint(placement->ptMinPosition.X, placement->ptMinPosition.Y));
+  widget->setProperty(kMaxPositionKey,
+                      QPoint(placement->ptMaxPosition.X, placement->ptMaxPosition.Y));
   form->SetWindowState(wsNormal);
   form->SetBounds(r.Left, r.Top, r.Width(), r.Height());
   switch (placement->showCmd) {

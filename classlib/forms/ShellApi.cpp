@@ -1,6 +1,8 @@
 #include "classlib/forms/ShellApi.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileSystemModel>
@@ -41,10 +43,10 @@ class QtTrayBackend : public TTrayBackend {
  public:
   bool Available() override { return QSystemTrayIcon::isSystemTrayAvailable(); }
   bool ReportsDoubleClicks() override {
-    // Qt talks StatusNotifierItem over a session bus when it can; those hosts report no double
-    // clicks.  Without a session bus on X11 it embeds the icon, and double clicks arrive.
-    return QGuiApplication::platformName() == "xcb" &&
-           !qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
+    // The toolkit picks its tray once per process, so the answer is asked once too.
+    static const bool reports =
+        ToolkitTrayReportsDoubleClicks(QGuiApplication::platformName().toStdString());
+    return reports;
   }
   bool Add(uint64_t key, const TIcon& icon, const std::string& tip) override {
     if (icons_.count(key) != 0) return false;
@@ -226,6 +228,7 @@ class FolderDialog : public QDialog, public TFolderDialogControl {
     layout->addWidget(tree_);
     if (allow_create_) {
       edit_ = new QLineEdit;
+      RefuseNonCp1252(edit_);
       layout->addWidget(edit_);
       QObject::connect(edit_, &QLineEdit::textEdited, this, [this](const QString& text) {
         selection_ = Normalized(FromQString(text));
@@ -330,6 +333,15 @@ class FolderDialog : public QDialog, public TFolderDialogControl {
 }  // namespace
 
 uint64_t TrayKey(HWND wnd, uint32_t id) { return (static_cast<uint64_t>(wnd) << 32) | id; }
+
+bool ToolkitTrayReportsDoubleClicks(const std::string& platform_name) {
+  if (platform_name != "xcb") return false;
+  // The same question the toolkit asks before it chooses: a bus is not enough, a watcher must
+  // be registered on it for the icon to go to a StatusNotifierItem host.
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected() || bus.interface() == nullptr) return true;
+  return !bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
+}
 
 std::vector<uint32_t> TrayActionMessages(TTrayAction action, bool host_reports_double_clicks) {
   switch (action) {

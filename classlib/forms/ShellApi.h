@@ -5,13 +5,14 @@
 // and the mouse message in LParam: a click is WM_LBUTTONDOWN then WM_LBUTTONUP, a context click
 // WM_RBUTTONDOWN then WM_RBUTTONUP, a middle click WM_MBUTTONDOWN then WM_MBUTTONUP, a double
 // click WM_LBUTTONDBLCLK.  Mouse moves are never reported.  Hosts that report no double clicks
-// (StatusNotifierItem hosts) deliver a click as the double click, so that "double click shows
-// the window" still works there.
+// (StatusNotifierItem hosts, chosen as the toolkit chooses them: ToolkitTrayReportsDoubleClicks)
+// deliver a click as the double click, so that "double click shows the window" still works there.
 //
 // Shell_NotifyIcon may be called from any thread: calls are applied on the GUI thread in the
 // order they were made, and the icon and tip are copied at the call.  On the GUI thread it
-// returns the real result; from another thread it returns whether a tray host was available when
-// last seen.  Without a tray host NIM_ADD returns false (NotifyIconAvailable tells beforehand).
+// returns the real result.  From another thread the call is only queued: it returns whether a
+// tray host was available when last seen, never the outcome of the call itself (a worker that
+// needs it must ask on the GUI thread).  Without a tray host NIM_ADD returns false (NotifyIconAvailable tells beforehand).
 // The backend is the toolkit's tray icon; tests install TFakeTrayBackend.
 #pragma once
 
@@ -44,6 +45,11 @@ bool Shell_NotifyIcon(uint32_t message, const TNotifyIconData& data);
 bool NotifyIconAvailable();
 
 enum class TTrayAction { kTrigger, kContext, kDoubleClick, kMiddleClick };
+
+// Whether the toolkit's tray icon on the platform `platform_name` reports double clicks: on X11
+// it does unless a StatusNotifierItem watcher is registered on the session bus (the toolkit then
+// puts the icon there); elsewhere only such hosts exist.
+bool ToolkitTrayReportsDoubleClicks(const std::string& platform_name);
 
 // The mouse messages of a user action, as described above.
 std::vector<uint32_t> TrayActionMessages(TTrayAction action, bool host_reports_double_clicks);

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
@@ -40,6 +41,7 @@ class ComboWidget : public QComboBox {
  public:
   explicit ComboWidget(TComboBox* owner) : owner_(owner) {}
   void Detach() { owner_ = nullptr; }
+  QPointer<QLineEdit> hooked_edit;  // the edit part whose signals reach the control
   void showPopup() override {
     if (owner_ != nullptr) CallGuarded(owner_, [this] { TComboAccess::DropDown(owner_); });
     QComboBox::showPopup();
@@ -149,8 +151,14 @@ void TComboBox::SetStyle(TComboBoxStyle style) {
   combo->setEditable(style != csDropDownList);
   if (QLineEdit* edit = combo->lineEdit()) {
     edit->setReadOnly(read_only_);
-    QObject::connect(edit, &QLineEdit::textEdited, combo,
-                     [this](const QString&) { CallGuarded(this, [this] { Change(); }); });
+    // The combo keeps its edit part across style changes and makes a new one only after a
+    // non-editable style: hook each edit part once, or every keystroke fires OnChange again.
+    if (edit != combo->hooked_edit) {
+      combo->hooked_edit = edit;
+      RefuseNonCp1252(edit);
+      QObject::connect(edit, &QLineEdit::textEdited, combo,
+                       [this](const QString&) { CallGuarded(this, [this] { Change(); }); });
+    }
   }
 }
 

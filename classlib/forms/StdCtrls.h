@@ -78,6 +78,8 @@ class TGroupBox : public TWinControl {
   void TextChanged() override;
 };
 
+// csSimple (a list always shown under the edit) behaves as csDropDown: no form of the program
+// uses it.
 enum TComboBoxStyle { csDropDown, csSimple, csDropDownList };
 
 // A combo box.  Items may carry objects (the program stores integers in them).  Only the user's

@@ -85,6 +85,8 @@ void DeliverOne() {
 }
 
 bool PostToOtherProcess(HWND wnd, uint32_t msg, WPARAM w_param, LPARAM l_param) {
+  // The receiver drops any other number: refused here, the caller learns it was not delivered.
+  if (msg < WM_USER || msg > kLastUserMessage) return false;
   uint8_t datagram[kDatagramSize];
   PutU32LE(datagram, wnd);
   PutU32LE(datagram + 4, msg);

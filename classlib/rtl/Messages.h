@@ -25,7 +25,8 @@
 // that process's message socket (platform/MessageSocket.h).  The receiving process, once
 // StartMessageReceiver ran, accepts only messages WM_USER..0x7FFF (no system message can be
 // injected), only for its own live handles, only from its own user, and only datagrams of exactly
-// 16 bytes; anything else is dropped.  An accepted message is posted as if locally.
+// 16 bytes; anything else is dropped.  An accepted message is posted as if locally.  The sender
+// refuses (false) a number outside that range, since it could never arrive.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "classlib/db/TDataSet.h"
@@ -77,9 +78,34 @@ std::string FormatCount(std::string_view word, std::string_view suffix, double v
   return result;
 }
 
-std::string ComputerName() { return cl::Utf8ToCp1252(platform::GetComputerName()); }
+namespace {
 
-std::string UserName() { return cl::Utf8ToCp1252(platform::GetUserName()); }
+std::mutex g_identity_mutex;
+std::function<std::string()> g_computer_name;
+std::function<std::string()> g_user_name;
+
+std::string FromProvider(const std::function<std::string()>& provider,
+                         std::string (*platform_name)()) {
+  std::function<std::string()> copy;
+  {
+    std::lock_guard<std::mutex> guard(g_identity_mutex);
+    copy = provider;
+  }
+  return copy ? copy() : cl::Utf8ToCp1252(platform_name());
+}
+
+}  // namespace
+
+std::string ComputerName() { return FromProvider(g_computer_name, platform::GetComputerName); }
+
+std::string UserName() { return FromProvider(g_user_name, platform::GetUserName); }
+
+void SetIdentityProvider(std::function<std::string()> computer_name,
+                         std::function<std::string()> user_name) {
+  std::lock_guard<std::mutex> guard(g_identity_mutex);
+  g_computer_name = std::move(computer_name);
+  g_user_name = std::move(user_name);
+}
 
 void StartProcess(std::string_view command_line, TProcessInformation& info) {
   // A new console and a default error mode mean nothing here; the new session the child gets

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,10 @@ std::string FormatCount(std::string_view word, std::string_view suffix, double v
 // user; empty when the system cannot tell.
 std::string ComputerName();
 std::string UserName();
+// Replaces where ComputerName and UserName come from (tests fix the identity of a log line); an
+// empty function puts the platform's name back.  Callable from any thread.
+void SetIdentityProvider(std::function<std::string()> computer_name,
+                         std::function<std::string()> user_name);
 
 // What a process start reports: the new process's id, 0 when it could not be started.
 struct TProcessInformation {

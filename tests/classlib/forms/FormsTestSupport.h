@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>  // every target built with this header links Qt6::DBus
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -34,6 +35,7 @@
 
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Dialogs.h"
+#include "classlib/forms/QtText.h"
 #include "classlib/rtl/Application.h"
 
 namespace mirvel_test {

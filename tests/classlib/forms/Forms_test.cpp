@@ -128,6 +128,10 @@ TEST(FormsTest, TheApplicationMinimisesAndRestoresItsMainForm) {
   Application().Restore();
   EXPECT_FALSE(Application().IsIconic());
   EXPECT_EQ(main->WindowState(), wsNormal);
+  // A minimise posted to the application, as from another process.
+  ASSERT_TRUE(PostMessage(Application().Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0));
+  EXPECT_TRUE(mirvel_test::PumpUntil([] { return Application().IsIconic(); }));
+  Application().Restore();
   Application().BringToFront();
   delete main;
   EXPECT_EQ(Application().MainForm(), nullptr);

@@ -1,5 +1,4 @@
-#include "classlib/forms/QtText.h"
-
+// QtText.h declares Qt types, so it comes through the test-support header.
 #include <gtest/gtest.h>
 
 #include "classlib/forms/Dialogs.h"

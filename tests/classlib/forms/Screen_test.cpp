@@ -72,10 +72,17 @@ TEST(ScreenTest, SizeLimitsComeFromGetMinMaxInfoAndPlacementRoundTrips) {
   ASSERT_TRUE(GetWindowPlacement(form.Handle(), &placement));
   EXPECT_EQ(placement.showCmd, SW_SHOWNORMAL);
   EXPECT_EQ(placement.rcNormalPosition.Width(), form.Width());
+  EXPECT_EQ(placement.ptMinPosition, (TPoint{-1, -1})) << "the system's choice";
   form.fixed = false;
   placement.rcNormalPosition = Bounds(30, 40, 350, 180);
+  placement.ptMinPosition = {5, 6};
+  placement.ptMaxPosition = {-4, -4};
   ASSERT_TRUE(SetWindowPlacement(form.Handle(), &placement));
   EXPECT_EQ(form.BoundsRect(), Bounds(30, 40, 350, 180));
+  TWindowPlacement again;
+  ASSERT_TRUE(GetWindowPlacement(form.Handle(), &again));
+  EXPECT_EQ(again.ptMinPosition, (TPoint{5, 6}));
+  EXPECT_EQ(again.ptMaxPosition, (TPoint{-4, -4}));
   EXPECT_FALSE(GetWindowPlacement(0, &placement));
   TButton button(nullptr);
   EXPECT_FALSE(GetWindowPlacement(button.Handle(), &placement)) << "not a form";

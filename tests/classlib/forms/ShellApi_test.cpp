@@ -1,7 +1,11 @@
 #include "classlib/forms/ShellApi.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -35,6 +39,31 @@ TEST(ShellApiTest, TrayActionsBecomeMouseMessages) {
   EXPECT_FALSE(NotifyIconAvailable()) << "no tray host offscreen";
   TNotifyIconData none;
   EXPECT_FALSE(Shell_NotifyIcon(NIM_ADD, none));
+}
+
+TEST(ShellApiTest, TrayDoubleClicksFollowTheHostTheToolkitChooses) {
+  // A private session bus: a bus alone keeps the embedded X11 icon; a StatusNotifierItem
+  // watcher on it takes the icon, and double clicks are gone.
+  FILE* daemon = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+  ASSERT_NE(daemon, nullptr);
+  char address[512] = {};
+  char pid_text[32] = {};
+  const bool read = fgets(address, sizeof(address), daemon) != nullptr &&
+                    fgets(pid_text, sizeof(pid_text), daemon) != nullptr;
+  pclose(daemon);
+  ASSERT_TRUE(read) << "dbus-daemon (scripts/setup.sh installs it) did not start";
+  address[strcspn(address, "\n")] = '\0';
+  const pid_t pid = static_cast<pid_t>(std::atoi(pid_text));
+  ASSERT_GT(pid, 0);
+  setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+  EXPECT_TRUE(ToolkitTrayReportsDoubleClicks("xcb"));
+  QDBusConnection watcher = QDBusConnection::connectToBus(QString::fromUtf8(address), "watcher");
+  ASSERT_TRUE(watcher.registerService("org.kde.StatusNotifierWatcher"));
+  EXPECT_FALSE(ToolkitTrayReportsDoubleClicks("xcb"));
+  EXPECT_FALSE(ToolkitTrayReportsDoubleClicks("wayland"));
+  QDBusConnection::disconnectFromBus("watcher");
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  kill(pid, SIGTERM);
 }
 
 TEST(ShellApiTest, FakeTrayCallsFromAWorkerAreAppliedInOrderAndActionsReachTheWindow) {
@@ -140,6 +169,18 @@ TEST(ShellApiTest, FolderDialogsThroughTheModalDriver) {
   ui.answers = {mrYes};
   AddModalAction([&] {
     TFolderDialogControl* d = ActiveFolderDialog();
+    // A name Windows-1252 cannot hold is refused whole, with a beep.
+    QLineEdit* edit = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible() && w->findChild<QLineEdit*>() != nullptr)
+        edit = w->findChild<QLineEdit*>();
+    }
+    ASSERT_NE(edit, nullptr);
+    const int beeps = MessageBeepCount();
+    const QString before = edit->text();
+    edit->insert(QString::fromUtf8("aΩb"));
+    EXPECT_EQ(edit->text(), before);
+    EXPECT_EQ(MessageBeepCount(), beeps + 1);
     d->SetSelection(dir + "/new/sub");
     EXPECT_TRUE(d->OKEnabled());
     d->Accept();

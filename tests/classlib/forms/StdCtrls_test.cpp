@@ -53,6 +53,25 @@ TEST(StdCtrlsTest, ComboChangesFromCodeFireNothingAUserPickFiresChangeAndClick) 
   QApplication::sendEvent(edit, &omega);
   EXPECT_EQ(combo->Text(), "librex");
   EXPECT_EQ(MessageBeepCount(), beeps + 1);
+  // Nor does a paste of such text: it is refused whole.
+  QLineEdit* line = edit->findChild<QLineEdit*>();
+  ASSERT_NE(line, nullptr);
+  line->insert(QString::fromUtf8("aΩb"));
+  EXPECT_EQ(combo->Text(), "librex");
+  EXPECT_EQ(MessageBeepCount(), beeps + 2);
+  // Setting an editable style again, or after a list-only one, still fires once per key.
+  events.clear();
+  combo->SetStyle(csDropDown);
+  combo->SetStyle(csDropDownList);
+  combo->SetStyle(csDropDown);
+  combo->SetStyle(csDropDown);
+  combo->SetText("");
+  combo->SetFocus();
+  QTest::keyClicks(edit, "y");
+  EXPECT_EQ(events, std::vector<std::string>{"change y"});
+  line = edit->findChild<QLineEdit*>();
+  line->insert(QString::fromUtf8("Ω"));
+  EXPECT_EQ(combo->Text(), "y") << "the new edit part refuses it too";
   combo->SetItemIndex(5);
   EXPECT_EQ(combo->ItemIndex(), -1) << "out of range clears the choice";
 }

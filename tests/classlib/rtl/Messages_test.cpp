@@ -258,6 +258,13 @@ TEST_F(MessagesBetweenProcessesTest, AnotherProcessPostsAndAGoneProcessIsRefused
   ASSERT_EQ(seen_.size(), 1u);
   EXPECT_EQ(seen_[0].msg, WM_USER + 128);
   EXPECT_EQ(seen_[0].w, 42u);
+  // Numbers the receiver would drop are refused by the sender.
+  for (const uint32_t msg : {WM_CLOSE, WM_USER - 1, kLastUserMessage + 1}) {
+    EXPECT_NE(
+        std::system((helper + " " + std::to_string(h) + " " + std::to_string(msg) + " 1").c_str()),
+        0)
+        << msg;
+  }
 
   StopMessageReceiver();  // as if this process were gone
   EXPECT_NE(std::system((helper + " " + std::to_string(h) + " 1152 43").c_str()), 0);

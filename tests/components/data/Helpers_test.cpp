@@ -1,8 +1,22 @@
 #include "components/data/Helpers.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <thread>
 
 #include "classlib/rtl/FormatSettings.h"
+#include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace comp {
 namespace {
@@ -70,6 +84,90 @@ TEST(HelpersTest, SwapMemory) {
   EXPECT_STREQ(a, "xyz");
   EXPECT_STREQ(b, "abc");
   SwapMemory(nullptr, nullptr, 0);
+}
+
+TEST(HelpersTest, IdentityIsThePlatformsUnlessFixed) {
+  char host[256] = {};
+  ASSERT_EQ(gethostname(host, sizeof(host) - 1), 0);
+  std::string computer(host);
+  computer.resize(std::min(computer.find('.'), computer.size()));
+  const passwd* user = getpwuid(getuid());
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ(ComputerName(), computer);
+  EXPECT_EQ(UserName(), user->pw_name);
+
+  SetIdentityProvider([] { return std::string("POSTE-07"); }, [] { return std::string("paul"); });
+  EXPECT_EQ(ComputerName() + "/" + UserName(), "POSTE-07/paul");
+  SetIdentityProvider(nullptr, nullptr);
+  EXPECT_EQ(ComputerName() + "/" + UserName(), computer + "/" + user->pw_name);
+}
+
+// Waits up to 5 s for `done`.
+template <class F>
+bool Eventually(F done) {
+  for (int i = 0; i < 500 && !done(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return done();
+}
+
+TEST(HelpersTest, FilesDirectoriesAndProcesses) {
+  mirvel_test::TempDirectory dir("helpers");
+  const std::string file = dir.File("data.txt");
+  std::ofstream(file) << "x";
+
+  // Last-write times, set in UTC: odd seconds fall to the even one below; outside 1980..2107
+  // or no file at all gives 0.
+  struct TimeCase {
+    int year, month, day, hour, minute, second;
+    cl::TDateTime expected;
+  };
+  const TimeCase times[] = {
+      {2026, 12, 7, 9, 5, 3, cl::EncodeDate(2026, 12, 7) + cl::EncodeTime(9, 5, 2, 0)},
+      {1999, 12, 31, 23, 59, 58, cl::EncodeDate(1999, 12, 31) + cl::EncodeTime(23, 59, 58, 0)},
+      {1980, 1, 1, 0, 0, 0, cl::EncodeDate(1980, 1, 1)},
+      {1979, 12, 31, 23, 59, 59, 0},
+  };
+  for (const TimeCase& c : times) {
+    tm utc = {};
+    utc.tm_year = c.year - 1900;
+    utc.tm_mon = c.month - 1;
+    utc.tm_mday = c.day;
+    utc.tm_hour = c.hour;
+    utc.tm_min = c.minute;
+    utc.tm_sec = c.second;
+    const time_t t = timegm(&utc);
+    const timespec stamps[2] = {{t, 0}, {t, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), stamps, 0), 0);
+    EXPECT_EQ(FileDateTime(file), c.expected) << c.year;
+  }
+  EXPECT_EQ(FileDateTime(dir.File("missing.txt")), 0);
+
+  struct DirectoryCase {
+    std::string path;
+    bool expected;
+  };
+  const DirectoryCase directories[] = {{dir.Path(), true},
+                                       {dir.Path() + "/", true},
+                                       {file, false},
+                                       {dir.File("missing"), false},
+                                       {"", false}};
+  for (const DirectoryCase& c : directories) {
+    EXPECT_EQ(DirectoryExists(c.path), c.expected) << c.path;
+  }
+
+  // A missing program gives pid 0 and raises nothing; a real one runs, detached, and is reaped.
+  TProcessInformation info;
+  info.ProcessId = 123;
+  StartProcess(dir.File("no-such-program") + " arg", info);
+  EXPECT_EQ(info.ProcessId, 0);
+  const std::string marker = dir.File("marker");
+  StartProcess("/bin/sh -c \"echo started > '" + marker + "'\"", info);
+  ASSERT_GT(info.ProcessId, 0);
+  EXPECT_TRUE(Eventually([&] { return mirvel_test::ReadFileText(marker) == "started\n"; }));
+  const pid_t child = info.ProcessId;
+  EXPECT_TRUE(Eventually([&] { return kill(child, 0) != 0 && errno == ESRCH; }))
+      << "no zombie left";
 }
 
 }  // namespace

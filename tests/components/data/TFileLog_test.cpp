@@ -21,6 +21,8 @@ class TFileLogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     cl::SetClock([] { return cl::EncodeDate(2026, 12, 7) + cl::EncodeTime(9, 5, 3, 400); });
+    SetIdentityProvider([] { return std::string("POSTE-ACCUEIL"); },
+                        [] { return std::string("h\xE9l\xE8ne"); });
     cl::SetCurrentFormatSettings(cl::SystemFormatSettings());
     cl::Application().SetOnException(nullptr);
     cl::Application().SetShowExceptionHook(
@@ -28,13 +30,14 @@ class TFileLogTest : public ::testing::Test {
   }
   void TearDown() override {
     cl::SetClock(nullptr);
+    SetIdentityProvider(nullptr, nullptr);
     cl::Application().SetOnException(nullptr);
     cl::Application().SetShowExceptionHook(nullptr);
   }
 
   // The identity fields of every line of this process.
   static std::string Identity() {
-    return ComputerName() + "\t" + UserName() + "\t" + cl::Application().ExeName() + "\t";
+    return "POSTE-ACCUEIL\th\xE9l\xE8ne\t" + cl::Application().ExeName() + "\t";
   }
 
   mirvel_test::TempDirectory dir_{"filelog"};
@@ -55,8 +58,8 @@ TEST_F(TFileLogTest, OneGoldenLinePerCall) {
   // Midnight shows the date alone; the separator is the component's.
   cl::SetClock([] { return cl::EncodeDate(2026, 1, 2); });
   log.SetFieldSeparator(';');
-  EXPECT_EQ(log.FormatLine("a", "b"), "02/01/2026;" + ComputerName() + ";" + UserName() + ";" +
-                                          cl::Application().ExeName() + ";a;b\r\n");
+  EXPECT_EQ(log.FormatLine("a", "b"),
+            "02/01/2026;POSTE-ACCUEIL;h\xE9l\xE8ne;" + cl::Application().ExeName() + ";a;b\r\n");
 
   TFileErrorLog errors(nullptr);
   EXPECT_EQ(errors.FullFileName(), cl::ExtractFilePath(cl::Application().ExeName()) + "ERROR.LOG");
