@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <functional>
 
 #include "classlib/db/TDataSet.h"
 #include "classlib/db/TField.h"
@@ -18,6 +19,32 @@ bool ChangesText(char key) {
   return c >= 32 || c == 8 || c == 22 || c == 24;
 }
 
+// The single-field controls listen to their field link the same way: its data and editing
+// changes refresh the control, an update asks it to write its text back.
+void ConnectLink(TControlDataLink& link, TComponent* control, std::function<void()> data_change,
+                 std::function<void()> editing_change, std::function<void()> update_data) {
+  link.SetControl(control);
+  link.SetOnDataChange([data_change](TObject*) { data_change(); });
+  link.SetOnEditingChange([editing_change](TObject*) { editing_change(); });
+  link.SetOnUpdateData([update_data](TObject*) { update_data(); });
+  link.SetOnActiveChange([editing_change](TObject*) { editing_change(); });
+}
+
+void DisconnectLink(TControlDataLink& link) {
+  link.SetOnDataChange(nullptr);
+  link.SetOnEditingChange(nullptr);
+  link.SetOnUpdateData(nullptr);
+  link.SetOnActiveChange(nullptr);
+  link.SetDataSource(nullptr);
+}
+
+// Moves the link to `source`, keeping `control` told when the source is freed.
+void MoveLink(TControlDataLink& link, TComponent* control, TDataSource* source) {
+  if (TDataSource* old = link.DataSource()) old->RemoveFreeNotification(control);
+  link.SetDataSource(source);
+  if (source != nullptr) source->FreeNotification(control);
+}
+
 }  // namespace
 
 void TControlDataLink::FocusControl(TField** field) {
@@ -31,26 +58,15 @@ void TControlDataLink::FocusControl(TField** field) {
 // ---- TDBEdit ----------------------------------------------------------------------------------
 
 TDBEdit::TDBEdit(TComponent* owner) : TCustomMaskEdit(owner) {
-  link_.SetControl(this);
-  link_.SetOnDataChange([this](TObject*) { DataChange(); });
-  link_.SetOnEditingChange([this](TObject*) { EditingChange(); });
-  link_.SetOnUpdateData([this](TObject*) { UpdateData(); });
-  link_.SetOnActiveChange([this](TObject*) { EditingChange(); });
+  ConnectLink(
+      link_, this, [this] { DataChange(); }, [this] { EditingChange(); }, [this] { UpdateData(); });
   TCustomMaskEdit::SetReadOnly(true);
 }
 
-TDBEdit::~TDBEdit() {
-  link_.SetOnDataChange(nullptr);
-  link_.SetOnEditingChange(nullptr);
-  link_.SetOnUpdateData(nullptr);
-  link_.SetOnActiveChange(nullptr);
-  link_.SetDataSource(nullptr);
-}
+TDBEdit::~TDBEdit() { DisconnectLink(link_); }
 
 void TDBEdit::SetDataSource(TDataSource* source) {
-  if (TDataSource* old = link_.DataSource()) old->RemoveFreeNotification(this);
-  link_.SetDataSource(source);
-  if (source != nullptr) source->FreeNotification(this);
+  MoveLink(link_, this, source);
   DataChange();
   EditingChange();
 }
@@ -146,26 +162,15 @@ void TDBEdit::DoExit() {
 // ---- TDBMemo ----------------------------------------------------------------------------------
 
 TDBMemo::TDBMemo(TComponent* owner) : TCustomMemo(owner) {
-  link_.SetControl(this);
-  link_.SetOnDataChange([this](TObject*) { DataChange(); });
-  link_.SetOnEditingChange([this](TObject*) { EditingChange(); });
-  link_.SetOnUpdateData([this](TObject*) { UpdateData(); });
-  link_.SetOnActiveChange([this](TObject*) { EditingChange(); });
+  ConnectLink(
+      link_, this, [this] { DataChange(); }, [this] { EditingChange(); }, [this] { UpdateData(); });
   TCustomMemo::SetReadOnly(true);
 }
 
-TDBMemo::~TDBMemo() {
-  link_.SetOnDataChange(nullptr);
-  link_.SetOnEditingChange(nullptr);
-  link_.SetOnUpdateData(nullptr);
-  link_.SetOnActiveChange(nullptr);
-  link_.SetDataSource(nullptr);
-}
+TDBMemo::~TDBMemo() { DisconnectLink(link_); }
 
 void TDBMemo::SetDataSource(TDataSource* source) {
-  if (TDataSource* old = link_.DataSource()) old->RemoveFreeNotification(this);
-  link_.SetDataSource(source);
-  if (source != nullptr) source->FreeNotification(this);
+  MoveLink(link_, this, source);
   DataChange();
   EditingChange();
 }
