@@ -45,6 +45,18 @@ void MoveLink(TControlDataLink& link, TComponent* control, TDataSource* source) 
   if (source != nullptr) source->FreeNotification(control);
 }
 
+// A key that changes the text starts the edit; one the field cannot take, or an edit the dataset
+// refuses, beeps and is dropped.
+void StartEditOrRefuse(TControlDataLink& link, char& key) {
+  if (key == 0 || !ChangesText(key)) return;
+  TField* field = link.Field();
+  const bool printable = static_cast<unsigned char>(key) >= 32;
+  if (field == nullptr || (printable && !field->IsValidChar(key)) || !link.Edit()) {
+    MessageBeep(0);
+    key = 0;
+  }
+}
+
 }  // namespace
 
 void TControlDataLink::FocusControl(TField** field) {
@@ -138,13 +150,7 @@ void TDBEdit::KeyDown(uint16_t& key, TShiftState shift) {
 
 void TDBEdit::KeyPress(char& key) {
   TCustomMaskEdit::KeyPress(key);
-  if (key == 0 || !ChangesText(key)) return;
-  TField* field = link_.Field();
-  const bool printable = static_cast<unsigned char>(key) >= 32;
-  if (field == nullptr || (printable && !field->IsValidChar(key)) || !link_.Edit()) {
-    MessageBeep(0);
-    key = 0;
-  }
+  StartEditOrRefuse(link_, key);
 }
 
 void TDBEdit::DoEnter() {
@@ -239,13 +245,7 @@ void TDBMemo::KeyDown(uint16_t& key, TShiftState shift) {
 
 void TDBMemo::KeyPress(char& key) {
   TCustomMemo::KeyPress(key);
-  if (key == 0 || !ChangesText(key)) return;
-  TField* field = link_.Field();
-  const bool printable = static_cast<unsigned char>(key) >= 32;
-  if (field == nullptr || (printable && !field->IsValidChar(key)) || !link_.Edit()) {
-    MessageBeep(0);
-    key = 0;
-  }
+  StartEditOrRefuse(link_, key);
 }
 
 void TDBMemo::DoExit() {
