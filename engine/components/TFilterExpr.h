@@ -70,9 +70,7 @@ inline constexpr const char* SExprTermination =
 inline constexpr const char* SExprBadField =
     "Le champ '%s' ne peut \xEAtre utilis\xE9 dans une expression filtre";
 inline constexpr const char* SExprNullOnlyEqual = "NULL autoris\xE9 seulement avec '=' et '<>'";
-// The names of the Boolean constants and of the end of text in SExprExpected / SExprNoRParen.
-inline constexpr const char* SExprTokenTrue = "Vrai";
-inline constexpr const char* SExprTokenFalse = "Faux";
+// The end of text as SExprExpected and SExprNoRParen name it.
 inline constexpr const char* SExprTokenEnd = "vide";
 
 // One node of the parse chain.  Operators use the engine's codes (ExpressionNode.h: kOpEqual ..
@@ -84,7 +82,8 @@ struct TExprNode {
   uint32_t op = 0;
   bool partial = false;  // a locate compare on a key prefix
   cl::TField* field = nullptr;
-  cl::Variant data;  // a constant's value
+  cl::Variant data;  // a constant's value: a String for quoted text, a number for a number
+  std::string text;  // a number as written
   TExprNode* left = nullptr;
   TExprNode* right = nullptr;
 };
@@ -110,13 +109,14 @@ class TFilterExpr {
   std::vector<uint8_t> GetFilterData(TExprNode* root);
 
  private:
-  uint16_t PutNode(TExprNode* node);
-  uint16_t PutCompare(uint32_t op, TExprNode* field, TExprNode* constant);
-  uint16_t PutFieldNode(cl::TField* field);
-  uint16_t PutConstant(cl::TField* field, const cl::Variant& value, bool null);
-  uint16_t NodeSlot(uint32_t node_class, uint32_t op, size_t argument_count);
+  uint16_t PutCondition(const TExprNode* node);
+  uint16_t PutComparison(const TExprNode* node);
+  uint16_t PutField(cl::TField* field);
+  uint16_t PutConstant(cl::TField* field, const cl::Variant& value, const std::string& written);
+  uint16_t NodeSlot(uint32_t node_class, uint32_t op);
   void SetArgument(uint16_t node, size_t index, uint16_t value);
   uint16_t PutLiteral(const void* bytes, size_t size);
+  void CheckSize() const;
 
   cl::TDataSet& dataset_;
   cl::TFilterOptions options_;
@@ -134,7 +134,19 @@ class TExprParser {
   size_t DataSize() const { return filter_data_.size(); }
 
  private:
-  enum TokenKind : uint8_t { kEnd, kSymbol, kName, kText, kNumber, kOperator, kLParen, kRParen };
+  enum TokenKind : uint8_t {
+    kEnd,
+    kName,
+    kText,
+    kNumber,
+    kNull,
+    kAnd,
+    kOr,
+    kNot,
+    kCompare,
+    kLParen,
+    kRParen
+  };
 
   void NextToken();
   TExprNode* ParseExpr();
@@ -142,6 +154,7 @@ class TExprParser {
   TExprNode* ParseUnary();
   TExprNode* ParseCompare();
   TExprNode* ParseOperand();
+  void ReadNumber();
   // The token as SExprExpected and SExprNoRParen name it.
   std::string TokenName() const;
 
@@ -150,7 +163,8 @@ class TExprParser {
   size_t position_ = 0;
   size_t token_start_ = 0;
   TokenKind token_ = kEnd;
-  uint32_t token_op_ = 0;
+  uint32_t token_op_ = 0;  // kCompare: the operator
+  int depth_ = 0;          // nesting of parentheses and NOT, bounded to keep the stack safe
   std::string token_text_;
   std::vector<uint8_t> filter_data_;
 };
