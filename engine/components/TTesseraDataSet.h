@@ -184,6 +184,8 @@ class TTesseraDataSet : public cl::TDataSet {
 
   uint8_t* SelectBuffer();
   void ReplaceFilter(TFilter*& slot, TFilter* filter);
+  // A new, inactive engine filter for `text`; nullptr for an empty text.
+  TFilter* NewTextFilter(const std::string& text, cl::TFilterOptions options);
   void MakeTextFilter();
   void MakeCallbackFilter();
   void SetFilterActivation(bool active);
@@ -206,6 +208,7 @@ class TTesseraDataSet : public cl::TDataSet {
   TFilter* text_filter_ = nullptr;
   TFilter* callback_filter_ = nullptr;
   const uint8_t* filter_record_ = nullptr;
+  uint8_t* lookup_record_ = nullptr;  // the calculation buffer of a Lookup
   TIndexDescription index_;
   std::unique_ptr<uint8_t[]> old_value_buffer_;
   std::array<std::unique_ptr<uint8_t[]>, 6> key_buffers_;

@@ -130,9 +130,11 @@ class TTesseraTable : public TTesseraDBDataSet {
   // The index name the selector stands for; raises for field names no index starts with.
   std::string ResolveIndexName();
   void SetIndexSelector(const std::string& value, bool field_names);
-  void MasterChanged(cl::TField* field);
+  void ReadIndexDefs(TDataFile& file);
+  // The range of the master's current values; true when it changed.
+  bool ApplyMasterRange();
+  void MasterChanged();
   void MasterDisabled();
-  void CheckClosed() const { CheckInactive(); }
 
   std::unique_ptr<cl::TIndexDefs> index_defs_;
   std::unique_ptr<TTesseraMasterDataLink> master_link_;
