@@ -282,7 +282,9 @@ void TTesseraDataSet::InternalSetToRecord(TRecordBuffer buffer) {
 
 void TTesseraDataSet::InternalGotoBookmark(const TBookmark& bookmark) {
   if (static_cast<int>(bookmark.size()) != BookmarkSize()) return;
-  handle_->FindKey(bookmark.data(), false);
+  // A key that is gone leaves the engine on the next record; standing after the last one
+  // instead makes the layer report the record as not found rather than show another.
+  if (!handle_->FindKey(bookmark.data(), false)) handle_->MoveToEnd();
 }
 
 void TTesseraDataSet::GetBookmarkData(TRecordBuffer buffer, TBookmark& bookmark) {

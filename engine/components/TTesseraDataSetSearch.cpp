@@ -238,11 +238,12 @@ bool TTesseraDataSet::SeekOnHandle(TDataFile& handle, const std::vector<TField*>
 bool TTesseraDataSet::SeekWithFilter(const std::vector<TField*>& fields,
                                      const std::vector<Variant>& values, TLocateOptions options,
                                      uint8_t* work) {
-  handle_->MoveToBeginning();
   DroppedFilter filter(*handle_);
   Variant list = fields.size() == 1 ? values[0] : Variant::Array(values);
   Check(MakeLocateFilter(*handle_, *this, fields, list, options, &filter.filter));
   Check(handle_->ActivateFilter(filter.filter));
+  // Activation puts the cursor back on its record; the search starts before the first.
+  handle_->MoveToBeginning();
   return handle_->GetNextRecord(work) == 0;
 }
 
