@@ -197,7 +197,7 @@ void TTesseraDataSet::ReadIndexDescription() {
 void TTesseraDataSet::InternalOpen() {
   record_size_ = handle_->GetRecordBufferSize();
   int bookmark_size = handle_->GetCurrentKeyLength();
-  can_modify_ = !handle_->ReadOnly();
+  can_modify_ = !handle_->ReadOnly() && !handle_->ReadOnlyAttribute();
   InternalInitFieldDefs();
   ReadIndexDescription();
   if (DefaultFields()) CreateFields();

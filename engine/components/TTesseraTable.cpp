@@ -208,7 +208,8 @@ TDataFile* TTesseraTable::CreateHandle() {
   if (table_name_.empty()) DatabaseError(SMissingTableName);
   index_defs_->SetUpdated(false);
   std::unique_ptr<TDataFile> file = OpenNewHandle(false);
-  read_only_ = file->ReadOnly();
+  // What the engine granted: a file nobody may write opens read-only whatever was asked.
+  read_only_ = file->ReadOnly() || file->ReadOnlyAttribute();
   if (selector_is_fields_) ReadIndexDefs(*file);
   file->SetCurrentIndexByName(ResolveIndexName());
   return file.release();

@@ -304,5 +304,29 @@ TEST_F(DataSetTest, ExclusiveTablesLocateWithoutAClone) {
   EXPECT_EQ(Numero(t), 1);
 }
 
+// FindFirst .. FindLast search through the filters of an unfiltered dataset and switch them off
+// again, also when the search finds nothing.
+TEST_F(DataSetTest, FindSearchesThroughTheFiltersOnlyForTheSearch) {
+  TTesseraTable* t = Filled(9);
+  t->SetFilter("Numero > 3");
+  t->SetOnFilterRecord(
+      [](cl::TDataSet* ds, bool& accept) { accept = ds->FieldByName("Numero")->AsInteger() < 8; });
+  std::vector<int> seen;
+  for (bool more = t->FindFirst(); more; more = t->FindNext()) seen.push_back(Numero(t));
+  EXPECT_EQ(seen, (std::vector<int>{4, 5, 6, 7}));
+  EXPECT_FALSE(t->Found());
+  EXPECT_EQ(t->RecordCount(), 9);
+  EXPECT_TRUE(t->FindLast());
+  EXPECT_EQ(Numero(t), 7);
+  EXPECT_TRUE(t->FindPrior());
+  EXPECT_EQ(Numero(t), 6);
+  t->SetFilter("Numero > 30");
+  EXPECT_FALSE(t->FindFirst());
+  EXPECT_EQ(Numero(t), 6);
+  EXPECT_EQ(t->RecordCount(), 9);
+  t->Last();
+  EXPECT_EQ(Numero(t), 9);
+}
+
 }  // namespace
 }  // namespace tessera
