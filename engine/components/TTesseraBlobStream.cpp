@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 #include "classlib/db/DBConsts.h"
 #include "classlib/db/TBlobField.h"
@@ -22,6 +23,11 @@ int32_t ClampPosition(int64_t position) {
 }
 
 }  // namespace
+
+// The dataset's factory lives here, beside the one stream class it makes.
+std::unique_ptr<TStream> TTesseraDataSet::CreateBlobStream(TField* field, TBlobStreamMode mode) {
+  return std::make_unique<TTesseraBlobStream>(this, field, mode);
+}
 
 TTesseraBlobStream::TTesseraBlobStream(TTesseraDataSet* dataset, TField* field,
                                        TBlobStreamMode mode)

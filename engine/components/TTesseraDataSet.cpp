@@ -1,6 +1,6 @@
-// TTesseraDataSet: buffers, the record protocol, field values, editing and blob streams.  Keys,
-// ranges, locate, find and filters live in TTesseraDataSetSearch.cpp; the database binding in
-// TTesseraDBDataSet.cpp.
+// TTesseraDataSet: buffers, the record protocol, field values and editing.  Blob streams live in
+// TTesseraBlobStream.cpp; keys, ranges, locate, find and filters in TTesseraDataSetSearch.cpp; the
+// database binding in TTesseraDBDataSet.cpp.
 #include "engine/components/TTesseraDataSet.h"
 
 #include <algorithm>
@@ -10,7 +10,6 @@
 #include "classlib/db/TBlobField.h"
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/Coding.h"
-#include "engine/components/TTesseraBlobStream.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/values/MoneyStorage.h"
 
@@ -490,12 +489,6 @@ void TTesseraDataSet::SetFieldValue(TField* field, const void* buffer) {
   if (state != dsCalcFields && state != dsFilter && state != dsNewValue) {
     DataEvent(deFieldChange, field);
   }
-}
-
-// ---- blob streams ------------------------------------------------------------------------------
-
-std::unique_ptr<TStream> TTesseraDataSet::CreateBlobStream(TField* field, TBlobStreamMode mode) {
-  return std::make_unique<TTesseraBlobStream>(this, field, mode);
 }
 
 }  // namespace tessera
