@@ -328,5 +328,41 @@ TEST_F(DataSetTest, FindSearchesThroughTheFiltersOnlyForTheSearch) {
   EXPECT_EQ(Numero(t), 9);
 }
 
+// A dataset on a handle that belongs to someone else (a query's live result): closing forgets
+// the handle without closing it and takes its filters off; no handle at all is refused.
+class BorrowingDataSet : public TTesseraDataSet {
+ public:
+  BorrowingDataSet(cl::TComponent* owner, TDataFile* handle)
+      : TTesseraDataSet(owner), borrowed_(handle) {}
+  ~BorrowingDataSet() override { DestroyingClose(); }
+
+ protected:
+  TDataFile* CreateHandle() override {
+    if (borrowed_ != nullptr) SetHandleOwned(false);
+    return borrowed_;
+  }
+
+ private:
+  TDataFile* borrowed_;
+};
+
+TEST_F(DataSetTest, ABorrowedHandleOutlivesTheDataSet) {
+  Filled(5)->Close();
+  TDataFile result;
+  result.SetFileName(dir_.File("T"));
+  result.Open();
+  auto* ds = cl::Create<BorrowingDataSet>(&owner_, &result);
+  ds->SetFilter("Numero < 3");
+  ds->SetFiltered(true);
+  ds->Open();
+  EXPECT_EQ(ds->RecordCount(), 2);
+  ds->Close();
+  ASSERT_TRUE(result.IsOpen());
+  EXPECT_EQ(result.GetRecordCount(), 5u);  // the dataset's filter went with it
+
+  auto* none = cl::Create<BorrowingDataSet>(&owner_, nullptr);
+  EXPECT_EQ(ErrorOf([&] { none->Open(); }), SCreateHandleError);
+}
+
 }  // namespace
 }  // namespace tessera

@@ -118,6 +118,8 @@ TEST_F(TableTest, MasterDetailFollowsTheMaster) {
   clients->SetFiltered(true);
   EXPECT_EQ(Column(inter, "Nom"), (std::vector<std::string>{"Sans"}));
   clients->SetFiltered(false);
+  EXPECT_EQ(ErrorOf([&] { inter->SetMasterFields("Inconnu"); }),
+            cl::DBFormat(cl::SFieldNotFound, {"Inconnu"}));
   inter->SetMasterSource(nullptr);
   EXPECT_EQ(inter->RecordCount(), 7);
 
@@ -266,6 +268,17 @@ TEST_F(TableTest, EncryptedTables) {
   TTesseraTable* table = NewTable("Secret");
   EXPECT_EQ(EngineCode([&] { table->Open(); }), kErrPasswordRequired);
   EXPECT_FALSE(table->Active());
+  // A table another handle holds exclusively: refused, and nothing kept open.
+  {
+    TDataFile holder;
+    holder.SetFileName(dir_.File("Secret"));
+    holder.SetExclusive(true);
+    Default()->AddPassword("Sesame");
+    holder.Open();
+    Default()->RemoveAllPasswords();
+    EXPECT_NE(EngineCode([&] { table->Open(); }), 0);
+    EXPECT_EQ(table->Handle(), nullptr);
+  }
   int asked = 0;
   Default()->SetOnPassword([&](cl::TObject*, bool& proceed) {
     ++asked;
