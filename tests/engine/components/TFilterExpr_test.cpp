@@ -554,7 +554,9 @@ TEST_F(FilterDifferential, EngineShowsWhatThePredicateSelects) {
       ASSERT_EQ(Visible(table), expected);
       ASSERT_EQ(table.DropFilter(filter), 0);
     }
-    if (indexed) EXPECT_GT(served, 100);
+    if (indexed) {
+      EXPECT_GT(served, 100);
+    }
   }
 }
 
