@@ -560,5 +560,63 @@ TEST_F(FilterDifferential, EngineShowsWhatThePredicateSelects) {
   }
 }
 
+// Locate conditions and the record callback, on fixed rows.
+TEST_F(FilterDifferential, LocateAndCallbackFilters) {
+  const std::string path = dir_.File("Locate");
+  CreateTable(path, true);
+  TDataFile table;
+  table.SetFileName(path);
+  table.Open();
+  const std::vector<Row> rows = {{1, "dupont", 3, true, 125},   {2, "DUPONT", 33, false, 0},
+                                 {3, "du*", -3, {}, -5},        {4, {}, 3, true, {}},
+                                 {5, "Durand", {}, false, 125}, {6, "x", 3, true, 12}};
+  for (const Row& r : rows) Insert(table, r);
+  cl::TDataSet& ds = *dataset_;
+  auto field = [&](const char* name) { return ds.FieldByName(name); };
+  using cl::loCaseInsensitive;
+  using cl::loPartialKey;
+  struct Case {
+    std::vector<cl::TField*> fields;
+    cl::Variant values;
+    cl::TLocateOptions options;
+    std::set<int32_t> ids;
+  };
+  const Case cases[] = {
+      {{field("Nom")}, "dupont", {}, {1}},
+      {{field("Nom")}, "dupont", {loCaseInsensitive}, {1, 2}},
+      {{field("Nom")}, "du", {loPartialKey}, {1, 3}},
+      {{field("Nom")}, "DU", {loPartialKey, loCaseInsensitive}, {1, 2, 3, 5}},
+      // A located value ending in "*" is taken literally.
+      {{field("Nom")}, "du*", {}, {3}},
+      {{field("Nom")}, cl::Variant::Null(), {}, {4}},
+      // Partial and case options do not touch a number: 3 is not a prefix of 33.
+      {{field("Val")}, 3, {loPartialKey, loCaseInsensitive}, {1, 4, 6}},
+      {{field("Nom"), field("Val")}, cl::VarArrayOf({"x", 3}), {}, {6}},
+      {{field("Actif"), field("Montant")}, cl::VarArrayOf({true, 1.25}), {}, {1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(&c - cases));
+    TFilter* filter = nullptr;
+    ASSERT_EQ(MakeLocateFilter(table, ds, c.fields, c.values, c.options, &filter), 0);
+    ASSERT_EQ(table.ActivateFilter(filter), 0);
+    EXPECT_EQ(Visible(table), c.ids);
+    ASSERT_EQ(table.DropFilter(filter), 0);
+  }
+
+  std::vector<uint32_t> asked;
+  TFilter* filter = nullptr;
+  ASSERT_EQ(MakeCallbackFilter(
+                table, &asked,
+                [](void* data, const uint8_t*, uint32_t number) {
+                  static_cast<std::vector<uint32_t>*>(data)->push_back(number);
+                  return number % 2 == 0;
+                },
+                &filter),
+            0);
+  ASSERT_EQ(table.ActivateFilter(filter), 0);
+  EXPECT_EQ(Visible(table), (std::set<int32_t>{2, 4, 6}));
+  EXPECT_EQ(asked.size(), rows.size());
+}
+
 }  // namespace
 }  // namespace tessera
