@@ -92,13 +92,18 @@ TEST_F(MasterLinkTest, OnlyLinkFieldsAndWholeRecordChangesReachTheDetail) {
 }
 
 TEST_F(MasterLinkTest, UnknownFieldRaisesAndBrowseCheckSettlesTheDetail) {
+  link_.SetFieldNames("NoSociete");
   try {
     link_.SetFieldNames("NoSociete;Inconnu");
     ADD_FAILURE() << "no error";
   } catch (const cl::EDatabaseError& e) {
     EXPECT_EQ(e.Message(), "Champ 'Inconnu' non trouv\xE9");
   }
-  EXPECT_TRUE(link_.Fields().empty());
+  EXPECT_EQ(link_.FieldNames(), "NoSociete");
+  ASSERT_EQ(link_.Fields().size(), 1u);
+  master_->Close();  // the master opens again with the link's old fields
+  master_->Open();
+  EXPECT_EQ(link_.Fields()[0], master_->FieldByName("NoSociete"));
 
   detail_->Edit();
   detail_->FieldByName("Ville")->SetAsString("Nantes");
