@@ -1,6 +1,7 @@
 #include "engine/components/TTesseraMasterDataLink.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "classlib/db/TDataSet.h"
 #include "classlib/db/TDataSource.h"
@@ -9,17 +10,21 @@ namespace tessera {
 
 void TTesseraMasterDataLink::SetFieldNames(const std::string& names) {
   if (field_names_ == names) return;
-  field_names_ = names;
-  ActiveChanged();
+  std::string old_names = std::exchange(field_names_, names);
+  try {
+    ActiveChanged();
+  } catch (...) {
+    field_names_ = std::move(old_names);
+    throw;
+  }
 }
 
+// The fields are collected before the old ones are dropped, so that an unknown name changes
+// nothing.
 void TTesseraMasterDataLink::ActiveChanged() {
-  fields_.clear();
-  if (Active()) {
-    std::vector<cl::TField*> fields;
-    DataSet()->GetFieldList(fields, field_names_);
-    fields_ = std::move(fields);
-  }
+  std::vector<cl::TField*> fields;
+  if (Active()) DataSet()->GetFieldList(fields, field_names_);
+  fields_ = std::move(fields);
   if (!detail_->Active() || detail_->ComponentState().Contains(cl::csDestroying)) return;
   if (Active() && !fields_.empty()) {
     if (on_master_change_) on_master_change_();

@@ -27,7 +27,8 @@ class TTesseraMasterDataLink : public cl::TDataLink {
 
   cl::TDataSet* Detail() const { return detail_; }
   const std::string& FieldNames() const { return field_names_; }
-  // A new text collects the fields again (as an activity change).
+  // A new text collects the fields again (as an activity change); an unknown name raises the
+  // class library's field-not-found error and keeps the old text and fields.
   void SetFieldNames(const std::string& names);
   // The master fields of FieldNames, in order; empty while the link is inactive.
   const std::vector<cl::TField*>& Fields() const { return fields_; }
@@ -36,8 +37,8 @@ class TTesseraMasterDataLink : public cl::TDataLink {
   void SetOnMasterDisable(TMasterEvent handler) { on_master_disable_ = std::move(handler); }
 
  protected:
-  // Clears the fields; when active collects them again (an unknown name raises the class
-  // library's field-not-found error); then, the detail being open and not destroyed, calls
+  // Collects the fields again (none while inactive; an unknown name raises and keeps the old
+  // ones); then, the detail being open and not destroyed, calls
   // on-master-change when active with fields, else on-master-disable.
   void ActiveChanged() override;
   void LayoutChanged() override { ActiveChanged(); }
