@@ -154,6 +154,12 @@ TEST_F(TableTest, IndexSelection) {
   EXPECT_TRUE(inter->FindKey({Variant(1), Variant("C")}));
   EXPECT_EQ(inter->FieldByName("NoInter")->AsInteger(), 2);
   EXPECT_FALSE(inter->FindKey({Variant(3)}));
+  inter->SetKey();
+  inter->FieldByName("NoSociete")->SetAsInteger(2);
+  inter->FieldByName("Nom")->SetAsString("B");
+  inter->Post();
+  EXPECT_TRUE(inter->GotoKey());
+  EXPECT_EQ(inter->FieldByName("NoInter")->AsInteger(), 1);
   inter->Close();
 
   inter->SetIndexFieldNames("Nom");
