@@ -226,6 +226,8 @@ TEST_F(TableTest, DefinitionsWhileClosed) {
   EXPECT_EQ(inter->Handle()->LockRetryCount(), 3);
   EXPECT_EQ(inter->Handle()->LockWaitTime(), 7);
 
+  TTesseraTable* long_name = NewTable(std::string(300, 'x'));
+  EXPECT_EQ(EngineCode([&] { long_name->Open(); }), kErrInvalidPath);  // refused, never cut
   TTesseraTable* nameless = NewTable("");
   EXPECT_EQ(ErrorOf([&] { nameless->Open(); }), SMissingTableName);
   EXPECT_EQ(ErrorOf([&] { nameless->FieldDefs()->Update(); }), SMissingTableName);
