@@ -3,8 +3,12 @@
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/FilePaths.h"
+#include "engine/storage/table/TDataFile.h"
 
 namespace tessera {
+
+TSourceDataFile::TSourceDataFile() : file(std::make_unique<TDataFile>()) {}
+TSourceDataFile::~TSourceDataFile() = default;
 
 void TSourceDataFile::SetTableName(std::string_view name, std::string_view directory) {
   std::string full =

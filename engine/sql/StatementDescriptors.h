@@ -8,12 +8,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/storage/expr/ExpressionNode.h"
 
 namespace tessera {
+
+class TDataFile;
 
 // Statement kinds.
 inline constexpr uint8_t kStatementSelect = 1;
@@ -59,6 +63,15 @@ struct TSourceDataFile {
   // replaces it afterwards).  Raises 11010 when the full name would pass 255 characters: a cut
   // name would address another file.
   void SetTableName(std::string_view name, std::string_view directory);
+
+  TSourceDataFile();
+  ~TSourceDataFile();
+  TSourceDataFile(const TSourceDataFile&) = delete;
+  TSourceDataFile& operator=(const TSourceDataFile&) = delete;
+
+  std::unique_ptr<TDataFile> file;  // created with the descriptor, opened by binding
+  uint16_t position = 0;            // in the join: 1 drives it
+  std::vector<uint8_t> record;      // the current row of this table
 };
 
 // One INSERT or UPDATE target column; INSERT without a column list has the single target "*",
@@ -66,6 +79,8 @@ struct TSourceDataFile {
 struct TUpdateDataField {
   std::string column_name;
   std::string correlation_name;
+  // Resolved by binding: the column in the table's own field set.
+  uint16_t field_number = 0;
 };
 
 // One INSERT value or UPDATE SET value.
