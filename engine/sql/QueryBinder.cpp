@@ -141,6 +141,8 @@ void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   table.record.assign(file.GetRecordBufferSize(), 0);
 }
 
+void BindQuery(TDataQuery& query) { TQueryBinder(query).Bind(); }
+
 void TQueryBinder::Bind() {
   if (s_.statement_kind == kStatementSelect) {
     BindSelect();

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "engine/sql/QueryBinder.h"
 #include "engine/sql/TStatementParser.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/table/TDataFile.h"
@@ -66,7 +65,7 @@ uint16_t TDataQuery::PrepareQuery(std::string_view text) {
   try {
     statement_.parser.SetText(text);
     ParseStatement(statement_);
-    TQueryBinder(*this).Bind();
+    BindQuery(*this);
   } catch (...) {
     Unprepare();
     throw;

@@ -43,6 +43,11 @@
 namespace tessera {
 
 class TDataFile;
+class TDataQuery;
+
+// Binding of the parsed statement (QueryBinder.cpp): sources opened, names resolved, the live
+// decision and the result table.
+void BindQuery(TDataQuery& query);
 
 // Called as rows are read: (current row counter, percent of the driving table, abort).  Setting
 // abort stops the statement after the current row; what was written stays.
