@@ -78,8 +78,8 @@ TSourceDataFile* TQueryBinder::FindColumn(std::string_view qualifier, std::strin
                                           const TFieldDefinition*& field) const {
   field = nullptr;
   auto find_field = [&](TSourceDataFile& table) -> const TFieldDefinition* {
-    if (!table.file->IsOpen()) return nullptr;
-    for (const TFieldDefinition& f : table.file->TableFields()) {
+    if (!table.data_file->IsOpen()) return nullptr;
+    for (const TFieldDefinition& f : table.data_file->TableFields()) {
       if (SameName(f.name, name)) return &f;
     }
     return nullptr;
@@ -126,7 +126,7 @@ void TQueryBinder::ResolveNames(ExpressionNode* node, std::string_view clause) c
 }
 
 void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
-  TDataFile& file = *table.file;
+  TDataFile& file = *table.data_file;
   file.SetFileName(table.table_name);
   file.SetReadOnly(!live);
   file.SetExclusive(false);
@@ -138,7 +138,7 @@ void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   file.Open();
   file.SetPasswordEvent(nullptr);
   file.SetCurrentIndexByNumber(kRecordOrderIndex);
-  table.record.assign(file.GetRecordBufferSize(), 0);
+  table.record_buffer.assign(file.GetRecordBufferSize(), 0);
 }
 
 void BindQuery(TDataQuery& query) { TQueryBinder(query).Bind(); }
@@ -165,7 +165,7 @@ void TQueryBinder::BindChange() {
   std::vector<std::unique_ptr<TUpdateDataField>> targets;
   for (auto& target : s_.target_columns) {
     if (target->column_name == "*") {
-      for (const TFieldDefinition& f : table.file->TableFields()) {
+      for (const TFieldDefinition& f : table.data_file->TableFields()) {
         auto expanded = std::make_unique<TUpdateDataField>();
         expanded->column_name = f.name;
         expanded->correlation_name = table.correlation_name;
@@ -190,7 +190,7 @@ void TQueryBinder::BindChange() {
     Fail("The number of values must match the number of table columns");
   }
   for (size_t i = 0; i < s_.values.size(); ++i) {
-    CheckUpdateValue(*s_.values[i], table.file->GetFieldDefinition(
+    CheckUpdateValue(*s_.values[i], table.data_file->GetFieldDefinition(
                                         TFieldSet::kTable, s_.target_columns[i]->field_number));
   }
   if (s_.has_conditions) ResolveNames(s_.condition.get(), "WHERE or JOIN clause");
@@ -315,7 +315,7 @@ void TQueryBinder::ExpandSelectColumns(bool grouped) {
         tables.push_back(t);
       }
       for (TSourceDataFile* t : tables) {
-        for (const TFieldDefinition& f : t->file->TableFields()) {
+        for (const TFieldDefinition& f : t->data_file->TableFields()) {
           if (SameName(f.name, kRowNumberField)) continue;
           auto expanded = std::make_unique<TResultDataField>();
           expanded->column_name = f.name;
@@ -434,7 +434,7 @@ void TQueryBinder::FindServingIndex() {
       q_.aggregate_only_ || !s_.into_name.empty() || s_.into_memory) {
     return;
   }
-  TDataFile& file = *s_.source_tables.front()->file;
+  TDataFile& file = *s_.source_tables.front()->data_file;
   std::vector<uint16_t> fields;
   bool any_string = false;
   for (auto& item : s_.order_by) {
@@ -470,7 +470,7 @@ bool TQueryBinder::TryLive() {
       (s_.has_order && !q_.order_served_)) {
     return false;
   }
-  TDataFile& file = *s_.source_tables.front()->file;
+  TDataFile& file = *s_.source_tables.front()->data_file;
   std::vector<TFieldDefinition> working;
   // Computed columns read the select list's fields: a column that is not listed cannot be read
   // by the engine's evaluation of the working set, so such a statement gives a canned result.
@@ -531,7 +531,7 @@ void TQueryBinder::DefineResultFields() {
     const auto& bound = q_.bound_[i];
     TFieldDefinition d;
     if (!c.computed && c.aggregate == kAggregateNone && bound.source != nullptr) {
-      d = bound.source->file->GetFieldDefinition(TFieldSet::kTable, bound.source_field);
+      d = bound.source->data_file->GetFieldDefinition(TFieldSet::kTable, bound.source_field);
       if (d.IsAutoIncrement()) d.sub_type = 0;
     } else {
       d.type = checked_[i].type;

@@ -51,8 +51,8 @@ class ReadLocksGuard {
  public:
   explicit ReadLocksGuard(TQueryStatement& s) {
     for (auto& t : s.source_tables) {
-      t->file->LockRead();
-      held_.push_back(t->file.get());
+      t->data_file->LockRead();
+      held_.push_back(t->data_file.get());
     }
   }
   ~ReadLocksGuard() {
@@ -129,10 +129,10 @@ class TQueryExecutor {
       column.is_null = 1;
       return;
     }
-    const TFieldDefinition& f = t->file->GetFieldDefinition(TFieldSet::kTable, column.field_number);
+    const TFieldDefinition& f = t->data_file->GetFieldDefinition(TFieldSet::kTable, column.field_number);
     uint8_t value[kUpdateValueAreaSize] = {};
     const bool blank =
-        t->file->GetFieldValue(TFieldSet::kTable, column.field_number, value, t->record.data());
+        t->data_file->GetFieldValue(TFieldSet::kTable, column.field_number, value, t->record.data());
     StoredToExpressionValue(f, value, blank, column);
   }
 
@@ -153,7 +153,7 @@ class TQueryExecutor {
   // rows end or the callback aborts (after the row at hand).
   template <class Each>
   void RowLoop(Each&& each) {
-    TDataFile& driving = *s_.source_tables.front()->file;
+    TDataFile& driving = *s_.source_tables.front()->data_file;
     const uint32_t total = driving.GetRecordCount();
     int32_t counter = 1;
     uint32_t last_position = 0;
@@ -190,7 +190,7 @@ class TQueryExecutor {
 
   void ExecuteChange(bool update) {
     TSourceDataFile& table = *s_.source_tables.front();
-    TDataFile& file = *table.file;
+    TDataFile& file = *table.data_file;
     DropQueryFilters(s_);
     CheckConditions();
     TableLockGuard lock(file);
@@ -203,30 +203,30 @@ class TQueryExecutor {
         ++q_.rows_affected_;
         return;
       }
-      if (file.GetCurrentRecord(table.record.data(), true) != 0) return;
+      if (file.GetCurrentRecord(table.record_buffer.data(), true) != 0) return;
       // Every value reads the row as it was before the statement changed it.
       for (size_t i = 0; i < s_.values.size(); ++i) Evaluate(*s_.values[i]->expression, results[i]);
       for (size_t i = 0; i < s_.values.size(); ++i) {
-        StoreValue(file, *s_.target_columns[i], *s_.values[i], results[i], table.record.data(),
+        StoreValue(file, *s_.target_columns[i], *s_.values[i], results[i], table.record_buffer.data(),
                    "UPDATE");
       }
-      file.ModifyRecord(table.record.data());
+      file.ModifyRecord(table.record_buffer.data());
       ++q_.rows_affected_;
     });
   }
 
   void ExecuteInsert() {
     TSourceDataFile& table = *s_.source_tables.front();
-    TDataFile& file = *table.file;
+    TDataFile& file = *table.data_file;
     TableLockGuard lock(file);
     q_.rows_affected_ = 0;
-    file.ApplyFieldDefaults(table.record.data());
+    file.ApplyFieldDefaults(table.record_buffer.data());
     for (size_t i = 0; i < s_.values.size(); ++i) {
       ExpressionNode result;
       Evaluate(*s_.values[i]->expression, result);
-      StoreValue(file, *s_.target_columns[i], *s_.values[i], result, table.record.data(), "INSERT");
+      StoreValue(file, *s_.target_columns[i], *s_.values[i], result, table.record_buffer.data(), "INSERT");
     }
-    file.InsertRecord(table.record.data());
+    file.InsertRecord(table.record_buffer.data());
     q_.rows_affected_ = 1;
   }
 
@@ -236,7 +236,7 @@ class TQueryExecutor {
     DropQueryFilters(s_);
     CheckConditions();
     if (q_.live_result_) {
-      TDataFile& file = *s_.source_tables.front()->file;
+      TDataFile& file = *s_.source_tables.front()->data_file;
       file.SetCurrentIndexByNumber(q_.order_served_ ? q_.order_index_ : kRecordOrderIndex);
       InstallTableFilters(s_, true);
       file.MoveToBeginning();
@@ -301,14 +301,14 @@ class TQueryExecutor {
       }
       TSourceDataFile& source = *bound.source;
       if (SourceRowIsNull(source)) continue;
-      TDataFile& file = *source.file;
+      TDataFile& file = *source.data_file;
       const TFieldDefinition& f = file.GetFieldDefinition(TFieldSet::kTable, bound.source_field);
       if (f.IsBlob()) {
         if (const uint16_t code = CopyBlob(source, f.number, bound.result_field, row)) return code;
         continue;
       }
       uint8_t value[kUpdateValueAreaSize] = {};
-      if (!file.GetFieldValue(TFieldSet::kTable, f.number, value, source.record.data())) {
+      if (!file.GetFieldValue(TFieldSet::kTable, f.number, value, source.record_buffer.data())) {
         result.PutFieldValue(TFieldSet::kTable, bound.result_field, false, value, row);
       }
     }
@@ -316,9 +316,9 @@ class TQueryExecutor {
   }
 
   uint16_t CopyBlob(TSourceDataFile& source, uint16_t field, uint16_t result_field, uint8_t* row) {
-    TDataFile& file = *source.file;
+    TDataFile& file = *source.data_file;
     TDataFile& result = *q_.result_;
-    uint8_t* record = source.record.data();
+    uint8_t* record = source.record_buffer.data();
     if (file.GetFieldValue(TFieldSet::kTable, field, nullptr, record)) return 0;
     if (file.OpenBlob(TFieldSet::kTable, field, 0, record) != 0) return kBlobCopyFailed;
     int32_t size = 0;
@@ -390,7 +390,7 @@ class TQueryExecutor {
                               q_.bound_[0].count_star && ResidualCondition(s_) == nullptr;
     if (single_count) {
       // The filters alone decide the count: no record is read.
-      const uint32_t count = s_.source_tables.front()->file->GetRecordCount();
+      const uint32_t count = s_.source_tables.front()->data_file->GetRecordCount();
       ExpressionNode value;
       value.type = kExprTypeInt32;
       value.SetInt32(static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX)));

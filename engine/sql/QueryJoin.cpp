@@ -20,15 +20,15 @@ ExpressionNode* ResidualCondition(TQueryStatement& query) { return query.conditi
 
 bool FirstQueryRow(TQueryStatement& query) {
   TSourceDataFile& t = *query.source_tables.front();
-  t.file->MoveToBeginning();
-  return t.file->GetNextRecord(t.record.data()) == 0;
+  t.data_file->MoveToBeginning();
+  return t.data_file->GetNextRecord(t.record_buffer.data()) == 0;
 }
 
 bool NextQueryRow(TQueryStatement& query) {
   TSourceDataFile& t = *query.source_tables.front();
-  return t.file->GetNextRecord(t.record.data()) == 0;
+  return t.data_file->GetNextRecord(t.record_buffer.data()) == 0;
 }
 
-bool SourceRowIsNull(const TSourceDataFile&) { return false; }
+bool SourceRowIsNull(const TSourceDataFile& t) { return t.null_row; }
 
 }  // namespace tessera

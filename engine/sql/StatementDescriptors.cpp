@@ -3,12 +3,15 @@
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/FilePaths.h"
-#include "engine/storage/table/TDataFile.h"
 
 namespace tessera {
 
-TSourceDataFile::TSourceDataFile() : file(std::make_unique<TDataFile>()) {}
-TSourceDataFile::~TSourceDataFile() = default;
+TSourceDataFile::TSourceDataFile() : data_file(std::make_unique<TDataFile>()) {}
+
+TSourceDataFile::~TSourceDataFile() {
+  // The filters borrow the trees of this table and of the links that point at it; they go first.
+  data_file.reset();
+}
 
 void TSourceDataFile::SetTableName(std::string_view name, std::string_view directory) {
   std::string full =

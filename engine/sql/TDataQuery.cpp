@@ -32,7 +32,7 @@ void TDataQuery::Unprepare() noexcept {
   // Sources first: a live result is a source, and each closes (and so unlocks) on its own.
   for (auto& table : statement_.source_tables) {
     try {
-      table->file->Close();
+      table->data_file->Close();
     } catch (...) {
       // A read-only or failed handle has nothing to write; its files are closed either way and
       // the statement is being given up.
