@@ -132,7 +132,7 @@ class TQueryExecutor {
     const TFieldDefinition& f = t->data_file->GetFieldDefinition(TFieldSet::kTable, column.field_number);
     uint8_t value[kUpdateValueAreaSize] = {};
     const bool blank =
-        t->data_file->GetFieldValue(TFieldSet::kTable, column.field_number, value, t->record.data());
+        t->data_file->GetFieldValue(TFieldSet::kTable, column.field_number, value, t->record_buffer.data());
     StoredToExpressionValue(f, value, blank, column);
   }
 
