@@ -6,6 +6,7 @@
 
 #include "classlib/rtl/Collation.h"
 #include "classlib/rtl/Cp1252.h"
+#include "classlib/rtl/Exceptions.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/sql/ConditionWalks.h"
 #include "engine/sql/QueryJoin.h"
@@ -127,6 +128,11 @@ void TQueryBinder::ResolveNames(ExpressionNode* node, std::string_view clause) c
 
 void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   TDataFile& file = *table.data_file;
+  // An in-memory table has no directory: its name is the one INTO MEMORY gave it.
+  const std::string prefix = AddTrailingBackslash(s_.directory);
+  if (table.in_memory && !s_.directory.empty() && table.table_name.rfind(prefix, 0) == 0) {
+    table.table_name.erase(0, prefix.size());
+  }
   file.SetFileName(table.table_name);
   file.SetReadOnly(!live);
   file.SetExclusive(false);
@@ -210,7 +216,14 @@ void TQueryBinder::CheckUpdateValue(TUpdateDataValue& value, const TFieldDefinit
   if (tree.kind == kNodeConstant && !tree.is_null) {
     if (tree.type == kExprTypeString && IsDateTimeType(target.type)) {
       uint8_t stored[8];
-      if (!TextToDateTimeValue(tree.StringValue(), target.type, FixedFormatSettings(), stored)) {
+      bool converted = false;
+      try {
+        converted =
+            TextToDateTimeValue(tree.StringValue(), target.type, FixedFormatSettings(), stored);
+      } catch (const cl::EConvertError&) {
+        converted = false;
+      }
+      if (!converted) {
         Fail("Date, time, or timestamp expression expected, instead found '" + tree.text +
              "' in update values");
       }
@@ -652,7 +665,7 @@ void TQueryBinder::CreateResult() {
   const bool into = !s_.into_name.empty();
   const bool in_memory = s_.into_memory;
   std::string directory;
-  if (!into || !ContainsPath(s_.into_name)) {
+  if (!in_memory && (!into || !ContainsPath(s_.into_name))) {
     directory = session.PrivateDirectory();
     if (directory.empty() && !in_memory) {
       if (!into) {

@@ -129,10 +129,11 @@ class TQueryExecutor {
       column.is_null = 1;
       return;
     }
-    const TFieldDefinition& f = t->data_file->GetFieldDefinition(TFieldSet::kTable, column.field_number);
+    const TFieldDefinition& f =
+        t->data_file->GetFieldDefinition(TFieldSet::kTable, column.field_number);
     uint8_t value[kUpdateValueAreaSize] = {};
-    const bool blank =
-        t->data_file->GetFieldValue(TFieldSet::kTable, column.field_number, value, t->record_buffer.data());
+    const bool blank = t->data_file->GetFieldValue(TFieldSet::kTable, column.field_number, value,
+                                                   t->record_buffer.data());
     StoredToExpressionValue(f, value, blank, column);
   }
 
@@ -196,23 +197,32 @@ class TQueryExecutor {
     TableLockGuard lock(file);
     InstallTableFilters(s_, false);
     q_.rows_affected_ = 0;
-    std::vector<ExpressionNode> results(s_.values.size());
+    // The rows are chosen first and changed afterwards: a change moves the cursor (a deleted
+    // record's successor becomes current) and may move a row out of the filters.
+    std::vector<std::string> bookmarks;
     RowLoop([&] {
+      std::string key(file.GetCurrentKeyLength(), '\0');
+      file.GetCurrentKey(reinterpret_cast<uint8_t*>(key.data()));
+      bookmarks.push_back(std::move(key));
+    });
+    std::vector<ExpressionNode> results(s_.values.size());
+    for (const std::string& key : bookmarks) {
+      if (!file.FindKey(reinterpret_cast<const uint8_t*>(key.data()), false)) continue;
       if (!update) {
         file.DeleteRecord();
         ++q_.rows_affected_;
-        return;
+        continue;
       }
-      if (file.GetCurrentRecord(table.record_buffer.data(), true) != 0) return;
+      if (file.GetCurrentRecord(table.record_buffer.data(), true) != 0) continue;
       // Every value reads the row as it was before the statement changed it.
       for (size_t i = 0; i < s_.values.size(); ++i) Evaluate(*s_.values[i]->expression, results[i]);
       for (size_t i = 0; i < s_.values.size(); ++i) {
-        StoreValue(file, *s_.target_columns[i], *s_.values[i], results[i], table.record_buffer.data(),
-                   "UPDATE");
+        StoreValue(file, *s_.target_columns[i], *s_.values[i], results[i],
+                   table.record_buffer.data(), "UPDATE");
       }
       file.ModifyRecord(table.record_buffer.data());
       ++q_.rows_affected_;
-    });
+    }
   }
 
   void ExecuteInsert() {
@@ -224,7 +234,8 @@ class TQueryExecutor {
     for (size_t i = 0; i < s_.values.size(); ++i) {
       ExpressionNode result;
       Evaluate(*s_.values[i]->expression, result);
-      StoreValue(file, *s_.target_columns[i], *s_.values[i], result, table.record_buffer.data(), "INSERT");
+      StoreValue(file, *s_.target_columns[i], *s_.values[i], result, table.record_buffer.data(),
+                 "INSERT");
     }
     file.InsertRecord(table.record_buffer.data());
     q_.rows_affected_ = 1;
