@@ -41,4 +41,10 @@ void ReadJoinedColumn(const TQueryStatement& query, ExpressionNode& column);
 // A column source over the current combined row of `query`.
 ColumnSource JoinedRowColumns(const TQueryStatement& query);
 
+// Puts `value` (a constant) into the type of `column` when `column` is a plain column of `file`'s
+// own field set whose type holds the value exactly: 2.5 never becomes 3, 70000 never a 16-bit
+// number.  Otherwise the value keeps its type and the comparison is made by value.  NULL and
+// strings stay as they are.
+void ConvertToColumnType(ExpressionNode& value, const ExpressionNode* column, TDataFile& file);
+
 }  // namespace tessera

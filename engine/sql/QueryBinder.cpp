@@ -9,7 +9,7 @@
 #include "classlib/rtl/Exceptions.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/sql/ConditionWalks.h"
-#include "engine/sql/QueryJoin.h"
+#include "engine/sql/JoinAnalysis.h"
 #include "engine/sql/UpdateValues.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -165,7 +165,7 @@ void TQueryBinder::BindChange() {
   table.position = 1;
   if (s_.statement_kind == kStatementDelete) {
     if (s_.has_conditions) ResolveNames(s_.condition.get(), "WHERE or JOIN clause");
-    PrepareJoins(s_, false);
+    PlanJoins(s_);
     return;
   }
   std::vector<std::unique_ptr<TUpdateDataField>> targets;
@@ -200,7 +200,7 @@ void TQueryBinder::BindChange() {
                                         TFieldSet::kTable, s_.target_columns[i]->field_number));
   }
   if (s_.has_conditions) ResolveNames(s_.condition.get(), "WHERE or JOIN clause");
-  PrepareJoins(s_, false);
+  PlanJoins(s_);
 }
 
 void TQueryBinder::CheckUpdateValue(TUpdateDataValue& value, const TFieldDefinition& target) {
@@ -258,7 +258,7 @@ void TQueryBinder::BindSelect() {
   if (s_.has_conditions) ResolveNames(s_.condition.get(), "WHERE or JOIN clause");
   FindServingIndex();
   if (TryLive()) return;
-  PrepareJoins(s_, q_.aggregate_only_);
+  PlanJoins(s_);
   DefineResultFields();
   DefineResultIndexes();
   CreateResult();
@@ -524,7 +524,7 @@ bool TQueryBinder::TryLive() {
   }
   file.DefineFields(std::move(working));
   q_.live_result_ = true;
-  PrepareJoins(s_, true);
+  PlanJoins(s_);
   return true;
 }
 

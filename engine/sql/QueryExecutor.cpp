@@ -10,8 +10,9 @@
 
 #include "classlib/rtl/Collation.h"
 #include "engine/sql/ConditionWalks.h"
+#include "engine/sql/JoinAnalysis.h"
+#include "engine/sql/JoinLoop.h"
 #include "engine/sql/QueryBinder.h"
-#include "engine/sql/QueryJoin.h"
 #include "engine/sql/TDataQuery.h"
 #include "engine/sql/UpdateValues.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -98,18 +99,22 @@ class TQueryExecutor {
 
   // ---- shared ----
 
+  TTableFilterOptions FilterOptions(bool keep_per_record) const {
+    TTableFilterOptions options;
+    options.keep_per_record_filters = keep_per_record;
+    options.language = q_.language_id_;
+    options.sort = q_.sort_id_;
+    return options;
+  }
+
   void CheckConditions() {
     const ColumnLookup lookup = binder_.SourceLookup();
-    ExpressionNode* residual = ResidualCondition(s_);
-    std::vector<ExpressionNode*> trees{s_.condition.get()};
-    if (residual != s_.condition.get()) trees.push_back(residual);
-    for (ExpressionNode* tree : trees) {
-      if (tree == nullptr) continue;
+    ForEachConditionTree(s_, [&](ExpressionNodePtr& tree) {
       CheckExpression("WHERE or JOIN clause", *tree, lookup);
       if (tree->type != kExprTypeBoolean) {
         TQueryBinder::Fail("WHERE or JOIN clause must be a boolean expression");
       }
-    }
+    });
   }
 
   TSourceDataFile* Source(std::string_view correlation) {
@@ -124,7 +129,7 @@ class TQueryExecutor {
 
   void ReadColumn(ExpressionNode& column) {
     TSourceDataFile* t = Source(column.correlation_name);
-    if (t == nullptr || column.field_number == 0 || SourceRowIsNull(*t)) {
+    if (t == nullptr || column.field_number == 0 || t->null_row) {
       column.ClearValue();
       column.is_null = 1;
       return;
@@ -143,10 +148,9 @@ class TQueryExecutor {
   }
 
   bool PassesResidual() {
-    const ExpressionNode* residual = ResidualCondition(s_);
-    if (residual == nullptr) return true;
+    if (!s_.residual) return true;
     ExpressionNode result;
-    Evaluate(*residual, result);
+    Evaluate(*s_.residual, result);
     return !result.is_null && result.BooleanValue();
   }
 
@@ -154,12 +158,14 @@ class TQueryExecutor {
   // rows end or the callback aborts (after the row at hand).
   template <class Each>
   void RowLoop(Each&& each) {
-    TDataFile& driving = *s_.source_tables.front()->data_file;
+    TSourceDataFile& driving_table = *s_.source_tables.front();
+    TDataFile& driving = *driving_table.data_file;
     const uint32_t total = driving.GetRecordCount();
     int32_t counter = 1;
     uint32_t last_position = 0;
     bool abort = false;
-    for (bool row = FirstQueryRow(s_); row; row = NextQueryRow(s_)) {
+    if (!FirstJoinedRow(driving_table)) return;
+    while (NextJoinedRow(driving_table)) {
       const uint32_t position = driving.GetCurrentRecordNumber();
       if (position != last_position) {
         ++counter;
@@ -192,10 +198,10 @@ class TQueryExecutor {
   void ExecuteChange(bool update) {
     TSourceDataFile& table = *s_.source_tables.front();
     TDataFile& file = *table.data_file;
-    DropQueryFilters(s_);
+    DropTableFilters(s_);
     CheckConditions();
     TableLockGuard lock(file);
-    InstallTableFilters(s_, false);
+    AssignTableFilters(s_, FilterOptions(false));
     q_.rows_affected_ = 0;
     // The rows are chosen first and changed afterwards: a change moves the cursor (a deleted
     // record's successor becomes current) and may move a row out of the filters.
@@ -244,12 +250,12 @@ class TQueryExecutor {
   // ---- SELECT ----
 
   uint16_t ExecuteSelect(TDataFile*& handle) {
-    DropQueryFilters(s_);
+    DropTableFilters(s_);
     CheckConditions();
     if (q_.live_result_) {
       TDataFile& file = *s_.source_tables.front()->data_file;
       file.SetCurrentIndexByNumber(q_.order_served_ ? q_.order_index_ : kRecordOrderIndex);
-      InstallTableFilters(s_, true);
+      AssignTableFilters(s_, FilterOptions(true));
       file.MoveToBeginning();
       handle = &file;
       q_.executed_ = true;
@@ -273,7 +279,7 @@ class TQueryExecutor {
     } else {
       result.SetCurrentIndexByNumber(0);
     }
-    InstallTableFilters(s_, q_.aggregate_only_);
+    AssignTableFilters(s_, FilterOptions(q_.aggregate_only_));
     arguments_ = std::vector<ExpressionNode>(s_.select_columns.size());
     uint16_t code = 0;
     if (q_.aggregate_only_) {
@@ -311,7 +317,7 @@ class TQueryExecutor {
         continue;
       }
       TSourceDataFile& source = *bound.source;
-      if (SourceRowIsNull(source)) continue;
+      if (source.null_row) continue;
       TDataFile& file = *source.data_file;
       const TFieldDefinition& f = file.GetFieldDefinition(TFieldSet::kTable, bound.source_field);
       if (f.IsBlob()) {
@@ -398,7 +404,7 @@ class TQueryExecutor {
     TDataFile& result = *q_.result_;
     result.ApplyFieldDefaults(stored_row_.data());
     const bool single_count = s_.source_tables.size() == 1 && s_.select_columns.size() == 1 &&
-                              q_.bound_[0].count_star && ResidualCondition(s_) == nullptr;
+                              q_.bound_[0].count_star && !s_.residual;
     if (single_count) {
       // The filters alone decide the count: no record is read.
       const uint32_t count = s_.source_tables.front()->data_file->GetRecordCount();
