@@ -375,8 +375,9 @@ void TTesseraParams::ReadData(TStream& stream) {
       const uint8_t* value = in.Take(size);
       param->SetData(value, size);
     }
-    if (in.U8() != 0) param->Clear();
-    param->SetBound(in.U8() != 0);
+    param->null_ = in.U8() != 0;
+    if (param->null_) param->value_ = Variant::Null();
+    param->bound_ = in.U8() != 0;
   }
   items_.clear();
   for (auto& param : loaded.items_) {
