@@ -168,12 +168,19 @@ TEST_F(QueryTest, ParametersOfEveryTypeInTextualOrder) {
   insert->ParamByName("tm")->SetAsTime(time);
   insert->ParamByName("ts")->SetAsDateTime(day + time);
   insert->ExecSQL();
-  TTesseraQuery* update = NewQuery({"UPDATE Types SET S = :s, Si = :si WHERE Id = :id"});
-  update->ParamByName("s")->SetAsString("x");
+  TTesseraQuery* find = NewQuery({"SELECT Id FROM Types WHERE S = :s"});
+  find->ParamByName("s")->SetAsString("caf\xE9");
+  find->Open();
+  EXPECT_EQ(Rows(find), V{"1"});
+  find->Close();
+  // A string and a small integer in SET, an integer in WHERE: taken in any other order, the
+  // engine would refuse the types or change nothing.
+  TTesseraQuery* update = NewQuery({"UPDATE Types SET Si = :si, S = :s WHERE Id = :id"});
   update->ParamByName("si")->SetAsSmallInt(5);
-  update->ParamByName("id")->SetAsInteger(2);  // no such row
+  update->ParamByName("s")->SetAsString("x");
+  update->ParamByName("id")->SetAsInteger(1);
   update->ExecSQL();
-  EXPECT_EQ(update->RowsAffected(), 0);
+  EXPECT_EQ(update->RowsAffected(), 1);
 
   TTesseraQuery* select = NewQuery({"SELECT * FROM Types WHERE Id >= :p AND Id <= :p"});
   ASSERT_EQ(select->ParamCount(), 2);
@@ -181,8 +188,8 @@ TEST_F(QueryTest, ParametersOfEveryTypeInTextualOrder) {
   select->Params()->Item(1)->SetAsInteger(1);
   select->Open();
   ASSERT_EQ(select->RecordCount(), 1);
-  EXPECT_EQ(select->FieldByName("S")->AsString(), "caf\xE9");
-  EXPECT_EQ(select->FieldByName("Si")->AsInteger(), -300);
+  EXPECT_EQ(select->FieldByName("S")->AsString(), "x");
+  EXPECT_EQ(select->FieldByName("Si")->AsInteger(), 5);
   EXPECT_EQ(select->FieldByName("W")->AsInteger(), 65000);
   EXPECT_TRUE(select->FieldByName("B")->AsBoolean());
   EXPECT_EQ(select->FieldByName("F")->AsFloat(), 2.5);
@@ -311,7 +318,10 @@ TEST_F(QueryTest, ExecSqlAgainstOpen) {
          std::string(n % 2 == 0 ? "x" : "y") + "', '01/02/2003')");
   }
   TTesseraQuery* q = NewQuery({"DELETE FROM T WHERE Nom LIKE '%x'"});
+  q->SetPrepared(true);
   EXPECT_EQ(ErrorOf([&] { q->Open(); }), SCreateHandleError);
+  EXPECT_FALSE(q->Prepared());
+  EXPECT_TRUE(TableLockFree("T"));
   TTesseraQuery* count = NewQuery({"SELECT Numero FROM T"});
   count->Open();
   EXPECT_EQ(count->RecordCount(), 4);
