@@ -421,6 +421,11 @@ TEST_F(QueryTest, StoredDataThroughTheLoader) {
   EXPECT_TRUE(loaded->Data().empty());
   EXPECT_EQ(loaded->ParamByName("n")->AsInteger(), 7);
   EXPECT_FALSE(loaded->ParamByName("n2")->Bound());
+  // Without ParamCheck the engine gets the names as written and the list stays.
+  loaded->SetParamCheck(false);
+  loaded->SQL()->Add("AND Nom <> :zz");
+  EXPECT_NE(loaded->Text().find("AND Numero > :n2\r\nAND Nom <> :zz"), std::string::npos);
+  EXPECT_EQ(loaded->ParamCount(), 3);
 }
 
 }  // namespace
