@@ -336,23 +336,6 @@ TEST_F(QueryTest, ExecSqlAgainstOpen) {
   EXPECT_EQ(Rows(count), (V{"1", "3"}));
 }
 
-// A live result can be edited and goes straight to the table; a canned one cannot.
-TEST_F(QueryTest, LiveAndCannedResults) {
-  Exec("INSERT INTO T (Numero, Nom, DateAppel) VALUES (1, 'a', '01/02/2003')");
-  TTesseraQuery* live = NewQuery({"SELECT * FROM T ORDER BY Numero"});
-  live->SetRequestLive(true);
-  live->Open();
-  EXPECT_TRUE(live->CanModify());
-  live->Edit();
-  live->FieldByName("Nom")->SetAsString("b");
-  live->Post();
-  live->Close();
-  TTesseraQuery* canned = NewQuery({"SELECT Nom FROM T"});
-  canned->Open();
-  EXPECT_FALSE(canned->CanModify());
-  EXPECT_EQ(Rows(canned), V{"b"});
-}
-
 // OnQueryProgress stopping the statement leaves a partial result and no error; a master move
 // re-opens the query with the master's new value.
 TEST_F(QueryTest, AbortAndMasterMoves) {
