@@ -6,6 +6,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
@@ -372,35 +374,50 @@ class TQueryExecutor {
     q_.result_->FlushBlobFile();
   }
 
+  // The key of `row` in the result's current index: rows with equal keys are one group, or
+  // duplicates under DISTINCT.
+  std::string KeyOf(const uint8_t* row) {
+    TDataFile& result = *q_.result_;
+    key_.resize(kMaxKeyLength);
+    result.BuildKey(row, key_.data());
+    return std::string(reinterpret_cast<const char*>(key_.data()), result.GetCurrentKeyLength());
+  }
+
   uint16_t FillPlain() {
     TDataFile& result = *q_.result_;
     uint16_t code = 0;
+    // The keys already stored, so that DISTINCT asks no index for each row.
+    std::unordered_set<std::string> seen;
     RowLoop([&] {
       if (code != 0) return;
       if ((code = FillRow(new_row_.data())) != 0) return;
-      if (s_.distinct && result.FindRecordByKey(new_row_.data(), stored_row_.data())) return;
+      if (s_.distinct && !seen.insert(KeyOf(new_row_.data())).second) return;
       result.InsertRecord(new_row_.data());
       AfterRow();
     });
     return code;
   }
 
+  // Groups are accumulated in memory, keyed as the result's index keys them, and stored in the
+  // order they were first met (which is the order a find-then-modify on the index gives them).
   uint16_t FillGrouped() {
     TDataFile& result = *q_.result_;
     uint16_t code = 0;
+    std::unordered_map<std::string, size_t> groups;
+    std::vector<Row> rows;
     RowLoop([&] {
       if (code != 0) return;
       if ((code = FillRow(new_row_.data())) != 0) return;
-      if (result.FindRecordByKey(new_row_.data(), stored_row_.data())) {
-        CombineAll(stored_row_.data());
-        result.ModifyRecord(stored_row_.data());
-      } else {
-        CombineAll(new_row_.data());
-        result.InsertRecord(new_row_.data());
-      }
-      AfterRow();
+      auto [it, added] = groups.emplace(KeyOf(new_row_.data()), rows.size());
+      if (added) rows.push_back(new_row_);
+      CombineAll(rows[it->second].data());
     });
-    return code;
+    if (code != 0) return code;
+    for (Row& row : rows) {
+      result.InsertRecord(row.data());
+      AfterRow();
+    }
+    return 0;
   }
 
   uint16_t FillAggregateOnly() {
@@ -596,6 +613,7 @@ class TQueryExecutor {
   Row new_row_;
   Row stored_row_;
   std::vector<ExpressionNode> arguments_;
+  std::vector<uint8_t> key_;
   bool has_blobs_ = false;
 };
 
