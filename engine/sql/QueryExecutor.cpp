@@ -112,6 +112,13 @@ class TQueryExecutor {
 
   void CheckConditions() {
     const ColumnLookup lookup = binder_.SourceLookup();
+    // Values holding parameters were left unchecked by binding (their types were not known).
+    const ColumnLookup value_lookup = binder_.ValueLookup();
+    for (auto& value : s_.values) {
+      std::vector<ExpressionNode*> parameters;
+      CollectParameters(value->expression.get(), parameters);
+      if (!parameters.empty()) CheckExpression("update values", *value->expression, value_lookup);
+    }
     ForEachConditionTree(s_, [&](ExpressionNodePtr& tree) {
       CheckExpression("WHERE or JOIN clause", *tree, lookup);
       if (tree->type != kExprTypeBoolean) {
@@ -239,6 +246,7 @@ class TQueryExecutor {
   void ExecuteInsert() {
     TSourceDataFile& table = *s_.source_tables.front();
     TDataFile& file = *table.data_file;
+    CheckConditions();
     TableLockGuard lock(file);
     q_.rows_affected_ = 0;
     file.ApplyFieldDefaults(table.record_buffer.data());

@@ -226,6 +226,50 @@ TEST_F(DataQueryTest, PrepareAfterExecuteAndAbort) {
   EXPECT_EQ(calls, 1);
 }
 
+// Parameters are typed only when set: the conditions are checked at execution.
+TEST_F(DataQueryTest, ParametersAndTheCountShortcut) {
+  auto params = [](std::vector<std::pair<uint8_t, std::string>> values,
+                   std::vector<TQueryParamDescriptor>& descriptors) {
+    std::vector<uint8_t> buffer;
+    for (auto& [type, bytes] : values) {
+      TQueryParamDescriptor d;
+      d.number = static_cast<uint16_t>(descriptors.size() + 1);
+      d.type = type;
+      d.size = static_cast<uint8_t>(bytes.size());
+      d.offset = static_cast<uint32_t>(buffer.size());
+      buffer.push_back(1);
+      buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+      descriptors.push_back(d);
+    }
+    return buffer;
+  };
+  auto int32 = [](int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  auto run = [&](const char* sql, std::vector<std::pair<uint8_t, std::string>> values) {
+    TDataQuery q;
+    q.SetDirectory(dir_.Path());
+    EXPECT_EQ(q.PrepareQuery(sql), 0);
+    std::vector<TQueryParamDescriptor> descriptors;
+    std::vector<uint8_t> buffer = params(std::move(values), descriptors);
+    q.SetQueryParams(descriptors, buffer.data(), buffer.size());
+    TDataFile* result = nullptr;
+    EXPECT_EQ(q.ExecuteQuery(result), 0);
+    return result != nullptr ? ReadRows(*result) : V{};
+  };
+  EXPECT_EQ(run("SELECT Id FROM T WHERE Id > ? AND Nom = ?",
+                {{kFieldInt32, int32(1)}, {kFieldString, std::string("Smith\0", 6)}}),
+            (V{"4"}));
+  run("UPDATE T SET Val = ? + 1 WHERE Id = ?", {{kFieldInt32, int32(41)}, {kFieldInt32, int32(3)}});
+  EXPECT_EQ(Run("SELECT Val FROM T WHERE Id = 3"), (V{"42"}));
+  EXPECT_EQ(run("SELECT Id FROM T WHERE ? = 1", {{kFieldInt32, int32(2)}}), V{});
+  // COUNT(*) alone over filters an index serves: the count without reading rows, one callback.
+  TDataQuery q;
+  std::vector<std::pair<int32_t, uint16_t>> calls;
+  q.SetProgressCallback(
+      [&](int32_t current, uint16_t percent, bool&) { calls.emplace_back(current, percent); });
+  EXPECT_EQ(Run("SELECT COUNT(*) FROM T WHERE Id > 2", &q), (V{"2"}));
+  EXPECT_EQ(calls, (std::vector<std::pair<int32_t, uint16_t>>{{2, 100}}));
+}
+
 TEST_F(DataQueryTest, LiveOrCanned) {
   struct Case {
     const char* sql;
