@@ -417,7 +417,10 @@ class TQueryExecutor {
       if (code != 0) return;
       if ((code = FillRow(new_row_.data())) != 0) return;
       auto [it, added] = groups.emplace(KeyOf(new_row_.data()), rows.size());
-      if (added) rows.push_back(new_row_);
+      if (added) {
+        rows.push_back(new_row_);
+        ZeroCounts(rows.back().data());
+      }
       CombineAll(rows[it->second].data());
     });
     if (code != 0) return code;
@@ -431,6 +434,8 @@ class TQueryExecutor {
   uint16_t FillAggregateOnly() {
     TDataFile& result = *q_.result_;
     result.ApplyFieldDefaults(stored_row_.data());
+    // Over no rows COUNT is 0, as the shortcut gives.
+    ZeroCounts(stored_row_.data());
     const bool single_count = s_.source_tables.size() == 1 && s_.select_columns.size() == 1 &&
                               q_.bound_[0].count_star && !s_.residual;
     if (single_count) {
@@ -451,22 +456,22 @@ class TQueryExecutor {
       });
       if (code != 0) return code;
     }
-    // Over no rows COUNT is 0, as the shortcut gives.
-    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
-      if (s_.select_columns[i]->aggregate != kAggregateCount) continue;
-      const uint16_t field = q_.bound_[i].result_field;
-      if (result.GetFieldValue(TFieldSet::kTable, field, nullptr, stored_row_.data())) {
-        ExpressionNode zero;
-        zero.type = kExprTypeInt32;
-        zero.SetInt32(0);
-        PutValue(field, zero, stored_row_.data());
-      }
-    }
     result.InsertRecord(stored_row_.data());
     return 0;
   }
 
   // ---- aggregates ----
+
+  // A group's counts start at 0: a COUNT whose values are all NULL is 0, never NULL.
+  void ZeroCounts(uint8_t* row) {
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      if (s_.select_columns[i]->aggregate != kAggregateCount) continue;
+      ExpressionNode zero;
+      zero.type = kExprTypeInt32;
+      zero.SetInt32(0);
+      PutValue(q_.bound_[i].result_field, zero, row);
+    }
+  }
 
   // The hidden count field of the k-th AVG column (0-based).
   uint16_t AverageCountField(size_t column) const {

@@ -77,6 +77,7 @@ TEST_F(DataQueryTest, StatementsOverOneTable) {
   EXPECT_EQ(Run("SELECT Nom, COUNT(*), SUM(Val), AVG(Amt), MIN(Val), MAX(Val), COUNT(Amt) "
                 "FROM T GROUP BY Nom"),
             (V{"Adams|1|NULL|3|NULL|NULL|1", "Jones|1|20|2.5|20|20|1", "Smith|2|5|1.5|-5|10|1"}));
+  EXPECT_EQ(Run("SELECT Nom, COUNT(Val) FROM T WHERE Id = 3 GROUP BY Nom"), (V{"Adams|0"}));
   // Aggregates only: one row; COUNT over no rows is 0 and AVG of no values 0.
   EXPECT_EQ(Run("SELECT COUNT(*), COUNT(Val), AVG(Val), MAX(Val) FROM T"), (V{"4|3|8.33333|20"}));
   EXPECT_EQ(Run("SELECT COUNT(*), COUNT(Val), AVG(Val), SUM(Val) FROM T WHERE Id > 9"),
