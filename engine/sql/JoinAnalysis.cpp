@@ -388,7 +388,12 @@ class FilterAssigner {
         SqlFail("Table correlation name '" + names[0] +
                 "' referenced in WHERE clause is not defined in the FROM clause");
       }
-      if (!IsChildOf(q_, table, kLinkOuter)) {
+      const bool outer_child = IsChildOf(q_, table, kLinkOuter);
+      if (outer_child && IsAndOr(&n, kOpAnd)) {
+        // Its parts may come from ON and from WHERE, which an outer join treats apart.
+        Assign(*n.first);
+        Assign(*n.second);
+      } else if (!outer_child) {
         AssignTableCondition(q_, n, *table, options_);
       } else if (IsOuterOnPart(n)) {
         // Part of the join: a child row failing it is no partner.

@@ -169,6 +169,7 @@ void ConvertToColumnType(ExpressionNode& value, const ExpressionNode* column, TD
   uint8_t stored[kMaxDeclaredSize + 2] = {};
   if (!ExpressionValueToStored(value, field, true, stored)) return;
   ExpressionNode converted;
+  BindColumnNode(field, converted);
   StoredToExpressionValue(field, stored, false, converted);
   value.value = converted.value;
   value.type = converted.type;
