@@ -125,6 +125,8 @@ struct TSourceDataFile {
 struct TUpdateDataField {
   std::string column_name;
   std::string correlation_name;
+  // Resolved by binding: the column in the table's own field set.
+  uint16_t field_number = 0;
 };
 
 // One INSERT value or UPDATE SET value.
