@@ -735,6 +735,7 @@ void TQueryBinder::CreateResult() {
   result.SetDeleteOnClose(!into);
   result.Open();
   result.SetNoKeyCheck(true);
+  result.SetDeferredCommit(true);
 }
 
 void TQueryBinder::ShiftWorkingFields() {

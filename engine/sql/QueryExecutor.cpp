@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Collation.h"
 #include "engine/sql/ConditionWalks.h"
 #include "engine/sql/JoinAnalysis.h"
@@ -162,14 +163,16 @@ class TQueryExecutor {
     TDataFile& driving = *driving_table.data_file;
     const uint32_t total = driving.GetRecordCount();
     int32_t counter = 1;
-    uint32_t last_position = 0;
+    uint32_t last_record = 0;
     bool abort = false;
     if (!FirstJoinedRow(driving_table)) return;
     while (NextJoinedRow(driving_table)) {
-      const uint32_t position = driving.GetCurrentRecordNumber();
-      if (position != last_position) {
+      // The driving table moved on when its buffer holds another record: the record's own
+      // number says so without counting the cursor's position in the range.
+      const uint32_t record = cl::GetU32LE(driving_table.record_buffer.data() + kRecLink);
+      if (record != last_record) {
         ++counter;
-        last_position = position;
+        last_record = record;
         // Another process may insert while the loop runs: the count read before it can be 0.
         const double percent = total == 0 ? 100.0 : std::min(100.0, counter * 100.0 / total);
         q_.ReportQueryProgress(counter, static_cast<uint16_t>(percent), abort);

@@ -308,5 +308,74 @@ TEST_F(DataQueryTest, BadSqlLeavesNothingBehind) {
   EXPECT_EQ(PrivateFiles(), 0u);
 }
 
+// The application's caller search over fixture tables, while table handles hold the same files.
+TEST_F(DataQueryTest, JoinsAndTheCallerSearch) {
+  Create("Clients.DAT",
+         {Field(1, "NoSociete", kFieldInt32), Field(2, "Societe", kFieldString, 30),
+          Field(3, "Ville", kFieldString, 20)},
+         {Index("", {1}, true)});
+  Create("Inter.DAT",
+         {Field(1, "NoInterlocuteur", kFieldInt32), Field(2, "NoSociete", kFieldInt32),
+          Field(3, "Nom", kFieldString, 30), Field(4, "Fonction", kFieldString, 20)},
+         {Index("", {1}, true), Index("BySociete", {2}, false)});
+  Run("INSERT INTO Clients VALUES (1, 'Alpha', 'Lyon')");
+  Run("INSERT INTO Clients VALUES (2, 'Beta', 'Paris')");
+  Run("INSERT INTO Inter VALUES (10, 2, 'Martin', 'Achats')");
+  Run("INSERT INTO Inter VALUES (11, 1, 'Durand', NULL)");
+  Run("INSERT INTO Inter VALUES (12, 2, 'Bernard', 'Direction')");
+  Run("INSERT INTO Inter VALUES (13, 3, 'Petit', NULL)");
+  TDataFile clients, inter;
+  clients.SetFileName(Path("Clients.DAT"));
+  clients.Open();
+  inter.SetFileName(Path("Inter.DAT"));
+  inter.Open();
+  EXPECT_EQ(Run("SELECT I.NoSociete, I.NoInterlocuteur, I.Nom, I.Fonction, C.Societe, C.Ville\n"
+                "FROM \nInter I, Clients C\nWHERE \nI.NoSociete = C.NoSociete\nORDER BY \nI.Nom"),
+            (V{"2|12|Bernard|Direction|Beta|Paris", "1|11|Durand|NULL|Alpha|Lyon",
+               "2|10|Martin|Achats|Beta|Paris"}));
+  // "*" lists each table's fields in turn; a row without partner reads NULL on the outer side.
+  EXPECT_EQ(Run("SELECT * FROM Clients C LEFT JOIN Inter I ON C.NoSociete = I.NoSociete "
+                "WHERE C.NoSociete = 1"),
+            (V{"1|Alpha|Lyon|11|1|Durand|NULL"}));
+  EXPECT_EQ(Run("SELECT I.Nom, C.Societe FROM Inter I LEFT JOIN Clients C "
+                "ON I.NoSociete = C.NoSociete WHERE I.NoInterlocuteur = 13"),
+            (V{"Petit|NULL"}));
+  EXPECT_EQ(Run("SELECT C.Ville, COUNT(*), AVG(I.NoInterlocuteur) FROM Inter I, Clients C "
+                "WHERE I.NoSociete = C.NoSociete GROUP BY C.Ville WITH LOCKS"),
+            (V{"Lyon|1|11", "Paris|2|11"}));
+  EXPECT_TRUE(TableLockFree("Inter.DAT"));
+}
+
+TEST_F(DataQueryTest, BlobsAreCopied) {
+  Create("M.DAT", {Field(1, "Id", kFieldInt32), Field(2, "Texte", kFieldBlob)},
+         {Index("", {1}, true)});
+  {
+    TDataFile m;
+    m.SetFileName(Path("M.DAT"));
+    m.Open();
+    std::vector<uint8_t> record(m.GetRecordBufferSize());
+    m.ApplyFieldDefaults(record.data());
+    const int32_t id = 1;
+    m.PutFieldValue(TFieldSet::kTable, 1, false, reinterpret_cast<const uint8_t*>(&id),
+                    record.data());
+    const std::string text(3000, 'x');
+    ASSERT_EQ(m.OpenBlob(TFieldSet::kTable, 2, 0, record.data()), 0);
+    ASSERT_EQ(m.WriteBlob(TFieldSet::kTable, 2, 3000, text.data(), 0, record.data()), 0);
+    m.InsertRecord(record.data());
+  }
+  TDataQuery q;
+  q.SetDirectory(dir_.Path());
+  ASSERT_EQ(q.PrepareQuery("SELECT Texte, Id + 1 FROM M"), 0);
+  TDataFile* result = nullptr;
+  ASSERT_EQ(q.ExecuteQuery(result), 0);
+  std::vector<uint8_t> row(result->GetRecordBufferSize());
+  result->MoveToBeginning();
+  ASSERT_EQ(result->GetNextRecord(row.data()), 0);
+  ASSERT_EQ(result->OpenBlob(TFieldSet::kWorking, 1, 0, row.data()), 0);
+  int32_t size = 0;
+  result->GetBlobSize(TFieldSet::kWorking, 1, size, row.data());
+  EXPECT_EQ(size, 3000);
+}
+
 }  // namespace
 }  // namespace tessera
