@@ -85,6 +85,8 @@ TEST_F(DataQueryTest, StatementsOverOneTable) {
   EXPECT_EQ(Run("SELECT COUNT(*), COUNT(Val), AVG(Val), SUM(Val) FROM T WHERE Id > 9"),
             (V{"0|0|0|NULL"}));
   EXPECT_EQ(Run("SELECT COUNT(*) FROM T WHERE Id > 9"), (V{"0"}));
+  // Each AVG divides by its own non-NULL values.
+  EXPECT_EQ(Run("SELECT AVG(Val), AVG(Amt) FROM T"), (V{"8.33333|2.33333"}));
   EXPECT_EQ(Run("SELECT MAX(Val) FROM T WHERE Val < 0"), (V{"-5"}));
   EXPECT_EQ(Run("SELECT DISTINCT Nom FROM T ORDER BY Nom DESC"), (V{"Smith", "Jones", "Adams"}));
   EXPECT_EQ(Run("SELECT Id, Id * 2 AS Twice FROM T WHERE Id < 3 ORDER BY 1 DESC"),
@@ -119,6 +121,8 @@ TEST_F(DataQueryTest, ResultTableDefinitions) {
     {"SELECT SUM(Val), AVG(Val), COUNT(*), MIN(Amt), Id + 1 FROM T GROUP BY 5",
      "Row___No:6/29 Sum Of Val:5 Average Of Val:7 Count Of *:6 Min Of Amt:7 Expression:6 "
      "Avg__Count:6 [](6) "},
+    {"SELECT AVG(Val), AVG(Amt) FROM T",
+     "Row___No:6/29 Average Of Val:7 Average Of Amt:7 Avg__Count:6 Avg__Count_2:6 []()U "},
     {"SELECT Nom, Id FROM T ORDER BY Nom DESC, Id DESC NOCASE",
      "Row___No:6/29 Nom:1:20 Id:6 [](2,3,1)DC "},
     {"SELECT Nom, Id FROM T ORDER BY Nom, Id DESC",
