@@ -30,6 +30,9 @@ namespace tessera {
 
 namespace {
 
+// Pages per index of a result table in memory (4 KB each).
+constexpr size_t kResultPageCacheList = 512;
+
 bool SameName(std::string_view a, std::string_view b) { return cl::AnsiSameText(a, b); }
 
 bool DiskFileExists(const std::string& name) {
@@ -759,6 +762,9 @@ void TQueryBinder::CreateResult() {
   result.Open();
   result.SetNoKeyCheck(true);
   result.SetDeferredCommit(true);
+  // The result's indexes are built in one go by this statement: a larger page cache keeps their
+  // pages in memory instead of writing and reading them back while the keys arrive.
+  result.IndexFile().PageCache().SetListCapacity(kResultPageCacheList);
 }
 
 void TQueryBinder::ShiftWorkingFields() {
