@@ -294,6 +294,13 @@ class TQueryExecutor {
     }
     AssignTableFilters(s_, FilterOptions(q_.aggregate_only_));
     arguments_ = std::vector<ExpressionNode>(s_.select_columns.size());
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      const TResultDataField& c = *s_.select_columns[i];
+      if (c.aggregate == kAggregateNone || q_.bound_[i].count_star) continue;
+      if (IsPlainColumn(c.expression->first.get())) {
+        arguments_[i].Fields() = c.expression->first->Fields();
+      }
+    }
     uint16_t code = 0;
     if (q_.aggregate_only_) {
       code = FillAggregateOnly();
@@ -314,12 +321,24 @@ class TQueryExecutor {
   // the aggregates evaluated aside.  0, or the code of a blob that could not be copied.
   uint16_t FillRow(uint8_t* row) {
     TDataFile& result = *q_.result_;
-    result.ApplyFieldDefaults(row);
+    if (blank_row_.empty()) {
+      // The result's defaults are the same for every row: applied once, copied after.
+      blank_row_.assign(result.GetRecordBufferSize(), 0);
+      result.ApplyFieldDefaults(blank_row_.data());
+    }
+    std::copy(blank_row_.begin(), blank_row_.end(), row);
     for (size_t i = 0; i < s_.select_columns.size(); ++i) {
       const TResultDataField& c = *s_.select_columns[i];
       const auto& bound = q_.bound_[i];
       if (c.aggregate != kAggregateNone) {
-        if (!bound.count_star) Evaluate(*c.expression->first, arguments_[i]);
+        if (bound.count_star) continue;
+        const ExpressionNode& argument = *c.expression->first;
+        if (IsPlainColumn(&argument)) {
+          // A column is read straight from its table's row (the node was bound to it once).
+          ReadColumn(arguments_[i]);
+        } else {
+          Evaluate(argument, arguments_[i]);
+        }
         continue;
       }
       if (c.computed || bound.source == nullptr) {
@@ -604,6 +623,7 @@ class TQueryExecutor {
   Row stored_row_;
   std::vector<ExpressionNode> arguments_;
   std::vector<uint8_t> key_;
+  Row blank_row_;
   bool has_blobs_ = false;
 };
 
