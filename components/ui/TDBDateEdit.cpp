@@ -119,6 +119,10 @@ void TDBDateEdit::KeyDown(uint16_t& key, cl::TShiftState shift) {
     }
     const bool insert = key == cl::VK_INSERT && shift.Contains(cl::ssShift);
     if ((key == cl::VK_DELETE || insert) && !GetReadOnly()) link_.Edit();
+    // Backspace, Ctrl+V and Ctrl+X reach the toolkit as keys without a character: the edit
+    // must start before the text widget acts on them.
+    const bool ctrl = shift.Contains(cl::ssCtrl);
+    if (key == cl::VK_BACK || (ctrl && (key == 'V' || key == 'X'))) link_.Edit();
   }
   TCustomDateEdit::KeyDown(key, shift);
 }

@@ -125,6 +125,9 @@ TEST_F(DBDateEditTest, CalendarAndDefaultToday) {
   EXPECT_FALSE(edit->PopupVisible());
   EXPECT_EQ(ds->State(), cl::dsBrowse);
   edit->SetReadOnly(false);
+  Key(cl::VK_BACK);
+  EXPECT_EQ(ds->State(), cl::dsEdit) << "Backspace starts the edit";
+  ds->Cancel();
 
   // DefaultToday fills an empty field with now when editing starts.
   edit->SetDefaultToday(true);
