@@ -66,7 +66,9 @@ TEST(TCustomComboEditTest, ButtonKeysAndPopupStates) {
     EXPECT_EQ(edit->popup->Visible(), step.open);
     EXPECT_EQ(edit->TextReadOnly(), step.open) << "the text is locked while open";
     EXPECT_EQ(edit->Text(), step.text);
-    if (step.open && step.value == nullptr) EXPECT_EQ(edit->popup->value, edit->Text());
+    if (step.open && step.value == nullptr) {
+      EXPECT_EQ(edit->popup->value, edit->Text());
+    }
   }
   EXPECT_EQ(clicks, 6);
   EXPECT_TRUE(edit->Modified());
