@@ -273,6 +273,13 @@ void TCustomComboEdit::DoExit() {
   cl::TCustomMaskEdit::DoExit();
 }
 
+void TCustomComboEdit::WndProc(cl::TMessage& message) {
+  // Another window taking the activation moves no focus inside the program (no exit), and the
+  // popup must not stay open over it.
+  if (message.Msg == cl::WM_KILLFOCUS) PopupCloseUp(false);
+  cl::TCustomMaskEdit::WndProc(message);
+}
+
 void TCustomComboEdit::MouseDown(cl::TMouseButton button, cl::TShiftState shift, int x, int y) {
   if (button == cl::mbLeft && popup_ != nullptr) {
     if (!Focused() && CanFocus()) SetFocus();

@@ -8,7 +8,7 @@
 // Popup state machine (the popup never takes the focus: the edit keeps it and forwards keys):
 //   closed --ButtonClick / ClickKey (DoDropDown)--> open   (text made read-only, caret hidden)
 //   open --ButtonClick, Enter, a release inside the popup (DoCloseUp accept)--> closed
-//   open --Escape, focus lost, a mouse press on the edit (DoCloseUp refuse)--> closed
+//   open --Escape, focus lost (to another control or window), a press on the edit (refuse)--> closed
 // Closing reads the popup's value and, when accepting, passes it through AcceptPopup and
 // AcceptValue; DirectInput is then applied again.
 //
@@ -115,6 +115,7 @@ class TCustomComboEdit : public cl::TCustomMaskEdit {
   void DoEnter() override;
   void DoExit() override;
   void MouseDown(cl::TMouseButton button, cl::TShiftState shift, int x, int y) override;
+  void WndProc(cl::TMessage& message) override;
 
  private:
   friend class TEditButton;
