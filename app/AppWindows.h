@@ -46,7 +46,8 @@ class TAppWindows {
 
   virtual std::string CallerComboText() = 0;
   virtual std::vector<std::string> CallerComboItems() = 0;
-  // Refill the caller and the company combo (their texts are kept by the caller of these).
+  // Replace the items of the caller or the company combo (name and record number each), keeping
+  // the combo's text; the combo shows them sorted.
   virtual void SetCallerComboItems(const std::vector<TComboItem>& items) = 0;
   virtual void SetCompanyComboItems(const std::vector<TComboItem>& items) = 0;
 

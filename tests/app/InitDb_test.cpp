@@ -1,6 +1,7 @@
-// The database creation tool: the six tables reopen with exactly the schema written below by hand
-// (fields, sizes, required flags, indexes and their options), the seed rows and counters; a
-// second run, and every refused command line, changes no byte; --register and its texts.
+// The database creation tool: the six tables reopen through the table component with exactly the
+// schema written below by hand (fields, sizes, required flags, indexes and their options), the
+// seed rows and counters; a second run, and every refused command line, changes no byte;
+// --register and its texts.
 #include "app/InitDb.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +16,15 @@
 #include <vector>
 
 #include "app/MirvelSchema.h"
+#include "classlib/db/DBTypes.h"
+#include "classlib/db/TFieldDefs.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/DateTime.h"
 #include "classlib/rtl/Registry.h"
 #include "components/data/Helpers.h"
+#include "engine/components/TTesseraSession.h"
+#include "engine/components/TTesseraTable.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/values/FieldValues.h"
@@ -34,41 +39,6 @@ using tessera::TDataFile;
 using tessera::TFieldSet;
 
 // clang-format off
-// Per table: the header's language, sort, encryption and blob block size; each stored field as
-// "name type[/sub-type] [size] [required]"; each index as "name: fields [options]".
-const char* const kGoldenSchema[] = {
-    "Users.DAT 1036/0 plain 512",
-    "  NoUtilisateur 6", "  NomReseau 1 50", "  AdresseMessagerie 1 50", "  NomComplet 1 50",
-    "  Statut 6", "  NewMessages 6", "  DateNewMessage 11", "  AdresseEMail 1 50",
-    "  Disponibilites 3/22", "  DateDisponibilites 11",
-    "  primary: NoUtilisateur",
-    "  IdxNomComplet: NomComplet ci",
-    "Messages.DAT 1036/0 plain 512",
-    "  DateAppel 11 required", "  Interlocuteur 1 50", "  NoDestinataire 6", "  NoRappeler 1 20",
-    "  NoRappeler2 1 20", "  Message 3/22", "  SuiteDonnee 3/22", "  NoUtilisateur 6",
-    "  Societe 1 50", "  Sujet 1 50", "  Lu 6",
-    "  primary: DateAppel",
-    "  IndexDate: DateAppel desc",
-    "  IdxDestinataire: NoDestinataire;Lu",
-    "Clients.DAT 1036/0 plain 512",
-    "  NoSociete 6", "  Societe 1 50 required", "  Adresse1 1 40", "  Adresse2 1 40",
-    "  CodePostal 1 6", "  Ville 1 40", "  Pays 1 40", "  TelStandard 1 20", "  TelFax 1 20",
-    "  primary: NoSociete",
-    "  IndexSociete: Societe ci",
-    "Inter.DAT 1036/0 plain 512",
-    "  NoSociete 6", "  NoInterlocuteur 6", "  Nom 1 50 required", "  Fonction 1 40",
-    "  Tel1 1 20", "  Tel2 1 20", "  Commentaires 3/22",
-    "  primary: NoInterlocuteur",
-    "  IndexSocieteNom: NoSociete;Nom ci",
-    "  IndexNom: Nom ci",
-    "MAJTbl.DAT 1036/0 plain 512",
-    "  RecordID 6/29", "  DateDerniereMAJ 11",
-    "  primary: RecordID",
-    "Numeros.DAT 1036/0 plain 512",
-    "  NomTable 1 20", "  Numero 6",
-    "  primary: NomTable",
-};
-
 // The seed rows in primary-key order, with their non-blank fields.
 const char* const kGoldenRows[] = {
     "Users.DAT NoUtilisateur=0 NomComplet=<Liste de destinataires> Statut=0 NewMessages=0",
@@ -79,42 +49,84 @@ const char* const kGoldenRows[] = {
     "Numeros.DAT NomTable=INTER Numero=0",
     "Numeros.DAT NomTable=USERS Numero=1",
 };
+// Each table as the table component sees it: fields with the dataset model's types, sizes and
+// required flags; index definitions with their fields and options.
+const char* const kGoldenComponentView[] = {
+    "Users.DAT",
+    "  NoUtilisateur ftInteger",
+    "  NomReseau ftString 50",
+    "  AdresseMessagerie ftString 50",
+    "  NomComplet ftString 50",
+    "  Statut ftInteger",
+    "  NewMessages ftInteger",
+    "  DateNewMessage ftDateTime",
+    "  AdresseEMail ftString 50",
+    "  Disponibilites ftMemo",
+    "  DateDisponibilites ftDateTime",
+    "  [] NoUtilisateur primary unique",
+    "  [IdxNomComplet] NomComplet case-insensitive",
+    "Messages.DAT",
+    "  DateAppel ftDateTime required",
+    "  Interlocuteur ftString 50",
+    "  NoDestinataire ftInteger",
+    "  NoRappeler ftString 20",
+    "  NoRappeler2 ftString 20",
+    "  Message ftMemo",
+    "  SuiteDonnee ftMemo",
+    "  NoUtilisateur ftInteger",
+    "  Societe ftString 50",
+    "  Sujet ftString 50",
+    "  Lu ftInteger",
+    "  [] DateAppel primary unique",
+    "  [IndexDate] DateAppel descending",
+    "  [IdxDestinataire] NoDestinataire;Lu",
+    "Clients.DAT",
+    "  NoSociete ftInteger",
+    "  Societe ftString 50 required",
+    "  Adresse1 ftString 40",
+    "  Adresse2 ftString 40",
+    "  CodePostal ftString 6",
+    "  Ville ftString 40",
+    "  Pays ftString 40",
+    "  TelStandard ftString 20",
+    "  TelFax ftString 20",
+    "  [] NoSociete primary unique",
+    "  [IndexSociete] Societe case-insensitive",
+    "Inter.DAT",
+    "  NoSociete ftInteger",
+    "  NoInterlocuteur ftInteger",
+    "  Nom ftString 50 required",
+    "  Fonction ftString 40",
+    "  Tel1 ftString 20",
+    "  Tel2 ftString 20",
+    "  Commentaires ftMemo",
+    "  [] NoInterlocuteur primary unique",
+    "  [IndexSocieteNom] NoSociete;Nom case-insensitive",
+    "  [IndexNom] Nom case-insensitive",
+    "MAJTbl.DAT",
+    "  RecordID ftAutoInc",
+    "  DateDerniereMAJ ftDateTime",
+    "  [] RecordID primary unique",
+    "Numeros.DAT",
+    "  NomTable ftString 20",
+    "  Numero ftInteger",
+    "  [] NomTable primary unique",
+};
 // clang-format on
 
 constexpr double kCreationTime = 46363.5;  // 7 December 2026, noon
 
-std::string Describe(const std::string& dir) {
-  std::string out;
+// Every table's header: French, sort 0, not encrypted, blob blocks of 512 bytes.
+void ExpectHeaders(const std::string& dir) {
   for (const TSchemaTable& table : MirvelTables()) {
     TDataFile t;
     t.SetFileName(dir + "/" + table.file_name);
     t.Open();
-    const auto& h = t.Header();
-    out += std::string(table.file_name) + " " + std::to_string(t.GetLanguageId()) + "/" +
-           std::to_string(t.GetSortId()) + (h.Encrypted() ? " encrypted " : " plain ") +
-           std::to_string(t.GetBlobBlockSize()) + "\n";
-    const auto& fields = t.TableFields();
-    for (const auto& f : fields) {
-      out += "  " + f.name + " " + std::to_string(f.type);
-      if (f.sub_type != 0) out += "/" + std::to_string(f.sub_type);
-      if (f.size != 0) out += " " + std::to_string(f.size);
-      if (f.required) out += " required";
-      out += "\n";
-    }
-    for (int slot = 0; slot <= t.GetSecondaryIndexCount(); ++slot) {
-      const tessera::TIndexDescriptor x = t.GetIndexDescriptor(slot);
-      out += "  " + (slot == 0 ? std::string("primary") : x.name) + ":";
-      for (int i = 0; i < x.field_count; ++i) {
-        out += (i == 0 ? " " : ";") + fields.at(x.field_numbers[i] - 1).name;
-        if (x.field_descending[i]) out += " fdesc";
-      }
-      if (x.descending) out += " desc";
-      if (x.case_insensitive) out += " ci";
-      if (slot > 0 && x.unique) out += " unique";
-      out += "\n";
-    }
+    EXPECT_EQ(t.GetLanguageId(), 0x040C) << table.file_name;
+    EXPECT_EQ(t.GetSortId(), 0) << table.file_name;
+    EXPECT_FALSE(t.Header().Encrypted()) << table.file_name;
+    EXPECT_EQ(t.GetBlobBlockSize(), 512) << table.file_name;
   }
-  return out;
 }
 
 std::string Rows(const std::string& dir) {
@@ -204,7 +216,7 @@ class InitDbTest : public ::testing::Test {
   std::string out_, err_;
 };
 
-TEST_F(InitDbTest, TablesReopenWithExactlyTheSchemaAndTheSeeds) {
+TEST_F(InitDbTest, TablesHoldTheSeedsAndCounters) {
   const std::string base = dir_.File("new/Base");
   ASSERT_EQ(Run({"--user", "dupont", "--name", "Jean Dupont\xC3\xA9", base}), 0) << err_;
   EXPECT_EQ(out_,
@@ -212,7 +224,7 @@ TEST_F(InitDbTest, TablesReopenWithExactlyTheSchemaAndTheSeeds) {
             "e dans \"" +
                 base + "\" (premier utilisateur \"dupont\").\n");
   EXPECT_EQ(err_, "");
-  EXPECT_EQ(Describe(base), Lines(kGoldenSchema));
+  ExpectHeaders(base);
   EXPECT_EQ(Rows(base), Lines(kGoldenRows));
   EXPECT_EQ(RegisteredDatabase(), "<no key>") << "no registry without --register";
 }
@@ -317,6 +329,58 @@ TEST_F(InitDbTest, RegisterWritesTheAbsoluteDirectoryUnlessOneExistsAlready) {
   fs::remove_all(first);
   ASSERT_EQ(Run({"--register", "Troisieme"}), 0) << err_;
   EXPECT_EQ(RegisteredDatabase(), dir_.File("Troisieme")) << "a missing directory is replaced";
+}
+
+// What the modules will see through the table component: field types, sizes and required flags,
+// index names with their fields and options, and each table opened on the index the modules
+// select (by name or by field list).
+TEST_F(InitDbTest, TablesOpenThroughTheTableComponent) {
+  tessera::InitializeSessions();
+  const std::string base = dir_.File("Base");
+  ASSERT_EQ(Run({"--user", "dupont", base}), 0) << err_;
+  struct Use {
+    const char* file;
+    const char* index_name;
+    const char* index_fields;
+  };
+  const Use uses[] = {{"Users.DAT", "IdxNomComplet", ""},
+                      {"Messages.DAT", "IndexDate", ""},
+                      {"Clients.DAT", "IndexSociete", ""},
+                      {"Inter.DAT", "", "NoSociete;Nom"},
+                      {"MAJTbl.DAT", "", ""},
+                      {"Numeros.DAT", "", ""}};
+  std::string seen;
+  cl::TComponent owner(nullptr);
+  for (const Use& use : uses) {
+    auto* t = cl::Create<tessera::TTesseraTable>(&owner);
+    t->SetDatabaseName(base);
+    t->SetTableName(use.file);
+    t->FieldDefs()->Update();
+    t->IndexDefs()->Update();
+    seen += std::string(use.file) + "\n";
+    for (int i = 0; i < t->FieldDefs()->Count(); ++i) {
+      const cl::TFieldDef* f = t->FieldDefs()->Items(i);
+      seen += "  " + f->Name() + " " + cl::FieldTypeName(f->DataType());
+      if (f->Size() != 0) seen += " " + std::to_string(f->Size());
+      if (f->Required()) seen += " required";
+      seen += "\n";
+    }
+    for (int i = 0; i < t->IndexDefs()->Count(); ++i) {
+      const cl::TIndexDef* x = t->IndexDefs()->Items(i);
+      seen += "  [" + x->Name() + "] " + x->Fields();
+      const cl::TIndexOptions o = x->Options();
+      if (o.Contains(cl::ixPrimary)) seen += " primary";
+      if (o.Contains(cl::ixUnique)) seen += " unique";
+      if (o.Contains(cl::ixDescending)) seen += " descending";
+      if (o.Contains(cl::ixCaseInsensitive)) seen += " case-insensitive";
+      seen += "\n";
+    }
+    if (*use.index_name != 0) t->SetIndexName(use.index_name);
+    if (*use.index_fields != 0) t->SetIndexFieldNames(use.index_fields);
+    EXPECT_NO_THROW(t->Open()) << use.file;
+  }
+  EXPECT_EQ(seen, Lines(kGoldenComponentView));
+  tessera::FinalizeSessions();
 }
 
 // The real program: its exit status and streams.
