@@ -27,6 +27,7 @@
 #include "engine/components/TTesseraTable.h"
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/table/TDataFile.h"
+#include "engine/storage/table/TableCheck.h"
 #include "engine/storage/values/FieldValues.h"
 #include "tests/platform/TempDirectory.h"
 #include "tests/platform/TestFiles.h"
@@ -116,7 +117,8 @@ const char* const kGoldenComponentView[] = {
 
 constexpr double kCreationTime = 46363.5;  // 7 December 2026, noon
 
-// Every table's header: French, sort 0, not encrypted, blob blocks of 512 bytes.
+// Every table's header: French, sort 0, not encrypted, blob blocks of 512 bytes; and its files
+// consistent with each other.
 void ExpectHeaders(const std::string& dir) {
   for (const TSchemaTable& table : MirvelTables()) {
     TDataFile t;
@@ -126,6 +128,9 @@ void ExpectHeaders(const std::string& dir) {
     EXPECT_EQ(t.GetSortId(), 0) << table.file_name;
     EXPECT_FALSE(t.Header().Encrypted()) << table.file_name;
     EXPECT_EQ(t.GetBlobBlockSize(), 512) << table.file_name;
+    t.Close();
+    const tessera::TTableCheckReport report = tessera::CheckTableFiles(dir + "/" + table.file_name);
+    EXPECT_TRUE(report.ok()) << table.file_name << ": " << report.problems.front();
   }
 }
 
