@@ -172,14 +172,13 @@ void CreateMirvelDatabase(const std::string& dir, const TFirstUser& user, cl::TD
       TDataFile file;
       file.SetFileName(TablePath(dir, table.file_name));
       file.SetExclusive(true);
+      file.SetupNewTable(NewTableDefinition(table));  // removes what it made when it fails
       made.push_back(table.file_name);
-      file.SetupNewTable(NewTableDefinition(table));
     }
     SeedTables(dir, user, now);
   } catch (...) {
     for (const std::string& name : made) {
-      // Best effort: SetupNewTable already removed what it made when it failed itself, and the
-      // error being passed on says why the directory is left without tables.
+      // Best effort: the error being passed on says why the directory is left without tables.
       try {
         TDataFile file;
         file.SetFileName(TablePath(dir, name.c_str()));
