@@ -336,6 +336,16 @@ TEST_F(InitDbTest, RegisterWritesTheAbsoluteDirectoryUnlessOneExistsAlready) {
   EXPECT_EQ(RegisteredDatabase(), dir_.File("Troisieme")) << "a missing directory is replaced";
 }
 
+// A creation that fails half-way leaves no table behind.
+TEST_F(InitDbTest, AFailedCreationRemovesTheTablesItMade) {
+  const std::string base = dir_.File("Base");
+  fs::create_directories(base + "/Numeros.IDX");  // the last table's index cannot be made
+  EXPECT_ANY_THROW(CreateMirvelDatabase(base, {"dupont", "Jean Dupont"}, kCreationTime));
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(base)) left.push_back(entry.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"Numeros.IDX"});
+}
+
 // What the modules will see through the table component: field types, sizes and required flags,
 // index names with their fields and options, and each table opened on the index the modules
 // select (by name or by field list).
