@@ -182,6 +182,13 @@ TEST_F(QueryTest, ParametersOfEveryTypeInTextualOrder) {
   update->ExecSQL();
   EXPECT_EQ(update->RowsAffected(), 1);
 
+  TTesseraQuery* join = NewQuery(
+      {"SELECT a.Id FROM Types a JOIN Types b ON a.Id = b.Id AND b.S = :s WHERE a.Si = :si"});
+  join->ParamByName("s")->SetAsString("x");
+  join->ParamByName("si")->SetAsSmallInt(5);
+  join->Open();
+  EXPECT_EQ(Rows(join), V{"1"});
+
   TTesseraQuery* select = NewQuery({"SELECT * FROM Types WHERE Id >= :p AND Id <= :p"});
   ASSERT_EQ(select->ParamCount(), 2);
   select->Params()->Item(0)->SetAsInteger(0);
