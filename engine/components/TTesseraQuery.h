@@ -21,6 +21,10 @@
 // With a DataSource, parameters not bound by the program take the values of the master's
 // same-named fields at each Open, and the query re-opens when the master moves (while open).
 //
+// Stored with a form: "Data" (an opaque buffer, the bytes up to its first zero, dropped by any
+// change of the text) and "Params.Data" (the parameter list, TTesseraParams.h).  While loading,
+// a text change only translates the text: the list comes from "Params.Data".
+//
 // GUI thread only.
 #pragma once
 
