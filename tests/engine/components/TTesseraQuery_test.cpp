@@ -131,6 +131,9 @@ TEST_F(QueryTest, CallerSearchBesideOpenTables) {
                             "2|10|Martin|Achats|Beta|Paris"}));
   EXPECT_EQ(query->FieldByName("Nom")->Size(), 50);
   EXPECT_FALSE(query->CanModify());
+  // The caller dialog stands on the message's caller.
+  EXPECT_TRUE(query->Locate("NoInterlocuteur", cl::Variant(11), {}));
+  EXPECT_EQ(query->FieldByName("Nom")->AsString(), "Durand");
   EXPECT_GT(FilesIn(dir_.File("private")), 0u);  // the result's files
   callers->Edit();                               // Durand, first in NoSociete;Nom order
   callers->FieldByName("Fonction")->SetAsString("Ventes");
