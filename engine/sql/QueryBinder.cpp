@@ -32,19 +32,13 @@ namespace {
 
 // Pages per index of a result table in memory (4 KB each).
 constexpr size_t kResultPageCacheList = 512;
+// Temporary names taken by other processes between search and creation, tried past.
+constexpr int kTempNameAttempts = 100;
 
 bool SameName(std::string_view a, std::string_view b) { return cl::AnsiSameText(a, b); }
 
 bool DiskFileExists(const std::string& name) {
   return platform::FileExists(platform::ResolveFileName(cl::Cp1252ToUtf8(name)));
-}
-
-// The temporary name's stem, as the engine's temporary names have it: the first five digits of
-// the thread id's absolute value.
-std::string ThreadStem() {
-  const int64_t id = platform::GetCurrentThreadId();
-  const uint64_t magnitude = id < 0 ? 0 - static_cast<uint64_t>(id) : static_cast<uint64_t>(id);
-  return std::to_string(magnitude).substr(0, 5);
 }
 
 const char* NodeKindName(const ExpressionNode& node) {
@@ -741,16 +735,13 @@ void TQueryBinder::CreateResult() {
     setup(q_.result_name_);
   } else {
     // Another process may take the name between the search and the creation: the exclusive
-    // creation refuses it, and the next number is tried.
-    const std::string prefix = AddTrailingBackslash(directory) + ThreadStem();
-    for (uint32_t n = 0;; ++n) {
-      std::string name = prefix + std::to_string(n) + ".DAT";
-      if (!cl::FitsShort(name)) RaiseEngineError(kErrInvalidPath, name);
-      if (in_memory ? session.MemoryFiles().FileExists(name) : DiskFileExists(name)) continue;
+    // creation refuses it, and the search runs again, past the name now taken.
+    for (int attempt = 0;; ++attempt) {
+      std::string name = MakeTempTableNameIn(session, in_memory, directory);
       try {
         setup(name);
-      } catch (const ETesseraEngineError& e) {
-        if (n < 1000 && DiskFileExists(name)) continue;
+      } catch (const ETesseraEngineError&) {
+        if (attempt < kTempNameAttempts && !in_memory && DiskFileExists(name)) continue;
         throw;
       }
       q_.result_name_ = name;
