@@ -154,6 +154,8 @@ TEST_F(DataQueryTest, EveryMessageInFull) {
   Create("W.DAT", {Field(1, "Big", kFieldString, 200), Field(2, "B", kFieldBlob)}, {});
   std::string seventeen = "SELECT DISTINCT Id";
   for (int i = 0; i < 16; ++i) seventeen += ", Id";
+  std::string sixteen_orders = "SELECT Id FROM T ORDER BY 1";
+  for (int i = 0; i < 15; ++i) sixteen_orders += ", 1";
   struct Case {
     std::string sql;
     const char* message;
@@ -163,6 +165,7 @@ TEST_F(DataQueryTest, EveryMessageInFull) {
     {"SELECT Row___No FROM R", "Invalid use of reserved field name 'Row___No'in source columns"},
     {seventeen + " FROM T", "Maximum number of columns (16) in DISTINCT clause exceeded"},
     {"SELECT Id FROM T ORDER BY 2", "Invalid column number '2' specified in ORDER BY clause"},
+    {sixteen_orders, "Too many columns in ORDER BY clause"},
     {"SELECT Nom, SUM(Id) FROM T GROUP BY 3",
      "Invalid column number '3' specified in GROUP BY clause"},
     {"SELECT Id FROM T ORDER BY Zz",
@@ -330,6 +333,13 @@ TEST_F(DataQueryTest, FilesAreSafe) {
     EXPECT_NE(ErrorOf("SELECT Id INTO '" + Path("U") + "' FROM T"), "<none>");
   }
   EXPECT_EQ(Bytes("U.DAT"), u);
+  // A key longer than an index allows is refused before any file exists.
+  Create("W.DAT",
+         {Field(1, "A", kFieldString, 250), Field(2, "B", kFieldString, 250),
+          Field(3, "C", kFieldString, 250), Field(4, "D", kFieldString, 250),
+          Field(5, "E", kFieldString, 250)},
+         {});
+  EXPECT_EQ(ErrorOf("SELECT DISTINCT * FROM W").substr(0, 28), "Tessera Engine Error # 10026");
   // A failing UPDATE gives the table lock back at once.
   Run("UPDATE T SET Val = 30000 WHERE Id = 2");
   EXPECT_NE(ErrorOf("UPDATE T SET Val = Val * 2"), "<none>");
