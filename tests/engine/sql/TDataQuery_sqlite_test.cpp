@@ -826,6 +826,15 @@ TEST_F(SqliteDifferentialTest, StatementsAgreeWithSqlite) {
   search.sql = Same("SELECT I.K, I.A, I.S, C.S, C.B FROM T1 I, T2 C WHERE I.A = C.K ORDER BY I.S");
   search.order_columns = {2};
   CheckSelect(search);
+  // A live result filters by what names no table too.
+  for (int32_t p : {0, 1}) {
+    Select live;
+    live.sql = {"SELECT T1.K, T1.S FROM T1 WHERE ? = 1 AND T1.A > 3",
+                "SELECT T1.K, T1.S FROM T1 WHERE ? IS 1 AND T1.A > 3"};
+    live.params = {p};
+    live.live = true;
+    CheckSelect(live);
+  }
   int32_t next_key = 1000;
   for (int i = 0; i < 700; ++i) {
     CheckSelect(RandomSelect());
