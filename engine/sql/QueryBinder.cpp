@@ -30,6 +30,9 @@ namespace tessera {
 
 namespace {
 
+// Pages per index of a result table in memory (4 KB each).
+constexpr size_t kResultPageCacheList = 512;
+
 bool SameName(std::string_view a, std::string_view b) { return cl::AnsiSameText(a, b); }
 
 bool DiskFileExists(const std::string& name) {
@@ -126,6 +129,17 @@ void TQueryBinder::ResolveNames(ExpressionNode* node, std::string_view clause) c
   }
 }
 
+void TQueryBinder::CheckNoColumns(const ExpressionNode* node) const {
+  for (; node != nullptr; node = node->next.get()) {
+    if (node->kind == kNodeColumn && !node->from_quoted_text) {
+      Fail("Invalid column name '" + node->column_name + "' or table correlation name '" +
+           node->correlation_name + "' specified in update values");
+    }
+    CheckNoColumns(node->first.get());
+    CheckNoColumns(node->second.get());
+  }
+}
+
 void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   TDataFile& file = *table.data_file;
   // An in-memory table has no directory: its name is the one INTO MEMORY gave it.
@@ -203,15 +217,27 @@ void TQueryBinder::BindChange() {
   PlanJoins(s_);
 }
 
-void TQueryBinder::CheckUpdateValue(TUpdateDataValue& value, const TFieldDefinition& target) {
-  ColumnLookup lookup;
+ColumnLookup TQueryBinder::ValueLookup() const {
   // INSERT values take parameters and constants only: a column name is unknown there.
-  if (s_.statement_kind == kStatementUpdate)
-    lookup = SourceLookup();
-  else
-    lookup = [](ExpressionNode&) { return false; };
+  if (s_.statement_kind == kStatementUpdate) return SourceLookup();
+  return [](ExpressionNode&) { return false; };
+}
+
+void TQueryBinder::CheckUpdateValue(TUpdateDataValue& value, const TFieldDefinition& target) {
   ExpressionNode& tree = *value.expression;
-  CheckExpression("update values", tree, lookup);
+  std::vector<ExpressionNode*> parameters;
+  CollectParameters(&tree, parameters);
+  if (!parameters.empty() && !tree.is_parameter) {
+    // A parameter has no type before it is set: the names are resolved now, the types checked
+    // when the statement runs.
+    if (s_.statement_kind == kStatementUpdate) {
+      ResolveNames(&tree, "update values");
+    } else {
+      CheckNoColumns(&tree);
+    }
+    return;
+  }
+  CheckExpression("update values", tree, ValueLookup());
   if (tree.is_parameter || tree.type == kExprTypeNone || tree.type == target.type) return;
   if (tree.kind == kNodeConstant && !tree.is_null) {
     if (tree.type == kExprTypeString && IsDateTimeType(target.type)) {
@@ -736,6 +762,9 @@ void TQueryBinder::CreateResult() {
   result.Open();
   result.SetNoKeyCheck(true);
   result.SetDeferredCommit(true);
+  // The result's indexes are built in one go by this statement: a larger page cache keeps their
+  // pages in memory instead of writing and reading them back while the keys arrive.
+  result.IndexFile().PageCache().SetListCapacity(kResultPageCacheList);
 }
 
 void TQueryBinder::ShiftWorkingFields() {

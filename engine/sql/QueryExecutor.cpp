@@ -6,6 +6,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
@@ -110,6 +112,13 @@ class TQueryExecutor {
 
   void CheckConditions() {
     const ColumnLookup lookup = binder_.SourceLookup();
+    // Values holding parameters were left unchecked by binding (their types were not known).
+    const ColumnLookup value_lookup = binder_.ValueLookup();
+    for (auto& value : s_.values) {
+      std::vector<ExpressionNode*> parameters;
+      CollectParameters(value->expression.get(), parameters);
+      if (!parameters.empty()) CheckExpression("update values", *value->expression, value_lookup);
+    }
     ForEachConditionTree(s_, [&](ExpressionNodePtr& tree) {
       CheckExpression("WHERE or JOIN clause", *tree, lookup);
       if (tree->type != kExprTypeBoolean) {
@@ -237,6 +246,7 @@ class TQueryExecutor {
   void ExecuteInsert() {
     TSourceDataFile& table = *s_.source_tables.front();
     TDataFile& file = *table.data_file;
+    CheckConditions();
     TableLockGuard lock(file);
     q_.rows_affected_ = 0;
     file.ApplyFieldDefaults(table.record_buffer.data());
@@ -372,40 +382,60 @@ class TQueryExecutor {
     q_.result_->FlushBlobFile();
   }
 
+  // The key of `row` in the result's current index: rows with equal keys are one group, or
+  // duplicates under DISTINCT.
+  std::string KeyOf(const uint8_t* row) {
+    TDataFile& result = *q_.result_;
+    key_.resize(kMaxKeyLength);
+    result.BuildKey(row, key_.data());
+    return std::string(reinterpret_cast<const char*>(key_.data()), result.GetCurrentKeyLength());
+  }
+
   uint16_t FillPlain() {
     TDataFile& result = *q_.result_;
     uint16_t code = 0;
+    // The keys already stored, so that DISTINCT asks no index for each row.
+    std::unordered_set<std::string> seen;
     RowLoop([&] {
       if (code != 0) return;
       if ((code = FillRow(new_row_.data())) != 0) return;
-      if (s_.distinct && result.FindRecordByKey(new_row_.data(), stored_row_.data())) return;
+      if (s_.distinct && !seen.insert(KeyOf(new_row_.data())).second) return;
       result.InsertRecord(new_row_.data());
       AfterRow();
     });
     return code;
   }
 
+  // Groups are accumulated in memory, keyed as the result's index keys them, and stored in the
+  // order they were first met (which is the order a find-then-modify on the index gives them).
   uint16_t FillGrouped() {
     TDataFile& result = *q_.result_;
     uint16_t code = 0;
+    std::unordered_map<std::string, size_t> groups;
+    std::vector<Row> rows;
     RowLoop([&] {
       if (code != 0) return;
       if ((code = FillRow(new_row_.data())) != 0) return;
-      if (result.FindRecordByKey(new_row_.data(), stored_row_.data())) {
-        CombineAll(stored_row_.data());
-        result.ModifyRecord(stored_row_.data());
-      } else {
-        CombineAll(new_row_.data());
-        result.InsertRecord(new_row_.data());
+      auto [it, added] = groups.emplace(KeyOf(new_row_.data()), rows.size());
+      if (added) {
+        rows.push_back(new_row_);
+        ZeroCounts(rows.back().data());
       }
-      AfterRow();
+      CombineAll(rows[it->second].data());
     });
-    return code;
+    if (code != 0) return code;
+    for (Row& row : rows) {
+      result.InsertRecord(row.data());
+      AfterRow();
+    }
+    return 0;
   }
 
   uint16_t FillAggregateOnly() {
     TDataFile& result = *q_.result_;
     result.ApplyFieldDefaults(stored_row_.data());
+    // Over no rows COUNT is 0, as the shortcut gives.
+    ZeroCounts(stored_row_.data());
     const bool single_count = s_.source_tables.size() == 1 && s_.select_columns.size() == 1 &&
                               q_.bound_[0].count_star && !s_.residual;
     if (single_count) {
@@ -426,22 +456,22 @@ class TQueryExecutor {
       });
       if (code != 0) return code;
     }
-    // Over no rows COUNT is 0, as the shortcut gives.
-    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
-      if (s_.select_columns[i]->aggregate != kAggregateCount) continue;
-      const uint16_t field = q_.bound_[i].result_field;
-      if (result.GetFieldValue(TFieldSet::kTable, field, nullptr, stored_row_.data())) {
-        ExpressionNode zero;
-        zero.type = kExprTypeInt32;
-        zero.SetInt32(0);
-        PutValue(field, zero, stored_row_.data());
-      }
-    }
     result.InsertRecord(stored_row_.data());
     return 0;
   }
 
   // ---- aggregates ----
+
+  // A group's counts start at 0: a COUNT whose values are all NULL is 0, never NULL.
+  void ZeroCounts(uint8_t* row) {
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      if (s_.select_columns[i]->aggregate != kAggregateCount) continue;
+      ExpressionNode zero;
+      zero.type = kExprTypeInt32;
+      zero.SetInt32(0);
+      PutValue(q_.bound_[i].result_field, zero, row);
+    }
+  }
 
   // The hidden count field of the k-th AVG column (0-based).
   uint16_t AverageCountField(size_t column) const {
@@ -596,6 +626,7 @@ class TQueryExecutor {
   Row new_row_;
   Row stored_row_;
   std::vector<ExpressionNode> arguments_;
+  std::vector<uint8_t> key_;
   bool has_blobs_ = false;
 };
 
