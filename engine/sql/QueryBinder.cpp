@@ -31,7 +31,7 @@ namespace tessera {
 namespace {
 
 // Pages per index of a result table in memory (4 KB each).
-constexpr size_t kResultPageCacheList = 512;
+constexpr size_t kResultPageCacheList = 256;
 // Temporary names taken by other processes between search and creation, tried past.
 constexpr int kTempNameAttempts = 100;
 

@@ -108,6 +108,7 @@ TEST_F(DataQueryTest, StatementsOverOneTable) {
 
 TEST_F(DataQueryTest, ResultTableDefinitions) {
   Create("W.DAT", {Field(1, "Big", kFieldString, 250), Field(2, "Auto", kFieldInt32)}, {});
+  Create("R.DAT", {Field(1, "Row___No", kFieldInt32), Field(2, "X", kFieldInt32)}, {});
   struct Case {
     const char* sql;
     const char* dump;
@@ -135,6 +136,8 @@ TEST_F(DataQueryTest, ResultTableDefinitions) {
      "Row___No:6/29 Nom:1:20 Val:5 [](3,1) [Distinct](2,3) "},
     {"SELECT Nom, COUNT(*) FROM T GROUP BY Nom ORDER BY 2 DESC",
      "Row___No:6/29 Nom:1:20 Count Of *:6 [](3,1)D [GroupBy](2) "},
+    {"SELECT * FROM R, W",
+     "Row___No:6/29 X:6 Big:1:250 Auto:6 []()U "},
     {"SELECT Big, Auto FROM W",
      "Row___No:6/29 Big:1:250 Auto:6 []()U "},
     {"SELECT UPPER(Nom) u, Amt / 2 FROM T",
@@ -299,6 +302,12 @@ TEST_F(DataQueryTest, LiveOrCanned) {
     if (code != 0) continue;  // joins arrive with the join loop
     EXPECT_EQ(q.LiveResult(), c.live) << c.sql;
   }
+  // The live result reads the table in the index that serves its order.
+  TDataQuery ordered;
+  ordered.SetRequestLive(true);
+  EXPECT_EQ(Run("SELECT Nom FROM T ORDER BY Nom", &ordered),
+            (V{"Adams", "Jones", "Smith", "Smith"}));
+  EXPECT_TRUE(ordered.LiveResult());
   TDataQuery q;
   q.SetRequestLive(true);
   EXPECT_EQ(Run("SELECT Nom, Id, Id * 2 AS Twice FROM T WHERE Id <= 2", &q),
