@@ -1,6 +1,7 @@
 #include "engine/sql/QueryBinder.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -504,33 +505,46 @@ bool TQueryBinder::TryLive() {
     return false;
   }
   TDataFile& file = *s_.source_tables.front()->data_file;
-  std::vector<TFieldDefinition> working;
-  // Computed columns read the select list's fields: a column that is not listed cannot be read
-  // by the engine's evaluation of the working set, so such a statement gives a canned result.
-  auto lookup = [&](ExpressionNode& column) {
-    for (const TFieldDefinition& w : working) {
-      if (!w.computed && SameName(w.name, column.column_name)) {
-        BindColumnNode(w, column);
-        return true;
+  // Computed columns read the working set, which is the select list: a column they read must be
+  // listed as a plain column, else the canned result serves the statement.
+  auto listed = [&](const ExpressionNode& column) -> int {
+    const TFieldDefinition* field = nullptr;
+    if (FindColumn(column.correlation_name, column.column_name, field) == nullptr ||
+        field == nullptr) {
+      return -1;
+    }
+    for (size_t k = 0; k < s_.select_columns.size(); ++k) {
+      if (!s_.select_columns[k]->computed && q_.bound_[k].source_field == field->number) {
+        return static_cast<int>(k);
       }
     }
-    return false;
+    return -1;
   };
-  std::vector<std::shared_ptr<ExpressionNode>> trees;
+  auto lookup = [&](ExpressionNode& column) {
+    const int k = listed(column);
+    if (k < 0) return false;
+    TFieldDefinition w = file.GetFieldDefinition(TFieldSet::kTable, q_.bound_[k].source_field);
+    w.number = static_cast<uint16_t>(k + 1);
+    BindColumnNode(w, column);
+    return true;
+  };
+  std::function<bool(const ExpressionNode*)> all_listed = [&](const ExpressionNode* node) {
+    for (; node != nullptr; node = node->next.get()) {
+      if (node->kind == kNodeColumn && !node->from_quoted_text && listed(*node) < 0) return false;
+      if (!all_listed(node->first.get()) || !all_listed(node->second.get())) return false;
+    }
+    return true;
+  };
+  std::vector<TFieldDefinition> working;
   for (size_t i = 0; i < s_.select_columns.size(); ++i) {
     const TResultDataField& c = *s_.select_columns[i];
     TFieldDefinition d;
     if (!c.computed) {
       d = file.GetFieldDefinition(TFieldSet::kTable, q_.bound_[i].source_field);
     } else {
+      if (!all_listed(c.expression.get())) return false;
       ExpressionNodePtr copy = CopyExpressionTree(c.expression.get());
-      bool readable = true;
-      try {
-        CheckExpression("source columns", *copy, lookup);
-      } catch (const ETesseraEngineError&) {
-        readable = false;  // a column not listed: the canned result serves it
-      }
-      if (!readable) return false;
+      CheckExpression("source columns", *copy, lookup);
       d.type = checked_[i].type;
       d.sub_type = checked_[i].sub_type;
       d.size = static_cast<uint8_t>(DeclaredSize(d.type, checked_[i].size));

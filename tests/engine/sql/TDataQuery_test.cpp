@@ -302,6 +302,12 @@ TEST_F(DataQueryTest, LiveOrCanned) {
     if (code != 0) continue;  // joins arrive with the join loop
     EXPECT_EQ(q.LiveResult(), c.live) << c.sql;
   }
+  // A computed column reads the column it names, whatever the other columns are called.
+  TDataQuery renamed;
+  renamed.SetRequestLive(true);
+  EXPECT_EQ(Run("SELECT Val AS Id, Id AS Ident, Id + 1 FROM T WHERE Id = 2", &renamed),
+            (V{"20|2|3"}));
+  EXPECT_TRUE(renamed.LiveResult());
   // The live result reads the table in the index that serves its order.
   TDataQuery ordered;
   ordered.SetRequestLive(true);
