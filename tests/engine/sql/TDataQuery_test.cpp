@@ -13,6 +13,7 @@
 
 #include "engine/storage/core/EngineSession.h"
 #include "tests/engine/sql/QueryTestSupport.h"
+#include "tests/platform/LockHelperClient.h"
 
 namespace tessera {
 namespace {
@@ -501,6 +502,32 @@ TEST_F(DataQueryTest, BlobsAreCopied) {
   int32_t size = 0;
   result->GetBlobSize(TFieldSet::kWorking, 1, size, row.data());
   EXPECT_EQ(size, 3000);
+}
+
+// Another process (a second workstation) holds the files.
+using QueryProcessTest = DataQueryTest;
+
+TEST_F(QueryProcessTest, ResultsAndChangesRespectAnotherProcess) {
+  Run("SELECT * INTO '" + Path("U") + "' FROM T");
+  const std::string t = Bytes("T.DAT"), u = Bytes("U.DAT");
+  mirvel_test::LockHelperProcess peer;
+  ASSERT_TRUE(peer.Started());
+  // Its open file is never replaced by an INTO result.
+  ASSERT_EQ(peer.Send("open 0 rw shared " + Path("U.DAT")), "ok");
+  EXPECT_NE(ErrorOf("SELECT Id INTO '" + Path("U") + "' FROM T"), "<none>");
+  EXPECT_EQ(Bytes("U.DAT"), u);
+  // Its table lock holds a change off, which then leaves the table as it was.
+  ASSERT_EQ(peer.Send("topen 0 rw shared " + Path("T.DAT")), "ok");
+  ASSERT_EQ(peer.Send("locktable 0"), "ok");
+  TDataQuery q;
+  q.lock_retry_count = 1;
+  q.lock_wait_time = 1;
+  EXPECT_EQ(ErrorOf("UPDATE T SET Val = 1", &q).substr(0, 28), "Tessera Engine Error # 10241");
+  EXPECT_EQ(Bytes("T.DAT"), t);
+  ASSERT_EQ(peer.Send("unlocktable 0"), "ok");
+  Run("UPDATE T SET Val = 1");
+  EXPECT_EQ(last_rows_affected_, 4);
+  EXPECT_EQ(peer.Send("count 0"), "ok 4");
 }
 
 }  // namespace
