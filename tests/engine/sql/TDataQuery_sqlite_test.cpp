@@ -511,7 +511,15 @@ class SqliteDifferentialTest : public ::testing::Test {
   };
   From RandomFrom() {
     From f;
-    switch (Rand(0, 9)) {
+    switch (Rand(0, 10)) {
+      case 10: {  // two outer links: in chain or from the same parent
+        const bool chain = Rand(0, 1) == 0;
+        f.from = Same(std::string("T1 LEFT JOIN T2 ON T1.A = T2.K LEFT JOIN T3 ON ") +
+                      (chain ? "T2.A = T3.K" : "T1.A = T3.K"));
+        f.tables = {"T1", "T2", "T3"};
+        f.left = true;
+        break;
+      }
       case 0:
         f.from = Same("T1");
         f.tables = {"T1"};
@@ -836,7 +844,7 @@ TEST_F(SqliteDifferentialTest, StatementsAgreeWithSqlite) {
     CheckSelect(live);
   }
   int32_t next_key = 1000;
-  for (int i = 0; i < 700; ++i) {
+  for (int i = 0; i < 1100; ++i) {
     CheckSelect(RandomSelect());
     if (i % 25 == 24) RandomDml(next_key);
   }
