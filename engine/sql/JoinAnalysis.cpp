@@ -578,6 +578,19 @@ void AssignTableFilters(TQueryStatement& query, const TTableFilterOptions& optio
   }
   RewritePatterns(query.residual);
   if (query.condition) FilterAssigner(query, options).Assign(*query.condition);
+  // A live result is the table itself, which no row loop reads: what the residual tests (a
+  // condition naming no table) must hold there as a filter too.
+  if (options.keep_per_record_filters && query.residual && query.source_tables.size() == 1) {
+    TSourceDataFile& table = *query.source_tables.front();
+    TDataFile& file = *table.data_file;
+    TFilter* filter = nullptr;
+    table.filter_trees.push_back(std::move(query.residual));
+    query.has_residual = false;
+    Raise(file.AddFilter({}, nullptr, false, false, nullptr,
+                         RecordTest(table.filter_trees.back().get(), file), &filter),
+          table);
+    Raise(file.ActivateFilter(filter), table);
+  }
 }
 
 bool AssignTableCondition(TQueryStatement& query, const ExpressionNode& condition,

@@ -95,18 +95,24 @@ void InstallChildFilter(TSourceDataLink& link) {
   TSourceDataFile& parent = *link.owner;
   TSourceDataFile& child = *link.child;
   TDataFile& parent_file = *parent.data_file;
+  bool changed = false;
   for (const TSourceDataLink::TFilterValue& v : link.filter_values) {
     ExpressionNode value;
     EvaluateExpression(*v.parent_side, value, parent_file.GetLanguageId(), parent_file.GetSortId(),
                        [&parent](ExpressionNode& column) { ReadOwnColumn(parent, column); });
     ConvertToColumnType(value, v.child_side, *child.data_file);
-    v.constant->Fields() = value.Fields();
-    v.constant->kind = kNodeConstant;
-    v.constant->is_parameter = 0;
+    ExpressionNode& constant = *v.constant;
+    changed = changed || constant.type != value.type || constant.is_null != value.is_null ||
+              constant.decimals != value.decimals || constant.value != value.value;
+    constant.Fields() = value.Fields();
+    constant.kind = kNodeConstant;
+    constant.is_parameter = 0;
   }
   TDataFile& file = *child.data_file;
-  uint16_t code;
-  if (link.child_filter == nullptr) {
+  uint16_t code = 0;
+  if (link.child_filter != nullptr && !changed) {
+    // Parent rows in key order often repeat their value: the child's maps still hold.
+  } else if (link.child_filter == nullptr) {
     TFilter* filter = nullptr;
     code = file.AddFilter({}, link.filter_tree.get(), false, false, nullptr, nullptr, &filter);
     if (code == 0) {

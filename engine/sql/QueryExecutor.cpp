@@ -1,6 +1,11 @@
 // ExecuteQuery: the row loop over the joined sources and what each statement kind does with the
 // rows.  Every lock taken here (the table lock of a change, the read locks of WITH LOCKS) is held
 // by a guard that gives it back on every exit.
+//
+// Grouping and DISTINCT go by the result index's keys (BuildKey), kept in memory while the rows
+// come: a group's aggregates accumulate beside it and its row is stored once, in the order the
+// groups were first met, so the result is the one a find-then-modify on that index would give,
+// without an index search and a record rewrite for every row.
 #include <cmath>
 #include <cstring>
 #include <limits>

@@ -266,6 +266,13 @@ TEST_F(JoinLoopTest, OdometerOrderLastLinkFastest) {
   const std::vector<std::string> expected = {"A1,B1,C1", "A1,B1,C3", "A1,B2,C1", "A1,B2,C3",
                                              "A2,B3,C2"};
   EXPECT_EQ(Rows(q), expected);
+  // Each parent row gives its child the comparison turned round: B.X > the value of A.X.
+  TQueryStatement less;
+  Plan(less, "SELECT * FROM A, B WHERE A.X < B.X");
+  Execute(less);
+  ASSERT_TRUE(FirstJoinedRow(*less.source_tables[0]));
+  ASSERT_TRUE(NextJoinedRow(*less.source_tables[0]));
+  EXPECT_EQ(DumpExpression(less.source_tables[0]->links[0]->filter_tree.get()), "(> B.X 1)");
   // A child whose parent finds no partner: nothing for that parent, the rest unchanged.
   TQueryStatement empty;
   Plan(empty, "SELECT * FROM A, B WHERE A.X = B.X AND B.K > 5");

@@ -140,6 +140,17 @@ class SqliteDifferentialTest : public ::testing::Test {
     static int ignore_case = 1;
     sqlite3_create_collation(db_, "ENG", SQLITE_UTF8, nullptr, CollationCompare);
     sqlite3_create_collation(db_, "ENGNC", SQLITE_UTF8, &ignore_case, CollationCompare);
+    // Upper case as the engine maps it (SQLite's upper() knows ASCII only).
+    sqlite3_create_function(
+        db_, "eupper", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+        [](sqlite3_context* context, int, sqlite3_value** argv) {
+          if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
+          const std::string upper =
+              UpperCaseText(platform::GetUserDefaultLangID(), 0,
+                            reinterpret_cast<const char*>(sqlite3_value_text(argv[0])));
+          sqlite3_result_text(context, upper.c_str(), -1, SQLITE_TRANSIENT);
+        },
+        nullptr, nullptr);
     Exec("PRAGMA case_sensitive_like = ON");
   }
   void TearDown() override {
@@ -160,8 +171,10 @@ class SqliteDifferentialTest : public ::testing::Test {
   }
 
   SourceRow RandomRow(int32_t k) {
-    static const char* kWords[] = {"abc", "Abc", "ABC",   "x y", "Smith", "smith", "Sm1th",
-                                   "Sam", "bob", "Bob a", "zed", "Zed",   "m"};
+    // A few Windows-1252 accented words: "\xE9t\xE9", "\xC9lan", "z\xE8le".
+    static const char* kWords[] = {"abc",   "Abc",       "ABC",     "x y",    "Smith", "smith",
+                                   "Sm1th", "Sam",       "bob",     "Bob a",  "zed",   "Zed",
+                                   "m",     "\xE9t\xE9", "\xC9lan", "z\xE8le"};
     SourceRow r;
     r.k = k;
     r.a = Rand(-2, 12);
@@ -269,11 +282,12 @@ class SqliteDifferentialTest : public ::testing::Test {
   // The rows of our statement; `error` receives an engine error's text.
   std::vector<Row> RunOurs(const std::string& dir, const std::string& sql,
                            const std::vector<int32_t>& params, bool strict, std::string& error,
-                           int32_t* rows_affected = nullptr) {
+                           int32_t* rows_affected = nullptr, bool live = false) {
     std::vector<Row> rows;
     try {
       TDataQuery q;
       q.SetDirectory(dir);
+      q.SetRequestLive(live);
       q.SetStrictChangeDetection(strict);
       q.PrepareQuery(sql);
       if (!params.empty()) {
@@ -468,7 +482,7 @@ class SqliteDifferentialTest : public ::testing::Test {
           item = {t + ".A / 4", "1.0 * " + t + ".A / 4"};
           break;
         case 2:
-          item = {"UPPER(" + t + ".S)", "upper(" + t + ".S)"};
+          item = {"UPPER(" + t + ".S)", "eupper(" + t + ".S)"};
           break;
         case 3:
           item = {t + ".F * 2", t + ".F * 2"};
@@ -497,7 +511,15 @@ class SqliteDifferentialTest : public ::testing::Test {
   };
   From RandomFrom() {
     From f;
-    switch (Rand(0, 9)) {
+    switch (Rand(0, 10)) {
+      case 10: {  // two outer links: in chain or from the same parent
+        const bool chain = Rand(0, 1) == 0;
+        f.from = Same(std::string("T1 LEFT JOIN T2 ON T1.A = T2.K LEFT JOIN T3 ON ") +
+                      (chain ? "T2.A = T3.K" : "T1.A = T3.K"));
+        f.tables = {"T1", "T2", "T3"};
+        f.left = true;
+        break;
+      }
       case 0:
         f.from = Same("T1");
         f.tables = {"T1"};
@@ -567,6 +589,12 @@ class SqliteDifferentialTest : public ::testing::Test {
       if (!where.ours.empty()) where += Same(" AND ");
       where += part;
     }
+    if (Rand(0, 15) == 0) {
+      // A condition naming no table.
+      params.push_back(Rand(0, 1));
+      if (!where.ours.empty()) where += Same(" AND ");
+      where += Sql{"? = 1", "? IS 1"};
+    }
     if (f.left && Rand(0, 3) == 0) {
       if (!where.ours.empty()) where += Same(" AND ");
       where += Same("T2.K IS NULL");
@@ -581,6 +609,7 @@ class SqliteDifferentialTest : public ::testing::Test {
     std::vector<int32_t> params;
     std::vector<size_t> order_columns;
     bool order_nocase = false;
+    bool live = false;  // also run with RequestLive: one table, plain select list
   };
   Select RandomSelect() {
     Select s;
@@ -622,6 +651,7 @@ class SqliteDifferentialTest : public ::testing::Test {
         const Sql items = SelectItems(f.tables);
         head = Sql{"SELECT ", "SELECT "};
         head += items;
+        s.live = f.tables.size() == 1;
         columns = static_cast<int>(std::count(items.ours.begin(), items.ours.end(), ',')) + 1;
         break;
       }
@@ -636,10 +666,21 @@ class SqliteDifferentialTest : public ::testing::Test {
         const bool desc = Rand(0, 1) == 0;
         s.order_nocase = Rand(0, 3) == 0;
         s.order_columns = {c - 1};
-        sql += Sql{" ORDER BY " + std::to_string(c) + (desc ? " DESC" : "") +
-                       (s.order_nocase ? " NOCASE" : ""),
-                   " ORDER BY " + std::to_string(c) + (s.order_nocase ? " COLLATE ENGNC" : "") +
-                       (desc ? " DESC" : "")};
+        Sql order{" ORDER BY " + std::to_string(c) + (desc ? " DESC" : ""),
+                  " ORDER BY " + std::to_string(c) +
+                      (s.order_nocase ? " COLLATE ENGNC" : " COLLATE ENG") + (desc ? " DESC" : "")};
+        if (columns > 1 && Rand(0, 2) == 0) {
+          // A second item in the same direction: the engine's index is descending as a whole
+          // only when every item is.
+          const size_t d = static_cast<size_t>(Rand(1, columns));
+          s.order_columns.push_back(d - 1);
+          order +=
+              Sql{", " + std::to_string(d) + (desc ? " DESC" : ""),
+                  ", " + std::to_string(d) + (s.order_nocase ? " COLLATE ENGNC" : " COLLATE ENG") +
+                      (desc ? " DESC" : "")};
+        }
+        if (s.order_nocase) order.ours += " NOCASE";
+        sql += order;
       }
     }
     s.sql = sql;
@@ -702,6 +743,13 @@ class SqliteDifferentialTest : public ::testing::Test {
     const std::vector<Row> plain = RunOurs(plain_.Path(), s.sql.ours, s.params, true, error);
     if (!error.empty() || !SameRows(plain, expected)) {
       Report("SELECT without secondary indexes", s.sql.ours, s.sql.theirs, plain, expected, error);
+    }
+    if (s.live) {
+      const std::vector<Row> live =
+          RunOurs(indexed_.Path(), s.sql.ours, s.params, false, error, nullptr, true);
+      if (!error.empty() || !SameResult(live, expected, s)) {
+        Report("SELECT with RequestLive", s.sql.ours, s.sql.theirs, live, expected, error);
+      }
     }
   }
 
@@ -786,8 +834,17 @@ TEST_F(SqliteDifferentialTest, StatementsAgreeWithSqlite) {
   search.sql = Same("SELECT I.K, I.A, I.S, C.S, C.B FROM T1 I, T2 C WHERE I.A = C.K ORDER BY I.S");
   search.order_columns = {2};
   CheckSelect(search);
+  // A live result filters by what names no table too.
+  for (int32_t p : {0, 1}) {
+    Select live;
+    live.sql = {"SELECT T1.K, T1.S FROM T1 WHERE ? = 1 AND T1.A > 3",
+                "SELECT T1.K, T1.S FROM T1 WHERE ? IS 1 AND T1.A > 3"};
+    live.params = {p};
+    live.live = true;
+    CheckSelect(live);
+  }
   int32_t next_key = 1000;
-  for (int i = 0; i < 700; ++i) {
+  for (int i = 0; i < 1100; ++i) {
     CheckSelect(RandomSelect());
     if (i % 25 == 24) RandomDml(next_key);
   }
