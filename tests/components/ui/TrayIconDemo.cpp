@@ -1,7 +1,7 @@
 // The program of the components' real-display test: a hidden main form, a tray icon with a
 // pop-up menu whose default item marks its click, and, with a second argument, a form whose
-// placement storage sets a minimum size.  What it sees goes to the marker file, one word a line:
-//   ready, default-item, popup, size <w> <h>.
+// placement storage sets a minimum size and keeps the size.  What it sees goes to the marker
+// file, one word a line: ready, default-item, popup, size <w> <h>, restored <w> <h>.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -82,6 +82,19 @@ class TPlacedForm : public cl::TForm {
     storage->SetOptions({});
     storage->MinMaxInfo().SetMinTrackWidth(635);
     storage->MinMaxInfo().SetMinTrackHeight(452);
+    // As the program's main window keeps its size: by its own two values, in an INI file beside
+    // the markers.
+    storage->SetIniFileName(g_marker_file + ".ini");
+    storage->SetOnSavePlacement([this, storage](cl::TObject*) {
+      storage->WriteInteger("FormWidth", Width());
+      storage->WriteInteger("FormHeight", Height());
+    });
+    storage->SetOnRestorePlacement([this, storage](cl::TObject*) {
+      const int width = storage->ReadInteger("FormWidth", 0);
+      const int height = storage->ReadInteger("FormHeight", 0);
+      if (width > 0 && height > 0) SetBounds(Left(), Top(), width, height);
+      Mark("restored " + std::to_string(width) + " " + std::to_string(height));
+    });
     loader.Finish();
     SetBounds(50, 50, 700, 500);
     SetOnResize([this](cl::TObject*) {
