@@ -8,8 +8,12 @@ namespace cl {
 
 THintWindow::THintWindow(TComponent* owner) : TCustomControl(owner) {
   QWidget* widget = WidgetOf(this);
-  widget->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+  // Transparent for input: a hint shown over the control it explains must not take the mouse
+  // from it (the control would see the mouse leave and hide its own hint).
+  widget->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus |
+                         Qt::WindowTransparentForInput);
   widget->setAttribute(Qt::WA_ShowWithoutActivating);
+  widget->setAttribute(Qt::WA_TransparentForMouseEvents);
   widget->setFocusPolicy(Qt::NoFocus);
   SetColor(clInfoBk);
   Font().SetColor(clInfoText);
