@@ -126,6 +126,10 @@ void THintController::Tick() {
     Reset();
     return;
   }
+  if (!watched_->Showing()) {
+    Reset();
+    return;
+  }
   const THintProc proc = procs_.Items(static_cast<int>(it - controls_.begin()));
   const cl::TPoint point = watched_->ScreenToClient(cursor_());
   bool shown = false;

@@ -37,6 +37,8 @@ struct HintFixture : ::testing::Test {
     ds->First();
     source = new cl::TDataSource(&owner);
     source->SetDataSet(ds);
+    form->SetBounds(0, 0, 600, 400);
+    form->Show();
   }
   ~HintFixture() override {
     delete form;
@@ -110,6 +112,14 @@ TEST_F(HintFixture, EditShowsOnlyATruncatedText) {
       EXPECT_EQ(hc->State(), THintController::hsIdle);
     }
   }
+
+  // A control no longer shown by the time the pauses are over shows nothing.
+  edit->SetOnShowHint(nullptr);
+  edit->Perform(cl::WM_MOUSEMOVE, 0, At(5, 5));
+  form->Hide();
+  manual.Advance(2 * THintController::kHintPause);
+  EXPECT_FALSE(hc->Showing());
+  EXPECT_EQ(hc->State(), THintController::hsIdle);
 
   // A button held while moving starts nothing; SpHint off neither.
   edit->Perform(cl::WM_MOUSEMOVE, cl::TShiftState{cl::ssLeft}.Bits(), At(5, 5));
@@ -237,6 +247,13 @@ TEST_F(HintFixture, AutoSizeLastColumn) {
   grid->SetAutoSizeLastColumn(false);
   grid->SetWidth(600);
   EXPECT_NE(grid->Column(1)->Width(), expected()) << "off: the column keeps its width";
+
+  // The default columns are laid out afresh each time: the last one is sized all the same.
+  grid->Columns().Clear();
+  grid->SetAutoSizeLastColumn(true);
+  grid->SetWidth(2000);
+  EXPECT_GT(expected(), 0);
+  EXPECT_EQ(grid->ColWidths(grid->ColCount() - 1), expected());
 }
 
 }  // namespace
