@@ -8,12 +8,12 @@ namespace cl {
 
 THintWindow::THintWindow(TComponent* owner) : TCustomControl(owner) {
   QWidget* widget = WidgetOf(this);
-  // Transparent for input: a hint shown over the control it explains must not take the mouse
-  // from it (the control would see the mouse leave and hide its own hint).
+  // Transparent for input where the window system allows it: a hint shown over the control it
+  // explains should not take the mouse from it.  Where the mouse still lands on the hint, its
+  // messages reach the hint window as any control's (a descendant may pass them on).
   widget->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus |
                          Qt::WindowTransparentForInput);
   widget->setAttribute(Qt::WA_ShowWithoutActivating);
-  widget->setAttribute(Qt::WA_TransparentForMouseEvents);
   widget->setFocusPolicy(Qt::NoFocus);
   SetColor(clInfoBk);
   Font().SetColor(clInfoText);

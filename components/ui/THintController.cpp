@@ -27,7 +27,6 @@ bool EndsHint(uint32_t msg) {
     case cl::WM_LBUTTONDBLCLK:
     case cl::WM_RBUTTONDBLCLK:
     case cl::WM_MBUTTONDBLCLK:
-    case cl::CM_MOUSELEAVE:
     case cl::WM_KILLFOCUS:
       return true;
     default:
@@ -41,6 +40,8 @@ void RouteHintMessage(cl::TControl* control, bool sp_hint, const cl::TMessage& m
   if (controller == nullptr) return;
   if (message.Msg == cl::WM_MOUSEMOVE) {
     if (sp_hint && !AnyButton(message)) controller->MouseMoved(control);
+  } else if (message.Msg == cl::CM_MOUSELEAVE) {
+    controller->MouseLeft(control);
   } else if (EndsHint(message.Msg)) {
     controller->ControlReset(control);
   }
@@ -108,6 +109,16 @@ void THintController::ControlReset(const cl::TControl* control) {
   if (control == watched_) Reset();
 }
 
+void THintController::MouseLeft(const cl::TControl* control) {
+  if (control == watched_ && !CursorOver(control)) Reset();
+}
+
+bool THintController::CursorOver(const cl::TControl* control) const {
+  const cl::TPoint p = control->ScreenToClient(cursor_());
+  const cl::TRect r = control->ClientRect();
+  return p.X >= r.Left && p.X < r.Right && p.Y >= r.Top && p.Y < r.Bottom;
+}
+
 void THintController::Reset() {
   timer_->SetEnabled(false);
   timer_->SetInterval(kHintPause);
@@ -118,7 +129,11 @@ void THintController::Reset() {
 }
 
 void THintController::Tick() {
-  if (state_ != hsWaiting || watched_ == nullptr) return;
+  if (watched_ == nullptr) return;
+  if (state_ == hsShowing) {
+    if (!CursorOver(watched_)) Reset();
+    return;
+  }
   // The first tick only starts the count: the mouse must rest two pauses.
   if (++ticks_ < 2) return;
   const auto it = std::find(controls_.begin(), controls_.end(), watched_);
@@ -141,7 +156,6 @@ void THintController::Tick() {
   }
   if (shown) {
     state_ = hsShowing;
-    timer_->SetEnabled(false);
   } else {
     Reset();
   }
@@ -157,6 +171,18 @@ void THintController::ShowAt(const cl::TRect& rect, const std::string& text,
   Font().Assign(&font);
   Font().SetColor(cl::clInfoText);
   ActivateHint(rect, text);
+}
+
+void THintController::WndProc(cl::TMessage& message) {
+  if (watched_ != nullptr && message.Msg >= cl::WM_MOUSEMOVE &&
+      message.Msg <= cl::WM_MBUTTONDBLCLK) {
+    const cl::TPoint p = watched_->ScreenToClient(ClientToScreen(cl::MousePoint(message)));
+    const auto packed =
+        (static_cast<uint32_t>(static_cast<uint16_t>(p.Y)) << 16) | static_cast<uint16_t>(p.X);
+    watched_->Perform(message.Msg, message.WParam, static_cast<cl::LPARAM>(packed));
+    return;
+  }
+  cl::THintWindow::WndProc(message);
 }
 
 void THintController::Paint() {

@@ -10,11 +10,18 @@
 //   1 waiting    first tick: counted only                         1      Tick
 //   1 waiting    second tick: the routine showed the hint         2      Tick
 //   1 waiting    second tick: the routine declined                0      Tick (Reset)
+//   2 showing    tick: the cursor is off the control              0      Tick (Reset)
 //   any          mouse over another control, key down, mouse      0      Reset
-//                down, mouse leaving, focus lost, unregister
+//                down, focus lost, unregister
+//   any          mouse leaving, the cursor off the control        0      MouseLeft
 //
 // So a hint shows two hint pauses (400 ms each, the timer's interval) after the mouse came to a
-// control, and only when the control's routine finds the value truncated.
+// control, and only when the control's routine finds the value truncated.  A window system that
+// does not let the mouse through the hint window reports the mouse leaving the control when the
+// hint appears under it: a leave counts only with the cursor really off the control, the ticks
+// go on while the hint shows to see it go, and the mouse messages the hint window receives are
+// passed to the watched control (a click over the hint is a click on the control).  Only the
+// toolkit's own reaction to that first click (a caret placed) is lost.
 //
 // Ownership: the controller is made and freed by its unit (RegisterHintControllerUnit, order
 // 400 in the program's start-up list); before it exists and after it is gone the controls simply
@@ -68,9 +75,11 @@ class THintController : public cl::THintWindow {
 
   // The mouse moved over a registered control (with its hints on and no button down).
   void MouseMoved(cl::TControl* control);
-  // Key down, mouse down, mouse leaving or focus lost on `control`: back to idle when it is the
-  // watched control.
+  // Key down, mouse down or focus lost on `control`: back to idle when it is the watched control.
   void ControlReset(const cl::TControl* control);
+  // The mouse left `control`: back to idle when it is the watched control and the cursor is off
+  // it.
+  void MouseLeft(const cl::TControl* control);
   void Reset();
 
   // Shows the window at `rect` (screen coordinates) with the text, in the given font.
@@ -86,9 +95,11 @@ class THintController : public cl::THintWindow {
 
  protected:
   void Paint() override;
+  void WndProc(cl::TMessage& message) override;
 
  private:
   void Tick();
+  bool CursorOver(const cl::TControl* control) const;
 
   std::vector<cl::TControl*> controls_;
   THintProcList procs_;
@@ -146,7 +157,7 @@ class THDBGrid : public cl::TDBGrid {
   // column), when that is positive; kept so on every resize and column change.
   bool AutoSizeLastColumn() const { return auto_size_last_column_; }
   void SetAutoSizeLastColumn(bool on);
-  // The cell the hint shows (-1, -1 when none).
+  // The cell the hint was last shown for (-1, -1 before the first).
   cl::TGridCoord HintCell() const { return hint_cell_; }
 
   // The hint routine.

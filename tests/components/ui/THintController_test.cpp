@@ -106,6 +106,31 @@ TEST_F(HintFixture, EditShowsOnlyATruncatedText) {
       EXPECT_EQ(hc->Caption(), kLong);
       EXPECT_EQ(hc->Width(), text_width + 5);
       EXPECT_EQ(hc->Height(), edit->Height());
+      // A leave with the cursor still on the edit (the hint window appearing under it) keeps
+      // it; the cursor gone from the edit hides it at the next tick.
+      edit->Perform(cl::CM_MOUSELEAVE, 0, 0);
+      manual.Advance(THintController::kHintPause);
+      EXPECT_TRUE(hc->Showing());
+      cursor = edit->ClientToScreen({-5, 5});
+      manual.Advance(THintController::kHintPause);
+      EXPECT_FALSE(hc->Showing());
+      EXPECT_EQ(hc->State(), THintController::hsIdle);
+      // The mouse landing on the hint window is the mouse on the edit: a click hides it.
+      std::vector<cl::TPoint> downs;
+      edit->SetOnMouseDown([&](cl::TObject*, cl::TMouseButton, cl::TShiftState, int x, int y) {
+        downs.push_back({x, y});
+      });
+      Rest(edit, 5, 5);
+      ASSERT_TRUE(hc->Showing());
+      const cl::TPoint on_hint = hc->ScreenToClient(edit->ClientToScreen({7, 6}));
+      hc->Perform(cl::WM_LBUTTONDOWN, cl::TShiftState{cl::ssLeft}.Bits(), At(on_hint.X, on_hint.Y));
+      EXPECT_FALSE(hc->Showing());
+      ASSERT_EQ(downs.size(), 1u);
+      EXPECT_EQ(downs[0].X, 7);
+      EXPECT_EQ(downs[0].Y, 6);
+      edit->SetOnMouseDown(nullptr);
+      Rest(edit, 5, 5);
+      ASSERT_TRUE(hc->Showing());
       // A key hides it.
       edit->Perform(cl::WM_KEYDOWN, cl::VK_SHIFT, 0);
       EXPECT_FALSE(hc->Showing());
@@ -134,6 +159,7 @@ TEST_F(HintFixture, LeavingAndDestroyingTheWatchedControl) {
   auto* b = new THDBEdit(form);
   EXPECT_EQ(hc->Count(), 2);
   EXPECT_EQ(hc->Procs().Count(), 2);
+  cursor = {-1000, -1000};  // off both controls
   a->Perform(cl::WM_MOUSEMOVE, 0, At(1, 1));
   EXPECT_EQ(hc->Watched(), a);
   b->Perform(cl::WM_MOUSEMOVE, 0, At(1, 1));

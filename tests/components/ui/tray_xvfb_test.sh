@@ -2,9 +2,10 @@
 # The components' real-display test, run inside scripts/xvfb-run.sh: the tray icon shows in
 # trayer's area (screenshot pixels), a double click runs the default menu item, a right click
 # opens the pop-up menu; with a window manager, a form with a minimum size cannot be made
-# smaller by it, and the size it was left at comes back after a close and a restart.  Screenshots
-# stay in the output directory for a person to look at.
-#   tray_xvfb_test.sh <demo program> <output directory> [placement]
+# smaller by it, and the size it was left at comes back after a close and a restart; a hint shows
+# over a truncated data edit while the mouse rests there.  Screenshots stay in the output
+# directory for a person to look at.
+#   tray_xvfb_test.sh <demo program> <output directory> [placement|hint]
 set -uo pipefail
 demo=$1
 out=$2
@@ -33,12 +34,33 @@ geometry() {
 find_window() {
   window=""
   for _ in $(seq 100); do
-    window=$(xdotool search --pid "$demo_pid" --name '^Mirvel placement$' 2>/dev/null | head -n1)
+    window=$(xdotool search --pid "$demo_pid" --name "^Mirvel ${1:-placement}\$" 2>/dev/null |
+      head -n1)
     [ -n "$window" ] && return 0
     sleep 0.2
   done
   return 1
 }
+
+if [ "$mode" = hint ]; then
+  "$demo" "$markers" hint &
+  demo_pid=$!
+  find_window hint || fail "no window titled 'Mirvel hint'"
+  read -r x y _ _ <<<"$(geometry "$window")"
+  # Rest the mouse over the edit (at 20, 20 in the form): its value does not fit, so the hint
+  # shows, and stays while the mouse rests (the hint window must not take the mouse from it).
+  xdotool mousemove $((x + 60)) $((y + 30))
+  wait_marker hint-shown || fail "no hint over the truncated edit"
+  import -window root "$out/tray-xvfb-hint.png" || true
+  sleep 2
+  grep -qx hint-hidden "$markers" && fail "the hint went away while the mouse rested"
+  xdotool click 1
+  wait_marker hint-hidden || fail "a click did not hide the hint"
+  kill "$demo_pid"
+  wait "$demo_pid" 2>/dev/null
+  echo "tray-xvfb hint: ok"
+  exit 0
+fi
 
 if [ "$mode" = placement ]; then
   rm -f "$markers.ini"
