@@ -397,6 +397,7 @@ TFilterCallback RecordTest(const ExpressionNode* tree, TDataFile& file) {
   };
 }
 
+// ANDs `part` into the residual; false, as the part became no filter.
 bool ToResidual(TQueryStatement& query, ExpressionNodePtr part) {
   query.residual = AndNodes(std::move(query.residual), std::move(part));
   query.has_residual = true;
@@ -434,8 +435,7 @@ class FilterAssigner {
         // Tested after the row without partner is made, as WHERE asks.
         ExpressionNodePtr copy = CopyExpressionTree(&n);
         RewritePatterns(copy);
-        q_.residual = AndNodes(std::move(q_.residual), std::move(copy));
-        q_.has_residual = true;
+        ToResidual(q_, std::move(copy));
       }
       return;
     }
@@ -445,8 +445,7 @@ class FilterAssigner {
       return;
     }
     if (names.empty()) {
-      q_.residual = AndNodes(std::move(q_.residual), CopyExpressionTree(&n));
-      q_.has_residual = true;
+      ToResidual(q_, CopyExpressionTree(&n));
       return;
     }
     SqlFail("Internal table filter error");
