@@ -558,10 +558,18 @@ void ForEachConditionTree(TQueryStatement& query,
 // ---- table filters at execution ---------------------------------------------------------------
 
 void DropTableFilters(TQueryStatement& query) {
+  // The filters go before the trees they borrow, which a link keeps for its child's filter.
   for (auto& table : query.source_tables) {
     if (table->data_file->IsOpen()) Raise(table->data_file->DropFilter(nullptr), *table);
+  }
+  for (auto& table : query.source_tables) {
     table->filter_trees.clear();
-    for (auto& link : table->links) link->child_filter = nullptr;
+    for (auto& link : table->links) {
+      // Built again from the condition as the next check leaves it.
+      link->child_filter = nullptr;
+      link->filter_values.clear();
+      link->filter_tree.reset();
+    }
   }
   if (query.join_residual) query.residual = CopyExpressionTree(query.join_residual.get());
   query.has_residual = query.residual != nullptr;
