@@ -13,6 +13,7 @@
 
 #include "engine/storage/core/EngineSession.h"
 #include "tests/engine/sql/QueryTestSupport.h"
+#include "tests/platform/LockHelperClient.h"
 
 namespace tessera {
 namespace {
@@ -108,6 +109,7 @@ TEST_F(DataQueryTest, StatementsOverOneTable) {
 
 TEST_F(DataQueryTest, ResultTableDefinitions) {
   Create("W.DAT", {Field(1, "Big", kFieldString, 250), Field(2, "Auto", kFieldInt32)}, {});
+  Create("R.DAT", {Field(1, "Row___No", kFieldInt32), Field(2, "X", kFieldInt32)}, {});
   struct Case {
     const char* sql;
     const char* dump;
@@ -135,6 +137,8 @@ TEST_F(DataQueryTest, ResultTableDefinitions) {
      "Row___No:6/29 Nom:1:20 Val:5 [](3,1) [Distinct](2,3) "},
     {"SELECT Nom, COUNT(*) FROM T GROUP BY Nom ORDER BY 2 DESC",
      "Row___No:6/29 Nom:1:20 Count Of *:6 [](3,1)D [GroupBy](2) "},
+    {"SELECT * FROM R, W",
+     "Row___No:6/29 X:6 Big:1:250 Auto:6 []()U "},
     {"SELECT Big, Auto FROM W",
      "Row___No:6/29 Big:1:250 Auto:6 []()U "},
     {"SELECT UPPER(Nom) u, Amt / 2 FROM T",
@@ -154,6 +158,8 @@ TEST_F(DataQueryTest, EveryMessageInFull) {
   Create("W.DAT", {Field(1, "Big", kFieldString, 200), Field(2, "B", kFieldBlob)}, {});
   std::string seventeen = "SELECT DISTINCT Id";
   for (int i = 0; i < 16; ++i) seventeen += ", Id";
+  std::string sixteen_orders = "SELECT Id FROM T ORDER BY 1";
+  for (int i = 0; i < 15; ++i) sixteen_orders += ", 1";
   struct Case {
     std::string sql;
     const char* message;
@@ -163,6 +169,7 @@ TEST_F(DataQueryTest, EveryMessageInFull) {
     {"SELECT Row___No FROM R", "Invalid use of reserved field name 'Row___No'in source columns"},
     {seventeen + " FROM T", "Maximum number of columns (16) in DISTINCT clause exceeded"},
     {"SELECT Id FROM T ORDER BY 2", "Invalid column number '2' specified in ORDER BY clause"},
+    {sixteen_orders, "Too many columns in ORDER BY clause"},
     {"SELECT Nom, SUM(Id) FROM T GROUP BY 3",
      "Invalid column number '3' specified in GROUP BY clause"},
     {"SELECT Id FROM T ORDER BY Zz",
@@ -296,6 +303,18 @@ TEST_F(DataQueryTest, LiveOrCanned) {
     if (code != 0) continue;  // joins arrive with the join loop
     EXPECT_EQ(q.LiveResult(), c.live) << c.sql;
   }
+  // A computed column reads the column it names, whatever the other columns are called.
+  TDataQuery renamed;
+  renamed.SetRequestLive(true);
+  EXPECT_EQ(Run("SELECT Val AS Id, Id AS Ident, Id + 1 FROM T WHERE Id = 2", &renamed),
+            (V{"20|2|3"}));
+  EXPECT_TRUE(renamed.LiveResult());
+  // The live result reads the table in the index that serves its order.
+  TDataQuery ordered;
+  ordered.SetRequestLive(true);
+  EXPECT_EQ(Run("SELECT Nom FROM T ORDER BY Nom", &ordered),
+            (V{"Adams", "Jones", "Smith", "Smith"}));
+  EXPECT_TRUE(ordered.LiveResult());
   TDataQuery q;
   q.SetRequestLive(true);
   EXPECT_EQ(Run("SELECT Nom, Id, Id * 2 AS Twice FROM T WHERE Id <= 2", &q),
@@ -330,6 +349,13 @@ TEST_F(DataQueryTest, FilesAreSafe) {
     EXPECT_NE(ErrorOf("SELECT Id INTO '" + Path("U") + "' FROM T"), "<none>");
   }
   EXPECT_EQ(Bytes("U.DAT"), u);
+  // A key longer than an index allows is refused before any file exists.
+  Create("W.DAT",
+         {Field(1, "A", kFieldString, 250), Field(2, "B", kFieldString, 250),
+          Field(3, "C", kFieldString, 250), Field(4, "D", kFieldString, 250),
+          Field(5, "E", kFieldString, 250)},
+         {});
+  EXPECT_EQ(ErrorOf("SELECT DISTINCT * FROM W").substr(0, 28), "Tessera Engine Error # 10026");
   // A failing UPDATE gives the table lock back at once.
   Run("UPDATE T SET Val = 30000 WHERE Id = 2");
   EXPECT_NE(ErrorOf("UPDATE T SET Val = Val * 2"), "<none>");
@@ -476,6 +502,32 @@ TEST_F(DataQueryTest, BlobsAreCopied) {
   int32_t size = 0;
   result->GetBlobSize(TFieldSet::kWorking, 1, size, row.data());
   EXPECT_EQ(size, 3000);
+}
+
+// Another process (a second workstation) holds the files.
+using QueryProcessTest = DataQueryTest;
+
+TEST_F(QueryProcessTest, ResultsAndChangesRespectAnotherProcess) {
+  Run("SELECT * INTO '" + Path("U") + "' FROM T");
+  const std::string t = Bytes("T.DAT"), u = Bytes("U.DAT");
+  mirvel_test::LockHelperProcess peer;
+  ASSERT_TRUE(peer.Started());
+  // Its open file is never replaced by an INTO result.
+  ASSERT_EQ(peer.Send("open 0 rw shared " + Path("U.DAT")), "ok");
+  EXPECT_NE(ErrorOf("SELECT Id INTO '" + Path("U") + "' FROM T"), "<none>");
+  EXPECT_EQ(Bytes("U.DAT"), u);
+  // Its table lock holds a change off, which then leaves the table as it was.
+  ASSERT_EQ(peer.Send("topen 0 rw shared " + Path("T.DAT")), "ok");
+  ASSERT_EQ(peer.Send("locktable 0"), "ok");
+  TDataQuery q;
+  q.lock_retry_count = 1;
+  q.lock_wait_time = 1;
+  EXPECT_EQ(ErrorOf("UPDATE T SET Val = 1", &q).substr(0, 28), "Tessera Engine Error # 10241");
+  EXPECT_EQ(Bytes("T.DAT"), t);
+  ASSERT_EQ(peer.Send("unlocktable 0"), "ok");
+  Run("UPDATE T SET Val = 1");
+  EXPECT_EQ(last_rows_affected_, 4);
+  EXPECT_EQ(peer.Send("count 0"), "ok 4");
 }
 
 }  // namespace
