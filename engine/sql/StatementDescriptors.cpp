@@ -6,6 +6,14 @@
 
 namespace tessera {
 
+TSourceDataFile::TSourceDataFile() : data_file(std::make_unique<TDataFile>()) {}
+
+TSourceDataFile::~TSourceDataFile() {
+  // The filters borrow this table's trees (and its parent link's, which closing never reads):
+  // they go first.
+  data_file.reset();
+}
+
 void TSourceDataFile::SetTableName(std::string_view name, std::string_view directory) {
   std::string full =
       ContainsPath(name) ? std::string(name) : AddTrailingBackslash(directory) + std::string(name);
