@@ -329,6 +329,7 @@ int TTesseraDataSet::GetRecordCount() {
 
 int TTesseraDataSet::GetRecNo() {
   CheckActive();
+  if (State() == dsBrowse && IsEmpty()) return 0;
   TRecordBuffer buffer = State() == dsCalcFields ? CalcBuffer() : ActiveBuffer();
   if (buffer == nullptr) return -1;
   return GetI32LE(buffer + RecordInfoOffset() + kInfoSequence);

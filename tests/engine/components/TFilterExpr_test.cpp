@@ -1,5 +1,6 @@
-// Filter text: the compiled buffers byte for byte, one row per message, and random filters run
-// through the engine (index-served and record by record) against a predicate written here.
+// Filter text: the compiled buffers byte for byte, one row per message, random filters run
+// through the engine (index-served and record by record) against a predicate written here, and
+// locate conditions on fixed rows.
 #include "engine/components/TFilterExpr.h"
 
 #include <gtest/gtest.h>
@@ -432,7 +433,7 @@ TEST_F(EngineFilters, ShowWhatThePredicateSelects) {
   }
 }
 
-TEST_F(EngineFilters, LocateAndCallbackFilters) {
+TEST_F(EngineFilters, LocateFilters) {
   Open("Locate", true,
        {{1, "dupont", 3, true, 125},
         {2, "DUPONT", 33, false, 0},
@@ -470,14 +471,6 @@ TEST_F(EngineFilters, LocateAndCallbackFilters) {
               0);
     EXPECT_EQ(Shown(filter), c.ids) << "case " << &c - cases;
   }
-  std::vector<uint32_t> asked;
-  auto even = [](void* data, const uint8_t*, uint32_t number) {
-    static_cast<std::vector<uint32_t>*>(data)->push_back(number);
-    return number % 2 == 0;
-  };
-  ASSERT_EQ(MakeCallbackFilter(*table_, &asked, even, &filter), 0);
-  EXPECT_EQ(Shown(filter), (std::set<int32_t>{2, 4, 6}));
-  EXPECT_EQ(asked.size(), 6u);
 }
 
 }  // namespace

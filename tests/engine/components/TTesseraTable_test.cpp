@@ -154,6 +154,12 @@ TEST_F(TableTest, IndexSelection) {
   EXPECT_TRUE(inter->FindKey({Variant(1), Variant("C")}));
   EXPECT_EQ(inter->FieldByName("NoInter")->AsInteger(), 2);
   EXPECT_FALSE(inter->FindKey({Variant(3)}));
+  inter->SetKey();
+  inter->FieldByName("NoSociete")->SetAsInteger(2);
+  inter->FieldByName("Nom")->SetAsString("B");
+  inter->Post();
+  EXPECT_TRUE(inter->GotoKey());
+  EXPECT_EQ(inter->FieldByName("NoInter")->AsInteger(), 1);
   inter->Close();
 
   inter->SetIndexFieldNames("Nom");
@@ -220,6 +226,8 @@ TEST_F(TableTest, DefinitionsWhileClosed) {
   EXPECT_EQ(inter->Handle()->LockRetryCount(), 3);
   EXPECT_EQ(inter->Handle()->LockWaitTime(), 7);
 
+  TTesseraTable* long_name = NewTable(std::string(300, 'x'));
+  EXPECT_EQ(EngineCode([&] { long_name->Open(); }), kErrInvalidPath);  // refused, never cut
   TTesseraTable* nameless = NewTable("");
   EXPECT_EQ(ErrorOf([&] { nameless->Open(); }), SMissingTableName);
   EXPECT_EQ(ErrorOf([&] { nameless->FieldDefs()->Update(); }), SMissingTableName);
