@@ -281,8 +281,8 @@ void TDMMirvel::BuildBuffer() {
   MessToTemp = cl::Create<comp::TDBTransfer>(this);
   TempToMess = cl::Create<comp::TDBTransfer>(this);
   for (comp::TDBTransfer* transfer : {MessToTemp, TempToMess}) {
-    transfer->TransferFields()->SetSource(names);
     transfer->TransferFields()->SetDest(names);
+    transfer->TransferFields()->SetSource(names);
     transfer->SetAbortOnError(false);
     transfer->SetLogErrors(false);
   }
