@@ -203,6 +203,7 @@ class Station {
   void Dump(mirvel::TDMMirvel& dm) {
     tessera::TTesseraTable* messages = dm.TableMessages;
     messages->SetFiltered(false);
+    messages->Refresh();
     for (messages->First(); !messages->Eof(); messages->Next()) {
       Say("msg " + Fixed(dm.TableMessagesDateAppel->AsDateTime()) + " " +
           std::to_string(dm.TableMessagesNoDestinataire->AsInteger()) + " " +
