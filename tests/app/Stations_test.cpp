@@ -103,8 +103,9 @@ class Station {
       }
       const int64_t left = end - NowMs();
       if (left <= 0 || !ReadSome(static_cast<int>(left))) {
-        for (const Event& e : events_)
-          std::fprintf(stderr, "  seen %lld %s\n", e.ms, e.text.c_str());
+        for (const Event& e : events_) {
+          std::fprintf(stderr, "  seen %lld %s\n", static_cast<long long>(e.ms), e.text.c_str());
+        }
         return {-1, ""};
       }
     }
