@@ -102,14 +102,16 @@ class ModulesTest : public ::testing::Test {
     users->Post();
     return dm_->TableUtilisateursNoUtilisateur->AsInteger();
   }
-  // The stored messages (unfiltered) as "recipient@date-offset-in-1e-5-days" from `base`.
+  // The stored messages as (recipient, DateAppel), read through a table of their own.
   std::vector<std::pair<int, double>> Messages() {
-    tessera::TTesseraTable* m = dm_->TableMessages;
-    m->Refresh();
+    tessera::TTesseraTable m(nullptr);
+    m.SetDatabaseName(Db());
+    m.SetTableName("Messages.DAT");
+    m.Open();
     std::vector<std::pair<int, double>> out;
-    for (m->First(); !m->Eof(); m->Next()) {
-      out.emplace_back(dm_->TableMessagesNoDestinataire->AsInteger(),
-                       dm_->TableMessagesDateAppel->AsDateTime());
+    for (m.First(); !m.Eof(); m.Next()) {
+      out.emplace_back(m.FieldByName("NoDestinataire")->AsInteger(),
+                       m.FieldByName("DateAppel")->AsDateTime());
     }
     return out;
   }
