@@ -111,6 +111,27 @@ TEST_F(DatabaseModuleTest, MissingDirectoryAsksThenRefuses) {
   EXPECT_TRUE(db_->FConnected);
 }
 
+// A registry that refuses the chosen directory: the choice serves this session and the failure
+// is logged.
+TEST_F(DatabaseModuleTest, UnwritableRegistryKeepsTheChosenDirectory) {
+  mirvel_test::WriteFileBytes(dir_.Path() + "/blocked", {'x'});
+  setenv("MIRVEL_REGISTRY_DIR", (dir_.Path() + "/blocked/reg").c_str(), 1);
+  const std::string log = db_->FileErrorLogApp->FullFileName();
+  const size_t log_before = std::filesystem::exists(log) ? std::filesystem::file_size(log) : 0;
+  cl::AddModalAction([&] {
+    for (int i = 0; i < cl::Screen().FormCount(); ++i) {
+      if (auto* dlg = dynamic_cast<TDlgChoixDatabaseMirvel*>(cl::Screen().Forms(i))) {
+        dlg->SetPath(Db());
+        dlg->SetModalResult(cl::mrOk);
+      }
+    }
+  });
+  db_->ChooseDatabase(false);
+  EXPECT_EQ(db_->BDMirvel->Directory(), Db());
+  ASSERT_TRUE(std::filesystem::exists(log));
+  EXPECT_GT(std::filesystem::file_size(log), log_before);
+}
+
 TEST_F(DatabaseModuleTest, ChangeTimer) {
   db_->Connect();
   enum Step { kFirstTick, kSameStamp, kOlderStamp, kInTick, kMissingFile };
