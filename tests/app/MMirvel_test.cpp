@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "app/DlgChoixDatabaseMirvel.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/DateTimeText.h"
 #include "classlib/rtl/FormatSettings.h"
@@ -248,6 +249,22 @@ TEST_F(MainDataModuleTest, RecipientListsAndPostingToSeveral) {
   }
 }
 
+// A message that cannot go into the one-message buffer stops the posting: the buffer's previous
+// message is never sent in its place.
+TEST_F(MainDataModuleTest, AFailedBufferCopyPostsNothing) {
+  const int other = AddUser("martin");
+  ASSERT_TRUE(PostMessage(0, std::to_string(other)));
+  const size_t before = Messages().size();
+  dm_->TableMessages->Append();
+  dm_->TableMessagesNoDestinataire->SetAsInteger(0);
+  dm_->FRecipients = std::to_string(other);
+  dm_->TableMessagesDateAppel->Clear();  // required in the buffer
+  EXPECT_THROW(dm_->TableMessages->Post(), cl::EDatabaseError);
+  EXPECT_EQ(Messages().size(), before);
+  EXPECT_EQ(dm_->TableMessages->State(), cl::dsInsert);
+  dm_->TableMessages->Cancel();
+}
+
 TEST_F(MainDataModuleTest, KeyViolationsRetryTwentyTimes) {
   const double t = now_;
   for (int k = 0; k <= 19; ++k) Occupy(t + k * kPostRetryStep);
@@ -354,6 +371,9 @@ TEST_F(MainDataModuleTest, GoldenTexts) {
       {kFatalTimerSuffix, u(" => Erreur fatale dans Timer")},
       {kMajMissing, u("Impossible de repérer le fichier TableMAJ à l'éxécution")},
       {kNetworkLost, u("Perte momentanée de connexion réseau")},
+      {kChooseDatabaseCaption, u("Chemin vers la base de données")},
+      {kChooseDatabaseText,
+       u("Veuillez sélectionner le répertoire contenant la base de données Mirvel")},
       {label(dm_->TableUtilisateurs, "NomReseau"), u("Nom réseau")},
       {label(dm_->TableUtilisateurs, "AdresseMessagerie"), u("Adresse messagerie")},
       {label(dm_->TableUtilisateurs, "NomComplet"), u("Nom complet")},
