@@ -132,7 +132,8 @@ class TRecordCache {
   size_t buffer_size_ = 0;
   size_t capacity_ = 0;
   size_t base_capacity_ = 0;
-  List list_;  // most recently used first
+  TCacheLedger ledger_;  // before the entries, which leave it as they go
+  List list_;            // most recently used first
   std::unordered_map<uint32_t, List::iterator> by_number_;
   uint64_t reads_ = 0;   // physical reads
   uint64_t writes_ = 0;  // physical writes
