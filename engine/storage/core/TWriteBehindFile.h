@@ -13,9 +13,10 @@
 //
 // What the layers above see is the file as if every write had reached it: a read returns the held
 // bytes over the file's own, zeros in a gap that a held write beyond the end left (as the disk
-// would), and a size up to the end of the last held byte.  A held write never fails; the failure
-// of the file beneath shows when the bytes go down, and every byte not yet confirmed stays held,
-// so that a later attempt writes it again.  A process that dies loses what is held, as it loses
+// would), and a size up to the end of the last held byte.  A failure of the file beneath shows
+// when the bytes go down (a held write reports it only when it passed the limit, its own bytes
+// then held like the rest), and every byte not yet confirmed stays held, so that a later attempt
+// writes it again.  A process that dies loses what is held, as it loses
 // an exclusive table's caches.
 //
 // Not for a file that another handle may read (a shared table: its readers look at the disk),
