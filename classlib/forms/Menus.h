@@ -7,10 +7,22 @@
 #include <string>
 #include <vector>
 
+#include "classlib/forms/Controls.h"
 #include "classlib/rtl/Classes.h"
 #include "classlib/rtl/TComponent.h"
 
 namespace cl {
+
+// A key with its modifier keys in one number, as menus and edits name the keys they answer.
+using TShortCut = uint16_t;
+constexpr TShortCut scShift = 0x2000, scCtrl = 0x4000, scAlt = 0x8000;
+inline TShortCut ShortCut(uint16_t key, TShiftState shift) {
+  TShortCut result = key & 0x1FFF;
+  if (shift.Contains(ssShift)) result |= scShift;
+  if (shift.Contains(ssCtrl)) result |= scCtrl;
+  if (shift.Contains(ssAlt)) result |= scAlt;
+  return result;
+}
 
 class TMenuItem : public TComponent {
  public:

@@ -6,6 +6,13 @@
 
 namespace tessera {
 
+TSourceDataFile::TSourceDataFile() : data_file(std::make_unique<TDataFile>()) {}
+
+TSourceDataFile::~TSourceDataFile() {
+  // The filters borrow the trees of this table and of the links that point at it; they go first.
+  data_file.reset();
+}
+
 void TSourceDataFile::SetTableName(std::string_view name, std::string_view directory) {
   std::string full =
       ContainsPath(name) ? std::string(name) : AddTrailingBackslash(directory) + std::string(name);

@@ -8,10 +8,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/storage/expr/ExpressionNode.h"
+#include "engine/storage/table/TDataFile.h"
 
 namespace tessera {
 
@@ -47,12 +50,68 @@ struct TResultDataField {
   ExpressionNodePtr expression;
 };
 
+// Link types.
+inline constexpr uint8_t kLinkPlain = 0;  // no condition: every child row for each parent row
+inline constexpr uint8_t kLinkInner = 1;
+inline constexpr uint8_t kLinkOuter = 2;  // a parent row without partner is produced once
+
+struct TSourceDataFile;
+
+// One parent-to-child step of the join, owned by the parent's link list.  The condition holds
+// comparisons (ANDed when several) with the parent's side on the left and the child's on the
+// right; for each parent row the join loop turns it into the child filter "child side, mirrored
+// operator, parent value" (JoinLoop.h).
+struct TSourceDataLink {
+  TSourceDataFile* owner = nullptr;
+  uint8_t join_type = kLinkPlain;
+  uint32_t op = 0;  // the comparison operator of the first condition
+  TSourceDataFile* child = nullptr;
+  ExpressionNodePtr condition;
+  // The child filter: its tree (built once, its values refreshed per parent row; the filter
+  // borrows it) and its handle on the child's data file, nullptr until first installed.
+  ExpressionNodePtr filter_tree;
+  TFilter* child_filter = nullptr;
+  // Per comparison: its parent side (in `condition`), the constant of the filter tree that the
+  // parent value goes to, and the child side it faces.  Kept by address: the index analysis of
+  // the filter may reorder its tree.
+  struct TFilterValue {
+    const ExpressionNode* parent_side;
+    ExpressionNode* constant;
+    const ExpressionNode* child_side;
+  };
+  std::vector<TFilterValue> filter_values;
+  bool matched = false;  // the child produced a row (or its row without partner) for this parent
+};
+
 // One table of FROM, JOIN, INSERT INTO, UPDATE or DELETE FROM.
+//
+// Member order matters for destruction: the data file (with its filters, which borrow trees
+// held here and in the links) goes first.
 struct TSourceDataFile {
+  TSourceDataFile();
+  ~TSourceDataFile();
+  TSourceDataFile(const TSourceDataFile&) = delete;
+  TSourceDataFile& operator=(const TSourceDataFile&) = delete;
+
   uint16_t appearance = 0;  // 1, 2, 3 ... in order of appearance in the statement
   bool in_memory = false;   // MEMORY
   std::string table_name;   // the file name, with the query's directory when it had no path
   std::string correlation_name;
+
+  // The join: the position (1 drives the join loop), the links to the children, the link being
+  // advanced.
+  uint16_t position = 0;
+  std::vector<std::unique_ptr<TSourceDataLink>> links;
+  size_t current_link = 0;
+  // Set by the join loop: the table has no current row (its first row was not found), or stands
+  // on the row without partner of an outer link, whose columns all read NULL.
+  bool at_end = false;
+  bool null_row = false;
+  // The table filters' trees (the filters borrow them).
+  std::vector<ExpressionNodePtr> filter_trees;
+  // The current record, GetRecordBufferSize() bytes once allocated.
+  std::vector<uint8_t> record_buffer;
+  std::unique_ptr<TDataFile> data_file;
 
   // Takes the table name as written.  A name without a path is placed in `directory`; the
   // correlation name becomes the file name part without its extension (a given correlation name
@@ -66,6 +125,8 @@ struct TSourceDataFile {
 struct TUpdateDataField {
   std::string column_name;
   std::string correlation_name;
+  // Resolved by binding: the column in the table's own field set.
+  uint16_t field_number = 0;
 };
 
 // One INSERT value or UPDATE SET value.

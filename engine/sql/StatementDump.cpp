@@ -243,4 +243,23 @@ std::string DumpStatement(const TQueryStatement& q) {
   return out;
 }
 
+std::string DumpPlan(const TQueryStatement& q) {
+  TreePrinter printer(&q);
+  static constexpr const char* kLinkNames[] = {"plain", "inner", "outer"};
+  std::string out;
+  for (const auto& t : q.source_tables) {
+    out += "table " + std::to_string(t->position) + " " + Quoted(t->correlation_name) + "\n";
+    for (const auto& link : t->links) {
+      out += std::string("  link ") + (link->join_type <= 2 ? kLinkNames[link->join_type] : "?") +
+             " " + Quoted(link->child->correlation_name);
+      if (link->condition) out += " " + printer.Print(link->condition.get());
+      out += "\n";
+    }
+    for (const auto& f : t->filter_trees) out += "  filter " + printer.Print(f.get()) + "\n";
+  }
+  if (q.condition) out += "where " + printer.Print(q.condition.get()) + "\n";
+  if (q.residual) out += "residual " + printer.Print(q.residual.get()) + "\n";
+  return out;
+}
+
 }  // namespace tessera

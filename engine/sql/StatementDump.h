@@ -27,6 +27,14 @@ namespace tessera {
 
 std::string DumpStatement(const TQueryStatement& query);
 
+// The join plan, one line per item (tables in list order; links and filters only when present):
+//   table <position> '<correlation>'
+//     link <plain|inner|outer> '<child correlation>' [<condition>]
+//     filter <tree>                                   (the installed table filters)
+//   where <tree>                                      (what is left for the table filters)
+//   residual <tree>
+std::string DumpPlan(const TQueryStatement& query);
+
 // The tree alone; with a statement, its parameters are numbered.
 std::string DumpExpression(const ExpressionNode* node, const TQueryStatement* query = nullptr);
 

@@ -25,7 +25,11 @@ void TQueryStatement::ClearStatement() {
   password.clear();
   // The parameter list points into the trees: it goes first.
   parameters.clear();
+  join_conditions.clear();
   condition.reset();
+  residual.reset();
+  join_residual.reset();
+  has_residual = false;
   condition_height_ = 0;
   source_tables.clear();
   select_columns.clear();

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/sql/StatementDescriptors.h"
@@ -57,6 +58,16 @@ class TQueryStatement {
 
   // All WHERE and ON conditions, ANDed in the order met.
   ExpressionNodePtr condition;
+  // The root of each ON condition in the tree above, with its join type: the join analysis tells
+  // the conditions of an outer join's ON from those of WHERE by them.
+  std::vector<std::pair<const ExpressionNode*, uint8_t>> join_conditions;
+  // What is tested on each combined row (JoinAnalysis.h): the parts the join analysis sent here,
+  // then, at execution, the table conditions no index serves.
+  ExpressionNodePtr residual;
+  bool has_residual = false;
+  // The residual as the join analysis left it (checked), kept so that each execution starts again
+  // from it.
+  ExpressionNodePtr join_residual;
   // The "?" nodes of the values and conditions, in the order met.
   std::vector<ExpressionNode*> parameters;
 

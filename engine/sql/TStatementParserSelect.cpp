@@ -201,7 +201,9 @@ bool TStatementParser::ParseJoin() {
       ParseTable(kJoinTableMessage, kJoinTableMessage, join_type == kJoinRight);
   ParseCorrelation(table, {true, false, kJoinExcluded});
   ExpectWord("ON", "ON keyword expected in JOIN clause, instead found '");
-  MarkJoinType(join_type, ParseCondition());
+  ExpressionNode* condition = ParseCondition();
+  MarkJoinType(join_type, condition);
+  query_.join_conditions.emplace_back(condition, join_type);
   query_.multiple_tables = true;
   return true;
 }

@@ -338,7 +338,7 @@ void TDataFile::TakeBlobValues(uint32_t record_number, uint8_t* record) {
 
 void TDataFile::InsertRecord(uint8_t* buffer) {
   if (ReadOnly()) Fail(kErrAccessDenied);
-  if (Exclusive()) CommitBeforeWrite();
+  if (Exclusive() && !deferred_commit_) CommitBeforeWrite();
   WriteLevel level(*this);
   const uint32_t slot = NewRecordSlot();
   const bool append = slot == header_.NextRecord();
@@ -416,7 +416,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
-  if (Exclusive()) CommitBeforeWrite();
+  if (Exclusive() && !deferred_commit_) CommitBeforeWrite();
   WriteLevel level(*this);
   if (number == 0) Fail(kErrRecordNotFound);
   RecordLock record_lock(*this, number);
@@ -474,7 +474,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
-  if (Exclusive()) CommitBeforeWrite();
+  if (Exclusive() && !deferred_commit_) CommitBeforeWrite();
   WriteLevel level(*this);
   if (number == 0) Fail(kErrRecordLocked);
   RecordLock record_lock(*this, number);

@@ -1,0 +1,652 @@
+// ExecuteQuery: the row loop over the joined sources and what each statement kind does with the
+// rows.  Every lock taken here (the table lock of a change, the read locks of WITH LOCKS) is held
+// by a guard that gives it back on every exit.
+//
+// Grouping and DISTINCT go by the result index's keys (BuildKey), kept in memory while the rows
+// come: a group's aggregates accumulate beside it and its row is stored once, in the order the
+// groups were first met, so the result is the one a find-then-modify on that index would give,
+// without an index search and a record rewrite for every row.
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "classlib/rtl/Coding.h"
+#include "classlib/rtl/Collation.h"
+#include "engine/sql/ConditionWalks.h"
+#include "engine/sql/JoinAnalysis.h"
+#include "engine/sql/JoinLoop.h"
+#include "engine/sql/QueryBinder.h"
+#include "engine/sql/TDataQuery.h"
+#include "engine/sql/UpdateValues.h"
+#include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/expr/ExpressionChecker.h"
+#include "engine/storage/expr/ExpressionEvaluator.h"
+#include "engine/storage/expr/ExpressionOperators.h"
+#include "engine/storage/expr/ExpressionTypes.h"
+#include "engine/storage/table/FieldExpressionValues.h"
+#include "engine/storage/table/TDataFile.h"
+
+namespace tessera {
+
+namespace {
+
+constexpr uint16_t kBlobCopyFailed = kErrUnknownOSError;
+
+// The table lock of INSERT, UPDATE and DELETE, given back on every exit.
+class TableLockGuard {
+ public:
+  explicit TableLockGuard(TDataFile& file) : file_(file) { file_.LockTable(); }
+  ~TableLockGuard() {
+    try {
+      file_.UnlockTable();
+    } catch (...) {
+      // Closing the handle (which an error of the statement leads to) releases the bytes too.
+    }
+  }
+  TableLockGuard(const TableLockGuard&) = delete;
+  TableLockGuard& operator=(const TableLockGuard&) = delete;
+
+ private:
+  TDataFile& file_;
+};
+
+// The held read locks of WITH LOCKS, given back on every exit.
+class ReadLocksGuard {
+ public:
+  explicit ReadLocksGuard(TQueryStatement& s) {
+    for (auto& t : s.source_tables) {
+      t->data_file->LockRead();
+      held_.push_back(t->data_file.get());
+    }
+  }
+  ~ReadLocksGuard() {
+    for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
+      try {
+        (*it)->UnlockRead();
+      } catch (...) {
+        // As above: the handle's close gives the reader bytes back.
+      }
+    }
+  }
+  ReadLocksGuard(const ReadLocksGuard&) = delete;
+  ReadLocksGuard& operator=(const ReadLocksGuard&) = delete;
+
+ private:
+  std::vector<TDataFile*> held_;
+};
+
+}  // namespace
+
+class TQueryExecutor {
+ public:
+  explicit TQueryExecutor(TDataQuery& q) : q_(q), s_(q.statement_), binder_(q) {}
+
+  uint16_t Execute(TDataFile*& result) {
+    switch (s_.statement_kind) {
+      case kStatementDelete:
+        ExecuteChange(false);
+        return 0;
+      case kStatementUpdate:
+        ExecuteChange(true);
+        return 0;
+      case kStatementInsert:
+        ExecuteInsert();
+        return 0;
+      default:
+        return ExecuteSelect(result);
+    }
+  }
+
+ private:
+  using Row = std::vector<uint8_t>;
+
+  // ---- shared ----
+
+  TTableFilterOptions FilterOptions(bool keep_per_record) const {
+    TTableFilterOptions options;
+    options.keep_per_record_filters = keep_per_record;
+    options.language = q_.language_id_;
+    options.sort = q_.sort_id_;
+    return options;
+  }
+
+  void CheckConditions() {
+    const ColumnLookup lookup = binder_.SourceLookup();
+    // Values holding parameters were left unchecked by binding (their types were not known).
+    const ColumnLookup value_lookup = binder_.ValueLookup();
+    for (auto& value : s_.values) {
+      std::vector<ExpressionNode*> parameters;
+      CollectParameters(value->expression.get(), parameters);
+      if (!parameters.empty()) CheckExpression("update values", *value->expression, value_lookup);
+    }
+    ForEachConditionTree(s_, [&](ExpressionNodePtr& tree) {
+      CheckExpression("WHERE or JOIN clause", *tree, lookup);
+      if (tree->type != kExprTypeBoolean) {
+        TQueryBinder::Fail("WHERE or JOIN clause must be a boolean expression");
+      }
+    });
+  }
+
+  TSourceDataFile* Source(std::string_view correlation) {
+    if (last_source_ != nullptr && last_source_->correlation_name == correlation) {
+      return last_source_;
+    }
+    for (auto& t : s_.source_tables) {
+      if (cl::AnsiSameText(t->correlation_name, correlation)) return last_source_ = t.get();
+    }
+    return nullptr;
+  }
+
+  void ReadColumn(ExpressionNode& column) {
+    TSourceDataFile* t = Source(column.correlation_name);
+    if (t == nullptr || column.field_number == 0 || t->null_row) {
+      column.ClearValue();
+      column.is_null = 1;
+      return;
+    }
+    const TFieldDefinition& f =
+        t->data_file->GetFieldDefinition(TFieldSet::kTable, column.field_number);
+    uint8_t value[kUpdateValueAreaSize] = {};
+    const bool blank = t->data_file->GetFieldValue(TFieldSet::kTable, column.field_number, value,
+                                                   t->record_buffer.data());
+    StoredToExpressionValue(f, value, blank, column);
+  }
+
+  void Evaluate(const ExpressionNode& tree, ExpressionNode& result) {
+    EvaluateExpression(tree, result, q_.language_id_, q_.sort_id_,
+                       [this](ExpressionNode& column) { ReadColumn(column); });
+  }
+
+  bool PassesResidual() {
+    if (!s_.residual) return true;
+    ExpressionNode result;
+    Evaluate(*s_.residual, result);
+    return !result.is_null && result.BooleanValue();
+  }
+
+  // Calls `each` for every combined row that passes the residual, reporting progress, until the
+  // rows end or the callback aborts (after the row at hand).
+  template <class Each>
+  void RowLoop(Each&& each) {
+    TSourceDataFile& driving_table = *s_.source_tables.front();
+    TDataFile& driving = *driving_table.data_file;
+    const uint32_t total = driving.GetRecordCount();
+    int32_t counter = 1;
+    uint32_t last_record = 0;
+    bool abort = false;
+    if (!FirstJoinedRow(driving_table)) return;
+    while (NextJoinedRow(driving_table)) {
+      // The driving table moved on when its buffer holds another record: the record's own
+      // number says so without counting the cursor's position in the range.
+      const uint32_t record = cl::GetU32LE(driving_table.record_buffer.data() + kRecLink);
+      if (record != last_record) {
+        ++counter;
+        last_record = record;
+        // Another process may insert while the loop runs: the count read before it can be 0.
+        const double percent = total == 0 ? 100.0 : std::min(100.0, counter * 100.0 / total);
+        q_.ReportQueryProgress(counter, static_cast<uint16_t>(percent), abort);
+      }
+      if (PassesResidual()) each();
+      if (abort) break;
+    }
+  }
+
+  // The value of an INSERT or UPDATE target, or the statement's mismatch message.
+  void StoreValue(TDataFile& file, const TUpdateDataField& target, const TUpdateDataValue& value,
+                  const ExpressionNode& result, uint8_t* record, const char* statement) {
+    const TFieldDefinition& f = file.GetFieldDefinition(TFieldSet::kTable, target.field_number);
+    uint8_t stored[kUpdateValueAreaSize] = {};
+    bool blank = false;
+    if (!ConvertUpdateValue(result, f, stored, blank)) {
+      TQueryBinder::Fail("Type mismatch between column " + f.name + " and constant value " +
+                         value.expression_text + " in " + statement + " statement");
+    }
+    file.PutFieldValue(TFieldSet::kTable, target.field_number, false, blank ? nullptr : stored,
+                       record);
+  }
+
+  // ---- DELETE and UPDATE ----
+
+  void ExecuteChange(bool update) {
+    TSourceDataFile& table = *s_.source_tables.front();
+    TDataFile& file = *table.data_file;
+    DropTableFilters(s_);
+    CheckConditions();
+    TableLockGuard lock(file);
+    AssignTableFilters(s_, FilterOptions(false));
+    q_.rows_affected_ = 0;
+    // The rows are chosen first and changed afterwards: a change moves the cursor (a deleted
+    // record's successor becomes current) and may move a row out of the filters.
+    std::vector<std::string> bookmarks;
+    RowLoop([&] {
+      std::string key(file.GetCurrentKeyLength(), '\0');
+      file.GetCurrentKey(reinterpret_cast<uint8_t*>(key.data()));
+      bookmarks.push_back(std::move(key));
+    });
+    std::vector<ExpressionNode> results(s_.values.size());
+    for (const std::string& key : bookmarks) {
+      if (!file.FindKey(reinterpret_cast<const uint8_t*>(key.data()), false)) continue;
+      if (!update) {
+        file.DeleteRecord();
+        ++q_.rows_affected_;
+        continue;
+      }
+      if (file.GetCurrentRecord(table.record_buffer.data(), true) != 0) continue;
+      // Every value reads the row as it was before the statement changed it.
+      for (size_t i = 0; i < s_.values.size(); ++i) Evaluate(*s_.values[i]->expression, results[i]);
+      for (size_t i = 0; i < s_.values.size(); ++i) {
+        StoreValue(file, *s_.target_columns[i], *s_.values[i], results[i],
+                   table.record_buffer.data(), "UPDATE");
+      }
+      file.ModifyRecord(table.record_buffer.data());
+      ++q_.rows_affected_;
+    }
+  }
+
+  void ExecuteInsert() {
+    TSourceDataFile& table = *s_.source_tables.front();
+    TDataFile& file = *table.data_file;
+    CheckConditions();
+    TableLockGuard lock(file);
+    q_.rows_affected_ = 0;
+    file.ApplyFieldDefaults(table.record_buffer.data());
+    for (size_t i = 0; i < s_.values.size(); ++i) {
+      ExpressionNode result;
+      Evaluate(*s_.values[i]->expression, result);
+      StoreValue(file, *s_.target_columns[i], *s_.values[i], result, table.record_buffer.data(),
+                 "INSERT");
+    }
+    file.InsertRecord(table.record_buffer.data());
+    q_.rows_affected_ = 1;
+  }
+
+  // ---- SELECT ----
+
+  uint16_t ExecuteSelect(TDataFile*& handle) {
+    DropTableFilters(s_);
+    CheckConditions();
+    if (q_.live_result_) {
+      TDataFile& file = *s_.source_tables.front()->data_file;
+      file.SetCurrentIndexByNumber(q_.order_served_ ? q_.order_index_ : kRecordOrderIndex);
+      AssignTableFilters(s_, FilterOptions(true));
+      file.MoveToBeginning();
+      handle = &file;
+      q_.executed_ = true;
+      return 0;
+    }
+    std::optional<ReadLocksGuard> read_locks;
+    if (s_.with_locks) read_locks.emplace(s_);
+    TDataFile& result = *q_.result_;
+    new_row_.assign(result.GetRecordBufferSize(), 0);
+    stored_row_.assign(result.GetRecordBufferSize(), 0);
+    result.EmptyTable();
+    const bool grouped = s_.has_group || q_.aggregate_only_;
+    if (s_.distinct && s_.has_order && !q_.order_serves_group_) {
+      result.SetCurrentIndexByName("Distinct");
+    } else if (s_.distinct) {
+      result.SetCurrentIndexByNumber(0);
+    } else if (!grouped) {
+      result.SetCurrentIndexByNumber(kRecordOrderIndex);
+    } else if (s_.has_group && s_.has_order && !q_.order_serves_group_) {
+      result.SetCurrentIndexByName("GroupBy");
+    } else {
+      result.SetCurrentIndexByNumber(0);
+    }
+    AssignTableFilters(s_, FilterOptions(q_.aggregate_only_));
+    arguments_ = std::vector<ExpressionNode>(s_.select_columns.size());
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      const TResultDataField& c = *s_.select_columns[i];
+      if (c.aggregate == kAggregateNone || q_.bound_[i].count_star) continue;
+      if (IsPlainColumn(c.expression->first.get())) {
+        arguments_[i].Fields() = c.expression->first->Fields();
+      }
+    }
+    uint16_t code = 0;
+    if (q_.aggregate_only_) {
+      code = FillAggregateOnly();
+    } else if (grouped) {
+      code = FillGrouped();
+    } else {
+      code = FillPlain();
+    }
+    if (code != 0) return code;
+    result.SetCurrentIndexByNumber(0);
+    result.MoveToBeginning();
+    handle = &result;
+    q_.executed_ = true;
+    return 0;
+  }
+
+  // The new row: defaults, plain columns copied, computed columns evaluated; the arguments of
+  // the aggregates evaluated aside.  0, or the code of a blob that could not be copied.
+  uint16_t FillRow(uint8_t* row) {
+    TDataFile& result = *q_.result_;
+    if (blank_row_.empty()) {
+      // The result's defaults are the same for every row: applied once, copied after.
+      blank_row_.assign(result.GetRecordBufferSize(), 0);
+      result.ApplyFieldDefaults(blank_row_.data());
+    }
+    std::copy(blank_row_.begin(), blank_row_.end(), row);
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      const TResultDataField& c = *s_.select_columns[i];
+      const auto& bound = q_.bound_[i];
+      if (c.aggregate != kAggregateNone) {
+        if (bound.count_star) continue;
+        const ExpressionNode& argument = *c.expression->first;
+        if (IsPlainColumn(&argument)) {
+          // A column is read straight from its table's row (the node was bound to it once).
+          ReadColumn(arguments_[i]);
+        } else {
+          Evaluate(argument, arguments_[i]);
+        }
+        continue;
+      }
+      if (c.computed || bound.source == nullptr) {
+        ExpressionNode value;
+        Evaluate(*c.expression, value);
+        PutValue(bound.result_field, value, row);
+        continue;
+      }
+      TSourceDataFile& source = *bound.source;
+      if (source.null_row) continue;
+      TDataFile& file = *source.data_file;
+      const TFieldDefinition& f = file.GetFieldDefinition(TFieldSet::kTable, bound.source_field);
+      if (f.IsBlob()) {
+        if (const uint16_t code = CopyBlob(source, f.number, bound.result_field, row)) return code;
+        continue;
+      }
+      uint8_t value[kUpdateValueAreaSize] = {};
+      if (!file.GetFieldValue(TFieldSet::kTable, f.number, value, source.record_buffer.data())) {
+        result.PutFieldValue(TFieldSet::kTable, bound.result_field, false, value, row);
+      }
+    }
+    return 0;
+  }
+
+  uint16_t CopyBlob(TSourceDataFile& source, uint16_t field, uint16_t result_field, uint8_t* row) {
+    TDataFile& file = *source.data_file;
+    TDataFile& result = *q_.result_;
+    uint8_t* record = source.record_buffer.data();
+    if (file.GetFieldValue(TFieldSet::kTable, field, nullptr, record)) return 0;
+    if (file.OpenBlob(TFieldSet::kTable, field, 0, record) != 0) return kBlobCopyFailed;
+    int32_t size = 0;
+    uint16_t code = file.GetBlobSize(TFieldSet::kTable, field, size, record);
+    std::vector<uint8_t> data(static_cast<size_t>(std::max(size, 0)));
+    int32_t count = 0;
+    if (code == 0 && size > 0) {
+      code = file.ReadBlob(TFieldSet::kTable, field, count, size, data.data(), 0, record);
+    }
+    file.CloseBlob(TFieldSet::kTable, field, record);
+    if (code != 0 || count != size) return kBlobCopyFailed;
+    if (size == 0) return 0;
+    if (result.OpenBlob(TFieldSet::kTable, result_field, 0, row) != 0 ||
+        result.WriteBlob(TFieldSet::kTable, result_field, size, data.data(), 0, row) != 0) {
+      return kBlobCopyFailed;
+    }
+    has_blobs_ = true;
+    return 0;
+  }
+
+  void PutValue(uint16_t field, const ExpressionNode& value, uint8_t* row) {
+    TDataFile& result = *q_.result_;
+    const TFieldDefinition& f = result.GetFieldDefinition(TFieldSet::kTable, field);
+    uint8_t stored[kUpdateValueAreaSize] = {};
+    const bool has_value = ExpressionValueToStored(value, f, false, stored);
+    result.PutFieldValue(TFieldSet::kTable, field, false, has_value ? stored : nullptr, row);
+  }
+
+  void AfterRow() {
+    if (!has_blobs_) return;
+    q_.result_->FlushBlobFile();
+  }
+
+  // The key of `row` in the result's current index: rows with equal keys are one group, or
+  // duplicates under DISTINCT.
+  std::string KeyOf(const uint8_t* row) {
+    TDataFile& result = *q_.result_;
+    key_.resize(kMaxKeyLength);
+    result.BuildKey(row, key_.data());
+    return std::string(reinterpret_cast<const char*>(key_.data()), result.GetCurrentKeyLength());
+  }
+
+  uint16_t FillPlain() {
+    TDataFile& result = *q_.result_;
+    uint16_t code = 0;
+    // The keys already stored, so that DISTINCT asks no index for each row.
+    std::unordered_set<std::string> seen;
+    RowLoop([&] {
+      if (code != 0) return;
+      if ((code = FillRow(new_row_.data())) != 0) return;
+      if (s_.distinct && !seen.insert(KeyOf(new_row_.data())).second) return;
+      result.InsertRecord(new_row_.data());
+      AfterRow();
+    });
+    return code;
+  }
+
+  // Groups are accumulated in memory, keyed as the result's index keys them, and stored in the
+  // order they were first met (which is the order a find-then-modify on the index gives them).
+  uint16_t FillGrouped() {
+    TDataFile& result = *q_.result_;
+    uint16_t code = 0;
+    std::unordered_map<std::string, size_t> groups;
+    std::vector<Row> rows;
+    std::vector<Accumulators> accumulators;
+    RowLoop([&] {
+      if (code != 0) return;
+      if ((code = FillRow(new_row_.data())) != 0) return;
+      auto [it, added] = groups.emplace(KeyOf(new_row_.data()), rows.size());
+      if (added) {
+        rows.push_back(new_row_);
+        accumulators.emplace_back(s_.select_columns.size());
+      }
+      Combine(accumulators[it->second]);
+    });
+    if (code != 0) return code;
+    for (size_t g = 0; g < rows.size(); ++g) {
+      StoreAccumulators(accumulators[g], rows[g].data());
+      result.InsertRecord(rows[g].data());
+      AfterRow();
+    }
+    return 0;
+  }
+
+  uint16_t FillAggregateOnly() {
+    TDataFile& result = *q_.result_;
+    result.ApplyFieldDefaults(stored_row_.data());
+    Accumulators accumulators(s_.select_columns.size());
+    const bool single_count = s_.source_tables.size() == 1 && s_.select_columns.size() == 1 &&
+                              q_.bound_[0].count_star && !s_.residual;
+    if (single_count) {
+      // The filters alone decide the count: no record is read.
+      const uint32_t count = s_.source_tables.front()->data_file->GetRecordCount();
+      accumulators[0].count = count;
+      bool abort = false;
+      q_.ReportQueryProgress(static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX)), 100,
+                             abort);
+    } else {
+      uint16_t code = 0;
+      RowLoop([&] {
+        if (code != 0) return;
+        if ((code = FillRow(new_row_.data())) != 0) return;
+        Combine(accumulators);
+      });
+      if (code != 0) return code;
+    }
+    StoreAccumulators(accumulators, stored_row_.data());
+    result.InsertRecord(stored_row_.data());
+    return 0;
+  }
+
+  // ---- aggregates ----
+
+  // One aggregate of one group: COUNT counts; AVG sums as a float and counts its values; SUM, MIN
+  // and MAX hold their value in the result column's type once `count` values came.
+  struct Accumulator {
+    ExpressionNode value;
+    int64_t count = 0;
+    double sum = 0;
+  };
+  using Accumulators = std::vector<Accumulator>;  // per select column; unused for the others
+
+  const TFieldDefinition& ResultField(size_t column) const {
+    return q_.result_->GetFieldDefinition(TFieldSet::kTable, q_.bound_[column].result_field);
+  }
+
+  void Combine(Accumulators& accumulators) {
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      const TResultDataField& c = *s_.select_columns[i];
+      if (c.aggregate == kAggregateNone) continue;
+      Accumulator& acc = accumulators[i];
+      const ExpressionNode& value = arguments_[i];
+      if (c.aggregate == kAggregateCount) {
+        if (q_.bound_[i].count_star || !value.is_null) ++acc.count;
+        continue;
+      }
+      if (value.is_null) continue;
+      switch (c.aggregate) {
+        case kAggregateAvg: {
+          // Integers are added as floats, never copied as raw bytes into the float sum.
+          ExpressionNode as_float;
+          ConvertValue(value, kExprTypeFloat, 0, as_float);
+          acc.sum += as_float.FloatValue();
+          break;
+        }
+        case kAggregateSum:
+          if (acc.count == 0) {
+            const TFieldDefinition& f = ResultField(i);
+            ConvertValue(value, f.type, f.decimals_copy, acc.value);
+          } else {
+            AddInto(acc.value, value, c);
+          }
+          break;
+        default: {
+          if (acc.count > 0) {
+            ExpressionNode better;
+            EvaluateBinaryOperator(c.aggregate == kAggregateMin ? kOpLess : kOpGreater, value,
+                                   acc.value, better, q_.language_id_, q_.sort_id_);
+            if (better.is_null || !better.BooleanValue()) break;
+          }
+          const TFieldDefinition& f = ResultField(i);
+          ConvertValue(value, f.type, f.decimals_copy, acc.value);
+          break;
+        }
+      }
+      ++acc.count;
+    }
+  }
+
+  // The group's aggregates into its row: a COUNT of nothing is 0, an AVG of nothing 0 (with its
+  // hidden count beside it), a SUM, MIN or MAX of nothing NULL.
+  void StoreAccumulators(const Accumulators& accumulators, uint8_t* row) {
+    uint16_t hidden_count = static_cast<uint16_t>(s_.select_columns.size() + 2);
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      const TResultDataField& c = *s_.select_columns[i];
+      if (c.aggregate == kAggregateNone) continue;
+      const Accumulator& acc = accumulators[i];
+      const uint16_t field = q_.bound_[i].result_field;
+      ExpressionNode value;
+      if (c.aggregate == kAggregateCount || c.aggregate == kAggregateAvg) {
+        if (acc.count > INT32_MAX) Overflow(c);
+        ExpressionNode count;
+        count.type = kExprTypeInt32;
+        count.SetInt32(static_cast<int32_t>(acc.count));
+        if (c.aggregate == kAggregateCount) {
+          PutValue(field, count, row);
+          continue;
+        }
+        PutValue(hidden_count++, count, row);
+        value.type = kExprTypeFloat;
+        value.SetFloat(acc.count == 0 ? 0.0 : acc.sum / static_cast<double>(acc.count));
+      } else if (acc.count == 0) {
+        continue;
+      } else {
+        value.Fields() = acc.value.Fields();
+      }
+      uint8_t stored[kUpdateValueAreaSize] = {};
+      if (!ExpressionValueToStored(value, ResultField(i), false, stored)) Overflow(c);
+      q_.result_->PutFieldValue(TFieldSet::kTable, field, false, stored, row);
+    }
+  }
+
+  [[noreturn]] void Overflow(const TResultDataField& c) {
+    const std::string& name = c.column_name.empty() ? c.expression_text : c.column_name;
+    TQueryBinder::Fail("Numeric overflow in aggregate function for column '" + name + "'");
+  }
+
+  // acc += value in acc's type; a sum its type cannot hold is an error, never a wrapped value.
+  void AddInto(ExpressionNode& acc, const ExpressionNode& value, const TResultDataField& c) {
+    ExpressionNode v;
+    ConvertValue(value, acc.type, acc.decimals, v);
+    auto check = [&](int64_t sum, int64_t low, int64_t high) {
+      if (sum < low || sum > high) Overflow(c);
+      return sum;
+    };
+    switch (acc.type) {
+      case kFieldInt16:
+        acc.SetInt16(static_cast<int16_t>(
+            check(int64_t{acc.Int16Value()} + v.Int16Value(), INT16_MIN, INT16_MAX)));
+        break;
+      case kFieldWord:
+        acc.SetWord(
+            static_cast<uint16_t>(check(int64_t{acc.WordValue()} + v.WordValue(), 0, UINT16_MAX)));
+        break;
+      case kFieldInt32:
+        acc.SetInt32(static_cast<int32_t>(
+            check(int64_t{acc.Int32Value()} + v.Int32Value(), INT32_MIN, INT32_MAX)));
+        break;
+      case kFieldDate:
+      case kFieldTime:
+        acc.SetUInt32(static_cast<uint32_t>(
+            check(int64_t{acc.UInt32Value()} + v.UInt32Value(), 0, UINT32_MAX)));
+        break;
+      case kFieldMoney: {
+        int64_t sum = 0;
+        if (__builtin_add_overflow(acc.Int64Value(), v.Int64Value(), &sum)) Overflow(c);
+        acc.SetInt64(sum);
+        break;
+      }
+      default: {
+        const double sum = acc.FloatValue() + v.FloatValue();
+        if (!std::isfinite(sum)) Overflow(c);
+        acc.SetFloat(sum);
+        break;
+      }
+    }
+  }
+
+  TDataQuery& q_;
+  TQueryStatement& s_;
+  TQueryBinder binder_;
+  TSourceDataFile* last_source_ = nullptr;
+  Row new_row_;
+  Row stored_row_;
+  std::vector<ExpressionNode> arguments_;
+  std::vector<uint8_t> key_;
+  Row blank_row_;
+  bool has_blobs_ = false;
+};
+
+uint16_t TDataQuery::ExecuteQuery(TDataFile*& result) {
+  result = nullptr;
+  if (!prepared_ || executed_) return kErrUnknownOSError;
+  uint16_t code = 0;
+  try {
+    code = TQueryExecutor(*this).Execute(result);
+  } catch (...) {
+    Unprepare();
+    throw;
+  }
+  if (code != 0) {
+    result = nullptr;
+    Unprepare();
+  }
+  return code;
+}
+
+}  // namespace tessera
