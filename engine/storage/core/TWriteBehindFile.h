@@ -36,7 +36,7 @@ namespace tessera {
 class TWriteBehindFile final : public platform::File {
  public:
   // Held bytes beyond which a write sends everything down.
-  static constexpr size_t kDefaultLimit = size_t{4} << 20;
+  static constexpr size_t kDefaultLimit = size_t{2} << 20;
 
   // REQUIRES: `file` is not null.
   explicit TWriteBehindFile(std::unique_ptr<platform::File> file, size_t limit = kDefaultLimit);
