@@ -33,6 +33,10 @@ namespace {
 
 // Pages per index of a result table in memory (4 KB each).
 constexpr size_t kResultPageCacheList = 256;
+// Records of a result table in memory: up to this many bytes of buffers, and at most the
+// record cache's entry limit.
+constexpr size_t kResultRecordCacheBytes = size_t{16} << 20;
+constexpr size_t kResultRecordCacheEntries = 65535;
 // Temporary names taken by other processes between search and creation, tried past.
 constexpr int kTempNameAttempts = 100;
 
@@ -770,6 +774,16 @@ void TQueryBinder::CreateResult() {
   // The result's indexes are built in one go by this statement: a larger page cache keeps their
   // pages in memory instead of writing and reading them back while the keys arrive.
   result.IndexFile().PageCache().SetListCapacity(kResultPageCacheList);
+  // Its records likewise: written once while the rows come and read back in the index's order,
+  // they stay in memory instead of being written out and read back one cache-full at a time.
+  // (Setting the cache drops its entries: the new table stands on no record yet.)
+  const size_t buffer_size = result.GetRecordBufferSize();
+  if (result.CurrentRecord() == nullptr) {
+    result.RecordCache().Configure(
+        result.Header().DataStart(), result.GetRecordSize(), buffer_size,
+        std::min(kResultRecordCacheEntries,
+                 kResultRecordCacheBytes / std::max<size_t>(buffer_size, 1)));
+  }
 }
 
 void TQueryBinder::ShiftWorkingFields() {
