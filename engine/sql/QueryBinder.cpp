@@ -33,8 +33,8 @@ namespace {
 
 // Pages per index of a result table in memory (4 KB each).
 constexpr size_t kResultPageCacheList = 256;
-// Records of a result table in memory: up to this many bytes of buffers, and at most the
-// record cache's entry limit.
+// Records of a result table (or of a joined source table) in memory: up to this many bytes of
+// buffers, and at most the record cache's entry limit.
 constexpr size_t kResultRecordCacheBytes = size_t{16} << 20;
 constexpr size_t kResultRecordCacheEntries = 65535;
 // Temporary names taken by other processes between search and creation, tried past.
@@ -156,6 +156,17 @@ void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   file.SetPasswordEvent(q_.password_event_);
   file.Open();
   file.SetPasswordEvent(nullptr);
+  // A joined table is read in its parents' order, by key, not in its own: a record cache smaller
+  // than the table then misses at random, and each miss reads ahead what is not wanted.  Set
+  // while the handle stands on no record yet (setting the cache drops its entries).
+  const size_t buffer_size = std::max<size_t>(file.GetRecordBufferSize(), 1);
+  const size_t records = size_t{file.GetPhysicalRecordCount()} + 1;
+  if (!live && s_.source_tables.size() > 1 && file.CurrentRecord() == nullptr &&
+      records > file.RecordCache().Capacity() && records <= kResultRecordCacheEntries &&
+      records <= kResultRecordCacheBytes / buffer_size) {
+    file.RecordCache().Configure(file.Header().DataStart(), file.GetRecordSize(), buffer_size,
+                                 records);
+  }
   file.SetCurrentIndexByNumber(kRecordOrderIndex);
   table.record_buffer.assign(file.GetRecordBufferSize(), 0);
 }
