@@ -1,8 +1,10 @@
 #include "engine/sql/JoinLoop.h"
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Collation.h"
 #include "engine/sql/ConditionWalks.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -44,6 +46,7 @@ void ReadOwnColumn(TSourceDataFile& table, ExpressionNode& column) {
   }
   TDataFile& file = *table.data_file;
   const TFieldDefinition& field = file.GetFieldDefinition(TFieldSet::kTable, column.field_number);
+  if (ReadPlainNumber(file, field, table.record_buffer.data(), column)) return;
   uint8_t value[kMaxDeclaredSize + 2] = {};
   const bool blank =
       file.GetFieldValue(TFieldSet::kTable, column.field_number, value, table.record_buffer.data());
@@ -185,7 +188,7 @@ void InstallChildFilter(TSourceDataLink& link) {
   TDataFile& parent_file = *parent.data_file;
   bool changed = false;
   for (const TSourceDataLink::TFilterValue& v : link.filter_values) {
-    ExpressionNode value;
+    ExpressionNode& value = link.parent_value;
     EvaluateExpression(*v.parent_side, value, parent_file.GetLanguageId(), parent_file.GetSortId(),
                        [&parent](ExpressionNode& column) { ReadOwnColumn(parent, column); });
     ConvertToColumnType(value, v.child_side, *child.data_file);
@@ -255,6 +258,35 @@ bool Advance(TSourceDataLink& link) {
 }
 
 }  // namespace
+
+bool ReadPlainNumber(TDataFile& file, const TFieldDefinition& field, const uint8_t* record,
+                     ExpressionNode& column) {
+  if (field.type != kFieldInt16 && field.type != kFieldWord && field.type != kFieldInt32 &&
+      field.type != kFieldFloat) {
+    return false;
+  }
+  uint8_t stored[8] = {};
+  if (field.stored_size > sizeof stored || field.IsAutoIncrement()) return false;
+  const bool blank = file.GetFieldValue(TFieldSet::kTable, field.number, stored, record);
+  std::memset(column.value.data(), 0, sizeof stored);
+  column.is_null = blank ? 1 : 0;
+  if (blank) return true;
+  switch (field.type) {
+    case kFieldInt16:
+      column.SetInt16(static_cast<int16_t>(cl::GetU16LE(stored)));
+      break;
+    case kFieldWord:
+      column.SetWord(cl::GetU16LE(stored));
+      break;
+    case kFieldInt32:
+      column.SetInt32(static_cast<int32_t>(cl::GetU32LE(stored)));
+      break;
+    default:
+      column.SetFloat(cl::GetF64LE(stored));
+      break;
+  }
+  return true;
+}
 
 void ConvertToColumnType(ExpressionNode& value, const ExpressionNode* column, TDataFile& file) {
   if (value.is_null || value.type == kExprTypeString || value.type == kExprTypeNone ||

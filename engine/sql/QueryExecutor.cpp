@@ -151,44 +151,11 @@ class TQueryExecutor {
     }
     const TFieldDefinition& f =
         t->data_file->GetFieldDefinition(TFieldSet::kTable, column.field_number);
-    if (ReadPlainNumber(*t, f, column)) return;
+    if (ReadPlainNumber(*t->data_file, f, t->record_buffer.data(), column)) return;
     uint8_t value[kUpdateValueAreaSize] = {};
     const bool blank = t->data_file->GetFieldValue(TFieldSet::kTable, column.field_number, value,
                                                    t->record_buffer.data());
     StoredToExpressionValue(f, value, blank, column);
-  }
-
-  // A column of the plain numeric types, read for every row by the aggregates: its value goes
-  // to the start of the node's value area without clearing all of the area (the evaluator reads
-  // these types from their first bytes only).  False for any other type.
-  static bool ReadPlainNumber(TSourceDataFile& t, const TFieldDefinition& f,
-                              ExpressionNode& column) {
-    if (f.type != kFieldInt16 && f.type != kFieldWord && f.type != kFieldInt32 &&
-        f.type != kFieldFloat) {
-      return false;
-    }
-    uint8_t stored[8] = {};
-    if (f.stored_size > sizeof stored || f.IsAutoIncrement()) return false;
-    const bool blank =
-        t.data_file->GetFieldValue(TFieldSet::kTable, f.number, stored, t.record_buffer.data());
-    std::memset(column.value.data(), 0, sizeof stored);
-    column.is_null = blank ? 1 : 0;
-    if (blank) return true;
-    switch (f.type) {
-      case kFieldInt16:
-        column.SetInt16(static_cast<int16_t>(cl::GetU16LE(stored)));
-        break;
-      case kFieldWord:
-        column.SetWord(cl::GetU16LE(stored));
-        break;
-      case kFieldInt32:
-        column.SetInt32(static_cast<int32_t>(cl::GetU32LE(stored)));
-        break;
-      default:
-        column.SetFloat(cl::GetF64LE(stored));
-        break;
-    }
-    return true;
   }
 
   void Evaluate(const ExpressionNode& tree, ExpressionNode& result) {
@@ -394,7 +361,13 @@ class TQueryExecutor {
         if (const uint16_t code = CopyBlob(source, f.number, bound.result_field, row)) return code;
         continue;
       }
-      uint8_t value[kUpdateValueAreaSize] = {};
+      // The source writes its stored size; only what the result's field reads past it is cleared.
+      uint8_t value[kUpdateValueAreaSize];
+      const TFieldDefinition& target =
+          result.GetFieldDefinition(TFieldSet::kTable, bound.result_field);
+      if (target.stored_size > f.stored_size && f.stored_size < sizeof value) {
+        std::memset(value + f.stored_size, 0, sizeof value - f.stored_size);
+      }
       if (!file.GetFieldValue(TFieldSet::kTable, f.number, value, source.record_buffer.data())) {
         result.PutFieldValue(TFieldSet::kTable, bound.result_field, false, value, row);
       }

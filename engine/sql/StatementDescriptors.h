@@ -80,6 +80,7 @@ struct TSourceDataLink {
     const ExpressionNode* child_side;
   };
   std::vector<TFilterValue> filter_values;
+  ExpressionNode parent_value;  // each parent value as evaluated, before it goes to `constant`
   // A single equality whose child column alone keys an index of the child is served by a key
   // range on that index instead (decided on first use): the same rows in the same order, without
   // the filter's maps built again for every parent row.  The child's own index is restored when
