@@ -294,6 +294,9 @@ void TDataFile::ReloadIfPending() {
 }
 
 void TDataFile::CommitBeforeWrite() {
+  // A failed write whose reload failed as well left its changes in memory: they must not be
+  // committed now.
+  ReloadIfPending();
   ReleaseAllPins();
   SetHoldingAll(true);
   try {
