@@ -31,8 +31,9 @@ namespace tessera {
 
 namespace {
 
-// Pages per index of a result table in memory (4 KB each).
-constexpr size_t kResultPageCacheList = 256;
+// Pages per index of a result table in memory (4 KB each, 8 MB at most): the index of a result
+// of tens of thousands of rows stays whole, and no page is packed, dropped, read and counted again.
+constexpr size_t kResultPageCacheList = 2048;
 // Records of a result table (or of a joined source table) in memory: up to this many bytes of
 // buffers, and at most the record cache's entry limit.
 constexpr size_t kResultRecordCacheBytes = size_t{16} << 20;
