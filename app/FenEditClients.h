@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/EditorForm.h"
 #include "classlib/db/TDataSource.h"
@@ -75,6 +76,9 @@ class TFenEditClients : public TEditorForm {
 
   // The page "Client"'s caption for the current client.
   std::string ClientCaption() const;
+
+ private:
+  bool clients_locked_ = false;
 };
 
 // The open contacts editor, or nullptr.

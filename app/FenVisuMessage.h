@@ -16,6 +16,7 @@ namespace mirvel {
 class TFenVisuMessage : public cl::TForm {
  public:
   explicit TFenVisuMessage(cl::TComponent* owner);
+  ~TFenVisuMessage() override;
 
   cl::TDBMemo* MemoMessages;
   // Takes the focus when the memo cannot (keeps key preview working).
