@@ -2,6 +2,7 @@
 
 #include <QPixmap>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/MirvelSchema.h"
@@ -117,11 +118,18 @@ void ExpectTexts(cl::TComponent* form, const std::vector<TGoldenText>& texts) {
 
 int CountPixels(cl::TControl* control, const cl::TRect& rect, cl::TColor color) {
   const QImage image = Widget(control)->grab().toImage();
-  const QRgb wanted = qRgb(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+  const int r = color & 0xFF, g = (color >> 8) & 0xFF, b = (color >> 16) & 0xFF;
   int count = 0;
   for (int y = std::max(0, rect.Top); y < std::min(image.height(), rect.Bottom); ++y) {
     for (int x = std::max(0, rect.Left); x < std::min(image.width(), rect.Right); ++x) {
-      if ((image.pixel(x, y) & 0xFFFFFF) == (wanted & 0xFFFFFF)) ++count;
+      const QRgb p = image.pixel(x, y);
+      // Text is smoothed: a pixel counts when it is near the colour and keeps its hue (the
+      // differences between channels), so that green blended into white never reads as grey.
+      const bool near = std::abs(qRed(p) - r) <= 40 && std::abs(qGreen(p) - g) <= 40 &&
+                        std::abs(qBlue(p) - b) <= 40;
+      const bool hue = std::abs((qGreen(p) - qRed(p)) - (g - r)) <= 24 &&
+                       std::abs((qGreen(p) - qBlue(p)) - (g - b)) <= 24;
+      if (near && hue) ++count;
     }
   }
   return count;

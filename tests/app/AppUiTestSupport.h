@@ -79,8 +79,8 @@ struct TGoldenText {
 std::string BuiltText(cl::TComponent* form, const TGoldenText& golden);
 void ExpectTexts(cl::TComponent* form, const std::vector<TGoldenText>& texts);
 
-// The number of pixels of `widget`'s rendering inside `rect` (widget coordinates) whose colour
-// is exactly `color` (0x00BBGGRR).
+// The number of pixels of the control's rendering inside `rect` (its own coordinates) drawn in
+// `color` (0x00BBGGRR), smoothed text edges included as long as they keep the colour's hue.
 int CountPixels(cl::TControl* control, const cl::TRect& rect, cl::TColor color);
 
 }  // namespace mirvel_test

@@ -68,8 +68,9 @@ TEST(FenChoixDestinataires, RowsDrawnInStatusColours) {
     ASSERT_NE(dialog, nullptr);
     ASSERT_EQ(dialog->ListeDestinataires->Items().Count(), 5);
     for (int row = 0; row < 5; ++row) {
+      // Inside the list's frame and right of the check box: both are grey on every row.
       const cl::TRect band =
-          cl::Rect(0, row * 17 + 3, dialog->ListeDestinataires->Width(), row * 17 + 16);
+          cl::Rect(20, row * 17 + 3, dialog->ListeDestinataires->Width() - 4, row * 17 + 16);
       green[row] = CountPixels(dialog->ListeDestinataires, band, mirvel::kConnectedColor);
       grey[row] = CountPixels(dialog->ListeDestinataires, band, mirvel::kDisconnectedColor);
     }
