@@ -169,9 +169,9 @@ TFenSelInterlocuteurs::TFenSelInterlocuteurs(cl::TComponent* owner) : TEditorFor
 
 void TFenSelInterlocuteurs::ReopenQuery() {
   std::vector<TCallerRow> rows = ReadCallers();
+  if (!QueryRechercheInter->Active()) QueryRechercheInter->Open();
   QueryRechercheInter->DisableControls();
   try {
-    if (!QueryRechercheInter->Active()) QueryRechercheInter->Open();
     QueryRechercheInter->ClearRecords();
     for (const TCallerRow& row : rows) {
       QueryRechercheInter->Append();
