@@ -32,6 +32,8 @@ Workstation::Workstation(const std::vector<TUserSeed>& users) {
 
 Workstation::~Workstation() {
   cl::ClearModalActions();
+  // Forms released by their close are freed by the loop: before the modules they point at.
+  PumpFor(30);
   if (mirvel::DMBDMirvel != nullptr) mirvel::DMBDMirvel->Disconnect();
   delete mirvel::DMMirvel;
   delete mirvel::DMBDMirvel;

@@ -162,9 +162,6 @@ TEST(DlgAvalaibilities, Texts) {
   EXPECT_EQ(dialog->DBNavBarre1->Button(comp::navEdit)->Hint(), "Modifier les disponibilit\xE9s");
   EXPECT_EQ(dialog->DBNavBarre1->Button(comp::navPost)->Hint(), "Sauvegarder les modifications");
   EXPECT_EQ(dialog->DBNavBarre1->Button(comp::navCancel)->Hint(), "Annuler les modifications");
-  EXPECT_EQ(dialog->DBNavBarre1->VisibleCount(), 3);
-  EXPECT_EQ(dialog->BorderStyle(), cl::bsDialog);
-  EXPECT_FALSE(dialog->DSUsers->AutoEdit());
 }
 
 }  // namespace

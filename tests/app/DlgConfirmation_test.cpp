@@ -50,11 +50,6 @@ TEST(DlgConfirmation, Texts) {
       {"btnQuitter", "Caption", "&Quitter"},
   });
   // clang-format on
-  EXPECT_TRUE(dialog->btnReduire->Default());
-  EXPECT_TRUE(dialog->btnAnnuler->Cancel());
-  EXPECT_EQ(dialog->HelpContext(), 100);
-  EXPECT_EQ(dialog->Position(), cl::poScreenCenter);
-  EXPECT_NE(dialog->Image1->Picture().Graphic(), nullptr);
 }
 
 }  // namespace

@@ -88,18 +88,5 @@ TEST(EditorForm, ConfirmPendingEditsTable) {
   }
 }
 
-TEST(EditorForm, FilterGuardPutsTheTextBackOnFailure) {
-  Workstation station;
-  tessera::TTesseraTable* users = station.dm().TableUtilisateurs;
-  users->SetFilter("NoUtilisateur <> 1");
-  try {
-    mirvel::TFilterGuard guard(users, mirvel::kUsersFilter);
-    EXPECT_EQ(users->Filter(), mirvel::kUsersFilter);
-    throw cl::Exception("failure");
-  } catch (const cl::Exception&) {
-  }
-  EXPECT_EQ(users->Filter(), "NoUtilisateur <> 1");
-}
-
 }  // namespace
 }  // namespace mirvel_test

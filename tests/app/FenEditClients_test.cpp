@@ -175,13 +175,8 @@ TEST(FenEditClients, Texts) {
       {"LabelCommentaires", "Caption", "Commentaires"},
       {"DBNavBarre1", "Delete", "Effacer l'enregistrement ?"},
       {"btnFermer", "Caption", "&Fermer"},
-      {"FindPanelClients", "Caption", ""},
   });
   // clang-format on
-  EXPECT_EQ(editor->FindPanelClients->SearchField(), "Societe");
-  EXPECT_EQ(editor->FindPanelInter->SearchField(), "Nom");
-  EXPECT_EQ(editor->DBNavBarre1->NavMode(), comp::nmMultiDatasource);
-  EXPECT_EQ(editor->HelpContext(), 100);
 }
 
 }  // namespace

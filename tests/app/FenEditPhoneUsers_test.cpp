@@ -92,8 +92,6 @@ TEST(FenEditPhoneUsers, Texts) {
       {"btnFermer", "Caption", "&Fermer"},
   });
   // clang-format on
-  EXPECT_EQ(FenEditPhoneUsers->FindPanel1->SearchField(), "NomReseau");
-  EXPECT_EQ(FenEditPhoneUsers->FindPanel1->ComboBoxWidth(), 120);
   // The status is typed as its text.
   tessera::TTesseraTable* users = station.dm().TableUtilisateurs;
   ASSERT_TRUE(users->Locate("NoUtilisateur", 1, {}));

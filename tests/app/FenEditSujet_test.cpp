@@ -56,12 +56,6 @@ TEST(FenEditSujet, Texts) {
   // clang-format on
   EXPECT_EQ(dialog->ExitPanel1->BtnOk().Caption(), "&OK");
   EXPECT_EQ(dialog->ExitPanel1->BtnCancel().Caption(), "&Annuler");
-  EXPECT_EQ(dialog->ExitPanel1->BtnWidth(), 80);
-  EXPECT_EQ(dialog->ExitPanel1->BtnHeight(), 33);
-  EXPECT_EQ(dialog->ExitPanel1->Spacing(), 8);
-  dialog->SetSujet("abc");
-  EXPECT_EQ(dialog->EditSujet->Text(), "abc");
-  EXPECT_EQ(dialog->Sujet(), "abc");
 }
 
 }  // namespace

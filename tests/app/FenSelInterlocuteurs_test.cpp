@@ -130,14 +130,8 @@ TEST(FenSelInterlocuteurs, Texts) {
   });
   // clang-format on
   EXPECT_EQ(dialog->FindPanel1->Label()->Caption(), " Rechercher ");
-  EXPECT_EQ(dialog->FindPanel1->ComboBoxWidth(), 120);
-  EXPECT_EQ(dialog->FindPanel1->SearchField(), "Nom");
   EXPECT_EQ(dialog->ExitPanel1->BtnOk().Caption(), "OK");
   EXPECT_EQ(dialog->ExitPanel1->BtnCancel().Caption(), "Annuler");
-  EXPECT_EQ(dialog->ExitPanel1->BtnWidth(), 110);
-  EXPECT_EQ(dialog->ExitPanel1->BtnHeight(), 31);
-  EXPECT_EQ(dialog->ExitPanel1->Spacing(), 6);
-  EXPECT_FALSE(dialog->DSPrincipal->AutoEdit());
 }
 
 }  // namespace

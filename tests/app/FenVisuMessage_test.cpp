@@ -89,16 +89,5 @@ TEST(FenVisuMessage, ZoomedTextGoesBackToTheMemoItCameFrom) {
   }
 }
 
-TEST(FenVisuMessage, Settings) {
-  Workstation station;
-  std::unique_ptr<mirvel::TFenVisuMessage> zoom(cl::Create<mirvel::TFenVisuMessage>(nullptr));
-  EXPECT_EQ(zoom->BorderStyle(), cl::bsNone);
-  EXPECT_TRUE(zoom->BorderIcons().Empty());
-  EXPECT_TRUE(zoom->KeyPreview());
-  EXPECT_EQ(zoom->MemoMessages->DataField(), "Message");
-  EXPECT_EQ(zoom->MemoMessages->ScrollBars(), cl::ssVertical);
-  EXPECT_EQ(zoom->MemoMessages->Align(), cl::alClient);
-}
-
 }  // namespace
 }  // namespace mirvel_test

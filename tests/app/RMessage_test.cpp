@@ -141,26 +141,5 @@ TEST(RMessage, EmptyTableStillGivesOnePage) {
   EXPECT_EQ(RunCommand("pdfinfo '" + pdf + "' | grep -q '^Pages: *1$'").has_value(), true);
 }
 
-TEST(RMessage, Settings) {
-  Workstation station;
-  std::unique_ptr<mirvel::TRepMessage> report(cl::Create<mirvel::TRepMessage>(nullptr));
-  const cl::TReportPage& page = report->Page();
-  EXPECT_EQ(std::vector<int>({page.Width, page.Length, page.LeftMargin, page.RightMargin,
-                              page.TopMargin, page.BottomMargin, page.ColumnSpace}),
-            std::vector<int>({2100, 2970, 100, 100, 100, 100, 0}));
-  EXPECT_EQ(report->Font().Name(), "Arial");
-  EXPECT_TRUE(report->PrintIfEmpty());
-  EXPECT_EQ(report->Copies(), 1);
-  EXPECT_EQ(report->Zoom(), 100);
-  EXPECT_EQ(report->BandColor(), cl::clWhite);
-  // Bold where the page shows it: the three first labels and the caller.
-  EXPECT_TRUE(report->LabelInterlocuteur->Font().Style().Contains(cl::fsBold));
-  EXPECT_TRUE(report->DBTextInterlocuteur->Font().Style().Contains(cl::fsBold));
-  EXPECT_FALSE(report->DBTextSujet->Font().Style().Contains(cl::fsBold));
-  EXPECT_EQ(report->LabelPour->Font().Size(), 8);
-  EXPECT_EQ(report->LabelInterlocuteur->Alignment(), cl::taRightJustify);
-  EXPECT_TRUE(report->DBTextMessage->Stretches());
-}
-
 }  // namespace
 }  // namespace mirvel_test
