@@ -1,6 +1,5 @@
 #include "tests/app/AppUiTestSupport.h"
 
-#include <QPixmap>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>

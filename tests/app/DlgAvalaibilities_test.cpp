@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTest>
 #include <map>
 
 #include "app/EditorForm.h"

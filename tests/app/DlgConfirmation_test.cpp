@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTest>
-
 #include "classlib/forms/Dialogs.h"
 #include "tests/app/AppUiTestSupport.h"
 
