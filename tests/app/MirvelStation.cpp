@@ -17,7 +17,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <QApplication>
 #include <chrono>
 #include <deque>
 #include <iostream>
@@ -203,6 +202,7 @@ class Station {
   void Dump(mirvel::TDMMirvel& dm) {
     tessera::TTesseraTable* messages = dm.TableMessages;
     messages->SetFiltered(false);
+    messages->Refresh();
     for (messages->First(); !messages->Eof(); messages->Next()) {
       Say("msg " + Fixed(dm.TableMessagesDateAppel->AsDateTime()) + " " +
           std::to_string(dm.TableMessagesNoDestinataire->AsInteger()) + " " +
@@ -228,7 +228,6 @@ class Station {
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   cl::SetCommandLine(argc, argv);
-  QApplication app(argc, argv);
   cl::InstallFormsBackend();
   cl::Application().Initialize();
   cl::Application().SetShowMainForm(false);
