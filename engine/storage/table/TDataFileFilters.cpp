@@ -27,7 +27,6 @@
 // keeps that change from starting a second build inside the first.
 #include <algorithm>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -335,17 +334,9 @@ class TDataFile::FilterBuild : public IndexAnalysisHost {
     const TIndexDescriptor d = file_.GetIndexDescriptor(slot);
     const bool inverted = d.field_descending[0] != 0 && d.descending == 0;
     const bool reversed = d.descending != 0 || d.field_descending[0] != 0;
-    const size_t chars = field.stored_size > 0 ? field.stored_size - 1u : 0;
-    // The value in a key: the declared characters up to the terminator; blank gives nullopt.
-    auto value_of = [&](const uint8_t* key) -> std::optional<std::string> {
-      uint8_t bytes[kMaxKeyLength + 1] = {};
-      for (size_t i = 0; i <= chars; ++i) {
-        bytes[i] = inverted ? static_cast<uint8_t>(~key[i]) : key[i];
-      }
-      if (bytes[0] == 0) return std::nullopt;
-      return std::string(reinterpret_cast<const char*>(bytes + 1));
-    };
-    const std::string run = PrimaryWeights(language, sort, *value_of(part), cl::TSortMode::kString);
+    std::string value;
+    KeyFieldText(part, field.stored_size, inverted, value);
+    const std::string run = PrimaryWeights(language, sort, value, cl::TSortMode::kString);
 
     TIndexTree& tree = file_.Tree();
     const size_t whole = field.stored_size + 1u;
@@ -354,15 +345,14 @@ class TDataFile::FilterBuild : public IndexAnalysisHost {
     out.clear();
     for (; spot.leaf != 0; spot = tree.Step(spot, !reversed)) {
       tree.ReadEntry(spot, key);
-      const std::optional<std::string> value = value_of(key);
-      if (!value ||
-          !PrimaryWeights(language, sort, *value, cl::TSortMode::kString).starts_with(run)) {
+      if (!KeyFieldText(key, field.stored_size, inverted, value) ||
+          !PrimaryWeights(language, sort, value, cl::TSortMode::kString).starts_with(run)) {
         break;
       }
       ExpressionNode left, result;
       left.type = kExprTypeString;
-      left.SetString(*value);
-      left.size = static_cast<uint8_t>(value->size() + 1);
+      left.SetString(value);
+      left.size = static_cast<uint8_t>(value.size() + 1);
       EvaluatePrefixCompare(kOpEqual, n.prefix_length, n.case_insensitive != 0, left, constant,
                             result, language, sort);
       if (!result.BooleanValue()) continue;
