@@ -450,7 +450,9 @@ TEST_F(FiltersTest, PrefixCompareOnCollatedIndexes) {
         t.ApplyFieldDefaults(buf.data());
         PutText(t, kNom, c.constant, buf.data());
         EXPECT_EQ(t.SeekRecordKey(false, buf.data(), nullptr, c.length, false, 0), first != 0);
-        if (first != 0) EXPECT_EQ(t.CurrentRecord()->number, first);
+        if (first != 0) {
+          EXPECT_EQ(t.CurrentRecord()->number, first);
+        }
       }
       t.SetCurrentIndexByNumber(0);
     }
