@@ -61,8 +61,8 @@ declare -A allowed=(
   [components/installer]="platform components/installer"
   [app]="platform classlib/* engine/* components/* app"
   [tools]="platform classlib/rtl engine/storage/* engine/sql tools"
-  # Benchmarks time the code of any layer below the application.
-  [bench]="platform classlib/* engine/* components/* bench"
+  # Benchmarks time the code of any layer, the application core included.
+  [bench]="platform classlib/* engine/* components/* app bench"
   [tests]="*"
 )
 
