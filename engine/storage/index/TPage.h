@@ -64,6 +64,11 @@ class TPage : public TCacheEntry {
   // Recomputes every entry's leading and trailing counts and the bytes in use (compressed leaves;
   // 0 for every other page).
   void Recompute();
+  // After InsertAfterCurrent put an entry at `slot`: when the counts were current before the
+  // insert (`counted_before`), only that entry and the one behind it have a new neighbour, and
+  // only they are counted again; otherwise Recompute.  The result equals Recompute's.
+  void RecountInserted(uint16_t slot, bool counted_before);
+  bool CountsCurrent() const { return counts_current_; }
 
   const TIndexParams& Params() const { return params_; }
   uint16_t KeyLength() const { return params_.key_length; }
@@ -158,6 +163,9 @@ class TPage : public TCacheEntry {
   uint16_t search_ = 1;
   uint32_t prev_ = 0;
   uint32_t next_ = 0;
+  // The leading and trailing counts and bytes in use match the keys (Recompute ran since the
+  // last change of a key, the count or the type), so Pack need not run it again.
+  bool counts_current_ = false;
   uint8_t type_ = kPageRootInner;
   bool free_ = false;
   // Count() entries of KeyLength() + 12 bytes: key, u32 value, u32 subtree count, u16 leading
