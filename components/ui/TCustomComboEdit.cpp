@@ -78,7 +78,7 @@ TCustomComboEdit::~TCustomComboEdit() {
 
 void TCustomComboEdit::SetBounds(int left, int top, int width, int height) {
   cl::TCustomMaskEdit::SetBounds(left, top, width, height);
-  // The constructor's first SetBounds comes before the host exists.
+  // Bounds set while the constructor runs come before the host exists.
   if (host_ != nullptr) UpdateLayout();
 }
 
@@ -162,7 +162,7 @@ void TCustomComboEdit::SetReadOnly(bool read_only) {
 }
 
 bool TCustomComboEdit::TextLocked() const {
-  return GetReadOnly() || !direct_input_ || popup_visible_;
+  return GetReadOnly() || !direct_input_ || (popup_visible_ && popup_locks_text_);
 }
 
 void TCustomComboEdit::UpdateEditable() { cl::TCustomMaskEdit::SetReadOnly(TextLocked()); }
@@ -199,6 +199,7 @@ void TCustomComboEdit::PopupDropDown(bool disable_edit) {
   if (CanFocus() && !Focused()) SetFocus();
   ShowPopup(at);
   popup_visible_ = true;
+  popup_locks_text_ = disable_edit;
   if (disable_edit) {
     UpdateEditable();
     SetCaretVisible(false);
@@ -271,6 +272,13 @@ void TCustomComboEdit::DoEnter() {
 void TCustomComboEdit::DoExit() {
   PopupCloseUp(false);
   cl::TCustomMaskEdit::DoExit();
+}
+
+void TCustomComboEdit::WndProc(cl::TMessage& message) {
+  // Another window taking the activation moves no focus inside the program (no exit), and the
+  // popup must not stay open over it.
+  if (message.Msg == cl::WM_KILLFOCUS) PopupCloseUp(false);
+  cl::TCustomMaskEdit::WndProc(message);
 }
 
 void TCustomComboEdit::MouseDown(cl::TMouseButton button, cl::TShiftState shift, int x, int y) {

@@ -6,9 +6,11 @@
 // ButtonWidth + 2 pixels before the right edge; a ButtonWidth below 2 hides the host.
 //
 // Popup state machine (the popup never takes the focus: the edit keeps it and forwards keys):
-//   closed --ButtonClick / ClickKey (DoDropDown)--> open   (text made read-only, caret hidden)
-//   open --ButtonClick, Enter, a release inside the popup (DoCloseUp accept)--> closed
-//   open --Escape, focus lost, a mouse press on the edit (DoCloseUp refuse)--> closed
+//   closed --button click or ClickKey (DoClick -> PopupDropDown)--> open
+//            (the text is locked and the caret hidden meanwhile)
+//   open --button, ClickKey, Enter, a release inside the popup (PopupCloseUp accept)--> closed
+//   open --Escape, the focus leaving for another control or window, a press on the text
+//          (PopupCloseUp refuse)--> closed
 // Closing reads the popup's value and, when accepting, passes it through AcceptPopup and
 // AcceptValue; DirectInput is then applied again.
 //
@@ -115,20 +117,22 @@ class TCustomComboEdit : public cl::TCustomMaskEdit {
   void DoEnter() override;
   void DoExit() override;
   void MouseDown(cl::TMouseButton button, cl::TShiftState shift, int x, int y) override;
+  void WndProc(cl::TMessage& message) override;
 
  private:
   friend class TEditButton;
   void UpdateLayout();
   void RecreateGlyph();
 
-  cl::TCustomControl* host_;
-  TEditButton* button_;
+  cl::TCustomControl* host_ = nullptr;
+  TEditButton* button_ = nullptr;
   TPopupWindow* popup_ = nullptr;
   cl::TNotifyEvent on_button_click_;
   cl::TShortCut click_key_ = cl::ShortCut(cl::VK_DOWN, {cl::ssAlt});
   bool read_only_ = false;
   bool direct_input_ = true;
   bool popup_visible_ = false;
+  bool popup_locks_text_ = false;
   TPopupAlign popup_align_ = epaRight;
   TGlyphKind glyph_kind_ = gkCustom;
   int button_width_ = 21;

@@ -232,7 +232,6 @@ class JoinAnalyzer {
       parent = r;
     } else if (IsChildOf(q_, l, kLinkPlain)) {
       parent = l;
-      r->position = static_cast<uint16_t>(l->position + 1);
     } else {
       parent = r;
     }
@@ -371,6 +370,39 @@ void FoldConstants(ExpressionNodePtr& slot, TSourceDataFile& table,
   for (ExpressionNodePtr* v = &n.second; *v; v = &(*v)->next) FoldConstants(*v, table, options);
 }
 
+bool ContainsPrefixCompare(const ExpressionNode* n) {
+  if (n == nullptr) return false;
+  if (n->kind == kNodePrefixCompare) return true;
+  if (ContainsPrefixCompare(n->first.get())) return true;
+  for (const ExpressionNode* v = n->second.get(); v != nullptr; v = v->next.get()) {
+    if (ContainsPrefixCompare(v)) return true;
+  }
+  return false;
+}
+
+// A filter callback testing `tree` (columns in the table's own set) on each candidate record.
+TFilterCallback RecordTest(const ExpressionNode* tree, TDataFile& file) {
+  return [tree, &file](void*, const uint8_t* record, uint32_t) {
+    ExpressionNode result;
+    EvaluateExpression(
+        *tree, result, file.GetLanguageId(), file.GetSortId(), [&](ExpressionNode& column) {
+          const TFieldDefinition& field =
+              file.GetFieldDefinition(TFieldSet::kTable, column.field_number);
+          uint8_t value[kMaxDeclaredSize + 2] = {};
+          const bool blank =
+              file.GetFieldValue(TFieldSet::kTable, column.field_number, value, record);
+          StoredToExpressionValue(field, value, blank, column);
+        });
+    return result.type == kExprTypeBoolean && !result.is_null && result.BooleanValue();
+  };
+}
+
+bool ToResidual(TQueryStatement& query, ExpressionNodePtr part) {
+  query.residual = AndNodes(std::move(query.residual), std::move(part));
+  query.has_residual = true;
+  return false;
+}
+
 void Raise(uint16_t code, const TSourceDataFile& table) {
   if (code != 0) RaiseEngineError(code, table.table_name);
 }
@@ -388,7 +420,12 @@ class FilterAssigner {
         SqlFail("Table correlation name '" + names[0] +
                 "' referenced in WHERE clause is not defined in the FROM clause");
       }
-      if (!IsChildOf(q_, table, kLinkOuter)) {
+      const bool outer_child = IsChildOf(q_, table, kLinkOuter);
+      if (outer_child && IsAndOr(&n, kOpAnd)) {
+        // Its parts may come from ON and from WHERE, which an outer join treats apart.
+        Assign(*n.first);
+        Assign(*n.second);
+      } else if (!outer_child) {
         AssignTableCondition(q_, n, *table, options_);
       } else if (IsOuterOnPart(n)) {
         // Part of the join: a child row failing it is no partner.
@@ -541,6 +578,19 @@ void AssignTableFilters(TQueryStatement& query, const TTableFilterOptions& optio
   }
   RewritePatterns(query.residual);
   if (query.condition) FilterAssigner(query, options).Assign(*query.condition);
+  // A live result is the table itself, which no row loop reads: what the residual tests (a
+  // condition naming no table) must hold there as a filter too.
+  if (options.keep_per_record_filters && query.residual && query.source_tables.size() == 1) {
+    TSourceDataFile& table = *query.source_tables.front();
+    TDataFile& file = *table.data_file;
+    TFilter* filter = nullptr;
+    table.filter_trees.push_back(std::move(query.residual));
+    query.has_residual = false;
+    Raise(file.AddFilter({}, nullptr, false, false, nullptr,
+                         RecordTest(table.filter_trees.back().get(), file), &filter),
+          table);
+    Raise(file.ActivateFilter(filter), table);
+  }
 }
 
 bool AssignTableCondition(TQueryStatement& query, const ExpressionNode& condition,
@@ -550,14 +600,20 @@ bool AssignTableCondition(TQueryStatement& query, const ExpressionNode& conditio
   FoldConstants(copy, table, options);
   RewritePatterns(copy);
   TDataFile& file = *table.data_file;
+  const bool keep = force_filter || options.keep_per_record_filters;
   TFilter* filter = nullptr;
-  Raise(file.AddFilter({}, copy.get(), false, false, nullptr, nullptr, &filter), table);
-  if (!force_filter && !options.keep_per_record_filters &&
-      filter->evaluation_class == kVerdictPerRecord) {
+  // An index of a table with a language holds collation keys, whose leading bytes are no
+  // character prefix: a prefix comparison there is tested record by record.
+  if (file.GetLanguageId() != 0 && ContainsPrefixCompare(copy.get())) {
+    if (!keep) return ToResidual(query, std::move(copy));
+    Raise(file.AddFilter({}, nullptr, false, false, nullptr, RecordTest(copy.get(), file), &filter),
+          table);
+  } else {
+    Raise(file.AddFilter({}, copy.get(), false, false, nullptr, nullptr, &filter), table);
+  }
+  if (!keep && filter->evaluation_class == kVerdictPerRecord) {
     Raise(file.DropFilter(filter), table);
-    query.residual = AndNodes(std::move(query.residual), std::move(copy));
-    query.has_residual = true;
-    return false;
+    return ToResidual(query, std::move(copy));
   }
   // Held before activation: the filter borrows it.
   table.filter_trees.push_back(std::move(copy));

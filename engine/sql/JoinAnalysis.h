@@ -65,7 +65,7 @@ void ForEachConditionTree(TQueryStatement& query,
 // How execution asks for the table filters.
 struct TTableFilterOptions {
   // The result is the live source table, or the statement is aggregates only: every single-table
-  // part becomes a filter, served by an index or not.
+  // part becomes a filter, served by an index or not, and over one table the residual too.
   bool keep_per_record_filters = false;
   uint16_t language = 0;  // the statement's, for constants evaluated once
   uint16_t sort = 0;

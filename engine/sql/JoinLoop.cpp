@@ -74,40 +74,45 @@ uint32_t Mirrored(uint32_t code) {
 // the parent side replaced by a constant that each parent row sets.
 void BuildFilterTree(TSourceDataLink& link) {
   link.filter_tree = CopyExpressionTree(link.condition.get());
+  std::vector<ExpressionNode*> conditions;
   std::vector<ExpressionNode*> comparisons;
+  Comparisons(link.condition.get(), conditions);
   Comparisons(link.filter_tree.get(), comparisons);
-  for (ExpressionNode* c : comparisons) {
+  link.filter_values.clear();
+  for (size_t i = 0; i < comparisons.size(); ++i) {
+    ExpressionNode* c = comparisons[i];
     c->first = std::move(c->second);
     c->second = std::make_unique<ExpressionNode>();
     c->second->kind = kNodeConstant;
     c->code = Mirrored(c->code);
     c->join_type = 0;
+    link.filter_values.push_back({conditions[i]->first.get(), c->second.get(), c->first.get()});
   }
 }
 
 void InstallChildFilter(TSourceDataLink& link) {
   if (!link.filter_tree) BuildFilterTree(link);
-  std::vector<ExpressionNode*> conditions;
-  std::vector<ExpressionNode*> filters;
-  Comparisons(link.condition.get(), conditions);
-  Comparisons(link.filter_tree.get(), filters);
   TSourceDataFile& parent = *link.owner;
   TSourceDataFile& child = *link.child;
   TDataFile& parent_file = *parent.data_file;
-  for (size_t i = 0; i < conditions.size() && i < filters.size(); ++i) {
+  bool changed = false;
+  for (const TSourceDataLink::TFilterValue& v : link.filter_values) {
     ExpressionNode value;
-    EvaluateExpression(*conditions[i]->first, value, parent_file.GetLanguageId(),
-                       parent_file.GetSortId(),
+    EvaluateExpression(*v.parent_side, value, parent_file.GetLanguageId(), parent_file.GetSortId(),
                        [&parent](ExpressionNode& column) { ReadOwnColumn(parent, column); });
-    ConvertToColumnType(value, filters[i]->first.get(), *child.data_file);
-    ExpressionNode& constant = *filters[i]->second;
+    ConvertToColumnType(value, v.child_side, *child.data_file);
+    ExpressionNode& constant = *v.constant;
+    changed = changed || constant.type != value.type || constant.is_null != value.is_null ||
+              constant.decimals != value.decimals || constant.value != value.value;
     constant.Fields() = value.Fields();
     constant.kind = kNodeConstant;
     constant.is_parameter = 0;
   }
   TDataFile& file = *child.data_file;
-  uint16_t code;
-  if (link.child_filter == nullptr) {
+  uint16_t code = 0;
+  if (link.child_filter != nullptr && !changed) {
+    // Parent rows in key order often repeat their value: the child's maps still hold.
+  } else if (link.child_filter == nullptr) {
     TFilter* filter = nullptr;
     code = file.AddFilter({}, link.filter_tree.get(), false, false, nullptr, nullptr, &filter);
     if (code == 0) {
@@ -169,6 +174,7 @@ void ConvertToColumnType(ExpressionNode& value, const ExpressionNode* column, TD
   uint8_t stored[kMaxDeclaredSize + 2] = {};
   if (!ExpressionValueToStored(value, field, true, stored)) return;
   ExpressionNode converted;
+  BindColumnNode(field, converted);
   StoredToExpressionValue(field, stored, false, converted);
   value.value = converted.value;
   value.type = converted.type;

@@ -1,6 +1,7 @@
 #include "engine/sql/QueryBinder.h"
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -30,18 +31,15 @@ namespace tessera {
 
 namespace {
 
+// Pages per index of a result table in memory (4 KB each).
+constexpr size_t kResultPageCacheList = 256;
+// Temporary names taken by other processes between search and creation, tried past.
+constexpr int kTempNameAttempts = 100;
+
 bool SameName(std::string_view a, std::string_view b) { return cl::AnsiSameText(a, b); }
 
 bool DiskFileExists(const std::string& name) {
   return platform::FileExists(platform::ResolveFileName(cl::Cp1252ToUtf8(name)));
-}
-
-// The temporary name's stem, as the engine's temporary names have it: the first five digits of
-// the thread id's absolute value.
-std::string ThreadStem() {
-  const int64_t id = platform::GetCurrentThreadId();
-  const uint64_t magnitude = id < 0 ? 0 - static_cast<uint64_t>(id) : static_cast<uint64_t>(id);
-  return std::to_string(magnitude).substr(0, 5);
 }
 
 const char* NodeKindName(const ExpressionNode& node) {
@@ -126,6 +124,17 @@ void TQueryBinder::ResolveNames(ExpressionNode* node, std::string_view clause) c
   }
 }
 
+void TQueryBinder::CheckNoColumns(const ExpressionNode* node) const {
+  for (; node != nullptr; node = node->next.get()) {
+    if (node->kind == kNodeColumn && !node->from_quoted_text) {
+      Fail("Invalid column name '" + node->column_name + "' or table correlation name '" +
+           node->correlation_name + "' specified in update values");
+    }
+    CheckNoColumns(node->first.get());
+    CheckNoColumns(node->second.get());
+  }
+}
+
 void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   TDataFile& file = *table.data_file;
   // An in-memory table has no directory: its name is the one INTO MEMORY gave it.
@@ -203,15 +212,27 @@ void TQueryBinder::BindChange() {
   PlanJoins(s_);
 }
 
-void TQueryBinder::CheckUpdateValue(TUpdateDataValue& value, const TFieldDefinition& target) {
-  ColumnLookup lookup;
+ColumnLookup TQueryBinder::ValueLookup() const {
   // INSERT values take parameters and constants only: a column name is unknown there.
-  if (s_.statement_kind == kStatementUpdate)
-    lookup = SourceLookup();
-  else
-    lookup = [](ExpressionNode&) { return false; };
+  if (s_.statement_kind == kStatementUpdate) return SourceLookup();
+  return [](ExpressionNode&) { return false; };
+}
+
+void TQueryBinder::CheckUpdateValue(TUpdateDataValue& value, const TFieldDefinition& target) {
   ExpressionNode& tree = *value.expression;
-  CheckExpression("update values", tree, lookup);
+  std::vector<ExpressionNode*> parameters;
+  CollectParameters(&tree, parameters);
+  if (!parameters.empty() && !tree.is_parameter) {
+    // A parameter has no type before it is set: the names are resolved now, the types checked
+    // when the statement runs.
+    if (s_.statement_kind == kStatementUpdate) {
+      ResolveNames(&tree, "update values");
+    } else {
+      CheckNoColumns(&tree);
+    }
+    return;
+  }
+  CheckExpression("update values", tree, ValueLookup());
   if (tree.is_parameter || tree.type == kExprTypeNone || tree.type == target.type) return;
   if (tree.kind == kNodeConstant && !tree.is_null) {
     if (tree.type == kExprTypeString && IsDateTimeType(target.type)) {
@@ -484,33 +505,46 @@ bool TQueryBinder::TryLive() {
     return false;
   }
   TDataFile& file = *s_.source_tables.front()->data_file;
-  std::vector<TFieldDefinition> working;
-  // Computed columns read the select list's fields: a column that is not listed cannot be read
-  // by the engine's evaluation of the working set, so such a statement gives a canned result.
-  auto lookup = [&](ExpressionNode& column) {
-    for (const TFieldDefinition& w : working) {
-      if (!w.computed && SameName(w.name, column.column_name)) {
-        BindColumnNode(w, column);
-        return true;
+  // Computed columns read the working set, which is the select list: a column they read must be
+  // listed as a plain column, else the canned result serves the statement.
+  auto listed = [&](const ExpressionNode& column) -> int {
+    const TFieldDefinition* field = nullptr;
+    if (FindColumn(column.correlation_name, column.column_name, field) == nullptr ||
+        field == nullptr) {
+      return -1;
+    }
+    for (size_t k = 0; k < s_.select_columns.size(); ++k) {
+      if (!s_.select_columns[k]->computed && q_.bound_[k].source_field == field->number) {
+        return static_cast<int>(k);
       }
     }
-    return false;
+    return -1;
   };
-  std::vector<std::shared_ptr<ExpressionNode>> trees;
+  auto lookup = [&](ExpressionNode& column) {
+    const int k = listed(column);
+    if (k < 0) return false;
+    TFieldDefinition w = file.GetFieldDefinition(TFieldSet::kTable, q_.bound_[k].source_field);
+    w.number = static_cast<uint16_t>(k + 1);
+    BindColumnNode(w, column);
+    return true;
+  };
+  std::function<bool(const ExpressionNode*)> all_listed = [&](const ExpressionNode* node) {
+    for (; node != nullptr; node = node->next.get()) {
+      if (node->kind == kNodeColumn && !node->from_quoted_text && listed(*node) < 0) return false;
+      if (!all_listed(node->first.get()) || !all_listed(node->second.get())) return false;
+    }
+    return true;
+  };
+  std::vector<TFieldDefinition> working;
   for (size_t i = 0; i < s_.select_columns.size(); ++i) {
     const TResultDataField& c = *s_.select_columns[i];
     TFieldDefinition d;
     if (!c.computed) {
       d = file.GetFieldDefinition(TFieldSet::kTable, q_.bound_[i].source_field);
     } else {
+      if (!all_listed(c.expression.get())) return false;
       ExpressionNodePtr copy = CopyExpressionTree(c.expression.get());
-      bool readable = true;
-      try {
-        CheckExpression("source columns", *copy, lookup);
-      } catch (const ETesseraEngineError&) {
-        readable = false;  // a column not listed: the canned result serves it
-      }
-      if (!readable) return false;
+      CheckExpression("source columns", *copy, lookup);
       d.type = checked_[i].type;
       d.sub_type = checked_[i].sub_type;
       d.size = static_cast<uint8_t>(DeclaredSize(d.type, checked_[i].size));
@@ -715,16 +749,13 @@ void TQueryBinder::CreateResult() {
     setup(q_.result_name_);
   } else {
     // Another process may take the name between the search and the creation: the exclusive
-    // creation refuses it, and the next number is tried.
-    const std::string prefix = AddTrailingBackslash(directory) + ThreadStem();
-    for (uint32_t n = 0;; ++n) {
-      std::string name = prefix + std::to_string(n) + ".DAT";
-      if (!cl::FitsShort(name)) RaiseEngineError(kErrInvalidPath, name);
-      if (in_memory ? session.MemoryFiles().FileExists(name) : DiskFileExists(name)) continue;
+    // creation refuses it, and the search runs again, past the name now taken.
+    for (int attempt = 0;; ++attempt) {
+      std::string name = MakeTempTableNameIn(session, in_memory, directory);
       try {
         setup(name);
-      } catch (const ETesseraEngineError& e) {
-        if (n < 1000 && DiskFileExists(name)) continue;
+      } catch (const ETesseraEngineError&) {
+        if (attempt < kTempNameAttempts && !in_memory && DiskFileExists(name)) continue;
         throw;
       }
       q_.result_name_ = name;
@@ -735,6 +766,10 @@ void TQueryBinder::CreateResult() {
   result.SetDeleteOnClose(!into);
   result.Open();
   result.SetNoKeyCheck(true);
+  result.SetDeferredCommit(true);
+  // The result's indexes are built in one go by this statement: a larger page cache keeps their
+  // pages in memory instead of writing and reading them back while the keys arrive.
+  result.IndexFile().PageCache().SetListCapacity(kResultPageCacheList);
 }
 
 void TQueryBinder::ShiftWorkingFields() {

@@ -27,6 +27,8 @@ class TQueryBinder {
   TSourceDataFile* FindCorrelation(std::string_view name) const;
   // Binds a column node to its table and field (correlation name filled in).
   ColumnLookup SourceLookup() const;
+  // The lookup of INSERT or UPDATE values: UPDATE reads the table's columns, INSERT none.
+  ColumnLookup ValueLookup() const;
 
   [[noreturn]] static void Fail(const std::string& message);
 
@@ -34,6 +36,8 @@ class TQueryBinder {
   void OpenSourceTable(TSourceDataFile& table, bool live);
   // Fills in the table of every column of a condition tree; unknown names raise.
   void ResolveNames(ExpressionNode* node, std::string_view clause) const;
+  // Refuses any column reference in an INSERT value.
+  void CheckNoColumns(const ExpressionNode* node) const;
 
   void BindChange();
   void CheckUpdateValue(TUpdateDataValue& value, const TFieldDefinition& target);

@@ -1,13 +1,21 @@
 // ExecuteQuery: the row loop over the joined sources and what each statement kind does with the
 // rows.  Every lock taken here (the table lock of a change, the read locks of WITH LOCKS) is held
 // by a guard that gives it back on every exit.
+//
+// Grouping and DISTINCT go by the result index's keys (BuildKey), kept in memory while the rows
+// come: a group's aggregates accumulate beside it and its row is stored once, in the order the
+// groups were first met, so the result is the one a find-then-modify on that index would give,
+// without an index search and a record rewrite for every row.
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Collation.h"
 #include "engine/sql/ConditionWalks.h"
 #include "engine/sql/JoinAnalysis.h"
@@ -109,6 +117,13 @@ class TQueryExecutor {
 
   void CheckConditions() {
     const ColumnLookup lookup = binder_.SourceLookup();
+    // Values holding parameters were left unchecked by binding (their types were not known).
+    const ColumnLookup value_lookup = binder_.ValueLookup();
+    for (auto& value : s_.values) {
+      std::vector<ExpressionNode*> parameters;
+      CollectParameters(value->expression.get(), parameters);
+      if (!parameters.empty()) CheckExpression("update values", *value->expression, value_lookup);
+    }
     ForEachConditionTree(s_, [&](ExpressionNodePtr& tree) {
       CheckExpression("WHERE or JOIN clause", *tree, lookup);
       if (tree->type != kExprTypeBoolean) {
@@ -162,14 +177,16 @@ class TQueryExecutor {
     TDataFile& driving = *driving_table.data_file;
     const uint32_t total = driving.GetRecordCount();
     int32_t counter = 1;
-    uint32_t last_position = 0;
+    uint32_t last_record = 0;
     bool abort = false;
     if (!FirstJoinedRow(driving_table)) return;
     while (NextJoinedRow(driving_table)) {
-      const uint32_t position = driving.GetCurrentRecordNumber();
-      if (position != last_position) {
+      // The driving table moved on when its buffer holds another record: the record's own
+      // number says so without counting the cursor's position in the range.
+      const uint32_t record = cl::GetU32LE(driving_table.record_buffer.data() + kRecLink);
+      if (record != last_record) {
         ++counter;
-        last_position = position;
+        last_record = record;
         // Another process may insert while the loop runs: the count read before it can be 0.
         const double percent = total == 0 ? 100.0 : std::min(100.0, counter * 100.0 / total);
         q_.ReportQueryProgress(counter, static_cast<uint16_t>(percent), abort);
@@ -234,6 +251,7 @@ class TQueryExecutor {
   void ExecuteInsert() {
     TSourceDataFile& table = *s_.source_tables.front();
     TDataFile& file = *table.data_file;
+    CheckConditions();
     TableLockGuard lock(file);
     q_.rows_affected_ = 0;
     file.ApplyFieldDefaults(table.record_buffer.data());
@@ -281,6 +299,13 @@ class TQueryExecutor {
     }
     AssignTableFilters(s_, FilterOptions(q_.aggregate_only_));
     arguments_ = std::vector<ExpressionNode>(s_.select_columns.size());
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      const TResultDataField& c = *s_.select_columns[i];
+      if (c.aggregate == kAggregateNone || q_.bound_[i].count_star) continue;
+      if (IsPlainColumn(c.expression->first.get())) {
+        arguments_[i].Fields() = c.expression->first->Fields();
+      }
+    }
     uint16_t code = 0;
     if (q_.aggregate_only_) {
       code = FillAggregateOnly();
@@ -290,7 +315,6 @@ class TQueryExecutor {
       code = FillPlain();
     }
     if (code != 0) return code;
-    if (s_.has_average) FinishAverages();
     result.SetCurrentIndexByNumber(0);
     result.MoveToBeginning();
     handle = &result;
@@ -302,12 +326,24 @@ class TQueryExecutor {
   // the aggregates evaluated aside.  0, or the code of a blob that could not be copied.
   uint16_t FillRow(uint8_t* row) {
     TDataFile& result = *q_.result_;
-    result.ApplyFieldDefaults(row);
+    if (blank_row_.empty()) {
+      // The result's defaults are the same for every row: applied once, copied after.
+      blank_row_.assign(result.GetRecordBufferSize(), 0);
+      result.ApplyFieldDefaults(blank_row_.data());
+    }
+    std::copy(blank_row_.begin(), blank_row_.end(), row);
     for (size_t i = 0; i < s_.select_columns.size(); ++i) {
       const TResultDataField& c = *s_.select_columns[i];
       const auto& bound = q_.bound_[i];
       if (c.aggregate != kAggregateNone) {
-        if (!bound.count_star) Evaluate(*c.expression->first, arguments_[i]);
+        if (bound.count_star) continue;
+        const ExpressionNode& argument = *c.expression->first;
+        if (IsPlainColumn(&argument)) {
+          // A column is read straight from its table's row (the node was bound to it once).
+          ReadColumn(arguments_[i]);
+        } else {
+          Evaluate(argument, arguments_[i]);
+        }
         continue;
       }
       if (c.computed || bound.source == nullptr) {
@@ -369,159 +405,178 @@ class TQueryExecutor {
     q_.result_->FlushBlobFile();
   }
 
+  // The key of `row` in the result's current index: rows with equal keys are one group, or
+  // duplicates under DISTINCT.
+  std::string KeyOf(const uint8_t* row) {
+    TDataFile& result = *q_.result_;
+    key_.resize(kMaxKeyLength);
+    result.BuildKey(row, key_.data());
+    return std::string(reinterpret_cast<const char*>(key_.data()), result.GetCurrentKeyLength());
+  }
+
   uint16_t FillPlain() {
     TDataFile& result = *q_.result_;
     uint16_t code = 0;
+    // The keys already stored, so that DISTINCT asks no index for each row.
+    std::unordered_set<std::string> seen;
     RowLoop([&] {
       if (code != 0) return;
       if ((code = FillRow(new_row_.data())) != 0) return;
-      if (s_.distinct && result.FindRecordByKey(new_row_.data(), stored_row_.data())) return;
+      if (s_.distinct && !seen.insert(KeyOf(new_row_.data())).second) return;
       result.InsertRecord(new_row_.data());
       AfterRow();
     });
     return code;
   }
 
+  // Groups are accumulated in memory, keyed as the result's index keys them, and stored in the
+  // order they were first met (which is the order a find-then-modify on the index gives them).
   uint16_t FillGrouped() {
     TDataFile& result = *q_.result_;
     uint16_t code = 0;
+    std::unordered_map<std::string, size_t> groups;
+    std::vector<Row> rows;
+    std::vector<Accumulators> accumulators;
     RowLoop([&] {
       if (code != 0) return;
       if ((code = FillRow(new_row_.data())) != 0) return;
-      if (result.FindRecordByKey(new_row_.data(), stored_row_.data())) {
-        CombineAll(stored_row_.data());
-        result.ModifyRecord(stored_row_.data());
-      } else {
-        CombineAll(new_row_.data());
-        result.InsertRecord(new_row_.data());
+      auto [it, added] = groups.emplace(KeyOf(new_row_.data()), rows.size());
+      if (added) {
+        rows.push_back(new_row_);
+        accumulators.emplace_back(s_.select_columns.size());
       }
-      AfterRow();
+      Combine(accumulators[it->second]);
     });
-    return code;
+    if (code != 0) return code;
+    for (size_t g = 0; g < rows.size(); ++g) {
+      StoreAccumulators(accumulators[g], rows[g].data());
+      result.InsertRecord(rows[g].data());
+      AfterRow();
+    }
+    return 0;
   }
 
   uint16_t FillAggregateOnly() {
     TDataFile& result = *q_.result_;
     result.ApplyFieldDefaults(stored_row_.data());
+    Accumulators accumulators(s_.select_columns.size());
     const bool single_count = s_.source_tables.size() == 1 && s_.select_columns.size() == 1 &&
                               q_.bound_[0].count_star && !s_.residual;
     if (single_count) {
       // The filters alone decide the count: no record is read.
       const uint32_t count = s_.source_tables.front()->data_file->GetRecordCount();
-      ExpressionNode value;
-      value.type = kExprTypeInt32;
-      value.SetInt32(static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX)));
-      PutValue(q_.bound_[0].result_field, value, stored_row_.data());
+      accumulators[0].count = count;
       bool abort = false;
-      q_.ReportQueryProgress(static_cast<int32_t>(count), 100, abort);
+      q_.ReportQueryProgress(static_cast<int32_t>(std::min<uint32_t>(count, INT32_MAX)), 100,
+                             abort);
     } else {
       uint16_t code = 0;
       RowLoop([&] {
         if (code != 0) return;
         if ((code = FillRow(new_row_.data())) != 0) return;
-        CombineAll(stored_row_.data());
+        Combine(accumulators);
       });
       if (code != 0) return code;
     }
-    // Over no rows COUNT is 0, as the shortcut gives.
-    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
-      if (s_.select_columns[i]->aggregate != kAggregateCount) continue;
-      const uint16_t field = q_.bound_[i].result_field;
-      if (result.GetFieldValue(TFieldSet::kTable, field, nullptr, stored_row_.data())) {
-        ExpressionNode zero;
-        zero.type = kExprTypeInt32;
-        zero.SetInt32(0);
-        PutValue(field, zero, stored_row_.data());
-      }
-    }
+    StoreAccumulators(accumulators, stored_row_.data());
     result.InsertRecord(stored_row_.data());
     return 0;
   }
 
   // ---- aggregates ----
 
-  // The hidden count field of the k-th AVG column (0-based).
-  uint16_t AverageCountField(size_t column) const {
-    uint16_t field = static_cast<uint16_t>(s_.select_columns.size() + 2);
-    for (size_t i = 0; i < column; ++i) {
-      if (s_.select_columns[i]->aggregate == kAggregateAvg) ++field;
-    }
-    return field;
+  // One aggregate of one group: COUNT counts; AVG sums as a float and counts its values; SUM, MIN
+  // and MAX hold their value in the result column's type once `count` values came.
+  struct Accumulator {
+    ExpressionNode value;
+    int64_t count = 0;
+    double sum = 0;
+  };
+  using Accumulators = std::vector<Accumulator>;  // per select column; unused for the others
+
+  const TFieldDefinition& ResultField(size_t column) const {
+    return q_.result_->GetFieldDefinition(TFieldSet::kTable, q_.bound_[column].result_field);
   }
 
-  ExpressionNode ReadResultValue(uint16_t field, const uint8_t* row) {
-    TDataFile& result = *q_.result_;
-    const TFieldDefinition& f = result.GetFieldDefinition(TFieldSet::kTable, field);
-    ExpressionNode value;
-    BindColumnNode(f, value);
-    uint8_t stored[kUpdateValueAreaSize] = {};
-    const bool blank = result.GetFieldValue(TFieldSet::kTable, field, stored, row);
-    StoredToExpressionValue(f, stored, blank, value);
-    return value;
+  void Combine(Accumulators& accumulators) {
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      const TResultDataField& c = *s_.select_columns[i];
+      if (c.aggregate == kAggregateNone) continue;
+      Accumulator& acc = accumulators[i];
+      const ExpressionNode& value = arguments_[i];
+      if (c.aggregate == kAggregateCount) {
+        if (q_.bound_[i].count_star || !value.is_null) ++acc.count;
+        continue;
+      }
+      if (value.is_null) continue;
+      switch (c.aggregate) {
+        case kAggregateAvg: {
+          // Integers are added as floats, never copied as raw bytes into the float sum.
+          ExpressionNode as_float;
+          ConvertValue(value, kExprTypeFloat, 0, as_float);
+          acc.sum += as_float.FloatValue();
+          break;
+        }
+        case kAggregateSum:
+          if (acc.count == 0) {
+            const TFieldDefinition& f = ResultField(i);
+            ConvertValue(value, f.type, f.decimals_copy, acc.value);
+          } else {
+            AddInto(acc.value, value, c);
+          }
+          break;
+        default: {
+          if (acc.count > 0) {
+            ExpressionNode better;
+            EvaluateBinaryOperator(c.aggregate == kAggregateMin ? kOpLess : kOpGreater, value,
+                                   acc.value, better, q_.language_id_, q_.sort_id_);
+            if (better.is_null || !better.BooleanValue()) break;
+          }
+          const TFieldDefinition& f = ResultField(i);
+          ConvertValue(value, f.type, f.decimals_copy, acc.value);
+          break;
+        }
+      }
+      ++acc.count;
+    }
+  }
+
+  // The group's aggregates into its row: a COUNT of nothing is 0, an AVG of nothing 0 (with its
+  // hidden count beside it), a SUM, MIN or MAX of nothing NULL.
+  void StoreAccumulators(const Accumulators& accumulators, uint8_t* row) {
+    uint16_t hidden_count = static_cast<uint16_t>(s_.select_columns.size() + 2);
+    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+      const TResultDataField& c = *s_.select_columns[i];
+      if (c.aggregate == kAggregateNone) continue;
+      const Accumulator& acc = accumulators[i];
+      const uint16_t field = q_.bound_[i].result_field;
+      ExpressionNode value;
+      if (c.aggregate == kAggregateCount || c.aggregate == kAggregateAvg) {
+        if (acc.count > INT32_MAX) Overflow(c);
+        ExpressionNode count;
+        count.type = kExprTypeInt32;
+        count.SetInt32(static_cast<int32_t>(acc.count));
+        if (c.aggregate == kAggregateCount) {
+          PutValue(field, count, row);
+          continue;
+        }
+        PutValue(hidden_count++, count, row);
+        value.type = kExprTypeFloat;
+        value.SetFloat(acc.count == 0 ? 0.0 : acc.sum / static_cast<double>(acc.count));
+      } else if (acc.count == 0) {
+        continue;
+      } else {
+        value.Fields() = acc.value.Fields();
+      }
+      uint8_t stored[kUpdateValueAreaSize] = {};
+      if (!ExpressionValueToStored(value, ResultField(i), false, stored)) Overflow(c);
+      q_.result_->PutFieldValue(TFieldSet::kTable, field, false, stored, row);
+    }
   }
 
   [[noreturn]] void Overflow(const TResultDataField& c) {
     const std::string& name = c.column_name.empty() ? c.expression_text : c.column_name;
     TQueryBinder::Fail("Numeric overflow in aggregate function for column '" + name + "'");
-  }
-
-  void AddCount(uint16_t field, uint8_t* row) {
-    ExpressionNode count = ReadResultValue(field, row);
-    const int32_t n = count.is_null ? 0 : count.Int32Value();
-    count.is_null = 0;
-    count.SetInt32(n + 1);
-    PutValue(field, count, row);
-  }
-
-  void CombineAll(uint8_t* row) {
-    for (size_t i = 0; i < s_.select_columns.size(); ++i) {
-      const TResultDataField& c = *s_.select_columns[i];
-      if (c.aggregate == kAggregateNone) continue;
-      const uint16_t field = q_.bound_[i].result_field;
-      if (c.aggregate == kAggregateCount) {
-        if (q_.bound_[i].count_star || !arguments_[i].is_null) AddCount(field, row);
-        continue;
-      }
-      const ExpressionNode& value = arguments_[i];
-      if (value.is_null) continue;
-      ExpressionNode acc = ReadResultValue(field, row);
-      switch (c.aggregate) {
-        case kAggregateAvg: {
-          ExpressionNode as_float;
-          ConvertValue(value, kExprTypeFloat, 0, as_float);
-          acc.SetFloat((acc.is_null ? 0.0 : acc.FloatValue()) + as_float.FloatValue());
-          acc.is_null = 0;
-          AddCount(AverageCountField(i), row);
-          break;
-        }
-        case kAggregateSum:
-          if (acc.is_null) {
-            ConvertValue(value, acc.type, acc.decimals, acc);
-            acc.is_null = value.is_null;
-          } else {
-            AddInto(acc, value, c);
-          }
-          break;
-        case kAggregateMin:
-        case kAggregateMax: {
-          if (!acc.is_null) {
-            ExpressionNode better;
-            EvaluateBinaryOperator(c.aggregate == kAggregateMin ? kOpLess : kOpGreater, value, acc,
-                                   better, q_.language_id_, q_.sort_id_);
-            if (better.is_null || !better.BooleanValue()) continue;
-          }
-          const uint8_t type = acc.type;
-          ConvertValue(value, type, acc.decimals, acc);
-          break;
-        }
-        default:
-          continue;
-      }
-      uint8_t stored[kUpdateValueAreaSize] = {};
-      const TFieldDefinition& f = q_.result_->GetFieldDefinition(TFieldSet::kTable, field);
-      if (!ExpressionValueToStored(acc, f, false, stored)) Overflow(c);
-      q_.result_->PutFieldValue(TFieldSet::kTable, field, false, stored, row);
-    }
   }
 
   // acc += value in acc's type; a sum its type cannot hold is an error, never a wrapped value.
@@ -565,27 +620,6 @@ class TQueryExecutor {
     }
   }
 
-  void FinishAverages() {
-    TDataFile& result = *q_.result_;
-    result.SetCurrentIndexByNumber(kRecordOrderIndex);
-    result.MoveToBeginning();
-    while (result.GetNextRecord(stored_row_.data()) == 0) {
-      for (size_t i = 0; i < s_.select_columns.size(); ++i) {
-        if (s_.select_columns[i]->aggregate != kAggregateAvg) continue;
-        const uint16_t field = q_.bound_[i].result_field;
-        ExpressionNode sum = ReadResultValue(field, stored_row_.data());
-        ExpressionNode count = ReadResultValue(AverageCountField(i), stored_row_.data());
-        const int32_t n = count.is_null ? 0 : count.Int32Value();
-        ExpressionNode average;
-        average.type = kExprTypeFloat;
-        // No values (no rows, or only NULLs) average to 0.
-        average.SetFloat(n == 0 || sum.is_null ? 0.0 : sum.FloatValue() / n);
-        PutValue(field, average, stored_row_.data());
-      }
-      result.ModifyRecord(stored_row_.data());
-    }
-  }
-
   TDataQuery& q_;
   TQueryStatement& s_;
   TQueryBinder binder_;
@@ -593,6 +627,8 @@ class TQueryExecutor {
   Row new_row_;
   Row stored_row_;
   std::vector<ExpressionNode> arguments_;
+  std::vector<uint8_t> key_;
+  Row blank_row_;
   bool has_blobs_ = false;
 };
 

@@ -71,6 +71,15 @@ struct TSourceDataLink {
   // borrows it) and its handle on the child's data file, nullptr until first installed.
   ExpressionNodePtr filter_tree;
   TFilter* child_filter = nullptr;
+  // Per comparison: its parent side (in `condition`), the constant of the filter tree that the
+  // parent value goes to, and the child side it faces.  Kept by address: the index analysis of
+  // the filter may reorder its tree.
+  struct TFilterValue {
+    const ExpressionNode* parent_side;
+    ExpressionNode* constant;
+    const ExpressionNode* child_side;
+  };
+  std::vector<TFilterValue> filter_values;
   bool matched = false;  // the child produced a row (or its row without partner) for this parent
 };
 

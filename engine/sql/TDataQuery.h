@@ -5,10 +5,10 @@
 //   created --PrepareQuery--> prepared --SetQueryParams--> parameters set
 //           --ExecuteQuery--> executed (SELECT: the result handed out) --destroyed
 //
-// PrepareQuery parses the text (TStatementParser.h) and binds it (TDataQueryBind.cpp): the
-// source tables are opened, every name is resolved, and a SELECT either takes its first source
-// table as a live result or defines and creates a result table.  ExecuteQuery runs the statement
-// (TDataQueryExecute.cpp); a SELECT hands out its result, which stays owned here.  An executed
+// PrepareQuery parses the text (TStatementParser.h) and binds it (QueryBinder.cpp): the source
+// tables are opened, every name is resolved, and a SELECT either takes its first source table as
+// a live result or defines and creates a result table.  ExecuteQuery runs the statement
+// (QueryExecutor.cpp); a SELECT hands out its result, which stays owned here.  An executed
 // object refuses a second preparation (11047).  Any failure of preparation or execution leaves the
 // object unprepared: sources closed, the table lock and read locks given back, a temporary result
 // deleted, so that a caller can neither see half a result nor be left holding a lock.
@@ -18,7 +18,9 @@
 //   field    name         type                        meaning
 //   1        "Row___No"   32-bit auto-increment       insertion counter, ORDER BY tie-breaker
 //   2..n+1   result names per select column           the select columns in order
-//   n+2      "Avg__Count" 32-bit integer              rows per group, only with AVG; hidden
+//   n+2..    "Avg__Count" 32-bit integer              per AVG column (the second and later
+//            ("_2", ...)                              named "Avg__Count_2" ...): the values it
+//                                                     averaged; hidden
 //
 // Temporary results live in the session's private directory, else in the user's own private
 // directory (platform/PrivateDirectory.h): never in a shared or unwritable current directory.

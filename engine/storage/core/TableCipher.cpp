@@ -64,7 +64,16 @@ std::string MakeTempTableName(TFileSession& session, bool in_memory) {
 std::string MakeTempTableName(TFileSession& session, bool in_memory, int64_t thread_id) {
   std::string directory = session.PrivateDirectory();
   if (directory.empty() && !in_memory) directory = cl::Utf8ToCp1252(platform::GetCurrentDir());
-  directory = AddTrailingBackslash(directory);
+  return MakeTempTableNameIn(session, in_memory, directory, thread_id);
+}
+
+std::string MakeTempTableNameIn(TFileSession& session, bool in_memory, std::string_view directory) {
+  return MakeTempTableNameIn(session, in_memory, directory, platform::GetCurrentThreadId());
+}
+
+std::string MakeTempTableNameIn(TFileSession& session, bool in_memory, std::string_view where,
+                                int64_t thread_id) {
+  const std::string directory = AddTrailingBackslash(where);
   const uint64_t magnitude =
       thread_id < 0 ? 0 - static_cast<uint64_t>(thread_id) : static_cast<uint64_t>(thread_id);
   const std::string prefix = directory + std::to_string(magnitude).substr(0, 5);

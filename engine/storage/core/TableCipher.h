@@ -63,5 +63,9 @@ void CheckTablePassword(TFileSession& session, const uint8_t* stored_password,
 std::string MakeTempTableName(TFileSession& session, bool in_memory);
 // The same for a given thread id (tests).
 std::string MakeTempTableName(TFileSession& session, bool in_memory, int64_t thread_id);
+// The same in `directory` (empty: no directory) instead of the session's.
+std::string MakeTempTableNameIn(TFileSession& session, bool in_memory, std::string_view directory);
+std::string MakeTempTableNameIn(TFileSession& session, bool in_memory, std::string_view directory,
+                                int64_t thread_id);
 
 }  // namespace tessera

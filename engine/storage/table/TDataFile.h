@@ -314,6 +314,11 @@ class TDataFile : public TFileHandler,
   const TRecord* CurrentRecord() const { return current_; }
   // The SQL engine's result tables: no duplicate-key checks.
   void SetNoKeyCheck(bool value) { no_key_check_ = value; }
+  // The SQL engine's result tables: an exclusive handle's writes are not committed one by one
+  // before the next write, only when the caches need room and at close.  A failed write then
+  // leaves the handle on what the disk held before earlier uncommitted writes: for a result that
+  // its statement discards on any error only.
+  void SetDeferredCommit(bool value) { deferred_commit_ = value; }
   // The SQL engine's physical scans: read-ahead follows the file, not the index.
   void SetPhysicalScan(bool value) { physical_scan_ = value; }
   // Discards every cache and re-reads the three headers: the handle then holds what the disk
@@ -601,6 +606,7 @@ class TDataFile : public TFileHandler,
   TRecordCache record_cache_{*this};
   TRecord* current_ = nullptr;  // pinned while set
   bool no_key_check_ = false;
+  bool deferred_commit_ = false;
   bool physical_scan_ = false;
   // Filters and their maps; the visible map is the index cursor's.
   std::vector<std::unique_ptr<TFilter>> filters_;

@@ -319,7 +319,7 @@ void TDataFile::TakeBlobValues(uint32_t record_number, uint8_t* record) {
 
 void TDataFile::InsertRecord(uint8_t* buffer) {
   if (ReadOnly()) Fail(kErrAccessDenied);
-  if (Exclusive()) {
+  if (Exclusive() && !deferred_commit_) {
     // What came before reaches the disk first, so a failed store can go back to the disk.
     ReleaseAllPins();
     CommitTransaction(false, false, false);
@@ -402,7 +402,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
-  if (Exclusive()) {
+  if (Exclusive() && !deferred_commit_) {
     ReleaseAllPins();
     CommitTransaction(false, false, false);
     PinCurrentRecord();
@@ -464,7 +464,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
-  if (Exclusive()) {
+  if (Exclusive() && !deferred_commit_) {
     ReleaseAllPins();
     CommitTransaction(false, false, false);
     PinCurrentRecord();

@@ -190,10 +190,21 @@ bool TRecordCache::FlushDirty() {
 
 void TRecordCache::Pin(TRecord* record) {
   if (!record->TryPin()) host_.RaiseRecordError(kErrRecordBufferCorrupt);
+  if (record->PinCount() == 1) {
+    if (pinned_.size() > list_.size()) ForgetUnpinned();
+    pinned_.push_back(record);
+  }
 }
 
 void TRecordCache::UnpinAll() {
-  for (auto& r : list_) r->ClearPins();
+  // Only entries pinned since the last call can hold pins: every write ends here, and a walk over
+  // the whole cache would cost each write the size of the cache.
+  for (TRecord* r : pinned_) r->ClearPins();
+  pinned_.clear();
+}
+
+void TRecordCache::ForgetUnpinned() {
+  std::erase_if(pinned_, [](const TRecord* r) { return r->PinCount() == 0; });
 }
 
 void TRecordCache::Invalidate() {
@@ -207,15 +218,19 @@ void TRecordCache::Invalidate() {
     std::fill(r->buffer.begin(), r->buffer.end(), 0);
   }
   by_number_.clear();
+  pinned_.clear();
 }
 
 void TRecordCache::Drop() {
+  pinned_.clear();
   list_.clear();
   by_number_.clear();
   capacity_ = base_capacity_;
 }
 
 void TRecordCache::Shrink() {
+  // Only unpinned entries go, and none of them may stay listed as pinned.
+  ForgetUnpinned();
   capacity_ = base_capacity_;
   for (auto it = list_.end(); list_.size() > capacity_ && it != list_.begin();) {
     --it;

@@ -120,6 +120,8 @@ class TRecordCache {
   using List = std::list<std::unique_ptr<TRecord>>;
 
   List::iterator FindEvictable();
+  // Drops the entries without pins from `pinned_`.
+  void ForgetUnpinned();
   TRecord* Recycle(List::iterator it);
 
   uint32_t OffsetOf(uint32_t number) const {
@@ -134,6 +136,8 @@ class TRecordCache {
   size_t base_capacity_ = 0;
   List list_;  // most recently used first
   std::unordered_map<uint32_t, List::iterator> by_number_;
+  // Every entry with pins is listed here (and some whose pins were given back since).
+  std::vector<TRecord*> pinned_;
   uint64_t reads_ = 0;   // physical reads
   uint64_t writes_ = 0;  // physical writes
 };

@@ -46,11 +46,21 @@ TEST(TCustomComboEditTest, ButtonKeysAndPopupStates) {
     bool open;          // afterwards
     const char* text;
   } steps[] = {
-      {"alt+down", nullptr, true, "abc"},     {"escape", "xyz", false, "abc"},
-      {"button", nullptr, true, "abc"},       {"enter", "xyz", false, "xyz"},
-      {"button", nullptr, true, "xyz"},       {"button", "by button", false, "by button"},
-      {"button", nullptr, true, "by button"}, {"release", "released", false, "released"},
-      {"button", nullptr, true, "released"},  {"exit", "lost", false, "released"},
+      {"alt+down", nullptr, true, "abc"},
+      {"escape", "xyz", false, "abc"},
+      {"button", nullptr, true, "abc"},
+      {"enter", "xyz", false, "xyz"},
+      {"button", nullptr, true, "xyz"},
+      {"button", "by button", false, "by button"},
+      {"button", nullptr, true, "by button"},
+      {"release", "released", false, "released"},
+      {"button", nullptr, true, "released"},
+      {"exit", "lost", false, "released"},
+      {"button", nullptr, true, "released"},
+      {"deactivate", "lost", false, "released"},
+      // A press on the button opens; while open it accepts, and its click does not reopen.
+      {"press", nullptr, true, "released"},
+      {"press", "pressed", false, "pressed"},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.action);
@@ -62,6 +72,11 @@ TEST(TCustomComboEditTest, ButtonKeysAndPopupStates) {
     if (action == "button") edit->DoClick();
     if (action == "release") edit->popup->Perform(cl::WM_LBUTTONUP, 0, (5 << 16) | 5);
     if (action == "exit") edit->Perform(cl::CM_EXIT, 0, 0);
+    if (action == "deactivate") edit->Perform(cl::WM_KILLFOCUS, 0, 0);
+    if (action == "press") {
+      edit->Button()->Perform(cl::WM_LBUTTONDOWN, 0, (5 << 16) | 5);
+      edit->Button()->Perform(cl::WM_LBUTTONUP, 0, (5 << 16) | 5);
+    }
     EXPECT_EQ(edit->PopupVisible(), step.open);
     EXPECT_EQ(edit->popup->Visible(), step.open);
     EXPECT_EQ(edit->TextReadOnly(), step.open) << "the text is locked while open";
@@ -70,7 +85,7 @@ TEST(TCustomComboEditTest, ButtonKeysAndPopupStates) {
       EXPECT_EQ(edit->popup->value, edit->Text());
     }
   }
-  EXPECT_EQ(clicks, 6);
+  EXPECT_EQ(clicks, 8);
   EXPECT_TRUE(edit->Modified());
   edit->SetText("");
   edit->DoClick();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The date edit's real-display test, run inside scripts/xvfb-run.sh --wm: Alt+Down drops the
 # calendar under the edit (screenshot pixels), Right moves its highlight a day, Enter writes that
-# day into the edit; dropped again, Escape closes it without a change.  The screenshot of the
+# day into the edit; dropped again, Escape closes it without a change; a click on a day writes
+# that day.  The screenshot of the
 # open calendar stays in the output directory for a person to look at.
 #   date_edit_xvfb_test.sh <demo program> <output directory>
 set -uo pipefail
@@ -61,6 +62,17 @@ xdotool key Escape
 wait_marker closed 2 || fail "Escape did not close the calendar"
 sleep 0.3
 [ "$(tail -n1 "$markers")" = closed ] || fail "Escape changed the text"
+
+# A click on a day (row 3, column 3 of the grid under the 18-pixel title bar: the 17th of
+# December 2026 with weeks starting on Monday) closes the calendar and writes that day.
+xdotool key alt+Down
+wait_marker 'dropped .*' 3 || fail "the calendar did not drop a third time"
+cell_w=$(((pw - 2) / 7))
+cell_h=$(((ph - 2 - 18) / 7))
+xdotool mousemove $((px + 1 + 3 * cell_w + cell_w / 2)) $((py + 1 + 18 + 3 * cell_h + cell_h / 2)) \
+  click 1
+wait_marker closed 3 || fail "a click on a day did not close the calendar"
+wait_marker 'text 17/12/2026' || fail "a click on a day did not write it"
 
 kill "$demo_pid"
 wait "$demo_pid" 2>/dev/null

@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
 #include "engine/storage/core/EngineSession.h"
 #include "tests/engine/sql/QueryTestSupport.h"
+#include "tests/platform/LockHelperClient.h"
 
 namespace tessera {
 namespace {
@@ -77,12 +80,15 @@ TEST_F(DataQueryTest, StatementsOverOneTable) {
   EXPECT_EQ(Run("SELECT Nom, COUNT(*), SUM(Val), AVG(Amt), MIN(Val), MAX(Val), COUNT(Amt) "
                 "FROM T GROUP BY Nom"),
             (V{"Adams|1|NULL|3|NULL|NULL|1", "Jones|1|20|2.5|20|20|1", "Smith|2|5|1.5|-5|10|1"}));
+  EXPECT_EQ(Run("SELECT Nom, COUNT(Val) FROM T WHERE Id = 3 GROUP BY Nom"), (V{"Adams|0"}));
   // Aggregates only: one row; COUNT over no rows is 0 and AVG of no values 0.
   EXPECT_EQ(Run("SELECT COUNT(*), COUNT(Val), AVG(Val), MAX(Val) FROM T"), (V{"4|3|8.33333|20"}));
   EXPECT_EQ(Run("SELECT COUNT(*), COUNT(Val), AVG(Val), SUM(Val) FROM T WHERE Id > 9"),
             (V{"0|0|0|NULL"}));
   EXPECT_EQ(Run("SELECT COUNT(*) FROM T WHERE Id > 9"), (V{"0"}));
-  EXPECT_EQ(Run("SELECT MAX(Val) FROM T WHERE Id >= 4"), (V{"-5"}));
+  // Each AVG divides by its own non-NULL values.
+  EXPECT_EQ(Run("SELECT AVG(Val), AVG(Amt) FROM T"), (V{"8.33333|2.33333"}));
+  EXPECT_EQ(Run("SELECT MAX(Val) FROM T WHERE Val < 0"), (V{"-5"}));
   EXPECT_EQ(Run("SELECT DISTINCT Nom FROM T ORDER BY Nom DESC"), (V{"Smith", "Jones", "Adams"}));
   EXPECT_EQ(Run("SELECT Id, Id * 2 AS Twice FROM T WHERE Id < 3 ORDER BY 1 DESC"),
             (V{"2|4", "1|2"}));
@@ -103,6 +109,7 @@ TEST_F(DataQueryTest, StatementsOverOneTable) {
 
 TEST_F(DataQueryTest, ResultTableDefinitions) {
   Create("W.DAT", {Field(1, "Big", kFieldString, 250), Field(2, "Auto", kFieldInt32)}, {});
+  Create("R.DAT", {Field(1, "Row___No", kFieldInt32), Field(2, "X", kFieldInt32)}, {});
   struct Case {
     const char* sql;
     const char* dump;
@@ -116,6 +123,8 @@ TEST_F(DataQueryTest, ResultTableDefinitions) {
     {"SELECT SUM(Val), AVG(Val), COUNT(*), MIN(Amt), Id + 1 FROM T GROUP BY 5",
      "Row___No:6/29 Sum Of Val:5 Average Of Val:7 Count Of *:6 Min Of Amt:7 Expression:6 "
      "Avg__Count:6 [](6) "},
+    {"SELECT AVG(Val), AVG(Amt) FROM T",
+     "Row___No:6/29 Average Of Val:7 Average Of Amt:7 Avg__Count:6 Avg__Count_2:6 []()U "},
     {"SELECT Nom, Id FROM T ORDER BY Nom DESC, Id DESC NOCASE",
      "Row___No:6/29 Nom:1:20 Id:6 [](2,3,1)DC "},
     {"SELECT Nom, Id FROM T ORDER BY Nom, Id DESC",
@@ -128,6 +137,8 @@ TEST_F(DataQueryTest, ResultTableDefinitions) {
      "Row___No:6/29 Nom:1:20 Val:5 [](3,1) [Distinct](2,3) "},
     {"SELECT Nom, COUNT(*) FROM T GROUP BY Nom ORDER BY 2 DESC",
      "Row___No:6/29 Nom:1:20 Count Of *:6 [](3,1)D [GroupBy](2) "},
+    {"SELECT * FROM R, W",
+     "Row___No:6/29 X:6 Big:1:250 Auto:6 []()U "},
     {"SELECT Big, Auto FROM W",
      "Row___No:6/29 Big:1:250 Auto:6 []()U "},
     {"SELECT UPPER(Nom) u, Amt / 2 FROM T",
@@ -147,6 +158,8 @@ TEST_F(DataQueryTest, EveryMessageInFull) {
   Create("W.DAT", {Field(1, "Big", kFieldString, 200), Field(2, "B", kFieldBlob)}, {});
   std::string seventeen = "SELECT DISTINCT Id";
   for (int i = 0; i < 16; ++i) seventeen += ", Id";
+  std::string sixteen_orders = "SELECT Id FROM T ORDER BY 1";
+  for (int i = 0; i < 15; ++i) sixteen_orders += ", 1";
   struct Case {
     std::string sql;
     const char* message;
@@ -156,6 +169,7 @@ TEST_F(DataQueryTest, EveryMessageInFull) {
     {"SELECT Row___No FROM R", "Invalid use of reserved field name 'Row___No'in source columns"},
     {seventeen + " FROM T", "Maximum number of columns (16) in DISTINCT clause exceeded"},
     {"SELECT Id FROM T ORDER BY 2", "Invalid column number '2' specified in ORDER BY clause"},
+    {sixteen_orders, "Too many columns in ORDER BY clause"},
     {"SELECT Nom, SUM(Id) FROM T GROUP BY 3",
      "Invalid column number '3' specified in GROUP BY clause"},
     {"SELECT Id FROM T ORDER BY Zz",
@@ -226,6 +240,50 @@ TEST_F(DataQueryTest, PrepareAfterExecuteAndAbort) {
   EXPECT_EQ(calls, 1);
 }
 
+// Parameters are typed only when set: the conditions are checked at execution.
+TEST_F(DataQueryTest, ParametersAndTheCountShortcut) {
+  auto params = [](std::vector<std::pair<uint8_t, std::string>> values,
+                   std::vector<TQueryParamDescriptor>& descriptors) {
+    std::vector<uint8_t> buffer;
+    for (auto& [type, bytes] : values) {
+      TQueryParamDescriptor d;
+      d.number = static_cast<uint16_t>(descriptors.size() + 1);
+      d.type = type;
+      d.size = static_cast<uint8_t>(bytes.size());
+      d.offset = static_cast<uint32_t>(buffer.size());
+      buffer.push_back(1);
+      buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+      descriptors.push_back(d);
+    }
+    return buffer;
+  };
+  auto int32 = [](int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  auto run = [&](const char* sql, std::vector<std::pair<uint8_t, std::string>> values) {
+    TDataQuery q;
+    q.SetDirectory(dir_.Path());
+    EXPECT_EQ(q.PrepareQuery(sql), 0);
+    std::vector<TQueryParamDescriptor> descriptors;
+    std::vector<uint8_t> buffer = params(std::move(values), descriptors);
+    q.SetQueryParams(descriptors, buffer.data(), buffer.size());
+    TDataFile* result = nullptr;
+    EXPECT_EQ(q.ExecuteQuery(result), 0);
+    return result != nullptr ? ReadRows(*result) : V{};
+  };
+  EXPECT_EQ(run("SELECT Id FROM T WHERE Id > ? AND Nom = ?",
+                {{kFieldInt32, int32(1)}, {kFieldString, std::string("Smith\0", 6)}}),
+            (V{"4"}));
+  run("UPDATE T SET Val = ? + 1 WHERE Id = ?", {{kFieldInt32, int32(41)}, {kFieldInt32, int32(3)}});
+  EXPECT_EQ(Run("SELECT Val FROM T WHERE Id = 3"), (V{"42"}));
+  EXPECT_EQ(run("SELECT Id FROM T WHERE ? = 1", {{kFieldInt32, int32(2)}}), V{});
+  // COUNT(*) alone over filters an index serves: the count without reading rows, one callback.
+  TDataQuery q;
+  std::vector<std::pair<int32_t, uint16_t>> calls;
+  q.SetProgressCallback(
+      [&](int32_t current, uint16_t percent, bool&) { calls.emplace_back(current, percent); });
+  EXPECT_EQ(Run("SELECT COUNT(*) FROM T WHERE Id > 2", &q), (V{"2"}));
+  EXPECT_EQ(calls, (std::vector<std::pair<int32_t, uint16_t>>{{2, 100}}));
+}
+
 TEST_F(DataQueryTest, LiveOrCanned) {
   struct Case {
     const char* sql;
@@ -245,6 +303,18 @@ TEST_F(DataQueryTest, LiveOrCanned) {
     if (code != 0) continue;  // joins arrive with the join loop
     EXPECT_EQ(q.LiveResult(), c.live) << c.sql;
   }
+  // A computed column reads the column it names, whatever the other columns are called.
+  TDataQuery renamed;
+  renamed.SetRequestLive(true);
+  EXPECT_EQ(Run("SELECT Val AS Id, Id AS Ident, Id + 1 FROM T WHERE Id = 2", &renamed),
+            (V{"20|2|3"}));
+  EXPECT_TRUE(renamed.LiveResult());
+  // The live result reads the table in the index that serves its order.
+  TDataQuery ordered;
+  ordered.SetRequestLive(true);
+  EXPECT_EQ(Run("SELECT Nom FROM T ORDER BY Nom", &ordered),
+            (V{"Adams", "Jones", "Smith", "Smith"}));
+  EXPECT_TRUE(ordered.LiveResult());
   TDataQuery q;
   q.SetRequestLive(true);
   EXPECT_EQ(Run("SELECT Nom, Id, Id * 2 AS Twice FROM T WHERE Id <= 2", &q),
@@ -279,6 +349,13 @@ TEST_F(DataQueryTest, FilesAreSafe) {
     EXPECT_NE(ErrorOf("SELECT Id INTO '" + Path("U") + "' FROM T"), "<none>");
   }
   EXPECT_EQ(Bytes("U.DAT"), u);
+  // A key longer than an index allows is refused before any file exists.
+  Create("W.DAT",
+         {Field(1, "A", kFieldString, 250), Field(2, "B", kFieldString, 250),
+          Field(3, "C", kFieldString, 250), Field(4, "D", kFieldString, 250),
+          Field(5, "E", kFieldString, 250)},
+         {});
+  EXPECT_EQ(ErrorOf("SELECT DISTINCT * FROM W").substr(0, 28), "Tessera Engine Error # 10026");
   // A failing UPDATE gives the table lock back at once.
   Run("UPDATE T SET Val = 30000 WHERE Id = 2");
   EXPECT_NE(ErrorOf("UPDATE T SET Val = Val * 2"), "<none>");
@@ -304,6 +381,56 @@ TEST_F(DataQueryTest, BadSqlLeavesNothingBehind) {
     const std::string error = ErrorOf(sql);
     EXPECT_EQ(error.rfind("Tessera Engine Error # ", 0), 0u) << sql << ": " << error;
     EXPECT_TRUE(TableLockFree()) << sql;
+  }
+  // Valid statements with words dropped, doubled or swapped: each runs or ends in an engine
+  // error, and either way leaves no lock and no temporary file.
+  const std::vector<std::string> words = {
+      "SELECT", "DISTINCT", "Id",    ",",     "Nom",    "SUM(Val)", "COUNT(*)", "*",   "FROM",
+      "T",      "a",        "WHERE", "Id",    ">",      "1",        "AND",      "Nom", "LIKE",
+      "'S%'",   "GROUP",    "BY",    "ORDER", "1",      "DESC",     "UPDATE",   "SET", "Val",
+      "=",      "Val",      "+",     "1",     "DELETE", "INTO",     "(",        ")",   "VALUES",
+      "'x'",    "NULL",     "LEFT",  "JOIN",  "ON",     "a.Id",     "=",        "T.Id"};
+  const char* chosen = std::getenv("MIRVEL_SEED");
+  const unsigned seed = chosen != nullptr ? static_cast<unsigned>(std::atoi(chosen)) : 19u;
+  std::mt19937 rng(seed);
+  const std::vector<std::vector<std::string>> bases = {
+      {"SELECT", "Nom", ",", "SUM(Val)", "FROM", "T", "WHERE", "Id", ">", "1", "GROUP", "BY", "Nom",
+       "ORDER", "BY", "2", "DESC"},
+      {"SELECT", "DISTINCT", "a.Id", ",", "T.Nom", "FROM", "T", "a", "LEFT", "JOIN", "T", "ON",
+       "a.Id", "=", "T.Id", "WHERE", "Nom", "LIKE", "'S%'"},
+      {"UPDATE", "T", "SET", "Val", "=", "Val", "+", "1", "WHERE", "Id", "=", "2"},
+      {"INSERT", "INTO", "T", "(", "Id", ",", "Nom", ")", "VALUES", "(", "9", ",", "'x'", ")"},
+      {"DELETE", "FROM", "T", "WHERE", "Nom", "=", "'Jones'"}};
+  for (int i = 0; i < 400; ++i) {
+    std::vector<std::string> tokens = bases[rng() % bases.size()];
+    for (int edits = 1 + static_cast<int>(rng() % 3); edits > 0; --edits) {
+      const size_t at = rng() % tokens.size();
+      switch (rng() % 3) {
+        case 0:
+          tokens.erase(tokens.begin() + static_cast<std::ptrdiff_t>(at));
+          break;
+        case 1:
+          tokens.insert(tokens.begin() + static_cast<std::ptrdiff_t>(at),
+                        words[rng() % words.size()]);
+          break;
+        default:
+          tokens[at] = words[rng() % words.size()];
+      }
+      if (tokens.empty()) tokens.push_back("SELECT");
+    }
+    std::string sql;
+    for (const std::string& t : tokens) sql += t + " ";
+    TDataQuery q;
+    q.SetDirectory(dir_.Path());
+    try {
+      if (q.PrepareQuery(sql) == 0) {
+        TDataFile* result = nullptr;
+        q.ExecuteQuery(result);
+      }
+    } catch (const ETesseraEngineError&) {
+      EXPECT_FALSE(q.Prepared()) << "seed " << seed << ": " << sql;
+    }
+    ASSERT_TRUE(TableLockFree()) << "seed " << seed << ": " << sql;
   }
   EXPECT_EQ(PrivateFiles(), 0u);
 }
@@ -375,6 +502,32 @@ TEST_F(DataQueryTest, BlobsAreCopied) {
   int32_t size = 0;
   result->GetBlobSize(TFieldSet::kWorking, 1, size, row.data());
   EXPECT_EQ(size, 3000);
+}
+
+// Another process (a second workstation) holds the files.
+using QueryProcessTest = DataQueryTest;
+
+TEST_F(QueryProcessTest, ResultsAndChangesRespectAnotherProcess) {
+  Run("SELECT * INTO '" + Path("U") + "' FROM T");
+  const std::string t = Bytes("T.DAT"), u = Bytes("U.DAT");
+  mirvel_test::LockHelperProcess peer;
+  ASSERT_TRUE(peer.Started());
+  // Its open file is never replaced by an INTO result.
+  ASSERT_EQ(peer.Send("open 0 rw shared " + Path("U.DAT")), "ok");
+  EXPECT_NE(ErrorOf("SELECT Id INTO '" + Path("U") + "' FROM T"), "<none>");
+  EXPECT_EQ(Bytes("U.DAT"), u);
+  // Its table lock holds a change off, which then leaves the table as it was.
+  ASSERT_EQ(peer.Send("topen 0 rw shared " + Path("T.DAT")), "ok");
+  ASSERT_EQ(peer.Send("locktable 0"), "ok");
+  TDataQuery q;
+  q.lock_retry_count = 1;
+  q.lock_wait_time = 1;
+  EXPECT_EQ(ErrorOf("UPDATE T SET Val = 1", &q).substr(0, 28), "Tessera Engine Error # 10241");
+  EXPECT_EQ(Bytes("T.DAT"), t);
+  ASSERT_EQ(peer.Send("unlocktable 0"), "ok");
+  Run("UPDATE T SET Val = 1");
+  EXPECT_EQ(last_rows_affected_, 4);
+  EXPECT_EQ(peer.Send("count 0"), "ok 4");
 }
 
 }  // namespace
