@@ -327,6 +327,9 @@ void AttachWidget(TControl* control, QWidget* widget) {
   widget->installEventFilter(bridge);
   widget->setProperty("mirvelControl", QVariant::fromValue(static_cast<void*>(control)));
   widget->setAttribute(Qt::WA_DeleteOnClose, false);
+  // Moves reach a control also without a button held, as the mouse passes (hover hints of the
+  // grids and the navigator need them).
+  widget->setMouseTracking(true);
   TControlImpl::ApplyLook(control);
 }
 

@@ -21,7 +21,8 @@
 // that calls the one it replaced: a chain.  A replacement comes with an owner token so that it
 // can tell later whether the chain's head is still its own (std::function values cannot be
 // compared).  When a handler in the chain does not pass a toolkit input message on, the
-// toolkit's default action (a button press, a character typed) does not happen either.
+// toolkit's default action (a button press, a character typed) does not happen either.  Mouse
+// moves arrive also without a button held, as the mouse passes over a control.
 //
 // Exceptions.  No exception leaves our code into the toolkit: every call from toolkit dispatch
 // runs under Application().HandleException with the dispatching control as sender.

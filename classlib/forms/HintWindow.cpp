@@ -8,7 +8,11 @@ namespace cl {
 
 THintWindow::THintWindow(TComponent* owner) : TCustomControl(owner) {
   QWidget* widget = WidgetOf(this);
-  widget->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+  // Transparent for input where the window system allows it: a hint shown over the control it
+  // explains should not take the mouse from it.  Where the mouse still lands on the hint, its
+  // messages reach the hint window as any control's (a descendant may pass them on).
+  widget->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus |
+                         Qt::WindowTransparentForInput);
   widget->setAttribute(Qt::WA_ShowWithoutActivating);
   widget->setFocusPolicy(Qt::NoFocus);
   SetColor(clInfoBk);

@@ -16,6 +16,42 @@ bool SameName(const std::string& a, const std::string& b) {
   return cl::AnsiUpperCase(a) == cl::AnsiUpperCase(b);
 }
 
+// The panel places its parts itself (no alignment), so its splitter has no aligned neighbour to
+// resize: its drag goes to the panel, which moves the border between edit and combo box.
+class TFindSplitter : public cl::TSplitter {
+ public:
+  explicit TFindSplitter(TFindPanel* panel) : cl::TSplitter(panel), panel_(panel) {
+    SetAlign(cl::alNone);
+    SetMinSize(TFindPanel::kMinPartWidth);
+  }
+
+ protected:
+  void MouseDown(cl::TMouseButton button, cl::TShiftState shift, int x, int y) override {
+    cl::TCustomControl::MouseDown(button, shift, x, y);
+    if (button != cl::mbLeft) return;
+    dragging_ = true;
+    drag_x_ = ClientToScreen({x, y}).X;
+  }
+  void MouseMove(cl::TShiftState shift, int x, int y) override {
+    cl::TCustomControl::MouseMove(shift, x, y);
+    if (!dragging_) return;
+    // Screen coordinates: the splitter itself moves with the border.
+    const int now = ClientToScreen({x, y}).X;
+    if (now == drag_x_) return;
+    panel_->MoveSplitter(now - drag_x_);
+    drag_x_ = now;
+  }
+  void MouseUp(cl::TMouseButton button, cl::TShiftState shift, int x, int y) override {
+    dragging_ = false;
+    cl::TCustomControl::MouseUp(button, shift, x, y);
+  }
+
+ private:
+  TFindPanel* panel_;
+  bool dragging_ = false;
+  int drag_x_ = 0;
+};
+
 }  // namespace
 
 // ---- TFindEdit -------------------------------------------------------------------------------
@@ -144,6 +180,8 @@ TFindPanel::TFindPanel(cl::TComponent* owner) : cl::TPanel(owner) {
       edit_->SetSearchField(field_names_[static_cast<size_t>(index)]);
     }
   });
+  splitter_ = new TFindSplitter(this);
+  splitter_->SetParent(this);
   SetBounds(0, 0, 400, 30);
   Arrange();
 }
@@ -237,7 +275,7 @@ void TFindPanel::Resize() {
 void TFindPanel::Arrange() {
   if (edit_ == nullptr) return;
   constexpr int kGap = 4;
-  constexpr int kMinWidth = 60;
+  constexpr int kMinWidth = kMinPartWidth;
   const int h = 21;
   auto top_for = [&](int height) {
     switch (vertical_alignment_) {
@@ -262,6 +300,8 @@ void TFindPanel::Arrange() {
     combo_->SetBounds(right - width, top_for(h), width, h);
     right -= width + kGap;
   }
+  splitter_->SetVisible(combo_->Visible());
+  if (splitter_->Visible()) splitter_->SetBounds(right, top_for(h), kGap, h);
   const bool buttons = visible_items_.Contains(viButtons);
   next_->SetVisible(buttons);
   prior_->SetVisible(buttons);
@@ -271,6 +311,14 @@ void TFindPanel::Arrange() {
     right -= 2 * h + kGap;
   }
   edit_->SetBounds(left, top_for(h), std::max(kMinWidth, right - left), h);
+}
+
+int TFindPanel::MoveSplitter(int delta) {
+  if (!combo_->Visible()) return combo_->Width();
+  // The edit gives or takes the room; each keeps its minimum.
+  const int size = cl::SplitterSize(combo_->Width(), -delta, kMinPartWidth, edit_->Width());
+  if (size != combo_->Width()) SetComboBoxWidth(size);
+  return combo_->Width();
 }
 
 }  // namespace comp

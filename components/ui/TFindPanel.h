@@ -1,6 +1,8 @@
 // TFindEdit: an edit that positions a dataset on the first record matching what is typed
 // (FindRoutines.h), after a pause in the typing; TFindPanel: a caption, that edit, next and
-// prior buttons and a combo box of the fields that can be searched.
+// prior buttons and a combo box of the fields that can be searched.  A splitter left of the
+// combo box moves the border between the edit and the combo box, keeping both at least
+// kMinPartWidth wide.
 //
 // The panel takes over its dataset's AfterOpen (to rebuild the field list) through a
 // handler-takeover token: the handler goes back when the dataset changes, when the dataset is
@@ -89,6 +91,8 @@ class TFindPanel : public cl::TPanel {
   TFindEdit* Edit() const { return edit_; }
   cl::TComboBox* ComboBox() const { return combo_; }
   cl::TLabel* Label() const { return label_; }
+  // The bar left of the combo box (shown with it).
+  cl::TSplitter* Splitter() const { return splitter_; }
   TOxSpeedButton* NextButton() const { return next_; }
   TOxSpeedButton* PriorButton() const { return prior_; }
 
@@ -109,6 +113,10 @@ class TFindPanel : public cl::TPanel {
   // Lists the searchable fields in the combo box again.
   void RebuildFieldList();
   void Arrange();
+  // Moves the border between edit and combo box by `delta` pixels (towards the right when
+  // positive), as a drag of the splitter does; returns the combo box's new width.
+  static constexpr int kMinPartWidth = 60;
+  int MoveSplitter(int delta);
 
  protected:
   void Resize() override;
@@ -122,6 +130,7 @@ class TFindPanel : public cl::TPanel {
   TOxSpeedButton* next_;
   TOxSpeedButton* prior_;
   cl::TComboBox* combo_;
+  cl::TSplitter* splitter_;
   std::vector<std::string> field_names_;  // the combo's entries' field names
   TFindPanelVisibleItems visible_items_{viButtons, viComboBox, viLabel};
   TVerticalAlignment vertical_alignment_ = vaCenter;

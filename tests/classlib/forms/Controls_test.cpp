@@ -442,6 +442,14 @@ TEST(ControlsTest, GraphicControlsHintsFollowingParentsAndControlsAtPoints) {
   form.SetShowHint(true);
   EXPECT_FALSE(dot->ShowHint()) << "its own setting now";
 
+  // The mouse passing over a control without a button reaches it as moves.
+  std::vector<TPoint> moves;
+  panel->SetOnMouseMove([&](TObject*, TShiftState, int x, int y) { moves.push_back({x, y}); });
+  QTest::mouseMove(Widget(panel), QPoint(30, 20));
+  ASSERT_FALSE(moves.empty());
+  EXPECT_EQ(moves.back().X, 30);
+  EXPECT_EQ(moves.back().Y, 20);
+
   form.SetBorderIcons(TBorderIcons{biSystemMenu});
   EXPECT_FALSE(Widget(&form)->windowFlags() & Qt::WindowMinimizeButtonHint);
   form.SetBorderIcons(TBorderIcons{biSystemMenu, biMinimize});

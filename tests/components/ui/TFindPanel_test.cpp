@@ -108,5 +108,32 @@ TEST_F(FindFixture, ClosedDatasetAndTheGivenBackHandler) {
   EXPECT_EQ(opened, 2);
 }
 
+TEST_F(FindFixture, SplitterKeepsEditAndComboWide) {
+  auto* panel = new TFindPanel(&owner);
+  panel->SetBounds(0, 0, 400, 30);
+  cl::TSplitter* bar = panel->Splitter();
+  auto lparam = [](int x) { return static_cast<cl::LPARAM>((1 << 16) | (x & 0xFFFF)); };
+  // A drag on the bar by `delta` pixels, as the mouse does it.
+  auto drag = [&](int delta) {
+    bar->Perform(cl::WM_LBUTTONDOWN, cl::TShiftState{cl::ssLeft}.Bits(), lparam(1));
+    bar->Perform(cl::WM_MOUSEMOVE, cl::TShiftState{cl::ssLeft}.Bits(), lparam(1 + delta));
+    bar->Perform(cl::WM_LBUTTONUP, 0, lparam(1 + delta));
+  };
+  const int room = panel->Edit()->Width() + panel->ComboBox()->Width();
+  struct Case {
+    int delta;
+    int combo;
+  };
+  const Case cases[] = {{-30, 150}, {+50, 100}, {-1000, room - 60}, {+1000, 60}};
+  for (const Case& c : cases) {
+    drag(c.delta);
+    EXPECT_EQ(panel->ComboBox()->Width(), c.combo) << c.delta;
+    EXPECT_EQ(panel->Edit()->Width() + panel->ComboBox()->Width(), room);
+    EXPECT_EQ(bar->Left() + bar->Width(), panel->ComboBox()->Left()) << "the bar stays beside";
+  }
+  panel->SetVisibleItems({viButtons, viLabel});
+  EXPECT_FALSE(bar->Visible());
+}
+
 }  // namespace
 }  // namespace comp
