@@ -122,7 +122,9 @@ TFenEditMessages::TFenEditMessages(cl::TComponent* owner) : cl::TForm(owner) {
   SetHelpContext(100);
   SetPosition(cl::poScreenCenter);
   SetBounds(0, 0, 640, 470);
-  SetWindowState(cl::wsMinimized);
+  // Not minimized here: the application never shows its main form by itself, and a minimized
+  // state set before the first show comes back from the window system later, looking like the
+  // user's own minimize.
 
   DSPrincipal = loader.Create<cl::TDataSource>(this, "DSPrincipal");
   DSPrincipal->SetDataSet(DMMirvel->TableMessages);

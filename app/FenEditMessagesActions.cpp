@@ -286,18 +286,11 @@ void TFenEditMessages::btnAnswerSameClick(cl::TObject* sender) {
 void TFenEditMessages::btnQuoteClick(cl::TObject*) {
   if (MessagesEmpty()) return;
   cl::TDataSet* messages = DMMirvel->TableMessages;
-  // What the memo shows, typed text included.
-  const std::string text = MemoMessages->Lines().Text();
   if (!MessagesEditing()) messages->Edit();
-  cl::TStringList lines;
-  lines.SetText(text);
+  // The memo holds what the user sees, typed text included; it writes the quote to the field.
+  cl::TStrings& lines = MemoMessages->Lines();
   for (int i = 0; i < lines.Count(); ++i) lines.SetStrings(i, ">" + lines.Strings(i));
-  std::string quoted = lines.Text();
-  // The field keeps the text without a line break after its last line, as typed.
-  if (quoted.size() >= 2 && quoted.compare(quoted.size() - 2, 2, "\r\n") == 0) {
-    quoted.resize(quoted.size() - 2);
-  }
-  messages->FieldByName("Message")->SetAsString(quoted);
+  messages->UpdateRecord();
 }
 
 void TFenEditMessages::btnZoomClick(cl::TObject*) {

@@ -109,8 +109,11 @@ void TFenEditMessages::ShowMainWindow() {
   }
   if (FPendingCheck) RefreshMessages();
   FPendingCheck = false;
-  Show();
+  // The window system reports our own last minimize late: taken while still hidden, it is known
+  // for ours; taken after the restore it would look like the user's minimize and hide again.
+  cl::Application().ProcessMessages();
   SetWindowState(cl::wsNormal);
+  Show();
   cl::Application().BringToFront();
 }
 
