@@ -228,8 +228,8 @@ void TFenEditMessages::BuildDataPanel(cl::TLoader& loader) {
   SocieteSelecter->SetDataField("Societe");
   SocieteSelecter->SetSorted(true);
 
+  // Below the edits, following the panel's size (PanelDonneesResize).
   PanelMessage = Place<cl::TPanel>(loader, this, PanelDonnees, "PanelMessage", 0, 86, 640, 114);
-  PanelMessage->SetAlign(cl::alClient);
   PanelMessage->SetBevelOuter(cl::bvNone);
   PanelOutils = Place<cl::TPanel>(loader, this, PanelMessage, "PanelOutils", 0, 0, 640, 24);
   PanelOutils->SetAlign(cl::alTop);

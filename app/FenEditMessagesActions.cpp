@@ -19,6 +19,9 @@ namespace mirvel {
 
 namespace {
 
+// The edits' rows at the top of PanelDonnees.
+constexpr int kEditsHeight = 86;
+
 bool Editing(cl::TDataSet* data_set) {
   return data_set->State() == cl::dsEdit || data_set->State() == cl::dsInsert;
 }
@@ -324,6 +327,9 @@ void TFenEditMessages::btnPrintMessageClick(cl::TObject*) {
 
 void TFenEditMessages::PanelDonneesResize(cl::TObject*) {
   if (PanelDonnees->Height() < kMinPanelDonnees) PanelDonnees->SetHeight(kMinPanelDonnees);
+  const cl::TRect client = PanelDonnees->ClientRect();
+  PanelMessage->SetBounds(client.Left, kEditsHeight, client.Width(),
+                          client.Height() - kEditsHeight);
 }
 
 void TFenEditMessages::Panel1Resize(cl::TObject*) {
