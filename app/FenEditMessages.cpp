@@ -268,6 +268,7 @@ void TFenEditMessages::BuildDataPanel(cl::TLoader& loader) {
   MemoReponse->SetScrollBars(cl::ssVertical);
   Splitter2 = Place<cl::TSplitter>(loader, this, PanelMessage, "Splitter2", 0, 67, 640, 3);
   Splitter2->SetAlign(cl::alBottom);
+  Splitter2->SetHeight(3);  // made for the left edge: its thickness is set once it lies across
   Splitter2->SetMinSize(60);
   MemoMessages = Place<cl::TDBMemo>(loader, this, PanelMessage, "MemoMessages", 0, 24, 640, 43);
   MemoMessages->SetAlign(cl::alClient);
@@ -313,6 +314,7 @@ void TFenEditMessages::BuildGridAndBars(cl::TLoader& loader) {
 
   Splitter1 = Place<cl::TSplitter>(loader, this, this, "Splitter1", 0, 310, 640, 3);
   Splitter1->SetAlign(cl::alTop);
+  Splitter1->SetHeight(3);
   Splitter1->SetMinSize(130);
 
   MainDBGrid = Place<comp::THDBGrid>(loader, this, this, "MainDBGrid", 0, 313, 640, 87);
