@@ -78,7 +78,7 @@ void Stations(const std::string& station, const std::string& dir, const std::str
     const std::string command =
         "(echo connect; sleep 4; echo 'post " + std::to_string(to) + "'; sleep 12; echo quit) | " +
         "env HOME=" + home + " MIRVEL_REGISTRY_DIR=" + home + "/reg XDG_RUNTIME_DIR=" + home +
-        "/run MIRVEL_LOGIN=user" + std::to_string(2 + i % 19) + " QT_QPA_PLATFORM=offscreen '" +
+        "/run MIRVEL_LOGIN=user" + std::to_string(i + 1) + " QT_QPA_PLATFORM=offscreen '" +
         station + "' '" + db + "' > " + home + "/out.txt 2>/dev/null &";
     if (std::system(command.c_str()) != 0) std::printf("could not start station %d\n", i);
   }
@@ -132,14 +132,16 @@ int main(int argc, char** argv) {
     auto* data = cl::Create<mirvel::TDMBDMirvel>(&owner);
     cl::Create<mirvel::TDMMirvel>(&owner);
     double best = 1e9;
+    double first = 0;
     for (int round = 0; round < 5; ++round) {
       t = Clock::now();
       data->Connect();
+      if (round == 0) first = Ms(t);
       best = std::min(best, Ms(t));
       if (!data->FConnected) std::printf("not connected\n");
       if (round < 4) data->Disconnect();
     }
-    std::printf("Connect (steps 1 to 14): best of 5 %.1f ms\n", best);
+    std::printf("Connect (steps 1 to 14): first %.1f ms, best of 5 %.1f ms\n", first, best);
     data->TimerMAJTimer(data->TimerMAJ);  // the first tick sees the stamp
     constexpr int kTicks = 1000;
     t = Clock::now();
@@ -148,6 +150,7 @@ int main(int argc, char** argv) {
     data->Disconnect();
   }
   if (argc > 1) Stations(argv[1], dir, db);
-  std::filesystem::remove_all(dir);
+  if (getenv("MIRVEL_BENCH_KEEP") == nullptr) std::filesystem::remove_all(dir);
+  std::printf("%s\n", dir.c_str());
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 #include "classlib/db/DBConsts.h"
@@ -546,7 +547,9 @@ TExprNode* TExprParser::ParseOperand() {
       double value = 0;
       const char* first = token_text_.data() + (token_text_[0] == '+' ? 1 : 0);
       const char* last = token_text_.data() + token_text_.size();
-      std::from_chars(first, last, value);
+      const auto [end, error] = std::from_chars(first, last, value);
+      if (error == std::errc::result_out_of_range) cl::DatabaseError(SExprBadConst);
+      if (error != std::errc{} || end != last) cl::DatabaseErrorFmt(SExprExpected, {TokenName()});
       node = filter_.NewNode(enConst, 0, cl::Variant(value), nullptr, nullptr);
       node->text = token_text_;
       break;
@@ -591,14 +594,24 @@ uint16_t MakeLocateFilter(TDataFile& file, cl::TDataSet& dataset,
   if (options.Contains(cl::loCaseInsensitive)) filter_options.Include(cl::foCaseInsensitive);
   TFilterExpr filter(dataset, filter_options);
   TExprNode* root = nullptr;
+  if (fields.empty()) cl::DatabaseError(SExprIncorrect);
+  const bool partial = options.Contains(cl::loPartialKey);
   for (size_t i = 0; i < fields.size(); ++i) {
     const cl::Variant& value =
         values.IsArray() ? values[static_cast<int>(i)] : (i == 0 ? values : cl::Variant::Null());
-    TExprNode* compare =
-        filter.NewCompareNode(fields[i], kOpEqual, value, options.Contains(cl::loPartialKey));
+    // Every text begins with "": an empty prefix puts no condition on its field.
+    if (partial && fields[i]->DataType() == cl::ftString && !value.IsNull() && !value.IsEmpty() &&
+        cl::VarToStr(value).empty()) {
+      continue;
+    }
+    TExprNode* compare = filter.NewCompareNode(fields[i], kOpEqual, value, partial);
     root = root == nullptr ? compare : filter.NewNode(enOperator, kOpAnd, {}, root, compare);
   }
-  if (root == nullptr) cl::DatabaseError(SExprIncorrect);
+  if (root == nullptr) {
+    return file.AddFilter(
+        {}, nullptr, false, false, nullptr, [](void*, const uint8_t*, uint32_t) { return true; },
+        handle);
+  }
   const std::vector<uint8_t> data = filter.GetFilterData(root);
   return file.AddFilter(data, nullptr, false, false, nullptr, {}, handle);
 }

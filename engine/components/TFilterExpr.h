@@ -178,7 +178,8 @@ uint16_t MakeTextFilter(TDataFile& file, cl::TDataSet& dataset, std::string_view
                         cl::TFilterOptions options, TFilter** handle);
 // One compare per field (field = value), joined with AND.  `values`: one value for one field, a
 // variant array for several.  loCaseInsensitive compares strings without regard to case;
-// loPartialKey makes every string compare a prefix compare over the value's length.
+// loPartialKey makes every string compare a prefix compare over the value's length (an empty
+// value: no condition on that field).
 uint16_t MakeLocateFilter(TDataFile& file, cl::TDataSet& dataset,
                           const std::vector<cl::TField*>& fields, const cl::Variant& values,
                           cl::TLocateOptions options, TFilter** handle);

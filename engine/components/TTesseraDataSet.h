@@ -189,6 +189,9 @@ class TTesseraDataSet : public cl::TDataSet {
   void MakeTextFilter();
   void MakeCallbackFilter();
   void SetFilterActivation(bool active);
+  // REQUIRES both filters inactive.  Switches on the text filter, then the callback filter; when
+  // one fails, all are switched off again before the failure goes on.
+  void ActivateFilters();
   void AllocKeyBuffers();
   void InitKeyBuffer(TKeyIndex key);
   void ReadOldValues();

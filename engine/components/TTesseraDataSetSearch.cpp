@@ -1,6 +1,7 @@
 // TTesseraDataSet: key buffers, ranges, the index switch, Locate and Lookup, FindFirst..FindLast
 // and the filters behind Filter, FilterOptions, Filtered and OnFilterRecord.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "classlib/db/DBConsts.h"
@@ -40,10 +41,9 @@ class TTesseraDataSet::TemporaryFilters {
  public:
   TemporaryFilters(TTesseraDataSet* dataset, bool activate) : dataset_(dataset) {
     if (!activate) return;
+    dataset->ActivateFilters();
     for (TFilter* filter : {dataset->text_filter_, dataset->callback_filter_}) {
-      if (filter == nullptr) continue;
-      Check(dataset->handle_->ActivateFilter(filter));
-      activated_.push_back(filter);
+      if (filter != nullptr) activated_.push_back(filter);
     }
   }
   ~TemporaryFilters() {
@@ -193,9 +193,19 @@ bool TTesseraDataSet::CancelKeyRange() {
 }
 
 void TTesseraDataSet::SwitchToIndex(const std::string& name) {
-  CancelKeyRange();
+  bool ranged = CancelKeyRange();
   UpdateCursorPos();
-  handle_->SetCurrentIndexByName(std::string_view(name).substr(0, 255));
+  try {
+    handle_->SetCurrentIndexByName(std::string_view(name).substr(0, 255));
+  } catch (...) {
+    // A name the table lacks leaves the open dataset as it was: its range back (the range
+    // buffers still hold it), the engine on the record the dataset shows.
+    if (ranged) {
+      ApplyKeyRange();
+      UpdateCursorPos();
+    }
+    throw;
+  }
   index_ = TIndexDescription{};
   // Bookmarks are keys of the current index: the window is rebuilt for the new key length.
   ClearBuffers();
@@ -373,11 +383,35 @@ void TTesseraDataSet::MakeCallbackFilter() {
   ReplaceFilter(callback_filter_, filter);
 }
 
+void TTesseraDataSet::ActivateFilters() {
+  const std::array<TFilter*, 2> filters = {text_filter_, callback_filter_};
+  try {
+    for (TFilter* filter : filters) {
+      if (filter != nullptr) Check(handle_->ActivateFilter(filter));
+    }
+  } catch (...) {
+    // The failing one too: the engine marks a filter active before it builds its map, and a
+    // handler that raised would raise again at every later read.
+    for (auto it = filters.rbegin(); it != filters.rend(); ++it) {
+      if (*it == nullptr) continue;
+      try {
+        Check(handle_->DeactivateFilter(*it));
+      } catch (...) {
+        Application().HandleException(this);
+      }
+    }
+    throw;
+  }
+}
+
 void TTesseraDataSet::SetFilterActivation(bool active) {
   CursorPosChanged();
+  if (active) {
+    ActivateFilters();
+    return;
+  }
   for (TFilter* filter : {text_filter_, callback_filter_}) {
-    if (filter == nullptr) continue;
-    Check(active ? handle_->ActivateFilter(filter) : handle_->DeactivateFilter(filter));
+    if (filter != nullptr) Check(handle_->DeactivateFilter(filter));
   }
 }
 

@@ -397,6 +397,7 @@ TFilterCallback RecordTest(const ExpressionNode* tree, TDataFile& file) {
   };
 }
 
+// ANDs `part` into the residual; false, as the part became no filter.
 bool ToResidual(TQueryStatement& query, ExpressionNodePtr part) {
   query.residual = AndNodes(std::move(query.residual), std::move(part));
   query.has_residual = true;
@@ -434,8 +435,7 @@ class FilterAssigner {
         // Tested after the row without partner is made, as WHERE asks.
         ExpressionNodePtr copy = CopyExpressionTree(&n);
         RewritePatterns(copy);
-        q_.residual = AndNodes(std::move(q_.residual), std::move(copy));
-        q_.has_residual = true;
+        ToResidual(q_, std::move(copy));
       }
       return;
     }
@@ -445,8 +445,7 @@ class FilterAssigner {
       return;
     }
     if (names.empty()) {
-      q_.residual = AndNodes(std::move(q_.residual), CopyExpressionTree(&n));
-      q_.has_residual = true;
+      ToResidual(q_, CopyExpressionTree(&n));
       return;
     }
     SqlFail("Internal table filter error");
@@ -559,10 +558,18 @@ void ForEachConditionTree(TQueryStatement& query,
 // ---- table filters at execution ---------------------------------------------------------------
 
 void DropTableFilters(TQueryStatement& query) {
+  // The filters go before the trees they borrow, which a link keeps for its child's filter.
   for (auto& table : query.source_tables) {
     if (table->data_file->IsOpen()) Raise(table->data_file->DropFilter(nullptr), *table);
+  }
+  for (auto& table : query.source_tables) {
     table->filter_trees.clear();
-    for (auto& link : table->links) link->child_filter = nullptr;
+    for (auto& link : table->links) {
+      // Built again from the condition as the next check leaves it.
+      link->child_filter = nullptr;
+      link->filter_values.clear();
+      link->filter_tree.reset();
+    }
   }
   if (query.join_residual) query.residual = CopyExpressionTree(query.join_residual.get());
   query.has_residual = query.residual != nullptr;

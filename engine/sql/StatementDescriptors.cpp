@@ -9,7 +9,8 @@ namespace tessera {
 TSourceDataFile::TSourceDataFile() : data_file(std::make_unique<TDataFile>()) {}
 
 TSourceDataFile::~TSourceDataFile() {
-  // The filters borrow the trees of this table and of the links that point at it; they go first.
+  // The filters borrow this table's trees (and its parent link's, which closing never reads):
+  // they go first.
   data_file.reset();
 }
 

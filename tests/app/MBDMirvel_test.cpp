@@ -177,6 +177,18 @@ TEST_F(DatabaseModuleTest, ChangeTimer) {
   std::filesystem::rename(Db() + "/MAJTbl.OLD", Db() + "/MAJTbl.DAT");
 }
 
+// The share is gone and even the log cannot be written: the box, then the restart.
+TEST_F(DatabaseModuleTest, LostShareWithAnUnwritableLog) {
+  db_->Connect();
+  std::filesystem::create_directories(dir_.Path() + "/ERROR.LOG");  // no file can go there
+  std::filesystem::rename(Db() + "/MAJTbl.DAT", Db() + "/MAJTbl.OLD");
+  EXPECT_THROW(db_->TimerMAJTimer(db_->TimerMAJ), HaltCalled);
+  EXPECT_EQ(boxes_, std::vector<std::string>{kNetworkLost});
+  EXPECT_EQ(started_.size(), 1u);
+  EXPECT_EQ(db_->FileErrorLogApp->Filename(), dir_.Path() + "/ERROR.LOG");
+  std::filesystem::rename(Db() + "/MAJTbl.OLD", Db() + "/MAJTbl.DAT");
+}
+
 // Any other failure of a tick: logged with the suffix, then the restart ("SHOW", exit 255) unless
 // the tick was a direct call, a message is being typed, or the new process cannot start.
 TEST_F(DatabaseModuleTest, FatalPath) {

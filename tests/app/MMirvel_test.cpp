@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "app/DlgChoixDatabaseMirvel.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/DateTimeText.h"
 #include "classlib/rtl/FormatSettings.h"
@@ -83,6 +84,15 @@ TEST_F(MainDataModuleTest, UsersClientsAndCallers) {
   dm_->TableClientsSociete->SetAsString("Acme");
   dm_->TableClients->Post();
   EXPECT_EQ(dm_->TableClientsNoSociete->AsInteger(), 1);
+  // The company list leaves out "<Tous clients>" by its number, not by its place: a name that
+  // sorts before it stays.
+  dm_->TableClients->Append();
+  dm_->TableClientsSociete->SetAsString("!Alpha");
+  dm_->TableClients->Post();
+  dm_->FillCallersCombo();
+  std::vector<std::string> companies;
+  for (const TComboItem& item : windows_.companies) companies.push_back(item.text);
+  EXPECT_EQ(companies, (std::vector<std::string>{"!Alpha", "Acme"}));
   ASSERT_TRUE(dm_->TableClients->Locate("NoSociete", cl::Variant(0), {}));
   EXPECT_THROW(dm_->TableClients->Delete(), cl::EAbort);
   EXPECT_EQ(boxes_.back(), "Impossible de supprimer \"<Tous clients>\" !!!");
@@ -239,6 +249,22 @@ TEST_F(MainDataModuleTest, RecipientListsAndPostingToSeveral) {
   }
 }
 
+// A message that cannot go into the one-message buffer stops the posting: the buffer's previous
+// message is never sent in its place.
+TEST_F(MainDataModuleTest, AFailedBufferCopyPostsNothing) {
+  const int other = AddUser("martin");
+  ASSERT_TRUE(PostMessage(0, std::to_string(other)));
+  const size_t before = Messages().size();
+  dm_->TableMessages->Append();
+  dm_->TableMessagesNoDestinataire->SetAsInteger(0);
+  dm_->FRecipients = std::to_string(other);
+  dm_->TableMessagesDateAppel->Clear();  // required in the buffer
+  EXPECT_THROW(dm_->TableMessages->Post(), cl::EDatabaseError);
+  EXPECT_EQ(Messages().size(), before);
+  EXPECT_EQ(dm_->TableMessages->State(), cl::dsInsert);
+  dm_->TableMessages->Cancel();
+}
+
 TEST_F(MainDataModuleTest, KeyViolationsRetryTwentyTimes) {
   const double t = now_;
   for (int k = 0; k <= 19; ++k) Occupy(t + k * kPostRetryStep);
@@ -286,12 +312,15 @@ TEST_F(MainDataModuleTest, GridDateText) {
 
 TEST_F(MainDataModuleTest, NewMessageCheck) {
   const int other = AddUser("martin");
-  enum Kind { kNothing, kFlagMinimized, kFlagShown, kOwnUserDeleted };
-  for (Kind kind : {kNothing, kFlagMinimized, kFlagShown, kOwnUserDeleted}) {
+  enum Kind { kNothing, kFlagMinimized, kGoSee, kDialogOpen, kFlagShown, kOwnUserDeleted };
+  for (Kind kind : {kNothing, kFlagMinimized, kGoSee, kDialogOpen, kFlagShown, kOwnUserDeleted}) {
     SCOPED_TRACE(kind);
     windows_.alerts.clear();
+    windows_.posted.clear();
     windows_.animations = 0;
     windows_.minimized = kind != kFlagShown;
+    windows_.go_see = kind == kGoSee;
+    windows_.dialog_open = kind == kDialogOpen;
     if (kind != kNothing) {
       // Another workstation posted to the own user (or, deleted, to the user in its place).
       tessera::TTesseraTable* users = Raw("Users.DAT");
@@ -309,10 +338,12 @@ TEST_F(MainDataModuleTest, NewMessageCheck) {
     }
     dm_->CheckNewMessages();
     EXPECT_FALSE(db_->FInTimer);
-    const bool alerted = kind == kFlagMinimized;
+    const bool alerted = kind == kFlagMinimized || kind == kGoSee;
     EXPECT_EQ(windows_.alerts, alerted ? std::vector<bool>{false} : std::vector<bool>{});
-    EXPECT_EQ(windows_.animations, alerted ? 1 : 0);
-    if (kind == kFlagMinimized || kind == kFlagShown) {
+    EXPECT_EQ(windows_.animations, alerted || kind == kDialogOpen ? 1 : 0);
+    EXPECT_EQ(windows_.posted,
+              kind == kGoSee ? std::vector<uint32_t>{WM_SHOW_MAIN} : std::vector<uint32_t>{});
+    if (kind != kNothing && kind != kOwnUserDeleted) {
       EXPECT_EQ(UserField(1, "NewMessages"), 0);
     }
     if (kind == kOwnUserDeleted) {
@@ -340,6 +371,9 @@ TEST_F(MainDataModuleTest, GoldenTexts) {
       {kFatalTimerSuffix, u(" => Erreur fatale dans Timer")},
       {kMajMissing, u("Impossible de repérer le fichier TableMAJ à l'éxécution")},
       {kNetworkLost, u("Perte momentanée de connexion réseau")},
+      {kChooseDatabaseCaption, u("Chemin vers la base de données")},
+      {kChooseDatabaseText,
+       u("Veuillez sélectionner le répertoire contenant la base de données Mirvel")},
       {label(dm_->TableUtilisateurs, "NomReseau"), u("Nom réseau")},
       {label(dm_->TableUtilisateurs, "AdresseMessagerie"), u("Adresse messagerie")},
       {label(dm_->TableUtilisateurs, "NomComplet"), u("Nom complet")},

@@ -164,6 +164,13 @@ TEST_F(DataSetTest, AThrowingFilterHandlerLeavesTheDataSetUsable) {
   });
   EXPECT_EQ(ErrorOf([&] { t->SetFiltered(true); }), "refus");
   EXPECT_EQ(t->State(), cl::dsBrowse);
+  // Beside a text filter: the failure switches the text filter off again.
+  t->SetFilter("Numero > 3");
+  EXPECT_EQ(ErrorOf([&] { t->FindFirst(); }), "refus");
+  EXPECT_EQ(t->RecordCount(), 6);
+  EXPECT_EQ(ErrorOf([&] { t->SetFiltered(true); }), "refus");
+  EXPECT_FALSE(t->Filtered());
+  EXPECT_EQ(t->RecordCount(), 6);
   fail = false;
   t->SetFiltered(false);
   t->SetFiltered(true);

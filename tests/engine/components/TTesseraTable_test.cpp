@@ -117,6 +117,12 @@ TEST_F(TableTest, MasterDetailFollowsTheMaster) {
   clients->SetFilter("NoSociete > 100");
   clients->SetFiltered(true);
   EXPECT_EQ(Column(inter, "Nom"), (std::vector<std::string>{"Sans"}));
+  // A name the table lacks keeps the detail's index, range and record.
+  EXPECT_EQ(EngineCode([&] { inter->SetIndexName("Absent"); }), kErrInvalidIndexName);
+  EXPECT_EQ(inter->IndexFieldNames(), "NoSociete");
+  EXPECT_EQ(inter->RecordCount(), 1);
+  EXPECT_EQ(inter->FieldByName("Nom")->AsString(), "Sans");
+  EXPECT_EQ(Column(inter, "Nom"), (std::vector<std::string>{"Sans"}));
   clients->SetFiltered(false);
   EXPECT_EQ(ErrorOf([&] { inter->SetMasterFields("Inconnu"); }),
             cl::DBFormat(cl::SFieldNotFound, {"Inconnu"}));
@@ -299,24 +305,57 @@ TEST_F(TableTest, EncryptedTables) {
   EXPECT_EQ(table->RecordCount(), 1);
 }
 
-// FlushBuffers on an exclusive table: the files copied while it is still open hold the record.
+// FlushBuffers on an exclusive table: the three files copied while it is still open hold the
+// record and its memo.
 TEST_F(TableTest, FlushBuffersWritesAnExclusiveTable) {
-  CreateClientsAndInter();
-  TTesseraTable* clients = NewTable("Clients");
-  clients->SetExclusive(true);
-  clients->Open();
-  clients->AppendRecord({Variant(7), Variant("Sept")});
-  clients->FlushBuffers();
+  testing::CreateTable(dir_.File("Notes"),
+                       {Field(1, "NoSociete", kFieldInt32), Field(2, "Societe", kFieldString, 30),
+                        testing::Sub(Field(3, "Note", kFieldBlob), 22)},
+                       Index("", {1}, true));
+  const std::string memo(5000, 'm');  // several blocks
+  TTesseraTable* notes = NewTable("Notes");
+  notes->SetExclusive(true);
+  notes->Open();
+  notes->AppendRecord({Variant(7), Variant("Sept"), Variant(memo)});
+  notes->FlushBuffers();
   mirvel_test::TempDirectory copy("i18-flush");
-  for (const char* extension : {".DAT", ".IDX"}) {
-    std::filesystem::copy_file(dir_.File(std::string("Clients") + extension),
-                               copy.File(std::string("Clients") + extension));
+  for (const char* extension : {".DAT", ".IDX", ".BLB"}) {
+    std::filesystem::copy_file(dir_.File(std::string("Notes") + extension),
+                               copy.File(std::string("Notes") + extension));
   }
   TTesseraTable* copied = cl::Create<TTesseraTable>(&owner_);
   copied->SetDatabaseName(copy.Path());
-  copied->SetTableName("Clients");
+  copied->SetTableName("Notes");
   copied->Open();
   EXPECT_EQ(Column(copied, "Societe"), (std::vector<std::string>{"Sept"}));
+  copied->First();
+  EXPECT_EQ(copied->FieldByName("Note")->AsString(), memo);
+}
+
+// LockRetryCount and LockWaitTime changed on an open table govern its next lock attempt.
+TEST_F(TableTest, LockSettingsReachAnOpenHandle) {
+  CreateClientsAndInter();
+  TTesseraTable* holder = NewTable("Clients");
+  holder->Open();
+  holder->AppendRecord({Variant(1), Variant("Un")});
+  holder->Edit();
+  TTesseraTable* t = NewTable("Clients");
+  t->SetLockRetryCount(0);
+  t->Open();
+  int waits = 0;
+  TDataFile::TLockTuning tuning;
+  tuning.wait = [&](int32_t ms) { waits += ms == 5 ? 1 : 100; };
+  t->Handle()->SetLockTuning(tuning);
+  for (const uint8_t retries : {2, 4}) {
+    t->SetLockRetryCount(retries);
+    t->SetLockWaitTime(5);
+    waits = 0;
+    EXPECT_EQ(EngineCode([&] { t->Edit(); }), kErrRecordLocked);
+    EXPECT_EQ(waits, retries);
+  }
+  holder->Cancel();
+  t->Edit();
+  t->Cancel();
 }
 
 // Against another process (the locking tests' peer): 10258 at Edit while it holds the record;

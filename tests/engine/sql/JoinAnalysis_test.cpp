@@ -110,5 +110,20 @@ TEST_F(JoinAnalysisTest, GoldenPlans) {
   for (const PlanCase& c : kPlans) EXPECT_EQ(PlanOf(c.sql), c.plan) << c.sql;
 }
 
+// Binding refuses an unknown correlation name first; the filter assignment still names it when
+// a tree reaches it unresolved.
+TEST_F(JoinAnalysisTest, UnknownCorrelationNameInAFilter) {
+  TQueryStatement q;
+  Plan(q, "SELECT * FROM A WHERE C.X = 1");
+  try {
+    AssignTableFilters(q, {});
+    ADD_FAILURE() << "no error";
+  } catch (const ETesseraEngineError&) {
+    EXPECT_EQ(GetEngineSession()->ErrorSql(),
+              "Table correlation name 'C' referenced in WHERE clause is not defined in the FROM "
+              "clause");
+  }
+}
+
 }  // namespace
 }  // namespace tessera::testing

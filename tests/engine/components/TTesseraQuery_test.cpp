@@ -1,0 +1,425 @@
+// The query component: the application's caller search beside open tables, parameters of every
+// type through the engine and in textual order, the component's messages, bad statements that
+// must leave no lock or file, ExecSQL against Open, progress abort, master moves, stored data.
+#include "engine/components/TTesseraQuery.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "classlib/db/DBConsts.h"
+#include "classlib/db/TDataSource.h"
+#include "classlib/db/TField.h"
+#include "classlib/rtl/DateTime.h"
+#include "classlib/rtl/Filer.h"
+#include "classlib/rtl/Loader.h"
+#include "engine/components/TTesseraTable.h"
+#include "engine/storage/core/ETesseraEngineError.h"
+#include "tests/engine/components/ComponentTestSupport.h"
+#include "tests/engine/components/DataSetTestSupport.h"
+#include "tests/platform/TempDirectory.h"
+
+namespace tessera {
+namespace {
+
+using testing::EngineCode;
+using testing::ErrorOf;
+using testing::Field;
+using testing::Index;
+using V = std::vector<std::string>;
+
+class QueryTest : public testing::SessionTest {
+ protected:
+  void SetUp() override {
+    SessionTest::SetUp();
+    std::filesystem::create_directory(dir_.File("private"));
+    Default()->SetPrivateDir(dir_.File("private"));
+    Default()->Open();
+    testing::CreateStandardTable(dir_.File("T"));
+  }
+
+  TTesseraQuery* NewQuery(const V& lines) {
+    auto* query = cl::Create<TTesseraQuery>(&owner_);
+    query->SetDatabaseName(dir_.Path());
+    for (const std::string& line : lines) query->SQL()->Add(line);
+    return query;
+  }
+
+  void Exec(const std::string& sql) {
+    TTesseraQuery* query = NewQuery({sql});
+    query->ExecSQL();
+    query->Free();
+  }
+
+  static V Rows(cl::TDataSet* dataset) {
+    V rows;
+    for (dataset->First(); !dataset->Eof(); dataset->Next()) {
+      std::string row;
+      for (int i = 0; i < dataset->FieldCount(); ++i) {
+        row += (i > 0 ? "|" : "") + dataset->Fields(i)->AsString();
+      }
+      rows.push_back(row);
+    }
+    return rows;
+  }
+
+  bool TableLockFree(const std::string& name) {
+    TDataFile other;
+    other.SetFileName(dir_.File(name));
+    other.Open();
+    other.SetLockRetryCount(0);
+    bool free = EngineCode([&] { other.LockTable(); }) == 0;
+    if (free) other.UnlockTable();
+    other.Close();
+    return free;
+  }
+
+  size_t FilesIn(const std::string& path) const {
+    size_t n = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(path)) ++n;
+    return n;
+  }
+
+  mirvel_test::TempDirectory dir_{"i19-query"};
+  cl::TComponent owner_{nullptr};
+};
+
+// The application's caller search, shaped as its form holds it, while table components hold the
+// same files; the query leaves them editable and keeps no file of its own.
+TEST_F(QueryTest, CallerSearchBesideOpenTables) {
+  testing::CreateTable(dir_.File("Clients.DAT"),
+                       {Field(1, "NoSociete", kFieldInt32), Field(2, "Societe", kFieldString, 50),
+                        Field(3, "Ville", kFieldString, 40)},
+                       Index("", {1}, true));
+  testing::CreateTable(
+      dir_.File("Inter.DAT"),
+      {Field(1, "NoSociete", kFieldInt32), Field(2, "NoInterlocuteur", kFieldInt32),
+       Field(3, "Nom", kFieldString, 50), Field(4, "Fonction", kFieldString, 40)},
+      Index("", {2}, true), {Index("ParSociete", {1, 3}, false)});
+  TTesseraQuery* insert = NewQuery({"INSERT INTO Clients VALUES (:n, :s, :v)"});
+  for (auto [n, s, v] :
+       {std::tuple{0, "<Tous clients>", ""}, {1, "Alpha", "Lyon"}, {2, "Beta", "Paris"}}) {
+    insert->ParamByName("n")->SetAsInteger(n);
+    insert->ParamByName("s")->SetAsString(s);
+    insert->ParamByName("v")->SetAsString(v);
+    insert->ExecSQL();
+    EXPECT_EQ(insert->RowsAffected(), 1);
+  }
+  Exec("INSERT INTO Inter VALUES (2, 10, 'Martin', 'Achats')");
+  Exec("INSERT INTO Inter VALUES (1, 11, 'Durand', NULL)");
+  Exec("INSERT INTO Inter VALUES (2, 12, 'Bernard', 'Direction')");
+  Exec("INSERT INTO Inter VALUES (7, 13, 'Petit', NULL)");
+  auto* clients = cl::Create<TTesseraTable>(&owner_);
+  clients->SetDatabaseName(dir_.Path());
+  clients->SetTableName("Clients.DAT");
+  auto* callers = cl::Create<TTesseraTable>(&owner_);
+  callers->SetDatabaseName(dir_.Path());
+  callers->SetTableName("Inter.DAT");
+  callers->SetIndexFieldNames("NoSociete;Nom");
+  clients->Open();
+  callers->Open();
+
+  TTesseraQuery* query = NewQuery(
+      {"SELECT I.NoSociete, I.NoInterlocuteur, I.Nom, I.Fonction, "
+       "C.Societe, C.Ville",
+       "FROM ", "Inter I, Clients C", "WHERE ", "I.NoSociete = C.NoSociete", "ORDER BY ", "I.Nom"});
+  query->Open();
+  EXPECT_EQ(Rows(query), (V{"2|12|Bernard|Direction|Beta|Paris", "1|11|Durand||Alpha|Lyon",
+                            "2|10|Martin|Achats|Beta|Paris"}));
+  EXPECT_EQ(query->FieldByName("Nom")->Size(), 50);
+  EXPECT_FALSE(query->CanModify());
+  // The caller dialog stands on the message's caller.
+  EXPECT_TRUE(query->Locate("NoInterlocuteur", cl::Variant(11), {}));
+  EXPECT_EQ(query->FieldByName("Nom")->AsString(), "Durand");
+  EXPECT_GT(FilesIn(dir_.File("private")), 0u);  // the result's files
+  callers->Edit();                               // Durand, first in NoSociete;Nom order
+  callers->FieldByName("Fonction")->SetAsString("Ventes");
+  callers->Post();
+  query->Close();
+  EXPECT_FALSE(query->Prepared());
+  EXPECT_EQ(FilesIn(dir_.File("private")), 0u);
+  query->Open();
+  EXPECT_EQ(Rows(query)[1], "1|11|Durand|Ventes|Alpha|Lyon");
+}
+
+// Each type reaches the engine with the value it was given and comes back through the result;
+// the engine numbers parameters in the text's order (INSERT values, SET values, then WHERE).
+TEST_F(QueryTest, ParametersOfEveryTypeInTextualOrder) {
+  TFieldDefinition money = Field(7, "M", kFieldMoney);
+  money.decimals = 4;
+  testing::CreateTable(
+      dir_.File("Types"),
+      {Field(1, "Id", kFieldInt32), Field(2, "S", kFieldString, 20), Field(3, "Si", kFieldInt16),
+       Field(4, "W", kFieldWord), Field(5, "B", kFieldBoolean), Field(6, "F", kFieldFloat), money,
+       Field(8, "D", kFieldDate), Field(9, "Tm", kFieldTime), Field(10, "Ts", kFieldTimeStamp)},
+      Index("", {1}, true));
+  const cl::TDateTime day = cl::EncodeDate(2001, 2, 3);
+  const cl::TDateTime time = cl::EncodeTime(4, 5, 6, 7);
+  TTesseraQuery* insert =
+      NewQuery({"INSERT INTO Types VALUES (:id, :s, :si, :w, :b, :f, :m, :d, :tm, :ts)"});
+  insert->ParamByName("id")->SetAsInteger(1);
+  insert->ParamByName("s")->SetAsString("caf\xE9");
+  insert->ParamByName("si")->SetAsSmallInt(-300);
+  insert->ParamByName("w")->SetAsWord(65000);
+  insert->ParamByName("b")->SetAsBoolean(true);
+  insert->ParamByName("f")->SetAsCurrency(2.5);
+  insert->ParamByName("m")->SetAsBCD(cl::Currency::FromRaw(123456));
+  insert->ParamByName("d")->SetAsDate(day);
+  insert->ParamByName("tm")->SetAsTime(time);
+  insert->ParamByName("ts")->SetAsDateTime(day + time);
+  insert->ExecSQL();
+  TTesseraQuery* find = NewQuery({"SELECT Id FROM Types WHERE S = :s"});
+  find->ParamByName("s")->SetAsString("caf\xE9");
+  find->Open();
+  EXPECT_EQ(Rows(find), V{"1"});
+  find->Close();
+  // A string and a small integer in SET, an integer in WHERE: taken in any other order, the
+  // engine would refuse the types or change nothing.
+  TTesseraQuery* update = NewQuery({"UPDATE Types SET Si = :si, S = :s WHERE Id = :id"});
+  update->ParamByName("si")->SetAsSmallInt(5);
+  update->ParamByName("s")->SetAsString("x");
+  update->ParamByName("id")->SetAsInteger(1);
+  update->ExecSQL();
+  EXPECT_EQ(update->RowsAffected(), 1);
+
+  TTesseraQuery* join = NewQuery(
+      {"SELECT a.Id FROM Types a JOIN Types b ON a.Id = b.Id AND b.S = :s WHERE a.Si = :si"});
+  join->ParamByName("s")->SetAsString("x");
+  join->ParamByName("si")->SetAsSmallInt(5);
+  join->Open();
+  EXPECT_EQ(Rows(join), V{"1"});
+
+  TTesseraQuery* select = NewQuery({"SELECT * FROM Types WHERE Id >= :p AND Id <= :p"});
+  ASSERT_EQ(select->ParamCount(), 2);
+  select->Params()->Item(0)->SetAsInteger(0);
+  select->Params()->Item(1)->SetAsInteger(1);
+  select->Open();
+  ASSERT_EQ(select->RecordCount(), 1);
+  EXPECT_EQ(select->FieldByName("S")->AsString(), "x");
+  EXPECT_EQ(select->FieldByName("Si")->AsInteger(), 5);
+  EXPECT_EQ(select->FieldByName("W")->AsInteger(), 65000);
+  EXPECT_TRUE(select->FieldByName("B")->AsBoolean());
+  EXPECT_EQ(select->FieldByName("F")->AsFloat(), 2.5);
+  EXPECT_EQ(select->FieldByName("M")->AsCurrency().Raw, 123456);
+  EXPECT_EQ(select->FieldByName("D")->AsDateTime(), day);
+  EXPECT_DOUBLE_EQ(select->FieldByName("Tm")->AsDateTime(), time);
+  EXPECT_DOUBLE_EQ(select->FieldByName("Ts")->AsDateTime(), day + time);
+  select->Close();
+  select->Params()->Item(1)->SetAsInteger(0);
+  select->Open();
+  EXPECT_EQ(select->RecordCount(), 0);
+}
+
+// One row per message of the component, as the user reads it.
+TEST_F(QueryTest, Messages) {
+  TTesseraQuery* q = NewQuery({"SELECT * FROM T WHERE Numero = :p"});
+  TTesseraQuery* empty = NewQuery({});
+  TTesseraQuery* one = NewQuery({"S"});
+  auto* source = cl::Create<cl::TDataSource>(&owner_);
+  source->SetDataSet(q);
+  const std::string long_text(255, 'a');
+  struct Row {
+    std::function<void()> action;
+    std::string message;
+  };
+  const Row rows[] = {
+      {[&] { empty->Open(); }, "No SQL statement available"},
+      {[&] { one->SetPrepared(true); },
+       "Tessera Engine Error # 11949 SQL - SELECT, INSERT, UPDATE, or DELETE keyword expected, "
+       "instead found 'S'"},
+      {[&] { q->ParamByName("zz"); }, "Parameter 'zz' not found"},
+      {[&] { q->Open(); }, "No value for parameter 'p'"},
+      {[&] {
+         q->ParamByName("p")->SetDataType(cl::ftBlob);
+         q->Open();
+       },
+       "Field 'p' is of an unsupported type"},
+      {[&] {
+         q->ParamByName("p")->SetAsString(long_text);
+         q->Open();
+       },
+       "Tessera Engine Error # 11949 SQL - Value of parameter 'p' exceeds the maximum length of "
+       "254 characters"},
+      {[&] { q->SetDataSource(source); }, cl::SCircularDataLink},
+      {[&] {
+         q->ParamByName("p")->SetAsInteger(1);
+         q->Open();
+         q->SetPrepared(false);
+       },
+       cl::SDataSetOpen},
+      {[&] {
+         q->Close();
+         q->SQL()->Clear();
+         q->SQL()->Add("DELETE FROM T");
+         q->Open();
+       },
+       SCreateHandleError},
+  };
+  for (const Row& row : rows) EXPECT_EQ(ErrorOf(row.action), row.message);
+  EXPECT_FALSE(q->Prepared());
+  EXPECT_TRUE(TableLockFree("T"));
+  // Without a line the statement is refused before the engine sees it.
+  auto* blank = cl::Create<TTesseraQuery>(&owner_);
+  EXPECT_EQ(ErrorOf([&] { blank->SetPrepared(true); }), "No SQL statement available");
+}
+
+// Seeded broken statements, through Open and through ExecSQL: each is an engine error, and
+// afterwards no lock is held and no file is left.
+TEST_F(QueryTest, BadStatementsLeaveNoLockAndNoFile) {
+  Exec("INSERT INTO T (Numero, Nom, DateAppel) VALUES (1, 'a', '01/02/2003')");
+  Exec("INSERT INTO T (Numero, Nom, DateAppel) VALUES (2, 'b', '01/02/2003')");
+  const V shells = {"SELECT Numero , Nom FROM T WHERE Numero > 1 ORDER BY Nom",
+                    "SELECT COUNT ( * ) , Nom FROM T GROUP BY Nom",
+                    "UPDATE T SET Nom = 'x' WHERE Numero = 2", "DELETE FROM T WHERE Nom = 'a'",
+                    "INSERT INTO T ( Numero , Nom ) VALUES ( 9 , 'n' )"};
+  const V names = {"Numero", "Nom", "T"};
+  const size_t files = FilesIn(dir_.Path());
+  for (uint32_t seed = 1; seed <= 120; ++seed) {
+    std::mt19937 random(seed);
+    std::string sql = shells[random() % shells.size()];
+    std::vector<std::string> tokens;
+    for (size_t start = 0, end; start < sql.size(); start = end + 1) {
+      end = std::min(sql.find(' ', start), sql.size());
+      tokens.push_back(sql.substr(start, end - start));
+    }
+    switch (random() % 4) {
+      case 0: {  // an unknown name in place of a known one
+        std::vector<size_t> at;
+        for (size_t i = 0; i < tokens.size(); ++i) {
+          if (std::find(names.begin(), names.end(), tokens[i]) != names.end()) at.push_back(i);
+        }
+        tokens[at[random() % at.size()]] = "Zz";
+        break;
+      }
+      case 1:  // a character the language does not know
+        tokens.insert(tokens.begin() + 1 + random() % (tokens.size() - 1), "@");
+        break;
+      case 2:  // a dangling operator
+        tokens.push_back(random() % 2 == 0 ? "AND" : "=");
+        break;
+      default:  // an unterminated string
+        tokens.push_back("'abc");
+        break;
+    }
+    sql.clear();
+    for (const std::string& token : tokens) sql += (sql.empty() ? "" : " ") + token;
+    const bool exec = random() % 2 == 0;
+    TTesseraQuery* query = NewQuery({sql});
+    try {
+      exec ? query->ExecSQL() : query->Open();
+      ADD_FAILURE() << "seed " << seed << " accepted: " << sql;
+    } catch (const ETesseraEngineError&) {
+    }
+    EXPECT_FALSE(query->Prepared()) << sql;
+    EXPECT_TRUE(TableLockFree("T")) << "seed " << seed << ": " << sql;
+    EXPECT_EQ(FilesIn(dir_.File("private")), 0u) << sql;
+    EXPECT_EQ(FilesIn(dir_.Path()), files) << sql;
+    query->Free();
+  }
+}
+
+// ExecSQL counts the rows it changed; Open refuses a change before making it.
+TEST_F(QueryTest, ExecSqlAgainstOpen) {
+  for (int n = 1; n <= 4; ++n) {
+    Exec("INSERT INTO T (Numero, Nom, DateAppel) VALUES (" + std::to_string(n) + ", 'n" +
+         std::string(n % 2 == 0 ? "x" : "y") + "', '01/02/2003')");
+  }
+  TTesseraQuery* q = NewQuery({"DELETE FROM T WHERE Nom LIKE '%x'"});
+  q->SetPrepared(true);
+  EXPECT_EQ(ErrorOf([&] { q->Open(); }), SCreateHandleError);
+  EXPECT_FALSE(q->Prepared());
+  EXPECT_TRUE(TableLockFree("T"));
+  TTesseraQuery* count = NewQuery({"SELECT Numero FROM T"});
+  count->Open();
+  EXPECT_EQ(count->RecordCount(), 4);
+  count->Close();
+  q->ExecSQL();
+  EXPECT_EQ(q->RowsAffected(), 2);
+  q->SQL()->Clear();
+  q->SQL()->Add("UPDATE T SET Nom = 'z'");
+  q->ExecSQL();
+  EXPECT_EQ(q->RowsAffected(), 2);
+  count->Open();
+  EXPECT_EQ(Rows(count), (V{"1", "3"}));
+}
+
+// OnQueryProgress stopping the statement leaves a partial result and no error; a master move
+// re-opens the query with the master's new value.
+TEST_F(QueryTest, AbortAndMasterMoves) {
+  for (int n = 1; n <= 6; ++n) {
+    Exec("INSERT INTO T (Numero, Nom, DateAppel) VALUES (" + std::to_string(n) + ", 'n" +
+         std::to_string(n % 2) + "', '01/02/2003')");
+  }
+  TTesseraQuery* aborted = NewQuery({"SELECT Numero FROM T"});
+  int calls = 0;
+  aborted->OnQueryProgress = [&](cl::TObject* sender, int, uint16_t, bool& abort) {
+    EXPECT_EQ(sender, aborted);
+    ++calls;
+    abort = true;
+  };
+  aborted->Open();
+  EXPECT_EQ(calls, 1);
+  EXPECT_LE(aborted->RecordCount(), 1);
+
+  TTesseraQuery* master = NewQuery({"SELECT DISTINCT Nom FROM T ORDER BY Nom"});
+  auto* source = cl::Create<cl::TDataSource>(&owner_);
+  source->SetDataSet(master);
+  TTesseraQuery* detail = NewQuery({"SELECT Numero FROM T WHERE Nom = :Nom ORDER BY Numero"});
+  detail->SetDataSource(source);
+  master->Open();
+  detail->Open();
+  EXPECT_EQ(Rows(detail), (V{"2", "4", "6"}));
+  master->Next();
+  EXPECT_TRUE(detail->Active());
+  EXPECT_EQ(Rows(detail), (V{"1", "3", "5"}));
+  // A value the program gave wins over the master's.
+  detail->ParamByName("Nom")->SetAsString("n0");
+  master->First();
+  master->Next();
+  EXPECT_EQ(Rows(detail), (V{"2", "4", "6"}));
+}
+
+// The query's "Data" and its parameters' travel through the property writer and the loader.
+TEST_F(QueryTest, StoredDataThroughTheLoader) {
+  TTesseraQuery* source = NewQuery({"SELECT * FROM T WHERE Numero = :n AND Nom = :s"});
+  source->ParamByName("n")->SetAsInteger(7);
+  source->ParamByName("s")->Clear();
+  std::vector<cl::TStoredProperty> stored = cl::TPropertyWriter::Collect(*source);
+  ASSERT_EQ(stored.size(), 1u);  // no query data: not written
+  EXPECT_EQ(stored[0].name, "Params.Data");
+
+  cl::TComponent root(nullptr);
+  TTesseraQuery* loaded = nullptr;
+  {
+    cl::TLoader loader(&root);
+    loaded = loader.Create<TTesseraQuery>(&root, "Query1");
+    loaded->SQL()->Add("SELECT * FROM T WHERE Numero = :n AND Nom = :s");
+    loader.DefineData(loaded, "Params.Data", stored[0].bytes);
+    loader.DefineData(loaded, "Data", {'a', 'b', 0, 'c'});
+    loader.Finish();
+  }
+  EXPECT_EQ(loaded->Text().substr(0, 46), "SELECT * FROM T WHERE Numero = ? AND Nom = ?\r\n");
+  ASSERT_EQ(loaded->ParamCount(), 2);
+  EXPECT_EQ(loaded->Params()->Item(0)->AsInteger(), 7);
+  EXPECT_TRUE(loaded->Params()->Item(1)->IsNull());
+  std::vector<cl::TStoredProperty> again = cl::TPropertyWriter::Collect(*loaded);
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(again[0].bytes, (std::vector<uint8_t>{'a', 'b'}));
+  EXPECT_EQ(again[1].bytes, stored[0].bytes);
+  // A new text drops the query's data and keeps same-named values.
+  loaded->SQL()->Add("AND Numero > :n2");
+  EXPECT_TRUE(loaded->Data().empty());
+  EXPECT_EQ(loaded->ParamByName("n")->AsInteger(), 7);
+  EXPECT_FALSE(loaded->ParamByName("n2")->Bound());
+  // Without ParamCheck the engine gets the names as written and the list stays.
+  loaded->SetParamCheck(false);
+  loaded->SQL()->Add("AND Nom <> :zz");
+  EXPECT_NE(loaded->Text().find("AND Numero > :n2\r\nAND Nom <> :zz"), std::string::npos);
+  EXPECT_EQ(loaded->ParamCount(), 3);
+}
+
+}  // namespace
+}  // namespace tessera
