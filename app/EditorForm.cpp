@@ -32,17 +32,23 @@ bool ConfirmPendingEdits(std::initializer_list<cl::TDataSet*> data_sets) {
     }
   }
   if (editing.empty()) return true;
-  int answer = cl::mrNo;
+  int answer = cl::mrNo;  // nothing modified: cancel without asking
   if (modified) {
     answer = cl::MessageDlg(kSaveChangesQuestion, cl::mtConfirmation,
                             {cl::mbYes, cl::mbNo, cl::mbCancel}, 0);
   }
   if (answer == cl::mrYes) {
-    for (cl::TDataSet* data_set : editing) data_set->Post();
+    // Posting a master may already have posted its detail (the link brings it to browse mode).
+    for (cl::TDataSet* data_set : editing) {
+      if (data_set->State() == cl::dsEdit || data_set->State() == cl::dsInsert) data_set->Post();
+    }
     return true;
   }
   if (answer == cl::mrNo) {
-    for (cl::TDataSet* data_set : editing) data_set->Cancel();
+    // Details first: a master leaving edit mode makes its link post the detail's pending edit.
+    for (auto it = editing.rbegin(); it != editing.rend(); ++it) {
+      if ((*it)->State() == cl::dsEdit || (*it)->State() == cl::dsInsert) (*it)->Cancel();
+    }
     return true;
   }
   return false;

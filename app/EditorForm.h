@@ -28,10 +28,11 @@ class TEditorForm : public cl::TForm {
   void DefaultHandler(cl::TMessage& message) override;
 };
 
-// The close query of a form editing `data_sets` (in that order): none of them editing or
-// inserting closes; none modified cancels them all and closes; otherwise the question with Yes,
-// No and Cancel: Yes posts each editing one in order, No cancels them all, Cancel keeps the form.
-// Returns whether the form may close.
+// The close query of a form editing `data_sets` (masters before their details): none of them
+// editing or inserting closes; none modified cancels them all and closes; otherwise the question
+// with Yes, No and Cancel: Yes posts each editing one in order, No cancels them all (details
+// first, so that no master's link posts what was refused), Cancel keeps the form.  Returns
+// whether the form may close.
 bool ConfirmPendingEdits(std::initializer_list<cl::TDataSet*> data_sets);
 
 // Sets a data set's filter text for its lifetime and puts the previous text back when it goes,

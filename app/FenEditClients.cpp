@@ -235,6 +235,18 @@ TFenEditClients::~TFenEditClients() {
   if (DMMirvel != nullptr) {
     DMMirvel->TableClients->SetBeforeEdit(nullptr);
     DMMirvel->TableInterlocuteurs->SetAfterInsert(nullptr);
+    // Closed on "<Tous clients>": the callers go back to following the current client, as the
+    // rest of the program (the new caller's company, the caller offer) expects them to.
+    tessera::TTesseraTable* inters = DMMirvel->TableInterlocuteurs;
+    if (inters->MasterSource() == nullptr) {
+      try {
+        if (inters->State() != cl::dsBrowse && inters->Active()) inters->Cancel();
+        inters->SetIndexFieldNames("NoSociete;Nom");
+        inters->SetMasterSource(DMMirvel->DSClients);
+      } catch (cl::Exception& e) {
+        cl::Application().ShowException(e);
+      }
+    }
   }
   if (FenEditClients == this) FenEditClients = nullptr;
 }

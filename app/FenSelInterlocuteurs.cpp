@@ -1,61 +1,17 @@
 #include "app/FenSelInterlocuteurs.h"
 
-#include <algorithm>
 #include <memory>
-#include <vector>
 
 #include "app/FenEditClients.h"
 #include "app/MMirvel.h"
-#include "app/MirvelSchema.h"
 #include "classlib/db/TFields.h"
 #include "classlib/forms/Dialogs.h"
-#include "classlib/rtl/Collation.h"
 #include "classlib/rtl/Loader.h"
-#include "engine/components/TTesseraTable.h"
+#include "engine/components/TTesseraQuery.h"
 
 namespace mirvel {
 
 namespace {
-
-struct TCallerRow {
-  int32_t no_societe;
-  int32_t no_interlocuteur;
-  std::string nom, fonction, societe, ville;
-};
-
-// A cursor of its own on a shared table, as the statement's sources are: the module's cursors
-// stay where the main window put them.
-std::unique_ptr<tessera::TTesseraTable> OpenSource(const char* file) {
-  auto table = std::make_unique<tessera::TTesseraTable>(nullptr);
-  table->SetDatabaseName("Mirvel");
-  table->SetTableName(file);
-  table->SetLockRetryCount(15);
-  table->SetLockWaitTime(100);
-  table->Open();
-  return table;
-}
-
-// The callers joined with their company on NoSociete, ordered by name.
-std::vector<TCallerRow> ReadCallers() {
-  std::unique_ptr<tessera::TTesseraTable> clients = OpenSource(kClientsFile);
-  std::unique_ptr<tessera::TTesseraTable> inters = OpenSource(kInterFile);
-  std::vector<TCallerRow> rows;
-  for (inters->First(); !inters->Eof(); inters->Next()) {
-    const int32_t no_societe = inters->FieldByName("NoSociete")->AsInteger();
-    if (inters->FieldByName("NoSociete")->IsNull() ||
-        !clients->Locate("NoSociete", no_societe, {})) {
-      continue;
-    }
-    rows.push_back(
-        {no_societe, inters->FieldByName("NoInterlocuteur")->AsInteger(),
-         inters->FieldByName("Nom")->AsString(), inters->FieldByName("Fonction")->AsString(),
-         clients->FieldByName("Societe")->AsString(), clients->FieldByName("Ville")->AsString()});
-  }
-  std::stable_sort(rows.begin(), rows.end(), [](const TCallerRow& a, const TCallerRow& b) {
-    return cl::AnsiCompareText(a.nom, b.nom) < 0;
-  });
-  return rows;
-}
 
 cl::TField* AddField(cl::TLoader& loader, cl::TComponent* owner, cl::TDataSet* data_set,
                      const char* name, int size, const char* label, int tag) {
@@ -84,7 +40,11 @@ TFenSelInterlocuteurs::TFenSelInterlocuteurs(cl::TComponent* owner) : TEditorFor
   SetPosition(cl::poScreenCenter);
   SetHelpContext(100);
 
-  QueryRechercheInter = loader.Create<comp::TVirtualDataSet>(this, "QueryRechercheInter");
+  QueryRechercheInter = loader.Create<tessera::TTesseraQuery>(this, "QueryRechercheInter");
+  QueryRechercheInter->SetDatabaseName("Mirvel");
+  QueryRechercheInter->SetSQL(&DMMirvel->QueryRechercheInterSQL);
+  QueryRechercheInter->SetLockRetryCount(15);
+  QueryRechercheInter->SetLockWaitTime(100);
   AddField(loader, this, QueryRechercheInter, "NoSociete", 0, "", 0);
   AddField(loader, this, QueryRechercheInter, "NoInterlocuteur", 0, "", 0);
   AddField(loader, this, QueryRechercheInter, "Nom", 50, "", 1);
@@ -168,28 +128,8 @@ TFenSelInterlocuteurs::TFenSelInterlocuteurs(cl::TComponent* owner) : TEditorFor
 }
 
 void TFenSelInterlocuteurs::ReopenQuery() {
-  std::vector<TCallerRow> rows = ReadCallers();
-  QueryRechercheInter->DisableControls();
-  try {
-    if (!QueryRechercheInter->Active()) QueryRechercheInter->Open();
-    QueryRechercheInter->ClearRecords();
-    for (const TCallerRow& row : rows) {
-      QueryRechercheInter->Append();
-      QueryRechercheInter->FieldByName("NoSociete")->SetAsInteger(row.no_societe);
-      QueryRechercheInter->FieldByName("NoInterlocuteur")->SetAsInteger(row.no_interlocuteur);
-      QueryRechercheInter->FieldByName("Nom")->SetAsString(row.nom);
-      QueryRechercheInter->FieldByName("Fonction")->SetAsString(row.fonction);
-      QueryRechercheInter->FieldByName("Societe")->SetAsString(row.societe);
-      QueryRechercheInter->FieldByName("Ville")->SetAsString(row.ville);
-      QueryRechercheInter->Post();
-    }
-    QueryRechercheInter->First();
-  } catch (...) {
-    if (QueryRechercheInter->State() == cl::dsInsert) QueryRechercheInter->Cancel();
-    QueryRechercheInter->EnableControls();
-    throw;
-  }
-  QueryRechercheInter->EnableControls();
+  QueryRechercheInter->Close();
+  QueryRechercheInter->Open();
 }
 
 bool TFenSelInterlocuteurs::LocateInterlocuteur(int32_t no_interlocuteur) {
@@ -210,7 +150,7 @@ std::string TFenSelInterlocuteurs::CurrentNom() const {
 void TFenSelInterlocuteurs::FormShow(cl::TObject*) {
   FindPanel1->Edit()->SetText("");
   if (FindPanel1->Edit()->CanFocus()) FindPanel1->Edit()->SetFocus();
-  if (!QueryRechercheInter->Active() || QueryRechercheInter->RecordCount() == 0) ReopenQuery();
+  if (!QueryRechercheInter->Active()) ReopenQuery();
 }
 
 void TFenSelInterlocuteurs::DBGridPrincipalDblClick(cl::TObject*) {

@@ -1,8 +1,9 @@
 // TFenSelInterlocuteurs: the search of a caller by name among every company's callers.
 //
-// QueryRechercheInter holds the callers joined with their company (callers whose company is
-// missing are left out), ordered by name: NoSociete, NoInterlocuteur, Nom, Fonction, Societe,
-// Ville.  The dialog owns it; ReopenQuery reads it again from the shared tables.
+// QueryRechercheInter runs the main data module's caller search statement: the callers joined
+// with their company (callers whose company is missing are left out), ordered by name, with
+// NoSociete, NoInterlocuteur, Nom, Fonction, Societe and Ville.  The dialog owns it; ReopenQuery
+// runs it again on the shared tables.
 //
 // Lifetime: made, shown modally and freed by the main window's caller button.  GUI thread only.
 #pragma once
@@ -14,11 +15,11 @@
 #include "classlib/dbforms/DBCtrls.h"
 #include "classlib/forms/ExtCtrls.h"
 #include "classlib/forms/StdCtrls.h"
-#include "components/data/TVirtualDataSet.h"
 #include "components/ui/TDBRecordCount.h"
 #include "components/ui/TExitPanel.h"
 #include "components/ui/TFindPanel.h"
 #include "components/ui/THintController.h"
+#include "engine/components/TTesseraQuery.h"
 
 namespace mirvel {
 
@@ -26,7 +27,7 @@ class TFenSelInterlocuteurs : public TEditorForm {
  public:
   explicit TFenSelInterlocuteurs(cl::TComponent* owner);
 
-  comp::TVirtualDataSet* QueryRechercheInter;
+  tessera::TTesseraQuery* QueryRechercheInter;
   cl::TDataSource* DSPrincipal;
   comp::TFindPanel* FindPanel1;
   comp::THDBGrid* DBGridPrincipal;

@@ -47,10 +47,12 @@ void TFenVisuMessage::ZoomFrom(cl::TDBMemo* source, int left, int top, int width
       source->DataSource() != nullptr ? source->DataSource()->DataSet() : nullptr;
   if (data_set != nullptr &&
       (data_set->State() == cl::dsEdit || data_set->State() == cl::dsInsert)) {
-    MemoMessages->Lines().Assign(&source->Lines());
+    MemoMessages->Lines().SetText(source->Lines().Text());
   }
   SetBounds(left, top, width, height);
   Show();
+  // A first show may report the window's earlier geometry back: place it again.
+  SetBounds(left, top, width, height);
 }
 
 void TFenVisuMessage::FormShow(cl::TObject*) {
@@ -70,9 +72,13 @@ void TFenVisuMessage::Leave() {
         MemoMessages->DataSource() != nullptr ? MemoMessages->DataSource()->DataSet() : nullptr;
     if (source_ != nullptr && data_set != nullptr &&
         (data_set->State() == cl::dsEdit || data_set->State() == cl::dsInsert)) {
-      source_->Lines().Assign(&MemoMessages->Lines());
-      source_->SetModified(true);
+      // Replacing the text (not assigning line by line) is what counts as the user's change, so
+      // that the source memo writes it back when the message is posted.
+      source_->Lines().SetText(MemoMessages->Lines().Text());
     }
+    // The source memo now carries the text: the hidden window's own link must not write it (or
+    // an older copy) into the field as well.
+    MemoMessages->SetDataSource(nullptr);
     Hide();
   } catch (...) {
     leaving_ = false;

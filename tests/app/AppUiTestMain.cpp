@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <QApplication>
 #include <filesystem>
 #include <string>
 

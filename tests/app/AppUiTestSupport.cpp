@@ -1,6 +1,5 @@
 #include "tests/app/AppUiTestSupport.h"
 
-#include <QPixmap>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -32,6 +31,8 @@ Workstation::Workstation(const std::vector<TUserSeed>& users) {
 
 Workstation::~Workstation() {
   cl::ClearModalActions();
+  // Forms released by their close are freed by the loop: before the modules they point at.
+  PumpFor(30);
   if (mirvel::DMBDMirvel != nullptr) mirvel::DMBDMirvel->Disconnect();
   delete mirvel::DMMirvel;
   delete mirvel::DMBDMirvel;

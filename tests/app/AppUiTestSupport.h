@@ -1,13 +1,11 @@
 // Test support of the application's windows: a workstation on a fresh database made by the
 // creation tool, with both modules connected as user "alice", the recording main window, the
 // message-box responder, and helpers to find forms, read texts and sample rendered pixels.
-// The one header of these tests that may include Qt.
+// Qt comes only through the visual layer's test-support header.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QImage>
-#include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>

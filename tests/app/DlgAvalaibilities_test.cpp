@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTest>
 #include <map>
 
 #include "app/EditorForm.h"
@@ -162,9 +161,6 @@ TEST(DlgAvalaibilities, Texts) {
   EXPECT_EQ(dialog->DBNavBarre1->Button(comp::navEdit)->Hint(), "Modifier les disponibilit\xE9s");
   EXPECT_EQ(dialog->DBNavBarre1->Button(comp::navPost)->Hint(), "Sauvegarder les modifications");
   EXPECT_EQ(dialog->DBNavBarre1->Button(comp::navCancel)->Hint(), "Annuler les modifications");
-  EXPECT_EQ(dialog->DBNavBarre1->VisibleCount(), 3);
-  EXPECT_EQ(dialog->BorderStyle(), cl::bsDialog);
-  EXPECT_FALSE(dialog->DSUsers->AutoEdit());
 }
 
 }  // namespace

@@ -133,12 +133,6 @@ TEST(FenChoixDestinataires, Texts) {
   // clang-format on
   EXPECT_EQ(dialog->ExitPanel1->BtnOk().Caption(), "&OK");
   EXPECT_EQ(dialog->ExitPanel1->BtnCancel().Caption(), "&Annuler");
-  EXPECT_EQ(dialog->ExitPanel1->BtnWidth(), 80);
-  EXPECT_EQ(dialog->ExitPanel1->BtnHeight(), 33);
-  EXPECT_EQ(dialog->ExitPanel1->Spacing(), 8);
-  EXPECT_EQ(dialog->ListeDestinataires->ItemHeight(), 17);
-  EXPECT_EQ(dialog->HelpContext(), 100);
-  EXPECT_EQ(dialog->Position(), cl::poScreenCenter);
 }
 
 }  // namespace
