@@ -146,6 +146,8 @@ TFenEditMessages::TFenEditMessages(cl::TComponent* owner) : cl::TForm(owner) {
 }
 
 TFenEditMessages::~TFenEditMessages() {
+  // The application's hook must not outlive the window it calls.
+  if (hooked_) cl::Application().SetOnMessage(nullptr);
   if (AppWindows() == this) SetAppWindows(nullptr);
   if (FenEditMessages == this) FenEditMessages = nullptr;
 }
@@ -434,7 +436,6 @@ void TFenEditMessages::PostToMainWindow(uint32_t message) {
 }
 
 void TFenEditMessages::ShowConnected(bool connected) {
-  connected_look_ = connected;
   mnuConnectDisconnect->SetCaption(connected ? "&D\xE9"
                                                "connecter"
                                              : "&Connecter");

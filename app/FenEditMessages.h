@@ -232,7 +232,7 @@ class TFenEditMessages : public cl::TForm, public TAppWindows {
 
   cl::TTimer* repost_timer_ = nullptr;
   std::vector<uint32_t> reposts_;
-  bool connected_look_ = false;
+  bool hooked_ = false;  // the application's OnMessage calls this window
 };
 
 extern TFenEditMessages* FenEditMessages;

@@ -81,6 +81,7 @@ void TFenEditMessages::FormCreate(cl::TObject*) {
   FMinWidth = Width();
   cl::Application().SetOnMessage(
       [this](cl::TMsg& msg, bool& handled) { AppMessage(msg, handled); });
+  hooked_ = true;
   if (DMBDMirvel->SingleInstance1 != nullptr) DMBDMirvel->SingleInstance1->SetHandle(Handle());
   SetAppWindows(this);
   DMBDMirvel->Connect();
