@@ -348,6 +348,15 @@ TEST_F(MainWindowTest, AnsweringAColleagueAndRefusingOneself) {
   EXPECT_EQ(station_->ui.boxes[0].text, mirvel::kOwnMessage);
   EXPECT_EQ(dm().TableMessages->State(), cl::dsBrowse);
 
+  // A copy into the buffer that fails stops the answer: the buffer's previous message must not
+  // become the answer.
+  Stored(2, 1, cl::Variant(1), "colleague");
+  dm().TableMessages->First();
+  dm().TempMultiPost->Close();
+  EXPECT_THROW(form_->btnAnswerSameClick(form_->btnAnswerNew), cl::Exception);
+  EXPECT_EQ(dm().TableMessages->State(), cl::dsBrowse);
+  dm().TempMultiPost->Open();
+
   struct Case {
     const char* name;
     cl::TObject* (*button)(TFenEditMessages*);
