@@ -146,6 +146,15 @@ TFenEditMessages::TFenEditMessages(cl::TComponent* owner) : cl::TForm(owner) {
 }
 
 TFenEditMessages::~TFenEditMessages() {
+  // The controls and the placement outlive this part of the window: events they raise while they
+  // go (a resize, a lost focus, the placement saved on destroy) must not reach it.
+  SetOnActivate(nullptr);
+  for (cl::TPanel* panel : {PanelDonnees, Panel1, PanelRecherches}) panel->SetOnResize(nullptr);
+  InterSelecter->SetOnExit(nullptr);
+  DBLookup1->SetOnCloseUp(nullptr);
+  FormStorage1->SetOnSavePlacement(nullptr);
+  FormStorage1->SetOnRestorePlacement(nullptr);
+  repost_timer_->SetEnabled(false);
   // The application's hook must not outlive the window it calls.
   if (hooked_) cl::Application().SetOnMessage(nullptr);
   if (AppWindows() == this) SetAppWindows(nullptr);
@@ -385,7 +394,7 @@ void TFenEditMessages::BindHandlers() {
   SetOnShow([this](cl::TObject* s) { FormShow(s); });
   SetOnActivate([this](cl::TObject* s) { FormActivate(s); });
   SetOnCloseQuery([this](cl::TObject* s, bool& c) { FormCloseQuery(s, c); });
-  SetOnDestroy([this](cl::TObject* s) { FormDestroy(s); });
+  SetOnDestroy([](cl::TObject* s) { FormDestroy(s); });
   btnClose->SetOnClick([this](cl::TObject* s) { btnCloseClick(s); });
   mnuEditMessages->SetOnClick([this](cl::TObject* s) { mnuEditMessagesClick(s); });
   mnuEditUsers->SetOnClick([this](cl::TObject* s) { mnuEditUsersClick(s); });

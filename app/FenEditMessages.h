@@ -143,7 +143,8 @@ class TFenEditMessages : public cl::TForm, public TAppWindows {
   void FormShow(cl::TObject* sender);
   void FormActivate(cl::TObject* sender);
   void FormCloseQuery(cl::TObject* sender, bool& can_close);
-  void FormDestroy(cl::TObject* sender);
+  // Static: the form's OnDestroy comes once this class's part of the window is gone.
+  static void FormDestroy(cl::TObject* sender);
   void btnCloseClick(cl::TObject* sender);
   void mnuEditMessagesClick(cl::TObject* sender);
   void mnuEditUsersClick(cl::TObject* sender);
