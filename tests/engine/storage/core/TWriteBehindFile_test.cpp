@@ -79,7 +79,9 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
         if (model.size() < offset + count) model.resize(offset + count, 0);
         std::copy(data.begin(), data.end(), model.begin() + static_cast<ptrdiff_t>(offset));
         // A write made while not holding goes down after everything held.
-        if (!holding) ASSERT_EQ(below.bytes, model);
+        if (!holding) {
+          ASSERT_EQ(below.bytes, model);
+        }
       } else if (op < 17) {
         const size_t offset = rng() % 26000;
         const size_t count = 1 + rng() % 5000;
