@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <memory>
 
@@ -13,6 +14,7 @@
 #include "app/DlgNewMessages.h"
 #include "app/EditorForm.h"
 #include "app/FenChoixDestinataires.h"
+#include "app/FenVisuMessage.h"
 #include "app/MirvelSchema.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/Screen.h"
@@ -256,6 +258,41 @@ TEST_F(MainWindowTest, ShowingRefreshesAfterAChangeAndClosesAnOpenAlert) {
   EXPECT_EQ(Count(), 1);
 }
 
+TEST_F(MainWindowTest, RefreshErrorsOnShowAreReportedAndTheWindowStillShows) {
+  // The users table fails at one move on show: its first belongs to the refresh of the users,
+  // its last to the filling of the user selector.  A run without failure counts the moves.
+  auto show_failing_at = [this](int failing_move) {
+    Create();
+    EXPECT_FALSE(form_->Visible());
+    int moves = 0;
+    dm().TableUtilisateurs->SetBeforeScroll([&](cl::TDataSet*) {
+      if (++moves == failing_move) throw cl::Exception("unreadable");
+    });
+    station_->ui.boxes.clear();
+    form_->ShowMainWindow();
+    dm().TableUtilisateurs->SetBeforeScroll(nullptr);
+    EXPECT_TRUE(form_->Visible());
+    delete form_;
+    form_ = nullptr;
+    return moves;
+  };
+  const int moves = show_failing_at(0);
+  ASSERT_GE(moves, 2);
+  EXPECT_TRUE(station_->ui.boxes.empty());
+  const struct {
+    int failing_move;
+    const char* box;
+  } cases[] = {{1, "Une erreur [4] est survenue : \r\nunreadable"},
+               {moves, "Une erreur [5] est survenue : \r\nunreadable"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.box);
+    show_failing_at(c.failing_move);
+    ASSERT_EQ(station_->ui.boxes.size(), 1u);
+    EXPECT_EQ(station_->ui.boxes[0].text, c.box);
+    EXPECT_EQ(station_->ui.boxes[0].type, cl::mtError);
+  }
+}
+
 TEST_F(MainWindowTest, UserMessagesWaitWhileTheTimerRunsWithoutSpinning) {
   Create();
   mirvel::DMBDMirvel->FInTimer = true;
@@ -419,6 +456,36 @@ TEST_F(MainWindowTest, RecipientListThroughTheEllipsis) {
   EXPECT_EQ(dm().TableMessagesNoDestinataire->AsInteger(), 0);
   EXPECT_EQ(dm().FRecipients, "2");
   dm().TableMessages->Cancel();
+}
+
+TEST_F(MainWindowTest, ZoomCopiesBackIntoTheMessageMemo) {
+  Shown();
+  // The program makes the zoom window at start; this station has none of its own.
+  std::unique_ptr<mirvel::TFenVisuMessage> owned;
+  if (mirvel::FenVisuMessage == nullptr) owned.reset(cl::Create<mirvel::TFenVisuMessage>(nullptr));
+  mirvel::TFenVisuMessage& zoom = *mirvel::FenVisuMessage;
+  Typing();
+  form_->MemoMessages->Lines().SetText("Le message");
+  form_->MemoReponse->Lines().SetText("La suite");
+  // Nothing focused (no active window offscreen): the zoom takes the message memo.
+  form_->btnZoom->Click();
+  ASSERT_TRUE(zoom.Visible());
+  EXPECT_EQ(zoom.SourceMemo(), form_->MemoMessages);
+  EXPECT_EQ(zoom.Width(), form_->MemoMessages->Width());
+  EXPECT_EQ(zoom.Height(), static_cast<int>(std::lround(2.0 * form_->Height() / 3.0)));
+  EXPECT_FALSE(form_->btnZoom->Visible());
+  EXPECT_TRUE(form_->btnUnZoom->Visible());
+  zoom.MemoMessages->Lines().Add("ajout");
+  zoom.FormDeactivate(&zoom);
+  EXPECT_FALSE(zoom.Visible());
+  EXPECT_EQ(form_->MemoMessages->Text(), "Le message\r\najout");
+  EXPECT_EQ(form_->MemoReponse->Text(), "La suite");
+  dm().TableMessages->Post();
+  EXPECT_EQ(dm().TableMessages->FieldByName("Message")->AsString(), "Le message\r\najout");
+  EXPECT_EQ(dm().TableMessages->FieldByName("SuiteDonnee")->AsString(), "La suite");
+  form_->FormActivate(form_);
+  EXPECT_TRUE(form_->btnZoom->Visible());
+  EXPECT_FALSE(form_->btnUnZoom->Visible());
 }
 
 TEST_F(MainWindowTest, ResizeRulesAndStoredPlacement) {
