@@ -3,14 +3,17 @@
 #
 #   mirvel_xvfb_test.sh <mirvel> <mirvel-initdb> <output directory> tray|notray
 #
-# tray: a database made by the creation tool for alice (A's registry names it); A starts with
-# "SHOW" and its window shows; B (bob, its registry empty) starts without it: the directory
-# dialog asks, the script types the directory, B connects and stays hidden; the end of the
-# session (SIGTERM) ends both with exit code 0.
+# tray: a database made by the creation tool for alice (A's registry names it); B (bob, its
+# registry empty) starts without "SHOW": the directory dialog asks, the script types the
+# directory, B connects and stays hidden; A starts with "SHOW" and posts a message to bob through
+# its window; within the poll B's alert shows and its tray icon animates; "Aller voir" shows B's
+# window; the end of the session (SIGTERM) ends both with exit code 0.
 # notray (with a window manager, without trayer): A without "SHOW" shows at once; the close box
 # iconifies it; restored, its menu button opens the tray's menu, whose "&Quitter" and the
 # confirmation's "&Quitter" end the program with exit code 0.
-# Every wait is bounded; screenshots and the error log stay in the output directory.
+# Every wait is bounded; screenshots and the error logs stay in the output directory: the one
+# beside the database (its parent folder, shared by the stations once connected) and the one each
+# station writes in its working directory before it is connected.
 set -uo pipefail
 mirvel=$1
 initdb=$2
@@ -23,7 +26,8 @@ pids=()
 cleanup() {
   local pid
   for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
-  cp "$work"/db/ERROR.LOG "$out/ERROR-$mode.LOG" 2>/dev/null
+  cp "$work"/ERROR.LOG "$out/ERROR-$mode.LOG" 2>/dev/null
+  for f in "$work"/*/ERROR.LOG; do [ -f "$f" ] && cp "$f" "$out/ERROR-$mode-$(basename "$(dirname "$f")").LOG"; done
   for f in "$work"/*.out; do [ -f "$f" ] && cp "$f" "$out/$mode-$(basename "$f")"; done
   rm -rf "$work"
 }
@@ -45,8 +49,10 @@ station_env() {
   echo "HOME=$dir/home MIRVEL_REGISTRY_DIR=$dir/registry XDG_RUNTIME_DIR=$dir/runtime MIRVEL_LOGIN=$2"
 }
 start() {  # start NAME LOGIN [SHOW]
+  # Each station in its own working directory, so a log written before connecting stays apart.
+  mkdir -p "$work/$1"
   # shellcheck disable=SC2046
-  env $(station_env "$1" "$2") "$mirvel" ${3:-} >"$work/$1.out" 2>&1 &
+  (cd "$work/$1" && exec env $(station_env "$1" "$2") "$mirvel" ${3:-}) >"$work/$1.out" 2>&1 &
   pids+=($!)
   last_pid=$!
 }
@@ -75,10 +81,7 @@ env $(station_env a alice) "$initdb" --register --user alice "$work/db" >/dev/nu
   fail "the creation tool failed"
 
 if [ "$mode" = tray ]; then
-  start a alice SHOW
-  a=$last_pid
-  visible_window "$a" "Gestion des messages" >/dev/null || fail "A's window did not show"
-  shot a-shown
+  # B first, so that bob is in the users table when A's recipient list is read.
   start b bob
   b=$last_pid
   dialog=$(visible_window "$b" "Chemin vers la base") || fail "B did not ask for the directory"
@@ -98,6 +101,61 @@ if [ "$mode" = tray ]; then
   xdotool search --all --onlyvisible --pid "$b" --name "Gestion des messages" >/dev/null 2>&1 &&
     fail "B's window showed without SHOW"
   shot b-connected
+
+  start a alice SHOW
+  a=$last_pid
+  window=$(visible_window "$a" "Gestion des messages") || fail "A's window did not show"
+  sleep 1
+  shot a-shown
+  # A posts to bob: "&Nouveau", the recipient, the subject, the text, "&Sauver".  Positions are
+  # those of the form's layout, from the window's top left corner (no window manager here).
+  xdotool windowactivate --sync "$window" 2>/dev/null
+  xdotool key alt+n
+  sleep 0.5
+  xdotool mousemove --window "$window" 200 94 click 1
+  sleep 0.5
+  xdotool type --delay 20 "bob"
+  xdotool key Return
+  sleep 0.3
+  xdotool mousemove --window "$window" 100 180 click 1
+  xdotool key ctrl+a
+  xdotool type --delay 5 "Devis en retard"
+  xdotool mousemove --window "$window" 300 235 click 1
+  xdotool type --delay 5 "Merci de rappeler Martin pour le devis"
+  shot a-typed
+  xdotool key alt+s
+  saved=$(date +%s)
+  sleep 0.5
+  shot a-saved
+
+  # Within the poll (5 s) and 2 s more: B's alert, and its tray icon animating.
+  alert=""
+  while [ $(($(date +%s) - saved)) -le 7 ]; do
+    alert=$(xdotool search --all --onlyvisible --pid "$b" --name "Gestion des appels" 2>/dev/null |
+      head -n1)
+    [ -n "$alert" ] && break
+    sleep 0.2
+  done
+  [ -n "$alert" ] || fail "B's alert did not show within 7 s of the save"
+  shot b-alert
+  frames=()
+  for i in 1 2 3 4 5; do
+    import -window root -crop 120x32+904+0 +repage "$out/tray-frame-$i.png" 2>/dev/null
+    frames+=("$(import -window root -crop 120x32+904+0 +repage rgb:- 2>/dev/null | md5sum)")
+    sleep 0.2
+  done
+  [ "$(printf '%s\n' "${frames[@]}" | sort -u | wc -l)" -ge 2 ] ||
+    fail "B's tray icon did not animate"
+
+  grep -rqa "Merci de rappeler Martin pour le devis" "$work/db" || fail "A's message is not stored"
+
+  # B goes to see the message.
+  xdotool windowactivate --sync "$alert" 2>/dev/null
+  xdotool key alt+v
+  visible_window "$b" "Gestion des messages" >/dev/null || fail "Aller voir did not show B's window"
+  sleep 1
+  shot b-shown
+
   kill -TERM "$a" "$b"
   ends_with_zero "$a" || fail "A did not end with 0 on SIGTERM"
   ends_with_zero "$b" || fail "B did not end with 0 on SIGTERM"
