@@ -226,7 +226,8 @@ TDMMirvel::TDMMirvel(cl::TComponent* owner) : cl::TDataModule(owner) {
   QueryRechercheInter->SetDatabaseName("Mirvel");
   QueryRechercheInter->SetLockRetryCount(15);
   QueryRechercheInter->SetLockWaitTime(100);
-  for (const char* line : kCallerSearchSql) QueryRechercheInter->SQL()->Add(line);
+  for (const char* line : kCallerSearchSql) QueryRechercheInterSQL.Add(line);
+  QueryRechercheInter->SetSQL(&QueryRechercheInterSQL);
   const TFieldMap found = AddFields(loader, this, QueryRechercheInter, kCallerSearchFields);
   QueryRechercheInterNoSociete = As<cl::TIntegerField>(found, "NoSociete");
   QueryRechercheInterNoInterlocuteur = As<cl::TIntegerField>(found, "NoInterlocuteur");

@@ -81,6 +81,8 @@ class TDMMirvel : public cl::TDataModule {
   // The caller search of the caller selection dialog: every caller with its company, in Nom
   // order.  Callers of a company that does not exist are left out by the join.
   tessera::TTesseraQuery* QueryRechercheInter;
+  // The statement's lines as the query was given them; the caller dialog's own query reads them.
+  cl::TStringList QueryRechercheInterSQL;
   cl::TIntegerField* QueryRechercheInterNoSociete;
   cl::TIntegerField* QueryRechercheInterNoInterlocuteur;
   cl::TStringField* QueryRechercheInterNom;

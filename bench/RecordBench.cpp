@@ -1,154 +1,336 @@
-// Record timings through TDataFile: 100,000 inserts into a table with a primary index and one
-// secondary index, a walk of every record in each index order, then 100,000 random finds by
-// primary key; once on an exclusive handle (writes reach the disk at close) and once on a shared
-// handle (each insert commits).  Run by hand on a Release build:
-//   build-release/bench/RecordBench [parent directory]
-// The tables go into a new directory made under the parent (the system's temporary directory by
-// default), which is removed at the end; nothing else is touched.
-#include <chrono>
+// The storage engine against SQLite on the same work, through our public table calls as the
+// dataset components make them.  Run by hand on a Release build:
+//   build-release/bench/RecordBench [--quick] [--runs R] [--n N] [--csv FILE] [--dir PARENT]
+//                                   [--only W3,W5]
+//   build-release/bench/RecordBench --walks [--dir PARENT]   (our engine alone, as before)
+//
+// Records: an integer key, a 30-character string, a date, a float and a 200-character memo, made
+// by one generator from the record's key; our table has a primary index on the key and a
+// case-insensitive secondary index on the string, SQLite the same table, indexes and texts
+// (journal_mode=WAL, synchronous=OFF; our engine does not flush per write either).
+//
+//   W1 bulk insert of N records (our table opened exclusively; SQLite one transaction)
+//   W2 N/5 inserts into a shared table, each its own lock cycle (SQLite autocommit)
+//   W3 N random finds by key
+//   W4 a scan in secondary-index order reading every field, memo included
+//   W5 N/10 moves to a random ordinal position in secondary order (SQLite ORDER BY ... OFFSET)
+//   W6 a count that an index serves, and one that reads every record
+//   W7 N/10 updates of the secondary key, then N/10 deletes, one at a time (shared; autocommit)
+//   W8 4 processes inserting N/20 records each into one shared table at once (SQLite: a busy
+//      timeout)
+// W3 to W6 read through a shared handle, as a dataset opens a table (each read from the disk
+// takes the transient read level and the change check), SQLite through an ordinary connection.
+// The sides live in OursWorkloads.cpp and SqliteWorkloads.cpp, the data in BenchData.h.
+//
+// Every measurement runs in a child process of its own (this program again), so that its peak
+// memory (getrusage, taken before the check) belongs to one side alone; the sides alternate which
+// goes first.  After each workload the child runs the table check on our table.  The median of the runs is printed and,
+// with --csv, written as CSV.  Everything goes into a new directory under PARENT (the system's
+// temporary directory by default), removed at the end.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "classlib/rtl/Coding.h"
+#include "bench/BenchData.h"
 #include "engine/storage/core/EngineSession.h"
-#include "engine/storage/table/TDataFile.h"
-#include "engine/storage/table/TableCreation.h"
 
-namespace {
+namespace bench {
 
 namespace fs = std::filesystem;
-using tessera::TDataFile;
 
-constexpr uint32_t kRecords = 100000;
+// ---- child processes ---------------------------------------------------------------------------
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
+std::string self_path;
 
-tessera::TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t size) {
-  tessera::TFieldDefinition d;
-  d.number = number;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  return d;
-}
-
-void CreateTable(const std::string& path) {
-  tessera::TNewTable table;
-  table.fields = {
-      Field(1, "Id", tessera::kFieldInt32, 0), Field(2, "Nom", tessera::kFieldString, 30),
-      Field(3, "Ville", tessera::kFieldString, 20), Field(4, "Montant", tessera::kFieldFloat, 0)};
-  tessera::TIndexDescriptor primary;
-  primary.field_count = 1;
-  primary.field_numbers[0] = 1;
-  primary.unique = 1;
-  tessera::TIndexDescriptor by_name;
-  by_name.name = "ParNom";
-  by_name.field_count = 1;
-  by_name.field_numbers[0] = 2;
-  by_name.case_insensitive = 1;
-  table.indexes = {primary, by_name};
-  TDataFile t;
-  t.SetFileName(path);
-  t.SetExclusive(true);
-  t.SetupNewTable(table);
-}
-
-void PutId(TDataFile& t, uint32_t id, uint8_t* record) {
-  uint8_t value[4];
-  cl::PutU32LE(value, id);
-  t.PutFieldValue(tessera::TFieldSet::kTable, 1, false, value, record);
-}
-
-void Measure(const fs::path& dir, bool exclusive) {
-  const std::string path = (dir / (exclusive ? "Exclusive" : "Shared")).string();
-  CreateTable(path);
-  std::mt19937 rng(42);
-  std::vector<uint32_t> ids(kRecords);
-  for (uint32_t i = 0; i < kRecords; ++i) ids[i] = i + 1;
-  std::shuffle(ids.begin(), ids.end(), rng);
-
-  TDataFile t;
-  t.SetFileName(path);
-  t.SetExclusive(exclusive);
-  t.Open();
-  std::vector<uint8_t> record(t.GetRecordBufferSize());
-  auto start = std::chrono::steady_clock::now();
-  for (uint32_t id : ids) {
-    t.ApplyFieldDefaults(record.data());
-    PutId(t, id, record.data());
-    char text[32] = {};
-    std::snprintf(text, sizeof text, "Nom%06u", static_cast<unsigned>(rng() % 50000));
-    t.PutFieldValue(tessera::TFieldSet::kTable, 2, false, reinterpret_cast<uint8_t*>(text),
-                    record.data());
-    std::snprintf(text, sizeof text, "Ville%u", static_cast<unsigned>(id % 300));
-    t.PutFieldValue(tessera::TFieldSet::kTable, 3, false, reinterpret_cast<uint8_t*>(text),
-                    record.data());
-    t.InsertRecord(record.data());
+// Runs this program with `args`; its standard output comes back.  A failed child fails the run.
+std::string RunSelf(const std::vector<std::string>& args) {
+  int fds[2];
+  if (pipe(fds) != 0) Die("pipe");
+  const pid_t pid = fork();
+  if (pid < 0) Die("fork");
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(self_path.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(self_path.c_str(), argv.data());
+    _exit(127);
   }
-  t.Close();
-  const double insert = Seconds(start);
-
-  t.Open();
-  double walks[2];
-  for (uint8_t slot : {0, 1}) {
-    start = std::chrono::steady_clock::now();
-    t.SetCurrentIndexByNumber(slot);
-    t.MoveToBeginning();
-    uint32_t seen = 0;
-    while (t.GetNextRecord(record.data()) == 0) ++seen;
-    walks[slot] = Seconds(start);
-    if (seen != kRecords) std::printf("  walk of slot %d saw %u records\n", slot, seen);
+  close(fds[1]);
+  std::string out;
+  char buffer[256];
+  ssize_t got;
+  while ((got = read(fds[0], buffer, sizeof buffer)) > 0) out.append(buffer, got);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::string what;
+    for (const std::string& a : args) what += " " + a;
+    Die("child failed:" + what);
   }
-  t.SetCurrentIndexByNumber(0);
-  std::vector<uint8_t> key(t.GetRecordBufferSize());
-  uint32_t found = 0;
-  start = std::chrono::steady_clock::now();
-  for (uint32_t i = 0; i < kRecords; ++i) {
-    PutId(t, 1 + static_cast<uint32_t>(rng() % kRecords), key.data());
-    if (t.SeekRecordKey(false, key.data(), record.data(), 0, false, 0)) ++found;
-  }
-  const double finds = Seconds(start);
-  t.Close();
-  std::printf(
-      "%-9s insert %7.2f s   walk primary %6.3f s   walk secondary %6.3f s   "
-      "finds %6.3f s (%u found)   .DAT %lld KB  .IDX %lld KB\n",
-      exclusive ? "exclusive" : "shared", insert, walks[0], walks[1], finds, found,
-      static_cast<long long>(fs::file_size(path + ".DAT") / 1024),
-      static_cast<long long>(fs::file_size(path + ".IDX") / 1024));
+  return out;
 }
 
-}  // namespace
+// W8's writers, started together; each prints its peak memory.  The largest comes back.
+long RunWriters(const std::string& side, const std::string& path, uint32_t per_writer) {
+  std::vector<std::pair<pid_t, int>> children;
+  for (int w = 0; w < kWriters; ++w) {
+    int fds[2];
+    if (pipe(fds) != 0) Die("pipe");
+    const pid_t pid = fork();
+    if (pid < 0) Die("fork");
+    if (pid == 0) {
+      dup2(fds[1], STDOUT_FILENO);
+      close(fds[0]);
+      close(fds[1]);
+      const std::string first = std::to_string(1 + w * per_writer);
+      const std::string count = std::to_string(per_writer);
+      execl(self_path.c_str(), self_path.c_str(), "--writer", side.c_str(), path.c_str(),
+            first.c_str(), count.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    children.emplace_back(pid, fds[0]);
+  }
+  long peak = 0;
+  bool failed = false;
+  for (auto [pid, fd] : children) {
+    std::string out;
+    char buffer[64];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) out.append(buffer, got);
+    close(fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) failed = true;
+    peak = std::max(peak, std::atol(out.c_str()));
+  }
+  if (failed) Die("a W8 writer failed");
+  return peak;
+}
 
-int main(int argc, char** argv) {
-  tessera::InitializeEngine();
-  const fs::path parent = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
-  fs::path dir;
-  for (int attempt = 0; attempt < 100 && dir.empty(); ++attempt) {
+int Writer(const std::string& side, const std::string& path, uint32_t first, uint32_t count) {
+  // Each writer inserts its own keys in an order of its own.
+  const std::vector<uint32_t> ids = Shuffled(count, first);
+  if (side == "ours") {
+    OursWriter(path, first, ids);
+  } else {
+    SqliteWriter(path, first, ids);
+  }
+  std::printf("%ld\n", PeakKilobytes());
+  return 0;
+}
+
+// The child: one workload, one side; prints "seconds peak_kb".
+int Child(const std::string& side, const std::string& workload, const Paths& p, uint32_t n) {
+  const Sizes z = SizesFor(n);
+  const Measure m = side == "ours" ? OursWorkload(workload, p, z) : SqliteWorkload(workload, p, z);
+  std::printf("%.6f %ld\n", m.seconds, m.peak_kb);
+  return 0;
+}
+
+// ---- the parent --------------------------------------------------------------------------------
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t half = values.size() / 2;
+  return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
+}
+
+struct Figures {
+  std::vector<double> seconds[2];
+  long peak_kb[2] = {0, 0};
+};
+
+const char* const kSides[2] = {"ours", "sqlite"};
+const char* const kWorkloads[] = {"W1", "W2", "W3", "W4", "W5", "W6", "W7", "W8"};
+const char* const kLabels[] = {"bulk insert (exclusive / one transaction)",
+                               "shared inserts, one lock cycle each",
+                               "random finds by key",
+                               "scan in secondary order, every field",
+                               "moves to a position in secondary order",
+                               "two counts: index-served, every record",
+                               "secondary-key updates, then deletes",
+                               "4 processes inserting at once"};
+
+uint32_t CountOf(int workload, const Sizes& z) {
+  switch (workload) {
+    case 1:
+      return z.shared;
+    case 4:
+      return z.moves;
+    case 5:
+      return 2;
+    case 6:
+      return 2 * z.moves;
+    case 7:
+      return kWriters * z.writers;
+    default:
+      return z.n;
+  }
+}
+
+int Parent(uint32_t n, int runs, const std::string& csv, const fs::path& dir,
+           const std::vector<std::string>& only) {
+  const Sizes z = SizesFor(n);
+  std::map<std::string, Figures> figures;
+  const std::string nstr = std::to_string(n);
+  for (int run = 0; run < runs; ++run) {
+    const fs::path run_dir = dir / ("run" + std::to_string(run));
+    fs::create_directories(run_dir);
+    const std::string base_ours = (run_dir / "Base").string();
+    const std::string base_sqlite = (run_dir / "base.db").string();
+    for (const char* side : kSides) {
+      RunSelf({"--child", side, "setup", base_ours, base_sqlite, run_dir.string(), nstr});
+    }
+    for (const char* w : kWorkloads) {
+      if (!only.empty() && std::find(only.begin(), only.end(), w) == only.end()) continue;
+      for (int k = 0; k < 2; ++k) {
+        const int side = (run + k) % 2;  // alternate which side goes first
+        const fs::path work = run_dir / (std::string(w) + kSides[side]);
+        fs::create_directories(work);
+        const std::string out =
+            RunSelf({"--child", kSides[side], w, base_ours, base_sqlite, work.string(), nstr});
+        fs::remove_all(work);
+        // The figures are the last line; lines starting with # are notes.
+        const size_t last = out.find_last_of('\n', out.size() - 2);
+        const std::string line = last == std::string::npos ? out : out.substr(last + 1);
+        double seconds = 0;
+        long peak = 0;
+        if (std::sscanf(line.c_str(), "%lf %ld", &seconds, &peak) != 2) Die("child output");
+        Figures& f = figures[w];
+        f.seconds[side].push_back(seconds);
+        f.peak_kb[side] = std::max(f.peak_kb[side], peak);
+      }
+      std::fprintf(stderr, "run %d %s done\n", run + 1, w);
+    }
+    fs::remove_all(run_dir);
+  }
+  std::FILE* out = csv.empty() ? nullptr : std::fopen(csv.c_str(), "w");
+  if (!csv.empty() && out == nullptr) Die("cannot write " + csv);
+  if (out)
+    std::fprintf(out, "workload,operations,ours_s,sqlite_s,ratio,ours_peak_kb,sqlite_peak_kb\n");
+  std::printf("N = %u, %d runs, medians\n", n, runs);
+  std::printf("%-3s %-42s %9s %10s %10s %7s %9s %9s\n", "", "workload", "ops", "ours s", "SQLite s",
+              "ratio", "ours MB", "SQLite MB");
+  for (int i = 0; i < 8; ++i) {
+    auto it = figures.find(kWorkloads[i]);
+    if (it == figures.end()) continue;
+    const double ours = Median(it->second.seconds[0]);
+    const double theirs = Median(it->second.seconds[1]);
+    const double ratio = theirs / ours;
+    std::printf("%-3s %-42s %9u %10.4f %10.4f %7.2f %9.1f %9.1f\n", kWorkloads[i], kLabels[i],
+                CountOf(i, z), ours, theirs, ratio, it->second.peak_kb[0] / 1024.0,
+                it->second.peak_kb[1] / 1024.0);
+    if (out) {
+      std::fprintf(out, "%s,%u,%.6f,%.6f,%.3f,%ld,%ld\n", kWorkloads[i], CountOf(i, z), ours,
+                   theirs, ratio, it->second.peak_kb[0], it->second.peak_kb[1]);
+    }
+  }
+  if (out) std::fclose(out);
+  return 0;
+}
+
+fs::path MakeDirectory(const fs::path& parent) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path candidate =
         parent / ("record-bench-" + std::to_string(std::random_device{}() % 1000000));
     std::error_code error;
-    if (fs::create_directory(candidate, error)) dir = candidate;
+    if (fs::create_directory(candidate, error)) return candidate;
   }
-  if (dir.empty()) {
-    std::fprintf(stderr, "RecordBench: cannot make a directory under %s\n", parent.c_str());
-    return 2;
+  Die("cannot make a directory under " + parent.string());
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: RecordBench [--quick] [--runs R] [--n N] [--csv FILE] [--dir PARENT] "
+               "[--only W1,W2,...]\n       RecordBench --walks [--dir PARENT]\n");
+  return 2;
+}
+
+}  // namespace bench
+
+int main(int argc, char** argv) {
+  using namespace bench;
+  tessera::InitializeEngine();
+  self_path = fs::canonical("/proc/self/exe").string();
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    if (args.size() == 7 && args[0] == "--child") {
+      const Paths p{args[3], args[4], args[5]};
+      return Child(args[1], args[2], p, static_cast<uint32_t>(std::stoul(args[6])));
+    }
+    if (args.size() == 5 && args[0] == "--writer") {
+      return Writer(args[1], args[2], static_cast<uint32_t>(std::stoul(args[3])),
+                    static_cast<uint32_t>(std::stoul(args[4])));
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "RecordBench %s: %s\n", args[0].c_str(), e.what());
+    return 1;
+  }
+
+  uint32_t n = 100000;
+  int runs = 5;
+  bool walks = false;
+  std::string csv;
+  fs::path parent = fs::temp_directory_path();
+  std::vector<std::string> only;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const bool has_value = i + 1 < args.size();
+    if (args[i] == "--quick") {
+      n = 20000;
+      runs = 3;
+    } else if (args[i] == "--walks") {
+      walks = true;
+    } else if (args[i] == "--runs" && has_value) {
+      runs = std::max(1, std::atoi(args[++i].c_str()));
+    } else if (args[i] == "--n" && has_value) {
+      n = static_cast<uint32_t>(std::max(100, std::atoi(args[++i].c_str())));
+      n -= n % 20;
+    } else if (args[i] == "--csv" && has_value) {
+      csv = args[++i];
+    } else if (args[i] == "--dir" && has_value) {
+      parent = args[++i];
+    } else if (args[i] == "--only" && has_value) {
+      std::string list = args[++i];
+      for (size_t start = 0; start <= list.size();) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        only.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+      }
+    } else {
+      return Usage();
+    }
   }
   int status = 0;
+  fs::path dir;
   try {
-    std::printf("%u records, primary Id (random order), secondary Nom\n", kRecords);
-    Measure(dir, true);
-    Measure(dir, false);
+    dir = MakeDirectory(parent);
+    if (walks) {
+      std::printf("100000 records, primary Id (random order), secondary Nom, a memo each\n");
+      Walks(dir, true);
+      Walks(dir, false);
+    } else {
+      status = Parent(n, runs, csv, dir, only);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "RecordBench: %s\n", e.what());
     status = 1;
   }
   std::error_code ignored;
-  fs::remove_all(dir, ignored);  // made above: ours to remove
+  if (!dir.empty()) fs::remove_all(dir, ignored);  // made above: ours to remove
   return status;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Source guards, run by scripts/test.sh before the build and registered as a CTest test. Fails,
 # naming file and line, when
-#   - a POSIX system header appears outside platform/ and tests/;
+#   - a POSIX system header appears outside platform/, tests/ and bench/;
 #   - an include of ours points against the layering (the table of allowed layers below; inside
 #     engine/storage, the folder order written at the top of engine/storage/CMakeLists.txt);
 #   - Qt is included anywhere but the .cpp files of the visual class library and one test-support
@@ -146,12 +146,13 @@ while IFS=$'\t' read -r file line include; do
   path=${include:1:${#include}-2}
   where="$file:$line"
 
-  # POSIX system headers live behind platform/ (tests may use them to stage processes).
+  # POSIX system headers live behind platform/ (tests and benchmarks may use them to stage
+  # processes and measure them).
   case $include in
     "<fcntl.h>" | "<unistd.h>" | "<sys/"* | "<dirent.h>" | "<pwd.h>" | "<grp.h>" | "<dlfcn.h>" | \
       "<pthread.h>" | "<poll.h>" | "<spawn.h>" | "<termios.h>" | "<semaphore.h>" | "<netdb.h>" | \
       "<arpa/"* | "<netinet/"*)
-      [[ $file == platform/* || $file == tests/* ]] ||
+      [[ $file == platform/* || $file == tests/* || $file == bench/* ]] ||
         fail "$where: POSIX header $include outside platform/ (reach it through platform/)"
       ;;
   esac

@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev
   xvfb xauth trayer openbox xdotool imagemagick fonts-dejavu-core
   dbus-daemon  # a private session bus for the tray test
+  poppler-utils  # pdftotext and pdftoppm read the printed message back in the report tests
 )
 
 missing=()

@@ -183,6 +183,7 @@ void TBlobFile::CreateNew() {
 
 void TBlobFile::Close() {
   open_blobs_.clear();
+  ledger_.Clear();
   cache_.clear();
   cache_index_.clear();
   // The close gives every range of the handle back.
@@ -569,6 +570,7 @@ TBlock* TBlobFile::TakeSlot(bool may_raise) {
   if (cache_.size() < capacity_) {
     auto block = std::make_unique<TBlock>();
     block->payload.assign(PayloadSize(), 0);
+    block->SetLedger(&ledger_);
     cache_.push_front(std::move(block));
     return cache_.front().get();
   }
@@ -683,23 +685,27 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count) {
 }
 
 bool TBlobFile::FlushDirtyBlocks() {
-  std::vector<TBlock*> dirty;
-  for (const auto& block : cache_) {
-    if (block->Dirty() && block->PinCount() == 0 && !block->marked && block->Offset() != 0) {
-      dirty.push_back(block.get());
-    }
-  }
+  std::vector<TBlock*> dirty = ledger_.DirtyEntries<TBlock>([](const TBlock& block) {
+    return block.PinCount() == 0 && !block.marked && block.Offset() != 0;
+  });
   if (dirty.empty()) return false;
-  WriteBackRuns(
-      std::move(dirty), block_size_,
-      [this](const TBlock& block, uint8_t* image) { StoreBlock(&block, image); },
-      [this](uint32_t offset, const uint8_t* images, size_t length) {
-        WriteAt(offset, images, static_cast<int32_t>(length));
-      });
+  try {
+    WriteBackRuns(
+        std::move(dirty), block_size_,
+        [this](const TBlock& block, uint8_t* image) { StoreBlock(&block, image); },
+        [this](uint32_t offset, const uint8_t* images, size_t length) {
+          WriteAt(offset, images, static_cast<int32_t>(length));
+        });
+  } catch (...) {
+    ledger_.SweepDirty();
+    throw;
+  }
+  ledger_.SweepDirty();
   return true;
 }
 
 void TBlobFile::EmptyCache() {
+  ledger_.Clear();
   cache_.clear();
   cache_index_.clear();
   capacity_ = base_capacity_;
@@ -707,12 +713,11 @@ void TBlobFile::EmptyCache() {
 
 void TBlobFile::InvalidateCache() {
   for (auto& block : cache_) ClearBlock(block.get());
+  ledger_.Clear();
   cache_index_.clear();
 }
 
-void TBlobFile::UnpinAll() {
-  for (auto& block : cache_) block->ClearPins();
-}
+void TBlobFile::UnpinAll() { ledger_.UnpinAll(); }
 
 void TBlobFile::ShrinkCache() {
   capacity_ = base_capacity_;

@@ -262,6 +262,7 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   TLockRetry lock_retry_{8191, 3};  // 8192 attempts
   std::vector<std::unique_ptr<TBlobBuffer>> open_blobs_;
   int32_t last_handle_ = 0;
+  TCacheLedger ledger_;  // before the blocks, which leave it as they go
   // Most recently used first; blocks with an offset are also in cache_index_.
   CacheList cache_;
   std::unordered_map<uint32_t, CacheList::iterator> cache_index_;

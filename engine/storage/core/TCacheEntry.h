@@ -19,6 +19,38 @@
 
 namespace tessera {
 
+class TCacheEntry;
+
+// The entries of one cache that may be dirty, and those that may be pinned, so that a commit or
+// an unpin of everything visits those few instead of the whole cache (a record cache holds
+// thousands).  An entry joins a list when it becomes dirty (or pinned) and leaves it at the next
+// sweep that finds it clean (or at UnpinAll); it may sit in a list while clean or unpinned, but is
+// never missing from it while dirty or pinned.  An entry destroyed while listed takes itself out.
+class TCacheLedger {
+ public:
+  TCacheLedger() = default;
+  TCacheLedger(const TCacheLedger&) = delete;
+  TCacheLedger& operator=(const TCacheLedger&) = delete;
+  ~TCacheLedger();
+
+  // The listed entries that are dirty and pass `due`, as the cache's entry type.
+  template <typename Entry, typename Due>
+  std::vector<Entry*> DirtyEntries(Due&& due) const;
+  // Drops the listed entries that are clean again.
+  void SweepDirty();
+  // Clears the pins of every listed entry and empties the pinned list.
+  void UnpinAll();
+  // Empties both lists (the cache dropped or reset every entry).
+  void Clear();
+
+ private:
+  friend class TCacheEntry;
+  void Forget(TCacheEntry* entry);
+
+  std::vector<TCacheEntry*> dirty_;
+  std::vector<TCacheEntry*> pinned_;
+};
+
 class TCacheEntry {
  public:
   // Pins beyond this are a sign of a runaway chain or tree walk; the cache raises its own code.
@@ -28,12 +60,22 @@ class TCacheEntry {
   uint32_t Offset() const { return offset_; }
   void SetOffset(uint32_t offset) { offset_ = offset; }
   bool Dirty() const { return dirty_; }
-  void SetDirty(bool dirty) { dirty_ = dirty; }
+  void SetDirty(bool dirty) {
+    if (dirty && !listed_dirty_ && ledger_ != nullptr) {
+      ledger_->dirty_.push_back(this);
+      listed_dirty_ = true;
+    }
+    dirty_ = dirty;
+  }
 
   uint16_t PinCount() const { return pins_; }
   // False, and no pin taken, when kMaxPins are held already.
   [[nodiscard]] bool TryPin() {
     if (pins_ >= kMaxPins) return false;
+    if (!listed_pinned_ && ledger_ != nullptr) {
+      ledger_->pinned_.push_back(this);
+      listed_pinned_ = true;
+    }
     ++pins_;
     return true;
   }
@@ -42,15 +84,76 @@ class TCacheEntry {
   }
   void ClearPins() { pins_ = 0; }
 
+  // The cache's ledger; set once, before the entry is first made dirty or pinned.
+  void SetLedger(TCacheLedger* ledger) { ledger_ = ledger; }
+
  protected:
   TCacheEntry() = default;
-  ~TCacheEntry() = default;
+  // A copy belongs to no ledger until its cache gives it one.
+  TCacheEntry(const TCacheEntry& other)
+      : offset_(other.offset_), dirty_(other.dirty_), pins_(other.pins_) {}
+  TCacheEntry& operator=(const TCacheEntry& other) {
+    offset_ = other.offset_;
+    pins_ = 0;
+    SetDirty(other.dirty_);
+    for (uint16_t i = 0; i < other.pins_; ++i) (void)TryPin();
+    return *this;
+  }
+  ~TCacheEntry() {
+    if (ledger_ != nullptr && (listed_dirty_ || listed_pinned_)) ledger_->Forget(this);
+  }
 
  private:
+  friend class TCacheLedger;
+
   uint32_t offset_ = 0;
   bool dirty_ = false;
+  bool listed_dirty_ = false;
+  bool listed_pinned_ = false;
   uint16_t pins_ = 0;
+  TCacheLedger* ledger_ = nullptr;
 };
+
+inline TCacheLedger::~TCacheLedger() { Clear(); }
+
+template <typename Entry, typename Due>
+std::vector<Entry*> TCacheLedger::DirtyEntries(Due&& due) const {
+  std::vector<Entry*> entries;
+  for (TCacheEntry* e : dirty_) {
+    Entry* entry = static_cast<Entry*>(e);
+    if (e->dirty_ && due(*entry)) entries.push_back(entry);
+  }
+  return entries;
+}
+
+inline void TCacheLedger::SweepDirty() {
+  std::erase_if(dirty_, [](TCacheEntry* e) {
+    if (e->dirty_) return false;
+    e->listed_dirty_ = false;
+    return true;
+  });
+}
+
+inline void TCacheLedger::UnpinAll() {
+  for (TCacheEntry* e : pinned_) {
+    e->pins_ = 0;
+    e->listed_pinned_ = false;
+  }
+  pinned_.clear();
+}
+
+inline void TCacheLedger::Clear() {
+  for (TCacheEntry* e : dirty_) e->listed_dirty_ = false;
+  for (TCacheEntry* e : pinned_) e->listed_pinned_ = false;
+  dirty_.clear();
+  pinned_.clear();
+}
+
+inline void TCacheLedger::Forget(TCacheEntry* entry) {
+  if (entry->listed_dirty_) std::erase(dirty_, entry);
+  if (entry->listed_pinned_) std::erase(pinned_, entry);
+  entry->listed_dirty_ = entry->listed_pinned_ = false;
+}
 
 // Writes `entries` back in runs of consecutive offsets, each entry `stride` bytes long and a run
 // at most `max_run` entries: `pack(entry, image)` fills an entry's bytes and `write(offset, bytes,

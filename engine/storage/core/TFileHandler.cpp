@@ -15,6 +15,7 @@
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/FilePaths.h"
 #include "engine/storage/core/TMemoryFile.h"
+#include "engine/storage/core/TWriteBehindFile.h"
 #include "engine/storage/core/TableCipher.h"
 #include "platform/FaultyFile.h"
 #include "platform/OsFile.h"
@@ -73,7 +74,23 @@ void TFileHandler::InjectFaults(std::shared_ptr<const platform::FileFaults> faul
   if (file_) file_ = WithFaults(std::move(file_));
 }
 
-std::unique_ptr<platform::File> TFileHandler::CreateFileObject(const std::string& name) {
+std::unique_ptr<platform::File> TFileHandler::WithWriteBehind(
+    std::unique_ptr<platform::File> file) {
+  if (!hold_writes_ || !exclusive_ || read_only_ || write_through_ || in_memory_) return file;
+  auto held = std::make_unique<TWriteBehindFile>(std::move(file));
+  held_ = held.get();
+  return held;
+}
+
+void TFileHandler::SetHolding(bool value) {
+  if (held_ != nullptr) held_->SetHolding(value);
+}
+
+void TFileHandler::WriteHeld() {
+  if (held_ != nullptr && held_->WriteHeld() != platform::kErrorSuccess) Fail(kErrWriteFailure);
+}
+
+std::unique_ptr<platform::File> TFileHandler::CreateFileObject(const std::string& name, bool hold) {
   CheckOpenFault();
   if (in_memory_) {
     TFileSession* session = GetEngineSession();
@@ -86,6 +103,7 @@ std::unique_ptr<platform::File> TFileHandler::CreateFileObject(const std::string
   auto file = std::make_unique<platform::OsFile>();
   const platform::OsError error = file->CreateNew(OsName(name), write_through_);
   if (error != platform::kErrorSuccess) Fail(MapOSError(error));
+  if (hold) return WithFaults(WithWriteBehind(std::move(file)));
   return WithFaults(std::move(file));
 }
 
@@ -117,18 +135,21 @@ void TFileHandler::Open() {
                  exclusive_ ? platform::FileShare::kExclusive : platform::FileShare::kDenyNone,
                  write_through_);
   if (error != platform::kErrorSuccess) Fail(MapOSError(error));
-  file_ = WithFaults(std::move(file));
+  file_ = WithFaults(WithWriteBehind(std::move(file)));
 }
 
 // An in-memory handle takes the file section itself as it closes; a disk file needs no engine lock.
-void TFileHandler::CloseFile() noexcept { file_.reset(); }
+void TFileHandler::CloseFile() noexcept {
+  held_ = nullptr;
+  file_.reset();
+}
 
 void TFileHandler::Close() { CloseFile(); }
 
 void TFileHandler::CreateNew() {
   if (file_) Fail(kErrFileInUse);
   if (!exclusive_) Fail(kErrNeedExclusive);
-  file_ = CreateFileObject(file_name_);
+  file_ = CreateFileObject(file_name_, true);
   read_only_attribute_ = false;
 }
 

@@ -43,6 +43,8 @@ struct FileFaults;  // platform/FaultyFile.h, for tests
 
 namespace tessera {
 
+class TWriteBehindFile;
+
 class TFileHandler {
  public:
   // All flags False, no name, closed.
@@ -110,6 +112,17 @@ class TFileHandler {
   void SetFileName(std::string_view table_name);
   // Ignored while open.
   void SetWriteThrough(bool value);
+  // Ignored while open.  A disk file opened or created exclusively and writable then gets a
+  // write-behind layer (TWriteBehindFile.h): writes made while SetHolding(true) stay in memory
+  // until WriteHeld, Flush, a truncation, the next write made while not holding, or the close;
+  // the owner calls WriteHeld before closing, since a close cannot report a failed write.
+  void SetHoldWrites(bool value) {
+    if (!file_) hold_writes_ = value;
+  }
+  // Nothing without a write-behind layer.
+  void SetHolding(bool value);
+  // Writes the bytes held back (9218 when that fails); nothing when none are held.
+  void WriteHeld();
 
   // Tests only: from now on every file this handler opens or creates (the destination of CopyTo
   // too), and the one open now, passes through a platform::FaultyFile with these faults, which
@@ -136,7 +149,9 @@ class TFileHandler {
   void CheckOpenFault() const;
   // Creates `name` exclusively (replacing one that nobody has open) as a file of this handler's
   // kind, through the injected faults; raises on failure.
-  std::unique_ptr<platform::File> CreateFileObject(const std::string& name);
+  std::unique_ptr<platform::File> CreateFileObject(const std::string& name, bool hold = false);
+  // `file` under a write-behind layer when this handler holds its writes (see SetHoldWrites).
+  std::unique_ptr<platform::File> WithWriteBehind(std::unique_ptr<platform::File> file);
   std::unique_ptr<platform::File> WithFaults(std::unique_ptr<platform::File> file) const;
 
   bool in_memory_ = false;
@@ -147,6 +162,8 @@ class TFileHandler {
   bool read_only_ = false;
   bool read_only_attribute_ = false;
   bool write_through_ = false;
+  bool hold_writes_ = false;
+  TWriteBehindFile* held_ = nullptr;  // the write-behind layer inside file_, when there is one
 };
 
 }  // namespace tessera

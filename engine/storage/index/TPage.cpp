@@ -79,6 +79,7 @@ TIndexParams IndexParamsOf(const uint8_t* header, uint8_t slot) {
 TPage::TPage(TPageOwner& owner) : owner_(owner) { Reset(); }
 
 void TPage::Clear() {
+  counts_current_ = false;
   count_ = 0;
   entries_.clear();
   bytes_in_use_ = 0;
@@ -111,6 +112,7 @@ const uint8_t* TPage::KeyAt(uint16_t slot) const { return EntryAt(slot); }
 
 void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
   std::memcpy(EntryAt(slot), key, params_.key_length);
+  counts_current_ = false;
   SetDirty(true);
 }
 
@@ -154,7 +156,10 @@ void TPage::SetFree(bool free) {
 }
 
 void TPage::SetType(uint8_t type) {
-  if (type_ != type) SetDirty(true);
+  if (type_ != type) {
+    counts_current_ = false;
+    SetDirty(true);
+  }
   type_ = type;
 }
 
@@ -189,6 +194,7 @@ void TPage::InsertAfterCurrent(const uint8_t* key) {
   ++count_;
   std::memcpy(EntryAt(slot), key, params_.key_length);
   current_ = slot;
+  counts_current_ = false;
   SetDirty(true);
 }
 
@@ -198,6 +204,7 @@ void TPage::DeleteCurrent() {
   const auto first = entries_.begin() + static_cast<ptrdiff_t>((current_ - 1) * stride);
   entries_.erase(first, first + static_cast<ptrdiff_t>(stride));
   --count_;
+  counts_current_ = false;
   if (current_ > count_) current_ = count_;
   SetDirty(true);
 }
@@ -213,6 +220,7 @@ void TPage::Recompute() {
       SetTrailing(slot, 0);
     }
     bytes_in_use_ = 0;
+    counts_current_ = true;
     return;
   }
   const size_t k = params_.key_length;
@@ -227,10 +235,11 @@ void TPage::Recompute() {
     total += static_cast<uint32_t>(k - c.leading - c.trailing + 6);
   }
   bytes_in_use_ = total;
+  counts_current_ = true;
 }
 
 void TPage::Pack(uint8_t* image) {
-  Recompute();
+  if (!counts_current_) Recompute();
   const size_t k = params_.key_length;
   const size_t suffix = SuffixSize(params_);
   if (!free_) {

@@ -158,6 +158,9 @@ class TPage : public TCacheEntry {
   uint16_t search_ = 1;
   uint32_t prev_ = 0;
   uint32_t next_ = 0;
+  // The leading and trailing counts and bytes in use match the keys (Recompute ran since the
+  // last change of a key, the count or the type), so Pack need not run it again.
+  bool counts_current_ = false;
   uint8_t type_ = kPageRootInner;
   bool free_ = false;
   // Count() entries of KeyLength() + 12 bytes: key, u32 value, u32 subtree count, u16 leading

@@ -47,6 +47,7 @@ TPage* TPageCache::TakeSlot(List& list) {
   if (list.pages.size() < list.capacity) {
     list.pages.push_front(std::make_unique<TPage>(host_.PageOwner()));
     TPage* page = list.pages.front().get();
+    page->SetLedger(&ledger_);
     page->SetOffset(0);
     page->Pin();
     return page;
@@ -75,6 +76,7 @@ TPage* TPageCache::TakeSlot(List& list) {
   if (host_.InExclusivePhase()) list.capacity = list.pages.size() + kGrowth;
   list.pages.push_front(std::make_unique<TPage>(host_.PageOwner()));
   TPage* page = list.pages.front().get();
+  page->SetLedger(&ledger_);
   page->SetOffset(0);
   page->Pin();
   return page;
@@ -148,13 +150,13 @@ void TPageCache::Discard(int slot, uint32_t offset) {
 }
 
 void TPageCache::Flush() {
-  std::vector<TPage*> dirty;
-  for (List& list : lists_) {
-    for (auto& page : list.pages) {
-      if (page->Offset() != 0 && page->Dirty()) dirty.push_back(page.get());
-    }
+  try {
+    WriteRuns(ledger_.DirtyEntries<TPage>([](const TPage& page) { return page.Offset() != 0; }));
+  } catch (...) {
+    ledger_.SweepDirty();
+    throw;
   }
-  WriteRuns(std::move(dirty));
+  ledger_.SweepDirty();
   for (List& list : lists_) {
     list.capacity = base_capacity_;
     Trim(list);
@@ -180,12 +182,9 @@ void TPageCache::Invalidate() {
     }
     list.by_offset.clear();
   }
+  ledger_.Clear();
 }
 
-void TPageCache::UnpinAll() {
-  for (List& list : lists_) {
-    for (auto& page : list.pages) page->ClearPins();
-  }
-}
+void TPageCache::UnpinAll() { ledger_.UnpinAll(); }
 
 }  // namespace tessera

@@ -87,6 +87,7 @@ class TPageCache {
   void Trim(List& list);
 
   TIndexTreeHost& host_;
+  TCacheLedger ledger_;  // before the pages, which leave it as they go
   std::vector<List> lists_;
   size_t base_capacity_ = kListCapacity;
   uint64_t reads_ = 0;

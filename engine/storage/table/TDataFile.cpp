@@ -70,7 +70,11 @@ class TTableFileClaim {
 
 }  // namespace
 
-TDataFile::TDataFile() : format_settings_(FixedFormatSettings()), index_file_(*this) {}
+// An exclusive handle commits before every write (CommitBeforeWrite); its three files may hold
+// those commits in memory, and the close writes them down before closing.
+TDataFile::TDataFile() : format_settings_(FixedFormatSettings()), index_file_(*this) {
+  SetHoldWrites(true);
+}
 
 TDataFile::~TDataFile() {
   try {
@@ -180,6 +184,7 @@ void TDataFile::ConfigureCompanion(TFileHandler& file) {
   file.SetExclusive(Exclusive());
   file.SetReadOnly(ReadOnly());
   file.SetWriteThrough(force_buffer_flush_);
+  file.SetHoldWrites(true);
   file.SetFileName(TableName());
 }
 
@@ -323,6 +328,9 @@ void TDataFile::Close() {
   try {
     ReleaseAllPins();
     if (Exclusive() && !ReadOnly()) CommitTransaction(true, false, false);
+    WriteHeld();
+    if (index_file_.IsOpen()) index_file_.WriteHeld();
+    if (blob_file_ && blob_file_->IsOpen()) blob_file_->WriteHeld();
   } catch (...) {
     error = std::current_exception();
   }

@@ -514,6 +514,11 @@ class TDataFile : public TFileHandler,
                     const std::vector<int32_t>& handles) noexcept;
   // Commit of a write on a shared handle (an exclusive one writes at close).
   void CommitWrite();
+  // The start of a write on an exclusive handle: what came before is committed, so that a failed
+  // store can go back to the files.  Nobody else can read them, so the three files hold that
+  // commit in memory (TWriteBehindFile.h) and write it down with later ones.
+  void CommitBeforeWrite();
+  void SetHoldingAll(bool value);
   // The record the write started from (its number and sequence number) still stands under the
   // cursor, live: else 8710.
   void CheckCurrentIsStill(uint32_t number, uint32_t sequence);

@@ -293,6 +293,28 @@ void TDataFile::ReloadIfPending() {
   reload_pending_ = false;
 }
 
+void TDataFile::CommitBeforeWrite() {
+  // A failed write whose reload failed as well left its changes in memory: they must not be
+  // committed now.
+  ReloadIfPending();
+  ReleaseAllPins();
+  SetHoldingAll(true);
+  try {
+    CommitTransaction(false, false, false);
+  } catch (...) {
+    SetHoldingAll(false);
+    throw;
+  }
+  SetHoldingAll(false);
+  PinCurrentRecord();
+}
+
+void TDataFile::SetHoldingAll(bool value) {
+  SetHolding(value);
+  index_file_.SetHolding(value);
+  if (blob_file_ != nullptr) blob_file_->SetHolding(value);
+}
+
 void TDataFile::CommitWrite() {
   if (Exclusive() || ReadOnlyAttribute() || InExclusivePhase()) return;
   CommitTransaction(false, true, true);
@@ -319,12 +341,7 @@ void TDataFile::TakeBlobValues(uint32_t record_number, uint8_t* record) {
 
 void TDataFile::InsertRecord(uint8_t* buffer) {
   if (ReadOnly()) Fail(kErrAccessDenied);
-  if (Exclusive() && !deferred_commit_) {
-    // What came before reaches the disk first, so a failed store can go back to the disk.
-    ReleaseAllPins();
-    CommitTransaction(false, false, false);
-    PinCurrentRecord();
-  }
+  if (Exclusive() && !deferred_commit_) CommitBeforeWrite();
   WriteLevel level(*this);
   const uint32_t slot = NewRecordSlot();
   const bool append = slot == header_.NextRecord();
@@ -402,11 +419,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
-  if (Exclusive() && !deferred_commit_) {
-    ReleaseAllPins();
-    CommitTransaction(false, false, false);
-    PinCurrentRecord();
-  }
+  if (Exclusive() && !deferred_commit_) CommitBeforeWrite();
   WriteLevel level(*this);
   if (number == 0) Fail(kErrRecordNotFound);
   RecordLock record_lock(*this, number);
@@ -464,11 +477,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   if (ReadOnly()) Fail(kErrAccessDenied);
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
-  if (Exclusive() && !deferred_commit_) {
-    ReleaseAllPins();
-    CommitTransaction(false, false, false);
-    PinCurrentRecord();
-  }
+  if (Exclusive() && !deferred_commit_) CommitBeforeWrite();
   WriteLevel level(*this);
   if (number == 0) Fail(kErrRecordLocked);
   RecordLock record_lock(*this, number);

@@ -83,6 +83,7 @@ TRecord* TRecordCache::TakeFree(uint32_t number) {
     try {
       auto fresh = std::make_unique<TRecord>();
       fresh->buffer.assign(buffer_size_, 0);
+      fresh->SetLedger(&ledger_);
       list_.push_front(std::move(fresh));
     } catch (const std::bad_alloc&) {
       host_.RaiseRecordError(kErrOutOfMemory);
@@ -172,40 +173,33 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
 }
 
 bool TRecordCache::FlushDirty() {
-  std::vector<TRecord*> due;
-  for (auto& r : list_) {
-    if (r->Dirty() && r->PinCount() == 0 && !r->in_read && r->number != 0) due.push_back(r.get());
-  }
+  std::vector<TRecord*> due = ledger_.DirtyEntries<TRecord>(
+      [](const TRecord& r) { return r.PinCount() == 0 && !r.in_read && r.number != 0; });
   if (due.empty()) return false;
-  WriteBackRuns(
-      std::move(due), record_size_,
-      [&](const TRecord& r, uint8_t* image) { std::memcpy(image, r.buffer.data(), record_size_); },
-      [&](uint32_t offset, uint8_t* bytes, size_t length) {
-        const uint32_t first = static_cast<uint32_t>((offset - data_start_) / record_size_) + 1;
-        host_.WriteRecordImages(first, bytes, static_cast<uint32_t>(length / record_size_));
-        ++writes_;
-      });
+  try {
+    WriteBackRuns(
+        std::move(due), record_size_,
+        [&](const TRecord& r, uint8_t* image) {
+          std::memcpy(image, r.buffer.data(), record_size_);
+        },
+        [&](uint32_t offset, uint8_t* bytes, size_t length) {
+          const uint32_t first = static_cast<uint32_t>((offset - data_start_) / record_size_) + 1;
+          host_.WriteRecordImages(first, bytes, static_cast<uint32_t>(length / record_size_));
+          ++writes_;
+        });
+  } catch (...) {
+    ledger_.SweepDirty();
+    throw;
+  }
+  ledger_.SweepDirty();
   return true;
 }
 
 void TRecordCache::Pin(TRecord* record) {
   if (!record->TryPin()) host_.RaiseRecordError(kErrRecordBufferCorrupt);
-  if (record->PinCount() == 1) {
-    if (pinned_.size() > list_.size()) ForgetUnpinned();
-    pinned_.push_back(record);
-  }
 }
 
-void TRecordCache::UnpinAll() {
-  // Only entries pinned since the last call can hold pins: every write ends here, and a walk over
-  // the whole cache would cost each write the size of the cache.
-  for (TRecord* r : pinned_) r->ClearPins();
-  pinned_.clear();
-}
-
-void TRecordCache::ForgetUnpinned() {
-  std::erase_if(pinned_, [](const TRecord* r) { return r->PinCount() == 0; });
-}
+void TRecordCache::UnpinAll() { ledger_.UnpinAll(); }
 
 void TRecordCache::Invalidate() {
   for (auto& r : list_) {
@@ -217,20 +211,18 @@ void TRecordCache::Invalidate() {
     r->in_read = false;
     std::fill(r->buffer.begin(), r->buffer.end(), 0);
   }
+  ledger_.Clear();
   by_number_.clear();
-  pinned_.clear();
 }
 
 void TRecordCache::Drop() {
-  pinned_.clear();
+  ledger_.Clear();
   list_.clear();
   by_number_.clear();
   capacity_ = base_capacity_;
 }
 
 void TRecordCache::Shrink() {
-  // Only unpinned entries go, and none of them may stay listed as pinned.
-  ForgetUnpinned();
   capacity_ = base_capacity_;
   for (auto it = list_.end(); list_.size() > capacity_ && it != list_.begin();) {
     --it;

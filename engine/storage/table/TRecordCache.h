@@ -120,8 +120,6 @@ class TRecordCache {
   using List = std::list<std::unique_ptr<TRecord>>;
 
   List::iterator FindEvictable();
-  // Drops the entries without pins from `pinned_`.
-  void ForgetUnpinned();
   TRecord* Recycle(List::iterator it);
 
   uint32_t OffsetOf(uint32_t number) const {
@@ -134,10 +132,9 @@ class TRecordCache {
   size_t buffer_size_ = 0;
   size_t capacity_ = 0;
   size_t base_capacity_ = 0;
-  List list_;  // most recently used first
+  TCacheLedger ledger_;  // before the entries, which leave it as they go
+  List list_;            // most recently used first
   std::unordered_map<uint32_t, List::iterator> by_number_;
-  // Every entry with pins is listed here (and some whose pins were given back since).
-  std::vector<TRecord*> pinned_;
   uint64_t reads_ = 0;   // physical reads
   uint64_t writes_ = 0;  // physical writes
 };

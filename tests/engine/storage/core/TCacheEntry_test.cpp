@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -90,6 +94,64 @@ TEST(TCacheEntryTest, PinsStopAtTheLimit) {
   e.ClearPins();
   e.Unpin();
   EXPECT_EQ(e.PinCount(), 0) << "never below zero";
+}
+
+// Random dirtying, cleaning, pins, sweeps and entries that come and go: the ledger's dirty list
+// always yields exactly the dirty entries, and UnpinAll leaves no entry pinned.
+TEST(TCacheEntryTest, TheLedgerNeverMissesADirtyOrPinnedEntry) {
+  for (uint32_t seed = 1; seed <= 20; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    TCacheLedger ledger;
+    std::vector<std::unique_ptr<TestEntry>> entries(12);
+    for (auto& e : entries) {
+      e = std::make_unique<TestEntry>();
+      e->SetLedger(&ledger);
+    }
+    for (int step = 0; step < 2000; ++step) {
+      TestEntry& e = *entries[rng() % entries.size()];
+      switch (rng() % 9) {
+        case 0:
+        case 1:
+          e.SetDirty(true);
+          break;
+        case 2:
+          e.SetDirty(false);
+          break;
+        case 3:
+          (void)e.TryPin();
+          break;
+        case 4:
+          e.Unpin();
+          break;
+        case 5:
+          ledger.SweepDirty();
+          break;
+        case 6: {
+          ledger.UnpinAll();
+          for (const auto& x : entries) ASSERT_EQ(x->PinCount(), 0);
+          break;
+        }
+        case 7: {  // an entry leaves the cache and a new one takes its place
+          auto& slot = entries[rng() % entries.size()];
+          slot = std::make_unique<TestEntry>();
+          slot->SetLedger(&ledger);
+          break;
+        }
+        default:
+          e.ClearPins();
+          break;
+      }
+      std::set<TestEntry*> dirty;
+      for (const auto& x : entries) {
+        if (x->Dirty()) dirty.insert(x.get());
+      }
+      const std::vector<TestEntry*> listed =
+          ledger.DirtyEntries<TestEntry>([](const TestEntry&) { return true; });
+      ASSERT_EQ(std::set<TestEntry*>(listed.begin(), listed.end()), dirty);
+      ASSERT_EQ(listed.size(), dirty.size()) << "an entry listed twice";
+    }
+  }
 }
 
 }  // namespace

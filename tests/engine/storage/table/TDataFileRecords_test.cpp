@@ -911,6 +911,39 @@ TEST_F(EdgeTest, AFailedStoreLeavesNoKeyBehind) {
   EXPECT_EQ(report.live_records, 402u);
 }
 
+// On an exclusive handle every write begins with a commit; after a failed store whose reload
+// failed too, that commit must not write what the failed store left in the caches (its keys for
+// a slot that stayed deleted), and the next write starts from the files.
+TEST_F(EdgeTest, AFailedReloadOnAnExclusiveHandleCommitsNothingOfTheFailedWrite) {
+  const std::string path = Table("Users");
+  Create(path, UsersTable());
+  TDataFile t;
+  OpenOn(t, path, true);
+  for (int i = 1; i <= 5000; ++i) Add(t, i, "N" + std::to_string(i % 50), i);
+  Bytes buf(t.GetRecordBufferSize());
+  for (int id : {1, 2}) {
+    PutInt(t, kId, id, buf.data());
+    ASSERT_TRUE(t.SeekRecordKey(false, buf.data(), nullptr, 0, false, 0));
+    t.DeleteRecord();
+  }
+  EXPECT_EQ(Add(t, 6000, "Entre", 6000), 2u);  // its commit writes both deletions
+  // Every other record comes in, so slot 1, which the next insert takes, is read from the file.
+  ASSERT_LT(t.RecordCacheCapacity(), 4500u);
+  t.MoveToBeginning();
+  while (t.GetNextRecord(buf.data()) == 0) {
+  }
+  auto faults = std::make_shared<platform::FileFaults>();
+  t.InjectFaults(faults);
+  faults->read_error = platform::kErrorDiskFull;  // the slot's read, then the reload's, fail
+  EXPECT_EQ(EngineCode([&] { Add(t, 9000, "Nouveau", 9000); }), kErrReadFailure);
+  faults->read_error = platform::kErrorSuccess;
+  EXPECT_EQ(EngineCode([&] { Add(t, 9001, "Suivant", 9001); }), 0);
+  t.Close();
+  const TTableCheckReport report = CheckTableFiles(path);
+  ASSERT_TRUE(report.ok()) << report.problems.front();
+  EXPECT_EQ(report.live_records, 5000u);
+}
+
 // A save of blob values that fails part-way (the disk full while blocks are written back) leaves
 // each open value to be saved whole by the next attempt, also the one saved before the failure.
 TEST_F(EdgeTest, AFailedBlobSaveIsSavedWholeNextTime) {

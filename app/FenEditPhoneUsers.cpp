@@ -1,0 +1,158 @@
+#include "app/FenEditPhoneUsers.h"
+
+#include "app/MMirvel.h"
+#include "classlib/forms/Dialogs.h"
+#include "classlib/rtl/Loader.h"
+#include "engine/components/TTesseraTable.h"
+
+namespace mirvel {
+
+TFenEditPhoneUsers* FenEditPhoneUsers = nullptr;
+
+TFenEditPhoneUsers::TFenEditPhoneUsers(cl::TComponent* owner) : TEditorForm(owner) {
+  cl::TLoader loader(this);
+  SetName("FenEditPhoneUsers");
+  SetCaption("Fichier des utilisateurs");
+  SetBounds(0, 0, 600, 460);
+  SetPosition(cl::poScreenCenter);
+  SetHelpContext(100);
+
+  DSPrincipal = loader.Create<cl::TDataSource>(this, "DSPrincipal");
+  DSPrincipal->SetDataSet(DMMirvel->TableUtilisateurs);
+
+  FindPanel1 = loader.Create<comp::TFindPanel>(this, "FindPanel1");
+  FindPanel1->SetParent(this);
+  FindPanel1->SetAlign(cl::alTop);
+  FindPanel1->SetHeight(33);
+  FindPanel1->SetLabelCaption(" Rechercher ");
+  FindPanel1->SetComboBoxWidth(120);
+  FindPanel1->SetDataSet(DMMirvel->TableUtilisateurs);
+  FindPanel1->Edit()->SetFieldTagValue(1);
+  FindPanel1->Edit()->SetAllowCalcFields(false);
+  FindPanel1->SetSearchField("NomReseau");
+
+  PanelBoutons = loader.Create<cl::TPanel>(this, "PanelBoutons");
+  PanelBoutons->SetParent(this);
+  PanelBoutons->SetAlign(cl::alBottom);
+  PanelBoutons->SetHeight(41);
+  btnFermer = loader.Create<cl::TButton>(this, "btnFermer");
+  btnFermer->SetParent(PanelBoutons);
+  btnFermer->SetCaption("&Fermer");
+  btnFermer->SetAlign(cl::alRight);
+  btnFermer->SetWidth(90);
+  DBNavBarre1 = loader.Create<comp::TDBNavBarre>(this, "DBNavBarre1");
+  DBNavBarre1->SetParent(PanelBoutons);
+  DBNavBarre1->SetAlign(cl::alClient);
+  DBNavBarre1->SetBevelOuter(cl::bvNone);
+  DBNavBarre1->SetDataSource(DSPrincipal);
+  DBNavBarre1->SetBtnLabels(
+      {"&Cr\xE9"
+       "er"});
+  DBNavBarre1->SetDeleteMessage("Supprimer l'utilisateur ?");
+  DBNavBarre1->SetSpacing(6);
+  DBNavBarre1->SetMarginHeight(2);
+  DBNavBarre1->SetMarginWidth(3);
+
+  PanelEdits = loader.Create<cl::TPanel>(this, "PanelEdits");
+  PanelEdits->SetParent(this);
+  PanelEdits->SetAlign(cl::alBottom);
+  PanelEdits->SetHeight(100);
+  auto edit = [&](cl::TLabel*& label, const char* label_name, const char* caption, auto*& control,
+                  const char* name, const char* field, int left, int top) {
+    label = loader.Create<cl::TLabel>(this, label_name);
+    label->SetParent(PanelEdits);
+    label->SetCaption(caption);
+    label->SetBounds(left, top, 280, 13);
+    control = loader.Create<std::remove_reference_t<decltype(*control)>>(this, name);
+    control->SetParent(PanelEdits);
+    control->SetBounds(left, top + 15, 280, 21);
+    control->SetDataSource(DSPrincipal);
+    control->SetDataField(field);
+    label->SetFocusControl(control);
+  };
+  edit(LabelNomReseau, "LabelNomReseau", "Nom r\xE9seau", DBEditNomReseau, "DBEditNomReseau",
+       "NomReseau", 8, 6);
+  edit(LabelAdresseMessagerie, "LabelAdresseMessagerie", "Adresse messagerie",
+       DBEditAdresseMessagerie, "DBEditAdresseMessagerie", "AdresseMessagerie", 300, 6);
+  edit(LabelNomComplet, "LabelNomComplet", "Nom complet", DBEditNomComplet, "DBEditNomComplet",
+       "NomComplet", 8, 50);
+  edit(LabelStatut, "LabelStatut", "Statut", DBEditStatut, "DBEditStatut", "Statut", 300, 50);
+
+  PanelNavigation = loader.Create<cl::TPanel>(this, "PanelNavigation");
+  PanelNavigation->SetParent(this);
+  PanelNavigation->SetAlign(cl::alBottom);
+  PanelNavigation->SetHeight(29);
+  DBNavigator1 = loader.Create<cl::TDBNavigator>(this, "DBNavigator1");
+  DBNavigator1->SetParent(PanelNavigation);
+  DBNavigator1->SetBounds(4, 2, 150, 25);
+  DBNavigator1->SetVisibleButtons(
+      {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbDelete, cl::nbRefresh});
+  DBNavigator1->SetShowHint(true);
+  DBNavigator1->SetDataSource(DSPrincipal);
+  DBRecordCount1 = loader.Create<comp::TDBRecordCount>(this, "DBRecordCount1");
+  DBRecordCount1->SetParent(PanelNavigation);
+  DBRecordCount1->SetAlign(cl::alRight);
+  DBRecordCount1->SetWidth(160);
+  DBRecordCount1->SetRecordName("utilisateur");
+  DBRecordCount1->SetPluralLetter("s");
+  DBRecordCount1->SetDataSource(DSPrincipal);
+
+  DBGridPrincipal = loader.Create<comp::THDBGrid>(this, "DBGridPrincipal");
+  DBGridPrincipal->SetParent(this);
+  DBGridPrincipal->SetAlign(cl::alClient);
+  DBGridPrincipal->SetOptions({cl::dgTitles, cl::dgIndicator, cl::dgColumnResize, cl::dgColLines,
+                               cl::dgRowLines, cl::dgTabs, cl::dgRowSelect, cl::dgConfirmDelete,
+                               cl::dgCancelOnExit});
+  for (const char* name : {"NomReseau", "NomComplet", "AdresseMessagerie", "Statut"}) {
+    DBGridPrincipal->Columns().Add()->SetFieldName(name);
+  }
+  DBGridPrincipal->Columns().Items(3)->SetAlignment(cl::taLeftJustify);
+  DBGridPrincipal->SetDataSource(DSPrincipal);
+
+  SetOnShow([this](cl::TObject* s) { FormShow(s); });
+  SetOnCloseQuery([this](cl::TObject* s, bool& c) { FormCloseQuery(s, c); });
+  SetOnClose([this](cl::TObject* s, cl::TCloseAction& a) { FormClose(s, a); });
+  btnFermer->SetOnClick([this](cl::TObject* s) { btnFermerClick(s); });
+  loader.Finish();
+  FenEditPhoneUsers = this;
+}
+
+TFenEditPhoneUsers::~TFenEditPhoneUsers() {
+  // Freed without its close (at the end of the program): the filter still goes back.
+  if (filter_set_ && DMMirvel != nullptr) DMMirvel->TableUtilisateurs->SetFilter(previous_filter_);
+  if (FenEditPhoneUsers == this) FenEditPhoneUsers = nullptr;
+}
+
+void TFenEditPhoneUsers::FormShow(cl::TObject*) {
+  tessera::TTesseraTable* users = DMMirvel->TableUtilisateurs;
+  if (!filter_set_) {
+    previous_filter_ = users->Filter();
+    filter_set_ = true;
+  }
+  users->SetFilter(kUsersFilter);
+  if (users->Active()) users->Refresh();
+}
+
+void TFenEditPhoneUsers::FormCloseQuery(cl::TObject*, bool& can_close) {
+  can_close = ConfirmPendingEdits({DMMirvel->TableUtilisateurs});
+}
+
+void TFenEditPhoneUsers::FormClose(cl::TObject*, cl::TCloseAction& action) {
+  tessera::TTesseraTable* users = DMMirvel->TableUtilisateurs;
+  if (filter_set_) {
+    users->SetFilter(previous_filter_);
+    filter_set_ = false;
+    if (users->Active()) users->Refresh();
+  }
+  action = cl::caFree;
+  if (FenEditPhoneUsers == this) FenEditPhoneUsers = nullptr;
+}
+
+void TFenEditPhoneUsers::btnFermerClick(cl::TObject*) { Close(); }
+
+void ShowUsersEditor() {
+  if (FenEditPhoneUsers == nullptr) cl::Create<TFenEditPhoneUsers>(nullptr);
+  FenEditPhoneUsers->Show();
+}
+
+}  // namespace mirvel

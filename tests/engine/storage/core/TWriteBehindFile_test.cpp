@@ -1,0 +1,156 @@
+#include "engine/storage/core/TWriteBehindFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace tessera {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The file beneath: bytes in a vector, counting the writes that reach it; writes fail on demand.
+class VectorFile final : public platform::File {
+ public:
+  platform::OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override {
+    const size_t from = std::min(bytes.size(), static_cast<size_t>(offset));
+    *done = std::min(count, bytes.size() - from);
+    std::memcpy(buffer, bytes.data() + from, *done);
+    return platform::kErrorSuccess;
+  }
+  platform::OsError WriteAt(int64_t offset, const void* buffer, size_t count,
+                            size_t* done) override {
+    *done = 0;
+    if (fail_writes) return platform::kErrorDiskFull;
+    const size_t end = static_cast<size_t>(offset) + count;
+    if (bytes.size() < end) bytes.resize(end, 0);
+    std::memcpy(bytes.data() + offset, buffer, count);
+    *done = count;
+    ++writes;
+    return platform::kErrorSuccess;
+  }
+  platform::OsError Truncate(int64_t size) override {
+    bytes.resize(static_cast<size_t>(size), 0);
+    return platform::kErrorSuccess;
+  }
+  platform::OsError GetSize(int64_t* size) const override {
+    *size = static_cast<int64_t>(bytes.size());
+    return platform::kErrorSuccess;
+  }
+  platform::OsError Sync() override { return platform::kErrorSuccess; }
+  platform::OsError Lock(uint64_t, uint64_t) override { return platform::kErrorSuccess; }
+  platform::OsError Unlock(uint64_t, uint64_t) override { return platform::kErrorSuccess; }
+
+  Bytes bytes;
+  bool fail_writes = false;
+  int writes = 0;
+};
+
+// Random writes (pages in place, pieces across others, beyond the end, held or not), reads,
+// truncations and flushes against a plain byte vector: every read and size must be the model's, and what finally
+// reaches the file beneath must be the model byte for byte.
+TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
+  for (uint32_t seed = 1; seed <= 20; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    auto owned = std::make_unique<VectorFile>();
+    VectorFile& below = *owned;
+    below.bytes.assign(rng() % 9000, 7);
+    Bytes model = below.bytes;
+    TWriteBehindFile file(std::move(owned), 6000 + rng() % 20000);
+    bool holding = true;
+    file.SetHolding(true);
+    for (int step = 0; step < 400; ++step) {
+      const uint32_t op = rng() % 20;
+      if (op < 11) {
+        const size_t offset = op < 5 ? (rng() % 8) * 1024 : rng() % 24000;
+        const size_t count = op < 5 ? 1024 : 1 + rng() % 3000;
+        Bytes data(count);
+        for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
+        size_t done = 0;
+        ASSERT_EQ(file.WriteAt(static_cast<int64_t>(offset), data.data(), count, &done),
+                  platform::kErrorSuccess);
+        ASSERT_EQ(done, count);
+        if (model.size() < offset + count) model.resize(offset + count, 0);
+        std::copy(data.begin(), data.end(), model.begin() + static_cast<ptrdiff_t>(offset));
+        // A write made while not holding goes down after everything held.
+        if (!holding) {
+          ASSERT_EQ(below.bytes, model);
+        }
+      } else if (op < 17) {
+        const size_t offset = rng() % 26000;
+        const size_t count = 1 + rng() % 5000;
+        Bytes got(count, 0xEE);
+        size_t done = 0;
+        ASSERT_EQ(file.ReadAt(static_cast<int64_t>(offset), got.data(), count, &done),
+                  platform::kErrorSuccess);
+        const size_t expected = offset >= model.size() ? 0 : std::min(count, model.size() - offset);
+        ASSERT_EQ(done, expected) << "read at " << offset << " of " << count;
+        ASSERT_TRUE(std::equal(got.begin(), got.begin() + static_cast<ptrdiff_t>(done),
+                               model.begin() + static_cast<ptrdiff_t>(offset)))
+            << "read at " << offset << " of " << count;
+      } else if (op == 17) {
+        const size_t size = rng() % 20000;
+        ASSERT_EQ(file.Truncate(static_cast<int64_t>(size)), platform::kErrorSuccess);
+        model.resize(size, 0);
+        ASSERT_EQ(file.HeldBytes(), 0u);
+      } else if (op == 18) {
+        ASSERT_EQ(file.Sync(), platform::kErrorSuccess);
+        ASSERT_EQ(below.bytes, model);
+      } else {
+        holding = !holding;
+        file.SetHolding(holding);
+      }
+      int64_t size = 0;
+      ASSERT_EQ(file.GetSize(&size), platform::kErrorSuccess);
+      ASSERT_EQ(size, static_cast<int64_t>(model.size()));
+    }
+    ASSERT_EQ(file.WriteHeld(), platform::kErrorSuccess);
+    EXPECT_EQ(below.bytes, model);
+  }
+}
+
+// Pages written again and again reach the file once; a failing file keeps every byte held until
+// a later attempt succeeds.
+TEST(TWriteBehindFileTest, RewritesGoDownOnceAndFailuresKeepTheBytes) {
+  auto owned = std::make_unique<VectorFile>();
+  VectorFile& below = *owned;
+  TWriteBehindFile file(std::move(owned));
+  file.SetHolding(true);
+  Bytes page(4096);
+  for (int round = 0; round < 50; ++round) {
+    for (int64_t offset : {0, 4096, 12288}) {
+      std::fill(page.begin(), page.end(), static_cast<uint8_t>(round + offset / 4096));
+      size_t done = 0;
+      ASSERT_EQ(file.WriteAt(offset, page.data(), page.size(), &done), platform::kErrorSuccess);
+    }
+  }
+  EXPECT_EQ(below.writes, 0);
+  EXPECT_EQ(file.HeldBytes(), 3u * 4096);
+
+  below.fail_writes = true;
+  EXPECT_EQ(file.Sync(), platform::kErrorDiskFull);
+  EXPECT_EQ(file.HeldBytes(), 3u * 4096);
+  Bytes got(4096);
+  size_t done = 0;
+  ASSERT_EQ(file.ReadAt(12288, got.data(), got.size(), &done), platform::kErrorSuccess);
+  EXPECT_EQ(done, 4096u);
+  EXPECT_EQ(got[0], 49 + 3);
+
+  below.fail_writes = false;
+  ASSERT_EQ(file.WriteHeld(), platform::kErrorSuccess);
+  EXPECT_EQ(below.writes, 2);  // pages 0 and 1 in one run, page 3 alone
+  ASSERT_EQ(below.bytes.size(), 4u * 4096);
+  EXPECT_EQ(below.bytes[0], 49);
+  EXPECT_EQ(below.bytes[4096], 50);
+  EXPECT_EQ(below.bytes[8192], 0);  // the gap reads as zeros, as on a disk
+  EXPECT_EQ(below.bytes[12288], 52);
+}
+
+}  // namespace
+}  // namespace tessera
