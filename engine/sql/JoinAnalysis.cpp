@@ -558,6 +558,7 @@ void ForEachConditionTree(TQueryStatement& query,
 // ---- table filters at execution ---------------------------------------------------------------
 
 void DropTableFilters(TQueryStatement& query) {
+  DropKeyRanges(query);
   // The filters go before the trees they borrow, which a link keeps for its child's filter.
   for (auto& table : query.source_tables) {
     if (table->data_file->IsOpen()) Raise(table->data_file->DropFilter(nullptr), *table);

@@ -1,8 +1,10 @@
 #include "engine/sql/JoinLoop.h"
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Collation.h"
 #include "engine/sql/ConditionWalks.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -21,6 +23,11 @@ void EnsureBuffer(TSourceDataFile& table) {
 
 bool ReadNext(TSourceDataFile& table) {
   EnsureBuffer(table);
+  if (table.lookup_record != nullptr) {
+    if (!table.lookup_pending) return false;
+    table.lookup_pending = false;
+    return table.data_file->FindRecordByKey(table.lookup_record, table.record_buffer.data());
+  }
   return table.data_file->GetNextRecord(table.record_buffer.data()) == 0;
 }
 
@@ -39,6 +46,7 @@ void ReadOwnColumn(TSourceDataFile& table, ExpressionNode& column) {
   }
   TDataFile& file = *table.data_file;
   const TFieldDefinition& field = file.GetFieldDefinition(TFieldSet::kTable, column.field_number);
+  if (ReadPlainNumber(file, field, table.record_buffer.data(), column)) return;
   uint8_t value[kMaxDeclaredSize + 2] = {};
   const bool blank =
       file.GetFieldValue(TFieldSet::kTable, column.field_number, value, table.record_buffer.data());
@@ -90,14 +98,97 @@ void BuildFilterTree(TSourceDataLink& link) {
   }
 }
 
+bool ServedByKeyRange(uint8_t type) {
+  return type == kFieldInt16 || type == kFieldInt32 || type == kFieldWord || type == kFieldDate ||
+         type == kFieldTime;
+}
+
+// The child's index that gives exactly the filter's rows in the filter's order for the link's
+// equality, or -1.  A single key field of an integer-like type compares in the key as "="
+// compares it, and a unique index holds one row per value, so no order can differ (a
+// non-unique index orders equal keys otherwise than record order does).
+int16_t RangeIndexFor(TSourceDataLink& link) {
+  const ExpressionNode* condition = link.condition.get();
+  if (link.filter_values.size() != 1 || condition->kind != kNodeBinary ||
+      condition->code != kOpEqual) {
+    return -1;
+  }
+  const ExpressionNode* column = link.filter_values.front().child_side;
+  TDataFile& file = *link.child->data_file;
+  if (!IsPlainColumn(column) || column->field_number == 0 || !file.IsOpen()) return -1;
+  const uint16_t number = column->field_number;
+  if (!ServedByKeyRange(file.GetFieldDefinition(TFieldSet::kTable, number).type)) return -1;
+  const int last = file.GetSecondaryIndexCount();
+  for (int slot = 0; slot <= last; ++slot) {
+    const TIndexDescriptor d = file.GetIndexDescriptor(slot);
+    if (d.field_count == 1 && d.field_numbers[0] == number && d.descending == 0 &&
+        d.field_descending[0] == 0 && d.unique != 0) {
+      link.range_lookup = link.child->filter_trees.empty();
+      return static_cast<int16_t>(slot);
+    }
+  }
+  return -1;
+}
+
+void LeaveKeyRange(TSourceDataLink& link) {
+  TDataFile& file = *link.child->data_file;
+  link.range_active = false;
+  link.child->lookup_record = nullptr;
+  file.ResetRange();
+  file.SetCurrentIndexByNumber(link.range_saved_index);
+  if (link.child_filter != nullptr) {
+    if (const uint16_t code = file.ActivateFilter(link.child_filter)) {
+      RaiseEngineError(code, link.child->table_name);
+    }
+  }
+}
+
+// Limits the child to the rows whose key equals the parent value (already in `constant`); false
+// (with any range gone) when the value has no key form there, so that the filter serves.
+bool SetKeyRange(TSourceDataLink& link, bool changed) {
+  TDataFile& file = *link.child->data_file;
+  const ExpressionNode& value = *link.filter_values.front().constant;
+  const TFieldDefinition& field = file.GetFieldDefinition(
+      TFieldSet::kTable, link.filter_values.front().child_side->field_number);
+  uint8_t stored[kMaxDeclaredSize + 2] = {};
+  if (value.is_null || value.type != field.type ||
+      !ExpressionValueToStored(value, field, true, stored)) {
+    if (link.range_active) LeaveKeyRange(link);
+    return false;
+  }
+  if (link.range_active && !changed) return true;
+  if (!link.range_active) {
+    if (link.child_filter != nullptr) {
+      if (const uint16_t code = file.DeactivateFilter(link.child_filter)) {
+        RaiseEngineError(code, link.child->table_name);
+      }
+    }
+    link.range_saved_index = file.GetCurrentIndexNumber();
+    file.SetCurrentIndexByNumber(static_cast<uint8_t>(link.range_slot));
+    link.range_record.assign(file.GetRecordBufferSize(), 0);
+    link.range_active = true;
+  }
+  file.PutFieldValue(TFieldSet::kTable, field.number, false, stored, link.range_record.data());
+  if (link.range_lookup) {
+    link.child->lookup_record = link.range_record.data();
+    return true;
+  }
+  file.SetRange(false, link.range_record.data(), 1, link.range_record.data(), 1);
+  return true;
+}
+
 void InstallChildFilter(TSourceDataLink& link) {
   if (!link.filter_tree) BuildFilterTree(link);
+  if (!link.range_decided) {
+    link.range_slot = RangeIndexFor(link);
+    link.range_decided = true;
+  }
   TSourceDataFile& parent = *link.owner;
   TSourceDataFile& child = *link.child;
   TDataFile& parent_file = *parent.data_file;
   bool changed = false;
   for (const TSourceDataLink::TFilterValue& v : link.filter_values) {
-    ExpressionNode value;
+    ExpressionNode& value = link.parent_value;
     EvaluateExpression(*v.parent_side, value, parent_file.GetLanguageId(), parent_file.GetSortId(),
                        [&parent](ExpressionNode& column) { ReadOwnColumn(parent, column); });
     ConvertToColumnType(value, v.child_side, *child.data_file);
@@ -108,6 +199,10 @@ void InstallChildFilter(TSourceDataLink& link) {
     constant.kind = kNodeConstant;
     constant.is_parameter = 0;
   }
+  const bool was_range = link.range_active;
+  if (link.range_slot >= 0 && SetKeyRange(link, changed)) return;
+  // Back from a range, the filter still holds the value it had then.
+  changed = changed || was_range;
   TDataFile& file = *child.data_file;
   uint16_t code = 0;
   if (link.child_filter != nullptr && !changed) {
@@ -164,6 +259,35 @@ bool Advance(TSourceDataLink& link) {
 
 }  // namespace
 
+bool ReadPlainNumber(TDataFile& file, const TFieldDefinition& field, const uint8_t* record,
+                     ExpressionNode& column) {
+  if (field.type != kFieldInt16 && field.type != kFieldWord && field.type != kFieldInt32 &&
+      field.type != kFieldFloat) {
+    return false;
+  }
+  uint8_t stored[8] = {};
+  if (field.stored_size > sizeof stored || field.IsAutoIncrement()) return false;
+  const bool blank = file.GetFieldValue(TFieldSet::kTable, field.number, stored, record);
+  std::memset(column.value.data(), 0, sizeof stored);
+  column.is_null = blank ? 1 : 0;
+  if (blank) return true;
+  switch (field.type) {
+    case kFieldInt16:
+      column.SetInt16(static_cast<int16_t>(cl::GetU16LE(stored)));
+      break;
+    case kFieldWord:
+      column.SetWord(cl::GetU16LE(stored));
+      break;
+    case kFieldInt32:
+      column.SetInt32(static_cast<int32_t>(cl::GetU32LE(stored)));
+      break;
+    default:
+      column.SetFloat(cl::GetF64LE(stored));
+      break;
+  }
+  return true;
+}
+
 void ConvertToColumnType(ExpressionNode& value, const ExpressionNode* column, TDataFile& file) {
   if (value.is_null || value.type == kExprTypeString || value.type == kExprTypeNone ||
       !IsPlainColumn(column) || column->field_number == 0 || !file.IsOpen()) {
@@ -187,7 +311,11 @@ bool FirstJoinedRow(TSourceDataFile& table) {
   EnsureBuffer(table);
   table.null_row = false;
   table.at_end = false;
-  table.data_file->MoveToBeginning();
+  if (table.lookup_record != nullptr) {
+    table.lookup_pending = true;
+  } else {
+    table.data_file->MoveToBeginning();
+  }
   if (table.links.empty()) return true;
   for (;;) {
     if (!ReadNext(table)) {
@@ -246,6 +374,22 @@ void ReadJoinedColumn(const TQueryStatement& query, ExpressionNode& column) {
 
 ColumnSource JoinedRowColumns(const TQueryStatement& query) {
   return [&query](ExpressionNode& column) { ReadJoinedColumn(query, column); };
+}
+
+void DropKeyRanges(TQueryStatement& query) {
+  for (auto& table : query.source_tables) {
+    for (auto& link : table->links) {
+      link->child->lookup_record = nullptr;
+      if (link->range_active && link->child->data_file->IsOpen()) {
+        link->range_active = false;
+        TDataFile& file = *link->child->data_file;
+        file.ResetRange();
+        file.SetCurrentIndexByNumber(link->range_saved_index);
+      }
+      link->range_active = false;
+      link->range_decided = false;
+    }
+  }
 }
 
 }  // namespace tessera

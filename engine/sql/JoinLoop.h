@@ -6,7 +6,9 @@
 // its table filters; for each of its rows the children of its links vary like an odometer, the
 // last link fastest.  A typed link installs, for each parent row, the filter "child side, mirrored
 // operator, parent value" on its child (added the first time, replaced afterwards), so that an
-// index can limit the child's rows.  Under an outer link a parent row whose child yields no row
+// index can limit the child's rows; a single equality that an index of the child keys by that
+// column alone sets a key range on that index instead, which yields the same rows in the same
+// order without rebuilding the filter for every parent row.  Under an outer link a parent row whose child yields no row
 // is produced once, with the child (and the tables below it) standing on a row whose columns all
 // read NULL.
 //
@@ -33,6 +35,10 @@ bool FirstJoinedRow(TSourceDataFile& table);
 // The next combined row of `table` and the tables below it; false when there is none.
 bool NextJoinedRow(TSourceDataFile& table);
 
+// Cancels the key ranges that links put on their children (restoring the children's indexes),
+// before the link filters go.
+void DropKeyRanges(TQueryStatement& query);
+
 // Fills a checked column node with the current value of its table's column (NULL on a row
 // without partner).  REQUIRES: the column's correlation name names a source table; 11949
 // otherwise.
@@ -40,6 +46,13 @@ void ReadJoinedColumn(const TQueryStatement& query, ExpressionNode& column);
 
 // A column source over the current combined row of `query`.
 ColumnSource JoinedRowColumns(const TQueryStatement& query);
+
+// Reads a column of the plain numeric types (16- and 32-bit integers, words, floats) from
+// `record` into `column` (NULL when blank) and answers true; false for any other type.  Only the
+// first bytes of the value area, which those types occupy, are written: the evaluator reads
+// nothing past them, and clearing the whole area on every read of every row is what this saves.
+bool ReadPlainNumber(TDataFile& file, const TFieldDefinition& field, const uint8_t* record,
+                     ExpressionNode& column);
 
 // Puts `value` (a constant) into the type of `column` when `column` is a plain column of `file`'s
 // own field set whose type holds the value exactly: 2.5 never becomes 3, 70000 never a 16-bit

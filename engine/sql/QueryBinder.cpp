@@ -31,8 +31,13 @@ namespace tessera {
 
 namespace {
 
-// Pages per index of a result table in memory (4 KB each).
-constexpr size_t kResultPageCacheList = 256;
+// Pages per index of a result table in memory (4 KB each, 8 MB at most): the index of a result
+// of tens of thousands of rows stays whole, and no page is packed, dropped, read and counted again.
+constexpr size_t kResultPageCacheList = 2048;
+// Records of a result table (or of a joined source table) in memory: up to this many bytes of
+// buffers, and at most the record cache's entry limit.
+constexpr size_t kResultRecordCacheBytes = size_t{16} << 20;
+constexpr size_t kResultRecordCacheEntries = 65535;
 // Temporary names taken by other processes between search and creation, tried past.
 constexpr int kTempNameAttempts = 100;
 
@@ -145,13 +150,24 @@ void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   file.SetFileName(table.table_name);
   file.SetReadOnly(!live);
   file.SetExclusive(false);
-  file.SetLockRetryCount(q_.lock_retry_count);
-  file.SetLockWaitTime(q_.lock_wait_time);
+  file.SetLockRetryCount(q_.lock_retry_count_);
+  file.SetLockWaitTime(q_.lock_wait_time_);
   file.SetInMemory(table.in_memory);
   file.SetStrictChangeDetection(q_.strict_change_detection_);
   file.SetPasswordEvent(q_.password_event_);
   file.Open();
   file.SetPasswordEvent(nullptr);
+  // A joined table is read in its parents' order, by key, not in its own: a record cache smaller
+  // than the table then misses at random, and each miss reads ahead what is not wanted.  Set
+  // while the handle stands on no record yet (setting the cache drops its entries).
+  const size_t buffer_size = std::max<size_t>(file.GetRecordBufferSize(), 1);
+  const size_t records = size_t{file.GetPhysicalRecordCount()} + 1;
+  if (!live && s_.source_tables.size() > 1 && file.CurrentRecord() == nullptr &&
+      records > file.RecordCache().Capacity() && records <= kResultRecordCacheEntries &&
+      records <= kResultRecordCacheBytes / buffer_size) {
+    file.RecordCache().Configure(file.Header().DataStart(), file.GetRecordSize(), buffer_size,
+                                 records);
+  }
   file.SetCurrentIndexByNumber(kRecordOrderIndex);
   table.record_buffer.assign(file.GetRecordBufferSize(), 0);
 }
@@ -770,6 +786,16 @@ void TQueryBinder::CreateResult() {
   // The result's indexes are built in one go by this statement: a larger page cache keeps their
   // pages in memory instead of writing and reading them back while the keys arrive.
   result.IndexFile().PageCache().SetListCapacity(kResultPageCacheList);
+  // Its records likewise: written once while the rows come and read back in the index's order,
+  // they stay in memory instead of being written out and read back one cache-full at a time.
+  // (Setting the cache drops its entries: the new table stands on no record yet.)
+  const size_t buffer_size = result.GetRecordBufferSize();
+  if (result.CurrentRecord() == nullptr) {
+    result.RecordCache().Configure(
+        result.Header().DataStart(), result.GetRecordSize(), buffer_size,
+        std::min(kResultRecordCacheEntries,
+                 kResultRecordCacheBytes / std::max<size_t>(buffer_size, 1)));
+  }
 }
 
 void TQueryBinder::ShiftWorkingFields() {

@@ -151,6 +151,7 @@ class TQueryExecutor {
     }
     const TFieldDefinition& f =
         t->data_file->GetFieldDefinition(TFieldSet::kTable, column.field_number);
+    if (ReadPlainNumber(*t->data_file, f, t->record_buffer.data(), column)) return;
     uint8_t value[kUpdateValueAreaSize] = {};
     const bool blank = t->data_file->GetFieldValue(TFieldSet::kTable, column.field_number, value,
                                                    t->record_buffer.data());
@@ -360,7 +361,13 @@ class TQueryExecutor {
         if (const uint16_t code = CopyBlob(source, f.number, bound.result_field, row)) return code;
         continue;
       }
-      uint8_t value[kUpdateValueAreaSize] = {};
+      // The source writes its stored size; only what the result's field reads past it is cleared.
+      uint8_t value[kUpdateValueAreaSize];
+      const TFieldDefinition& target =
+          result.GetFieldDefinition(TFieldSet::kTable, bound.result_field);
+      if (target.stored_size > f.stored_size && f.stored_size < sizeof value) {
+        std::memset(value + f.stored_size, 0, sizeof value - f.stored_size);
+      }
       if (!file.GetFieldValue(TFieldSet::kTable, f.number, value, source.record_buffer.data())) {
         result.PutFieldValue(TFieldSet::kTable, bound.result_field, false, value, row);
       }
@@ -485,6 +492,26 @@ class TQueryExecutor {
 
   // ---- aggregates ----
 
+  // The number a value of the plain numeric types holds, as the evaluator reads it.
+  static bool PlainNumber(const ExpressionNode& v, double& out) {
+    switch (v.type) {
+      case kExprTypeInt16:
+        out = v.Int16Value();
+        return true;
+      case kExprTypeWord:
+        out = v.WordValue();
+        return true;
+      case kExprTypeInt32:
+        out = v.Int32Value();
+        return true;
+      case kExprTypeFloat:
+        out = v.FloatValue();
+        return true;
+      default:
+        return false;
+    }
+  }
+
   // One aggregate of one group: COUNT counts; AVG sums as a float and counts its values; SUM, MIN
   // and MAX hold their value in the result column's type once `count` values came.
   struct Accumulator {
@@ -512,9 +539,12 @@ class TQueryExecutor {
       switch (c.aggregate) {
         case kAggregateAvg: {
           // Integers are added as floats, never copied as raw bytes into the float sum.
-          ExpressionNode as_float;
-          ConvertValue(value, kExprTypeFloat, 0, as_float);
-          acc.sum += as_float.FloatValue();
+          double number = 0;
+          if (!PlainNumber(value, number)) {
+            ConvertValue(value, kExprTypeFloat, 0, scratch_);
+            number = scratch_.FloatValue();
+          }
+          acc.sum += number;
           break;
         }
         case kAggregateSum:
@@ -527,10 +557,16 @@ class TQueryExecutor {
           break;
         default: {
           if (acc.count > 0) {
-            ExpressionNode better;
-            EvaluateBinaryOperator(c.aggregate == kAggregateMin ? kOpLess : kOpGreater, value,
-                                   acc.value, better, q_.language_id_, q_.sort_id_);
-            if (better.is_null || !better.BooleanValue()) break;
+            double a = 0, b = 0;
+            if (value.type == acc.value.type && PlainNumber(value, a) &&
+                PlainNumber(acc.value, b)) {
+              // Numbers of one type compare as the evaluator compares them.
+              if (c.aggregate == kAggregateMin ? !(a < b) : !(a > b)) break;
+            } else {
+              EvaluateBinaryOperator(c.aggregate == kAggregateMin ? kOpLess : kOpGreater, value,
+                                     acc.value, scratch_, q_.language_id_, q_.sort_id_);
+              if (scratch_.is_null || !scratch_.BooleanValue()) break;
+            }
           }
           const TFieldDefinition& f = ResultField(i);
           ConvertValue(value, f.type, f.decimals_copy, acc.value);
@@ -581,8 +617,10 @@ class TQueryExecutor {
 
   // acc += value in acc's type; a sum its type cannot hold is an error, never a wrapped value.
   void AddInto(ExpressionNode& acc, const ExpressionNode& value, const TResultDataField& c) {
-    ExpressionNode v;
-    ConvertValue(value, acc.type, acc.decimals, v);
+    // A value of the sum's own type needs no conversion (money may change its decimals).
+    const bool same = value.type == acc.type && acc.type != kFieldMoney;
+    if (!same) ConvertValue(value, acc.type, acc.decimals, scratch_);
+    const ExpressionNode& v = same ? value : scratch_;
     auto check = [&](int64_t sum, int64_t low, int64_t high) {
       if (sum < low || sum > high) Overflow(c);
       return sum;
@@ -630,6 +668,8 @@ class TQueryExecutor {
   std::vector<uint8_t> key_;
   Row blank_row_;
   bool has_blobs_ = false;
+  // Conversions and comparisons of the aggregates, kept so that no row builds a node.
+  ExpressionNode scratch_;
 };
 
 uint16_t TDataQuery::ExecuteQuery(TDataFile*& result) {

@@ -80,6 +80,18 @@ struct TSourceDataLink {
     const ExpressionNode* child_side;
   };
   std::vector<TFilterValue> filter_values;
+  ExpressionNode parent_value;  // each parent value as evaluated, before it goes to `constant`
+  // A single equality whose child column alone keys an index of the child is served by a key
+  // range on that index instead (decided on first use): the same rows in the same order, without
+  // the filter's maps built again for every parent row.  The child's own index is restored when
+  // the range goes.
+  bool range_decided = false;
+  int16_t range_slot = -1;  // the serving index, or -1
+  // A unique index on a child without filters of its own: its one row is looked up by key.
+  bool range_lookup = false;
+  bool range_active = false;
+  uint8_t range_saved_index = 0;
+  std::vector<uint8_t> range_record;  // the child's record buffer carrying the key value
   bool matched = false;  // the child produced a row (or its row without partner) for this parent
 };
 
@@ -107,6 +119,10 @@ struct TSourceDataFile {
   // on the row without partner of an outer link, whose columns all read NULL.
   bool at_end = false;
   bool null_row = false;
+  // Set by the link that looks this table's row up by key (a record carrying the key), and
+  // whether that row is still to be read.
+  const uint8_t* lookup_record = nullptr;
+  bool lookup_pending = false;
   // The table filters' trees (the filters borrow them).
   std::vector<ExpressionNodePtr> filter_trees;
   // The current record, GetRecordBufferSize() bytes once allocated.

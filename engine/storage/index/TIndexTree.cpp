@@ -399,9 +399,10 @@ void TIndexTree::InsertOnce(const Context& ctx, const uint8_t* key, uint32_t rec
   // The leaf takes the entry first (undone on failure): only then are its split and the splits
   // it causes known, and their pages taken.
   leaf->SetCurrentSlot(after);
+  const bool counted = leaf->CountsCurrent();
   leaf->InsertAfterCurrent(key);
   leaf->SetCurrentValue(record_number);
-  leaf->Recompute();
+  leaf->RecountInserted(static_cast<uint16_t>(after + 1), counted);
   const uint16_t inserted = static_cast<uint16_t>(after + 1);
   Allocation allocation(*this, ctx, pins);
   try {

@@ -238,6 +238,29 @@ void TPage::Recompute() {
   counts_current_ = true;
 }
 
+void TPage::RecountInserted(uint16_t slot, bool counted_before) {
+  if (!counted_before || !IsCompressedLeaf() || slot == 0 || slot > count_) return Recompute();
+  const size_t k = params_.key_length;
+  const size_t suffix = SuffixSize(params_);
+  if (k < suffix || params_.compression > kMaxCompression) RaiseCorrupt();
+  auto packed_size = [&](uint16_t s) {
+    return static_cast<uint32_t>(k - LeadingAt(s) - TrailingAt(s) + 6);
+  };
+  // The new entry is not in the total yet; the one behind it is, with its former neighbour.
+  uint32_t total = bytes_in_use_;
+  const uint16_t last = slot < count_ ? static_cast<uint16_t>(slot + 1) : slot;
+  if (last > slot) total -= packed_size(last);
+  for (uint16_t s = slot; s <= last; ++s) {
+    const Counts c =
+        ComputeCounts(params_.compression, k, suffix, s > 1 ? KeyAt(s - 1) : nullptr, KeyAt(s));
+    SetLeading(s, static_cast<uint16_t>(c.leading));
+    SetTrailing(s, static_cast<uint16_t>(c.trailing));
+    total += packed_size(s);
+  }
+  bytes_in_use_ = total;
+  counts_current_ = true;
+}
+
 void TPage::Pack(uint8_t* image) {
   if (!counts_current_) Recompute();
   const size_t k = params_.key_length;

@@ -64,6 +64,11 @@ class TPage : public TCacheEntry {
   // Recomputes every entry's leading and trailing counts and the bytes in use (compressed leaves;
   // 0 for every other page).
   void Recompute();
+  // After InsertAfterCurrent put an entry at `slot`: when the counts were current before the
+  // insert (`counted_before`), only that entry and the one behind it have a new neighbour, and
+  // only they are counted again; otherwise Recompute.  The result equals Recompute's.
+  void RecountInserted(uint16_t slot, bool counted_before);
+  bool CountsCurrent() const { return counts_current_; }
 
   const TIndexParams& Params() const { return params_; }
   uint16_t KeyLength() const { return params_.key_length; }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -18,6 +19,12 @@ namespace {
 
 class JoinLoopTest : public JoinTablesTest {
  protected:
+  // MIRVEL_SEED replays a run; otherwise the test's own fixed seed.
+  static unsigned Seed(unsigned fixed) {
+    const char* chosen = std::getenv("MIRVEL_SEED");
+    return chosen != nullptr ? static_cast<unsigned>(std::strtoul(chosen, nullptr, 10)) : fixed;
+  }
+
   int Rand(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
 
   std::vector<JoinRow> RandomRows(int count) {
@@ -162,7 +169,7 @@ class JoinLoopTest : public JoinTablesTest {
 };
 
 TEST_F(JoinLoopTest, InnerJoinsMatchBruteForce) {
-  const unsigned seed = std::random_device{}();
+  const unsigned seed = Seed(19);
   rng_.seed(seed);
   SCOPED_TRACE("seed " + std::to_string(seed));
   for (const char* name : {"A", "B", "C"}) CreateTable(name, RandomRows(Rand(0, 9)));
@@ -219,7 +226,7 @@ TEST_F(JoinLoopTest, InnerJoinsMatchBruteForce) {
 }
 
 TEST_F(JoinLoopTest, LeftJoinRowsWithoutPartnerReadNull) {
-  const unsigned seed = std::random_device{}();
+  const unsigned seed = Seed(19);
   rng_.seed(seed);
   SCOPED_TRACE("seed " + std::to_string(seed));
   CreateTable("A", RandomRows(8));
@@ -278,6 +285,61 @@ TEST_F(JoinLoopTest, OdometerOrderLastLinkFastest) {
   Plan(empty, "SELECT * FROM A, B WHERE A.X = B.X AND B.K > 5");
   Execute(empty);
   EXPECT_TRUE(Rows(empty).empty());
+}
+
+// An equality served by a unique key (looked up, or a range when the child has a filter of its
+// own) gives the rows the filter gives, in the same order; a non-unique index, whose equal keys
+// come in another order than record order once a freed slot is taken again, is left to the
+// filter.  NULL = NULL holds through the filter.
+TEST_F(JoinLoopTest, KeyServedLinksKeepRecordOrder) {
+  CreateTable(
+      "A",
+      {{1, false, 2, false, 1, "a"}, {2, true, 0, false, 3, "b"}, {3, false, 1, false, 2, "c"}});
+  CreateTable("B", {{1, false, 2, false, 0, ""},
+                    {2, false, 1, false, 0, ""},
+                    {3, false, 2, false, 0, ""},
+                    {4, false, 2, false, 0, ""}});
+  {
+    TDataFile b;
+    b.SetFileName(dir_.File("B"));
+    b.Open();
+    std::vector<uint8_t> buf(b.GetRecordBufferSize());
+    b.MoveToBeginning();
+    ASSERT_EQ(b.GetNextRecord(buf.data()), 0);
+    ASSERT_EQ(b.GetNextRecord(buf.data()), 0);
+    b.DeleteRecord();
+    for (int32_t k : {5, 6}) {
+      b.ApplyFieldDefaults(buf.data());
+      PutInt(b, kK, k, buf.data());
+      if (k == 5) PutInt(b, kX, 2, buf.data());
+      b.InsertRecord(buf.data());
+    }
+    b.Close();
+  }
+  struct Case {
+    const char* sql;
+    bool served, lookup;
+    std::vector<std::string> rows;
+  };
+  const Case cases[] = {
+      {"SELECT * FROM A, B WHERE A.X = B.X",
+       false,
+       false,
+       {"A1,B1", "A1,B5", "A1,B3", "A1,B4", "A2,B6"}},
+      {"SELECT * FROM A, B WHERE A.S = B.K", true, true, {"A1,B1", "A2,B3"}},
+      {"SELECT * FROM A, B WHERE A.S = B.K AND B.X = 2", true, false, {"A1,B1", "A2,B3"}},
+      {"SELECT * FROM A, B WHERE B.K = A.K", true, true, {"A1,B1", "A3,B3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    TQueryStatement q;
+    Plan(q, c.sql);
+    Execute(q);
+    EXPECT_EQ(Rows(q), c.rows) << DumpPlan(q);
+    const TSourceDataLink& link = *q.source_tables[0]->links[0];
+    EXPECT_EQ(link.range_slot >= 0, c.served);
+    EXPECT_EQ(link.range_lookup, c.lookup);
+  }
 }
 
 }  // namespace
