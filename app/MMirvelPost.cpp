@@ -60,8 +60,6 @@ void TDMMirvel::TableMessagesAfterDelete(cl::TDataSet*) {
 
 void TDMMirvel::NotifyRecipient(int32_t user_no) {
   if (user_no == DMBDMirvel->FCurrentUser) return;
-  // A user another workstation added since the last refresh is found only after one.
-  if (TableUtilisateurs->State() == cl::dsBrowse) TableUtilisateurs->Refresh();
   if (!TableUtilisateurs->Locate("NoUtilisateur", cl::Variant(user_no), {})) return;
   DMBDMirvel->SetFieldRetry(TableUtilisateurs, TableUtilisateursDateNewMessage, 0,
                             cl::Variant::FromDate(cl::Now()));

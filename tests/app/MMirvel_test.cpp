@@ -111,6 +111,72 @@ TEST_F(MainDataModuleTest, UsersClientsAndCallers) {
   EXPECT_EQ(dm_->TableInterlocuteurs->FieldByName("NoInterlocuteur")->AsInteger(), 1);
 }
 
+// The caller search of the caller dialog on the tool's database, beside the open table
+// components: every caller with its company in Nom order (callers without a company under
+// "<Tous clients>", a caller of a missing company left out), found by number as the dialog does,
+// and the tables still editable while it is open.
+TEST_F(MainDataModuleTest, CallerSearchListsCallersInNameOrder) {
+  tessera::TTesseraTable* clients = dm_->TableClients;
+  tessera::TTesseraTable* callers = dm_->TableInterlocuteurs;
+  clients->Open();
+  callers->Open();
+  const auto add_caller = [&](const char* company, const char* name) {
+    ASSERT_TRUE(clients->Locate("Societe", cl::Variant(company), {}));
+    if (clients->FieldByName("NoSociete")->AsInteger() == 0) answers_ = {cl::mrOk};
+    callers->Append();
+    callers->FieldByName("Nom")->SetAsString(name);
+    callers->FieldByName("Fonction")->SetAsString(std::string("f-") + name);
+    callers->Post();
+  };
+  for (const char* company : {"Acme", "Beta"}) {
+    clients->Append();
+    dm_->TableClientsSociete->SetAsString(company);
+    dm_->TableClients->FieldByName("Ville")->SetAsString(std::string("v-") + company);
+    clients->Post();
+  }
+  add_caller("Acme", "Martin");
+  add_caller("Beta", "Adam");
+  add_caller("<Tous clients>", "Durand");
+  add_caller("Acme", "Bernard");
+  Raw("Inter.DAT")->AppendRecord({9, 99, "Orphelin"});
+
+  tessera::TTesseraQuery* query = dm_->QueryRechercheInter;
+  query->Open();
+  std::vector<std::string> rows;
+  for (query->First(); !query->Eof(); query->Next()) {
+    std::string row;
+    for (int i = 0; i < query->FieldCount(); ++i) {
+      row += (i > 0 ? "|" : "") + query->Fields(i)->AsString();
+    }
+    rows.push_back(row);
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "2|2|Adam|f-Adam|Beta|v-Beta", "1|4|Bernard|f-Bernard|Acme|v-Acme",
+                      "0|3|Durand|f-Durand|<Tous clients>|", "1|1|Martin|f-Martin|Acme|v-Acme"}));
+  EXPECT_EQ(dm_->QueryRechercheInterNom->Size(), 50);
+  EXPECT_EQ(query->FieldByName("Fonction")->Size(), 40);
+  EXPECT_EQ(dm_->QueryRechercheInterSociete->Size(), 50);
+  EXPECT_EQ(query->FieldByName("Ville")->Size(), 40);
+  ASSERT_TRUE(query->Locate("NoInterlocuteur", cl::Variant(3), {}));
+  EXPECT_EQ(dm_->QueryRechercheInterNom->AsString(), "Durand");
+  EXPECT_EQ(dm_->QueryRechercheInterNoSociete->AsInteger(), 0);
+
+  // The dialog closes and reopens the query around an edit of the caller.
+  ASSERT_TRUE(clients->Locate("NoSociete", cl::Variant(1), {}));
+  ASSERT_TRUE(callers->Locate("NoInterlocuteur", cl::Variant(4), {}));
+  callers->Edit();
+  callers->FieldByName("Nom")->SetAsString("Zola");
+  callers->Post();
+  query->Close();
+  query->Open();
+  query->Last();
+  EXPECT_EQ(dm_->QueryRechercheInterNom->AsString(), "Zola");
+  EXPECT_EQ(dm_->QueryRechercheInterNoInterlocuteur->AsInteger(), 4);
+  EXPECT_EQ(query->RecordCount(), 4);
+  db_->Disconnect();
+  EXPECT_FALSE(query->Active());
+}
+
 TEST_F(MainDataModuleTest, MessagePostFlow) {
   const int other = AddUser("martin");
   enum Flow {
@@ -196,6 +262,12 @@ TEST_F(MainDataModuleTest, RecipientListsAndPostingToSeveral) {
   dm_->FRecipients = " 3;x;0;99 ; ;-2";
   EXPECT_EQ(dm_->RecipientCount(), 1);
   EXPECT_EQ(dm_->FRecipients, "3");
+  // A user another workstation added since is kept in a list and notified, no refresh needed.
+  Raw("Users.DAT")->AppendRecord({42, "ailleurs", cl::Variant(), "Ailleurs", 0, 0});
+  dm_->FRecipients = "3;42";
+  EXPECT_EQ(dm_->RecipientCount(), 2);
+  dm_->NotifyRecipient(42);
+  EXPECT_EQ(UserField(42, "NewMessages"), 1);
 
   struct Case {
     int count;       // recipients
@@ -404,7 +476,7 @@ TEST_F(MainDataModuleTest, GoldenTexts) {
       {comp::DefaultNavHint(comp::navDelete), u("Supprimer l'enregistrement")},
       {comp::DefaultNavHint(comp::navPost), u("Sauver les modifications")},
       {comp::DefaultNavHint(comp::navCancel), u("Annuler les modifications")},
-      {dm_->QueryRechercheInterSQL.Text(),
+      {dm_->QueryRechercheInter->SQL()->Text(),
        u("SELECT I.NoSociete, I.NoInterlocuteur, I.Nom, I.Fonction, C.Societe, C.Ville\r\n"
          "FROM \r\nInter I, Clients C\r\nWHERE \r\nI.NoSociete = C.NoSociete\r\nORDER BY \r\n"
          "I.Nom\r\n")},
