@@ -22,6 +22,7 @@
 #include "app/InitDb.h"
 #include "app/MirvelSchema.h"
 #include "classlib/rtl/DateTime.h"
+#include "engine/components/TTesseraSession.h"
 #include "engine/components/TTesseraTable.h"
 #include "engine/storage/table/TableCheck.h"
 #include "tests/platform/TempDirectory.h"
@@ -183,7 +184,10 @@ class Station {
 
 class StationsTest : public ::testing::Test {
  protected:
-  void SetUp() override { CreateMirvelDatabase(Db(), {"chef", "Le Chef"}, 46363.5); }
+  void SetUp() override {
+    tessera::InitializeSessions();  // the test reads the tables itself at the end
+    CreateMirvelDatabase(Db(), {"chef", "Le Chef"}, 46363.5);
+  }
   std::string Db() {
     std::filesystem::create_directories(dir_.Path() + "/Base");
     return dir_.Path() + "/Base";
