@@ -202,7 +202,13 @@ void TDMMirvel::PostCopies(bool readdressed) {
   FRecipients.clear();
   if (readdressed && TableMessages->BookmarkValid(original)) {
     TableMessages->GotoBookmark(original);
-    TableMessages->Delete();
+    // Every copy stands: a failure here must not bring the message back to be posted again.
+    try {
+      TableMessages->Delete();
+    } catch (cl::Exception& e) {
+      DMBDMirvel->LogError(e);
+      cl::MessageDlg(e.Message(), cl::mtError, {cl::mbOK}, 0);
+    }
   }
   DMBDMirvel->SignalChange();
 }

@@ -321,6 +321,66 @@ TEST_F(MainDataModuleTest, RecipientListsAndPostingToSeveral) {
   }
 }
 
+// Readdressing: a failed copy brings the message back for those not served and keeps the
+// original; a failed delete of the original, once every copy stands, is reported and reopens
+// nothing.
+TEST_F(MainDataModuleTest, ReaddressingFailures) {
+  std::vector<int> users;
+  for (int i = 0; i < 4; ++i) users.push_back(AddUser("r" + std::to_string(i)));
+  const std::string list =
+      std::to_string(users[0]) + ";" + std::to_string(users[1]) + ";" + std::to_string(users[2]);
+  for (const bool copy_fails : {true, false}) {
+    SCOPED_TRACE(copy_fails);
+    now_ += 0.01;
+    const double t = now_;
+    const double step = kPostRetryStep;
+    if (copy_fails) {
+      for (int k = 2; k <= 22; ++k) Occupy(t + k * step);
+    }
+    ASSERT_TRUE(PostMessage(users[3]));
+    const size_t before = Messages().size();
+    const cl::TDataSetNotifyEvent saved = dm_->TableMessages->BeforeDelete();
+    if (!copy_fails) {
+      dm_->TableMessages->SetBeforeDelete([](cl::TDataSet*) {
+        throw cl::EDatabaseError(
+            "suppression refus\xE9"
+            "e");
+      });
+    }
+    boxes_.clear();
+    dm_->TableMessages->Edit();
+    dm_->TableMessagesNoDestinataire->SetAsInteger(0);
+    dm_->FRecipients = list;
+    if (copy_fails) {
+      EXPECT_THROW(dm_->TableMessages->Post(), cl::EDatabaseError);
+      EXPECT_EQ(dm_->TableMessages->State(), cl::dsInsert);
+      EXPECT_EQ(dm_->TableMessagesNoDestinataire->AsInteger(), 0);
+      EXPECT_EQ(dm_->FRecipients, std::to_string(users[1]) + ";" + std::to_string(users[2]));
+      dm_->TableMessages->Cancel();
+    } else {
+      EXPECT_THROW(dm_->TableMessages->Post(), cl::EAbort);
+      EXPECT_EQ(dm_->TableMessages->State(), cl::dsBrowse);
+      EXPECT_EQ(dm_->FRecipients, "");
+      EXPECT_EQ(boxes_, std::vector<std::string>{"suppression refus\xE9"
+                                                 "e"});
+      EXPECT_EQ(Count(LogText(),
+                      "suppression refus\xE9"
+                      "e"),
+                1);
+    }
+    dm_->TableMessages->SetBeforeDelete(saved);
+    int originals = 0;
+    int copies = 0;
+    for (const auto& [to, date] : Messages()) {
+      if (to == users[3] && std::fabs(date - t) < step / 2) ++originals;
+      if (to != users[3] && to != 1 && date > t) ++copies;
+    }
+    EXPECT_EQ(originals, 1);  // kept in both cases
+    EXPECT_EQ(copies, copy_fails ? 1 : 3);
+    EXPECT_EQ(Messages().size(), before + (copy_fails ? 1 : 3));
+  }
+}
+
 // A message that cannot go into the one-message buffer stops the posting: the buffer's previous
 // message is never sent in its place.
 TEST_F(MainDataModuleTest, AFailedBufferCopyPostsNothing) {
@@ -466,16 +526,16 @@ TEST_F(MainDataModuleTest, GoldenTexts) {
       {label(dm_->TableInterlocuteurs, "Nom"), u("Nom complet")},
       {label(dm_->TableInterlocuteurs, "Tel1"), u("Téléphone 1")},
       {label(dm_->TableInterlocuteurs, "Tel2"), u("Téléphone 2")},
-      {comp::DefaultNavLabel(comp::navInsert), u("&Nouveau")},
-      {comp::DefaultNavLabel(comp::navEdit), u("&Modifier")},
-      {comp::DefaultNavLabel(comp::navDelete), u("Su&pprimer")},
-      {comp::DefaultNavLabel(comp::navPost), u("&Sauver")},
-      {comp::DefaultNavLabel(comp::navCancel), u("&Annuler")},
-      {comp::DefaultNavHint(comp::navInsert), u("Ajouter un nouvel enregistrement")},
-      {comp::DefaultNavHint(comp::navEdit), u("Modifier l'enregistrement")},
-      {comp::DefaultNavHint(comp::navDelete), u("Supprimer l'enregistrement")},
-      {comp::DefaultNavHint(comp::navPost), u("Sauver les modifications")},
-      {comp::DefaultNavHint(comp::navCancel), u("Annuler les modifications")},
+      {db_->DBNavManager1->Label(comp::navInsert), u("&Nouveau")},
+      {db_->DBNavManager1->Label(comp::navEdit), u("&Modifier")},
+      {db_->DBNavManager1->Label(comp::navDelete), u("Su&pprimer")},
+      {db_->DBNavManager1->Label(comp::navPost), u("&Sauver")},
+      {db_->DBNavManager1->Label(comp::navCancel), u("&Annuler")},
+      {db_->DBNavManager1->Hint(comp::navInsert), u("Ajouter un nouvel enregistrement")},
+      {db_->DBNavManager1->Hint(comp::navEdit), u("Modifier l'enregistrement")},
+      {db_->DBNavManager1->Hint(comp::navDelete), u("Supprimer l'enregistrement")},
+      {db_->DBNavManager1->Hint(comp::navPost), u("Sauver les modifications")},
+      {db_->DBNavManager1->Hint(comp::navCancel), u("Annuler les modifications")},
       {dm_->QueryRechercheInter->SQL()->Text(),
        u("SELECT I.NoSociete, I.NoInterlocuteur, I.Nom, I.Fonction, C.Societe, C.Ville\r\n"
          "FROM \r\nInter I, Clients C\r\nWHERE \r\nI.NoSociete = C.NoSociete\r\nORDER BY \r\n"
