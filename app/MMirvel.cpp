@@ -233,6 +233,8 @@ TDMMirvel::TDMMirvel(cl::TComponent* owner) : cl::TDataModule(owner) {
   QueryRechercheInterNoInterlocuteur = As<cl::TIntegerField>(found, "NoInterlocuteur");
   QueryRechercheInterNom = As<cl::TStringField>(found, "Nom");
   QueryRechercheInterSociete = As<cl::TStringField>(found, "Societe");
+  // The caller selection dialog's search panel offers the fields tagged 1.
+  for (const char* name : {"Nom", "Fonction", "Societe", "Ville"}) found.at(name)->SetTag(1);
   BuildBuffer();
 
   // Handlers.
