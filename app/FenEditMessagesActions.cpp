@@ -210,10 +210,12 @@ void TFenEditMessages::btnSelClientsClick(cl::TObject*) {
       }
     }
   } catch (...) {
+    DMMirvel->QueryRechercheInter->Close();
     DMMirvel->TableInterlocuteurs->Close();
     DMMirvel->TableClients->Close();
     throw;
   }
+  DMMirvel->QueryRechercheInter->Close();
   DMMirvel->TableInterlocuteurs->Close();
   DMMirvel->TableClients->Close();
   DMMirvel->FillCallersCombo();

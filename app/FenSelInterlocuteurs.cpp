@@ -11,27 +11,6 @@
 
 namespace mirvel {
 
-namespace {
-
-cl::TField* AddField(cl::TLoader& loader, cl::TComponent* owner, cl::TDataSet* data_set,
-                     const char* name, int size, const char* label, int tag) {
-  cl::TField* field = nullptr;
-  const std::string component = data_set->Name() + name;
-  if (size == 0) {
-    field = loader.Create<cl::TIntegerField>(owner, component);
-  } else {
-    field = loader.Create<cl::TStringField>(owner, component);
-    field->SetSize(size);
-  }
-  field->SetFieldName(name);
-  if (*label != '\0') field->SetDisplayLabel(label);
-  field->SetTag(tag);
-  field->SetDataSet(data_set);
-  return field;
-}
-
-}  // namespace
-
 TFenSelInterlocuteurs::TFenSelInterlocuteurs(cl::TComponent* owner) : TEditorForm(owner) {
   cl::TLoader loader(this);
   SetName("FenSelInterlocuteurs");
@@ -40,17 +19,7 @@ TFenSelInterlocuteurs::TFenSelInterlocuteurs(cl::TComponent* owner) : TEditorFor
   SetPosition(cl::poScreenCenter);
   SetHelpContext(100);
 
-  QueryRechercheInter = loader.Create<tessera::TTesseraQuery>(this, "QueryRechercheInter");
-  QueryRechercheInter->SetDatabaseName("Mirvel");
-  QueryRechercheInter->SetSQL(&DMMirvel->QueryRechercheInterSQL);
-  QueryRechercheInter->SetLockRetryCount(15);
-  QueryRechercheInter->SetLockWaitTime(100);
-  AddField(loader, this, QueryRechercheInter, "NoSociete", 0, "", 0);
-  AddField(loader, this, QueryRechercheInter, "NoInterlocuteur", 0, "", 0);
-  AddField(loader, this, QueryRechercheInter, "Nom", 50, "", 1);
-  AddField(loader, this, QueryRechercheInter, "Fonction", 40, "", 1);
-  AddField(loader, this, QueryRechercheInter, "Societe", 50, "Soci\xE9t\xE9", 1);
-  AddField(loader, this, QueryRechercheInter, "Ville", 40, "", 1);
+  QueryRechercheInter = DMMirvel->QueryRechercheInter;
   DSPrincipal = loader.Create<cl::TDataSource>(this, "DSPrincipal");
   DSPrincipal->SetDataSet(QueryRechercheInter);
   DSPrincipal->SetAutoEdit(false);

@@ -2,8 +2,8 @@
 //
 // QueryRechercheInter runs the main data module's caller search statement: the callers joined
 // with their company (callers whose company is missing are left out), ordered by name, with
-// NoSociete, NoInterlocuteur, Nom, Fonction, Societe and Ville.  The dialog owns it; ReopenQuery
-// runs it again on the shared tables.
+// NoSociete, NoInterlocuteur, Nom, Fonction, Societe and Ville.  It is the main data module's
+// query (the dialog only shows it); ReopenQuery runs it again on the shared tables.
 //
 // Lifetime: made, shown modally and freed by the main window's caller button.  GUI thread only.
 #pragma once

@@ -199,7 +199,15 @@ int RunInitDb(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (arg == "--register") {
       do_register = true;
     } else if ((arg == "--user" || arg == "--name") && i + 1 < args.size()) {
-      (arg == "--user" ? login : name) = cl::Utf8ToCp1252(args[++i]);
+      const std::string& given = args[++i];
+      const std::string text = cl::Utf8ToCp1252(given);
+      // A name stored with stand-in characters would never match the login it was meant for.
+      if (cl::Cp1252ToUtf8(text) != given) {
+        Say(err,
+            "Caract\xE8re non repr\xE9sentable dans " + arg + " : rien n'a \xE9t\xE9 cr\xE9\xE9.");
+        return 1;
+      }
+      (arg == "--user" ? login : name) = text;
       (arg == "--user" ? has_login : has_name) = true;
     } else if (!arg.empty() && arg[0] != '-' && !has_dir) {
       dir = cl::Utf8ToCp1252(arg);
@@ -265,10 +273,16 @@ int RunInitDb(const std::vector<std::string>& args, std::ostream& out, std::ostr
           dir + "\" (premier utilisateur \"" + login + "\").");
 
   if (do_register) {
+    const std::string absolute = AbsoluteDirectory(dir);
     try {
-      Say(out, RegisterDatabase(AbsoluteDirectory(dir)));
+      Say(out, RegisterDatabase(absolute));
     } catch (const std::exception& e) {
-      Say(err, std::string("Ecriture du registre impossible : ") + e.what());
+      // The base stands and a second run would refuse it: say what is left to do by hand.
+      Say(err, std::string("Base cr\xE9\xE9"
+                           "e dans \"") +
+                   dir + "\", mais \xE9" + "criture du registre impossible : " + e.what() +
+                   "\nIndiquez la valeur \"" + kRegistryDatabaseValue + "\" = \"" + absolute +
+                   "\" sous HKEY_LOCAL_MACHINE\\" + kRegistryKey + ".");
       return 1;
     }
   }

@@ -15,6 +15,7 @@
 #include "classlib/db/TFields.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/rtl/Application.h"
+#include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/Loader.h"
 #include "classlib/rtl/Registry.h"
@@ -227,7 +228,9 @@ void TDMBDMirvel::ConnectSteps() {
   // An empty login would find the recipient-list pseudo-user, whose NomReseau is empty.
   const std::string login = MirvelLogin();
   if (login.empty()) {
-    throw cl::Exception("Nom de connexion vide : connexion impossible");
+    cl::Exception e("Nom de connexion vide : connexion impossible");
+    LogError(e);
+    throw e;
   }
   const bool found = users->Locate("NomReseau", cl::Variant(login), {cl::loCaseInsensitive}) &&
                      dm.TableUtilisateursNoUtilisateur->AsInteger() != 0;
@@ -299,7 +302,7 @@ void TDMBDMirvel::CheckStamp() {
     try {
       FileErrorLogApp->Log(kMajMissing, "");
     } catch (const std::exception& e) {
-      FileErrorLogApp->SetFilename(kErrorLogName);
+      FileErrorLogApp->SetFilename(FallbackLogName);
       LogLine(std::string(kMajMissing) +
                   " : Pb \xE0 l'\xE9"
                   "criture de l'erreur : " +
@@ -348,7 +351,17 @@ void TDMBDMirvel::FatalPath(cl::Exception& e, bool direct) {
       return;
     }
   }
+  // The guard is released so the new process can take it; kept aside to re-take it if not.
+  std::string guard_name;
+  cl::HWND guard_handle = 0;
   if (SingleInstance1 != nullptr) {
+    if (SingleInstance1->Stream() != nullptr) {
+      guard_name = SingleInstance1->Stream()->Name();
+      uint8_t bytes[4];
+      SingleInstance1->Stream()->SetPosition(0);
+      SingleInstance1->Stream()->ReadBuffer(bytes, 4);
+      guard_handle = cl::GetU32LE(bytes);
+    }
     SingleInstance1->Free();
     SingleInstance1 = nullptr;
   }
@@ -362,6 +375,15 @@ void TDMBDMirvel::FatalPath(cl::Exception& e, bool direct) {
   }
   if (info.ProcessId == 0) {
     LogLine("Impossible de relancer le programme : " + command, "");
+    if (!guard_name.empty()) {
+      SingleInstance1 = new comp::TSingleInstance(this);
+      SingleInstance1->SetName("SingleInstance1");
+      SingleInstance1->SetOnAppRunning([this](cl::TObject* sender, cl::HWND handle) {
+        SingleInstance1AppRunning(sender, handle);
+      });
+      SingleInstance1->OpenInstanceMap(guard_name);
+      SingleInstance1->SetHandle(guard_handle);
+    }
     Disconnect();
     return;
   }

@@ -111,6 +111,9 @@ class TDMBDMirvel : public cl::TDataModule {
 
   // The module's state, read by the windows (and the main window sets FEndSession).
   double RetryTimeout = 2.0;
+  // Where a line goes when the log beside the database cannot be written: beside the program
+  // (a bare name); tests point it elsewhere.
+  std::string FallbackLogName = kErrorLogName;
   bool FConnecting = false;
   bool FEndSession = false;
   bool FConnected = false;

@@ -92,6 +92,14 @@ const std::vector<TFieldSpec> kBufferFields = {
     {"Societe", 's', 50, "", false, ""},
     {"SuiteDonnee", 'm', 0, "", false, ""},
 };
+const std::vector<TFieldSpec> kCallerSearchFields = {
+    {"NoSociete", 'i', 0, "", false, ""},
+    {"NoInterlocuteur", 'i', 0, "", false, ""},
+    {"Nom", 's', 50, "", false, ""},
+    {"Fonction", 's', 40, "", false, ""},
+    {"Societe", 's', 50, "Soci\xE9t\xE9", false, ""},
+    {"Ville", 's', 40, "", false, ""},
+};
 const char* const kTransferFields[] = {"DateAppel", "Interlocuteur", "NoDestinataire", "NoRappeler",
     "NoRappeler2", "Message", "SuiteDonnee", "NoUtilisateur", "Societe", "Sujet", "Lu"};
 const char* const kCallerSearchSql[] = {
@@ -214,7 +222,19 @@ TDMMirvel::TDMMirvel(cl::TComponent* owner) : cl::TDataModule(owner) {
   AddFields(loader, this, TableRechercheClients, kClientFields);
   TableRechercheInters = TableComponent(loader, this, "TableRechercheInters", kInterFile);
   AddFields(loader, this, TableRechercheInters, kCallerFields);
+  QueryRechercheInter = loader.Create<tessera::TTesseraQuery>(this, "QueryRechercheInter");
+  QueryRechercheInter->SetDatabaseName("Mirvel");
+  QueryRechercheInter->SetLockRetryCount(15);
+  QueryRechercheInter->SetLockWaitTime(100);
   for (const char* line : kCallerSearchSql) QueryRechercheInterSQL.Add(line);
+  QueryRechercheInter->SetSQL(&QueryRechercheInterSQL);
+  const TFieldMap found = AddFields(loader, this, QueryRechercheInter, kCallerSearchFields);
+  QueryRechercheInterNoSociete = As<cl::TIntegerField>(found, "NoSociete");
+  QueryRechercheInterNoInterlocuteur = As<cl::TIntegerField>(found, "NoInterlocuteur");
+  QueryRechercheInterNom = As<cl::TStringField>(found, "Nom");
+  QueryRechercheInterSociete = As<cl::TStringField>(found, "Societe");
+  // The caller selection dialog's search panel offers the fields tagged 1.
+  for (const char* name : {"Nom", "Fonction", "Societe", "Ville"}) found.at(name)->SetTag(1);
   BuildBuffer();
 
   // Handlers.

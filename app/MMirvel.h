@@ -29,6 +29,7 @@
 #include "classlib/rtl/TStrings.h"
 #include "components/data/TDBTransfer.h"
 #include "components/data/TVirtualDataSet.h"
+#include "engine/components/TTesseraQuery.h"
 #include "engine/components/TTesseraTable.h"
 
 namespace mirvel {
@@ -77,9 +78,15 @@ class TDMMirvel : public cl::TDataModule {
 
   tessera::TTesseraTable* TableRechercheClients;
   tessera::TTesseraTable* TableRechercheInters;
-  // The caller search of the caller selection dialog: its statement, line by line.  The query
-  // component that runs it is not part of this module yet.
+  // The caller search of the caller selection dialog: every caller with its company, in Nom
+  // order.  Callers of a company that does not exist are left out by the join.
+  tessera::TTesseraQuery* QueryRechercheInter;
+  // The statement's lines as the query was given them; the caller dialog's own query reads them.
   cl::TStringList QueryRechercheInterSQL;
+  cl::TIntegerField* QueryRechercheInterNoSociete;
+  cl::TIntegerField* QueryRechercheInterNoInterlocuteur;
+  cl::TStringField* QueryRechercheInterNom;
+  cl::TStringField* QueryRechercheInterSociete;
 
   comp::TVirtualDataSet* TempMultiPost;
   comp::TDBTransfer* MessToTemp;

@@ -55,8 +55,6 @@ class THourGlass {
 void TDMMirvel::CleanRecipients() {
   std::string kept;
   if (!FRecipients.empty()) {
-    // Users another workstation added since the last refresh are found only after one.
-    if (TableUtilisateurs->State() == cl::dsBrowse) TableUtilisateurs->Refresh();
     const int tokens = comp::CountChar(FRecipients, ';') + 1;
     for (int i = 1; i <= tokens; ++i) {
       int32_t no = 0;

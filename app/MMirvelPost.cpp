@@ -60,8 +60,6 @@ void TDMMirvel::TableMessagesAfterDelete(cl::TDataSet*) {
 
 void TDMMirvel::NotifyRecipient(int32_t user_no) {
   if (user_no == DMBDMirvel->FCurrentUser) return;
-  // A user another workstation added since the last refresh is found only after one.
-  if (TableUtilisateurs->State() == cl::dsBrowse) TableUtilisateurs->Refresh();
   if (!TableUtilisateurs->Locate("NoUtilisateur", cl::Variant(user_no), {})) return;
   DMBDMirvel->SetFieldRetry(TableUtilisateurs, TableUtilisateursDateNewMessage, 0,
                             cl::Variant::FromDate(cl::Now()));
@@ -204,7 +202,13 @@ void TDMMirvel::PostCopies(bool readdressed) {
   FRecipients.clear();
   if (readdressed && TableMessages->BookmarkValid(original)) {
     TableMessages->GotoBookmark(original);
-    TableMessages->Delete();
+    // Every copy stands: a failure here must not bring the message back to be posted again.
+    try {
+      TableMessages->Delete();
+    } catch (cl::Exception& e) {
+      DMBDMirvel->LogError(e);
+      cl::MessageDlg(e.Message(), cl::mtError, {cl::mbOK}, 0);
+    }
   }
   DMBDMirvel->SignalChange();
 }

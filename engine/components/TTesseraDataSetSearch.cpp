@@ -9,6 +9,7 @@
 #include "classlib/rtl/Coding.h"
 #include "engine/components/TFilterExpr.h"
 #include "engine/components/TTesseraDataSet.h"
+#include "engine/storage/core/EngineErrors.h"
 
 namespace tessera {
 
@@ -282,7 +283,13 @@ bool TTesseraDataSet::DoLocate(std::string_view key_fields, const Variant& key_v
   }
   if (TDataFile* clone = CloneHandle(key_fields, case_insensitive)) {
     if (!SeekOnHandle(*clone, fields, values, options, work)) return false;
-    Check(handle_->GotoCurrentOf(*clone));
+    // The second handle refreshed before its search and may have found a record written by
+    // another handle since this one last read: this one must see the files as they stand now
+    // before it looks for that record in its own index.  A record deleted in between is gone.
+    handle_->RefreshFromDisk();
+    const uint16_t code = handle_->GotoCurrentOf(*clone);
+    if (code == kErrRecordNotFound) return false;
+    Check(code);
     return handle_->GetCurrentRecord(work, false) == 0;
   }
   return SeekWithFilter(fields, values, options, work);

@@ -303,6 +303,13 @@ TEST_F(InitDbTest, RefusalsChangeNoByte) {
       {{"--user"}, 2, usage},
       {{"--bogus", dir_.File("x")}, 2, usage},
       {{dir_.File("x"), dir_.File("y")}, 2, usage},
+      // Names that Windows-1252 cannot hold exactly (a Polish letter; a byte that is no UTF-8).
+      {{"--user", "\xC5\x81ukasz", dir_.File("x")},
+       1,
+       "Caract\xE8re non repr\xE9sentable dans --user : rien n'a \xE9t\xE9 cr\xE9\xE9.\n"},
+      {{"--name", "a\xFF", dir_.File("x")},
+       1,
+       "Caract\xE8re non repr\xE9sentable dans --name : rien n'a \xE9t\xE9 cr\xE9\xE9.\n"},
   };
   const auto before = Snapshot(dir_.Path());
   for (const Case& c : cases) {
@@ -334,6 +341,26 @@ TEST_F(InitDbTest, RegisterWritesTheAbsoluteDirectoryUnlessOneExistsAlready) {
   fs::remove_all(first);
   ASSERT_EQ(Run({"--register", "Troisieme"}), 0) << err_;
   EXPECT_EQ(RegisteredDatabase(), dir_.File("Troisieme")) << "a missing directory is replaced";
+}
+
+// A registry store that cannot be written: the base stands, and the message says so and names
+// the value to set by hand.
+TEST_F(InitDbTest, AnUnwritableRegistryLeavesTheBaseAndSaysWhatToSet) {
+  std::ofstream(dir_.File("plain")) << "x";
+  setenv("MIRVEL_REGISTRY_DIR", dir_.File("plain/registry").c_str(), 1);  // under a file
+  const std::string base = dir_.File("Base");
+  EXPECT_EQ(Run({"--register", "--user", "dupont", base}), 1);
+  EXPECT_FALSE(ExistingTableFiles(base).empty());
+  EXPECT_EQ(err_.rfind("Base cr\xE9\xE9"
+                       "e dans \"" +
+                           base + "\", mais \xE9" + "criture du registre impossible : ",
+                       0),
+            0u)
+      << err_;
+  EXPECT_NE(err_.find("\nIndiquez la valeur \"Database\" = \"" + base +
+                      "\" sous HKEY_LOCAL_MACHINE\\Software\\Ordelis\\Mirvel.\n"),
+            std::string::npos)
+      << err_;
 }
 
 // A creation that fails half-way leaves no table behind.

@@ -50,6 +50,8 @@ TEST_F(DatabaseModuleTest, ConnectionStates) {
       db_->Connect();
     }
     comp::SetIdentityProvider(nullptr, nullptr);
+    EXPECT_EQ(Count(LogText(), "Nom de connexion vide : connexion impossible"),
+              c.setup == kEmptyLogin ? 1 : 0);
     EXPECT_EQ(db_->FConnected, c.connected);
     EXPECT_EQ(db_->BDMirvel->Connected(), c.connected);
     EXPECT_EQ(db_->TimerMAJ->Enabled(), c.connected);
@@ -181,8 +183,17 @@ TEST_F(DatabaseModuleTest, ChangeTimer) {
 TEST_F(DatabaseModuleTest, LostShareWithAnUnwritableLog) {
   db_->Connect();
   std::filesystem::create_directories(dir_.Path() + "/ERROR.LOG");  // no file can go there
+  std::filesystem::create_directories(dir_.Path() + "/fallback");
+  db_->FallbackLogName = dir_.Path() + "/fallback/ERROR.LOG";
   std::filesystem::rename(Db() + "/MAJTbl.DAT", Db() + "/MAJTbl.OLD");
   EXPECT_THROW(db_->TimerMAJTimer(db_->TimerMAJ), HaltCalled);
+  const std::string fallback = mirvel_test::ReadFileText(db_->FallbackLogName);
+  EXPECT_EQ(Count(fallback,
+                  "Impossible de rep\xE9rer le fichier TableMAJ \xE0 l'\xE9x\xE9"
+                  "cution : Pb \xE0 l'\xE9"
+                  "criture de l'erreur : "),
+            1)
+      << fallback;
   EXPECT_EQ(boxes_, std::vector<std::string>{kNetworkLost});
   EXPECT_EQ(started_.size(), 1u);
   EXPECT_EQ(db_->FileErrorLogApp->Filename(), dir_.Path() + "/ERROR.LOG");
@@ -216,7 +227,15 @@ TEST_F(DatabaseModuleTest, FatalPath) {
     if (!started_.empty()) {
       EXPECT_EQ(started_[0], "\"" + cl::ParamStr(0) + "\" SHOW");
     }
-    EXPECT_EQ(db_->SingleInstance1 == nullptr, kind == kTick || kind == kNoStart);
+    // A restart that could not start keeps this program guarded against a second copy.
+    EXPECT_EQ(db_->SingleInstance1 == nullptr, kind == kTick);
+    if (kind == kNoStart) {
+      ASSERT_NE(db_->SingleInstance1, nullptr);
+      ASSERT_NE(db_->SingleInstance1->Stream(), nullptr);
+      EXPECT_TRUE(db_->SingleInstance1->Stream()->Created());
+      comp::TFileMapStream second(db_->SingleInstance1->Stream()->Name(), 4);
+      EXPECT_FALSE(second.Created());
+    }
     EXPECT_EQ(db_->FConnected, kind != kNoStart);
     EXPECT_FALSE(db_->FInTimer);
     if (kind == kTyping) dm_->TableMessages->Cancel();

@@ -111,6 +111,72 @@ TEST_F(MainDataModuleTest, UsersClientsAndCallers) {
   EXPECT_EQ(dm_->TableInterlocuteurs->FieldByName("NoInterlocuteur")->AsInteger(), 1);
 }
 
+// The caller search of the caller dialog on the tool's database, beside the open table
+// components: every caller with its company in Nom order (callers without a company under
+// "<Tous clients>", a caller of a missing company left out), found by number as the dialog does,
+// and the tables still editable while it is open.
+TEST_F(MainDataModuleTest, CallerSearchListsCallersInNameOrder) {
+  tessera::TTesseraTable* clients = dm_->TableClients;
+  tessera::TTesseraTable* callers = dm_->TableInterlocuteurs;
+  clients->Open();
+  callers->Open();
+  const auto add_caller = [&](const char* company, const char* name) {
+    ASSERT_TRUE(clients->Locate("Societe", cl::Variant(company), {}));
+    if (clients->FieldByName("NoSociete")->AsInteger() == 0) answers_ = {cl::mrOk};
+    callers->Append();
+    callers->FieldByName("Nom")->SetAsString(name);
+    callers->FieldByName("Fonction")->SetAsString(std::string("f-") + name);
+    callers->Post();
+  };
+  for (const char* company : {"Acme", "Beta"}) {
+    clients->Append();
+    dm_->TableClientsSociete->SetAsString(company);
+    dm_->TableClients->FieldByName("Ville")->SetAsString(std::string("v-") + company);
+    clients->Post();
+  }
+  add_caller("Acme", "Martin");
+  add_caller("Beta", "Adam");
+  add_caller("<Tous clients>", "Durand");
+  add_caller("Acme", "Bernard");
+  Raw("Inter.DAT")->AppendRecord({9, 99, "Orphelin"});
+
+  tessera::TTesseraQuery* query = dm_->QueryRechercheInter;
+  query->Open();
+  std::vector<std::string> rows;
+  for (query->First(); !query->Eof(); query->Next()) {
+    std::string row;
+    for (int i = 0; i < query->FieldCount(); ++i) {
+      row += (i > 0 ? "|" : "") + query->Fields(i)->AsString();
+    }
+    rows.push_back(row);
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{
+                      "2|2|Adam|f-Adam|Beta|v-Beta", "1|4|Bernard|f-Bernard|Acme|v-Acme",
+                      "0|3|Durand|f-Durand|<Tous clients>|", "1|1|Martin|f-Martin|Acme|v-Acme"}));
+  EXPECT_EQ(dm_->QueryRechercheInterNom->Size(), 50);
+  EXPECT_EQ(query->FieldByName("Fonction")->Size(), 40);
+  EXPECT_EQ(dm_->QueryRechercheInterSociete->Size(), 50);
+  EXPECT_EQ(query->FieldByName("Ville")->Size(), 40);
+  ASSERT_TRUE(query->Locate("NoInterlocuteur", cl::Variant(3), {}));
+  EXPECT_EQ(dm_->QueryRechercheInterNom->AsString(), "Durand");
+  EXPECT_EQ(dm_->QueryRechercheInterNoSociete->AsInteger(), 0);
+
+  // The dialog closes and reopens the query around an edit of the caller.
+  ASSERT_TRUE(clients->Locate("NoSociete", cl::Variant(1), {}));
+  ASSERT_TRUE(callers->Locate("NoInterlocuteur", cl::Variant(4), {}));
+  callers->Edit();
+  callers->FieldByName("Nom")->SetAsString("Zola");
+  callers->Post();
+  query->Close();
+  query->Open();
+  query->Last();
+  EXPECT_EQ(dm_->QueryRechercheInterNom->AsString(), "Zola");
+  EXPECT_EQ(dm_->QueryRechercheInterNoInterlocuteur->AsInteger(), 4);
+  EXPECT_EQ(query->RecordCount(), 4);
+  db_->Disconnect();
+  EXPECT_FALSE(query->Active());
+}
+
 TEST_F(MainDataModuleTest, MessagePostFlow) {
   const int other = AddUser("martin");
   enum Flow {
@@ -196,6 +262,12 @@ TEST_F(MainDataModuleTest, RecipientListsAndPostingToSeveral) {
   dm_->FRecipients = " 3;x;0;99 ; ;-2";
   EXPECT_EQ(dm_->RecipientCount(), 1);
   EXPECT_EQ(dm_->FRecipients, "3");
+  // A user another workstation added since is kept in a list and notified, no refresh needed.
+  Raw("Users.DAT")->AppendRecord({42, "ailleurs", cl::Variant(), "Ailleurs", 0, 0});
+  dm_->FRecipients = "3;42";
+  EXPECT_EQ(dm_->RecipientCount(), 2);
+  dm_->NotifyRecipient(42);
+  EXPECT_EQ(UserField(42, "NewMessages"), 1);
 
   struct Case {
     int count;       // recipients
@@ -246,6 +318,66 @@ TEST_F(MainDataModuleTest, RecipientListsAndPostingToSeveral) {
     }
     EXPECT_EQ(Messages().size(), stored_before + expected);
     EXPECT_EQ(dm_->TableMessages->BeforePost() != nullptr, true);
+  }
+}
+
+// Readdressing: a failed copy brings the message back for those not served and keeps the
+// original; a failed delete of the original, once every copy stands, is reported and reopens
+// nothing.
+TEST_F(MainDataModuleTest, ReaddressingFailures) {
+  std::vector<int> users;
+  for (int i = 0; i < 4; ++i) users.push_back(AddUser("r" + std::to_string(i)));
+  const std::string list =
+      std::to_string(users[0]) + ";" + std::to_string(users[1]) + ";" + std::to_string(users[2]);
+  for (const bool copy_fails : {true, false}) {
+    SCOPED_TRACE(copy_fails);
+    now_ += 0.01;
+    const double t = now_;
+    const double step = kPostRetryStep;
+    if (copy_fails) {
+      for (int k = 2; k <= 22; ++k) Occupy(t + k * step);
+    }
+    ASSERT_TRUE(PostMessage(users[3]));
+    const size_t before = Messages().size();
+    const cl::TDataSetNotifyEvent saved = dm_->TableMessages->BeforeDelete();
+    if (!copy_fails) {
+      dm_->TableMessages->SetBeforeDelete([](cl::TDataSet*) {
+        throw cl::EDatabaseError(
+            "suppression refus\xE9"
+            "e");
+      });
+    }
+    boxes_.clear();
+    dm_->TableMessages->Edit();
+    dm_->TableMessagesNoDestinataire->SetAsInteger(0);
+    dm_->FRecipients = list;
+    if (copy_fails) {
+      EXPECT_THROW(dm_->TableMessages->Post(), cl::EDatabaseError);
+      EXPECT_EQ(dm_->TableMessages->State(), cl::dsInsert);
+      EXPECT_EQ(dm_->TableMessagesNoDestinataire->AsInteger(), 0);
+      EXPECT_EQ(dm_->FRecipients, std::to_string(users[1]) + ";" + std::to_string(users[2]));
+      dm_->TableMessages->Cancel();
+    } else {
+      EXPECT_THROW(dm_->TableMessages->Post(), cl::EAbort);
+      EXPECT_EQ(dm_->TableMessages->State(), cl::dsBrowse);
+      EXPECT_EQ(dm_->FRecipients, "");
+      EXPECT_EQ(boxes_, std::vector<std::string>{"suppression refus\xE9"
+                                                 "e"});
+      EXPECT_EQ(Count(LogText(),
+                      "suppression refus\xE9"
+                      "e"),
+                1);
+    }
+    dm_->TableMessages->SetBeforeDelete(saved);
+    int originals = 0;
+    int copies = 0;
+    for (const auto& [to, date] : Messages()) {
+      if (to == users[3] && std::fabs(date - t) < step / 2) ++originals;
+      if (to != users[3] && to != 1 && date > t) ++copies;
+    }
+    EXPECT_EQ(originals, 1);  // kept in both cases
+    EXPECT_EQ(copies, copy_fails ? 1 : 3);
+    EXPECT_EQ(Messages().size(), before + (copy_fails ? 1 : 3));
   }
 }
 
@@ -394,17 +526,17 @@ TEST_F(MainDataModuleTest, GoldenTexts) {
       {label(dm_->TableInterlocuteurs, "Nom"), u("Nom complet")},
       {label(dm_->TableInterlocuteurs, "Tel1"), u("Téléphone 1")},
       {label(dm_->TableInterlocuteurs, "Tel2"), u("Téléphone 2")},
-      {comp::DefaultNavLabel(comp::navInsert), u("&Nouveau")},
-      {comp::DefaultNavLabel(comp::navEdit), u("&Modifier")},
-      {comp::DefaultNavLabel(comp::navDelete), u("Su&pprimer")},
-      {comp::DefaultNavLabel(comp::navPost), u("&Sauver")},
-      {comp::DefaultNavLabel(comp::navCancel), u("&Annuler")},
-      {comp::DefaultNavHint(comp::navInsert), u("Ajouter un nouvel enregistrement")},
-      {comp::DefaultNavHint(comp::navEdit), u("Modifier l'enregistrement")},
-      {comp::DefaultNavHint(comp::navDelete), u("Supprimer l'enregistrement")},
-      {comp::DefaultNavHint(comp::navPost), u("Sauver les modifications")},
-      {comp::DefaultNavHint(comp::navCancel), u("Annuler les modifications")},
-      {dm_->QueryRechercheInterSQL.Text(),
+      {db_->DBNavManager1->Label(comp::navInsert), u("&Nouveau")},
+      {db_->DBNavManager1->Label(comp::navEdit), u("&Modifier")},
+      {db_->DBNavManager1->Label(comp::navDelete), u("Su&pprimer")},
+      {db_->DBNavManager1->Label(comp::navPost), u("&Sauver")},
+      {db_->DBNavManager1->Label(comp::navCancel), u("&Annuler")},
+      {db_->DBNavManager1->Hint(comp::navInsert), u("Ajouter un nouvel enregistrement")},
+      {db_->DBNavManager1->Hint(comp::navEdit), u("Modifier l'enregistrement")},
+      {db_->DBNavManager1->Hint(comp::navDelete), u("Supprimer l'enregistrement")},
+      {db_->DBNavManager1->Hint(comp::navPost), u("Sauver les modifications")},
+      {db_->DBNavManager1->Hint(comp::navCancel), u("Annuler les modifications")},
+      {dm_->QueryRechercheInter->SQL()->Text(),
        u("SELECT I.NoSociete, I.NoInterlocuteur, I.Nom, I.Fonction, C.Societe, C.Ville\r\n"
          "FROM \r\nInter I, Clients C\r\nWHERE \r\nI.NoSociete = C.NoSociete\r\nORDER BY \r\n"
          "I.Nom\r\n")},

@@ -137,6 +137,63 @@ TEST_F(TableTest, MasterDetailFollowsTheMaster) {
             cl::SCircularDataLink);
 }
 
+// Records another table component on the same file added, changed or deleted since this one
+// last read are found (or not) by a Locate or Lookup on fields that lead another index: the
+// search runs on a second handle that refreshes, and the table's own handle must see the same
+// state before it stands on the found record.
+TEST_F(TableTest, LocateThroughAnotherIndexSeesOtherHandlesChanges) {
+  CreateClientsAndInter();
+  TTesseraTable* reader = NewTable("Inter");
+  reader->Open();  // primary order: a search on NoSociete;Nom goes through the second handle
+  reader->AppendRecord({Variant(1), Variant(1), Variant("Martin")});
+  TTesseraTable* writer = NewTable("Inter");
+  writer->Open();
+  // The second handle exists before the changes, as it does in a running program.
+  ASSERT_TRUE(reader->Locate("NoSociete;Nom", cl::VarArrayOf({Variant(1), Variant("Martin")}), {}));
+
+  struct Step {
+    const char* change;  // "insert", "rename" or "delete", by the writer on NoInter `no`
+    int no;
+    int societe;
+    const char* nom;
+    bool lookup;  // Lookup instead of Locate
+  };
+  const Step steps[] = {
+      {"insert", 2, 1, "Durand", false},  {"insert", 3, 2, "Adam", true},
+      {"insert", 4, 1, "Bernard", false}, {"rename", 4, 1, "Bruno", false},
+      {"insert", 5, 1, "Claude", true},   {"delete", 2, 1, "Durand", false},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(std::string(s.change) + " " + s.nom);
+    const Variant key = cl::VarArrayOf({Variant(s.societe), Variant(s.nom)});
+    if (std::string(s.change) == "insert") {
+      writer->AppendRecord({Variant(s.no), Variant(s.societe), Variant(s.nom)});
+    } else {
+      ASSERT_TRUE(writer->Locate("NoInter", Variant(s.no), {}));
+      if (std::string(s.change) == "delete") {
+        writer->Delete();
+      } else {
+        writer->Edit();
+        writer->FieldByName("Nom")->SetAsString(s.nom);
+        writer->Post();
+      }
+    }
+    const bool present = std::string(s.change) != "delete";
+    if (s.lookup) {
+      const Variant found = reader->Lookup("NoSociete;Nom", key, "NoInter");
+      EXPECT_EQ(found.IsNull() ? 0 : found.AsInteger(), present ? s.no : 0);
+    } else {
+      EXPECT_EQ(reader->Locate("NoSociete;Nom", key, {}), present);
+      if (present) {
+        EXPECT_EQ(reader->FieldByName("NoInter")->AsInteger(), s.no);
+        EXPECT_EQ(reader->FieldByName("Nom")->AsString(), s.nom);
+      }
+    }
+  }
+  // The reader browses the writer's table as it now stands.
+  EXPECT_EQ(Column(reader, "Nom"), (std::vector<std::string>{"Martin", "Adam", "Bruno", "Claude"}));
+}
+
 // Index selection by field names: the first index they lead; unknown fields raise at opening
 // (leaving the table closed) and on an open table (leaving its order); "Primary" is the primary.
 TEST_F(TableTest, IndexSelection) {
