@@ -350,6 +350,8 @@ void TControl::BringToFront() {
   if (QWidget* widget = impl_->widget) widget->raise();
 }
 
+void TControl::SetClicksOnMouseUp(bool value) { impl_->native_click = value; }
+
 void TControl::Click() {
   if (on_click_) {
     TNotifyEvent handler = on_click_;

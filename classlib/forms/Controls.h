@@ -196,6 +196,9 @@ class TControl : public TComponent, public TMessageObject {
   TControlImpl* Impl() const { return impl_.get(); }
 
  protected:
+  // A control whose MouseUp runs Click itself (a speed button) must not be clicked again by the
+  // release that reached it.
+  void SetClicksOnMouseUp(bool value);
   void Notification(TComponent* component, TOperation operation) override;
   // The end of the chain: message methods, then DefaultHandler.
   virtual void WndProc(TMessage& message);

@@ -151,6 +151,7 @@ void TOxButtonGlyph::Draw(cl::TCanvas& canvas, const cl::TRect& client, const st
 
 TOxSpeedButton::TOxSpeedButton(cl::TComponent* owner) : cl::TGraphicControl(owner) {
   SetBounds(Left(), Top(), 25, 25);
+  SetClicksOnMouseUp(true);
   SetShowHint(true);
   SetParentShowHint(false);
   glyph_.on_change = [this](cl::TObject*) { Invalidate(); };

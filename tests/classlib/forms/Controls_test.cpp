@@ -414,6 +414,18 @@ class TRedDot : public TGraphicControl {
   }
 };
 
+// Clicks itself on release, as a speed button does.
+class TSelfClicking : public TGraphicControl {
+ public:
+  explicit TSelfClicking(TComponent* owner) : TGraphicControl(owner) { SetClicksOnMouseUp(true); }
+
+ protected:
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override {
+    TGraphicControl::MouseUp(button, shift, x, y);
+    Click();
+  }
+};
+
 TEST(ControlsTest, GraphicControlsHintsFollowingParentsAndControlsAtPoints) {
   TForm form(nullptr);
   form.SetBounds(0, 0, 100, 80);
@@ -449,6 +461,19 @@ TEST(ControlsTest, GraphicControlsHintsFollowingParentsAndControlsAtPoints) {
   ASSERT_FALSE(moves.empty());
   EXPECT_EQ(moves.back().X, 30);
   EXPECT_EQ(moves.back().Y, 20);
+
+  // One press and release is one click, whether the toolkit or the control itself clicks.
+  auto* self = new TSelfClicking(&form);
+  self->SetParent(panel);
+  self->SetBounds(20, 5, 10, 10);
+  int dot_clicks = 0;
+  int self_clicks = 0;
+  dot->SetOnClick([&](TObject*) { ++dot_clicks; });
+  self->SetOnClick([&](TObject*) { ++self_clicks; });
+  QTest::mouseClick(Widget(dot), Qt::LeftButton, {}, QPoint(3, 3));
+  QTest::mouseClick(Widget(self), Qt::LeftButton, {}, QPoint(3, 3));
+  EXPECT_EQ(dot_clicks, 1);
+  EXPECT_EQ(self_clicks, 1);
 
   form.SetBorderIcons(TBorderIcons{biSystemMenu});
   EXPECT_FALSE(Widget(&form)->windowFlags() & Qt::WindowMinimizeButtonHint);
