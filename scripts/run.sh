@@ -1,13 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds, makes the default database when there is none, and runs
-# the program's main job.  Until the application's windows exist, the main job is the engine's
-# and the application core's own checks.
+# the program on it, shown ("SHOW"); it lives on in the notification area until "&Quitter".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
 build_dir=${BUILD_DIR:-build}
-jobs=$(nproc 2>/dev/null || echo 2)
 
 # The default database directory; its parent folder holds the error log and is the folder the
 # program updates itself from.  A directory without tables gets the six tables and the first user
@@ -18,4 +16,9 @@ if ! compgen -G "$database/*.DAT" >/dev/null; then
   "$build_dir/app/mirvel-initdb" --register "$database"
 fi
 
-ctest --test-dir "$build_dir" --output-on-failure -j "$jobs" -L 'engine-|app-core'
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+  echo "run.sh: no graphical display (DISPLAY and WAYLAND_DISPLAY are not set): mirvel is a" >&2
+  echo "desktop program; start this command inside a desktop session." >&2
+  exit 1
+fi
+exec "$build_dir/app/mirvel" SHOW

@@ -119,7 +119,9 @@ class FormsBackend : public TApplicationBackend {
 
   void Terminate() override {
     for (QEventLoop* loop : ModalLoops()) loop->quit();
-    if (QCoreApplication::instance() != nullptr) QCoreApplication::quit();
+    // Not quit(): the toolkit would first try to close every window, and a shown form refuses
+    // (its close box means something else), so the loop would never end.
+    if (QCoreApplication::instance() != nullptr) QCoreApplication::exit(0);
   }
 
   void ProcessMessages() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }

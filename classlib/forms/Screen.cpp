@@ -128,6 +128,8 @@ void RegisterCursorResource(TCursor id, const std::string& resource, int hot_x, 
   RegisterCursor(id, image, hot_x, hot_y);
 }
 
+bool CursorRegistered(TCursor id) { return RegisteredCursors().count(id) > 0; }
+
 bool OverrideCursorActive() { return g_override_active; }
 
 int GetSystemMetrics(int index) {

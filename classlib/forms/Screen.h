@@ -23,6 +23,8 @@ namespace cl {
 void RegisterCursor(TCursor id, const TBitmap& image, int hot_x, int hot_y);
 // The same from a bitmap resource; raises EResNotFound when there is none.
 void RegisterCursorResource(TCursor id, const std::string& resource, int hot_x, int hot_y);
+// True when a shape is registered under `id`.
+bool CursorRegistered(TCursor id);
 // True when the application-wide cursor is set (Screen().Cursor is not crDefault).
 bool OverrideCursorActive();
 

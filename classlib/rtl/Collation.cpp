@@ -473,6 +473,13 @@ std::string CollateSortKey(const TCollation& collation, std::string_view s, bool
   return key;
 }
 
+std::string CollatePrimaryWeights(const TCollation& collation, std::string_view s, TSortMode mode) {
+  LevelCursor c(collation.Weights(), s, 1, mode == TSortMode::kWord);
+  std::string weights;
+  for (uint8_t w = c.Next(); w != 0; w = c.Next()) weights.push_back(static_cast<char>(w));
+  return weights;
+}
+
 int AnsiCompareStr(std::string_view a, std::string_view b) {
   return CollateCompare(kNeutralCollation, a, b, false, TSortMode::kWord);
 }

@@ -68,6 +68,12 @@ int CollateCompare(const TCollation& collation, std::string_view a, std::string_
 std::string CollateSortKey(const TCollation& collation, std::string_view s, bool ignore_case,
                            TSortMode mode);
 
+// The first level of CollateSortKey alone, without its separator.  The texts whose primary
+// weights begin with given bytes are one unbroken run of the collation order (the first level
+// decides first, and a sequence sorts before its extensions), whatever their case, accents and
+// further characters: a search for a character prefix can be confined to that run.
+std::string CollatePrimaryWeights(const TCollation& collation, std::string_view s, TSortMode mode);
+
 // The class library's comparisons: neutral table, word sort; results -1, 0, 1.
 int AnsiCompareStr(std::string_view a, std::string_view b);
 int AnsiCompareText(std::string_view a, std::string_view b);  // ignores case

@@ -11,6 +11,13 @@ namespace {
 constexpr uint16_t kVkAdd = 107;
 constexpr uint16_t kVkSubtract = 109;
 
+// Steps that would leave the years a date can be encoded in are ignored.
+bool InYearRange(cl::TDateTime date) {
+  int y, m, d;
+  cl::DecodeDate(date, y, m, d);
+  return y >= 1 && y <= 9999;
+}
+
 }  // namespace
 
 int CalendarMonthOffset(int year, int month, TDayOfWeekName start_of_week) {
@@ -89,11 +96,13 @@ void TOxCalendar::SetYear(int year) {
 
 void TOxCalendar::PrevMonth() {
   const int m = Month();
+  if (m == 1 && Year() == 1) return;
   ChangeDate(m == 1 ? Year() - 1 : Year(), m == 1 ? 12 : m - 1, Day());
 }
 
 void TOxCalendar::NextMonth() {
   const int m = Month();
+  if (m == 12 && Year() == 9999) return;
   ChangeDate(m == 12 ? Year() + 1 : Year(), m == 12 ? 1 : m + 1, Day());
 }
 
@@ -177,13 +186,13 @@ void TOxCalendar::MouseDown(cl::TMouseButton button, cl::TShiftState shift, int 
 void TOxCalendar::KeyDown(uint16_t& key, cl::TShiftState shift) {
   if (shift.Empty() && !read_only_) {
     if (key == cl::VK_LEFT || key == kVkSubtract) {
-      SetCalendarDate(date_ - 1);
+      if (InYearRange(date_ - 1)) SetCalendarDate(date_ - 1);
       use_current_date_ = false;
       key = 0;
       return;
     }
     if (key == cl::VK_RIGHT || key == kVkAdd) {
-      SetCalendarDate(date_ + 1);
+      if (InYearRange(date_ + 1)) SetCalendarDate(date_ + 1);
       use_current_date_ = false;
       key = 0;
       return;

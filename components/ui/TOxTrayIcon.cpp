@@ -1,5 +1,7 @@
 #include "components/ui/TOxTrayIcon.h"
 
+#include <algorithm>
+
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Streams.h"
@@ -80,7 +82,9 @@ void TIconList::LoadFromStream(cl::TStream& stream) {
 void TTimerThread::Execute() {
   while (!Terminated()) {
     if (!WaitWhilePaused()) return;
-    if (SleepFor(interval_.load())) cl::PostMessage(target_, kTrayAnimationStep, 0, 0);
+    if (SleepFor(std::max(1, interval_.load())) && !step_pending_.exchange(true)) {
+      cl::PostMessage(target_, kTrayAnimationStep, 0, 0);
+    }
   }
 }
 
@@ -197,7 +201,8 @@ void TOxTrayIcon::SetIcon(const cl::TIcon& icon) {
 
 void TOxTrayIcon::SetAnimated(bool animated) {
   if (animated && !animated_ && icons_.Count() > 0) {
-    thread_ = std::make_unique<TTimerThread>(handle_, interval_);
+    step_pending_ = false;  // a step left queued by an earlier thread must not stall this one
+    thread_ = std::make_unique<TTimerThread>(handle_, interval_, step_pending_);
     if (visible_) thread_->Resume();  // else created suspended until the icon shows
     animated_ = true;
   } else if (!animated && animated_) {
@@ -211,6 +216,7 @@ void TOxTrayIcon::SetAnimated(bool animated) {
 }
 
 void TOxTrayIcon::Step() {
+  step_pending_ = false;
   if (!animated_ || icons_.Count() == 0) return;
   ++frame_;
   if (frame_ >= icons_.Count()) frame_ = 0;

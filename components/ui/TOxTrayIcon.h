@@ -11,7 +11,9 @@
 // A reader treats the stream as untrusted: counts and sizes are checked against what is left.
 //
 // Threads.  Everything runs on the GUI thread except TTimerThread, which only waits Interval
-// milliseconds (interruptibly) and posts kTrayAnimationStep to the icon's utility handle; the
+// milliseconds (at least one, interruptibly) and posts kTrayAnimationStep to the icon's utility
+// handle, and only once the step it posted last has run, so a busy GUI thread finds one step
+// waiting instead of a backlog (the step-pending flag: set by the thread, cleared by Step); the
 // frame index, the current icon and the notification-area calls all stay on the GUI thread, so
 // a list changed or cleared meanwhile is never read by the worker.  The thread exists while the
 // animation is on: created paused when the icon is not visible, paused with a hidden icon,
@@ -67,8 +69,8 @@ class TOxTrayIcon;
 // Waits Interval per frame and posts each step to the icon (see above).
 class TTimerThread : public cl::TThread {
  public:
-  TTimerThread(cl::HWND target, const std::atomic<int>& interval)
-      : target_(target), interval_(interval) {}
+  TTimerThread(cl::HWND target, const std::atomic<int>& interval, std::atomic<bool>& step_pending)
+      : target_(target), interval_(interval), step_pending_(step_pending) {}
   ~TTimerThread() override { Stop(); }
 
  protected:
@@ -77,6 +79,7 @@ class TTimerThread : public cl::TThread {
  private:
   cl::HWND target_;
   const std::atomic<int>& interval_;
+  std::atomic<bool>& step_pending_;
 };
 
 class TOxTrayIcon : public cl::TComponent {
@@ -148,6 +151,7 @@ class TOxTrayIcon : public cl::TComponent {
   TIconList icons_;
   bool animated_ = false;
   std::atomic<int> interval_{150};
+  std::atomic<bool> step_pending_{false};
   cl::TPopupMenu* popup_menu_ = nullptr;
   bool show_design_ = false;
   bool visible_ = false;

@@ -2,6 +2,7 @@
 
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/Screen.h"
+#include "classlib/rtl/Units.h"
 
 void MirvelRegisterResources_components_ui();
 
@@ -16,6 +17,10 @@ void RegisterComponentCursors() {
   RegisterComponentResources();
   cl::RegisterCursorResource(crHand, "OX_HANDCUR", 5, 1);
   cl::RegisterCursorResource(crDragHand, "OX_DRAGCUR", 7, 4);
+}
+
+void RegisterComponentCursorsUnit() {
+  cl::RegisterUnit("ComponentCursors", RegisterComponentCursors, nullptr, 400);
 }
 
 cl::TRect FitRectToScreen(const cl::TRect& rect) {

@@ -16,9 +16,11 @@ namespace comp {
 // The library's cursors: an open hand and a closed (dragging) hand.
 constexpr cl::TCursor crHand = 14000;
 constexpr cl::TCursor crDragHand = 14001;
-// Registers both cursors once (later calls do nothing).  Every component of the library that may
-// show them calls it; the program may call it at start.
+// Registers both cursors once (later calls do nothing).
 void RegisterComponentCursors();
+// Registers the unit that registers both cursors at start (component library order, 400, in the
+// program's start-up list beside RegisterHintControllerUnit).
+void RegisterComponentCursorsUnit();
 
 // Makes the library's images known to the resource table (done by every component that loads
 // one; harmless to repeat).

@@ -59,7 +59,9 @@ TTesseraBlobStream::~TTesseraBlobStream() {
     if (modified_) {
       static_cast<TBlobField*>(field_)->SetModified(true);
       dataset_->DataEvent(deFieldChange, field_);
-    } else if (dataset_->Handle() != nullptr) {
+    } else if (dataset_->Handle() != nullptr && !static_cast<TBlobField*>(field_)->Modified()) {
+      // A value changed since the record was read stays open until the post or the cancel:
+      // closing it here would drop the change.
       CheckEngineResult(dataset_->Handle()->CloseBlob(TFieldSet::kWorking, field_no_, record_));
     }
   } catch (...) {

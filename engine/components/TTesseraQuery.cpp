@@ -114,17 +114,21 @@ void TTesseraQuery::SetRequestLive(bool value) {
 
 void TTesseraQuery::SetLockRetryCount(uint8_t value) {
   lock_retry_count_ = value;
-  if (statement_ != nullptr) statement_->lock_retry_count = value;
+  if (statement_ != nullptr) statement_->SetLockRetryCount(value);
 }
 
 void TTesseraQuery::SetLockWaitTime(uint16_t value) {
   lock_wait_time_ = value;
-  if (statement_ != nullptr) statement_->lock_wait_time = value;
+  if (statement_ != nullptr) statement_->SetLockWaitTime(value);
 }
 
 void TTesseraQuery::SetStrictChangeDetection(bool value) {
+  if (value == strict_change_detection_) return;
   strict_change_detection_ = value;
-  if (statement_ != nullptr) statement_->SetStrictChangeDetection(value);
+  // An open table keeps the change detection it was opened with: a statement prepared but not
+  // yet run goes, and the next Open or ExecSQL prepares it again with the new value.  An open
+  // query's statement has run; its next Open prepares afresh anyway.
+  if (statement_ != nullptr && !Active()) FreeStatement();
 }
 
 void TTesseraQuery::SetDataSource(TDataSource* source) {
@@ -178,8 +182,8 @@ void TTesseraQuery::PrepareStatement() {
   try {
     auto statement = std::make_unique<TDataQuery>();
     statement->SetStrictChangeDetection(strict_change_detection_);
-    statement->lock_retry_count = lock_retry_count_;
-    statement->lock_wait_time = lock_wait_time_;
+    statement->SetLockRetryCount(lock_retry_count_);
+    statement->SetLockWaitTime(lock_wait_time_);
     statement->SetRequestLive(request_live_);
     statement->SetDirectory(AddTrailingBackslash(Database()->Directory()));
     TTesseraSession* session = Database()->Session();

@@ -6,7 +6,8 @@
 // the dataset marks the handle not owned and frees it by unpreparing.
 //
 //   state       statement   how it is entered
-//   Unprepared  none        construction; SetSQL with a new text; Close; ExecSQL; a failure
+//   Unprepared  none        construction; SetSQL with a new text; Close; ExecSQL; a failure;
+//                           StrictChangeDetection changed while closed
 //   Prepared    bound       SetPrepared(true), or the first step of Open
 //   Open        executed    Open (CreateHandle): a SELECT only, its result the handle
 //
@@ -109,6 +110,8 @@ class TTesseraQuery : public TTesseraDBDataSet {
   uint16_t LockWaitTime() const { return lock_wait_time_; }
   void SetLockWaitTime(uint16_t value);
   bool StrictChangeDetection() const { return strict_change_detection_; }
+  // The tables open with the value they had: a statement prepared but not run is unprepared, so
+  // that the next Open or ExecSQL opens them with the new one.
   void SetStrictChangeDetection(bool value);
 
   cl::TDataSource* DataSource() const { return data_link_->DataSource(); }

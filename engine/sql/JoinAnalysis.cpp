@@ -370,16 +370,6 @@ void FoldConstants(ExpressionNodePtr& slot, TSourceDataFile& table,
   for (ExpressionNodePtr* v = &n.second; *v; v = &(*v)->next) FoldConstants(*v, table, options);
 }
 
-bool ContainsPrefixCompare(const ExpressionNode* n) {
-  if (n == nullptr) return false;
-  if (n->kind == kNodePrefixCompare) return true;
-  if (ContainsPrefixCompare(n->first.get())) return true;
-  for (const ExpressionNode* v = n->second.get(); v != nullptr; v = v->next.get()) {
-    if (ContainsPrefixCompare(v)) return true;
-  }
-  return false;
-}
-
 // A filter callback testing `tree` (columns in the table's own set) on each candidate record.
 TFilterCallback RecordTest(const ExpressionNode* tree, TDataFile& file) {
   return [tree, &file](void*, const uint8_t* record, uint32_t) {
@@ -610,15 +600,7 @@ bool AssignTableCondition(TQueryStatement& query, const ExpressionNode& conditio
   TDataFile& file = *table.data_file;
   const bool keep = force_filter || options.keep_per_record_filters;
   TFilter* filter = nullptr;
-  // An index of a table with a language holds collation keys, whose leading bytes are no
-  // character prefix: a prefix comparison there is tested record by record.
-  if (file.GetLanguageId() != 0 && ContainsPrefixCompare(copy.get())) {
-    if (!keep) return ToResidual(query, std::move(copy));
-    Raise(file.AddFilter({}, nullptr, false, false, nullptr, RecordTest(copy.get(), file), &filter),
-          table);
-  } else {
-    Raise(file.AddFilter({}, copy.get(), false, false, nullptr, nullptr, &filter), table);
-  }
+  Raise(file.AddFilter({}, copy.get(), false, false, nullptr, nullptr, &filter), table);
   if (!keep && filter->evaluation_class == kVerdictPerRecord) {
     Raise(file.DropFilter(filter), table);
     return ToResidual(query, std::move(copy));

@@ -150,8 +150,8 @@ void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   file.SetFileName(table.table_name);
   file.SetReadOnly(!live);
   file.SetExclusive(false);
-  file.SetLockRetryCount(q_.lock_retry_count);
-  file.SetLockWaitTime(q_.lock_wait_time);
+  file.SetLockRetryCount(q_.lock_retry_count_);
+  file.SetLockWaitTime(q_.lock_wait_time_);
   file.SetInMemory(table.in_memory);
   file.SetStrictChangeDetection(q_.strict_change_detection_);
   file.SetPasswordEvent(q_.password_event_);

@@ -80,6 +80,8 @@ uint16_t TDataQuery::SetQueryParams(const std::vector<TQueryParamDescriptor>& de
     const TQueryParamDescriptor& d = descriptors[i];
     if (i >= statement_.parameters.size() || d.size > kValueAreaSize ||
         d.offset + 1u + d.size > buffer_size) {
+      // As after any failure: no source left open, no lock held.
+      Unprepare();
       RaiseEngineError(kErrSql, {}, {}, {}, "Internal parameter error");
     }
     ExpressionNode& node = *statement_.parameters[i];
@@ -94,6 +96,18 @@ uint16_t TDataQuery::SetQueryParams(const std::vector<TQueryParamDescriptor>& de
     if (d.type == kExprTypeString) node.value[kValueAreaSize - 1] = 0;
   }
   return 0;
+}
+
+void TDataQuery::SetLockRetryCount(uint8_t value) {
+  lock_retry_count_ = value;
+  for (auto& table : statement_.source_tables) table->data_file->SetLockRetryCount(value);
+  result_->SetLockRetryCount(value);
+}
+
+void TDataQuery::SetLockWaitTime(uint16_t value) {
+  lock_wait_time_ = value;
+  for (auto& table : statement_.source_tables) table->data_file->SetLockWaitTime(value);
+  result_->SetLockWaitTime(value);
 }
 
 void TDataQuery::ReportQueryProgress(int32_t current, uint16_t percent, bool& abort) {

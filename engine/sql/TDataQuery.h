@@ -84,9 +84,13 @@ class TDataQuery {
   TDataQuery(const TDataQuery&) = delete;
   TDataQuery& operator=(const TDataQuery&) = delete;
 
-  // ---- settings, before PrepareQuery ----
-  uint8_t lock_retry_count = 15;
-  uint16_t lock_wait_time = 100;
+  // ---- settings ----
+  // The lock settings reach the tables already open (the sources and the result) at once.
+  uint8_t LockRetryCount() const { return lock_retry_count_; }
+  void SetLockRetryCount(uint8_t value);
+  uint16_t LockWaitTime() const { return lock_wait_time_; }
+  void SetLockWaitTime(uint16_t value);
+  // Before PrepareQuery: an open table keeps the change detection it was opened with.
   void SetStrictChangeDetection(bool value) {
     if (!executed_) strict_change_detection_ = value;
   }
@@ -104,7 +108,7 @@ class TDataQuery {
   // and the codes of the table calls) and leave the object unprepared.
   uint16_t PrepareQuery(std::string_view text);
   // Parameter i takes descriptor i's typing and value; 11949 "Internal parameter error" for a
-  // descriptor past the statement's "?" count.  Returns 0.
+  // descriptor past the statement's "?" count, which leaves the object unprepared.  Returns 0.
   uint16_t SetQueryParams(const std::vector<TQueryParamDescriptor>& descriptors,
                           const uint8_t* buffer, size_t buffer_size);
   // Runs the prepared statement.  0, or 11047 when a blob value could not be copied.  A SELECT
@@ -148,6 +152,8 @@ class TDataQuery {
   std::unique_ptr<TDataFile> result_;
   TQueryProgress progress_;
   TPasswordEvent password_event_;
+  uint8_t lock_retry_count_ = 15;
+  uint16_t lock_wait_time_ = 100;
   bool strict_change_detection_ = false;
   bool request_live_ = false;
   bool prepared_ = false;

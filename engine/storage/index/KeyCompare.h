@@ -34,6 +34,8 @@ class TKeyOrder {
   int Compare(const uint8_t* a, const uint8_t* b, size_t length) const;
 
   bool Descending() const { return descending_; }
+  // Whether string fields compare by a language's collation rather than as bytes.
+  bool Collated() const { return !bytewise_; }
   // Whether a key cut after `length` bytes and zero-filled may sort after other keys of its
   // prefix, so that a search for the prefix's first key must compare the prefix alone: the index
   // sorts in reverse, or, on a collated order, the cut falls inside a field stored inverted,

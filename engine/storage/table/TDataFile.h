@@ -581,6 +581,13 @@ class TDataFile : public TFileHandler,
   // Stands on the first key whose first `prefix` bytes are not below `key`'s (nearest); true
   // when its prefix equals `key`'s byte for byte.  REQUIRES: key order, `key` filled past `prefix`.
   bool SeekPrefix(const uint8_t* key, size_t prefix);
+  // SeekPrefix where `prefix` cuts the string key field whose null byte is at `field` in a
+  // collated order.
+  bool SeekCollatedPrefix(const uint8_t* key, size_t prefix, size_t field, uint16_t size,
+                          bool inverted);
+  // The value of a string key field (`part` at its null byte, `size` its stored size, its bytes
+  // inverted when `inverted`) up to its terminator; false when blank.
+  static bool KeyFieldText(const uint8_t* part, uint16_t size, bool inverted, std::string& text);
   void ApplyRangeKeys();
 
   void ResetState();

@@ -2,6 +2,8 @@
 // reads, keys, seeks, ranges and clones.
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Collation.h"
@@ -150,10 +152,85 @@ void TDataFile::PrepareKey(bool is_buffer, const uint8_t* source, size_t prefix,
   }
 }
 
+bool TDataFile::KeyFieldText(const uint8_t* part, uint16_t size, bool inverted, std::string& text) {
+  const auto byte = [&](size_t i) { return inverted ? static_cast<uint8_t>(~part[i]) : part[i]; };
+  if (byte(0) == 0) return false;
+  text.clear();
+  // The stored size's last byte is the terminator's place.
+  for (size_t i = 1; i < size && byte(i) != 0; ++i) text.push_back(static_cast<char>(byte(i)));
+  return true;
+}
+
 bool TDataFile::SeekPrefix(const uint8_t* key, size_t prefix) {
   TIndexCursor& cursor = index_file_.Cursor();
+  if (index_file_.Tree().CurrentOrder().Collated()) {
+    const TIndexDescriptor d = index_file_.GetIndexDescriptor(index_file_.CurrentSlot());
+    size_t pos = 0;
+    for (int i = 0; i < d.field_count; ++i) {
+      TKeyField info;
+      if (!KeyFieldInfo(d.field_numbers[i], info)) break;
+      const size_t end = pos + 1u + info.size;
+      if (prefix < end) {
+        // A cut inside the characters of a present value; a blank one is a plain prefix.
+        const bool inverted = d.field_descending[i] != 0 && d.descending == 0;
+        std::string text;
+        if (info.type == kFieldString && prefix > pos + 1 &&
+            KeyFieldText(key + pos, info.size, inverted, text)) {
+          return SeekCollatedPrefix(key, prefix, pos, info.size, inverted);
+        }
+        break;
+      }
+      pos = end;
+    }
+  }
   // The zero-filled key is the first of its prefix unless the order is reversed at the cut.
   cursor.FindKey(key, true, index_file_.Tree().CurrentOrder().ReversedAt(prefix) ? prefix : 0);
+  uint8_t current[kMaxKeyLength];
+  return cursor.CurrentKey(current) && std::memcmp(current, key, prefix) == 0;
+}
+
+// The keys that begin with the sought bytes lie scattered: the collation orders whole values by
+// base characters before case and accents ("Sm1th" < "sm2" < "Sm3").  They all lie in the run of
+// keys (equal in the fields before) whose primary weights begin with the prefix's, and none sorts
+// before the prefix itself, so that run is walked in index order; the first match the cursor
+// accepts (inside the range, visible) is the one found.  Without one the cursor stands, nearest,
+// where the prefix would go.
+bool TDataFile::SeekCollatedPrefix(const uint8_t* key, size_t prefix, size_t field, uint16_t size,
+                                   bool inverted) {
+  TIndexCursor& cursor = index_file_.Cursor();
+  TIndexTree& tree = index_file_.Tree();
+  const size_t length = GetCurrentKeyLength();
+  const size_t end = field + 1u + size;
+  const bool reversed = tree.CurrentOrder().ReversedAt(end - 1);
+  // The lowest value that begins with the prefix: the prefix alone.
+  uint8_t low[kMaxKeyLength];
+  std::memcpy(low, key, length);
+  std::memset(low + prefix, inverted ? 0xFF : 0, end - prefix);
+  std::string text;
+  KeyFieldText(low + field, size, inverted, text);
+  const std::string run =
+      PrimaryWeights(GetLanguageId(), GetSortId(), text, cl::TSortMode::kString);
+  auto in_run = [&](const uint8_t* k) {
+    return tree.CompareKeys(k, low, field + 1) == 0 &&
+           KeyFieldText(k + field, size, inverted, text) &&
+           PrimaryWeights(GetLanguageId(), GetSortId(), text, cl::TSortMode::kString)
+               .starts_with(run);
+  };
+  // Matches in index order; walking a reversed order meets them last first.
+  std::vector<std::vector<uint8_t>> matches;
+  uint8_t k[kMaxKeyLength];
+  TTreeSpot spot = reversed ? tree.LastNotAbove(low, end) : tree.LowerBound(low, end);
+  for (; spot.leaf != 0; spot = tree.Step(spot, !reversed)) {
+    tree.ReadEntry(spot, k);
+    if (!in_run(k)) break;
+    if (std::memcmp(k, key, prefix) != 0) continue;
+    if (!reversed && cursor.FindKey(k, false)) return true;
+    if (reversed) matches.emplace_back(k, k + length);
+  }
+  for (auto m = matches.rbegin(); m != matches.rend(); ++m) {
+    if (cursor.FindKey(m->data(), false)) return true;
+  }
+  cursor.FindKey(low, true, end);
   uint8_t current[kMaxKeyLength];
   return cursor.CurrentKey(current) && std::memcmp(current, key, prefix) == 0;
 }

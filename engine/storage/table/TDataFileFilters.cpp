@@ -27,11 +27,13 @@
 // keeps that change from starting a second build inside the first.
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/expr/ExpressionEvaluator.h"
+#include "engine/storage/expr/ExpressionOperators.h"
 #include "engine/storage/expr/ExpressionTypes.h"
 #include "engine/storage/expr/IndexAnalysis.h"
 #include "engine/storage/index/RecordBitMap.h"
@@ -309,6 +311,63 @@ class TDataFile::FilterBuild : public IndexAnalysisHost {
     return true;
   }
 
+  // The keys of `slot` (on a table with a language) whose value holds the prefix comparison `n`
+  // ("=").  The collation orders whole values by their base characters before case and accents
+  // ("Sm1th" < "sm2" < "Sm3"), so the values with a given character prefix lie scattered and no
+  // key range holds exactly them.  Each of them lies, though, in the one run of keys whose
+  // primary weights begin with the prefix's, and none sorts before the prefix itself (past the
+  // prefix's characters it holds only weightless ones, or more base characters).  So the run is walked from the prefix's
+  // place on, and each key's value is tested as the evaluator tests it: the key holds the whole
+  // value, as a case-insensitive index's upper case, which UPPER(column) or a comparison that
+  // ignores case sees alike.  False when a key cannot hold the prefix.
+  bool CollatedPrefixPositions(const ExpressionNode& n, uint8_t slot, const TFieldDefinition& field,
+                               bool upper, Spans& out) {
+    const ExpressionNode& constant = *n.second;
+    ExpressionNode prefix;
+    static_cast<ExpressionNodeFields&>(prefix) = constant;
+    prefix.SetString(constant.StringValue().substr(0, n.prefix_length));
+    prefix.size = static_cast<uint8_t>(prefix.StringValue().size() + 1);
+    uint8_t part[kMaxKeyLength] = {};
+    if (!KeyPart(slot, field, prefix, upper, part)) return false;
+
+    const uint16_t language = t_.GetLanguageId(), sort = t_.GetSortId();
+    const TIndexDescriptor d = file_.GetIndexDescriptor(slot);
+    const bool inverted = d.field_descending[0] != 0 && d.descending == 0;
+    const bool reversed = d.descending != 0 || d.field_descending[0] != 0;
+    std::string value;
+    KeyFieldText(part, field.stored_size, inverted, value);
+    const std::string run = PrimaryWeights(language, sort, value, cl::TSortMode::kString);
+
+    TIndexTree& tree = file_.Tree();
+    const size_t whole = field.stored_size + 1u;
+    TTreeSpot spot = reversed ? tree.LastNotAbove(part, whole) : tree.LowerBound(part, whole);
+    uint8_t key[kMaxKeyLength];
+    out.clear();
+    for (; spot.leaf != 0; spot = tree.Step(spot, !reversed)) {
+      tree.ReadEntry(spot, key);
+      if (!KeyFieldText(key, field.stored_size, inverted, value) ||
+          !PrimaryWeights(language, sort, value, cl::TSortMode::kString).starts_with(run)) {
+        break;
+      }
+      ExpressionNode left, result;
+      left.type = kExprTypeString;
+      left.SetString(value);
+      left.size = static_cast<uint8_t>(value.size() + 1);
+      EvaluatePrefixCompare(kOpEqual, n.prefix_length, n.case_insensitive != 0, left, constant,
+                            result, language, sort);
+      if (!result.BooleanValue()) continue;
+      if (!out.empty() && out.back().second + 1 == spot.position) {
+        ++out.back().second;
+      } else if (!out.empty() && out.back().first == spot.position + 1) {
+        --out.back().first;
+      } else {
+        out.push_back({spot.position, spot.position});
+      }
+    }
+    out = Normalize(std::move(out));
+    return true;
+  }
+
   // The ordinal spans of the keys a condition selects, in the index it chose.  False when the
   // condition is not one an index answers, or a constant no key can hold.
   bool Positions(const ExpressionNode& n, uint8_t& slot, Spans& out) {
@@ -412,9 +471,12 @@ class TDataFile::FilterBuild : public IndexAnalysisHost {
         }
         return ordered(n.code, *c, out);
       case kNodePrefixCompare: {
-        const size_t length =
-            n.prefix_length > 0 && n.prefix_length + 1u < whole ? n.prefix_length + 1u : whole;
-        if (!equal(*c, length, out)) return false;
+        const bool partial = n.prefix_length > 0 && n.prefix_length + 1u < whole;
+        if (partial && !c->is_null && t_.GetLanguageId() != 0) {
+          if (!CollatedPrefixPositions(n, slot, field, upper, out)) return false;
+        } else if (!equal(*c, partial ? n.prefix_length + 1u : whole, out)) {
+          return false;
+        }
         if (n.code == kOpNotEqual) out = Complement(out, keys);
         return true;
       }

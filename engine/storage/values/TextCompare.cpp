@@ -17,6 +17,11 @@ unsigned char AsciiLower(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 0x20) : c;
 }
 
+const cl::TCollation& CollationOf(uint16_t language) {
+  const cl::TCollation* collation = cl::FindCollation(language);
+  return collation != nullptr ? *collation : cl::NeutralCollation();
+}
+
 int Sign(int v) { return (v > 0) - (v < 0); }
 
 template <class Map>
@@ -37,8 +42,7 @@ int CompareStrings(uint16_t language, uint16_t sort, const char* a, bool case_in
                    size_t length, const char* b, cl::TSortMode mode) {
   (void)sort;  // sort id 0 is the only one a table can hold (CheckLanguageInstalled)
   if (language != 0) {
-    const cl::TCollation* collation = cl::FindCollation(language);
-    if (collation == nullptr) collation = &cl::NeutralCollation();
+    const cl::TCollation* collation = &CollationOf(language);
     const std::string_view va = length > 0 ? std::string_view(a, length) : std::string_view(a);
     const std::string_view vb = length > 0 ? std::string_view(b, length) : std::string_view(b);
     return cl::CollateCompare(*collation, va, vb, case_insensitive, mode);
@@ -58,6 +62,12 @@ int CompareStrings(uint16_t language, uint16_t sort, const char* a, bool case_in
     if (ca != cb) return ca < cb ? -1 : 1;
   }
   return 0;
+}
+
+std::string PrimaryWeights(uint16_t language, uint16_t sort, std::string_view text,
+                           cl::TSortMode mode) {
+  (void)sort;
+  return cl::CollatePrimaryWeights(CollationOf(language), text, mode);
 }
 
 void UpperCaseText(uint16_t language, uint16_t sort, const char* source, size_t length,

@@ -32,6 +32,11 @@ int BinaryCompare(const uint8_t* a, const uint8_t* b, size_t length, bool descen
 int CompareStrings(uint16_t language, uint16_t sort, const char* a, bool case_insensitive,
                    size_t length, const char* b, cl::TSortMode mode = cl::TSortMode::kWord);
 
+// cl::CollatePrimaryWeights of `text` in the collation of `language` (the neutral one for a
+// language without a table).  REQUIRES: language != 0.
+std::string PrimaryWeights(uint16_t language, uint16_t sort, std::string_view text,
+                           cl::TSortMode mode);
+
 // Maps `length` bytes of `source` into `dest` (which may be `source`).  With a language: the
 // Windows-1252 case tables; without: ASCII letters only.
 void UpperCaseText(uint16_t language, uint16_t sort, const char* source, size_t length, char* dest);

@@ -251,6 +251,48 @@ TEST(Collation, RandomTextsFormATotalOrderMatchingTheirKeys) {
   }
 }
 
+// What a prefix search of an index relies on: in the case-sensitive order, the texts whose
+// primary weights begin with a prefix's are one unbroken run, and every text that begins with the
+// prefix's characters sorts at or after the prefix.
+TEST(Collation, PrimaryWeightRunsAreUnbroken) {
+  std::mt19937 rng(130);
+  for (const TCollation* c : {&NeutralCollation(), FindCollation(0x0406)}) {
+    for (TSortMode mode : {TSortMode::kWord, TSortMode::kString}) {
+      std::vector<std::string> texts(3000);
+      for (std::string& t : texts) t = RandomText(rng);
+      auto cmp = [&](const std::string& a, const std::string& b) {
+        return CollateCompare(*c, a, b, false, mode);
+      };
+      std::sort(texts.begin(), texts.end(),
+                [&](const std::string& a, const std::string& b) { return cmp(a, b) < 0; });
+      std::vector<std::string> weights;
+      for (const std::string& t : texts) {
+        weights.push_back(CollatePrimaryWeights(*c, t, mode));
+        const std::string key = CollateSortKey(*c, t, true, mode);
+        ASSERT_EQ(weights.back(), key.substr(0, key.find('\x01')));
+      }
+      for (size_t i = 0; i < texts.size(); i += 7) {
+        const std::string prefix = texts[i].substr(0, texts[i].size() / 2);
+        const std::string run = CollatePrimaryWeights(*c, prefix, mode);
+        size_t first = texts.size(), last = 0;
+        for (size_t j = 0; j < texts.size(); ++j) {
+          if (texts[j].starts_with(prefix)) {
+            ASSERT_TRUE(weights[j].starts_with(run)) << Cp1252ToUtf8(texts[j]);
+            ASSERT_LE(cmp(prefix, texts[j]), 0) << Cp1252ToUtf8(texts[j]);
+          }
+          if (!weights[j].starts_with(run)) continue;
+          first = std::min(first, j);
+          last = j;
+        }
+        for (size_t j = first; j <= last; ++j) {
+          ASSERT_TRUE(weights[j].starts_with(run))
+              << Cp1252ToUtf8(prefix) << " run broken by " << Cp1252ToUtf8(texts[j]);
+        }
+      }
+    }
+  }
+}
+
 TEST(Collation, IgnoreCaseEqualityIsUpperCaseEquality) {
   std::mt19937 rng(252);
   int equal_pairs = 0;

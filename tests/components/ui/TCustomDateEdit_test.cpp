@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "classlib/forms/Dialogs.h"
+#include "classlib/forms/Edits.h"
 #include "classlib/forms/Forms.h"
 #include "classlib/rtl/DateTime.h"
 #include "classlib/rtl/ManualEventLoop.h"
@@ -223,19 +224,31 @@ TEST_F(DateEditTest, CheckOnExitKeepsTheFocusAndReports) {
   cl::Application().SetOnException(
       [&](cl::TObject*, cl::Exception& e) { errors.push_back(e.Message()); });
 
-  TDateEdit edit(nullptr);
-  edit.SetText("31/02/2003");
-  edit.Perform(cl::CM_EXIT, 0, 0);
+  cl::TForm form(nullptr);
+  auto* next = new cl::TEdit(&form);
+  next->SetParent(&form);
+  auto* edit = new TDateEdit(&form);
+  edit->SetParent(&form);
+  edit->SetTop(40);
+  form.Show();
+  edit->SetText("31/02/2003");
+  edit->Perform(cl::CM_EXIT, 0, 0);
   EXPECT_TRUE(errors.empty()) << "no check without CheckOnExit";
   EXPECT_EQ(loop.RunPosted(), 0);
-  edit.SetCheckOnExit(true);
-  edit.Perform(cl::CM_EXIT, 0, 0);
+  edit->SetCheckOnExit(true);
+  // The focus has moved on when the exit is checked.
+  edit->SetFocus();
+  next->SetFocus();
+  EXPECT_EQ(form.ActiveControl(), next);
+  edit->Perform(cl::CM_EXIT, 0, 0);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0], "''31/02/2003'' n'est pas une date correcte");
-  EXPECT_EQ(loop.RunPosted(), 1) << "the focus is given back";
-  edit.SetText("  /  /    ");
-  edit.Perform(cl::CM_EXIT, 0, 0);
+  EXPECT_EQ(loop.RunPosted(), 1);
+  EXPECT_EQ(form.ActiveControl(), edit) << "the focus is given back";
+  edit->SetText("  /  /    ");
+  edit->Perform(cl::CM_EXIT, 0, 0);
   EXPECT_EQ(errors.size(), 1u) << "an empty text passes";
+  form.Hide();
 
   cl::Application().SetOnException(nullptr);
   cl::SetEventLoop(saved_loop);

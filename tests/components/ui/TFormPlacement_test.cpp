@@ -130,6 +130,8 @@ TEST_F(FormPlacementTest, TheApplicationsConfigurationWritesExactlyItsValues) {
   EXPECT_EQ(form.Height(), 510);
   EXPECT_EQ(form.PanelDonnees->Height(), 120);
   EXPECT_EQ(form.WindowState(), cl::wsNormal);
+  EXPECT_EQ(form.Left(), 5);
+  EXPECT_EQ(form.Top(), 6);
   form.Hide();
 }
 

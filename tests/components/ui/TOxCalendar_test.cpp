@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "classlib/forms/Forms.h"
+#include "classlib/rtl/Application.h"
 #include "classlib/rtl/DateTime.h"
 #include "classlib/rtl/FormatSettings.h"
 
@@ -132,6 +137,48 @@ TEST_F(CalendarFixture, KeysAndReadOnly) {
   const cl::TRect empty = calendar->CellRect(6, 6);
   calendar->Perform(cl::WM_LBUTTONDOWN, 0, ((empty.Top + 2) << 16) | (empty.Left + 2));
   EXPECT_EQ(calendar->CalendarDate(), EncodeDate(2027, 3, 10));
+}
+
+// A step whose target leaves the years 1..9999 changes nothing and raises nothing; the last step
+// inside the range still works.
+TEST_F(CalendarFixture, StepsStopAtTheYearRange) {
+  const auto next_month = [](TOxCalendar& c) { c.NextMonth(); };
+  const auto prev_month = [](TOxCalendar& c) { c.PrevMonth(); };
+  const auto next_year = [](TOxCalendar& c) { c.NextYear(); };
+  const auto prev_year = [](TOxCalendar& c) { c.PrevYear(); };
+  const auto key = [](uint16_t k) {
+    return [k](TOxCalendar& c) { c.Perform(cl::WM_KEYDOWN, k, 0); };
+  };
+  const cl::TDateTime last = EncodeDate(9999, 12, 31);
+  const cl::TDateTime first = EncodeDate(1, 1, 1);
+  const struct {
+    cl::TDateTime from;
+    std::function<void(TOxCalendar&)> step;
+    cl::TDateTime to;
+  } cases[] = {
+      {last, next_month, last},
+      {last, next_year, last},
+      {last, key(cl::VK_RIGHT), last},
+      {last, key(107), last},  // numeric +
+      {first, prev_month, first},
+      {first, prev_year, first},
+      {first, key(cl::VK_LEFT), first},
+      {first, key(109), first},  // numeric -
+      {EncodeDate(9999, 11, 30), next_month, EncodeDate(9999, 12, 30)},
+      {EncodeDate(9999, 12, 30), key(cl::VK_RIGHT), last},
+      {EncodeDate(1, 2, 28), prev_month, EncodeDate(1, 1, 28)},
+      {EncodeDate(1, 1, 2), key(cl::VK_LEFT), first},
+  };
+  std::vector<std::string> errors;
+  cl::Application().SetOnException(
+      [&](cl::TObject*, cl::Exception& e) { errors.push_back(e.Message()); });
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    calendar->SetCalendarDate(cases[i].from);
+    EXPECT_NO_THROW(cases[i].step(*calendar)) << "case " << i;
+    EXPECT_EQ(calendar->CalendarDate(), cases[i].to) << "case " << i;
+  }
+  cl::Application().SetOnException(nullptr);
+  EXPECT_TRUE(errors.empty()) << errors.front();
 }
 
 }  // namespace

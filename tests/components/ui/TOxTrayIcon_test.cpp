@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/Coding.h"
+#include "classlib/rtl/ManualEventLoop.h"
 #include "classlib/rtl/Streams.h"
 
 namespace comp {
@@ -120,6 +124,65 @@ TEST_F(TrayFixture, TheWorkerStepsThroughTheLoop) {
   EXPECT_EQ(tray.FrameIndex(), 1);
   tray.SetAnimated(false);
   EXPECT_EQ(tray.FrameIndex(), 0);
+}
+
+// The manual loop, keeping what worker threads post so that the test runs each call itself.
+class THeldPostsLoop : public cl::TManualEventLoop {
+ public:
+  void Post(std::function<void()> call) override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    calls_.push_back(std::move(call));
+  }
+  int Posted() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return static_cast<int>(calls_.size()) + ran_;
+  }
+  // Runs the oldest call held; false when none is.
+  bool RunOne() {
+    std::function<void()> call;
+    {
+      std::lock_guard<std::mutex> guard(mutex_);
+      if (calls_.empty()) return false;
+      call = std::move(calls_.front());
+      calls_.pop_front();
+      ++ran_;
+    }
+    call();
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<std::function<void()>> calls_;
+  int ran_ = 0;
+};
+
+TEST_F(TrayFixture, ABusyLoopGetsOneStepAtATime) {
+  THeldPostsLoop loop;
+  cl::TEventLoop* real_loop = cl::CurrentEventLoop();
+  cl::SetEventLoop(&loop);
+  {
+    TOxTrayIcon tray(nullptr);
+    tray.SetIcon(MakeIcon(1));
+    tray.Icons().Add(MakeIcon(2));
+    tray.Icons().Add(MakeIcon(3));
+    tray.SetInterval(1);
+    tray.SetAnimated(true);
+    // While the step waits, thirty intervals post nothing more; running it lets the next come.
+    for (int round = 1; round <= 2; ++round) {
+      for (int i = 0; i < 2000 && loop.Posted() < round; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      EXPECT_EQ(loop.Posted(), round);
+      EXPECT_TRUE(loop.RunOne());
+      EXPECT_EQ(tray.FrameIndex(), round % 2);
+    }
+    tray.SetAnimated(false);
+    while (loop.RunOne()) {
+    }
+  }
+  cl::SetEventLoop(real_loop);
 }
 
 TEST_F(TrayFixture, MouseRules) {

@@ -20,6 +20,7 @@
 #include "components/ui/TFormPlacement.h"
 #include "components/ui/THintController.h"
 #include "components/ui/TOxTrayIcon.h"
+#include "components/ui/WindowRoutines.h"
 
 namespace {
 
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
   if (mode == "placement") cl::Application().CreateForm(placed);
   if (mode == "hint") {
     comp::RegisterHintControllerUnit();
+    comp::RegisterComponentCursorsUnit();
     cl::InitializeUnits();
     cl::Application().CreateForm(hinted);
   }

@@ -4,6 +4,7 @@
 
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/Screen.h"
+#include "classlib/rtl/Units.h"
 
 namespace comp {
 namespace {
@@ -96,7 +97,15 @@ TEST(WindowRoutinesTest, DefaultBeepAndCursors) {
   const int before = cl::MessageBeepCount();
   DefaultBeep();
   EXPECT_EQ(cl::MessageBeepCount(), before + 1);
-  RegisterComponentCursors();
+  // Nothing in this program registers the cursors but their unit.
+  EXPECT_FALSE(cl::CursorRegistered(crHand));
+  cl::ClearUnits();
+  RegisterComponentCursorsUnit();
+  cl::InitializeUnits();
+  EXPECT_TRUE(cl::CursorRegistered(crHand));
+  EXPECT_TRUE(cl::CursorRegistered(crDragHand));
+  cl::FinalizeUnits();
+  cl::ClearUnits();
   RegisterComponentCursors();  // once only, harmless again
   cl::TForm form(nullptr);
   form.SetCursor(crHand);

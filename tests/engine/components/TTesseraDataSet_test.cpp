@@ -259,6 +259,22 @@ TEST_F(DataSetTest, BlobStreamReadsWritesAndReportsFailures) {
   }
   t->Cancel();
   EXPECT_EQ(memo->AsString(), "ancien texte suite");
+
+  // A value read back before the post (as a data-aware memo does after each change) is still the
+  // one stored, on edit and on insert.
+  t->Edit();
+  memo->SetAsString("relu");
+  EXPECT_EQ(memo->AsString(), "relu");
+  t->Post();
+  EXPECT_EQ(memo->AsString(), "relu");
+  t->Append();
+  t->FieldByName("Numero")->SetAsInteger(900);
+  memo->SetAsString("nouveau relu");
+  EXPECT_EQ(memo->AsString(), "nouveau relu");
+  t->Post();
+  t->Refresh();
+  ASSERT_TRUE(t->Locate("Numero", Variant(900), {}));
+  EXPECT_EQ(memo->AsString(), "nouveau relu");
 }
 
 // Locate on the own handle, through a clone of another index, and through a temporary filter that

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,34 @@ TEST_F(JoinAnalysisTest, UnknownCorrelationNameInAFilter) {
               "Table correlation name 'C' referenced in WHERE clause is not defined in the FROM "
               "clause");
   }
+}
+
+// The internal errors guard plans that binding never hands over (every name resolved, every part
+// naming two tables consumed by the analysis): reached here by direct calls.
+TEST_F(JoinAnalysisTest, InternalErrorsOnPlansBindingNeverMakes) {
+  auto error_of = [](const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const ETesseraEngineError&) {
+      return GetEngineSession()->ErrorSql();
+    }
+    return std::string("<none>");
+  };
+  const std::string validate =
+      "Internal join error attempting to validate table correlation names involved in join";
+  // A join comparison naming a table outside the FROM list.
+  TQueryStatement unknown;
+  EXPECT_EQ(error_of([&] { Plan(unknown, "SELECT * FROM A, B WHERE A.X = C.X"); }), validate);
+  // Links that leave a table unreached from the driving one.
+  TQueryStatement unreached;
+  Plan(unreached, "SELECT * FROM A, B, C");
+  unreached.source_tables.front()->links.clear();
+  EXPECT_EQ(error_of([&] { CleanUpLinks(unreached); }), validate);
+  // A part naming two tables that no analysis took apart.
+  TQueryStatement unanalyzed;
+  Plan(unanalyzed, "SELECT * FROM A, B WHERE A.X = B.X OR A.K = 1");
+  unanalyzed.condition = std::move(unanalyzed.residual);
+  EXPECT_EQ(error_of([&] { AssignTableFilters(unanalyzed, {}); }), "Internal table filter error");
 }
 
 }  // namespace

@@ -1,0 +1,623 @@
+#include "app/FenEditMessages.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/DlgChoixDatabaseMirvel.h"
+#include "app/DlgConfirmation.h"
+#include "app/DlgNewMessages.h"
+#include "app/EditorForm.h"
+#include "app/FenChoixDestinataires.h"
+#include "app/MirvelSchema.h"
+#include "classlib/forms/Dialogs.h"
+#include "classlib/forms/Screen.h"
+#include "classlib/forms/ShellApi.h"
+#include "classlib/rtl/Registry.h"
+#include "engine/components/TTesseraTable.h"
+#include "tests/app/AppUiTestSupport.h"
+
+extern char** environ;
+
+namespace mirvel_test {
+namespace {
+
+using mirvel::TFenEditMessages;
+
+// A workstation of alice (1) with bob (2) and the main window over it, on a fake tray.
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cl::SetTrayBackend(&tray_);
+    station_ = std::make_unique<Workstation>(std::vector<TUserSeed>{{"bob", "Bob", 0}});
+  }
+  void TearDown() override {
+    cl::SetPopupMenuResponder(nullptr);
+    delete form_;
+    station_.reset();
+    cl::SetTrayBackend(nullptr);
+    cl::SetCommandLine(1, argv0_);
+  }
+  // Creates the main window with `args` as its command line.
+  TFenEditMessages* Create(std::vector<const char*> args = {}) {
+    args.insert(args.begin(), "mirvel");
+    cl::SetCommandLine(static_cast<int>(args.size()), args.data());
+    form_ = cl::Create<TFenEditMessages>(nullptr);
+    return form_;
+  }
+  TFenEditMessages* Shown() {
+    Create({"SHOW"});
+    EXPECT_TRUE(form_->Visible());
+    return form_;
+  }
+  mirvel::TDMMirvel& dm() { return station_->dm(); }
+  // A stored message from `author` to `to`, written behind the module's back; the view refreshed.
+  void Stored(int author, int to, const cl::Variant& lu, const std::string& text) {
+    auto raw = std::unique_ptr<tessera::TTesseraTable>(cl::Create<tessera::TTesseraTable>(nullptr));
+    raw->SetDatabaseName(mirvel::DMBDMirvel->BDMirvel->DatabaseName());
+    raw->SetTableName("Messages.DAT");
+    raw->Open();
+    raw->AppendRecord({cl::Variant::FromDate(cl::Now() + (++stamp_) * 1e-4), "Martin", to,
+                       cl::Variant(), cl::Variant(), text, cl::Variant(), author, cl::Variant(),
+                       "s", lu});
+    raw->Close();
+    dm().TableMessages->Refresh();
+  }
+  // Begins a new message typed by the user (modified, valid to post).
+  void Typing() {
+    dm().TableMessages->Append();
+    dm().TableMessagesNoDestinataire->SetAsInteger(1);  // the view shows alice's messages
+    dm().TableMessagesSujet->SetAsString("typed");
+  }
+  int Count() {
+    int n = 0;
+    for (dm().TableMessages->First(); !dm().TableMessages->Eof(); dm().TableMessages->Next()) ++n;
+    return n;
+  }
+
+  cl::TFakeTrayBackend tray_;
+  std::unique_ptr<Workstation> station_;
+  TFenEditMessages* form_ = nullptr;
+  int stamp_ = 0;
+  const char* argv0_[1] = {"FenEditMessages_test"};
+};
+
+// ---- Window life.
+
+TEST_F(MainWindowTest, StartsShownOnlyWithShowExactlyOrWithoutTray) {
+  struct Case {
+    std::vector<const char*> args;
+    bool tray;
+    bool shown;
+  };
+  const std::vector<Case> cases = {
+      {{"SHOW"}, true, true},      {{"show"}, true, false},      {{}, true, false},
+      {{"SHOW", "x"}, true, true}, {{"x", "SHOW"}, true, false}, {{}, false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? "<none>" : c.args[0]);
+    tray_.available = c.tray;
+    Create(c.args);
+    EXPECT_EQ(form_->Visible(), c.shown);
+    EXPECT_EQ(form_->btnTrayMenu != nullptr, !c.tray) << "the menu button exists only without tray";
+    EXPECT_TRUE(mirvel::DMBDMirvel->FConnected);
+    EXPECT_EQ(mirvel::AppWindows(), form_) << "the window is the modules' seam";
+    delete form_;
+    form_ = nullptr;
+  }
+}
+
+TEST_F(MainWindowTest, HidePathsAndThePendingEditQuestion) {
+  struct Case {
+    const char* name;
+    std::function<void(TFenEditMessages*)> hide;
+    bool typing;
+    int answer;
+    bool visible_after;
+    cl::TDataSetState state_after;
+    int stored_after;
+  };
+  const auto close_box = [](TFenEditMessages* f) {
+    cl::TMsg msg{f->Handle(), cl::WM_SYSCOMMAND, cl::SC_CLOSE, 0};
+    EXPECT_TRUE(cl::Application().FilterMessage(msg));
+  };
+  const auto minimize = [](TFenEditMessages* f) {
+    f->Perform(cl::WM_SYSCOMMAND, cl::SC_MINIMIZE, 0);
+  };
+  const auto fermer = [](TFenEditMessages* f) { f->btnClose->Click(); };
+  const std::vector<Case> cases = {
+      {"close box", close_box, false, 0, false, cl::dsBrowse, 0},
+      {"minimize", minimize, false, 0, false, cl::dsBrowse, 0},
+      {"&Fermer", fermer, false, 0, false, cl::dsBrowse, 0},
+      {"Yes posts", fermer, true, cl::mrYes, false, cl::dsBrowse, 1},
+      {"No discards", fermer, true, cl::mrNo, false, cl::dsBrowse, 0},
+      {"Cancel keeps", fermer, true, cl::mrCancel, true, cl::dsInsert, 0},
+      {"close box, Cancel keeps", close_box, true, cl::mrCancel, true, cl::dsInsert, 0},
+  };
+  Shown();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    form_->ShowMainWindow();
+    PumpFor(50);
+    ASSERT_TRUE(form_->Visible());
+    if (c.typing) Typing();
+    station_->ui.boxes.clear();
+    station_->ui.answers = {c.answer};
+    c.hide(form_);
+    EXPECT_EQ(form_->Visible(), c.visible_after);
+    EXPECT_EQ(dm().TableMessages->State(), c.state_after);
+    EXPECT_EQ(station_->ui.boxes.size(), c.typing ? 1u : 0u);
+    if (c.typing) {
+      EXPECT_EQ(station_->ui.boxes[0].text, mirvel::kSaveChangesQuestion);
+    }
+    if (dm().TableMessages->State() != cl::dsBrowse) dm().TableMessages->Cancel();
+    EXPECT_EQ(Count(), c.stored_after);
+    // Start each case from an empty table.
+    while (!dm().TableMessages->IsEmpty()) dm().TableMessages->Delete();
+  }
+}
+
+TEST_F(MainWindowTest, QuitDialogAnswersAndTheTypedMessage) {
+  struct Case {
+    const char* name;
+    int quit;
+    bool typing;
+    int answer;
+    bool can_close;
+    bool visible_after;
+    cl::TDataSetState state_after;
+  };
+  const std::vector<Case> cases = {
+      {"Réduire hides", cl::mrOk, false, 0, false, false, cl::dsBrowse},
+      {"Annuler keeps", cl::mrCancel, false, 0, false, true, cl::dsBrowse},
+      {"Quitter closes", cl::mrAbort, false, 0, true, true, cl::dsBrowse},
+      {"Quitter, Yes posts", cl::mrAbort, true, cl::mrYes, true, true, cl::dsBrowse},
+      {"Quitter, No discards", cl::mrAbort, true, cl::mrNo, true, true, cl::dsBrowse},
+      {"Quitter, Cancel stays", cl::mrAbort, true, cl::mrCancel, false, true, cl::dsInsert},
+  };
+  Shown();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    form_->ShowMainWindow();
+    PumpFor(50);
+    ASSERT_TRUE(form_->Visible());
+    if (c.typing) Typing();
+    station_->ui.answers = {c.answer};
+    bool seen = false;
+    cl::AddModalAction([&] {
+      auto* dialog = FindForm<mirvel::TDlgConfirmation>();
+      ASSERT_NE(dialog, nullptr);
+      seen = true;
+      dialog->SetModalResult(c.quit);
+    });
+    bool can_close = !c.can_close;
+    form_->FormCloseQuery(form_, can_close);
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(can_close, c.can_close);
+    EXPECT_EQ(form_->Visible(), c.visible_after);
+    EXPECT_EQ(dm().TableMessages->State(), c.state_after);
+    if (dm().TableMessages->State() != cl::dsBrowse) dm().TableMessages->Cancel();
+  }
+  // The end of the session closes without asking.
+  form_->FClosing = true;
+  bool can_close = false;
+  form_->FormCloseQuery(form_, can_close);
+  EXPECT_TRUE(can_close);
+  EXPECT_EQ(cl::PendingModalActions(), 0);
+}
+
+TEST_F(MainWindowTest, ReconnectingAsksAboutTheTypedMessageFirst) {
+  Shown();
+  Typing();
+  station_->ui.answers = {cl::mrCancel};
+  form_->Modifierlaconnection1Click(nullptr);
+  EXPECT_EQ(dm().TableMessages->State(), cl::dsInsert) << "nothing typed is lost";
+  EXPECT_TRUE(mirvel::DMBDMirvel->FConnected);
+  // Yes: the message is stored, then the directory dialog (cancelled: the same directory).
+  station_->ui.answers = {cl::mrYes};
+  cl::AddModalAction([] {
+    auto* dialog = FindForm<mirvel::TDlgChoixDatabaseMirvel>();
+    ASSERT_NE(dialog, nullptr);
+    dialog->SetModalResult(cl::mrCancel);
+  });
+  form_->Modifierlaconnection1Click(nullptr);
+  EXPECT_TRUE(mirvel::DMBDMirvel->FConnected);
+  EXPECT_EQ(Count(), 1);
+}
+
+TEST_F(MainWindowTest, ShowingRefreshesAfterAChangeAndClosesAnOpenAlert) {
+  Create();
+  ASSERT_FALSE(form_->Visible());
+  // An open alert: showing closes it and leaves the window hidden.
+  bool answer = true;
+  cl::AddModalAction([&] {
+    ASSERT_TRUE(form_->NewMessageDialogOpen());
+    form_->ShowMainWindow();
+  });
+  answer = form_->ShowNewMessageDialog(false);
+  EXPECT_FALSE(answer);
+  EXPECT_FALSE(form_->Visible());
+  EXPECT_FALSE(form_->NewMessageDialogOpen());
+  // A message stored by another station while hidden appears once shown.
+  form_->SetPendingCheck(true);
+  auto raw = std::unique_ptr<tessera::TTesseraTable>(cl::Create<tessera::TTesseraTable>(nullptr));
+  raw->SetDatabaseName(mirvel::DMBDMirvel->BDMirvel->DatabaseName());
+  raw->SetTableName("Messages.DAT");
+  raw->Open();
+  raw->AppendRecord({cl::Variant::FromDate(cl::Now()), "Durand", 1, cl::Variant(), cl::Variant(),
+                     "x", cl::Variant(), 2, cl::Variant(), "s", 0});
+  raw->Close();
+  form_->ShowMainWindow();
+  EXPECT_TRUE(form_->Visible());
+  EXPECT_FALSE(form_->PendingCheck());
+  EXPECT_EQ(Count(), 1);
+}
+
+TEST_F(MainWindowTest, UserMessagesWaitWhileTheTimerRunsWithoutSpinning) {
+  Create();
+  mirvel::DMBDMirvel->FInTimer = true;
+  cl::PostMessage(form_->Handle(), mirvel::WM_SHOW_MAIN, 0, 0);
+  PumpFor(300);
+  EXPECT_FALSE(form_->Visible());
+  EXPECT_EQ(cl::PendingMessageCount(), 0) << "the message waits in the timer, not in the queue";
+  mirvel::DMBDMirvel->FInTimer = false;
+  EXPECT_TRUE(PumpUntil([this] { return form_->Visible(); }));
+}
+
+// ---- Messages.
+
+TEST_F(MainWindowTest, GridMenuMarksAndDelete) {
+  Shown();
+  struct Case {
+    cl::Variant lu;
+    bool read, unread, all;
+  };
+  const std::vector<Case> cases = {{cl::Variant(), false, false, false},
+                                   {cl::Variant(0), true, false, true},
+                                   {cl::Variant(1), false, true, true}};
+  for (const Case& c : cases) {
+    Stored(2, 1, c.lu, "m");
+    dm().TableMessages->First();  // the view shows the newest first
+    form_->PopupGridPopup(nullptr);
+    EXPECT_EQ(form_->mnuMarquerLu->Enabled(), c.read);
+    EXPECT_EQ(form_->mnuMarquerNonLu->Enabled(), c.unread);
+    EXPECT_EQ(form_->mnuToutMarquerLu->Enabled(), c.all);
+    EXPECT_TRUE(form_->mnuSupprimer->Enabled());
+  }
+  // Mark the newest (read) one unread and back, then everything read.
+  dm().TableMessages->First();
+  form_->mnuMarquerNonLuClick(nullptr);
+  EXPECT_EQ(dm().TableMessagesLu->AsInteger(), 0);
+  form_->mnuMarquerLuClick(nullptr);
+  EXPECT_EQ(dm().TableMessagesLu->AsInteger(), 1);
+  form_->mnuToutMarquerLuClick(nullptr);
+  for (dm().TableMessages->First(); !dm().TableMessages->Eof(); dm().TableMessages->Next()) {
+    if (!dm().TableMessagesLu->IsNull()) {
+      EXPECT_EQ(dm().TableMessagesLu->AsInteger(), 1);
+    }
+  }
+  // Delete: Cancel keeps, OK deletes.
+  station_->ui.answers = {cl::mrCancel, cl::mrOk};
+  form_->mnuSupprimerClick(nullptr);
+  EXPECT_EQ(Count(), 3);
+  form_->mnuSupprimerClick(nullptr);
+  EXPECT_EQ(Count(), 2);
+  while (!dm().TableMessages->IsEmpty()) dm().TableMessages->Delete();
+  form_->PopupGridPopup(nullptr);
+  EXPECT_FALSE(form_->mnuSupprimer->Enabled());
+}
+
+TEST_F(MainWindowTest, UserSelectorFiltersTheView) {
+  station_->AddUser({"lt", "<b>Lt</b>", 1});
+  Shown();
+  Stored(2, 1, cl::Variant(0), "to alice");
+  Stored(1, 2, cl::Variant(0), "to bob");
+  form_->FillUserSelecter();
+  cl::TStrings& items = form_->UserSelecter->Items();
+  ASSERT_EQ(items.Count(), 4);
+  EXPECT_EQ(items.Strings(0), mirvel::kAllUsers);
+  EXPECT_EQ(items.Strings(form_->UserSelecter->ItemIndex()), "Alice Martin");
+  EXPECT_EQ(items.IndexOf("<b>Lt</b>") > 0, true) << "markup stays plain text";
+  struct Case {
+    std::string item;
+    std::string filter;
+    int count;
+  };
+  for (const Case& c : std::vector<Case>{{"Alice Martin", "NoDestinataire = 1", 1},
+                                         {"Bob", "NoDestinataire = 2", 1},
+                                         {mirvel::kAllUsers, "", 2}}) {
+    form_->UserSelecter->SetItemIndex(items.IndexOf(c.item));
+    form_->UserSelecterClick(nullptr);
+    EXPECT_EQ(dm().TableMessages->Filter(), c.filter);
+    EXPECT_EQ(Count(), c.count);
+  }
+}
+
+TEST_F(MainWindowTest, AnsweringAColleagueAndRefusingOneself) {
+  Shown();
+  form_->UserSelecter->SetItemIndex(0);
+  form_->UserSelecterClick(nullptr);
+  Stored(1, 2, cl::Variant(1), "own");
+  dm().TableMessages->Last();
+  station_->ui.boxes.clear();
+  EXPECT_THROW(form_->btnAnswerSameClick(form_->btnAnswerNew), cl::EAbort);
+  ASSERT_EQ(station_->ui.boxes.size(), 1u);
+  EXPECT_EQ(station_->ui.boxes[0].text, mirvel::kOwnMessage);
+  EXPECT_EQ(dm().TableMessages->State(), cl::dsBrowse);
+
+  // A copy into the buffer that fails stops the answer: the buffer's previous message must not
+  // become the answer.
+  Stored(2, 1, cl::Variant(1), "colleague");
+  dm().TableMessages->First();
+  dm().TempMultiPost->Close();
+  EXPECT_THROW(form_->btnAnswerSameClick(form_->btnAnswerNew), cl::Exception);
+  EXPECT_EQ(dm().TableMessages->State(), cl::dsBrowse);
+  dm().TempMultiPost->Open();
+
+  struct Case {
+    const char* name;
+    cl::TObject* (*button)(TFenEditMessages*);
+    cl::TDataSetState state;
+  };
+  const std::vector<Case> cases = {
+      {"new", [](TFenEditMessages* f) -> cl::TObject* { return f->btnAnswerNew; }, cl::dsInsert},
+      {"same", [](TFenEditMessages* f) -> cl::TObject* { return f->btnAnswerSame; }, cl::dsEdit}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Stored(2, 1, cl::Variant(1), "Rappeler\r\nAvant midi");
+    dm().TableMessages->First();
+    form_->btnAnswerSameClick(c.button(form_));
+    EXPECT_EQ(dm().TableMessages->State(), c.state);
+    EXPECT_EQ(dm().TableMessagesNoDestinataire->AsInteger(), 2);
+    EXPECT_EQ(dm().TableMessagesNoUtilisateur->AsInteger(), 1);
+    EXPECT_EQ(dm().TableMessagesLu->AsInteger(), 0);
+    EXPECT_EQ(dm().TableMessages->FieldByName("Message")->AsString(), ">Rappeler\r\n>Avant midi");
+    dm().TableMessages->Cancel();
+  }
+}
+
+TEST_F(MainWindowTest, CallerLeavesFillTheCompanyAndNumbers) {
+  Shown();
+  station_->AddClient("Durand SA", "Lyon", "04 00", {{"Paul", ""}, {"Anne", "06 11"}});
+  dm().FillCallersCombo();
+  struct Case {
+    const char* caller;
+    std::string rappeler, rappeler2;
+    std::string expect1, expect2;
+  };
+  const std::vector<Case> cases = {{"Paul", "", "", "04 00", ""},
+                                   {"Anne", "", "", "06 11", "04 00"},
+                                   {"Anne", "01", "", "01", "04 00"},
+                                   {"Inconnu", "", "", "", ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.caller);
+    dm().TableMessages->Append();
+    dm().TableMessagesNoRappeler->SetAsString(c.rappeler);
+    form_->InterSelecter->SetText(c.caller);
+    form_->InterSelecterExit(nullptr);
+    EXPECT_EQ(dm().TableMessagesNoRappeler->AsString(), c.expect1);
+    EXPECT_EQ(dm().TableMessagesNoRappeler2->AsString(), c.expect2);
+    EXPECT_EQ(dm().TableMessagesSociete->AsString(), c.expect1.empty() ? "" : "Durand SA");
+    dm().TableMessages->Cancel();
+  }
+}
+
+TEST_F(MainWindowTest, RecipientListThroughTheEllipsis) {
+  Shown();
+  Stored(2, 1, cl::Variant(1), "m");
+  cl::AddModalAction([] {
+    auto* dialog = FindForm<mirvel::TFenChoixDestinataires>();
+    ASSERT_NE(dialog, nullptr);
+    dialog->CheckList("2");
+    dialog->SetModalResult(cl::mrOk);
+  });
+  form_->btnChoixDestinataireClick(nullptr);
+  EXPECT_EQ(dm().TableMessages->State(), cl::dsEdit);
+  EXPECT_EQ(dm().TableMessagesNoDestinataire->AsInteger(), 0);
+  EXPECT_EQ(dm().FRecipients, "2");
+  dm().TableMessages->Cancel();
+}
+
+TEST_F(MainWindowTest, ResizeRulesAndStoredPlacement) {
+  Shown();
+  form_->SetBounds(form_->Left(), form_->Top(), 900, 600);
+  form_->Panel1Resize(nullptr);
+  form_->PanelRecherchesResize(nullptr);
+  const int w1 = form_->Panel1->ClientRect().Width();
+  EXPECT_EQ(form_->btnSelClients->Left() + form_->btnSelClients->Width(), w1 - 7);
+  EXPECT_EQ(form_->InterSelecter->Left() + form_->InterSelecter->Width(),
+            form_->btnSelClients->Left());
+  const int w2 = form_->PanelRecherches->ClientRect().Width();
+  EXPECT_EQ(form_->BtnContacts->Left() + form_->BtnContacts->Width(), w2 - 5);
+  EXPECT_EQ(form_->btnAvailabilities->Left() + form_->btnAvailabilities->Width(),
+            form_->BtnContacts->Left() - 4);
+  EXPECT_EQ(form_->UserSelecter->Left() + form_->UserSelecter->Width(),
+            form_->btnAvailabilities->Left() - 4);
+  form_->PanelDonnees->SetHeight(40);
+  form_->PanelDonneesResize(nullptr);
+  EXPECT_EQ(form_->PanelDonnees->Height(), mirvel::kMinPanelDonnees);
+
+  form_->PanelDonnees->SetHeight(210);
+  form_->FormStorage1->SaveFormPlacement();
+  EXPECT_EQ(form_->FormStorage1->ReadInteger("FormWidth", 0), 900);
+  EXPECT_EQ(form_->FormStorage1->ReadInteger("FormHeight", 0), 600);
+  form_->SetBounds(form_->Left(), form_->Top(), 700, 500);
+  form_->PanelDonnees->SetHeight(160);
+  form_->FormStorage1->RestoreFormPlacement();
+  EXPECT_EQ(form_->Width(), 900);
+  EXPECT_EQ(form_->Height(), 600);
+  EXPECT_EQ(form_->PanelDonnees->Height(), 210);
+}
+
+// ---- Without a notification area.
+
+TEST_F(MainWindowTest, NoTrayShowsIconifiesAndOpensTheMenuFromTheWindow) {
+  tray_.available = false;
+  Create();
+  ASSERT_TRUE(form_->Visible());
+  ASSERT_NE(form_->btnTrayMenu, nullptr);
+  EXPECT_EQ(form_->btnTrayMenu->Hint(), mirvel::kTrayHint);
+  EXPECT_EQ(form_->btnTrayMenu->Parent(), form_->PanelBoutons);
+  form_->btnClose->Click();
+  EXPECT_TRUE(form_->Visible()) << "iconified, not hidden";
+  EXPECT_EQ(form_->WindowState(), cl::wsMinimized);
+  EXPECT_TRUE(form_->IsMinimized()) << "counts as hidden for the new-message rules";
+  cl::TPopupMenu* opened = nullptr;
+  cl::SetPopupMenuResponder([&](cl::TPopupMenu* menu) -> cl::TMenuItem* {
+    opened = menu;
+    return form_->mnuEditMessages;
+  });
+  form_->btnTrayMenu->Click();
+  EXPECT_EQ(opened, form_->PopupTray);
+  EXPECT_TRUE(PumpUntil([this] { return form_->WindowState() == cl::wsNormal; }));
+}
+
+// ---- Texts.
+
+TEST_F(MainWindowTest, GoldenTexts) {
+  Create();
+  // clang-format off
+  const std::vector<TGoldenText> texts = {
+      {"", "Caption", "Gestion des messages t\xE9l\xE9phoniques"},
+      {"Label6", "Caption", "Visualisation des messages de"},
+      {"btnAvailabilities", "Caption", "&Disponibilit\xE9s..."},
+      {"BtnContacts", "Caption", "&Contacts..."},
+      {"Label1", "Caption", "Date appel"},
+      {"Label2", "Caption", "Destinataire"},
+      {"Label3", "Caption", "Interlocuteur"},
+      {"Label4", "Caption", "Num\xE9ros \xE0 rappeler"},
+      {"Label5", "Caption", "Saisie du message"},
+      {"Label7", "Caption", "Sujet"},
+      {"Label8", "Caption", "Soci\xE9t\xE9"},
+      {"Label9", "Caption", "Message et commentaires"},
+      {"Label10", "Caption", "Suite donn\xE9" "e"},
+      {"btnZoom", "Hint", "Agrandir le message"},
+      {"btnUnZoom", "Hint", "R\xE9tabli le message en taille normale"},
+      {"btnQuote", "Caption", ">>"},
+      {"btnQuote", "Hint", "Quoter le message"},
+      {"btnPrintMessage", "Hint", "Imprimer le message"},
+      {"btnAnswerSame", "Hint", "R\xE9pondre avec le m\xEAme message"},
+      {"btnAnswerNew", "Hint", "R\xE9pondre avec un nouveau message"},
+      {"btnClose", "Caption", "&Fermer"},
+      {"DBNavBarrePrincipal", "Delete", "Effacer le message ?"},
+  };
+  // clang-format on
+  ExpectTexts(form_, texts);
+  EXPECT_EQ(form_->FindPanelPrincipal->Label()->Caption(), " Rechercher ");
+  EXPECT_EQ(form_->OxTrayIcon1->Hint(), "Gestion des appels t\xE9l\xE9phoniques");
+  std::vector<std::string> tray, grid;
+  for (int i = 0; i < form_->PopupTray->Items()->Count(); ++i) {
+    tray.push_back(form_->PopupTray->Items()->Items(i)->Caption());
+  }
+  for (int i = 0; i < form_->PopupGrid->Items()->Count(); ++i) {
+    grid.push_back(form_->PopupGrid->Items()->Items(i)->Caption());
+  }
+  EXPECT_EQ(tray, (std::vector<std::string>{"Ajouter/Consulter les &messages...", "-",
+                                            "&Fichier des Utilisateurs...",
+                                            "Fichier des C&ontacts...", "-",
+                                            "&D\xE9"
+                                            "connecter",
+                                            "Modifier la &connection...", "-", "&Quitter"}));
+  EXPECT_EQ(grid, (std::vector<std::string>{"&Marquer comme lu", "Marquer comme &non lu", "-",
+                                            "&Tout marquer comme lu", "-", "&Supprimer"}));
+  mirvel::DMBDMirvel->Disconnect();
+  EXPECT_EQ(form_->mnuConnectDisconnect->Caption(), "&Connecter");
+  // Connecting from the tray to a directory that is gone.
+  station_->ui.errors.clear();
+  cl::TRegistry registry;
+  registry.SetRootKey(cl::HKEY_LOCAL_MACHINE);
+  registry.OpenKey(mirvel::kRegistryKey, true);
+  registry.WriteString(mirvel::kRegistryDatabaseValue, TestRoot() + "/gone");
+  cl::AddModalAction([] {
+    auto* dialog = FindForm<mirvel::TDlgChoixDatabaseMirvel>();
+    ASSERT_NE(dialog, nullptr);
+    dialog->SetModalResult(cl::mrCancel);
+  });
+  std::string raised = "<nothing>";
+  try {
+    form_->mnuConnectDisconnectClick(nullptr);
+  } catch (cl::Exception& e) {
+    raised = e.Message();
+  }
+  EXPECT_EQ(raised, mirvel::kBadConnection);
+  EXPECT_FALSE(mirvel::DMBDMirvel->FConnected);
+  registry.WriteString(mirvel::kRegistryDatabaseValue, station_->directory());
+}
+
+// ---- The program.
+
+#ifdef MIRVEL_PROGRAM
+TEST(MirvelProgram, EndOfSessionDisconnectsAndExitsZero) {
+  mirvel_test::Workstation station({{"bob", "Bob", 0}});
+  const std::string root = TestRoot() + "/bob";
+  for (const char* sub : {"", "/home", "/registry", "/runtime"}) {
+    std::filesystem::create_directories(root + sub);
+  }
+  std::filesystem::permissions(root + "/runtime", std::filesystem::perms::owner_all);
+  {
+    // Bob's own registry names the shared directory.
+    const std::string saved = getenv("MIRVEL_REGISTRY_DIR");
+    setenv("MIRVEL_REGISTRY_DIR", (root + "/registry").c_str(), 1);
+    cl::TRegistry registry;
+    registry.SetRootKey(cl::HKEY_LOCAL_MACHINE);
+    registry.OpenKey(mirvel::kRegistryKey, true);
+    registry.WriteString(mirvel::kRegistryDatabaseValue, station.directory());
+    setenv("MIRVEL_REGISTRY_DIR", saved.c_str(), 1);
+  }
+  std::vector<std::string> env = {
+      "HOME=" + root + "/home", "MIRVEL_REGISTRY_DIR=" + root + "/registry",
+      "XDG_RUNTIME_DIR=" + root + "/runtime", "MIRVEL_LOGIN=bob", "QT_QPA_PLATFORM=offscreen",
+      // Under the sanitizers: the system libraries' own leaks are not the program's.
+      std::string("LSAN_OPTIONS=suppressions=") + MIRVEL_LSAN_SUPPRESSIONS};
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("ASAN_", 0) == 0 || entry.rfind("UBSAN_", 0) == 0 ||
+        entry.rfind("PATH=", 0) == 0) {
+      env.push_back(entry);
+    }
+  }
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    char program[] = MIRVEL_PROGRAM;
+    char show[] = "SHOW";
+    char* argv[] = {program, show, nullptr};
+    execve(program, argv, envp.data());
+    _exit(127);
+  }
+  tessera::TTesseraTable* users = station.dm().TableUtilisateurs;
+  auto statut = [&] {
+    users->Refresh();
+    return users->Locate("NoUtilisateur", cl::Variant(2), {})
+               ? station.dm().TableUtilisateursStatut->AsInteger()
+               : -1;
+  };
+  bool connected = false;
+  for (int i = 0; i < 10 && !connected; ++i) connected = PumpUntil([&] { return statut() == 1; });
+  kill(pid, SIGTERM);
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 200 && !ended; ++i) {
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) usleep(50000);
+  }
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  ASSERT_TRUE(connected) << "bob's station never connected";
+  ASSERT_TRUE(ended) << "SIGTERM did not end the program";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(statut(), 0) << "disconnected on the way out";
+}
+#endif
+
+}  // namespace
+}  // namespace mirvel_test
