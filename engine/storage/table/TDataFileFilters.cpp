@@ -534,9 +534,51 @@ class TDataFile::FilterBuild : public IndexAnalysisHost {
     PerRecord(map, [&](const uint8_t* record, uint32_t) { return Holds(n, record); });
   }
 
-  // Fetches every record set in `map` and clears those that `keep` refuses.
+  // Fetches every record set in `map` and clears those that `keep` refuses.  Records the cache
+  // lacks come straight from runs of disk images: passing each through the cache would evict and
+  // refill an entry per record for records seen once.
   template <class Keep>
   void PerRecord(std::vector<uint8_t>& map, Keep&& keep) {
+    if (t_.HasComputedFields()) {
+      PerCachedRecord(map, keep);
+      return;
+    }
+    const uint32_t physical = t_.PhysicalRecordCount();
+    const size_t record_size = t_.header_.RecordSize();
+    const uint32_t per_read = std::max<uint32_t>(1, t_.PerReadMaximum());
+    std::vector<uint8_t> images;
+    std::vector<uint8_t> record(t_.GetRecordBufferSize(), 0);
+    uint32_t first = 0, got = 0;  // the images read: records first .. first + got - 1
+    uint32_t n = 0;
+    while (!t_.maps_moved_ && FindNextBit(map, physical, n)) {
+      if (const TRecord* cached = t_.record_cache_.Peek(n)) {
+        // A copy: `keep` may call back into the table and recycle the entry.
+        std::memcpy(record.data(), cached->buffer.data(),
+                    std::min(record.size(), cached->buffer.size()));
+      } else {
+        if (n < first || n - first >= got) {
+          if (!t_.strict_change_detection_ && t_.TakeReadLevel()) {
+            t_.maps_moved_ = true;
+            return;
+          }
+          const uint32_t count = std::min(per_read, physical - n + 1);
+          images.resize(static_cast<size_t>(count) * record_size);
+          first = n;
+          got = t_.ReadRecordImages(n, count, images.data());
+          if (got == 0) t_.Fail(kErrRecordBufferCorrupt);
+        }
+        std::memcpy(record.data(), images.data() + static_cast<size_t>(n - first) * record_size,
+                    record_size);
+        if (record[0] == 0) cl::PutU32LE(record.data() + kRecLink, n);
+      }
+      ++t_.filter_fetches_;
+      if (record[0] != 0 || !keep(record.data(), n)) ClearBit(n, map);
+    }
+  }
+
+  // PerRecord through the cache, which computes the computed fields the conditions may read.
+  template <class Keep>
+  void PerCachedRecord(std::vector<uint8_t>& map, Keep&& keep) {
     const uint32_t physical = t_.PhysicalRecordCount();
     uint32_t n = 0;
     while (!t_.maps_moved_ && FindNextBit(map, physical, n)) {

@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -692,6 +694,61 @@ TEST_F(FiltersTest, MapsFollowWritesAndReopen) {
   ASSERT_EQ(t.AddFilter({}, Parse(t, "Id > 0").release(), true, false, nullptr, nullptr, &f), 0);
   ASSERT_EQ(t.ActivateFilter(f), 0);
   EXPECT_EQ(t.GetRecordCount(), in_range);
+}
+
+// A condition tested record by record reads the records runs of images at a time: over several
+// runs, it sees the changes an exclusive handle holds unwritten and no deleted record, and the
+// same records once they are on the disk.
+TEST_F(FiltersTest, RecordByRecordCountsSeeUnwrittenChanges) {
+  const std::string path = dir_.File("Runs");
+  Create(path);
+  constexpr int kRecords = 5000;
+  std::map<int, int> val;  // the model: Id -> Val of the live records
+  auto count = [&](TDataFile& t) {
+    TFilter* f = nullptr;
+    EXPECT_EQ(t.AddFilter({}, Parse(t, "Val + 1 > 1").release(), true, false, nullptr, nullptr, &f),
+              0);
+    EXPECT_EQ(t.ActivateFilter(f), 0);
+    const uint32_t n = t.GetRecordCount();
+    t.DropFilter(f);
+    return n;
+  };
+  auto expected = [&] {
+    return static_cast<uint32_t>(
+        std::count_if(val.begin(), val.end(), [](const auto& e) { return e.second > 0; }));
+  };
+  {
+    TDataFile t;
+    t.SetFileName(path);
+    t.SetExclusive(true);
+    t.Open();
+    Bytes buf(t.GetRecordBufferSize());
+    for (int i = 1; i <= kRecords; ++i) {
+      t.ApplyFieldDefaults(buf.data());
+      PutInt(t, kId, i, buf.data());
+      PutInt(t, kVal, i % 5 - 2, buf.data());
+      t.InsertRecord(buf.data());
+      val[i] = i % 5 - 2;
+    }
+    EXPECT_EQ(count(t), expected());
+    Bytes key(t.GetRecordBufferSize());
+    for (int i = 3; i <= kRecords; i += 7) {
+      PutInt(t, kId, i, key.data());
+      ASSERT_TRUE(t.SeekRecordKey(false, key.data(), buf.data(), 0, false, 0)) << i;
+      if (i % 2 == 0) {
+        t.DeleteRecord();
+        val.erase(i);
+      } else {
+        PutInt(t, kVal, val[i] > 0 ? -1 : 1, buf.data());
+        t.ModifyRecord(buf.data());
+        val[i] = val[i] > 0 ? -1 : 1;
+      }
+    }
+    EXPECT_EQ(count(t), expected());
+  }
+  TDataFile t;
+  Open(t, path);
+  EXPECT_EQ(count(t), expected());
 }
 
 // Computed fields follow every store and every load, one stays current when the other goes, and
