@@ -86,6 +86,10 @@ void TFileHandler::SetHolding(bool value) {
   if (held_ != nullptr) held_->SetHolding(value);
 }
 
+void TFileHandler::DiscardHeld() noexcept {
+  if (held_ != nullptr) held_->DiscardHeld();
+}
+
 void TFileHandler::WriteHeld() {
   if (held_ != nullptr && held_->WriteHeld() != platform::kErrorSuccess) Fail(kErrWriteFailure);
 }

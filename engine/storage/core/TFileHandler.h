@@ -123,6 +123,8 @@ class TFileHandler {
   void SetHolding(bool value);
   // Writes the bytes held back (9218 when that fails); nothing when none are held.
   void WriteHeld();
+  // Forgets the bytes held back, for a file deleted once closed; nothing without the layer.
+  void DiscardHeld() noexcept;
 
   // Tests only: from now on every file this handler opens or creates (the destination of CopyTo
   // too), and the one open now, passes through a platform::FaultyFile with these faults, which

@@ -60,6 +60,11 @@ class TWriteBehindFile final : public platform::File {
   // Writes every held byte to the file beneath, in runs of adjacent pieces; on failure the
   // pieces not yet written stay held and the error comes back.
   platform::OsError WriteHeld();
+  // Forgets every held byte unwritten: only for a file deleted once closed.
+  void DiscardHeld() noexcept {
+    pieces_.clear();
+    held_bytes_ = 0;
+  }
   // While false (the start), writes go to the file beneath, after what is held.
   void SetHolding(bool holding) { holding_ = holding; }
   size_t HeldBytes() const { return held_bytes_; }

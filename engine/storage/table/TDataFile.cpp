@@ -325,12 +325,21 @@ void TDataFile::Close() {
   // Whatever the final write does, the files are closed: a handle left half open would keep its
   // locks and share modes until the process ends.
   std::exception_ptr error;
+  // A table deleted on close and opened exclusively is seen by no other handle: what it has not
+  // written yet is dropped with it instead of being written just before the deletion.
+  const bool discard = delete_on_close_ && Exclusive();
   try {
     ReleaseAllPins();
-    if (Exclusive() && !ReadOnly()) CommitTransaction(true, false, false);
-    WriteHeld();
-    if (index_file_.IsOpen()) index_file_.WriteHeld();
-    if (blob_file_ && blob_file_->IsOpen()) blob_file_->WriteHeld();
+    if (discard) {
+      DiscardHeld();
+      if (index_file_.IsOpen()) index_file_.DiscardHeld();
+      if (blob_file_ && blob_file_->IsOpen()) blob_file_->DiscardHeld();
+    } else {
+      if (Exclusive() && !ReadOnly()) CommitTransaction(true, false, false);
+      WriteHeld();
+      if (index_file_.IsOpen()) index_file_.WriteHeld();
+      if (blob_file_ && blob_file_->IsOpen()) blob_file_->WriteHeld();
+    }
   } catch (...) {
     error = std::current_exception();
   }

@@ -500,8 +500,18 @@ class TDataFile : public TFileHandler,
   class WriteLevel;
   class RecordLock;
   // The slots a write maintains: the primary index (unless it is the record number) and every
-  // secondary index.
-  std::vector<uint8_t> MaintainedSlots() const;
+  // secondary index.  Held in place: a write asks for them once per record.
+  struct TSlotSet {
+    std::array<uint8_t, kMaxSecondaryIndexes + 1> slot{};
+    size_t count = 0;
+    size_t size() const { return count; }
+    uint8_t operator[](size_t i) const { return slot[i]; }
+    const uint8_t* begin() const { return slot.data(); }
+    const uint8_t* end() const { return slot.data() + count; }
+  };
+  TSlotSet MaintainedSlots() const;
+  // Room for `count` keys of kMaxKeyLength, kept between writes so that none allocates it.
+  uint8_t* KeyScratch(size_t count);
   static void BuildSysDeletedKey(const uint8_t* record, uint8_t* key);
   // After a failure in the store stage: Reload, and the cursor back on its key.  A reload that
   // fails too is left pending for the next write (ReloadIfPending).
@@ -613,6 +623,7 @@ class TDataFile : public TFileHandler,
   bool force_buffer_flush_ = false;
   bool strict_change_detection_ = false;
   bool delete_on_close_ = false;
+  std::vector<uint8_t> key_scratch_;
   TPasswordEvent password_event_;
 
   TRecordCache record_cache_{*this};

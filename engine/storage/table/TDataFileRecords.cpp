@@ -2,8 +2,9 @@
 // (insert, modify, delete) with their keys and blob values.  The stages of a write are described
 // in TDataFile.h.
 #include <algorithm>
+#include <array>
 #include <cstring>
-#include <functional>
+#include <utility>
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -86,9 +87,10 @@ class TDataFile::RecordLock {
 namespace {
 
 // The store stage of a write: unless committed, `abandon` puts the handle back on the disk.
+template <class Abandon>
 class StoreStage {
  public:
-  explicit StoreStage(std::function<void()> abandon) : abandon_(std::move(abandon)) {}
+  explicit StoreStage(Abandon abandon) : abandon_(std::move(abandon)) {}
   ~StoreStage() {
     if (!committed_) abandon_();
   }
@@ -97,7 +99,7 @@ class StoreStage {
   void Commit() { committed_ = true; }
 
  private:
-  std::function<void()> abandon_;
+  Abandon abandon_;
   bool committed_ = false;
 };
 
@@ -231,11 +233,17 @@ void TDataFile::BuildSysDeletedKey(const uint8_t* record, uint8_t* key) {
   EncodeInt32Key(static_cast<int32_t>(cl::GetU32LE(record + kRecSequence)), key + 1);
 }
 
-std::vector<uint8_t> TDataFile::MaintainedSlots() const {
-  std::vector<uint8_t> slots;
-  if (!index_file_.NoPrimaryFields()) slots.push_back(0);
-  for (int s = 1; s <= index_file_.SecondaryCount(); ++s) slots.push_back(static_cast<uint8_t>(s));
+TDataFile::TSlotSet TDataFile::MaintainedSlots() const {
+  TSlotSet slots;
+  if (!index_file_.NoPrimaryFields()) slots.slot[slots.count++] = 0;
+  const int secondary = std::min<int>(index_file_.SecondaryCount(), kMaxSecondaryIndexes);
+  for (int s = 1; s <= secondary; ++s) slots.slot[slots.count++] = static_cast<uint8_t>(s);
   return slots;
+}
+
+uint8_t* TDataFile::KeyScratch(size_t count) {
+  if (key_scratch_.size() < count * kMaxKeyLength) key_scratch_.resize(count * kMaxKeyLength);
+  return key_scratch_.data();
 }
 
 // ---- reload -----------------------------------------------------------------------------------
@@ -353,10 +361,10 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   cl::PutU32LE(buffer + kRecSequence, sequence);
 
   // Locate: every key built and checked before anything is stored.
-  const std::vector<uint8_t> slots = MaintainedSlots();
-  std::vector<uint8_t> keys(slots.size() * kMaxKeyLength);
+  const TSlotSet slots = MaintainedSlots();
+  uint8_t* const keys = KeyScratch(slots.size());
   for (size_t i = 0; i < slots.size(); ++i) {
-    uint8_t* key = keys.data() + i * kMaxKeyLength;
+    uint8_t* key = keys + i * kMaxKeyLength;
     BuildKey(buffer, key, slots[i]);
     if (!no_key_check_) {
       index_file_.SelectIndex(slots[i]);
@@ -369,7 +377,7 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   StoreStage store([&] { AbandonStore(slot_guard.Saved(), blob_states, {}); });
   for (size_t i = 0; i < slots.size(); ++i) {
     index_file_.SelectIndex(slots[i]);
-    index_file_.InsertKey(keys.data() + i * kMaxKeyLength, slot);
+    index_file_.InsertKey(keys + i * kMaxKeyLength, slot);
   }
   bool retry = false;
   TRecord* entry = nullptr;
@@ -429,13 +437,13 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   std::memcpy(buffer + kRecSequence, current_->buffer.data() + kRecSequence, 4);
 
   // Locate: the keys that change, checked before anything is stored.
-  const std::vector<uint8_t> slots = MaintainedSlots();
-  std::vector<uint8_t> old_keys(slots.size() * kMaxKeyLength);
-  std::vector<uint8_t> new_keys(slots.size() * kMaxKeyLength);
-  std::vector<bool> changed(slots.size());
+  const TSlotSet slots = MaintainedSlots();
+  uint8_t* const old_keys = KeyScratch(2 * slots.size());
+  uint8_t* const new_keys = old_keys + slots.size() * kMaxKeyLength;
+  std::array<bool, kMaxSecondaryIndexes + 1> changed{};
   for (size_t i = 0; i < slots.size(); ++i) {
-    uint8_t* old_key = old_keys.data() + i * kMaxKeyLength;
-    uint8_t* new_key = new_keys.data() + i * kMaxKeyLength;
+    uint8_t* old_key = old_keys + i * kMaxKeyLength;
+    uint8_t* new_key = new_keys + i * kMaxKeyLength;
     BuildKey(current_->buffer.data(), old_key, slots[i]);
     BuildKey(buffer, new_key, slots[i]);
     const size_t length = index_file_.GetIndexDescriptor(slots[i]).key_length;
@@ -452,8 +460,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   for (size_t i = 0; i < slots.size(); ++i) {
     if (!changed[i]) continue;
     index_file_.SelectIndex(slots[i]);
-    index_file_.ModifyKey(old_keys.data() + i * kMaxKeyLength, new_keys.data() + i * kMaxKeyLength,
-                          number);
+    index_file_.ModifyKey(old_keys + i * kMaxKeyLength, new_keys + i * kMaxKeyLength, number);
   }
   std::memcpy(current_->buffer.data() + kRecFields, buffer + kRecFields,
               GetRecordBufferSize() - kRecFields);
@@ -484,7 +491,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   CheckCurrentIsStill(number, sequence);
   SlotGuard slot_guard(index_file_);
   const std::vector<uint8_t> copy = current_->buffer;
-  const std::vector<uint8_t> slots = MaintainedSlots();
+  const TSlotSet slots = MaintainedSlots();
 
   // Store (a missing key, 8708, is damage found on the way).
   const std::vector<TBlobFile::TOpenBlobState> blob_states = OpenBlobStates();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <random>
@@ -609,6 +610,36 @@ TEST_F(EdgeTest, ADuplicateKeyChangesNothingAndHoldsNothing) {
   other->Close();
   t.Close();
   EXPECT_TRUE(CheckTableFiles(path).ok());
+}
+
+// A private delete-on-close table goes without writing its pages out; a shared one still writes
+// them, and an exclusive table kept on close loses nothing.
+TEST_F(EdgeTest, DeleteOnCloseDropsOnlyAPrivateTable) {
+  for (const bool exclusive : {true, false}) {
+    for (const bool delete_on_close : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << exclusive << delete_on_close);
+      const std::string path = Table("Work");
+      Create(path, UsersTable());
+      TDataFile t;
+      t.SetDeleteOnClose(delete_on_close);
+      OpenOn(t, path, exclusive);
+      t.SetDeferredCommit(true);
+      for (int i = 1; i <= 300; ++i) {
+        Add(t, i, "Nom" + std::to_string(1000 - i), i, i % 50 == 0 ? std::string(600, 'm') : "");
+      }
+      EXPECT_NO_THROW(t.Close());
+      EXPECT_EQ(std::filesystem::exists(path + ".DAT"), !delete_on_close);
+      EXPECT_EQ(std::filesystem::exists(path + ".IDX"), !delete_on_close);
+      EXPECT_EQ(std::filesystem::exists(path + ".BLB"), !delete_on_close);
+      if (delete_on_close) continue;
+      EXPECT_TRUE(CheckTableFiles(path).ok());
+      TDataFile again;
+      OpenOn(again, path, false);
+      EXPECT_EQ(again.GetRecordCount(), 300u);
+      again.Close();
+      again.DeleteTableFiles();
+    }
+  }
 }
 
 // Slots come back through the deleted chain, and "Sys Deleted" follows each slot.
