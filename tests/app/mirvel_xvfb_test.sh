@@ -7,7 +7,8 @@
 # registry empty) starts without "SHOW": the directory dialog asks, the script types the
 # directory, B connects and stays hidden; A starts with "SHOW" and posts a message to bob through
 # its window; within the poll B's alert shows and its tray icon animates; "Aller voir" shows B's
-# window; the end of the session (SIGTERM) ends both with exit code 0.
+# window; B answers with a new message (the text quoted, the answer stored); the end of the
+# session (SIGTERM) ends both with exit code 0.
 # notray (with a window manager, without trayer): A without "SHOW" shows at once; the close box
 # iconifies it; restored, its menu button opens the tray's menu, whose "&Quitter" and the
 # confirmation's "&Quitter" end the program with exit code 0.
@@ -81,6 +82,12 @@ env $(station_env a alice) "$initdb" --register --user alice "$work/db" >/dev/nu
   fail "the creation tool failed"
 
 if [ "$mode" = tray ]; then
+  # The notification area must be shown before B starts: a station with no tray shows at once.
+  for _ in $(seq 100); do
+    xdotool search --onlyvisible --class trayer >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  sleep 0.5
   # B first, so that bob is in the users table when A's recipient list is read.
   start b bob
   b=$last_pid
@@ -155,6 +162,24 @@ if [ "$mode" = tray ]; then
   visible_window "$b" "Gestion des messages" >/dev/null || fail "Aller voir did not show B's window"
   sleep 1
   shot b-shown
+
+  # B answers with a new message: the text quoted, line by line, then "&Sauver".  The tool
+  # buttons sit above the message memo, at the form's layout positions.
+  bwindow=$(visible_window "$b" "Gestion des messages") || fail "B's window is gone"
+  xdotool windowactivate --sync "$bwindow" 2>/dev/null
+  xdotool mousemove --window "$bwindow" 281 208
+  sleep 0.3
+  xdotool click 1
+  sleep 0.5
+  shot b-answer
+  xdotool key alt+s
+  stored=""
+  for _ in $(seq 50); do
+    grep -rqa ">Merci de rappeler Martin pour le devis" "$work/db" && { stored=1; break; }
+    sleep 0.1
+  done
+  shot b-answered
+  [ -n "$stored" ] || fail "B's quoted answer is not stored"
 
   kill -TERM "$a" "$b"
   ends_with_zero "$a" || fail "A did not end with 0 on SIGTERM"
