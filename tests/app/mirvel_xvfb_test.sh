@@ -87,7 +87,8 @@ if [ "$mode" = tray ]; then
     xdotool search --onlyvisible --class trayer >/dev/null 2>&1 && break
     sleep 0.1
   done
-  sleep 0.5
+  # Shown is not yet managing icons: give the notification area time to claim its selection.
+  sleep 2
   # B first, so that bob is in the users table when A's recipient list is read.
   start b bob
   b=$last_pid
