@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The program on a real display, run inside scripts/xvfb-run.sh.
 #
-#   mirvel_xvfb_test.sh <mirvel> <mirvel-initdb> <output directory> tray|notray
+#   mirvel_xvfb_test.sh <mirvel> <mirvel-initdb> <output directory> tray|notray <tessera-dump>
 #
 # tray: a database made by the creation tool for alice (A's registry names it); B (bob, its
 # registry empty) starts without "SHOW": the directory dialog asks, the script types the
 # directory, B connects and stays hidden; A starts with "SHOW" and posts a message to bob through
 # its window; within the poll B's alert shows and its tray icon animates; "Aller voir" shows B's
-# window; B answers with a new message (the text quoted, the answer stored); the end of the
-# session (SIGTERM) ends both with exit code 0.
+# window; B answers with a new message (the text quoted, the answer stored); B prints the
+# message: the preview's "PDF" button writes a file whose text pdftotext reads back, and the
+# preview's "Fermer" closes it; the end of the session (SIGTERM) ends both with exit code 0 and
+# both users disconnected in the table.
 # notray (with a window manager, without trayer): A without "SHOW" shows at once; the close box
 # iconifies it; restored, its menu button opens the tray's menu, whose "&Quitter" and the
 # confirmation's "&Quitter" end the program with exit code 0.
@@ -20,6 +22,12 @@ mirvel=$1
 initdb=$2
 out=$3/artifacts/app-ui
 mode=$4
+dump=$5
+if [ "$mode" = tray ] && ! command -v pdftotext >/dev/null 2>&1; then
+  echo "missing: pdftotext (Debian package poppler-utils); run scripts/setup.sh" >&2
+  [ -n "${CI:-}" ] && exit 1
+  exit 77
+fi
 mkdir -p "$out"
 work=$(mktemp -d)
 pids=()
@@ -67,6 +75,15 @@ visible_window() {
   done
   return 1
 }
+# disconnected LOGIN...: each user's Statut is 0 in the users table, read by the dump tool.
+disconnected() {
+  local table login
+  table=$("$dump" "$work/db/Users.DAT") || fail "the dump tool could not read Users.DAT"
+  for login in "$@"; do
+    grep -qE "NomReseau=\"$login\" .* Statut=0 " <<<"$table" ||
+      fail "$login is still connected: $(grep -E "NomReseau=\"$login\"" <<<"$table")"
+  done
+}
 ends_with_zero() {  # ends_with_zero PID: waits at most 10 s
   for _ in $(seq 100); do
     kill -0 "$1" 2>/dev/null || break
@@ -87,6 +104,8 @@ if [ "$mode" = tray ]; then
     xdotool search --onlyvisible --class trayer >/dev/null 2>&1 && break
     sleep 0.1
   done
+  xdotool search --onlyvisible --class trayer >/dev/null 2>&1 ||
+    fail "the notification area did not show"
   # Shown is not yet managing icons: give the notification area time to claim its selection.
   sleep 2
   # B first, so that bob is in the users table when A's recipient list is read.
@@ -106,8 +125,12 @@ if [ "$mode" = tray ]; then
     fail "the directory dialog stayed"
   sleep 1
   kill -0 "$b" 2>/dev/null || fail "B ended"
-  xdotool search --all --onlyvisible --pid "$b" --name "Gestion des messages" >/dev/null 2>&1 &&
+  if xdotool search --all --onlyvisible --pid "$b" --name "Gestion des messages" >/dev/null 2>&1
+  then
+    xdotool search --onlyvisible --class trayer >/dev/null 2>&1 ||
+      fail "B's window showed: the notification area went away"
     fail "B's window showed without SHOW"
+  fi
   shot b-connected
 
   start a alice SHOW
@@ -182,9 +205,44 @@ if [ "$mode" = tray ]; then
   shot b-answered
   [ -n "$stored" ] || fail "B's quoted answer is not stored"
 
+  # B prints the message: the preview, its "PDF" button, the file typed in the save dialog; the
+  # preview's buttons sit on its top row, "Fermer" closes it.
+  xdotool mousemove --window "$bwindow" 231 208
+  sleep 0.3
+  xdotool click 1
+  preview=$(visible_window "$b" "^Aper") || fail "the print button opened no preview"
+  shot b-preview
+  xdotool mousemove --window "$preview" 253 20 click 1
+  visible_window "$b" "Enregistrer en PDF" >/dev/null ||
+    fail "the preview's PDF button asked nothing"
+  sleep 0.5  # the file name field takes the keys once the dialog has the focus
+  pdf=$work/message.pdf
+  xdotool type --delay 5 "$pdf"
+  sleep 0.3
+  shot b-pdf-dialog
+  xdotool key Return
+  for _ in $(seq 50); do
+    [ -s "$pdf" ] && break
+    sleep 0.1
+  done
+  [ -s "$pdf" ] || fail "the preview wrote no PDF"
+  cp "$pdf" "$out/$mode-message.pdf"
+  text=$(pdftotext "$pdf" - 2>/dev/null)
+  grep -q "^Interlocteur :" <<<"$text" || fail "the PDF lacks its labels"
+  grep -q "Merci de rappeler Martin pour le devis" <<<"$text" || fail "the PDF lacks the message"
+  xdotool mousemove --window "$preview" 327 20 click 1
+  for _ in $(seq 50); do
+    xdotool search --all --onlyvisible --pid "$b" --name "^Aper" >/dev/null 2>&1 || break
+    sleep 0.1
+  done
+  xdotool search --all --onlyvisible --pid "$b" --name "^Aper" >/dev/null 2>&1 &&
+    fail "the preview's Fermer did not close it"
+  shot b-printed
+
   kill -TERM "$a" "$b"
   ends_with_zero "$a" || fail "A did not end with 0 on SIGTERM"
   ends_with_zero "$b" || fail "B did not end with 0 on SIGTERM"
+  disconnected alice bob
 else
   start a alice
   a=$last_pid
@@ -220,5 +278,6 @@ else
   xdotool windowactivate --sync "$confirm" 2>/dev/null
   xdotool key alt+q
   ends_with_zero "$a" || fail "Quitter did not end the program with 0"
+  disconnected alice
 fi
 echo "mirvel_xvfb_test ($mode): passed; screenshots in $out"
