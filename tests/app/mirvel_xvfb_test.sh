@@ -6,11 +6,12 @@
 # tray: a database made by the creation tool for alice (A's registry names it); B (bob, its
 # registry empty) starts without "SHOW": the directory dialog asks, the script types the
 # directory, B connects and stays hidden; A starts with "SHOW" and posts a message to bob through
-# its window; within the poll B's alert shows and its tray icon animates; "Aller voir" shows B's
-# window; B answers with a new message (the text quoted, the answer stored); B prints the
-# message: the preview's "PDF" button writes a file whose text pdftotext reads back, and the
-# preview's "Fermer" closes it; the end of the session (SIGTERM) ends both with exit code 0 and
-# both users disconnected in the table.
+# its window (its caller not in the contacts, and not added); within the poll B's alert shows and
+# its tray icon animates; "Aller voir" shows B's window; B answers with a new message (the text
+# quoted, the answer stored); B prints the message: the preview's "PDF" button writes a file
+# whose text pdftotext reads back (the labels, the caller, the message), and the preview's
+# "Fermer" closes it; the end of the session (SIGTERM) ends both with exit code 0 and both users
+# disconnected in the table.
 # notray (with a window manager, without trayer): A without "SHOW" shows at once; the close box
 # iconifies it; restored, its menu button opens the tray's menu, whose "&Quitter" and the
 # confirmation's "&Quitter" end the program with exit code 0.
@@ -74,6 +75,21 @@ visible_window() {
     sleep 0.1
   done
   return 1
+}
+# not_added PID NAME: a save of a message whose caller is not in the contacts asks whether to add it;
+# "&Non".  No window manager gives the box the keyboard: the script does.
+not_added() {
+  local pid=$1 box
+  box=$(visible_window "$pid" "^Confirmation$") || fail "$2's save did not ask about the caller"
+  shot "$2-caller-question"
+  xdotool windowfocus --sync "$box" 2>/dev/null
+  xdotool key alt+n
+  for _ in $(seq 50); do
+    xdotool search --all --onlyvisible --pid "$pid" --name "^Confirmation$" >/dev/null 2>&1 ||
+      return 0
+    sleep 0.1
+  done
+  fail "$2's question about the caller stayed"
 }
 # disconnected LOGIN...: each user's Statut is 0 in the users table, read by the dump tool.
 disconnected() {
@@ -148,6 +164,9 @@ if [ "$mode" = tray ]; then
   xdotool type --delay 20 "bob"
   xdotool key Return
   sleep 0.3
+  xdotool mousemove --window "$window" 458 92 click 1
+  xdotool key ctrl+a
+  xdotool type --delay 5 "Dupuis"
   xdotool mousemove --window "$window" 100 180 click 1
   xdotool key ctrl+a
   xdotool type --delay 5 "Devis en retard"
@@ -155,6 +174,7 @@ if [ "$mode" = tray ]; then
   xdotool type --delay 5 "Merci de rappeler Martin pour le devis"
   shot a-typed
   xdotool key alt+s
+  not_added "$a" a
   saved=$(date +%s)
   sleep 0.5
   shot a-saved
@@ -197,6 +217,7 @@ if [ "$mode" = tray ]; then
   sleep 0.5
   shot b-answer
   xdotool key alt+s
+  not_added "$b" b
   stored=""
   for _ in $(seq 50); do
     grep -rqa ">Merci de rappeler Martin pour le devis" "$work/db" && { stored=1; break; }
@@ -228,7 +249,7 @@ if [ "$mode" = tray ]; then
   [ -s "$pdf" ] || fail "the preview wrote no PDF"
   cp "$pdf" "$out/$mode-message.pdf"
   text=$(pdftotext "$pdf" - 2>/dev/null)
-  grep -q "^Interlocteur :" <<<"$text" || fail "the PDF lacks its labels"
+  grep -q "^Interlocteur : Dupuis" <<<"$text" || fail "the PDF lacks the caller and its label"
   grep -q "Merci de rappeler Martin pour le devis" <<<"$text" || fail "the PDF lacks the message"
   xdotool mousemove --window "$preview" 327 20 click 1
   for _ in $(seq 50); do
