@@ -15,9 +15,10 @@
 # notray (with a window manager, without trayer): A without "SHOW" shows at once; the close box
 # iconifies it; restored, its menu button opens the tray's menu, whose "&Quitter" and the
 # confirmation's "&Quitter" end the program with exit code 0.
-# Every wait is bounded; screenshots and the error logs stay in the output directory: the one
-# beside the database (its parent folder, shared by the stations once connected) and the one each
-# station writes in its working directory before it is connected.
+# Every wait is bounded (xdotool's --sync waits under a timeout); screenshots, the PDF and the
+# error logs stay in the output directory: the one beside the database (its parent folder, shared
+# by the stations once connected) and the one each station writes in its working directory
+# before it is connected.
 set -uo pipefail
 mirvel=$1
 initdb=$2
@@ -82,7 +83,7 @@ not_added() {
   local pid=$1 box
   box=$(visible_window "$pid" "^Confirmation$") || fail "$2's save did not ask about the caller"
   shot "$2-caller-question"
-  xdotool windowfocus --sync "$box" 2>/dev/null
+  timeout 5 xdotool windowfocus --sync "$box" 2>/dev/null
   xdotool key alt+n
   for _ in $(seq 50); do
     xdotool search --all --onlyvisible --pid "$pid" --name "^Confirmation$" >/dev/null 2>&1 ||
@@ -129,7 +130,7 @@ if [ "$mode" = tray ]; then
   b=$last_pid
   dialog=$(visible_window "$b" "Chemin vers la base") || fail "B did not ask for the directory"
   shot b-asks
-  xdotool windowactivate --sync "$dialog" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$dialog" 2>/dev/null
   xdotool key ctrl+a
   xdotool type --delay 5 "$work/db"
   xdotool key Return
@@ -156,7 +157,7 @@ if [ "$mode" = tray ]; then
   shot a-shown
   # A posts to bob: "&Nouveau", the recipient, the subject, the text, "&Sauver".  Positions are
   # those of the form's layout, from the window's top left corner (no window manager here).
-  xdotool windowactivate --sync "$window" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
   xdotool key alt+n
   sleep 0.5
   xdotool mousemove --window "$window" 200 94 click 1
@@ -201,7 +202,7 @@ if [ "$mode" = tray ]; then
   grep -rqa "Merci de rappeler Martin pour le devis" "$work/db" || fail "A's message is not stored"
 
   # B goes to see the message.
-  xdotool windowactivate --sync "$alert" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$alert" 2>/dev/null
   xdotool key alt+v
   visible_window "$b" "Gestion des messages" >/dev/null || fail "Aller voir did not show B's window"
   sleep 1
@@ -210,7 +211,7 @@ if [ "$mode" = tray ]; then
   # B answers with a new message: the text quoted, line by line, then "&Sauver".  The tool
   # buttons sit above the message memo, at the form's layout positions.
   bwindow=$(visible_window "$b" "Gestion des messages") || fail "B's window is gone"
-  xdotool windowactivate --sync "$bwindow" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$bwindow" 2>/dev/null
   xdotool mousemove --window "$bwindow" 281 208
   sleep 0.3
   xdotool click 1
@@ -269,7 +270,7 @@ else
   a=$last_pid
   window=$(visible_window "$a" "Gestion des messages") || fail "no window without a tray"
   shot shown
-  xdotool windowactivate --sync "$window" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
   xdotool key alt+F4
   for _ in $(seq 50); do
     xdotool search --all --onlyvisible --pid "$a" --name "Gestion des messages" >/dev/null 2>&1 || break
@@ -279,7 +280,7 @@ else
     fail "the close box did not iconify the window"
   kill -0 "$a" 2>/dev/null || fail "the close box ended the program"
   shot iconified
-  xdotool windowactivate --sync "$window" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
   visible_window "$a" "Gestion des messages" >/dev/null || fail "the window did not come back"
   eval "$(xdotool getwindowgeometry --shell "$window")"
   # The menu button sits at the left of the bottom bar.
@@ -296,7 +297,7 @@ else
   done
   [ -n "$confirm" ] || fail "the menu's Quitter asked nothing"
   shot confirmation
-  xdotool windowactivate --sync "$confirm" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$confirm" 2>/dev/null
   xdotool key alt+q
   ends_with_zero "$a" || fail "Quitter did not end the program with 0"
   disconnected alice
