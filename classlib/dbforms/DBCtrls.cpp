@@ -38,13 +38,6 @@ void DisconnectLink(TControlDataLink& link) {
   link.SetDataSource(nullptr);
 }
 
-// Moves the link to `source`, keeping `control` told when the source is freed.
-void MoveLink(TControlDataLink& link, TComponent* control, TDataSource* source) {
-  if (TDataSource* old = link.DataSource()) old->RemoveFreeNotification(control);
-  link.SetDataSource(source);
-  if (source != nullptr) source->FreeNotification(control);
-}
-
 // A key that changes the text starts the edit; one the field cannot take, or an edit the dataset
 // refuses, beeps and is dropped.
 void StartEditOrRefuse(TControlDataLink& link, char& key) {
@@ -69,7 +62,7 @@ void TControlDataLink::FocusControl(TField** field) {
 
 // ---- TDBEdit ----------------------------------------------------------------------------------
 
-TDBEdit::TDBEdit(TComponent* owner) : TCustomMaskEdit(owner) {
+TDBEdit::TDBEdit(TComponent* owner) : TDBFieldControl(owner) {
   ConnectLink(
       link_, this, [this] { DataChange(); }, [this] { EditingChange(); }, [this] { UpdateData(); });
   TCustomMaskEdit::SetReadOnly(true);
@@ -77,15 +70,9 @@ TDBEdit::TDBEdit(TComponent* owner) : TCustomMaskEdit(owner) {
 
 TDBEdit::~TDBEdit() { DisconnectLink(link_); }
 
-void TDBEdit::SetDataSource(TDataSource* source) {
-  MoveLink(link_, this, source);
+void TDBEdit::DataSourceChanged() {
   DataChange();
   EditingChange();
-}
-
-void TDBEdit::Notification(TComponent* component, TOperation operation) {
-  TCustomMaskEdit::Notification(component, operation);
-  if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
 }
 
 void TDBEdit::SetReadOnly(bool read_only) {
@@ -167,7 +154,7 @@ void TDBEdit::DoExit() {
 
 // ---- TDBMemo ----------------------------------------------------------------------------------
 
-TDBMemo::TDBMemo(TComponent* owner) : TCustomMemo(owner) {
+TDBMemo::TDBMemo(TComponent* owner) : TDBFieldControl(owner) {
   ConnectLink(
       link_, this, [this] { DataChange(); }, [this] { EditingChange(); }, [this] { UpdateData(); });
   TCustomMemo::SetReadOnly(true);
@@ -175,15 +162,9 @@ TDBMemo::TDBMemo(TComponent* owner) : TCustomMemo(owner) {
 
 TDBMemo::~TDBMemo() { DisconnectLink(link_); }
 
-void TDBMemo::SetDataSource(TDataSource* source) {
-  MoveLink(link_, this, source);
+void TDBMemo::DataSourceChanged() {
   DataChange();
   EditingChange();
-}
-
-void TDBMemo::Notification(TComponent* component, TOperation operation) {
-  TCustomMemo::Notification(component, operation);
-  if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
 }
 
 void TDBMemo::SetReadOnly(bool read_only) {
@@ -518,7 +499,7 @@ void TDBNavigator::DrawGlyph(TNavigateBtn button, const TRect& rect, bool enable
 
 namespace cl {
 
-TDBLookupComboBox::TDBLookupComboBox(TComponent* owner) : TComboBox(owner) {
+TDBLookupComboBox::TDBLookupComboBox(TComponent* owner) : TDBFieldControl(owner) {
   SetStyle(csDropDownList);
   link_.SetControl(this);
   link_.SetOnDataChange([this](TObject*) { DataChange(); });
@@ -529,18 +510,6 @@ TDBLookupComboBox::~TDBLookupComboBox() {
   link_.SetOnDataChange(nullptr);
   link_.SetOnActiveChange(nullptr);
   link_.SetDataSource(nullptr);
-}
-
-void TDBLookupComboBox::SetDataSource(TDataSource* source) {
-  if (TDataSource* old = link_.DataSource()) old->RemoveFreeNotification(this);
-  link_.SetDataSource(source);
-  if (source != nullptr) source->FreeNotification(this);
-  DataChange();
-}
-
-void TDBLookupComboBox::Notification(TComponent* component, TOperation operation) {
-  TComboBox::Notification(component, operation);
-  if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
 }
 
 TField* TDBLookupComboBox::KeyField() const {

@@ -33,16 +33,39 @@ class TControlDataLink : public TFieldDataLink {
   void FocusControl(TField** field) override;
 };
 
-class TDBEdit : public TCustomMaskEdit {
+// What the single-field controls share: the link to DataSource/DataField, let go when the data
+// source is freed, and a new source shown at once (DataSourceChanged).
+template <class TBase>
+class TDBFieldControl : public TBase {
+ public:
+  explicit TDBFieldControl(TComponent* owner) : TBase(owner) {}
+
+  TDataSource* DataSource() const { return link_.DataSource(); }
+  void SetDataSource(TDataSource* source) {
+    if (TDataSource* old = link_.DataSource()) old->RemoveFreeNotification(this);
+    link_.SetDataSource(source);
+    if (source != nullptr) source->FreeNotification(this);
+    DataSourceChanged();
+  }
+  const std::string& DataField() const { return link_.FieldName(); }
+  void SetDataField(const std::string& name) { link_.SetFieldName(name); }
+  TField* Field() const { return link_.Field(); }
+
+ protected:
+  virtual void DataSourceChanged() = 0;
+  void Notification(TComponent* component, TOperation operation) override {
+    TBase::Notification(component, operation);
+    if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
+  }
+
+  TControlDataLink link_;
+};
+
+class TDBEdit : public TDBFieldControl<TCustomMaskEdit> {
  public:
   explicit TDBEdit(TComponent* owner);
   ~TDBEdit() override;
 
-  TDataSource* DataSource() const { return link_.DataSource(); }
-  void SetDataSource(TDataSource* source);
-  const std::string& DataField() const { return link_.FieldName(); }
-  void SetDataField(const std::string& name) { link_.SetFieldName(name); }
-  TField* Field() const { return link_.Field(); }
   bool ReadOnly() const { return link_.ReadOnly(); }
   void SetReadOnly(bool read_only) override;
 
@@ -53,31 +76,25 @@ class TDBEdit : public TCustomMaskEdit {
   void KeyPress(char& key) override;
   void DoEnter() override;
   void DoExit() override;
-  void Notification(TComponent* component, TOperation operation) override;
   TFieldDataLink& DataLink() { return link_; }
 
  private:
+  void DataSourceChanged() override;
   void DataChange();
   void EditingChange();
   void UpdateData();
   void SetFocused(bool focused);
 
-  TControlDataLink link_;
   bool focused_ = false;
   bool loading_ = false;
 };
 
-class TDBMemo : public TCustomMemo {
+// DataField may change at run time: the memo shows the new field at once.
+class TDBMemo : public TDBFieldControl<TCustomMemo> {
  public:
   explicit TDBMemo(TComponent* owner);
   ~TDBMemo() override;
 
-  TDataSource* DataSource() const { return link_.DataSource(); }
-  void SetDataSource(TDataSource* source);
-  const std::string& DataField() const { return link_.FieldName(); }
-  // May change at run time: the memo shows the new field at once.
-  void SetDataField(const std::string& name) { link_.SetFieldName(name); }
-  TField* Field() const { return link_.Field(); }
   bool ReadOnly() const { return link_.ReadOnly(); }
   void SetReadOnly(bool read_only) override;
 
@@ -86,14 +103,13 @@ class TDBMemo : public TCustomMemo {
   void KeyDown(uint16_t& key, TShiftState shift) override;
   void KeyPress(char& key) override;
   void DoExit() override;
-  void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  void DataSourceChanged() override;
   void DataChange();
   void EditingChange();
   void UpdateData();
 
-  TControlDataLink link_;
   bool loading_ = false;
 };
 
@@ -102,16 +118,11 @@ class TDBMemo : public TCustomMemo {
 // read again on every drop-down (so it is never stale), with the lookup dataset's controls
 // disabled and its position restored.  OnCloseUp fires once per drop-down, after a choice is
 // applied, also without a change.  One key field.
-class TDBLookupComboBox : public TComboBox {
+class TDBLookupComboBox : public TDBFieldControl<TComboBox> {
  public:
   explicit TDBLookupComboBox(TComponent* owner);
   ~TDBLookupComboBox() override;
 
-  TDataSource* DataSource() const { return link_.DataSource(); }
-  void SetDataSource(TDataSource* source);
-  const std::string& DataField() const { return link_.FieldName(); }
-  void SetDataField(const std::string& name) { link_.SetFieldName(name); }
-  TField* Field() const { return link_.Field(); }
   int DropDownRows() const { return DropDownCount(); }
   void SetDropDownRows(int rows) { SetDropDownCount(rows); }
   // Opens the list (from code); as the list's hook, reads it again.
@@ -122,16 +133,15 @@ class TDBLookupComboBox : public TComboBox {
  protected:
   void Change() override;
   void CloseUp() override;
-  void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  void DataSourceChanged() override { DataChange(); }
   void DataChange();
   void ReadList();
   void ApplyChoice();
   void FireCloseUp();
   TField* KeyField() const;
 
-  TControlDataLink link_;
   std::vector<std::string> keys_;
   int applied_ = -1;
   bool close_pending_ = false;
