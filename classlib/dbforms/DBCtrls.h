@@ -61,56 +61,70 @@ class TDBFieldControl : public TBase {
   TControlDataLink link_;
 };
 
-class TDBEdit : public TDBFieldControl<TCustomMaskEdit> {
+// What the edit and the memo share besides: read-only unless the link edits, a typed key that
+// first asks the link to edit, any change of the text while not loading (lines changed in code
+// while editing too) marking the link modified, and the field shown again by DataChange, which
+// the control's ShowField does without it counting as a change.  Instantiated in DBCtrls.cpp for
+// the two of them only.
+template <class TBase>
+class TDBTextControl : public TDBFieldControl<TBase> {
  public:
-  explicit TDBEdit(TComponent* owner);
-  ~TDBEdit() override;
+  explicit TDBTextControl(TComponent* owner);
+  ~TDBTextControl() override;
 
-  bool ReadOnly() const { return link_.ReadOnly(); }
+  bool ReadOnly() const { return this->link_.ReadOnly(); }
   void SetReadOnly(bool read_only) override;
 
  protected:
-  // Overridable paths (a derived edit intercepts keys and measures its text).
   void Change() override;
-  void KeyDown(uint16_t& key, TShiftState shift) override;
   void KeyPress(char& key) override;
+  void DataChange();
+  // REQUIRES: called by DataChange.
+  virtual void ShowField() = 0;
+  // Writes the text back into the field.
+  virtual void UpdateData() = 0;
+
+ private:
+  void DataSourceChanged() override;
+  void EditingChange();
+
+  bool loading_ = false;
+};
+
+extern template class TDBTextControl<TCustomMaskEdit>;
+extern template class TDBTextControl<TCustomMemo>;
+
+class TDBEdit : public TDBTextControl<TCustomMaskEdit> {
+ public:
+  explicit TDBEdit(TComponent* owner) : TDBTextControl(owner) {}
+
+ protected:
+  // Overridable paths (a derived edit intercepts keys and measures its text).
+  void KeyDown(uint16_t& key, TShiftState shift) override;
   void DoEnter() override;
   void DoExit() override;
   TFieldDataLink& DataLink() { return link_; }
 
  private:
-  void DataSourceChanged() override;
-  void DataChange();
-  void EditingChange();
-  void UpdateData();
+  void ShowField() override;
+  void UpdateData() override;
   void SetFocused(bool focused);
 
   bool focused_ = false;
-  bool loading_ = false;
 };
 
 // DataField may change at run time: the memo shows the new field at once.
-class TDBMemo : public TDBFieldControl<TCustomMemo> {
+class TDBMemo : public TDBTextControl<TCustomMemo> {
  public:
-  explicit TDBMemo(TComponent* owner);
-  ~TDBMemo() override;
-
-  bool ReadOnly() const { return link_.ReadOnly(); }
-  void SetReadOnly(bool read_only) override;
+  explicit TDBMemo(TComponent* owner) : TDBTextControl(owner) {}
 
  protected:
-  void Change() override;
   void KeyDown(uint16_t& key, TShiftState shift) override;
-  void KeyPress(char& key) override;
   void DoExit() override;
 
  private:
-  void DataSourceChanged() override;
-  void DataChange();
-  void EditingChange();
-  void UpdateData();
-
-  bool loading_ = false;
+  void ShowField() override;
+  void UpdateData() override;
 };
 
 // A list bound to a lookup field: it shows the lookup field's text, lists the lookup dataset's
