@@ -283,7 +283,12 @@ void TPage::Recompute() {
 }
 
 void TPage::RecountInserted(uint16_t slot, bool counted_before) {
-  if (!counted_before || !IsCompressedLeaf() || slot == 0 || slot > count_) return Recompute();
+  if (!counted_before || slot == 0 || slot > count_) return Recompute();
+  if (!IsCompressedLeaf()) {
+    // Every count stays 0, the inserted entry's too.
+    counts_current_ = true;
+    return;
+  }
   const size_t k = params_.key_length;
   const size_t suffix = SuffixSize(params_);
   if (k < suffix || params_.compression > kMaxCompression) RaiseCorrupt();
@@ -456,6 +461,9 @@ void TPage::UnpackEntries(const uint8_t* image) {
     if (used != cl::GetU16LE(image + kPageBytesInUse)) RaiseCorrupt();
     bytes_in_use_ = used;
   }
+  // The counts are those of the image (zero on a page without compression) and agree with the
+  // bytes in use, so an insert recounts only the entries it gave a new neighbour.
+  counts_current_ = true;
 }
 
 }  // namespace tessera

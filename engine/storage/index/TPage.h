@@ -95,7 +95,9 @@ class TPage : public TCacheEntry {
   void Recompute();
   // After InsertAfterCurrent put an entry at `slot`: when the counts were current before the
   // insert (`counted_before`), only that entry and the one behind it have a new neighbour, and
-  // only they are counted again; otherwise Recompute.  The result equals Recompute's.
+  // only they are counted again; otherwise Recompute.  The result equals Recompute's when the
+  // counts before were Recompute's (Unpack takes a page's counts from its image, where Pack
+  // wrote Recompute's).
   void RecountInserted(uint16_t slot, bool counted_before);
   bool CountsCurrent() const { return counts_current_; }
 
