@@ -531,8 +531,11 @@ class TDataFile : public TFileHandler,
   // instead, which a failed store rolls back (KeepsIndexPages).
   void CommitBeforeWrite();
   // Whether index pages of committed writes may be only in the page cache: an exclusive,
-  // writable handle that commits before each write.
-  bool KeepsIndexPages() const { return Exclusive() && !deferred_commit_ && !ReadOnly(); }
+  // writable handle that commits before each write, unless each commit must reach the disk
+  // (write-through).
+  bool KeepsIndexPages() const {
+    return Exclusive() && !deferred_commit_ && !ReadOnly() && !force_buffer_flush_;
+  }
   // Opens the page journal when KeepsIndexPages; EndStore closes it after a store that
   // succeeded (AbandonStore rolls it back).
   void BeginStore();

@@ -995,9 +995,10 @@ TEST_F(EdgeTest, FailedWritesOnAnExclusiveHandleLeaveTheTableAsItWas) {
       {"record writes fail", kData, false, 0, kErrWriteFailure},
       {"blob writes fail", kBlob, false, 0, kErrWriteFailure},
   };
+  int row = 0;
   for (const Fault& fault : faults_table) {
     SCOPED_TRACE(fault.name);
-    const std::string path = Table((std::string("Journal") + fault.name).c_str());
+    const std::string path = Table(("Journal" + std::to_string(++row)).c_str());
     Create(path, UsersTable());
     TDataFile t;
     OpenOn(t, path, true);
