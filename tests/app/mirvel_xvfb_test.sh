@@ -129,11 +129,13 @@ ends_with_zero() {  # ends_with_zero PID: waits at most 10 s
 # tray_icon PID: the id of the station's icon window inside the notification area's strip.
 tray_icon() {
   # shellcheck disable=SC2034  # set by the geometry the script evaluates
-  local tray w X Y WIDTH HEIGHT SCREEN WINDOW tx ty tw th
-  tray=$(xdotool search --onlyvisible --class trayer 2>/dev/null | head -n1)
-  [ -n "$tray" ] || return 1
-  eval "$(xdotool getwindowgeometry --shell "$tray")"
-  tx=$X ty=$Y tw=$WIDTH th=$HEIGHT
+  local w X Y WIDTH HEIGHT SCREEN WINDOW tx=0 ty=0 tw=0 th=0
+  # The panel is the widest of trayer's windows.
+  for w in $(xdotool search --onlyvisible --class trayer 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$WIDTH" -gt "$tw" ] && { tx=$X ty=$Y tw=$WIDTH th=$HEIGHT; }
+  done
+  [ "$tw" -gt 0 ] || return 1
   for w in $(xdotool search --all --onlyvisible --pid "$1" 2>/dev/null); do
     eval "$(xdotool getwindowgeometry --shell "$w")"
     if [ "$X" -ge "$tx" ] && [ "$Y" -ge "$ty" ] && [ $((X + WIDTH)) -le $((tx + tw)) ] &&
@@ -359,11 +361,15 @@ else
   a=$last_pid
   window=$(visible_window "$a" "Gestion des messages") || fail "no window without a tray"
   shot shown
-  timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
-  xdotool key alt+F4
-  for _ in $(seq 50); do
-    xdotool search --all --onlyvisible --pid "$a" --name "Gestion des messages" >/dev/null 2>&1 || break
-    sleep 0.1
+  # The window manager closes the active window: a key sent before it took the window is lost.
+  for _ in 1 2 3; do
+    timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
+    xdotool key alt+F4
+    for _ in $(seq 30); do
+      xdotool search --all --onlyvisible --pid "$a" --name "Gestion des messages" >/dev/null 2>&1 ||
+        break 2
+      sleep 0.1
+    done
   done
   xdotool search --all --onlyvisible --pid "$a" --name "Gestion des messages" >/dev/null 2>&1 &&
     fail "the close box did not iconify the window"
