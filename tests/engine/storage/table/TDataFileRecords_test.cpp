@@ -1096,7 +1096,9 @@ TEST_F(EdgeTest, FailedWritesOnAnExclusiveHandleLeaveTheTableAsItWas) {
     }
     EXPECT_GT(failures, 20);
     // Some of those failures came half-way through a store, with pages to put back.
-    if (fault.target != kData) EXPECT_GT(t.IndexFile().PageCache().RolledBackPages(), 0u);
+    if (fault.target != kData) {
+      EXPECT_GT(t.IndexFile().PageCache().RolledBackPages(), 0u);
+    }
     t.Close();
     const TTableCheckReport report = CheckTableFiles(path);
     ASSERT_TRUE(report.ok()) << report.problems.front();
