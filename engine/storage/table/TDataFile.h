@@ -529,6 +529,11 @@ class TDataFile : public TFileHandler,
   // commit in memory (TWriteBehindFile.h) and write it down with later ones.
   void CommitBeforeWrite();
   void SetHoldingAll(bool value);
+  // GetRecord; `with_memos`: a miss also reads the first blocks of the blob values of the records
+  // it brings in, under the same read level, so that they belong to the same moment.
+  TRecord* FetchRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
+                       bool& retry, bool with_memos);
+  void PrefetchBlobBlocks(uint32_t first, uint32_t count);
   // The record the write started from (its number and sequence number) still stands under the
   // cursor, live: else 8710.
   void CheckCurrentIsStill(uint32_t number, uint32_t sequence);
@@ -640,6 +645,10 @@ class TDataFile : public TFileHandler,
   bool maps_moved_ = false;  // a change seen while a build ran
   uint64_t filter_fetches_ = 0;
   bool reload_pending_ = false;
+  // A blob value was loaded from the file since the current record was last loaded: the caller
+  // reads them, and the next record read from disk brings its values' first blocks along.
+  bool blob_loaded_ = false;
+  std::vector<uint32_t> prefetch_offsets_;  // PrefetchBlobBlocks', kept between reads
   // The range as set (keys and significant lengths), for Clone.
   struct RangeKey {
     bool present = false;

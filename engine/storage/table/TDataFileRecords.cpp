@@ -140,6 +140,11 @@ void TDataFile::WriteRecordImages(uint32_t first, uint8_t* records, uint32_t cou
 
 TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
                               bool& retry) {
+  return FetchRecord(number, sequential, direction, use_index_count, retry, false);
+}
+
+TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
+                                bool use_index_count, bool& retry, bool with_memos) {
   retry = false;
   if (number == 0) return nullptr;
   const uint32_t next = header_.NextRecord();
@@ -174,7 +179,28 @@ TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, b
   TRecord* r = record_cache_.ReadRecords(number, count, forward);
   if (r == nullptr) Fail(kErrRecordBufferCorrupt);
   record_cache_.Pin(r);
+  // Only under the level that read the records: a level taken afterwards could show a change and
+  // clear the record just pinned.
+  if (with_memos && blob_file_ != nullptr &&
+      (transient_read_ || held_read_ || write_level_ || WithoutLocks())) {
+    PrefetchBlobBlocks(forward ? number : number - count + 1, count);
+  }
   return Computed(r);
+}
+
+void TDataFile::PrefetchBlobBlocks(uint32_t first, uint32_t count) {
+  std::vector<uint32_t>& offsets = prefetch_offsets_;
+  offsets.clear();
+  for (uint32_t n = first; n - first < count; ++n) {
+    const TRecord* r = record_cache_.Peek(n);
+    if (r == nullptr || r->Deleted()) continue;
+    for (const TFieldDefinition& f : table_fields_) {
+      if (!f.IsBlob()) continue;
+      const int32_t stored = cl::GetI32LE(r->buffer.data() + f.offset + 1);
+      if (stored > 0) offsets.push_back(static_cast<uint32_t>(stored));
+    }
+  }
+  blob_file_->PrefetchBlocks(offsets);
 }
 
 TRecord* TDataFile::Computed(TRecord* record) {
@@ -192,6 +218,7 @@ TRecord* TDataFile::Computed(TRecord* record) {
 
 void TDataFile::LoadCurrentRecord(int direction) {
   TIndexCursor& cursor = index_file_.Cursor();
+  const bool with_memos = std::exchange(blob_loaded_, false);
   for (;;) {
     TRecordCache::Unpin(current_);
     current_ = nullptr;
@@ -200,7 +227,7 @@ void TDataFile::LoadCurrentRecord(int direction) {
     // Only an insert makes a new slot; an index entry past the last slot is damage.
     if (number >= header_.NextRecord()) Fail(kErrRecordBufferCorrupt);
     bool retry = false;
-    TRecord* r = GetRecord(number, true, direction, true, retry);
+    TRecord* r = FetchRecord(number, true, direction, true, retry, with_memos);
     if (!retry) {
       current_ = r;
       return;
