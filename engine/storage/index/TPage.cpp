@@ -363,10 +363,10 @@ void TPage::UnpackEntries(const uint8_t* image) {
   for (uint16_t slot = 1; slot <= count; ++slot) {
     uint8_t* entry = entries_.data() + (slot - 1) * stride;
     if (!compressed) {
-      // Key, value and (inner pages) subtree count lie in the entry's order: one copy.
-      static_assert(kValueAt == 0 && kSubtreeAt == 4);
       const size_t size = IsLeaf() ? k + 4 : k + 8;  // fits: count is within capacity
-      std::memcpy(entry, in, size);
+      std::memcpy(entry, in, k);
+      std::memcpy(entry + k + kValueAt, in + k, 4);
+      if (!IsLeaf()) std::memcpy(entry + k + kSubtreeAt, in + k + 4, 4);
       in += size;
       continue;
     }
