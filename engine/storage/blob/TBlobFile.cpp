@@ -622,7 +622,7 @@ TBlock* TBlobFile::GetBlock(uint32_t offset, bool read_ahead, uint32_t wanted) {
     Touch(it->second);
     return block;
   }
-  if (!owner_.StrictChangeDetection() && owner_.TakeReadLevel()) return nullptr;
+  if (!owner_.StrictChangeDetection() && owner_.TakeBlobReadLevel()) return nullptr;
   uint32_t count = 1;
   if (read_ahead) {
     count = std::min(

@@ -112,6 +112,9 @@ class TBlobFileOwner {
   // level is held already).  True when another process changed the table's files; the owner has
   // then re-read the headers and invalidated this file's cache, and the caller starts over.
   virtual bool TakeReadLevel() = 0;
+  // As TakeReadLevel, before blocks are read: a level the owner took for its own files alone takes
+  // this file's part now.
+  virtual bool TakeBlobReadLevel() { return TakeReadLevel(); }
 };
 
 // One cached block; its offset, dirty flag and pins are the cache entry's (TCacheEntry.h).

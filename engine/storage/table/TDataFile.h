@@ -53,7 +53,9 @@
 //
 //   level        taken by (ranges)                               released by
 //   transient    TakeTransientRead: index reader byte, blob      the end of the cursor operation
-//   read         reader byte; then ChangeCheck                   (ReadScope), or at once outside one
+//   read         reader byte; then ChangeCheck (a read of        (ReadScope), or at once outside one
+//                records or pages alone: the blob byte and
+//                counter when a block is first read, see below)
 //   held read    LockRead: the same bytes (or those the          UnlockRead, Close
 //                transient level holds); then ChangeCheck
 //   write        TakeWriteLevel (WriteLevel of each write): the  ReleaseWriteLevel: blob region,
@@ -78,6 +80,12 @@
 // drops what moved: the record cache, index pages, blob blocks; the cursor finds its key again.
 // Reads from cached data take no lock, so another process's change is seen when the handle next
 // reads from disk, on RefreshFromDisk, or at every cursor operation with StrictChangeDetection.
+// A transient level taken to read records or index pages leaves the blob reader byte and counter
+// until the operation first reads a block (TakeBlobReadLevel), which most reads never do.  No
+// other process can tell: every writer takes the index region, which the index reader byte
+// excludes, before the blob region, and nothing takes the blob region alone.  When the index or
+// data counter moved meanwhile, the blob cache is dropped at once and the blob header is read
+// again before the next value is opened (blob_unchecked_): every write moves all three counters.
 // Close releases in the order: commit, held read, table, record locks (last first), transient,
 // write.
 //
@@ -438,8 +446,9 @@ class TDataFile : public TFileHandler,
   // Before a record, page or block is read from disk: the transient read level and the change
   // check (nothing when a level is held).  A change drops the caches but leaves the cursor to
   // find its key itself, as the reader is in the middle of an operation.
-  bool TakeReadLevel() override { return TakeTransientRead(false); }
-  bool TakeReadLockChanged() override { return TakeTransientRead(false); }
+  bool TakeReadLevel() override { return TakeTransientRead(false, false); }
+  bool TakeReadLockChanged() override { return TakeTransientRead(false, false); }
+  bool TakeBlobReadLevel() override { return TakeTransientRead(false, true); }
   uint16_t LanguageId() const override { return header_.Language(); }
   uint16_t SortId() const override { return header_.Sort(); }
   // Type and stored size of a field of the table's own set.
@@ -484,17 +493,21 @@ class TDataFile : public TFileHandler,
   TLockRetry RegionRetry() const;
   TLockRetry RecordRetry() const;
   // True when the change check found a change.  `reposition`: the cursor is put back on its
-  // key and the current record reloaded (only between operations).
-  bool TakeTransientRead(bool reposition);
+  // key and the current record reloaded (only between operations).  Without `with_blob` the blob
+  // reader byte and counter are left for later; with it, a level held without them takes them.
+  bool TakeTransientRead(bool reposition, bool with_blob = true);
   void EndTransientRead() noexcept;
-  // The index and blob reader bytes into local guards, then into the members; false when refused.
-  bool TakeReaderBytes();
+  // The index and (`with_blob`) blob reader bytes into local guards, then into the members; false
+  // when refused.
+  bool TakeReaderBytes(bool with_blob = true);
   bool ReleaseReaderBytes();
   // False when skipped (exclusive, without locks, held already).
   bool TakeWriteLevel();
   void ReleaseWriteLevel();
   void ReleaseAllLocks() noexcept;
-  bool ChangeCheck(bool reposition);
+  bool ChangeCheck(bool reposition, bool with_blob = true);
+  // The blob counter against the cached header; a move drops the blob cache.  True when moved.
+  bool BlobChangeCheck();
 
   // ---- records and writes (TDataFileRecords.cpp) ----
   class WriteLevel;
@@ -671,6 +684,9 @@ class TDataFile : public TFileHandler,
   TRangeLock index_read_;  // the reader byte of the transient or held read level
   bool held_read_ = false;
   bool transient_read_ = false;
+  // A change check passed over the blob counter while the other files moved: the blob header is
+  // read again before a value is opened.
+  bool blob_unchecked_ = false;
   bool write_level_ = false;
   int scope_depth_ = 0;
 };

@@ -183,7 +183,13 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
   // clear the record just pinned.
   if (with_memos && blob_file_ != nullptr &&
       (transient_read_ || held_read_ || write_level_ || WithoutLocks())) {
-    PrefetchBlobBlocks(forward ? number : number - count + 1, count);
+    try {
+      TakeBlobReadLevel();  // the blob byte joins the level; a moved blob file drops its cache
+      PrefetchBlobBlocks(forward ? number : number - count + 1, count);
+    } catch (...) {
+      TRecordCache::Unpin(r);
+      throw;
+    }
   }
   return Computed(r);
 }
