@@ -23,13 +23,7 @@ TDlgAvalaibilities::TDlgAvalaibilities(cl::TComponent* owner) : TEditorForm(owne
   DSUsers->SetDataSet(DMMirvel->TableUtilisateurs);
   DSUsers->SetAutoEdit(false);
 
-  PanelBoutons = loader.Create<cl::TPanel>(this, "PanelBoutons");
-  PanelBoutons->SetParent(this);
-  PanelBoutons->SetAlign(cl::alBottom);
-  PanelBoutons->SetHeight(41);
-  btnFermer = loader.Create<cl::TButton>(this, "btnFermer");
-  btnFermer->SetParent(PanelBoutons);
-  btnFermer->SetCaption("&Fermer");
+  btnFermer = CloseButtonBar(loader, this, PanelBoutons);
   btnFermer->SetModalResult(cl::mrOk);
   btnFermer->SetCancel(true);
   btnFermer->SetBounds(520, 8, 90, 25);

@@ -68,4 +68,81 @@ TFilterGuard::~TFilterGuard() {
   }
 }
 
+cl::TButton* CloseButtonBar(cl::TLoader& loader, cl::TForm* form, cl::TPanel*& panel) {
+  panel = loader.Create<cl::TPanel>(form, "PanelBoutons");
+  panel->SetParent(form);
+  panel->SetAlign(cl::alBottom);
+  panel->SetHeight(41);
+  auto* button = loader.Create<cl::TButton>(form, "btnFermer");
+  button->SetParent(panel);
+  button->SetCaption("&Fermer");
+  return button;
+}
+
+comp::TDBNavBarre* EditorButtonBar(cl::TLoader& loader, cl::TForm* form, cl::TPanel*& panel,
+                                   cl::TButton*& close_button) {
+  close_button = CloseButtonBar(loader, form, panel);
+  close_button->SetAlign(cl::alRight);
+  close_button->SetWidth(90);
+  auto* bar = loader.Create<comp::TDBNavBarre>(form, "DBNavBarre1");
+  bar->SetParent(panel);
+  bar->SetAlign(cl::alClient);
+  bar->SetBevelOuter(cl::bvNone);
+  bar->SetSpacing(6);
+  bar->SetMarginHeight(2);
+  bar->SetMarginWidth(3);
+  return bar;
+}
+
+comp::TFindPanel* SearchPanel(cl::TLoader& loader, cl::TForm* form, cl::TWinControl* parent,
+                              const char* name, cl::TDataSet* data_set, const char* field,
+                              bool tagged) {
+  auto* panel = loader.Create<comp::TFindPanel>(form, name);
+  panel->SetParent(parent);
+  panel->SetAlign(cl::alTop);
+  panel->SetHeight(33);
+  panel->SetLabelCaption(" Rechercher ");
+  if (tagged) panel->SetComboBoxWidth(120);
+  panel->SetDataSet(data_set);
+  if (tagged) {
+    panel->Edit()->SetFieldTagValue(1);
+    panel->Edit()->SetAllowCalcFields(false);
+  }
+  panel->SetSearchField(field);
+  return panel;
+}
+
+TNavigationStrip NavigationStrip(cl::TLoader& loader, cl::TForm* form, cl::TWinControl* parent,
+                                 const char* panel_name, const char* navigator_name,
+                                 const char* count_name, const cl::TRect& navigator_bounds,
+                                 cl::TButtonSet buttons, int count_width) {
+  TNavigationStrip strip;
+  strip.panel = loader.Create<cl::TPanel>(form, panel_name);
+  strip.panel->SetParent(parent);
+  strip.panel->SetAlign(cl::alBottom);
+  strip.panel->SetHeight(29);
+  strip.navigator = loader.Create<cl::TDBNavigator>(form, navigator_name);
+  strip.navigator->SetParent(strip.panel);
+  strip.navigator->SetBounds(navigator_bounds.Left, navigator_bounds.Top, navigator_bounds.Width(),
+                             navigator_bounds.Height());
+  strip.navigator->SetVisibleButtons(buttons);
+  strip.count = loader.Create<comp::TDBRecordCount>(form, count_name);
+  strip.count->SetParent(strip.panel);
+  strip.count->SetAlign(cl::alRight);
+  strip.count->SetWidth(count_width);
+  return strip;
+}
+
+comp::THDBGrid* BrowseGrid(cl::TLoader& loader, cl::TForm* form, cl::TWinControl* parent,
+                           const char* name, std::initializer_list<const char*> fields) {
+  auto* grid = loader.Create<comp::THDBGrid>(form, name);
+  grid->SetParent(parent);
+  grid->SetAlign(cl::alClient);
+  grid->SetOptions({cl::dgTitles, cl::dgIndicator, cl::dgColumnResize, cl::dgColLines,
+                    cl::dgRowLines, cl::dgTabs, cl::dgRowSelect, cl::dgConfirmDelete,
+                    cl::dgCancelOnExit});
+  for (const char* field : fields) grid->Columns().Add()->SetFieldName(field);
+  return grid;
+}
+
 }  // namespace mirvel

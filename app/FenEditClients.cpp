@@ -44,27 +44,9 @@ comp::THDBEdit* PlainEdit(cl::TLoader& loader, cl::TForm* form, cl::TWinControl*
 
 comp::THDBGrid* CallerGrid(cl::TLoader& loader, cl::TForm* form, cl::TWinControl* parent,
                            const char* name, cl::TDataSource* source) {
-  auto* grid = loader.Create<comp::THDBGrid>(form, name);
-  grid->SetParent(parent);
-  grid->SetOptions({cl::dgTitles, cl::dgIndicator, cl::dgColumnResize, cl::dgColLines,
-                    cl::dgRowLines, cl::dgTabs, cl::dgRowSelect, cl::dgConfirmDelete,
-                    cl::dgCancelOnExit});
-  grid->Columns().Add()->SetFieldName("Nom");
-  grid->Columns().Add()->SetFieldName("Tel1");
+  comp::THDBGrid* grid = BrowseGrid(loader, form, parent, name, {"Nom", "Tel1"});
   grid->SetDataSource(source);
   return grid;
-}
-
-comp::TFindPanel* SearchPanel(cl::TLoader& loader, cl::TForm* form, cl::TWinControl* parent,
-                              const char* name, cl::TDataSet* data_set, const char* field) {
-  auto* panel = loader.Create<comp::TFindPanel>(form, name);
-  panel->SetParent(parent);
-  panel->SetAlign(cl::alTop);
-  panel->SetHeight(33);
-  panel->SetLabelCaption(" Rechercher ");
-  panel->SetDataSet(data_set);
-  panel->SetSearchField(field);
-  return panel;
 }
 
 }  // namespace
@@ -84,24 +66,9 @@ TFenEditClients::TFenEditClients(cl::TComponent* owner) : TEditorForm(owner) {
   DSInterlocuteurs = loader.Create<cl::TDataSource>(this, "DSInterlocuteurs");
   DSInterlocuteurs->SetDataSet(inters);
 
-  PanelBoutons = loader.Create<cl::TPanel>(this, "PanelBoutons");
-  PanelBoutons->SetParent(this);
-  PanelBoutons->SetAlign(cl::alBottom);
-  PanelBoutons->SetHeight(41);
-  btnFermer = loader.Create<cl::TButton>(this, "btnFermer");
-  btnFermer->SetParent(PanelBoutons);
-  btnFermer->SetCaption("&Fermer");
-  btnFermer->SetAlign(cl::alRight);
-  btnFermer->SetWidth(90);
-  DBNavBarre1 = loader.Create<comp::TDBNavBarre>(this, "DBNavBarre1");
-  DBNavBarre1->SetParent(PanelBoutons);
-  DBNavBarre1->SetAlign(cl::alClient);
-  DBNavBarre1->SetBevelOuter(cl::bvNone);
+  DBNavBarre1 = EditorButtonBar(loader, this, PanelBoutons, btnFermer);
   DBNavBarre1->SetNavMode(comp::nmMultiDatasource);
   DBNavBarre1->SetDeleteMessage("Effacer l'enregistrement ?");
-  DBNavBarre1->SetSpacing(6);
-  DBNavBarre1->SetMarginHeight(2);
-  DBNavBarre1->SetMarginWidth(3);
 
   PanelClients = loader.Create<cl::TPanel>(this, "PanelClients");
   PanelClients->SetParent(this);
@@ -110,30 +77,17 @@ TFenEditClients::TFenEditClients(cl::TComponent* owner) : TEditorForm(owner) {
   PanelClients->SetBevelOuter(cl::bvNone);
   FindPanelClients =
       SearchPanel(loader, this, PanelClients, "FindPanelClients", clients, "Societe");
-  PanelNavClients = loader.Create<cl::TPanel>(this, "PanelNavClients");
-  PanelNavClients->SetParent(PanelClients);
-  PanelNavClients->SetAlign(cl::alBottom);
-  PanelNavClients->SetHeight(29);
-  DBNavigatorClients = loader.Create<cl::TDBNavigator>(this, "DBNavigatorClients");
-  DBNavigatorClients->SetParent(PanelNavClients);
-  DBNavigatorClients->SetBounds(4, 2, 125, 25);
-  DBNavigatorClients->SetVisibleButtons(
-      {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbRefresh});
+  const TNavigationStrip clients_strip =
+      NavigationStrip(loader, this, PanelClients, "PanelNavClients", "DBNavigatorClients",
+                      "DBRecordCountClients", cl::Bounds(4, 2, 125, 25),
+                      {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbRefresh}, 160);
+  PanelNavClients = clients_strip.panel;
+  DBNavigatorClients = clients_strip.navigator;
   DBNavigatorClients->SetDataSource(DSPrincipal);
-  DBRecordCountClients = loader.Create<comp::TDBRecordCount>(this, "DBRecordCountClients");
-  DBRecordCountClients->SetParent(PanelNavClients);
-  DBRecordCountClients->SetAlign(cl::alRight);
-  DBRecordCountClients->SetWidth(160);
+  DBRecordCountClients = clients_strip.count;
   DBRecordCountClients->SetDataSource(DSPrincipal);
-  DBGridClients = loader.Create<comp::THDBGrid>(this, "DBGridClients");
-  DBGridClients->SetParent(PanelClients);
-  DBGridClients->SetAlign(cl::alClient);
-  DBGridClients->SetOptions({cl::dgTitles, cl::dgIndicator, cl::dgColumnResize, cl::dgColLines,
-                             cl::dgRowLines, cl::dgTabs, cl::dgRowSelect, cl::dgConfirmDelete,
-                             cl::dgCancelOnExit});
-  for (const char* name : {"Societe", "CodePostal", "Ville", "Pays", "TelStandard", "TelFax"}) {
-    DBGridClients->Columns().Add()->SetFieldName(name);
-  }
+  DBGridClients = BrowseGrid(loader, this, PanelClients, "DBGridClients",
+                             {"Societe", "CodePostal", "Ville", "Pays", "TelStandard", "TelFax"});
   DBGridClients->Columns().Items(0)->Title().Caption = "Nom/Soci\xE9t\xE9";
   DBGridClients->SetDataSource(DSPrincipal);
 
@@ -169,7 +123,6 @@ TFenEditClients::TFenEditClients(cl::TComponent* owner) : TEditorForm(owner) {
   FindPanelInterClient =
       SearchPanel(loader, this, callers_box, "FindPanelInterClient", inters, "Nom");
   DBGridInterClient = CallerGrid(loader, this, callers_box, "DBGridInterClient", DSInterlocuteurs);
-  DBGridInterClient->SetAlign(cl::alClient);
 
   TabInterlocuteurs = loader.Create<cl::TTabSheet>(this, "TabInterlocuteurs");
   TabInterlocuteurs->SetPageControl(PageControl1);
@@ -179,24 +132,17 @@ TFenEditClients::TFenEditClients(cl::TComponent* owner) : TEditorForm(owner) {
   list_box->SetBounds(4, 4, 300, 230);
   list_box->SetBevelOuter(cl::bvNone);
   FindPanelInter = SearchPanel(loader, this, list_box, "FindPanelInter", inters, "Nom");
-  auto* nav_box = loader.Create<cl::TPanel>(this, "PanelNavInter");
-  nav_box->SetParent(list_box);
-  nav_box->SetAlign(cl::alBottom);
-  nav_box->SetHeight(29);
-  DBNavigatorInter = loader.Create<cl::TDBNavigator>(this, "DBNavigatorInter");
-  DBNavigatorInter->SetParent(nav_box);
-  DBNavigatorInter->SetBounds(2, 2, 200, 25);
-  DBNavigatorInter->SetVisibleButtons({cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast,
-                                       cl::nbInsert, cl::nbDelete, cl::nbPost, cl::nbCancel,
-                                       cl::nbRefresh});
+  const TNavigationStrip inter_strip =
+      NavigationStrip(loader, this, list_box, "PanelNavInter", "DBNavigatorInter",
+                      "DBRecordCountInter", cl::Bounds(2, 2, 200, 25),
+                      {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbInsert, cl::nbDelete,
+                       cl::nbPost, cl::nbCancel, cl::nbRefresh},
+                      95);
+  DBNavigatorInter = inter_strip.navigator;
   DBNavigatorInter->SetDataSource(DSInterlocuteurs);
-  DBRecordCountInter = loader.Create<comp::TDBRecordCount>(this, "DBRecordCountInter");
-  DBRecordCountInter->SetParent(nav_box);
-  DBRecordCountInter->SetAlign(cl::alRight);
-  DBRecordCountInter->SetWidth(95);
+  DBRecordCountInter = inter_strip.count;
   DBRecordCountInter->SetDataSource(DSInterlocuteurs);
   DBGridInter = CallerGrid(loader, this, list_box, "DBGridInter", DSInterlocuteurs);
-  DBGridInter->SetAlign(cl::alClient);
   DBEditNom = LabelledEdit(loader, this, TabInterlocuteurs, "DBEditNom", "Nom complet",
                            DSInterlocuteurs, "Nom", 312, 6, 300);
   DBEditTel1 = LabelledEdit(loader, this, TabInterlocuteurs, "DBEditTel1", "T\xE9l\xE9phone 1",

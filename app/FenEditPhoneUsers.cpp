@@ -20,38 +20,15 @@ TFenEditPhoneUsers::TFenEditPhoneUsers(cl::TComponent* owner) : TEditorForm(owne
   DSPrincipal = loader.Create<cl::TDataSource>(this, "DSPrincipal");
   DSPrincipal->SetDataSet(DMMirvel->TableUtilisateurs);
 
-  FindPanel1 = loader.Create<comp::TFindPanel>(this, "FindPanel1");
-  FindPanel1->SetParent(this);
-  FindPanel1->SetAlign(cl::alTop);
-  FindPanel1->SetHeight(33);
-  FindPanel1->SetLabelCaption(" Rechercher ");
-  FindPanel1->SetComboBoxWidth(120);
-  FindPanel1->SetDataSet(DMMirvel->TableUtilisateurs);
-  FindPanel1->Edit()->SetFieldTagValue(1);
-  FindPanel1->Edit()->SetAllowCalcFields(false);
-  FindPanel1->SetSearchField("NomReseau");
+  FindPanel1 = SearchPanel(loader, this, this, "FindPanel1", DMMirvel->TableUtilisateurs,
+                           "NomReseau", /*tagged=*/true);
 
-  PanelBoutons = loader.Create<cl::TPanel>(this, "PanelBoutons");
-  PanelBoutons->SetParent(this);
-  PanelBoutons->SetAlign(cl::alBottom);
-  PanelBoutons->SetHeight(41);
-  btnFermer = loader.Create<cl::TButton>(this, "btnFermer");
-  btnFermer->SetParent(PanelBoutons);
-  btnFermer->SetCaption("&Fermer");
-  btnFermer->SetAlign(cl::alRight);
-  btnFermer->SetWidth(90);
-  DBNavBarre1 = loader.Create<comp::TDBNavBarre>(this, "DBNavBarre1");
-  DBNavBarre1->SetParent(PanelBoutons);
-  DBNavBarre1->SetAlign(cl::alClient);
-  DBNavBarre1->SetBevelOuter(cl::bvNone);
+  DBNavBarre1 = EditorButtonBar(loader, this, PanelBoutons, btnFermer);
   DBNavBarre1->SetDataSource(DSPrincipal);
   DBNavBarre1->SetBtnLabels(
       {"&Cr\xE9"
        "er"});
   DBNavBarre1->SetDeleteMessage("Supprimer l'utilisateur ?");
-  DBNavBarre1->SetSpacing(6);
-  DBNavBarre1->SetMarginHeight(2);
-  DBNavBarre1->SetMarginWidth(3);
 
   PanelEdits = loader.Create<cl::TPanel>(this, "PanelEdits");
   PanelEdits->SetParent(this);
@@ -78,34 +55,21 @@ TFenEditPhoneUsers::TFenEditPhoneUsers(cl::TComponent* owner) : TEditorForm(owne
        "NomComplet", 8, 50);
   edit(LabelStatut, "LabelStatut", "Statut", DBEditStatut, "DBEditStatut", "Statut", 300, 50);
 
-  PanelNavigation = loader.Create<cl::TPanel>(this, "PanelNavigation");
-  PanelNavigation->SetParent(this);
-  PanelNavigation->SetAlign(cl::alBottom);
-  PanelNavigation->SetHeight(29);
-  DBNavigator1 = loader.Create<cl::TDBNavigator>(this, "DBNavigator1");
-  DBNavigator1->SetParent(PanelNavigation);
-  DBNavigator1->SetBounds(4, 2, 150, 25);
-  DBNavigator1->SetVisibleButtons(
-      {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbDelete, cl::nbRefresh});
+  const TNavigationStrip strip = NavigationStrip(
+      loader, this, this, "PanelNavigation", "DBNavigator1", "DBRecordCount1",
+      cl::Bounds(4, 2, 150, 25),
+      {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbDelete, cl::nbRefresh}, 160);
+  PanelNavigation = strip.panel;
+  DBNavigator1 = strip.navigator;
   DBNavigator1->SetShowHint(true);
   DBNavigator1->SetDataSource(DSPrincipal);
-  DBRecordCount1 = loader.Create<comp::TDBRecordCount>(this, "DBRecordCount1");
-  DBRecordCount1->SetParent(PanelNavigation);
-  DBRecordCount1->SetAlign(cl::alRight);
-  DBRecordCount1->SetWidth(160);
+  DBRecordCount1 = strip.count;
   DBRecordCount1->SetRecordName("utilisateur");
   DBRecordCount1->SetPluralLetter("s");
   DBRecordCount1->SetDataSource(DSPrincipal);
 
-  DBGridPrincipal = loader.Create<comp::THDBGrid>(this, "DBGridPrincipal");
-  DBGridPrincipal->SetParent(this);
-  DBGridPrincipal->SetAlign(cl::alClient);
-  DBGridPrincipal->SetOptions({cl::dgTitles, cl::dgIndicator, cl::dgColumnResize, cl::dgColLines,
-                               cl::dgRowLines, cl::dgTabs, cl::dgRowSelect, cl::dgConfirmDelete,
-                               cl::dgCancelOnExit});
-  for (const char* name : {"NomReseau", "NomComplet", "AdresseMessagerie", "Statut"}) {
-    DBGridPrincipal->Columns().Add()->SetFieldName(name);
-  }
+  DBGridPrincipal = BrowseGrid(loader, this, this, "DBGridPrincipal",
+                               {"NomReseau", "NomComplet", "AdresseMessagerie", "Statut"});
   DBGridPrincipal->Columns().Items(3)->SetAlignment(cl::taLeftJustify);
   DBGridPrincipal->SetDataSource(DSPrincipal);
 

@@ -24,16 +24,8 @@ TFenSelInterlocuteurs::TFenSelInterlocuteurs(cl::TComponent* owner) : TEditorFor
   DSPrincipal->SetDataSet(QueryRechercheInter);
   DSPrincipal->SetAutoEdit(false);
 
-  FindPanel1 = loader.Create<comp::TFindPanel>(this, "FindPanel1");
-  FindPanel1->SetParent(this);
-  FindPanel1->SetAlign(cl::alTop);
-  FindPanel1->SetHeight(33);
-  FindPanel1->SetLabelCaption(" Rechercher ");
-  FindPanel1->SetComboBoxWidth(120);
-  FindPanel1->SetDataSet(QueryRechercheInter);
-  FindPanel1->Edit()->SetFieldTagValue(1);
-  FindPanel1->Edit()->SetAllowCalcFields(false);
-  FindPanel1->SetSearchField("Nom");
+  FindPanel1 =
+      SearchPanel(loader, this, this, "FindPanel1", QueryRechercheInter, "Nom", /*tagged=*/true);
 
   ExitPanel1 = loader.Create<comp::TExitPanel>(this, "ExitPanel1");
   ExitPanel1->SetParent(this);
@@ -59,33 +51,20 @@ TFenSelInterlocuteurs::TFenSelInterlocuteurs(cl::TComponent* owner) : TEditorFor
   btnContacts->SetCaption("Fichier des Contacts");
   btnContacts->SetBounds((560 - 150) / 2, 6, 150, 25);
 
-  PanelNavigation = loader.Create<cl::TPanel>(this, "PanelNavigation");
-  PanelNavigation->SetParent(this);
-  PanelNavigation->SetAlign(cl::alBottom);
-  PanelNavigation->SetHeight(29);
-  DBNavigator1 = loader.Create<cl::TDBNavigator>(this, "DBNavigator1");
-  DBNavigator1->SetParent(PanelNavigation);
-  DBNavigator1->SetBounds(4, 2, 125, 25);
-  DBNavigator1->SetVisibleButtons(
-      {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbRefresh});
+  const TNavigationStrip strip =
+      NavigationStrip(loader, this, this, "PanelNavigation", "DBNavigator1", "DBRecordCount1",
+                      cl::Bounds(4, 2, 125, 25),
+                      {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbRefresh}, 180);
+  PanelNavigation = strip.panel;
+  DBNavigator1 = strip.navigator;
   DBNavigator1->SetDataSource(DSPrincipal);
-  DBRecordCount1 = loader.Create<comp::TDBRecordCount>(this, "DBRecordCount1");
-  DBRecordCount1->SetParent(PanelNavigation);
-  DBRecordCount1->SetAlign(cl::alRight);
-  DBRecordCount1->SetWidth(180);
+  DBRecordCount1 = strip.count;
   DBRecordCount1->SetRecordName("enregistrement");
   DBRecordCount1->SetPluralLetter("s");
   DBRecordCount1->SetDataSource(DSPrincipal);
 
-  DBGridPrincipal = loader.Create<comp::THDBGrid>(this, "DBGridPrincipal");
-  DBGridPrincipal->SetParent(this);
-  DBGridPrincipal->SetAlign(cl::alClient);
-  DBGridPrincipal->SetOptions({cl::dgTitles, cl::dgIndicator, cl::dgColumnResize, cl::dgColLines,
-                               cl::dgRowLines, cl::dgTabs, cl::dgRowSelect, cl::dgConfirmDelete,
-                               cl::dgCancelOnExit});
-  for (const char* name : {"Societe", "Nom", "Fonction", "Ville"}) {
-    DBGridPrincipal->Columns().Add()->SetFieldName(name);
-  }
+  DBGridPrincipal =
+      BrowseGrid(loader, this, this, "DBGridPrincipal", {"Societe", "Nom", "Fonction", "Ville"});
   DBGridPrincipal->SetDataSource(DSPrincipal);
 
   SetOnShow([this](cl::TObject* s) { FormShow(s); });

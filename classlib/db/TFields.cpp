@@ -217,9 +217,15 @@ void TIntegerField::SetAsVariant(const Variant& value) {
   }
 }
 
+// ---- TDecimalField -----------------------------------------------------------------------------
+
+bool TDecimalField::IsValidChar(char c) const {
+  return TNumericField::IsValidChar(c) || IsDecimalChar(c);
+}
+
 // ---- TFloatField -------------------------------------------------------------------------------
 
-TFloatField::TFloatField(TComponent* owner) : TNumericField(owner) { SetDataType(ftFloat); }
+TFloatField::TFloatField(TComponent* owner) : TDecimalField(owner, 15) { SetDataType(ftFloat); }
 
 TCurrencyField::TCurrencyField(TComponent* owner) : TFloatField(owner) {
   SetDataType(ftCurrency);
@@ -245,9 +251,9 @@ std::string TFloatField::GetText(bool display_text) const {
   double value;
   if (!GetValue(value)) return std::string();
   const TFormatSettings settings = CurrentFormatSettings();
-  if (!currency_) return FloatToStrF(value, ffGeneral, precision_, 0, settings);
+  if (!currency_) return FloatToStrF(value, ffGeneral, Precision(), 0, settings);
   // Money is edited without its currency string, so that the edit text reads back.
-  return FloatToStrF(value, display_text ? ffCurrency : ffFixed, precision_,
+  return FloatToStrF(value, display_text ? ffCurrency : ffFixed, Precision(),
                      settings.CurrencyDecimals, settings);
 }
 
@@ -310,13 +316,9 @@ void TFloatField::SetAsVariant(const Variant& value) {
   }
 }
 
-bool TFloatField::IsValidChar(char c) const {
-  return TNumericField::IsValidChar(c) || IsDecimalChar(c);
-}
-
 // ---- TBCDField ---------------------------------------------------------------------------------
 
-TBCDField::TBCDField(TComponent* owner) : TNumericField(owner) {
+TBCDField::TBCDField(TComponent* owner) : TDecimalField(owner, 20) {
   SetDataType(ftBCD);
   SetSize(4);
 }
@@ -393,10 +395,6 @@ void TBCDField::SetAsVariant(const Variant& value) {
   } else {
     SetAsCurrency(value.AsCurrency());
   }
-}
-
-bool TBCDField::IsValidChar(char c) const {
-  return TNumericField::IsValidChar(c) || IsDecimalChar(c);
 }
 
 // ---- TBooleanField -----------------------------------------------------------------------------

@@ -66,16 +66,26 @@ class TNumericField : public TField {
   bool IsValidChar(char c) const override;
 };
 
-class TIntegerField : public TNumericField {
+// The extra bounds a numeric field checks when a value is written: both 0 = none, otherwise
+// both apply.
+template <class T>
+class TFieldBounds {
+ public:
+  T MinValue() const { return min_value_; }
+  void SetMinValue(T value) { min_value_ = value; }
+  T MaxValue() const { return max_value_; }
+  void SetMaxValue(T value) { max_value_ = value; }
+
+ protected:
+  T min_value_ = 0;
+  T max_value_ = 0;
+};
+
+class TIntegerField : public TNumericField, public TFieldBounds<int32_t> {
  public:
   explicit TIntegerField(TComponent* owner);
   int DataSize() const override;
   bool GetValue(int32_t& value) const;
-  // Extra bounds checked when a value is written; 0 = none.
-  int32_t MinValue() const { return min_value_; }
-  void SetMinValue(int32_t value) { min_value_ = value; }
-  int32_t MaxValue() const { return max_value_; }
-  void SetMaxValue(int32_t value) { max_value_ = value; }
 
   std::string AsString() const override;
   void SetAsString(const std::string& value) override;
@@ -97,8 +107,6 @@ class TIntegerField : public TNumericField {
 
   int64_t type_low_;
   int64_t type_high_;
-  int32_t min_value_ = 0;
-  int32_t max_value_ = 0;
 };
 
 class TSmallintField : public TIntegerField {
@@ -116,7 +124,22 @@ class TAutoIncField : public TIntegerField {
   explicit TAutoIncField(TComponent* owner);
 };
 
-class TFloatField : public TNumericField {
+// A number with decimals: Precision digits, and typed keys that may also be the decimal separator
+// and the exponent letters.
+class TDecimalField : public TNumericField {
+ public:
+  int Precision() const { return precision_; }
+  void SetPrecision(int precision) { precision_ = precision; }
+  bool IsValidChar(char c) const override;
+
+ protected:
+  TDecimalField(TComponent* owner, int precision) : TNumericField(owner), precision_(precision) {}
+
+ private:
+  int precision_;
+};
+
+class TFloatField : public TDecimalField, public TFieldBounds<double> {
  public:
   explicit TFloatField(TComponent* owner);
   int DataSize() const override { return 8; }
@@ -127,14 +150,6 @@ class TFloatField : public TNumericField {
   // AsString keeps every digit, "0,30000000000000004").
   bool Currency() const { return currency_; }
   void SetCurrency(bool currency) { currency_ = currency; }
-  // Significant digits of the display and edit texts.
-  int Precision() const { return precision_; }
-  void SetPrecision(int precision) { precision_ = precision; }
-  // Extra bounds checked when a value is written; both 0 = none.
-  double MinValue() const { return min_value_; }
-  void SetMinValue(double value) { min_value_ = value; }
-  double MaxValue() const { return max_value_; }
-  void SetMaxValue(double value) { max_value_ = value; }
 
   std::string AsString() const override;
   void SetAsString(const std::string& value) override;
@@ -146,17 +161,12 @@ class TFloatField : public TNumericField {
   void SetAsCurrency(cl::Currency value) override;
   Variant AsVariant() const override;
   void SetAsVariant(const Variant& value) override;
-  // Also the decimal separator and the exponent letters.
-  bool IsValidChar(char c) const override;
 
  protected:
   std::string GetText(bool display_text) const override;
 
  private:
   bool currency_ = false;
-  int precision_ = 15;
-  double min_value_ = 0;
-  double max_value_ = 0;
 };
 
 class TCurrencyField : public TFloatField {
@@ -164,13 +174,11 @@ class TCurrencyField : public TFloatField {
   explicit TCurrencyField(TComponent* owner);
 };
 
-class TBCDField : public TNumericField {
+class TBCDField : public TDecimalField {
  public:
   explicit TBCDField(TComponent* owner);
   int DataSize() const override { return 8; }
   bool GetValue(cl::Currency& value) const;
-  int Precision() const { return precision_; }
-  void SetPrecision(int precision) { precision_ = precision; }
 
   std::string AsString() const override;
   void SetAsString(const std::string& value) override;
@@ -182,10 +190,6 @@ class TBCDField : public TNumericField {
   void SetAsCurrency(cl::Currency value) override;
   Variant AsVariant() const override;
   void SetAsVariant(const Variant& value) override;
-  bool IsValidChar(char c) const override;
-
- private:
-  int precision_ = 20;
 };
 
 class TBooleanField : public TField {

@@ -3,7 +3,6 @@
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
-#include <functional>
 
 #include "classlib/db/TDataSet.h"
 #include "classlib/db/TField.h"
@@ -17,32 +16,6 @@ namespace {
 bool ChangesText(char key) {
   const auto c = static_cast<unsigned char>(key);
   return c >= 32 || c == 8 || c == 22 || c == 24;
-}
-
-// The single-field controls listen to their field link the same way: its data and editing
-// changes refresh the control, an update asks it to write its text back.
-void ConnectLink(TControlDataLink& link, TComponent* control, std::function<void()> data_change,
-                 std::function<void()> editing_change, std::function<void()> update_data) {
-  link.SetControl(control);
-  link.SetOnDataChange([data_change](TObject*) { data_change(); });
-  link.SetOnEditingChange([editing_change](TObject*) { editing_change(); });
-  link.SetOnUpdateData([update_data](TObject*) { update_data(); });
-  link.SetOnActiveChange([editing_change](TObject*) { editing_change(); });
-}
-
-void DisconnectLink(TControlDataLink& link) {
-  link.SetOnDataChange(nullptr);
-  link.SetOnEditingChange(nullptr);
-  link.SetOnUpdateData(nullptr);
-  link.SetOnActiveChange(nullptr);
-  link.SetDataSource(nullptr);
-}
-
-// Moves the link to `source`, keeping `control` told when the source is freed.
-void MoveLink(TControlDataLink& link, TComponent* control, TDataSource* source) {
-  if (TDataSource* old = link.DataSource()) old->RemoveFreeNotification(control);
-  link.SetDataSource(source);
-  if (source != nullptr) source->FreeNotification(control);
 }
 
 // A key that changes the text starts the edit; one the field cannot take, or an edit the dataset
@@ -67,47 +40,47 @@ void TControlDataLink::FocusControl(TField** field) {
   }
 }
 
-// ---- TDBEdit ----------------------------------------------------------------------------------
+// ---- TDBTextControl ---------------------------------------------------------------------------
 
-TDBEdit::TDBEdit(TComponent* owner) : TCustomMaskEdit(owner) {
-  ConnectLink(
-      link_, this, [this] { DataChange(); }, [this] { EditingChange(); }, [this] { UpdateData(); });
-  TCustomMaskEdit::SetReadOnly(true);
+// The link's data and editing changes refresh the control, an update asks it to write its text
+// back.
+template <class TBase>
+TDBTextControl<TBase>::TDBTextControl(TComponent* owner) : TDBFieldControl<TBase>(owner) {
+  this->link_.SetControl(this);
+  this->link_.SetOnDataChange([this](TObject*) { DataChange(); });
+  this->link_.SetOnEditingChange([this](TObject*) { EditingChange(); });
+  this->link_.SetOnUpdateData([this](TObject*) { UpdateData(); });
+  this->link_.SetOnActiveChange([this](TObject*) { EditingChange(); });
+  TBase::SetReadOnly(true);
 }
 
-TDBEdit::~TDBEdit() { DisconnectLink(link_); }
+template <class TBase>
+TDBTextControl<TBase>::~TDBTextControl() {
+  this->link_.SetOnDataChange(nullptr);
+  this->link_.SetOnEditingChange(nullptr);
+  this->link_.SetOnUpdateData(nullptr);
+  this->link_.SetOnActiveChange(nullptr);
+  this->link_.SetDataSource(nullptr);
+}
 
-void TDBEdit::SetDataSource(TDataSource* source) {
-  MoveLink(link_, this, source);
+template <class TBase>
+void TDBTextControl<TBase>::DataSourceChanged() {
   DataChange();
   EditingChange();
 }
 
-void TDBEdit::Notification(TComponent* component, TOperation operation) {
-  TCustomMaskEdit::Notification(component, operation);
-  if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
-}
-
-void TDBEdit::SetReadOnly(bool read_only) {
-  link_.SetReadOnly(read_only);
+template <class TBase>
+void TDBTextControl<TBase>::SetReadOnly(bool read_only) {
+  this->link_.SetReadOnly(read_only);
   EditingChange();
 }
 
-void TDBEdit::DataChange() {
+template <class TBase>
+void TDBTextControl<TBase>::DataChange() {
   loading_ = true;
   try {
-    TField* field = link_.Field();
-    if (field == nullptr) {
-      SetEditMask("");
-      SetMaxLength(0);
-      SetText("");
-    } else {
-      SetEditMask(field->EditMask());
-      SetMaxLength(field->DataType() == ftString ? field->Size() : 0);
-      const bool edit_text = link_.Editing() || (focused_ && link_.CanModify());
-      SetText(edit_text ? field->Text() : field->DisplayText());
-    }
-    SetModified(false);
+    ShowField();
+    this->SetModified(false);
   } catch (...) {
     loading_ = false;
     throw;
@@ -115,16 +88,45 @@ void TDBEdit::DataChange() {
   loading_ = false;
 }
 
-void TDBEdit::EditingChange() { TCustomMaskEdit::SetReadOnly(!link_.Editing()); }
+template <class TBase>
+void TDBTextControl<TBase>::EditingChange() {
+  TBase::SetReadOnly(!this->link_.Editing());
+}
+
+template <class TBase>
+void TDBTextControl<TBase>::Change() {
+  if (!loading_) this->link_.Modified();
+  TBase::Change();
+}
+
+template <class TBase>
+void TDBTextControl<TBase>::KeyPress(char& key) {
+  TBase::KeyPress(key);
+  StartEditOrRefuse(this->link_, key);
+}
+
+template class TDBTextControl<TCustomMaskEdit>;
+template class TDBTextControl<TCustomMemo>;
+
+// ---- TDBEdit ----------------------------------------------------------------------------------
+
+void TDBEdit::ShowField() {
+  TField* field = link_.Field();
+  if (field == nullptr) {
+    SetEditMask("");
+    SetMaxLength(0);
+    SetText("");
+  } else {
+    SetEditMask(field->EditMask());
+    SetMaxLength(field->DataType() == ftString ? field->Size() : 0);
+    const bool edit_text = link_.Editing() || (focused_ && link_.CanModify());
+    SetText(edit_text ? field->Text() : field->DisplayText());
+  }
+}
 
 void TDBEdit::UpdateData() {
   ValidateEdit();
   if (TField* field = link_.Field()) field->SetText(Text());
-}
-
-void TDBEdit::Change() {
-  if (!loading_) link_.Modified();
-  TCustomMaskEdit::Change();
 }
 
 void TDBEdit::SetFocused(bool focused) {
@@ -148,11 +150,6 @@ void TDBEdit::KeyDown(uint16_t& key, TShiftState shift) {
   }
 }
 
-void TDBEdit::KeyPress(char& key) {
-  TCustomMaskEdit::KeyPress(key);
-  StartEditOrRefuse(link_, key);
-}
-
 void TDBEdit::DoEnter() {
   SetFocused(true);
   TCustomMaskEdit::DoEnter();
@@ -167,51 +164,17 @@ void TDBEdit::DoExit() {
 
 // ---- TDBMemo ----------------------------------------------------------------------------------
 
-TDBMemo::TDBMemo(TComponent* owner) : TCustomMemo(owner) {
-  ConnectLink(
-      link_, this, [this] { DataChange(); }, [this] { EditingChange(); }, [this] { UpdateData(); });
-  TCustomMemo::SetReadOnly(true);
-}
-
-TDBMemo::~TDBMemo() { DisconnectLink(link_); }
-
-void TDBMemo::SetDataSource(TDataSource* source) {
-  MoveLink(link_, this, source);
-  DataChange();
-  EditingChange();
-}
-
-void TDBMemo::Notification(TComponent* component, TOperation operation) {
-  TCustomMemo::Notification(component, operation);
-  if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
-}
-
-void TDBMemo::SetReadOnly(bool read_only) {
-  link_.SetReadOnly(read_only);
-  EditingChange();
-}
-
-void TDBMemo::DataChange() {
-  loading_ = true;
-  try {
-    TField* field = link_.Field();
-    // A memo shows the whole text of a memo field (its display text is only a tag).
-    if (field == nullptr) {
-      SetText("");
-    } else if (field->IsBlob()) {
-      SetText(field->AsString());
-    } else {
-      SetText(link_.Editing() ? field->Text() : field->DisplayText());
-    }
-    SetModified(false);
-  } catch (...) {
-    loading_ = false;
-    throw;
+void TDBMemo::ShowField() {
+  TField* field = link_.Field();
+  // A memo shows the whole text of a memo field (its display text is only a tag).
+  if (field == nullptr) {
+    SetText("");
+  } else if (field->IsBlob()) {
+    SetText(field->AsString());
+  } else {
+    SetText(link_.Editing() ? field->Text() : field->DisplayText());
   }
-  loading_ = false;
 }
-
-void TDBMemo::EditingChange() { TCustomMemo::SetReadOnly(!link_.Editing()); }
 
 void TDBMemo::UpdateData() {
   TField* field = link_.Field();
@@ -221,12 +184,6 @@ void TDBMemo::UpdateData() {
   } else {
     field->SetText(Text());
   }
-}
-
-void TDBMemo::Change() {
-  // Lines changed in code while editing count as the user's change.
-  if (!loading_) link_.Modified();
-  TCustomMemo::Change();
 }
 
 void TDBMemo::KeyDown(uint16_t& key, TShiftState shift) {
@@ -241,11 +198,6 @@ void TDBMemo::KeyDown(uint16_t& key, TShiftState shift) {
       key = 0;
     }
   }
-}
-
-void TDBMemo::KeyPress(char& key) {
-  TCustomMemo::KeyPress(key);
-  StartEditOrRefuse(link_, key);
 }
 
 void TDBMemo::DoExit() {
@@ -518,7 +470,7 @@ void TDBNavigator::DrawGlyph(TNavigateBtn button, const TRect& rect, bool enable
 
 namespace cl {
 
-TDBLookupComboBox::TDBLookupComboBox(TComponent* owner) : TComboBox(owner) {
+TDBLookupComboBox::TDBLookupComboBox(TComponent* owner) : TDBFieldControl(owner) {
   SetStyle(csDropDownList);
   link_.SetControl(this);
   link_.SetOnDataChange([this](TObject*) { DataChange(); });
@@ -529,18 +481,6 @@ TDBLookupComboBox::~TDBLookupComboBox() {
   link_.SetOnDataChange(nullptr);
   link_.SetOnActiveChange(nullptr);
   link_.SetDataSource(nullptr);
-}
-
-void TDBLookupComboBox::SetDataSource(TDataSource* source) {
-  if (TDataSource* old = link_.DataSource()) old->RemoveFreeNotification(this);
-  link_.SetDataSource(source);
-  if (source != nullptr) source->FreeNotification(this);
-  DataChange();
-}
-
-void TDBLookupComboBox::Notification(TComponent* component, TOperation operation) {
-  TComboBox::Notification(component, operation);
-  if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
 }
 
 TField* TDBLookupComboBox::KeyField() const {

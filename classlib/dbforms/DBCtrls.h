@@ -33,68 +33,98 @@ class TControlDataLink : public TFieldDataLink {
   void FocusControl(TField** field) override;
 };
 
-class TDBEdit : public TCustomMaskEdit {
+// What the single-field controls share: the link to DataSource/DataField, let go when the data
+// source is freed, and a new source shown at once (DataSourceChanged).
+template <class TBase>
+class TDBFieldControl : public TBase {
  public:
-  explicit TDBEdit(TComponent* owner);
-  ~TDBEdit() override;
+  explicit TDBFieldControl(TComponent* owner) : TBase(owner) {}
 
   TDataSource* DataSource() const { return link_.DataSource(); }
-  void SetDataSource(TDataSource* source);
+  void SetDataSource(TDataSource* source) {
+    if (TDataSource* old = link_.DataSource()) old->RemoveFreeNotification(this);
+    link_.SetDataSource(source);
+    if (source != nullptr) source->FreeNotification(this);
+    DataSourceChanged();
+  }
   const std::string& DataField() const { return link_.FieldName(); }
   void SetDataField(const std::string& name) { link_.SetFieldName(name); }
   TField* Field() const { return link_.Field(); }
-  bool ReadOnly() const { return link_.ReadOnly(); }
+
+ protected:
+  virtual void DataSourceChanged() = 0;
+  void Notification(TComponent* component, TOperation operation) override {
+    TBase::Notification(component, operation);
+    if (operation == opRemove && component == link_.DataSource()) SetDataSource(nullptr);
+  }
+
+  TControlDataLink link_;
+};
+
+// What the edit and the memo share besides: read-only unless the link edits, a typed key that
+// first asks the link to edit, any change of the text while not loading (lines changed in code
+// while editing too) marking the link modified, and the field shown again by DataChange, which
+// the control's ShowField does without it counting as a change.  Instantiated in DBCtrls.cpp for
+// the two of them only.
+template <class TBase>
+class TDBTextControl : public TDBFieldControl<TBase> {
+ public:
+  explicit TDBTextControl(TComponent* owner);
+  ~TDBTextControl() override;
+
+  bool ReadOnly() const { return this->link_.ReadOnly(); }
   void SetReadOnly(bool read_only) override;
 
  protected:
-  // Overridable paths (a derived edit intercepts keys and measures its text).
   void Change() override;
-  void KeyDown(uint16_t& key, TShiftState shift) override;
   void KeyPress(char& key) override;
-  void DoEnter() override;
-  void DoExit() override;
-  void Notification(TComponent* component, TOperation operation) override;
-  TFieldDataLink& DataLink() { return link_; }
+  void DataChange();
+  // REQUIRES: called by DataChange.
+  virtual void ShowField() = 0;
+  // Writes the text back into the field.
+  virtual void UpdateData() = 0;
 
  private:
-  void DataChange();
+  void DataSourceChanged() override;
   void EditingChange();
-  void UpdateData();
-  void SetFocused(bool focused);
 
-  TControlDataLink link_;
-  bool focused_ = false;
   bool loading_ = false;
 };
 
-class TDBMemo : public TCustomMemo {
- public:
-  explicit TDBMemo(TComponent* owner);
-  ~TDBMemo() override;
+extern template class TDBTextControl<TCustomMaskEdit>;
+extern template class TDBTextControl<TCustomMemo>;
 
-  TDataSource* DataSource() const { return link_.DataSource(); }
-  void SetDataSource(TDataSource* source);
-  const std::string& DataField() const { return link_.FieldName(); }
-  // May change at run time: the memo shows the new field at once.
-  void SetDataField(const std::string& name) { link_.SetFieldName(name); }
-  TField* Field() const { return link_.Field(); }
-  bool ReadOnly() const { return link_.ReadOnly(); }
-  void SetReadOnly(bool read_only) override;
+class TDBEdit : public TDBTextControl<TCustomMaskEdit> {
+ public:
+  explicit TDBEdit(TComponent* owner) : TDBTextControl(owner) {}
 
  protected:
-  void Change() override;
+  // Overridable paths (a derived edit intercepts keys and measures its text).
   void KeyDown(uint16_t& key, TShiftState shift) override;
-  void KeyPress(char& key) override;
+  void DoEnter() override;
   void DoExit() override;
-  void Notification(TComponent* component, TOperation operation) override;
+  TFieldDataLink& DataLink() { return link_; }
 
  private:
-  void DataChange();
-  void EditingChange();
-  void UpdateData();
+  void ShowField() override;
+  void UpdateData() override;
+  void SetFocused(bool focused);
 
-  TControlDataLink link_;
-  bool loading_ = false;
+  bool focused_ = false;
+};
+
+// DataField may change at run time: the memo shows the new field at once.
+class TDBMemo : public TDBTextControl<TCustomMemo> {
+ public:
+  explicit TDBMemo(TComponent* owner) : TDBTextControl(owner) {}
+
+ protected:
+  void KeyDown(uint16_t& key, TShiftState shift) override;
+  void DoExit() override;
+
+ private:
+  void ShowField() override;
+  void UpdateData() override;
 };
 
 // A list bound to a lookup field: it shows the lookup field's text, lists the lookup dataset's
@@ -102,16 +132,11 @@ class TDBMemo : public TCustomMemo {
 // read again on every drop-down (so it is never stale), with the lookup dataset's controls
 // disabled and its position restored.  OnCloseUp fires once per drop-down, after a choice is
 // applied, also without a change.  One key field.
-class TDBLookupComboBox : public TComboBox {
+class TDBLookupComboBox : public TDBFieldControl<TComboBox> {
  public:
   explicit TDBLookupComboBox(TComponent* owner);
   ~TDBLookupComboBox() override;
 
-  TDataSource* DataSource() const { return link_.DataSource(); }
-  void SetDataSource(TDataSource* source);
-  const std::string& DataField() const { return link_.FieldName(); }
-  void SetDataField(const std::string& name) { link_.SetFieldName(name); }
-  TField* Field() const { return link_.Field(); }
   int DropDownRows() const { return DropDownCount(); }
   void SetDropDownRows(int rows) { SetDropDownCount(rows); }
   // Opens the list (from code); as the list's hook, reads it again.
@@ -122,16 +147,15 @@ class TDBLookupComboBox : public TComboBox {
  protected:
   void Change() override;
   void CloseUp() override;
-  void Notification(TComponent* component, TOperation operation) override;
 
  private:
+  void DataSourceChanged() override { DataChange(); }
   void DataChange();
   void ReadList();
   void ApplyChoice();
   void FireCloseUp();
   TField* KeyField() const;
 
-  TControlDataLink link_;
   std::vector<std::string> keys_;
   int applied_ = -1;
   bool close_pending_ = false;

@@ -259,8 +259,11 @@ void TControl::SetMouseCapture(bool capture) {
   if (capture) {
     SetCaptureControl(this);
     if (widget != nullptr && widget->isVisible()) widget->grabMouse();
-  } else if (MouseCapture()) {
-    SetCaptureControl(nullptr);
+  } else {
+    if (MouseCapture()) SetCaptureControl(nullptr);
+    // The release that ends a press clears the capture before the control hears of it, so the
+    // toolkit's grab is given back whoever holds the capture now: a grab left behind would
+    // take every later click of the program, a modal window's included.
     if (widget != nullptr && QWidget::mouseGrabber() == widget) widget->releaseMouse();
   }
 }

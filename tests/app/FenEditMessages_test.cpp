@@ -347,6 +347,38 @@ TEST_F(MainWindowTest, GridMenuMarksAndDelete) {
   EXPECT_FALSE(form_->mnuSupprimer->Enabled());
 }
 
+// The drawn grid itself: the same texts in a row with Lu 0 or null carry more ink than in a read
+// row, because they are bold.
+TEST_F(MainWindowTest, UnreadRowsAreDrawnBold) {
+  Shown();
+  form_->SetBounds(form_->Left(), form_->Top(), 900, 800);  // room for every row
+  Stored(2, 1, 1, "m");                                     // the current row, highlighted
+  Stored(2, 1, cl::Variant(), "m");
+  Stored(2, 1, 0, "m");
+  Stored(2, 1, 1, "m");
+  dm().TableMessages->Last();
+  ASSERT_TRUE(PumpUntil([this] { return form_->MainDBGrid->Height() > 150; }));
+  cl::TDBGrid* grid = form_->MainDBGrid;
+  // The newest first: read, unread (0), unread (null), then the current one.
+  auto ink = [grid](int row) {
+    int count = 0;
+    for (int i = 0; i < grid->Columns().Count(); ++i) {
+      const std::string& field = grid->Columns().Items(i)->FieldName();
+      if (field != "Interlocuteur" && field != "DestinataireSelecter") continue;
+      cl::TRect cell = grid->CellRect(grid->ColOffset() + i, grid->RowOffset() + row);
+      EXPECT_GT(cell.Width(), 20) << "row " << row << " shown";
+      count +=
+          CountPixels(grid, cl::Rect(cell.Left + 2, cell.Top + 2, cell.Right - 2, cell.Bottom - 2),
+                      cl::clBlack);
+    }
+    return count;
+  };
+  const int read = ink(0);
+  ASSERT_GT(read, 20) << "the texts are drawn";
+  EXPECT_GT(ink(1), read * 1.15) << "Lu 0";
+  EXPECT_GT(ink(2), read * 1.15) << "Lu null";
+}
+
 TEST_F(MainWindowTest, UserSelectorFiltersTheView) {
   station_->AddUser({"lt", "<b>Lt</b>", 1});
   Shown();
@@ -517,6 +549,33 @@ TEST_F(MainWindowTest, ResizeRulesAndStoredPlacement) {
   EXPECT_EQ(form_->Width(), 900);
   EXPECT_EQ(form_->Height(), 600);
   EXPECT_EQ(form_->PanelDonnees->Height(), 210);
+}
+
+// The window system clamps a user's resize to the minimum tracking size the form reports: the
+// placement's limits come after the form's own answer and overwrite what they set; without a
+// placement width, the width at creation holds, however wide the window has become since.
+TEST_F(MainWindowTest, NoResizeBelowTheMinimumTrackingSize) {
+  for (const int placement_width : {635, 0}) {
+    SCOPED_TRACE(placement_width);
+    Create();
+    const int created = form_->Width();
+    EXPECT_EQ(form_->FMinWidth, created);
+    const int expected = placement_width != 0 ? placement_width : created;
+    form_->FormStorage1->MinMaxInfo().SetMinTrackWidth(placement_width);
+    form_->ShowMainWindow();
+    form_->SetBounds(form_->Left(), form_->Top(), created + 200, 600);
+    cl::TMinMaxInfo info;
+    form_->Perform(cl::WM_GETMINMAXINFO, 0, reinterpret_cast<cl::LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.X, expected);
+    EXPECT_EQ(info.ptMinTrackSize.Y, 452);
+    Widget(form_)->resize(created - 150, 300);
+    EXPECT_TRUE(PumpUntil([&] { return form_->Width() == expected && form_->Height() == 452; }))
+        << form_->Width() << " x " << form_->Height();
+    Widget(form_)->resize(created + 10, 500);
+    EXPECT_TRUE(PumpUntil([&] { return form_->Width() == created + 10; })) << "wider is allowed";
+    delete form_;
+    form_ = nullptr;
+  }
 }
 
 // ---- Without a notification area.

@@ -1,25 +1,35 @@
 #!/usr/bin/env bash
 # The program on a real display, run inside scripts/xvfb-run.sh.
 #
-#   mirvel_xvfb_test.sh <mirvel> <mirvel-initdb> <output directory> tray|notray
+#   mirvel_xvfb_test.sh <mirvel> <mirvel-initdb> <output directory> tray|notray <tessera-dump>
 #
 # tray: a database made by the creation tool for alice (A's registry names it); B (bob, its
 # registry empty) starts without "SHOW": the directory dialog asks, the script types the
 # directory, B connects and stays hidden; A starts with "SHOW" and posts a message to bob through
-# its window; within the poll B's alert shows and its tray icon animates; "Aller voir" shows B's
-# window; B answers with a new message (the text quoted, the answer stored); the end of the
-# session (SIGTERM) ends both with exit code 0.
+# its window (its caller not in the contacts, and not added); within the poll B's alert shows and
+# its tray icon animates; "Aller voir" shows B's window; B answers with a new message (the text
+# quoted, the answer stored); B prints the message: the preview's "PDF" button writes a file
+# whose text pdftotext reads back (the labels, the caller, the message), and the preview's
+# "Fermer" closes it; the end of the session (SIGTERM) ends both with exit code 0 and both users
+# disconnected in the table.
 # notray (with a window manager, without trayer): A without "SHOW" shows at once; the close box
 # iconifies it; restored, its menu button opens the tray's menu, whose "&Quitter" and the
 # confirmation's "&Quitter" end the program with exit code 0.
-# Every wait is bounded; screenshots and the error logs stay in the output directory: the one
-# beside the database (its parent folder, shared by the stations once connected) and the one each
-# station writes in its working directory before it is connected.
+# Every wait is bounded (xdotool's --sync waits under a timeout); screenshots, the PDF and the
+# error logs stay in the output directory: the one beside the database (its parent folder, shared
+# by the stations once connected) and the one each station writes in its working directory
+# before it is connected.
 set -uo pipefail
 mirvel=$1
 initdb=$2
 out=$3/artifacts/app-ui
 mode=$4
+dump=$5
+if [ "$mode" = tray ] && ! command -v pdftotext >/dev/null 2>&1; then
+  echo "missing: pdftotext (Debian package poppler-utils); run scripts/setup.sh" >&2
+  [ -n "${CI:-}" ] && exit 1
+  exit 77
+fi
 mkdir -p "$out"
 work=$(mktemp -d)
 pids=()
@@ -67,6 +77,30 @@ visible_window() {
   done
   return 1
 }
+# not_added PID NAME: a save of a message whose caller is not in the contacts asks whether to add it;
+# "&Non".  No window manager gives the box the keyboard: the script does.
+not_added() {
+  local pid=$1 box
+  box=$(visible_window "$pid" "^Confirmation$") || fail "$2's save did not ask about the caller"
+  shot "$2-caller-question"
+  timeout 5 xdotool windowfocus --sync "$box" 2>/dev/null
+  xdotool key alt+n
+  for _ in $(seq 50); do
+    xdotool search --all --onlyvisible --pid "$pid" --name "^Confirmation$" >/dev/null 2>&1 ||
+      return 0
+    sleep 0.1
+  done
+  fail "$2's question about the caller stayed"
+}
+# disconnected LOGIN...: each user's Statut is 0 in the users table, read by the dump tool.
+disconnected() {
+  local table login
+  table=$("$dump" "$work/db/Users.DAT") || fail "the dump tool could not read Users.DAT"
+  for login in "$@"; do
+    grep -qE "NomReseau=\"$login\" .* Statut=0 " <<<"$table" ||
+      fail "$login is still connected: $(grep -E "NomReseau=\"$login\"" <<<"$table")"
+  done
+}
 ends_with_zero() {  # ends_with_zero PID: waits at most 10 s
   for _ in $(seq 100); do
     kill -0 "$1" 2>/dev/null || break
@@ -87,6 +121,8 @@ if [ "$mode" = tray ]; then
     xdotool search --onlyvisible --class trayer >/dev/null 2>&1 && break
     sleep 0.1
   done
+  xdotool search --onlyvisible --class trayer >/dev/null 2>&1 ||
+    fail "the notification area did not show"
   # Shown is not yet managing icons: give the notification area time to claim its selection.
   sleep 2
   # B first, so that bob is in the users table when A's recipient list is read.
@@ -94,7 +130,7 @@ if [ "$mode" = tray ]; then
   b=$last_pid
   dialog=$(visible_window "$b" "Chemin vers la base") || fail "B did not ask for the directory"
   shot b-asks
-  xdotool windowactivate --sync "$dialog" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$dialog" 2>/dev/null
   xdotool key ctrl+a
   xdotool type --delay 5 "$work/db"
   xdotool key Return
@@ -106,8 +142,12 @@ if [ "$mode" = tray ]; then
     fail "the directory dialog stayed"
   sleep 1
   kill -0 "$b" 2>/dev/null || fail "B ended"
-  xdotool search --all --onlyvisible --pid "$b" --name "Gestion des messages" >/dev/null 2>&1 &&
+  if xdotool search --all --onlyvisible --pid "$b" --name "Gestion des messages" >/dev/null 2>&1
+  then
+    xdotool search --onlyvisible --class trayer >/dev/null 2>&1 ||
+      fail "B's window showed: the notification area went away"
     fail "B's window showed without SHOW"
+  fi
   shot b-connected
 
   start a alice SHOW
@@ -117,7 +157,7 @@ if [ "$mode" = tray ]; then
   shot a-shown
   # A posts to bob: "&Nouveau", the recipient, the subject, the text, "&Sauver".  Positions are
   # those of the form's layout, from the window's top left corner (no window manager here).
-  xdotool windowactivate --sync "$window" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
   xdotool key alt+n
   sleep 0.5
   xdotool mousemove --window "$window" 200 94 click 1
@@ -125,6 +165,9 @@ if [ "$mode" = tray ]; then
   xdotool type --delay 20 "bob"
   xdotool key Return
   sleep 0.3
+  xdotool mousemove --window "$window" 458 92 click 1
+  xdotool key ctrl+a
+  xdotool type --delay 5 "Dupuis"
   xdotool mousemove --window "$window" 100 180 click 1
   xdotool key ctrl+a
   xdotool type --delay 5 "Devis en retard"
@@ -132,6 +175,7 @@ if [ "$mode" = tray ]; then
   xdotool type --delay 5 "Merci de rappeler Martin pour le devis"
   shot a-typed
   xdotool key alt+s
+  not_added "$a" a
   saved=$(date +%s)
   sleep 0.5
   shot a-saved
@@ -158,7 +202,7 @@ if [ "$mode" = tray ]; then
   grep -rqa "Merci de rappeler Martin pour le devis" "$work/db" || fail "A's message is not stored"
 
   # B goes to see the message.
-  xdotool windowactivate --sync "$alert" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$alert" 2>/dev/null
   xdotool key alt+v
   visible_window "$b" "Gestion des messages" >/dev/null || fail "Aller voir did not show B's window"
   sleep 1
@@ -167,13 +211,14 @@ if [ "$mode" = tray ]; then
   # B answers with a new message: the text quoted, line by line, then "&Sauver".  The tool
   # buttons sit above the message memo, at the form's layout positions.
   bwindow=$(visible_window "$b" "Gestion des messages") || fail "B's window is gone"
-  xdotool windowactivate --sync "$bwindow" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$bwindow" 2>/dev/null
   xdotool mousemove --window "$bwindow" 281 208
   sleep 0.3
   xdotool click 1
   sleep 0.5
   shot b-answer
   xdotool key alt+s
+  not_added "$b" b
   stored=""
   for _ in $(seq 50); do
     grep -rqa ">Merci de rappeler Martin pour le devis" "$work/db" && { stored=1; break; }
@@ -182,15 +227,50 @@ if [ "$mode" = tray ]; then
   shot b-answered
   [ -n "$stored" ] || fail "B's quoted answer is not stored"
 
+  # B prints the message: the preview, its "PDF" button, the file typed in the save dialog; the
+  # preview's buttons sit on its top row, "Fermer" closes it.
+  xdotool mousemove --window "$bwindow" 231 208
+  sleep 0.3
+  xdotool click 1
+  preview=$(visible_window "$b" "^Aper") || fail "the print button opened no preview"
+  shot b-preview
+  xdotool mousemove --window "$preview" 253 20 click 1
+  visible_window "$b" "Enregistrer en PDF" >/dev/null ||
+    fail "the preview's PDF button asked nothing"
+  sleep 0.5  # the file name field takes the keys once the dialog has the focus
+  pdf=$work/message.pdf
+  xdotool type --delay 5 "$pdf"
+  sleep 0.3
+  shot b-pdf-dialog
+  xdotool key Return
+  for _ in $(seq 50); do
+    [ -s "$pdf" ] && break
+    sleep 0.1
+  done
+  [ -s "$pdf" ] || fail "the preview wrote no PDF"
+  cp "$pdf" "$out/$mode-message.pdf"
+  text=$(pdftotext "$pdf" - 2>/dev/null)
+  grep -q "^Interlocteur : Dupuis" <<<"$text" || fail "the PDF lacks the caller and its label"
+  grep -q "Merci de rappeler Martin pour le devis" <<<"$text" || fail "the PDF lacks the message"
+  xdotool mousemove --window "$preview" 327 20 click 1
+  for _ in $(seq 50); do
+    xdotool search --all --onlyvisible --pid "$b" --name "^Aper" >/dev/null 2>&1 || break
+    sleep 0.1
+  done
+  xdotool search --all --onlyvisible --pid "$b" --name "^Aper" >/dev/null 2>&1 &&
+    fail "the preview's Fermer did not close it"
+  shot b-printed
+
   kill -TERM "$a" "$b"
   ends_with_zero "$a" || fail "A did not end with 0 on SIGTERM"
   ends_with_zero "$b" || fail "B did not end with 0 on SIGTERM"
+  disconnected alice bob
 else
   start a alice
   a=$last_pid
   window=$(visible_window "$a" "Gestion des messages") || fail "no window without a tray"
   shot shown
-  xdotool windowactivate --sync "$window" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
   xdotool key alt+F4
   for _ in $(seq 50); do
     xdotool search --all --onlyvisible --pid "$a" --name "Gestion des messages" >/dev/null 2>&1 || break
@@ -200,7 +280,7 @@ else
     fail "the close box did not iconify the window"
   kill -0 "$a" 2>/dev/null || fail "the close box ended the program"
   shot iconified
-  xdotool windowactivate --sync "$window" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
   visible_window "$a" "Gestion des messages" >/dev/null || fail "the window did not come back"
   eval "$(xdotool getwindowgeometry --shell "$window")"
   # The menu button sits at the left of the bottom bar.
@@ -217,8 +297,9 @@ else
   done
   [ -n "$confirm" ] || fail "the menu's Quitter asked nothing"
   shot confirmation
-  xdotool windowactivate --sync "$confirm" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$confirm" 2>/dev/null
   xdotool key alt+q
   ends_with_zero "$a" || fail "Quitter did not end the program with 0"
+  disconnected alice
 fi
 echo "mirvel_xvfb_test ($mode): passed; screenshots in $out"

@@ -273,6 +273,35 @@ TEST_F(FieldsTest, BadTextsAndRangesAreRefusedBeforeWriting) {
   EXPECT_FALSE(ds_->Modified());
 }
 
+// Each numeric field keeps its own bounds and precision, with its own defaults; a float field
+// takes any value until a bound is set, then only what lies between both.
+TEST_F(FieldsTest, NumericFieldsKeepTheirOwnBoundsAndPrecision) {
+  auto* floating = static_cast<TFloatField*>(F("F"));
+  auto* bcd = static_cast<TBCDField*>(F("BCD"));
+  auto* integer = static_cast<TIntegerField*>(F("I"));
+  EXPECT_EQ(floating->Precision(), 15);
+  EXPECT_EQ(bcd->Precision(), 20);
+  bcd->SetPrecision(4);
+  EXPECT_EQ(floating->Precision(), 15);
+  EXPECT_EQ(bcd->Precision(), 4);
+
+  floating->SetAsFloat(-1e9);
+  EXPECT_EQ(floating->AsFloat(), -1e9);
+  floating->SetMinValue(0.5);
+  floating->SetMaxValue(2.5);
+  EXPECT_EQ(integer->MinValue(), 0);
+  EXPECT_EQ(integer->MaxValue(), 0);
+  for (double refused : {0.25, 3.0, -1e9}) {
+    EXPECT_THROW(floating->SetAsFloat(refused), EDatabaseError) << refused;
+  }
+  for (double taken : {0.5, 1.75, 2.5}) {
+    floating->SetAsFloat(taken);
+    EXPECT_EQ(floating->AsFloat(), taken);
+  }
+  integer->SetAsInteger(-7);
+  EXPECT_EQ(integer->AsInteger(), -7);
+}
+
 TEST_F(FieldsTest, VariantsConvertToTheFieldType) {
   F("DT")->SetValue(Variant::FromDate(EncodeDate(2024, 5, 6) + 0.25));
   EXPECT_EQ(F("DT")->AsDateTime(), EncodeDate(2024, 5, 6) + 0.25);

@@ -481,5 +481,61 @@ TEST(ControlsTest, GraphicControlsHintsFollowingParentsAndControlsAtPoints) {
   EXPECT_TRUE(Widget(&form)->windowFlags() & Qt::WindowMinimizeButtonHint);
 }
 
+// Holds the capture while pressed and clicks on release, as the speed buttons do.
+class TCapturingButton : public TGraphicControl {
+ public:
+  explicit TCapturingButton(TComponent* owner) : TGraphicControl(owner) {
+    SetClicksOnMouseUp(true);
+  }
+
+ protected:
+  void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override {
+    TGraphicControl::MouseDown(button, shift, x, y);
+    SetMouseCapture(true);
+  }
+  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override {
+    TGraphicControl::MouseUp(button, shift, x, y);
+    SetMouseCapture(false);
+    Click();
+  }
+};
+
+// Clicks travel through the window system here, as real ones do, so that a grab left behind
+// would take them.
+TEST(ControlsTest, AModalWindowOpenedByACapturingControlTakesTheMouse) {
+  TForm form(nullptr);
+  form.SetBounds(0, 0, 200, 100);
+  auto* opener = new TCapturingButton(&form);
+  opener->SetParent(&form);
+  opener->SetBounds(10, 10, 30, 20);
+  std::vector<int> results;
+  bool open = false;
+  opener->SetOnClick([&](TObject*) {
+    if (open) {  // the dialog's click reached the opener
+      results.push_back(-1);
+      return;
+    }
+    open = true;
+    TForm dialog(nullptr);
+    dialog.SetBounds(300, 300, 120, 60);
+    auto* close = new TButton(&dialog);
+    close->SetParent(&dialog);
+    close->SetBounds(10, 10, 80, 25);
+    close->SetOnClick([&](TObject*) { dialog.SetModalResult(mrOk); });
+    AddModalAction([&] {
+      QTest::mouseClick(Widget(&dialog)->windowHandle(), Qt::LeftButton, {}, QPoint(20, 20));
+      if (dialog.ModalResult() == mrNone) dialog.SetModalResult(mrAbort);
+    });
+    results.push_back(dialog.ShowModal());
+    open = false;
+  });
+  form.Show();
+  for (int i = 0; i < 2; ++i) {
+    QTest::mouseClick(Widget(&form)->windowHandle(), Qt::LeftButton, {}, QPoint(15, 15));
+  }
+  EXPECT_EQ(results, (std::vector<int>{mrOk, mrOk}));
+  EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+}
+
 }  // namespace
 }  // namespace cl

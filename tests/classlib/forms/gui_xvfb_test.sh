@@ -10,24 +10,7 @@ markers="$out/gui-xvfb-markers.txt"
 shot="$out/gui-xvfb-screenshot.png"
 rm -f "$markers" "$shot"
 
-fail() {
-  echo "FAIL: $*" >&2
-  [ -f "$markers" ] && { echo "markers:" >&2; cat "$markers" >&2; }
-  [ -n "${demo_pid:-}" ] && kill "$demo_pid" 2>/dev/null
-  exit 1
-}
-wait_marker() {
-  for _ in $(seq 100); do
-    grep -qx "$1" "$markers" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-# Prints "x y width height" of a window.
-geometry() {
-  xdotool getwindowgeometry --shell "$1" |
-    awk -F= '/^X=/{x=$2} /^Y=/{y=$2} /^WIDTH=/{w=$2} /^HEIGHT=/{h=$2} END{print x, y, w, h}'
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../../xvfb_common.sh"
 
 "$demo" "$markers" &
 demo_pid=$!
@@ -39,28 +22,11 @@ window=$(xdotool search --sync --onlyvisible --name '^Mirvel demo$' | head -n1)
 xdotool mousemove --window "$window" 90 40 click 1
 wait_marker clicked || fail "the button click did not reach the program"
 
-# trayer's panel: the widest of its windows.
-tx=0 ty=0 tw=0 th=0
-for id in $(xdotool search --class trayer); do
-  read -r x y w h <<<"$(geometry "$id")"
-  if [ "$w" -gt "$tw" ]; then tx=$x ty=$y tw=$w th=$h; fi
-done
-icon=""
-for id in $(xdotool search --pid "$demo_pid"); do
-  read -r x y w h <<<"$(geometry "$id")"
-  if [ "$w" -le 64 ] && [ "$h" -le 64 ] && [ "$x" -ge "$tx" ] && [ "$y" -ge "$ty" ] &&
-     [ $((x + w)) -le $((tx + tw)) ] && [ $((y + h)) -le $((ty + th)) ]; then
-    icon="$x $y $w $h"
-  fi
-done
-[ -n "$icon" ] || fail "no tray icon of the demo inside trayer's area ($tx $ty $tw $th)"
-read -r ix iy iw ih <<<"$icon"
+find_tray_icon || fail "no tray icon of the demo inside trayer's area ($tray_area)"
 xdotool mousemove $((ix + iw / 2)) $((iy + ih / 2)) click --repeat 2 --delay 80 1
 wait_marker tray-double-click || fail "the tray double click did not reach the program"
 
-import -window root "$shot" || fail "no screenshot"
-colours=$(convert "$shot" -crop "${iw}x${ih}+${ix}+${iy}" +repage -format %k info:)
-[ "${colours:-0}" -gt 1 ] || fail "the tray icon's area is plain background"
+check_tray_icon_shot "$shot"
 
 kill -TERM "$demo_pid"
 wait "$demo_pid"

@@ -2,24 +2,17 @@
 // 07/12/2026.  What it sees goes to the marker file, one line each:
 //   ready (the edit has the focus), dropped <x> <y> <w> <h> (the calendar's place on the
 //   screen), closed, text <the edit's text> (after each change).
-#include <cstdio>
 #include <string>
 
 #include "classlib/forms/Forms.h"
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/TTimer.h"
 #include "components/ui/TCustomDateEdit.h"
+#include "tests/classlib/forms/DemoProgram.h"
 
 namespace {
 
-std::string g_marker_file;
-
-void Mark(const std::string& line) {
-  if (FILE* f = std::fopen(g_marker_file.c_str(), "ae")) {
-    std::fprintf(f, "%s\n", line.c_str());
-    std::fclose(f);
-  }
-}
+using demo::Mark;
 
 class TDateForm : public cl::TForm {
  public:
@@ -68,9 +61,7 @@ class TDateForm : public cl::TForm {
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
-  g_marker_file = argv[1];
-  cl::SetCommandLine(argc, argv);
-  cl::Application().Initialize();
+  demo::Start(argc, argv);
   TDateForm* form = nullptr;
   cl::Application().CreateForm(form);
   cl::Application().Run();

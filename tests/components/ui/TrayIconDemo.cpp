@@ -3,16 +3,13 @@
 // placement storage sets a minimum size and keeps the size ("placement"), or a form with a data
 // edit too narrow for its value ("hint").  What it sees goes to the marker file, one word a line:
 // ready, default-item, popup, size <w> <h>, restored <w> <h>, hint-shown, hint-hidden.
-#include <cstdio>
 #include <string>
-#include <vector>
 
 #include "classlib/db/TDataSource.h"
 #include "classlib/db/TFields.h"
 #include "classlib/forms/Forms.h"
 #include "classlib/forms/Menus.h"
 #include "classlib/rtl/Application.h"
-#include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Loader.h"
 #include "classlib/rtl/TTimer.h"
 #include "classlib/rtl/Units.h"
@@ -21,44 +18,11 @@
 #include "components/ui/THintController.h"
 #include "components/ui/TOxTrayIcon.h"
 #include "components/ui/WindowRoutines.h"
+#include "tests/classlib/forms/DemoProgram.h"
 
 namespace {
 
-std::string g_marker_file;
-
-void Mark(const std::string& word) {
-  if (FILE* f = std::fopen(g_marker_file.c_str(), "ae")) {
-    std::fprintf(f, "%s\n", word.c_str());
-    std::fclose(f);
-  }
-}
-
-// A 32 x 32 icon of 16 colours in yellow and red stripes.
-cl::TIcon StripedIcon() {
-  std::vector<uint8_t> b(766, 0);
-  cl::PutU16LE(&b[2], 1);
-  cl::PutU16LE(&b[4], 1);
-  b[6] = 32;
-  b[7] = 32;
-  b[8] = 16;
-  cl::PutU16LE(&b[10], 1);
-  cl::PutU16LE(&b[12], 4);
-  cl::PutU32LE(&b[14], 744);
-  cl::PutU32LE(&b[18], 22);
-  cl::PutU32LE(&b[22], 40);
-  cl::PutU32LE(&b[26], 32);
-  cl::PutU32LE(&b[30], 64);
-  cl::PutU16LE(&b[34], 1);
-  cl::PutU16LE(&b[36], 4);
-  cl::PutU32LE(&b[62 + 4], 0x0000FFFF);
-  cl::PutU32LE(&b[62 + 8], 0x00FF0000);
-  for (int row = 0; row < 32; ++row) {
-    for (int col = 0; col < 16; ++col) b[126 + row * 16 + col] = (row + col) % 4 < 2 ? 0x11 : 0x22;
-  }
-  cl::TIcon icon;
-  icon.LoadFromBytes(b);
-  return icon;
-}
+using demo::Mark;
 
 class TTrayForm : public cl::TForm {
  public:
@@ -91,7 +55,7 @@ class TPlacedForm : public cl::TForm {
     storage->MinMaxInfo().SetMinTrackHeight(452);
     // As the program's main window keeps its size: by its own two values, in an INI file beside
     // the markers.
-    storage->SetIniFileName(g_marker_file + ".ini");
+    storage->SetIniFileName(demo::MarkerFile() + ".ini");
     storage->SetOnSavePlacement([this, storage](cl::TObject*) {
       storage->WriteInteger("FormWidth", Width());
       storage->WriteInteger("FormHeight", Height());
@@ -150,9 +114,7 @@ class THintedForm : public cl::TForm {
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
-  g_marker_file = argv[1];
-  cl::SetCommandLine(argc, argv);
-  cl::Application().Initialize();
+  demo::Start(argc, argv);
   const std::string mode = argc > 2 ? argv[2] : "";
   cl::Application().SetShowMainForm(!mode.empty());
   TPlacedForm* placed = nullptr;
@@ -170,7 +132,7 @@ int main(int argc, char** argv) {
   start.SetInterval(200);
   start.SetOnTimer([&](cl::TObject*) {
     if (!form->tray_->IconVisible()) {
-      form->tray_->SetIcon(StripedIcon());
+      form->tray_->SetIcon(demo::StripedIcon());
       if (!form->tray_->IconVisible()) return;  // the tray host is not there yet
     }
     start.SetEnabled(false);

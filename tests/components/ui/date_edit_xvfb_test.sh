@@ -12,21 +12,7 @@ markers="$out/date-edit-xvfb-markers.txt"
 shot="$out/date-edit-xvfb-calendar.png"
 rm -f "$markers" "$shot"
 
-fail() {
-  echo "FAIL: $*" >&2
-  [ -f "$markers" ] && { echo "markers:" >&2; cat "$markers" >&2; }
-  [ -n "${demo_pid:-}" ] && kill "$demo_pid" 2>/dev/null
-  exit 1
-}
-# Waits for a line matching the pattern (whole line) to appear `count` times (default 1).
-wait_marker() {
-  local want=${2:-1}
-  for _ in $(seq 100); do
-    [ "$(grep -cx "$1" "$markers" 2>/dev/null)" -ge "$want" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../../xvfb_common.sh"
 
 "$demo" "$markers" &
 demo_pid=$!
