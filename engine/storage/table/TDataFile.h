@@ -546,7 +546,11 @@ class TDataFile : public TFileHandler,
   // it brings in, under the same read level, so that they belong to the same moment.
   TRecord* FetchRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
                        bool& retry, bool with_memos);
-  void PrefetchBlobBlocks(uint32_t first, uint32_t count);
+  // Records `first` .. `first` + `count` - 1 and the `more_count` numbers at `more`.
+  void PrefetchBlobBlocks(uint32_t first, uint32_t count, const uint32_t* more,
+                          uint32_t more_count);
+  // Records a walk reads ahead of its keys when they do not follow the record order.
+  static constexpr uint32_t kWalkReadAhead = 16;
   // The record the write started from (its number and sequence number) still stands under the
   // cursor, live: else 8710.
   void CheckCurrentIsStill(uint32_t number, uint32_t sequence);
@@ -587,6 +591,8 @@ class TDataFile : public TFileHandler,
   // ---- cursor (TDataFileCursor.cpp) ----
   // The cursor back onto the current record (or the first record), which is loaded forward.
   void Resync();
+  // LoadCurrentRecord after a step of a walk, which may read the next keys' records ahead.
+  void LoadWalkedRecord(int direction);
   void SelectSlot(uint8_t slot);
   uint8_t KeyFieldCount(int slot) const;
   // Bytes of `fields` key fields (and `partial` characters of the next) of `slot`'s key, at most
@@ -662,6 +668,7 @@ class TDataFile : public TFileHandler,
   // reads them, and the next record read from disk brings its values' first blocks along.
   bool blob_loaded_ = false;
   std::vector<uint32_t> prefetch_offsets_;  // PrefetchBlobBlocks', kept between reads
+  bool walking_ = false;  // GetNextRecord or GetPriorRecord is loading the record it moved to
   // The range as set (keys and significant lengths), for Clone.
   struct RangeKey {
     bool present = false;

@@ -181,31 +181,53 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
   record_cache_.Pin(r);
   // Only under the level that read the records: a level taken afterwards could show a change and
   // clear the record just pinned.
-  if (with_memos && blob_file_ != nullptr &&
-      (transient_read_ || held_read_ || write_level_ || WithoutLocks())) {
-    try {
-      TakeBlobReadLevel();  // the blob byte joins the level; a moved blob file drops its cache
-      PrefetchBlobBlocks(forward ? number : number - count + 1, count);
-    } catch (...) {
-      TRecordCache::Unpin(r);
-      throw;
+  const bool under_level = transient_read_ || held_read_ || write_level_ || WithoutLocks();
+  uint32_t ahead[kWalkReadAhead];
+  uint32_t ahead_count = 0;
+  try {
+    // A walk along an index whose keys do not follow the record order reads the records of the
+    // next keys too, each on its own, while this level is held: they then cost no level of their
+    // own when the walk reaches them.  On a table with blob values only while the walk reads them,
+    // so that those records come with their memos, of the same moment.
+    if (walking_ && under_level && sequential && use_index_count && !physical_scan_ && count == 1 &&
+        (blob_file_ == nullptr || with_memos)) {
+      const uint32_t limit =
+          std::min<uint32_t>(kWalkReadAhead, static_cast<uint32_t>(RecordCacheCapacity() / 4));
+      const uint32_t found = index_file_.Cursor().FollowingRecords(limit, forward ? 1 : -1, ahead);
+      for (uint32_t i = 0; i < found; ++i) {
+        const uint32_t n = ahead[i];
+        if (n >= header_.NextRecord() || record_cache_.Peek(n) != nullptr) continue;
+        // A short read is damage, which the walk reports when it reaches that record.
+        if (record_cache_.ReadRecords(n, 1, forward) != nullptr) ahead[ahead_count++] = n;
+      }
+      record_cache_.Find(number);  // the wanted record stays the most recent
     }
+    if (with_memos && blob_file_ != nullptr && under_level) {
+      TakeBlobReadLevel();  // the blob byte joins the level; a moved blob file drops its cache
+      PrefetchBlobBlocks(forward ? number : number - count + 1, count, ahead, ahead_count);
+    }
+  } catch (...) {
+    TRecordCache::Unpin(r);
+    throw;
   }
   return Computed(r);
 }
 
-void TDataFile::PrefetchBlobBlocks(uint32_t first, uint32_t count) {
+void TDataFile::PrefetchBlobBlocks(uint32_t first, uint32_t count, const uint32_t* more,
+                                   uint32_t more_count) {
   std::vector<uint32_t>& offsets = prefetch_offsets_;
   offsets.clear();
-  for (uint32_t n = first; n - first < count; ++n) {
+  auto add = [&](uint32_t n) {
     const TRecord* r = record_cache_.Peek(n);
-    if (r == nullptr || r->Deleted()) continue;
+    if (r == nullptr || r->Deleted()) return;
     for (const TFieldDefinition& f : table_fields_) {
       if (!f.IsBlob()) continue;
       const int32_t stored = cl::GetI32LE(r->buffer.data() + f.offset + 1);
       if (stored > 0) offsets.push_back(static_cast<uint32_t>(stored));
     }
-  }
+  };
+  for (uint32_t n = first; n - first < count; ++n) add(n);
+  for (uint32_t i = 0; i < more_count; ++i) add(more[i]);
   blob_file_->PrefetchBlocks(offsets);
 }
 
