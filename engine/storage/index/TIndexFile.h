@@ -113,6 +113,14 @@ class TIndexFile : public TCountedHeaderFile<kIndexHeaderSize, kIdxChangedMark>,
   void UnpinAll() { cache_.UnpinAll(); }
   // Writes every dirty page (before the header at commit) and trims the cache.
   void WriteDirtyPages() { cache_.Flush(); }
+  // The page journal of a write's store stage (TPageCache.h): a failed store puts the pages it
+  // changed back as they were and the cursor finds its key again.
+  void BeginStore() { cache_.BeginStore(); }
+  void EndStore() { cache_.EndStore(); }
+  void RollBackStore() noexcept {
+    cache_.RollBackStore();
+    tree_.BumpVersion();
+  }
   void IncRecordCount();
   void DecRecordCount();
   // Root and free-chain head of the current index; a set marks the header changed only when the

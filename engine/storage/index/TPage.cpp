@@ -91,6 +91,7 @@ void TPage::Clear() {
 }
 
 void TPage::Reset() {
+  if (Offset() != 0) BeforeChange();
   Clear();
   params_ = owner_.CurrentIndexParams();
   SetDirty(false);
@@ -111,6 +112,7 @@ const uint8_t* TPage::EntryAt(uint16_t slot) const {
 const uint8_t* TPage::KeyAt(uint16_t slot) const { return EntryAt(slot); }
 
 void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
+  BeforeChange();
   std::memcpy(EntryAt(slot), key, params_.key_length);
   counts_current_ = false;
   SetDirty(true);
@@ -121,6 +123,7 @@ uint32_t TPage::ValueAt(uint16_t slot) const {
 }
 
 void TPage::SetValueAt(uint16_t slot, uint32_t value) {
+  BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kValueAt, value);
   SetDirty(true);
 }
@@ -130,6 +133,7 @@ uint32_t TPage::SubtreeCountAt(uint16_t slot) const {
 }
 
 void TPage::SetSubtreeCountAt(uint16_t slot, uint32_t count) {
+  BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt, count);
   SetDirty(true);
 }
@@ -151,11 +155,13 @@ void TPage::SetTrailing(uint16_t slot, uint16_t t) {
 }
 
 void TPage::SetFree(bool free) {
+  BeforeChange();
   if (free_ != free) SetDirty(true);
   free_ = free;
 }
 
 void TPage::SetType(uint8_t type) {
+  BeforeChange();
   if (type_ != type) {
     counts_current_ = false;
     SetDirty(true);
@@ -164,11 +170,13 @@ void TPage::SetType(uint8_t type) {
 }
 
 void TPage::SetPrev(uint32_t offset) {
+  BeforeChange();
   if (prev_ != offset) SetDirty(true);
   prev_ = offset;
 }
 
 void TPage::SetNext(uint32_t offset) {
+  BeforeChange();
   if (next_ != offset) SetDirty(true);
   next_ = offset;
 }
@@ -188,6 +196,7 @@ uint64_t TPage::TotalCount() const {
 
 void TPage::InsertAfterCurrent(const uint8_t* key) {
   if (count_ == UINT16_MAX) RaiseCorrupt();
+  BeforeChange();
   const uint16_t slot = static_cast<uint16_t>(std::min(current_, count_) + 1);
   const size_t stride = Stride();
   entries_.insert(entries_.begin() + static_cast<ptrdiff_t>((slot - 1) * stride), stride, 0);
@@ -200,6 +209,7 @@ void TPage::InsertAfterCurrent(const uint8_t* key) {
 
 void TPage::DeleteCurrent() {
   EntryAt(current_);  // range check
+  BeforeChange();
   const size_t stride = Stride();
   const auto first = entries_.begin() + static_cast<ptrdiff_t>((current_ - 1) * stride);
   entries_.erase(first, first + static_cast<ptrdiff_t>(stride));
@@ -207,6 +217,40 @@ void TPage::DeleteCurrent() {
   counts_current_ = false;
   if (current_ > count_) current_ = count_;
   SetDirty(true);
+}
+
+// ---- the store journal ---------------------------------------------------------------------------
+
+void TPageJournal::Open() {
+  open_ = true;
+  ++round_;
+  saved_count_ = 0;
+  added_.clear();
+}
+
+void TPageJournal::Save(TPage& page) {
+  if (saved_count_ == saved_.size()) saved_.emplace_back();
+  Image& image = saved_[saved_count_];
+  image.list = page.list_;
+  image.offset = page.Offset();
+  image.dirty = page.Dirty();
+  image.params = page.params_;
+  image.parent_offset = page.parent_offset_;
+  image.bytes_in_use = page.bytes_in_use_;
+  image.count = page.count_;
+  image.prev = page.prev_;
+  image.next = page.next_;
+  image.counts_current = page.counts_current_;
+  image.type = page.type_;
+  image.free = page.free_;
+  image.entries.assign(page.entries_.begin(), page.entries_.end());
+  ++saved_count_;
+  page.journal_round_ = round_;
+}
+
+void TPageJournal::NoteNew(TPage& page) {
+  added_.emplace_back(page.list_, page.Offset());
+  page.journal_round_ = round_;
 }
 
 void TPage::Pin() {
@@ -239,7 +283,12 @@ void TPage::Recompute() {
 }
 
 void TPage::RecountInserted(uint16_t slot, bool counted_before) {
-  if (!counted_before || !IsCompressedLeaf() || slot == 0 || slot > count_) return Recompute();
+  if (!counted_before || slot == 0 || slot > count_) return Recompute();
+  if (!IsCompressedLeaf()) {
+    // Every count stays 0, the inserted entry's too.
+    counts_current_ = true;
+    return;
+  }
   const size_t k = params_.key_length;
   const size_t suffix = SuffixSize(params_);
   if (k < suffix || params_.compression > kMaxCompression) RaiseCorrupt();
@@ -412,6 +461,9 @@ void TPage::UnpackEntries(const uint8_t* image) {
     if (used != cl::GetU16LE(image + kPageBytesInUse)) RaiseCorrupt();
     bytes_in_use_ = used;
   }
+  // The counts are those of the image (zero on a page without compression) and agree with the
+  // bytes in use, so an insert recounts only the entries it gave a new neighbour.
+  counts_current_ = true;
 }
 
 }  // namespace tessera

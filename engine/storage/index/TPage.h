@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/storage/core/TCacheEntry.h"
@@ -41,6 +42,34 @@ class TPageOwner {
   virtual const std::string& ErrorFileName() const = 0;
 };
 
+class TPage;
+
+// The pages one store stage of an exclusive handle changed, as they were before, so that a failed
+// store can put them back in memory (TPageCache::RollBackStore).  While open, a page saves itself
+// here before its first change; a page adopted for a new offset is only noted, as it goes again.
+// Kept by the page cache; its buffers are reused from one store to the next.
+class TPageJournal {
+ public:
+  bool IsOpen() const { return open_; }
+  // Whether `page` is in the journal of the store under way (not to be written or recycled).
+  bool Holds(const TPage& page) const;
+  void Open();
+  void Close() { open_ = false; }
+  // REQUIRES: open, and `page` not held yet.
+  void Save(TPage& page);
+  void NoteNew(TPage& page);
+
+ private:
+  friend class TPage;
+  friend class TPageCache;
+  struct Image;
+  std::vector<Image> saved_;  // the first `saved_count_` are this store's
+  size_t saved_count_ = 0;
+  std::vector<std::pair<int, uint32_t>> added_;  // list, offset
+  uint64_t round_ = 0;
+  bool open_ = false;
+};
+
 // Offset, dirty flag and pins: TCacheEntry.  One pin beyond kMaxPins is error 8965.
 class TPage : public TCacheEntry {
  public:
@@ -66,7 +95,9 @@ class TPage : public TCacheEntry {
   void Recompute();
   // After InsertAfterCurrent put an entry at `slot`: when the counts were current before the
   // insert (`counted_before`), only that entry and the one behind it have a new neighbour, and
-  // only they are counted again; otherwise Recompute.  The result equals Recompute's.
+  // only they are counted again; otherwise Recompute.  The result equals Recompute's when the
+  // counts before were Recompute's (Unpack takes a page's counts from its image, where Pack
+  // wrote Recompute's).
   void RecountInserted(uint16_t slot, bool counted_before);
   bool CountsCurrent() const { return counts_current_; }
 
@@ -144,7 +175,23 @@ class TPage : public TCacheEntry {
 
   void Pin();
 
+  // The journal of the cache that holds the page, and the page's list there; set before the
+  // page's first change.
+  void SetJournal(TPageJournal* journal, int list) {
+    journal_ = journal;
+    list_ = list;
+  }
+
  private:
+  friend class TPageJournal;
+  friend class TPageCache;
+
+  // Saves the page to an open journal before its first change in the store under way.
+  void BeforeChange() {
+    if (journal_ != nullptr && journal_->IsOpen() && journal_round_ != journal_->round_) {
+      journal_->Save(*this);
+    }
+  }
   size_t Stride() const { return static_cast<size_t>(params_.key_length) + 12; }
   uint8_t* EntryAt(uint16_t slot);
   const uint8_t* EntryAt(uint16_t slot) const;
@@ -171,6 +218,29 @@ class TPage : public TCacheEntry {
   // Count() entries of KeyLength() + 12 bytes: key, u32 value, u32 subtree count, u16 leading
   // count, u16 trailing count (host order; never written to disk as such).
   std::vector<uint8_t> entries_;
+  TPageJournal* journal_ = nullptr;
+  int list_ = 0;
+  uint64_t journal_round_ = 0;  // the journal round in which the page was saved or adopted
 };
+
+struct TPageJournal::Image {
+  int list = 0;
+  uint32_t offset = 0;
+  bool dirty = false;
+  TIndexParams params;
+  uint32_t parent_offset = 0;
+  uint32_t bytes_in_use = 0;
+  uint16_t count = 0;
+  uint32_t prev = 0;
+  uint32_t next = 0;
+  bool counts_current = false;
+  uint8_t type = 0;
+  bool free = false;
+  std::vector<uint8_t> entries;
+};
+
+inline bool TPageJournal::Holds(const TPage& page) const {
+  return open_ && page.journal_round_ == round_;
+}
 
 }  // namespace tessera

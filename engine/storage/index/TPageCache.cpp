@@ -34,52 +34,52 @@ size_t TPageCache::DirtyCount() const {
   return n;
 }
 
+TPage* TPageCache::NewPage(List& list) {
+  list.pages.push_front(std::make_unique<TPage>(host_.PageOwner()));
+  TPage* page = list.pages.front().get();
+  page->SetLedger(&ledger_);
+  page->SetJournal(&journal_, static_cast<int>(&list - lists_.data()));
+  page->SetOffset(0);
+  page->Pin();
+  return page;
+}
+
 TPage* TPageCache::TakeSlot(List& list) {
   auto reuse = [&](std::list<std::unique_ptr<TPage>>::iterator it) {
     TPage* page = it->get();
     if (page->Offset() != 0) list.by_offset.erase(page->Offset());
     list.pages.splice(list.pages.begin(), list.pages, it);
-    page->Reset();
+    // The offset goes first: the page is not changed, it leaves the cache.
     page->SetOffset(0);
+    page->Reset();
     page->Pin();
     return page;
   };
-  if (list.pages.size() < list.capacity) {
-    list.pages.push_front(std::make_unique<TPage>(host_.PageOwner()));
-    TPage* page = list.pages.front().get();
-    page->SetLedger(&ledger_);
-    page->SetOffset(0);
-    page->Pin();
-    return page;
-  }
+  if (list.pages.size() < list.capacity) return NewPage(list);
   // Pages taken beyond the capacity while everything was pinned go again once they are clean.
-  while (list.pages.size() > list.capacity && list.pages.back()->PinCount() == 0 &&
+  while (list.pages.size() > list.capacity && Movable(*list.pages.back()) &&
          (!list.pages.back()->Dirty() || list.pages.back()->Offset() == 0)) {
     if (list.pages.back()->Offset() != 0) list.by_offset.erase(list.pages.back()->Offset());
     list.pages.pop_back();
   }
   for (auto it = list.pages.end(); it != list.pages.begin();) {
     --it;
-    if ((*it)->PinCount() == 0 && (!(*it)->Dirty() || (*it)->Offset() == 0)) return reuse(it);
+    if (Movable(**it) && (!(*it)->Dirty() || (*it)->Offset() == 0)) return reuse(it);
   }
   if (!host_.InExclusivePhase()) {
     for (auto it = list.pages.end(); it != list.pages.begin();) {
       --it;
-      if ((*it)->PinCount() == 0) {
+      if (Movable(**it)) {
         WriteRuns({it->get()});
         return reuse(it);
       }
     }
   }
   // Inside the exclusive phase the list grows by a step; outside it, only every page being
-  // pinned by the operation under way brings a page beyond the capacity, for a while.
+  // pinned by the operation under way (or held by the store journal) brings a page beyond the
+  // capacity, for a while.
   if (host_.InExclusivePhase()) list.capacity = list.pages.size() + kGrowth;
-  list.pages.push_front(std::make_unique<TPage>(host_.PageOwner()));
-  TPage* page = list.pages.front().get();
-  page->SetLedger(&ledger_);
-  page->SetOffset(0);
-  page->Pin();
-  return page;
+  return NewPage(list);
 }
 
 void TPageCache::WriteRuns(std::vector<TPage*> pages) {
@@ -133,6 +133,8 @@ TPage* TPageCache::Adopt(int slot, uint32_t offset) {
     page = TakeSlot(list);
     page->SetOffset(offset);
     list.by_offset[offset] = list.pages.begin();
+    // Nothing at this offset was in memory: a failed store only has to drop the page.
+    if (journal_.IsOpen()) journal_.NoteNew(*page);
   }
   page->SetDirty(true);
   return page;
@@ -144,9 +146,36 @@ void TPageCache::Discard(int slot, uint32_t offset) {
   if (found == list.by_offset.end()) return;
   TPage* page = found->second->get();
   list.by_offset.erase(found);
-  page->Reset();
   page->SetOffset(0);
+  page->Reset();
   page->ClearPins();
+}
+
+void TPageCache::RollBackStore() noexcept {
+  if (!journal_.IsOpen()) return;
+  for (const auto& [list_index, offset] : journal_.added_) Discard(list_index, offset);
+  for (size_t i = journal_.saved_count_; i > 0; --i) {
+    TPageJournal::Image& image = journal_.saved_[i - 1];
+    List& list = lists_[ListIndex(image.list)];
+    auto found = list.by_offset.find(image.offset);
+    // A saved page is held until the journal closes, so it is still here.
+    if (found == list.by_offset.end()) continue;
+    TPage& page = **found->second;
+    page.params_ = image.params;
+    page.parent_offset_ = image.parent_offset;
+    page.bytes_in_use_ = image.bytes_in_use;
+    page.count_ = image.count;
+    page.prev_ = image.prev;
+    page.next_ = image.next;
+    page.counts_current_ = image.counts_current;
+    page.type_ = image.type;
+    page.free_ = image.free;
+    page.entries_.swap(image.entries);
+    page.current_ = page.search_ = 1;
+    page.SetDirty(image.dirty);
+    ++rolled_back_;
+  }
+  journal_.Close();
 }
 
 void TPageCache::Flush() {
@@ -174,10 +203,11 @@ void TPageCache::Trim(List& list) {
 }
 
 void TPageCache::Invalidate() {
+  journal_.Close();
   for (List& list : lists_) {
     for (auto& page : list.pages) {
-      page->Reset();
       page->SetOffset(0);
+      page->Reset();
       page->ClearPins();
     }
     list.by_offset.clear();

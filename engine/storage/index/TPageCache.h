@@ -9,6 +9,12 @@
 // page, pinned or not, sorted by offset in runs of consecutive pages, and trims the lists back to
 // 31 pages.
 //
+// The store stage of an exclusive handle's write runs under the store journal (TPageJournal):
+// every page it changes is saved first, and stays in memory (neither written nor recycled) until
+// EndStore; RollBackStore puts the saved pages back and drops the pages it appended, which leaves
+// the cache as it was when BeginStore ran, dirty pages of earlier writes included.  So those
+// writes need not reach the file at the start of each write.
+//
 // Pins keep a page in memory while an operation uses it; a page is never recycled while pinned.
 // Invalidate (another process changed the file) resets every page and forgets its offset but
 // keeps the TPage objects, so a pointer held by an operation that is being abandoned stays valid.
@@ -60,13 +66,20 @@ class TPageCache {
   void Invalidate();
   void UnpinAll();
 
+  // The store journal (above).  RollBackStore cannot fail: the saved pages are still in the cache.
+  void BeginStore() { journal_.Open(); }
+  void EndStore() { journal_.Close(); }
+  void RollBackStore() noexcept;
+
   // Tests force a small cache (at least 1 page per list).
   void SetListCapacity(size_t capacity);
 
   uint64_t PageReads() const { return reads_; }
   uint64_t PageWrites() const { return writes_; }
   uint64_t CacheHits() const { return hits_; }
-  void ClearStatistics() { reads_ = writes_ = hits_ = 0; }
+  // Pages that failed stores put back (RollBackStore).
+  uint64_t RolledBackPages() const { return rolled_back_; }
+  void ClearStatistics() { reads_ = writes_ = hits_ = rolled_back_ = 0; }
   // Pages held by the list of `slot` (tests).
   size_t ListSize(int slot) const { return lists_[slot].pages.size(); }
   // Dirty pages of all lists.
@@ -80,6 +93,9 @@ class TPageCache {
   };
 
   static int ListIndex(int slot);
+  // Whether `page` may be written back or recycled now (unpinned and not held by the journal).
+  bool Movable(const TPage& page) const { return page.PinCount() == 0 && !journal_.Holds(page); }
+  TPage* NewPage(List& list);
   // An unpinned page to load a new offset into, moved to the front and pinned.
   TPage* TakeSlot(List& list);
   // Writes `pages` back in runs of consecutive offsets (TCacheEntry.h).
@@ -88,11 +104,13 @@ class TPageCache {
 
   TIndexTreeHost& host_;
   TCacheLedger ledger_;  // before the pages, which leave it as they go
+  TPageJournal journal_;
   std::vector<List> lists_;
   size_t base_capacity_ = kListCapacity;
   uint64_t reads_ = 0;
   uint64_t writes_ = 0;
   uint64_t hits_ = 0;
+  uint64_t rolled_back_ = 0;
 };
 
 }  // namespace tessera

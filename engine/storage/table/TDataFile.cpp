@@ -364,12 +364,17 @@ void TDataFile::Close() {
 }
 
 void TDataFile::CommitTransaction(bool resize_caches, bool force_headers, bool force_index_header) {
+  CommitParts(resize_caches, force_headers, force_index_header, true);
+}
+
+void TDataFile::CommitParts(bool resize_caches, bool force_headers, bool force_index_header,
+                            bool index_pages) {
   if (ReadOnly()) return;
   record_cache_.FlushDirty();
   WriteHeader(force_headers);
   if (resize_caches) record_cache_.Shrink();
   if (index_file_.IsOpen()) {
-    index_file_.WriteDirtyPages();
+    if (index_pages) index_file_.WriteDirtyPages();
     index_file_.WriteHeader(force_index_header);
   }
   if (blob_file_ && blob_file_->IsOpen()) {

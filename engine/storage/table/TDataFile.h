@@ -539,8 +539,22 @@ class TDataFile : public TFileHandler,
   void CommitWrite();
   // The start of a write on an exclusive handle: what came before is committed, so that a failed
   // store can go back to the files.  Nobody else can read them, so the three files hold that
-  // commit in memory (TWriteBehindFile.h) and write it down with later ones.
+  // commit in memory (TWriteBehindFile.h) and write it down with later ones.  Index pages are
+  // the exception: they stay in the page cache, and the store runs under the cache's page journal
+  // instead, which a failed store rolls back (KeepsIndexPages).
   void CommitBeforeWrite();
+  // Whether index pages of committed writes may be only in the page cache: an exclusive,
+  // writable handle that commits before each write, unless each commit must reach the disk
+  // (write-through).
+  bool KeepsIndexPages() const {
+    return Exclusive() && !deferred_commit_ && !ReadOnly() && !force_buffer_flush_;
+  }
+  // Opens the page journal when KeepsIndexPages; EndStore closes it after a store that
+  // succeeded (AbandonStore rolls it back).
+  void BeginStore();
+  void EndStore();
+  void CommitParts(bool resize_caches, bool force_headers, bool force_index_header,
+                   bool index_pages);
   void SetHoldingAll(bool value);
   // GetRecord; `with_memos`: a miss also reads the first blocks of the blob values of the records
   // it brings in, under the same read level, so that they belong to the same moment.

@@ -309,6 +309,8 @@ void TDataFile::Reload() {
   record_cache_.Invalidate();
   record_cache_.Shrink();
   ReadHeader();
+  // Pages of committed writes may be only in memory (a failed store rolled its own back first).
+  if (KeepsIndexPages()) index_file_.WriteDirtyPages();
   index_file_.InvalidateCache();
   index_file_.ReadHeader();
   if (blob_file_ != nullptr) {
@@ -338,6 +340,7 @@ std::vector<TBlobFile::TOpenBlobState> TDataFile::OpenBlobStates() const {
 
 void TDataFile::AbandonStore(uint8_t slot, const std::vector<TBlobFile::TOpenBlobState>& states,
                              const std::vector<int32_t>& handles) noexcept {
+  index_file_.RollBackStore();
   index_file_.SelectIndex(slot);
   Restore();
   if (blob_file_ == nullptr) return;
@@ -363,7 +366,7 @@ void TDataFile::CommitBeforeWrite() {
   ReleaseAllPins();
   SetHoldingAll(true);
   try {
-    CommitTransaction(false, false, false);
+    CommitParts(false, false, false, !KeepsIndexPages());
   } catch (...) {
     SetHoldingAll(false);
     throw;
@@ -372,9 +375,17 @@ void TDataFile::CommitBeforeWrite() {
   PinCurrentRecord();
 }
 
+void TDataFile::BeginStore() {
+  if (KeepsIndexPages()) index_file_.BeginStore();
+}
+
+void TDataFile::EndStore() { index_file_.EndStore(); }
+
 void TDataFile::SetHoldingAll(bool value) {
   SetHolding(value);
-  index_file_.SetHolding(value);
+  // Pages of committed writes leave the page cache during later writes, when a list needs room:
+  // they belong to those commits, and are held with them.
+  index_file_.SetHolding(value || KeepsIndexPages());
   if (blob_file_ != nullptr) blob_file_->SetHolding(value);
 }
 
@@ -429,6 +440,7 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
 
   // Store.
   const std::vector<TBlobFile::TOpenBlobState> blob_states = OpenBlobStates();
+  BeginStore();
   StoreStage store([&] { AbandonStore(slot_guard.Saved(), blob_states, {}); });
   for (size_t i = 0; i < slots.size(); ++i) {
     index_file_.SelectIndex(slots[i]);
@@ -467,6 +479,7 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   TakeBlobValues(slot, entry->buffer.data());
   TRecordCache::Unpin(current_);
   current_ = entry;
+  EndStore();
   store.Commit();
 
   // Commit.
@@ -511,6 +524,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
 
   // Store.
   const std::vector<TBlobFile::TOpenBlobState> blob_states = OpenBlobStates();
+  BeginStore();
   StoreStage store([&] { AbandonStore(slot_guard.Saved(), blob_states, {}); });
   for (size_t i = 0; i < slots.size(); ++i) {
     if (!changed[i]) continue;
@@ -522,6 +536,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   current_->SetDirty(true);
   current_->computed = false;
   TakeBlobValues(number, current_->buffer.data());
+  EndStore();
   store.Commit();
 
   // Commit.
@@ -551,6 +566,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   // Store (a missing key, 8708, is damage found on the way).
   const std::vector<TBlobFile::TOpenBlobState> blob_states = OpenBlobStates();
   std::vector<int32_t> handles;  // the values this delete opened
+  BeginStore();
   StoreStage store([&] { AbandonStore(slot_guard.Saved(), blob_states, handles); });
   uint8_t key[kMaxKeyLength];
   for (uint8_t slot : slots) {
@@ -597,6 +613,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   current_->SetLink(NeverReusesSlots() ? 0 : header_.DeletedHead());
   header_.SetDeletedHead(number);
   MarkHeaderChanged();
+  EndStore();
   store.Commit();
 
   // Commit.
