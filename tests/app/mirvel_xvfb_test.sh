@@ -126,6 +126,18 @@ ends_with_zero() {  # ends_with_zero PID: waits at most 10 s
   return "$rc"
 }
 
+# tray_area: the notification area's strip as a crop geometry (WxH+X+Y), the widest of
+# trayer's windows.
+tray_area() {
+  # shellcheck disable=SC2034  # set by the geometry the script evaluates
+  local w X Y WIDTH HEIGHT SCREEN WINDOW best=""
+  local tw=0
+  for w in $(xdotool search --onlyvisible --class trayer 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$WIDTH" -gt "$tw" ] && { tw=$WIDTH best="${WIDTH}x${HEIGHT}+${X}+${Y}"; }
+  done
+  [ -n "$best" ] && echo "$best"
+}
 # tray_icon PID: the id of the station's icon window inside the notification area's strip.
 tray_icon() {
   # shellcheck disable=SC2034  # set by the geometry the script evaluates
@@ -282,10 +294,11 @@ if [ "$mode" = tray ]; then
   done
   [ -n "$alert" ] || fail "B's alert did not show within 7 s of the save"
   shot b-alert
+  tray_crop=$(tray_area) || fail "the notification area went away"
   frames=()
   for i in 1 2 3 4 5; do
-    import -window root -crop 120x32+904+0 +repage "$out/tray-frame-$i.png" 2>/dev/null
-    frames+=("$(import -window root -crop 120x32+904+0 +repage rgb:- 2>/dev/null | md5sum)")
+    import -window root -crop "$tray_crop" +repage "$out/tray-frame-$i.png" 2>/dev/null
+    frames+=("$(import -window root -crop "$tray_crop" +repage rgb:- 2>/dev/null | md5sum)")
     sleep 0.2
   done
   [ "$(printf '%s\n' "${frames[@]}" | sort -u | wc -l)" -ge 2 ] ||
