@@ -690,21 +690,80 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count, bool prefetch) {
   for (TBlock* block : placed) block->marked = false;
 }
 
-void TBlobFile::PrefetchBlocks(std::vector<uint32_t>& offsets) {
-  std::sort(offsets.begin(), offsets.end());
-  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
-  std::erase_if(offsets, [this](uint32_t offset) {
-    return !IsBlockOffset(offset) || cache_index_.contains(offset);
-  });
-  if (offsets.size() > capacity_ / 2) offsets.resize(capacity_ / 2);
-  for (size_t i = 0; i < offsets.size();) {
-    size_t run = 1;
-    while (i + run < offsets.size() && run < read_ahead_limit_ &&
-           offsets[i + run] == offsets[i] + run * block_size_) {
-      ++run;
+uint32_t TBlobFile::MissingBlock(uint32_t first_block, uint32_t record, uint32_t& left) const {
+  left = 0;
+  if (!IsBlockOffset(first_block)) return 0;
+  auto it = cache_index_.find(first_block);
+  if (it == cache_index_.end()) {
+    left = 1;
+    return first_block;
+  }
+  const TBlock* block = it->second->get();
+  const int64_t size = block->header.total_length;
+  const uint32_t payload = PayloadSize();
+  int64_t position = 0;
+  // More steps than cached blocks is a loop: damage, which the load reports.
+  for (size_t steps = 0; steps < cache_.size(); ++steps) {
+    if (block->header.owner_record != record) return 0;
+    position += payload;
+    const uint32_t next = block->header.next;
+    if (position >= size || next == 0 || !IsBlockOffset(next)) return 0;
+    it = cache_index_.find(next);
+    if (it == cache_index_.end()) {
+      left = static_cast<uint32_t>(
+          std::min<int64_t>((size - position + payload - 1) / payload, read_ahead_limit_));
+      return next;
     }
-    ReadBlocks(offsets[i], static_cast<uint32_t>(run), true);
-    i += run;
+    block = it->second->get();
+  }
+  return 0;
+}
+
+bool TBlobFile::ValueCached(uint32_t first_block, uint32_t record) const {
+  uint32_t left = 0;
+  return MissingBlock(first_block, record, left) == 0;
+}
+
+void TBlobFile::PrefetchBlocks(std::vector<uint32_t>& offsets) {
+  size_t budget = capacity_ / 2;
+  auto read = [&](std::vector<uint32_t>& wanted) {
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
+    std::erase_if(wanted, [this](uint32_t offset) {
+      return !IsBlockOffset(offset) || cache_index_.contains(offset);
+    });
+    if (wanted.size() > budget) wanted.resize(budget);
+    budget -= wanted.size();
+    for (size_t i = 0; i < wanted.size();) {
+      size_t run = 1;
+      while (i + run < wanted.size() && run < read_ahead_limit_ &&
+             wanted[i + run] == wanted[i] + run * block_size_) {
+        ++run;
+      }
+      ReadBlocks(wanted[i], static_cast<uint32_t>(run), true);
+      i += run;
+    }
+  };
+  // The whole chain of each value, not its first block alone: a later block read under another
+  // level could already belong to a value written since into the record's freed blocks.  A chain
+  // usually runs on in adjacent blocks, so its missing rest is guessed to lie there.
+  std::vector<uint32_t>& firsts = chain_firsts_;
+  firsts.assign(offsets.begin(), offsets.end());
+  read(offsets);
+  std::vector<uint32_t>& rest = chain_offsets_;
+  while (budget > 0) {
+    rest.clear();
+    for (uint32_t first : firsts) {
+      if (!cache_index_.contains(first)) continue;
+      uint32_t left = 0;
+      const uint32_t missing =
+          MissingBlock(first, cache_index_.at(first)->get()->header.owner_record, left);
+      for (uint32_t i = 0; missing != 0 && i < left; ++i) rest.push_back(missing + i * block_size_);
+    }
+    if (rest.empty()) break;
+    const uint32_t next_missing = rest.front();
+    read(rest);
+    if (!cache_index_.contains(next_missing)) break;  // no room: the rest is read when loaded
   }
 }
 

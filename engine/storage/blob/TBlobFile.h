@@ -212,13 +212,17 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   void UnpinAll();
   // Writes the dirty, unpinned blocks in runs of adjacent offsets; true when anything was written.
   bool FlushDirtyBlocks();
-  // Brings the blocks at `offsets` (first blocks of values, in any order) into the cache unpinned,
-  // adjacent ones in one read, so that the values opened afterwards belong to the moment of this
-  // read.  Offsets already cached or off the block grid are skipped, at most half the cache is
-  // filled, and nothing is checked or raised for damage: that waits until a value is loaded.
+  // Brings the values whose first blocks are at `offsets` (in any order) into the cache unpinned,
+  // every block of each chain, adjacent ones in one read, so that the values opened afterwards
+  // belong to the moment of this read.  Offsets already cached or off the block grid are skipped,
+  // at most half the cache is filled (so a value may come only in part: ValueCached says), and
+  // nothing is checked or raised for damage: that waits until a value is loaded.
   // REQUIRES: the owner holds a read level (or needs none); this takes no lock.
   // `offsets` is used up.
   void PrefetchBlocks(std::vector<uint32_t>& offsets);
+  // Every block of record `record`'s value at `first_block` is in the cache (a damaged chain
+  // counts as cached: its load reports the damage).
+  bool ValueCached(uint32_t first_block, uint32_t record) const;
   // Frees the least recently used clean, unpinned blocks above the base capacity.
   void ShrinkCache();
 
@@ -242,6 +246,9 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   bool IsBlockOffset(uint32_t offset) const;
   uint32_t MaxChainBlocks() const;
   TBlobBuffer* FindBlob(int32_t handle);
+  // The first block of the value's chain not in the cache (0: none missing, or damage), and in
+  // `left` how many blocks may follow it (at most the read-ahead limit).
+  uint32_t MissingBlock(uint32_t first_block, uint32_t record, uint32_t& left) const;
 
   // Cache.
   TBlock* GetBlock(uint32_t offset, bool read_ahead, uint32_t wanted);
@@ -282,6 +289,7 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   uint32_t read_ahead_limit_ = 1;
   std::vector<uint8_t> read_image_;  // ReadBlocks' buffers, kept so that a read allocates nothing
   std::vector<TBlock*> read_placed_;
+  std::vector<uint32_t> chain_firsts_, chain_offsets_;  // PrefetchBlocks', likewise
 };
 
 }  // namespace tessera

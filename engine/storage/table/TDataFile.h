@@ -565,6 +565,10 @@ class TDataFile : public TFileHandler,
                           uint32_t more_count);
   // Records a walk reads ahead of its keys when they do not follow the record order.
   static constexpr uint32_t kWalkReadAhead = 16;
+  // `number` was read along with another record and its values' blocks (read_ahead_); forgets it.
+  bool TakeReadAhead(uint32_t number);
+  // Every block of the record's values is cached (a record this handle changed has its own).
+  bool MemosCached(const TRecord& record) const;
   // The record the write started from (its number and sequence number) still stands under the
   // cursor, live: else 8710.
   void CheckCurrentIsStill(uint32_t number, uint32_t sequence);
@@ -682,6 +686,8 @@ class TDataFile : public TFileHandler,
   // reads them, and the next record read from disk brings its values' first blocks along.
   bool blob_loaded_ = false;
   std::vector<uint32_t> prefetch_offsets_;  // PrefetchBlobBlocks', kept between reads
+  // The records read with the last record whose values' blocks came along, not yet reached.
+  std::vector<uint32_t> read_ahead_;
   bool walking_ = false;  // GetNextRecord or GetPriorRecord is loading the record it moved to
   // The range as set (keys and significant lengths), for Clone.
   struct RangeKey {

@@ -159,8 +159,13 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
   // A record number past the file comes only from a damaged index.
   if (number > next) Fail(kErrRecordBufferCorrupt);
   if (TRecord* hit = record_cache_.Find(number)) {
-    record_cache_.Pin(hit);
-    return Computed(hit);
+    // A record read along with another one is served only while its values' blocks of that
+    // moment are all still cached; else it is read again, with them, under a level of its own.
+    if (!TakeReadAhead(number) || MemosCached(*hit)) {
+      record_cache_.Pin(hit);
+      return Computed(hit);
+    }
+    with_memos = true;
   }
   if (!strict_change_detection_ && TakeReadLevel()) {
     retry = true;
@@ -204,7 +209,13 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
     }
     if (with_memos && blob_file_ != nullptr && under_level) {
       TakeBlobReadLevel();  // the blob byte joins the level; a moved blob file drops its cache
-      PrefetchBlobBlocks(forward ? number : number - count + 1, count, ahead, ahead_count);
+      const uint32_t first = forward ? number : number - count + 1;
+      PrefetchBlobBlocks(first, count, ahead, ahead_count);
+      read_ahead_.clear();
+      for (uint32_t n = first; n - first < count; ++n) {
+        if (n != number) read_ahead_.push_back(n);
+      }
+      read_ahead_.insert(read_ahead_.end(), ahead, ahead + ahead_count);
     }
   } catch (...) {
     TRecordCache::Unpin(r);
@@ -229,6 +240,25 @@ void TDataFile::PrefetchBlobBlocks(uint32_t first, uint32_t count, const uint32_
   for (uint32_t n = first; n - first < count; ++n) add(n);
   for (uint32_t i = 0; i < more_count; ++i) add(more[i]);
   blob_file_->PrefetchBlocks(offsets);
+}
+
+bool TDataFile::TakeReadAhead(uint32_t number) {
+  const auto it = std::find(read_ahead_.begin(), read_ahead_.end(), number);
+  if (it == read_ahead_.end()) return false;
+  read_ahead_.erase(it);
+  return true;
+}
+
+bool TDataFile::MemosCached(const TRecord& record) const {
+  if (record.Deleted() || record.Dirty()) return true;
+  for (const TFieldDefinition& f : table_fields_) {
+    if (!f.IsBlob()) continue;
+    const int32_t stored = cl::GetI32LE(record.buffer.data() + f.offset + 1);
+    if (stored > 0 && !blob_file_->ValueCached(static_cast<uint32_t>(stored), record.number)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 TRecord* TDataFile::Computed(TRecord* record) {

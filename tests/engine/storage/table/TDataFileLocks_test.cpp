@@ -14,6 +14,7 @@
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/table/TableCheck.h"
+#include "engine/storage/table/TableCreation.h"
 #include "platform/OsFile.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/LockHelperClient.h"
@@ -335,6 +336,78 @@ TEST_F(LocksTest, AMemoReadAfterItsRecordIsTheRecordsOwn) {
   ASSERT_EQ(plain.GetCurrentRecord(seen.data()), 0);
   EXPECT_EQ(memo_of(plain), grown.substr(0, 63));
 }
+
+// A walk along an index whose keys do not follow the record order reads the next keys' records
+// ahead, under one level.  Each of them, when the walk reaches it, shows its own memo even after
+// another handle deleted every record and inserted it again (the slots, and with them the blocks'
+// owners, reused by other keys): never another record's memo, nor an empty one.  Small blocks
+// spread each memo over several blocks; large ones leave the cache room for few memos.
+class MemoWalkTest : public LocksTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(MemoWalkTest, ARecordReadAheadShowsItsOwnMemo) {
+  const std::string path = dir_.File("W");
+  {
+    TNewTable t;
+    t.blob_block_size = GetParam();
+    t.fields = {
+        testing::Field(stress::kK, "K", kFieldInt32), testing::Field(stress::kA, "A", kFieldInt32),
+        testing::Field(stress::kB, "B", kFieldInt32), testing::Field(stress::kM, "M", kFieldBlob)};
+    t.indexes = {testing::Index("", {stress::kK}, true)};
+    TDataFile table;
+    table.SetFileName(path);
+    table.SetExclusive(true);
+    table.SetupNewTable(std::move(t));
+  }
+  constexpr int32_t kRecords = 40;
+  auto memo_for = [](int32_t k, int32_t version) {
+    std::string text = "memo of " + std::to_string(k) + " v" + std::to_string(version) + " ";
+    text.resize(1509, static_cast<char>('a' + (k + version) % 26));
+    return text;
+  };
+  TDataFile reader, writer;
+  Open(writer, path);
+  std::vector<uint8_t> record(writer.GetRecordBufferSize());
+  auto insert_all = [&](int32_t version) {
+    for (int32_t k = kRecords; k >= 1; --k) {  // keys descend in slot order
+      writer.ApplyFieldDefaults(record.data());
+      stress::PutInt(writer, stress::kK, k, record.data());
+      stress::PutInt(writer, stress::kA, version, record.data());
+      ASSERT_EQ(stress::SetMemo(writer, memo_for(k, version), record.data()), 0);
+      writer.InsertRecord(record.data());
+      stress::CloseMemo(writer, record.data());
+    }
+  };
+  insert_all(0);
+  Open(reader, path);
+  std::vector<uint8_t> seen(reader.GetRecordBufferSize());
+  std::vector<char> text(4096);
+  reader.MoveToBeginning();
+  for (int32_t expected = 1; expected <= kRecords; ++expected) {
+    ASSERT_EQ(reader.GetNextRecord(seen.data()), 0);
+    const int32_t k = stress::GetInt(reader, stress::kK, seen.data());
+    const int32_t version = stress::GetInt(reader, stress::kA, seen.data());
+    ASSERT_EQ(k, expected);
+    int32_t got = 0;
+    const int code = EngineCode([&] {
+      ASSERT_EQ(reader.OpenBlob(TFieldSet::kTable, stress::kM, 0, seen.data()), 0);
+      reader.ReadBlob(TFieldSet::kTable, stress::kM, got, static_cast<int32_t>(text.size()),
+                      text.data(), 0, seen.data());
+      reader.CloseBlob(TFieldSet::kTable, stress::kM, seen.data());
+    });
+    ASSERT_EQ(code, 0) << "record " << k;
+    const std::string memo(text.data(), static_cast<size_t>(std::max(got, 0)));
+    ASSERT_TRUE(memo == memo_for(k, version))
+        << "record " << k << " v" << version << ": \"" << memo.substr(0, 16) << "\"";
+    for (int32_t d = 1; d <= kRecords; ++d) {
+      ASSERT_TRUE(Seek(writer, d));
+      writer.DeleteRecord();
+    }
+    insert_all(expected);
+  }
+  EXPECT_EQ(reader.GetNextRecord(seen.data()), kErrEndOfFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockSizes, MemoWalkTest, ::testing::Values(512u, 32768u));
 
 // ---- other processes ---------------------------------------------------------------------------
 
