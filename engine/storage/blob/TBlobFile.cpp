@@ -413,7 +413,10 @@ bool TBlobFile::TryLoadValue(TBlobBuffer& buffer) {
   if (!IsBlockOffset(buffer.first_block)) Fail(kErrInvalidBlobOffset);
   PinnedBlock block(GetBlock(buffer.first_block, false, 1));
   if (!block) return false;
-  if (block->header.owner_record != buffer.record_number) RaiseData(kErrBlobBufferCorrupt);
+  // A reference into the middle of a chain would read as an empty value.
+  if (block->header.owner_record != buffer.record_number || block->header.previous != 0) {
+    RaiseData(kErrBlobBufferCorrupt);
+  }
   const uint32_t payload = PayloadSize();
   const int64_t size = block->header.total_length;
   // A length the file's blocks cannot hold is damage; no memory is set aside for it.

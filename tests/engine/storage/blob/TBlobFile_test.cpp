@@ -618,6 +618,9 @@ TEST_F(DamagedBlobFileTest, ForeignAndFreeBlocksInAChain) {
   Damage([](Bytes&) {});
   EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 2, kA); }), kErrBlobBufferCorrupt);
   EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 2, kA, Pattern(3, 3)); }), kErrBlobBufferCorrupt);
+  // A reference into the middle of the record's own value: not an empty value.
+  EXPECT_EQ(Run([](TBlobFile& f) { Load(f, 1, kB); }), kErrBlobBufferCorrupt);
+  EXPECT_EQ(Run([](TBlobFile& f) { Save(f, 1, kB, Pattern(3, 3)); }), kErrBlobBufferCorrupt);
   auto f = OpenFile(64);
   EXPECT_EQ(Load(*f, 1, kA), Pattern(120, 1)) << "the other value is untouched";
 }
