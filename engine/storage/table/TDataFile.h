@@ -545,7 +545,9 @@ class TDataFile : public TFileHandler,
   void CommitBeforeWrite();
   // Whether index pages of committed writes may be only in the page cache: an exclusive,
   // writable handle that commits before each write, unless each commit must reach the disk
-  // (write-through).
+  // (write-through).  Such a handle holds committed index pages in memory until it closes, a
+  // transaction commits or the cache needs the room, so after a crash the .IDX may lag the .DAT
+  // by more writes than when each commit wrote its pages (closing or committing writes them all).
   bool KeepsIndexPages() const {
     return Exclusive() && !deferred_commit_ && !ReadOnly() && !force_buffer_flush_;
   }
