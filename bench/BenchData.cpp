@@ -47,6 +47,12 @@ Row MakeRow(uint32_t id, uint32_t variant) {
   return r;
 }
 
+uint32_t CountMontantAbove(uint32_t count) {
+  uint32_t n = 0;
+  for (uint32_t id = 1; id <= count; ++id) n += MakeRow(id).montant > kMontantAbove ? 1 : 0;
+  return n;
+}
+
 std::vector<uint32_t> Shuffled(uint32_t count, uint32_t seed) {
   std::vector<uint32_t> ids(count);
   for (uint32_t i = 0; i < count; ++i) ids[i] = i + 1;

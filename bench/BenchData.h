@@ -41,6 +41,8 @@ void MakeNom(uint32_t id, uint32_t variant, char* out);
 Row MakeRow(uint32_t id, uint32_t variant = 0);
 // Keys 1..count in a random order fixed by the seed.
 std::vector<uint32_t> Shuffled(uint32_t count, uint32_t seed);
+// How many of the rows of keys 1..count have a montant above kMontantAbove (W6's second count).
+uint32_t CountMontantAbove(uint32_t count);
 
 // The sizes of one run.
 struct Sizes {

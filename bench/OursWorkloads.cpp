@@ -231,6 +231,7 @@ Measure OursWorkload(const std::string& w, const Paths& p, const Sizes& z) {
     const uint32_t scanned = CountOurs(t, "Montant > " + std::to_string(kMontantAbove));
     m.seconds = Seconds(start);
     if (indexed != below - 1 || !served) Die("W6 indexed count");
+    if (scanned != CountMontantAbove(z.n)) Die("W6 scanned count");
     std::printf("# W6 counts %u %u\n", indexed, scanned);
     CheckOurs(t, z.n);
   } else if (w == "W7") {

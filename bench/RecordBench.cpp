@@ -24,9 +24,9 @@
 //
 // Every measurement runs in a child process of its own (this program again), so that its peak
 // memory (getrusage, taken before the check) belongs to one side alone; the sides alternate which
-// goes first.  After each workload the child runs the table check on our table.  The median of the runs is printed and,
-// with --csv, written as CSV.  Everything goes into a new directory under PARENT (the system's
-// temporary directory by default), removed at the end.
+// goes first.  After each workload the child runs the table check on our table.  The median of
+// the runs is printed and, with --csv, written as CSV.  Everything goes into a new directory
+// under PARENT (the system's temporary directory by default), removed at the end.
 #include <sys/wait.h>
 #include <unistd.h>
 
