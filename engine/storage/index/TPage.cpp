@@ -219,7 +219,7 @@ void TPage::DeleteCurrent() {
   SetDirty(true);
 }
 
-// ---- the store journal ---------------------------------------------------------------------------
+// ---- the store journal --------------------------------------------------------------------------
 
 void TPageJournal::Open() {
   open_ = true;
