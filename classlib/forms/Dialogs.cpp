@@ -61,6 +61,8 @@ int ShowBox(const TMessageDlgRequest& request) {
   CancelMode();
   QMessageBox box;
   box.setWindowTitle(ToQString(request.caption));
+  // A caller named "<b>" must show as typed, never as markup.
+  box.setTextFormat(Qt::PlainText);
   box.setText(ToQString(request.text));
   switch (request.type) {
     case mtWarning:
