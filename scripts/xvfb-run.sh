@@ -47,7 +47,7 @@ cleanup() {
 trap cleanup EXIT
 
 fd_file=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp 3>"$fd_file" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp 3>"$fd_file" 2>/dev/null &
 started+=($!)
 for _ in $(seq 100); do
   [ -s "$fd_file" ] && break

@@ -10,8 +10,9 @@
 # its tray icon animates; "Aller voir" shows B's window; B answers with a new message (the text
 # quoted, the answer stored); B prints the message: the preview's "PDF" button writes a file
 # whose text pdftotext reads back (the labels, the caller, the message), and the preview's
-# "Fermer" closes it; the end of the session (SIGTERM) ends both with exit code 0 and both users
-# disconnected in the table.
+# "Fermer" closes it; each station quits through its tray icon's menu ("&Quitter", then
+# "&Quitter" in "Confirmation"): both end with exit code 0 and both users disconnected in the
+# table.
 # notray (with a window manager, without trayer): A without "SHOW" shows at once; the close box
 # iconifies it; restored, its menu button opens the tray's menu, whose "&Quitter" and the
 # confirmation's "&Quitter" end the program with exit code 0.
@@ -35,7 +36,16 @@ work=$(mktemp -d)
 pids=()
 
 cleanup() {
-  local pid
+  local pid alive
+  # Only after a failure is a station left: the end of the session first, so that it
+  # disconnects and writes its log, then no choice.
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+  for _ in $(seq 30); do
+    alive=""
+    for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ -z "$alive" ] && break
+    sleep 0.1
+  done
   for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
   cp "$work"/ERROR.LOG "$out/ERROR-$mode.LOG" 2>/dev/null
   for f in "$work"/*/ERROR.LOG; do [ -f "$f" ] && cp "$f" "$out/ERROR-$mode-$(basename "$(dirname "$f")").LOG"; done
@@ -107,7 +117,101 @@ ends_with_zero() {  # ends_with_zero PID: waits at most 10 s
     sleep 0.1
   done
   kill -0 "$1" 2>/dev/null && return 1
+  # Ended and reaped: the clean-up must not signal its number again.
+  local rc pid kept=()
   wait "$1"
+  rc=$?
+  for pid in "${pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
+  pids=("${kept[@]}")
+  return "$rc"
+}
+
+# tray_area: the notification area's strip as a crop geometry (WxH+X+Y), the widest of
+# trayer's windows.
+tray_area() {
+  # shellcheck disable=SC2034  # set by the geometry the script evaluates
+  local w X Y WIDTH HEIGHT SCREEN WINDOW best=""
+  local tw=0
+  for w in $(xdotool search --onlyvisible --class trayer 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$WIDTH" -gt "$tw" ] && { tw=$WIDTH best="${WIDTH}x${HEIGHT}+${X}+${Y}"; }
+  done
+  [ -n "$best" ] && echo "$best"
+}
+# tray_icon PID: the id of the station's icon window inside the notification area's strip.
+tray_icon() {
+  # shellcheck disable=SC2034  # set by the geometry the script evaluates
+  local w X Y WIDTH HEIGHT SCREEN WINDOW tx=0 ty=0 tw=0 th=0
+  # The panel is the widest of trayer's windows.
+  for w in $(xdotool search --onlyvisible --class trayer 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$WIDTH" -gt "$tw" ] && { tx=$X ty=$Y tw=$WIDTH th=$HEIGHT; }
+  done
+  [ "$tw" -gt 0 ] || return 1
+  for w in $(xdotool search --all --onlyvisible --pid "$1" 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    if [ "$X" -ge "$tx" ] && [ "$Y" -ge "$ty" ] && [ $((X + WIDTH)) -le $((tx + tw)) ] &&
+      [ $((Y + HEIGHT)) -le $((ty + th)) ]; then
+      echo "$w"
+      return 0
+    fi
+  done
+  return 1
+}
+# menu_of PID ICON: the id of a visible window of the station that is neither its icon nor one
+# of its titled windows (the popup menu).
+menu_of() {
+  local w
+  for w in $(xdotool search --all --onlyvisible --pid "$1" 2>/dev/null); do
+    [ "$w" = "$2" ] && continue
+    case "$(xdotool getwindowname "$w" 2>/dev/null)" in
+      Gestion*|Confirmation) continue ;;
+    esac
+    echo "$w"
+    return 0
+  done
+  return 1
+}
+# quit_from_tray PID NAME: a right click on the station's icon opens its menu; its last item,
+# "&Quitter", asks "Confirmation", whose "&Quitter" ends the station with exit code 0.  A click
+# or a key lost while the display is busy is tried again; a menu left open is closed first.
+quit_from_tray() {
+  # shellcheck disable=SC2034  # set by the geometry the script evaluates
+  local pid=$1 icon menu confirm="" X Y WIDTH HEIGHT SCREEN WINDOW ix iy
+  icon=$(tray_icon "$pid") || fail "$2's icon is not in the notification area"
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  ix=$((X + WIDTH / 2)) iy=$((Y + HEIGHT / 2))
+  for _ in 1 2 3; do
+    menu=$(menu_of "$pid" "$icon") && xdotool key Escape && sleep 0.3
+    xdotool mousemove "$ix" "$iy" click 3
+    menu=""
+    for _ in $(seq 30); do
+      menu=$(menu_of "$pid" "$icon") && break
+      sleep 0.1
+    done
+    [ -n "$menu" ] || continue
+    sleep 0.3
+    shot "$2-tray-menu"
+    eval "$(xdotool getwindowgeometry --shell "$menu")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 12))
+    sleep 0.2
+    xdotool click 1
+    confirm=$(visible_window "$pid" "^Confirmation$") && break
+  done
+  [ -n "$confirm" ] || fail "$2's tray menu gave no Quitter that asks for confirmation"
+  sleep 0.3
+  shot "$2-confirmation"
+  for _ in 1 2 3; do
+    timeout 5 xdotool windowfocus --sync "$confirm" 2>/dev/null
+    xdotool key alt+q
+    for _ in $(seq 30); do
+      xdotool search --all --onlyvisible --pid "$pid" --name "^Confirmation$" >/dev/null 2>&1 ||
+        break 2
+      sleep 0.1
+    done
+  done
+  ends_with_zero "$pid" || fail "$2 did not end with exit code 0 after Quitter"
+  shot "$2-quit"
 }
 
 mkdir -p "$work/db"
@@ -190,10 +294,11 @@ if [ "$mode" = tray ]; then
   done
   [ -n "$alert" ] || fail "B's alert did not show within 7 s of the save"
   shot b-alert
+  tray_crop=$(tray_area) || fail "the notification area went away"
   frames=()
   for i in 1 2 3 4 5; do
-    import -window root -crop 120x32+904+0 +repage "$out/tray-frame-$i.png" 2>/dev/null
-    frames+=("$(import -window root -crop 120x32+904+0 +repage rgb:- 2>/dev/null | md5sum)")
+    import -window root -crop "$tray_crop" +repage "$out/tray-frame-$i.png" 2>/dev/null
+    frames+=("$(import -window root -crop "$tray_crop" +repage rgb:- 2>/dev/null | md5sum)")
     sleep 0.2
   done
   [ "$(printf '%s\n' "${frames[@]}" | sort -u | wc -l)" -ge 2 ] ||
@@ -261,20 +366,23 @@ if [ "$mode" = tray ]; then
     fail "the preview's Fermer did not close it"
   shot b-printed
 
-  kill -TERM "$a" "$b"
-  ends_with_zero "$a" || fail "A did not end with 0 on SIGTERM"
-  ends_with_zero "$b" || fail "B did not end with 0 on SIGTERM"
+  quit_from_tray "$b" b
+  quit_from_tray "$a" a
   disconnected alice bob
 else
   start a alice
   a=$last_pid
   window=$(visible_window "$a" "Gestion des messages") || fail "no window without a tray"
   shot shown
-  timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
-  xdotool key alt+F4
-  for _ in $(seq 50); do
-    xdotool search --all --onlyvisible --pid "$a" --name "Gestion des messages" >/dev/null 2>&1 || break
-    sleep 0.1
+  # The window manager closes the active window: a key sent before it took the window is lost.
+  for _ in 1 2 3; do
+    timeout 5 xdotool windowactivate --sync "$window" 2>/dev/null
+    xdotool key alt+F4
+    for _ in $(seq 30); do
+      xdotool search --all --onlyvisible --pid "$a" --name "Gestion des messages" >/dev/null 2>&1 ||
+        break 2
+      sleep 0.1
+    done
   done
   xdotool search --all --onlyvisible --pid "$a" --name "Gestion des messages" >/dev/null 2>&1 &&
     fail "the close box did not iconify the window"

@@ -423,7 +423,8 @@ bool TBlobFile::TryLoadValue(TBlobBuffer& buffer) {
   // The buffer grows with the blocks actually read, so that a damaged length costs no more
   // memory than the chain really holds.
   buffer.data.clear();
-  std::unordered_set<uint32_t> seen{buffer.first_block};
+  // The blocks after the first: a value of one block (most memos) allocates no set.
+  std::unordered_set<uint32_t> seen;
   int64_t position = 0;
   for (;;) {
     const int64_t n = std::min<int64_t>(payload, size - position);
@@ -435,7 +436,9 @@ bool TBlobFile::TryLoadValue(TBlobBuffer& buffer) {
     position += n;
     const uint32_t next = block->header.next;
     if (n < payload || position == size || next == 0) break;
-    if (!IsBlockOffset(next) || !seen.insert(next).second) RaiseData(kErrBlobBufferCorrupt);
+    if (!IsBlockOffset(next) || next == buffer.first_block || !seen.insert(next).second) {
+      RaiseData(kErrBlobBufferCorrupt);
+    }
     const auto wanted = static_cast<uint32_t>((size - position + payload - 1) / payload);
     TBlock* following = GetBlock(next, true, wanted);
     if (following == nullptr) {
@@ -619,7 +622,7 @@ TBlock* TBlobFile::GetBlock(uint32_t offset, bool read_ahead, uint32_t wanted) {
     Touch(it->second);
     return block;
   }
-  if (!owner_.StrictChangeDetection() && owner_.TakeReadLevel()) return nullptr;
+  if (!owner_.StrictChangeDetection() && owner_.TakeBlobReadLevel()) return nullptr;
   uint32_t count = 1;
   if (read_ahead) {
     count = std::min(
@@ -656,13 +659,16 @@ void TBlobFile::StoreBlock(const TBlock* block, uint8_t* image) const {
   }
 }
 
-void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count) {
-  std::vector<uint8_t> image(static_cast<size_t>(count) * block_size_);
+void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count, bool prefetch) {
+  // Kept between reads (at most the read-ahead limit's bytes), as are the blocks placed.
+  std::vector<uint8_t>& image = read_image_;
+  image.resize(static_cast<size_t>(count) * block_size_);
   // Blocks appended inside a transaction (or on an exclusive file) may not be on disk yet.
-  const bool allow_short = Exclusive() || owner_.InExclusivePhase();
+  const bool allow_short = prefetch || Exclusive() || owner_.InExclusivePhase();
   const int32_t got = ReadAt(offset, image.data(), static_cast<int32_t>(image.size()), allow_short);
   const uint32_t whole = static_cast<uint32_t>(got) / block_size_;
-  std::vector<TBlock*> placed;
+  std::vector<TBlock*>& placed = read_placed_;
+  placed.clear();
   // The requested block first: the read-ahead blocks only take slots that are to be had.
   for (uint32_t i = 0; i < whole; ++i) {
     const uint32_t at = offset + i * block_size_;
@@ -672,7 +678,7 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count) {
       block = it->second->get();
       if (block->PinCount() == 0 && !block->Dirty()) LoadBlock(block, source);
     } else {
-      block = TakeSlot(i == 0);
+      block = TakeSlot(i == 0 && !prefetch);
       if (block == nullptr) break;
       block->SetOffset(at);
       cache_index_[at] = cache_.begin();
@@ -682,6 +688,24 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count) {
     placed.push_back(block);
   }
   for (TBlock* block : placed) block->marked = false;
+}
+
+void TBlobFile::PrefetchBlocks(std::vector<uint32_t>& offsets) {
+  std::sort(offsets.begin(), offsets.end());
+  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+  std::erase_if(offsets, [this](uint32_t offset) {
+    return !IsBlockOffset(offset) || cache_index_.contains(offset);
+  });
+  if (offsets.size() > capacity_ / 2) offsets.resize(capacity_ / 2);
+  for (size_t i = 0; i < offsets.size();) {
+    size_t run = 1;
+    while (i + run < offsets.size() && run < read_ahead_limit_ &&
+           offsets[i + run] == offsets[i] + run * block_size_) {
+      ++run;
+    }
+    ReadBlocks(offsets[i], static_cast<uint32_t>(run), true);
+    i += run;
+  }
 }
 
 bool TBlobFile::FlushDirtyBlocks() {

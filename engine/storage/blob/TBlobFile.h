@@ -112,6 +112,9 @@ class TBlobFileOwner {
   // level is held already).  True when another process changed the table's files; the owner has
   // then re-read the headers and invalidated this file's cache, and the caller starts over.
   virtual bool TakeReadLevel() = 0;
+  // As TakeReadLevel, before blocks are read: a level the owner took for its own files alone takes
+  // this file's part now.
+  virtual bool TakeBlobReadLevel() { return TakeReadLevel(); }
 };
 
 // One cached block; its offset, dirty flag and pins are the cache entry's (TCacheEntry.h).
@@ -209,6 +212,13 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   void UnpinAll();
   // Writes the dirty, unpinned blocks in runs of adjacent offsets; true when anything was written.
   bool FlushDirtyBlocks();
+  // Brings the blocks at `offsets` (first blocks of values, in any order) into the cache unpinned,
+  // adjacent ones in one read, so that the values opened afterwards belong to the moment of this
+  // read.  Offsets already cached or off the block grid are skipped, at most half the cache is
+  // filled, and nothing is checked or raised for damage: that waits until a value is loaded.
+  // REQUIRES: the owner holds a read level (or needs none); this takes no lock.
+  // `offsets` is used up.
+  void PrefetchBlocks(std::vector<uint32_t>& offsets);
   // Frees the least recently used clean, unpinned blocks above the base capacity.
   void ShrinkCache();
 
@@ -236,7 +246,8 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   // Cache.
   TBlock* GetBlock(uint32_t offset, bool read_ahead, uint32_t wanted);
   TBlock* NewBlockAtEnd();
-  void ReadBlocks(uint32_t offset, uint32_t count);
+  // `prefetch`: a short read is no damage, and no block takes a slot that is not to be had.
+  void ReadBlocks(uint32_t offset, uint32_t count, bool prefetch = false);
   TBlock* TakeSlot(bool may_raise);
   CacheList::iterator FindEvictable();
   void Touch(CacheList::iterator it);
@@ -269,6 +280,8 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   size_t base_capacity_ = 0;
   size_t capacity_ = 0;
   uint32_t read_ahead_limit_ = 1;
+  std::vector<uint8_t> read_image_;  // ReadBlocks' buffers, kept so that a read allocates nothing
+  std::vector<TBlock*> read_placed_;
 };
 
 }  // namespace tessera

@@ -448,4 +448,21 @@ uint32_t TIndexCursor::CountSequential(uint32_t count, int direction) {
   return n;
 }
 
+uint32_t TIndexCursor::FollowingRecords(uint32_t count, int direction, uint32_t* out) {
+  if (bof_ || eof_ || RecordOrder() || !Fresh()) return 0;
+  const bool forward = direction >= 0;
+  uint32_t first, last;
+  Bounds(first, last);
+  TTreeSpot s = spot_;
+  uint32_t n = 0;
+  while (n < count) {
+    s = tree_.Step(s, forward);
+    if (s.leaf == 0 || s.position < first || s.position > last) break;
+    const uint32_t r = tree_.RecordNumberAt(s);
+    if (!Visible(r)) break;
+    out[n++] = r;
+  }
+  return n;
+}
+
 }  // namespace tessera

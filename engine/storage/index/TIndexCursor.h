@@ -84,6 +84,10 @@ class TIndexCursor {
   // How many of the next keys (up to `count`, forward when direction >= 0) carry record numbers
   // running on by one from the current one (backward: down by one).
   uint32_t CountSequential(uint32_t count, int direction);
+  // The record numbers of up to `count` of the next keys (forward when direction >= 0) inside the
+  // range, into `out`, stopping at the first one not visible; how many.  Nothing in record-number
+  // order.
+  uint32_t FollowingRecords(uint32_t count, int direction, uint32_t* out);
 
   // Record-bit-map mode: the visible map (one bit per physical record number) and its set-bit
   // count belong to the filter code, which keeps them current.

@@ -20,29 +20,38 @@ bool IsLeafLevelPage(const TPage& page) { return page.Type() == kPageLeaf && pag
 // ---- pins and allocation --------------------------------------------------------------------
 
 TIndexTree::Pins::~Pins() {
-  for (TPage* page : pinned_) page->Unpin();
+  for (size_t i = 0; i < inline_count_; ++i) inline_[i]->Unpin();
+  for (TPage* page : more_) page->Unpin();
+}
+
+void TIndexTree::Pins::Reserve() {
+  if (inline_count_ == kInlinePins) more_.reserve(more_.size() + 1);
+}
+
+void TIndexTree::Pins::Keep(TPage* page) noexcept {
+  const auto inline_end = inline_.begin() + inline_count_;
+  if (std::find(inline_.begin(), inline_end, page) != inline_end ||
+      std::find(more_.begin(), more_.end(), page) != more_.end()) {
+    page->Unpin();
+  } else if (inline_count_ < kInlinePins) {
+    inline_[inline_count_++] = page;
+  } else {
+    more_.push_back(page);
+  }
 }
 
 TPage* TIndexTree::Pins::Get(uint32_t offset) {
   if (!IsValidPageOffset(offset, IndexEndOffset(tree_.host_))) tree_.RaiseCorrupt();
-  pinned_.reserve(pinned_.size() + 1);
+  Reserve();
   TPage* page = tree_.cache_.Fetch(slot_, offset);
-  if (std::find(pinned_.begin(), pinned_.end(), page) != pinned_.end()) {
-    page->Unpin();
-  } else {
-    pinned_.push_back(page);
-  }
+  Keep(page);
   return page;
 }
 
 TPage* TIndexTree::Pins::Adopt(uint32_t offset) {
-  pinned_.reserve(pinned_.size() + 1);
+  Reserve();
   TPage* page = tree_.cache_.Adopt(slot_, offset);
-  if (std::find(pinned_.begin(), pinned_.end(), page) != pinned_.end()) {
-    page->Unpin();
-  } else {
-    pinned_.push_back(page);
-  }
+  Keep(page);
   return page;
 }
 
@@ -120,6 +129,15 @@ TIndexTree::Context TIndexTree::Begin() const {
   ctx.unique = ctx.slot == 0 || ctx.descriptor.unique != 0;
   ctx.inner_capacity = InnerCapacity(ctx.key_length);
   ctx.leaf_capacity = LeafCapacity(ctx.key_length);
+  return ctx;
+}
+
+TIndexTree::LeafContext TIndexTree::BeginLeaf() const {
+  if (host_.InRecordOrder()) RaiseCorrupt();
+  LeafContext ctx;
+  ctx.slot = host_.CurrentSlot();
+  ctx.key_length = IndexParamsOf(host_.HeaderImage(), static_cast<uint8_t>(ctx.slot)).key_length;
+  if (ctx.key_length == 0 || ctx.key_length > kMaxKeyLength) RaiseCorrupt();
   return ctx;
 }
 
@@ -290,7 +308,7 @@ TTreeSpot TIndexTree::AtPosition(uint32_t position) {
 
 TTreeSpot TIndexTree::Step(const TTreeSpot& spot, bool forward) {
   return Retry([&]() -> TTreeSpot {
-    const Context ctx = Begin();
+    const LeafContext ctx = BeginLeaf();
     Pins pins(*this, ctx.slot);
     TPage* page = pins.Get(spot.leaf);
     if (!page->IsLeaf() || spot.slot < 1 || spot.slot > page->Count()) RaiseCorrupt();
@@ -313,7 +331,7 @@ TTreeSpot TIndexTree::Step(const TTreeSpot& spot, bool forward) {
 
 uint32_t TIndexTree::ReadEntry(const TTreeSpot& spot, uint8_t* key) {
   return Retry([&] {
-    const Context ctx = Begin();
+    const LeafContext ctx = BeginLeaf();
     Pins pins(*this, ctx.slot);
     TPage* page = pins.Get(spot.leaf);
     if (!page->IsLeaf() || spot.slot < 1 || spot.slot > page->Count()) RaiseCorrupt();

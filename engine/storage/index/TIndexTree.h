@@ -22,6 +22,7 @@
 // Not thread-safe: used by its index file's thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -128,9 +129,18 @@ class TIndexTree {
     TPage* Adopt(uint32_t offset);
 
    private:
+    // Adds a page just pinned by the cache, or unpins it again when held already.  REQUIRES: room
+    // for one more (Reserve).
+    void Keep(TPage* page) noexcept;
+    void Reserve();
+
     TIndexTree& tree_;
     int slot_;
-    std::vector<TPage*> pinned_;
+    // An operation pins a few pages at each level: most never allocate.
+    static constexpr size_t kInlinePins = 8;
+    std::array<TPage*, kInlinePins> inline_{};
+    size_t inline_count_ = 0;
+    std::vector<TPage*> more_;
   };
 
   // New pages taken for one operation; given back unless committed.
@@ -164,6 +174,13 @@ class TIndexTree {
   template <class F>
   auto Retry(F&& f) -> decltype(f());
 
+  // The slot and key length of the current index, for the one-leaf reads (Step, ReadEntry) that a
+  // walk makes for every record and that need neither the key order nor the capacities.
+  struct LeafContext {
+    int slot = 0;
+    size_t key_length = 0;
+  };
+  LeafContext BeginLeaf() const;
   [[noreturn]] void RaiseCorrupt() const;
   [[noreturn]] void RaiseWithIndex(uint16_t code, const Context& ctx) const;
 

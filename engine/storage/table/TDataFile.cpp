@@ -115,6 +115,8 @@ void TDataFile::ResetState() {
   computed_area_size_ = 0;
   has_computed_fields_ = false;
   format_settings_ = FixedFormatSettings();
+  blob_unchecked_ = false;
+  blob_loaded_ = false;
 }
 
 // ---- header and definitions ---------------------------------------------------------------------

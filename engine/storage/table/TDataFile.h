@@ -53,7 +53,9 @@
 //
 //   level        taken by (ranges)                               released by
 //   transient    TakeTransientRead: index reader byte, blob      the end of the cursor operation
-//   read         reader byte; then ChangeCheck                   (ReadScope), or at once outside one
+//   read         reader byte; then ChangeCheck (a read of        (ReadScope), or at once outside one
+//                records or pages alone: the blob byte and
+//                counter when a block is first read, see below)
 //   held read    LockRead: the same bytes (or those the          UnlockRead, Close
 //                transient level holds); then ChangeCheck
 //   write        TakeWriteLevel (WriteLevel of each write): the  ReleaseWriteLevel: blob region,
@@ -78,6 +80,12 @@
 // drops what moved: the record cache, index pages, blob blocks; the cursor finds its key again.
 // Reads from cached data take no lock, so another process's change is seen when the handle next
 // reads from disk, on RefreshFromDisk, or at every cursor operation with StrictChangeDetection.
+// A transient level taken to read records or index pages leaves the blob reader byte and counter
+// until the operation first reads a block (TakeBlobReadLevel), which most reads never do.  No
+// other process can tell: every writer takes the index region, which the index reader byte
+// excludes, before the blob region, and nothing takes the blob region alone.  When the index or
+// data counter moved meanwhile, the blob cache is dropped at once and the blob header is read
+// again before the next value is opened (blob_unchecked_): every write moves all three counters.
 // Close releases in the order: commit, held read, table, record locks (last first), transient,
 // write.
 //
@@ -438,8 +446,9 @@ class TDataFile : public TFileHandler,
   // Before a record, page or block is read from disk: the transient read level and the change
   // check (nothing when a level is held).  A change drops the caches but leaves the cursor to
   // find its key itself, as the reader is in the middle of an operation.
-  bool TakeReadLevel() override { return TakeTransientRead(false); }
-  bool TakeReadLockChanged() override { return TakeTransientRead(false); }
+  bool TakeReadLevel() override { return TakeTransientRead(false, false); }
+  bool TakeReadLockChanged() override { return TakeTransientRead(false, false); }
+  bool TakeBlobReadLevel() override { return TakeTransientRead(false, true); }
   uint16_t LanguageId() const override { return header_.Language(); }
   uint16_t SortId() const override { return header_.Sort(); }
   // Type and stored size of a field of the table's own set.
@@ -484,17 +493,21 @@ class TDataFile : public TFileHandler,
   TLockRetry RegionRetry() const;
   TLockRetry RecordRetry() const;
   // True when the change check found a change.  `reposition`: the cursor is put back on its
-  // key and the current record reloaded (only between operations).
-  bool TakeTransientRead(bool reposition);
+  // key and the current record reloaded (only between operations).  Without `with_blob` the blob
+  // reader byte and counter are left for later; with it, a level held without them takes them.
+  bool TakeTransientRead(bool reposition, bool with_blob = true);
   void EndTransientRead() noexcept;
-  // The index and blob reader bytes into local guards, then into the members; false when refused.
-  bool TakeReaderBytes();
+  // The index and (`with_blob`) blob reader bytes into local guards, then into the members; false
+  // when refused.
+  bool TakeReaderBytes(bool with_blob = true);
   bool ReleaseReaderBytes();
   // False when skipped (exclusive, without locks, held already).
   bool TakeWriteLevel();
   void ReleaseWriteLevel();
   void ReleaseAllLocks() noexcept;
-  bool ChangeCheck(bool reposition);
+  bool ChangeCheck(bool reposition, bool with_blob = true);
+  // The blob counter against the cached header; a move drops the blob cache.  True when moved.
+  bool BlobChangeCheck();
 
   // ---- records and writes (TDataFileRecords.cpp) ----
   class WriteLevel;
@@ -543,6 +556,15 @@ class TDataFile : public TFileHandler,
   void CommitParts(bool resize_caches, bool force_headers, bool force_index_header,
                    bool index_pages);
   void SetHoldingAll(bool value);
+  // GetRecord; `with_memos`: a miss also reads the first blocks of the blob values of the records
+  // it brings in, under the same read level, so that they belong to the same moment.
+  TRecord* FetchRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
+                       bool& retry, bool with_memos);
+  // Records `first` .. `first` + `count` - 1 and the `more_count` numbers at `more`.
+  void PrefetchBlobBlocks(uint32_t first, uint32_t count, const uint32_t* more,
+                          uint32_t more_count);
+  // Records a walk reads ahead of its keys when they do not follow the record order.
+  static constexpr uint32_t kWalkReadAhead = 16;
   // The record the write started from (its number and sequence number) still stands under the
   // cursor, live: else 8710.
   void CheckCurrentIsStill(uint32_t number, uint32_t sequence);
@@ -583,6 +605,8 @@ class TDataFile : public TFileHandler,
   // ---- cursor (TDataFileCursor.cpp) ----
   // The cursor back onto the current record (or the first record), which is loaded forward.
   void Resync();
+  // LoadCurrentRecord after a step of a walk, which may read the next keys' records ahead.
+  void LoadWalkedRecord(int direction);
   void SelectSlot(uint8_t slot);
   uint8_t KeyFieldCount(int slot) const;
   // Bytes of `fields` key fields (and `partial` characters of the next) of `slot`'s key, at most
@@ -654,6 +678,11 @@ class TDataFile : public TFileHandler,
   bool maps_moved_ = false;  // a change seen while a build ran
   uint64_t filter_fetches_ = 0;
   bool reload_pending_ = false;
+  // A blob value was loaded from the file since the current record was last loaded: the caller
+  // reads them, and the next record read from disk brings its values' first blocks along.
+  bool blob_loaded_ = false;
+  std::vector<uint32_t> prefetch_offsets_;  // PrefetchBlobBlocks', kept between reads
+  bool walking_ = false;  // GetNextRecord or GetPriorRecord is loading the record it moved to
   // The range as set (keys and significant lengths), for Clone.
   struct RangeKey {
     bool present = false;
@@ -676,6 +705,9 @@ class TDataFile : public TFileHandler,
   TRangeLock index_read_;  // the reader byte of the transient or held read level
   bool held_read_ = false;
   bool transient_read_ = false;
+  // A change check passed over the blob counter while the other files moved: the blob header is
+  // read again before a value is opened.
+  bool blob_unchecked_ = false;
   bool write_level_ = false;
   int scope_depth_ = 0;
 };

@@ -327,13 +327,24 @@ uint16_t TDataFile::GetCurrentRecord(uint8_t* buffer, bool lock) {
   return 0;
 }
 
+void TDataFile::LoadWalkedRecord(int direction) {
+  walking_ = true;
+  try {
+    LoadCurrentRecord(direction);
+  } catch (...) {
+    walking_ = false;
+    throw;
+  }
+  walking_ = false;
+}
+
 uint16_t TDataFile::GetNextRecord(uint8_t* buffer) {
   ReadScope scope(*this);
   UpdateMaps();
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.MoveBy(1);
   if (cursor.AtEnd()) return EndCode(buffer, kErrEndOfFile);
-  LoadCurrentRecord(kForward);
+  LoadWalkedRecord(kForward);
   if (current_ == nullptr) return EndCode(buffer, kErrEndOfFile);
   if (buffer != nullptr) std::memcpy(buffer, current_->buffer.data(), GetRecordBufferSize());
   return 0;
@@ -345,7 +356,7 @@ uint16_t TDataFile::GetPriorRecord(uint8_t* buffer) {
   TIndexCursor& cursor = index_file_.Cursor();
   cursor.MoveBy(-1);
   if (cursor.AtBeginning()) return EndCode(buffer, kErrBeginningOfFile);
-  LoadCurrentRecord(kBackward);
+  LoadWalkedRecord(kBackward);
   if (current_ == nullptr) return EndCode(buffer, kErrBeginningOfFile);
   if (buffer != nullptr) std::memcpy(buffer, current_->buffer.data(), GetRecordBufferSize());
   return 0;

@@ -162,10 +162,13 @@ uint16_t TDataFile::OpenBlob(TFieldSet field_set, uint16_t number, uint8_t /*mod
     }
   }
   const uint32_t record_number = cl::GetU32LE(record + kRecLink);
+  // The value's blocks are checked against the blob header, which must be as new as the record.
+  if (blob_unchecked_ && stored > 0) TakeTransientRead(false, true);
   code = AsCode([&] {
     return blob_file_->OpenBlob(record_number, table_number, static_cast<uint32_t>(stored), handle);
   });
   if (code != 0) return code;
+  if (stored > 0) blob_loaded_ = true;
   cl::PutI32LE(data, StoredBlobHandle(handle));
   blob_file_->GetBlobSize(handle, size);
   record[d.offset] = size > 0 ? 1 : 0;

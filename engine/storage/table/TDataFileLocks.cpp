@@ -54,7 +54,7 @@ TLockRetry TDataFile::RecordRetry() const {
 
 // Index first: a moved index means the data header moved with it (every write forces all three
 // headers), and the index's own header was re-read by CheckChanged.
-bool TDataFile::ChangeCheck(bool reposition) {
+bool TDataFile::ChangeCheck(bool reposition, bool with_blob) {
   bool moved = false;
   if (index_file_.CheckChanged()) {
     index_file_.InvalidateCache();
@@ -65,9 +65,13 @@ bool TDataFile::ChangeCheck(bool reposition) {
     moved = true;
   }
   bool blob_moved = false;
-  if (blob_file_ != nullptr && blob_file_->CheckChanged()) {
-    blob_file_->InvalidateCache();
-    blob_moved = true;
+  if (blob_file_ != nullptr) {
+    if (with_blob) {
+      blob_moved = BlobChangeCheck();
+    } else if (moved) {
+      blob_file_->InvalidateCache();
+      blob_unchecked_ = true;
+    }
   }
   if (moved) {
     TRecordCache::Unpin(current_);
@@ -85,9 +89,16 @@ bool TDataFile::ChangeCheck(bool reposition) {
   return moved || blob_moved;
 }
 
+bool TDataFile::BlobChangeCheck() {
+  const bool moved = blob_file_->CheckChanged();
+  if (moved) blob_file_->InvalidateCache();
+  blob_unchecked_ = false;
+  return moved;
+}
+
 // ---- read levels --------------------------------------------------------------------------------
 
-bool TDataFile::TakeReaderBytes() {
+bool TDataFile::TakeReaderBytes(bool with_blob) {
   TRangeLock index_byte(
       index_file_,
       [] {
@@ -95,7 +106,9 @@ bool TDataFile::TakeReaderBytes() {
       },
       RegionRetry());
   if (!index_byte.Locked()) return false;
-  if (blob_file_ != nullptr && !blob_file_->ReadLock()) return false;  // index_byte gives back
+  if (with_blob && blob_file_ != nullptr && !blob_file_->ReadLock()) {
+    return false;  // index_byte gives back
+  }
   index_read_ = std::move(index_byte);
   return true;
 }
@@ -105,13 +118,20 @@ bool TDataFile::ReleaseReaderBytes() {
   return index_read_.Unlock();
 }
 
-bool TDataFile::TakeTransientRead(bool reposition) {
-  if (WithoutLocks() || held_read_ || transient_read_ || write_level_) return false;
-  if (!TakeReaderBytes()) Fail(kErrLockFailure);
+bool TDataFile::TakeTransientRead(bool reposition, bool with_blob) {
+  if (WithoutLocks() || held_read_ || write_level_) return false;
+  if (transient_read_) {
+    // Taken for records or pages alone: the blob byte after the index byte, as always.  The index
+    // and data files cannot have moved since their check, while the index byte is held.
+    if (!with_blob || blob_file_ == nullptr || blob_file_->ReadLockHeld()) return false;
+    if (!blob_file_->ReadLock()) Fail(kErrLockFailure);
+    return BlobChangeCheck();
+  }
+  if (!TakeReaderBytes(with_blob)) Fail(kErrLockFailure);
   transient_read_ = true;
   bool changed = false;
   try {
-    changed = ChangeCheck(reposition);
+    changed = ChangeCheck(reposition, with_blob);
   } catch (...) {
     EndTransientRead();
     throw;
@@ -130,6 +150,10 @@ void TDataFile::EndTransientRead() noexcept {
 void TDataFile::LockRead() {
   if (WithoutLocks() || held_read_) return;
   if (transient_read_) {
+    // The held level has the blob byte too, whatever the transient one took.
+    if (blob_file_ != nullptr && !blob_file_->ReadLockHeld() && !blob_file_->ReadLock()) {
+      Fail(kErrLockFailure);
+    }
     transient_read_ = false;
   } else if (!TakeReaderBytes()) {
     Fail(kErrLockFailure);

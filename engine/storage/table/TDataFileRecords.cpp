@@ -140,6 +140,11 @@ void TDataFile::WriteRecordImages(uint32_t first, uint8_t* records, uint32_t cou
 
 TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
                               bool& retry) {
+  return FetchRecord(number, sequential, direction, use_index_count, retry, false);
+}
+
+TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
+                                bool use_index_count, bool& retry, bool with_memos) {
   retry = false;
   if (number == 0) return nullptr;
   const uint32_t next = header_.NextRecord();
@@ -174,7 +179,56 @@ TRecord* TDataFile::GetRecord(uint32_t number, bool sequential, int direction, b
   TRecord* r = record_cache_.ReadRecords(number, count, forward);
   if (r == nullptr) Fail(kErrRecordBufferCorrupt);
   record_cache_.Pin(r);
+  // Only under the level that read the records: a level taken afterwards could show a change and
+  // clear the record just pinned.
+  const bool under_level = transient_read_ || held_read_ || write_level_ || WithoutLocks();
+  uint32_t ahead[kWalkReadAhead];
+  uint32_t ahead_count = 0;
+  try {
+    // A walk along an index whose keys do not follow the record order reads the records of the
+    // next keys too, each on its own, while this level is held: they then cost no level of their
+    // own when the walk reaches them.  On a table with blob values only while the walk reads them,
+    // so that those records come with their memos, of the same moment.
+    if (walking_ && under_level && sequential && use_index_count && !physical_scan_ && count == 1 &&
+        (blob_file_ == nullptr || with_memos)) {
+      const uint32_t limit =
+          std::min<uint32_t>(kWalkReadAhead, static_cast<uint32_t>(RecordCacheCapacity() / 4));
+      const uint32_t found = index_file_.Cursor().FollowingRecords(limit, forward ? 1 : -1, ahead);
+      for (uint32_t i = 0; i < found; ++i) {
+        const uint32_t n = ahead[i];
+        if (n >= header_.NextRecord() || record_cache_.Peek(n) != nullptr) continue;
+        // A short read is damage, which the walk reports when it reaches that record.
+        if (record_cache_.ReadRecords(n, 1, forward) != nullptr) ahead[ahead_count++] = n;
+      }
+      record_cache_.Find(number);  // the wanted record stays the most recent
+    }
+    if (with_memos && blob_file_ != nullptr && under_level) {
+      TakeBlobReadLevel();  // the blob byte joins the level; a moved blob file drops its cache
+      PrefetchBlobBlocks(forward ? number : number - count + 1, count, ahead, ahead_count);
+    }
+  } catch (...) {
+    TRecordCache::Unpin(r);
+    throw;
+  }
   return Computed(r);
+}
+
+void TDataFile::PrefetchBlobBlocks(uint32_t first, uint32_t count, const uint32_t* more,
+                                   uint32_t more_count) {
+  std::vector<uint32_t>& offsets = prefetch_offsets_;
+  offsets.clear();
+  auto add = [&](uint32_t n) {
+    const TRecord* r = record_cache_.Peek(n);
+    if (r == nullptr || r->Deleted()) return;
+    for (const TFieldDefinition& f : table_fields_) {
+      if (!f.IsBlob()) continue;
+      const int32_t stored = cl::GetI32LE(r->buffer.data() + f.offset + 1);
+      if (stored > 0) offsets.push_back(static_cast<uint32_t>(stored));
+    }
+  };
+  for (uint32_t n = first; n - first < count; ++n) add(n);
+  for (uint32_t i = 0; i < more_count; ++i) add(more[i]);
+  blob_file_->PrefetchBlocks(offsets);
 }
 
 TRecord* TDataFile::Computed(TRecord* record) {
@@ -192,6 +246,7 @@ TRecord* TDataFile::Computed(TRecord* record) {
 
 void TDataFile::LoadCurrentRecord(int direction) {
   TIndexCursor& cursor = index_file_.Cursor();
+  const bool with_memos = std::exchange(blob_loaded_, false);
   for (;;) {
     TRecordCache::Unpin(current_);
     current_ = nullptr;
@@ -200,7 +255,7 @@ void TDataFile::LoadCurrentRecord(int direction) {
     // Only an insert makes a new slot; an index entry past the last slot is damage.
     if (number >= header_.NextRecord()) Fail(kErrRecordBufferCorrupt);
     bool retry = false;
-    TRecord* r = GetRecord(number, true, direction, true, retry);
+    TRecord* r = FetchRecord(number, true, direction, true, retry, with_memos);
     if (!retry) {
       current_ = r;
       return;

@@ -114,7 +114,8 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
   const uint32_t first = forward ? number : number - count + 1;
   // Entries already cached keep their place; they must not be recycled for the records that
   // come with them.
-  std::vector<TRecord*> cached(count, nullptr);
+  std::vector<TRecord*>& cached = read_entries_;
+  cached.assign(count, nullptr);
   for (uint32_t i = 0; i < count; ++i) {
     const auto hit = by_number_.find(first + i);
     if (hit == by_number_.end()) continue;
@@ -122,7 +123,7 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
     cached[i]->in_read = true;
   }
   uint32_t got = 0;
-  std::vector<uint8_t> images;
+  std::vector<uint8_t>& images = read_images_;
   try {
     images.resize(static_cast<size_t>(count) * record_size_);
     got = host_.ReadRecordImages(first, count, images.data());

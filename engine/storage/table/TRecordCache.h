@@ -137,6 +137,9 @@ class TRecordCache {
   std::unordered_map<uint32_t, List::iterator> by_number_;
   uint64_t reads_ = 0;   // physical reads
   uint64_t writes_ = 0;  // physical writes
+  // ReadRecords' buffers (at most one read's records), kept so that a read allocates nothing.
+  std::vector<TRecord*> read_entries_;
+  std::vector<uint8_t> read_images_;
 };
 
 }  // namespace tessera

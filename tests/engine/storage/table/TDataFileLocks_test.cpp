@@ -4,6 +4,7 @@
 // through plain platform files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -268,6 +269,71 @@ TEST_F(LocksTest, ChangesOfAnotherHandleAreSeenAfterARefresh) {
   const uint32_t before = strict.GetRecordCount();
   Insert(writer, 5000, 0, 0);
   EXPECT_EQ(strict.GetRecordCount(), before + 1);
+}
+
+// A memo opened after its record was read belongs to the record's moment, even when another
+// handle deleted the record in between and a new one took its slot and its memo's block (before,
+// the new record's memo came back, or 8963).  Keys descend in slot order, so each record of the
+// walk is read from disk alone.
+TEST_F(LocksTest, AMemoReadAfterItsRecordIsTheRecordsOwn) {
+  const std::string path = dir_.File("M");
+  stress::CreateTable(path, stress::TShape::kMemo);
+  TDataFile reader, writer;
+  Open(writer, path);
+  std::vector<uint8_t> record(writer.GetRecordBufferSize());
+  auto insert = [&](int32_t k, const std::string& memo) {
+    writer.ApplyFieldDefaults(record.data());
+    stress::PutInt(writer, stress::kK, k, record.data());
+    ASSERT_EQ(stress::SetMemo(writer, memo, record.data()), 0);
+    writer.InsertRecord(record.data());
+    stress::CloseMemo(writer, record.data());
+  };
+  insert(30, "");  // blank until the last step below
+  for (int32_t k : {20, 10}) insert(k, "memo of " + std::to_string(k));
+  Open(reader, path);
+  std::vector<uint8_t> seen(reader.GetRecordBufferSize());
+  auto memo_of = [&](TDataFile& t) {
+    char text[64] = {};
+    int32_t got = 0;
+    EXPECT_EQ(t.OpenBlob(TFieldSet::kTable, stress::kM, 0, seen.data()), 0);
+    t.ReadBlob(TFieldSet::kTable, stress::kM, got, sizeof text - 1, text, 0, seen.data());
+    t.CloseBlob(TFieldSet::kTable, stress::kM, seen.data());
+    return std::string(text, static_cast<size_t>(std::max(got, 0)));
+  };
+  auto memo = [&] { return memo_of(reader); };
+  reader.MoveToBeginning();
+  ASSERT_EQ(reader.GetNextRecord(seen.data()), 0);
+  EXPECT_EQ(memo(), "memo of 10");
+  ASSERT_EQ(reader.GetNextRecord(seen.data()), 0);
+  ASSERT_EQ(stress::GetInt(reader, stress::kK, seen.data()), 20);
+
+  ASSERT_TRUE(Seek(writer, 20));
+  const uint32_t slot = writer.CurrentRecord()->number;
+  writer.DeleteRecord();
+  insert(25, "memo of 25");
+  ASSERT_TRUE(Seek(writer, 25));
+  ASSERT_EQ(writer.CurrentRecord()->number, slot);  // the slot, and so the owner, reused
+
+  EXPECT_EQ(memo(), "memo of 20");
+  // Once the change is seen, no block read ahead of it is served.
+  EXPECT_TRUE(reader.RefreshFromDisk());
+  ASSERT_TRUE(Seek(reader, 25));
+  ASSERT_EQ(reader.GetCurrentRecord(seen.data()), 0);
+  EXPECT_EQ(memo(), "memo of 25");
+
+  // A read of records alone checks the blob file's counter only when a value is opened: a memo
+  // written into blocks appended after the handle last read the blob header still opens.
+  TDataFile plain;
+  Open(plain, path);
+  ASSERT_TRUE(Seek(writer, 30));
+  ASSERT_EQ(writer.GetCurrentRecord(record.data()), 0);
+  const std::string grown = "grown " + std::string(600, 'g');
+  ASSERT_EQ(stress::SetMemo(writer, grown, record.data()), 0);
+  writer.ModifyRecord(record.data());
+  stress::CloseMemo(writer, record.data());
+  ASSERT_TRUE(Seek(plain, 30));  // its record was never read: from disk, the change seen
+  ASSERT_EQ(plain.GetCurrentRecord(seen.data()), 0);
+  EXPECT_EQ(memo_of(plain), grown.substr(0, 63));
 }
 
 // ---- other processes ---------------------------------------------------------------------------
