@@ -61,7 +61,7 @@ int ShowBox(const TMessageDlgRequest& request) {
   CancelMode();
   QMessageBox box;
   box.setWindowTitle(ToQString(request.caption));
-  // A caller named "<b>" must show as typed, never as markup.
+  // Texts show as typed: a name such as "<b>" is never read as markup.
   box.setTextFormat(Qt::PlainText);
   box.setText(ToQString(request.text));
   switch (request.type) {
