@@ -405,7 +405,6 @@ void TFenEditMessages::BindHandlers() {
   Modifierlaconnection1->SetOnClick([this](cl::TObject* s) { Modifierlaconnection1Click(s); });
   OxTrayIcon1->SetOnDblClick([this](cl::TObject* s) { OxTrayIcon1DblClick(s); });
   UserSelecter->SetOnClick([this](cl::TObject* s) { UserSelecterClick(s); });
-  UserSelecter->SetOnChange([this](cl::TObject* s) { UserSelecterClick(s); });
   btnAvailabilities->SetOnClick([this](cl::TObject* s) { btnAvailabilitiesClick(s); });
   DBNavPrincipal->SetBeforeAction(
       [this](cl::TObject* s, cl::TNavigateBtn b) { DBNavPrincipalBeforeAction(s, b); });

@@ -221,6 +221,8 @@ class TFenEditMessages : public cl::TForm, public TAppWindows {
   // The question about a modified message being edited: Yes posts, No cancels (an unmodified
   // edit is cancelled without asking).  False when the user kept it.
   bool SettlePendingEdit();
+  // Refreshes the view after changes seen while minimized or hidden; stops the tray animation.
+  void TakePendingCheck();
   // Runs `message` now, or posts it again after kRepostDelayMs while the change timer runs.
   void RunUserMessage(uint32_t message);
   void RepostTimerTimer(cl::TObject* sender);

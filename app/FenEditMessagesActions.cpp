@@ -145,6 +145,7 @@ void TFenEditMessages::mnuToutMarquerLuClick(cl::TObject*) {
   try {
     messages->First();
     while (!messages->Eof()) {
+      // A null Lu counts as unread (drawn bold), so it is marked read too.
       if (DMMirvel->TableMessagesLu->AsInteger() == 0) {
         messages->Edit();
         DMMirvel->TableMessagesLu->SetAsInteger(1);

@@ -37,6 +37,8 @@ void TFenEditMessages::BindMessages() {
   SetMessageMethod(cl::WM_SYSCOMMAND, [this](cl::TMessage& m, const cl::TWndMethod& inherited) {
     inherited(m);
     if ((m.WParam & 0xFFF0) == cl::SC_MINIMIZE) HideToTray();
+    // Without a tray the task bar restores the window behind ShowMainWindow's back.
+    if ((m.WParam & 0xFFF0) == cl::SC_RESTORE && DMBDMirvel->FConnected) TakePendingCheck();
   });
   SetMessageMethod(cl::WM_QUERYENDSESSION,
                    [this](cl::TMessage& m, const cl::TWndMethod& inherited) {
@@ -58,7 +60,7 @@ void TFenEditMessages::BindMessages() {
 }
 
 void TFenEditMessages::RunUserMessage(uint32_t message) {
-  if (DMBDMirvel->FInTimer) {
+  if (DMBDMirvel->FInTimer || !reposts_.empty()) {
     // The tick or the new-message alert may last (the alert is modal): wait instead of spinning
     // the queue, and keep the messages in the order they came.
     reposts_.push_back(message);
@@ -84,11 +86,24 @@ void TFenEditMessages::FormCreate(cl::TObject*) {
   hooked_ = true;
   if (DMBDMirvel->SingleInstance1 != nullptr) DMBDMirvel->SingleInstance1->SetHandle(Handle());
   SetAppWindows(this);
-  DMBDMirvel->Connect();
   const bool show = cl::ParamCount() >= 1 && cl::ParamStr(1) == "SHOW";
-  if (!cl::NotifyIconAvailable()) EnsureTrayMenuButton();
-  // Without a notification area a hidden window could not be reached at all.
-  if (show || !cl::NotifyIconAvailable()) ShowMainWindow();
+  const bool tray = cl::NotifyIconAvailable();
+  if (!tray) EnsureTrayMenuButton();
+  // Without a notification area a hidden window could not be reached at all: it shows even when
+  // the connection failed, so that the menu button can still connect.
+  const auto show_anyway = [this, tray] {
+    if (tray || Visible()) return;
+    SetWindowState(cl::wsNormal);
+    Show();
+  };
+  try {
+    DMBDMirvel->Connect();
+    if (show || !tray) ShowMainWindow();
+  } catch (...) {
+    show_anyway();
+    throw;  // reported by the form's guard
+  }
+  show_anyway();
 }
 
 bool TFenEditMessages::EnsureConnected() {
@@ -108,8 +123,7 @@ void TFenEditMessages::ShowMainWindow() {
     DlgNewMessages->SetModalResult(cl::mrCancel);
     return;
   }
-  if (FPendingCheck) RefreshMessages();
-  FPendingCheck = false;
+  TakePendingCheck();
   // The window system reports our own last minimize late: taken while still hidden, it is known
   // for ours; taken after the restore it would look like the user's minimize and hide again.
   cl::Application().ProcessMessages();
@@ -118,9 +132,18 @@ void TFenEditMessages::ShowMainWindow() {
   cl::Application().BringToFront();
 }
 
+void TFenEditMessages::TakePendingCheck() {
+  if (!FPendingCheck) return;
+  RefreshMessages();
+  FPendingCheck = false;
+  OxTrayIcon1->SetAnimated(false);
+}
+
 bool TFenEditMessages::SettlePendingEdit() {
   cl::TDataSet* messages = DMMirvel->TableMessages;
   if (!Editing(messages)) return true;
+  // Text typed in a data-aware control reaches its field only now: asked about, not dropped.
+  messages->UpdateRecord();
   if (!messages->Modified()) {
     messages->Cancel();
     return true;
@@ -189,6 +212,7 @@ void TFenEditMessages::FormActivate(cl::TObject*) {
   cl::Application().ProcessMessages();
   btnZoom->SetVisible(true);
   btnUnZoom->SetVisible(false);
+  if (WindowState() != cl::wsMinimized && DMBDMirvel->FConnected) TakePendingCheck();
 }
 
 void TFenEditMessages::FormCloseQuery(cl::TObject*, bool& can_close) {

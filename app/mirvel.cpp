@@ -3,6 +3,7 @@
 // argument is exactly "SHOW" or the desktop has no notification area.
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "app/FenEditMessages.h"
 #include "app/FenVisuMessage.h"
@@ -14,8 +15,12 @@
 
 namespace {
 
+// The toolkit aborts when its platform finds no display: say so plainly instead.  Only the
+// offscreen platform needs none.
 bool HasDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && std::string_view(platform).starts_with("offscreen")) return true;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
     const char* value = std::getenv(name);
     if (value != nullptr && *value != '\0') return true;
   }

@@ -61,6 +61,8 @@ int ShowBox(const TMessageDlgRequest& request) {
   CancelMode();
   QMessageBox box;
   box.setWindowTitle(ToQString(request.caption));
+  // Texts show as typed: a name such as "<b>" is never read as markup.
+  box.setTextFormat(Qt::PlainText);
   box.setText(ToQString(request.text));
   switch (request.type) {
     case mtWarning:

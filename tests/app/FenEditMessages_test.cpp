@@ -16,6 +16,7 @@
 #include "app/FenChoixDestinataires.h"
 #include "app/FenVisuMessage.h"
 #include "app/MirvelSchema.h"
+#include "classlib/db/TDataSource.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/Screen.h"
 #include "classlib/forms/ShellApi.h"
@@ -58,7 +59,8 @@ class MainWindowTest : public ::testing::Test {
   }
   mirvel::TDMMirvel& dm() { return station_->dm(); }
   // A stored message from `author` to `to`, written behind the module's back; the view refreshed.
-  void Stored(int author, int to, const cl::Variant& lu, const std::string& text) {
+  void Stored(int author, int to, const cl::Variant& lu, const std::string& text,
+              bool refresh = true) {
     auto raw = std::unique_ptr<tessera::TTesseraTable>(cl::Create<tessera::TTesseraTable>(nullptr));
     raw->SetDatabaseName(mirvel::DMBDMirvel->BDMirvel->DatabaseName());
     raw->SetTableName("Messages.DAT");
@@ -67,9 +69,23 @@ class MainWindowTest : public ::testing::Test {
                        cl::Variant(), cl::Variant(), text, cl::Variant(), author, cl::Variant(),
                        "s", lu});
     raw->Close();
-    dm().TableMessages->Refresh();
+    if (refresh) dm().TableMessages->Refresh();
   }
   // Begins a new message typed by the user (modified, valid to post).
+  // Points the registry at `directory` (a gone one makes connecting fail).
+  void RegisterDatabase(const std::string& directory) {
+    cl::TRegistry registry;
+    registry.SetRootKey(cl::HKEY_LOCAL_MACHINE);
+    registry.OpenKey(mirvel::kRegistryKey, true);
+    registry.WriteString(mirvel::kRegistryDatabaseValue, directory);
+  }
+  static void CancelChooser() {
+    cl::AddModalAction([] {
+      auto* dialog = FindForm<mirvel::TDlgChoixDatabaseMirvel>();
+      ASSERT_NE(dialog, nullptr);
+      dialog->SetModalResult(cl::mrCancel);
+    });
+  }
   void Typing() {
     dm().TableMessages->Append();
     dm().TableMessagesNoDestinataire->SetAsInteger(1);  // the view shows alice's messages
@@ -228,6 +244,19 @@ TEST_F(MainWindowTest, ReconnectingAsksAboutTheTypedMessageFirst) {
   form_->Modifierlaconnection1Click(nullptr);
   EXPECT_TRUE(mirvel::DMBDMirvel->FConnected);
   EXPECT_EQ(Count(), 1);
+  // Text typed in the memo has not reached its field yet: it is asked about all the same.
+  form_->ShowMainWindow();
+  dm().TableMessages->First();
+  dm().TableMessages->Edit();
+  form_->MemoMessages->Lines().SetText("typed in the memo");
+  station_->ui.boxes.clear();
+  station_->ui.answers = {cl::mrCancel};
+  CancelChooser();  // reached only when the question was skipped
+  form_->Modifierlaconnection1Click(nullptr);
+  cl::ClearModalActions();
+  ASSERT_EQ(station_->ui.boxes.size(), 1u);
+  EXPECT_EQ(dm().TableMessages->State(), cl::dsEdit);
+  EXPECT_EQ(form_->MemoMessages->Text(), "typed in the memo");
 }
 
 TEST_F(MainWindowTest, ShowingRefreshesAfterAChangeAndClosesAnOpenAlert) {
@@ -301,6 +330,15 @@ TEST_F(MainWindowTest, UserMessagesWaitWhileTheTimerRunsWithoutSpinning) {
   EXPECT_FALSE(form_->Visible());
   EXPECT_EQ(cl::PendingMessageCount(), 0) << "the message waits in the timer, not in the queue";
   mirvel::DMBDMirvel->FInTimer = false;
+  EXPECT_TRUE(PumpUntil([this] { return form_->Visible(); }));
+  // One arriving while an earlier one still waits goes after it.
+  form_->btnClose->Click();
+  ASSERT_FALSE(form_->Visible());
+  mirvel::DMBDMirvel->FInTimer = true;
+  form_->Perform(mirvel::WM_SHOW_MAIN, 0, 0);
+  mirvel::DMBDMirvel->FInTimer = false;
+  form_->Perform(mirvel::WM_SHOW_MAIN, 0, 0);
+  EXPECT_FALSE(form_->Visible()) << "ran ahead of the waiting message";
   EXPECT_TRUE(PumpUntil([this] { return form_->Visible(); }));
 }
 
@@ -389,7 +427,7 @@ TEST_F(MainWindowTest, UserSelectorFiltersTheView) {
   ASSERT_EQ(items.Count(), 4);
   EXPECT_EQ(items.Strings(0), mirvel::kAllUsers);
   EXPECT_EQ(items.Strings(form_->UserSelecter->ItemIndex()), "Alice Martin");
-  EXPECT_EQ(items.IndexOf("<b>Lt</b>") > 0, true) << "markup stays plain text";
+  EXPECT_GT(items.IndexOf("<b>Lt</b>"), 0) << "a name with markup is listed as typed";
   struct Case {
     std::string item;
     std::string filter;
@@ -403,6 +441,18 @@ TEST_F(MainWindowTest, UserSelectorFiltersTheView) {
     EXPECT_EQ(dm().TableMessages->Filter(), c.filter);
     EXPECT_EQ(Count(), c.count);
   }
+  // A choice in the list applies the selection once, as one call of the handler does.
+  int changes = 0;
+  auto watch = std::unique_ptr<cl::TDataSource>(cl::Create<cl::TDataSource>(nullptr));
+  watch->SetDataSet(dm().TableMessages);
+  watch->SetOnDataChange([&](cl::TObject*, cl::TField* field) { changes += field == nullptr; });
+  form_->UserSelecterClick(nullptr);
+  const int per_apply = changes;
+  ASSERT_GT(per_apply, 0);
+  changes = 0;
+  auto* combo = qobject_cast<QComboBox*>(Widget(form_->UserSelecter));
+  emit combo->activated(form_->UserSelecter->ItemIndex());
+  EXPECT_EQ(changes, per_apply);
 }
 
 TEST_F(MainWindowTest, AnsweringAColleagueAndRefusingOneself) {
@@ -601,6 +651,63 @@ TEST_F(MainWindowTest, NoTrayShowsIconifiesAndOpensTheMenuFromTheWindow) {
   EXPECT_TRUE(PumpUntil([this] { return form_->WindowState() == cl::wsNormal; }));
 }
 
+TEST_F(MainWindowTest, NoTrayShowsEvenWhenTheConnectionFailsAtStart) {
+  tray_.available = false;
+  mirvel::DMBDMirvel->Disconnect();
+  RegisterDatabase(TestRoot() + "/gone");
+  struct Case {
+    int answer;
+    int choosers;
+    std::vector<std::string> errors;
+  };
+  for (const Case& c : {Case{cl::mrNo, 1, {}}, Case{cl::mrYes, 2, {mirvel::kBadConnection}}}) {
+    SCOPED_TRACE(c.answer);
+    delete form_;
+    form_ = nullptr;
+    for (int i = 0; i < c.choosers; ++i) CancelChooser();
+    station_->ui.answers = {c.answer};
+    station_->ui.boxes.clear();
+    station_->ui.errors.clear();
+    Create();
+    EXPECT_TRUE(form_->Visible());
+    EXPECT_FALSE(mirvel::DMBDMirvel->FConnected);
+    ASSERT_EQ(station_->ui.boxes.size(), 1u);
+    EXPECT_EQ(station_->ui.boxes[0].text, mirvel::kAskConnect);
+    EXPECT_EQ(station_->ui.errors, c.errors);
+    EXPECT_EQ(cl::PendingModalActions(), 0);
+  }
+  // The menu's "&Connecter" is reachable and connects once the directory is back.
+  RegisterDatabase(station_->directory());
+  cl::SetPopupMenuResponder([this](cl::TPopupMenu*) { return form_->mnuConnectDisconnect; });
+  form_->btnTrayMenu->Click();
+  EXPECT_TRUE(PumpUntil([] { return mirvel::DMBDMirvel->FConnected; }));
+}
+
+TEST_F(MainWindowTest, NoTrayRestoringRefreshesAChangeSeenWhileIconified) {
+  tray_.available = false;
+  Create();
+  const std::vector<std::pair<const char*, std::function<void()>>> restores = {
+      {"task bar", [this] { form_->Perform(cl::WM_SYSCOMMAND, cl::SC_RESTORE, 0); }},
+      {"activation", [this] {
+         form_->SetWindowState(cl::wsNormal);
+         form_->FormActivate(form_);
+       }}};
+  for (const auto& [name, restore] : restores) {
+    SCOPED_TRACE(name);
+    form_->btnClose->Click();
+    ASSERT_EQ(form_->WindowState(), cl::wsMinimized);
+    const int before = Count();
+    Stored(2, 1, cl::Variant(0), name, false);
+    form_->SetPendingCheck(true);
+    form_->OxTrayIcon1->SetAnimated(true);
+    ASSERT_EQ(Count(), before) << "not yet refreshed";
+    restore();
+    EXPECT_FALSE(form_->PendingCheck());
+    EXPECT_FALSE(form_->OxTrayIcon1->Animated());
+    EXPECT_EQ(Count(), before + 1);
+  }
+}
+
 // ---- Texts.
 
 TEST_F(MainWindowTest, GoldenTexts) {
@@ -629,9 +736,18 @@ TEST_F(MainWindowTest, GoldenTexts) {
       {"btnAnswerNew", "Hint", "R\xE9pondre avec un nouveau message"},
       {"btnClose", "Caption", "&Fermer"},
       {"DBNavBarrePrincipal", "Delete", "Effacer le message ?"},
+      {"MainDBGrid/DateDBGrid", "Title", "Date appel"},
+      {"MainDBGrid/DestinataireSelecter", "Title", "Destinataire"},
+      {"MainDBGrid/Interlocuteur", "Title", "Interlocuteur"},
   };
   // clang-format on
   ExpectTexts(form_, texts);
+  for (int i = 0; i < form_->MainDBGrid->ColumnCount(); ++i) {
+    cl::TColumn* column = form_->MainDBGrid->Column(i);
+    EXPECT_EQ(column->Title().Font.Style().Contains(cl::fsBold),
+              column->FieldName() == "Interlocuteur")
+        << column->FieldName();
+  }
   EXPECT_EQ(form_->FindPanelPrincipal->Label()->Caption(), " Rechercher ");
   EXPECT_EQ(form_->OxTrayIcon1->Hint(), "Gestion des appels t\xE9l\xE9phoniques");
   std::vector<std::string> tray, grid;
@@ -649,6 +765,34 @@ TEST_F(MainWindowTest, GoldenTexts) {
                                             "Modifier la &connection...", "-", "&Quitter"}));
   EXPECT_EQ(grid, (std::vector<std::string>{"&Marquer comme lu", "Marquer comme &non lu", "-",
                                             "&Tout marquer comme lu", "-", "&Supprimer"}));
+  // The boxes as the responder sees them, each answered so that nothing happens.
+  Stored(2, 1, cl::Variant(1), "from bob");
+  dm().TableMessages->First();
+  const struct {
+    std::function<void()> raise;
+    const char* box;
+  } boxes[] = {
+      {[this] { form_->mnuSupprimerClick(nullptr); }, "Supprimer l'enregistrement ?"},
+      {[this] {
+         dm().TableMessages->Edit();
+         EXPECT_THROW(form_->btnAnswerSameClick(form_->btnAnswerSame), cl::EAbort);
+         dm().TableMessages->Cancel();
+       },
+       "Sauvegarder vos modifications ?"},
+      {[this] {
+         mirvel::DMBDMirvel->Disconnect();
+         form_->mnuEditUsersClick(nullptr);
+       },
+       "Voulez-vous vous connecter \xE0 la base de donn\xE9"
+       "es ?"},
+  };
+  for (const auto& b : boxes) {
+    station_->ui.boxes.clear();
+    station_->ui.answers = {cl::mrCancel};
+    b.raise();
+    ASSERT_EQ(station_->ui.boxes.size(), 1u);
+    EXPECT_EQ(station_->ui.boxes[0].text, b.box);
+  }
   mirvel::DMBDMirvel->Disconnect();
   EXPECT_EQ(form_->mnuConnectDisconnect->Caption(), "&Connecter");
   // Connecting from the tray to a directory that is gone.
@@ -742,6 +886,25 @@ TEST(MirvelProgram, EndOfSessionDisconnectsAndExitsZero) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(statut(), 0) << "disconnected on the way out";
+}
+
+// A platform named without a display behind it is no display: the program says so instead of
+// letting the toolkit abort.
+TEST(MirvelProgram, WithoutADisplayItSaysSo) {
+  for (const char* env : {"", "QT_QPA_PLATFORM=xcb", "QT_QPA_PLATFORM=wayland DISPLAY="}) {
+    SCOPED_TRACE(env);
+    const std::string command =
+        std::string("timeout 20 env -i ") + env + " " + MIRVEL_PROGRAM + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    const int status = pclose(pipe);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(output.find("no graphical display"), std::string::npos) << output;
+  }
 }
 #endif
 

@@ -50,6 +50,16 @@ void TIndexCursor::Load(const TTreeSpot& spot) {
   bof_ = eof_ = false;
 }
 
+void TIndexCursor::PlaceOnEntry(const uint8_t* key, uint32_t record_number) {
+  std::memcpy(key_.data(), key, KeyLength());
+  record_ = record_number;
+  slot_ = host_.CurrentSlot();
+  spot_ = {};
+  // Versions only grow, so this one never matches and Fresh finds the entry.
+  spot_version_ = tree_.Version() - 1;
+  bof_ = eof_ = false;
+}
+
 // Answers whether the cursor stands on an entry, finding it again after the tree changed.
 bool TIndexCursor::Fresh() {
   if (bof_ || eof_) return false;

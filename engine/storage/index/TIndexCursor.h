@@ -56,6 +56,11 @@ class TIndexCursor {
   // the key length compares only that prefix of `key` (a prefix seek on a descending index,
   // where no fill byte is the first of its prefix under every collation).
   bool FindKey(const uint8_t* key, bool nearest, size_t length = 0);
+  // Stands on the entry of `key` (current key length) and `record_number` without looking for
+  // it: the first use finds it, as after any change of the tree.  A write's own record needs no
+  // search when nothing reads the cursor before the next write.
+  // REQUIRES: that entry is in the current index, which is not in record-number order.
+  void PlaceOnEntry(const uint8_t* key, uint32_t record_number);
 
   bool AtBeginning() const { return bof_; }
   bool AtEnd() const { return eof_; }

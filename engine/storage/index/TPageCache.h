@@ -1,13 +1,15 @@
 // The page cache of an index file: one list of TPage per index slot, most recently used first.
 //
-// A list holds up to 31 pages.  A page that must come in takes an unused TPage while the list is
-// below its capacity, else the least recently used clean, unpinned page; failing that the least
-// recently used dirty, unpinned page is written back and taken.  While the data file holds its
-// exclusive phase nothing may reach the disk before commit, so the list grows by 64 pages
-// instead.  A list whose every page is pinned by the operation under way takes one page more for a
-// while (a deep tree pins more than 31 pages), rather than failing a sound operation.  Flush writes every dirty
-// page, pinned or not, sorted by offset in runs of consecutive pages, and trims the lists back to
-// 31 pages.
+// A list holds up to 256 pages (about 1 to 2 MB of expanded entries): enough for the inner pages
+// and a good share of the leaves of a 100,000-key index, whose finds and inserts would otherwise
+// read, unpack and (when dirty) pack a page on most calls.  A page that must come in takes an
+// unused TPage while the list is below its capacity, else the least recently used clean, unpinned
+// page; failing that the least recently used dirty, unpinned page is written back and taken.
+// While the data file holds its exclusive phase nothing may reach the disk before commit, so the
+// list grows by 64 pages instead.  A list whose every page is pinned by the operation under way
+// takes one page more for a while (a deep tree may pin more than the capacity), rather than
+// failing a sound operation.  Flush writes every dirty page, pinned or not, sorted by offset in
+// runs of consecutive pages, and trims the lists back to their capacity.
 //
 // The store stage of an exclusive handle's write runs under the store journal (TPageJournal):
 // every page it changes is saved first, and stays in memory (neither written nor recycled) until
@@ -45,7 +47,7 @@ struct TTreeRestart {};
 
 class TPageCache {
  public:
-  static constexpr size_t kListCapacity = 31;
+  static constexpr size_t kListCapacity = 256;
   static constexpr size_t kGrowth = 64;
 
   explicit TPageCache(TIndexTreeHost& host);

@@ -611,6 +611,9 @@ class TDataFile : public TFileHandler,
   // ---- cursor (TDataFileCursor.cpp) ----
   // The cursor back onto the current record (or the first record), which is loaded forward.
   void Resync();
+  // Resync after an insert or modify, whose record stays the current one: on a unique index
+  // without range or filter maps its key names the entry, which the cursor finds when next used.
+  void ResyncWritten();
   // LoadCurrentRecord after a step of a walk, which may read the next keys' records ahead.
   void LoadWalkedRecord(int direction);
   void SelectSlot(uint8_t slot);

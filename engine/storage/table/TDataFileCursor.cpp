@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
@@ -281,6 +282,23 @@ void TDataFile::Resync() {
     cursor.First();
   }
   LoadCurrentRecord(kForward);
+}
+
+void TDataFile::ResyncWritten() {
+  UpdateMaps();
+  TIndexCursor& cursor = index_file_.Cursor();
+  const int slot = index_file_.CurrentSlot();
+  if (current_ == nullptr || index_file_.InRecordOrder() || cursor.RangeActive() ||
+      cursor.BitMapMode() || !(slot == 0 || index_file_.IsUnique(slot))) {
+    return Resync();
+  }
+  // What Resync's reload would leave: the same record, pinned once, its computed fields fresh.
+  uint8_t key[kMaxKeyLength] = {};
+  BuildKey(current_->buffer.data(), key);
+  cursor.PlaceOnEntry(key, current_->number);
+  blob_loaded_ = false;
+  TRecord* record = std::exchange(current_, nullptr);  // a failed computation leaves none
+  current_ = Computed(record);
 }
 
 void TDataFile::MoveToBeginning() {

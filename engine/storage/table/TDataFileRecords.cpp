@@ -518,7 +518,7 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   PinCurrentRecord();
   slot_guard.Restore();
   UpdateMapsFor(slot, current_->buffer.data(), true);
-  Resync();
+  ResyncWritten();
 }
 
 void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_filters) {
@@ -575,7 +575,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   PinCurrentRecord();
   slot_guard.Restore();
   UpdateMapsFor(number, current_->buffer.data(), update_filters);
-  Resync();
+  ResyncWritten();
   if (unlock_after && HoldsRecordLock(number)) UnlockRecord(number);
 }
 

@@ -82,6 +82,19 @@ TEST(DialogsTest, TheRealBoxShowsFrenchCaptionsAndAnswersByButtonOrEscape) {
   EXPECT_EQ(seen.buttons, std::vector<std::string>{"OK"});
   EXPECT_EQ(icon, QMessageBox::Critical);
   EXPECT_EQ(PendingModalActions(), 0);
+
+  // Markup in a text is shown as typed: the label drawn holds the tags, not bold text.
+  std::string drawn;
+  AddModalAction([&] {
+    QMessageBox* box = look();
+    const auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+    if (label != nullptr && label->textFormat() == Qt::PlainText) {
+      drawn = label->text().toStdString();
+    }
+    box->buttons().front()->click();
+  });
+  MessageDlg("L'interlocuteur <b> n'existe pas", mtError, TMsgDlgButtons{mbOK}, 0);
+  EXPECT_EQ(drawn, "L'interlocuteur <b> n'existe pas");
 }
 
 }  // namespace

@@ -322,6 +322,31 @@ class ModelTest : public RecordsTest, public ::testing::WithParamInterface<std::
     r.seq = cl::GetU32LE(buf.data() + 5);
     ASSERT_NE(t.CurrentRecord(), nullptr);
     model_.rows_[t.CurrentRecord()->number] = r;
+    ExpectCursorOn(t, t.CurrentRecord()->number);
+  }
+
+  // After a write the cursor stands on its record, at its place in the current index, and steps
+  // from there to the model's next record.
+  void ExpectCursorOn(TDataFile& t, uint32_t n) {
+    const uint8_t slot = t.IndexFile().CurrentSlot();
+    const auto m = std::find_if(shape_.indexes.begin(), shape_.indexes.end(),
+                                [&](const IndexModel& i) { return i.slot == slot; });
+    if (m == shape_.indexes.end() || m->record_order) return;
+    const std::vector<uint32_t> order = model_.Order(*m);
+    const auto at = std::find(order.begin(), order.end(), n);
+    ASSERT_NE(at, order.end());
+    const auto position = static_cast<uint32_t>(at - order.begin() + 1);
+    EXPECT_EQ(t.GetCurrentRecordNumber(), position) << "slot " << int{slot};
+    Bytes buf(t.GetRecordBufferSize());
+    ASSERT_EQ(t.GetCurrentRecord(buf.data()), 0);
+    EXPECT_EQ(t.CurrentRecord()->number, n);
+    const uint16_t code = t.GetNextRecord(buf.data());
+    if (position < order.size()) {
+      ASSERT_EQ(code, 0);
+      EXPECT_EQ(t.CurrentRecord()->number, order[position]) << "slot " << int{slot};
+    } else {
+      EXPECT_NE(code, 0);
+    }
   }
 
   // Stands on a random record of the current index; its record number, 0 when empty.
@@ -366,7 +391,9 @@ class ModelTest : public RecordsTest, public ::testing::WithParamInterface<std::
     if (change == 3 && !exclusive_) {
       EXPECT_EQ(t.IndexFile().PageCache().PageWrites(), 0u);
     }
-    if (!dup) model_.rows_[n] = r;
+    if (dup) return;
+    model_.rows_[n] = r;
+    ExpectCursorOn(t, n);
   }
 
   void Delete(TDataFile& t) {
