@@ -79,6 +79,24 @@ cl::TButton* CloseButtonBar(cl::TLoader& loader, cl::TForm* form, cl::TPanel*& p
   return button;
 }
 
+comp::TExitPanel* OkCancelPanel(cl::TLoader& loader, cl::TForm* form,
+                                const TExitPanelLayout& layout) {
+  auto* panel = loader.Create<comp::TExitPanel>(form, "ExitPanel1");
+  panel->SetParent(form);
+  panel->SetAlign(cl::alBottom);
+  panel->SetHeight(layout.height);
+  panel->BtnOk().SetCaption(layout.ok_caption);
+  panel->BtnOk().SetModalResult(cl::mrOk);
+  panel->BtnOk().SetDefault(true);
+  panel->BtnCancel().SetCaption(layout.cancel_caption);
+  panel->BtnCancel().SetModalResult(cl::mrCancel);
+  panel->BtnCancel().SetCancel(true);
+  panel->SetBtnWidth(layout.button_width);
+  panel->SetBtnHeight(layout.button_height);
+  panel->SetSpacing(layout.spacing);
+  return panel;
+}
+
 comp::TDBNavBarre* EditorButtonBar(cl::TLoader& loader, cl::TForm* form, cl::TPanel*& panel,
                                    cl::TButton*& close_button) {
   close_button = CloseButtonBar(loader, form, panel);

@@ -16,6 +16,7 @@
 #include "classlib/rtl/Loader.h"
 #include "components/ui/TDBNavBarre.h"
 #include "components/ui/TDBRecordCount.h"
+#include "components/ui/TExitPanel.h"
 #include "components/ui/TFindPanel.h"
 #include "components/ui/THintController.h"
 
@@ -63,6 +64,19 @@ class TFilterGuard {
 // The bottom bar "PanelBoutons", 41 high, holding the button "btnFermer" ("&Fermer"), which the
 // caller places.  Returns the button.
 cl::TButton* CloseButtonBar(cl::TLoader& loader, cl::TForm* form, cl::TPanel*& panel);
+
+// The dialogs' bottom panel "ExitPanel1": OK closes with mrOk and is the default button, Cancel
+// closes with mrCancel and answers Escape.
+struct TExitPanelLayout {
+  int height;
+  const char* ok_caption;
+  const char* cancel_caption;
+  int button_width;
+  int button_height;
+  int spacing;
+};
+comp::TExitPanel* OkCancelPanel(cl::TLoader& loader, cl::TForm* form,
+                                const TExitPanelLayout& layout);
 
 // The editors' bottom bar: the close button at its right end, 90 wide, and the navigation bar
 // "DBNavBarre1" over the rest of it.  Returns the navigation bar.

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/EditorForm.h"
 #include "classlib/forms/Dialogs.h"
 #include "classlib/rtl/Loader.h"
 
@@ -28,19 +29,7 @@ TFenEditSujet::TFenEditSujet(cl::TComponent* owner) : cl::TForm(owner) {
   EditSujet->SetBounds(10, 52, 380, 21);
   EditSujet->SetMaxLength(50);  // the subject field's size
 
-  ExitPanel1 = loader.Create<comp::TExitPanel>(this, "ExitPanel1");
-  ExitPanel1->SetParent(this);
-  ExitPanel1->SetAlign(cl::alBottom);
-  ExitPanel1->SetHeight(45);
-  ExitPanel1->BtnOk().SetCaption("&OK");
-  ExitPanel1->BtnOk().SetModalResult(cl::mrOk);
-  ExitPanel1->BtnOk().SetDefault(true);
-  ExitPanel1->BtnCancel().SetCaption("&Annuler");
-  ExitPanel1->BtnCancel().SetModalResult(cl::mrCancel);
-  ExitPanel1->BtnCancel().SetCancel(true);
-  ExitPanel1->SetBtnWidth(80);
-  ExitPanel1->SetBtnHeight(33);
-  ExitPanel1->SetSpacing(8);
+  ExitPanel1 = OkCancelPanel(loader, this, {45, "&OK", "&Annuler", 80, 33, 8});
   SetActiveControl(EditSujet);
   loader.Finish();
 }

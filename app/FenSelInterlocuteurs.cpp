@@ -27,19 +27,7 @@ TFenSelInterlocuteurs::TFenSelInterlocuteurs(cl::TComponent* owner) : TEditorFor
   FindPanel1 =
       SearchPanel(loader, this, this, "FindPanel1", QueryRechercheInter, "Nom", /*tagged=*/true);
 
-  ExitPanel1 = loader.Create<comp::TExitPanel>(this, "ExitPanel1");
-  ExitPanel1->SetParent(this);
-  ExitPanel1->SetAlign(cl::alBottom);
-  ExitPanel1->SetHeight(43);
-  ExitPanel1->BtnOk().SetCaption("OK");
-  ExitPanel1->BtnOk().SetModalResult(cl::mrOk);
-  ExitPanel1->BtnOk().SetDefault(true);
-  ExitPanel1->BtnCancel().SetCaption("Annuler");
-  ExitPanel1->BtnCancel().SetModalResult(cl::mrCancel);
-  ExitPanel1->BtnCancel().SetCancel(true);
-  ExitPanel1->SetBtnWidth(110);
-  ExitPanel1->SetBtnHeight(31);
-  ExitPanel1->SetSpacing(6);
+  ExitPanel1 = OkCancelPanel(loader, this, {43, "OK", "Annuler", 110, 31, 6});
 
   PanelContacts = loader.Create<cl::TPanel>(this, "PanelContacts");
   PanelContacts->SetParent(this);
