@@ -76,10 +76,15 @@ void TFileHandler::InjectFaults(std::shared_ptr<const platform::FileFaults> faul
 
 std::unique_ptr<platform::File> TFileHandler::WithWriteBehind(
     std::unique_ptr<platform::File> file) {
-  if (!hold_writes_ || !exclusive_ || read_only_ || write_through_ || in_memory_) return file;
+  if (!hold_writes_ || read_only_ || in_memory_) return file;
   auto held = std::make_unique<TWriteBehindFile>(std::move(file));
   held_ = held.get();
   return held;
+}
+
+platform::File& TFileHandler::Disk() const {
+  assert(file_ != nullptr);
+  return held_ != nullptr ? held_->Beneath() : *file_;
 }
 
 void TFileHandler::SetHolding(bool value) {
@@ -107,7 +112,7 @@ std::unique_ptr<platform::File> TFileHandler::CreateFileObject(const std::string
   auto file = std::make_unique<platform::OsFile>();
   const platform::OsError error = file->CreateNew(OsName(name), write_through_);
   if (error != platform::kErrorSuccess) Fail(MapOSError(error));
-  if (hold) return WithFaults(WithWriteBehind(std::move(file)));
+  if (hold) return WithWriteBehind(WithFaults(std::move(file)));
   return WithFaults(std::move(file));
 }
 
@@ -139,7 +144,7 @@ void TFileHandler::Open() {
                  exclusive_ ? platform::FileShare::kExclusive : platform::FileShare::kDenyNone,
                  write_through_);
   if (error != platform::kErrorSuccess) Fail(MapOSError(error));
-  file_ = WithFaults(WithWriteBehind(std::move(file)));
+  file_ = WithWriteBehind(WithFaults(std::move(file)));
 }
 
 // An in-memory handle takes the file section itself as it closes; a disk file needs no engine lock.
@@ -256,6 +261,13 @@ uint32_t TFileHandler::ReadStoredChangeCounter(bool enciphered) {
   uint8_t counter[4];
   ReadHeaderImage(counter, sizeof counter, enciphered);
   return cl::GetU32LE(counter);
+}
+
+uint32_t TFileHandler::ReadStoredCounterAndMark(bool enciphered, uint32_t& mark) {
+  uint8_t prefix[8];
+  ReadHeaderImage(prefix, sizeof prefix, enciphered);
+  mark = cl::GetU32LE(prefix + 4);
+  return cl::GetU32LE(prefix);
 }
 
 void TFileHandler::Flush() {

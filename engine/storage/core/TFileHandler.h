@@ -126,11 +126,21 @@ class TFileHandler {
   // Forgets the bytes held back, for a file deleted once closed; nothing without the layer.
   void DiscardHeld() noexcept;
 
+  // The write-behind layer of the open file, when it has one (a writable disk file of a handler
+  // that holds its writes); nullptr otherwise.
+  TWriteBehindFile* WriteBehind() const { return held_; }
+  // The open file beneath any write-behind layer (the commit journal writes there itself).
+  // REQUIRES: open.
+  platform::File& Disk() const;
+
   // Tests only: from now on every file this handler opens or creates (the destination of CopyTo
   // too), and the one open now, passes through a platform::FaultyFile with these faults, which
   // the caller may change at any time; their open_error makes Open, CreateNew and CopyTo fail
-  // with it before any file is touched.  REQUIRES: no faults were injected before.
+  // with it before any file is touched.  A file opened or created afterwards has them beneath
+  // its write-behind layer, where the disk is; the one open now has them above it.  REQUIRES: no
+  // faults were injected before.
   void InjectFaults(std::shared_ptr<const platform::FileFaults> faults);
+  const std::shared_ptr<const platform::FileFaults>& InjectedFaults() const { return faults_; }
 
  protected:
   // Raises `code` with this file's name as the context.
@@ -143,6 +153,8 @@ class TFileHandler {
   // The change counter as another process may have stored it since.  REQUIRES: the counter is
   // the header's first field (4 bytes).
   uint32_t ReadStoredChangeCounter(bool enciphered);
+  // The counter and the u32 after it, in the same read.
+  uint32_t ReadStoredCounterAndMark(bool enciphered, uint32_t& mark);
 
  private:
   std::string OsName(std::string_view name) const;

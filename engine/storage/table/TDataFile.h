@@ -108,6 +108,7 @@
 #include <vector>
 
 #include "engine/storage/blob/TBlobFile.h"
+#include "engine/storage/core/TCommitJournal.h"
 #include "engine/storage/core/TFileHandler.h"
 #include "engine/storage/core/TRangeLock.h"
 #include "engine/storage/core/TableCipher.h"
@@ -537,6 +538,8 @@ class TDataFile : public TFileHandler,
                     const std::vector<int32_t>& handles) noexcept;
   // Commit of a write on a shared handle (an exclusive one writes at close).
   void CommitWrite();
+  // The commit stage of every write: unpinned, CommitWrite, EndStore.
+  void CommitUnderStore();
   // The start of a write on an exclusive handle: what came before is committed, so that a failed
   // store can go back to the files.  Nobody else can read them, so the three files hold that
   // commit in memory (TWriteBehindFile.h) and write it down with later ones.  Index pages are
@@ -557,7 +560,26 @@ class TDataFile : public TFileHandler,
   void EndStore();
   void CommitParts(bool resize_caches, bool force_headers, bool force_index_header,
                    bool index_pages);
-  void SetHoldingAll(bool value);
+
+  // ---- the commit journal (TDataFile.cpp) ----
+  // The table's files in the journal's order: .DAT, .IDX (the marked one), .BLB (or nullptr).
+  std::array<TFileHandler*, 3> CommitFiles();
+  // An exclusive handle holds every write; a shared one writes outside its writes' commits.
+  void ConfigureHolding();
+  // The writes of a store and its commit are staged (see TWriteBehindFile.h); EndStaging keeps
+  // them as held bytes or drops them (and, on a shared handle, whatever else is held).
+  void StageWrites();
+  void EndStaging(bool keep) noexcept;
+  size_t HeldBytes() const;
+  // What the files hold goes down through the journal; 9218 leaves it held.
+  void WriteCommitted();
+  // The exclusive handle's commits since the last one written, index pages included.
+  void WriteCommittedWithPages();
+  void RecoverAtOpen();
+  void DropJournal() noexcept;
+  // A commit mark met by a change check: the journal applied under the write level, which a
+  // reader takes for it in place of its read level (and takes back).
+  void RecoverPendingCommit();
   // GetRecord; `with_memos`: a miss also reads the first blocks of the blob values of the records
   // it brings in, under the same read level, so that they belong to the same moment.
   TRecord* FetchRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
@@ -664,6 +686,9 @@ class TDataFile : public TFileHandler,
 
   TIndexFile index_file_;
   std::unique_ptr<TBlobFile> blob_file_;
+  TCommitJournal journal_;
+  // An exclusive handle's held commits could not be written: every write tries again first.
+  bool commit_failed_ = false;
 
   uint8_t lock_retry_count_ = 15;
   uint16_t lock_wait_time_ = 100;

@@ -57,6 +57,10 @@ TLockRetry TDataFile::RecordRetry() const {
 bool TDataFile::ChangeCheck(bool reposition, bool with_blob) {
   bool moved = false;
   if (index_file_.CheckChanged()) {
+    if (index_file_.StoredCommitMark() != 0) {
+      RecoverPendingCommit();
+      index_file_.ReadHeader();
+    }
     index_file_.InvalidateCache();
     ReadHeader();
     moved = true;
@@ -323,6 +327,17 @@ void TDataFile::ReleaseAllLocks() noexcept {
 
 void TDataFile::FlushFiles() {
   if (!IsOpen() || ReadOnly() || force_buffer_flush_) return;
+  // What an exclusive handle holds goes down as one commit before the files are synced.
+  if (Exclusive()) {
+    ReleaseAllPins();
+    try {
+      CommitTransaction(false, false, false);
+    } catch (...) {
+      PinCurrentRecord();
+      throw;
+    }
+    PinCurrentRecord();
+  }
   Flush();
   if (index_file_.IsOpen()) index_file_.Flush();
   if (blob_file_ != nullptr && blob_file_->IsOpen()) blob_file_->Flush();

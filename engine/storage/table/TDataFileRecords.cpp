@@ -9,6 +9,7 @@
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/TRangeLock.h"
+#include "engine/storage/core/TWriteBehindFile.h"
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/values/KeyEncoding.h"
 
@@ -372,6 +373,7 @@ void TDataFile::AbandonStore(uint8_t slot, const std::vector<TBlobFile::TOpenBlo
                              const std::vector<int32_t>& handles) noexcept {
   index_file_.RollBackStore();
   index_file_.SelectIndex(slot);
+  EndStaging(false);
   Restore();
   if (blob_file_ == nullptr) return;
   // The open values lose what the failed save did to them, so the next attempt saves them
@@ -394,34 +396,48 @@ void TDataFile::CommitBeforeWrite() {
   // committed now.
   ReloadIfPending();
   ReleaseAllPins();
-  SetHoldingAll(true);
   try {
     CommitParts(false, false, false, !KeepsIndexPages());
+    // The held commits go down together, through the journal, once they are large (or every
+    // time when each must reach the disk); a refused attempt is made again by every write.
+    if (commit_failed_ || force_buffer_flush_ || HeldBytes() > TWriteBehindFile::kDefaultLimit) {
+      WriteCommittedWithPages();
+    }
   } catch (...) {
-    SetHoldingAll(false);
+    PinCurrentRecord();
     throw;
   }
-  SetHoldingAll(false);
   PinCurrentRecord();
 }
 
 void TDataFile::BeginStore() {
+  StageWrites();
   if (KeepsIndexPages()) index_file_.BeginStore();
 }
 
-void TDataFile::EndStore() { index_file_.EndStore(); }
-
-void TDataFile::SetHoldingAll(bool value) {
-  SetHolding(value);
-  // Pages of committed writes leave the page cache during later writes, when a list needs room:
-  // they belong to those commits, and are held with them.
-  index_file_.SetHolding(value || KeepsIndexPages());
-  if (blob_file_ != nullptr) blob_file_->SetHolding(value);
+void TDataFile::EndStore() {
+  index_file_.EndStore();
+  EndStaging(true);
 }
 
 void TDataFile::CommitWrite() {
   if (Exclusive() || ReadOnlyAttribute() || InExclusivePhase()) return;
-  CommitTransaction(false, true, true);
+  CommitParts(false, true, true, true);
+  EndStaging(true);
+  WriteCommitted();
+}
+
+// The commit of a write, still under its store's guard: a commit refused gives everything back
+// like a failed store, and nothing of it is applied later.
+void TDataFile::CommitUnderStore() {
+  ReleaseAllPins();
+  try {
+    CommitWrite();
+  } catch (...) {
+    PinCurrentRecord();
+    throw;
+  }
+  EndStore();
 }
 
 void TDataFile::CheckCurrentIsStill(uint32_t number, uint32_t sequence) {
@@ -509,12 +525,8 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   TakeBlobValues(slot, entry->buffer.data());
   TRecordCache::Unpin(current_);
   current_ = entry;
-  EndStore();
+  CommitUnderStore();
   store.Commit();
-
-  // Commit.
-  ReleaseAllPins();
-  CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
   UpdateMapsFor(slot, current_->buffer.data(), true);
@@ -566,12 +578,8 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   current_->SetDirty(true);
   current_->computed = false;
   TakeBlobValues(number, current_->buffer.data());
-  EndStore();
+  CommitUnderStore();
   store.Commit();
-
-  // Commit.
-  ReleaseAllPins();
-  CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
   UpdateMapsFor(number, current_->buffer.data(), update_filters);
@@ -643,12 +651,8 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   current_->SetLink(NeverReusesSlots() ? 0 : header_.DeletedHead());
   header_.SetDeletedHead(number);
   MarkHeaderChanged();
-  EndStore();
+  CommitUnderStore();
   store.Commit();
-
-  // Commit.
-  ReleaseAllPins();
-  CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
   UpdateMapsFor(number, nullptr, false);

@@ -62,7 +62,7 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
     VectorFile& below = *owned;
     below.bytes.assign(rng() % 9000, 7);
     Bytes model = below.bytes;
-    TWriteBehindFile file(std::move(owned), 6000 + rng() % 20000);
+    TWriteBehindFile file(std::move(owned));
     bool holding = true;
     file.SetHolding(true);
     for (int step = 0; step < 400; ++step) {
