@@ -296,6 +296,18 @@ OsError IsReadOnlyFile(const std::string& path, bool* read_only) {
   return kErrorSuccess;
 }
 
+OsError SyncDirectoryOf(const std::string& path) {
+  const std::string resolved = ResolveFileName(path);
+  const size_t slash = resolved.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : resolved.substr(0, slash + 1);
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return ErrnoToOsError(errno);
+  const int result = fsync(fd);
+  const int error = errno;
+  close(fd);
+  return result == 0 ? kErrorSuccess : ErrnoToOsError(error);
+}
+
 OsError DeleteFile(const std::string& path) {
   const std::string resolved = ResolveFileName(path);
   struct stat st;

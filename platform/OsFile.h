@@ -155,6 +155,9 @@ FileKind GetFileKind(const std::string& path);
 // caller may not write it (EACCES or a read-only file system).
 OsError IsReadOnlyFile(const std::string& path, bool* read_only);
 
+// Forces the directory entry of the file `path` names to the disk (after a creation).
+OsError SyncDirectoryOf(const std::string& path);
+
 // Deletes a file unless it is open anywhere (32) or read-only (5).
 OsError DeleteFile(const std::string& path);
 

@@ -110,6 +110,8 @@ void TCommitJournal::OpenFile() {
     file_.CreateNew();
     file_.Close();
     file_.SetExclusive(false);
+    // A power cut must not take a journal away from the mark that names it.
+    if (file_.WriteThrough()) file_.FlushDirectoryEntry();
   }
   file_.Open();
 }

@@ -275,6 +275,13 @@ void TFileHandler::Flush() {
   if (file_->Sync() != platform::kErrorSuccess) Fail(kErrWriteFailure);
 }
 
+void TFileHandler::FlushDirectoryEntry() {
+  if (in_memory_) return;
+  if (platform::SyncDirectoryOf(OsName(file_name_)) != platform::kErrorSuccess) {
+    Fail(kErrWriteFailure);
+  }
+}
+
 bool TFileHandler::Exists() {
   if (in_memory_) {
     TFileSession* session = GetEngineSession();

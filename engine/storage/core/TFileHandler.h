@@ -86,6 +86,8 @@ class TFileHandler {
   int32_t Size() const;
   // Forces written data to the disk (9218 when that fails); nothing when closed or in memory.
   virtual void Flush();
+  // Forces the file's directory entry to the disk (9218 when that fails); nothing in memory.
+  void FlushDirectoryEntry();
 
   // The disk file exists, or, for an in-memory handler, the session holds a file of that name.
   bool Exists();

@@ -43,7 +43,42 @@
 //           begins with;
 //   commit  on a shared handle the dirty records, pages, blocks and headers are written before
 //           the write level is given back; an exclusive handle writes them when its next write
-//           begins, or at close.
+//           begins, or at close.  A commit that fails is abandoned like a store (the commit runs
+//           under the store's guard), so the handle never applies it later.
+//
+// Atomic commits.  Nothing of a write reaches a file before its whole commit is in the commit
+// journal beside the table (TCommitJournal.h), so that a writer killed at any point, or a disk
+// that fills up, leaves every file as before the commit or as after it:
+//
+//   state            event (function)                                  next state
+//   at rest          BeginStore: every file's writes staged              staging
+//   staging          store fails or commit refused: AbandonStore ->      at rest (caches reloaded)
+//                    EndStaging(false), Restore
+//   staging          shared: CommitWrite -> CommitParts, EndStaging      journalled
+//                    (true), WriteCommitted; exclusive: EndStore ->      held (exclusive)
+//                    EndStaging(true)
+//   held (excl.)     CommitBeforeWrite past the limit, or write-through; journalled
+//                    CommitTransaction, FlushFiles, Close ->
+//                    WriteCommittedWithPages / WriteCommitted
+//   journalled       TCommitJournal::Commit: journal written, index      at rest; on a refusal
+//                    header marked, files lengthened, overwritten in     the held bytes stay
+//                    place, mark cleared with the index header           (exclusive: every
+//                                                                        write retries first,
+//                                                                        commit_failed_) or go
+//                                                                        (shared)
+//   marked on disk   writer died: RecoverAtOpen (open), or ChangeCheck   at rest, after the
+//                    -> RecoverPendingCommit (any level), which takes    commit (a whole
+//                    the write level in place of the read level ->       journal) or before it
+//                    TCommitJournal::Recover                             (none)
+//
+// Recovery rule: the four bytes after the index header's change counter are zero at rest; not
+// zero, they name the journal of a commit that was interrupted after the journal was whole.
+// That journal holds after-images only, so applying it again (under the write level, or on an
+// exclusive open) completes the commit; without a mark the journal is stale and ignored.
+// Readers pay nothing for this: the mark comes in the same read as the counter each read level
+// checks already.  A shared commit costs two system calls more (the journal, the mark); an
+// exclusive handle journals its held commits when they pass TWriteBehindFile::kDefaultLimit,
+// on a flush and at close.  The last handle to close deletes the journal.
 //
 // Several handles (in this process or others) share a table through byte-range locks far past
 // the data and through the change counters at offset 0 of each file (offsets in DataFileFormat.h
@@ -548,9 +583,8 @@ class TDataFile : public TFileHandler,
   void CommitBeforeWrite();
   // Whether index pages of committed writes may be only in the page cache: an exclusive,
   // writable handle that commits before each write, unless each commit must reach the disk
-  // (write-through).  Such a handle holds committed index pages in memory until it closes, a
-  // transaction commits or the cache needs the room, so after a crash the .IDX may lag the .DAT
-  // by more writes than when each commit wrote its pages (closing or committing writes them all).
+  // (write-through).  Such a handle holds committed index pages in memory until its held commits
+  // go down through the journal (with them), it closes, or the cache needs the room.
   bool KeepsIndexPages() const {
     return Exclusive() && !deferred_commit_ && !ReadOnly() && !force_buffer_flush_;
   }

@@ -2,10 +2,12 @@
 // checker after every batch and after close and reopen; then the edge cases of the record cache,
 // the slots and the seeks.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -1400,6 +1402,74 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
       }
     }
   }
+}
+
+// Eight processes insert records with memos until their files may not grow any more (the
+// system's file size limit stands in for a full disk).  Every refused insert changes nothing:
+// afterwards the table opens sound and holds exactly the records reported done, memos whole.
+TEST_F(CrashTest, ProcessesFillingTheDiskKeepEveryRecordReportedDone) {
+  const std::string path = Table("Full");
+  Create(path, UsersTable());
+  constexpr int kWriters = 8;
+  std::vector<pid_t> children;
+  std::vector<int> reports;
+  for (int p = 0; p < kWriters; ++p) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid > 0) {
+      close(fds[1]);
+      children.push_back(pid);
+      reports.push_back(fds[0]);
+      continue;
+    }
+    close(fds[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{200 * 1024, 200 * 1024};
+    int status = setrlimit(RLIMIT_FSIZE, &limit) == 0 ? 0 : 3;
+    try {
+      TDataFile t;
+      OpenOn(t, path, false);
+      for (int i = 0, refused = 0; refused < 25 && i < 5000 && status == 0; ++i) {
+        const int32_t id = p * 100000 + i;
+        const int code = EngineCode([&] {
+          Add(t, id, "W" + std::to_string(id), id,
+              std::string(300 + id % 200, static_cast<char>('a' + p)));
+        });
+        if (code == 0 && write(fds[1], &id, sizeof id) != sizeof id) status = 4;
+        if (code == kErrWriteFailure) ++refused;
+        if (code != 0 && code != kErrWriteFailure) status = 2;
+      }
+      t.Close();
+    } catch (...) {
+      status = 5;
+    }
+    _exit(status);
+  }
+  std::map<int32_t, std::string> done;
+  for (int fd : reports) {
+    int32_t id = 0;
+    while (read(fd, &id, sizeof id) == sizeof id) {
+      done[id] = "W" + std::to_string(id) + "|" + std::to_string(id) + "|" +
+                 std::to_string(300 + id % 200);
+    }
+    close(fd);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_GT(done.size(), 100u);
+  TDataFile t;
+  OpenOn(t, path, false);
+  std::map<int32_t, std::string> found;
+  for (const auto& [id, text] : Read(t)) found[id] = text.substr(0, text.size() - 3);
+  t.Close();
+  const TTableCheckReport report = CheckTableFiles(path);
+  ASSERT_TRUE(report.ok()) << report.problems.front();
+  EXPECT_EQ(found, done);
 }
 
 }  // namespace
