@@ -115,6 +115,8 @@ class OsFile final : public File {
   // truncation with 5; a negative offset fails with 131.
   OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override;
   OsError WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) override;
+  OsError WriteSlicesAt(int64_t offset, const FileSlice* slices, size_t count,
+                        size_t* done) override;
   OsError Truncate(int64_t size) override;
   OsError Sync() override;
   OsError GetSize(int64_t* size) const override;

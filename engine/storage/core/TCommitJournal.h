@@ -60,7 +60,10 @@ class TCommitJournal {
   // Writes what the layers of `files` hold (null entries and files without a layer are skipped)
   // as one commit, marking `files[marked]`, whose header the table cipher covers when
   // `enciphered`; the layers are emptied when it succeeded.  Nothing when nothing is held.
-  void Commit(std::span<TFileHandler* const> files, size_t marked, bool enciphered);
+  // `lengths` gives each file's length as far as the table's committed headers reach (not more
+  // than the file's own), or -1 when the file is to be asked.
+  void Commit(std::span<TFileHandler* const> files, std::span<const int64_t> lengths, size_t marked,
+              bool enciphered);
   // Applies or drops an interrupted commit of `files` (open, in the order Commit had them); true
   // when `files[marked]` carried a mark.  REQUIRES: nobody else writes or reads the files.
   bool Recover(std::span<TFileHandler* const> files, size_t marked, bool enciphered);

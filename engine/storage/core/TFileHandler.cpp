@@ -233,6 +233,19 @@ void TFileHandler::WriteAt(int64_t offset, const void* buffer, int32_t count) {
   }
 }
 
+void TFileHandler::WriteSlicesAt(int64_t offset, const platform::FileSlice* slices, size_t count) {
+  size_t total = 0;
+  for (size_t i = 0; i < count; ++i) total += slices[i].count;
+  if (!file_ || total > INT32_MAX || !InFileRange(offset, static_cast<int32_t>(total))) {
+    Fail(kErrWriteFailure);
+  }
+  size_t written = 0;
+  if (file_->WriteSlicesAt(offset, slices, count, &written) != platform::kErrorSuccess ||
+      written != total) {
+    Fail(kErrWriteFailure);
+  }
+}
+
 void TFileHandler::TruncateAt(int64_t size) {
   if (!file_ || !InFileRange(size, 0)) Fail(kErrWriteFailure);
   if (file_->Truncate(size) != platform::kErrorSuccess) Fail(kErrWriteFailure);

@@ -80,6 +80,8 @@ class TFileHandler {
   // Writes `count` bytes at `offset`; 9218 unless all are written, and for a closed file or a
   // range outside 0..2^31 - 1.
   void WriteAt(int64_t offset, const void* buffer, int32_t count);
+  // The slices one after another from `offset`, as one write; 9218 as WriteAt.
+  void WriteSlicesAt(int64_t offset, const platform::FileSlice* slices, size_t count);
   // Sets the end of the file at `size`, cutting it or extending it with zeros (9218 on failure).
   void TruncateAt(int64_t size);
   // The file's size (9217 when closed or unknown, or beyond 2^31 - 1).

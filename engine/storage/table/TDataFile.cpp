@@ -439,6 +439,16 @@ std::array<TFileHandler*, 3> TDataFile::CommitFiles() {
 }
 
 void TDataFile::StageWrites() {
+  // What the headers reach now, on a shared handle, is what the files hold: no file is asked.
+  committed_lengths_ = {-1, -1, -1};
+  if (!Exclusive()) {
+    committed_lengths_[0] = static_cast<int64_t>(header_.DataStart()) +
+                            int64_t{header_.RecordSize()} * PhysicalRecordCount();
+    committed_lengths_[1] = index_file_.EndOffset();
+    if (blob_file_ != nullptr && blob_file_->IsOpen()) {
+      committed_lengths_[2] = blob_file_->EndOffset();
+    }
+  }
   for (TFileHandler* file : CommitFiles()) {
     // The index pages of an exclusive handle's store are kept by the page journal instead: what
     // leaves the page cache meanwhile belongs to earlier commits.
@@ -477,7 +487,7 @@ void TDataFile::WriteCommitted() {
   if (!index_file_.IsOpen()) return;
   const std::array<TFileHandler*, 3> files = CommitFiles();
   try {
-    journal_.Commit(files, 1, header_.Encrypted());
+    journal_.Commit(files, committed_lengths_, 1, header_.Encrypted());
   } catch (...) {
     if (Exclusive()) commit_failed_ = true;
     throw;

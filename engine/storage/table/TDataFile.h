@@ -723,6 +723,8 @@ class TDataFile : public TFileHandler,
   TCommitJournal journal_;
   // An exclusive handle's held commits could not be written: every write tries again first.
   bool commit_failed_ = false;
+  // Each file's length as its headers had it when the writes began to be staged (-1: unknown).
+  std::array<int64_t, 3> committed_lengths_{-1, -1, -1};
 
   uint8_t lock_retry_count_ = 15;
   uint16_t lock_wait_time_ = 100;
