@@ -492,8 +492,11 @@ std::string ReadLine(TStream& stream) {
   std::string line;
   char c = 0;
   while (stream.Read(&c, 1) == 1) {
+    if (c == '\n') break;
     if (c == '\r') {
-      stream.Read(&c, 1);
+      // A file written elsewhere may end its lines with LF alone: never take a byte that is not
+      // the LF of a CR LF.
+      if (stream.Read(&c, 1) == 1 && c != '\n') stream.Seek(-1, soFromCurrent);
       break;
     }
     line += c;

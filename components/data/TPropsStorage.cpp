@@ -88,6 +88,12 @@ std::string TPropsStorage::ReadString(const std::string& section, const std::str
   return on_read_ ? on_read_(section, item, default_value) : std::string();
 }
 
+bool TPropsStorage::Holds(const std::string& section, const std::string& item) {
+  // A stored value reads back whatever the default; a missing one gives each default back.
+  const std::string probe(1, '\x01');
+  return ReadString(section, item, probe) != probe || !ReadString(section, item, "").empty();
+}
+
 void TPropsStorage::WriteString(const std::string& section, const std::string& item,
                                 const std::string& value) {
   if (on_write_) on_write_(section, item, value);
@@ -266,8 +272,11 @@ void TPropsStorage::LoadClass(const TPropInfo& prop, const std::string& text) {
     int32_t count = 0;
     if (!cl::TryStrToInt(cl::Trim(ReadString(section, "Count", "0")), count)) count = 0;
     if (count > 0) {
+      // A damaged or hostile Count must not make the list grow past the lines stored.
       cl::TStringList lines;
-      for (int i = 0; i < count; ++i) lines.Add(ReadString(section, "Item" + cl::IntToStr(i), ""));
+      for (int i = 0; i < count && Holds(section, "Item" + cl::IntToStr(i)); ++i) {
+        lines.Add(ReadString(section, "Item" + cl::IntToStr(i), ""));
+      }
       list->Assign(&lines);
     }
   } else if (auto* collection = dynamic_cast<cl::TCollection*>(object)) {

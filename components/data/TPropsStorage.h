@@ -61,6 +61,8 @@ class TPropsStorage : public cl::TObject {
   // The read callback's answer; "" (not the default) without a read callback.
   virtual std::string ReadString(const std::string& section, const std::string& item,
                                  const std::string& default_value);
+  // Whether the read callback holds a value for `item` (read twice with different defaults).
+  bool Holds(const std::string& section, const std::string& item);
   virtual void WriteString(const std::string& section, const std::string& item,
                            const std::string& value);
   virtual void EraseSection(const std::string& section);

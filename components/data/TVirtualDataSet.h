@@ -38,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -283,7 +284,8 @@ class TVirtualDataSet : public cl::TDataSet {
   bool AcceptRecord(TStoredRecord* record);
   void BuildFilteredList();
   void CompileFilter();
-  void RefilterAndFirst();
+  // REQUIRES: the new filter set; `undo` puts the previous one back when a record fails it.
+  void RefilterAndFirst(const std::function<void()>& undo);
 
   // ---- streaming -----------------------------------------------------------------------------
   void ReadRawData(cl::TStream& stream);
