@@ -177,7 +177,7 @@ void TOxButtonGlyph::Draw(cl::TCanvas& canvas, const cl::TRect& client, const st
                          : alignment_ == cl::taRightJustify ? cl::DT_RIGHT
                                                             : cl::DT_CENTER;
   const unsigned flags = align | (word_wrap_ ? cl::DT_WORDBREAK : cl::DT_SINGLELINE);
-  cl::TRect text_rect = cl::Rect(0, 0, room, 0);
+  cl::TRect text_rect = cl::Rect(0, 0, text.empty() ? 0 : room, 0);
   if (!text.empty()) canvas.DrawText(text, text_rect, flags | cl::DT_CALCRECT);
   const cl::TPoint text_size = {text_rect.Width(), text_rect.Height()};
   cl::TButtonPlacement place =

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "classlib/forms/Edits.h"
 #include "classlib/forms/Forms.h"
 #include "classlib/rtl/EventLoop.h"
 #include "classlib/rtl/ManualEventLoop.h"
+#include "tests/classlib/forms/FormsTestSupport.h"
 
 namespace comp {
 namespace {
@@ -132,6 +134,115 @@ TEST_F(ButtonFixture, GlyphCacheAndHover) {
     delete b;
   }
   EXPECT_EQ(GlyphCache(), nullptr) << "freed with the last glyph list";
+}
+
+// The button as painted on its shown form.
+QImage Shot(TOxSpeedButton* b) {
+  return mirvel_test::Widget(b->Parent())
+      ->grab(QRect(b->Left(), b->Top(), b->Width(), b->Height()))
+      .toImage();
+}
+
+bool Dark(QColor c) { return c.red() < 100 && c.green() < 100 && c.blue() < 100; }
+
+// The columns and rows holding dark (text, arrow) pixels inside the frame.
+QRect Ink(const QImage& shot) {
+  QRect ink;
+  for (int y = 3; y < shot.height() - 3; ++y) {
+    for (int x = 3; x < shot.width() - 3; ++x) {
+      if (Dark(shot.pixelColor(x, y))) ink |= QRect(x, y, 1, 1);
+    }
+  }
+  return ink;
+}
+
+TEST_F(ButtonFixture, LookFollowsItsProperties) {
+  form.SetColor(cl::clRed);
+  form.SetBounds(0, 0, 300, 200);
+  TOxSpeedButton* b = Make(0);
+  b->SetBounds(10, 10, 90, 40);
+  b->SetCaption("Ab");
+  form.Show();
+
+  // Alignment moves the caption to its side.
+  for (auto [alignment, where] : {std::pair{cl::taLeftJustify, 0}, std::pair{cl::taCenter, 1},
+                                  std::pair{cl::taRightJustify, 2}}) {
+    b->SetAlignment(alignment);
+    const QRect ink = Ink(Shot(b));
+    ASSERT_FALSE(ink.isEmpty());
+    const int third = b->Width() / 3;
+    EXPECT_EQ(ink.center().x() / third, where) << ink.left() << "-" << ink.right();
+  }
+  b->SetAlignment(cl::taCenter);
+
+  // Word wrap: the caption breaks into lines, one under the other, inside the button.
+  b->SetCaption("un deux trois quatre");
+  b->SetBounds(10, 10, 50, 60);
+  const int one_line = Ink(Shot(b)).height();
+  b->SetWordWrap(true);
+  const QRect wrapped = Ink(Shot(b));
+  EXPECT_GT(wrapped.height(), 2 * one_line);
+  EXPECT_LT(wrapped.right(), b->Width() - 2);
+
+  // Opaque in the button face, transparent over the form's red; the old style's dark outline.
+  b->SetCaption("");
+  EXPECT_NE(Shot(b).pixelColor(20, 20), QColor(Qt::red));
+  b->SetTransparent(true);
+  EXPECT_EQ(Shot(b).pixelColor(20, 20), QColor(Qt::red));
+  EXPECT_FALSE(Dark(Shot(b).pixelColor(0, 0)));
+  b->SetStyle(bsWin31);
+  EXPECT_TRUE(Dark(Shot(b).pixelColor(0, 0)));
+  EXPECT_TRUE(Dark(Shot(b).pixelColor(b->Width() / 2, 0)));
+  auto* timer = new TOxTimerSpeedButton(&form);
+  EXPECT_EQ(timer->Style(), bsWin31) << "the calendar's buttons keep the old look";
+
+  // The drop-down arrow: only with a menu and MarkDropDown, at the right.
+  b->SetStyle(bsNew);
+  cl::TPopupMenu menu(&form);
+  b->SetMarkDropDown(true);
+  EXPECT_TRUE(Ink(Shot(b)).isEmpty()) << "no menu, no arrow";
+  b->SetDropDownMenu(&menu);
+  const QRect arrow = Ink(Shot(b));
+  ASSERT_FALSE(arrow.isEmpty());
+  EXPECT_GT(arrow.left(), b->Width() - 12);
+  b->SetDropDownMenu(nullptr);
+
+  // A flat button's glyph is grey with GrayedInactive, in colour without it.
+  b->Glyph().SetSize(12, 12);
+  b->Glyph().Canvas().Brush().SetColor(cl::clBlue);
+  b->Glyph().Canvas().FillRect(cl::Rect(0, 0, 12, 12));
+  b->SetFlat(true);
+  b->SetTransparent(false);
+  const QPoint centre(b->Width() / 2, b->Height() / 2);
+  EXPECT_EQ(Shot(b).pixelColor(centre), QColor(Qt::blue));
+  b->SetGrayedInactive(true);
+  const QColor grey = Shot(b).pixelColor(centre);
+  EXPECT_TRUE(grey.red() == grey.green() && grey.green() == grey.blue())
+      << grey.name().toStdString();
+  form.Hide();
+}
+
+TEST_F(ButtonFixture, AltWithTheAcceleratorClicksAnEnabledButton) {
+  auto* edit = new cl::TEdit(&form);
+  edit->SetParent(&form);
+  TOxSpeedButton* open = Make(0);
+  open->SetCaption("&Ouvrir");
+  TOxSpeedButton* close = Make(0);
+  close->SetCaption("&Fermer");
+  close->SetEnabled(false);
+  TOxSpeedButton* both = Make(0);
+  both->SetCaption("R&&D");  // "&&" is a plain "&": no accelerator
+  form.Show();
+  QApplication::setActiveWindow(mirvel_test::Widget(&form));
+  edit->SetFocus();
+  QWidget* focus = mirvel_test::Widget(edit);
+  for (auto key : {Qt::Key_O, Qt::Key_F, Qt::Key_D}) {
+    QTest::keyClick(focus, key, Qt::AltModifier);
+  }
+  EXPECT_EQ(clicks, std::vector<TOxSpeedButton*>{open});
+  QTest::keyClick(focus, Qt::Key_O);
+  EXPECT_EQ(clicks.size(), 1u) << "without Alt the letter is typed";
+  form.Hide();
 }
 
 }  // namespace
