@@ -135,6 +135,37 @@ TEST_F(FormPlacementTest, TheApplicationsConfigurationWritesExactlyItsValues) {
   form.Hide();
 }
 
+TEST_F(FormPlacementTest, LinkedObjectsTravelWithThePlacement) {
+  std::vector<std::string> told;
+  auto link = std::make_unique<TIniLink>();
+  TIniLink second;
+  {
+    app_test::TFenEditMessages form(nullptr);
+    link->SetStorage(form.FormStorage);
+    second.SetStorage(form.FormStorage);
+    // Told after the placement, while its storage is open: they may keep values of their own.
+    link->SetOnSave([&](cl::TObject*) {
+      told.push_back("save");
+      form.FormStorage->WriteInteger("Linked", 7);
+      second.SetStorage(nullptr);  // a link may leave while the others are told
+    });
+    link->SetOnLoad([&](cl::TObject*) {
+      told.push_back("load " + std::to_string(form.FormStorage->ReadInteger("Linked", 0)));
+    });
+    second.SetOnSave([&](cl::TObject*) { told.push_back("second"); });
+    form.Show();
+    form.Close();
+    EXPECT_EQ(form.FormStorage->Links(), std::vector<TIniLink*>{link.get()});
+    form.Show();
+    link.reset();  // the link goes first: the placement forgets it
+    EXPECT_TRUE(form.FormStorage->Links().empty());
+    second.SetStorage(form.FormStorage);
+    form.Hide();
+  }
+  EXPECT_EQ(told, (std::vector<std::string>{"load 0", "save", "load 7"}));
+  EXPECT_EQ(second.Storage(), nullptr) << "the placement went first: the link forgets it";
+}
+
 TEST_F(FormPlacementTest, ReadingPositionsAndStates) {
   const std::string ini_name = (dir_ / "placement.ini").string();
   cl::TIniFile ini(ini_name);
