@@ -154,6 +154,7 @@ QRect Ink(TOxSpeedButton* b) {
 
 TEST_F(ButtonFixture, LookFollowsItsProperties) {
   form.SetColor(cl::clRed);
+  form.SetBounds(0, 0, 300, 200);
   TOxSpeedButton* b = Make(0);
   b->SetBounds(10, 10, 90, 40);
   b->SetCaption("Ab");
