@@ -88,6 +88,18 @@ std::string TPropsStorage::ReadString(const std::string& section, const std::str
   return on_read_ ? on_read_(section, item, default_value) : std::string();
 }
 
+bool TPropsStorage::HoldsItem(cl::TObject* item, const std::string& prefix,
+                              const std::string& section) {
+  const cl::TPropInfoList props(item, StoredPropKinds());
+  bool told = false;  // an item with values of nested objects only cannot be told apart
+  for (int i = 0; i < props.Count(); ++i) {
+    if (props.Items(i).Kind == cl::tkClass) continue;
+    if (Holds(section, prefix + props.Items(i).Name)) return true;
+    told = true;
+  }
+  return !told;
+}
+
 bool TPropsStorage::Holds(const std::string& section, const std::string& item) {
   // A stored value reads back whatever the default; a missing one gives each default back.
   const std::string probe(1, '\x01');
@@ -289,7 +301,14 @@ void TPropsStorage::LoadClass(const TPropInfo& prop, const std::string& text) {
       }
       if (count != collection->Count()) {
         collection->Clear();
-        for (int i = 0; i < count; ++i) collection->Add();
+        // As for lists: an item of which the store holds none of its own values ends it.
+        for (int i = 0; i < count; ++i) {
+          cl::TCollectionItem* item = collection->Add();
+          if (!HoldsItem(item, "Item" + cl::IntToStr(i) + "_", section)) {
+            delete item;
+            break;
+          }
+        }
       }
       for (int i = 0; i < collection->Count(); ++i) {
         Nested(collection->Items(i), "Item" + cl::IntToStr(i) + "_", section)->LoadProperties();
