@@ -338,6 +338,8 @@ void TTesseraQuery::RefreshParams() {
 
 void TTesseraQuery::ExecSQL() {
   CheckInactive();
+  // A statement that fails changes nothing: it never reports an earlier statement's count.
+  rows_affected_ = 0;
   if (sql_->Count() == 0) DatabaseError(SNoSQLStatement);
   if (!Prepared()) PrepareStatement();
   // An executed statement cannot run again: it goes whatever happens.

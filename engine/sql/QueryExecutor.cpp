@@ -470,6 +470,7 @@ class TQueryExecutor {
       return kBlobCopyFailed;
     }
     has_blobs_ = true;
+    open_blobs_.push_back(result_field);
     return 0;
   }
 
@@ -496,7 +497,15 @@ class TQueryExecutor {
     result.PutFieldValue(TFieldSet::kTable, field, false, has_value ? stored : nullptr, row);
   }
 
-  void AfterRow() {
+  // The blobs CopyBlob opened for `row` are closed once the row is stored (or dropped): left
+  // open, the next row's insert would store them again, under that row's number.
+  void CloseRowBlobs(uint8_t* row) {
+    for (const uint16_t field : open_blobs_) q_.result_->CloseBlob(TFieldSet::kTable, field, row);
+    open_blobs_.clear();
+  }
+
+  void AfterRow(uint8_t* row) {
+    CloseRowBlobs(row);
     if (!has_blobs_) return;
     q_.result_->FlushBlobFile();
   }
@@ -518,9 +527,12 @@ class TQueryExecutor {
     RowLoop([&] {
       if (code != 0) return;
       if ((code = FillRow(new_row_.data())) != 0) return;
-      if (s_.distinct && !seen.insert(KeyOf(new_row_.data())).second) return;
+      if (s_.distinct && !seen.insert(KeyOf(new_row_.data())).second) {
+        CloseRowBlobs(new_row_.data());
+        return;
+      }
       result.InsertRecord(new_row_.data());
-      AfterRow();
+      AfterRow(new_row_.data());
     });
     return code;
   }
@@ -547,7 +559,7 @@ class TQueryExecutor {
     for (size_t g = 0; g < rows.size(); ++g) {
       StoreAccumulators(accumulators[g], rows[g].data());
       result.InsertRecord(rows[g].data());
-      AfterRow();
+      AfterRow(rows[g].data());
     }
     return 0;
   }
@@ -757,6 +769,7 @@ class TQueryExecutor {
   std::vector<uint8_t> key_;
   Row blank_row_;
   bool has_blobs_ = false;
+  std::vector<uint16_t> open_blobs_;  // result fields whose blob CopyBlob opened for the row
   // Conversions and comparisons of the aggregates, kept so that no row builds a node.
   ExpressionNode scratch_;
 };

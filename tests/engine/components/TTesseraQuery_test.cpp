@@ -472,5 +472,141 @@ TEST_F(QueryTest, StoredDataThroughTheLoader) {
   EXPECT_EQ(loaded->ParamCount(), 3);
 }
 
+// Statements that once gave wrong rows, changed part of a table or lost a table without an error:
+// each gives its rows or its error, and a failing one leaves every table as it was.
+TEST_F(QueryTest, StatementsAreNeverSilentlyWrong) {
+  TIndexDescriptor by_name = Index("ParNom", {2}, true);
+  by_name.unique = 1;
+  testing::CreateTable(
+      dir_.File("Clients"),
+      {Field(1, "No", kFieldInt32), Field(2, "Nom", kFieldString, 20),
+       Field(3, "Effectif", kFieldInt32), testing::Sub(Field(4, "Memo", kFieldBlob), 22)},
+      Index("", {1}, true), {by_name});
+  auto* clients = cl::Create<TTesseraTable>(&owner_);
+  clients->SetDatabaseName(dir_.Path());
+  clients->SetTableName("Clients");
+  clients->Open();
+  for (auto [no, nom, effectif, memo] :
+       {std::tuple{1, "A", 10, "note"}, {2, "B", 20, ""}, {3, "C", 30, "suite"}}) {
+    clients->Append();
+    clients->FieldByName("No")->SetAsInteger(no);
+    clients->FieldByName("Nom")->SetAsString(nom);
+    clients->FieldByName("Effectif")->SetAsInteger(effectif);
+    if (*memo != '\0') clients->FieldByName("Memo")->SetAsString(memo);
+    clients->Post();
+  }
+  clients->Close();
+  const V all = {"1|A|10", "2|B|20", "3|C|30"};
+  const std::string copy = dir_.File("Copie");
+  const std::string into = "SELECT No, Nom INTO '" + copy + "' FROM Clients WHERE Effectif > :e";
+  Exec("SELECT No, Nom, Effectif INTO '" + copy + "' FROM Clients");
+  const size_t files = FilesIn(dir_.Path());
+
+  struct Case {
+    std::string sql;
+    std::function<void(TTesseraQuery&)> prepare;  // parameters and settings
+    bool exec;                                    // ExecSQL (else Open)
+    std::string error;                            // the start of the message; empty: none
+    V rows;                                       // Open: the rows; ExecSQL: RowsAffected
+  };
+  auto param = [](const char* name, auto set) {
+    return [=](TTesseraQuery& q) { set(q.ParamByName(name)); };
+  };
+  const std::string sql_error = "Tessera Engine Error # 11949 SQL - ";
+  const std::string nested = sql_error + "Aggregate functions cannot be part of an expression: '";
+  const std::vector<Case> cases = {
+      {"SELECT SUM(Effectif) + 1 FROM Clients", {}, false, nested + "SUM(Effectif) + 1'", {}},
+      {"SELECT Nom, MAX(Effectif) - MIN(Effectif) FROM Clients GROUP BY Nom",
+       {},
+       false,
+       nested + "MAX(Effectif) - MIN(Effectif)'",
+       {}},
+      {"SELECT SUM(MAX(Effectif)) FROM Clients", {}, false, nested, {}},
+      {"SELECT SUM(Effectif), COUNT(*) FROM Clients", {}, false, "", {"60|3"}},
+      // The second row's new name clashes with the first's: nothing stays changed.
+      {"UPDATE Clients SET Nom = 'Z' WHERE No >= 2", {}, true, "Tessera Engine Error # 9729", {}},
+      {"UPDATE Clients SET Effectif = Effectif + 1 WHERE No >= 2", {}, true, "", {"2"}},
+      {"UPDATE Clients SET Effectif = Effectif - 1 WHERE No >= 2", {}, true, "", {"2"}},
+      // A parameter that does not convert: the old copy stays whole, with its layout.
+      {into, param("e", [](TTesseraParam* p) { p->SetAsString("abc"); }), true, sql_error, {}},
+      {"SELECT * FROM '" + copy + "'", {}, false, "", all},
+      {into, param("e", [](TTesseraParam* p) { p->SetAsInteger(15); }), true, "", {"2"}},
+      {"SELECT * FROM '" + copy + "'", {}, false, "", {"2|B", "3|C"}},
+      // A "?" never given a value, whatever ParamCheck says.
+      {"SELECT Nom FROM Clients WHERE No = ?",
+       [](TTesseraQuery& q) { q.SetParamCheck(false); },
+       false,
+       "No value for parameter '1'",
+       {}},
+      {"SELECT Nom FROM Clients WHERE No = :n AND No <> ?",
+       param("n", [](TTesseraParam* p) { p->SetAsInteger(2); }),
+       false,
+       "No value for parameter '2'",
+       {}},
+      // Colons in a comment or a string are no parameters.
+      {"SELECT Nom FROM Clients /* 10:30 it's */ WHERE Nom <> '10:30' AND No = :n",
+       param("n", [](TTesseraParam* p) { p->SetAsInteger(2); }),
+       false,
+       "",
+       {"B"}},
+      {"SELECT No FROM Clients WHERE Memo IS NULL", {}, false, "", {"2"}},
+      {"SELECT No FROM Clients WHERE Memo IS NOT NULL", {}, false, "", {"1", "3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    TTesseraQuery* query = NewQuery({c.sql});
+    if (c.prepare) c.prepare(*query);
+    V rows;
+    const std::string error = ErrorOf([&] {
+      if (c.exec) {
+        query->ExecSQL();
+        rows = {std::to_string(query->RowsAffected())};
+      } else {
+        query->Open();
+        rows = Rows(query);
+      }
+    });
+    EXPECT_EQ(error.substr(0, c.error.size()), c.error);
+    EXPECT_EQ(error.empty(), c.error.empty()) << error;
+    if (c.error.empty()) {
+      EXPECT_EQ(rows, c.rows);
+    }
+    query->Free();
+    if (!error.empty()) {
+      TTesseraQuery* check = NewQuery({"SELECT No, Nom, Effectif FROM Clients"});
+      check->Open();
+      EXPECT_EQ(Rows(check), all);
+      check->Free();
+      EXPECT_TRUE(TableLockFree("Clients"));
+    }
+  }
+  EXPECT_EQ(FilesIn(dir_.File("private")), 0u);
+  EXPECT_EQ(FilesIn(dir_.Path()), files) << "no result left beside its target";
+  // A failing statement reports no rows, not the count of the one before it.
+  TTesseraQuery* change = NewQuery({"UPDATE Clients SET Effectif = Effectif WHERE No >= 2"});
+  change->ExecSQL();
+  EXPECT_EQ(change->RowsAffected(), 2);
+  change->SQL()->Clear();
+  change->SQL()->Add("UPDATE Clients SET Nom = 'Z' WHERE No >= 2");
+  EXPECT_FALSE(ErrorOf([&] { change->ExecSQL(); }).empty());
+  EXPECT_EQ(change->RowsAffected(), 0);
+  change->Free();
+
+  // Blobs tested for NULL by the filter text of a dataset, on a result and on a live source.
+  for (const bool live : {false, true}) {
+    TTesseraQuery* query = NewQuery({"SELECT No, Memo FROM Clients"});
+    query->SetRequestLive(live);
+    query->Open();
+    for (auto [filter, expected] : {std::pair<const char*, V>{"Memo = NULL", {"2|"}},
+                                    {"Memo <> NULL", {"1|note", "3|suite"}}}) {
+      SCOPED_TRACE(std::string(filter) + (live ? " (live)" : ""));
+      query->SetFilter(filter);
+      query->SetFiltered(true);
+      EXPECT_EQ(Rows(query), expected);
+    }
+    query->Free();
+  }
+}
+
 }  // namespace
 }  // namespace tessera
