@@ -17,6 +17,7 @@
 
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Collation.h"
+#include "classlib/rtl/ShortString.h"
 #include "engine/sql/ConditionWalks.h"
 #include "engine/sql/JoinAnalysis.h"
 #include "engine/sql/JoinLoop.h"
@@ -275,8 +276,8 @@ class TQueryExecutor {
         continue;
       }
       std::vector<uint8_t> data;
-      if (ReadBlobData(file, f.number, image.record.data(), data) != 0) {
-        RaiseEngineError(kErrUnknownOSError, file.FileName());
+      if (const uint16_t code = ReadBlobData(file, f.number, image.record.data(), data)) {
+        RaiseEngineError(code, cl::ToShort(file.FileName()));
       }
       image.blobs.emplace_back(f.number, std::move(data));
     }
@@ -474,10 +475,11 @@ class TQueryExecutor {
     return 0;
   }
 
-  // The whole value of a blob field that is not blank; 0, or kBlobCopyFailed.
+  // The whole value of a blob field that is not blank; 0, or the engine's code of the failure
+  // (kBlobCopyFailed for a value shorter than its size).
   static uint16_t ReadBlobData(TDataFile& file, uint16_t field, uint8_t* record,
                                std::vector<uint8_t>& data) {
-    if (file.OpenBlob(TFieldSet::kTable, field, 0, record) != 0) return kBlobCopyFailed;
+    if (const uint16_t code = file.OpenBlob(TFieldSet::kTable, field, 0, record)) return code;
     int32_t size = 0;
     uint16_t code = file.GetBlobSize(TFieldSet::kTable, field, size, record);
     data.assign(static_cast<size_t>(std::max(size, 0)), 0);
@@ -486,7 +488,7 @@ class TQueryExecutor {
       code = file.ReadBlob(TFieldSet::kTable, field, count, size, data.data(), 0, record);
     }
     file.CloseBlob(TFieldSet::kTable, field, record);
-    return code != 0 || count != size ? kBlobCopyFailed : 0;
+    return code != 0 ? code : count != size ? kBlobCopyFailed : 0;
   }
 
   void PutValue(uint16_t field, const ExpressionNode& value, uint8_t* row) {

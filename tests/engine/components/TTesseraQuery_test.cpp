@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,10 +14,12 @@
 #include "classlib/db/DBConsts.h"
 #include "classlib/db/TDataSource.h"
 #include "classlib/db/TField.h"
+#include "classlib/rtl/Coding.h"
 #include "classlib/rtl/DateTime.h"
 #include "classlib/rtl/Filer.h"
 #include "classlib/rtl/Loader.h"
 #include "engine/components/TTesseraTable.h"
+#include "engine/storage/blob/TBlobFile.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "tests/engine/components/ComponentTestSupport.h"
@@ -606,6 +609,28 @@ TEST_F(QueryTest, StatementsAreNeverSilentlyWrong) {
     }
     query->Free();
   }
+
+  // A DELETE that meets a damaged memo on its last row: the rows before it come back, memos too.
+  {
+    std::fstream blb(dir_.File("Clients.BLB"), std::ios::in | std::ios::out | std::ios::binary);
+    for (std::streamoff at = kBlobHeaderSize;; at += kDefaultBlobBlockSize) {
+      uint8_t header[kBlockHeaderSize] = {};
+      if (!blb.seekg(at).read(reinterpret_cast<char*>(header), sizeof header)) break;
+      if (cl::GetU32LE(header + kBlkOwner) != 3) continue;
+      cl::PutU32LE(header + kBlkOwner, 99);
+      blb.seekp(at).write(reinterpret_cast<const char*>(header), sizeof header);
+    }
+  }
+  EXPECT_EQ(ErrorOf([&] { Exec("DELETE FROM Clients"); }).substr(0, 28),
+            "Tessera Engine Error # 8963 ");
+  TTesseraQuery* check = NewQuery({"SELECT No, Nom, Effectif FROM Clients"});
+  check->Open();
+  EXPECT_EQ(Rows(check), all);
+  check->Free();
+  check = NewQuery({"SELECT Memo FROM Clients WHERE No <> 3"});
+  check->Open();
+  EXPECT_EQ(Rows(check), (V{"note", ""}));
+  check->Free();
 }
 
 }  // namespace
