@@ -785,20 +785,18 @@ void TQueryBinder::CreateResult() {
     const size_t slash = q_.into_target_.rfind('/');
     directory = slash == std::string::npos ? std::string() : q_.into_target_.substr(0, slash + 1);
   }
-  {
-    // Another process may take the name between the search and the creation: the exclusive
-    // creation refuses it, and the search runs again, past the name now taken.
-    for (int attempt = 0;; ++attempt) {
-      std::string name = MakeTempTableNameIn(session, in_memory, directory);
-      try {
-        setup(name);
-      } catch (const ETesseraEngineError&) {
-        if (attempt < kTempNameAttempts && !in_memory && DiskFileExists(name)) continue;
-        throw;
-      }
-      q_.result_name_ = name;
-      break;
+  // Another process may take the name between the search and the creation: the exclusive
+  // creation refuses it, and the search runs again, past the name now taken.
+  for (int attempt = 0;; ++attempt) {
+    std::string name = MakeTempTableNameIn(session, in_memory, directory);
+    try {
+      setup(name);
+    } catch (const ETesseraEngineError&) {
+      if (attempt < kTempNameAttempts && !in_memory && DiskFileExists(name)) continue;
+      throw;
     }
+    q_.result_name_ = name;
+    break;
   }
   q_.result_created_ = true;
   // An INTO result under construction is deleted by Unprepare unless it replaced its target.
@@ -833,10 +831,12 @@ void TQueryBinder::ReplaceIntoTarget() {
   TDataFile target;
   target.SetInMemory(result.InMemory());
   target.SetFileName(q_.into_target_);
+  // Refused (another handle holds the target): nothing changed, and Unprepare drops the result.
   if (target.Exists()) target.DeleteTableFiles();
+  // From here the result is the only copy: a failed rename leaves it under its temporary name.
+  q_.into_pending_ = false;
   result.RenameTableFiles(q_.into_target_);
   q_.result_name_ = result.FileName();
-  q_.into_pending_ = false;
   const ResultPasswordGuard password_guard(*GetEngineSession(), s_);
   OpenResult();
   ShiftWorkingFields();

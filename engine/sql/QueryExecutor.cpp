@@ -300,11 +300,10 @@ class TQueryExecutor {
       uint8_t* record = it->record.data();
       try {
         if (update) {
-          file.BuildKey(record, key);
-          if (!file.FindKey(key, false) || file.GetCurrentRecord(current.data(), true) != 0) {
-            continue;
+          file.BuildKey(record, key);  // the record number: the record order's key
+          if (file.FindKey(key, false) && file.GetCurrentRecord(current.data(), true) == 0) {
+            file.ModifyRecord(record);
           }
-          file.ModifyRecord(record);
           continue;
         }
         // The deleted row's blob blocks were freed: its values are written afresh (a value that
