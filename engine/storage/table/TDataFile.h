@@ -168,6 +168,13 @@ class TDataFile : public TFileHandler,
   // Deletes the closed table's .DAT, .IDX and, when it exists, .BLB (9220 when refused).  When
   // another process has one of them open, or one is read-only, nothing is deleted.
   void DeleteTableFiles();
+  // Raises what replacing the closed table's existing files would meet (the open's error, 11013
+  // for a file another handle has open or one marked read-only), changing nothing.
+  void CheckTableFilesFree();
+  // Renames the closed table's .DAT, .IDX and, when it exists, .BLB to those of `new_table_name`
+  // and takes that name (11047 when a rename is refused: a file of the new name is never
+  // replaced).  REQUIRES: the new name in the same directory and kind (disk or memory).
+  void RenameTableFiles(std::string_view new_table_name);
 
   // ---- settings ----
 
