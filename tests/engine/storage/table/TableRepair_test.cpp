@@ -64,8 +64,11 @@ class TableRepairTest : public ::testing::Test {
 
   // 40 records K = 1..40 (record n holds K = n), A = 10 K, a two-block memo on every third, the
   // records 5 and 10 deleted; the .IDX as it stood after 38 inserts is kept in stale_index_.
-  void MakeTable() {
+  void MakeTable(const std::string& password = "") {
     TNewTable table;
+    table.encrypted = !password.empty();
+    table.password = password;
+    if (!password.empty()) GetEngineSession()->AddPassword(password);
     table.fields = {testing::Field(1, "K", kFieldInt32), testing::Field(2, "A", kFieldInt32),
                     testing::Field(3, "M", kFieldBlob)};
     table.indexes = {testing::Index("", {1}, true), testing::Index("ByA", {2}, false)};
@@ -107,6 +110,7 @@ class TableRepairTest : public ::testing::Test {
     record_size_ = t.GetRecordSize();
     memo_at_ = t.GetFieldDefinition(kSet, 3).offset + 1u;
     t.Close();
+    GetEngineSession()->RemoveAllPasswords();
   }
 
   size_t At(uint32_t n) const { return data_start_ + (n - 1) * record_size_; }
@@ -271,6 +275,24 @@ TEST_F(TableRepairTest, RefusedWhileAnotherProcessHasTheTableOpen) {
   EXPECT_NE(out2.str().find("repair: data file: a partial record of 3 bytes"), std::string::npos)
       << out2.str();
   EXPECT_NE(out2.str().find("table check: ok, 38 records"), std::string::npos) << out2.str();
+}
+
+// An encrypted table is repaired and checked only with its password.
+TEST_F(TableRepairTest, AnEncryptedTableNeedsItsPassword) {
+  MakeTable("secret");
+  Bytes dat = ReadAll(File(".DAT"));
+  dat.resize(dat.size() + 5);
+  WriteAll(File(".DAT"), dat);
+  std::ostringstream out, err;
+  EXPECT_EQ(RunTesseraDump({"--repair", Path()}, out, err), 2);
+  EXPECT_NE(err.str().find("10498"), std::string::npos) << err.str();
+  EXPECT_EQ(ReadAll(File(".DAT")), dat);
+  for (const char* command : {"--repair", "--check"}) {
+    std::ostringstream out2, err2;
+    EXPECT_EQ(RunTesseraDump({command, "--password", "secret", Path()}, out2, err2), 0)
+        << err2.str();
+    EXPECT_NE(out2.str().find("table check: ok, 38 records"), std::string::npos) << out2.str();
+  }
 }
 
 }  // namespace
