@@ -102,7 +102,9 @@ class FileRepair {
     }
   }
 
-  // Only whether slots are reused is needed here; the index opens properly later.
+  // Whether slots are reused; and a header that would keep the index from opening (an end past
+  // the file, a root or free head off its pages) is emptied here, its index definitions kept,
+  // since every tree is rebuilt anyway.  Damaged definitions cannot be rebuilt: 8965.
   void ReadIndexHeader() {
     if (idx_.Size() < static_cast<int32_t>(kIndexHeaderSize)) {
       RaiseEngineError(kErrIndexPageCorrupt, cl::ToShort(names_.dat));
@@ -111,6 +113,27 @@ class FileRepair {
     idx_.ReadAt(0, header.data(), static_cast<int32_t>(header.size()));
     if (Encrypted()) DecipherBuffer(header.data(), header.size(), kDataKeyA, kDataKeyB);
     never_reuses_ = header[kIdxNoPrimaryFields] != 0;
+    const TIndexHeaderFault fault = CheckIndexHeader(header.data());
+    if (fault == TIndexHeaderFault::kVersion) {
+      RaiseEngineError(kErrWrongVersion, cl::ToShort(names_.idx));
+    }
+    const uint32_t end = cl::GetU32LE(header.data() + kIdxEndOffset);
+    if (fault == TIndexHeaderFault::kNone && end <= static_cast<uint32_t>(idx_.Size())) return;
+    cl::PutU32LE(header.data() + kIdxEndOffset, kIndexPageSize);
+    cl::PutU32LE(header.data() + kIdxRecordCount, 0);
+    for (int slot = 0; slot < kIndexSlotCount; ++slot) {
+      cl::PutU32LE(header.data() + DescriptorOffset(slot) + kDescRoot, 0);
+      cl::PutU32LE(header.data() + DescriptorOffset(slot) + kDescFreeHead, 0);
+    }
+    if (CheckIndexHeader(header.data()) != TIndexHeaderFault::kNone) {
+      RaiseEngineError(kErrIndexPageCorrupt, cl::ToShort(names_.dat));
+    }
+    cl::PutU32LE(header.data() + kIdxChangeCounter,
+                 cl::GetU32LE(header.data() + kIdxChangeCounter) + 1);
+    if (Encrypted()) EncipherBuffer(header.data(), header.size(), kDataKeyA, kDataKeyB);
+    idx_.TruncateAt(kIndexPageSize);
+    idx_.WriteAt(0, header.data(), static_cast<int32_t>(header.size()));
+    Change("index file: its header pointed past its pages: every index was emptied");
   }
 
   void TrimLength() {

@@ -3,6 +3,8 @@
 //
 // What a writer that died in the middle of a commit, or a disk that filled up, can leave behind,
 // and what the repair makes of it, in this order:
+//   0. the .IDX: a header whose end lies past the file, or whose roots or free heads lie off its
+//      pages, is emptied (its index definitions kept), since step 4 rebuilds every tree;
 //   1. the .DAT: a partial record at the end is cut off and the header's next record number is set
 //      to the whole slots the file holds (a whole record appended before its header was written is
 //      kept); a live slot that does not carry its own number gets it back, or is marked deleted
@@ -21,8 +23,8 @@
 // and the field.  A table that passes the check before step 4 and needed none of steps 1 to 3 is
 // left untouched.
 //
-// What is not repaired: a damaged .DAT header or field definitions (8961), a damaged .IDX header
-// (its index definitions cannot be guessed: 8965) or a .BLB header of another version.  Those
+// What is not repaired: a damaged .DAT header or field definitions (8961), damaged index
+// definitions in the .IDX header (they cannot be guessed: 8965) or a .BLB header of another version.  Those
 // errors are raised and nothing is changed.
 //
 // The repair holds all three files exclusively while it changes them, so it is refused (the

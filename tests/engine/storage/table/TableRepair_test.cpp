@@ -15,6 +15,7 @@
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineSession.h"
+#include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/table/TableCheck.h"
 #include "engine/storage/table/TableCreation.h"
@@ -210,6 +211,8 @@ TEST_F(TableRepairTest, EachDamageIsRepairedAndReported) {
        },
        "record 2 repeated the sequence number"},
       {"index behind its records", [&](Files& f, Model&) { f.idx = stale_index_; }, "keys missing"},
+      {"index pages never written", [](Files& f, Model&) { f.idx.resize(kIndexPageSize + 100); },
+       "its header pointed past its pages"},
       {"repeated unique key",
        [&](Files& f, Model& m) {
          cl::PutU32LE(f.dat.data() + At(4) + 10, 3);
