@@ -326,6 +326,9 @@ Verdict Verify(const Options& o, const Journals& j) {
       if (!explained) {
         ++v.unexpected;
         v.Note(at + ": no write reported or pending made it");
+      } else if (it != j.by_sequence.end() && it->second.deleted) {
+        ++v.wrong;
+        v.Note(at + ": deleted, yet there");
       }
       continue;
     }
