@@ -508,6 +508,22 @@ Repeats RebuildIndexes(const std::string& dat_name, bool force, bool first_round
 
 TTableRepairReport RepairTableFiles(std::string_view table_name) {
   const TTableNames names = NamesOf(table_name);
+  // An exclusive open first: whatever the engine itself brings back at an open happens before the
+  // files are judged.  Its refusal is no answer yet: the damage it meets is what the repair is
+  // for, and the refusals that stop the repair (in use, password) come again, raised, from the
+  // files' own opens below.
+  {
+    TDataFile t;
+    t.SetExclusive(true);
+    t.SetRepairMode(true);
+    t.SetFileName(names.dat);
+    try {
+      t.Open();
+      t.Close();
+    } catch (const ETesseraEngineError&) {
+      // See above.
+    }
+  }
   TTableRepairReport report;
   Repeats repeats;
   // Removing repeated keys makes no new repetitions, so the second round always ends it.

@@ -1,8 +1,10 @@
 // The repair of a damaged table: its .DAT is taken as the truth, and everything else is rebuilt
 // from it so that the whole-table check (TableCheck.h) passes afterwards.
 //
-// What a writer that died in the middle of a commit, or a disk that filled up, can leave behind,
-// and what the repair makes of it, in this order:
+// The table is first opened through the engine, exclusively, so that whatever an open brings back
+// by itself is done before anything is judged.  Then, what a writer that died in the middle of a
+// commit, or a disk that filled up, can leave behind, and what the repair makes of it, in this
+// order:
 //   0. the .IDX: a header whose end lies past the file, or whose roots or free heads lie off its
 //      pages, is emptied (its index definitions kept), since step 4 rebuilds every tree;
 //   1. the .DAT: a partial record at the end is cut off and the header's next record number is set
