@@ -188,6 +188,11 @@ class TDataFile : public TFileHandler,
   bool StrictChangeDetection() const override { return strict_change_detection_; }
   // Ignored while open.
   void SetStrictChangeDetection(bool value);
+  // The table repair's open (TableRepair.h): the index is opened without reading a page, since
+  // its trees are about to be rebuilt.  Ignored while open.
+  void SetRepairMode(bool value) {
+    if (!IsOpen()) repair_mode_ = value;
+  }
 
   // ---- header ----
 
@@ -458,6 +463,7 @@ class TDataFile : public TFileHandler,
   bool TakeBlobReadLevel() override { return TakeTransientRead(false, true); }
   uint16_t LanguageId() const override { return header_.Language(); }
   uint16_t SortId() const override { return header_.Sort(); }
+  bool InRepairMode() const override { return repair_mode_; }
   // Type and stored size of a field of the table's own set.
   bool KeyFieldInfo(uint16_t field_number, TKeyField& field) const override;
   uint32_t PhysicalRecordCount() const override;
@@ -677,6 +683,7 @@ class TDataFile : public TFileHandler,
   bool force_buffer_flush_ = false;
   bool strict_change_detection_ = false;
   bool delete_on_close_ = false;
+  bool repair_mode_ = false;
   std::vector<uint8_t> key_scratch_;
   TPasswordEvent password_event_;
 
