@@ -133,12 +133,9 @@ int TVirtualDataSet::CompareRecords(const uint8_t* record, const uint8_t* key,
   return 0;
 }
 
-namespace {
-
-// Whether `record` equals `key` on one field of fixed layout, as CompareRecords without flags
-// would find it (a null equals only a null; NaN compares equal as there).
-bool FixedPartEqual(const TVirtualDataSet::TFixedPart& part, const uint8_t* record,
-                    const uint8_t* key) {
+// A null equals only a null; NaN compares equal, as in CompareRecords.
+bool TVirtualDataSet::FixedPartEqual(const TFixedPart& part, const uint8_t* record,
+                                     const uint8_t* key) {
   const uint8_t* a = record + part.offset;
   const uint8_t* b = key + part.offset;
   if (a[0] == 0 || b[0] == 0) return a[0] == b[0];
@@ -162,8 +159,6 @@ bool FixedPartEqual(const TVirtualDataSet::TFixedPart& part, const uint8_t* reco
       return GetI32LE(a) == GetI32LE(b);
   }
 }
-
-}  // namespace
 
 bool TVirtualDataSet::FixedParts(const std::vector<TField*>& fields, uint8_t flags,
                                  std::vector<TFixedPart>& parts) const {
