@@ -293,7 +293,6 @@ class TQueryExecutor {
       result.SetCurrentIndexByNumber(0);
     } else if (!grouped) {
       result.SetCurrentIndexByNumber(kRecordOrderIndex);
-      if (s_.has_order) DriveInResultOrder();
     } else if (s_.has_group && s_.has_order && !q_.order_serves_group_) {
       result.SetCurrentIndexByName("GroupBy");
     } else {
@@ -322,46 +321,6 @@ class TQueryExecutor {
     handle = &result;
     q_.executed_ = true;
     return 0;
-  }
-
-  // Reads the driving table through an index of its own that orders as the result's ORDER BY
-  // index does, when there is one: the rows then come in the result's order, so each key goes in
-  // at the end of the result's index, where its pages already are.  Which rows come is the same;
-  // only equal keys can take other insertion counters.
-  void DriveInResultOrder() {
-    const TIndexDescriptor& order = q_.result_indexes_.front();
-    TSourceDataFile& driving = *s_.source_tables.front();
-    TDataFile& file = *driving.data_file;
-    std::vector<uint16_t> fields;
-    std::vector<bool> descending;
-    bool any_string = false;
-    for (size_t k = 0; k < order.field_count; ++k) {
-      if (order.field_numbers[k] < 2) break;  // the insertion counter, the tie-breaker
-      const size_t i = order.field_numbers[k] - 2u;
-      const TResultDataField& c = *s_.select_columns[i];
-      const auto& bound = q_.bound_[i];
-      if (c.computed || bound.source != &driving || bound.source_field == 0) return;
-      fields.push_back(bound.source_field);
-      descending.push_back((order.descending != 0) != (order.field_descending[k] != 0));
-      any_string =
-          any_string ||
-          file.GetFieldDefinition(TFieldSet::kTable, bound.source_field).type == kFieldString;
-    }
-    if (fields.empty()) return;
-    const int last = file.GetSecondaryIndexCount();
-    for (int slot = 0; slot <= last; ++slot) {
-      const TIndexDescriptor d = file.GetIndexDescriptor(slot);
-      if (d.field_count < fields.size()) continue;
-      bool match = !any_string || d.case_insensitive == order.case_insensitive;
-      for (size_t k = 0; match && k < fields.size(); ++k) {
-        const bool d_descending = (d.descending != 0) != (d.field_descending[k] != 0);
-        match = d.field_numbers[k] == fields[k] && d_descending == descending[k];
-      }
-      if (match) {
-        file.SetCurrentIndexByNumber(static_cast<uint8_t>(slot));
-        return;
-      }
-    }
   }
 
   // The new row: defaults, plain columns copied, computed columns evaluated; the arguments of
