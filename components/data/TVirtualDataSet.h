@@ -277,6 +277,18 @@ class TVirtualDataSet : public cl::TDataSet {
   void FillKeyBuffer(const std::vector<cl::TField*>& fields, const cl::Variant& values);
   int FindKey(const std::vector<cl::TField*>& fields, const cl::Variant& values,
               cl::TLocateOptions options);
+  // One field of a key compared in place, without a call per field (a scan's equality test).
+  struct TFixedPart {
+    size_t offset;
+    cl::TFieldType type;
+    size_t size;
+  };
+  // The parts of `fields` when all are of fixed layout and `flags` asks for a plain compare;
+  // false when one needs CompareRecords.
+  bool FixedParts(const std::vector<cl::TField*>& fields, uint8_t flags,
+                  std::vector<TFixedPart>& parts) const;
+  // Whether `record` equals `key` on `part`, as CompareRecords without flags finds it.
+  static bool FixedPartEqual(const TFixedPart& part, const uint8_t* record, const uint8_t* key);
   void ReapplyMasterRange();
 
   // ---- filters (TVirtualDataSetFilter.cpp) ---------------------------------------------------
