@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -443,6 +444,62 @@ TEST_F(TableTest, ProcessRecordLocksAgainstAPeer) {
   t->FieldByName("A")->SetAsInteger(99);
   t->Post();
   EXPECT_EQ(peer.Send("get 0 lock"), "ok 20 99 0");
+}
+
+// Two tables on one file.  Once the handle has seen that the other table deleted its record, or
+// moved it away by a new key, Edit and Delete fail with 8710 and change no other record (the
+// cursor went to the nearest key); a delete made from edit state lets the other table insert.
+TEST_F(TableTest, WritesForAVanishedRecordFailAndADeleteFromEditFreesTheSlot) {
+  stress::CreateTable(dir_.File("V"), stress::TShape::kKeyed);
+  TTesseraTable* a = NewTable("V");
+  a->Open();
+  for (int k = 10; k <= 50; k += 10) a->AppendRecord({Variant(k), Variant(k / 10), Variant(0)});
+  TTesseraTable* b = NewTable("V");
+  b->Open();
+  auto b_column = [&] {
+    b->Refresh();
+    return Column(b, "A");
+  };
+  const std::vector<std::function<void()>> attempts = {[&] {
+                                                         a->Edit();
+                                                         a->FieldByName("A")->SetAsInteger(999);
+                                                         a->Post();
+                                                       },
+                                                       [&] { a->Delete(); }};
+  for (const bool rekey : {false, true}) {
+    for (size_t i = 0; i < attempts.size(); ++i) {
+      SCOPED_TRACE(::testing::Message() << "rekey " << rekey << ", attempt " << i);
+      a->Refresh();
+      ASSERT_TRUE(a->Locate("K", Variant(20), {}));
+      ASSERT_TRUE(b->Locate("K", Variant(20), {}));
+      if (rekey) {
+        b->Edit();
+        b->FieldByName("K")->SetAsInteger(120);
+        b->Post();
+      } else {
+        b->Delete();
+      }
+      const std::vector<std::string> before = b_column();
+      a->Handle()->RefreshFromDisk();  // as any read from disk would: the cursor on key 30
+      EXPECT_EQ(EngineCode(attempts[i]), kErrRecordNotFound);
+      if (a->State() == cl::dsEdit) a->Cancel();
+      EXPECT_EQ(b_column(), before);
+      if (rekey) {
+        ASSERT_TRUE(b->Locate("K", Variant(120), {}));
+        b->Edit();
+        b->FieldByName("K")->SetAsInteger(20);
+        b->Post();
+      } else {
+        b->AppendRecord({Variant(20), Variant(2), Variant(0)});
+      }
+    }
+  }
+  a->Refresh();
+  ASSERT_TRUE(a->Locate("K", Variant(40), {}));
+  a->Edit();
+  a->Delete();
+  b->AppendRecord({Variant(45), Variant(7), Variant(0)});
+  EXPECT_EQ(b_column(), (std::vector<std::string>{"1", "2", "3", "7", "5"}));
 }
 
 }  // namespace
