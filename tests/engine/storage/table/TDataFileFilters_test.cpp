@@ -26,6 +26,7 @@
 #include "engine/storage/expr/TExpressionParser.h"
 #include "engine/storage/table/FieldExpressionValues.h"
 #include "engine/storage/table/TDataFile.h"
+#include "engine/storage/table/TableCheck.h"
 #include "engine/storage/table/TableCreation.h"
 #include "engine/storage/values/TextCompare.h"
 #include "tests/engine/storage/StorageTestSupport.h"
@@ -938,6 +939,108 @@ TEST_F(FiltersTest, ActivationFinishesWhileAPeerWrites) {
   EXPECT_GE(during, 3000u * 3 / 7);
   t.RefreshFromDisk();
   EXPECT_EQ(Visible(t), Reference(t, *f->Expression()));
+}
+
+// Wide computed fields leave a record cache of few buffers: a walk reads no more than it holds.
+// Computed fields redefined at the same size are computed afresh.  A NULL key value is written as
+// zero bytes, and keys an earlier build wrote (the encoded zero value there) are still found,
+// moved, deleted and accepted by the table check beside keys written now.
+TEST_F(FiltersTest, ComputedFieldsInTheCacheAndNullKeysOfEitherForm) {
+  const std::string path = dir_.File("Wide");
+  Create(path);
+  TDataFile t;
+  t.SetExclusive(true);
+  Open(t, path);
+  Bytes buf(t.GetRecordBufferSize());
+  auto fill = [&](int32_t id) {
+    t.ApplyFieldDefaults(buf.data());
+    PutInt(t, kId, id, buf.data());
+    PutText(t, kNom, "n", buf.data());
+    if (id % 3 != 0) {  // every third record: Val and Code NULL
+      PutInt(t, kVal, id % 7, buf.data());
+      PutInt(t, kCode, id, buf.data());
+    }
+  };
+  for (int32_t id = 1; id <= 600; ++id) {
+    fill(id);
+    t.InsertRecord(buf.data());
+  }
+  std::vector<TFieldDefinition> fields = t.TableFields();
+  for (uint16_t n = 6; n <= 8; ++n) {
+    fields.push_back(Field(n, ("W" + std::to_string(n)).c_str(), kFieldString, 250));
+    fields.back().computed = true;
+    fields.back().expression = Parse(t, "Nom");
+  }
+  t.DefineFields(fields);
+  ASSERT_LT(t.RecordCacheCapacity(), t.PerReadMaximum());
+  Bytes wide(t.GetRecordBufferSize());
+  int walked = 0;
+  for (t.MoveToBeginning(); t.GetNextRecord(wide.data()) == 0;) ++walked;
+  EXPECT_EQ(walked, 600);
+
+  fields.resize(5);
+  fields.push_back(Field(6, "Calc", kFieldInt32));
+  fields.back().computed = true;
+  for (const int factor : {2, 3}) {
+    fields.back().expression = Parse(t, "Code * " + std::to_string(factor));
+    t.DefineFields(fields);
+    if (factor == 2) t.MoveToBeginning(), t.GetNextRecord(nullptr);
+    Bytes calc(t.GetRecordBufferSize());
+    ASSERT_EQ(t.GetCurrentRecord(calc.data()), 0);
+    uint8_t v[4] = {};
+    EXPECT_FALSE(t.GetFieldValue(TFieldSet::kWorking, 6, v, calc.data()));
+    EXPECT_EQ(cl::GetU32LE(v), static_cast<uint32_t>(factor));
+  }
+  t.DefineFields(t.TableFields());
+
+  // Keys of the NULL records in ByVal (a descending field) and ByCode (a descending index) put
+  // back in the form of earlier builds: the key of the value 0 under the NULL flag.
+  constexpr uint8_t kByVal = 3, kByCode = 4;
+  uint8_t key[kMaxKeyLength] = {};
+  uint8_t old_key[kMaxKeyLength] = {};
+  fill(3);
+  t.BuildKey(buf.data(), key, kByCode);
+  EXPECT_EQ(Bytes(key, key + 5), Bytes(5, 0));
+  for (int32_t id = 3; id <= 600; id += 3) {
+    fill(id);
+    ASSERT_TRUE(t.FindRecordByKey(buf.data(), buf.data()));
+    const uint32_t n = t.CurrentRecord()->number;
+    Bytes zero = buf;
+    PutInt(t, kVal, 0, zero.data());
+    PutInt(t, kCode, 0, zero.data());
+    for (const uint8_t slot : {kByVal, kByCode}) {
+      t.BuildKey(buf.data(), key, slot);
+      t.BuildKey(zero.data(), old_key, slot);
+      old_key[0] = key[0];
+      ASSERT_NE(Bytes(key, key + 3), Bytes(old_key, old_key + 3));
+      t.IndexFile().SelectIndex(slot);
+      t.IndexFile().DeleteKey(key, n);
+      t.IndexFile().InsertKey(old_key, n);
+    }
+    t.IndexFile().SelectIndex(0);
+  }
+  t.Close();
+  TTableCheckReport report = CheckTableFiles(path);
+  EXPECT_TRUE(report.ok()) << report.problems.front();
+
+  Open(t, path);
+  t.SetCurrentIndexByName("ByCode");
+  fill(3);
+  EXPECT_TRUE(t.FindRecordByKey(buf.data(), nullptr));
+  t.SetCurrentIndexByNumber(0);
+  fill(3);
+  ASSERT_TRUE(t.FindRecordByKey(buf.data(), buf.data()));
+  PutInt(t, kCode, 33, buf.data());
+  t.ModifyRecord(buf.data());  // its old ByCode key is found in the earlier form
+  fill(6);
+  ASSERT_TRUE(t.FindRecordByKey(buf.data(), nullptr));
+  t.DeleteRecord();
+  fill(601);
+  t.InsertRecord(buf.data());
+  t.Close();
+  report = CheckTableFiles(path);
+  EXPECT_TRUE(report.ok()) << report.problems.front();
+  EXPECT_EQ(report.live_records, 600u);
 }
 
 }  // namespace
