@@ -544,5 +544,47 @@ TEST_F(MainDataModuleTest, GoldenTexts) {
   for (const Golden& g : texts) EXPECT_EQ(g.actual, g.expected);
 }
 
+// Another station deletes the message shown: marking it read, marking all read and the field
+// retry write into no other message, end at once, and leave the table refreshed.
+TEST_F(MainDataModuleTest, WritesToAMessageAnotherStationDeleted) {
+  tessera::TTesseraTable* other = Raw("Messages.DAT");
+  const cl::Variant null;
+  for (int i = 1; i <= 5; ++i) {
+    other->AppendRecord(
+        {cl::Variant::FromDate(kToday + i * 0.1), "c", 1, null, null, null, null, 1, null, "s", 0});
+  }
+  auto read_flags = [&] {
+    std::vector<int> lu;
+    other->Refresh();
+    for (other->First(); !other->Eof(); other->Next()) {
+      lu.push_back(other->FieldByName("Lu")->AsInteger());
+    }
+    return lu;
+  };
+  tessera::TTesseraTable* messages = dm_->TableMessages;
+  if (!messages->Active()) messages->Open();
+  auto vanish_first = [&] {
+    messages->Refresh();
+    messages->First();
+    other->Refresh();
+    ASSERT_TRUE(other->Locate("DateAppel", dm_->TableMessagesDateAppel->AsVariant(), {}));
+    other->Delete();
+  };
+  vanish_first();
+  EXPECT_FALSE(dm_->ChangeCurrentMessage([&] { dm_->TableMessagesLu->SetAsInteger(1); }));
+  EXPECT_EQ(messages->State(), cl::dsBrowse);
+  EXPECT_EQ(read_flags(), (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_EQ(windows_.posted.back(), WM_REFRESH_VIEW);
+
+  vanish_first();
+  dm_->MarkAllRead();
+  EXPECT_EQ(read_flags(), (std::vector<int>{1, 1, 1}));
+
+  vanish_first();
+  db_->SetFieldRetry(messages, dm_->TableMessagesLu, 0, cl::Variant(0));
+  EXPECT_EQ(read_flags(), (std::vector<int>{1, 1}));
+  EXPECT_EQ(Count(LogText(), "Erreur :"), 1);
+}
+
 }  // namespace
 }  // namespace mirvel
