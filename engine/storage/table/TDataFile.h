@@ -63,8 +63,8 @@
 //                data semaphore, index region, blob region;      the reader bytes of a held read
 //                then ChangeCheck                                level taken again
 //   record n     LockRecord: the transient level (ChangeCheck)   UnlockRecord, ModifyRecord with
-//                given back before the wait, so that the holder  unlock_after, Close (last
-//                can post; byte kRecordLockBase - n with the     first)
+//                given back before the wait, so that the holder  unlock_after, DeleteRecord,
+//                can post; byte kRecordLockBase - n with the     Close (last first)
 //                retry settings; then the transient level and
 //                ChangeCheck again (the record as its last
 //                writer left it)
@@ -373,10 +373,11 @@ class TDataFile : public TFileHandler,
   uint32_t GetPhysicalRecordCount() const { return PhysicalRecordCount(); }
 
   // The key of `record` in index `slot` (kCurrentIndex: the current one), zero-filled to the key
-  // length: per key field a null byte and the order-preserving value, strings upper-cased for a
-  // case-insensitive index, a descending field of an ascending index bit-inverted, and the
-  // sequence number behind the fields of a secondary index that is not unique.  Record-number
-  // order: the record's number.  REQUIRES: `key` holds kMaxKeyLength bytes.
+  // length: per key field a null byte and the order-preserving value (zero bytes for NULL),
+  // strings upper-cased for a case-insensitive index, a descending field of an ascending index
+  // bit-inverted, and the sequence number behind the fields of a secondary index that is not
+  // unique.  Record-number order: the record's number.  REQUIRES: `key` holds kMaxKeyLength
+  // bytes.
   static constexpr int kCurrentIndex = -1;
   void BuildKey(const uint8_t* record, uint8_t* key, int slot = kCurrentIndex);
   // The current key (a bookmark); zeros when there is no current record.
