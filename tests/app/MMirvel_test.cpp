@@ -548,41 +548,31 @@ TEST_F(MainDataModuleTest, GoldenTexts) {
 // retry write into no other message, end at once, and leave the table refreshed.
 TEST_F(MainDataModuleTest, WritesToAMessageAnotherStationDeleted) {
   tessera::TTesseraTable* other = Raw("Messages.DAT");
-  const cl::Variant null;
+  const cl::Variant n;
   for (int i = 1; i <= 5; ++i) {
-    other->AppendRecord(
-        {cl::Variant::FromDate(kToday + i * 0.1), "c", 1, null, null, null, null, 1, null, "s", 0});
+    other->AppendRecord({cl::Variant::FromDate(kToday + i * 0.1), "c", 1, n, n, n, n, 1, n, n, 0});
   }
-  auto read_flags = [&] {
-    std::vector<int> lu;
-    other->Refresh();
-    for (other->First(); !other->Eof(); other->Next()) {
-      lu.push_back(other->FieldByName("Lu")->AsInteger());
-    }
-    return lu;
-  };
   tessera::TTesseraTable* messages = dm_->TableMessages;
-  if (!messages->Active()) messages->Open();
-  auto vanish_first = [&] {
+  std::vector<int> lu;
+  auto vanish_and_read = [&](const std::function<void()>& write) {
+    if (!messages->Active()) messages->Open();
     messages->Refresh();
     messages->First();
     other->Refresh();
     ASSERT_TRUE(other->Locate("DateAppel", dm_->TableMessagesDateAppel->AsVariant(), {}));
     other->Delete();
+    write();
+    EXPECT_EQ(messages->State(), cl::dsBrowse);
+    other->Refresh();
+    for (other->First(); !other->Eof(); other->Next()) {
+      lu.push_back(other->FieldByName("Lu")->AsInteger());
+    }
   };
-  vanish_first();
-  EXPECT_FALSE(dm_->ChangeCurrentMessage([&] { dm_->TableMessagesLu->SetAsInteger(1); }));
-  EXPECT_EQ(messages->State(), cl::dsBrowse);
-  EXPECT_EQ(read_flags(), (std::vector<int>{0, 0, 0, 0}));
+  vanish_and_read([&] { EXPECT_FALSE(dm_->ChangeCurrentMessage([] {})); });
   EXPECT_EQ(windows_.posted.back(), WM_REFRESH_VIEW);
-
-  vanish_first();
-  dm_->MarkAllRead();
-  EXPECT_EQ(read_flags(), (std::vector<int>{1, 1, 1}));
-
-  vanish_first();
-  db_->SetFieldRetry(messages, dm_->TableMessagesLu, 0, cl::Variant(0));
-  EXPECT_EQ(read_flags(), (std::vector<int>{1, 1}));
+  vanish_and_read([&] { dm_->MarkAllRead(); });
+  vanish_and_read([&] { db_->SetFieldRetry(messages, dm_->TableMessagesLu, 0, cl::Variant(0)); });
+  EXPECT_EQ(lu, (std::vector<int>{0, 0, 0, 0, 1, 1, 1, 1, 1}));
   EXPECT_EQ(Count(LogText(), "Erreur :"), 1);
 }
 

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -594,73 +593,6 @@ TEST_F(LocksProcessTest, AnInsertGivesUpOnASemaphoreHeldElsewhere) {
   EXPECT_LT(MsSince(start), 45000);
   ASSERT_EQ(peer->Send("unlock 0 2147483647 1"), "ok");
   Insert(real, 99, 0, 0);
-}
-
-// A write meant for a record that another handle deleted, or moved away by a new key, fails with
-// 8710 whichever way it comes (locked read, lock, modify, delete) and touches no other record;
-// a delete made from edit state gives its lock back, so the other handle can insert.
-TEST_F(LocksTest, AWriteForAVanishedRecordLandsNowhere) {
-  const std::string path = NewTable("V", stress::TShape::kKeyed, 5);  // keys 10 .. 50, A = 1 .. 5
-  TDataFile a;
-  Open(a, path);
-  std::unique_ptr<TDataFile> b = a.Clone();
-  std::vector<uint8_t> r(a.GetRecordBufferSize());
-  auto a_values = [&] {
-    std::vector<int32_t> values;
-    for (int32_t k = 10; k <= 50; k += 10)
-      values.push_back(Seek(*b, k) ? Field(*b, stress::kA) : 0);
-    return values;
-  };
-  const std::vector<std::function<void()>> attempts = {
-      [&] { a.GetCurrentRecord(r.data(), true); }, [&] { a.LockRecord(0); },
-      [&] {
-        std::copy(a.CurrentRecord()->buffer.begin(), a.CurrentRecord()->buffer.end(), r.begin());
-        stress::PutInt(a, stress::kA, 999, r.data());
-        a.ModifyRecord(r.data());
-      },
-      [&] { a.DeleteRecord(); }};
-  for (const bool rekey : {false, true}) {
-    for (size_t i = 0; i < attempts.size(); ++i) {
-      SCOPED_TRACE(::testing::Message() << "rekey " << rekey << ", attempt " << i);
-      a.RefreshFromDisk();
-      ASSERT_TRUE(Seek(a, 20));
-      const uint32_t n = a.CurrentRecord()->number;
-      ASSERT_TRUE(Seek(*b, 20));
-      ASSERT_EQ(b->GetCurrentRecord(r.data()), 0);
-      if (rekey) {
-        stress::PutInt(*b, stress::kK, 120, r.data());
-        b->ModifyRecord(r.data());
-      } else {
-        b->DeleteRecord();
-      }
-      const std::vector<int32_t> before = a_values();
-      EXPECT_EQ(EngineCode(attempts[i]), kErrRecordNotFound);
-      EXPECT_EQ(a_values(), before);
-      EXPECT_TRUE(Free(path + ".DAT", kRecordLockBase - n, 1));
-      EXPECT_TRUE(Free(path + ".DAT", kRecordLockBase - a.CurrentRecord()->number, 1));
-      // Put record 20 back for the next round.
-      if (rekey) {
-        ASSERT_TRUE(Seek(*b, 120));
-        ASSERT_EQ(b->GetCurrentRecord(r.data()), 0);
-        stress::PutInt(*b, stress::kK, 20, r.data());
-        b->ModifyRecord(r.data());
-      } else {
-        Insert(*b, 20, 2, 0);
-      }
-    }
-  }
-  // An edit that ends in a delete: the freed slot is the next insert's, the other handle's too.
-  ASSERT_TRUE(Seek(a, 30));
-  const uint32_t n = a.CurrentRecord()->number;
-  ASSERT_EQ(a.GetCurrentRecord(r.data(), true), 0);
-  a.DeleteRecord();
-  EXPECT_TRUE(Free(path + ".DAT", kRecordLockBase - n, 1));
-  Insert(*b, 35, 7, 0);
-  a.RefreshFromDisk();
-  EXPECT_TRUE(Seek(a, 35));
-  EXPECT_EQ(a.CurrentRecord()->number, n);
-  const TTableCheckReport report = CheckTable(a);
-  EXPECT_TRUE(report.ok()) << report.problems.front();
 }
 
 }  // namespace
