@@ -982,6 +982,7 @@ TEST_F(FiltersTest, ComputedFieldsInTheCacheAndNullKeysOfEitherForm) {
     t.GetFieldValue(TFieldSet::kWorking, 6, v, calc.data());
     EXPECT_EQ(std::to_string(cl::GetU32LE(v)), factor);
   }
+  t.DefineFields(t.TableFields());
 
   // ByCode's NULL keys put back in the earlier form: the key of the value 0 under the NULL flag.
   uint8_t key[kMaxKeyLength] = {}, old_key[kMaxKeyLength] = {};
