@@ -20,6 +20,8 @@
 #include "classlib/rtl/Loader.h"
 #include "classlib/rtl/Registry.h"
 #include "classlib/rtl/TextUtils.h"
+#include "engine/storage/core/ETesseraEngineError.h"
+#include "engine/storage/core/EngineErrors.h"
 #include "platform/OsFile.h"
 
 namespace mirvel {
@@ -58,7 +60,29 @@ void Guarded(F&& body, H&& handler) {
   }
 }
 
+constexpr const char* kRepairAdvice =
+    "\r\nLa table est endommag\xE9"
+    "e et doit \xEAtre r\xE9par\xE9"
+    "e : fermez Mirvel sur tous les postes, puis lancez la commande\r\n"
+    "tessera-dump --repair ";
+
 }  // namespace
+
+bool AddRepairAdvice(cl::Exception& e) {
+  const auto* engine = dynamic_cast<const tessera::ETesseraEngineError*>(&e);
+  if (engine == nullptr || engine->ErrorCount() == 0) return false;
+  const int code = engine->GetError(0).ErrorCode();
+  if (code != 8961 && code != 8963 && code != 8965) return false;
+  if (e.Message().find(kRepairAdvice) != std::string::npos) return false;
+  // The engine's text ends with the table's data file.
+  const std::string& text = engine->GetError(0).Message();
+  constexpr std::string_view kFileMark = " data file ";
+  const size_t at = text.rfind(kFileMark);
+  const std::string table =
+      at == std::string::npos ? "<table>" : "\"" + text.substr(at + kFileMark.size()) + "\"";
+  e.SetMessage(e.Message() + kRepairAdvice + table);
+  return true;
+}
 
 void SetStartProcessHook(TStartProcessHook hook) { StartHook() = std::move(hook); }
 
@@ -134,11 +158,25 @@ TDMBDMirvel::TDMBDMirvel(cl::TComponent* owner) : cl::TDataModule(owner) {
   RegParamApp->SetRootKey(cl::HKEY_LOCAL_MACHINE);
   RegParamApp->SetDefaultPath(kRegistryKey);
 
+  // In front of the error log's handler, so that the log and the message both carry the advice.
+  const bool had_previous = static_cast<bool>(cl::Application().OnException());
+  repair_advice_.Install(cl::Application().OnException(),
+                         [this, had_previous](cl::TObject* sender, cl::Exception& e) {
+                           AddRepairAdvice(e);
+                           if (had_previous) {
+                             repair_advice_.CallPrevious(sender, e);
+                           } else {
+                             cl::Application().ShowException(e);
+                           }
+                         });
+  cl::Application().SetOnException(repair_advice_.Handler());
+
   SetOnCreate([this](cl::TObject* sender) { DMBDMirvelCreate(sender); });
   loader.Finish();
 }
 
 TDMBDMirvel::~TDMBDMirvel() {
+  cl::Application().SetOnException(repair_advice_.Release(cl::Application().OnException()));
   if (DMBDMirvel == this) DMBDMirvel = nullptr;
 }
 
@@ -419,13 +457,23 @@ void TDMBDMirvel::SetFieldRetry(tessera::TTesseraTable* table, cl::TField* field
       }
       LogLine("Erreur : " + std::string(e.what()) + ", " + std::to_string(attempts) + " essais",
               "");
+      // The record went (another user deleted it or changed its key): trying again would write
+      // into the record the refreshed cursor stands on instead.
+      const bool gone = IsEngineError(e, tessera::kErrRecordNotFound);
+      if (gone) {
+        try {
+          table->Refresh();
+        } catch (const std::exception& refresh_error) {
+          LogLine(refresh_error.what(), "");
+        }
+      }
       const double elapsed = std::nearbyint(static_cast<double>(RetryTicks() - start) / 1000.0);
-      if (elapsed > RetryTimeout || attempts > 100) {
+      if (gone || elapsed > RetryTimeout || attempts > 100) {
         if (mode == 1) {
           throw cl::Exception("Impossible de mettre \xE0 jour le champs " + field->FieldName() +
                               " de la table " + table->TableName());
         }
-        if (mode != 2) return;
+        if (mode != 2 || gone) return;
       }
     }
   }
@@ -442,6 +490,7 @@ void TDMBDMirvel::SetNextNumber(tessera::TTesseraTable* data_set, const std::str
 
 void TDMBDMirvel::LogError(cl::Exception& e) noexcept {
   try {
+    AddRepairAdvice(e);
     FileErrorLogApp->LogException(this, e);
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "%s\n%s\n", cl::Cp1252ToUtf8(e.Message()).c_str(),

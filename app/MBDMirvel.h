@@ -19,6 +19,10 @@
 //     started the workstation is disconnected instead, so that the user can connect again;
 //   - a failure of a direct call (the main data module after a post) is logged and nothing more.
 //
+// A damaged table (an engine error 8961, 8963 or 8965, at open or in use) is reported with the
+// advice to repair it and the command that does it (AddRepairAdvice), in the error log and in the
+// message the user sees: the module takes over the application's exception handler for that.
+//
 // Lifetime: one instance, DMBDMirvel, created before the main data module and freed after it.
 // GUI thread only.
 #pragma once
@@ -30,9 +34,11 @@
 
 #include "app/MVRegParams.h"
 #include "classlib/db/TField.h"
+#include "classlib/rtl/Application.h"
 #include "classlib/rtl/DataModule.h"
 #include "classlib/rtl/DateTime.h"
 #include "classlib/rtl/Exceptions.h"
+#include "classlib/rtl/HandlerTakeover.h"
 #include "classlib/rtl/TTimer.h"
 #include "classlib/rtl/Variant.h"
 #include "components/data/Helpers.h"
@@ -64,6 +70,11 @@ inline constexpr const char* kErrorLogName = "ERROR.LOG";
 // How the fatal path starts the program again; tests replace it (empty: the real start).
 using TStartProcessHook = std::function<void(std::string_view, comp::TProcessInformation&)>;
 void SetStartProcessHook(TStartProcessHook hook);
+
+// Adds to an engine error that found a table damaged the advice to repair it, naming the command
+// with the table's file; any other error is left as it is.  True when the advice was added (once:
+// a message that carries it already is left).
+bool AddRepairAdvice(cl::Exception& e);
 
 class TDMBDMirvel : public cl::TDataModule {
  public:
@@ -97,7 +108,8 @@ class TDMBDMirvel : public cl::TDataModule {
   void SignalChange();
   // Writes `field` of `table`'s current record, retrying failed attempts (each failed attempt is
   // logged and cancelled).  Mode 0 gives up silently after RetryTimeout seconds or 100 attempts,
-  // mode 1 raises, mode 2 never gives up, other modes give up.
+  // mode 1 raises, mode 2 never gives up, other modes give up.  A record that another user
+  // deleted or re-keyed (8710) ends the tries at once, in every mode, with the table refreshed.
   void SetFieldRetry(tessera::TTesseraTable* table, cl::TField* field, uint8_t mode,
                      const cl::Variant& value);
   // An error box with OK, then the silent abort.
@@ -128,6 +140,8 @@ class TDMBDMirvel : public cl::TDataModule {
   void CheckStamp();
   void FatalPath(cl::Exception& e, bool direct);
   std::string LogBesideDatabase() const;
+
+  cl::THandlerTakeover<cl::TExceptionEvent> repair_advice_;
 };
 
 // The module while it exists.

@@ -20,6 +20,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <string>
 
 #include "classlib/db/TBlobField.h"
@@ -39,8 +41,13 @@ inline constexpr const char* kUnreadLabel = "Vous avez des messages non lus";
 inline constexpr const char* kNoRecipient = "Vous n'avez pas saisi de destinataires !";
 inline constexpr const char* kRecordLocked =
     "L'enregistrement est d\xE9j\xE0 en cours de modification par un autre utilisateur.";
+inline constexpr const char* kRecordGone =
+    "L'enregistrement a \xE9t\xE9 modifi\xE9 ou supprim\xE9 par un autre utilisateur.";
 inline constexpr int kPostRetryLimit = 20;
 inline constexpr double kPostRetryStep = 1e-05;  // day: 0.864 s
+
+// Whether `e` is the engine's error `code`.
+bool IsEngineError(const std::exception& e, int code);
 
 class TDMMirvel : public cl::TDataModule {
  public:
@@ -114,6 +121,14 @@ class TDMMirvel : public cl::TDataModule {
   void TableInterlocuteursBeforeInsert(cl::TDataSet* data_set);
   void TableInterlocuteursBeforePost(cl::TDataSet* data_set);
   void TableInterlocuteursNewRecord(cl::TDataSet* data_set);
+
+  // Edit, `change`, Post on the current message.  False when another user deleted the message
+  // or changed its key since it was shown: nothing is written, the edit is cancelled and the
+  // table refreshed (its cursor then on the nearest message).  Other errors pass on.
+  bool ChangeCurrentMessage(const std::function<void()>& change);
+  // Lu := 1 on every message of the table's view from the current one on that is unread (a null
+  // Lu counts as unread); a message another user removed meanwhile is passed over.
+  void MarkAllRead();
 
   void CheckNewMessages();
   void NotifyRecipient(int32_t user_no);

@@ -9,8 +9,10 @@
 #include "app/FenVisuMessage.h"
 #include "app/MBDMirvel.h"
 #include "app/MMirvel.h"
+#include "app/ProgramUnits.h"
 #include "classlib/forms/Forms.h"
 #include "classlib/rtl/Application.h"
+#include "classlib/rtl/Units.h"
 #include "engine/components/TTesseraSession.h"
 
 namespace {
@@ -43,11 +45,14 @@ int main(int argc, char** argv) {
   cl::Application().SetTitle("Gestion des appels t\xE9l\xE9phoniques");
   cl::Application().SetHelpFile("Mirvel.hlp");
   tessera::InitializeSessions();
+  mirvel::RegisterProgramUnits();
+  cl::InitializeUnits();
   cl::Application().CreateForm(mirvel::DMBDMirvel);
   cl::Application().CreateForm(mirvel::DMMirvel);
   cl::Application().CreateForm(mirvel::FenEditMessages);
   cl::Application().CreateForm(mirvel::FenVisuMessage);
   cl::Application().Run();
   cl::Application().DestroyComponents();
+  cl::FinalizeUnits();
   return 0;
 }

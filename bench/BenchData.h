@@ -71,10 +71,13 @@ struct Measure {
 
 // `w` is "setup" (the base table of a run) or W1..W8.
 Measure OursWorkload(const std::string& w, const Paths& p, const Sizes& z);
-Measure SqliteWorkload(const std::string& w, const Paths& p, const Sizes& z);
+// `mode` is SQLite's journal mode, "WAL" or "DELETE".
+Measure SqliteWorkload(const std::string& mode, const std::string& w, const Paths& p,
+                       const Sizes& z);
 // One W8 writer: `ids` (each plus `first` - 1) inserted one at a time into the shared table.
 void OursWriter(const std::string& path, uint32_t first, const std::vector<uint32_t>& ids);
-void SqliteWriter(const std::string& path, uint32_t first, const std::vector<uint32_t>& ids);
+void SqliteWriter(const std::string& mode, const std::string& path, uint32_t first,
+                  const std::vector<uint32_t>& ids);
 // W8: the writer processes started together on `side`'s table; the largest peak memory of them.
 long RunWriters(const std::string& side, const std::string& path, uint32_t per_writer);
 // The record timings of our engine alone, as this program measured them first (--walks).

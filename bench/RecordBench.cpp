@@ -1,19 +1,22 @@
 // The storage engine against SQLite on the same work, through our public table calls as the
 // dataset components make them.  Run by hand on a Release build:
-//   build-release/bench/RecordBench [--quick] [--runs R] [--n N] [--csv FILE] [--dir PARENT]
-//                                   [--only W3,W5]
+//   build-release/bench/RecordBench [--quick] [--runs R] [--n N | --sizes N1,N2,...]
+//                                   [--csv FILE] [--dir PARENT] [--only W3,W5]
 //   build-release/bench/RecordBench --walks [--dir PARENT]   (our engine alone, as before)
 //
 // Records: an integer key, a 30-character string, a date, a float and a 200-character memo, made
 // by one generator from the record's key; our table has a primary index on the key and a
 // case-insensitive secondary index on the string, SQLite the same table, indexes and texts
-// (journal_mode=WAL, synchronous=OFF; our engine does not flush per write either).
+// (synchronous=OFF; our engine does not flush per write either).  SQLite runs twice, as two
+// peers: journal_mode=WAL, its fastest on one machine, and journal_mode=DELETE, the rollback
+// journal a table in a shared network directory needs.
 //
 //   W1 bulk insert of N records (our table opened exclusively; SQLite one transaction)
 //   W2 N/5 inserts into a shared table, each its own lock cycle (SQLite autocommit)
 //   W3 N random finds by key
 //   W4 a scan in secondary-index order reading every field, memo included
-//   W5 N/10 moves to a random ordinal position in secondary order (SQLite ORDER BY ... OFFSET)
+//   W5 N/10 moves to a random ordinal position in secondary order (SQLite ORDER BY ... OFFSET;
+//      above kSqliteMovesUpTo records SQLite's side would take hours and is not run)
 //   W6 a count that an index serves, and one that reads every record
 //   W7 N/10 updates of the secondary key, then N/10 deletes, one at a time (shared; autocommit)
 //   W8 4 processes inserting N/20 records each into one shared table at once (SQLite: a busy
@@ -23,9 +26,10 @@
 // The sides live in OursWorkloads.cpp and SqliteWorkloads.cpp, the data in BenchData.h.
 //
 // Every measurement runs in a child process of its own (this program again), so that its peak
-// memory (getrusage, taken before the check) belongs to one side alone; the sides alternate which
-// goes first.  After each workload the child runs the table check on our table.  The median of
-// the runs is printed and, with --csv, written as CSV.  Everything goes into a new directory
+// memory (getrusage, taken before the check) belongs to one side alone; the sides take turns at
+// going first.  After each workload the child runs the table check on our table.  Per size, the
+// medians are printed with each peer's ratio of medians and, in brackets, the lowest and highest
+// ratio of one run's pair; --csv writes the same as CSV.  Everything goes into a new directory
 // under PARENT (the system's temporary directory by default), removed at the end.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,7 +132,7 @@ int Writer(const std::string& side, const std::string& path, uint32_t first, uin
   if (side == "ours") {
     OursWriter(path, first, ids);
   } else {
-    SqliteWriter(path, first, ids);
+    SqliteWriter(side == "wal" ? "WAL" : "DELETE", path, first, ids);
   }
   std::printf("%ld\n", PeakKilobytes());
   return 0;
@@ -137,7 +141,9 @@ int Writer(const std::string& side, const std::string& path, uint32_t first, uin
 // The child: one workload, one side; prints "seconds peak_kb".
 int Child(const std::string& side, const std::string& workload, const Paths& p, uint32_t n) {
   const Sizes z = SizesFor(n);
-  const Measure m = side == "ours" ? OursWorkload(workload, p, z) : SqliteWorkload(workload, p, z);
+  const Measure m = side == "ours"
+                        ? OursWorkload(workload, p, z)
+                        : SqliteWorkload(side == "wal" ? "WAL" : "DELETE", workload, p, z);
   std::printf("%.6f %ld\n", m.seconds, m.peak_kb);
   return 0;
 }
@@ -150,12 +156,39 @@ double Median(std::vector<double> values) {
   return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
 }
 
+constexpr int kSideCount = 3;
+const char* const kSides[kSideCount] = {"ours", "wal", "delete"};
+const char* const kSideHeads[kSideCount] = {"ours", "WAL", "DELETE"};
+// SQLite's W5 reads OFFSET rows per move: N/10 moves cost N^2/20 row visits.
+constexpr uint32_t kSqliteMovesUpTo = 100000;
+
+// One workload's figures at one size; a run that was not made is missing (NaN).
 struct Figures {
-  std::vector<double> seconds[2];
-  long peak_kb[2] = {0, 0};
+  std::vector<double> seconds[kSideCount];
+  long peak_kb[kSideCount] = {0, 0, 0};
 };
 
-const char* const kSides[2] = {"ours", "sqlite"};
+// A peer's ratio of medians with the lowest and highest ratio of one run's pair.
+struct Ratio {
+  double median = 0, low = 0, high = 0;
+  bool known = false;
+};
+
+Ratio RatioOf(const Figures& f, int peer) {
+  Ratio r;
+  const std::vector<double>& ours = f.seconds[0];
+  const std::vector<double>& theirs = f.seconds[peer];
+  if (ours.empty() || theirs.size() != ours.size()) return r;
+  r.known = true;
+  r.median = Median(theirs) / Median(ours);
+  r.low = r.high = theirs[0] / ours[0];
+  for (size_t i = 1; i < ours.size(); ++i) {
+    r.low = std::min(r.low, theirs[i] / ours[i]);
+    r.high = std::max(r.high, theirs[i] / ours[i]);
+  }
+  return r;
+}
+
 const char* const kWorkloads[] = {"W1", "W2", "W3", "W4", "W5", "W6", "W7", "W8"};
 const char* const kLabels[] = {"bulk insert (exclusive / one transaction)",
                                "shared inserts, one lock cycle each",
@@ -183,27 +216,31 @@ uint32_t CountOf(int workload, const Sizes& z) {
   }
 }
 
-int Parent(uint32_t n, int runs, const std::string& csv, const fs::path& dir,
-           const std::vector<std::string>& only) {
-  const Sizes z = SizesFor(n);
+// Every selected workload `runs` times at size `n`, each side in a child of its own.
+std::map<std::string, Figures> MeasureSize(uint32_t n, int runs, const fs::path& dir,
+                                           const std::vector<std::string>& only) {
   std::map<std::string, Figures> figures;
   const std::string nstr = std::to_string(n);
   for (int run = 0; run < runs; ++run) {
     const fs::path run_dir = dir / ("run" + std::to_string(run));
     fs::create_directories(run_dir);
     const std::string base_ours = (run_dir / "Base").string();
-    const std::string base_sqlite = (run_dir / "base.db").string();
-    for (const char* side : kSides) {
-      RunSelf({"--child", side, "setup", base_ours, base_sqlite, run_dir.string(), nstr});
+    auto base_sqlite = [&](int side) {
+      return (run_dir / (kSides[side] + std::string(".db"))).string();
+    };
+    for (int side = 0; side < kSideCount; ++side) {
+      RunSelf(
+          {"--child", kSides[side], "setup", base_ours, base_sqlite(side), run_dir.string(), nstr});
     }
     for (const char* w : kWorkloads) {
       if (!only.empty() && std::find(only.begin(), only.end(), w) == only.end()) continue;
-      for (int k = 0; k < 2; ++k) {
-        const int side = (run + k) % 2;  // alternate which side goes first
+      for (int k = 0; k < kSideCount; ++k) {
+        const int side = (run + k) % kSideCount;  // the sides take turns at going first
+        if (side != 0 && std::string(w) == "W5" && n > kSqliteMovesUpTo) continue;
         const fs::path work = run_dir / (std::string(w) + kSides[side]);
         fs::create_directories(work);
-        const std::string out =
-            RunSelf({"--child", kSides[side], w, base_ours, base_sqlite, work.string(), nstr});
+        const std::string out = RunSelf(
+            {"--child", kSides[side], w, base_ours, base_sqlite(side), work.string(), nstr});
         fs::remove_all(work);
         // The figures are the last line; lines starting with # are notes.
         const size_t last = out.find_last_of('\n', out.size() - 2);
@@ -215,31 +252,79 @@ int Parent(uint32_t n, int runs, const std::string& csv, const fs::path& dir,
         f.seconds[side].push_back(seconds);
         f.peak_kb[side] = std::max(f.peak_kb[side], peak);
       }
-      std::fprintf(stderr, "run %d %s done\n", run + 1, w);
+      std::fprintf(stderr, "N = %u run %d %s done\n", n, run + 1, w);
     }
     fs::remove_all(run_dir);
   }
-  std::FILE* out = csv.empty() ? nullptr : std::fopen(csv.c_str(), "w");
-  if (!csv.empty() && out == nullptr) Die("cannot write " + csv);
-  if (out)
-    std::fprintf(out, "workload,operations,ours_s,sqlite_s,ratio,ours_peak_kb,sqlite_peak_kb\n");
-  std::printf("N = %u, %d runs, medians\n", n, runs);
-  std::printf("%-3s %-42s %9s %10s %10s %7s %9s %9s\n", "", "workload", "ops", "ours s", "SQLite s",
-              "ratio", "ours MB", "SQLite MB");
+  return figures;
+}
+
+std::string SecondsText(const std::vector<double>& values) {
+  char text[32];
+  if (values.empty()) return "-";
+  std::snprintf(text, sizeof text, "%.4f", Median(values));
+  return text;
+}
+
+std::string RatioText(const Ratio& r) {
+  char text[48];
+  if (!r.known) return "-";
+  std::snprintf(text, sizeof text, "%.2f (%.2f-%.2f)", r.median, r.low, r.high);
+  return text;
+}
+
+std::string Megabytes(long kb) {
+  char text[32];
+  if (kb == 0) return "-";
+  std::snprintf(text, sizeof text, "%.1f", kb / 1024.0);
+  return text;
+}
+
+void Print(uint32_t n, int runs, const std::map<std::string, Figures>& figures, std::FILE* csv) {
+  const Sizes z = SizesFor(n);
+  std::printf("\nN = %u, %d runs: medians; ratio = SQLite / ours (lowest-highest of one run)\n", n,
+              runs);
+  std::printf("%-3s %-42s %8s %8s %8s %19s %8s %19s %7s %7s %7s\n", "", "workload", "ops", "ours s",
+              "WAL s", "ratio WAL", "DELETE s", "ratio DELETE", "ours MB", "WAL MB", "DEL MB");
   for (int i = 0; i < 8; ++i) {
     auto it = figures.find(kWorkloads[i]);
     if (it == figures.end()) continue;
-    const double ours = Median(it->second.seconds[0]);
-    const double theirs = Median(it->second.seconds[1]);
-    const double ratio = theirs / ours;
-    std::printf("%-3s %-42s %9u %10.4f %10.4f %7.2f %9.1f %9.1f\n", kWorkloads[i], kLabels[i],
-                CountOf(i, z), ours, theirs, ratio, it->second.peak_kb[0] / 1024.0,
-                it->second.peak_kb[1] / 1024.0);
-    if (out) {
-      std::fprintf(out, "%s,%u,%.6f,%.6f,%.3f,%ld,%ld\n", kWorkloads[i], CountOf(i, z), ours,
-                   theirs, ratio, it->second.peak_kb[0], it->second.peak_kb[1]);
+    const Figures& f = it->second;
+    const Ratio wal = RatioOf(f, 1);
+    const Ratio del = RatioOf(f, 2);
+    std::printf("%-3s %-42s %8u %8s %8s %19s %8s %19s %7s %7s %7s\n", kWorkloads[i], kLabels[i],
+                CountOf(i, z), SecondsText(f.seconds[0]).c_str(), SecondsText(f.seconds[1]).c_str(),
+                RatioText(wal).c_str(), SecondsText(f.seconds[2]).c_str(), RatioText(del).c_str(),
+                Megabytes(f.peak_kb[0]).c_str(), Megabytes(f.peak_kb[1]).c_str(),
+                Megabytes(f.peak_kb[2]).c_str());
+    if (csv == nullptr) continue;
+    std::fprintf(csv, "%u,%s,%u,%s", n, kWorkloads[i], CountOf(i, z),
+                 SecondsText(f.seconds[0]).c_str());
+    for (int peer = 1; peer < kSideCount; ++peer) {
+      const Ratio r = RatioOf(f, peer);
+      if (r.known) {
+        std::fprintf(csv, ",%s,%.3f,%.3f,%.3f", SecondsText(f.seconds[peer]).c_str(), r.median,
+                     r.low, r.high);
+      } else {
+        std::fprintf(csv, ",,,,");
+      }
     }
+    std::fprintf(csv, ",%ld,%ld,%ld\n", f.peak_kb[0], f.peak_kb[1], f.peak_kb[2]);
   }
+  std::fflush(stdout);
+}
+
+int Parent(const std::vector<uint32_t>& sizes, int runs, const std::string& csv,
+           const fs::path& dir, const std::vector<std::string>& only) {
+  std::FILE* out = csv.empty() ? nullptr : std::fopen(csv.c_str(), "w");
+  if (!csv.empty() && out == nullptr) Die("cannot write " + csv);
+  if (out) {
+    std::fprintf(out,
+                 "n,workload,operations,ours_s,wal_s,wal_ratio,wal_ratio_low,wal_ratio_high,"
+                 "delete_s,delete_ratio,delete_ratio_low,delete_ratio_high,ours_peak_kb,"
+                 "wal_peak_kb,delete_peak_kb\n");
+  }
+  for (uint32_t n : sizes) Print(n, runs, MeasureSize(n, runs, dir, only), out);
   if (out) std::fclose(out);
   return 0;
 }
@@ -254,10 +339,20 @@ fs::path MakeDirectory(const fs::path& parent) {
   Die("cannot make a directory under " + parent.string());
 }
 
+std::vector<std::string> SplitList(const std::string& list) {
+  std::vector<std::string> items;
+  for (size_t start = 0; start <= list.size();) {
+    const size_t comma = std::min(list.find(',', start), list.size());
+    items.push_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return items;
+}
+
 int Usage() {
   std::fprintf(stderr,
-               "usage: RecordBench [--quick] [--runs R] [--n N] [--csv FILE] [--dir PARENT] "
-               "[--only W1,W2,...]\n       RecordBench --walks [--dir PARENT]\n");
+               "usage: RecordBench [--quick] [--runs R] [--n N | --sizes N1,N2,...] [--csv FILE] "
+               "[--dir PARENT] [--only W1,W2,...]\n       RecordBench --walks [--dir PARENT]\n");
   return 2;
 }
 
@@ -282,7 +377,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  uint32_t n = 100000;
+  std::vector<uint32_t> sizes = {100000};
   int runs = 5;
   bool walks = false;
   std::string csv;
@@ -290,27 +385,29 @@ int main(int argc, char** argv) {
   std::vector<std::string> only;
   for (size_t i = 0; i < args.size(); ++i) {
     const bool has_value = i + 1 < args.size();
+    // A size below 100 leaves W8's writers nothing; a multiple of 20 divides evenly among them.
+    auto size_of = [](const std::string& text) {
+      const uint32_t n = static_cast<uint32_t>(std::max(100L, std::atol(text.c_str())));
+      return n - n % 20;
+    };
     if (args[i] == "--quick") {
-      n = 20000;
+      sizes = {20000};
       runs = 3;
     } else if (args[i] == "--walks") {
       walks = true;
     } else if (args[i] == "--runs" && has_value) {
       runs = std::max(1, std::atoi(args[++i].c_str()));
     } else if (args[i] == "--n" && has_value) {
-      n = static_cast<uint32_t>(std::max(100, std::atoi(args[++i].c_str())));
-      n -= n % 20;
+      sizes = {size_of(args[++i])};
+    } else if (args[i] == "--sizes" && has_value) {
+      sizes.clear();
+      for (const std::string& item : SplitList(args[++i])) sizes.push_back(size_of(item));
     } else if (args[i] == "--csv" && has_value) {
       csv = args[++i];
     } else if (args[i] == "--dir" && has_value) {
       parent = args[++i];
     } else if (args[i] == "--only" && has_value) {
-      std::string list = args[++i];
-      for (size_t start = 0; start <= list.size();) {
-        const size_t comma = std::min(list.find(',', start), list.size());
-        only.push_back(list.substr(start, comma - start));
-        start = comma + 1;
-      }
+      only = SplitList(args[++i]);
     } else {
       return Usage();
     }
@@ -324,7 +421,7 @@ int main(int argc, char** argv) {
       Walks(dir, true);
       Walks(dir, false);
     } else {
-      status = Parent(n, runs, csv, dir, only);
+      status = Parent(sizes, runs, csv, dir, only);
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "RecordBench: %s\n", e.what());

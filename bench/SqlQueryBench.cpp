@@ -3,9 +3,9 @@
 //   J  the application's caller search: 20,000 callers joined to 2,000 clients on the client
 //      number, ORDER BY the caller's name;
 //   G  a grouped query over 100,000 rows in about 100 groups with COUNT, SUM, AVG, MIN and MAX.
-// SQLite works on a file database (synchronous=OFF) with the same indexes.  Run by hand on a
-// Release build:
-//   build-release/bench/SqlQueryBench [runs] [DIR]
+// --scale K multiplies the three tables' rows by K (the groups stay about 100).  SQLite works on
+// a file database (synchronous=OFF) with the same indexes.  Run by hand on a Release build:
+//   build-release/bench/SqlQueryBench [runs] [DIR] [--scale K]
 // Prints, per shape, our median, SQLite's median and the ratio SQLite / ours (above 1: faster).
 #include <sqlite3.h>
 
@@ -29,7 +29,7 @@ namespace {
 
 using namespace tessera;
 
-constexpr int kClients = 2000;
+constexpr int kClients = 2000;  // each times the scale
 constexpr int kCallers = 20000;
 constexpr int kGroupRows = 100000;
 constexpr int kGroups = 100;
@@ -180,24 +180,36 @@ size_t RunSqlite(sqlite3* db, const char* sql) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  int runs = 5;
+  int scale = 1;
+  std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int i = 1, positional = 0; i < argc; ++i) {
+    if (std::string(argv[i]) == "--scale" && i + 1 < argc) {
+      scale = std::max(1, std::atoi(argv[++i]));
+    } else if (positional++ == 0) {
+      runs = std::max(1, std::atoi(argv[i]));
+    } else {
+      base = argv[i];
+    }
+  }
+  const int clients_count = kClients * scale;
+  const int callers_count = kCallers * scale;
+  const int group_rows_count = kGroupRows * scale;
   std::random_device seed_source;
-  const std::filesystem::path base =
-      argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::temp_directory_path();
   const std::filesystem::path dir = base / ("sqlbench-" + std::to_string(seed_source()));
   std::filesystem::create_directories(dir);
   const std::string d = dir.string();
 
   std::mt19937 rng(19);
   std::vector<Client> clients;
-  for (int i = 1; i <= kClients; ++i) clients.push_back({i, Word(rng, 20), Word(rng, 12)});
+  for (int i = 1; i <= clients_count; ++i) clients.push_back({i, Word(rng, 20), Word(rng, 12)});
   std::vector<Caller> callers;
-  for (int i = 1; i <= kCallers; ++i) {
+  for (int i = 1; i <= callers_count; ++i) {
     callers.push_back(
-        {i, 1 + static_cast<int32_t>(rng() % kClients), Word(rng, 14), Word(rng, 10)});
+        {i, 1 + static_cast<int32_t>(rng() % clients_count), Word(rng, 14), Word(rng, 10)});
   }
   std::vector<GroupRow> group_rows;
-  for (int i = 1; i <= kGroupRows; ++i) {
+  for (int i = 1; i <= group_rows_count; ++i) {
     group_rows.push_back({i, static_cast<int32_t>(rng() % kGroups),
                           static_cast<int32_t>(rng() % 20000) - 10000, (rng() % 1000000) / 100.0});
   }
@@ -264,6 +276,8 @@ int main(int argc, char** argv) {
     const char* sql;
   };
   const Shape shapes[] = {{"J caller search", kJoinSql}, {"G grouped", kGroupSql}};
+  std::printf("scale %d: %d clients, %d callers, %d grouped rows; medians of %d runs\n", scale,
+              clients_count, callers_count, group_rows_count, runs);
   std::printf("%-18s %12s %12s %8s %8s\n", "shape", "ours (s)", "sqlite (s)", "ratio", "rows");
   for (const Shape& shape : shapes) {
     std::vector<double> ours, theirs;

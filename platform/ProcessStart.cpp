@@ -102,6 +102,40 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   return arguments;
 }
 
+std::string QuoteCommandArgument(std::string_view argument) {
+  std::string quoted = "\"";
+  size_t backslashes = 0;  // pending: their count depends on what follows them
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == '"') {
+      quoted.append(2 * backslashes + 1, '\\');
+    } else {
+      quoted.append(backslashes, '\\');
+    }
+    quoted += c;
+    backslashes = 0;
+  }
+  // Before the closing quote, each backslash is doubled.
+  quoted.append(2 * backslashes, '\\');
+  quoted += '"';
+  return quoted;
+}
+
+bool QuoteCommandProgram(std::string_view program, std::string* quoted) {
+  // The quoted head runs to the first double quote; what follows it is read up to a blank.
+  const size_t quote = program.find('"');
+  const std::string_view head = program.substr(0, quote);
+  const std::string_view tail =
+      quote == std::string_view::npos ? std::string_view() : program.substr(quote);
+  if (tail.find_first_of(" \t") != std::string_view::npos) return false;
+  if (program.empty()) return false;
+  *quoted = "\"" + std::string(head) + "\"" + std::string(tail);
+  return true;
+}
+
 int32_t StartProcess(std::string_view command_line) {
   const std::vector<std::string> arguments = SplitCommandLine(command_line);
   if (arguments.empty() || arguments[0].empty()) return 0;

@@ -31,6 +31,14 @@ namespace platform {
 //   quotes give one literal double quote; other backslashes are literal.
 std::vector<std::string> SplitCommandLine(std::string_view command_line);
 
+// The exact reverse of SplitCommandLine.  QuoteCommandArgument gives a later token that reads
+// back as `argument` whatever it holds (blanks, double quotes, backslashes, nothing at all).
+// QuoteCommandProgram gives a first token that reads back as `program`, or false when none can:
+// a first token has no escapes, so a double quote followed later by a blank or tab cannot be
+// written.
+std::string QuoteCommandArgument(std::string_view argument);
+bool QuoteCommandProgram(std::string_view program, std::string* quoted);
+
 // Starts the program of `command_line` (UTF-8) in the caller's environment and directory, as
 // described above.  Returns the child's process id, or 0 when it could not be started (no such
 // program, not executable, out of resources).

@@ -55,4 +55,6 @@ bool WaitForProcessEnd(int32_t pid, int32_t timeout_ms) {
   return true;
 }
 
+bool KillProcess(int32_t pid) { return pid > 0 && kill(pid, SIGKILL) == 0; }
+
 }  // namespace platform

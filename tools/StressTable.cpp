@@ -51,10 +51,29 @@ uint16_t Attempt(TStressCounts& counts, F&& action) {
   }
 }
 
+// Mostly a block or two; now and then a chain long enough to need read-ahead.
 std::string MemoText(std::mt19937& rng) {
-  // Mostly a block or two; now and then a chain long enough to need read-ahead.
   const size_t length = rng() % 8 == 0 ? 2000 + rng() % 6000 : 1 + rng() % 700;
   return std::string(length, static_cast<char>('a' + rng() % 26));
+}
+
+std::string MemoSpec(const std::string& text) {
+  return text.empty() ? "-" : std::to_string(text.size()) + ":" + text[0];
+}
+
+// One write told to the journal: `intent` first, then "D" (or what `done` makes after the write)
+// or the code that refused it, which goes on to the caller.
+template <class W, class D>
+void Journaled(TWriteJournal* journal, const std::string& intent, W&& write, D&& done) {
+  if (journal == nullptr) return write();
+  journal->Line(intent);
+  try {
+    write();
+  } catch (const ETesseraEngineError& e) {
+    journal->Line("F " + std::to_string(e.GetError(0).ErrorCode()));
+    throw;
+  }
+  journal->Line(done());
 }
 
 // Stands on a random record of the range; false when the table is empty.
@@ -134,50 +153,70 @@ void CloseMemo(TDataFile& table, uint8_t* record) {
 }
 
 void RunOperations(TDataFile& table, TShape shape, int operations, std::mt19937& rng,
-                   TStressCounts& counts) {
+                   TStressCounts& counts, TWriteJournal* journal) {
   std::vector<uint8_t> record(table.GetRecordBufferSize());
   const bool memo = shape == TShape::kMemo;
+  auto sequence = [&] { return std::to_string(cl::GetU32LE(record.data() + kRecSequence)); };
+  auto values = [&] {
+    return std::to_string(GetInt(table, kK, record.data())) + " " +
+           std::to_string(GetInt(table, kA, record.data())) + " " +
+           std::to_string(GetInt(table, kB, record.data()));
+  };
   for (int op = 0; op < operations; ++op) {
     const int kind = static_cast<int>(rng() % 20);
     if (kind < 7) {
+      const int32_t k = static_cast<int32_t>(1 + rng() % 50000);
       table.ApplyFieldDefaults(record.data());
-      PutInt(table, kK, static_cast<int32_t>(1 + rng() % 50000), record.data());
+      PutInt(table, kK, k, record.data());
       PutInt(table, kA, static_cast<int32_t>(rng() % 1000), record.data());
-      PutInt(table, kB, static_cast<int32_t>(rng() % 1000), record.data());
+      PutInt(table, kB, k, record.data());
+      const std::string text = memo && rng() % 2 == 0 ? MemoText(rng) : std::string();
       const uint16_t code = Attempt(counts, [&] {
-        if (memo && rng() % 2 == 0) {
-          const uint16_t c = SetMemo(table, MemoText(rng), record.data());
+        if (!text.empty()) {
+          const uint16_t c = SetMemo(table, text, record.data());
           if (c != 0) RaiseEngineError(c);
         }
-        table.InsertRecord(record.data());
+        Journaled(
+            journal, "I " + values() + " " + MemoSpec(text),
+            [&] { table.InsertRecord(record.data()); }, [&] { return "D " + sequence(); });
       });
       if (memo) CloseMemo(table, record.data());
       if (code == 0) ++counts.inserts;
     } else if (kind < 13) {
       uint32_t locked = 0;
+      bool written = false;
       const uint16_t code = Attempt(counts, [&] {
         if (!PositionRandomly(table, rng)) return;
         if (table.GetCurrentRecord(record.data(), true) != 0) return;
         locked = table.CurrentRecord()->number;
         PutInt(table, kA, GetInt(table, kA, record.data()) + 1, record.data());
-        PutInt(table, kB, static_cast<int32_t>(rng() % 1000), record.data());
-        if (memo && rng() % 3 == 0) {
-          const uint16_t c = SetMemo(table, MemoText(rng), record.data());
+        // The record's own key, so that an edit that lands on another record shows.
+        PutInt(table, kB, GetInt(table, kK, record.data()), record.data());
+        std::string text;
+        if (memo) {
+          text = MemoText(rng);
+          const uint16_t c = SetMemo(table, text, record.data());
           if (c != 0) RaiseEngineError(c);
         }
-        table.ModifyRecord(record.data(), true);
+        written = true;
+        Journaled(
+            journal, "E " + sequence() + " " + values() + " " + (memo ? MemoSpec(text) : "="),
+            [&] { table.ModifyRecord(record.data(), true); }, [] { return std::string("D"); });
       });
       if (memo) CloseMemo(table, record.data());
       // A failed edit leaves its record lock to be given back here, as the dataset's cancel does.
       if (locked != 0 && table.HoldsRecordLock(locked)) {
         Attempt(counts, [&] { table.UnlockRecord(locked); });
       }
-      if (code == 0 && locked != 0) ++counts.edits;
+      if (code == 0 && written) ++counts.edits;
     } else if (kind < 16) {
       bool deleted = false;
       Attempt(counts, [&] {
         if (!PositionRandomly(table, rng)) return;
-        table.DeleteRecord();
+        if (table.GetCurrentRecord(record.data()) != 0) return;
+        Journaled(
+            journal, "X " + sequence() + " " + std::to_string(GetInt(table, kK, record.data())),
+            [&] { table.DeleteRecord(); }, [] { return std::string("D"); });
         deleted = true;
       });
       if (deleted) ++counts.deletes;

@@ -17,6 +17,7 @@
 #include "engine/storage/core/TableCipher.h"
 #include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/table/TableCheck.h"
+#include "engine/storage/table/TableRepair.h"
 #include "platform/FileNames.h"
 #include "platform/OsFile.h"
 #include "tools/DataFileDump.h"
@@ -30,7 +31,8 @@ int Usage(std::ostream& err) {
   err << "usage: tessera-dump FILE.DAT\n"
          "       tessera-dump [--block-size N] [--encrypted] [--entries] FILE.IDX|FILE.BLB\n"
          "       tessera-dump --check [--encrypted] FILE.IDX\n"
-         "       tessera-dump --check TABLE\n";
+         "       tessera-dump --check [--password TEXT] TABLE\n"
+         "       tessera-dump --repair [--password TEXT] TABLE\n";
   return 2;
 }
 
@@ -48,6 +50,22 @@ int CheckWholeTable(const std::string& table, std::ostream& out, std::ostream& e
     err << "tessera-dump: " << cl::Cp1252ToUtf8(e.Message()) << "\n";
     return 2;
   }
+}
+
+// The repair, then the whole-table check: 0 when the table is sound afterwards, 1 when not, 2 when
+// the repair was refused or failed.
+int RepairWholeTable(const std::string& table, std::ostream& out, std::ostream& err) {
+  try {
+    const TTableRepairReport report = RepairTableFiles(cl::Utf8ToCp1252(table));
+    for (const std::string& change : report.changes) {
+      out << "repair: " << cl::Cp1252ToUtf8(change) << "\n";
+    }
+    if (report.changes.empty()) out << "repair: nothing to repair\n";
+  } catch (const ETesseraEngineError& e) {
+    err << "tessera-dump: repair refused: " << cl::Cp1252ToUtf8(e.Message()) << "\n";
+    return 2;
+  }
+  return CheckWholeTable(table, out, err);
 }
 
 std::string UpperExtension(const std::string& path) {
@@ -132,10 +150,16 @@ int RunTesseraDump(const std::vector<std::string>& args, std::ostream& out, std:
   TDumpOptions options;
   std::string path;
   bool check = false;
+  bool repair = false;
+  std::string password;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--check") {
       check = true;
+    } else if (arg == "--repair") {
+      repair = true;
+    } else if (arg == "--password" && i + 1 < args.size()) {
+      password = args[++i];
     } else if (arg == "--encrypted") {
       options.encrypted = true;
     } else if (arg == "--entries") {
@@ -157,6 +181,14 @@ int RunTesseraDump(const std::vector<std::string>& args, std::ostream& out, std:
   if (path.empty()) return Usage(err);
   const std::string ext = UpperExtension(path);
   InitializeEngine();
+  if (!password.empty()) {
+    if (!check && !repair) return Usage(err);
+    GetEngineSession()->AddPassword(cl::Utf8ToCp1252(password));
+  }
+  if (repair) {
+    if (check || (!ext.empty() && ext != ".DAT")) return Usage(err);
+    return RepairWholeTable(path, out, err);
+  }
   if (check && (ext.empty() || ext == ".DAT")) return CheckWholeTable(path, out, err);
   if (ext != ".DAT" && ext != ".IDX" && ext != ".BLB") return Usage(err);
   if (check && ext != ".IDX") return Usage(err);

@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDialog>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileSystemModel>
 #include <QGuiApplication>
@@ -225,6 +226,7 @@ class FolderDialog : public QDialog, public TFolderDialogControl {
     tree_->setModel(model_);
     for (int column = 1; column < model_->columnCount(); ++column) tree_->hideColumn(column);
     tree_->setHeaderHidden(true);
+    if (!options.desktop_root) tree_->setRootIndex(model_->index("/"));
     layout->addWidget(tree_);
     if (allow_create_) {
       edit_ = new QLineEdit;
@@ -272,6 +274,10 @@ class FolderDialog : public QDialog, public TFolderDialogControl {
   void EnableOK(bool enabled) override { ok_->setEnabled(enabled); }
   bool OKEnabled() const override { return ok_->isEnabled(); }
   bool HasHelpButton() const override { return help_ != nullptr; }
+  std::string RootPath() const override {
+    const QModelIndex root = tree_->rootIndex();
+    return root.isValid() ? FromQString(model_->filePath(root)) : std::string();
+  }
   std::string Text() const override { return options_.text; }
   void Accept() override {
     if (ok_->isEnabled()) done(QDialog::Accepted);
@@ -393,10 +399,17 @@ void TFakeTrayBackend::Act(HWND wnd, uint32_t id, TTrayAction action) {
 
 TFolderDialogControl* ActiveFolderDialog() { return g_active_folder_dialog; }
 
-bool BrowseForFolder(const TBrowseFolderOptions& options, std::string& folder) {
+bool BrowseForFolder(const TBrowseFolderOptions& options, std::string& folder, int* image_index) {
   if (options.kind == bfComputers) return false;
   FolderDialog dialog(options, false);
-  return dialog.Run(folder);
+  if (!dialog.Run(folder)) return false;
+  if (image_index != nullptr) *image_index = FolderImageIndex(folder);
+  return true;
+}
+
+int FolderImageIndex(const std::string& path) {
+  if (path == "/") return fiDrive;
+  return path == Normalized(FromQString(QDir::homePath())) ? fiHome : fiFolder;
 }
 
 bool SelectDirectory(std::string& directory, TSelectDirOpts options, int help_context) {

@@ -108,6 +108,9 @@ class TFolderDialogControl {
   virtual void EnableOK(bool enabled) = 0;
   virtual bool OKEnabled() const = 0;
   virtual bool HasHelpButton() const = 0;
+  // The folder whose contents form the tree's top level; "" when the top level is the file
+  // system's root itself (the desktop's view).
+  virtual std::string RootPath() const = 0;
   virtual std::string Text() const = 0;
   // Presses OK (nothing while it is disabled) or Cancel.
   virtual void Accept() = 0;
@@ -125,13 +128,22 @@ struct TBrowseFolderOptions {
   int help_context = 0;  // non-zero: a "&Aide" button (which does nothing: no help viewer)
   bool center = true;    // centred on the screen
   TBrowseKind kind = bfFolders;
+  // The desktop's view: the file system's root is the one top item.  Otherwise the computer's
+  // drives: the root's folders are the top level.
+  bool desktop_root = true;
   std::function<void(TFolderDialogControl& dialog)> on_initialized;
   std::function<void(TFolderDialogControl& dialog)> on_sel_changed;
 };
 
 // Runs the dialog; true with `folder` set (no trailing "/" but for "/" itself) when the user
 // chose an existing directory.  bfComputers has nothing to browse here and returns false.
-bool BrowseForFolder(const TBrowseFolderOptions& options, std::string& folder);
+// `image_index`, when given, receives the chosen item's image in the dialog's list (below).
+bool BrowseForFolder(const TBrowseFolderOptions& options, std::string& folder,
+                     int* image_index = nullptr);
+// The dialog's item images: the file system's root (the drive), the user's home, other folders.
+enum TFolderImage { fiDrive, fiHome, fiFolder };
+// REQUIRES: `path` normalised (no trailing "/" but for "/").
+int FolderImageIndex(const std::string& path);
 
 enum TSelectDirOpt { sdAllowCreate, sdPerformCreate, sdPrompt };
 using TSelectDirOpts = TSet<TSelectDirOpt>;

@@ -35,6 +35,8 @@ bool DirectoryExists(std::string_view path) {
   return platform::DirectoryExists(cl::Cp1252ToUtf8(path));
 }
 
+bool FileExists(std::string_view path) { return platform::FileExists(cl::Cp1252ToUtf8(path)); }
+
 int32_t DateTimeToSeconds(cl::TDateTime days) {
   // A day count carries binary noise (1.5 s is 1.4999999999999998 after the product), which would
   // push exact halves either way; to the microsecond the value is what the caller meant.

@@ -33,6 +33,8 @@ std::string AddTrailingBackslash(std::string_view path);
 std::string ExcludeTrailingBackslash(std::string_view path);
 // `path` exists and is a directory.
 bool DirectoryExists(std::string_view path);
+// `path` (Windows-1252) names an existing regular file.
+bool FileExists(std::string_view path);
 
 // Round(days x 86400), halves to even.
 int32_t DateTimeToSeconds(cl::TDateTime days);

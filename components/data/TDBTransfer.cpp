@@ -4,7 +4,6 @@
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/Streams.h"
 #include "components/data/Helpers.h"
-#include "platform/OsFile.h"
 
 namespace comp {
 
@@ -286,7 +285,7 @@ void TDBTransfer::TransferProper() {
     }
     std::unique_ptr<TFileStream> log;
     if (log_errors_) {
-      if (platform::FileExists(file_error_log_)) {
+      if (FileExists(file_error_log_)) {
         log = std::make_unique<TFileStream>(file_error_log_, fmOpenReadWrite | fmShareDenyWrite);
       } else {
         log = std::make_unique<TFileStream>(file_error_log_, fmCreate);

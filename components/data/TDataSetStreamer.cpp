@@ -491,9 +491,14 @@ void TDataSetStreamer::Load(TStream& stream) {
 std::string ReadLine(TStream& stream) {
   std::string line;
   char c = 0;
+  bool quoted = false;
   while (stream.Read(&c, 1) == 1) {
-    if (c == '\r') {
-      stream.Read(&c, 1);
+    if (c == '"') quoted = !quoted;
+    if (c == '\n' && !quoted) break;
+    if (c == '\r' && !quoted) {
+      // A file written elsewhere may end its lines with LF alone: never take a byte that is not
+      // the LF of a CR LF.
+      if (stream.Read(&c, 1) == 1 && c != '\n') stream.Seek(-1, soFromCurrent);
       break;
     }
     line += c;

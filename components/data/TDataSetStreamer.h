@@ -107,8 +107,8 @@ class TDataSetStreamer {
   std::unique_ptr<TDataSetFormat> format_;
 };
 
-// One text line: bytes up to a CR (not part of the line; the byte after it is read and dropped)
-// or to the stream's end.
+// One CSV line: bytes up to a line end (CR LF, a lone LF or a lone CR; not part of the line) or
+// to the stream's end.  A line end between double quotes belongs to a value and to the line.
 std::string ReadLine(cl::TStream& stream);
 
 }  // namespace comp

@@ -1,5 +1,6 @@
 #include "components/data/TExpressionEvaluator.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "classlib/rtl/FormatSettings.h"
@@ -30,8 +31,14 @@ struct TExpressionEvaluator::Token {
   int kind = kNothing;
   int position = 0;
   std::unique_ptr<TExpression> operand;
+  int height = 1;  // the operand's
   std::unique_ptr<TOperator> op;
   uint8_t priority = 0;
+};
+
+struct TExpressionEvaluator::Operand {
+  std::unique_ptr<TExpression> expression;
+  int height;
 };
 
 struct TExpressionEvaluator::PendingOperator {
@@ -55,27 +62,51 @@ void TCustomEvalParser::SkipBlanks() {
 TExpressionEvaluator::TExpressionEvaluator(TEvaluator* evaluator, std::string text)
     : TCustomEvalParser(std::move(text)), evaluator_(evaluator) {}
 
-std::unique_ptr<TExpression> TExpressionEvaluator::Parse() { return ParseSub('\0'); }
+std::unique_ptr<TExpression> TExpressionEvaluator::Parse() {
+  nesting_ = 0;
+  int height = 0;
+  return ParseSub('\0', height);
+}
 
-std::unique_ptr<TExpression> TExpressionEvaluator::ParseSub(char closing) {
-  std::vector<std::unique_ptr<TExpression>> operands;
+void TExpressionEvaluator::CheckNesting(int levels, int position) const {
+  if (levels > kMaxEvalNesting) {
+    throw EEvaluatorError(
+        "Expression trop imbriqu\xE9"
+        "e",
+        position);
+  }
+}
+
+std::unique_ptr<TExpression> TExpressionEvaluator::ParseSub(char closing, int& height) {
+  CheckNesting(nesting_ + 1, position_);
+  ++nesting_;
+  struct Leave {
+    int& nesting;
+    ~Leave() { --nesting; }
+  } leave{nesting_};
+  std::vector<Operand> operands;
   std::vector<PendingOperator> pending;
   auto reduce = [&] {
     PendingOperator top = std::move(pending.back());
     pending.pop_back();
-    std::unique_ptr<TExpression> right = std::move(operands.back());
+    Operand right = std::move(operands.back());
     operands.pop_back();
-    std::unique_ptr<TExpression> left;
+    Operand left{nullptr, 0};
     if (top.kind == kBinary) {
       left = std::move(operands.back());
       operands.pop_back();
     }
-    TExprKind kind = top.op->ResultKind(left ? left->GetKind() : ekNone, right->GetKind());
+    const int tree_height = 1 + std::max(left.height, right.height);
+    CheckNesting(tree_height, top.position);
+    TExprKind kind = top.op->ResultKind(left.expression ? left.expression->GetKind() : ekNone,
+                                        right.expression->GetKind());
     if (kind == ekNone) {
       throw EEvaluatorError("Param\xE8tres de fonction incorrects", top.position);
     }
-    operands.push_back(std::make_unique<TOperatedExpression>(std::move(top.op), std::move(left),
-                                                             std::move(right), kind));
+    operands.push_back(
+        {std::make_unique<TOperatedExpression>(std::move(top.op), std::move(left.expression),
+                                               std::move(right.expression), kind),
+         tree_height});
   };
   int previous = kStart;
   for (;;) {
@@ -91,7 +122,7 @@ std::unique_ptr<TExpression> TExpressionEvaluator::ParseSub(char closing) {
     }
     switch (token.kind) {
       case kOperand:
-        operands.push_back(std::move(token.operand));
+        operands.push_back({std::move(token.operand), token.height});
         break;
       case kPrefix:
         pending.push_back({std::move(token.op), kPrefix, token.priority, token.position});
@@ -102,19 +133,22 @@ std::unique_ptr<TExpression> TExpressionEvaluator::ParseSub(char closing) {
         if (token.kind == kBinary) {
           pending.push_back({std::move(token.op), kBinary, token.priority, token.position});
         } else {
-          std::unique_ptr<TExpression> left = std::move(operands.back());
+          Operand left = std::move(operands.back());
           operands.pop_back();
-          TExprKind kind = token.op->ResultKind(left->GetKind(), ekNone);
+          CheckNesting(left.height + 1, token.position);
+          TExprKind kind = token.op->ResultKind(left.expression->GetKind(), ekNone);
           if (kind == ekNone) {
             throw EEvaluatorError("Param\xE8tres de fonction incorrects", token.position);
           }
-          operands.push_back(std::make_unique<TOperatedExpression>(std::move(token.op),
-                                                                   std::move(left), nullptr, kind));
+          operands.push_back({std::make_unique<TOperatedExpression>(
+                                  std::move(token.op), std::move(left.expression), nullptr, kind),
+                              left.height + 1});
         }
         break;
       case kEnd:
         while (!pending.empty()) reduce();
-        return std::move(operands.back());
+        height = operands.back().height;
+        return std::move(operands.back().expression);
     }
     previous = token.kind;
   }
@@ -158,7 +192,7 @@ TExpressionEvaluator::Token TExpressionEvaluator::NextToken(char closing, int pr
   if (c == '(') {
     ++position_;
     token.kind = kOperand;
-    token.operand = ParseSub(')');
+    token.operand = ParseSub(')', token.height);
     return token;
   }
   InvalidChar(c, position_);
@@ -272,7 +306,7 @@ TExpressionEvaluator::Token TExpressionEvaluator::ResolveSymbol(const std::strin
       break;
     case skFunction: {
       std::unique_ptr<TFunction> function = symbol->function_class();
-      if (function->ParamCount() > 0) ParseParameters(function.get());
+      if (function->ParamCount() > 0) token.height = 1 + ParseParameters(function.get());
       token.kind = kOperand;
       token.operand = std::move(function);
       break;
@@ -290,16 +324,21 @@ TExpressionEvaluator::Token TExpressionEvaluator::ResolveSymbol(const std::strin
   return token;
 }
 
-void TExpressionEvaluator::ParseParameters(TFunction* function) {
+int TExpressionEvaluator::ParseParameters(TFunction* function) {
   SkipBlanks();
   if (AtEnd() || Current() != '(') {
     throw EEvaluatorError("Fonction incompl\xE8te : Parenth\xE8se attendue", position_);
   }
   ++position_;
   int count = function->ParamCount();
+  int highest = 0;
   for (int i = 0; i < count; ++i) {
-    function->SetParam(i, ParseSub(i + 1 < count ? ',' : ')'));
+    int height = 0;
+    function->SetParam(i, ParseSub(i + 1 < count ? ',' : ')', height));
+    highest = std::max(highest, height);
   }
+  CheckNesting(highest + 1, position_);
+  return highest;
 }
 
 }  // namespace comp

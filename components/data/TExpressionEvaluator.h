@@ -22,6 +22,11 @@
 //
 // Errors: the scanner's string and number errors are EParserError; every other parse error is
 // EEvaluatorError with the 1-based position where it was found.
+//
+// Hostile input: sub-expressions (parentheses, function parameters) nest at most
+// kMaxEvalNesting deep and the built tree is at most kMaxEvalNesting high, else "Expression
+// trop imbriquée": parsing, evaluating and freeing a tree all recurse along its height, and
+// 100,000 nested parentheses or a chain of as many ORs would overflow the stack.
 #pragma once
 
 #include <bitset>
@@ -32,6 +37,8 @@
 #include "components/data/TEvaluator.h"
 
 namespace comp {
+
+inline constexpr int kMaxEvalNesting = 512;
 
 // The text and the current 1-based position.
 class TCustomParser : public cl::TPersistent {
@@ -76,17 +83,23 @@ class TExpressionEvaluator : public TCustomEvalParser {
  private:
   struct Token;
   struct PendingOperator;
+  struct Operand;
 
-  // Parses up to `closing` (0: the end of the text), consuming it.
-  std::unique_ptr<TExpression> ParseSub(char closing);
+  // Parses up to `closing` (0: the end of the text), consuming it; `height` receives the height
+  // of the built tree.
+  std::unique_ptr<TExpression> ParseSub(char closing, int& height);
   Token NextToken(char closing, int previous);
   std::unique_ptr<TExpression> ScanString();
   std::unique_ptr<TExpression> ScanNumber();
   std::string ScanFreeSymbol();
   Token ResolveSymbol(const std::string& name, int start, int previous);
-  void ParseParameters(TFunction* function);
+  // Returns the highest parameter's height.
+  int ParseParameters(TFunction* function);
+  // Raises past kMaxEvalNesting.
+  void CheckNesting(int levels, int position) const;
 
   TEvaluator* evaluator_;
+  int nesting_ = 0;
 };
 
 }  // namespace comp

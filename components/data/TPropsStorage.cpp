@@ -88,6 +88,24 @@ std::string TPropsStorage::ReadString(const std::string& section, const std::str
   return on_read_ ? on_read_(section, item, default_value) : std::string();
 }
 
+bool TPropsStorage::HoldsItem(cl::TObject* item, const std::string& prefix,
+                              const std::string& section) {
+  const cl::TPropInfoList props(item, StoredPropKinds());
+  bool told = false;  // an item with values of nested objects only cannot be told apart
+  for (int i = 0; i < props.Count(); ++i) {
+    if (props.Items(i).Kind == cl::tkClass) continue;
+    if (Holds(section, prefix + props.Items(i).Name)) return true;
+    told = true;
+  }
+  return !told;
+}
+
+bool TPropsStorage::Holds(const std::string& section, const std::string& item) {
+  // A stored value reads back whatever the default; a missing one gives each default back.
+  const std::string probe(1, '\x01');
+  return ReadString(section, item, probe) != probe || !ReadString(section, item, "").empty();
+}
+
 void TPropsStorage::WriteString(const std::string& section, const std::string& item,
                                 const std::string& value) {
   if (on_write_) on_write_(section, item, value);
@@ -266,8 +284,11 @@ void TPropsStorage::LoadClass(const TPropInfo& prop, const std::string& text) {
     int32_t count = 0;
     if (!cl::TryStrToInt(cl::Trim(ReadString(section, "Count", "0")), count)) count = 0;
     if (count > 0) {
+      // A damaged or hostile Count must not make the list grow past the lines stored.
       cl::TStringList lines;
-      for (int i = 0; i < count; ++i) lines.Add(ReadString(section, "Item" + cl::IntToStr(i), ""));
+      for (int i = 0; i < count && Holds(section, "Item" + cl::IntToStr(i)); ++i) {
+        lines.Add(ReadString(section, "Item" + cl::IntToStr(i), ""));
+      }
       list->Assign(&lines);
     }
   } else if (auto* collection = dynamic_cast<cl::TCollection*>(object)) {
@@ -280,7 +301,14 @@ void TPropsStorage::LoadClass(const TPropInfo& prop, const std::string& text) {
       }
       if (count != collection->Count()) {
         collection->Clear();
-        for (int i = 0; i < count; ++i) collection->Add();
+        // As for lists: an item of which the store holds none of its own values ends it.
+        for (int i = 0; i < count; ++i) {
+          cl::TCollectionItem* item = collection->Add();
+          if (!HoldsItem(item, "Item" + cl::IntToStr(i) + "_", section)) {
+            delete item;
+            break;
+          }
+        }
       }
       for (int i = 0; i < collection->Count(); ++i) {
         Nested(collection->Items(i), "Item" + cl::IntToStr(i) + "_", section)->LoadProperties();

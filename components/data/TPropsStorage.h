@@ -61,6 +61,10 @@ class TPropsStorage : public cl::TObject {
   // The read callback's answer; "" (not the default) without a read callback.
   virtual std::string ReadString(const std::string& section, const std::string& item,
                                  const std::string& default_value);
+  // Whether the read callback holds a value for `item` (read twice with different defaults).
+  bool Holds(const std::string& section, const std::string& item);
+  // Whether it holds one of `item`'s own (not nested) values under `prefix`, or `item` has none.
+  bool HoldsItem(cl::TObject* item, const std::string& prefix, const std::string& section);
   virtual void WriteString(const std::string& section, const std::string& item,
                            const std::string& value);
   virtual void EraseSection(const std::string& section);

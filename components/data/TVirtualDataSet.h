@@ -38,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -276,6 +277,18 @@ class TVirtualDataSet : public cl::TDataSet {
   void FillKeyBuffer(const std::vector<cl::TField*>& fields, const cl::Variant& values);
   int FindKey(const std::vector<cl::TField*>& fields, const cl::Variant& values,
               cl::TLocateOptions options);
+  // One field of a key compared in place, without a call per field (a scan's equality test).
+  struct TFixedPart {
+    size_t offset;
+    cl::TFieldType type;
+    size_t size;
+  };
+  // The parts of `fields` when all are of fixed layout and `flags` asks for a plain compare;
+  // false when one needs CompareRecords.
+  bool FixedParts(const std::vector<cl::TField*>& fields, uint8_t flags,
+                  std::vector<TFixedPart>& parts) const;
+  // Whether `record` equals `key` on `part`, as CompareRecords without flags finds it.
+  static bool FixedPartEqual(const TFixedPart& part, const uint8_t* record, const uint8_t* key);
   void ReapplyMasterRange();
 
   // ---- filters (TVirtualDataSetFilter.cpp) ---------------------------------------------------
@@ -283,7 +296,8 @@ class TVirtualDataSet : public cl::TDataSet {
   bool AcceptRecord(TStoredRecord* record);
   void BuildFilteredList();
   void CompileFilter();
-  void RefilterAndFirst();
+  // REQUIRES: the new filter set; `undo` puts the previous one back when a record fails it.
+  void RefilterAndFirst(const std::function<void()>& undo);
 
   // ---- streaming -----------------------------------------------------------------------------
   void ReadRawData(cl::TStream& stream);

@@ -59,8 +59,15 @@ void TVirtualDataSet::CompileFilter() {
   filter_evaluator_ = std::move(evaluator);
 }
 
-void TVirtualDataSet::RefilterAndFirst() {
-  BuildFilteredList();
+void TVirtualDataSet::RefilterAndFirst(const std::function<void()>& undo) {
+  // A filter that compiles can still fail on a record: the previous filter stays whole, text,
+  // evaluator and list, or the shown records would disagree with the filter the next post tests.
+  try {
+    BuildFilteredList();
+  } catch (...) {
+    undo();
+    throw;
+  }
   First();
 }
 
@@ -102,29 +109,36 @@ void TVirtualDataSet::SetFilterText(const std::string& text) {
   }
   CheckBrowseMode();
   std::string previous = Filter();
+  std::unique_ptr<TFilterEvaluator> previous_evaluator = std::move(filter_evaluator_);
+  auto undo = [&] {
+    TDataSet::SetFilterText(previous);
+    filter_evaluator_ = std::move(previous_evaluator);
+  };
   TDataSet::SetFilterText(trimmed);
   try {
-    CompileFilter();  // the previous evaluator stays until this one compiles
+    CompileFilter();
   } catch (...) {
-    TDataSet::SetFilterText(previous);
+    undo();
     throw;
   }
-  RefilterAndFirst();
+  RefilterAndFirst(undo);
 }
 
 void TVirtualDataSet::SetFilterOptions(TFilterOptions options) {
   if (options == FilterOptions()) return;
   bool rebuild = Active() && Filtered();
   if (rebuild) CheckBrowseMode();
+  const TFilterOptions previous = FilterOptions();
   TDataSet::SetFilterOptions(options);
-  if (rebuild) RefilterAndFirst();
+  if (rebuild) RefilterAndFirst([&] { TDataSet::SetFilterOptions(previous); });
 }
 
 void TVirtualDataSet::SetOnFilterRecord(TFilterRecordEvent handler) {
   bool rebuild = Active() && Filtered();
   if (rebuild) CheckBrowseMode();
+  TFilterRecordEvent previous = OnFilterRecord();
   TDataSet::SetOnFilterRecord(std::move(handler));
-  if (rebuild) RefilterAndFirst();
+  if (rebuild) RefilterAndFirst([&] { TDataSet::SetOnFilterRecord(std::move(previous)); });
 }
 
 }  // namespace comp

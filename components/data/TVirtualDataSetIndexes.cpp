@@ -133,6 +133,63 @@ int TVirtualDataSet::CompareRecords(const uint8_t* record, const uint8_t* key,
   return 0;
 }
 
+// A null equals only a null; NaN compares equal, as in CompareRecords.
+bool TVirtualDataSet::FixedPartEqual(const TFixedPart& part, const uint8_t* record,
+                                     const uint8_t* key) {
+  const uint8_t* a = record + part.offset;
+  const uint8_t* b = key + part.offset;
+  if (a[0] == 0 || b[0] == 0) return a[0] == b[0];
+  ++a;
+  ++b;
+  switch (part.type) {
+    case ftString:
+      return std::strncmp(reinterpret_cast<const char*>(a), reinterpret_cast<const char*>(b),
+                          part.size) == 0;
+    case ftSmallint:
+      return Sign(GetI16LE(a), GetI16LE(b)) == 0;
+    case ftWord:
+      return Sign(GetU16LE(a), GetU16LE(b)) == 0;
+    case ftBoolean:
+      return (GetU16LE(a) != 0) == (GetU16LE(b) != 0);
+    case ftFloat:
+    case ftCurrency:
+    case ftDateTime:
+      return Sign(GetF64LE(a), GetF64LE(b)) == 0;
+    default:  // the four-byte integers, as FixedParts admits only these
+      return GetI32LE(a) == GetI32LE(b);
+  }
+}
+
+bool TVirtualDataSet::FixedParts(const std::vector<TField*>& fields, uint8_t flags,
+                                 std::vector<TFixedPart>& parts) const {
+  parts.clear();
+  for (TField* field : fields) {
+    auto slot = static_cast<size_t>(field->FieldNo() - 1);
+    if (field_is_blob_[slot]) return false;
+    switch (field->DataType()) {
+      case ftString:
+        if (flags != 0 || ansi_compare_) return false;
+        break;
+      case ftSmallint:
+      case ftInteger:
+      case ftDate:
+      case ftTime:
+      case ftAutoInc:
+      case ftWord:
+      case ftBoolean:
+      case ftFloat:
+      case ftCurrency:
+      case ftDateTime:
+        break;
+      default:
+        return false;
+    }
+    parts.push_back({static_cast<size_t>(field_offsets_[slot]), field->DataType(),
+                     static_cast<size_t>(field->DataSize())});
+  }
+  return true;
+}
+
 // ---- search and sort ---------------------------------------------------------------------------
 
 int TVirtualDataSet::Search(const TRecordList& list, const uint8_t* key,
@@ -489,15 +546,38 @@ int TVirtualDataSet::FindKey(const std::vector<TField*>& fields, const Variant& 
       return best;
     }
   }
-  constexpr size_t kAhead = 8;  // records sit anywhere in memory: fetch a few ahead of the scan
+  // Records sit anywhere in memory, so the scan waits on memory, not on compares: fetch well
+  // ahead, and fetch the record's own block (its data follows the header), since reading the
+  // header's data pointer to fetch through it would wait on memory itself.
+  constexpr size_t kAhead = 24;
   auto ahead = view.begin();
   for (size_t k = 0; k < kAhead && ahead != view.end(); ++k) ++ahead;
+  auto fetch_ahead = [&] {
+    if (!(ahead != view.end())) return;
+    const auto* block = reinterpret_cast<const char*>(*ahead);
+    __builtin_prefetch(block);
+    __builtin_prefetch(block + sizeof(TStoredRecord) + plain_size_ - 1);
+    ++ahead;
+  };
   int position = 0;
-  for (TStoredRecord* record : view) {
-    if (ahead != view.end()) {
-      __builtin_prefetch((*ahead)->data);
-      ++ahead;
+  std::vector<TFixedPart> parts;
+  if (FixedParts(fields, flags, parts)) {
+    for (TStoredRecord* record : view) {
+      fetch_ahead();
+      bool equal = true;
+      for (const TFixedPart& part : parts) {
+        if (!FixedPartEqual(part, record->data, key_buffer_)) {
+          equal = false;
+          break;
+        }
+      }
+      if (equal) return position;
+      ++position;
     }
+    return -1;
+  }
+  for (TStoredRecord* record : view) {
+    fetch_ahead();
     if (CompareRecords(record->data, key_buffer_, fields, flags) == 0) return position;
     ++position;
   }

@@ -11,6 +11,7 @@ bool TBrowseFolderDlg::Execute() {
   options.help_context = help_context_;
   options.center = position_ == dpScreenCenter;
   options.kind = browse_kind_;
+  options.desktop_root = desktop_root_;
   options.on_initialized = [this](cl::TFolderDialogControl& dialog) {
     selection_ = dialog.Selection();
     if (on_initialized_) on_initialized_(this);
@@ -20,10 +21,12 @@ bool TBrowseFolderDlg::Execute() {
     if (on_sel_changed_) on_sel_changed_(this);
   };
   std::string chosen;
-  const bool ok = cl::BrowseForFolder(options, chosen);
+  int image_index = -1;
+  const bool ok = cl::BrowseForFolder(options, chosen, &image_index);
   if (ok) {
     folder_name_ = chosen;
     selection_ = chosen;
+    image_index_ = image_index;
   }
   return ok;
 }

@@ -1,9 +1,10 @@
 // TBrowseFolderDlg: the folder browser dialog as a component, and BrowseDirectory, the routine
 // the directory edit uses.
 //
-// The tree's root is the file system's root "/" in every case: the desktop root of other
-// systems has no counterpart that holds the whole tree, and DesktopRoot is kept for callers that
-// set it.  bfComputers (browsing the network) has nothing to show here: Execute returns false.
+// DesktopRoot shows the file system's root "/" as the tree's one top item (the desktop holds
+// the whole tree); without it the tree starts at the computer's drive, its top level being the
+// root's folders.  bfComputers (browsing the network) has nothing to show here: Execute returns
+// false.  ImageIndex keeps the chosen item's image (cl::TFolderImage).
 // OK is enabled only while the selection is an existing directory, so a folder that does not
 // exist cannot be confirmed; the result never ends in "/" except "/" itself.
 //
@@ -37,6 +38,8 @@ class TBrowseFolderDlg : public cl::TComponent {
   // In: the initial selection (used only when it is an existing directory).  Out: the choice.
   const std::string& FolderName() const { return folder_name_; }
   void SetFolderName(const std::string& name) { folder_name_ = name; }
+  // The chosen item's image (cl::TFolderImage), -1 before a choice.
+  int ImageIndex() const { return image_index_; }
   // The selection while the dialog runs.
   const std::string& Selection() const { return selection_; }
 
@@ -56,6 +59,7 @@ class TBrowseFolderDlg : public cl::TComponent {
   std::string dialog_text_;
   std::string folder_name_;
   std::string selection_;
+  int image_index_ = -1;
   cl::TNotifyEvent on_initialized_;
   cl::TNotifyEvent on_sel_changed_;
 };

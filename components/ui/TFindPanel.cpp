@@ -1,9 +1,17 @@
 #include "components/ui/TFindPanel.h"
 
 #include <algorithm>
+#include <cstdint>
 
+#include "classlib/db/DBConsts.h"
 #include "classlib/db/TField.h"
+#include "classlib/db/TFields.h"
 #include "classlib/rtl/Collation.h"
+#include "classlib/rtl/Currency.h"
+#include "classlib/rtl/DateTimeText.h"
+#include "classlib/rtl/FormatSettings.h"
+#include "classlib/rtl/NumberText.h"
+#include "components/data/TVirtualDataSet.h"
 
 namespace comp {
 namespace {
@@ -14,6 +22,57 @@ bool SimpleType(cl::TFieldType type) {
 
 bool SameName(const std::string& a, const std::string& b) {
   return cl::AnsiUpperCase(a) == cl::AnsiUpperCase(b);
+}
+
+// Whether `text` converts to the field's type (and range), as the locate will convert it.  Text
+// that does not is simply not found: the search runs after a pause in the typing, so an error
+// box there would interrupt the user at every half-typed number or date.
+bool TextFitsField(const cl::TField& field, const std::string& text) {
+  const cl::TFormatSettings settings = cl::CurrentFormatSettings();
+  cl::TDateTime date = 0;
+  switch (field.DataType()) {
+    case cl::ftSmallint:
+    case cl::ftInteger:
+    case cl::ftWord:
+    case cl::ftAutoInc: {
+      int64_t number = 0;
+      if (!cl::TryStrToInt64(text, number)) return false;
+      const auto type = field.DataType();
+      int64_t low = type == cl::ftSmallint ? INT16_MIN : type == cl::ftWord ? 0 : INT32_MIN;
+      int64_t high = type == cl::ftSmallint ? INT16_MAX
+                     : type == cl::ftWord   ? UINT16_MAX
+                                            : INT32_MAX;
+      const auto* integer = dynamic_cast<const cl::TIntegerField*>(&field);
+      if (integer != nullptr && (integer->MinValue() != 0 || integer->MaxValue() != 0)) {
+        low = std::max<int64_t>(low, integer->MinValue());
+        high = std::min<int64_t>(high, integer->MaxValue());
+      }
+      return number >= low && number <= high;
+    }
+    case cl::ftFloat:
+    case cl::ftCurrency: {
+      double number = 0;
+      return cl::TryStrToFloat(text, number, settings);
+    }
+    case cl::ftBCD: {
+      cl::Currency amount;
+      return cl::TryStrToCurr(text, amount, settings);
+    }
+    case cl::ftBoolean: {
+      auto is_prefix_of = [&text](std::string_view word) {
+        return text.size() <= word.size() && cl::AnsiSameText(text, word.substr(0, text.size()));
+      };
+      return is_prefix_of(cl::STextTrue) || is_prefix_of(cl::STextFalse);
+    }
+    case cl::ftDate:
+      return cl::TryStrToDate(text, date, settings);
+    case cl::ftTime:
+      return cl::TryStrToTime(text, date, settings);
+    case cl::ftDateTime:
+      return cl::TryStrToDateTime(text, date, settings);
+    default:
+      return true;
+  }
 }
 
 // The panel places its parts itself (no alignment), so its splitter has no aligned neighbour to
@@ -111,8 +170,9 @@ bool TFindEdit::Search(TFindDirection direction) {
   if (!do_search) return false;
   if (direction == fdFirst && find_mode_ == fmNearest && field->FieldKind() == cl::fkData &&
       field->DataType() != cl::ftMemo) {
-    found_ = dataset_->Locate(search_field_, cl::Variant(text),
-                              {cl::loCaseInsensitive, cl::loPartialKey});
+    found_ =
+        TextFitsField(*field, text) && dataset_->Locate(search_field_, cl::Variant(text),
+                                                        {cl::loCaseInsensitive, cl::loPartialKey});
   } else {
     found_ = ScanDataSet(PrepareFindPattern(text), *dataset_, field, direction);
   }
@@ -178,6 +238,7 @@ TFindPanel::TFindPanel(cl::TComponent* owner) : cl::TPanel(owner) {
     const int index = combo_->ItemIndex();
     if (index >= 0 && index < static_cast<int>(field_names_.size())) {
       edit_->SetSearchField(field_names_[static_cast<size_t>(index)]);
+      ApplyChangeIndex();
     }
   });
   splitter_ = new TFindSplitter(this);
@@ -203,9 +264,7 @@ void TFindPanel::SetDataSet(cl::TDataSet* dataset) {
     dataset->FreeNotification(this);
     after_open_token_.Install(dataset->AfterOpen(), [this](cl::TDataSet* ds) {
       after_open_token_.CallPrevious(ds);
-      const std::string field = edit_->SearchField();
-      RebuildFieldList();
-      SetSearchField(field);
+      RelistFields();
     });
     dataset->SetAfterOpen(after_open_token_.Handler());
     hooked_dataset_ = dataset;
@@ -236,15 +295,51 @@ void TFindPanel::RebuildFieldList() {
   }
 }
 
+void TFindPanel::RelistFields() {
+  const std::string field = edit_->SearchField();
+  RebuildFieldList();
+  SetSearchField(field);
+}
+
 void TFindPanel::SetSearchField(const std::string& name) {
   for (size_t i = 0; i < field_names_.size(); ++i) {
     if (SameName(field_names_[i], name)) {
       combo_->SetItemIndex(static_cast<int>(i));
       edit_->SetSearchField(field_names_[i]);
+      ApplyChangeIndex();
       return;
     }
   }
   edit_->SetSearchField(name);
+}
+
+void TFindPanel::SetFieldTagValue(int value) {
+  edit_->SetFieldTagValue(value);
+  RelistFields();
+}
+
+void TFindPanel::SetAllowCalcFields(bool value) {
+  edit_->SetAllowCalcFields(value);
+  RelistFields();
+}
+
+void TFindPanel::SetChangeIndex(bool value) {
+  change_index_ = value;
+  ApplyChangeIndex();
+}
+
+void TFindPanel::ApplyChangeIndex() {
+  if (!change_index_) return;
+  auto* dataset = dynamic_cast<TVirtualDataSet*>(edit_->DataSet());
+  if (dataset == nullptr) return;
+  cl::TField* field = dataset->FindField(edit_->SearchField());
+  // Only stored fields can order the records; a calculated or memo search keeps the order.
+  if (field == nullptr || field->FieldKind() != cl::fkData || field->DataType() == cl::ftMemo) {
+    return;
+  }
+  if (!SameName(dataset->IndexFieldNames(), field->FieldName())) {
+    dataset->SetIndexFieldNames(field->FieldName());
+  }
 }
 
 void TFindPanel::SetVisibleItems(TFindPanelVisibleItems items) {

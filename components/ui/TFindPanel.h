@@ -102,6 +102,25 @@ class TFindPanel : public cl::TPanel {
   // Selects the combo entry of that field (names compared ignoring case).
   void SetSearchField(const std::string& name);
   int Interval() const { return edit_ != nullptr ? edit_->Interval() : 200; }
+  void SetInterval(int ms) { edit_->SetInterval(ms); }
+  TFindMode FindMode() const { return edit_->FindMode(); }
+  void SetFindMode(TFindMode mode) { edit_->SetFindMode(mode); }
+  TFindDirection DefaultDirection() const { return edit_->DefaultDirection(); }
+  void SetDefaultDirection(TFindDirection direction) { edit_->SetDefaultDirection(direction); }
+  // Both change which fields the combo box lists; the search field stays chosen when listed.
+  int FieldTagValue() const { return edit_->FieldTagValue(); }
+  void SetFieldTagValue(int value);
+  bool AllowCalcFields() const { return edit_->AllowCalcFields(); }
+  void SetAllowCalcFields(bool value);
+  // With ChangeIndex, choosing a data field of an in-memory dataset orders the dataset by it.
+  bool ChangeIndex() const { return change_index_; }
+  void SetChangeIndex(bool value);
+  std::string Text() const { return edit_->Text(); }
+  void SetText(const std::string& text) { edit_->SetText(text); }
+  // The edit's events, under the panel's names.
+  void SetOnChange(cl::TNotifyEvent handler) { edit_->SetOnChange(std::move(handler)); }
+  void SetBeforeSearch(TSearchEvent handler) { edit_->SetBeforeSearch(std::move(handler)); }
+  void SetAfterSearch(TFindEvent handler) { edit_->SetOnAfterFind(std::move(handler)); }
   TFindPanelVisibleItems VisibleItems() const { return visible_items_; }
   void SetVisibleItems(TFindPanelVisibleItems items);
   TVerticalAlignment VerticalAlignment() const { return vertical_alignment_; }
@@ -124,6 +143,9 @@ class TFindPanel : public cl::TPanel {
 
  private:
   void ReleaseDataSet();
+  // Lists the fields again and re-selects the search field.
+  void RelistFields();
+  void ApplyChangeIndex();
 
   cl::TLabel* label_;
   TFindEdit* edit_ = nullptr;
@@ -135,6 +157,7 @@ class TFindPanel : public cl::TPanel {
   TFindPanelVisibleItems visible_items_{viButtons, viComboBox, viLabel};
   TVerticalAlignment vertical_alignment_ = vaCenter;
   int combo_width_ = 120;
+  bool change_index_ = false;
   cl::TDataSet* hooked_dataset_ = nullptr;
   cl::THandlerTakeover<cl::TDataSetNotifyEvent> after_open_token_;
 };

@@ -1,5 +1,6 @@
 #include "components/ui/TFormPlacement.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "classlib/rtl/Application.h"
@@ -297,6 +298,7 @@ TFormPlacement::~TFormPlacement() {
   hook_->SetWinControl(nullptr);
   UnchainFormEvents();
   min_max_info_.owner_ = nullptr;
+  for (TIniLink* link : links_) link->storage_ = nullptr;
 }
 
 std::string TFormPlacement::IniFileName() const {
@@ -482,6 +484,7 @@ void TFormPlacement::SavePlacement() {
     StorageWriteString(storage_.get(), section, "ActiveControl", form->ActiveControl()->Name());
   }
   StorageWriteBool(storage_.get(), section, "Visible", destroying_);
+  NotifyLinks(true);
 }
 
 void TFormPlacement::RestorePlacement() {
@@ -489,6 +492,25 @@ void TFormPlacement::RestorePlacement() {
   if (form == nullptr) return;
   ReadFormPlacement(form, storage_.get(), IniSection(), options_.Contains(fpState),
                     options_.Contains(fpPosition));
+  NotifyLinks(false);
+}
+
+void TFormPlacement::NotifyLinks(bool save) {
+  const std::vector<TIniLink*> links = links_;
+  for (TIniLink* link : links) {
+    if (std::find(links_.begin(), links_.end(), link) == links_.end()) continue;
+    const cl::TNotifyEvent& handler = save ? link->on_save_ : link->on_load_;
+    if (handler) handler(link);
+  }
+}
+
+TIniLink::~TIniLink() { SetStorage(nullptr); }
+
+void TIniLink::SetStorage(TFormPlacement* storage) {
+  if (storage == storage_) return;
+  if (storage_ != nullptr) std::erase(storage_->links_, this);
+  storage_ = storage;
+  if (storage_ != nullptr) storage_->links_.push_back(this);
 }
 
 int TFormPlacement::ReadInteger(const std::string& ident, int default_value) {

@@ -29,6 +29,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "classlib/forms/Forms.h"
 #include "classlib/forms/Screen.h"
@@ -81,6 +82,30 @@ class TWinMinMaxInfo : public cl::TPersistent {
   TFormPlacement* owner_ = nullptr;
 };
 
+class TFormPlacement;
+
+// An object that travels with a placement: told to save after the placement is saved and to
+// restore after it is restored, while the placement's storage is open (so it may use the
+// placement's ReadString and WriteString).  Either side may go first: the other forgets it.
+class TIniLink : public cl::TObject {
+ public:
+  TIniLink() = default;
+  ~TIniLink() override;
+  TIniLink(const TIniLink&) = delete;
+  TIniLink& operator=(const TIniLink&) = delete;
+
+  TFormPlacement* Storage() const { return storage_; }
+  void SetStorage(TFormPlacement* storage);
+  void SetOnSave(cl::TNotifyEvent handler) { on_save_ = std::move(handler); }
+  void SetOnLoad(cl::TNotifyEvent handler) { on_load_ = std::move(handler); }
+
+ private:
+  friend class TFormPlacement;
+  TFormPlacement* storage_ = nullptr;
+  cl::TNotifyEvent on_save_;
+  cl::TNotifyEvent on_load_;
+};
+
 class TFormPlacement : public cl::TComponent {
  public:
   explicit TFormPlacement(cl::TComponent* owner);
@@ -116,6 +141,9 @@ class TFormPlacement : public cl::TComponent {
                          const std::string& default_value);
   void WriteString(const std::string& section, const std::string& ident, const std::string& value);
 
+  // The linked objects, in the order they were attached.
+  const std::vector<TIniLink*>& Links() const { return links_; }
+
   // Attaches the window hook while PreventResize or a limit is set; detaches it otherwise.
   void UpdateHook();
   bool HookAttached() const { return hook_->WinControl() != nullptr; }
@@ -129,6 +157,9 @@ class TFormPlacement : public cl::TComponent {
 
  private:
   friend class TWinMinMaxInfo;
+  friend class TIniLink;
+  // Tells every link (a handler may detach links meanwhile).
+  void NotifyLinks(bool save);
   // Opens the storage for the life of the guard unless one is open.
   class StorageGuard;
   void OpenStorage();
@@ -160,6 +191,7 @@ class TFormPlacement : public cl::TComponent {
   cl::THandlerTakeover<cl::TNotifyEvent> destroy_token_;
   cl::TNotifyEvent on_save_;
   cl::TNotifyEvent on_restore_;
+  std::vector<TIniLink*> links_;
 };
 
 class TFormStorage : public TFormPlacement {

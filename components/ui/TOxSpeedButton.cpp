@@ -3,10 +3,38 @@
 #include <algorithm>
 
 #include "classlib/forms/Forms.h"
+#include "classlib/rtl/Collation.h"
 #include "components/ui/WindowRoutines.h"
 
 namespace comp {
 namespace {
+
+// Whether `key` is the caption's accelerator: the letter after a single "&".
+bool IsAccel(char key, const std::string& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return cl::AnsiUpperCase(std::string(1, caption[i + 1])) ==
+           cl::AnsiUpperCase(std::string(1, key));
+  }
+  return false;
+}
+
+// The caption's words, its lines' trailing blanks removed (line breaks kept).
+std::string WrappedCaption(const std::string& caption) {
+  std::string text;
+  for (const char c : caption) {
+    if (c == '\n' || c == '\r') {
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+    }
+    text += c;
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
 
 TGlyphCache* g_glyph_cache = nullptr;
 
@@ -106,7 +134,9 @@ int TOxButtonGlyph::CreateButtonGlyph(TOxButtonState state) {
   if (list_ == nullptr) list_ = g_glyph_cache->GetList(w, h);
   // The picture's images: up, disabled, down, exclusive; a missing one is the up image (or, for
   // the disabled state, the up image embossed).
-  const int image = static_cast<int>(state) < num_glyphs_ ? static_cast<int>(state) : 0;
+  const int image = static_cast<int>(state) < std::min(num_glyphs_, static_cast<int>(bsInactive))
+                        ? static_cast<int>(state)
+                        : 0;
   cl::TBitmap piece;
   piece.SetSize(w, h);
   piece.Canvas().BitBlt(0, 0, w, h, glyph_, image * w, 0, cl::SRCCOPY);
@@ -114,6 +144,18 @@ int TOxButtonGlyph::CreateButtonGlyph(TOxButtonState state) {
     cl::TBitmap disabled;
     CreateDisabledBitmap(piece, transparent_color_, disabled);
     indexes_[state] = list_->AddMaskedSlot(disabled, cl::clBtnFace);
+  } else if (state == bsInactive) {
+    // The up image in grey, by luminance; the transparent colour stays as it is.
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const auto c = static_cast<uint32_t>(piece.Canvas().Pixels(x, y));
+        if (c == static_cast<uint32_t>(transparent_color_)) continue;
+        const uint32_t grey =
+            ((c & 0xFF) * 77 + ((c >> 8) & 0xFF) * 151 + ((c >> 16) & 0xFF) * 28) >> 8;
+        piece.Canvas().SetPixel(x, y, static_cast<cl::TColor>(grey | grey << 8 | grey << 16));
+      }
+    }
+    indexes_[state] = list_->AddMaskedSlot(piece, transparent_color_);
   } else {
     indexes_[state] = list_->AddMaskedSlot(piece, transparent_color_);
   }
@@ -125,11 +167,32 @@ void TOxButtonGlyph::Draw(cl::TCanvas& canvas, const cl::TRect& client, const st
   const int index = CreateButtonGlyph(state);
   const cl::TPoint glyph_size =
       index == -1 ? cl::TPoint{0, 0} : cl::TPoint{list_->Width(), list_->Height()};
-  const cl::TPoint text_size =
-      caption.empty() ? cl::TPoint{0, 0}
-                      : cl::TPoint{canvas.TextWidth(caption), canvas.TextHeight(caption)};
+  // The caption's room: beside a glyph on the left or right, else the whole width.
+  const bool beside = layout == cl::blGlyphLeft || layout == cl::blGlyphRight;
+  const int room =
+      std::max(1, client.Width() - 4 -
+                      (beside && glyph_size.X > 0 ? glyph_size.X + std::max(spacing, 0) : 0));
+  const std::string text = word_wrap_ ? WrappedCaption(caption) : caption;
+  const unsigned align = alignment_ == cl::taLeftJustify    ? cl::DT_LEFT
+                         : alignment_ == cl::taRightJustify ? cl::DT_RIGHT
+                                                            : cl::DT_CENTER;
+  const unsigned flags = align | (word_wrap_ ? cl::DT_WORDBREAK : cl::DT_SINGLELINE);
+  cl::TRect text_rect = cl::Rect(0, 0, text.empty() ? 0 : room, 0);
+  if (!text.empty()) canvas.DrawText(text, text_rect, flags | cl::DT_CALCRECT);
+  const cl::TPoint text_size = {text_rect.Width(), text_rect.Height()};
   cl::TButtonPlacement place =
       cl::CalcButtonLayout(client, glyph_size, text_size, layout, margin, spacing);
+  if (margin < 0 && alignment_ != cl::taCenter) {
+    // Without a margin the block is centred: Alignment moves it to that side.
+    constexpr int kEdge = 2;
+    const int left = std::min(glyph_size.X > 0 ? place.glyph.X : place.text.X,
+                              text_size.X > 0 ? place.text.X : place.glyph.X);
+    const int right = std::max(place.glyph.X + glyph_size.X, place.text.X + text_size.X);
+    const int dx =
+        alignment_ == cl::taLeftJustify ? client.Left + kEdge - left : client.Right - kEdge - right;
+    place.glyph.X += dx;
+    place.text.X += dx;
+  }
   if (state == bsDown || state == bsExclusive) {
     place.glyph.X += 1;
     place.glyph.Y += 1;
@@ -137,14 +200,18 @@ void TOxButtonGlyph::Draw(cl::TCanvas& canvas, const cl::TRect& client, const st
     place.text.Y += 1;
   }
   if (index != -1) list_->Draw(canvas, place.glyph.X, place.glyph.Y, index);
-  if (caption.empty()) return;
+  if (text.empty()) return;
   canvas.Brush().SetStyle(cl::bsClear);
+  auto draw_at = [&](int x, int y) {
+    cl::TRect at = cl::Rect(x, y, x + text_size.X, y + text_size.Y);
+    canvas.DrawText(text, at, flags);
+  };
   if (state == bsDisabled) {
     canvas.Font().SetColor(static_cast<cl::TColor>(0xFFFFFF));
-    canvas.TextOut(place.text.X + 1, place.text.Y + 1, caption);
+    draw_at(place.text.X + 1, place.text.Y + 1);
     canvas.Font().SetColor(static_cast<cl::TColor>(0x808080));
   }
-  canvas.TextOut(place.text.X, place.text.Y, caption);
+  draw_at(place.text.X, place.text.Y);
 }
 
 // ---- TOxSpeedButton --------------------------------------------------------------------------
@@ -182,6 +249,30 @@ void TOxSpeedButton::SetLayout(cl::TButtonLayout layout) {
   Invalidate();
 }
 void TOxSpeedButton::SetNumGlyphs(int count) { glyph_.SetNumGlyphs(count); }
+void TOxSpeedButton::SetAlignment(cl::TAlignment alignment) {
+  glyph_.SetAlignment(alignment);
+  Invalidate();
+}
+void TOxSpeedButton::SetWordWrap(bool value) {
+  glyph_.SetWordWrap(value);
+  Invalidate();
+}
+void TOxSpeedButton::SetTransparent(bool value) {
+  transparent_ = value;
+  Invalidate();
+}
+void TOxSpeedButton::SetStyle(TButtonStyle style) {
+  style_ = style;
+  Invalidate();
+}
+void TOxSpeedButton::SetMarkDropDown(bool value) {
+  mark_drop_down_ = value;
+  Invalidate();
+}
+void TOxSpeedButton::SetGrayedInactive(bool value) {
+  grayed_inactive_ = value;
+  Invalidate();
+}
 
 void TOxSpeedButton::SetDropDownMenu(cl::TPopupMenu* menu) {
   drop_down_menu_ = menu;
@@ -244,6 +335,13 @@ void TOxSpeedButton::WndProc(cl::TMessage& message) {
     case cl::CM_SYSCOLORCHANGE:
       glyph_.Invalidate();
       Invalidate();
+      break;
+    case cl::CM_DIALOGCHAR:
+      if (Enabled() && Visible() && IsAccel(static_cast<char>(message.WParam), Caption())) {
+        Click();
+        message.Result = 1;
+        return;
+      }
       break;
     default:
       break;
@@ -337,20 +435,52 @@ void TOxSpeedButton::Paint() {
   cl::TCanvas& canvas = Canvas();
   const cl::TRect r = cl::Rect(0, 0, Width(), Height());
   const bool pressed = state_ == bsDown || state_ == bsExclusive;
-  if (!flat_ || mouse_in_control_ || pressed) {
-    const cl::TColor top_left = pressed ? cl::clBtnShadow : cl::clBtnHighlight;
-    const cl::TColor bottom_right = pressed ? cl::clBtnHighlight : cl::clBtnShadow;
-    canvas.Pen().SetColor(top_left);
-    canvas.MoveTo(r.Left, r.Bottom - 1);
-    canvas.LineTo(r.Left, r.Top);
-    canvas.LineTo(r.Right - 1, r.Top);
-    canvas.Pen().SetColor(bottom_right);
-    canvas.LineTo(r.Right - 1, r.Bottom - 1);
-    canvas.LineTo(r.Left, r.Bottom - 1);
+  if (!transparent_) {
+    canvas.Brush().SetStyle(cl::bsSolid);
+    canvas.Brush().SetColor(cl::clBtnFace);
+    canvas.FillRect(r);
   }
+  auto bevel = [&](cl::TRect box, cl::TColor top_left, cl::TColor bottom_right) {
+    canvas.Pen().SetColor(top_left);
+    canvas.MoveTo(box.Left, box.Bottom - 1);
+    canvas.LineTo(box.Left, box.Top);
+    canvas.LineTo(box.Right - 1, box.Top);
+    canvas.Pen().SetColor(bottom_right);
+    canvas.LineTo(box.Right - 1, box.Bottom - 1);
+    canvas.LineTo(box.Left, box.Bottom - 1);
+  };
+  cl::TRect client = cl::Rect(1, 1, r.Right - 1, r.Bottom - 1);
+  if (style_ == bsWin31) {
+    // The old look: a dark outline, then two pixels of bevel (one of shadow when pressed).
+    bevel(r, cl::clWindowFrame, cl::clWindowFrame);
+    const cl::TRect inner = cl::Rect(1, 1, r.Right - 1, r.Bottom - 1);
+    if (pressed) {
+      bevel(inner, cl::clBtnShadow, cl::clBtnFace);
+    } else {
+      bevel(inner, cl::clBtnHighlight, cl::clBtnShadow);
+      bevel(cl::Rect(2, 2, r.Right - 2, r.Bottom - 2), cl::clBtnHighlight, cl::clBtnShadow);
+    }
+    client = cl::Rect(3, 3, r.Right - 3, r.Bottom - 3);
+  } else if (!flat_ || mouse_in_control_ || pressed) {
+    bevel(r, pressed ? cl::clBtnShadow : cl::clBtnHighlight,
+          pressed ? cl::clBtnHighlight : cl::clBtnShadow);
+  }
+  if (mark_drop_down_ && drop_down_menu_ != nullptr) {
+    // A small arrow, pointing down, in its own strip at the right.
+    constexpr int kStrip = 9;
+    const int x = client.Right - kStrip + 1 + (pressed ? 1 : 0);
+    const int y = (r.Height() - 3) / 2 + (pressed ? 1 : 0);
+    canvas.Pen().SetColor(Enabled() ? cl::clBtnText : cl::clBtnShadow);
+    for (int row = 0; row < 3; ++row) {
+      canvas.MoveTo(x + row, y + row);
+      canvas.LineTo(x + 5 - row, y + row);
+    }
+    client.Right -= kStrip;
+  }
+  TOxButtonState state = Enabled() ? state_ : bsDisabled;
+  if (state == bsUp && grayed_inactive_ && flat_ && !mouse_in_control_) state = bsInactive;
   canvas.Font().Assign(&Font());
-  glyph_.Draw(canvas, cl::Rect(1, 1, r.Right - 1, r.Bottom - 1), Caption(), layout_, margin_,
-              spacing_, Enabled() ? state_ : bsDisabled);
+  glyph_.Draw(canvas, client, Caption(), layout_, margin_, spacing_, state);
 }
 
 }  // namespace comp

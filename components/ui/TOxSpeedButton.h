@@ -9,6 +9,13 @@
 // sender's AllowAllUp).  With AllowTimer a press starts the repeat timer: the first Click after
 // InitPause, then one every RepeatInterval while the button is down and holds the capture.
 //
+// Look: Style bsWin31 draws the old frame (a dark outline and a two-pixel bevel), bsNew and
+// bsAutoDetect the thin one; a Transparent button leaves its background to the parent.  The
+// caption, aligned by Alignment and wrapped by WordWrap into the room beside the glyph, underlines
+// its accelerator, and Alt with that letter clicks an enabled button.  MarkDropDown draws an arrow
+// at the right for a button with a drop-down menu; GrayedInactive draws a flat button's glyph in
+// grey while the mouse is not over it.
+//
 // Ownership: TGlyphCache is one per process, made with the first glyph and freed with the last;
 // each TGlyphList lives while one of its slots is used.  GUI thread only.
 #pragma once
@@ -23,8 +30,10 @@
 
 namespace comp {
 
-enum TOxButtonState { bsUp, bsDisabled, bsDown, bsExclusive };
-constexpr int kButtonStateCount = 4;
+// bsInactive: the grey glyph of GrayedInactive.
+enum TOxButtonState { bsUp, bsDisabled, bsDown, bsExclusive, bsInactive };
+constexpr int kButtonStateCount = 5;
+enum TButtonStyle { bsAutoDetect, bsWin31, bsNew };
 enum TMenuPosition { dmBelow, dmRight };
 // Sent to the parent's controls when a grouped button goes down: WParam the group index,
 // LParam the button.
@@ -76,6 +85,10 @@ class TOxButtonGlyph {
   // Draws glyph and caption into `client`.
   void Draw(cl::TCanvas& canvas, const cl::TRect& client, const std::string& caption,
             cl::TButtonLayout layout, int margin, int spacing, TOxButtonState state);
+  cl::TAlignment Alignment() const { return alignment_; }
+  void SetAlignment(cl::TAlignment alignment) { alignment_ = alignment; }
+  bool WordWrap() const { return word_wrap_; }
+  void SetWordWrap(bool value) { word_wrap_ = value; }
   // Drops the cached images (a new picture, new colours).
   void Invalidate();
 
@@ -85,7 +98,9 @@ class TOxButtonGlyph {
   cl::TBitmap glyph_;
   int num_glyphs_ = 1;
   cl::TColor transparent_color_ = static_cast<cl::TColor>(0xFF00FF);
-  int indexes_[kButtonStateCount] = {-1, -1, -1, -1};
+  int indexes_[kButtonStateCount] = {-1, -1, -1, -1, -1};
+  cl::TAlignment alignment_ = cl::taCenter;
+  bool word_wrap_ = false;
   TGlyphList* list_ = nullptr;
 };
 
@@ -124,6 +139,18 @@ class TOxSpeedButton : public cl::TGraphicControl {
   int NumGlyphs() const { return glyph_.NumGlyphs(); }
   void SetNumGlyphs(int count);
   TOxButtonGlyph& ButtonGlyph() { return glyph_; }
+  cl::TAlignment Alignment() const { return glyph_.Alignment(); }
+  void SetAlignment(cl::TAlignment alignment);
+  bool WordWrap() const { return glyph_.WordWrap(); }
+  void SetWordWrap(bool value);
+  bool Transparent() const { return transparent_; }
+  void SetTransparent(bool value);
+  TButtonStyle Style() const { return style_; }
+  void SetStyle(TButtonStyle style);
+  bool MarkDropDown() const { return mark_drop_down_; }
+  void SetMarkDropDown(bool value);
+  bool GrayedInactive() const { return grayed_inactive_; }
+  void SetGrayedInactive(bool value);
 
   TOxButtonState State() const { return state_; }
   bool MouseInControl() const { return mouse_in_control_; }
@@ -165,6 +192,10 @@ class TOxSpeedButton : public cl::TGraphicControl {
   int modal_result_ = 0;
   cl::TPopupMenu* drop_down_menu_ = nullptr;
   TMenuPosition menu_position_ = dmBelow;
+  bool transparent_ = false;
+  TButtonStyle style_ = bsAutoDetect;
+  bool mark_drop_down_ = false;
+  bool grayed_inactive_ = false;
   bool mouse_in_control_ = false;
   bool dragging_ = false;
   bool menu_tracking_ = false;
@@ -174,11 +205,12 @@ class TOxSpeedButton : public cl::TGraphicControl {
   cl::TNotifyEvent on_mouse_leave_;
 };
 
-// The calendar's navigation button: repeats while held.
+// The calendar's navigation button: repeats while held, in the old look.
 class TOxTimerSpeedButton : public TOxSpeedButton {
  public:
   explicit TOxTimerSpeedButton(cl::TComponent* owner) : TOxSpeedButton(owner) {
     SetAllowTimer(true);
+    SetStyle(bsWin31);
   }
 };
 

@@ -81,8 +81,18 @@ TPopupCalendar::TPopupCalendar(cl::TComponent* owner) : TPopupWindow(owner) {
   top->SetAlign(cl::alTop);
   top->SetHeight(18);
   top->SetBevelOuter(cl::bvNone);
-  const char* const hints[4] = {"Année précédente", "Mois précédent", "Mois suivant",
-                                "Année suivante"};
+  // Windows-1252, as every text of the controls.
+  const char* const hints[4] = {
+      "Ann\xE9"
+      "e pr\xE9"
+      "c\xE9"
+      "dente",
+      "Mois pr\xE9"
+      "c\xE9"
+      "dent",
+      "Mois suivant",
+      "Ann\xE9"
+      "e suivante"};
   for (int i = 0; i < 4; ++i) buttons_[i] = NavButton(this, top, i, hints[i], 14);
   buttons_[0]->SetLeft(-1);
   buttons_[1]->SetLeft(12);

@@ -411,11 +411,26 @@ std::string StripQuotes(std::string name) {
 }  // namespace
 
 void TranslateParams(std::string& text, TTesseraParams* params) {
-  bool quoted = false;
+  // The quote that opened the string being read (0 outside): the other quote inside it is text.
+  char quote = 0;
+  auto toggle = [&quote](char c) {
+    if (quote == 0) {
+      quote = c;
+    } else if (c == quote) {
+      quote = 0;
+    }
+  };
   size_t pos = 0;
   while (pos < text.size()) {
     char c = text[pos];
-    if (c == ':' && !quoted) {
+    if (c == '/' && quote == 0 && pos + 1 < text.size() && text[pos + 1] == '*') {
+      // A comment ends where the statement's reader ends it, at its first "*/"; an unclosed one
+      // is the reader's error, and nothing in it is a parameter.
+      const size_t end = text.find("*/", pos + 2);
+      pos = end == std::string::npos ? text.size() : end + 2;
+      continue;
+    }
+    if (c == ':' && quote == 0) {
       if (pos + 1 < text.size() && text[pos + 1] == ':') {
         text.erase(pos, 1);
         ++pos;
@@ -423,8 +438,8 @@ void TranslateParams(std::string& text, TTesseraParams* params) {
       }
       size_t end = pos + 1;
       bool quoted_name = end < text.size() && IsQuote(text[end]);
-      while (end < text.size() && (quoted || !EndsName(text[end]))) {
-        if (IsQuote(text[end])) quoted = !quoted;
+      while (end < text.size() && (quote != 0 || !EndsName(text[end]))) {
+        if (IsQuote(text[end])) toggle(text[end]);
         ++end;
       }
       std::string name = text.substr(pos + 1, end - pos - 1);
@@ -435,7 +450,7 @@ void TranslateParams(std::string& text, TTesseraParams* params) {
       pos += 2;
       continue;
     }
-    if (IsQuote(c)) quoted = !quoted;
+    if (IsQuote(c)) toggle(c);
     ++pos;
   }
 }

@@ -169,7 +169,8 @@ class TTesseraParams : public cl::TPersistent {
 
 // Translates the named parameters of `text` in place into "?" markers (the rules below) and adds
 // one parameter per marker to `params` when it is not nullptr:
-//   - quotes (' and ") toggle a quoted state;
+//   - a quote (' or ") opens a quoted string that only the same quote closes;
+//   - outside quotes a comment ("/*" to the first "*/") is passed over whole;
 //   - outside quotes "::" becomes ":";
 //   - outside quotes ":" starts a name that runs to the end of the text or, outside quotes, to a
 //     line feed, carriage return, blank, ")", "," or ";" (so "=" stays in the name); a quoted

@@ -1,6 +1,7 @@
 #include "engine/components/TTesseraQuery.h"
 
 #include <algorithm>
+#include <string>
 
 #include "classlib/db/DBConsts.h"
 #include "classlib/db/TDataSource.h"
@@ -243,6 +244,12 @@ void TTesseraQuery::ParamsFromDataSource() {
 }
 
 void TTesseraQuery::BindParams() {
+  // A "?" past the list (ParamCheck off, or markers written as such) would run as NULL.
+  const size_t markers = statement_->Statement().parameters.size();
+  if (markers > static_cast<size_t>(params_->Count())) {
+    DatabaseErrorFmt(SNoParameterValue, {std::to_string(params_->Count() + 1)});
+  }
+  if (params_->Count() == 0) return;
   std::vector<TQueryParamDescriptor> descriptors;
   std::vector<uint8_t> buffer;
   for (int i = 0; i < params_->Count(); ++i) {
@@ -296,7 +303,7 @@ TDataFile* TTesseraQuery::CreateHandle() {
       DatabaseError(SCreateHandleError);
     }
     ParamsFromDataSource();
-    if (params_->Count() > 0) BindParams();
+    BindParams();
     TDataFile* result = Execute();
     if (result == nullptr) DatabaseError(SCreateHandleError);
     live_result_ = statement_->LiveResult();
@@ -331,6 +338,8 @@ void TTesseraQuery::RefreshParams() {
 
 void TTesseraQuery::ExecSQL() {
   CheckInactive();
+  // A statement that fails changes nothing: it never reports an earlier statement's count.
+  rows_affected_ = 0;
   if (sql_->Count() == 0) DatabaseError(SNoSQLStatement);
   if (!Prepared()) PrepareStatement();
   // An executed statement cannot run again: it goes whatever happens.
@@ -339,7 +348,7 @@ void TTesseraQuery::ExecSQL() {
     ~Unprepare() { self->FreeStatement(); }
   } unprepare{this};
   ParamsFromDataSource();
-  if (params_->Count() > 0) BindParams();
+  BindParams();
   Execute();
   rows_affected_ = statement_->RowsAffected();
 }

@@ -144,6 +144,8 @@ class TTesseraQuery : public TTesseraDBDataSet {
   // The statement prepared on the current text; raises and stays unprepared on failure.
   void PrepareStatement();
   void ParamsFromDataSource();
+  // Hands every parameter's value to the statement; a "?" without a parameter of its position
+  // raises "No value for parameter" with that position, whatever ParamCheck says.
   void BindParams();
   // Executes the prepared statement with the progress callback installed.
   TDataFile* Execute();

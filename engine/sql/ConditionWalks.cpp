@@ -57,18 +57,34 @@ bool IsPlainColumn(const ExpressionNode* node) {
   return node != nullptr && node->kind == kNodeColumn && !node->first && !node->second;
 }
 
-bool ContainsColumn(const ExpressionNode* node) {
+namespace {
+
+// True when some node of the tree matches; a loop, as IN lists may be long.
+template <class Match>
+bool ContainsNode(const ExpressionNode* node, Match match) {
   std::vector<const ExpressionNode*> pending;
   if (node != nullptr) pending.push_back(node);
   while (!pending.empty()) {
     const ExpressionNode* n = pending.back();
     pending.pop_back();
-    if (n->kind == kNodeColumn) return true;
+    if (match(*n)) return true;
     if (n->first) pending.push_back(n->first.get());
     if (n->second) pending.push_back(n->second.get());
     if (n->next) pending.push_back(n->next.get());
   }
   return false;
+}
+
+}  // namespace
+
+bool ContainsColumn(const ExpressionNode* node) {
+  return ContainsNode(node, [](const ExpressionNode& n) { return n.kind == kNodeColumn; });
+}
+
+bool ContainsAggregate(const ExpressionNode* node) {
+  return ContainsNode(node, [](const ExpressionNode& n) {
+    return n.kind == kNodeFunction && n.code >= kFnSum && n.code <= kFnAvg;
+  });
 }
 
 void MarkJoinType(uint8_t join_type, ExpressionNode* condition) {

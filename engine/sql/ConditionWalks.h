@@ -26,6 +26,9 @@ bool IsPlainColumn(const ExpressionNode* node);
 // True when the tree holds a column reference.
 bool ContainsColumn(const ExpressionNode* node);
 
+// True when the tree holds SUM, COUNT, MIN, MAX or AVG.
+bool ContainsAggregate(const ExpressionNode* node);
+
 // Sets `join_type` on every comparison (=, <>, >, <, >=, <=) reached through NOT, AND and OR
 // from `condition` whose two sides both hold a column.
 void MarkJoinType(uint8_t join_type, ExpressionNode* condition);

@@ -21,12 +21,73 @@ void EnsureBuffer(TSourceDataFile& table) {
   }
 }
 
+// Held in memory by key for a join: a table of at most this many bytes of record buffers.
+constexpr size_t kKeyedRowsBytes = size_t{16} << 20;
+// Its rows are read once the lookups by descent come to this share of them: reading a row in
+// order costs less than a descent, so the lookups then pay for the reading at least once over,
+// and a join that looks up a few rows of a large table never reads it whole.
+constexpr uint32_t kKeyedRowsShare = 4;
+
+// The key field's value in `record` as a hash key; false when it is blank.  The key field is of
+// an integer-like type (ServedByKeyRange): its value fits eight bytes.
+bool KeyValue(TDataFile& file, uint16_t field, const uint8_t* record, uint64_t& key) {
+  uint8_t value[kMaxDeclaredSize + 2] = {};
+  if (file.GetFieldValue(TFieldSet::kTable, field, value, record)) return false;
+  key = cl::GetU64LE(value);
+  return true;
+}
+
+void DecideKeyedRows(TSourceDataFile& table) {
+  TKeyedRows& k = table.keyed_rows;
+  TDataFile& file = *table.data_file;
+  k.decided = true;
+  // A blob's value lives in the blob file beside the record: such rows stay where they are.
+  for (const TFieldDefinition& f : file.TableFields()) {
+    if (f.IsBlob()) return;
+  }
+  const uint64_t count = file.GetRecordCount();
+  k.eligible = count * file.GetRecordBufferSize() <= kKeyedRowsBytes;
+  k.threshold = static_cast<uint32_t>(count / kKeyedRowsShare);
+}
+
+// Every row of the table (positioned on the link's unique index, without filters) by key.
+void BuildKeyedRows(TSourceDataFile& table) {
+  TKeyedRows& k = table.keyed_rows;
+  TDataFile& file = *table.data_file;
+  std::vector<uint8_t>& buffer = table.record_buffer;
+  file.MoveToBeginning();
+  while (file.GetNextRecord(buffer.data()) == 0) {
+    uint64_t key = 0;
+    if (!KeyValue(file, k.field, buffer.data(), key)) continue;
+    if (!k.at.emplace(key, k.rows.size()).second) continue;
+    k.rows.insert(k.rows.end(), buffer.begin(), buffer.end());
+  }
+  k.built = true;
+}
+
+// The table's row whose unique key equals the one in `table.lookup_record`.
+bool LookUp(TSourceDataFile& table) {
+  TKeyedRows& k = table.keyed_rows;
+  TDataFile& file = *table.data_file;
+  if (!k.decided) DecideKeyedRows(table);
+  if (!k.built && (!k.eligible || ++k.lookups <= k.threshold)) {
+    return file.FindRecordByKey(table.lookup_record, table.record_buffer.data());
+  }
+  if (!k.built) BuildKeyedRows(table);
+  uint64_t key = 0;
+  if (!KeyValue(file, k.field, table.lookup_record, key)) return false;
+  const auto it = k.at.find(key);
+  if (it == k.at.end()) return false;
+  std::memcpy(table.record_buffer.data(), k.rows.data() + it->second, table.record_buffer.size());
+  return true;
+}
+
 bool ReadNext(TSourceDataFile& table) {
   EnsureBuffer(table);
   if (table.lookup_record != nullptr) {
     if (!table.lookup_pending) return false;
     table.lookup_pending = false;
-    return table.data_file->FindRecordByKey(table.lookup_record, table.record_buffer.data());
+    return LookUp(table);
   }
   return table.data_file->GetNextRecord(table.record_buffer.data()) == 0;
 }
@@ -171,6 +232,7 @@ bool SetKeyRange(TSourceDataLink& link, bool changed) {
   file.PutFieldValue(TFieldSet::kTable, field.number, false, stored, link.range_record.data());
   if (link.range_lookup) {
     link.child->lookup_record = link.range_record.data();
+    link.child->keyed_rows.field = field.number;
     return true;
   }
   file.SetRange(false, link.range_record.data(), 1, link.range_record.data(), 1);
@@ -380,6 +442,7 @@ void DropKeyRanges(TQueryStatement& query) {
   for (auto& table : query.source_tables) {
     for (auto& link : table->links) {
       link->child->lookup_record = nullptr;
+      link->child->keyed_rows = TKeyedRows();
       if (link->range_active && link->child->data_file->IsOpen()) {
         link->range_active = false;
         TDataFile& file = *link->child->data_file;

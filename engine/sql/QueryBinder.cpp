@@ -41,6 +41,28 @@ constexpr size_t kResultRecordCacheEntries = 65535;
 // Temporary names taken by other processes between search and creation, tried past.
 constexpr int kTempNameAttempts = 100;
 
+// The ENCRYPTED WITH password in the session's list while the result is created or opened, and
+// taken out again when it was not there before.
+class ResultPasswordGuard {
+ public:
+  ResultPasswordGuard(TFileSession& session, const TQueryStatement& s)
+      : session_(session),
+        password_(s.password),
+        added_(s.encrypted && !session.HasPassword(s.password)) {
+    if (added_) session_.AddPassword(password_);
+  }
+  ~ResultPasswordGuard() {
+    if (added_) session_.RemovePassword(password_);
+  }
+  ResultPasswordGuard(const ResultPasswordGuard&) = delete;
+  ResultPasswordGuard& operator=(const ResultPasswordGuard&) = delete;
+
+ private:
+  TFileSession& session_;
+  const std::string& password_;
+  bool added_;
+};
+
 bool SameName(std::string_view a, std::string_view b) { return cl::AnsiSameText(a, b); }
 
 bool DiskFileExists(const std::string& name) {
@@ -729,16 +751,7 @@ void TQueryBinder::CreateResult() {
       }
     }
   }
-  const bool added_password = s_.encrypted && !session.HasPassword(s_.password);
-  if (added_password) session.AddPassword(s_.password);
-  struct PasswordGuard {
-    TFileSession& session;
-    const std::string& password;
-    bool added;
-    ~PasswordGuard() {
-      if (added) session.RemovePassword(password);
-    }
-  } password_guard{session, s_.password, added_password};
+  const ResultPasswordGuard password_guard(session, s_);
 
   auto setup = [&](const std::string& name) {
     result.SetFileName(name);
@@ -759,27 +772,41 @@ void TQueryBinder::CreateResult() {
     result.SetupNewTable(std::move(table));
   };
   if (into) {
-    q_.result_name_ = ContainsPath(s_.into_name) || directory.empty()
+    q_.into_target_ = ContainsPath(s_.into_name) || directory.empty()
                           ? s_.into_name
                           : AddTrailingBackslash(directory) + s_.into_name;
-    setup(q_.result_name_);
-  } else {
-    // Another process may take the name between the search and the creation: the exclusive
-    // creation refuses it, and the search runs again, past the name now taken.
-    for (int attempt = 0;; ++attempt) {
-      std::string name = MakeTempTableNameIn(session, in_memory, directory);
-      try {
-        setup(name);
-      } catch (const ETesseraEngineError&) {
-        if (attempt < kTempNameAttempts && !in_memory && DiskFileExists(name)) continue;
-        throw;
-      }
-      q_.result_name_ = name;
-      break;
+    // The target is replaced only once the statement has succeeded (ReplaceIntoTarget); one
+    // that another handle holds is refused now, as its replacement would be.
+    TDataFile target;
+    target.SetInMemory(in_memory);
+    target.SetFileName(q_.into_target_);
+    target.CheckTableFilesFree();
+    // Built beside it, so that the replacement is a rename.
+    const size_t slash = q_.into_target_.rfind('/');
+    directory = slash == std::string::npos ? std::string() : q_.into_target_.substr(0, slash + 1);
+  }
+  // Another process may take the name between the search and the creation: the exclusive
+  // creation refuses it, and the search runs again, past the name now taken.
+  for (int attempt = 0;; ++attempt) {
+    std::string name = MakeTempTableNameIn(session, in_memory, directory);
+    try {
+      setup(name);
+    } catch (const ETesseraEngineError&) {
+      if (attempt < kTempNameAttempts && !in_memory && DiskFileExists(name)) continue;
+      throw;
     }
+    q_.result_name_ = name;
+    break;
   }
   q_.result_created_ = true;
+  // An INTO result under construction is deleted by Unprepare unless it replaced its target.
   result.SetDeleteOnClose(!into);
+  q_.into_pending_ = into;
+  OpenResult();
+}
+
+void TQueryBinder::OpenResult() {
+  TDataFile& result = *q_.result_;
   result.Open();
   result.SetNoKeyCheck(true);
   result.SetDeferredCommit(true);
@@ -796,6 +823,23 @@ void TQueryBinder::CreateResult() {
         std::min(kResultRecordCacheEntries,
                  kResultRecordCacheBytes / std::max<size_t>(buffer_size, 1)));
   }
+}
+
+void TQueryBinder::ReplaceIntoTarget() {
+  TDataFile& result = *q_.result_;
+  result.Close();
+  TDataFile target;
+  target.SetInMemory(result.InMemory());
+  target.SetFileName(q_.into_target_);
+  // Refused (another handle holds the target): nothing changed, and Unprepare drops the result.
+  if (target.Exists()) target.DeleteTableFiles();
+  // From here the result is the only copy: a failed rename leaves it under its temporary name.
+  q_.into_pending_ = false;
+  result.RenameTableFiles(q_.into_target_);
+  q_.result_name_ = result.FileName();
+  const ResultPasswordGuard password_guard(*GetEngineSession(), s_);
+  OpenResult();
+  ShiftWorkingFields();
 }
 
 void TQueryBinder::ShiftWorkingFields() {

@@ -32,6 +32,11 @@ class TQueryBinder {
 
   [[noreturn]] static void Fail(const std::string& message);
 
+  // After a successful SELECT ... INTO: the result, built under a temporary name beside the
+  // target, replaces the target's files and is opened again under its name.  A target that
+  // another handle opened meanwhile is refused (9220) and stays as it was.
+  void ReplaceIntoTarget();
+
  private:
   void OpenSourceTable(TSourceDataFile& table, bool live);
   // Fills in the table of every column of a condition tree; unknown names raise.
@@ -53,6 +58,8 @@ class TQueryBinder {
   void DefineResultFields();
   void DefineResultIndexes();
   void CreateResult();
+  // Opens the created (or renamed) result and sets it up for the rows to come.
+  void OpenResult();
   void ShiftWorkingFields();
 
   TDataQuery& q_;

@@ -17,6 +17,7 @@
 
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/Collation.h"
+#include "classlib/rtl/ShortString.h"
 #include "engine/sql/ConditionWalks.h"
 #include "engine/sql/JoinAnalysis.h"
 #include "engine/sql/JoinLoop.h"
@@ -213,6 +214,13 @@ class TQueryExecutor {
 
   // ---- DELETE and UPDATE ----
 
+  // A row as it was before the statement changed it; for a delete, which frees the row's blobs,
+  // their contents too.
+  struct BeforeImage {
+    Row record;
+    std::vector<std::pair<uint16_t, std::vector<uint8_t>>> blobs;
+  };
+
   void ExecuteChange(bool update) {
     TSourceDataFile& table = *s_.source_tables.front();
     TDataFile& file = *table.data_file;
@@ -230,22 +238,91 @@ class TQueryExecutor {
       bookmarks.push_back(std::move(key));
     });
     std::vector<ExpressionNode> results(s_.values.size());
-    for (const std::string& key : bookmarks) {
-      if (!file.FindKey(reinterpret_cast<const uint8_t*>(key.data()), false)) continue;
-      if (!update) {
-        file.DeleteRecord();
+    // The table lock keeps every other writer out, so putting these back undoes the statement.
+    std::vector<BeforeImage> changed;
+    uint8_t* record = table.record_buffer.data();
+    try {
+      for (const std::string& key : bookmarks) {
+        if (!file.FindKey(reinterpret_cast<const uint8_t*>(key.data()), false)) continue;
+        if (file.GetCurrentRecord(record, update) != 0) continue;
+        BeforeImage image{Row(record, record + table.record_buffer.size()), {}};
+        if (!update) {
+          ReadBlobsOf(file, image);
+          file.DeleteRecord();
+        } else {
+          // Every value reads the row as it was before the statement changed it.
+          for (size_t i = 0; i < s_.values.size(); ++i) {
+            Evaluate(*s_.values[i]->expression, results[i]);
+          }
+          for (size_t i = 0; i < s_.values.size(); ++i) {
+            StoreValue(file, *s_.target_columns[i], *s_.values[i], results[i], record, "UPDATE");
+          }
+          file.ModifyRecord(record);
+        }
+        changed.push_back(std::move(image));
         ++q_.rows_affected_;
+      }
+    } catch (...) {
+      q_.rows_affected_ = 0;
+      PutBack(file, changed, update);
+      throw;
+    }
+  }
+
+  void ReadBlobsOf(TDataFile& file, BeforeImage& image) {
+    for (const TFieldDefinition& f : file.TableFields()) {
+      if (!f.IsBlob() ||
+          file.GetFieldValue(TFieldSet::kTable, f.number, nullptr, image.record.data())) {
         continue;
       }
-      if (file.GetCurrentRecord(table.record_buffer.data(), true) != 0) continue;
-      // Every value reads the row as it was before the statement changed it.
-      for (size_t i = 0; i < s_.values.size(); ++i) Evaluate(*s_.values[i]->expression, results[i]);
-      for (size_t i = 0; i < s_.values.size(); ++i) {
-        StoreValue(file, *s_.target_columns[i], *s_.values[i], results[i],
-                   table.record_buffer.data(), "UPDATE");
+      std::vector<uint8_t> data;
+      if (const uint16_t code = ReadBlobData(file, f.number, image.record.data(), data)) {
+        RaiseEngineError(code, cl::ToShort(file.FileName()));
       }
-      file.ModifyRecord(table.record_buffer.data());
-      ++q_.rows_affected_;
+      image.blobs.emplace_back(f.number, std::move(data));
+    }
+  }
+
+  // Undoes the changes of a failed UPDATE or DELETE, last first, so that each step meets the
+  // table as it was when that change was made (no key can clash).  A step that fails leaves its
+  // row as the statement left it; the others are still put back, and the caller passes on the
+  // statement's own error, which is the one the user must see.
+  void PutBack(TDataFile& file, std::vector<BeforeImage>& changed, bool update) noexcept {
+    try {
+      DropTableFilters(s_);
+      file.SetCurrentIndexByNumber(kRecordOrderIndex);
+    } catch (...) {
+      return;  // without the record order no row can be found again
+    }
+    uint8_t key[kMaxKeyLength] = {};
+    Row current(file.GetRecordBufferSize());
+    for (auto it = changed.rbegin(); it != changed.rend(); ++it) {
+      uint8_t* record = it->record.data();
+      try {
+        if (update) {
+          file.BuildKey(record, key);  // the record number: the record order's key
+          if (file.FindKey(key, false) && file.GetCurrentRecord(current.data(), true) == 0) {
+            file.ModifyRecord(record);
+          }
+          continue;
+        }
+        // The deleted row's blob blocks were freed: its values are written afresh (a value that
+        // cannot be written stays blank rather than name blocks another row may now hold).
+        for (const auto& blob : it->blobs) {
+          file.PutFieldValue(TFieldSet::kTable, blob.first, false, nullptr, record);
+        }
+        for (const auto& [field, data] : it->blobs) {
+          if (data.empty()) continue;
+          if (file.OpenBlob(TFieldSet::kTable, field, 0, record) != 0 ||
+              file.WriteBlob(TFieldSet::kTable, field, static_cast<int32_t>(data.size()),
+                             data.data(), 0, record) != 0) {
+            break;
+          }
+        }
+        file.InsertRecord(record);
+      } catch (...) {
+        // See above: the statement's error goes on; this row stays as the statement left it.
+      }
     }
   }
 
@@ -316,6 +393,11 @@ class TQueryExecutor {
       code = FillPlain();
     }
     if (code != 0) return code;
+    if (!s_.into_name.empty()) {
+      binder_.ReplaceIntoTarget();
+      q_.rows_affected_ =
+          static_cast<int32_t>(std::min<uint32_t>(result.GetRecordCount(), INT32_MAX));
+    }
     result.SetCurrentIndexByNumber(0);
     result.MoveToBeginning();
     handle = &result;
@@ -376,27 +458,36 @@ class TQueryExecutor {
   }
 
   uint16_t CopyBlob(TSourceDataFile& source, uint16_t field, uint16_t result_field, uint8_t* row) {
-    TDataFile& file = *source.data_file;
     TDataFile& result = *q_.result_;
     uint8_t* record = source.record_buffer.data();
-    if (file.GetFieldValue(TFieldSet::kTable, field, nullptr, record)) return 0;
-    if (file.OpenBlob(TFieldSet::kTable, field, 0, record) != 0) return kBlobCopyFailed;
+    if (source.data_file->GetFieldValue(TFieldSet::kTable, field, nullptr, record)) return 0;
+    std::vector<uint8_t> data;
+    if (ReadBlobData(*source.data_file, field, record, data) != 0) return kBlobCopyFailed;
+    if (data.empty()) return 0;
+    if (result.OpenBlob(TFieldSet::kTable, result_field, 0, row) != 0 ||
+        result.WriteBlob(TFieldSet::kTable, result_field, static_cast<int32_t>(data.size()),
+                         data.data(), 0, row) != 0) {
+      return kBlobCopyFailed;
+    }
+    has_blobs_ = true;
+    open_blobs_.push_back(result_field);
+    return 0;
+  }
+
+  // The whole value of a blob field that is not blank; 0, or the engine's code of the failure
+  // (kBlobCopyFailed for a value shorter than its size).
+  static uint16_t ReadBlobData(TDataFile& file, uint16_t field, uint8_t* record,
+                               std::vector<uint8_t>& data) {
+    if (const uint16_t code = file.OpenBlob(TFieldSet::kTable, field, 0, record)) return code;
     int32_t size = 0;
     uint16_t code = file.GetBlobSize(TFieldSet::kTable, field, size, record);
-    std::vector<uint8_t> data(static_cast<size_t>(std::max(size, 0)));
+    data.assign(static_cast<size_t>(std::max(size, 0)), 0);
     int32_t count = 0;
     if (code == 0 && size > 0) {
       code = file.ReadBlob(TFieldSet::kTable, field, count, size, data.data(), 0, record);
     }
     file.CloseBlob(TFieldSet::kTable, field, record);
-    if (code != 0 || count != size) return kBlobCopyFailed;
-    if (size == 0) return 0;
-    if (result.OpenBlob(TFieldSet::kTable, result_field, 0, row) != 0 ||
-        result.WriteBlob(TFieldSet::kTable, result_field, size, data.data(), 0, row) != 0) {
-      return kBlobCopyFailed;
-    }
-    has_blobs_ = true;
-    return 0;
+    return code != 0 ? code : count != size ? kBlobCopyFailed : 0;
   }
 
   void PutValue(uint16_t field, const ExpressionNode& value, uint8_t* row) {
@@ -407,7 +498,15 @@ class TQueryExecutor {
     result.PutFieldValue(TFieldSet::kTable, field, false, has_value ? stored : nullptr, row);
   }
 
-  void AfterRow() {
+  // The blobs CopyBlob opened for `row` are closed once the row is stored (or dropped): left
+  // open, the next row's insert would store them again, under that row's number.
+  void CloseRowBlobs(uint8_t* row) {
+    for (const uint16_t field : open_blobs_) q_.result_->CloseBlob(TFieldSet::kTable, field, row);
+    open_blobs_.clear();
+  }
+
+  void AfterRow(uint8_t* row) {
+    CloseRowBlobs(row);
     if (!has_blobs_) return;
     q_.result_->FlushBlobFile();
   }
@@ -429,9 +528,12 @@ class TQueryExecutor {
     RowLoop([&] {
       if (code != 0) return;
       if ((code = FillRow(new_row_.data())) != 0) return;
-      if (s_.distinct && !seen.insert(KeyOf(new_row_.data())).second) return;
+      if (s_.distinct && !seen.insert(KeyOf(new_row_.data())).second) {
+        CloseRowBlobs(new_row_.data());
+        return;
+      }
       result.InsertRecord(new_row_.data());
-      AfterRow();
+      AfterRow(new_row_.data());
     });
     return code;
   }
@@ -458,7 +560,7 @@ class TQueryExecutor {
     for (size_t g = 0; g < rows.size(); ++g) {
       StoreAccumulators(accumulators[g], rows[g].data());
       result.InsertRecord(rows[g].data());
-      AfterRow();
+      AfterRow(rows[g].data());
     }
     return 0;
   }
@@ -668,6 +770,7 @@ class TQueryExecutor {
   std::vector<uint8_t> key_;
   Row blank_row_;
   bool has_blobs_ = false;
+  std::vector<uint16_t> open_blobs_;  // result fields whose blob CopyBlob opened for the row
   // Conversions and comparisons of the aggregates, kept so that no row builds a node.
   ExpressionNode scratch_;
 };

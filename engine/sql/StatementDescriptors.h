@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/storage/expr/ExpressionNode.h"
@@ -95,6 +96,20 @@ struct TSourceDataLink {
   bool matched = false;  // the child produced a row (or its row without partner) for this parent
 };
 
+// The rows of a table that a link looks up by a unique integer key, read once into memory when
+// the lookups have come to a fraction of the table's rows (JoinLoop.cpp), so that each further
+// lookup is a hash probe instead of an index descent.  Emptied with the key ranges.
+struct TKeyedRows {
+  bool decided = false;  // eligibility and threshold set (on the first lookup)
+  bool eligible = false;
+  bool built = false;
+  uint16_t field = 0;                       // the key field, in the table's own field set
+  uint32_t lookups = 0;                     // made so far by descent
+  uint32_t threshold = 0;                   // lookups after which the rows are read
+  std::vector<uint8_t> rows;                // record buffers, one after another
+  std::unordered_map<uint64_t, size_t> at;  // key value -> its row's offset in `rows`
+};
+
 // One table of FROM, JOIN, INSERT INTO, UPDATE or DELETE FROM.
 //
 // Member order matters for destruction: the data file (with its filters, which borrow trees
@@ -123,6 +138,7 @@ struct TSourceDataFile {
   // whether that row is still to be read.
   const uint8_t* lookup_record = nullptr;
   bool lookup_pending = false;
+  TKeyedRows keyed_rows;
   // The table filters' trees (the filters borrow them).
   std::vector<ExpressionNodePtr> filter_trees;
   // The current record, GetRecordBufferSize() bytes once allocated.

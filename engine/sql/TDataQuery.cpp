@@ -25,6 +25,7 @@ void TDataQuery::ClearBindFlags() {
   result_fields_.clear();
   result_indexes_.clear();
   result_name_.clear();
+  into_target_.clear();
   bound_.clear();
 }
 
@@ -43,7 +44,8 @@ void TDataQuery::Unprepare() noexcept {
     try {
       if (result_->IsOpen()) {
         result_->Close();  // a temporary result deletes its files here
-      } else if (result_->DeleteOnClose()) {
+      }
+      if (into_pending_ || (result_->DeleteOnClose() && result_->Exists())) {
         result_->DeleteTableFiles();
       }
     } catch (...) {
@@ -52,6 +54,7 @@ void TDataQuery::Unprepare() noexcept {
     }
     result_ = std::make_unique<TDataFile>();
     result_created_ = false;
+    into_pending_ = false;
   }
   prepared_ = false;
   ClearBindFlags();

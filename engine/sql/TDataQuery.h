@@ -24,8 +24,10 @@
 //
 // Temporary results live in the session's private directory, else in the user's own private
 // directory (platform/PrivateDirectory.h): never in a shared or unwritable current directory.
-// INTO places its table as asked.  A result or INTO table never replaces a file that another
-// handle has open: the exclusive creation of its .DAT refuses it before anything is truncated.
+// INTO builds its table under a temporary name beside the target and replaces the target only
+// when the statement has succeeded, so that a failing statement leaves the target as it was;
+// RowsAffected is then the number of rows written.  A result or INTO table never replaces a file
+// that another handle has open: preparing refuses such a target before anything is created.
 //
 // One thread at a time; the progress callback runs on the executing thread.
 #pragma once
@@ -174,6 +176,10 @@ class TDataQuery {
   std::vector<TFieldDefinition> result_fields_;
   std::vector<TIndexDescriptor> result_indexes_;
   std::string result_name_;
+  // INTO: the table the result replaces once the statement succeeded, and whether the result
+  // still stands under its temporary name (then Unprepare deletes it).
+  std::string into_target_;
+  bool into_pending_ = false;
   // Per select column: the result field (table set) and, for a plain column, its source table
   // index in the statement's list and field number there (0 for computed and COUNT(*)).
   struct BoundColumn {

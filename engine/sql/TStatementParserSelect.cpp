@@ -98,13 +98,21 @@ void TStatementParser::ParseSelectColumn(TResultDataField& column) {
       parser_.ParseExpression(kAllowAggregates | kAllowAllColumns, "source columns");
   if (!tree) Fail("Source column expression is empty");
   column.expression_text = parser_.CaptureSourceText();
+  // An aggregate is a whole select column: inside an expression (or another aggregate) it would
+  // be evaluated row by row, giving plausible but wrong values.
+  const uint8_t top_aggregate = AggregateOfFunction(tree.get());
+  if (top_aggregate != kAggregateNone ? ContainsAggregate(tree->first.get())
+                                      : ContainsAggregate(tree.get())) {
+    Fail("Aggregate functions cannot be part of an expression: '" + column.expression_text +
+         "' in source columns");
+  }
   const ExpressionNode* plain = nullptr;
   if (IsPlainColumn(tree.get())) {
     plain = tree.get();
     if (plain->column_name != "*") column.result_name = plain->column_name;
-  } else if (uint8_t aggregate = AggregateOfFunction(tree.get())) {
-    column.aggregate = aggregate;
-    if (aggregate == kAggregateAvg) query_.has_average = true;
+  } else if (top_aggregate != kAggregateNone) {
+    column.aggregate = top_aggregate;
+    if (top_aggregate == kAggregateAvg) query_.has_average = true;
     // The aggregate of a plain column takes the column's names but not its result name.
     if (IsPlainColumn(tree->first.get())) plain = tree->first.get();
   }

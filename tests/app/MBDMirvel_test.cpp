@@ -2,6 +2,8 @@
 // retried field writes.
 #include "app/MBDMirvel.h"
 
+#include <fstream>
+
 #include "app/DlgChoixDatabaseMirvel.h"
 #include "classlib/forms/Forms.h"
 #include "classlib/rtl/Cp1252.h"
@@ -198,6 +200,28 @@ TEST_F(DatabaseModuleTest, LostShareWithAnUnwritableLog) {
   EXPECT_EQ(started_.size(), 1u);
   EXPECT_EQ(db_->FileErrorLogApp->Filename(), dir_.Path() + "/ERROR.LOG");
   std::filesystem::rename(Db() + "/MAJTbl.OLD", Db() + "/MAJTbl.DAT");
+}
+
+// A damaged table met when connecting: the message the user sees, and the log, say that the table
+// must be repaired and name the command with the table's file.
+TEST_F(DatabaseModuleTest, ADamagedTableAsksForItsRepair) {
+  std::ofstream(Db() + "/Messages.DAT", std::ios::app | std::ios::binary) << "xyz";
+  std::vector<std::string> shown;
+  cl::Application().SetShowExceptionHook([&](cl::Exception& e) { shown.push_back(e.Message()); });
+  try {
+    db_->Connect();
+    ADD_FAILURE() << "the damaged table opened";
+  } catch (const cl::Exception&) {
+    cl::Application().HandleException(nullptr);
+  }
+  cl::Application().SetShowExceptionHook(nullptr);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find("# 8961"), std::string::npos) << shown[0];
+  EXPECT_NE(shown[0].find("doit \xEAtre r\xE9par\xE9"), std::string::npos) << shown[0];
+  EXPECT_NE(shown[0].find("tessera-dump --repair \"" + Db() + "/Messages.DAT\""), std::string::npos)
+      << shown[0];
+  EXPECT_EQ(Count(LogText(), "tessera-dump --repair"), 1) << LogText();
+  EXPECT_FALSE(db_->FConnected);
 }
 
 // Any other failure of a tick: logged with the suffix, then the restart ("SHOW", exit 255) unless

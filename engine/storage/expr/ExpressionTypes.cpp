@@ -26,8 +26,9 @@ bool IsDateOrTimestamp(uint8_t type) { return type == kExprTypeDate || type == k
 // The ordering comparisons accept the same pairs as = and <> except a side without a type.
 bool ComparablePair(uint8_t left, uint8_t right, bool allow_none) {
   if (allow_none && right == kExprTypeNone) {
+    // A blob has no value to compare, but "= NULL" and "<> NULL" test it for blank.
     return left == kExprTypeString || IsDateOrTimestamp(left) || left == kExprTypeBoolean ||
-           IsNumericType(left) || left == kExprTypeTime;
+           IsNumericType(left) || left == kExprTypeTime || left == kExprTypeBlob;
   }
   if (left == kExprTypeString) return right == kExprTypeString;
   if (IsDateOrTimestamp(left)) return IsDateOrTimestamp(right);
@@ -78,8 +79,8 @@ bool UnaryOperandAccepted(uint32_t code, uint8_t type) {
       return type == kExprTypeBoolean;
     case kOpIsNull:
     case kOpIsNotNull:
-      // Any stored value can be blank; only blob and byte values have no comparison.
-      return type != kExprTypeBlob && type != kExprTypeBytes;
+      // Any stored value can be blank, a blob's too; only byte values have no blank test.
+      return type != kExprTypeBytes;
     case kOpNegate:
       return type == kExprTypeDate || type == kExprTypeInt16 || type == kExprTypeInt32 ||
              type == kExprTypeFloat || type == kExprTypeMoney || type == kExprTypeTime ||

@@ -24,7 +24,8 @@ bool IsComparisonCode(uint32_t code);
 bool OperandTypesCompatible(uint32_t code, uint8_t left, uint8_t right);
 
 // Whether a unary operator accepts the operand type.  NOT takes a boolean; minus a date, time,
-// timestamp or numeric other than word; plus those and word; is-null and is-not-null any value.
+// timestamp or numeric other than word; plus those and word; is-null and is-not-null any value
+// but bytes.
 bool UnaryOperandAccepted(uint32_t code, uint8_t type);
 
 uint8_t UnaryResultType(uint32_t code, uint8_t operand_type);

@@ -627,6 +627,28 @@ void TDataFile::DeleteTableFiles() {
   if (error) std::rethrow_exception(error);
 }
 
+void TDataFile::CheckTableFilesFree() {
+  if (IsOpen()) Fail(kErrFileInUse);
+  TTableFileClaim claim(TableFileNames(true), InMemory(), 0);
+}
+
+void TDataFile::RenameTableFiles(std::string_view new_table_name) {
+  if (IsOpen()) Fail(kErrFileInUse);
+  const std::vector<std::string> names = TableFileNames(true);
+  TDataFile target;
+  target.SetInMemory(InMemory());
+  target.SetFileName(new_table_name);
+  const std::vector<std::string> new_names = target.TableFileNames(true);
+  for (size_t i = 0; i < names.size(); ++i) {
+    TFileHandler file;
+    file.SetInMemory(InMemory());
+    file.SetFileName(names[i]);
+    if (i == 2 && !file.Exists()) continue;
+    file.Rename(new_names[i]);
+  }
+  SetFileName(new_table_name);
+}
+
 void TDataFile::DeleteNewFiles(size_t count) noexcept {
   const std::vector<std::string> names = TableFileNames(count > 2);
   for (size_t i = 0; i < count && i < names.size(); ++i) {

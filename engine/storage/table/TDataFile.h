@@ -98,8 +98,8 @@
 //                data semaphore, index region, blob region;      the reader bytes of a held read
 //                then ChangeCheck                                level taken again
 //   record n     LockRecord: the transient level (ChangeCheck)   UnlockRecord, ModifyRecord with
-//                given back before the wait, so that the holder  unlock_after, Close (last
-//                can post; byte kRecordLockBase - n with the     first)
+//                given back before the wait, so that the holder  unlock_after, DeleteRecord,
+//                can post; byte kRecordLockBase - n with the     Close (last first)
 //                retry settings; then the transient level and
 //                ChangeCheck again (the record as its last
 //                writer left it)
@@ -204,6 +204,13 @@ class TDataFile : public TFileHandler,
   // Deletes the closed table's .DAT, .IDX and, when it exists, .BLB (9220 when refused).  When
   // another process has one of them open, or one is read-only, nothing is deleted.
   void DeleteTableFiles();
+  // Raises what replacing the closed table's existing files would meet (the open's error, 11013
+  // for a file another handle has open or one marked read-only), changing nothing.
+  void CheckTableFilesFree();
+  // Renames the closed table's .DAT, .IDX and, when it exists, .BLB to those of `new_table_name`
+  // and takes that name (11047 when a rename is refused: a file of the new name is never
+  // replaced).  REQUIRES: the new name in the same directory and kind (disk or memory).
+  void RenameTableFiles(std::string_view new_table_name);
 
   // ---- settings ----
 
@@ -217,6 +224,11 @@ class TDataFile : public TFileHandler,
   bool StrictChangeDetection() const override { return strict_change_detection_; }
   // Ignored while open.
   void SetStrictChangeDetection(bool value);
+  // The table repair's open (TableRepair.h): the index is opened without reading a page, since
+  // its trees are about to be rebuilt.  Ignored while open.
+  void SetRepairMode(bool value) {
+    if (!IsOpen()) repair_mode_ = value;
+  }
 
   // ---- header ----
 
@@ -248,7 +260,9 @@ class TDataFile : public TFileHandler,
   void SetLockTuning(TLockTuning tuning);
   // Record `number` (0: the current record), kept in the handle's list; a number already there is
   // not locked twice.  After the byte is obtained the change check runs again, so the record reads
-  // as the last writer left it; when that shows the current record gone: unlocked again, 8710.
+  // as the last writer left it.  The current record is the one the handle stood on when called:
+  // when a change check shows it gone (deleted, its slot reused, or moved away by a new key), 8710
+  // and nothing stays locked, also when the cursor found another record in its place.
   // 10258 when another handle holds it after LockRetryCount retries, or with no current record.
   // Nothing when the table is locked by this handle, exclusive or opened without locks.
   void LockRecord(uint32_t number = 0);
@@ -329,7 +343,7 @@ class TDataFile : public TFileHandler,
   // record lock of it is released after the write.  `update_filters` is the filter layer's.
   void ModifyRecord(uint8_t* buffer, bool unlock_after = true, bool update_filters = true);
   // Deletes the current record: its keys go, its blob values are freed, its slot joins the
-  // deleted chain.  8710 as for ModifyRecord.
+  // deleted chain, and this handle's lock of it is given back.  8710 as for ModifyRecord.
   void DeleteRecord(bool update_filters = true);
 
   // Record `number` through the cache, pinned (the caller unpins); nullptr for number 0.  The
@@ -407,10 +421,11 @@ class TDataFile : public TFileHandler,
   uint32_t GetPhysicalRecordCount() const { return PhysicalRecordCount(); }
 
   // The key of `record` in index `slot` (kCurrentIndex: the current one), zero-filled to the key
-  // length: per key field a null byte and the order-preserving value, strings upper-cased for a
-  // case-insensitive index, a descending field of an ascending index bit-inverted, and the
-  // sequence number behind the fields of a secondary index that is not unique.  Record-number
-  // order: the record's number.  REQUIRES: `key` holds kMaxKeyLength bytes.
+  // length: per key field a null byte and the order-preserving value (zero bytes for NULL),
+  // strings upper-cased for a case-insensitive index, a descending field of an ascending index
+  // bit-inverted, and the sequence number behind the fields of a secondary index that is not
+  // unique.  Record-number order: the record's number.  REQUIRES: `key` holds kMaxKeyLength
+  // bytes.
   static constexpr int kCurrentIndex = -1;
   void BuildKey(const uint8_t* record, uint8_t* key, int slot = kCurrentIndex);
   // The current key (a bookmark); zeros when there is no current record.
@@ -487,6 +502,7 @@ class TDataFile : public TFileHandler,
   bool TakeBlobReadLevel() override { return TakeTransientRead(false, true); }
   uint16_t LanguageId() const override { return header_.Language(); }
   uint16_t SortId() const override { return header_.Sort(); }
+  bool InRepairMode() const override { return repair_mode_; }
   // Type and stored size of a field of the table's own set.
   bool KeyFieldInfo(uint16_t field_number, TKeyField& field) const override;
   uint32_t PhysicalRecordCount() const override;
@@ -630,6 +646,11 @@ class TDataFile : public TFileHandler,
   // The record the write started from (its number and sequence number) still stands under the
   // cursor, live: else 8710.
   void CheckCurrentIsStill(uint32_t number, uint32_t sequence);
+  // The current record is record `number` with that sequence number, live.
+  bool CurrentIs(uint32_t number, uint32_t sequence) const {
+    return current_ != nullptr && current_->number == number && !current_->Deleted() &&
+           current_->Sequence() == sequence;
+  }
   void TakeBlobValues(uint32_t record_number, uint8_t* record);
 
   // ---- filters and record bit maps (TDataFileFilters.cpp) ----
@@ -686,6 +707,9 @@ class TDataFile : public TFileHandler,
   bool SeekPrefix(const uint8_t* key, size_t prefix);
   // SeekPrefix where `prefix` cuts the string key field whose null byte is at `field` in a
   // collated order.
+  // The cursor stands on a key whose first `prefix` bytes are `key`'s (NULL values in either
+  // form).
+  bool CurrentKeyHasPrefix(const uint8_t* key, size_t prefix);
   bool SeekCollatedPrefix(const uint8_t* key, size_t prefix, size_t field, uint16_t size,
                           bool inverted);
   // The value of a string key field (`part` at its null byte, `size` its stored size, its bytes
@@ -731,6 +755,7 @@ class TDataFile : public TFileHandler,
   bool force_buffer_flush_ = false;
   bool strict_change_detection_ = false;
   bool delete_on_close_ = false;
+  bool repair_mode_ = false;
   std::vector<uint8_t> key_scratch_;
   TPasswordEvent password_event_;
 

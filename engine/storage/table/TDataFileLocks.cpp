@@ -248,23 +248,32 @@ bool TDataFile::HoldsRecordLock(uint32_t number) const {
 void TDataFile::LockRecord(uint32_t number) {
   if (WithoutLocks() || table_lock_.Locked()) return;
   ReadScope scope(*this);
+  const bool current = number == 0;
+  // The record meant is the one the caller stands on now: the change check below puts the
+  // cursor on the nearest key when that record went, which must not stand in for it.
+  uint32_t sequence = 0;
+  if (current && current_ != nullptr) {
+    number = current_->number;
+    sequence = current_->Sequence();
+  }
   TakeTransientRead(true);
   // Not held while waiting: the holder of the record may need the write level to post it.
   EndTransientRead();
-  const bool current = number == 0;
   if (current) {
-    if (current_ == nullptr) Fail(kErrRecordLocked);
-    number = current_->number;
+    if (number == 0) {
+      if (current_ == nullptr) Fail(kErrRecordLocked);
+      number = current_->number;
+      sequence = current_->Sequence();
+    }
+    if (!CurrentIs(number, sequence)) Fail(kErrRecordNotFound);
   }
   if (HoldsRecordLock(number)) return;
-  const uint32_t sequence = current ? current_->Sequence() : 0;
   HeldRecord held{number, TRangeLock(*this, {kRecordLockBase - number, 1}, RecordRetry())};
   if (!held.lock.Locked()) Fail(kErrRecordLocked);
   // The record may have changed while this handle waited: the caches are checked again now that
   // no other writer can touch it, so the record reads as its last writer left it.
   TakeTransientRead(true);
-  if (current && (current_ == nullptr || current_->number != number || current_->Deleted() ||
-                  current_->Sequence() != sequence)) {
+  if (current && !CurrentIs(number, sequence)) {
     Fail(kErrRecordNotFound);  // `held` gives the byte back
   }
   record_locks_.push_back(std::move(held));

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "classlib/rtl/Coding.h"
@@ -173,7 +174,8 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
     return nullptr;
   }
   const bool forward = direction != kBackward;
-  const uint32_t per_read = std::max<uint32_t>(1, PerReadMaximum());
+  // Wide computed fields make a cache of few buffers: a read never holds more than it can place.
+  const uint32_t per_read = std::clamp<uint32_t>(PerReadMaximum(), 1, record_cache_.ReadLimit());
   uint32_t count = 1;
   if (sequential) {
     if (use_index_count && !physical_scan_) {
@@ -444,10 +446,7 @@ void TDataFile::CheckCurrentIsStill(uint32_t number, uint32_t sequence) {
   if (number == 0) Fail(kErrRecordNotFound);
   if (current_ == nullptr || current_->number != number) LoadCurrentRecord(kForward);
   // The sequence number tells a record from a later one that took its slot.
-  if (current_ == nullptr || current_->number != number || current_->Deleted() ||
-      current_->Sequence() != sequence) {
-    Fail(kErrRecordNotFound);
-  }
+  if (!CurrentIs(number, sequence)) Fail(kErrRecordNotFound);
 }
 
 void TDataFile::TakeBlobValues(uint32_t record_number, uint8_t* record) {
@@ -653,6 +652,15 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   MarkHeaderChanged();
   CommitUnderStore();
   store.Commit();
+  // A lock this handle held on the record (an edit that ended in a delete) would keep every
+  // other handle from inserting into the freed slot; the delete stands even if it is refused.
+  if (HoldsRecordLock(number)) {
+    try {
+      UnlockRecord(number);
+    } catch (const std::exception&) {
+      // Kept in the list: the close gives it back.
+    }
+  }
   PinCurrentRecord();
   slot_guard.Restore();
   UpdateMapsFor(number, nullptr, false);

@@ -21,6 +21,36 @@ void TFilter::ReleaseExpression() {
 
 namespace {
 
+// The operator as a filter text writes it, for the checker's messages.
+const char* OperatorText(uint32_t code) {
+  switch (code) {
+    case kOpIsNull:
+      return "= NULL";
+    case kOpIsNotNull:
+      return "<> NULL";
+    case kOpEqual:
+      return "=";
+    case kOpNotEqual:
+      return "<>";
+    case kOpGreater:
+      return ">";
+    case kOpLess:
+      return "<";
+    case kOpGreaterEqual:
+      return ">=";
+    case kOpLessEqual:
+      return "<=";
+    case kOpNot:
+      return "NOT";
+    case kOpAnd:
+      return "AND";
+    case kOpOr:
+      return "OR";
+    default:
+      return "?";
+  }
+}
+
 class BufferDecoder {
  public:
   BufferDecoder(std::span<const uint8_t> bytes, const TFilterFieldResolver& resolve)
@@ -53,6 +83,8 @@ class BufferDecoder {
     const uint32_t kind = cl::GetU32LE(&bytes_[at]);
     auto node = std::make_unique<ExpressionNode>();
     node->code = cl::GetU32LE(&bytes_[at + 4]);
+    if (kind != kFilterNodeField && kind != kFilterNodeConstant)
+      node->text = OperatorText(node->code);
     switch (kind) {
       case kFilterNodeUnary:
         node->kind = kNodeUnary;

@@ -12,6 +12,7 @@
 
 #include "FakeDataSet.h"
 #include "classlib/db/TFields.h"
+#include "classlib/rtl/Cp1252.h"
 #include "components/data/TVirtualDataSet.h"
 
 namespace comp {
@@ -43,16 +44,18 @@ class DBTransferTest : public ::testing::Test {
     links.SetDest(Lines({"Code"}));
     links.SetSource(Lines({"Code"}));
     transfer_->SetLinkedFields(links);
-    log_ = (std::filesystem::temp_directory_path() /
-            ("transfert_" + std::to_string(getpid()) + ".log"))
-               .string();
-    std::filesystem::remove(log_);
+    // An accented name (Windows-1252, as the component takes it): the log must still be found
+    // again and grow, not be made anew at each run.
+    log_path_ = std::filesystem::temp_directory_path() /
+                ("transfert_\u00e9_" + std::to_string(getpid()) + ".log");
+    log_ = cl::Utf8ToCp1252(log_path_.string());
+    std::filesystem::remove(log_path_);
     for (int code : {1, 2, 3}) Add(source_, code, "s" + std::to_string(code));
   }
 
   void TearDown() override {
     owner_.reset();
-    std::filesystem::remove(log_);
+    std::filesystem::remove(log_path_);
   }
 
   TVirtualDataSet* MakeDataSet() {
@@ -88,7 +91,7 @@ class DBTransferTest : public ::testing::Test {
   }
 
   std::string ReadLog() {
-    std::ifstream in(log_, std::ios::binary);
+    std::ifstream in(log_path_, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -99,6 +102,7 @@ class DBTransferTest : public ::testing::Test {
   TVirtualDataSet* dest_ = nullptr;
   TDBTransfer* transfer_ = nullptr;
   std::string log_;
+  std::filesystem::path log_path_;
 };
 
 TEST_F(DBTransferTest, FiveModes) {

@@ -278,14 +278,14 @@ TEST_F(DataSetStreamerTest, FixedWidthFormatPadsAndRefusesWideValues) {
   }
 }
 
-TEST_F(DataSetStreamerTest, ReadLineStopsAtCarriageReturn) {
+TEST_F(DataSetStreamerTest, ReadLineStopsAtEveryLineEnd) {
   TMemoryStream stream;
-  std::string data = "ab\r\ncd\re";
+  std::string data = "ab\r\ncd\ref\ngh\"\n\r\n\"\nij";
   stream.WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
   stream.SetPosition(0);
-  EXPECT_EQ(ReadLine(stream), "ab");
-  EXPECT_EQ(ReadLine(stream), "cd");  // the byte after the CR is dropped whatever it is
-  EXPECT_EQ(ReadLine(stream), "");
+  for (const char* line : {"ab", "cd", "ef", "gh\"\n\r\n\"", "ij", ""}) {
+    EXPECT_EQ(ReadLine(stream), line);
+  }
   EXPECT_EQ(stream.Position(), stream.Size());
 }
 

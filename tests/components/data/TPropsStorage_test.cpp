@@ -257,6 +257,15 @@ TEST_F(TPropsStorageTest, EveryKindRoundTripsThroughGoldenTexts) {
   EXPECT_EQ(p.font.size, 10);
   EXPECT_EQ(p.link, target_);
   EXPECT_EQ(p.other, panel_);
+
+  // A Count far beyond the lines stored (a damaged store) reads the lines there are, at once;
+  // a stored empty line is a line.
+  store_["Sect.PanelDonnees_Lines|Count"] = "2000000000";
+  store_["Sect.PanelDonnees_Lines|Item2"] = "";
+  store_["Sect|PanelDonnees_Count"] = "2000000000";  // the same for a collection
+  storage_.LoadObjectsProperties(&form_, list_);
+  EXPECT_EQ(p.lines.Text(), "un\r\ndeux\r\n\r\n");
+  EXPECT_EQ(p.columns.Count(), 2);
 }
 
 TEST_F(TPropsStorageTest, DamagedValuesLeaveTheirPropertiesAlone) {

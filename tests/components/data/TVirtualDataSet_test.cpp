@@ -814,5 +814,52 @@ TEST_F(VirtualDataSetTest, MaintainedIndexesStayInOrderAndSwapIn) {
   EXPECT_EQ(ident_->AsInteger(), 3);
 }
 
+// A locate no index serves compares fixed-size fields in place: every type, nulls included,
+// must still find the first equal record of the view.
+TEST(VirtualDataSetScanTest, LocateWithoutAnIndexFindsTheFirstEqualOfEveryType) {
+  TComponent owner(nullptr);
+  auto* ds = Create<TVirtualDataSet>(&owner);
+  std::vector<TField*> fields;
+  auto add = [&](TField* field, const char* name) {
+    field->SetFieldName(name);
+    field->SetDataSet(ds);
+    fields.push_back(field);
+  };
+  add(Create<TSmallintField>(&owner), "S");
+  add(Create<TWordField>(&owner), "W");
+  add(Create<TBooleanField>(&owner), "B");
+  add(Create<TFloatField>(&owner), "F");
+  add(Create<TCurrencyField>(&owner), "C");
+  add(Create<TDateTimeField>(&owner), "DT");
+  add(Create<TDateField>(&owner), "D");
+  add(Create<TIntegerField>(&owner), "I");
+  ds->Open();
+  // Row r holds (r * 7) % 4 in every field (the boolean: above 1), row 0 nulls: values repeat.
+  const int kRows = 9;
+  auto value = [](TField* field, int r) {
+    if (r == 0) return Variant::Null();
+    const int v = (r * 7) % 4;
+    return dynamic_cast<TBooleanField*>(field) ? Variant(v > 1) : Variant(v + 0.0);
+  };
+  for (int r = 0; r < kRows; ++r) {
+    ds->Append();
+    for (TField* field : fields) field->SetValue(value(field, r));
+    ds->Post();
+  }
+  for (TField* field : fields) {
+    for (int r = 0; r < kRows; ++r) {
+      int first = 0;
+      while (value(field, first).IsNull() != (r == 0) ||
+             (r > 0 && !(value(field, first) == value(field, r)))) {
+        ++first;
+      }
+      ds->Last();
+      ASSERT_TRUE(ds->Locate(field->FieldName(), value(field, r), TLocateOptions{}))
+          << field->FieldName() << " row " << r;
+      EXPECT_EQ(ds->RecNo(), first + 1) << field->FieldName() << " row " << r;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace comp

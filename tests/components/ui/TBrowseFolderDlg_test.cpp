@@ -51,6 +51,23 @@ TEST(TBrowseFolderDlgTest, PreselectionResultsAndEvents) {
   ASSERT_TRUE(dialog.Execute());
   EXPECT_EQ(dialog.FolderName(), (dir / "sub").string());
 
+  EXPECT_EQ(dialog.ImageIndex(), cl::fiFolder);
+
+  // The desktop holds "/" as its top item; the drive's view starts inside it.  The image of the
+  // chosen item is kept.
+  for (const bool desktop : {true, false}) {
+    dialog.SetDesktopRoot(desktop);
+    dialog.SetFolderName("/");
+    std::string root = "unset";
+    cl::AddModalAction([&] {
+      root = cl::ActiveFolderDialog()->RootPath();
+      cl::ActiveFolderDialog()->Accept();
+    });
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(root, desktop ? "" : "/");
+    EXPECT_EQ(dialog.ImageIndex(), cl::fiDrive);
+  }
+
   std::string folder = "/";
   cl::AddModalAction([&] { cl::ActiveFolderDialog()->Accept(); });
   ASSERT_TRUE(BrowseDirectory(folder, "Choisir", 0));

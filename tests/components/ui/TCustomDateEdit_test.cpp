@@ -5,6 +5,7 @@
 #include "classlib/forms/Dialogs.h"
 #include "classlib/forms/Edits.h"
 #include "classlib/forms/Forms.h"
+#include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/DateTime.h"
 #include "classlib/rtl/ManualEventLoop.h"
 
@@ -116,7 +117,7 @@ TEST_F(DateEditTest, FormatAndMaskFollowTheSettings) {
   for (const char* hint : {"a", "", "c", "d", "e"}) edit.CalendarHints().Add(hint);
   EXPECT_EQ(edit.CalendarHints().Count(), 4);
   EXPECT_EQ(edit.PopupCalendar()->Button(0)->Hint(), "a");
-  EXPECT_EQ(edit.PopupCalendar()->Button(1)->Hint(), "Mois précédent");
+  EXPECT_EQ(cl::Cp1252ToUtf8(edit.PopupCalendar()->Button(1)->Hint()), "Mois précédent");
   EXPECT_EQ(edit.PopupCalendar()->Button(3)->Hint(), "d");
 }
 

@@ -6,6 +6,7 @@
 #include "classlib/rtl/EventLoop.h"
 #include "classlib/rtl/ManualEventLoop.h"
 #include "components/data/TVirtualDataSet.h"
+#include "tests/classlib/forms/FormsTestSupport.h"
 
 namespace comp {
 namespace {
@@ -133,6 +134,39 @@ TEST_F(FindFixture, SplitterKeepsEditAndComboWide) {
   }
   panel->SetVisibleItems({viButtons, viLabel});
   EXPECT_FALSE(bar->Visible());
+}
+
+TEST_F(FindFixture, PanelPropertiesWithTheKeyboard) {
+  cl::TForm form(nullptr);
+  auto* panel = new TFindPanel(&form);
+  panel->SetParent(&form);
+  panel->SetDataSet(ds);
+  panel->SetFieldTagValue(1);
+  EXPECT_EQ(panel->ComboBox()->Items().Text(), "Cache\r\n") << "the list follows the tag";
+  panel->SetFieldTagValue(0);
+  panel->SetSearchField("Nom");
+  panel->SetInterval(50);
+  panel->SetDefaultDirection(fdLast);
+  panel->SetFindMode(fmMultiWord);
+  std::vector<std::string> seen;
+  panel->SetOnChange([&](cl::TObject*) { seen.push_back(panel->Text()); });
+  panel->SetBeforeSearch([&](cl::TObject*, cl::TField* field, std::string& text, bool&) {
+    seen.push_back(field->FieldName() + ":" + text);
+  });
+  panel->SetAfterSearch([&](cl::TObject*, bool found) { seen.push_back(found ? "+" : "-"); });
+  form.Show();
+  QApplication::setActiveWindow(mirvel_test::Widget(&form));
+  panel->Edit()->SetFocus();
+  QTest::keyClicks(mirvel_test::Widget(panel->Edit()), "mar");
+  manual.Advance(49);
+  EXPECT_EQ(seen, (std::vector<std::string>{"m", "ma", "mar"})) << "the panel's pause";
+  manual.Advance(1);
+  EXPECT_EQ(seen, (std::vector<std::string>{"m", "ma", "mar", "Nom:mar", "+"}));
+  EXPECT_EQ(nom->AsString(), "Martel Luc") << "from the last record backwards";
+  panel->SetChangeIndex(true);  // orders the records by the chosen field
+  ds->First();
+  EXPECT_EQ(nom->AsString(), "Bernard");
+  form.Hide();
 }
 
 }  // namespace

@@ -135,6 +135,33 @@ TEST_F(FormPlacementTest, TheApplicationsConfigurationWritesExactlyItsValues) {
   form.Hide();
 }
 
+TEST_F(FormPlacementTest, LinkedObjectsTravelWithThePlacement) {
+  std::vector<std::string> told;
+  auto link = std::make_unique<TIniLink>();
+  TIniLink second;
+  {
+    app_test::TFenEditMessages form(nullptr);
+    TFormStorage* storage = form.FormStorage;
+    link->SetStorage(storage);
+    second.SetStorage(storage);
+    // Told after the placement, with its storage open; a link may leave while others are told.
+    link->SetOnSave(
+        [&](cl::TObject*) { storage->WriteInteger("Linked", 7), second.SetStorage(0); });
+    link->SetOnLoad(
+        [&](cl::TObject*) { told.push_back(std::to_string(storage->ReadInteger("Linked", 0))); });
+    second.SetOnSave([&](cl::TObject*) { told.push_back("second"); });
+    form.Show();
+    form.Close();
+    form.Show();
+    link.reset();
+    EXPECT_TRUE(storage->Links().empty()) << "the link went first";
+    second.SetStorage(storage);
+    form.Hide();
+  }
+  EXPECT_EQ(told, (std::vector<std::string>{"0", "7"}));
+  EXPECT_EQ(second.Storage(), nullptr) << "the placement went first";
+}
+
 TEST_F(FormPlacementTest, ReadingPositionsAndStates) {
   const std::string ini_name = (dir_ / "placement.ini").string();
   cl::TIniFile ini(ini_name);

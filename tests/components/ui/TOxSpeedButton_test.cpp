@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "classlib/forms/Edits.h"
 #include "classlib/forms/Forms.h"
 #include "classlib/rtl/EventLoop.h"
 #include "classlib/rtl/ManualEventLoop.h"
+#include "tests/classlib/forms/FormsTestSupport.h"
 
 namespace comp {
 namespace {
@@ -132,6 +134,85 @@ TEST_F(ButtonFixture, GlyphCacheAndHover) {
     delete b;
   }
   EXPECT_EQ(GlyphCache(), nullptr) << "freed with the last glyph list";
+}
+
+// The button as painted on its shown form, and the box around its dark (text, arrow) pixels.
+QImage Shot(TOxSpeedButton* b) {
+  const QRect at(b->Left(), b->Top(), b->Width(), b->Height());
+  return mirvel_test::Widget(b->Parent())->grab(at).toImage();
+}
+bool Dark(QColor c) { return c.red() < 100 && c.green() < 100 && c.blue() < 100; }
+QRect Ink(TOxSpeedButton* b) {
+  const QImage shot = Shot(b);
+  QRect ink;
+  for (int y = 3; y < b->Height() - 3; ++y) {
+    for (int x = 3; x < b->Width() - 3; ++x)
+      ink |= Dark(shot.pixelColor(x, y)) ? QRect(x, y, 1, 1) : QRect();
+  }
+  return ink;
+}
+
+TEST_F(ButtonFixture, LookFollowsItsProperties) {
+  form.SetColor(cl::clRed);
+  form.SetBounds(0, 0, 300, 200);
+  TOxSpeedButton* b = Make(0);
+  b->SetBounds(10, 10, 90, 40);
+  b->SetCaption("Ab");
+  form.Show();
+  for (auto alignment : {cl::taLeftJustify, cl::taRightJustify, cl::taCenter}) {
+    b->SetAlignment(alignment);
+    EXPECT_EQ(Ink(b).center().x() / 30, alignment == cl::taCenter ? 1 : alignment * 2);
+  }
+  b->SetCaption("un deux trois quatre");
+  b->SetBounds(10, 10, 50, 40);
+  const int one_line = Ink(b).height();
+  b->SetWordWrap(true);
+  EXPECT_GT(Ink(b).height(), 2 * one_line) << "lines one under the other";
+
+  // Opaque in the button face, else the form's red; the old style's dark outline.
+  b->SetCaption("");
+  EXPECT_NE(Shot(b).pixelColor(20, 20), QColor(Qt::red));
+  b->SetTransparent(true);
+  EXPECT_EQ(Shot(b).pixelColor(20, 20), QColor(Qt::red));
+  EXPECT_FALSE(Dark(Shot(b).pixelColor(25, 0)));
+  b->SetStyle(bsWin31);
+  EXPECT_TRUE(Dark(Shot(b).pixelColor(25, 0)));
+  b->SetStyle(bsNew);
+
+  // The drop-down arrow: only with a menu and MarkDropDown, at the right.
+  cl::TPopupMenu menu(&form);
+  b->SetMarkDropDown(true);
+  EXPECT_TRUE(Ink(b).isEmpty());
+  b->SetDropDownMenu(&menu);
+  EXPECT_GT(Ink(b).left(), b->Width() - 12);
+  b->SetDropDownMenu(nullptr);
+
+  // A flat button's glyph turns grey with GrayedInactive.
+  b->Glyph().SetSize(12, 12);
+  b->Glyph().Canvas().Brush().SetColor(cl::clBlue);
+  b->Glyph().Canvas().FillRect(cl::Rect(0, 0, 12, 12));
+  b->SetFlat(true);
+  EXPECT_EQ(Shot(b).pixelColor(25, 20), QColor(Qt::blue));
+  b->SetGrayedInactive(true);
+  const QColor grey = Shot(b).pixelColor(25, 20);
+  EXPECT_TRUE(grey.red() == grey.green() && grey.green() == grey.blue());
+  form.Hide();
+}
+
+TEST_F(ButtonFixture, AltWithTheAcceleratorClicksAnEnabledButton) {
+  auto* edit = new cl::TEdit(&form);
+  edit->SetParent(&form);
+  for (const char* caption : {"&Ouvrir", "&Fermer", "R&&D"}) Make(0)->SetCaption(caption);
+  static_cast<TOxSpeedButton*>(form.Controls(2))->SetEnabled(false);
+  form.Show();
+  QApplication::setActiveWindow(mirvel_test::Widget(&form));
+  edit->SetFocus();
+  for (auto key : {Qt::Key_O, Qt::Key_F, Qt::Key_D}) {
+    QTest::keyClick(mirvel_test::Widget(edit), key, Qt::AltModifier);
+  }
+  QTest::keyClick(mirvel_test::Widget(edit), Qt::Key_O);  // typed, not an accelerator
+  EXPECT_EQ(clicks, std::vector<TOxSpeedButton*>{static_cast<TOxSpeedButton*>(form.Controls(1))});
+  form.Hide();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "classlib/forms/Dialogs.h"
+#include "classlib/rtl/Cp1252.h"
 #include "classlib/rtl/DateTime.h"
 
 namespace comp {
@@ -50,9 +51,9 @@ TEST_F(PopupFixture, DropDownValueKeysAndAcceptance) {
   TPopupCalendar popup(nullptr);
   EXPECT_EQ(popup.Width(), 187 * cl::Screen().PixelsPerInch() / 96);
   EXPECT_FALSE(popup.Visible());
-  EXPECT_EQ(popup.Button(0)->Hint(), "Année précédente");
+  EXPECT_EQ(cl::Cp1252ToUtf8(popup.Button(0)->Hint()), "Année précédente");
   popup.SetHints({"", "Mois d'avant"});
-  EXPECT_EQ(popup.Button(0)->Hint(), "Année précédente");
+  EXPECT_EQ(cl::Cp1252ToUtf8(popup.Button(0)->Hint()), "Année précédente");
   EXPECT_EQ(popup.Button(1)->Hint(), "Mois d'avant");
 
   popup.SetValue(cl::Variant());

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -13,10 +14,12 @@
 #include "classlib/db/DBConsts.h"
 #include "classlib/db/TDataSource.h"
 #include "classlib/db/TField.h"
+#include "classlib/rtl/Coding.h"
 #include "classlib/rtl/DateTime.h"
 #include "classlib/rtl/Filer.h"
 #include "classlib/rtl/Loader.h"
 #include "engine/components/TTesseraTable.h"
+#include "engine/storage/blob/TBlobFile.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "tests/engine/components/ComponentTestSupport.h"
@@ -470,6 +473,140 @@ TEST_F(QueryTest, StoredDataThroughTheLoader) {
   loaded->SQL()->Add("AND Nom <> :zz");
   EXPECT_NE(loaded->Text().find("AND Numero > :n2\r\nAND Nom <> :zz"), std::string::npos);
   EXPECT_EQ(loaded->ParamCount(), 3);
+}
+
+// Statements that once gave wrong rows, changed part of a table or lost a table without an error:
+// each gives its rows or its error, and a failing one leaves every table as it was.
+TEST_F(QueryTest, StatementsAreNeverSilentlyWrong) {
+  TIndexDescriptor by_name = Index("ParNom", {2}, true);
+  by_name.unique = 1;
+  testing::CreateTable(
+      dir_.File("Clients"),
+      {Field(1, "No", kFieldInt32), Field(2, "Nom", kFieldString, 20),
+       Field(3, "Effectif", kFieldInt32), testing::Sub(Field(4, "Memo", kFieldBlob), 22)},
+      Index("", {1}, true), {by_name});
+  auto* clients = cl::Create<TTesseraTable>(&owner_);
+  clients->SetDatabaseName(dir_.Path());
+  clients->SetTableName("Clients");
+  clients->Open();
+  for (auto [no, nom, effectif, memo] :
+       {std::tuple{1, "A", 10, "note"}, {2, "B", 20, ""}, {3, "C", 30, "suite"}}) {
+    clients->Append();
+    clients->FieldByName("No")->SetAsInteger(no);
+    clients->FieldByName("Nom")->SetAsString(nom);
+    clients->FieldByName("Effectif")->SetAsInteger(effectif);
+    if (*memo != '\0') clients->FieldByName("Memo")->SetAsString(memo);
+    clients->Post();
+  }
+  clients->Close();
+  const V all = {"1|A|10", "2|B|20", "3|C|30"};
+  const std::string copy = "'" + dir_.File("Copie") + "'";
+  const std::string into = "SELECT No, Nom INTO " + copy + " FROM Clients WHERE Effectif > :e";
+  Exec("SELECT No, Nom, Effectif INTO " + copy + " FROM Clients");
+  const size_t files = FilesIn(dir_.Path());
+
+  struct Case {
+    std::string sql;
+    cl::Variant param;  // the first parameter's value, when not empty
+    std::string error;  // the start of the message; empty: none
+    V rows;             // Open: the rows; ExecSQL (UPDATE, INTO): RowsAffected
+    bool param_check = true;
+  };
+  const std::string sql_error = "Tessera Engine Error # 11949 SQL - ";
+  const std::string nested = sql_error + "Aggregate functions cannot be part of an expression: '";
+  const std::vector<Case> cases = {
+      {"SELECT SUM(Effectif) + 1 FROM Clients", {}, nested + "SUM(Effectif) + 1'", {}},
+      {"SELECT Nom, MAX(Effectif) - MIN(Effectif) FROM Clients GROUP BY Nom",
+       {},
+       nested + "MAX(Effectif) - MIN(Effectif)'",
+       {}},
+      {"SELECT SUM(MAX(Effectif)) FROM Clients", {}, nested, {}},
+      {"SELECT SUM(Effectif), COUNT(*) FROM Clients", {}, "", {"60|3"}},
+      {"UPDATE Clients SET Effectif = Effectif WHERE No >= 2", {}, "", {"2"}},
+      // The second row's new name clashes with the first's: nothing stays changed, no rows told.
+      {"UPDATE Clients SET Nom = 'Z' WHERE No >= 2", {}, "Tessera Engine Error # 9729", {"0"}},
+      // A parameter that does not convert: the old copy stays whole, with its layout.
+      {into, cl::Variant("abc"), sql_error, {"0"}},
+      {"SELECT * FROM " + copy, {}, "", all},
+      {into, cl::Variant(15), "", {"2"}},
+      {"SELECT * FROM " + copy, {}, "", {"2|B", "3|C"}},
+      // A "?" never given a value, whatever ParamCheck says.
+      {"SELECT Nom FROM Clients WHERE No = ?", {}, "No value for parameter '1'", {}, false},
+      {"SELECT Nom FROM Clients WHERE No = :n AND No <> ?",
+       cl::Variant(2),
+       "No value for parameter '2'",
+       {}},
+      // Colons in a comment or a string are no parameters.
+      {"SELECT Nom FROM Clients /* 10:30 it's */ WHERE Nom <> '10:30' AND No = :n",
+       cl::Variant(2),
+       "",
+       {"B"}},
+      {"SELECT No FROM Clients WHERE Memo IS NULL", {}, "", {"2"}},
+      {"SELECT No FROM Clients WHERE Memo IS NOT NULL", {}, "", {"1", "3"}},
+  };
+  TTesseraQuery* query = NewQuery({});
+  TTesseraQuery* check = NewQuery({"SELECT No, Nom, Effectif FROM Clients"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    query->SetParamCheck(c.param_check);
+    query->SQL()->Clear();
+    query->SQL()->Add(c.sql);
+    if (!c.param.IsEmpty()) query->Params()->Item(0)->SetValue(c.param);
+    const bool exec = !c.sql.starts_with("SELECT") || c.sql.find(" INTO ") != std::string::npos;
+    V rows;
+    const std::string error = ErrorOf([&] {
+      exec ? query->ExecSQL() : query->Open();
+      rows = exec ? V{std::to_string(query->RowsAffected())} : Rows(query);
+    });
+    if (exec && !error.empty()) rows = {std::to_string(query->RowsAffected())};
+    query->Close();
+    EXPECT_EQ(error.substr(0, c.error.size()), c.error);
+    EXPECT_EQ(error.empty(), c.error.empty()) << error;
+    EXPECT_EQ(rows, c.rows);
+    check->Open();
+    EXPECT_EQ(Rows(check), all);
+    check->Close();
+    EXPECT_TRUE(TableLockFree("Clients"));
+  }
+  EXPECT_EQ(FilesIn(dir_.File("private")), 0u);
+  EXPECT_EQ(FilesIn(dir_.Path()), files) << "no result left beside its target";
+
+  // Blobs tested for NULL by the filter text of a dataset, on a result and on a live source.
+  query->SQL()->Clear();
+  query->SQL()->Add("SELECT No, Memo FROM Clients");
+  for (const bool live : {false, true}) {
+    query->SetRequestLive(live);
+    query->Open();
+    for (auto [filter, expected] : {std::pair<const char*, V>{"Memo = NULL", {"2|"}},
+                                    {"Memo <> NULL", {"1|note", "3|suite"}}}) {
+      SCOPED_TRACE(std::string(filter) + (live ? " (live)" : ""));
+      query->SetFilter(filter);
+      query->SetFiltered(true);
+      EXPECT_EQ(Rows(query), expected);
+    }
+    query->Close();
+  }
+  query->SetFiltered(false);
+
+  // A DELETE that meets a damaged memo on its last row: the rows before it come back, memos too.
+  {
+    std::fstream blb(dir_.File("Clients.BLB"), std::ios::in | std::ios::out | std::ios::binary);
+    for (std::streamoff at = kBlobHeaderSize;; at += kDefaultBlobBlockSize) {
+      uint8_t header[kBlockHeaderSize] = {};
+      if (!blb.seekg(at).read(reinterpret_cast<char*>(header), sizeof header)) break;
+      if (cl::GetU32LE(header + kBlkOwner) != 3) continue;
+      cl::PutU32LE(header + kBlkOwner, 99);
+      blb.seekp(at).write(reinterpret_cast<const char*>(header), sizeof header);
+    }
+  }
+  EXPECT_EQ(ErrorOf([&] { Exec("DELETE FROM Clients"); }).substr(0, 28),
+            "Tessera Engine Error # 8963 ");
+  check->Open();
+  EXPECT_EQ(Rows(check), all);
+  query->SQL()->Clear();
+  query->SQL()->Add("SELECT Memo FROM Clients WHERE No <> 3");
+  query->Open();
+  EXPECT_EQ(Rows(query), (V{"note", ""}));
 }
 
 }  // namespace

@@ -342,5 +342,33 @@ TEST_F(JoinLoopTest, KeyServedLinksKeepRecordOrder) {
   }
 }
 
+// A child looked up by its unique key is read into memory once the lookups come to a quarter of
+// its rows: the rows before and after the switch, partners missing or NULL included, are the
+// ones a brute-force join gives.
+TEST_F(JoinLoopTest, KeyLookupsSwitchToRowsInMemoryWithTheSameRows) {
+  std::vector<JoinRow> parents, children;
+  for (int32_t k = 1; k <= 40; ++k) children.push_back({k, false, k % 7, false, 0, ""});
+  for (int32_t k = 1; k <= 60; ++k) {
+    parents.push_back({k, false, 0, k % 11 == 0, static_cast<int16_t>(k * 37 % 50 - 5), ""});
+  }
+  CreateTable("A", parents);
+  CreateTable("B", children);
+  for (const char* join : {"A JOIN B ON A.S = B.K", "A LEFT JOIN B ON A.S = B.K"}) {
+    SCOPED_TRACE(join);
+    std::vector<std::string> expected;
+    for (const JoinRow& a : parents) {
+      const bool partner = !a.s_null && a.s >= 1 && a.s <= 40;
+      if (!partner && join[2] != 'L') continue;
+      expected.push_back("A" + std::to_string(a.k) +
+                         (partner ? ",B" + std::to_string(a.s) : std::string(",-")));
+    }
+    TQueryStatement q;
+    Plan(q, std::string("SELECT * FROM ") + join);
+    Execute(q);
+    EXPECT_EQ(Rows(q), expected) << DumpPlan(q);
+    EXPECT_TRUE(Source(q, "B")->keyed_rows.built);
+  }
+}
+
 }  // namespace
 }  // namespace tessera::testing

@@ -49,7 +49,7 @@ TEST(QueryStatementTest, ClearStatementKeepsWhatTheOwnerSupplied) {
   query.directory = "/db";
   query.live = true;
   testing::ParseInto(query,
-                     "SELECT DISTINCT AVG(a) + 1 INTO MEMORY R FROM A JOIN B ON A.k = B.k "
+                     "SELECT DISTINCT AVG(a), a + 1 INTO MEMORY R FROM A JOIN B ON A.k = B.k "
                      "WHERE a = ? GROUP BY 1 ORDER BY 1 NOCASE WITH LOCKS ENCRYPTED WITH pw");
   ASSERT_EQ(query.parameters.size(), 1u);
   EXPECT_EQ(query.condition->first->join_type, kJoinInner);
