@@ -22,7 +22,9 @@ OsError FaultyFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* d
 
 OsError FaultyFile::WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) {
   OsError fault_error = kErrorSuccess;
-  if (faults_->write_limit >= 0 && static_cast<uint64_t>(faults_->write_limit) < count) {
+  const int64_t number = faults_->writes++;
+  const bool limited = faults_->faulty_write < 0 || faults_->faulty_write == number;
+  if (limited && faults_->write_limit >= 0 && static_cast<uint64_t>(faults_->write_limit) < count) {
     count = static_cast<size_t>(faults_->write_limit);
     fault_error = faults_->write_error;
   }
