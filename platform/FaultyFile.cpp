@@ -39,9 +39,7 @@ OsError FaultyFile::WriteAt(int64_t offset, const void* buffer, size_t count, si
   OsError answer = kErrorSuccess;
   if (Intercepted(count, done, &answer)) return answer;
   OsError fault_error = kErrorSuccess;
-  const int64_t number = faults_->writes++;
-  const bool limited = faults_->faulty_write < 0 || faults_->faulty_write == number;
-  if (limited && faults_->write_limit >= 0 && static_cast<uint64_t>(faults_->write_limit) < count) {
+  if (faults_->write_limit >= 0 && static_cast<uint64_t>(faults_->write_limit) < count) {
     count = static_cast<size_t>(faults_->write_limit);
     fault_error = faults_->write_error;
   }

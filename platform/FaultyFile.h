@@ -20,10 +20,6 @@ struct FileFaults {
   // Each write moves at most this many bytes and then fails with `write_error`; -1: no limit.
   int64_t write_limit = -1;
   OsError write_error = kErrorDiskFull;
-  // When not -1, write_limit holds for that write alone: the writes under these faults are
-  // counted from 0 in `writes`, across every file that shares them.
-  int64_t faulty_write = -1;
-  mutable int64_t writes = 0;
   // Each read returns at most this many bytes, as if the file ended there; -1: no limit.
   int64_t read_limit = -1;
   // Each read fails with this error, nothing read (a disk that cannot be read); 0: no fault.

@@ -386,13 +386,12 @@ TEST_F(DataQueryTest, AnUpdateFailingAtAnyOfItsWritesChangesNothing) {
     q.PrepareQuery("UPDATE T SET Nom = 'X' + Nom WHERE Id > 1");
     TDataFile& file = *q.Statement().source_tables.front()->data_file;
     auto faults = std::make_shared<platform::FileFaults>();
-    faults->write_limit = 0;
-    faults->faulty_write = k;
+    faults->fail_write = k + 1;
     file.InjectFaults(faults);
     file.IndexFile().InjectFaults(faults);
     TDataFile* result = nullptr;
     const int code = EngineCode([&] { q.ExecuteQuery(result); });
-    faults->write_limit = -1;
+    faults->fail_write = -1;
     if (code == 0) {
       EXPECT_EQ(q.RowsAffected(), 3);
       EXPECT_EQ(Run("SELECT Nom FROM T WHERE Nom LIKE 'X%'").size(), 3u);
