@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -251,6 +252,7 @@ void TForm::SetVisible(bool visible) {
       }
     }
     shown_once_ = true;
+    if (!widget->isVisible()) awaiting_map_ = true;
     ApplySizeLimits();
     widget->setGeometry(Left(), Top(), Width(), Height());
     widget->show();
@@ -419,6 +421,7 @@ void TForm::SetWindowState(TWindowState state) {
   Qt::WindowStates states = widget->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
   if (state == wsMinimized) states |= Qt::WindowMinimized;
   if (state == wsMaximized) states |= Qt::WindowMaximized;
+  if ((requested_state_ & Qt::WindowMinimized) && state != wsMinimized) awaiting_map_ = true;
   requested_state_ = static_cast<int>(states);
   widget->setWindowState(states);
 }
@@ -494,6 +497,11 @@ void TForm::DefaultHandler(TMessage& message) {
 
 bool TForm::HandleWindowEvent(void* raw_event) {
   auto* event = static_cast<QEvent*>(raw_event);
+  QWidget* widget = WidgetOf(this);
+  if (awaiting_map_ && widget->isVisible() && widget->windowHandle() != nullptr &&
+      widget->windowHandle()->isExposed()) {
+    awaiting_map_ = false;
+  }
   switch (event->type()) {
     case QEvent::Close: {
       // Our code never closes the widget itself: every close event comes from the window system.
@@ -503,14 +511,29 @@ bool TForm::HandleWindowEvent(void* raw_event) {
       return true;
     }
     case QEvent::WindowStateChange: {
-      // Only the window system's reports count, and it echoes our own changes later: a
-      // minimised state we asked for is never the user's doing.
+      // Only the window system's reports count, and it echoes our own changes late: a minimised
+      // state we asked for is never the user's doing, and neither is one reported before the
+      // window system has put on the screen the window we last showed or restored (the user
+      // cannot minimise what was never shown; the report is of our older minimise).  Such a late
+      // report is answered by asking again for the state we want.
       if (!event->spontaneous()) return false;
-      const int state = static_cast<int>(WidgetOf(this)->windowState());
-      const bool user_minimised =
-          (state & Qt::WindowMinimized) && !(requested_state_ & Qt::WindowMinimized);
-      if (!(state & Qt::WindowMinimized)) requested_state_ = state;
-      if (user_minimised) Perform(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+      const int state = static_cast<int>(widget->windowState());
+      if (!(state & Qt::WindowMinimized)) {
+        // The user restored an iconified window; a hidden one reports our older states.
+        if (widget->isVisible()) requested_state_ = state;
+        return false;
+      }
+      if (requested_state_ & Qt::WindowMinimized) return false;
+      if (awaiting_map_ && widget->isVisible()) {
+        QTimer::singleShot(0, widget, [this, widget] {
+          if (!widget->isVisible() || (requested_state_ & Qt::WindowMinimized)) return;
+          widget->setWindowState(static_cast<Qt::WindowStates>(requested_state_));
+          widget->raise();
+          widget->activateWindow();
+        });
+        return false;
+      }
+      Perform(WM_SYSCOMMAND, SC_MINIMIZE, 0);
       return false;
     }
     case QEvent::Resize:
