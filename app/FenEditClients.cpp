@@ -67,6 +67,8 @@ TFenEditClients::TFenEditClients(cl::TComponent* owner) : TEditorForm(owner) {
   DSInterlocuteurs->SetDataSet(inters);
 
   DBNavBarre1 = EditorButtonBar(loader, this, PanelBoutons, btnFermer);
+  // Insert, edit and delete act on the clients; post and cancel on both tables.
+  DBNavBarre1->SetDataSource(DSPrincipal);
   DBNavBarre1->SetNavMode(comp::nmMultiDatasource);
   DBNavBarre1->SetDeleteMessage("Effacer l'enregistrement ?");
 
