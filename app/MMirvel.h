@@ -120,6 +120,11 @@ class TDMMirvel : public cl::TDataModule {
   void RefreshUsers();
   void FillCallersCombo();
   void FillCompaniesCombo();
+  // Fills the callers' and companies' lists again when another workstation changed the callers
+  // or the clients since they were read (the tables' change counters tell).
+  void RefreshContactLists();
+  // True when the callers' table holds this name (letter case aside): the lists may be older.
+  bool CallerKnown(const std::string& name);
   void AskSubject();
   void AddCallerDialog();
   void CleanRecipients();
@@ -137,6 +142,9 @@ class TDMMirvel : public cl::TDataModule {
   void PostToRecipients();
   void PostCopies(bool readdressed);
   void RestoreUnserved(const std::string& unserved);
+
+  uint32_t callers_counter_ = 0;
+  uint32_t clients_counter_ = 0;
 };
 
 // The module while it exists.

@@ -39,7 +39,8 @@ void TDMMirvel::TableMessagesBeforePost(cl::TDataSet*) {
   if (inserting && windows != nullptr) {
     const std::string caller = cl::Trim(windows->CallerComboText());
     const std::vector<std::string> items = windows->CallerComboItems();
-    if (!caller.empty() && std::find(items.begin(), items.end(), caller) == items.end()) {
+    if (!caller.empty() && std::find(items.begin(), items.end(), caller) == items.end() &&
+        !CallerKnown(caller)) {
       AddCallerDialog();
     }
   }

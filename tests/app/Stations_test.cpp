@@ -306,6 +306,33 @@ TEST_F(StationsTest, PostsReachEveryRecipientWithinThePoll) {
   }
 }
 
+// A caller added on one workstation is offered on the other within a poll, and a message from
+// that caller saved there adds it no second time, even when its list was not yet read again.
+TEST_F(StationsTest, ACallerAddedElsewhereIsOfferedAndNotAddedTwice) {
+  std::unique_ptr<Station> a = Start("alpha");
+  std::unique_ptr<Station> b = Start("beta");
+  const int user_a = Connect(*a);
+  const int user_b = Connect(*b);
+  a->Send("answer yes");
+  b->Send("answer yes");
+  a->Send("call Durand " + std::to_string(user_b));
+  ASSERT_GE(a->Expect("box L'interlocuteur \"Durand\" n'existe pas").ms, 0);
+  ASSERT_GE(a->Expect("posted ").ms, 0);
+  // Saved at once on B, before its next poll: the table answers, not the list.
+  b->Send("call Durand " + std::to_string(user_a));
+  const Event posted = b->Expect("posted ");
+  ASSERT_GE(posted.ms, 0);
+  for (const Event& box : b->All("box ")) ADD_FAILURE() << "B asked: " << box.text;
+  const int64_t added = NowMs();
+  std::string offered;
+  while (NowMs() - added < 7000 && offered.find(" Durand") == std::string::npos) {
+    b->Send("callers");
+    offered = b->Expect("callers").text;
+    b->Skip(500);
+  }
+  EXPECT_EQ(offered, "callers Durand") << "one Durand, offered within the poll";
+}
+
 TEST_F(StationsTest, NumbersAreUniqueAndAHeldCounterTableFailsThePost) {
   std::vector<std::unique_ptr<Station>> st;
   for (const char* login : {"alpha", "beta", "gamma"}) {
