@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QScreen>
 #include <QTimer>
 #include <QToolTip>
+#include <QTranslator>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
@@ -94,6 +97,12 @@ class FormsBackend : public TApplicationBackend {
       new QApplication(argc, argv);  // lives until the process ends
     }
     qApp->setQuitOnLastWindowClosed(false);
+    // The toolkit's standard dialogs (files, printing) speak French like the rest.
+    static QTranslator* translator = new QTranslator;  // lives until the process ends
+    if (translator->load(QLocale(QLocale::French, QLocale::France), "qtbase", "_",
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+      QCoreApplication::installTranslator(translator);
+    }
     // Tooltips in the hint colours.
     QPalette tips = QToolTip::palette();
     tips.setColor(QPalette::ToolTipBase, ToQColor(clInfoBk));
