@@ -45,6 +45,7 @@ comp::THDBEdit* PlainEdit(cl::TLoader& loader, cl::TForm* form, cl::TWinControl*
 comp::THDBGrid* CallerGrid(cl::TLoader& loader, cl::TForm* form, cl::TWinControl* parent,
                            const char* name, cl::TDataSource* source) {
   comp::THDBGrid* grid = BrowseGrid(loader, form, parent, name, {"Nom", "Tel1"});
+  grid->Columns().Items(0)->SetWidth(150);  // the telephone stays in sight
   grid->SetDataSource(source);
   return grid;
 }

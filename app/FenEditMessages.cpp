@@ -174,9 +174,9 @@ void TFenEditMessages::BuildSearchPanels(cl::TLoader& loader) {
   PanelRecherches->SetAlign(cl::alTop);
   Label6 =
       MakeLabel(loader, this, PanelRecherches, "Label6", "Visualisation des messages de", 8, 9);
-  Label6->SetWidth(150);
+  Label6->SetWidth(180);
   UserSelecter =
-      Place<cl::TComboBox>(loader, this, PanelRecherches, "UserSelecter", 165, 5, 250, 21);
+      Place<cl::TComboBox>(loader, this, PanelRecherches, "UserSelecter", 190, 5, 225, 21);
   UserSelecter->SetStyle(cl::csDropDownList);
   btnAvailabilities =
       Place<cl::TButton>(loader, this, PanelRecherches, "btnAvailabilities", 420, 4, 105, 23);
@@ -334,9 +334,15 @@ void TFenEditMessages::BuildGridAndBars(cl::TLoader& loader) {
                           cl::dgRowLines, cl::dgTabs, cl::dgRowSelect, cl::dgAlwaysShowSelection,
                           cl::dgConfirmDelete, cl::dgCancelOnExit});
   MainDBGrid->TitleFont().SetName("Arial");
-  for (const char* name :
-       {"Lu", "DateDBGrid", "DestinataireSelecter", "Interlocuteur", "Sujet", "UserSelecter"}) {
-    MainDBGrid->Columns().Add()->SetFieldName(name);
+  // Widths for what the columns show, not for their fields' 50 characters: every column fits
+  // the smallest window, the last one taking what is left.
+  const std::pair<const char*, int> columns[] = {
+      {"Lu", 24},     {"DateDBGrid", 112},  {"DestinataireSelecter", 110}, {"Interlocuteur", 130},
+      {"Sujet", 130}, {"UserSelecter", 100}};
+  for (const auto& [name, width] : columns) {
+    cl::TColumn* column = MainDBGrid->Columns().Add();
+    column->SetFieldName(name);
+    column->SetWidth(width);
   }
   MainDBGrid->Columns().Items(1)->SetColor(kDateColor);
   MainDBGrid->Columns().Items(3)->Title().Font.SetStyle({cl::fsBold});
