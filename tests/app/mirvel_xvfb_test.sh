@@ -322,6 +322,9 @@ a_office() {
     sleep 1
     shown_and_active "$pid" "second start $n"
   done
+  n=$(find "$work/a/runtime" -name 'msg-*.sock' | wc -l)
+  [ "$n" -eq 1 ] || fail "the second starts left $((n - 1)) message sockets behind"
+
   shot a-office-done
 }
 
