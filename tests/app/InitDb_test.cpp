@@ -267,8 +267,8 @@ TEST_F(InitDbTest, TheLoginDefaultsToTheProgramsOwn) {
     ASSERT_EQ(Run({base}), c.status);
     if (c.status == 0) {
       EXPECT_NE(Rows(base).find(c.row), std::string::npos) << Rows(base);
-      EXPECT_EQ(fs::status(base).permissions(), fs::perms::owner_all | fs::perms::group_read |
-                                                     fs::perms::group_exec);
+      EXPECT_EQ(fs::status(base).permissions(),
+                fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
     } else {
       EXPECT_EQ(err_, c.row);
       EXPECT_FALSE(fs::exists(base)) << "nothing made";
