@@ -45,7 +45,6 @@ comp::THDBEdit* PlainEdit(cl::TLoader& loader, cl::TForm* form, cl::TWinControl*
 comp::THDBGrid* CallerGrid(cl::TLoader& loader, cl::TForm* form, cl::TWinControl* parent,
                            const char* name, cl::TDataSource* source) {
   comp::THDBGrid* grid = BrowseGrid(loader, form, parent, name, {"Nom", "Tel1"});
-  grid->Columns().Items(0)->SetWidth(150);  // the telephone stays in sight
   grid->SetDataSource(source);
   return grid;
 }
@@ -137,10 +136,10 @@ TFenEditClients::TFenEditClients(cl::TComponent* owner) : TEditorForm(owner) {
   FindPanelInter = SearchPanel(loader, this, list_box, "FindPanelInter", inters, "Nom");
   const TNavigationStrip inter_strip =
       NavigationStrip(loader, this, list_box, "PanelNavInter", "DBNavigatorInter",
-                      "DBRecordCountInter", cl::Bounds(2, 2, 200, 25),
+                      "DBRecordCountInter", cl::Bounds(2, 2, 178, 25),
                       {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbInsert, cl::nbDelete,
                        cl::nbPost, cl::nbCancel, cl::nbRefresh},
-                      95);
+                      118);
   DBNavigatorInter = inter_strip.navigator;
   DBNavigatorInter->SetDataSource(DSInterlocuteurs);
   DBRecordCountInter = inter_strip.count;

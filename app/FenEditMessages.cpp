@@ -187,13 +187,13 @@ void TFenEditMessages::BuildSearchPanels(cl::TLoader& loader) {
   Panel1 = Place<cl::TPanel>(loader, this, this, "Panel1", 0, 64, 640, 46);
   Panel1->SetAlign(cl::alTop);
   Label1 = MakeLabel(loader, this, Panel1, "Label1", "Date appel", 8, 4);
-  Label2 = MakeLabel(loader, this, Panel1, "Label2", "Destinataire", 130, 4);
+  Label2 = MakeLabel(loader, this, Panel1, "Label2", "Destinataire", 146, 4);
   Label3 = MakeLabel(loader, this, Panel1, "Label3", "Interlocuteur", 330, 4);
-  DBEdit1 = Place<comp::THDBEdit>(loader, this, Panel1, "DBEdit1", 8, 19, 115, 21);
+  DBEdit1 = Place<comp::THDBEdit>(loader, this, Panel1, "DBEdit1", 8, 19, 132, 21);
   DBEdit1->SetDataSource(DSPrincipal);
   DBEdit1->SetDataField("DateAppel");
   DBEdit1->SetColor(kDateColor);
-  DBLookup1 = Place<cl::TDBLookupComboBox>(loader, this, Panel1, "DBLookup1", 130, 19, 170, 21);
+  DBLookup1 = Place<cl::TDBLookupComboBox>(loader, this, Panel1, "DBLookup1", 146, 19, 154, 21);
   DBLookup1->SetDataSource(DSPrincipal);
   DBLookup1->SetDataField("DestinataireSelecter");
   btnChoixDestinataire =

@@ -261,7 +261,7 @@ void TForm::SetVisible(bool visible) {
       }
     }
     shown_once_ = true;
-    if (!widget->isVisible()) awaiting_map_ = true;
+    if (!widget->isVisible()) state_acknowledged_ = false;
     ApplySizeLimits();
     widget->setGeometry(Left(), Top(), Width(), Height());
     widget->show();
@@ -430,8 +430,8 @@ void TForm::SetWindowState(TWindowState state) {
   Qt::WindowStates states = widget->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
   if (state == wsMinimized) states |= Qt::WindowMinimized;
   if (state == wsMaximized) states |= Qt::WindowMaximized;
-  if ((requested_state_ & Qt::WindowMinimized) && state != wsMinimized) awaiting_map_ = true;
   requested_state_ = static_cast<int>(states);
+  state_acknowledged_ = false;
   widget->setWindowState(states);
 }
 
@@ -494,7 +494,9 @@ void TForm::DefaultHandler(TMessage& message) {
       if (message.WParam == SC_MINIMIZE) {
         // The user's minimise arrives already done; one posted to the form or the application
         // is not.
-        if (WindowState() != wsMinimized) SetWindowState(wsMinimized);
+        if (WindowState() != wsMinimized || !(requested_state_ & Qt::WindowMinimized)) {
+          SetWindowState(wsMinimized);
+        }
         return;
       }
       break;
@@ -507,9 +509,11 @@ void TForm::DefaultHandler(TMessage& message) {
 bool TForm::HandleWindowEvent(void* raw_event) {
   auto* event = static_cast<QEvent*>(raw_event);
   QWidget* widget = WidgetOf(this);
-  if (awaiting_map_ && widget->isVisible() && widget->windowHandle() != nullptr &&
-      widget->windowHandle()->isExposed()) {
-    awaiting_map_ = false;
+  // On the screen or active: the window system has shown the window as we last asked.
+  if (!state_acknowledged_ && widget->isVisible() &&
+      (widget->isActiveWindow() ||
+       (widget->windowHandle() != nullptr && widget->windowHandle()->isExposed()))) {
+    state_acknowledged_ = true;
   }
   switch (event->type()) {
     case QEvent::Close: {
@@ -520,26 +524,33 @@ bool TForm::HandleWindowEvent(void* raw_event) {
       return true;
     }
     case QEvent::WindowStateChange: {
-      // Only the window system's reports count, and it echoes our own changes late: a minimised
-      // state we asked for is never the user's doing, and neither is one reported before the
-      // window system has put on the screen the window we last showed or restored (the user
-      // cannot minimise what was never shown; the report is of our older minimise).  Such a late
-      // report is answered by asking again for the state we want.
+      // Only the window system's reports count, and it reports late.  Until it has shown the
+      // state we last asked for (reported it, or put the window on the screen or activated it, see
+      // above), the first report of another state is that of our previous request, never the
+      // user's doing: a minimised one is answered by asking again for the state we want.  Any
+      // later report is the user's.
       if (!event->spontaneous()) return false;
+      constexpr int kShape = Qt::WindowMinimized | Qt::WindowMaximized;
       const int state = static_cast<int>(widget->windowState());
-      if (!(state & Qt::WindowMinimized)) {
-        // The user restored an iconified window; a hidden one reports our older states.
-        if (widget->isVisible()) requested_state_ = state;
+      if ((state & kShape) == (requested_state_ & kShape)) {
+        state_acknowledged_ = true;
         return false;
       }
-      if (requested_state_ & Qt::WindowMinimized) return false;
-      if (awaiting_map_ && widget->isVisible()) {
-        QTimer::singleShot(0, widget, [this, widget] {
-          if (!widget->isVisible() || (requested_state_ & Qt::WindowMinimized)) return;
-          widget->setWindowState(static_cast<Qt::WindowStates>(requested_state_));
-          widget->raise();
-          widget->activateWindow();
-        });
+      if (!state_acknowledged_) {
+        state_acknowledged_ = true;
+        if ((state & Qt::WindowMinimized) && widget->isVisible()) {
+          QTimer::singleShot(0, widget, [this, widget] {
+            if (!widget->isVisible() || (requested_state_ & Qt::WindowMinimized)) return;
+            widget->setWindowState(static_cast<Qt::WindowStates>(requested_state_));
+            widget->raise();
+            widget->activateWindow();
+          });
+        }
+        return false;
+      }
+      if (!(state & Qt::WindowMinimized)) {
+        // The user restored (or maximised) the window.
+        if (widget->isVisible()) requested_state_ = state;
         return false;
       }
       Perform(WM_SYSCOMMAND, SC_MINIMIZE, 0);
