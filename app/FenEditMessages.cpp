@@ -467,14 +467,6 @@ void TFenEditMessages::SetUserComboRows(int rows) {
 
 std::string TFenEditMessages::CallerComboText() { return InterSelecter->Text(); }
 
-std::vector<std::string> TFenEditMessages::CallerComboItems() {
-  std::vector<std::string> texts;
-  for (int i = 0; i < InterSelecter->Items().Count(); ++i) {
-    texts.push_back(InterSelecter->Items().Strings(i));
-  }
-  return texts;
-}
-
 void TFenEditMessages::SetCallerComboItems(const std::vector<TComboItem>& items) {
   SetComboItems(InterSelecter, items);
 }

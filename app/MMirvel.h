@@ -123,7 +123,7 @@ class TDMMirvel : public cl::TDataModule {
   // Fills the callers' and companies' lists again when another workstation changed the callers
   // or the clients since they were read (the tables' change counters tell).
   void RefreshContactLists();
-  // True when the callers' table holds this name (letter case aside): the lists may be older.
+  // True when the callers' table holds this name (letter case aside).
   bool CallerKnown(const std::string& name);
   void AskSubject();
   void AddCallerDialog();

@@ -1,6 +1,5 @@
 // The main data module's message post rules: the subject prompt, the recipient check, the offer
 // to add an unknown caller, notification, and the posting of one message to several recipients.
-#include <algorithm>
 #include <exception>
 
 #include "app/AppWindows.h"
@@ -37,12 +36,9 @@ void TDMMirvel::TableMessagesBeforePost(cl::TDataSet*) {
   }
   FPostRetries = 0;
   if (inserting && windows != nullptr) {
+    // The table answers, not the combo: its list may be older than a colleague's new caller.
     const std::string caller = cl::Trim(windows->CallerComboText());
-    const std::vector<std::string> items = windows->CallerComboItems();
-    if (!caller.empty() && std::find(items.begin(), items.end(), caller) == items.end() &&
-        !CallerKnown(caller)) {
-      AddCallerDialog();
-    }
+    if (!caller.empty() && !CallerKnown(caller)) AddCallerDialog();
   }
   PendingRecipient = TableMessagesNoDestinataire->AsInteger();
   if (PendingRecipient == 0) PostToRecipients();

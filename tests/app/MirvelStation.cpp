@@ -165,7 +165,7 @@ class Station {
       windows_.caller_text.clear();
     } else if (verb == "callers") {
       std::string names;
-      for (const std::string& name : windows_.CallerComboItems()) names += " " + name;
+      for (const mirvel::TComboItem& item : windows_.callers) names += " " + item.text;
       Say("callers" + names);
     } else if (verb == "hold") {
       int ms = 0;

@@ -1,6 +1,5 @@
 #include "classlib/forms/Forms.h"
 
-#include <QtTest/qtestspontaneevent.h>
 #include <gtest/gtest.h>
 
 #include <string>
