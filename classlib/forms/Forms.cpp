@@ -246,6 +246,10 @@ void TForm::FireNotify(const TNotifyEvent& event) {
 }
 
 void TForm::SetBounds(int left, int top, int width, int height) {
+  if (border_style_ == bsDialog || border_style_ == bsSingle || border_style_ == bsNone) {
+    // The user cannot resize such a form; the program can.
+    WidgetOf(this)->setFixedSize(std::max(width, 0), std::max(height, 0));
+  }
   TWinControl::SetBounds(left, top, width, height);
 }
 
