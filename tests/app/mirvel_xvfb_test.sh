@@ -231,7 +231,7 @@ shown_and_active() {
 }
 # a_office PID: the office's own use of A's window, with the mouse, under the window manager.
 a_office() {
-  local pid=$1 win contacts dispo box boxes icon X Y WIDTH HEIGHT SCREEN WINDOW n
+  local pid=$1 win contacts dispo box boxes zoom w icon X Y WIDTH HEIGHT SCREEN WINDOW n
   win=$(visible_window "$pid" "Gestion des messages") || fail "A's window is gone"
   # The contacts: "Nouveau", a name, "Sauver" makes a client; "Supprimer" and OK delete it.
   timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
@@ -294,6 +294,17 @@ a_office() {
   timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
   xdotool key alt+a
   sleep 0.3
+  # The zoom opens as wide as the message and two thirds as high as the window.
+  click "$win" 180 206
+  sleep 0.5
+  zoom=""
+  for w in $(xdotool search --all --onlyvisible --pid "$pid"); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 313 ] && zoom=$w
+  done
+  [ -n "$zoom" ] || fail "the zoom window is not 640x313"
+  shot a-zoom
+  click "$win" 300 120
   # The window at its smallest, with bob's answer in the grid.
   eval "$(xdotool getwindowgeometry --shell "$win")"
   [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 470 ] || fail "A's window is ${WIDTH}x${HEIGHT}"
