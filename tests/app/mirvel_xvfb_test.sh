@@ -464,6 +464,13 @@ if [ "$mode" = tray ]; then
   xdotool click 1
   preview=$(visible_window "$b" "^Aper") || fail "the print button opened no preview"
   shot b-preview
+  # At 100 % the A4 page is taller than the preview: the wheel scrolls it to its bottom.
+  page_before=$(import -window "$preview" rgb:- 2>/dev/null | md5sum)
+  xdotool mousemove --window "$preview" 400 400 click --repeat 30 --delay 20 5
+  sleep 0.5
+  shot b-preview-bottom
+  [ "$(import -window "$preview" rgb:- 2>/dev/null | md5sum)" != "$page_before" ] ||
+    fail "the preview's page does not scroll"
   xdotool mousemove --window "$preview" 253 20 click 1
   visible_window "$b" "Enregistrer en PDF" >/dev/null ||
     fail "the preview's PDF button asked nothing"
