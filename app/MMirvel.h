@@ -37,6 +37,8 @@ namespace mirvel {
 inline constexpr const char* kNoSubject = "(Sans sujet)";
 inline constexpr const char* kUnreadLabel = "Vous avez des messages non lus";
 inline constexpr const char* kNoRecipient = "Vous n'avez pas saisi de destinataires !";
+inline constexpr const char* kCallerTooLong =
+    "Le nom de l'interlocuteur est trop long (50 caract\xE8res au plus).";
 inline constexpr const char* kRecordLocked =
     "L'enregistrement est d\xE9j\xE0 en cours de modification par un autre utilisateur.";
 inline constexpr int kPostRetryLimit = 20;

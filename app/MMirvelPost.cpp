@@ -28,6 +28,12 @@ void TDMMirvel::TableMessagesBeforePost(cl::TDataSet*) {
   const bool inserting = TableMessages->State() == cl::dsInsert;
   if (inserting) AskSubject();
   TAppWindows* windows = AppWindows();
+  // The field would keep the name's first characters without a word.
+  if (windows != nullptr && static_cast<int>(cl::Trim(windows->CallerComboText()).size()) >
+                                TableMessagesInterlocuteur->Size()) {
+    cl::MessageDlg(kCallerTooLong, cl::mtError, {cl::mbOK}, 0);
+    cl::Abort();
+  }
   if (TableMessagesNoDestinataire->IsNull() ||
       (TableMessagesNoDestinataire->AsInteger() == 0 && RecipientCount() == 0)) {
     cl::MessageDlg(kNoRecipient, cl::mtError, {cl::mbOK}, 0);
