@@ -353,6 +353,7 @@ void TDMBDMirvel::CheckStamp() {
     return;
   }
   TableMAJ->Refresh();
+  if (DMMirvel != nullptr) DMMirvel->RefreshContactLists();
   const cl::TDateTime stamp = TableMAJDateDerniereMAJ->AsDateTime();
   if (stamp == FLastMAJ) return;
   try {

@@ -39,6 +39,8 @@ namespace mirvel {
 inline constexpr const char* kNoSubject = "(Sans sujet)";
 inline constexpr const char* kUnreadLabel = "Vous avez des messages non lus";
 inline constexpr const char* kNoRecipient = "Vous n'avez pas saisi de destinataires !";
+inline constexpr const char* kCallerTooLong =
+    "Le nom de l'interlocuteur est trop long (50 caract\xE8res au plus).";
 inline constexpr const char* kRecordLocked =
     "L'enregistrement est d\xE9j\xE0 en cours de modification par un autre utilisateur.";
 inline constexpr const char* kRecordGone =
@@ -135,6 +137,11 @@ class TDMMirvel : public cl::TDataModule {
   void RefreshUsers();
   void FillCallersCombo();
   void FillCompaniesCombo();
+  // Fills the callers' and companies' lists again when another workstation changed the callers
+  // or the clients since they were read (the tables' change counters tell).
+  void RefreshContactLists();
+  // True when the callers' table holds this name (letter case aside).
+  bool CallerKnown(const std::string& name);
   void AskSubject();
   void AddCallerDialog();
   void CleanRecipients();
@@ -152,6 +159,9 @@ class TDMMirvel : public cl::TDataModule {
   void PostToRecipients();
   void PostCopies(bool readdressed);
   void RestoreUnserved(const std::string& unserved);
+
+  uint32_t callers_counter_ = 0;
+  uint32_t clients_counter_ = 0;
 };
 
 // The module while it exists.

@@ -254,6 +254,15 @@ TEST_F(MainDataModuleTest, MessagePostFlow) {
     }
     now_ += 0.001;
   }
+  // A caller's name longer than its field is refused, not cut; the message stays typed.
+  boxes_.clear();
+  windows_.caller_text = std::string(51, 'x');
+  dm_->TableMessages->Append();
+  dm_->TableMessagesNoDestinataire->SetAsInteger(other);
+  EXPECT_THROW(dm_->TableMessages->Post(), cl::EAbort);
+  EXPECT_EQ(boxes_, std::vector<std::string>{mirvel::kCallerTooLong});
+  EXPECT_EQ(dm_->TableMessages->State(), cl::dsInsert);
+  dm_->TableMessages->Cancel();
 }
 
 TEST_F(MainDataModuleTest, RecipientListsAndPostingToSeveral) {
