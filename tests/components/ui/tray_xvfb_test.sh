@@ -63,10 +63,14 @@ if [ "$mode" = placement ]; then
   sleep 1
   read -r _ _ saved_w saved_h <<<"$(geometry "$window")"
   [ "$saved_w" -ge 700 ] && [ "$saved_h" -ge 500 ] || fail "not resized: ${saved_w}x${saved_h}"
-  xdotool windowactivate --sync "$window" key alt+F4
-  for _ in $(seq 50); do
-    kill -0 "$demo_pid" 2>/dev/null || break
-    sleep 0.1
+  # The window manager may not have published the active window yet, and xdotool then drops the
+  # key with the activation: ask again, a few times, until the program has ended.
+  for _ in $(seq 5); do
+    xdotool windowactivate --sync "$window" key alt+F4 2>/dev/null
+    for _ in $(seq 20); do
+      kill -0 "$demo_pid" 2>/dev/null || break 2
+      sleep 0.1
+    done
   done
   kill -0 "$demo_pid" 2>/dev/null && fail "closing the window did not end the program"
   wait "$demo_pid" 2>/dev/null
