@@ -170,7 +170,11 @@ class TIndexTree {
     bool committed_ = false;
   };
 
-  Context Begin() const;
+  // The current index's context, decoded once and kept while the slot, the descriptor's fixed
+  // part, the table's collation and the tree version stay as they were (a reopen or another
+  // process's change bumps the version).  The reference lives until the next Begin: an operation
+  // that changes the tree works on a copy.
+  const Context& Begin() const;
   template <class F>
   auto Retry(F&& f) -> decltype(f());
 
@@ -212,6 +216,14 @@ class TIndexTree {
   TIndexTreeHost& host_;
   TPageCache& cache_;
   uint64_t version_ = 0;
+
+  // Begin's cache and what it was built from.
+  mutable Context context_;
+  mutable bool context_valid_ = false;
+  mutable uint64_t context_version_ = 0;
+  mutable uint16_t context_language_ = 0;
+  mutable uint16_t context_sort_ = 0;
+  mutable std::array<uint8_t, kDescRoot> context_raw_{};
 };
 
 // Runs one operation, again from the root while another process's change interrupts it.

@@ -10,12 +10,6 @@
 namespace tessera {
 namespace {
 
-// Offsets inside an expanded entry, after the K key bytes.
-constexpr size_t kValueAt = 0;
-constexpr size_t kSubtreeAt = 4;
-constexpr size_t kLeadingAt = 8;
-constexpr size_t kTrailingAt = 10;
-
 // Suffix bytes a key of these parameters keeps out of trailing-zero counting.
 size_t SuffixSize(const TIndexParams& p) {
   return HasKeySuffix(p.slot, p.unique) ? kKeySuffixSize : 0;
@@ -99,18 +93,6 @@ void TPage::Reset() {
 
 void TPage::RaiseCorrupt() const { RaiseEngineError(kErrIndexPageCorrupt, owner_.ErrorFileName()); }
 
-uint8_t* TPage::EntryAt(uint16_t slot) {
-  if (slot < 1 || slot > count_) RaiseCorrupt();
-  return entries_.data() + (slot - 1) * Stride();
-}
-
-const uint8_t* TPage::EntryAt(uint16_t slot) const {
-  if (slot < 1 || slot > count_) RaiseCorrupt();
-  return entries_.data() + (slot - 1) * Stride();
-}
-
-const uint8_t* TPage::KeyAt(uint16_t slot) const { return EntryAt(slot); }
-
 void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
   BeforeChange();
   std::memcpy(EntryAt(slot), key, params_.key_length);
@@ -118,18 +100,10 @@ void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
   SetDirty(true);
 }
 
-uint32_t TPage::ValueAt(uint16_t slot) const {
-  return cl::GetU32LE(EntryAt(slot) + params_.key_length + kValueAt);
-}
-
 void TPage::SetValueAt(uint16_t slot, uint32_t value) {
   BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kValueAt, value);
   SetDirty(true);
-}
-
-uint32_t TPage::SubtreeCountAt(uint16_t slot) const {
-  return cl::GetU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt);
 }
 
 void TPage::SetSubtreeCountAt(uint16_t slot, uint32_t count) {
