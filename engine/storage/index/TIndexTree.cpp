@@ -361,6 +361,34 @@ uint32_t TIndexTree::ReadEntry(const TTreeSpot& spot, uint8_t* key) {
 
 uint32_t TIndexTree::RecordNumberAt(const TTreeSpot& spot) { return ReadEntry(spot, nullptr); }
 
+uint32_t TIndexTree::RecordNumbersAfter(TTreeSpot& spot, bool forward, uint32_t count,
+                                        uint32_t* out) {
+  return Retry([&]() -> uint32_t {
+    const LeafContext ctx = BeginLeaf();
+    Pins pins(*this, ctx.slot);
+    TPage* page = pins.Get(spot.leaf);
+    if (!page->IsLeaf() || spot.slot < 1 || spot.slot > page->Count()) RaiseCorrupt();
+    uint32_t leaf = spot.leaf;
+    uint16_t slot = spot.slot;
+    uint32_t n = 0;
+    while (n < count) {
+      if (forward ? slot < page->Count() : slot > 1) {
+        slot = static_cast<uint16_t>(forward ? slot + 1 : slot - 1);
+      } else {
+        const uint32_t link = forward ? page->Next() : page->Prev();
+        if (link == 0) break;
+        page = pins.Get(link);
+        if (!IsLeafLevelPage(*page)) RaiseCorrupt();
+        leaf = link;
+        slot = forward ? 1 : page->Count();
+      }
+      out[n++] = page->ValueAt(slot);
+    }
+    if (n > 0) spot = {leaf, slot, forward ? spot.position + n : spot.position - n};
+    return n;
+  });
+}
+
 uint32_t TIndexTree::FindEntry(const Context& ctx, Pins& pins, const uint8_t* key,
                                uint32_t record_number, bool any) {
   const Path path = Descend(ctx, pins, [&](const TPage& page) -> uint16_t {

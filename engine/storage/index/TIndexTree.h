@@ -91,6 +91,10 @@ class TIndexTree {
   // Copies the key of an entry (key length bytes) and answers its record number.
   uint32_t ReadEntry(const TTreeSpot& spot, uint8_t* key);
   uint32_t RecordNumberAt(const TTreeSpot& spot);
+  // The record numbers of up to `count` entries after `spot` along the leaf level (before it
+  // when not `forward`) into `out`, in one operation where a walk would Step and read each;
+  // answers how many (fewer at the end of the index).  `spot` moves to the last entry read.
+  uint32_t RecordNumbersAfter(TTreeSpot& spot, bool forward, uint32_t count, uint32_t* out);
 
   // Changes with every change of any tree and whenever the host invalidates the cache, so that
   // positions computed before can be recognised as stale.
