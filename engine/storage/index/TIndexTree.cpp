@@ -241,7 +241,7 @@ uint32_t TIndexTree::PositionOfPath(const Path& path) const {
     if (step.page->IsLeaf()) {
       position += step.slot;
     } else {
-      for (uint16_t s = 1; s < step.slot; ++s) position += step.page->SubtreeCountAt(s);
+      position += step.page->SubtreeCountBefore(step.slot);
     }
   }
   if (position > UINT32_MAX) RaiseCorrupt();

@@ -163,8 +163,16 @@ bool TPage::IsOverFull() const {
 
 uint64_t TPage::TotalCount() const {
   if (IsLeaf()) return count_;
+  return SubtreeCountBefore(static_cast<uint16_t>(count_ + 1));
+}
+
+uint64_t TPage::SubtreeCountBefore(uint16_t slot) const {
+  if (slot > count_ + 1) RaiseCorrupt();
+  if (slot <= 1) return 0;
+  const size_t stride = Stride();
+  const uint8_t* p = entries_.data() + params_.key_length + kSubtreeAt;
   uint64_t total = 0;
-  for (uint16_t slot = 1; slot <= count_; ++slot) total += SubtreeCountAt(slot);
+  for (uint16_t s = 1; s < slot; ++s, p += stride) total += cl::GetU32LE(p);
   return total;
 }
 

@@ -126,6 +126,8 @@ class TPage : public TCacheEntry {
   bool IsOverFull() const;
   // Sum of the entries' subtree counts; a leaf answers its key count.
   uint64_t TotalCount() const;
+  // Sum of the subtree counts of the entries in front of `slot` (inner pages; slot <= Count() + 1).
+  uint64_t SubtreeCountBefore(uint16_t slot) const;
 
   // Entries by slot, 1..Count().  A slot outside that range raises 8965.
   const uint8_t* KeyAt(uint16_t slot) const { return EntryAt(slot); }
