@@ -45,7 +45,6 @@ class TAppWindows {
   virtual void SetUserComboRows(int rows) = 0;
 
   virtual std::string CallerComboText() = 0;
-  virtual std::vector<std::string> CallerComboItems() = 0;
   // Replace the items of the caller or the company combo (name and record number each), keeping
   // the combo's text; the combo shows them sorted.
   virtual void SetCallerComboItems(const std::vector<TComboItem>& items) = 0;

@@ -72,6 +72,7 @@ TDlgAvalaibilities::TDlgAvalaibilities(cl::TComponent* owner) : TEditorForm(owne
   cl::TColumn* name_column = MainDBGrid->Columns().Add();
   name_column->SetFieldName("NomComplet");
   name_column->Title().Caption = "Utilisateur";
+  name_column->SetWidth(200);  // the status stays in sight
   MainDBGrid->Columns().Add()->SetFieldName("Statut");
   MainDBGrid->SetDataSource(DSUsers);
 

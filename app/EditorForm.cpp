@@ -1,5 +1,7 @@
 #include "app/EditorForm.h"
 
+#include <map>
+#include <string_view>
 #include <vector>
 
 #include "classlib/forms/Dialogs.h"
@@ -159,7 +161,17 @@ comp::THDBGrid* BrowseGrid(cl::TLoader& loader, cl::TForm* form, cl::TWinControl
   grid->SetOptions({cl::dgTitles, cl::dgIndicator, cl::dgColumnResize, cl::dgColLines,
                     cl::dgRowLines, cl::dgTabs, cl::dgRowSelect, cl::dgConfirmDelete,
                     cl::dgCancelOnExit});
-  for (const char* field : fields) grid->Columns().Add()->SetFieldName(field);
+  // Widths for what the columns show: their fields' sizes (up to 50 characters) would push the
+  // last columns out of the smallest windows.
+  static const std::map<std::string_view, int> kWidths = {
+      {"Societe", 150},    {"Nom", 150},   {"NomComplet", 150}, {"NomReseau", 100},
+      {"Fonction", 110},   {"Ville", 110}, {"Pays", 90},        {"CodePostal", 70},
+      {"TelStandard", 95}, {"TelFax", 95}, {"Tel1", 95},        {"AdresseMessagerie", 170}};
+  for (const char* field : fields) {
+    cl::TColumn* column = grid->Columns().Add();
+    column->SetFieldName(field);
+    if (const auto it = kWidths.find(field); it != kWidths.end()) column->SetWidth(it->second);
+  }
   return grid;
 }
 

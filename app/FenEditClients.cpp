@@ -67,6 +67,8 @@ TFenEditClients::TFenEditClients(cl::TComponent* owner) : TEditorForm(owner) {
   DSInterlocuteurs->SetDataSet(inters);
 
   DBNavBarre1 = EditorButtonBar(loader, this, PanelBoutons, btnFermer);
+  // Insert, edit and delete act on the clients; post and cancel on both tables.
+  DBNavBarre1->SetDataSource(DSPrincipal);
   DBNavBarre1->SetNavMode(comp::nmMultiDatasource);
   DBNavBarre1->SetDeleteMessage("Effacer l'enregistrement ?");
 
@@ -134,10 +136,10 @@ TFenEditClients::TFenEditClients(cl::TComponent* owner) : TEditorForm(owner) {
   FindPanelInter = SearchPanel(loader, this, list_box, "FindPanelInter", inters, "Nom");
   const TNavigationStrip inter_strip =
       NavigationStrip(loader, this, list_box, "PanelNavInter", "DBNavigatorInter",
-                      "DBRecordCountInter", cl::Bounds(2, 2, 200, 25),
+                      "DBRecordCountInter", cl::Bounds(2, 2, 178, 25),
                       {cl::nbFirst, cl::nbPrior, cl::nbNext, cl::nbLast, cl::nbInsert, cl::nbDelete,
                        cl::nbPost, cl::nbCancel, cl::nbRefresh},
-                      95);
+                      118);
   DBNavigatorInter = inter_strip.navigator;
   DBNavigatorInter->SetDataSource(DSInterlocuteurs);
   DBRecordCountInter = inter_strip.count;

@@ -174,9 +174,9 @@ void TFenEditMessages::BuildSearchPanels(cl::TLoader& loader) {
   PanelRecherches->SetAlign(cl::alTop);
   Label6 =
       MakeLabel(loader, this, PanelRecherches, "Label6", "Visualisation des messages de", 8, 9);
-  Label6->SetWidth(150);
+  Label6->SetWidth(180);
   UserSelecter =
-      Place<cl::TComboBox>(loader, this, PanelRecherches, "UserSelecter", 165, 5, 250, 21);
+      Place<cl::TComboBox>(loader, this, PanelRecherches, "UserSelecter", 190, 5, 225, 21);
   UserSelecter->SetStyle(cl::csDropDownList);
   btnAvailabilities =
       Place<cl::TButton>(loader, this, PanelRecherches, "btnAvailabilities", 420, 4, 105, 23);
@@ -187,13 +187,13 @@ void TFenEditMessages::BuildSearchPanels(cl::TLoader& loader) {
   Panel1 = Place<cl::TPanel>(loader, this, this, "Panel1", 0, 64, 640, 46);
   Panel1->SetAlign(cl::alTop);
   Label1 = MakeLabel(loader, this, Panel1, "Label1", "Date appel", 8, 4);
-  Label2 = MakeLabel(loader, this, Panel1, "Label2", "Destinataire", 130, 4);
+  Label2 = MakeLabel(loader, this, Panel1, "Label2", "Destinataire", 146, 4);
   Label3 = MakeLabel(loader, this, Panel1, "Label3", "Interlocuteur", 330, 4);
-  DBEdit1 = Place<comp::THDBEdit>(loader, this, Panel1, "DBEdit1", 8, 19, 115, 21);
+  DBEdit1 = Place<comp::THDBEdit>(loader, this, Panel1, "DBEdit1", 8, 19, 132, 21);
   DBEdit1->SetDataSource(DSPrincipal);
   DBEdit1->SetDataField("DateAppel");
   DBEdit1->SetColor(kDateColor);
-  DBLookup1 = Place<cl::TDBLookupComboBox>(loader, this, Panel1, "DBLookup1", 130, 19, 170, 21);
+  DBLookup1 = Place<cl::TDBLookupComboBox>(loader, this, Panel1, "DBLookup1", 146, 19, 154, 21);
   DBLookup1->SetDataSource(DSPrincipal);
   DBLookup1->SetDataField("DestinataireSelecter");
   btnChoixDestinataire =
@@ -334,9 +334,15 @@ void TFenEditMessages::BuildGridAndBars(cl::TLoader& loader) {
                           cl::dgRowLines, cl::dgTabs, cl::dgRowSelect, cl::dgAlwaysShowSelection,
                           cl::dgConfirmDelete, cl::dgCancelOnExit});
   MainDBGrid->TitleFont().SetName("Arial");
-  for (const char* name :
-       {"Lu", "DateDBGrid", "DestinataireSelecter", "Interlocuteur", "Sujet", "UserSelecter"}) {
-    MainDBGrid->Columns().Add()->SetFieldName(name);
+  // Widths for what the columns show, not for their fields' 50 characters: every column fits
+  // the smallest window, the last one taking what is left.
+  const std::pair<const char*, int> columns[] = {
+      {"Lu", 24},     {"DateDBGrid", 112},  {"DestinataireSelecter", 110}, {"Interlocuteur", 130},
+      {"Sujet", 130}, {"UserSelecter", 100}};
+  for (const auto& [name, width] : columns) {
+    cl::TColumn* column = MainDBGrid->Columns().Add();
+    column->SetFieldName(name);
+    column->SetWidth(width);
   }
   MainDBGrid->Columns().Items(1)->SetColor(kDateColor);
   MainDBGrid->Columns().Items(3)->Title().Font.SetStyle({cl::fsBold});
@@ -460,14 +466,6 @@ void TFenEditMessages::SetUserComboRows(int rows) {
 }
 
 std::string TFenEditMessages::CallerComboText() { return InterSelecter->Text(); }
-
-std::vector<std::string> TFenEditMessages::CallerComboItems() {
-  std::vector<std::string> texts;
-  for (int i = 0; i < InterSelecter->Items().Count(); ++i) {
-    texts.push_back(InterSelecter->Items().Strings(i));
-  }
-  return texts;
-}
 
 void TFenEditMessages::SetCallerComboItems(const std::vector<TComboItem>& items) {
   SetComboItems(InterSelecter, items);

@@ -194,7 +194,6 @@ class TFenEditMessages : public cl::TForm, public TAppWindows {
   void StartTrayAnimation() override;
   void SetUserComboRows(int rows) override;
   std::string CallerComboText() override;
-  std::vector<std::string> CallerComboItems() override;
   void SetCallerComboItems(const std::vector<TComboItem>& items) override;
   void SetCompanyComboItems(const std::vector<TComboItem>& items) override;
   bool AskSubject(std::string& subject) override;

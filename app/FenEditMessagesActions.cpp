@@ -125,11 +125,13 @@ void TFenEditMessages::PopupGridPopup(cl::TObject*) {
 }
 
 void TFenEditMessages::MarkCurrent() {
-  cl::TDataSet* messages = DMMirvel->TableMessages;
-  const bool browsing = messages->State() == cl::dsBrowse;
-  if (browsing) messages->Edit();
-  DMMirvel->TableMessagesLu->SetAsInteger(DMMirvel->TableMessagesLu->AsInteger() ^ 1);
-  if (browsing) messages->Post();
+  cl::TField* lu = DMMirvel->TableMessagesLu;
+  auto flip = [lu] { lu->SetAsInteger(lu->AsInteger() ^ 1); };
+  if (DMMirvel->TableMessages->State() != cl::dsBrowse) {
+    flip();
+  } else if (!DMMirvel->ChangeCurrentMessage(flip)) {
+    cl::MessageDlg(kRecordGone, cl::mtWarning, {cl::mbOK}, 0);
+  }
 }
 
 void TFenEditMessages::mnuMarquerLuClick(cl::TObject*) { MarkCurrent(); }
@@ -144,15 +146,7 @@ void TFenEditMessages::mnuToutMarquerLuClick(cl::TObject*) {
   const cl::TBookmark mark = messages->GetBookmark();
   try {
     messages->First();
-    while (!messages->Eof()) {
-      // A null Lu counts as unread (drawn bold), so it is marked read too.
-      if (DMMirvel->TableMessagesLu->AsInteger() == 0) {
-        messages->Edit();
-        DMMirvel->TableMessagesLu->SetAsInteger(1);
-        messages->Post();
-      }
-      messages->Next();
-    }
+    DMMirvel->MarkAllRead();
   } catch (...) {
     messages->EnableControls();
     throw;

@@ -151,7 +151,12 @@ bool TFenEditMessages::SettlePendingEdit() {
   const int answer =
       cl::MessageDlg(kSaveChangesQuestion, cl::mtConfirmation, {cl::mbYes, cl::mbNo}, 0);
   if (answer == cl::mrYes) {
-    messages->Post();
+    try {
+      messages->Post();
+    } catch (const cl::EAbort&) {
+      // A message to a list ends its post with the silent abort once every copy stands.
+      if (Editing(messages)) throw;
+    }
     return true;
   }
   if (answer == cl::mrNo) {

@@ -21,6 +21,7 @@
 #include "classlib/rtl/Registry.h"
 #include "classlib/rtl/TextUtils.h"
 #include "engine/storage/core/ETesseraEngineError.h"
+#include "engine/storage/core/EngineErrors.h"
 #include "platform/OsFile.h"
 
 namespace mirvel {
@@ -352,6 +353,7 @@ void TDMBDMirvel::CheckStamp() {
     return;
   }
   TableMAJ->Refresh();
+  if (DMMirvel != nullptr) DMMirvel->RefreshContactLists();
   const cl::TDateTime stamp = TableMAJDateDerniereMAJ->AsDateTime();
   if (stamp == FLastMAJ) return;
   try {
@@ -456,13 +458,23 @@ void TDMBDMirvel::SetFieldRetry(tessera::TTesseraTable* table, cl::TField* field
       }
       LogLine("Erreur : " + std::string(e.what()) + ", " + std::to_string(attempts) + " essais",
               "");
+      // The record went (another user deleted it or changed its key): trying again would write
+      // into the record the refreshed cursor stands on instead.
+      const bool gone = IsEngineError(e, tessera::kErrRecordNotFound);
+      if (gone) {
+        try {
+          table->Refresh();
+        } catch (const std::exception& refresh_error) {
+          LogLine(refresh_error.what(), "");
+        }
+      }
       const double elapsed = std::nearbyint(static_cast<double>(RetryTicks() - start) / 1000.0);
-      if (elapsed > RetryTimeout || attempts > 100) {
+      if (gone || elapsed > RetryTimeout || attempts > 100) {
         if (mode == 1) {
           throw cl::Exception("Impossible de mettre \xE0 jour le champs " + field->FieldName() +
                               " de la table " + table->TableName());
         }
-        if (mode != 2) return;
+        if (mode != 2 || gone) return;
       }
     }
   }

@@ -108,7 +108,8 @@ class TDMBDMirvel : public cl::TDataModule {
   void SignalChange();
   // Writes `field` of `table`'s current record, retrying failed attempts (each failed attempt is
   // logged and cancelled).  Mode 0 gives up silently after RetryTimeout seconds or 100 attempts,
-  // mode 1 raises, mode 2 never gives up, other modes give up.
+  // mode 1 raises, mode 2 never gives up, other modes give up.  A record that another user
+  // deleted or re-keyed (8710) ends the tries at once, in every mode, with the table refreshed.
   void SetFieldRetry(tessera::TTesseraTable* table, cl::TField* field, uint8_t mode,
                      const cl::Variant& value);
   // An error box with OK, then the silent abort.

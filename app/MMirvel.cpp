@@ -12,6 +12,7 @@
 #include "classlib/rtl/FormatSettings.h"
 #include "classlib/rtl/Loader.h"
 #include "engine/storage/core/ETesseraEngineError.h"
+#include "engine/storage/core/EngineErrors.h"
 
 namespace mirvel {
 
@@ -164,12 +165,12 @@ T* As(const TFieldMap& fields, const char* name) {
   return static_cast<T*>(fields.at(name));
 }
 
-bool IsEngineError(const cl::EDatabaseError& e, int code) {
+}  // namespace
+
+bool IsEngineError(const std::exception& e, int code) {
   const auto* engine = dynamic_cast<const tessera::ETesseraEngineError*>(&e);
   return engine != nullptr && engine->ErrorCount() > 0 && engine->GetError(0).ErrorCode() == code;
 }
-
-}  // namespace
 
 TDMMirvel::TDMMirvel(cl::TComponent* owner) : cl::TDataModule(owner) {
   DMMirvel = this;
@@ -411,12 +412,25 @@ void TDMMirvel::TableMessagesLuGetText(cl::TField* sender, std::string& text, bo
   text = !sender->IsNull() && sender->AsInteger() == 1 ? "X" : "";
 }
 
+namespace {
+
+// A message another user deleted or re-keyed: said in the program's words, and the view asked to
+// show what the table holds now once the error is shown.
+void RecordGone(cl::EDatabaseError& e) {
+  e.SetMessage(kRecordGone);
+  if (TAppWindows* windows = AppWindows()) windows->PostToMainWindow(WM_REFRESH_VIEW);
+}
+
+}  // namespace
+
 void TDMMirvel::TableMessagesPostError(cl::TDataSet*, cl::EDatabaseError& e,
                                        cl::TDataAction& action) {
   if (IsEngineError(e, 9729) && FPostRetries < kPostRetryLimit) {
     ++FPostRetries;
     TableMessagesDateAppel->SetAsDateTime(TableMessagesDateAppel->AsDateTime() + kPostRetryStep);
     action = cl::daRetry;
+  } else if (IsEngineError(e, tessera::kErrRecordNotFound)) {
+    RecordGone(e);
   }
 }
 
@@ -425,6 +439,34 @@ void TDMMirvel::TableMessagesEditError(cl::TDataSet*, cl::EDatabaseError& e,
   if (IsEngineError(e, 10258)) {
     e.SetMessage(kRecordLocked);
     action = cl::daFail;
+  } else if (IsEngineError(e, tessera::kErrRecordNotFound)) {
+    RecordGone(e);
+  }
+}
+
+bool TDMMirvel::ChangeCurrentMessage(const std::function<void()>& change) {
+  try {
+    TableMessages->Edit();
+    change();
+    TableMessages->Post();
+    return true;
+  } catch (const cl::EDatabaseError& e) {
+    if (!IsEngineError(e, tessera::kErrRecordNotFound)) throw;
+  }
+  if (TableMessages->State() == cl::dsEdit) TableMessages->Cancel();
+  TableMessages->Refresh();
+  return false;
+}
+
+void TDMMirvel::MarkAllRead() {
+  cl::TDataSet* messages = TableMessages;
+  while (!messages->Eof()) {
+    // A null Lu counts as unread (drawn bold), so it is marked read too.
+    if (TableMessagesLu->AsInteger() == 0 &&
+        !ChangeCurrentMessage([this] { TableMessagesLu->SetAsInteger(1); })) {
+      continue;  // the refresh stands on the message after the one that went
+    }
+    messages->Next();
   }
 }
 

@@ -20,6 +20,8 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <string>
 
 #include "classlib/db/TBlobField.h"
@@ -37,10 +39,17 @@ namespace mirvel {
 inline constexpr const char* kNoSubject = "(Sans sujet)";
 inline constexpr const char* kUnreadLabel = "Vous avez des messages non lus";
 inline constexpr const char* kNoRecipient = "Vous n'avez pas saisi de destinataires !";
+inline constexpr const char* kCallerTooLong =
+    "Le nom de l'interlocuteur est trop long (50 caract\xE8res au plus).";
 inline constexpr const char* kRecordLocked =
     "L'enregistrement est d\xE9j\xE0 en cours de modification par un autre utilisateur.";
+inline constexpr const char* kRecordGone =
+    "L'enregistrement a \xE9t\xE9 modifi\xE9 ou supprim\xE9 par un autre utilisateur.";
 inline constexpr int kPostRetryLimit = 20;
 inline constexpr double kPostRetryStep = 1e-05;  // day: 0.864 s
+
+// Whether `e` is the engine's error `code`.
+bool IsEngineError(const std::exception& e, int code);
 
 class TDMMirvel : public cl::TDataModule {
  public:
@@ -115,11 +124,24 @@ class TDMMirvel : public cl::TDataModule {
   void TableInterlocuteursBeforePost(cl::TDataSet* data_set);
   void TableInterlocuteursNewRecord(cl::TDataSet* data_set);
 
+  // Edit, `change`, Post on the current message.  False when another user deleted the message
+  // or changed its key since it was shown: nothing is written, the edit is cancelled and the
+  // table refreshed (its cursor then on the nearest message).  Other errors pass on.
+  bool ChangeCurrentMessage(const std::function<void()>& change);
+  // Lu := 1 on every message of the table's view from the current one on that is unread (a null
+  // Lu counts as unread); a message another user removed meanwhile is passed over.
+  void MarkAllRead();
+
   void CheckNewMessages();
   void NotifyRecipient(int32_t user_no);
   void RefreshUsers();
   void FillCallersCombo();
   void FillCompaniesCombo();
+  // Fills the callers' and companies' lists again when another workstation changed the callers
+  // or the clients since they were read (the tables' change counters tell).
+  void RefreshContactLists();
+  // True when the callers' table holds this name (letter case aside).
+  bool CallerKnown(const std::string& name);
   void AskSubject();
   void AddCallerDialog();
   void CleanRecipients();
@@ -137,6 +159,9 @@ class TDMMirvel : public cl::TDataModule {
   void PostToRecipients();
   void PostCopies(bool readdressed);
   void RestoreUnserved(const std::string& unserved);
+
+  uint32_t callers_counter_ = 0;
+  uint32_t clients_counter_ = 0;
 };
 
 // The module while it exists.

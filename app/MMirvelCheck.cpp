@@ -10,6 +10,7 @@
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/TextUtils.h"
 #include "components/data/Helpers.h"
+#include "engine/storage/table/TDataFile.h"
 
 namespace mirvel {
 
@@ -99,6 +100,39 @@ void TDMMirvel::FillCallersCombo() {
     if (TAppWindows* windows = AppWindows()) windows->SetCallerComboItems(items);
   }
   FillCompaniesCombo();
+}
+
+namespace {
+
+// The data file's change counter, read again from the disk.
+uint32_t ChangeCounter(tessera::TTesseraTable* table) {
+  tessera::TDataFile* file = table->Handle();
+  if (file == nullptr) return 0;
+  file->RefreshFromDisk();
+  return file->Header().ChangeCounter();
+}
+
+}  // namespace
+
+void TDMMirvel::RefreshContactLists() {
+  if (!TableRechercheInters->Active() || !TableRechercheClients->Active()) return;
+  const uint32_t callers = ChangeCounter(TableRechercheInters);
+  const uint32_t clients = ChangeCounter(TableRechercheClients);
+  if (callers == callers_counter_ && clients == clients_counter_) return;
+  callers_counter_ = callers;
+  clients_counter_ = clients;
+  TableRechercheInters->Refresh();
+  TableRechercheClients->Refresh();
+  FillCallersCombo();
+}
+
+bool TDMMirvel::CallerKnown(const std::string& name) {
+  if (TableRechercheInters->Active()) {
+    TableRechercheInters->Refresh();
+  } else {
+    TableRechercheInters->Open();
+  }
+  return TableRechercheInters->Locate("Nom", cl::Variant(name), {cl::loCaseInsensitive});
 }
 
 void TDMMirvel::FillCompaniesCombo() {

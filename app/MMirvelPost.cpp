@@ -1,6 +1,5 @@
 // The main data module's message post rules: the subject prompt, the recipient check, the offer
 // to add an unknown caller, notification, and the posting of one message to several recipients.
-#include <algorithm>
 #include <exception>
 
 #include "app/AppWindows.h"
@@ -29,6 +28,12 @@ void TDMMirvel::TableMessagesBeforePost(cl::TDataSet*) {
   const bool inserting = TableMessages->State() == cl::dsInsert;
   if (inserting) AskSubject();
   TAppWindows* windows = AppWindows();
+  // The field would keep the name's first characters without a word.
+  if (windows != nullptr && static_cast<int>(cl::Trim(windows->CallerComboText()).size()) >
+                                TableMessagesInterlocuteur->Size()) {
+    cl::MessageDlg(kCallerTooLong, cl::mtError, {cl::mbOK}, 0);
+    cl::Abort();
+  }
   if (TableMessagesNoDestinataire->IsNull() ||
       (TableMessagesNoDestinataire->AsInteger() == 0 && RecipientCount() == 0)) {
     cl::MessageDlg(kNoRecipient, cl::mtError, {cl::mbOK}, 0);
@@ -37,11 +42,9 @@ void TDMMirvel::TableMessagesBeforePost(cl::TDataSet*) {
   }
   FPostRetries = 0;
   if (inserting && windows != nullptr) {
+    // The table answers, not the combo: its list may be older than a colleague's new caller.
     const std::string caller = cl::Trim(windows->CallerComboText());
-    const std::vector<std::string> items = windows->CallerComboItems();
-    if (!caller.empty() && std::find(items.begin(), items.end(), caller) == items.end()) {
-      AddCallerDialog();
-    }
+    if (!caller.empty() && !CallerKnown(caller)) AddCallerDialog();
   }
   PendingRecipient = TableMessagesNoDestinataire->AsInteger();
   if (PendingRecipient == 0) PostToRecipients();

@@ -76,7 +76,7 @@ OsError CreateDirectories(const std::string& path) {
     const OsError parent = CreateDirectories(path.substr(0, slash));
     if (parent != kErrorSuccess) return parent;
   }
-  if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return ErrnoToOsError(errno);
+  if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return ErrnoToOsError(errno);
   return kErrorSuccess;
 }
 

@@ -23,7 +23,8 @@ std::string UserConfigDirectory();
 // absolute entry of $XDG_CONFIG_DIRS, else /etc/xdg, followed by /mirvel.
 std::string SystemConfigDirectory();
 
-// Creates a directory and its missing parents (mode 0700 for new ones).  Returns a Win32-style
+// Creates a directory and its missing parents (new ones get 0777 less the umask: a shared
+// database folder is reachable by the accounts the user lets in).  Returns a Win32-style
 // error number, 0 when the directory exists afterwards.
 OsError CreateDirectories(const std::string& path);
 

@@ -20,7 +20,24 @@ OsError FaultyFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* d
   return file_->ReadAt(offset, buffer, count, done);
 }
 
+// Numbers one more write or truncation; true when the fault answers it (`*answer`) instead of
+// the file.
+bool FaultyFile::Intercepted(size_t count, size_t* done, OsError* answer) const {
+  const int64_t number = ++faults_->writes;
+  if (number == faults_->fail_write) {
+    *done = 0;
+    *answer = faults_->write_error;
+    return true;
+  }
+  if (faults_->stop_after < 0 || number <= faults_->stop_after) return false;
+  *done = count;
+  *answer = kErrorSuccess;
+  return true;
+}
+
 OsError FaultyFile::WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) {
+  OsError answer = kErrorSuccess;
+  if (Intercepted(count, done, &answer)) return answer;
   OsError fault_error = kErrorSuccess;
   if (faults_->write_limit >= 0 && static_cast<uint64_t>(faults_->write_limit) < count) {
     count = static_cast<size_t>(faults_->write_limit);
@@ -28,6 +45,13 @@ OsError FaultyFile::WriteAt(int64_t offset, const void* buffer, size_t count, si
   }
   const OsError error = file_->WriteAt(offset, buffer, count, done);
   return error != kErrorSuccess ? error : fault_error;
+}
+
+OsError FaultyFile::Truncate(int64_t size) {
+  size_t done = 0;
+  OsError answer = kErrorSuccess;
+  if (Intercepted(0, &done, &answer)) return answer;
+  return file_->Truncate(size);
 }
 
 OsError FaultyFile::Sync() {

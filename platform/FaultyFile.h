@@ -31,6 +31,13 @@ struct FileFaults {
   // Whoever opens files under these faults (the engine's file handler) fails with this error
   // before the file is touched; 0: no fault.  The wrapper itself never opens anything.
   OsError open_error = kErrorSuccess;
+  // Writes and truncations of every file sharing these faults, counted from 1 as they come.  The
+  // one numbered `fail_write` fails with `write_error`, nothing written (a disk that filled up);
+  // every one after `stop_after` silently vanishes and reports success, as if the process had
+  // been killed there (its state is then to be abandoned); -1: no fault.
+  int64_t fail_write = -1;
+  int64_t stop_after = -1;
+  mutable int64_t writes = 0;
 };
 
 class FaultyFile final : public File {
@@ -40,7 +47,7 @@ class FaultyFile final : public File {
 
   OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override;
   OsError WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) override;
-  OsError Truncate(int64_t size) override { return file_->Truncate(size); }
+  OsError Truncate(int64_t size) override;
   OsError GetSize(int64_t* size) const override { return file_->GetSize(size); }
   OsError Sync() override;
   OsError Lock(uint64_t offset, uint64_t length) override;
@@ -49,6 +56,8 @@ class FaultyFile final : public File {
   }
 
  private:
+  bool Intercepted(size_t count, size_t* done, OsError* answer) const;
+
   std::unique_ptr<File> file_;
   std::shared_ptr<const FileFaults> faults_;
 };

@@ -12,10 +12,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/OsError.h"
 
 namespace platform {
+
+// Bytes that a gathered write takes from memory, one slice after another.
+struct FileSlice {
+  const void* data;
+  size_t count;
+};
 
 class File {
  public:
@@ -30,6 +37,17 @@ class File {
   // Writes `count` bytes at `offset`, growing the file as needed; on error `*done` tells how far
   // the write got.  REQUIRES: offset >= 0.
   virtual OsError WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) = 0;
+  // Writes the slices one after another from `offset`, as one write (one system call where the
+  // file has one); `*done` as for WriteAt.  The default joins them and calls WriteAt.
+  virtual OsError WriteSlicesAt(int64_t offset, const FileSlice* slices, size_t count,
+                                size_t* done) {
+    std::vector<uint8_t> joined;
+    for (size_t i = 0; i < count; ++i) {
+      const auto* bytes = static_cast<const uint8_t*>(slices[i].data);
+      joined.insert(joined.end(), bytes, bytes + slices[i].count);
+    }
+    return WriteAt(offset, joined.data(), joined.size(), done);
+  }
   // Sets the end of the file at `size`, cutting it or extending it with zeros.
   virtual OsError Truncate(int64_t size) = 0;
   virtual OsError GetSize(int64_t* size) const = 0;

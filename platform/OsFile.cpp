@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 
 #include "platform/FileNames.h"
@@ -220,6 +222,40 @@ OsError OsFile::WriteAt(int64_t offset, const void* buffer, size_t count, size_t
   return kErrorSuccess;
 }
 
+OsError OsFile::WriteSlicesAt(int64_t offset, const FileSlice* slices, size_t count, size_t* done) {
+  *done = 0;
+  if (!IsOpen()) return kErrorInvalidHandle;
+  if (!writes_allowed_) return kErrorAccessDenied;
+  if (offset < 0) return kErrorNegativeSeek;
+  std::vector<iovec> vectors;
+  size_t total = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (slices[i].count == 0) continue;
+    vectors.push_back({const_cast<void*>(slices[i].data), slices[i].count});
+    total += slices[i].count;
+  }
+  // Usually one call; a short write or a long list goes on from where it stopped.
+  size_t first = 0;
+  while (*done < total) {
+    const int n_vectors = static_cast<int>(std::min<size_t>(vectors.size() - first, IOV_MAX));
+    const ssize_t n = pwritev(fd_, vectors.data() + first, n_vectors, offset + *done);
+    if (n > 0) {
+      *done += static_cast<size_t>(n);
+      size_t left = static_cast<size_t>(n);
+      while (left > 0 && left >= vectors[first].iov_len) left -= vectors[first++].iov_len;
+      if (left > 0) {
+        vectors[first].iov_base = static_cast<char*>(vectors[first].iov_base) + left;
+        vectors[first].iov_len -= left;
+      }
+    } else if (n == 0) {
+      return kErrorDiskFull;
+    } else if (errno != EINTR) {
+      return ErrnoToOsError(errno);
+    }
+  }
+  return kErrorSuccess;
+}
+
 OsError OsFile::Truncate(int64_t size) {
   if (!IsOpen()) return kErrorInvalidHandle;
   if (!writes_allowed_) return kErrorAccessDenied;
@@ -294,6 +330,18 @@ OsError IsReadOnlyFile(const std::string& path, bool* read_only) {
   }
   *read_only = result;
   return kErrorSuccess;
+}
+
+OsError SyncDirectoryOf(const std::string& path) {
+  const std::string resolved = ResolveFileName(path);
+  const size_t slash = resolved.rfind('/');
+  const std::string directory = slash == std::string::npos ? "." : resolved.substr(0, slash + 1);
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return ErrnoToOsError(errno);
+  const int result = fsync(fd);
+  const int error = errno;
+  close(fd);
+  return result == 0 ? kErrorSuccess : ErrnoToOsError(error);
 }
 
 OsError DeleteFile(const std::string& path) {

@@ -115,6 +115,8 @@ class OsFile final : public File {
   // truncation with 5; a negative offset fails with 131.
   OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override;
   OsError WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) override;
+  OsError WriteSlicesAt(int64_t offset, const FileSlice* slices, size_t count,
+                        size_t* done) override;
   OsError Truncate(int64_t size) override;
   OsError Sync() override;
   OsError GetSize(int64_t* size) const override;
@@ -154,6 +156,9 @@ FileKind GetFileKind(const std::string& path);
 // Whether the file carries the read-only attribute: it has no write permission bit at all, or the
 // caller may not write it (EACCES or a read-only file system).
 OsError IsReadOnlyFile(const std::string& path, bool* read_only);
+
+// Forces the directory entry of the file `path` names to the disk (after a creation).
+OsError SyncDirectoryOf(const std::string& path);
 
 // Deletes a file unless it is open anywhere (32) or read-only (5).
 OsError DeleteFile(const std::string& path);

@@ -10,6 +10,8 @@ packages=(
   locales
   qt6-base-dev
   xvfb xauth trayer openbox xdotool imagemagick fonts-dejavu-core
+  x11-utils  # xprop: the display test reads which window a box belongs to
+  qt6-translations-l10n  # the toolkit's own French texts in its standard dialogs
   dbus-daemon  # a private session bus for the tray test
   poppler-utils  # pdftotext and pdftoppm read the printed message back in the report tests
 )

@@ -528,7 +528,12 @@ void TDBLookupComboBox::DataChange() {
   }
   if (keys_.empty()) ReadList();
   const std::string value = key->AsString();
-  const auto it = std::find(keys_.begin(), keys_.end(), value);
+  auto it = std::find(keys_.begin(), keys_.end(), value);
+  if (it == keys_.end() && !key->IsNull()) {
+    // A key missing from the list was added to the lookup table after the list was read.
+    ReadList();
+    it = std::find(keys_.begin(), keys_.end(), value);
+  }
   SetItemIndex(it == keys_.end() || key->IsNull() ? -1 : static_cast<int>(it - keys_.begin()));
   applied_ = ItemIndex();
 }

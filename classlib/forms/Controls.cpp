@@ -230,7 +230,17 @@ bool TControl::Showing() const {
 void TControl::SetEnabled(bool enabled) {
   if (enabled == enabled_) return;
   enabled_ = enabled;
-  if (QWidget* widget = impl_->widget) widget->setEnabled(enabled);
+  if (QWidget* widget = impl_->widget) {
+    // A control disabled while it has the focus leaves it to none, as the desktop does; the
+    // toolkit would hand it to the next control, whose enter and exit handlers would then run
+    // for a focus the user never gave (a bar button disabling itself in its own click).
+    QWidget* focus = widget->window()->focusWidget();
+    if (!enabled && !widget->isWindow() && focus != nullptr &&
+        (focus == widget || widget->isAncestorOf(focus))) {
+      focus->clearFocus();
+    }
+    widget->setEnabled(enabled);
+  }
   Perform(CM_ENABLEDCHANGED, 0, 0);
 }
 

@@ -3,14 +3,18 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <atomic>
 #include <deque>
 #include <mutex>
 #include <vector>
 
+#include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Controls.h"
+#include "classlib/forms/Forms.h"
 #include "classlib/forms/QtText.h"
+#include "classlib/forms/Screen.h"
 #include "classlib/rtl/EventLoop.h"
 
 namespace cl {
@@ -57,9 +61,27 @@ int EscapeResult(TMsgDlgButtons buttons) {
   return mrNone;
 }
 
+// The window a box belongs to: the active one, else the newest form still taking input (the
+// modal one, since a modal form disables the others).
+QWidget* BoxOwner() {
+  if (QWidget* active = QApplication::activeWindow()) return active;
+  for (int i = Screen().FormCount() - 1; i >= 0; --i) {
+    auto* form = dynamic_cast<TForm*>(Screen().Forms(i));
+    if (form != nullptr && form->Visible() && form->Enabled()) return WidgetOf(form);
+  }
+  return nullptr;
+}
+
 int ShowBox(const TMessageDlgRequest& request) {
   CancelMode();
-  QMessageBox box;
+  // Owned by the window it speaks for, the box stays above it and blocks it (and only it and its
+  // owners: the tray's window stays live).  The owner may go while the box waits: held weakly.
+  QPointer<QMessageBox> owned = new QMessageBox(BoxOwner());
+  struct Free {
+    QPointer<QMessageBox>& box;
+    ~Free() { delete box.data(); }
+  } free_box{owned};
+  QMessageBox& box = *owned;
   box.setWindowTitle(ToQString(request.caption));
   // Texts show as typed: a name such as "<b>" is never read as markup.
   box.setTextFormat(Qt::PlainText);
@@ -96,14 +118,15 @@ int ShowBox(const TMessageDlgRequest& request) {
   }
   if (default_button != nullptr) box.setDefaultButton(default_button);
   if (escape_button != nullptr) box.setEscapeButton(escape_button);
-  // Not the toolkit's application modality: the tray's window must stay live.
-  box.setWindowModality(Qt::NonModal);
+  box.setWindowModality(box.parentWidget() != nullptr ? Qt::WindowModal : Qt::NonModal);
   for (;;) {
     QEventLoop loop;
     QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&box, &QObject::destroyed, &loop, &QEventLoop::quit);
     box.show();
     StartModalAction();
     loop.exec();
+    if (owned.isNull()) return escape_result;
     QAbstractButton* clicked = box.clickedButton();
     if (clicked == nullptr) return escape_result;
     for (const auto& [button, result] : results) {

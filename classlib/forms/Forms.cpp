@@ -3,10 +3,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QScreen>
 #include <QTimer>
 #include <QToolTip>
+#include <QTranslator>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -93,6 +97,12 @@ class FormsBackend : public TApplicationBackend {
       new QApplication(argc, argv);  // lives until the process ends
     }
     qApp->setQuitOnLastWindowClosed(false);
+    // The toolkit's standard dialogs (files, printing) speak French like the rest.
+    static QTranslator* translator = new QTranslator;  // lives until the process ends
+    if (translator->load(QLocale(QLocale::French, QLocale::France), "qtbase", "_",
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+      QCoreApplication::installTranslator(translator);
+    }
     // Tooltips in the hint colours.
     QPalette tips = QToolTip::palette();
     tips.setColor(QPalette::ToolTipBase, ToQColor(clInfoBk));
@@ -236,6 +246,10 @@ void TForm::FireNotify(const TNotifyEvent& event) {
 }
 
 void TForm::SetBounds(int left, int top, int width, int height) {
+  if (border_style_ == bsDialog || border_style_ == bsSingle || border_style_ == bsNone) {
+    // The user cannot resize such a form; the program can.
+    WidgetOf(this)->setFixedSize(std::max(width, 0), std::max(height, 0));
+  }
   TWinControl::SetBounds(left, top, width, height);
 }
 
@@ -251,6 +265,7 @@ void TForm::SetVisible(bool visible) {
       }
     }
     shown_once_ = true;
+    if (!widget->isVisible()) state_acknowledged_ = false;
     ApplySizeLimits();
     widget->setGeometry(Left(), Top(), Width(), Height());
     widget->show();
@@ -420,6 +435,7 @@ void TForm::SetWindowState(TWindowState state) {
   if (state == wsMinimized) states |= Qt::WindowMinimized;
   if (state == wsMaximized) states |= Qt::WindowMaximized;
   requested_state_ = static_cast<int>(states);
+  state_acknowledged_ = false;
   widget->setWindowState(states);
 }
 
@@ -482,7 +498,9 @@ void TForm::DefaultHandler(TMessage& message) {
       if (message.WParam == SC_MINIMIZE) {
         // The user's minimise arrives already done; one posted to the form or the application
         // is not.
-        if (WindowState() != wsMinimized) SetWindowState(wsMinimized);
+        if (WindowState() != wsMinimized || !(requested_state_ & Qt::WindowMinimized)) {
+          SetWindowState(wsMinimized);
+        }
         return;
       }
       break;
@@ -494,6 +512,13 @@ void TForm::DefaultHandler(TMessage& message) {
 
 bool TForm::HandleWindowEvent(void* raw_event) {
   auto* event = static_cast<QEvent*>(raw_event);
+  QWidget* widget = WidgetOf(this);
+  // On the screen or active: the window system has shown the window as we last asked.
+  if (!state_acknowledged_ && widget->isVisible() &&
+      (widget->isActiveWindow() ||
+       (widget->windowHandle() != nullptr && widget->windowHandle()->isExposed()))) {
+    state_acknowledged_ = true;
+  }
   switch (event->type()) {
     case QEvent::Close: {
       // Our code never closes the widget itself: every close event comes from the window system.
@@ -503,14 +528,36 @@ bool TForm::HandleWindowEvent(void* raw_event) {
       return true;
     }
     case QEvent::WindowStateChange: {
-      // Only the window system's reports count, and it echoes our own changes later: a
-      // minimised state we asked for is never the user's doing.
+      // Only the window system's reports count, and it reports late.  Until it has shown the
+      // state we last asked for (reported it, or put the window on the screen or activated it, see
+      // above), the first report of another state is that of our previous request, never the
+      // user's doing: a minimised one is answered by asking again for the state we want.  Any
+      // later report is the user's.
       if (!event->spontaneous()) return false;
-      const int state = static_cast<int>(WidgetOf(this)->windowState());
-      const bool user_minimised =
-          (state & Qt::WindowMinimized) && !(requested_state_ & Qt::WindowMinimized);
-      if (!(state & Qt::WindowMinimized)) requested_state_ = state;
-      if (user_minimised) Perform(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+      constexpr int kShape = Qt::WindowMinimized | Qt::WindowMaximized;
+      const int state = static_cast<int>(widget->windowState());
+      if ((state & kShape) == (requested_state_ & kShape)) {
+        state_acknowledged_ = true;
+        return false;
+      }
+      if (!state_acknowledged_) {
+        state_acknowledged_ = true;
+        if ((state & Qt::WindowMinimized) && widget->isVisible()) {
+          QTimer::singleShot(0, widget, [this, widget] {
+            if (!widget->isVisible() || (requested_state_ & Qt::WindowMinimized)) return;
+            widget->setWindowState(static_cast<Qt::WindowStates>(requested_state_));
+            widget->raise();
+            widget->activateWindow();
+          });
+        }
+        return false;
+      }
+      if (!(state & Qt::WindowMinimized)) {
+        // The user restored (or maximised) the window.
+        if (widget->isVisible()) requested_state_ = state;
+        return false;
+      }
+      Perform(WM_SYSCOMMAND, SC_MINIMIZE, 0);
       return false;
     }
     case QEvent::Resize:

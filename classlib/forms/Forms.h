@@ -127,6 +127,8 @@ class TForm : public TWinControl {
   int modal_result_ = 0;
   bool modal_ = false;
   int requested_state_ = 0;  // the window states we last asked for
+  // The window system has shown the state we last asked for (see HandleWindowEvent).
+  bool state_acknowledged_ = true;
   bool shown_once_ = false;
   bool create_fired_ = false;
   TPosition position_ = poDesigned;

@@ -45,14 +45,20 @@ class ComboWidget : public QComboBox {
   void showPopup() override {
     if (owner_ != nullptr) CallGuarded(owner_, [this] { TComboAccess::DropDown(owner_); });
     QComboBox::showPopup();
+    dropped_ = view()->isVisible();
   }
   void hidePopup() override {
     QComboBox::hidePopup();
+    // The toolkit also hides a list that never dropped down (the combo or its window being
+    // disabled, a modal window opening): only a list that was shown closes up.
+    if (!dropped_) return;
+    dropped_ = false;
     if (owner_ != nullptr) CallGuarded(owner_, [this] { TComboAccess::CloseUp(owner_); });
   }
 
  private:
   TComboBox* owner_;
+  bool dropped_ = false;
 };
 
 ComboWidget* ComboOf(const TComboBox* combo) { return static_cast<ComboWidget*>(WidgetOf(combo)); }

@@ -10,6 +10,8 @@
 #include <QPdfWriter>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <algorithm>
 #include <memory>
 
@@ -255,7 +257,7 @@ class TPreviewPage : public TCustomControl {
   const TReportLayout& LayoutOf() const { return layout_; }
   void Fit() {
     const double scale = 96.0 * zoom / 100 / kTenthsPerInch;
-    SetBounds(0, 40, static_cast<int>(report_->Page().Width * scale),
+    SetBounds(0, 0, static_cast<int>(report_->Page().Width * scale),
               static_cast<int>(report_->Page().Length * scale));
     Invalidate();
   }
@@ -282,6 +284,16 @@ void TReport::Preview() {
   form->SetPosition(poScreenCenter);
   auto* sheet = new TPreviewPage(form.get(), this);
   sheet->SetParent(form.get());
+  // The page scrolls under the buttons' row: at 100 % an A4 page is taller than the window.
+  auto* area = new QScrollArea(WidgetOf(form.get()));
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidget(WidgetOf(sheet));
+  const auto place_area = [f = form.get(), area] {
+    const TRect client = f->ClientRect();
+    area->setGeometry(0, 40, client.Width(), std::max(client.Height() - 40, 0));
+  };
+  place_area();
+  form->SetOnResize([place_area](TObject*) { place_area(); });
   sheet->Fit();
   auto* status = new TLabel(form.get());
   status->SetParent(form.get());

@@ -132,6 +132,8 @@ void Halt(int exit_code) {
     hook = g_halt_hook;
   }
   if (hook) hook(exit_code);
+  // The process ends without its destructors: the message socket's file would stay behind.
+  StopMessageReceiver();
   std::fflush(nullptr);
   std::_Exit(exit_code);
 }

@@ -491,16 +491,29 @@ void TDataSetStreamer::Load(TStream& stream) {
 std::string ReadLine(TStream& stream) {
   std::string line;
   char c = 0;
+  // Quoted as CsvColumns reads values: a quote opens one only where a value starts (a doubled
+  // quote inside stays in it), so that a stray quote elsewhere cannot swallow the line ends after
+  // it and merge the rest of the file into one record.
   bool quoted = false;
+  bool value_start = true;
+  bool just_closed = false;
   while (stream.Read(&c, 1) == 1) {
-    if (c == '"') quoted = !quoted;
-    if (c == '\n' && !quoted) break;
-    if (c == '\r' && !quoted) {
+    if (quoted || (c == '"' && (value_start || just_closed))) {
+      if (c == '"') quoted = !quoted;
+      just_closed = !quoted;
+      value_start = false;
+      line += c;
+      continue;
+    }
+    just_closed = false;
+    if (c == '\n') break;
+    if (c == '\r') {
       // A file written elsewhere may end its lines with LF alone: never take a byte that is not
       // the LF of a CR LF.
       if (stream.Read(&c, 1) == 1 && c != '\n') stream.Seek(-1, soFromCurrent);
       break;
     }
+    value_start = c == ';';
     line += c;
   }
   return line;

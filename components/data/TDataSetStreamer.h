@@ -108,7 +108,8 @@ class TDataSetStreamer {
 };
 
 // One CSV line: bytes up to a line end (CR LF, a lone LF or a lone CR; not part of the line) or
-// to the stream's end.  A line end between double quotes belongs to a value and to the line.
+// to the stream's end.  A line end inside a quoted value (one that starts with a double quote)
+// belongs to the value and to the line.
 std::string ReadLine(cl::TStream& stream);
 
 }  // namespace comp

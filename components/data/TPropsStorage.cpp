@@ -90,14 +90,35 @@ std::string TPropsStorage::ReadString(const std::string& section, const std::str
 
 bool TPropsStorage::HoldsItem(cl::TObject* item, const std::string& prefix,
                               const std::string& section) {
-  const cl::TPropInfoList props(item, StoredPropKinds());
-  bool told = false;  // an item with values of nested objects only cannot be told apart
+  bool told = false;  // an item without any value of its own cannot be told apart
+  return HoldsValuesOf(item, prefix, section, told) || !told;
+}
+
+bool TPropsStorage::HoldsValuesOf(cl::TObject* object, const std::string& prefix,
+                                  const std::string& section, bool& told) {
+  // The names StoreClass gives: nested objects are read where it stores them.
+  const cl::TPropInfoList props(object, StoredPropKinds());
   for (int i = 0; i < props.Count(); ++i) {
-    if (props.Items(i).Kind == cl::tkClass) continue;
-    if (Holds(section, prefix + props.Items(i).Name)) return true;
-    told = true;
+    const TPropInfo& prop = props.Items(i);
+    const std::string name = prefix + prop.Name;
+    cl::TObject* nested = prop.Kind == cl::tkClass ? prop.GetObject(object) : nullptr;
+    if (prop.Kind != cl::tkClass || prop.ComponentRef ||
+        dynamic_cast<cl::TComponent*>(nested) != nullptr) {
+      told = true;
+      if (Holds(section, name)) return true;
+      continue;
+    }
+    if (nested == nullptr) continue;
+    if (dynamic_cast<cl::TStrings*>(nested) != nullptr) {
+      // An empty list stores nothing: found, it tells; missing, it does not.
+      if (Holds(section + "." + name, "Count")) return true;
+    } else if (dynamic_cast<cl::TCollection*>(nested) != nullptr) {
+      told = true;
+      if (Holds(section, prefix + "Count")) return true;
+    }
+    if (HoldsValuesOf(nested, name, section, told)) return true;
   }
-  return !told;
+  return false;
 }
 
 bool TPropsStorage::Holds(const std::string& section, const std::string& item) {

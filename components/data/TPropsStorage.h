@@ -63,8 +63,13 @@ class TPropsStorage : public cl::TObject {
                                  const std::string& default_value);
   // Whether the read callback holds a value for `item` (read twice with different defaults).
   bool Holds(const std::string& section, const std::string& item);
-  // Whether it holds one of `item`'s own (not nested) values under `prefix`, or `item` has none.
+  // Whether it holds one of `item`'s values (its nested objects' too) under `prefix`, or `item`
+  // has none that could be stored.
   bool HoldsItem(cl::TObject* item, const std::string& prefix, const std::string& section);
+  // Whether it holds a value of `object` or of the objects nested in it; `told` is set when
+  // one of them could be stored at all.
+  bool HoldsValuesOf(cl::TObject* object, const std::string& prefix, const std::string& section,
+                     bool& told);
   virtual void WriteString(const std::string& section, const std::string& item,
                            const std::string& value);
   virtual void EraseSection(const std::string& section);

@@ -275,8 +275,17 @@ void TTesseraDataSet::InternalFirst() { handle_->MoveToBeginning(); }
 
 void TTesseraDataSet::InternalLast() { handle_->MoveToEnd(); }
 
+// Navigation keeps the nearest record when the key is gone; writes go through GotoActiveRecord.
 void TTesseraDataSet::InternalSetToRecord(TRecordBuffer buffer) {
   handle_->FindKey(buffer + BookmarkOffset(), false);
+}
+
+void TTesseraDataSet::GotoActiveRecord() {
+  TRecordBuffer buffer = ActiveBuffer();
+  if (GetBookmarkFlag(buffer) != bfCurrent) return;
+  if (!handle_->FindKey(buffer + BookmarkOffset(), false)) {
+    RaiseEngineError(kErrRecordNotFound, handle_->FileName());
+  }
 }
 
 void TTesseraDataSet::InternalGotoBookmark(const TBookmark& bookmark) {
@@ -352,7 +361,10 @@ bool TTesseraDataSet::GetCurrentRecord(TRecordBuffer buffer) {
 
 // ---- editing -----------------------------------------------------------------------------------
 
-void TTesseraDataSet::InternalEdit() { Check(handle_->GetCurrentRecord(ActiveBuffer(), true)); }
+void TTesseraDataSet::InternalEdit() {
+  GotoActiveRecord();
+  Check(handle_->GetCurrentRecord(ActiveBuffer(), true));
+}
 
 void TTesseraDataSet::InternalCancel() {
   // By the record's own number: the cursor may no longer stand on a record that another user
@@ -363,6 +375,7 @@ void TTesseraDataSet::InternalCancel() {
 
 void TTesseraDataSet::InternalPost() {
   if (State() == dsEdit) {
+    GotoActiveRecord();
     handle_->ModifyRecord(ActiveBuffer());
   } else {
     handle_->InsertRecord(ActiveBuffer());
@@ -373,7 +386,10 @@ void TTesseraDataSet::InsertRecordIntoFile(TRecordBuffer buffer, bool) {
   handle_->InsertRecord(buffer);
 }
 
-void TTesseraDataSet::InternalDelete() { handle_->DeleteRecord(); }
+void TTesseraDataSet::InternalDelete() {
+  GotoActiveRecord();
+  handle_->DeleteRecord();
+}
 
 void TTesseraDataSet::InternalRefresh() { handle_->RefreshFromDisk(); }
 

@@ -246,10 +246,7 @@ class TQueryExecutor {
         if (!file.FindKey(reinterpret_cast<const uint8_t*>(key.data()), false)) continue;
         if (file.GetCurrentRecord(record, update) != 0) continue;
         BeforeImage image{Row(record, record + table.record_buffer.size()), {}};
-        if (!update) {
-          ReadBlobsOf(file, image);
-          file.DeleteRecord();
-        } else {
+        if (update) {
           // Every value reads the row as it was before the statement changed it.
           for (size_t i = 0; i < s_.values.size(); ++i) {
             Evaluate(*s_.values[i]->expression, results[i]);
@@ -257,9 +254,12 @@ class TQueryExecutor {
           for (size_t i = 0; i < s_.values.size(); ++i) {
             StoreValue(file, *s_.target_columns[i], *s_.values[i], results[i], record, "UPDATE");
           }
-          file.ModifyRecord(record);
+        } else {
+          ReadBlobsOf(file, image);
         }
+        // Kept before the write: one that fails in its own commit may have changed the files.
         changed.push_back(std::move(image));
+        update ? file.ModifyRecord(record) : file.DeleteRecord();
         ++q_.rows_affected_;
       }
     } catch (...) {
@@ -299,13 +299,16 @@ class TQueryExecutor {
     for (auto it = changed.rbegin(); it != changed.rend(); ++it) {
       uint8_t* record = it->record.data();
       try {
+        file.BuildKey(record, key);  // the record number: the record order's key
+        const bool stands = file.FindKey(key, false);
         if (update) {
-          file.BuildKey(record, key);  // the record number: the record order's key
-          if (file.FindKey(key, false) && file.GetCurrentRecord(current.data(), true) == 0) {
+          if (stands && file.GetCurrentRecord(current.data(), true) == 0) {
             file.ModifyRecord(record);
           }
           continue;
         }
+        // The last delete may have failed before it took effect.
+        if (stands) continue;
         // The deleted row's blob blocks were freed: its values are written afresh (a value that
         // cannot be written stays blank rather than name blocks another row may now hold).
         for (const auto& blob : it->blobs) {

@@ -146,11 +146,18 @@ TEST_F(MainWindowTest, HidePathsAndThePendingEditQuestion) {
     f->Perform(cl::WM_SYSCOMMAND, cl::SC_MINIMIZE, 0);
   };
   const auto fermer = [](TFenEditMessages* f) { f->btnClose->Click(); };
+  // A message to a list ends its post with the silent abort once every copy stands.
+  const auto fermer_list = [this, fermer](TFenEditMessages* f) {
+    dm().TableMessagesNoDestinataire->SetAsInteger(0);
+    dm().FRecipients = "1";
+    fermer(f);
+  };
   const std::vector<Case> cases = {
       {"close box", close_box, false, 0, false, cl::dsBrowse, 0},
       {"minimize", minimize, false, 0, false, cl::dsBrowse, 0},
       {"&Fermer", fermer, false, 0, false, cl::dsBrowse, 0},
       {"Yes posts", fermer, true, cl::mrYes, false, cl::dsBrowse, 1},
+      {"Yes posts to a list", fermer_list, true, cl::mrYes, false, cl::dsBrowse, 1},
       {"No discards", fermer, true, cl::mrNo, false, cl::dsBrowse, 0},
       {"Cancel keeps", fermer, true, cl::mrCancel, true, cl::dsInsert, 0},
       {"close box, Cancel keeps", close_box, true, cl::mrCancel, true, cl::dsInsert, 0},

@@ -5,6 +5,7 @@
 #include "app/InitDb.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -251,6 +252,8 @@ TEST_F(InitDbTest, TheLoginDefaultsToTheProgramsOwn) {
        "Nom de connexion ou nom complet trop long (50 caract\xE8res au plus).\n"},
   };
   int n = 0;
+  // A group's members reach the new folder as the umask allows.
+  const mode_t saved_mask = umask(027);
   for (const Case& c : cases) {
     SCOPED_TRACE(n);
     const std::string base = dir_.File("login" + std::to_string(n++));
@@ -264,11 +267,14 @@ TEST_F(InitDbTest, TheLoginDefaultsToTheProgramsOwn) {
     ASSERT_EQ(Run({base}), c.status);
     if (c.status == 0) {
       EXPECT_NE(Rows(base).find(c.row), std::string::npos) << Rows(base);
+      EXPECT_EQ(fs::status(base).permissions(),
+                fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
     } else {
       EXPECT_EQ(err_, c.row);
       EXPECT_FALSE(fs::exists(base)) << "nothing made";
     }
   }
+  umask(saved_mask);
 }
 
 // Every refusal leaves every byte (database and registry) as it was.

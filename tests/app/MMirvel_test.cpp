@@ -254,6 +254,15 @@ TEST_F(MainDataModuleTest, MessagePostFlow) {
     }
     now_ += 0.001;
   }
+  // A caller's name longer than its field is refused, not cut; the message stays typed.
+  boxes_.clear();
+  windows_.caller_text = std::string(51, 'x');
+  dm_->TableMessages->Append();
+  dm_->TableMessagesNoDestinataire->SetAsInteger(other);
+  EXPECT_THROW(dm_->TableMessages->Post(), cl::EAbort);
+  EXPECT_EQ(boxes_, std::vector<std::string>{mirvel::kCallerTooLong});
+  EXPECT_EQ(dm_->TableMessages->State(), cl::dsInsert);
+  dm_->TableMessages->Cancel();
 }
 
 TEST_F(MainDataModuleTest, RecipientListsAndPostingToSeveral) {
@@ -542,6 +551,38 @@ TEST_F(MainDataModuleTest, GoldenTexts) {
          "I.Nom\r\n")},
   };
   for (const Golden& g : texts) EXPECT_EQ(g.actual, g.expected);
+}
+
+// Another station deletes the message shown: marking it read, marking all read and the field
+// retry write into no other message, end at once, and leave the table refreshed.
+TEST_F(MainDataModuleTest, WritesToAMessageAnotherStationDeleted) {
+  tessera::TTesseraTable* other = Raw("Messages.DAT");
+  const cl::Variant n;
+  for (int i = 1; i <= 5; ++i) {
+    other->AppendRecord({cl::Variant::FromDate(kToday + i * 0.1), "c", 1, n, n, n, n, 1, n, n, 0});
+  }
+  tessera::TTesseraTable* messages = dm_->TableMessages;
+  std::vector<int> lu;
+  auto vanish_and_read = [&](const std::function<void()>& write) {
+    if (!messages->Active()) messages->Open();
+    messages->Refresh();
+    messages->First();
+    other->Refresh();
+    ASSERT_TRUE(other->Locate("DateAppel", dm_->TableMessagesDateAppel->AsVariant(), {}));
+    other->Delete();
+    write();
+    EXPECT_EQ(messages->State(), cl::dsBrowse);
+    other->Refresh();
+    for (other->First(); !other->Eof(); other->Next()) {
+      lu.push_back(other->FieldByName("Lu")->AsInteger());
+    }
+  };
+  vanish_and_read([&] { EXPECT_FALSE(dm_->ChangeCurrentMessage([] {})); });
+  EXPECT_EQ(windows_.posted.back(), WM_REFRESH_VIEW);
+  vanish_and_read([&] { dm_->MarkAllRead(); });
+  vanish_and_read([&] { db_->SetFieldRetry(messages, dm_->TableMessagesLu, 0, cl::Variant(0)); });
+  EXPECT_EQ(lu, (std::vector<int>{0, 0, 0, 0, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(Count(LogText(), "Erreur :"), 1);
 }
 
 }  // namespace

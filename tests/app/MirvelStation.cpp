@@ -60,6 +60,11 @@ std::string Fixed(double value) {
   return text;
 }
 
+int& ConfirmAnswer() {
+  static int answer = cl::mrNo;
+  return answer;
+}
+
 class Station {
  public:
   explicit Station(cl::TComponent* owner) : owner_(owner) {
@@ -146,6 +151,22 @@ class Station {
           Say("client " + std::to_string(dm.TableClientsNoSociete->AsInteger()));
         });
       }
+    } else if (verb == "answer") {
+      std::string answer;
+      in >> answer;
+      ConfirmAnswer() = answer == "yes" ? cl::mrYes : cl::mrNo;
+    } else if (verb == "call") {
+      // A message from the named caller, typed in the callers' combo as a user does.
+      std::string caller;
+      std::string to;
+      in >> caller >> to;
+      windows_.caller_text = caller;
+      Guard([&] { Post(dm, to, 0, caller); });
+      windows_.caller_text.clear();
+    } else if (verb == "callers") {
+      std::string names;
+      for (const mirvel::TComboItem& item : windows_.callers) names += " " + item.text;
+      Say("callers" + names);
     } else if (verb == "hold") {
       int ms = 0;
       in >> ms;
@@ -158,10 +179,11 @@ class Station {
     }
   }
 
-  void Post(mirvel::TDMMirvel& dm, const std::string& to, int i) {
+  void Post(mirvel::TDMMirvel& dm, const std::string& to, int i, const std::string& caller = "") {
     const bool list = to.find(';') != std::string::npos;
     dm.TableMessages->Append();
-    dm.TableMessagesInterlocuteur->SetAsString("Appelant " + std::to_string(i));
+    dm.TableMessagesInterlocuteur->SetAsString(caller.empty() ? "Appelant " + std::to_string(i)
+                                                              : caller);
     dm.TableMessages->FieldByName("Message")->SetAsString("Message " + std::to_string(i));
     dm.TableMessagesNoDestinataire->SetAsInteger(list ? 0 : std::atoi(to.c_str()));
     dm.FRecipients = list ? to : "";
@@ -241,7 +263,7 @@ int main(int argc, char** argv) {
   // Every box: "No" to a question (the unknown caller), OK otherwise, and a line for each.
   cl::SetMessageDlgResponder([](const cl::TMessageDlgRequest& request) {
     Say("box " + request.text);
-    return request.type == cl::mtConfirmation ? cl::mrNo : cl::mrOk;
+    return request.type == cl::mtConfirmation ? ConfirmAnswer() : cl::mrOk;
   });
   cl::Application().SetShowExceptionHook([](cl::Exception& e) { Say("exception " + e.Message()); });
 

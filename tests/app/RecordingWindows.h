@@ -26,11 +26,6 @@ class RecordingWindows : public mirvel::TAppWindows {
   void StartTrayAnimation() override { ++animations; }
   void SetUserComboRows(int value) override { rows = value; }
   std::string CallerComboText() override { return caller_text; }
-  std::vector<std::string> CallerComboItems() override {
-    std::vector<std::string> texts;
-    for (const mirvel::TComboItem& item : callers) texts.push_back(item.text);
-    return texts;
-  }
   void SetCallerComboItems(const std::vector<mirvel::TComboItem>& items) override {
     callers = items;
   }

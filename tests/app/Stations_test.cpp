@@ -306,6 +306,33 @@ TEST_F(StationsTest, PostsReachEveryRecipientWithinThePoll) {
   }
 }
 
+// A caller added on one workstation is offered on the other within a poll, and a message from
+// that caller saved there does not add it a second time.
+TEST_F(StationsTest, ACallerAddedElsewhereIsOfferedAndNotAddedTwice) {
+  std::unique_ptr<Station> a = Start("alpha");
+  std::unique_ptr<Station> b = Start("beta");
+  const int user_a = Connect(*a);
+  const int user_b = Connect(*b);
+  a->Send("answer yes");
+  b->Send("answer yes");
+  a->Send("call Durand " + std::to_string(user_b));
+  ASSERT_GE(a->Expect("box L'interlocuteur \"Durand\" n'existe pas").ms, 0);
+  const Event added = a->Expect("posted ");
+  ASSERT_GE(added.ms, 0);
+  std::string offered;
+  while (NowMs() - added.ms < 6500 && offered != "callers Durand") {
+    b->Send("callers");
+    offered = b->Expect("callers").text;
+    b->Skip(250);
+  }
+  EXPECT_EQ(offered, "callers Durand") << "offered within the 5 s poll";
+  b->Send("call Durand " + std::to_string(user_a));
+  ASSERT_GE(b->Expect("posted ").ms, 0);
+  for (const Event& box : b->All("box ")) ADD_FAILURE() << "B asked: " << box.text;
+  b->Send("callers");
+  EXPECT_EQ(b->Expect("callers").text, "callers Durand") << "no second Durand";
+}
+
 TEST_F(StationsTest, NumbersAreUniqueAndAHeldCounterTableFailsThePost) {
   std::vector<std::unique_ptr<Station>> st;
   for (const char* login : {"alpha", "beta", "gamma"}) {

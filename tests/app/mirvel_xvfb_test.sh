@@ -73,7 +73,7 @@ start() {  # start NAME LOGIN [SHOW]
   # Each station in its own working directory, so a log written before connecting stays apart.
   mkdir -p "$work/$1"
   # shellcheck disable=SC2046
-  (cd "$work/$1" && exec env $(station_env "$1" "$2") "$mirvel" ${3:-}) >"$work/$1.out" 2>&1 &
+  (cd "$work/$1" && exec env $(station_env "$1" "$2") "$mirvel" ${3:-}) >"$work/$1${run_suffix:-}.out" 2>&1 &
   pids+=($!)
   last_pid=$!
 }
@@ -214,6 +214,131 @@ quit_from_tray() {
   shot "$2-quit"
 }
 
+# click WINDOW X Y: a real click at a place of the window's layout (from its top left corner).
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.4; }
+# dumped TABLE PATTERN: the table's records, read by the dump tool, hold the pattern.
+dumped() { "$dump" "$work/db/$1.DAT" | grep -qa "$2"; }
+# shown_and_active PID WHAT: the station's main window is mapped and the active one.
+shown_and_active() {
+  local w active
+  for _ in $(seq 30); do
+    w=$(xdotool search --all --onlyvisible --pid "$1" --name "Gestion des messages" | head -n1)
+    active=$(xdotool getactivewindow 2>/dev/null)
+    [ -n "$w" ] && [ "$w" = "$active" ] && return 0
+    sleep 0.1
+  done
+  fail "$2: the main window is not mapped and active"
+}
+# a_office PID: the office's own use of A's window, with the mouse, under the window manager.
+a_office() {
+  local pid=$1 win contacts dispo box boxes zoom w icon X Y WIDTH HEIGHT SCREEN WINDOW n
+  win=$(visible_window "$pid" "Gestion des messages") || fail "A's window is gone"
+  # The contacts: "Nouveau", a name, "Sauver" makes a client; "Supprimer" and OK delete it.
+  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
+  xdotool key alt+c
+  contacts=$(visible_window "$pid" "Fichier des Contacts") || fail "no contacts window"
+  sleep 0.5
+  click "$contacts" 54 539
+  click "$contacts" 159 256
+  xdotool type --delay 5 "Garage Martin"
+  click "$contacts" 384 539
+  shot a-contacts-saved
+  dumped Clients 'Societe="Garage Martin"' || fail "Nouveau and Sauver made no client"
+  click "$contacts" 274 539
+  box=$(visible_window "$pid" "^Confirmation$") || fail "Supprimer asked nothing"
+  xdotool key Return
+  sleep 0.5
+  dumped Clients 'Garage Martin' && fail "Supprimer left the client"
+  click "$contacts" 600 539
+  # The availabilities: a key before "Modifier" raises an error box above the dialog, which
+  # blocks it (a second click and key raise no second box); then "Modifier", a note, "Sauver".
+  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
+  xdotool key alt+d
+  dispo=$(visible_window "$pid" "Utilisateurs connect") || fail "no availabilities dialog"
+  sleep 0.5
+  click "$dispo" 470 108
+  xdotool type "x"
+  box=$(visible_window "$pid" "^Erreur$") || fail "a key before Modifier raised no box"
+  xprop -id "$box" WM_TRANSIENT_FOR | grep -q "$(printf '0x%x' "$dispo")" ||
+    fail "the error box does not belong to the dialog"
+  xprop -root _NET_CLIENT_LIST_STACKING | grep -qE "$(printf '0x%x' "$dispo").*$(printf '0x%x' "$box")" ||
+    fail "the error box is under the dialog"
+  click "$dispo" 470 108
+  xdotool type "y"
+  sleep 0.5
+  shot a-error-box
+  boxes=$(xdotool search --all --onlyvisible --pid "$pid" --name "^Erreur$" | wc -l)
+  [ "$boxes" -eq 1 ] || fail "the dialog took input under its error box ($boxes boxes)"
+  timeout 5 xdotool windowactivate --sync "$box" 2>/dev/null
+  xdotool key Return
+  sleep 0.3
+  click "$dispo" 375 278
+  xdotool type --delay 5 "En rendez-vous jusqu'a 15 h"
+  click "$dispo" 470 278
+  shot a-availability
+  grep -rqa "En rendez-vous jusqu'a 15 h" "$work/db" || fail "Modifier and Sauver stored no note"
+  click "$dispo" 565 359
+  # A new message, then the caller search over it: no recipients dialog opens by itself.
+  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
+  xdotool key alt+n
+  sleep 0.3
+  click "$win" 622 93
+  visible_window "$pid" "lection d'un interlocuteur" >/dev/null || fail "no caller search"
+  sleep 0.5
+  xdotool search --all --onlyvisible --pid "$pid" --name "Choix des destinataires" >/dev/null &&
+    fail "the recipients dialog opened by itself"
+  xdotool key Escape
+  sleep 0.5
+  xdotool search --all --onlyvisible --pid "$pid" --name "Choix des destinataires" >/dev/null &&
+    fail "the recipients dialog opened by itself"
+  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
+  xdotool key alt+a
+  sleep 0.3
+  # The zoom opens as wide as the message and two thirds as high as the window.
+  click "$win" 180 206
+  sleep 0.5
+  zoom=""
+  for w in $(xdotool search --all --onlyvisible --pid "$pid"); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 313 ] && zoom=$w
+  done
+  [ -n "$zoom" ] || fail "the zoom window is not 640x313"
+  shot a-zoom
+  click "$win" 300 120
+  # The window at its smallest, with bob's answer in the grid.
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 470 ] || fail "A's window is ${WIDTH}x${HEIGHT}"
+  import -window "$win" "$out/main-640x470.png" 2>/dev/null
+  # Back from the tray: ten double clicks on the icon after hiding, then three second starts.
+  icon=$(tray_icon "$pid") || fail "A's icon is not in the notification area"
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  for n in $(seq 10); do
+    timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
+    xdotool key alt+f
+    for _ in $(seq 30); do
+      xdotool search --all --onlyvisible --pid "$pid" --name "Gestion des messages" >/dev/null ||
+        break
+      sleep 0.1
+    done
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click --repeat 2 --delay 80 1
+    sleep 1
+    shown_and_active "$pid" "double click $n"
+  done
+  for n in 1 2 3; do
+    timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
+    xdotool key alt+f
+    sleep 0.5
+    run_suffix=-again-$n start a alice
+    ends_with_zero "$last_pid" || fail "the second start $n did not end with 0"
+    sleep 1
+    shown_and_active "$pid" "second start $n"
+  done
+  n=$(find "$work/a/runtime" -name 'msg-*.sock' | wc -l)
+  [ "$n" -eq 1 ] || fail "the second starts left $((n - 1)) message sockets behind"
+
+  shot a-office-done
+}
+
 mkdir -p "$work/db"
 # shellcheck disable=SC2046
 env $(station_env a alice) "$initdb" --register --user alice "$work/db" >/dev/null ||
@@ -339,6 +464,13 @@ if [ "$mode" = tray ]; then
   xdotool click 1
   preview=$(visible_window "$b" "^Aper") || fail "the print button opened no preview"
   shot b-preview
+  # At 100 % the A4 page is taller than the preview: the wheel scrolls it to its bottom.
+  page_before=$(import -window "$preview" rgb:- 2>/dev/null | md5sum)
+  xdotool mousemove --window "$preview" 400 400 click --repeat 30 --delay 20 5
+  sleep 0.5
+  shot b-preview-bottom
+  [ "$(import -window "$preview" rgb:- 2>/dev/null | md5sum)" != "$page_before" ] ||
+    fail "the preview's page does not scroll"
   xdotool mousemove --window "$preview" 253 20 click 1
   visible_window "$b" "Enregistrer en PDF" >/dev/null ||
     fail "the preview's PDF button asked nothing"
@@ -366,6 +498,7 @@ if [ "$mode" = tray ]; then
     fail "the preview's Fermer did not close it"
   shot b-printed
 
+  a_office "$a"
   quit_from_tray "$b" b
   quit_from_tray "$a" a
   disconnected alice bob

@@ -39,12 +39,18 @@ class TCountedHeaderFile : public TFileHandler {
     header_changed_ = false;
   }
 
-  // Reads the stored counter; when it moved, re-reads the header and answers true.
+  // Reads the stored counter; when it moved, re-reads the header and answers true.  The u32
+  // after the counter, zero at rest, comes in the same read: when it is not zero a commit is in
+  // flight or was interrupted (TCommitJournal.h), the header is left unread and the answer is
+  // true; StoredCommitMark tells.
   bool CheckChanged() {
-    if (ReadStoredChangeCounter(HeaderEnciphered()) == ChangeCounter()) return false;
+    const uint32_t counter = ReadStoredCounterAndMark(HeaderEnciphered(), stored_mark_);
+    if (stored_mark_ != 0) return true;
+    if (counter == ChangeCounter()) return false;
     ReadHeader();
     return true;
   }
+  uint32_t StoredCommitMark() const { return stored_mark_; }
 
   uint32_t ChangeCounter() const { return cl::GetU32LE(header_); }
   bool HeaderChanged() const { return header_changed_; }
@@ -55,6 +61,7 @@ class TCountedHeaderFile : public TFileHandler {
 
   uint8_t header_[kSize] = {};
   bool header_changed_ = false;
+  uint32_t stored_mark_ = 0;
 };
 
 }  // namespace tessera

@@ -76,10 +76,15 @@ void TFileHandler::InjectFaults(std::shared_ptr<const platform::FileFaults> faul
 
 std::unique_ptr<platform::File> TFileHandler::WithWriteBehind(
     std::unique_ptr<platform::File> file) {
-  if (!hold_writes_ || !exclusive_ || read_only_ || write_through_ || in_memory_) return file;
+  if (!hold_writes_ || read_only_ || in_memory_) return file;
   auto held = std::make_unique<TWriteBehindFile>(std::move(file));
   held_ = held.get();
   return held;
+}
+
+platform::File& TFileHandler::Disk() const {
+  assert(file_ != nullptr);
+  return held_ != nullptr ? held_->Beneath() : *file_;
 }
 
 void TFileHandler::SetHolding(bool value) {
@@ -107,7 +112,7 @@ std::unique_ptr<platform::File> TFileHandler::CreateFileObject(const std::string
   auto file = std::make_unique<platform::OsFile>();
   const platform::OsError error = file->CreateNew(OsName(name), write_through_);
   if (error != platform::kErrorSuccess) Fail(MapOSError(error));
-  if (hold) return WithFaults(WithWriteBehind(std::move(file)));
+  if (hold) return WithWriteBehind(WithFaults(std::move(file)));
   return WithFaults(std::move(file));
 }
 
@@ -139,7 +144,7 @@ void TFileHandler::Open() {
                  exclusive_ ? platform::FileShare::kExclusive : platform::FileShare::kDenyNone,
                  write_through_);
   if (error != platform::kErrorSuccess) Fail(MapOSError(error));
-  file_ = WithFaults(WithWriteBehind(std::move(file)));
+  file_ = WithWriteBehind(WithFaults(std::move(file)));
 }
 
 // An in-memory handle takes the file section itself as it closes; a disk file needs no engine lock.
@@ -228,6 +233,19 @@ void TFileHandler::WriteAt(int64_t offset, const void* buffer, int32_t count) {
   }
 }
 
+void TFileHandler::WriteSlicesAt(int64_t offset, const platform::FileSlice* slices, size_t count) {
+  size_t total = 0;
+  for (size_t i = 0; i < count; ++i) total += slices[i].count;
+  if (!file_ || total > INT32_MAX || !InFileRange(offset, static_cast<int32_t>(total))) {
+    Fail(kErrWriteFailure);
+  }
+  size_t written = 0;
+  if (file_->WriteSlicesAt(offset, slices, count, &written) != platform::kErrorSuccess ||
+      written != total) {
+    Fail(kErrWriteFailure);
+  }
+}
+
 void TFileHandler::TruncateAt(int64_t size) {
   if (!file_ || !InFileRange(size, 0)) Fail(kErrWriteFailure);
   if (file_->Truncate(size) != platform::kErrorSuccess) Fail(kErrWriteFailure);
@@ -258,9 +276,23 @@ uint32_t TFileHandler::ReadStoredChangeCounter(bool enciphered) {
   return cl::GetU32LE(counter);
 }
 
+uint32_t TFileHandler::ReadStoredCounterAndMark(bool enciphered, uint32_t& mark) {
+  uint8_t prefix[8];
+  ReadHeaderImage(prefix, sizeof prefix, enciphered);
+  mark = cl::GetU32LE(prefix + 4);
+  return cl::GetU32LE(prefix);
+}
+
 void TFileHandler::Flush() {
   if (!file_) return;
   if (file_->Sync() != platform::kErrorSuccess) Fail(kErrWriteFailure);
+}
+
+void TFileHandler::FlushDirectoryEntry() {
+  if (in_memory_) return;
+  if (platform::SyncDirectoryOf(OsName(file_name_)) != platform::kErrorSuccess) {
+    Fail(kErrWriteFailure);
+  }
 }
 
 bool TFileHandler::Exists() {

@@ -80,12 +80,16 @@ class TFileHandler {
   // Writes `count` bytes at `offset`; 9218 unless all are written, and for a closed file or a
   // range outside 0..2^31 - 1.
   void WriteAt(int64_t offset, const void* buffer, int32_t count);
+  // The slices one after another from `offset`, as one write; 9218 as WriteAt.
+  void WriteSlicesAt(int64_t offset, const platform::FileSlice* slices, size_t count);
   // Sets the end of the file at `size`, cutting it or extending it with zeros (9218 on failure).
   void TruncateAt(int64_t size);
   // The file's size (9217 when closed or unknown, or beyond 2^31 - 1).
   int32_t Size() const;
   // Forces written data to the disk (9218 when that fails); nothing when closed or in memory.
   virtual void Flush();
+  // Forces the file's directory entry to the disk (9218 when that fails); nothing in memory.
+  void FlushDirectoryEntry();
 
   // The disk file exists, or, for an in-memory handler, the session holds a file of that name.
   bool Exists();
@@ -126,11 +130,21 @@ class TFileHandler {
   // Forgets the bytes held back, for a file deleted once closed; nothing without the layer.
   void DiscardHeld() noexcept;
 
+  // The write-behind layer of the open file, when it has one (a writable disk file of a handler
+  // that holds its writes); nullptr otherwise.
+  TWriteBehindFile* WriteBehind() const { return held_; }
+  // The open file beneath any write-behind layer (the commit journal writes there itself).
+  // REQUIRES: open.
+  platform::File& Disk() const;
+
   // Tests only: from now on every file this handler opens or creates (the destination of CopyTo
   // too), and the one open now, passes through a platform::FaultyFile with these faults, which
   // the caller may change at any time; their open_error makes Open, CreateNew and CopyTo fail
-  // with it before any file is touched.  REQUIRES: no faults were injected before.
+  // with it before any file is touched.  A file opened or created afterwards has them beneath
+  // its write-behind layer, where the disk is; the one open now has them above it.  REQUIRES: no
+  // faults were injected before.
   void InjectFaults(std::shared_ptr<const platform::FileFaults> faults);
+  const std::shared_ptr<const platform::FileFaults>& InjectedFaults() const { return faults_; }
 
  protected:
   // Raises `code` with this file's name as the context.
@@ -143,6 +157,8 @@ class TFileHandler {
   // The change counter as another process may have stored it since.  REQUIRES: the counter is
   // the header's first field (4 bytes).
   uint32_t ReadStoredChangeCounter(bool enciphered);
+  // The counter and the u32 after it, in the same read.
+  uint32_t ReadStoredCounterAndMark(bool enciphered, uint32_t& mark);
 
  private:
   std::string OsName(std::string_view name) const;

@@ -13,99 +13,84 @@ constexpr size_t kMaxRun = size_t{1} << 20;
 
 }  // namespace
 
-TWriteBehindFile::TWriteBehindFile(std::unique_ptr<platform::File> file, size_t limit)
-    : file_(std::move(file)), limit_(limit) {}
+TWriteBehindFile::TWriteBehindFile(std::unique_ptr<platform::File> file) : file_(std::move(file)) {}
 
-TWriteBehindFile::~TWriteBehindFile() {
-  // Normally empty already: the handler wrote and reported it before closing.  What a failure
-  // here leaves unwritten is lost, as it would be by a close that cannot write.
-  (void)WriteHeld();
-}
-
-int64_t TWriteBehindFile::HeldEnd() const {
-  if (pieces_.empty()) return 0;
-  const auto& last = *pieces_.rbegin();
+int64_t TWriteBehindFile::EndOf(const Pieces& pieces) {
+  if (pieces.empty()) return 0;
+  const auto& last = *pieces.rbegin();
   return last.first + static_cast<int64_t>(last.second.size());
 }
 
 platform::OsError TWriteBehindFile::WriteAt(int64_t offset, const void* buffer, size_t count,
                                             size_t* done) {
   *done = 0;
-  if (!holding_) {
+  if (!holding_ && !staging_) {
     const platform::OsError error = WriteHeld();
     if (error != platform::kErrorSuccess) return error;
     return file_->WriteAt(offset, buffer, count, done);
   }
   if (count == 0) return platform::kErrorSuccess;
-  const auto* bytes = static_cast<const uint8_t*>(buffer);
-  const int64_t end = offset + static_cast<int64_t>(count);
-  // The common case: a page, block, record or header written again inside a held piece.
-  auto holder = Holder(offset, end);
-  if (holder != pieces_.end()) {
-    std::memcpy(holder->second.data() + (offset - holder->first), bytes, count);
+  if (staging_) {
+    Put(staged_, staged_bytes_, offset, static_cast<const uint8_t*>(buffer), count);
   } else {
-    // Every piece that overlaps [offset, end) merges with the new bytes into one piece.
-    auto first = pieces_.upper_bound(offset);
-    if (first != pieces_.begin()) {
-      auto before = std::prev(first);
-      if (before->first + static_cast<int64_t>(before->second.size()) > offset) first = before;
-    }
-    auto last = first;
-    int64_t start = offset;
-    int64_t stop = end;
-    for (; last != pieces_.end() && last->first < end; ++last) {
-      start = std::min(start, last->first);
-      stop = std::max(stop, last->first + static_cast<int64_t>(last->second.size()));
-    }
-    std::vector<uint8_t> merged(static_cast<size_t>(stop - start));
-    for (auto it = first; it != last; ++it) {
-      std::memcpy(merged.data() + (it->first - start), it->second.data(), it->second.size());
-      held_bytes_ -= it->second.size();
-    }
-    std::memcpy(merged.data() + (offset - start), bytes, count);
-    pieces_.erase(first, last);
-    held_bytes_ += merged.size();
-    pieces_.emplace(start, std::move(merged));
+    Put(pieces_, held_bytes_, offset, static_cast<const uint8_t*>(buffer), count);
   }
   *done = count;
-  if (held_bytes_ > limit_) return WriteHeld();
   return platform::kErrorSuccess;
 }
 
-TWriteBehindFile::Pieces::iterator TWriteBehindFile::Holder(int64_t offset, int64_t end) {
-  auto it = pieces_.upper_bound(offset);
-  if (it == pieces_.begin()) return pieces_.end();
-  --it;
-  return it->first + static_cast<int64_t>(it->second.size()) >= end ? it : pieces_.end();
+void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const uint8_t* bytes,
+                           size_t count) {
+  const int64_t end = offset + static_cast<int64_t>(count);
+  // The common case: a page, block, record or header written again inside a kept piece.
+  auto holder = Holder(pieces, offset, end);
+  if (holder != pieces.end()) {
+    std::memcpy(holder->second.data() + (offset - holder->first), bytes, count);
+    return;
+  }
+  // Every piece that overlaps [offset, end) merges with the new bytes into one piece.
+  auto first = pieces.upper_bound(offset);
+  if (first != pieces.begin()) {
+    auto before = std::prev(first);
+    if (before->first + static_cast<int64_t>(before->second.size()) > offset) first = before;
+  }
+  auto last = first;
+  int64_t start = offset;
+  int64_t stop = end;
+  for (; last != pieces.end() && last->first < end; ++last) {
+    start = std::min(start, last->first);
+    stop = std::max(stop, last->first + static_cast<int64_t>(last->second.size()));
+  }
+  std::vector<uint8_t> merged(static_cast<size_t>(stop - start));
+  for (auto it = first; it != last; ++it) {
+    std::memcpy(merged.data() + (it->first - start), it->second.data(), it->second.size());
+    total -= it->second.size();
+  }
+  std::memcpy(merged.data() + (offset - start), bytes, count);
+  pieces.erase(first, last);
+  total += merged.size();
+  pieces.emplace(start, std::move(merged));
 }
 
-platform::OsError TWriteBehindFile::ReadAt(int64_t offset, void* buffer, size_t count,
-                                           size_t* done) {
-  // A read inside one held piece needs nothing from the file.
-  if (count > 0) {
-    auto holder = Holder(offset, offset + static_cast<int64_t>(count));
-    if (holder != pieces_.end()) {
-      std::memcpy(buffer, holder->second.data() + (offset - holder->first), count);
-      *done = count;
-      return platform::kErrorSuccess;
-    }
+void TWriteBehindFile::CommitStaged() {
+  for (const auto& [offset, bytes] : staged_) {
+    Put(pieces_, held_bytes_, offset, bytes.data(), bytes.size());
   }
-  const platform::OsError error = file_->ReadAt(offset, buffer, count, done);
-  if (error != platform::kErrorSuccess || pieces_.empty()) return error;
-  auto* bytes = static_cast<uint8_t*>(buffer);
-  const int64_t end = offset + static_cast<int64_t>(count);
-  int64_t stop = offset + static_cast<int64_t>(*done);
-  if (stop < end) {
-    // The file ends here; held bytes beyond lengthen it, with zeros in any gap before them.
-    const int64_t held_end = std::min(end, HeldEnd());
-    if (held_end > stop) {
-      std::memset(bytes + (stop - offset), 0, static_cast<size_t>(held_end - stop));
-      stop = held_end;
-    }
-  }
-  auto it = pieces_.upper_bound(offset);
-  if (it != pieces_.begin()) --it;
-  for (; it != pieces_.end() && it->first < stop; ++it) {
+  DiscardStaged();
+}
+
+TWriteBehindFile::Pieces::iterator TWriteBehindFile::Holder(Pieces& pieces, int64_t offset,
+                                                            int64_t end) {
+  auto it = pieces.upper_bound(offset);
+  if (it == pieces.begin()) return pieces.end();
+  --it;
+  return it->first + static_cast<int64_t>(it->second.size()) >= end ? it : pieces.end();
+}
+
+void TWriteBehindFile::Overlay(const Pieces& pieces, int64_t offset, int64_t stop, uint8_t* bytes) {
+  auto it = pieces.upper_bound(offset);
+  if (it != pieces.begin()) --it;
+  for (; it != pieces.end() && it->first < stop; ++it) {
     const int64_t piece_end = it->first + static_cast<int64_t>(it->second.size());
     const int64_t from = std::max(offset, it->first);
     const int64_t to = std::min(stop, piece_end);
@@ -113,6 +98,41 @@ platform::OsError TWriteBehindFile::ReadAt(int64_t offset, void* buffer, size_t 
     std::memcpy(bytes + (from - offset), it->second.data() + (from - it->first),
                 static_cast<size_t>(to - from));
   }
+}
+
+platform::OsError TWriteBehindFile::ReadAt(int64_t offset, void* buffer, size_t count,
+                                           size_t* done) {
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  const int64_t end = offset + static_cast<int64_t>(count);
+  // A read inside one kept piece needs nothing from the file.
+  if (count > 0) {
+    auto staged = Holder(staged_, offset, end);
+    if (staged != staged_.end()) {
+      std::memcpy(buffer, staged->second.data() + (offset - staged->first), count);
+      *done = count;
+      return platform::kErrorSuccess;
+    }
+    auto holder = Holder(pieces_, offset, end);
+    if (holder != pieces_.end()) {
+      std::memcpy(buffer, holder->second.data() + (offset - holder->first), count);
+      Overlay(staged_, offset, end, bytes);
+      *done = count;
+      return platform::kErrorSuccess;
+    }
+  }
+  const platform::OsError error = file_->ReadAt(offset, buffer, count, done);
+  if (error != platform::kErrorSuccess || (pieces_.empty() && staged_.empty())) return error;
+  int64_t stop = offset + static_cast<int64_t>(*done);
+  if (stop < end) {
+    // The file ends here; kept bytes beyond lengthen it, with zeros in any gap before them.
+    const int64_t kept_end = std::min(end, KeptEnd());
+    if (kept_end > stop) {
+      std::memset(bytes + (stop - offset), 0, static_cast<size_t>(kept_end - stop));
+      stop = kept_end;
+    }
+  }
+  Overlay(pieces_, offset, stop, bytes);
+  Overlay(staged_, offset, stop, bytes);
   *done = static_cast<size_t>(stop - offset);
   return platform::kErrorSuccess;
 }
@@ -125,7 +145,7 @@ platform::OsError TWriteBehindFile::Truncate(int64_t size) {
 
 platform::OsError TWriteBehindFile::GetSize(int64_t* size) const {
   const platform::OsError error = file_->GetSize(size);
-  if (error == platform::kErrorSuccess) *size = std::max(*size, HeldEnd());
+  if (error == platform::kErrorSuccess) *size = std::max(*size, KeptEnd());
   return error;
 }
 

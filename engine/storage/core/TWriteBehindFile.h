@@ -1,28 +1,30 @@
-// A file whose writes, while it is told to hold them, stay in memory and reach the file beneath
-// later in sorted runs: for a table file that one handle opened exclusively.
+// A file whose writes, while it is told to hold or stage them, stay in memory and reach the file
+// beneath later in sorted runs: every writable disk file of a table.
 //
-// Why.  An exclusive handle commits what came before at the start of every write, so that a
-// write that fails half-way can go back to what the file holds (TDataFile.h).  On the disk that
-// costs a dozen system calls per record (record, headers, every index page on the key paths, blob
-// block), all of them rewriting the same few pages.  Nobody else can open the file meanwhile, so
-// those commits may as well stay here: the table holds writes only around that commit
-// (SetHolding), and they go down together, each piece once, when the held bytes pass a limit, on
-// Sync, before a Truncate, on WriteHeld, before any write made while not holding (so that every
-// other write of the table reaches the file as before, after what came earlier), and when the
-// object goes.
+// Why.  A commit of a table must reach its three files as one piece, also when the process dies
+// half-way or the disk fills up (the commit journal, TCommitJournal.h); so nothing of a write may
+// reach a file before its commit has been written whole to the journal.  Two sets of bytes are
+// kept:
+//   staged  the write under way (SetStaging): CommitStaged makes them held, DiscardStaged drops
+//           them, which is how a failed write leaves nothing behind;
+//   held    committed bytes that have not reached the file yet.  A shared handle writes them
+//           through the journal at once; an exclusive handle keeps the commits of many writes
+//           here (nobody else can open its files) and the table writes them down together,
+//           through the journal, when they pass a limit, on a flush and at close.
+// Writes made while neither holding nor staging go to the file beneath after what is held.  The
+// layer never writes held bytes on its own, except before a truncation or a write made while not
+// holding (operations that are not commits); what is held when it goes is dropped: an owner that
+// wanted it wrote it first.
 //
-// What the layers above see is the file as if every write had reached it: a read returns the held
-// bytes over the file's own, zeros in a gap that a held write beyond the end left (as the disk
-// would), and a size up to the end of the last held byte.  A failure of the file beneath shows
-// when the bytes go down (a held write reports it only when it passed the limit, its own bytes
-// then held like the rest), and every byte not yet confirmed stays held, so that a later attempt
-// writes it again.  A process that dies loses what is held, as it loses
-// an exclusive table's caches.
+// What the layers above see is the file as if every write had reached it: a read returns the
+// staged bytes over the held ones over the file's own, zeros in a gap that a write beyond the end
+// left (as the disk would), and a size up to the end of the last byte kept.  A failure of the file
+// beneath keeps every byte not yet confirmed, so that a later attempt writes it again.
 //
-// Not for a file that another handle may read (a shared table: its readers look at the disk),
-// nor for a write-through one.  Locks pass through.  Used by one thread, like the file beneath.
+// Locks pass through.  Used by one thread, like the file beneath.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -35,14 +37,13 @@ namespace tessera {
 
 class TWriteBehindFile final : public platform::File {
  public:
-  // Held bytes beyond which a write sends everything down.
+  // Held bytes beyond which an exclusive table writes its commits down.
   static constexpr size_t kDefaultLimit = size_t{2} << 20;
+  // Held and staged pieces by offset: none overlaps another of its set.
+  using Pieces = std::map<int64_t, std::vector<uint8_t>>;
 
   // REQUIRES: `file` is not null.
-  explicit TWriteBehindFile(std::unique_ptr<platform::File> file, size_t limit = kDefaultLimit);
-  // Writes what is held; a failure here cannot be reported (the handler wrote it through
-  // WriteHeld before closing, and reported that).
-  ~TWriteBehindFile() override;
+  explicit TWriteBehindFile(std::unique_ptr<platform::File> file);
 
   platform::OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override;
   platform::OsError WriteAt(int64_t offset, const void* buffer, size_t count,
@@ -60,28 +61,45 @@ class TWriteBehindFile final : public platform::File {
   // Writes every held byte to the file beneath, in runs of adjacent pieces; on failure the
   // pieces not yet written stay held and the error comes back.
   platform::OsError WriteHeld();
-  // Forgets every held byte unwritten: only for a file deleted once closed.
+  // Forgets every held byte unwritten (a commit that failed, or a file deleted once closed).
   void DiscardHeld() noexcept {
     pieces_.clear();
     held_bytes_ = 0;
   }
-  // While false (the start), writes go to the file beneath, after what is held.
+  // While neither holding nor staging (the start), writes go to the file beneath, after what is
+  // held.  Staging comes first.
   void SetHolding(bool holding) { holding_ = holding; }
+  void SetStaging(bool staging) { staging_ = staging; }
+  bool Staging() const { return staging_; }
+  // The staged bytes become held (over what was held), or are forgotten.
+  void CommitStaged();
+  void DiscardStaged() noexcept {
+    staged_.clear();
+    staged_bytes_ = 0;
+  }
   size_t HeldBytes() const { return held_bytes_; }
+  const Pieces& Held() const { return pieces_; }
+  // The file beneath, for the journal that writes the held bytes itself.
+  platform::File& Beneath() { return *file_; }
 
  private:
-  // Held pieces by offset: none overlaps another.
-  using Pieces = std::map<int64_t, std::vector<uint8_t>>;
-
-  int64_t HeldEnd() const;
-  // The piece that holds all of [offset, end), or pieces_.end().
-  Pieces::iterator Holder(int64_t offset, int64_t end);
+  static int64_t EndOf(const Pieces& pieces);
+  int64_t KeptEnd() const { return std::max(EndOf(pieces_), EndOf(staged_)); }
+  // The piece of `pieces` that holds all of [offset, end), or pieces.end().
+  static Pieces::iterator Holder(Pieces& pieces, int64_t offset, int64_t end);
+  // Stores the bytes in `pieces`, merging every piece they overlap; `total` counts the bytes kept.
+  static void Put(Pieces& pieces, size_t& total, int64_t offset, const uint8_t* bytes,
+                  size_t count);
+  // Copies what `pieces` hold of [offset, stop) over `bytes` (which starts at `offset`).
+  static void Overlay(const Pieces& pieces, int64_t offset, int64_t stop, uint8_t* bytes);
 
   std::unique_ptr<platform::File> file_;
-  size_t limit_;
   bool holding_ = false;
+  bool staging_ = false;
   Pieces pieces_;
   size_t held_bytes_ = 0;
+  Pieces staged_;
+  size_t staged_bytes_ = 0;
 };
 
 }  // namespace tessera

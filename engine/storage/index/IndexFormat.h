@@ -37,7 +37,8 @@
 //       90     4  u32 head of this index's free-page chain, 0 = none
 //       94    26  zero
 //
-// Key: per key field a null byte (1 value, 0 NULL) and the field's order-preserving value; a
+// Key: per key field a null byte (1 value, 0 NULL) and the field's order-preserving value (zero
+// bytes for NULL; keys of earlier builds hold the encoded zero value there, see KeyCompare.h); a
 // secondary index (slots 1..30) without the unique flag appends a 4-byte record-number suffix
 // (the encoded sequence number of the record).  The "Sys Deleted" key is the deleted flag byte
 // and the encoded sequence number.

@@ -7,35 +7,20 @@
 #include "engine/storage/values/TextCompare.h"
 
 namespace tessera {
-namespace {
-
-int CompareBytes(const uint8_t* a, const uint8_t* b, size_t n, bool descending) {
-  if (n <= 16) {
-    // Most keys are this short: a loop beats the library call.
-    for (size_t i = 0; i < n; ++i) {
-      if (a[i] != b[i]) return (a[i] < b[i]) != descending ? -1 : 1;
-    }
-    return 0;
-  }
-  const int r = std::memcmp(a, b, n);
-  if (r == 0) return 0;
-  return (r < 0) != descending ? -1 : 1;
-}
-
-}  // namespace
 
 TKeyOrder::TKeyOrder(const TIndexTreeHost& host, int slot, const TIndexDescriptor& descriptor) {
   descending_ = descriptor.descending != 0;
   language_ = host.LanguageId();
   sort_ = host.SortId();
-  if (slot == kSysDeletedSlot || language_ == 0) return;
+  if (slot == kSysDeletedSlot) return;
   size_t total = 0;
   bool any_string = false;
-  field_count_ = std::min<uint8_t>(descriptor.field_count, kMaxKeyFields);
-  for (int i = 0; i < field_count_; ++i) {
+  const uint8_t count = std::min<uint8_t>(descriptor.field_count, kMaxKeyFields);
+  for (int i = 0; i < count; ++i) {
     TKeyField info;
     if (!host.KeyFieldInfo(descriptor.field_numbers[i], info)) return;
     Field& f = fields_[i];
+    f.start = static_cast<uint16_t>(total);
     f.size = info.size;
     f.string = info.type == kFieldString;
     const bool field_descending = descriptor.field_descending[i] != 0;
@@ -44,8 +29,9 @@ TKeyOrder::TKeyOrder(const TIndexTreeHost& host, int slot, const TIndexDescripto
     any_string = any_string || f.string;
     total += static_cast<size_t>(info.size) + 1;
   }
-  if (total > descriptor.key_length || !any_string) return;
-  bytewise_ = false;
+  if (total > descriptor.key_length) return;
+  field_count_ = count;
+  bytewise_ = language_ == 0 || !any_string;
 }
 
 TKeyOrder TKeyOrder::Bytes(bool descending) {
@@ -67,8 +53,44 @@ bool TKeyOrder::ReversedAt(size_t length) const {
 }
 
 int TKeyOrder::Compare(const uint8_t* a, const uint8_t* b, size_t length) const {
-  if (bytewise_) return CompareBytes(a, b, length, descending_);
+  if (bytewise_) return CompareRun(a, b, 0, length);
   return CompareFields(a, b, length);
+}
+
+int TKeyOrder::CompareRun(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const {
+  while (from < to) {
+    const size_t at = static_cast<size_t>(std::mismatch(a + from, a + to, b + from).first - a);
+    if (at == to) return 0;
+    const size_t skip = NullValueEnd(a, b, at);
+    if (skip == 0) return (a[at] < b[at]) != descending_ ? -1 : 1;
+    from = std::min(skip, to);
+  }
+  return 0;
+}
+
+size_t TKeyOrder::NullValueEnd(const uint8_t* a, const uint8_t* b, size_t at) const {
+  for (int i = 0; i < field_count_; ++i) {
+    const Field& f = fields_[i];
+    if (at <= f.start) return 0;
+    const size_t end = f.start + 1u + f.size;
+    if (at >= end) continue;
+    const uint8_t null = f.inverted ? 0xFF : 0;
+    return a[f.start] == null && b[f.start] == null ? end : 0;
+  }
+  return 0;
+}
+
+void TKeyOrder::ClearNullValues(uint8_t* key, size_t length) const {
+  for (int i = 0; i < field_count_; ++i) {
+    const Field& f = fields_[i];
+    const uint8_t null = f.inverted ? 0xFF : 0;
+    if (f.start >= length || key[f.start] != null) continue;
+    const size_t end = std::min<size_t>(f.start + 1u + f.size, length);
+    // An inverted string keeps its terminator's place as it is.
+    const size_t inverted_end = f.string ? std::min<size_t>(f.start + f.size, end) : end;
+    std::fill(key + f.start + 1, key + inverted_end, null);
+    std::fill(key + inverted_end, key + end, uint8_t{0});
+  }
 }
 
 int TKeyOrder::CompareFields(const uint8_t* a, const uint8_t* b, size_t length) const {
@@ -81,7 +103,7 @@ int TKeyOrder::CompareFields(const uint8_t* a, const uint8_t* b, size_t length) 
       continue;
     }
     // Everything up to and including this field's null byte, as bytes.
-    int r = CompareBytes(a + run_start, b + run_start, pos + 1 - run_start, descending_);
+    int r = CompareRun(a, b, run_start, pos + 1);
     if (r != 0) return r;
     const size_t value = pos + 1;
     // The declared characters only: the stored size's last byte is the terminator's place, which
@@ -107,7 +129,7 @@ int TKeyOrder::CompareFields(const uint8_t* a, const uint8_t* b, size_t length) 
   }
   // The rest (non-string fields after the last string, the record-number suffix) as bytes.
   if (run_start >= length) return 0;
-  return CompareBytes(a + run_start, b + run_start, length - run_start, descending_);
+  return CompareRun(a, b, run_start, length);
 }
 
 }  // namespace tessera

@@ -8,6 +8,11 @@
 // characters; the terminator's place after them stays as it is); its declared characters are
 // inverted back and compared up to the terminator, and the result is then reversed, so such a
 // field sorts in exact reverse collation order.  "Sys Deleted" (slot 31) always compares as bytes.
+//
+// The value bytes of a field that is NULL in both keys are not compared: the key builder leaves
+// them zero (the index format's form), keys of earlier builds hold the encoded zero value there,
+// and both must find each other.  The null byte orders NULL before any value either way, so the
+// order of a tree written by an earlier build is unchanged.
 #pragma once
 
 #include <array>
@@ -41,9 +46,13 @@ class TKeyOrder {
   // sorts in reverse, or, on a collated order, the cut falls inside a field stored inverted,
   // whose zero fill reads back as 0xFF characters.
   bool ReversedAt(size_t length) const;
+  // The value bytes of each NULL field within the first `length` bytes of `key` in the key
+  // builder's form, so that a key of an earlier build reads byte for byte as one built now.
+  void ClearNullValues(uint8_t* key, size_t length) const;
 
  private:
   struct Field {
+    uint16_t start = 0;  // the null byte
     uint16_t size = 0;
     bool string = false;
     bool inverted = false;  // stored bit-inverted by the key builder
@@ -51,6 +60,10 @@ class TKeyOrder {
   };
 
   int CompareFields(const uint8_t* a, const uint8_t* b, size_t length) const;
+  // Bytes [from, to) of a and b, reversed for a descending index, passing over NULL values.
+  int CompareRun(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const;
+  // The end of the field whose value bytes hold `at` when the field is NULL in a and b; else 0.
+  size_t NullValueEnd(const uint8_t* a, const uint8_t* b, size_t at) const;
 
   bool bytewise_ = true;
   bool descending_ = false;

@@ -12,6 +12,7 @@
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/FilePaths.h"
 #include "engine/storage/core/TRangeLock.h"
+#include "engine/storage/core/TWriteBehindFile.h"
 #include "engine/storage/values/TextCompare.h"
 
 namespace tessera {
@@ -182,6 +183,8 @@ void TDataFile::CheckLengthUnderSemaphore() {
 // ---- companions ---------------------------------------------------------------------------------
 
 void TDataFile::ConfigureCompanion(TFileHandler& file) {
+  // Faults given to the data file before it opened are the disk's: its companions share them.
+  if (InjectedFaults() && !file.InjectedFaults()) file.InjectFaults(InjectedFaults());
   file.SetInMemory(InMemory());
   file.SetExclusive(Exclusive());
   file.SetReadOnly(ReadOnly());
@@ -268,6 +271,7 @@ void TDataFile::Open() {
       case TDataFileFault::kNone:
         break;
     }
+    RecoverAtOpen();
     CheckLanguageInstalled(header_.Language(), header_.Sort(), FileName());
     format_settings_ = BuildEngineFormatSettings(header_.Language(), header_.Sort());
     if (header_.Encrypted()) {
@@ -296,10 +300,56 @@ void TDataFile::Open() {
     ResetState();
     throw;
   }
+  ConfigureHolding();
+}
+
+// A table whose index header carries the commit mark was left by a writer killed in its commit:
+// the journal brings it forward (or the mark goes) before anything is read.  The files' state
+// is not trusted yet, so the index (and blob) file are opened here on their own.
+void TDataFile::RecoverAtOpen() {
+  if (InMemory()) return;
+  journal_.Configure(TableName(), force_buffer_flush_, InjectedFaults());
+  TFileHandler index;
+  index.SetExclusive(Exclusive());
+  index.SetFileName(index_file_.MakeFileName(TableName()));
+  if (!index.Exists()) return;  // the open of the companions reports it
+  index.Open();
+  if (TCommitJournal::StoredMark(index, header_.Encrypted()) == 0) return;
+  TRangeLock semaphore;
+  TRangeLock region;
+  if (!Exclusive()) {
+    semaphore = TRangeLock(*this, {kDataSemaphoreOffset, 1}, RegionRetry());
+    if (semaphore.Locked()) {
+      region = TRangeLock(index, {kIndexWriteRegionOffset, kIndexWriteRegionLength}, RegionRetry());
+    }
+    if (!region.Locked()) Fail(kErrLockFailure);
+  }
+  // A handle opened for reading recovers through a writable handle of its own.
+  TFileHandler data;
+  TFileHandler* data_file = this;
+  if (ReadOnly()) {
+    data.SetFileName(FileName());
+    data.Open();
+    data_file = &data;
+  }
+  TFileHandler blob;
+  TFileHandler* blob_file = nullptr;
+  if (header_.BlobFieldCount() > 0) {
+    blob.SetExclusive(Exclusive());
+    blob.SetFileName(TBlobFile(*this, 0).MakeFileName(TableName()));
+    if (blob.Exists()) {
+      blob.Open();
+      blob_file = &blob;
+    }
+  }
+  TFileHandler* files[] = {data_file, &index, blob_file};
+  journal_.Recover(files, 1, header_.Encrypted());
+  ReadHeader();
 }
 
 void TDataFile::CreateNew() {
   const bool with_blob = header_.BlobFieldCount() > 0;
+  if (!InMemory()) journal_.Configure(TableName(), force_buffer_flush_, InjectedFaults());
   TTableFileClaim claim(TableFileNames(with_blob), InMemory(), 0);
   size_t created = 0;
   try {
@@ -320,6 +370,129 @@ void TDataFile::CreateNew() {
     DeleteNewFiles(created);
     throw;
   }
+  ConfigureHolding();
+}
+
+void TDataFile::RecoverPendingCommit() {
+  std::array<TFileHandler*, 3> files = CommitFiles();
+  if (WithoutLocks() || write_level_) {
+    journal_.Recover(files, 1, header_.Encrypted());
+    return;
+  }
+  // The reader bytes lie inside the index write region: given back for the wait, taken again.
+  const bool with_blob = blob_file_ != nullptr && blob_file_->ReadLockHeld();
+  if (!ReleaseReaderBytes()) Fail(kErrLockFailure);
+  std::exception_ptr error;
+  {
+    TRangeLock semaphore(*this, {kDataSemaphoreOffset, 1}, RegionRetry());
+    TRangeLock region;
+    if (semaphore.Locked()) {
+      region = TRangeLock(index_file_, {kIndexWriteRegionOffset, kIndexWriteRegionLength},
+                          RegionRetry());
+    }
+    try {
+      if (!region.Locked()) Fail(kErrLockFailure);
+      journal_.Recover(files, 1, header_.Encrypted());
+    } catch (...) {
+      error = std::current_exception();
+    }
+  }
+  if (!TakeReaderBytes(with_blob)) {
+    held_read_ = transient_read_ = false;
+    Fail(kErrLockFailure);
+  }
+  if (error) std::rethrow_exception(error);
+}
+
+// The last handle to close takes the journal away (the delete is refused while another handle has
+// it open), unless a commit it describes is still to be completed.  Under the data semaphore, so
+// that no writer is between creating and opening it.
+void TDataFile::DropJournal() noexcept {
+  try {
+    journal_.Close();
+    if (InMemory() || ReadOnly() || !index_file_.IsOpen()) return;
+    TRangeLock semaphore;
+    if (!Exclusive()) {
+      semaphore = TRangeLock(*this, {kDataSemaphoreOffset, 1}, TLockRetry());
+      if (!semaphore.Locked()) return;
+    }
+    if (TCommitJournal::StoredMark(index_file_, header_.Encrypted()) == 0) journal_.DeleteFile();
+  } catch (...) {
+    // The journal stays; without a mark nobody reads it.
+  }
+}
+
+void TDataFile::WriteCommittedWithPages() {
+  if (KeepsIndexPages()) index_file_.WriteDirtyPages();
+  WriteCommitted();
+}
+
+void TDataFile::ConfigureHolding() {
+  SetHolding(Exclusive());
+  index_file_.SetHolding(Exclusive());
+  if (blob_file_ != nullptr) blob_file_->SetHolding(Exclusive());
+}
+
+std::array<TFileHandler*, 3> TDataFile::CommitFiles() {
+  return {this, &index_file_,
+          blob_file_ != nullptr && blob_file_->IsOpen() ? blob_file_.get() : nullptr};
+}
+
+void TDataFile::StageWrites() {
+  // What the headers reach now, on a shared handle, is what the files hold: no file is asked.
+  committed_lengths_ = {-1, -1, -1};
+  if (!Exclusive()) {
+    committed_lengths_[0] = static_cast<int64_t>(header_.DataStart()) +
+                            int64_t{header_.RecordSize()} * PhysicalRecordCount();
+    committed_lengths_[1] = index_file_.EndOffset();
+    if (blob_file_ != nullptr && blob_file_->IsOpen()) {
+      committed_lengths_[2] = blob_file_->EndOffset();
+    }
+  }
+  for (TFileHandler* file : CommitFiles()) {
+    // The index pages of an exclusive handle's store are kept by the page journal instead: what
+    // leaves the page cache meanwhile belongs to earlier commits.
+    if (file == &index_file_ && KeepsIndexPages()) continue;
+    if (file != nullptr && file->WriteBehind() != nullptr) file->WriteBehind()->SetStaging(true);
+  }
+}
+
+void TDataFile::EndStaging(bool keep) noexcept {
+  for (TFileHandler* file : CommitFiles()) {
+    TWriteBehindFile* layer = file != nullptr ? file->WriteBehind() : nullptr;
+    if (layer == nullptr) continue;
+    layer->SetStaging(false);
+    if (keep) {
+      layer->CommitStaged();
+    } else {
+      layer->DiscardStaged();
+      // A shared handle holds nothing between its commits.
+      if (!Exclusive()) layer->DiscardHeld();
+    }
+  }
+}
+
+size_t TDataFile::HeldBytes() const {
+  size_t total = 0;
+  for (const TFileHandler* file :
+       {static_cast<const TFileHandler*>(this), static_cast<const TFileHandler*>(&index_file_),
+        static_cast<const TFileHandler*>(blob_file_.get())}) {
+    if (file != nullptr && file->WriteBehind() != nullptr)
+      total += file->WriteBehind()->HeldBytes();
+  }
+  return total;
+}
+
+void TDataFile::WriteCommitted() {
+  if (!index_file_.IsOpen()) return;
+  const std::array<TFileHandler*, 3> files = CommitFiles();
+  try {
+    journal_.Commit(files, committed_lengths_, 1, header_.Encrypted());
+  } catch (...) {
+    if (Exclusive()) commit_failed_ = true;
+    throw;
+  }
+  commit_failed_ = false;
 }
 
 void TDataFile::Close() {
@@ -336,20 +509,22 @@ void TDataFile::Close() {
       DiscardHeld();
       if (index_file_.IsOpen()) index_file_.DiscardHeld();
       if (blob_file_ && blob_file_->IsOpen()) blob_file_->DiscardHeld();
-    } else {
-      if (Exclusive() && !ReadOnly()) CommitTransaction(true, false, false);
-      WriteHeld();
-      if (index_file_.IsOpen()) index_file_.WriteHeld();
-      if (blob_file_ && blob_file_->IsOpen()) blob_file_->WriteHeld();
+    } else if (Exclusive() && !ReadOnly()) {
+      CommitTransaction(true, false, false);
     }
   } catch (...) {
     error = std::current_exception();
+  }
+  // What could not be written stays unwritten: the files keep their last commit.
+  for (TFileHandler* file : CommitFiles()) {
+    if (file != nullptr) file->DiscardHeld();
   }
   ReleaseAllLocks();
   current_ = nullptr;
   record_cache_.Drop();
   filters_.clear();
   ReleaseMaps();
+  DropJournal();
   CloseFiles();
   ResetState();
   if (delete_on_close_) {
@@ -364,7 +539,16 @@ void TDataFile::Close() {
 }
 
 void TDataFile::CommitTransaction(bool resize_caches, bool force_headers, bool force_index_header) {
-  CommitParts(resize_caches, force_headers, force_index_header, true);
+  if (ReadOnly()) return;
+  StageWrites();
+  try {
+    CommitParts(resize_caches, force_headers, force_index_header, true);
+  } catch (...) {
+    EndStaging(false);
+    throw;
+  }
+  EndStaging(true);
+  WriteCommitted();
 }
 
 void TDataFile::CommitParts(bool resize_caches, bool force_headers, bool force_index_header,
@@ -398,6 +582,7 @@ void TDataFile::EmptyDataFile() {
 void TDataFile::EmptyTable() {
   if (!IsOpen() || !Exclusive()) Fail(kErrNeedExclusive);
   if (ReadOnly()) Fail(kErrAccessDenied);
+  WriteCommitted();  // the files are cut next: what they hold first
   current_ = nullptr;
   record_cache_.Drop();
   EmptyDataFile();
@@ -433,6 +618,11 @@ void TDataFile::DeleteTableFiles() {
     } catch (...) {
       if (!error) error = std::current_exception();
     }
+  }
+  if (!InMemory()) {
+    TCommitJournal journal;
+    journal.Configure(TableName(), false, nullptr);
+    journal.DeleteFile();
   }
   if (error) std::rethrow_exception(error);
 }

@@ -43,7 +43,42 @@
 //           begins with;
 //   commit  on a shared handle the dirty records, pages, blocks and headers are written before
 //           the write level is given back; an exclusive handle writes them when its next write
-//           begins, or at close.
+//           begins, or at close.  A commit that fails is abandoned like a store (the commit runs
+//           under the store's guard), so the handle never applies it later.
+//
+// Atomic commits.  Nothing of a write reaches a file before its whole commit is in the commit
+// journal beside the table (TCommitJournal.h), so that a writer killed at any point, or a disk
+// that fills up, leaves every file as before the commit or as after it:
+//
+//   state            event (function)                                  next state
+//   at rest          BeginStore: every file's writes staged              staging
+//   staging          store fails or commit refused: AbandonStore ->      at rest (caches reloaded)
+//                    EndStaging(false), Restore
+//   staging          shared: CommitWrite -> CommitParts, EndStaging      journalled
+//                    (true), WriteCommitted; exclusive: EndStore ->      held (exclusive)
+//                    EndStaging(true)
+//   held (excl.)     CommitBeforeWrite past the limit, or write-through; journalled
+//                    CommitTransaction, FlushFiles, Close ->
+//                    WriteCommittedWithPages / WriteCommitted
+//   journalled       TCommitJournal::Commit: journal written, index      at rest; on a refusal
+//                    header marked, files lengthened, overwritten in     the held bytes stay
+//                    place, mark cleared with the index header           (exclusive: every
+//                                                                        write retries first,
+//                                                                        commit_failed_) or go
+//                                                                        (shared)
+//   marked on disk   writer died: RecoverAtOpen (open), or ChangeCheck   at rest, after the
+//                    -> RecoverPendingCommit (any level), which takes    commit (a whole
+//                    the write level in place of the read level ->       journal) or before it
+//                    TCommitJournal::Recover                             (none)
+//
+// Recovery rule: the four bytes after the index header's change counter are zero at rest; not
+// zero, they name the journal of a commit that was interrupted after the journal was whole.
+// That journal holds after-images only, so applying it again (under the write level, or on an
+// exclusive open) completes the commit; without a mark the journal is stale and ignored.
+// Readers pay nothing for this: the mark comes in the same read as the counter each read level
+// checks already.  A shared commit costs two system calls more (the journal, the mark); an
+// exclusive handle journals its held commits when they pass TWriteBehindFile::kDefaultLimit,
+// on a flush and at close.  The last handle to close deletes the journal.
 //
 // Several handles (in this process or others) share a table through byte-range locks far past
 // the data and through the change counters at offset 0 of each file (offsets in DataFileFormat.h
@@ -63,8 +98,8 @@
 //                data semaphore, index region, blob region;      the reader bytes of a held read
 //                then ChangeCheck                                level taken again
 //   record n     LockRecord: the transient level (ChangeCheck)   UnlockRecord, ModifyRecord with
-//                given back before the wait, so that the holder  unlock_after, Close (last
-//                can post; byte kRecordLockBase - n with the     first)
+//                given back before the wait, so that the holder  unlock_after, DeleteRecord,
+//                can post; byte kRecordLockBase - n with the     Close (last first)
 //                retry settings; then the transient level and
 //                ChangeCheck again (the record as its last
 //                writer left it)
@@ -108,6 +143,7 @@
 #include <vector>
 
 #include "engine/storage/blob/TBlobFile.h"
+#include "engine/storage/core/TCommitJournal.h"
 #include "engine/storage/core/TFileHandler.h"
 #include "engine/storage/core/TRangeLock.h"
 #include "engine/storage/core/TableCipher.h"
@@ -224,7 +260,9 @@ class TDataFile : public TFileHandler,
   void SetLockTuning(TLockTuning tuning);
   // Record `number` (0: the current record), kept in the handle's list; a number already there is
   // not locked twice.  After the byte is obtained the change check runs again, so the record reads
-  // as the last writer left it; when that shows the current record gone: unlocked again, 8710.
+  // as the last writer left it.  The current record is the one the handle stood on when called:
+  // when a change check shows it gone (deleted, its slot reused, or moved away by a new key), 8710
+  // and nothing stays locked, also when the cursor found another record in its place.
   // 10258 when another handle holds it after LockRetryCount retries, or with no current record.
   // Nothing when the table is locked by this handle, exclusive or opened without locks.
   void LockRecord(uint32_t number = 0);
@@ -305,7 +343,7 @@ class TDataFile : public TFileHandler,
   // record lock of it is released after the write.  `update_filters` is the filter layer's.
   void ModifyRecord(uint8_t* buffer, bool unlock_after = true, bool update_filters = true);
   // Deletes the current record: its keys go, its blob values are freed, its slot joins the
-  // deleted chain.  8710 as for ModifyRecord.
+  // deleted chain, and this handle's lock of it is given back.  8710 as for ModifyRecord.
   void DeleteRecord(bool update_filters = true);
 
   // Record `number` through the cache, pinned (the caller unpins); nullptr for number 0.  The
@@ -383,10 +421,11 @@ class TDataFile : public TFileHandler,
   uint32_t GetPhysicalRecordCount() const { return PhysicalRecordCount(); }
 
   // The key of `record` in index `slot` (kCurrentIndex: the current one), zero-filled to the key
-  // length: per key field a null byte and the order-preserving value, strings upper-cased for a
-  // case-insensitive index, a descending field of an ascending index bit-inverted, and the
-  // sequence number behind the fields of a secondary index that is not unique.  Record-number
-  // order: the record's number.  REQUIRES: `key` holds kMaxKeyLength bytes.
+  // length: per key field a null byte and the order-preserving value (zero bytes for NULL),
+  // strings upper-cased for a case-insensitive index, a descending field of an ascending index
+  // bit-inverted, and the sequence number behind the fields of a secondary index that is not
+  // unique.  Record-number order: the record's number.  REQUIRES: `key` holds kMaxKeyLength
+  // bytes.
   static constexpr int kCurrentIndex = -1;
   void BuildKey(const uint8_t* record, uint8_t* key, int slot = kCurrentIndex);
   // The current key (a bookmark); zeros when there is no current record.
@@ -550,6 +589,8 @@ class TDataFile : public TFileHandler,
                     const std::vector<int32_t>& handles) noexcept;
   // Commit of a write on a shared handle (an exclusive one writes at close).
   void CommitWrite();
+  // The commit stage of every write: unpinned, CommitWrite, EndStore.
+  void CommitUnderStore();
   // The start of a write on an exclusive handle: what came before is committed, so that a failed
   // store can go back to the files.  Nobody else can read them, so the three files hold that
   // commit in memory (TWriteBehindFile.h) and write it down with later ones.  Index pages are
@@ -558,9 +599,8 @@ class TDataFile : public TFileHandler,
   void CommitBeforeWrite();
   // Whether index pages of committed writes may be only in the page cache: an exclusive,
   // writable handle that commits before each write, unless each commit must reach the disk
-  // (write-through).  Such a handle holds committed index pages in memory until it closes, a
-  // transaction commits or the cache needs the room, so after a crash the .IDX may lag the .DAT
-  // by more writes than when each commit wrote its pages (closing or committing writes them all).
+  // (write-through).  Such a handle holds committed index pages in memory until its held commits
+  // go down through the journal (with them), it closes, or the cache needs the room.
   bool KeepsIndexPages() const {
     return Exclusive() && !deferred_commit_ && !ReadOnly() && !force_buffer_flush_;
   }
@@ -570,7 +610,26 @@ class TDataFile : public TFileHandler,
   void EndStore();
   void CommitParts(bool resize_caches, bool force_headers, bool force_index_header,
                    bool index_pages);
-  void SetHoldingAll(bool value);
+
+  // ---- the commit journal (TDataFile.cpp) ----
+  // The table's files in the journal's order: .DAT, .IDX (the marked one), .BLB (or nullptr).
+  std::array<TFileHandler*, 3> CommitFiles();
+  // An exclusive handle holds every write; a shared one writes outside its writes' commits.
+  void ConfigureHolding();
+  // The writes of a store and its commit are staged (see TWriteBehindFile.h); EndStaging keeps
+  // them as held bytes or drops them (and, on a shared handle, whatever else is held).
+  void StageWrites();
+  void EndStaging(bool keep) noexcept;
+  size_t HeldBytes() const;
+  // What the files hold goes down through the journal; 9218 leaves it held.
+  void WriteCommitted();
+  // The exclusive handle's commits since the last one written, index pages included.
+  void WriteCommittedWithPages();
+  void RecoverAtOpen();
+  void DropJournal() noexcept;
+  // A commit mark met by a change check: the journal applied under the write level, which a
+  // reader takes for it in place of its read level (and takes back).
+  void RecoverPendingCommit();
   // GetRecord; `with_memos`: a miss also reads the first blocks of the blob values of the records
   // it brings in, under the same read level, so that they belong to the same moment.
   TRecord* FetchRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
@@ -587,6 +646,11 @@ class TDataFile : public TFileHandler,
   // The record the write started from (its number and sequence number) still stands under the
   // cursor, live: else 8710.
   void CheckCurrentIsStill(uint32_t number, uint32_t sequence);
+  // The current record is record `number` with that sequence number, live.
+  bool CurrentIs(uint32_t number, uint32_t sequence) const {
+    return current_ != nullptr && current_->number == number && !current_->Deleted() &&
+           current_->Sequence() == sequence;
+  }
   void TakeBlobValues(uint32_t record_number, uint8_t* record);
 
   // ---- filters and record bit maps (TDataFileFilters.cpp) ----
@@ -643,6 +707,9 @@ class TDataFile : public TFileHandler,
   bool SeekPrefix(const uint8_t* key, size_t prefix);
   // SeekPrefix where `prefix` cuts the string key field whose null byte is at `field` in a
   // collated order.
+  // The cursor stands on a key whose first `prefix` bytes are `key`'s (NULL values in either
+  // form).
+  bool CurrentKeyHasPrefix(const uint8_t* key, size_t prefix);
   bool SeekCollatedPrefix(const uint8_t* key, size_t prefix, size_t field, uint16_t size,
                           bool inverted);
   // The value of a string key field (`part` at its null byte, `size` its stored size, its bytes
@@ -677,6 +744,11 @@ class TDataFile : public TFileHandler,
 
   TIndexFile index_file_;
   std::unique_ptr<TBlobFile> blob_file_;
+  TCommitJournal journal_;
+  // An exclusive handle's held commits could not be written: every write tries again first.
+  bool commit_failed_ = false;
+  // Each file's length as its headers had it when the writes began to be staged (-1: unknown).
+  std::array<int64_t, 3> committed_lengths_{-1, -1, -1};
 
   uint8_t lock_retry_count_ = 15;
   uint16_t lock_wait_time_ = 100;

@@ -61,40 +61,44 @@ void TDataFile::BuildKey(const uint8_t* record, uint8_t* key, int slot) {
     uint8_t* part = key + pos;
     part[0] = blank ? 0 : 1;
     uint8_t* data = part + 1;
-    switch (f.type) {
-      case kFieldString:
-        std::memcpy(data, value, size);
-        if (d.case_insensitive) {
-          UpperCaseText(language, sort, reinterpret_cast<const char*>(data), size,
-                        reinterpret_cast<char*>(data));
+    // A NULL field's value bytes stay zero, as the index format has them.  Earlier builds wrote
+    // the encoded zero value there; the key order takes both forms as the same key.
+    if (!blank) {
+      switch (f.type) {
+        case kFieldString:
+          std::memcpy(data, value, size);
+          if (d.case_insensitive) {
+            UpperCaseText(language, sort, reinterpret_cast<const char*>(data), size,
+                          reinterpret_cast<char*>(data));
+          }
+          break;
+        case kFieldDate:
+        case kFieldInt32:
+        case kFieldTime:
+          EncodeInt32Key(static_cast<int32_t>(cl::GetU32LE(value)), data);
+          break;
+        case kFieldBoolean:
+        case kFieldWord:
+          EncodeWordKey(cl::GetU16LE(value), data);
+          break;
+        case kFieldInt16:
+          EncodeInt16Key(static_cast<int16_t>(cl::GetU16LE(value)), data);
+          break;
+        case kFieldFloat:
+        case kFieldTimeStamp: {
+          double v;
+          const uint64_t bits = cl::GetU64LE(value);
+          std::memcpy(&v, &bits, sizeof v);
+          EncodeFloatKey(v, data);
+          break;
         }
-        break;
-      case kFieldDate:
-      case kFieldInt32:
-      case kFieldTime:
-        EncodeInt32Key(static_cast<int32_t>(cl::GetU32LE(value)), data);
-        break;
-      case kFieldBoolean:
-      case kFieldWord:
-        EncodeWordKey(cl::GetU16LE(value), data);
-        break;
-      case kFieldInt16:
-        EncodeInt16Key(static_cast<int16_t>(cl::GetU16LE(value)), data);
-        break;
-      case kFieldFloat:
-      case kFieldTimeStamp: {
-        double v;
-        const uint64_t bits = cl::GetU64LE(value);
-        std::memcpy(&v, &bits, sizeof v);
-        EncodeFloatKey(v, data);
-        break;
+        case kFieldMoney:
+          EncodeInt64Key(static_cast<int64_t>(cl::GetU64LE(value)), data);
+          break;
+        default:
+          std::memcpy(data, value, size);
+          break;
       }
-      case kFieldMoney:
-        EncodeInt64Key(static_cast<int64_t>(cl::GetU64LE(value)), data);
-        break;
-      default:
-        std::memcpy(data, value, size);
-        break;
     }
     // A string's last stored byte is its terminator slot, which is never inverted.
     if (d.field_descending[i] != 0 && d.descending == 0) {
@@ -186,8 +190,15 @@ bool TDataFile::SeekPrefix(const uint8_t* key, size_t prefix) {
   }
   // The zero-filled key is the first of its prefix unless the order is reversed at the cut.
   cursor.FindKey(key, true, index_file_.Tree().CurrentOrder().ReversedAt(prefix) ? prefix : 0);
+  return CurrentKeyHasPrefix(key, prefix);
+}
+
+bool TDataFile::CurrentKeyHasPrefix(const uint8_t* key, size_t prefix) {
   uint8_t current[kMaxKeyLength];
-  return cursor.CurrentKey(current) && std::memcmp(current, key, prefix) == 0;
+  if (!index_file_.Cursor().CurrentKey(current)) return false;
+  // A key of an earlier build holds other bytes for a NULL value.
+  index_file_.Tree().CurrentOrder().ClearNullValues(current, prefix);
+  return std::memcmp(current, key, prefix) == 0;
 }
 
 // The keys that begin with the sought bytes lie scattered: the collation orders whole values by
@@ -224,7 +235,10 @@ bool TDataFile::SeekCollatedPrefix(const uint8_t* key, size_t prefix, size_t fie
   for (; spot.leaf != 0; spot = tree.Step(spot, !reversed)) {
     tree.ReadEntry(spot, k);
     if (!in_run(k)) break;
-    if (std::memcmp(k, key, prefix) != 0) continue;
+    uint8_t plain[kMaxKeyLength];
+    std::memcpy(plain, k, prefix);
+    tree.CurrentOrder().ClearNullValues(plain, prefix);
+    if (std::memcmp(plain, key, prefix) != 0) continue;
     if (!reversed && cursor.FindKey(k, false)) return true;
     if (reversed) matches.emplace_back(k, k + length);
   }
@@ -232,8 +246,7 @@ bool TDataFile::SeekCollatedPrefix(const uint8_t* key, size_t prefix, size_t fie
     if (cursor.FindKey(m->data(), false)) return true;
   }
   cursor.FindKey(low, true, end);
-  uint8_t current[kMaxKeyLength];
-  return cursor.CurrentKey(current) && std::memcmp(current, key, prefix) == 0;
+  return CurrentKeyHasPrefix(key, prefix);
 }
 
 // ---- index choice -------------------------------------------------------------------------------

@@ -57,6 +57,10 @@ TLockRetry TDataFile::RecordRetry() const {
 bool TDataFile::ChangeCheck(bool reposition, bool with_blob) {
   bool moved = false;
   if (index_file_.CheckChanged()) {
+    if (index_file_.StoredCommitMark() != 0) {
+      RecoverPendingCommit();
+      index_file_.ReadHeader();
+    }
     index_file_.InvalidateCache();
     ReadHeader();
     moved = true;
@@ -244,23 +248,32 @@ bool TDataFile::HoldsRecordLock(uint32_t number) const {
 void TDataFile::LockRecord(uint32_t number) {
   if (WithoutLocks() || table_lock_.Locked()) return;
   ReadScope scope(*this);
+  const bool current = number == 0;
+  // The record meant is the one the caller stands on now: the change check below puts the
+  // cursor on the nearest key when that record went, which must not stand in for it.
+  uint32_t sequence = 0;
+  if (current && current_ != nullptr) {
+    number = current_->number;
+    sequence = current_->Sequence();
+  }
   TakeTransientRead(true);
   // Not held while waiting: the holder of the record may need the write level to post it.
   EndTransientRead();
-  const bool current = number == 0;
   if (current) {
-    if (current_ == nullptr) Fail(kErrRecordLocked);
-    number = current_->number;
+    if (number == 0) {
+      if (current_ == nullptr) Fail(kErrRecordLocked);
+      number = current_->number;
+      sequence = current_->Sequence();
+    }
+    if (!CurrentIs(number, sequence)) Fail(kErrRecordNotFound);
   }
   if (HoldsRecordLock(number)) return;
-  const uint32_t sequence = current ? current_->Sequence() : 0;
   HeldRecord held{number, TRangeLock(*this, {kRecordLockBase - number, 1}, RecordRetry())};
   if (!held.lock.Locked()) Fail(kErrRecordLocked);
   // The record may have changed while this handle waited: the caches are checked again now that
   // no other writer can touch it, so the record reads as its last writer left it.
   TakeTransientRead(true);
-  if (current && (current_ == nullptr || current_->number != number || current_->Deleted() ||
-                  current_->Sequence() != sequence)) {
+  if (current && !CurrentIs(number, sequence)) {
     Fail(kErrRecordNotFound);  // `held` gives the byte back
   }
   record_locks_.push_back(std::move(held));
@@ -323,6 +336,17 @@ void TDataFile::ReleaseAllLocks() noexcept {
 
 void TDataFile::FlushFiles() {
   if (!IsOpen() || ReadOnly() || force_buffer_flush_) return;
+  // What an exclusive handle holds goes down as one commit before the files are synced.
+  if (Exclusive()) {
+    ReleaseAllPins();
+    try {
+      CommitTransaction(false, false, false);
+    } catch (...) {
+      PinCurrentRecord();
+      throw;
+    }
+    PinCurrentRecord();
+  }
   Flush();
   if (index_file_.IsOpen()) index_file_.Flush();
   if (blob_file_ != nullptr && blob_file_->IsOpen()) blob_file_->Flush();

@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/TRangeLock.h"
+#include "engine/storage/core/TWriteBehindFile.h"
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/values/KeyEncoding.h"
 
@@ -172,7 +174,8 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
     return nullptr;
   }
   const bool forward = direction != kBackward;
-  const uint32_t per_read = std::max<uint32_t>(1, PerReadMaximum());
+  // Wide computed fields make a cache of few buffers: a read never holds more than it can place.
+  const uint32_t per_read = std::clamp<uint32_t>(PerReadMaximum(), 1, record_cache_.ReadLimit());
   uint32_t count = 1;
   if (sequential) {
     if (use_index_count && !physical_scan_) {
@@ -372,6 +375,7 @@ void TDataFile::AbandonStore(uint8_t slot, const std::vector<TBlobFile::TOpenBlo
                              const std::vector<int32_t>& handles) noexcept {
   index_file_.RollBackStore();
   index_file_.SelectIndex(slot);
+  EndStaging(false);
   Restore();
   if (blob_file_ == nullptr) return;
   // The open values lose what the failed save did to them, so the next attempt saves them
@@ -394,44 +398,55 @@ void TDataFile::CommitBeforeWrite() {
   // committed now.
   ReloadIfPending();
   ReleaseAllPins();
-  SetHoldingAll(true);
   try {
     CommitParts(false, false, false, !KeepsIndexPages());
+    // The held commits go down together, through the journal, once they are large (or every
+    // time when each must reach the disk); a refused attempt is made again by every write.
+    if (commit_failed_ || force_buffer_flush_ || HeldBytes() > TWriteBehindFile::kDefaultLimit) {
+      WriteCommittedWithPages();
+    }
   } catch (...) {
-    SetHoldingAll(false);
+    PinCurrentRecord();
     throw;
   }
-  SetHoldingAll(false);
   PinCurrentRecord();
 }
 
 void TDataFile::BeginStore() {
+  StageWrites();
   if (KeepsIndexPages()) index_file_.BeginStore();
 }
 
-void TDataFile::EndStore() { index_file_.EndStore(); }
-
-void TDataFile::SetHoldingAll(bool value) {
-  SetHolding(value);
-  // Pages of committed writes leave the page cache during later writes, when a list needs room:
-  // they belong to those commits, and are held with them.
-  index_file_.SetHolding(value || KeepsIndexPages());
-  if (blob_file_ != nullptr) blob_file_->SetHolding(value);
+void TDataFile::EndStore() {
+  index_file_.EndStore();
+  EndStaging(true);
 }
 
 void TDataFile::CommitWrite() {
   if (Exclusive() || ReadOnlyAttribute() || InExclusivePhase()) return;
-  CommitTransaction(false, true, true);
+  CommitParts(false, true, true, true);
+  EndStaging(true);
+  WriteCommitted();
+}
+
+// The commit of a write, still under its store's guard: a commit refused gives everything back
+// like a failed store, and nothing of it is applied later.
+void TDataFile::CommitUnderStore() {
+  ReleaseAllPins();
+  try {
+    CommitWrite();
+  } catch (...) {
+    PinCurrentRecord();
+    throw;
+  }
+  EndStore();
 }
 
 void TDataFile::CheckCurrentIsStill(uint32_t number, uint32_t sequence) {
   if (number == 0) Fail(kErrRecordNotFound);
   if (current_ == nullptr || current_->number != number) LoadCurrentRecord(kForward);
   // The sequence number tells a record from a later one that took its slot.
-  if (current_ == nullptr || current_->number != number || current_->Deleted() ||
-      current_->Sequence() != sequence) {
-    Fail(kErrRecordNotFound);
-  }
+  if (!CurrentIs(number, sequence)) Fail(kErrRecordNotFound);
 }
 
 void TDataFile::TakeBlobValues(uint32_t record_number, uint8_t* record) {
@@ -509,12 +524,8 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   TakeBlobValues(slot, entry->buffer.data());
   TRecordCache::Unpin(current_);
   current_ = entry;
-  EndStore();
+  CommitUnderStore();
   store.Commit();
-
-  // Commit.
-  ReleaseAllPins();
-  CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
   UpdateMapsFor(slot, current_->buffer.data(), true);
@@ -566,12 +577,8 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   current_->SetDirty(true);
   current_->computed = false;
   TakeBlobValues(number, current_->buffer.data());
-  EndStore();
+  CommitUnderStore();
   store.Commit();
-
-  // Commit.
-  ReleaseAllPins();
-  CommitWrite();
   PinCurrentRecord();
   slot_guard.Restore();
   UpdateMapsFor(number, current_->buffer.data(), update_filters);
@@ -643,12 +650,17 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   current_->SetLink(NeverReusesSlots() ? 0 : header_.DeletedHead());
   header_.SetDeletedHead(number);
   MarkHeaderChanged();
-  EndStore();
+  CommitUnderStore();
   store.Commit();
-
-  // Commit.
-  ReleaseAllPins();
-  CommitWrite();
+  // A lock this handle held on the record (an edit that ended in a delete) would keep every
+  // other handle from inserting into the freed slot; the delete stands even if it is refused.
+  if (HoldsRecordLock(number)) {
+    try {
+      UnlockRecord(number);
+    } catch (const std::exception&) {
+      // Kept in the list: the close gives it back.
+    }
+  }
   PinCurrentRecord();
   slot_guard.Restore();
   UpdateMapsFor(number, nullptr, false);

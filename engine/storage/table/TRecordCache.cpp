@@ -109,7 +109,7 @@ TRecord* TRecordCache::TakeFree(uint32_t number) {
 }
 
 TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward) {
-  count = std::max<uint32_t>(count, 1);
+  count = std::clamp<uint32_t>(count, 1, ReadLimit());
   if (!forward) count = std::min(count, number);
   const uint32_t first = forward ? number : number - count + 1;
   // Entries already cached keep their place; they must not be recycled for the records that

@@ -20,6 +20,7 @@
 // Not thread-safe: used by its table's thread.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -88,9 +89,12 @@ class TRecordCache {
   // A free entry at the front, unpinned, with a zeroed buffer (see the class comment), given
   // `number` (0: none).
   TRecord* TakeFree(uint32_t number = 0);
-  // Reads `count` records ending (backward) or starting (forward) at `number` in one read and
-  // merges them with the cached entries: a cached entry keeps its bytes when pinned or dirty.
-  // Returns the entry of `number`; nullptr when the read came up short of it.
+  // Records one read brings in at most: half the capacity, which leaves room for the pinned and
+  // dirty entries (a read larger than the cache could not place its records: 8962).
+  uint32_t ReadLimit() const { return static_cast<uint32_t>(std::max<size_t>(capacity_ / 2, 1)); }
+  // Reads `count` records (at most ReadLimit) ending (backward) or starting (forward) at `number`
+  // in one read and merges them with the cached entries: a cached entry keeps its bytes when
+  // pinned or dirty.  Returns the entry of `number`; nullptr when the read came up short of it.
   TRecord* ReadRecords(uint32_t number, uint32_t count, bool forward);
   // Writes every dirty entry that is neither pinned nor in a read, in runs of consecutive
   // numbers; true when something was written.

@@ -124,9 +124,12 @@ class Checker {
       index.SelectIndex(slot);
       TIndexTree& tree = index.Tree();
       const size_t length = index.GetIndexDescriptor(slot).key_length;
+      // Keys of earlier builds hold the encoded zero value for NULL: read in today's form.
+      const TKeyOrder order = tree.CurrentOrder();
       uint8_t key[kMaxKeyLength];
       for (TTreeSpot s = tree.AtPosition(1); s.leaf != 0; s = tree.Step(s, true)) {
         const uint32_t record = tree.ReadEntry(s, key);
+        order.ClearNullValues(key, length);
         entries.emplace_back(Key(key, key + length), record);
       }
     } catch (...) {

@@ -249,8 +249,9 @@ void TDataFile::DefineFields(std::vector<TFieldDefinition> definitions) {
   // Only the in-memory area changes: the header image keeps what the file says.
   working_fields_ = std::move(definitions);
   fields_in_use_ = static_cast<uint16_t>(working_fields_.size());
-  if (area != computed_area_size_) {
-    // Cached buffers have the old size: the records come again from the file.
+  if (area != computed_area_size_ || area != 0) {
+    // Cached buffers have the old size, or computed values of the old definitions (an area of the
+    // same size may hold other fields): the records come again from the file.
     ReleaseAllPins();
     CommitTransaction(false, false, false);
     current_ = nullptr;

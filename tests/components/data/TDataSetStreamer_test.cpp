@@ -280,10 +280,10 @@ TEST_F(DataSetStreamerTest, FixedWidthFormatPadsAndRefusesWideValues) {
 
 TEST_F(DataSetStreamerTest, ReadLineStopsAtEveryLineEnd) {
   TMemoryStream stream;
-  std::string data = "ab\r\ncd\ref\ngh\"\n\r\n\"\nij";
+  std::string data = "ab\r\ncd\ref\n5\" disk\r\n\"g\"\"\n\";\"h\r\n\"\nij";
   stream.WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
   stream.SetPosition(0);
-  for (const char* line : {"ab", "cd", "ef", "gh\"\n\r\n\"", "ij", ""}) {
+  for (const char* line : {"ab", "cd", "ef", "5\" disk", "\"g\"\"\n\";\"h\r\n\"", "ij", ""}) {
     EXPECT_EQ(ReadLine(stream), line);
   }
   EXPECT_EQ(stream.Position(), stream.Size());

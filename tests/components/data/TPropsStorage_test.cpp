@@ -30,6 +30,19 @@ class TColumn : public cl::TCollectionItem {
   std::string title;
 };
 
+// A collection item whose only values are those of a nested object.
+class TStyle : public cl::TCollectionItem {
+ public:
+  using cl::TCollectionItem::TCollectionItem;
+  TFontLike font;
+};
+
+class TStyledX : public cl::TComponent {
+ public:
+  using cl::TComponent::TComponent;
+  cl::TCollection styles{cl::TCollection::ItemsOf<TStyle>()};
+};
+
 class TPanelX : public cl::TComponent {
  public:
   using cl::TComponent::TComponent;
@@ -119,6 +132,15 @@ void RegisterTestClasses() {
       .Get = [](TObject* o) { return Variant(static_cast<TFontLike*>(o)->size); },
       .Set = [](TObject* o,
                 const Variant& v) { static_cast<TFontLike*>(o)->size = v.AsInteger(); }}});
+  auto nested = [](const char* name, auto get) {
+    return TPropInfo{
+        .Name = name, .Kind = cl::tkClass, .GetObject = get, .SetObject = [](TObject*, TObject*) {
+        }};
+  };
+  cl::RegisterProps<TStyle>(
+      {nested("Font", [](TObject* o) -> TObject* { return &static_cast<TStyle*>(o)->font; })});
+  cl::RegisterProps<TStyledX>({nested(
+      "Styles", [](TObject* o) -> TObject* { return &static_cast<TStyledX*>(o)->styles; })});
   cl::RegisterProps<TColumn>(
       {TPropInfo{.Name = "Title",
                  .Kind = cl::tkLString,
@@ -266,6 +288,21 @@ TEST_F(TPropsStorageTest, EveryKindRoundTripsThroughGoldenTexts) {
   storage_.LoadObjectsProperties(&form_, list_);
   EXPECT_EQ(p.lines.Text(), "un\r\ndeux\r\n\r\n");
   EXPECT_EQ(p.columns.Count(), 2);
+}
+
+TEST_F(TPropsStorageTest, AStoredCountOfNestedOnlyItemsIsCappedToo) {
+  auto* styled = new TStyledX(&form_);
+  styled->SetName("Styles1");
+  cl::TStringList list;
+  list.Add(MakeStoredItem("Styles1", "Styles"));
+  BindStoredList(&form_, list, true);
+  for (int size : {9, 11}) static_cast<TStyle*>(styled->styles.Add())->font.size = size;
+  storage_.StoreObjectsProperties(&form_, list);
+  styled->styles.Clear();
+  store_["Sect|Styles1_Count"] = "1000";
+  storage_.LoadObjectsProperties(&form_, list);
+  ASSERT_EQ(styled->styles.Count(), 2);
+  EXPECT_EQ(static_cast<TStyle*>(styled->styles.Items(1))->font.size, 11);
 }
 
 TEST_F(TPropsStorageTest, DamagedValuesLeaveTheirPropertiesAlone) {

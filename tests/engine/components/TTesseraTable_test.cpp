@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -443,6 +444,50 @@ TEST_F(TableTest, ProcessRecordLocksAgainstAPeer) {
   t->FieldByName("A")->SetAsInteger(99);
   t->Post();
   EXPECT_EQ(peer.Send("get 0 lock"), "ok 20 99 0");
+}
+
+// Two tables on one file, the second deleting or re-keying the first one's record: every write
+// meant for it fails with 8710 and changes nothing.  Engine calls come on a handle that has not
+// looked at the files since, the dataset's after its handle saw the change (its cursor then on
+// the nearest key).  A delete from edit state lets the second table insert into the freed slot.
+TEST_F(TableTest, WritesForAVanishedRecordFailAndADeleteFromEditFreesTheSlot) {
+  stress::CreateTable(dir_.File("V"), stress::TShape::kKeyed);
+  TTesseraTable* a = NewTable("V");
+  TTesseraTable* b = NewTable("V");
+  a->Open();
+  b->Open();
+  for (int k = 10; k <= 50; k += 10) a->AppendRecord({Variant(k), Variant(k / 10), Variant(0)});
+  TDataFile& h = *a->Handle();
+  std::vector<uint8_t> r(h.GetRecordBufferSize());
+  const std::vector<std::pair<bool, std::function<void()>>> attempts = {
+      {false, [&] { h.GetCurrentRecord(r.data(), true); }},
+      {false, [&] { h.ModifyRecord(r.data()); }},
+      {true, [&] { a->Edit(), a->FieldByName("A")->SetAsInteger(9), a->Post(); }},
+      {true, [&] { a->Delete(); }}};
+  for (const bool rekey : {false, true}) {
+    for (const auto& [refresh, attempt] : attempts) {
+      a->Refresh();
+      ASSERT_TRUE(a->Locate("K", Variant(20), {}) && b->Locate("K", Variant(20), {}));
+      ASSERT_EQ(h.GetCurrentRecord(r.data()), 0);
+      rekey ? (b->Edit(), b->FieldByName("K")->SetAsInteger(120), b->Post()) : b->Delete();
+      const std::vector<std::string> before = Column(b, "A");
+      if (refresh) h.RefreshFromDisk();
+      EXPECT_EQ(EngineCode(attempt), kErrRecordNotFound) << rekey;
+      if (a->State() == cl::dsEdit) a->Cancel();
+      b->Refresh();
+      EXPECT_EQ(Column(b, "A"), before);
+      if (!rekey) b->AppendRecord({Variant(20), Variant(2), Variant(0)});
+      if (rekey && b->Locate("K", Variant(120), {})) {
+        b->Edit(), b->FieldByName("K")->SetAsInteger(20), b->Post();
+      }
+    }
+  }
+  a->Refresh();
+  ASSERT_TRUE(a->Locate("K", Variant(40), {}));
+  a->Edit();
+  a->Delete();
+  b->AppendRecord({Variant(45), Variant(7), Variant(0)});
+  EXPECT_EQ(Column(b, "A"), (std::vector<std::string>{"1", "2", "3", "7", "5"}));
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 
 #include "engine/storage/core/EngineSession.h"
 #include "engine/storage/core/TableCipher.h"
+#include "engine/storage/table/TableCheck.h"
+#include "platform/FaultyFile.h"
 #include "tests/engine/sql/QueryTestSupport.h"
 #include "tests/platform/LockHelperClient.h"
 
@@ -358,6 +360,46 @@ TEST_F(DataQueryTest, IntoMemoryEncryptedAndIntoNames) {
   EXPECT_FALSE(GetEngineSession()->HasPassword("pw"));
   // INTO a bare name lands in the session's private directory.
   EXPECT_TRUE(std::filesystem::exists(private_dir() + "/Secret.DAT"));
+}
+
+// An UPDATE whose own write fails, at each of its writes in turn: it reports no rows, and the
+// table is as it was, its indexes included.
+TEST_F(DataQueryTest, AnUpdateFailingAtAnyOfItsWritesChangesNothing) {
+  auto contents = [&] {
+    V rows = Run("SELECT * FROM T");
+    rows.push_back(CheckTableFiles(Path("T")).ok() ? "sound" : "damaged");
+    return rows;
+  };
+  const V before = contents();
+  for (const std::string ext : {".DAT", ".IDX"}) {
+    std::filesystem::copy_file(Path("T" + ext), Path("Saved" + ext));
+  }
+  for (int64_t k = 0;; ++k) {
+    ASSERT_LT(k, 100) << "the statement never succeeded";
+    SCOPED_TRACE("write " + std::to_string(k));
+    for (const std::string ext : {".DAT", ".IDX"}) {
+      std::filesystem::copy_file(Path("Saved" + ext), Path("T" + ext),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+    TDataQuery q;
+    q.SetDirectory(dir_.Path());
+    q.PrepareQuery("UPDATE T SET Nom = 'X' + Nom WHERE Id > 1");
+    TDataFile& file = *q.Statement().source_tables.front()->data_file;
+    auto faults = std::make_shared<platform::FileFaults>();
+    faults->fail_write = k + 1;
+    file.InjectFaults(faults);
+    file.IndexFile().InjectFaults(faults);
+    TDataFile* result = nullptr;
+    const int code = EngineCode([&] { q.ExecuteQuery(result); });
+    faults->fail_write = -1;
+    if (code == 0) {
+      EXPECT_EQ(q.RowsAffected(), 3);
+      EXPECT_EQ(Run("SELECT Nom FROM T WHERE Nom LIKE 'X%'").size(), 3u);
+      break;
+    }
+    EXPECT_EQ(q.RowsAffected(), 0);
+    EXPECT_EQ(contents(), before);
+  }
 }
 
 TEST_F(DataQueryTest, FilesAreSafe) {

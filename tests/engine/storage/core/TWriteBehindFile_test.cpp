@@ -51,9 +51,10 @@ class VectorFile final : public platform::File {
   int writes = 0;
 };
 
-// Random writes (pages in place, pieces across others, beyond the end, held or not), reads,
-// truncations and flushes against a plain byte vector: every read and size must be the model's, and what finally
-// reaches the file beneath must be the model byte for byte.
+// Random writes (pages in place, pieces across others, beyond the end, held, staged or not),
+// reads, truncations, flushes, and staged writes kept or dropped, against a plain byte vector:
+// every read and size must be the model's, and what finally reaches the file beneath must be the
+// model byte for byte.
 TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
   for (uint32_t seed = 1; seed <= 20; ++seed) {
     SCOPED_TRACE(seed);
@@ -62,11 +63,27 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
     VectorFile& below = *owned;
     below.bytes.assign(rng() % 9000, 7);
     Bytes model = below.bytes;
-    TWriteBehindFile file(std::move(owned), 6000 + rng() % 20000);
+    TWriteBehindFile file(std::move(owned));
     bool holding = true;
     file.SetHolding(true);
+    bool staging = false;
+    Bytes kept;  // the model when staging began
     for (int step = 0; step < 400; ++step) {
-      const uint32_t op = rng() % 20;
+      uint32_t op = rng() % 22;
+      if (op >= 20) {
+        if (!staging) {
+          kept = model;
+        } else if (op == 20) {
+          file.CommitStaged();
+        } else {
+          file.DiscardStaged();
+          model = kept;
+        }
+        staging = !staging;
+        file.SetStaging(staging);
+        op = 11;  // and a read
+      }
+      if (staging && op >= 17) op = 11;  // no truncation, flush or mode change while staging
       if (op < 11) {
         const size_t offset = op < 5 ? (rng() % 8) * 1024 : rng() % 24000;
         const size_t count = op < 5 ? 1024 : 1 + rng() % 3000;
@@ -78,8 +95,8 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
         ASSERT_EQ(done, count);
         if (model.size() < offset + count) model.resize(offset + count, 0);
         std::copy(data.begin(), data.end(), model.begin() + static_cast<ptrdiff_t>(offset));
-        // A write made while not holding goes down after everything held.
-        if (!holding) {
+        // A write made while neither holding nor staging goes down after everything held.
+        if (!holding && !staging) {
           ASSERT_EQ(below.bytes, model);
         }
       } else if (op < 17) {
@@ -110,6 +127,7 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
       ASSERT_EQ(file.GetSize(&size), platform::kErrorSuccess);
       ASSERT_EQ(size, static_cast<int64_t>(model.size()));
     }
+    file.CommitStaged();
     ASSERT_EQ(file.WriteHeld(), platform::kErrorSuccess);
     EXPECT_EQ(below.bytes, model);
   }

@@ -26,6 +26,7 @@
 #include "engine/storage/expr/TExpressionParser.h"
 #include "engine/storage/table/FieldExpressionValues.h"
 #include "engine/storage/table/TDataFile.h"
+#include "engine/storage/table/TableCheck.h"
 #include "engine/storage/table/TableCreation.h"
 #include "engine/storage/values/TextCompare.h"
 #include "tests/engine/storage/StorageTestSupport.h"
@@ -938,6 +939,83 @@ TEST_F(FiltersTest, ActivationFinishesWhileAPeerWrites) {
   EXPECT_GE(during, 3000u * 3 / 7);
   t.RefreshFromDisk();
   EXPECT_EQ(Visible(t), Reference(t, *f->Expression()));
+}
+
+// Wide computed fields leave a record cache of few buffers: a walk reads no more than it holds.
+// Computed fields redefined at the same size are computed afresh.  A NULL key value is written as
+// zero bytes; keys of an earlier build (the encoded zero value there) are still found, moved,
+// deleted and accepted by the table check beside those.
+TEST_F(FiltersTest, ComputedFieldsInTheCacheAndNullKeysOfEitherForm) {
+  const std::string path = dir_.File("Wide");
+  Create(path);
+  TDataFile t;
+  t.SetExclusive(true);
+  Open(t, path);
+  Bytes buf(t.GetRecordBufferSize());
+  auto fill = [&](int32_t id) {  // every third record: Code NULL
+    t.ApplyFieldDefaults(buf.data());
+    PutInt(t, kId, id, buf.data());
+    if (id % 3 != 0) PutInt(t, kCode, id, buf.data());
+  };
+  for (int32_t id = 1; id <= 600; ++id) fill(id), t.InsertRecord(buf.data());
+  std::vector<TFieldDefinition> fields = t.TableFields();
+  for (const uint16_t n : {6, 7, 8}) {
+    fields.push_back(Field(n, ("W" + std::to_string(n)).c_str(), kFieldString, 250));
+    fields.back().computed = true;
+    fields.back().expression = Parse(t, "Nom");
+  }
+  t.DefineFields(fields);
+  ASSERT_LT(t.RecordCacheCapacity(), t.PerReadMaximum());
+  int walked = 0;
+  for (t.MoveToBeginning(); t.GetNextRecord(nullptr) == 0;) ++walked;
+  EXPECT_EQ(walked, 600);
+  fields.resize(5);
+  fields.push_back(Field(6, "Calc", kFieldInt32));
+  fields.back().computed = true;
+  for (const char* factor : {"2", "3"}) {
+    fields.back().expression = Parse(t, std::string("Code * ") + factor);
+    t.DefineFields(fields);
+    Bytes calc(t.GetRecordBufferSize());
+    t.MoveToBeginning();
+    ASSERT_EQ(t.GetNextRecord(calc.data()), 0);
+    uint8_t v[4] = {};
+    t.GetFieldValue(TFieldSet::kWorking, 6, v, calc.data());
+    EXPECT_EQ(std::to_string(cl::GetU32LE(v)), factor);
+  }
+  t.DefineFields(t.TableFields());
+
+  // ByCode's NULL keys put back in the earlier form: the key of the value 0 under the NULL flag.
+  uint8_t key[kMaxKeyLength] = {}, old_key[kMaxKeyLength] = {};
+  for (int32_t id = 3; id <= 600; id += 3) {
+    fill(id);
+    ASSERT_TRUE(t.FindRecordByKey(buf.data(), buf.data()));
+    t.BuildKey(buf.data(), key, 4);
+    EXPECT_EQ(Bytes(key, key + 5), Bytes(5, 0));
+    PutInt(t, kCode, 0, buf.data());
+    t.BuildKey(buf.data(), old_key, 4);
+    old_key[0] = 0;
+    t.IndexFile().SelectIndex(4);
+    t.IndexFile().DeleteKey(key, t.CurrentRecord()->number);
+    t.IndexFile().InsertKey(old_key, t.CurrentRecord()->number);
+    t.IndexFile().SelectIndex(0);
+  }
+  t.Close();
+  EXPECT_TRUE(CheckTableFiles(path).ok());
+  Open(t, path);
+  t.SetCurrentIndexByName("ByCode");
+  fill(3);
+  ASSERT_TRUE(t.FindRecordByKey(buf.data(), buf.data()));
+  PutInt(t, kCode, 33, buf.data());
+  t.ModifyRecord(buf.data());  // its old key found in the earlier form
+  fill(6);
+  ASSERT_TRUE(t.FindRecordByKey(buf.data(), nullptr));
+  t.DeleteRecord();
+  fill(603);
+  t.InsertRecord(buf.data());
+  t.Close();
+  const TTableCheckReport report = CheckTableFiles(path);
+  EXPECT_TRUE(report.ok()) << report.problems.front();
+  EXPECT_EQ(report.live_records, 600u);
 }
 
 }  // namespace

@@ -168,8 +168,7 @@ TEST_F(LocksTest, ARecordChangedWhileWaitingForItsLock) {
     b->SetLockTuning(TDataFile::TLockTuning{3, 3, [&](int32_t) {
                                               if (!a.HoldsRecordLock(n)) return;
                                               if (remove) {
-                                                a.DeleteRecord();
-                                                a.UnlockRecord(n);
+                                                a.DeleteRecord();  // gives its lock back
                                                 return;
                                               }
                                               std::vector<uint8_t> r(a.GetRecordBufferSize());

@@ -2,10 +2,12 @@
 // checker after every batch and after close and reopen; then the edge cases of the record cache,
 // the slots and the seeks.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -1246,6 +1248,228 @@ TEST_F(EdgeTest, ProcessesWritingAtOnceLeaveASoundTable) {
     EXPECT_TRUE(report.ok()) << report.problems.front();
     EXPECT_GT(report.live_records, 0u);
   }
+}
+
+// A writer stopped after any write of one commit (killed: every later write vanishes), or whose
+// write fails there (the disk full), on a shared and on an exclusive handle, for an insert, a
+// modify and a delete of a record with a memo and two more indexes, and an insert that splits an
+// index page.  The next handle opens the table sound, holding exactly the state before or after;
+// a refused write leaves the state before and a handle that writes once the fault is gone.
+class CrashTest : public EdgeTest {
+ protected:
+  using State = std::map<int32_t, std::string>;  // id -> nom, code, memo size and end
+
+  State Read(TDataFile& t) {
+    State state;
+    Bytes buf(t.GetRecordBufferSize());
+    t.SetCurrentIndexByNumber(0);
+    t.MoveToBeginning();
+    while (t.GetNextRecord(buf.data()) == 0) {
+      const std::string memo = ReadMemo(t, buf.data());
+      state[static_cast<int32_t>(GetInt(t, kId, buf.data()))] =
+          GetText(t, kNom, buf.data()) + "|" + std::to_string(GetInt(t, kCode, buf.data())) + "|" +
+          std::to_string(memo.size()) + memo.substr(memo.size() - std::min<size_t>(3, memo.size()));
+    }
+    return state;
+  }
+
+  void CopyTable(const std::string& from, const std::string& to) {
+    for (const char* ext : {".DAT", ".IDX", ".BLB"}) {
+      std::filesystem::copy_file(from + ext, to + ext,
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+    std::filesystem::remove(to + ".JNL");
+  }
+};
+
+TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
+  const std::string memo(300, 'm');
+  auto nom_of = [](int i) { return "Nom" + std::to_string(100000 + i) + "xy"; };
+  // The small table, and one whose next insert splits an index page.
+  const std::string small = Table("Small");
+  Create(small, UsersTable());
+  const std::string split = Table("Split");
+  int split_id = 0;
+  {
+    TDataFile t;
+    OpenOn(t, small, false);
+    for (int i = 1; i <= 40; ++i) Add(t, i, nom_of(i), i * 10, memo + std::to_string(i));
+    t.Close();
+    Create(split, UsersTable());
+    OpenOn(t, split, true);
+    for (int i = 1; split_id == 0; ++i) {
+      const uint32_t end = t.IndexFile().EndOffset();
+      Add(t, i, nom_of(i), i * 10, i % 8 == 0 ? memo : "");
+      if (i > 1 && t.IndexFile().EndOffset() > end) split_id = i;
+    }
+    t.Close();
+    Create(split, UsersTable());
+    OpenOn(t, split, true);
+    for (int i = 1; i < split_id; ++i) Add(t, i, nom_of(i), i * 10, i % 8 == 0 ? memo : "");
+    t.Close();
+  }
+  enum Op { kInsert, kModify, kDelete, kSplitting };
+  const std::string work = Table("Work");
+  for (const bool exclusive : {false, true}) {
+    for (const Op op : {kInsert, kModify, kDelete, kSplitting}) {
+      SCOPED_TRACE(::testing::Message() << "exclusive " << exclusive << " op " << op);
+      const std::string& base = op == kSplitting ? split : small;
+      auto write = [&](TDataFile& t) {
+        Bytes buf(t.GetRecordBufferSize());
+        if (op == kInsert) Add(t, 77, nom_of(77), 770, memo + "new");
+        if (op == kSplitting) Add(t, split_id, nom_of(split_id), split_id * 10);
+        if (op == kModify || op == kDelete) {
+          PutInt(t, kId, 17, buf.data());
+          ASSERT_TRUE(t.SeekRecordKey(false, buf.data(), buf.data(), 0, false, 0));
+        }
+        if (op == kModify) {
+          PutText(t, kNom, "Changed", buf.data());
+          PutInt(t, kCode, 9999, buf.data());
+          WriteMemo(t, "edited", buf.data());
+          const int code = EngineCode([&] { t.ModifyRecord(buf.data()); });
+          t.CloseBlob(TFieldSet::kTable, kMemo, buf.data());
+          if (code != 0) RaiseEngineError(static_cast<uint16_t>(code));
+        }
+        if (op == kDelete) t.DeleteRecord();
+        // An exclusive handle's commits reach the files when they are flushed (or closed).
+        if (exclusive) {
+          t.ReleaseAllPins();
+          t.CommitTransaction(false, true, true);
+          t.PinCurrentRecord();
+        }
+      };
+      auto faults = std::make_shared<platform::FileFaults>();
+      State before, after;
+      int64_t writes = 0;
+      {
+        CopyTable(base, work);
+        TDataFile t;
+        t.InjectFaults(faults);
+        OpenOn(t, work, exclusive);
+        before = Read(t);
+        faults->writes = 0;
+        write(t);
+        writes = faults->writes;
+        after = Read(t);
+        t.Close();
+      }
+      ASSERT_NE(before, after);
+      ASSERT_GE(writes, 5);
+      for (const bool killed : {true, false}) {
+        for (int64_t k = 1; k <= writes; ++k) {
+          SCOPED_TRACE(::testing::Message() << (killed ? "stopped after " : "failing ") << k);
+          CopyTable(base, work);
+          faults = std::make_shared<platform::FileFaults>();
+          TDataFile t;
+          t.InjectFaults(faults);
+          OpenOn(t, work, exclusive);
+          (killed ? faults->stop_after : faults->fail_write) = k;
+          faults->writes = 0;
+          const int code = EngineCode([&] { write(t); });
+          if (killed) {
+            ASSERT_EQ(code, 0);
+            t.Close();  // its writes vanish: the process is gone
+          } else {
+            ASSERT_TRUE(code == 0 || code == kErrWriteFailure) << code;
+            if (code != 0 && !exclusive) {
+              EXPECT_EQ(Read(t), before);
+              // The cause gone, the same handle writes.
+              ASSERT_EQ(EngineCode([&] { write(t); }), 0);
+            } else if (code != 0) {
+              // While the disk refuses, every write raises and the close leaves the last commit.
+              faults->write_limit = 0;
+              EXPECT_EQ(EngineCode([&] { Add(t, 78, nom_of(78), 780); }), kErrWriteFailure);
+              EXPECT_EQ(EngineCode([&] { t.Close(); }), kErrWriteFailure);
+              faults->write_limit = -1;
+              OpenOn(t, work, true);
+              EXPECT_EQ(Read(t), before);
+              write(t);
+            }
+            t.Close();
+          }
+          TDataFile next;
+          ASSERT_EQ(EngineCode([&] { OpenOn(next, work, false); }), 0);
+          const State state = Read(next);
+          next.Close();
+          const TTableCheckReport report = CheckTableFiles(work);
+          ASSERT_TRUE(report.ok()) << report.problems.front();
+          if (killed) {
+            EXPECT_TRUE(state == before || state == after);
+          } else {
+            EXPECT_EQ(state, after);
+          }
+        }
+      }
+    }
+  }
+}
+
+// Eight processes insert records with memos until their files may not grow any more (the
+// system's file size limit stands in for a full disk).  Every refused insert changes nothing:
+// afterwards the table opens sound and holds exactly the records reported done, memos whole.
+TEST_F(CrashTest, ProcessesFillingTheDiskKeepEveryRecordReportedDone) {
+  const std::string path = Table("Full");
+  Create(path, UsersTable());
+  constexpr int kWriters = 8;
+  std::vector<pid_t> children;
+  std::vector<int> reports;
+  for (int p = 0; p < kWriters; ++p) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid > 0) {
+      close(fds[1]);
+      children.push_back(pid);
+      reports.push_back(fds[0]);
+      continue;
+    }
+    close(fds[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{200 * 1024, 200 * 1024};
+    int status = setrlimit(RLIMIT_FSIZE, &limit) == 0 ? 0 : 3;
+    try {
+      TDataFile t;
+      OpenOn(t, path, false);
+      for (int i = 0, refused = 0; refused < 25 && i < 5000 && status == 0; ++i) {
+        const int32_t id = p * 100000 + i;
+        const int code = EngineCode([&] {
+          Add(t, id, "W" + std::to_string(id), id,
+              std::string(300 + id % 200, static_cast<char>('a' + p)));
+        });
+        if (code == 0 && write(fds[1], &id, sizeof id) != sizeof id) status = 4;
+        if (code == kErrWriteFailure) ++refused;
+        if (code != 0 && code != kErrWriteFailure) status = 2;
+      }
+      t.Close();
+    } catch (...) {
+      status = 5;
+    }
+    _exit(status);
+  }
+  std::map<int32_t, std::string> done;
+  for (int fd : reports) {
+    int32_t id = 0;
+    while (read(fd, &id, sizeof id) == sizeof id) {
+      done[id] = "W" + std::to_string(id) + "|" + std::to_string(id) + "|" +
+                 std::to_string(300 + id % 200);
+    }
+    close(fd);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  EXPECT_GT(done.size(), 100u);
+  TDataFile t;
+  OpenOn(t, path, false);
+  std::map<int32_t, std::string> found;
+  for (const auto& [id, text] : Read(t)) found[id] = text.substr(0, text.size() - 3);
+  t.Close();
+  const TTableCheckReport report = CheckTableFiles(path);
+  ASSERT_TRUE(report.ok()) << report.problems.front();
+  EXPECT_EQ(found, done);
 }
 
 }  // namespace

@@ -531,6 +531,7 @@ TEST_F(TDataFileTest, HeaderWritesCountAndStamp) {
   EXPECT_EQ(ReadFileBytes(Table("Users.DAT")), on_disk);
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   t.WriteHeader(true);
+  t.CommitTransaction(false, false, false);  // what an exclusive handle wrote reaches the file
   const Bytes forced = ReadFileBytes(Table("Users.DAT"));
   EXPECT_EQ(cl::GetU32LE(forced.data()), cl::GetU32LE(on_disk.data()) + 1);
   EXPECT_NE(cl::GetF64LE(&forced[27]), cl::GetF64LE(&on_disk[27]));

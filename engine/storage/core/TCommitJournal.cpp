@@ -1,0 +1,374 @@
+#include "engine/storage/core/TCommitJournal.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "classlib/rtl/Coding.h"
+#include "classlib/rtl/ShortString.h"
+#include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/core/TWriteBehindFile.h"
+#include "engine/storage/core/TableCipher.h"
+
+namespace tessera {
+namespace {
+
+constexpr uint32_t kJournalMagic = 0x4C4E524A;
+constexpr uint32_t kCompleteMark = 0x454E4F44;
+// Magic, length, mark, checksum, file count; then each file's lengths before and after.
+constexpr size_t kHeaderSize = 20;
+constexpr size_t kFileEntrySize = 8;
+// File number, offset, byte count; then the bytes.
+constexpr size_t kPieceHeaderSize = 12;
+constexpr size_t kMaxRun = size_t{1} << 20;
+
+// Four lanes of eight bytes: a commit's journal is tens of kilobytes, written by every shared
+// write, and one multiply chain would be the slowest part of the commit.
+uint32_t Checksum(const uint8_t* bytes, size_t count) {
+  constexpr uint64_t kPrime = 0x100000001B3ull;
+  uint64_t lane[4] = {0x9E3779B97F4A7C15ull ^ count, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
+                      0x27D4EB2F165667C5ull};
+  size_t i = 0;
+  for (; i + 32 <= count; i += 32) {
+    for (int k = 0; k < 4; ++k) {
+      uint64_t word = 0;
+      std::memcpy(&word, bytes + i + 8 * k, 8);
+      lane[k] = (lane[k] ^ word) * kPrime;
+      lane[k] ^= lane[k] >> 29;
+    }
+  }
+  uint64_t hash = lane[0] ^ (lane[1] * 3) ^ (lane[2] * 5) ^ (lane[3] * 7);
+  for (; i < count; ++i) hash = (hash ^ bytes[i]) * kPrime;
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
+// The journal's checksum: each slice's own, folded in order; the first slice from byte 16 (what
+// comes before is the magic, the length, the mark and the checksum itself).
+uint32_t SlicesChecksum(const std::vector<platform::FileSlice>& slices) {
+  uint64_t hash = 0;
+  for (size_t i = 0; i < slices.size(); ++i) {
+    const auto* bytes = static_cast<const uint8_t*>(slices[i].data);
+    const size_t skip = i == 0 ? 16 : 0;
+    hash = (hash ^ Checksum(bytes + skip, slices[i].count - skip)) * 0x100000001B3ull;
+  }
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
+}
+
+// The slices Commit wrote, found again in `image` (whose first `head_size` bytes are the header
+// and the files' lengths), checked against `checksum`.
+bool SameChecksum(const std::vector<uint8_t>& image, size_t head_size, uint32_t checksum) {
+  std::vector<platform::FileSlice> slices{{image.data(), head_size}};
+  size_t at = head_size;
+  const size_t end = image.size() - 4;
+  while (at + kPieceHeaderSize <= end) {
+    const size_t count = cl::GetU32LE(image.data() + at + 8);
+    if (count > end - at - kPieceHeaderSize) return false;
+    slices.push_back({image.data() + at, kPieceHeaderSize});
+    slices.push_back({image.data() + at + kPieceHeaderSize, count});
+    at += kPieceHeaderSize + count;
+  }
+  if (at != end) return false;
+  slices.push_back({image.data() + end, 4});
+  return SlicesChecksum(slices) == checksum;
+}
+
+// The four bytes at kMarkOffset of a header that holds `mark`, as the file stores them.
+std::array<uint8_t, 4> MarkBytes(uint32_t mark, bool enciphered) {
+  uint8_t prefix[8] = {};
+  cl::PutU32LE(prefix + TCommitJournal::kMarkOffset, mark);
+  if (enciphered) EncipherBuffer(prefix, sizeof prefix, kDataKeyA, kDataKeyB);
+  return {prefix[4], prefix[5], prefix[6], prefix[7]};
+}
+
+struct Segment {
+  int64_t offset;
+  const uint8_t* bytes;
+  size_t count;
+};
+
+bool WriteWhole(platform::File& file, int64_t offset, const uint8_t* bytes, size_t count) {
+  size_t done = 0;
+  return file.WriteAt(offset, bytes, count, &done) == platform::kErrorSuccess && done == count;
+}
+
+// Sorted segments that do not overlap, in runs of adjacent ones, each gathered in one write.
+bool WriteSegments(platform::File& file, const std::vector<Segment>& segments) {
+  std::vector<platform::FileSlice> run;
+  for (size_t i = 0; i < segments.size();) {
+    run.clear();
+    run.push_back({segments[i].bytes, segments[i].count});
+    size_t j = i + 1;
+    int64_t stop = segments[i].offset + static_cast<int64_t>(segments[i].count);
+    size_t length = segments[i].count;
+    while (j < segments.size() && segments[j].offset == stop &&
+           length + segments[j].count <= kMaxRun) {
+      run.push_back({segments[j].bytes, segments[j].count});
+      length += segments[j].count;
+      stop += static_cast<int64_t>(segments[j].count);
+      ++j;
+    }
+    size_t done = 0;
+    if (file.WriteSlicesAt(segments[i].offset, run.data(), run.size(), &done) !=
+            platform::kErrorSuccess ||
+        done != length) {
+      return false;
+    }
+    i = j;
+  }
+  return true;
+}
+
+bool Covers(int64_t offset, size_t count, int64_t from, int64_t to) {
+  return offset <= from && offset + static_cast<int64_t>(count) >= to;
+}
+
+[[noreturn]] void FailOn(const TFileHandler& file, uint16_t code) {
+  RaiseEngineError(code, cl::ToShort(file.FileName()));
+}
+
+}  // namespace
+
+void TCommitJournal::Configure(const std::string& table_name, bool write_through,
+                               const std::shared_ptr<const platform::FileFaults>& faults) {
+  file_.Close();
+  file_.SetFileName(table_name + ".JNL");
+  file_.SetWriteThrough(write_through);
+  if (faults && !file_.InjectedFaults()) file_.InjectFaults(faults);
+}
+
+void TCommitJournal::DeleteFile() noexcept {
+  try {
+    file_.Close();
+    if (file_.Exists()) file_.Delete();
+  } catch (...) {
+    // Only a stale journal: nobody reads it without a mark in the table's files.
+  }
+}
+
+void TCommitJournal::OpenFile() {
+  if (file_.IsOpen()) return;
+  // Created under the table's write level (or by its exclusive handle): nobody else creates it.
+  if (!file_.Exists()) {
+    file_.SetExclusive(true);
+    file_.CreateNew();
+    file_.Close();
+    file_.SetExclusive(false);
+    // A power cut must not take a journal away from the mark that names it.
+    if (file_.WriteThrough()) file_.FlushDirectoryEntry();
+  }
+  file_.Open();
+}
+
+uint32_t TCommitJournal::StoredMark(TFileHandler& file, bool enciphered) {
+  uint8_t prefix[8] = {};
+  size_t done = 0;
+  if (file.Disk().ReadAt(0, prefix, sizeof prefix, &done) != platform::kErrorSuccess) {
+    FailOn(file, kErrReadFailure);
+  }
+  if (done < sizeof prefix) return 0;
+  if (enciphered) DecipherBuffer(prefix, sizeof prefix, kDataKeyA, kDataKeyB);
+  return cl::GetU32LE(prefix + kMarkOffset);
+}
+
+void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<const int64_t> lengths,
+                            size_t marked, bool enciphered) {
+  struct Part {
+    TWriteBehindFile* layer = nullptr;
+    int64_t old_size = 0;
+    int64_t new_size = 0;
+  };
+  std::vector<Part> parts(files.size());
+  size_t image_size = kHeaderSize + files.size() * kFileEntrySize + 4;
+  size_t piece_count = 0;
+  bool any = false;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (files[i] == nullptr || !files[i]->IsOpen() || files[i]->WriteBehind() == nullptr) continue;
+    Part& part = parts[i];
+    part.layer = files[i]->WriteBehind();
+    if (part.layer->Held().empty()) continue;
+    // Bytes past the committed headers are nobody's: a length short of the file's own treats
+    // them as new, which costs nothing.
+    part.old_size = i < lengths.size() ? lengths[i] : -1;
+    if (part.old_size < 0 &&
+        part.layer->Beneath().GetSize(&part.old_size) != platform::kErrorSuccess) {
+      FailOn(*files[i], kErrWriteFailure);
+    }
+    part.new_size = part.old_size;
+    for (const auto& [offset, bytes] : part.layer->Held()) {
+      image_size += kPieceHeaderSize + bytes.size();
+      ++piece_count;
+      part.new_size = std::max(part.new_size, offset + static_cast<int64_t>(bytes.size()));
+      any = true;
+    }
+  }
+  if (!any) return;
+  if (parts[marked].layer == nullptr) FailOn(*files[marked], kErrWriteFailure);
+
+  // The journal goes out gathered from the held pieces themselves: only its headers are built.
+  // Its checksum runs over the same slices, each on its own.
+  const size_t head_size = kHeaderSize + files.size() * kFileEntrySize;
+  std::vector<uint8_t> heads(head_size + piece_count * kPieceHeaderSize + 4, 0);
+  std::vector<platform::FileSlice> slices;
+  slices.reserve(2 * piece_count + 2);
+  slices.push_back({heads.data(), head_size});
+  uint8_t* out = heads.data() + kHeaderSize;
+  for (const Part& part : parts) {
+    cl::PutU32LE(out, static_cast<uint32_t>(part.old_size));
+    cl::PutU32LE(out + 4, static_cast<uint32_t>(part.new_size));
+    out += kFileEntrySize;
+  }
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (parts[i].layer == nullptr) continue;
+    for (const auto& [offset, bytes] : parts[i].layer->Held()) {
+      cl::PutU32LE(out, static_cast<uint32_t>(i));
+      cl::PutU32LE(out + 4, static_cast<uint32_t>(offset));
+      cl::PutU32LE(out + 8, static_cast<uint32_t>(bytes.size()));
+      slices.push_back({out, kPieceHeaderSize});
+      slices.push_back({bytes.data(), bytes.size()});
+      out += kPieceHeaderSize;
+    }
+  }
+  cl::PutU32LE(out, kCompleteMark);
+  slices.push_back({out, 4});
+  uint8_t* const header = heads.data();
+  cl::PutU32LE(header, kJournalMagic);
+  cl::PutU32LE(header + 4, static_cast<uint32_t>(image_size));
+  cl::PutU32LE(header + 16, static_cast<uint32_t>(files.size()));
+  const uint32_t checksum = SlicesChecksum(slices);
+  const uint32_t mark = checksum != 0 ? checksum : 1;
+  cl::PutU32LE(header + 8, mark);
+  cl::PutU32LE(header + 12, checksum);
+
+  // 1. The journal, whole, in one write.
+  OpenFile();
+  file_.WriteSlicesAt(0, slices.data(), slices.size());
+
+  // 2. The mark.
+  TFileHandler& mark_file = *files[marked];
+  platform::File& mark_disk = mark_file.Disk();
+  const std::array<uint8_t, 4> set = MarkBytes(mark, enciphered);
+  const std::array<uint8_t, 4> clear = MarkBytes(0, enciphered);
+  if (!WriteWhole(mark_disk, kMarkOffset, set.data(), set.size())) {
+    WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
+    FailOn(mark_file, kErrWriteFailure);
+  }
+
+  // 3. What lengthens a file (which a full disk refuses), then what overwrites in place.
+  std::vector<std::vector<Segment>> appends(parts.size());
+  std::vector<std::vector<Segment>> in_place(parts.size());
+  Segment last{0, nullptr, 0};
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (parts[i].layer == nullptr) continue;
+    const int64_t old_size = parts[i].old_size;
+    for (const auto& [offset, bytes] : parts[i].layer->Held()) {
+      const int64_t end = offset + static_cast<int64_t>(bytes.size());
+      if (i == marked && Covers(offset, bytes.size(), kMarkOffset, kMarkOffset + 4)) {
+        last = {offset, bytes.data(), bytes.size()};
+        continue;
+      }
+      const int64_t split = std::clamp(old_size, offset, end);
+      if (split > offset) {
+        in_place[i].push_back({offset, bytes.data(), static_cast<size_t>(split - offset)});
+      }
+      if (end > split) {
+        appends[i].push_back(
+            {split, bytes.data() + (split - offset), static_cast<size_t>(end - split)});
+      }
+    }
+  }
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (appends[i].empty() || WriteSegments(parts[i].layer->Beneath(), appends[i])) continue;
+    // Nothing was overwritten yet: the files are cut back and the mark cleared, unless that is
+    // refused too, when the next access completes the commit instead.
+    bool undone = true;
+    for (const Part& part : parts) {
+      if (part.layer != nullptr) {
+        undone = part.layer->Beneath().Truncate(part.old_size) == platform::kErrorSuccess && undone;
+      }
+    }
+    if (undone) WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
+    FailOn(*files[i], kErrWriteFailure);
+  }
+  // 4. The mark goes with the marked file's own header, or alone, last.
+  for (int attempt = 0;; ++attempt) {
+    bool written = true;
+    for (size_t i = 0; i < parts.size() && written; ++i) {
+      written = in_place[i].empty() || WriteSegments(parts[i].layer->Beneath(), in_place[i]);
+    }
+    if (written) {
+      written = last.bytes != nullptr
+                    ? WriteWhole(mark_disk, last.offset, last.bytes, last.count)
+                    : WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
+    }
+    if (written) break;
+    if (attempt == 1) FailOn(mark_file, kErrWriteFailure);
+  }
+  for (const Part& part : parts) {
+    if (part.layer != nullptr) part.layer->DiscardHeld();
+  }
+}
+
+bool TCommitJournal::Recover(std::span<TFileHandler* const> files, size_t marked, bool enciphered) {
+  TFileHandler& mark_file = *files[marked];
+  const uint32_t mark = StoredMark(mark_file, enciphered);
+  if (mark == 0) return false;
+  // The journal, when it is whole and names this mark.
+  std::vector<uint8_t> image;
+  if (!file_.IsOpen() && file_.Exists()) file_.Open();
+  if (file_.IsOpen()) {
+    uint8_t header[kHeaderSize];
+    const size_t minimum = kHeaderSize + files.size() * kFileEntrySize + 4;
+    if (file_.ReadAt(0, header, kHeaderSize, true) == static_cast<int32_t>(kHeaderSize) &&
+        cl::GetU32LE(header) == kJournalMagic && cl::GetU32LE(header + 8) == mark &&
+        cl::GetU32LE(header + 16) == files.size() && cl::GetU32LE(header + 4) >= minimum &&
+        cl::GetU32LE(header + 4) <= static_cast<uint32_t>(INT32_MAX)) {
+      image.resize(cl::GetU32LE(header + 4));
+      const int32_t got = file_.ReadAt(0, image.data(), static_cast<int32_t>(image.size()), true);
+      if (got != static_cast<int32_t>(image.size()) ||
+          cl::GetU32LE(image.data() + image.size() - 4) != kCompleteMark ||
+          !SameChecksum(image, minimum - 4, cl::GetU32LE(header + 12))) {
+        image.clear();
+      }
+    }
+  }
+  const std::array<uint8_t, 4> clear = MarkBytes(0, enciphered);
+  Segment last{0, nullptr, 0};
+  if (!image.empty()) {
+    const uint8_t* in = image.data() + kHeaderSize + files.size() * kFileEntrySize;
+    const uint8_t* const end = image.data() + image.size() - 4;
+    while (in + kPieceHeaderSize <= end) {
+      const uint32_t number = cl::GetU32LE(in);
+      const int64_t offset = cl::GetU32LE(in + 4);
+      const size_t count = cl::GetU32LE(in + 8);
+      in += kPieceHeaderSize;
+      if (count > static_cast<size_t>(end - in)) break;
+      if (number < files.size() && files[number] != nullptr) {
+        if (number == marked && Covers(offset, count, kMarkOffset, kMarkOffset + 4)) {
+          last = {offset, in, count};
+        } else if (!WriteWhole(files[number]->Disk(), offset, in, count)) {
+          FailOn(*files[number], kErrWriteFailure);
+        }
+      }
+      in += count;
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+      if (files[i] == nullptr) continue;
+      const int64_t length = cl::GetU32LE(image.data() + kHeaderSize + i * kFileEntrySize + 4);
+      platform::File& disk = files[i]->Disk();
+      int64_t size = 0;
+      if (disk.GetSize(&size) != platform::kErrorSuccess ||
+          (size > length && disk.Truncate(length) != platform::kErrorSuccess)) {
+        FailOn(*files[i], kErrWriteFailure);
+      }
+    }
+  }
+  platform::File& mark_disk = mark_file.Disk();
+  const bool finished = last.bytes != nullptr
+                            ? WriteWhole(mark_disk, last.offset, last.bytes, last.count)
+                            : WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
+  if (!finished) FailOn(mark_file, kErrWriteFailure);
+  return true;
+}
+
+}  // namespace tessera

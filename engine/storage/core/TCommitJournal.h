@@ -1,0 +1,79 @@
+// The commit journal of a table: the side file that makes a commit reach the table's files as one
+// piece, whatever happens to the writer on the way.
+//
+// A commit is what the write-behind layers of the table's files hold (TWriteBehindFile.h).  Commit
+// writes it:
+//
+//   1. every held piece of every file, with each file's length before and after, into the
+//      journal file beside the table, in ONE write: a header with a checksum, the pieces, and a
+//      complete mark at the end;
+//   2. the commit mark: a non-zero u32 into the four bytes after the change counter of the marked
+//      file's header (the index file's), which are zero at rest;
+//   3. the pieces that lengthen a file, then those that overwrite it in place, each file's pieces
+//      in offset order in runs;
+//   4. the marked file's header piece (its mark zero again) last, or the four zero bytes alone.
+//
+// Recovery rule (Recover, which its caller runs under the table's write level or on an exclusive
+// open): a marked file means a commit was interrupted between 2 and 4.  A journal that is whole
+// (lengths, complete mark, checksum) and names that mark is applied again from the start, which
+// brings every file to the state after the commit (the pieces are after-images, so applying them
+// twice does no harm), each file cut to its length after the commit; any other journal is
+// dropped with the mark.  Without the mark the journal is stale and nobody reads it: a writer
+// killed before 2 changed nothing in the table's files.
+//
+// Failures, on a live handle: anything refused up to and including the mark changes nothing; a
+// piece refused in 3 while lengthening a file (the disk full) cuts the files back to their
+// lengths and clears the mark, so nothing changed either; a piece refused while overwriting in
+// place (no new space is needed there: an I/O error) is tried once more from the start of 3, and
+// when that fails too the mark stays and the next access completes the commit.  Commit raises
+// 9218 in every failure and leaves the held bytes to the caller.
+//
+// Readers find the mark at no cost: it comes in the read of the change counter that every read
+// level makes already (TCountedHeaderFile.h).  Nothing is synced here: with write-through files
+// (the table's ForceBufferFlush) each step reaches the disk before the next begins, which keeps
+// the rule across a power cut; without it, a process killed at any point is covered, a power cut
+// is not.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "engine/storage/core/TFileHandler.h"
+
+namespace tessera {
+
+class TCommitJournal {
+ public:
+  // The mark's place in the marked file's header: after the u32 change counter.
+  static constexpr int64_t kMarkOffset = 4;
+
+  // The journal of the table whose files are named `table_name` + extension; closed.
+  void Configure(const std::string& table_name, bool write_through,
+                 const std::shared_ptr<const platform::FileFaults>& faults);
+  void Close() noexcept { file_.Close(); }
+  // Deletes the journal of a closed table, when there is one; errors are dropped.
+  void DeleteFile() noexcept;
+
+  // Writes what the layers of `files` hold (null entries and files without a layer are skipped)
+  // as one commit, marking `files[marked]`, whose header the table cipher covers when
+  // `enciphered`; the layers are emptied when it succeeded.  Nothing when nothing is held.
+  // `lengths` gives each file's length as far as the table's committed headers reach (not more
+  // than the file's own), or -1 when the file is to be asked.
+  void Commit(std::span<TFileHandler* const> files, std::span<const int64_t> lengths, size_t marked,
+              bool enciphered);
+  // Applies or drops an interrupted commit of `files` (open, in the order Commit had them); true
+  // when `files[marked]` carried a mark.  REQUIRES: nobody else writes or reads the files.
+  bool Recover(std::span<TFileHandler* const> files, size_t marked, bool enciphered);
+  // The mark of `file`'s header as stored (0: none).
+  static uint32_t StoredMark(TFileHandler& file, bool enciphered);
+
+ private:
+  void OpenFile();
+
+  TFileHandler file_;
+};
+
+}  // namespace tessera
