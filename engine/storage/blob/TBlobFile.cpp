@@ -185,7 +185,7 @@ void TBlobFile::Close() {
   open_blobs_.clear();
   ledger_.Clear();
   cache_.clear();
-  cache_index_.clear();
+  cache_index_.Clear();
   // The close gives every range of the handle back.
   read_lock_.Forget();
   write_lock_.Forget();
@@ -595,7 +595,7 @@ TBlock* TBlobFile::TakeSlot(bool may_raise) {
     return TakeSlot(may_raise);
   }
   TBlock* block = victim->get();
-  if (block->Offset() != 0) cache_index_.erase(block->Offset());
+  if (block->Offset() != 0) cache_index_.Erase(block->Offset());
   ClearBlock(block);
   Touch(victim);
   return block;
@@ -604,14 +604,14 @@ TBlock* TBlobFile::TakeSlot(bool may_raise) {
 TBlock* TBlobFile::NewBlockAtEnd() {
   const uint32_t end = EndOffset();
   if (end > kMaxBlobFileOffset) RaiseData(kErrDataFileFull);
-  if (auto stale = cache_index_.find(end); stale != cache_index_.end()) {
+  if (auto* stale = cache_index_.Find(end)) {
     // A block cached beyond the end of the file cannot hold anything still wanted.
-    ClearBlock(stale->second->get());
-    cache_index_.erase(stale);
+    ClearBlock((*stale)->get());
+    cache_index_.Erase(end);
   }
   TBlock* block = TakeSlot(true);  // at the front of the cache
   block->SetOffset(end);
-  cache_index_[end] = cache_.begin();
+  cache_index_.Insert(end, cache_.begin());
   Pin(block);
   SetEndOffset(end + block_size_);
   return block;
@@ -619,10 +619,10 @@ TBlock* TBlobFile::NewBlockAtEnd() {
 
 TBlock* TBlobFile::GetBlock(uint32_t offset, bool read_ahead, uint32_t wanted) {
   if (!IsBlockOffset(offset)) RaiseData(kErrBlobBufferCorrupt);
-  if (auto it = cache_index_.find(offset); it != cache_index_.end()) {
-    TBlock* block = it->second->get();
+  if (auto* it = cache_index_.Find(offset)) {
+    TBlock* block = (*it)->get();
     Pin(block);
-    Touch(it->second);
+    Touch(*it);
     return block;
   }
   if (!owner_.StrictChangeDetection() && owner_.TakeBlobReadLevel()) return nullptr;
@@ -633,11 +633,11 @@ TBlock* TBlobFile::GetBlock(uint32_t offset, bool read_ahead, uint32_t wanted) {
     count = std::max<uint32_t>(count, 1);
   }
   ReadBlocks(offset, count);
-  auto it = cache_index_.find(offset);
-  if (it == cache_index_.end()) RaiseData(kErrBlobBufferCorrupt);
-  TBlock* block = it->second->get();
+  auto* it = cache_index_.Find(offset);
+  if (it == nullptr) RaiseData(kErrBlobBufferCorrupt);
+  TBlock* block = (*it)->get();
   Pin(block);
-  Touch(it->second);
+  Touch(*it);
   return block;
 }
 
@@ -677,14 +677,14 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count, bool prefetch) {
     const uint32_t at = offset + i * block_size_;
     const uint8_t* source = image.data() + static_cast<size_t>(i) * block_size_;
     TBlock* block = nullptr;
-    if (auto it = cache_index_.find(at); it != cache_index_.end()) {
-      block = it->second->get();
+    if (auto* it = cache_index_.Find(at)) {
+      block = (*it)->get();
       if (block->PinCount() == 0 && !block->Dirty()) LoadBlock(block, source);
     } else {
       block = TakeSlot(i == 0 && !prefetch);
       if (block == nullptr) break;
       block->SetOffset(at);
-      cache_index_[at] = cache_.begin();
+      cache_index_.Insert(at, cache_.begin());
       LoadBlock(block, source);
     }
     block->marked = true;
@@ -696,12 +696,12 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count, bool prefetch) {
 uint32_t TBlobFile::MissingBlock(uint32_t first_block, uint32_t record, uint32_t& left) const {
   left = 0;
   if (!IsBlockOffset(first_block)) return 0;
-  auto it = cache_index_.find(first_block);
-  if (it == cache_index_.end()) {
+  auto* it = cache_index_.Find(first_block);
+  if (it == nullptr) {
     left = 1;
     return first_block;
   }
-  const TBlock* block = it->second->get();
+  const TBlock* block = (*it)->get();
   const int64_t size = block->header.total_length;
   const uint32_t payload = PayloadSize();
   int64_t position = 0;
@@ -711,13 +711,13 @@ uint32_t TBlobFile::MissingBlock(uint32_t first_block, uint32_t record, uint32_t
     position += payload;
     const uint32_t next = block->header.next;
     if (position >= size || next == 0 || !IsBlockOffset(next)) return 0;
-    it = cache_index_.find(next);
-    if (it == cache_index_.end()) {
+    it = cache_index_.Find(next);
+    if (it == nullptr) {
       left = static_cast<uint32_t>(
           std::min<int64_t>((size - position + payload - 1) / payload, read_ahead_limit_));
       return next;
     }
-    block = it->second->get();
+    block = (*it)->get();
   }
   return 0;
 }
@@ -733,7 +733,7 @@ void TBlobFile::PrefetchBlocks(std::vector<uint32_t>& offsets) {
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     std::erase_if(wanted, [this](uint32_t offset) {
-      return !IsBlockOffset(offset) || cache_index_.contains(offset);
+      return !IsBlockOffset(offset) || cache_index_.Contains(offset);
     });
     if (wanted.size() > budget) wanted.resize(budget);
     budget -= wanted.size();
@@ -757,16 +757,16 @@ void TBlobFile::PrefetchBlocks(std::vector<uint32_t>& offsets) {
   while (budget > 0) {
     rest.clear();
     for (uint32_t first : firsts) {
-      if (!cache_index_.contains(first)) continue;
+      if (!cache_index_.Contains(first)) continue;
       uint32_t left = 0;
       const uint32_t missing =
-          MissingBlock(first, cache_index_.at(first)->get()->header.owner_record, left);
+          MissingBlock(first, (*cache_index_.Find(first))->get()->header.owner_record, left);
       for (uint32_t i = 0; missing != 0 && i < left; ++i) rest.push_back(missing + i * block_size_);
     }
     if (rest.empty()) break;
     const uint32_t next_missing = rest.front();
     read(rest);
-    if (!cache_index_.contains(next_missing)) break;  // no room: the rest is read when loaded
+    if (!cache_index_.Contains(next_missing)) break;  // no room: the rest is read when loaded
   }
 }
 
@@ -793,14 +793,14 @@ bool TBlobFile::FlushDirtyBlocks() {
 void TBlobFile::EmptyCache() {
   ledger_.Clear();
   cache_.clear();
-  cache_index_.clear();
+  cache_index_.Clear();
   capacity_ = base_capacity_;
 }
 
 void TBlobFile::InvalidateCache() {
   for (auto& block : cache_) ClearBlock(block.get());
   ledger_.Clear();
-  cache_index_.clear();
+  cache_index_.Clear();
 }
 
 void TBlobFile::UnpinAll() { ledger_.UnpinAll(); }
@@ -814,7 +814,7 @@ void TBlobFile::ShrinkCache() {
       --it;
       TBlock* block = it->get();
       if (!block->Dirty() && block->PinCount() == 0 && !block->marked) {
-        if (block->Offset() != 0) cache_index_.erase(block->Offset());
+        if (block->Offset() != 0) cache_index_.Erase(block->Offset());
         cache_.erase(it);
         removed = true;
         break;

@@ -48,11 +48,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/storage/core/TCacheEntry.h"
 #include "engine/storage/core/TCountedHeaderFile.h"
+#include "engine/storage/core/TFlatIndex.h"
 #include "engine/storage/core/TRangeLock.h"
 
 namespace tessera {
@@ -283,7 +283,7 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   TCacheLedger ledger_;  // before the blocks, which leave it as they go
   // Most recently used first; blocks with an offset are also in cache_index_.
   CacheList cache_;
-  std::unordered_map<uint32_t, CacheList::iterator> cache_index_;
+  TFlatIndex<CacheList::iterator> cache_index_;
   size_t base_capacity_ = 0;
   size_t capacity_ = 0;
   uint32_t read_ahead_limit_ = 1;

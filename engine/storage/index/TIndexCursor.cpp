@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/index/IndexTreeHost.h"
@@ -428,6 +429,34 @@ bool TIndexCursor::CurrentKey(uint8_t* key) {
   return true;
 }
 
+template <class Take>
+uint32_t TIndexCursor::TakeFollowing(uint32_t count, bool forward, Take&& take) {
+  uint32_t first, last;
+  Bounds(first, last);
+  const uint32_t at = spot_.position;
+  // Positions run on by one per key: the keys inside the range come first or not at all.
+  uint32_t in_range = 0;
+  if (forward && at < last && at + 1 >= first) in_range = last - at;
+  if (!forward && at > first && at - 1 <= last) in_range = at - first;
+  count = std::min(count, in_range);
+  // Small batches first: a walk whose next key already breaks the run reads little.
+  uint32_t batch[64];
+  uint32_t batch_size = 4;
+  TTreeSpot s = spot_;
+  uint32_t taken = 0;
+  while (taken < count) {
+    const uint32_t want = std::min(count - taken, batch_size);
+    const uint32_t got = tree_.RecordNumbersAfter(s, forward, want, batch);
+    for (uint32_t i = 0; i < got; ++i) {
+      if (!take(batch[i])) return taken;
+      ++taken;
+    }
+    if (got < want) break;
+    batch_size = std::min<uint32_t>(batch_size * 2, std::size(batch));
+  }
+  return taken;
+}
+
 uint32_t TIndexCursor::CountSequential(uint32_t count, int direction) {
   if (bof_ || eof_) return 0;
   const bool forward = direction >= 0;
@@ -443,36 +472,21 @@ uint32_t TIndexCursor::CountSequential(uint32_t count, int direction) {
     return n;
   }
   if (!Fresh()) return 0;
-  uint32_t first, last;
-  Bounds(first, last);
-  r = record_;
-  TTreeSpot s = spot_;
-  while (n < count) {
-    s = tree_.Step(s, forward);
-    if (s.leaf == 0 || s.position < first || s.position > last) break;
-    const uint32_t next = tree_.RecordNumberAt(s);
-    if (next != (forward ? r + 1 : r - 1) || !Visible(next)) break;
+  return TakeFollowing(count, forward, [&](uint32_t next) {
+    if (next != (forward ? r + 1 : r - 1) || !Visible(next)) return false;
     r = next;
-    ++n;
-  }
-  return n;
+    return true;
+  });
 }
 
 uint32_t TIndexCursor::FollowingRecords(uint32_t count, int direction, uint32_t* out) {
   if (bof_ || eof_ || RecordOrder() || !Fresh()) return 0;
-  const bool forward = direction >= 0;
-  uint32_t first, last;
-  Bounds(first, last);
-  TTreeSpot s = spot_;
   uint32_t n = 0;
-  while (n < count) {
-    s = tree_.Step(s, forward);
-    if (s.leaf == 0 || s.position < first || s.position > last) break;
-    const uint32_t r = tree_.RecordNumberAt(s);
-    if (!Visible(r)) break;
+  return TakeFollowing(count, direction >= 0, [&](uint32_t r) {
+    if (!Visible(r)) return false;
     out[n++] = r;
-  }
-  return n;
+    return true;
+  });
 }
 
 }  // namespace tessera

@@ -120,6 +120,10 @@ class TIndexCursor {
   // Key order.
   void PlaceAt(uint32_t position, bool forward_to_visible, uint32_t first, uint32_t last);
   bool StepVisible(bool forward, uint32_t first, uint32_t last);
+  // Hands the record numbers of up to `count` keys after the current one (inside the range) to
+  // `take` until it answers false; reads the leaf level in batches.  How many it took.
+  template <class Take>
+  uint32_t TakeFollowing(uint32_t count, bool forward, Take&& take);
 
   // Record-number order.
   void PlaceOnRecord(uint32_t record_number);

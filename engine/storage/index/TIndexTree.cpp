@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/index/IndexTreeHost.h"
 #include "engine/storage/index/TPageCache.h"
@@ -117,11 +118,22 @@ void TIndexTree::RaiseWithIndex(uint16_t code, const Context& ctx) const {
                    ctx.slot == 0 ? std::string("Primary") : ctx.descriptor.name);
 }
 
-TIndexTree::Context TIndexTree::Begin() const {
+const TIndexTree::Context& TIndexTree::Begin() const {
   if (host_.InRecordOrder()) RaiseCorrupt();
+  const int slot = host_.CurrentSlot();
+  // Root and free head (behind the compared part) change with every write; the order does not.
+  const uint8_t* raw = host_.HeaderImage() + DescriptorOffset(slot);
+  const uint16_t language = host_.LanguageId();
+  const uint16_t sort = host_.SortId();
+  if (context_valid_ && context_version_ == version_ && context_.slot == slot &&
+      context_language_ == language && context_sort_ == sort &&
+      std::memcmp(context_raw_.data(), raw, context_raw_.size()) == 0) {
+    return context_;
+  }
+  context_valid_ = false;
   Context ctx;
-  ctx.slot = host_.CurrentSlot();
-  ctx.descriptor = DecodeIndexDescriptor(host_.HeaderImage() + DescriptorOffset(ctx.slot));
+  ctx.slot = slot;
+  ctx.descriptor = DecodeIndexDescriptor(raw);
   ctx.key_length = ctx.descriptor.key_length;
   if (ctx.key_length == 0 || ctx.key_length > kMaxKeyLength) RaiseCorrupt();
   ctx.order = TKeyOrder(host_, ctx.slot, ctx.descriptor);
@@ -129,14 +141,20 @@ TIndexTree::Context TIndexTree::Begin() const {
   ctx.unique = ctx.slot == 0 || ctx.descriptor.unique != 0;
   ctx.inner_capacity = InnerCapacity(ctx.key_length);
   ctx.leaf_capacity = LeafCapacity(ctx.key_length);
-  return ctx;
+  context_ = std::move(ctx);
+  std::memcpy(context_raw_.data(), raw, context_raw_.size());
+  context_version_ = version_;
+  context_language_ = language;
+  context_sort_ = sort;
+  context_valid_ = true;
+  return context_;
 }
 
 TIndexTree::LeafContext TIndexTree::BeginLeaf() const {
   if (host_.InRecordOrder()) RaiseCorrupt();
   LeafContext ctx;
   ctx.slot = host_.CurrentSlot();
-  ctx.key_length = IndexParamsOf(host_.HeaderImage(), static_cast<uint8_t>(ctx.slot)).key_length;
+  ctx.key_length = cl::GetU16LE(host_.HeaderImage() + DescriptorOffset(ctx.slot) + kDescKeyLength);
   if (ctx.key_length == 0 || ctx.key_length > kMaxKeyLength) RaiseCorrupt();
   return ctx;
 }
@@ -147,7 +165,8 @@ TKeyOrder TIndexTree::CurrentOrder() const {
 }
 
 int TIndexTree::CompareKeys(const uint8_t* a, const uint8_t* b, size_t length) const {
-  return CurrentOrder().Compare(a, b, length);
+  if (host_.InRecordOrder()) return TKeyOrder::Bytes(false).Compare(a, b, length);
+  return Begin().order.Compare(a, b, length);
 }
 
 // ---- entries --------------------------------------------------------------------------------
@@ -222,7 +241,7 @@ uint32_t TIndexTree::PositionOfPath(const Path& path) const {
     if (step.page->IsLeaf()) {
       position += step.slot;
     } else {
-      for (uint16_t s = 1; s < step.slot; ++s) position += step.page->SubtreeCountAt(s);
+      position += step.page->SubtreeCountBefore(step.slot);
     }
   }
   if (position > UINT32_MAX) RaiseCorrupt();
@@ -252,7 +271,7 @@ TTreeSpot TIndexTree::SpotOf(const Context&, Pins& pins, const Path& path) {
 
 uint32_t TIndexTree::KeyCount() {
   return Retry([&]() -> uint32_t {
-    const Context ctx = Begin();
+    const Context& ctx = Begin();
     const uint32_t root = IndexRoot(host_, ctx.slot);
     if (root == 0) return 0;
     Pins pins(*this, ctx.slot);
@@ -264,7 +283,7 @@ uint32_t TIndexTree::KeyCount() {
 
 TTreeSpot TIndexTree::LowerBound(const uint8_t* bound, size_t length) {
   return Retry([&] {
-    const Context ctx = Begin();
+    const Context& ctx = Begin();
     const size_t n = std::min(length, ctx.key_length);
     Pins pins(*this, ctx.slot);
     const Path path = Descend(ctx, pins, [&](const TPage& page) -> uint16_t {
@@ -280,7 +299,7 @@ TTreeSpot TIndexTree::LowerBound(const uint8_t* bound, size_t length) {
 
 TTreeSpot TIndexTree::LastNotAbove(const uint8_t* bound, size_t length) {
   return Retry([&] {
-    const Context ctx = Begin();
+    const Context& ctx = Begin();
     const size_t n = std::min(length, ctx.key_length);
     Pins pins(*this, ctx.slot);
     const Path path = Descend(ctx, pins, [&](const TPage& page) -> uint16_t {
@@ -294,7 +313,7 @@ TTreeSpot TIndexTree::LastNotAbove(const uint8_t* bound, size_t length) {
 
 TTreeSpot TIndexTree::AtPosition(uint32_t position) {
   return Retry([&]() -> TTreeSpot {
-    const Context ctx = Begin();
+    const Context& ctx = Begin();
     const uint32_t root = IndexRoot(host_, ctx.slot);
     if (position == 0 || root == 0) return {0, 0, position == 0 ? 0u : 1u};
     Pins pins(*this, ctx.slot);
@@ -342,6 +361,34 @@ uint32_t TIndexTree::ReadEntry(const TTreeSpot& spot, uint8_t* key) {
 
 uint32_t TIndexTree::RecordNumberAt(const TTreeSpot& spot) { return ReadEntry(spot, nullptr); }
 
+uint32_t TIndexTree::RecordNumbersAfter(TTreeSpot& spot, bool forward, uint32_t count,
+                                        uint32_t* out) {
+  return Retry([&]() -> uint32_t {
+    const LeafContext ctx = BeginLeaf();
+    Pins pins(*this, ctx.slot);
+    TPage* page = pins.Get(spot.leaf);
+    if (!page->IsLeaf() || spot.slot < 1 || spot.slot > page->Count()) RaiseCorrupt();
+    uint32_t leaf = spot.leaf;
+    uint16_t slot = spot.slot;
+    uint32_t n = 0;
+    while (n < count) {
+      if (forward ? slot < page->Count() : slot > 1) {
+        slot = static_cast<uint16_t>(forward ? slot + 1 : slot - 1);
+      } else {
+        const uint32_t link = forward ? page->Next() : page->Prev();
+        if (link == 0) break;
+        page = pins.Get(link);
+        if (!IsLeafLevelPage(*page)) RaiseCorrupt();
+        leaf = link;
+        slot = forward ? 1 : page->Count();
+      }
+      out[n++] = page->ValueAt(slot);
+    }
+    if (n > 0) spot = {leaf, slot, forward ? spot.position + n : spot.position - n};
+    return n;
+  });
+}
+
 uint32_t TIndexTree::FindEntry(const Context& ctx, Pins& pins, const uint8_t* key,
                                uint32_t record_number, bool any) {
   const Path path = Descend(ctx, pins, [&](const TPage& page) -> uint16_t {
@@ -371,7 +418,7 @@ uint32_t TIndexTree::FindEntry(const Context& ctx, Pins& pins, const uint8_t* ke
 
 bool TIndexTree::Contains(const uint8_t* key) {
   return Retry([&] {
-    const Context ctx = Begin();
+    const Context& ctx = Begin();
     Pins pins(*this, ctx.slot);
     return FindEntry(ctx, pins, key, 0, true) != 0;
   });
@@ -386,7 +433,10 @@ void TIndexTree::CheckKeyViolation(const uint8_t* key) {
 // ---- insertion ------------------------------------------------------------------------------
 
 void TIndexTree::InsertKey(const uint8_t* key, uint32_t record_number) {
-  Retry([&] { InsertOnce(Begin(), key, record_number); });
+  Retry([&] {
+    const Context ctx = Begin();
+    InsertOnce(ctx, key, record_number);
+  });
 }
 
 void TIndexTree::InsertOnce(const Context& ctx, const uint8_t* key, uint32_t record_number) {

@@ -91,6 +91,10 @@ class TIndexTree {
   // Copies the key of an entry (key length bytes) and answers its record number.
   uint32_t ReadEntry(const TTreeSpot& spot, uint8_t* key);
   uint32_t RecordNumberAt(const TTreeSpot& spot);
+  // The record numbers of up to `count` entries after `spot` along the leaf level (before it
+  // when not `forward`) into `out`, in one operation where a walk would Step and read each;
+  // answers how many (fewer at the end of the index).  `spot` moves to the last entry read.
+  uint32_t RecordNumbersAfter(TTreeSpot& spot, bool forward, uint32_t count, uint32_t* out);
 
   // Changes with every change of any tree and whenever the host invalidates the cache, so that
   // positions computed before can be recognised as stale.
@@ -170,7 +174,11 @@ class TIndexTree {
     bool committed_ = false;
   };
 
-  Context Begin() const;
+  // The current index's context, decoded once and kept while the slot, the descriptor's fixed
+  // part, the table's collation and the tree version stay as they were (a reopen or another
+  // process's change bumps the version).  The reference lives until the next Begin: an operation
+  // that changes the tree works on a copy.
+  const Context& Begin() const;
   template <class F>
   auto Retry(F&& f) -> decltype(f());
 
@@ -212,6 +220,14 @@ class TIndexTree {
   TIndexTreeHost& host_;
   TPageCache& cache_;
   uint64_t version_ = 0;
+
+  // Begin's cache and what it was built from.
+  mutable Context context_;
+  mutable bool context_valid_ = false;
+  mutable uint64_t context_version_ = 0;
+  mutable uint16_t context_language_ = 0;
+  mutable uint16_t context_sort_ = 0;
+  mutable std::array<uint8_t, kDescRoot> context_raw_{};
 };
 
 // Runs one operation, again from the root while another process's change interrupts it.

@@ -9,11 +9,17 @@
 namespace tessera {
 
 void TIndexTree::DeleteKey(const uint8_t* key, uint32_t record_number) {
-  Retry([&] { DeleteOnce(Begin(), key, record_number, false); });
+  Retry([&] {
+    const Context ctx = Begin();
+    DeleteOnce(ctx, key, record_number, false);
+  });
 }
 
 void TIndexTree::DeleteKey(const uint8_t* key) {
-  Retry([&] { DeleteOnce(Begin(), key, 0, true); });
+  Retry([&] {
+    const Context ctx = Begin();
+    DeleteOnce(ctx, key, 0, true);
+  });
 }
 
 void TIndexTree::ModifyKey(const uint8_t* old_key, const uint8_t* new_key, uint32_t record_number) {

@@ -10,12 +10,6 @@
 namespace tessera {
 namespace {
 
-// Offsets inside an expanded entry, after the K key bytes.
-constexpr size_t kValueAt = 0;
-constexpr size_t kSubtreeAt = 4;
-constexpr size_t kLeadingAt = 8;
-constexpr size_t kTrailingAt = 10;
-
 // Suffix bytes a key of these parameters keeps out of trailing-zero counting.
 size_t SuffixSize(const TIndexParams& p) {
   return HasKeySuffix(p.slot, p.unique) ? kKeySuffixSize : 0;
@@ -99,18 +93,6 @@ void TPage::Reset() {
 
 void TPage::RaiseCorrupt() const { RaiseEngineError(kErrIndexPageCorrupt, owner_.ErrorFileName()); }
 
-uint8_t* TPage::EntryAt(uint16_t slot) {
-  if (slot < 1 || slot > count_) RaiseCorrupt();
-  return entries_.data() + (slot - 1) * Stride();
-}
-
-const uint8_t* TPage::EntryAt(uint16_t slot) const {
-  if (slot < 1 || slot > count_) RaiseCorrupt();
-  return entries_.data() + (slot - 1) * Stride();
-}
-
-const uint8_t* TPage::KeyAt(uint16_t slot) const { return EntryAt(slot); }
-
 void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
   BeforeChange();
   std::memcpy(EntryAt(slot), key, params_.key_length);
@@ -118,18 +100,10 @@ void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
   SetDirty(true);
 }
 
-uint32_t TPage::ValueAt(uint16_t slot) const {
-  return cl::GetU32LE(EntryAt(slot) + params_.key_length + kValueAt);
-}
-
 void TPage::SetValueAt(uint16_t slot, uint32_t value) {
   BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kValueAt, value);
   SetDirty(true);
-}
-
-uint32_t TPage::SubtreeCountAt(uint16_t slot) const {
-  return cl::GetU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt);
 }
 
 void TPage::SetSubtreeCountAt(uint16_t slot, uint32_t count) {
@@ -189,8 +163,16 @@ bool TPage::IsOverFull() const {
 
 uint64_t TPage::TotalCount() const {
   if (IsLeaf()) return count_;
+  return SubtreeCountBefore(static_cast<uint16_t>(count_ + 1));
+}
+
+uint64_t TPage::SubtreeCountBefore(uint16_t slot) const {
+  if (slot > count_ + 1) RaiseCorrupt();
+  if (slot <= 1) return 0;
+  const size_t stride = Stride();
+  const uint8_t* p = entries_.data() + params_.key_length + kSubtreeAt;
   uint64_t total = 0;
-  for (uint16_t slot = 1; slot <= count_; ++slot) total += SubtreeCountAt(slot);
+  for (uint16_t s = 1; s < slot; ++s, p += stride) total += cl::GetU32LE(p);
   return total;
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "classlib/rtl/Coding.h"
 #include "engine/storage/core/TCacheEntry.h"
 #include "engine/storage/index/IndexFormat.h"
 
@@ -125,14 +126,20 @@ class TPage : public TCacheEntry {
   bool IsOverFull() const;
   // Sum of the entries' subtree counts; a leaf answers its key count.
   uint64_t TotalCount() const;
+  // Sum of the subtree counts of the entries in front of `slot` (inner pages; slot <= Count() + 1).
+  uint64_t SubtreeCountBefore(uint16_t slot) const;
 
   // Entries by slot, 1..Count().  A slot outside that range raises 8965.
-  const uint8_t* KeyAt(uint16_t slot) const;
+  const uint8_t* KeyAt(uint16_t slot) const { return EntryAt(slot); }
   void SetKeyAt(uint16_t slot, const uint8_t* key);
   // Child page offset (inner pages) or record number (leaves).
-  uint32_t ValueAt(uint16_t slot) const;
+  uint32_t ValueAt(uint16_t slot) const {
+    return cl::GetU32LE(EntryAt(slot) + params_.key_length + kValueAt);
+  }
   void SetValueAt(uint16_t slot, uint32_t value);
-  uint32_t SubtreeCountAt(uint16_t slot) const;
+  uint32_t SubtreeCountAt(uint16_t slot) const {
+    return cl::GetU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt);
+  }
   void SetSubtreeCountAt(uint16_t slot, uint32_t count);
   // Leading and trailing counts of the packed form, as last computed or read.
   uint16_t LeadingAt(uint16_t slot) const;
@@ -192,9 +199,22 @@ class TPage : public TCacheEntry {
       journal_->Save(*this);
     }
   }
+  // Offsets inside an expanded entry, after the key bytes.
+  static constexpr size_t kValueAt = 0;
+  static constexpr size_t kSubtreeAt = 4;
+  static constexpr size_t kLeadingAt = 8;
+  static constexpr size_t kTrailingAt = 10;
+
   size_t Stride() const { return static_cast<size_t>(params_.key_length) + 12; }
-  uint8_t* EntryAt(uint16_t slot);
-  const uint8_t* EntryAt(uint16_t slot) const;
+  // Inline: every descent and walk reads entries through here.
+  uint8_t* EntryAt(uint16_t slot) {
+    if (slot < 1 || slot > count_) RaiseCorrupt();
+    return entries_.data() + (slot - 1) * Stride();
+  }
+  const uint8_t* EntryAt(uint16_t slot) const {
+    if (slot < 1 || slot > count_) RaiseCorrupt();
+    return entries_.data() + (slot - 1) * Stride();
+  }
   [[noreturn]] void RaiseCorrupt() const;
   void Clear();
   void UnpackEntries(const uint8_t* image);

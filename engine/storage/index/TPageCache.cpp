@@ -47,7 +47,7 @@ TPage* TPageCache::NewPage(List& list) {
 TPage* TPageCache::TakeSlot(List& list) {
   auto reuse = [&](std::list<std::unique_ptr<TPage>>::iterator it) {
     TPage* page = it->get();
-    if (page->Offset() != 0) list.by_offset.erase(page->Offset());
+    if (page->Offset() != 0) list.by_offset.Erase(page->Offset());
     list.pages.splice(list.pages.begin(), list.pages, it);
     // The offset goes first: the page is not changed, it leaves the cache.
     page->SetOffset(0);
@@ -59,7 +59,7 @@ TPage* TPageCache::TakeSlot(List& list) {
   // Pages taken beyond the capacity while everything was pinned go again once they are clean.
   while (list.pages.size() > list.capacity && Movable(*list.pages.back()) &&
          (!list.pages.back()->Dirty() || list.pages.back()->Offset() == 0)) {
-    if (list.pages.back()->Offset() != 0) list.by_offset.erase(list.pages.back()->Offset());
+    if (list.pages.back()->Offset() != 0) list.by_offset.Erase(list.pages.back()->Offset());
     list.pages.pop_back();
   }
   for (auto it = list.pages.end(); it != list.pages.begin();) {
@@ -95,9 +95,9 @@ void TPageCache::WriteRuns(std::vector<TPage*> pages) {
 TPage* TPageCache::Fetch(int slot, uint32_t offset) {
   List& list = lists_[ListIndex(slot)];
   if (offset == 0) RaiseEngineError(kErrIndexPageCorrupt, host_.ErrorFileName());
-  auto found = list.by_offset.find(offset);
-  if (found != list.by_offset.end()) {
-    list.pages.splice(list.pages.begin(), list.pages, found->second);
+  auto* found = list.by_offset.Find(offset);
+  if (found != nullptr) {
+    list.pages.splice(list.pages.begin(), list.pages, *found);
     TPage* page = list.pages.front().get();
     page->Pin();
     ++hits_;
@@ -115,24 +115,24 @@ TPage* TPageCache::Fetch(int slot, uint32_t offset) {
     throw;
   }
   page->SetOffset(offset);
-  list.by_offset[offset] = list.pages.begin();
+  list.by_offset.Insert(offset, list.pages.begin());
   ++reads_;
   return page;
 }
 
 TPage* TPageCache::Adopt(int slot, uint32_t offset) {
   List& list = lists_[ListIndex(slot)];
-  auto found = list.by_offset.find(offset);
+  auto* found = list.by_offset.Find(offset);
   TPage* page;
-  if (found != list.by_offset.end()) {
-    list.pages.splice(list.pages.begin(), list.pages, found->second);
+  if (found != nullptr) {
+    list.pages.splice(list.pages.begin(), list.pages, *found);
     page = list.pages.front().get();
     page->Reset();
     page->Pin();
   } else {
     page = TakeSlot(list);
     page->SetOffset(offset);
-    list.by_offset[offset] = list.pages.begin();
+    list.by_offset.Insert(offset, list.pages.begin());
     // Nothing at this offset was in memory: a failed store only has to drop the page.
     if (journal_.IsOpen()) journal_.NoteNew(*page);
   }
@@ -142,10 +142,10 @@ TPage* TPageCache::Adopt(int slot, uint32_t offset) {
 
 void TPageCache::Discard(int slot, uint32_t offset) {
   List& list = lists_[ListIndex(slot)];
-  auto found = list.by_offset.find(offset);
-  if (found == list.by_offset.end()) return;
-  TPage* page = found->second->get();
-  list.by_offset.erase(found);
+  auto* found = list.by_offset.Find(offset);
+  if (found == nullptr) return;
+  TPage* page = (*found)->get();
+  list.by_offset.Erase(offset);
   page->SetOffset(0);
   page->Reset();
   page->ClearPins();
@@ -157,10 +157,10 @@ void TPageCache::RollBackStore() noexcept {
   for (size_t i = journal_.saved_count_; i > 0; --i) {
     TPageJournal::Image& image = journal_.saved_[i - 1];
     List& list = lists_[ListIndex(image.list)];
-    auto found = list.by_offset.find(image.offset);
+    auto* found = list.by_offset.Find(image.offset);
     // A saved page is held until the journal closes, so it is still here.
-    if (found == list.by_offset.end()) continue;
-    TPage& page = **found->second;
+    if (found == nullptr) continue;
+    TPage& page = ***found;
     page.params_ = image.params;
     page.parent_offset_ = image.parent_offset;
     page.bytes_in_use_ = image.bytes_in_use;
@@ -197,7 +197,7 @@ void TPageCache::Trim(List& list) {
     --it;
     TPage* page = it->get();
     if (page->PinCount() != 0 || (page->Dirty() && page->Offset() != 0)) continue;
-    if (page->Offset() != 0) list.by_offset.erase(page->Offset());
+    if (page->Offset() != 0) list.by_offset.Erase(page->Offset());
     it = list.pages.erase(it);
   }
 }
@@ -210,7 +210,7 @@ void TPageCache::Invalidate() {
       page->Reset();
       page->ClearPins();
     }
-    list.by_offset.clear();
+    list.by_offset.Clear();
   }
   ledger_.Clear();
 }

@@ -31,9 +31,9 @@
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
+#include "engine/storage/core/TFlatIndex.h"
 #include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/index/TPage.h"
 
@@ -90,7 +90,7 @@ class TPageCache {
  private:
   struct List {
     std::list<std::unique_ptr<TPage>> pages;  // most recently used first
-    std::unordered_map<uint32_t, std::list<std::unique_ptr<TPage>>::iterator> by_offset;
+    TFlatIndex<std::list<std::unique_ptr<TPage>>::iterator> by_offset;
     size_t capacity = kListCapacity;
   };
 

@@ -48,10 +48,10 @@ void TRecordCache::Configure(size_t data_start, size_t record_size, size_t buffe
 }
 
 TRecord* TRecordCache::Find(uint32_t number) {
-  const auto hit = by_number_.find(number);
-  if (hit == by_number_.end()) return nullptr;
-  list_.splice(list_.begin(), list_, hit->second);
-  return hit->second->get();
+  List::iterator* hit = by_number_.Find(number);
+  if (hit == nullptr) return nullptr;
+  list_.splice(list_.begin(), list_, *hit);
+  return (*hit)->get();
 }
 
 TRecordCache::List::iterator TRecordCache::FindEvictable() {
@@ -65,7 +65,7 @@ TRecordCache::List::iterator TRecordCache::FindEvictable() {
 
 TRecord* TRecordCache::Recycle(List::iterator it) {
   TRecord& r = **it;
-  if (r.number != 0) by_number_.erase(r.number);
+  if (r.number != 0) by_number_.Erase(r.number);
   r.number = 0;
   r.SetOffset(0);
   r.ClearPins();
@@ -103,7 +103,7 @@ TRecord* TRecordCache::TakeFree(uint32_t number) {
   if (number != 0) {
     r->number = number;
     r->SetOffset(OffsetOf(number));
-    by_number_[number] = list_.begin();
+    by_number_.Insert(number, list_.begin());
   }
   return r;
 }
@@ -117,9 +117,9 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
   std::vector<TRecord*>& cached = read_entries_;
   cached.assign(count, nullptr);
   for (uint32_t i = 0; i < count; ++i) {
-    const auto hit = by_number_.find(first + i);
-    if (hit == by_number_.end()) continue;
-    cached[i] = hit->second->get();
+    List::iterator* hit = by_number_.Find(first + i);
+    if (hit == nullptr) continue;
+    cached[i] = (*hit)->get();
     cached[i]->in_read = true;
   }
   uint32_t got = 0;
@@ -213,13 +213,13 @@ void TRecordCache::Invalidate() {
     std::fill(r->buffer.begin(), r->buffer.end(), 0);
   }
   ledger_.Clear();
-  by_number_.clear();
+  by_number_.Clear();
 }
 
 void TRecordCache::Drop() {
   ledger_.Clear();
   list_.clear();
-  by_number_.clear();
+  by_number_.Clear();
   capacity_ = base_capacity_;
 }
 
@@ -228,7 +228,7 @@ void TRecordCache::Shrink() {
   for (auto it = list_.end(); list_.size() > capacity_ && it != list_.begin();) {
     --it;
     if ((*it)->Dirty() || (*it)->PinCount() > 0) continue;
-    if ((*it)->number != 0) by_number_.erase((*it)->number);
+    if ((*it)->number != 0) by_number_.Erase((*it)->number);
     it = list_.erase(it);
   }
 }

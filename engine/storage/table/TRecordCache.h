@@ -11,7 +11,7 @@
 //
 // Entries have the engine's one cache shape (engine/storage/core/TCacheEntry.h): the offset of a
 // record's bytes in the .DAT, dirty, pins; dirty records go back through its WriteBackRuns.
-// Lookups go through a map from record number to entry, so a hit costs the same whatever the
+// Lookups go through a flat map (TFlatIndex) from record number to entry, so a hit costs the same whatever the
 // cache's size; the list keeps the recency order.
 //
 // A cached record is the host's own bytes: the host deciphers records as it reads them and
@@ -25,10 +25,10 @@
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/storage/core/TCacheEntry.h"
+#include "engine/storage/core/TFlatIndex.h"
 
 namespace tessera {
 
@@ -83,8 +83,8 @@ class TRecordCache {
   TRecord* Find(uint32_t number);
   // The entry of record `number` without touching the order; nullptr on a miss.
   const TRecord* Peek(uint32_t number) const {
-    const auto hit = by_number_.find(number);
-    return hit == by_number_.end() ? nullptr : hit->second->get();
+    const auto* hit = by_number_.Find(number);
+    return hit == nullptr ? nullptr : (*hit)->get();
   }
   // A free entry at the front, unpinned, with a zeroed buffer (see the class comment), given
   // `number` (0: none).
@@ -138,7 +138,7 @@ class TRecordCache {
   size_t base_capacity_ = 0;
   TCacheLedger ledger_;  // before the entries, which leave it as they go
   List list_;            // most recently used first
-  std::unordered_map<uint32_t, List::iterator> by_number_;
+  TFlatIndex<List::iterator> by_number_;
   uint64_t reads_ = 0;   // physical reads
   uint64_t writes_ = 0;  // physical writes
   // ReadRecords' buffers (at most one read's records), kept so that a read allocates nothing.

@@ -264,6 +264,59 @@ TEST_F(IndexCursorTest, CountSequentialFollowsRecordNumbers) {
   EXPECT_EQ(cursor_->CountSequential(100, -1), 18u);
 }
 
+// The look-ahead of a walk (runs of record numbers, the records of the next keys) against the
+// model over several leaves, both directions, inside random ranges and with hidden records.
+TEST_F(IndexCursorTest, LookAheadMatchesTheModelAcrossLeavesAndRanges) {
+  Make(0, Descriptor(5, kCompressNone, true));
+  std::mt19937 rng(21);
+  std::vector<uint32_t> records;  // by key 1..n: runs of consecutive numbers with jumps between
+  uint32_t record = 1;
+  for (int32_t v = 1; v <= 2500; ++v) {
+    record = rng() % 8 == 0 ? 1 + rng() % 5000 : record + 1;
+    records.push_back(record);
+    tree_->InsertKey(IntKey(v).data(), record);
+  }
+  for (int round = 0; round < 6; ++round) {
+    const int32_t lo = 1 + static_cast<int32_t>(rng() % 1200);
+    const int32_t hi = lo + 300 + static_cast<int32_t>(rng() % 1200);
+    const bool bitmap = round % 2 == 1;
+    SCOPED_TRACE("range " + std::to_string(lo) + ".." + std::to_string(hi) +
+                 (bitmap ? " map" : ""));
+    std::vector<uint8_t>& map = cursor_->VisibleMap();
+    map.assign(5002 / 8 + 1, 0);
+    for (uint32_t r = 1; r <= 5001; ++r) {
+      if (rng() % 10 != 0) SetBit(r, map);
+    }
+    auto visible = [&](uint32_t r) { return !bitmap || TestBit(r, map); };
+    cursor_->SetBitMapMode(bitmap);
+    cursor_->SetRangeStart(IntKey(lo).data(), 5);
+    cursor_->SetRangeEnd(IntKey(hi).data(), 5);
+    cursor_->ApplyRange();
+    for (int32_t v = lo; v <= hi; ++v) {
+      if (!visible(records[v - 1])) continue;
+      ASSERT_TRUE(cursor_->FindKey(IntKey(v).data(), false)) << v;
+      for (int dir : {1, -1}) {
+        for (uint32_t count : {1u, 7u, 100u}) {
+          uint32_t run = 0;
+          std::vector<uint32_t> expected;
+          for (int32_t w = v + dir; w >= lo && w <= hi && expected.size() < count; w += dir) {
+            if (!visible(records[w - 1])) break;
+            expected.push_back(records[w - 1]);
+          }
+          for (int32_t w = v + dir; w >= lo && w <= hi && run < count; w += dir) {
+            if (!visible(records[w - 1]) || records[w - 1] != records[w - 1 - dir] + dir) break;
+            ++run;
+          }
+          uint32_t out[100];
+          const uint32_t ahead = cursor_->FollowingRecords(count, dir, out);
+          ASSERT_EQ(std::vector<uint32_t>(out, out + ahead), expected) << v << " dir " << dir;
+          ASSERT_EQ(cursor_->CountSequential(count, dir), run) << v << " dir " << dir;
+        }
+      }
+    }
+  }
+}
+
 // Strings on a table with a language compare by its collation; a descending field (stored
 // inverted by the key builder) sorts in exact reverse collation order; a partial end bound covers
 // every key with that prefix, whatever letter follows.
