@@ -380,8 +380,9 @@ void TDataFile::RecoverPendingCommit() {
     return;
   }
   // The reader bytes lie inside the index write region: given back for the wait, taken again.
+  const bool own_read = held_read_ || transient_read_;
   const bool with_blob = blob_file_ != nullptr && blob_file_->ReadLockHeld();
-  if (!ReleaseReaderBytes()) Fail(kErrLockFailure);
+  if (own_read && !ReleaseReaderBytes()) Fail(kErrLockFailure);
   std::exception_ptr error;
   {
     TRangeLock semaphore(*this, {kDataSemaphoreOffset, 1}, RegionRetry());
@@ -397,11 +398,15 @@ void TDataFile::RecoverPendingCommit() {
       error = std::current_exception();
     }
   }
-  if (!TakeReaderBytes(with_blob)) {
+  if (own_read && !TakeReaderBytes(with_blob)) {
     held_read_ = transient_read_ = false;
     Fail(kErrLockFailure);
   }
   if (error) std::rethrow_exception(error);
+}
+
+void TDataFile::CompletePendingCommit() {
+  if (journal_.Pending() && IsOpen()) RecoverPendingCommit();
 }
 
 // The last handle to close takes the journal away (the delete is refused while another handle has
@@ -493,6 +498,14 @@ void TDataFile::WriteCommitted() {
     throw;
   }
   commit_failed_ = false;
+  // Committed but not applied whole: the journal has it.  An exclusive handle keeps reading the
+  // held bytes meanwhile; a shared one holds nothing between commits (another process may
+  // complete this one and write over it before this handle writes again).
+  if (journal_.Pending() && !Exclusive()) {
+    for (TFileHandler* file : files) {
+      if (file != nullptr) file->DiscardHeld();
+    }
+  }
 }
 
 void TDataFile::Close() {
@@ -505,6 +518,7 @@ void TDataFile::Close() {
   const bool discard = delete_on_close_ && Exclusive();
   try {
     ReleaseAllPins();
+    if (!discard) CompletePendingCommit();
     if (discard) {
       DiscardHeld();
       if (index_file_.IsOpen()) index_file_.DiscardHeld();

@@ -60,16 +60,28 @@
 //   held (excl.)     CommitBeforeWrite past the limit, or write-through; journalled
 //                    CommitTransaction, FlushFiles, Close ->
 //                    WriteCommittedWithPages / WriteCommitted
-//   journalled       TCommitJournal::Commit: journal written, index      at rest; on a refusal
-//                    header marked, files lengthened, overwritten in     the held bytes stay
-//                    place, mark cleared with the index header           (exclusive: every
+//   journalled       TCommitJournal::Commit: journal written, index      at rest; refused up to
+//                    header marked, files lengthened, overwritten in     the mark (or cut back
+//                    place, mark cleared with the index header           when the disk is full):
+//                                                                        9218, the held bytes
+//                                                                        stay (exclusive: every
 //                                                                        write retries first,
 //                                                                        commit_failed_) or go
-//                                                                        (shared)
+//                                                                        (shared); refused
+//                                                                        later: pending
+//   pending          past the mark, not applied whole: Commit succeeds;  at rest, after the
+//                    the handle's next call (ReadScope, read and write   commit; 9218 at every
+//                    levels, CommitBeforeWrite, Close, and Commit        call while it fails
+//                    itself) -> CompletePendingCommit -> Recover
 //   marked on disk   writer died: RecoverAtOpen (open), or ChangeCheck   at rest, after the
 //                    -> RecoverPendingCommit (any level), which takes    commit (a whole
 //                    the write level in place of the read level ->       journal) or before it
 //                    TCommitJournal::Recover                             (none)
+//
+// The commit point is the mark: once the journal and the mark are down the commit is committed,
+// and a write reports success even when its pieces could not all be written in place; the
+// journal completes it.  A read-only handle that meets a mark cannot complete it: it raises 9218
+// until a writable handle opens the table or takes a level on it.
 //
 // Recovery rule: the four bytes after the index header's change counter are zero at rest; not
 // zero, they name the journal of a commit that was interrupted after the journal was whole.
@@ -630,6 +642,9 @@ class TDataFile : public TFileHandler,
   // A commit mark met by a change check: the journal applied under the write level, which a
   // reader takes for it in place of its read level (and takes back).
   void RecoverPendingCommit();
+  // This handle's own commit that passed its mark but was not applied whole is completed before
+  // anything else the handle does; 9218 while that fails.
+  void CompletePendingCommit();
   // GetRecord; `with_memos`: a miss also reads the first blocks of the blob values of the records
   // it brings in, under the same read level, so that they belong to the same moment.
   TRecord* FetchRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
