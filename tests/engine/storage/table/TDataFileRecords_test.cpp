@@ -1308,15 +1308,17 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
     for (int i = 1; i < split_id; ++i) Add(t, i, nom_of(i), i * 10, i % 8 == 0 ? memo : "");
     t.Close();
   }
-  enum Op { kInsert, kModify, kDelete, kSplitting };
+  // kLargeMemo: a memo larger than the blob cache, whose blocks leave the cache during the save.
+  enum Op { kInsert, kModify, kDelete, kSplitting, kLargeMemo };
   const std::string work = Table("Work");
   for (const bool exclusive : {false, true}) {
-    for (const Op op : {kInsert, kModify, kDelete, kSplitting}) {
+    for (const Op op : {kInsert, kModify, kDelete, kSplitting, kLargeMemo}) {
       SCOPED_TRACE(::testing::Message() << "exclusive " << exclusive << " op " << op);
       const std::string& base = op == kSplitting ? split : small;
       auto write = [&](TDataFile& t) {
         Bytes buf(t.GetRecordBufferSize());
         if (op == kInsert) Add(t, 77, nom_of(77), 770, memo + "new");
+        if (op == kLargeMemo) Add(t, 77, nom_of(77), 770, std::string(400000, 'L') + "end");
         if (op == kSplitting) Add(t, split_id, nom_of(split_id), split_id * 10);
         if (op == kModify || op == kDelete) {
           PutInt(t, kId, 17, buf.data());
