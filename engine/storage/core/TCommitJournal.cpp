@@ -319,12 +319,13 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
   }
 }
 
-bool TCommitJournal::Recover(std::span<TFileHandler* const> files, size_t marked, bool enciphered) {
+TRecovery TCommitJournal::Recover(std::span<TFileHandler* const> files, size_t marked,
+                                  bool enciphered) {
   TFileHandler& mark_file = *files[marked];
   const uint32_t mark = StoredMark(mark_file, enciphered);
   if (mark == 0) {
     pending_ = false;
-    return false;
+    return TRecovery::kNone;
   }
   // The journal, when it is whole and names this mark.
   std::vector<uint8_t> image;
@@ -382,7 +383,7 @@ bool TCommitJournal::Recover(std::span<TFileHandler* const> files, size_t marked
                             : WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
   if (!finished) FailOn(mark_file, kErrWriteFailure);
   pending_ = false;
-  return true;
+  return image.empty() ? TRecovery::kDropped : TRecovery::kCompleted;
 }
 
 }  // namespace tessera

@@ -49,6 +49,14 @@
 
 namespace tessera {
 
+// What an open or a level made of a commit mark it met.
+enum class TRecovery : uint8_t {
+  kNone,       // no mark
+  kCompleted,  // the journal was whole: applied, the files as after the commit
+  kDropped,    // no whole journal named the mark: the mark went, the files as before it
+  kLeft,       // met and left for the next open (an inspection: TDataFile::SetLeaveCommitPending)
+};
+
 class TCommitJournal {
  public:
   // The mark's place in the marked file's header: after the u32 change counter.
@@ -68,9 +76,9 @@ class TCommitJournal {
   // than the file's own), or -1 when the file is to be asked.
   void Commit(std::span<TFileHandler* const> files, std::span<const int64_t> lengths, size_t marked,
               bool enciphered);
-  // Applies or drops an interrupted commit of `files` (open, in the order Commit had them); true
-  // when `files[marked]` carried a mark.  REQUIRES: nobody else writes or reads the files.
-  bool Recover(std::span<TFileHandler* const> files, size_t marked, bool enciphered);
+  // Applies or drops an interrupted commit of `files` (open, in the order Commit had them).
+  // REQUIRES: nobody else writes or reads the files.
+  TRecovery Recover(std::span<TFileHandler* const> files, size_t marked, bool enciphered);
   // The mark of `file`'s header as stored (0: none).
   static uint32_t StoredMark(TFileHandler& file, bool enciphered);
   // A commit of this journal passed its mark but was not applied whole: Recover completes it.

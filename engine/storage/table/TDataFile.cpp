@@ -272,6 +272,11 @@ void TDataFile::Open() {
         break;
     }
     RecoverAtOpen();
+    if (recovery_at_open_ == TRecovery::kLeft) {
+      CloseFiles();
+      ResetState();
+      return;
+    }
     CheckLanguageInstalled(header_.Language(), header_.Sort(), FileName());
     format_settings_ = BuildEngineFormatSettings(header_.Language(), header_.Sort());
     if (header_.Encrypted()) {
@@ -307,6 +312,7 @@ void TDataFile::Open() {
 // the journal brings it forward (or the mark goes) before anything is read.  The files' state
 // is not trusted yet, so the index (and blob) file are opened here on their own.
 void TDataFile::RecoverAtOpen() {
+  recovery_at_open_ = TRecovery::kNone;
   if (InMemory()) return;
   journal_.Configure(TableName(), force_buffer_flush_, InjectedFaults());
   TFileHandler index;
@@ -323,6 +329,13 @@ void TDataFile::RecoverAtOpen() {
       region = TRangeLock(index, {kIndexWriteRegionOffset, kIndexWriteRegionLength}, RegionRetry());
     }
     if (!region.Locked()) Fail(kErrLockFailure);
+  }
+  if (leave_commit_pending_) {
+    // Under the locks a live writer's mark is gone: what is left was interrupted.
+    if (TCommitJournal::StoredMark(index, header_.Encrypted()) != 0) {
+      recovery_at_open_ = TRecovery::kLeft;
+    }
+    return;
   }
   // A handle opened for reading recovers through a writable handle of its own.
   TFileHandler data;
@@ -343,7 +356,7 @@ void TDataFile::RecoverAtOpen() {
     }
   }
   TFileHandler* files[] = {data_file, &index, blob_file};
-  journal_.Recover(files, 1, header_.Encrypted());
+  recovery_at_open_ = journal_.Recover(files, 1, header_.Encrypted());
   ReadHeader();
 }
 

@@ -241,6 +241,13 @@ class TDataFile : public TFileHandler,
   void SetRepairMode(bool value) {
     if (!IsOpen()) repair_mode_ = value;
   }
+  // An inspection's open (the whole-table check): a commit mark it meets is left for the next
+  // open to complete, and the handle stays closed (RecoveryAtOpen tells).  Ignored while open.
+  void SetLeaveCommitPending(bool value) {
+    if (!IsOpen()) leave_commit_pending_ = value;
+  }
+  // What the last open made of a commit mark it met (kLeft only with SetLeaveCommitPending).
+  TRecovery RecoveryAtOpen() const { return recovery_at_open_; }
 
   // ---- header ----
 
@@ -771,6 +778,8 @@ class TDataFile : public TFileHandler,
   bool strict_change_detection_ = false;
   bool delete_on_close_ = false;
   bool repair_mode_ = false;
+  bool leave_commit_pending_ = false;
+  TRecovery recovery_at_open_ = TRecovery::kNone;
   std::vector<uint8_t> key_scratch_;
   TPasswordEvent password_event_;
 
