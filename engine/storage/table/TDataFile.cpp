@@ -337,15 +337,26 @@ void TDataFile::RecoverAtOpen() {
     }
     return;
   }
-  // A handle opened for reading recovers through a writable handle of its own.
   TFileHandler data;
+  TFileHandler blob;
+  recovery_at_open_ = journal_.Recover(OwnRecoveryFiles(data, index, blob), 1, header_.Encrypted());
+  ReadHeader();
+}
+
+// A handle opened for reading recovers through a writable handle of its own; the index and blob
+// handles are opened here unless `index` is open already.
+std::array<TFileHandler*, 3> TDataFile::OwnRecoveryFiles(TFileHandler& data, TFileHandler& index,
+                                                         TFileHandler& blob) {
   TFileHandler* data_file = this;
   if (ReadOnly()) {
     data.SetFileName(FileName());
     data.Open();
     data_file = &data;
   }
-  TFileHandler blob;
+  if (!index.IsOpen()) {
+    index.SetFileName(index_file_.MakeFileName(TableName()));
+    index.Open();
+  }
   TFileHandler* blob_file = nullptr;
   if (header_.BlobFieldCount() > 0) {
     blob.SetExclusive(Exclusive());
@@ -355,9 +366,7 @@ void TDataFile::RecoverAtOpen() {
       blob_file = &blob;
     }
   }
-  TFileHandler* files[] = {data_file, &index, blob_file};
-  recovery_at_open_ = journal_.Recover(files, 1, header_.Encrypted());
-  ReadHeader();
+  return {data_file, &index, blob_file};
 }
 
 void TDataFile::CreateNew() {
@@ -387,7 +396,11 @@ void TDataFile::CreateNew() {
 }
 
 void TDataFile::RecoverPendingCommit() {
-  std::array<TFileHandler*, 3> files = CommitFiles();
+  TFileHandler data;
+  TFileHandler index;
+  TFileHandler blob;
+  const std::array<TFileHandler*, 3> files =
+      ReadOnly() ? OwnRecoveryFiles(data, index, blob) : CommitFiles();
   if (WithoutLocks() || write_level_) {
     journal_.Recover(files, 1, header_.Encrypted());
     return;

@@ -80,8 +80,9 @@
 //
 // The commit point is the mark: once the journal and the mark are down the commit is committed,
 // and a write reports success even when its pieces could not all be written in place; the
-// journal completes it.  A read-only handle that meets a mark cannot complete it: it raises 9218
-// until a writable handle opens the table or takes a level on it.
+// journal completes it.  A read-only handle completes a mark it meets through writable handles
+// of its own; where the system refuses it those, it raises 9218 until a writable handle opens the
+// table or takes a level on it.
 //
 // Recovery rule: the four bytes after the index header's change counter are zero at rest; not
 // zero, they name the journal of a commit that was interrupted after the journal was whole.
@@ -645,6 +646,8 @@ class TDataFile : public TFileHandler,
   // The exclusive handle's commits since the last one written, index pages included.
   void WriteCommittedWithPages();
   void RecoverAtOpen();
+  std::array<TFileHandler*, 3> OwnRecoveryFiles(TFileHandler& data, TFileHandler& index,
+                                                TFileHandler& blob);
   void DropJournal() noexcept;
   // A commit mark met by a change check: the journal applied under the write level, which a
   // reader takes for it in place of its read level (and takes back).
