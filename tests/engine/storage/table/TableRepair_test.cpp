@@ -255,7 +255,7 @@ TEST_F(TableRepairTest, EachDamageIsRepairedAndReported) {
                ReadAll(Path() + ".JNL")};
     ASSERT_FALSE(pending.jnl.empty());
     std::ostringstream out, err;
-    EXPECT_EQ(RunTesseraDump({"--check", Path()}, out, err), 0);
+    EXPECT_EQ(RunTesseraDump({"--check", Path()}, out, err), 3);
     EXPECT_NE(out.str().find("a commit is pending"), std::string::npos) << out.str();
     // A reader that meets it completes it through writable files of its own.
     Bytes r2(reader.GetRecordBufferSize());
