@@ -43,8 +43,9 @@
 //           begins with;
 //   commit  on a shared handle the dirty records, pages, blocks and headers are written before
 //           the write level is given back; an exclusive handle writes them when its next write
-//           begins, or at close.  A commit that fails is abandoned like a store (the commit runs
-//           under the store's guard), so the handle never applies it later.
+//           begins, or at close.  A commit refused before its commit point is abandoned like a
+//           store (the commit runs under the store's guard), so the handle never applies it
+//           later; past that point it stands (below).
 //
 // Atomic commits.  Nothing of a write reaches a file before its whole commit is in the commit
 // journal beside the table (TCommitJournal.h), so that a writer killed at any point, or a disk
