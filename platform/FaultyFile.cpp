@@ -20,14 +20,20 @@ OsError FaultyFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* d
   return file_->ReadAt(offset, buffer, count, done);
 }
 
-// Numbers one more write or truncation; true when the fault answers it (`*answer`) instead of
-// the file.
-bool FaultyFile::Intercepted(size_t count, size_t* done, OsError* answer) const {
+// Numbers one more write or truncation, which reaches `end` (-1: a truncation); true when the
+// fault answers it (`*answer`) instead of the file.
+bool FaultyFile::Intercepted(int64_t end, size_t count, size_t* done, OsError* answer) const {
   const int64_t number = ++faults_->writes;
-  if (number == faults_->fail_write) {
-    *done = 0;
-    *answer = faults_->write_error;
-    return true;
+  if (faults_->fail_write >= 0 && number >= faults_->fail_write) {
+    int64_t size = 0;
+    const bool refused = faults_->write_error != kErrorDiskFull ||
+                         (end >= 0 && (file_->GetSize(&size) != kErrorSuccess || end > size));
+    if (refused) {
+      ++faults_->failed;
+      *done = 0;
+      *answer = faults_->write_error;
+      return true;
+    }
   }
   if (faults_->stop_after < 0 || number <= faults_->stop_after) return false;
   *done = count;
@@ -37,7 +43,7 @@ bool FaultyFile::Intercepted(size_t count, size_t* done, OsError* answer) const 
 
 OsError FaultyFile::WriteAt(int64_t offset, const void* buffer, size_t count, size_t* done) {
   OsError answer = kErrorSuccess;
-  if (Intercepted(count, done, &answer)) return answer;
+  if (Intercepted(offset + static_cast<int64_t>(count), count, done, &answer)) return answer;
   OsError fault_error = kErrorSuccess;
   if (faults_->write_limit >= 0 && static_cast<uint64_t>(faults_->write_limit) < count) {
     count = static_cast<size_t>(faults_->write_limit);
@@ -50,7 +56,7 @@ OsError FaultyFile::WriteAt(int64_t offset, const void* buffer, size_t count, si
 OsError FaultyFile::Truncate(int64_t size) {
   size_t done = 0;
   OsError answer = kErrorSuccess;
-  if (Intercepted(0, &done, &answer)) return answer;
+  if (Intercepted(-1, 0, &done, &answer)) return answer;
   return file_->Truncate(size);
 }
 

@@ -31,12 +31,15 @@ struct FileFaults {
   // Whoever opens files under these faults (the engine's file handler) fails with this error
   // before the file is touched; 0: no fault.  The wrapper itself never opens anything.
   OsError open_error = kErrorSuccess;
-  // Writes and truncations of every file sharing these faults, counted from 1 as they come.  The
-  // one numbered `fail_write` fails with `write_error`, nothing written (a disk that filled up);
-  // every one after `stop_after` silently vanishes and reports success, as if the process had
-  // been killed there (its state is then to be abandoned); -1: no fault.
+  // Writes and truncations of every file sharing these faults, counted from 1 as they come.  From
+  // the one numbered `fail_write` on, writes fail with `write_error`, nothing written: with
+  // kErrorDiskFull only those that need new space (past the file's end), as a full disk refuses
+  // them, any other error all writes and truncations (a disk that cannot be written); `failed`
+  // counts the refusals.  Every one after `stop_after` silently vanishes and reports success, as
+  // if the process had been killed there (its state is then to be abandoned); -1: no fault.
   int64_t fail_write = -1;
   int64_t stop_after = -1;
+  mutable int64_t failed = 0;
   mutable int64_t writes = 0;
 };
 
@@ -56,7 +59,7 @@ class FaultyFile final : public File {
   }
 
  private:
-  bool Intercepted(size_t count, size_t* done, OsError* answer) const;
+  bool Intercepted(int64_t end, size_t count, size_t* done, OsError* answer) const;
 
   std::unique_ptr<File> file_;
   std::shared_ptr<const FileFaults> faults_;

@@ -132,6 +132,7 @@ bool Covers(int64_t offset, size_t count, int64_t from, int64_t to) {
 void TCommitJournal::Configure(const std::string& table_name, bool write_through,
                                const std::shared_ptr<const platform::FileFaults>& faults) {
   file_.Close();
+  pending_ = false;
   file_.SetFileName(table_name + ".JNL");
   file_.SetWriteThrough(write_through);
   if (faults && !file_.InjectedFaults()) file_.InjectFaults(faults);
@@ -204,6 +205,8 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
   }
   if (!any) return;
   if (parts[marked].layer == nullptr) FailOn(*files[marked], kErrWriteFailure);
+  // A new journal and mark never go over a commit that is not complete.
+  if (pending_) Recover(files, marked, enciphered);
 
   // The journal goes out gathered from the held pieces themselves: only its headers are built.
   // Its checksum runs over the same slices, each on its own.
@@ -277,18 +280,22 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
       }
     }
   }
+  // Past the mark the commit stands: a failure from here on leaves it to Recover, unless nothing
+  // was overwritten yet and the files are cut back and the mark cleared (a full disk refusing
+  // new space), when it is withdrawn and reported instead.
   for (size_t i = 0; i < parts.size(); ++i) {
     if (appends[i].empty() || WriteSegments(parts[i].layer->Beneath(), appends[i])) continue;
-    // Nothing was overwritten yet: the files are cut back and the mark cleared, unless that is
-    // refused too, when the next access completes the commit instead.
     bool undone = true;
     for (const Part& part : parts) {
       if (part.layer != nullptr) {
         undone = part.layer->Beneath().Truncate(part.old_size) == platform::kErrorSuccess && undone;
       }
     }
-    if (undone) WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
-    FailOn(*files[i], kErrWriteFailure);
+    if (undone && WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size())) {
+      FailOn(*files[i], kErrWriteFailure);
+    }
+    pending_ = true;
+    return;
   }
   // 4. The mark goes with the marked file's own header, or alone, last.
   for (int attempt = 0;; ++attempt) {
@@ -302,17 +309,24 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
                     : WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
     }
     if (written) break;
-    if (attempt == 1) FailOn(mark_file, kErrWriteFailure);
+    if (attempt == 1) {
+      pending_ = true;
+      return;
+    }
   }
   for (const Part& part : parts) {
     if (part.layer != nullptr) part.layer->DiscardHeld();
   }
 }
 
-bool TCommitJournal::Recover(std::span<TFileHandler* const> files, size_t marked, bool enciphered) {
+TRecovery TCommitJournal::Recover(std::span<TFileHandler* const> files, size_t marked,
+                                  bool enciphered) {
   TFileHandler& mark_file = *files[marked];
   const uint32_t mark = StoredMark(mark_file, enciphered);
-  if (mark == 0) return false;
+  if (mark == 0) {
+    pending_ = false;
+    return TRecovery::kNone;
+  }
   // The journal, when it is whole and names this mark.
   std::vector<uint8_t> image;
   if (!file_.IsOpen() && file_.Exists()) file_.Open();
@@ -368,7 +382,8 @@ bool TCommitJournal::Recover(std::span<TFileHandler* const> files, size_t marked
                             ? WriteWhole(mark_disk, last.offset, last.bytes, last.count)
                             : WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
   if (!finished) FailOn(mark_file, kErrWriteFailure);
-  return true;
+  pending_ = false;
+  return image.empty() ? TRecovery::kDropped : TRecovery::kCompleted;
 }
 
 }  // namespace tessera

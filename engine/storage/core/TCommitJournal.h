@@ -21,12 +21,16 @@
 // dropped with the mark.  Without the mark the journal is stale and nobody reads it: a writer
 // killed before 2 changed nothing in the table's files.
 //
-// Failures, on a live handle: anything refused up to and including the mark changes nothing; a
-// piece refused in 3 while lengthening a file (the disk full) cuts the files back to their
-// lengths and clears the mark, so nothing changed either; a piece refused while overwriting in
-// place (no new space is needed there: an I/O error) is tried once more from the start of 3, and
-// when that fails too the mark stays and the next access completes the commit.  Commit raises
-// 9218 in every failure and leaves the held bytes to the caller.
+// The commit point is the mark (2).  Anything refused up to and including it changes nothing and
+// Commit raises 9218.  Past it the commit stands, and Commit reports success whatever the rest
+// does, with one exception: a piece refused in 3 while lengthening a file (the disk full) cuts
+// the files back to their lengths and clears the mark, so that nothing changed, and Commit
+// raises 9218.  Any other failure past the mark (an I/O error in place, or that undo refused)
+// leaves the commit pending: the mark stays, the held bytes stay with their layers (the caller
+// decides whether to keep them) and Pending() answers true until Recover completes it.  Recover
+// runs first in the next Commit, so a new journal never goes over a commit that is not complete;
+// the table's handle runs it at its next call (TDataFile.h), other processes when they meet the
+// mark.
 //
 // Readers find the mark at no cost: it comes in the read of the change counter that every read
 // level makes already (TCountedHeaderFile.h).  Nothing is synced here: with write-through files
@@ -45,6 +49,14 @@
 
 namespace tessera {
 
+// What an open or a level made of a commit mark it met.
+enum class TRecovery : uint8_t {
+  kNone,       // no mark
+  kCompleted,  // the journal was whole: applied, the files as after the commit
+  kDropped,    // no whole journal named the mark: the mark went, the files as before it
+  kLeft,       // met and left for the next open (an inspection: TDataFile::SetLeaveCommitPending)
+};
+
 class TCommitJournal {
  public:
   // The mark's place in the marked file's header: after the u32 change counter.
@@ -59,21 +71,24 @@ class TCommitJournal {
 
   // Writes what the layers of `files` hold (null entries and files without a layer are skipped)
   // as one commit, marking `files[marked]`, whose header the table cipher covers when
-  // `enciphered`; the layers are emptied when it succeeded.  Nothing when nothing is held.
+  // `enciphered`; the layers are emptied when it was applied whole (see Pending).  Nothing when nothing is held.
   // `lengths` gives each file's length as far as the table's committed headers reach (not more
   // than the file's own), or -1 when the file is to be asked.
   void Commit(std::span<TFileHandler* const> files, std::span<const int64_t> lengths, size_t marked,
               bool enciphered);
-  // Applies or drops an interrupted commit of `files` (open, in the order Commit had them); true
-  // when `files[marked]` carried a mark.  REQUIRES: nobody else writes or reads the files.
-  bool Recover(std::span<TFileHandler* const> files, size_t marked, bool enciphered);
+  // Applies or drops an interrupted commit of `files` (open, in the order Commit had them).
+  // REQUIRES: nobody else writes or reads the files.
+  TRecovery Recover(std::span<TFileHandler* const> files, size_t marked, bool enciphered);
   // The mark of `file`'s header as stored (0: none).
   static uint32_t StoredMark(TFileHandler& file, bool enciphered);
+  // A commit of this journal passed its mark but was not applied whole: Recover completes it.
+  bool Pending() const { return pending_; }
 
  private:
   void OpenFile();
 
   TFileHandler file_;
+  bool pending_ = false;
 };
 
 }  // namespace tessera

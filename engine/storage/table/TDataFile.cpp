@@ -272,6 +272,11 @@ void TDataFile::Open() {
         break;
     }
     RecoverAtOpen();
+    if (recovery_at_open_ == TRecovery::kLeft) {
+      CloseFiles();
+      ResetState();
+      return;
+    }
     CheckLanguageInstalled(header_.Language(), header_.Sort(), FileName());
     format_settings_ = BuildEngineFormatSettings(header_.Language(), header_.Sort());
     if (header_.Encrypted()) {
@@ -307,6 +312,7 @@ void TDataFile::Open() {
 // the journal brings it forward (or the mark goes) before anything is read.  The files' state
 // is not trusted yet, so the index (and blob) file are opened here on their own.
 void TDataFile::RecoverAtOpen() {
+  recovery_at_open_ = TRecovery::kNone;
   if (InMemory()) return;
   journal_.Configure(TableName(), force_buffer_flush_, InjectedFaults());
   TFileHandler index;
@@ -324,15 +330,33 @@ void TDataFile::RecoverAtOpen() {
     }
     if (!region.Locked()) Fail(kErrLockFailure);
   }
-  // A handle opened for reading recovers through a writable handle of its own.
+  if (leave_commit_pending_) {
+    // Under the locks a live writer's mark is gone: what is left was interrupted.
+    if (TCommitJournal::StoredMark(index, header_.Encrypted()) != 0) {
+      recovery_at_open_ = TRecovery::kLeft;
+    }
+    return;
+  }
   TFileHandler data;
+  TFileHandler blob;
+  recovery_at_open_ = journal_.Recover(OwnRecoveryFiles(data, index, blob), 1, header_.Encrypted());
+  ReadHeader();
+}
+
+// A handle opened for reading recovers through a writable handle of its own; the index and blob
+// handles are opened here unless `index` is open already.
+std::array<TFileHandler*, 3> TDataFile::OwnRecoveryFiles(TFileHandler& data, TFileHandler& index,
+                                                         TFileHandler& blob) {
   TFileHandler* data_file = this;
   if (ReadOnly()) {
     data.SetFileName(FileName());
     data.Open();
     data_file = &data;
   }
-  TFileHandler blob;
+  if (!index.IsOpen()) {
+    index.SetFileName(index_file_.MakeFileName(TableName()));
+    index.Open();
+  }
   TFileHandler* blob_file = nullptr;
   if (header_.BlobFieldCount() > 0) {
     blob.SetExclusive(Exclusive());
@@ -342,9 +366,7 @@ void TDataFile::RecoverAtOpen() {
       blob_file = &blob;
     }
   }
-  TFileHandler* files[] = {data_file, &index, blob_file};
-  journal_.Recover(files, 1, header_.Encrypted());
-  ReadHeader();
+  return {data_file, &index, blob_file};
 }
 
 void TDataFile::CreateNew() {
@@ -374,14 +396,19 @@ void TDataFile::CreateNew() {
 }
 
 void TDataFile::RecoverPendingCommit() {
-  std::array<TFileHandler*, 3> files = CommitFiles();
+  TFileHandler data;
+  TFileHandler index;
+  TFileHandler blob;
+  const std::array<TFileHandler*, 3> files =
+      ReadOnly() ? OwnRecoveryFiles(data, index, blob) : CommitFiles();
   if (WithoutLocks() || write_level_) {
     journal_.Recover(files, 1, header_.Encrypted());
     return;
   }
   // The reader bytes lie inside the index write region: given back for the wait, taken again.
+  const bool own_read = held_read_ || transient_read_;
   const bool with_blob = blob_file_ != nullptr && blob_file_->ReadLockHeld();
-  if (!ReleaseReaderBytes()) Fail(kErrLockFailure);
+  if (own_read && !ReleaseReaderBytes()) Fail(kErrLockFailure);
   std::exception_ptr error;
   {
     TRangeLock semaphore(*this, {kDataSemaphoreOffset, 1}, RegionRetry());
@@ -397,11 +424,15 @@ void TDataFile::RecoverPendingCommit() {
       error = std::current_exception();
     }
   }
-  if (!TakeReaderBytes(with_blob)) {
+  if (own_read && !TakeReaderBytes(with_blob)) {
     held_read_ = transient_read_ = false;
     Fail(kErrLockFailure);
   }
   if (error) std::rethrow_exception(error);
+}
+
+void TDataFile::CompletePendingCommit() {
+  if (journal_.Pending() && IsOpen()) RecoverPendingCommit();
 }
 
 // The last handle to close takes the journal away (the delete is refused while another handle has
@@ -493,6 +524,14 @@ void TDataFile::WriteCommitted() {
     throw;
   }
   commit_failed_ = false;
+  // Committed but not applied whole: the journal has it.  An exclusive handle keeps reading the
+  // held bytes meanwhile; a shared one holds nothing between commits (another process may
+  // complete this one and write over it before this handle writes again).
+  if (journal_.Pending() && !Exclusive()) {
+    for (TFileHandler* file : files) {
+      if (file != nullptr) file->DiscardHeld();
+    }
+  }
 }
 
 void TDataFile::Close() {
@@ -505,6 +544,7 @@ void TDataFile::Close() {
   const bool discard = delete_on_close_ && Exclusive();
   try {
     ReleaseAllPins();
+    if (!discard) CompletePendingCommit();
     if (discard) {
       DiscardHeld();
       if (index_file_.IsOpen()) index_file_.DiscardHeld();

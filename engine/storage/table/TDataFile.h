@@ -43,8 +43,9 @@
 //           begins with;
 //   commit  on a shared handle the dirty records, pages, blocks and headers are written before
 //           the write level is given back; an exclusive handle writes them when its next write
-//           begins, or at close.  A commit that fails is abandoned like a store (the commit runs
-//           under the store's guard), so the handle never applies it later.
+//           begins, or at close.  A commit refused before its commit point is abandoned like a
+//           store (the commit runs under the store's guard), so the handle never applies it
+//           later; past that point it stands (below).
 //
 // Atomic commits.  Nothing of a write reaches a file before its whole commit is in the commit
 // journal beside the table (TCommitJournal.h), so that a writer killed at any point, or a disk
@@ -60,16 +61,29 @@
 //   held (excl.)     CommitBeforeWrite past the limit, or write-through; journalled
 //                    CommitTransaction, FlushFiles, Close ->
 //                    WriteCommittedWithPages / WriteCommitted
-//   journalled       TCommitJournal::Commit: journal written, index      at rest; on a refusal
-//                    header marked, files lengthened, overwritten in     the held bytes stay
-//                    place, mark cleared with the index header           (exclusive: every
+//   journalled       TCommitJournal::Commit: journal written, index      at rest; refused up to
+//                    header marked, files lengthened, overwritten in     the mark (or cut back
+//                    place, mark cleared with the index header           when the disk is full):
+//                                                                        9218, the held bytes
+//                                                                        stay (exclusive: every
 //                                                                        write retries first,
 //                                                                        commit_failed_) or go
-//                                                                        (shared)
+//                                                                        (shared); refused
+//                                                                        later: pending
+//   pending          past the mark, not applied whole: Commit succeeds;  at rest, after the
+//                    the handle's next call (ReadScope, read and write   commit; 9218 at every
+//                    levels, CommitBeforeWrite, Close, and Commit        call while it fails
+//                    itself) -> CompletePendingCommit -> Recover
 //   marked on disk   writer died: RecoverAtOpen (open), or ChangeCheck   at rest, after the
 //                    -> RecoverPendingCommit (any level), which takes    commit (a whole
 //                    the write level in place of the read level ->       journal) or before it
 //                    TCommitJournal::Recover                             (none)
+//
+// The commit point is the mark: once the journal and the mark are down the commit is committed,
+// and a write reports success even when its pieces could not all be written in place; the
+// journal completes it.  A read-only handle completes a mark it meets through writable handles
+// of its own; where the system refuses it those, it raises 9218 until a writable handle opens the
+// table or takes a level on it.
 //
 // Recovery rule: the four bytes after the index header's change counter are zero at rest; not
 // zero, they name the journal of a commit that was interrupted after the journal was whole.
@@ -229,6 +243,13 @@ class TDataFile : public TFileHandler,
   void SetRepairMode(bool value) {
     if (!IsOpen()) repair_mode_ = value;
   }
+  // An inspection's open (the whole-table check): a commit mark it meets is left for the next
+  // open to complete, and the handle stays closed (RecoveryAtOpen tells).  Ignored while open.
+  void SetLeaveCommitPending(bool value) {
+    if (!IsOpen()) leave_commit_pending_ = value;
+  }
+  // What the last open made of a commit mark it met (kLeft only with SetLeaveCommitPending).
+  TRecovery RecoveryAtOpen() const { return recovery_at_open_; }
 
   // ---- header ----
 
@@ -626,10 +647,15 @@ class TDataFile : public TFileHandler,
   // The exclusive handle's commits since the last one written, index pages included.
   void WriteCommittedWithPages();
   void RecoverAtOpen();
+  std::array<TFileHandler*, 3> OwnRecoveryFiles(TFileHandler& data, TFileHandler& index,
+                                                TFileHandler& blob);
   void DropJournal() noexcept;
   // A commit mark met by a change check: the journal applied under the write level, which a
   // reader takes for it in place of its read level (and takes back).
   void RecoverPendingCommit();
+  // This handle's own commit that passed its mark but was not applied whole is completed before
+  // anything else the handle does; 9218 while that fails.
+  void CompletePendingCommit();
   // GetRecord; `with_memos`: a miss also reads the first blocks of the blob values of the records
   // it brings in, under the same read level, so that they belong to the same moment.
   TRecord* FetchRecord(uint32_t number, bool sequential, int direction, bool use_index_count,
@@ -756,6 +782,8 @@ class TDataFile : public TFileHandler,
   bool strict_change_detection_ = false;
   bool delete_on_close_ = false;
   bool repair_mode_ = false;
+  bool leave_commit_pending_ = false;
+  TRecovery recovery_at_open_ = TRecovery::kNone;
   std::vector<uint8_t> key_scratch_;
   TPasswordEvent password_event_;
 

@@ -21,6 +21,7 @@ uint32_t RandomReaderOffset() {
 }  // namespace
 
 TDataFile::ReadScope::ReadScope(TDataFile& table) : table_(table) {
+  if (table_.scope_depth_ == 0) table_.CompletePendingCommit();
   if (++table_.scope_depth_ == 1 && table_.strict_change_detection_) {
     try {
       table_.TakeTransientRead(true);
@@ -123,6 +124,7 @@ bool TDataFile::ReleaseReaderBytes() {
 }
 
 bool TDataFile::TakeTransientRead(bool reposition, bool with_blob) {
+  CompletePendingCommit();
   if (WithoutLocks() || held_read_ || write_level_) return false;
   if (transient_read_) {
     // Taken for records or pages alone: the blob byte after the index byte, as always.  The index
@@ -152,6 +154,7 @@ void TDataFile::EndTransientRead() noexcept {
 }
 
 void TDataFile::LockRead() {
+  CompletePendingCommit();
   if (WithoutLocks() || held_read_) return;
   if (transient_read_) {
     // The held level has the blob byte too, whatever the transient one took.
@@ -180,6 +183,7 @@ void TDataFile::UnlockRead() {
 
 bool TDataFile::RefreshFromDisk() {
   if (!IsOpen()) return false;
+  CompletePendingCommit();
   if (WithoutLocks() || held_read_ || write_level_) return ChangeCheck(scope_depth_ == 0);
   return TakeTransientRead(scope_depth_ == 0);
 }
@@ -189,6 +193,7 @@ bool TDataFile::RefreshFromDisk() {
 // The handle's own reader bytes lie inside the write regions: they are given back first (a
 // handle holding its read level would otherwise be refused by itself) and taken again after.
 bool TDataFile::TakeWriteLevel() {
+  CompletePendingCommit();
   if (WithoutLocks() || write_level_) return false;
   const bool own_read = held_read_ || transient_read_;
   if (own_read && !ReleaseReaderBytes()) Fail(kErrLockFailure);

@@ -394,6 +394,7 @@ void TDataFile::ReloadIfPending() {
 }
 
 void TDataFile::CommitBeforeWrite() {
+  CompletePendingCommit();
   // A failed write whose reload failed as well left its changes in memory: they must not be
   // committed now.
   ReloadIfPending();

@@ -265,8 +265,15 @@ TTableCheckReport CheckTable(TDataFile& table) {
 TTableCheckReport CheckTableFiles(std::string_view table_name) {
   TDataFile table;
   table.SetReadOnly(true);
+  table.SetLeaveCommitPending(true);
   table.SetFileName(table_name);
   table.Open();
+  if (table.RecoveryAtOpen() == TRecovery::kLeft) {
+    TTableCheckReport report;
+    report.commit_pending = true;
+    report.problems.push_back("a commit is pending; the next open completes it");
+    return report;
+  }
   TTableCheckReport report = CheckTable(table);
   table.Close();
   return report;

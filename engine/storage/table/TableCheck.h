@@ -30,8 +30,11 @@ namespace tessera {
 class TDataFile;
 
 struct TTableCheckReport {
-  bool ok() const { return problems.empty(); }
+  bool ok() const { return problems.empty() && !commit_pending; }
   std::vector<std::string> problems;
+  // A writer was interrupted in a commit that the next open completes (or drops); nothing else
+  // was checked, and the one problem says so.
+  bool commit_pending = false;
   uint32_t live_records = 0;
   uint32_t deleted_records = 0;
 };
@@ -41,7 +44,8 @@ struct TTableCheckReport {
 TTableCheckReport CheckTable(TDataFile& table);
 
 // Opens the table `table_name` (a path with or without ".DAT") read-only as a shared reader,
-// checks it and closes it.  Errors of the open are raised.
+// checks it and closes it.  Errors of the open are raised.  A pending commit is reported, not
+// completed: a check changes nothing.
 TTableCheckReport CheckTableFiles(std::string_view table_name);
 
 }  // namespace tessera

@@ -512,6 +512,7 @@ TTableRepairReport RepairTableFiles(std::string_view table_name) {
   // files are judged.  Its refusal is no answer yet: the damage it meets is what the repair is
   // for, and the refusals that stop the repair (in use, password) come again, raised, from the
   // files' own opens below.
+  TTableRepairReport report;
   {
     TDataFile t;
     t.SetExclusive(true);
@@ -523,8 +524,13 @@ TTableRepairReport RepairTableFiles(std::string_view table_name) {
     } catch (const ETesseraEngineError&) {
       // See above.
     }
+    if (t.RecoveryAtOpen() == TRecovery::kCompleted) {
+      report.changes.push_back("the commit of a writer stopped half-way was completed");
+    } else if (t.RecoveryAtOpen() == TRecovery::kDropped) {
+      report.changes.push_back(
+          "the commit of a writer stopped half-way was dropped (no whole journal)");
+    }
   }
-  TTableRepairReport report;
   Repeats repeats;
   // Removing repeated keys makes no new repetitions, so the second round always ends it.
   for (int round = 0; round < 2; ++round) {

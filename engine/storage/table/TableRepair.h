@@ -2,7 +2,8 @@
 // from it so that the whole-table check (TableCheck.h) passes afterwards.
 //
 // The table is first opened through the engine, exclusively, so that whatever an open brings back
-// by itself is done before anything is judged.  Then, what a writer that died in the middle of a
+// by itself is done before anything is judged: a commit that a writer left half-way is completed
+// from its journal (or dropped with its mark when no whole journal names it), and reported.  Then, what a writer that died in the middle of a
 // commit, or a disk that filled up, can leave behind, and what the repair makes of it, in this
 // order:
 //   0. the .IDX: a header whose end lies past the file, or whose roots or free heads lie off its

@@ -1308,15 +1308,17 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
     for (int i = 1; i < split_id; ++i) Add(t, i, nom_of(i), i * 10, i % 8 == 0 ? memo : "");
     t.Close();
   }
-  enum Op { kInsert, kModify, kDelete, kSplitting };
+  // kLargeMemo: a memo larger than the blob cache, whose blocks leave the cache during the save.
+  enum Op { kInsert, kModify, kDelete, kSplitting, kLargeMemo };
   const std::string work = Table("Work");
   for (const bool exclusive : {false, true}) {
-    for (const Op op : {kInsert, kModify, kDelete, kSplitting}) {
+    for (const Op op : {kInsert, kModify, kDelete, kSplitting, kLargeMemo}) {
       SCOPED_TRACE(::testing::Message() << "exclusive " << exclusive << " op " << op);
       const std::string& base = op == kSplitting ? split : small;
       auto write = [&](TDataFile& t) {
         Bytes buf(t.GetRecordBufferSize());
         if (op == kInsert) Add(t, 77, nom_of(77), 770, memo + "new");
+        if (op == kLargeMemo) Add(t, 77, nom_of(77), 770, std::string(400000, 'L') + "end");
         if (op == kSplitting) Add(t, split_id, nom_of(split_id), split_id * 10);
         if (op == kModify || op == kDelete) {
           PutInt(t, kId, 17, buf.data());
@@ -1355,32 +1357,46 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
       }
       ASSERT_NE(before, after);
       ASSERT_GE(writes, 5);
-      for (const bool killed : {true, false}) {
+      // Killed after write k; the disk full from write k on; an I/O error from write k on, which
+      // past the commit point (write 2 puts the mark down) leaves a commit to complete.
+      enum Fault { kKilled, kDiskFull, kIoError };
+      for (const Fault fault : {kKilled, kDiskFull, kIoError}) {
         for (int64_t k = 1; k <= writes; ++k) {
-          SCOPED_TRACE(::testing::Message() << (killed ? "stopped after " : "failing ") << k);
+          SCOPED_TRACE(::testing::Message() << "fault " << fault << " at write " << k);
           CopyTable(base, work);
           faults = std::make_shared<platform::FileFaults>();
           TDataFile t;
           t.InjectFaults(faults);
           OpenOn(t, work, exclusive);
-          (killed ? faults->stop_after : faults->fail_write) = k;
+          (fault == kKilled ? faults->stop_after : faults->fail_write) = k;
+          if (fault == kIoError) faults->write_error = platform::kErrorIoDevice;
           faults->writes = 0;
           const int code = EngineCode([&] { write(t); });
-          if (killed) {
+          const bool refused =
+              fault == kDiskFull ? faults->failed > 0 : fault == kIoError && k <= 2;
+          if (fault == kKilled) {
             ASSERT_EQ(code, 0);
             t.Close();  // its writes vanish: the process is gone
+          } else if (!refused) {
+            ASSERT_EQ(code, 0);
+            if (fault == kIoError) {
+              // Committed: the handle completes it before anything else, raising until it can.
+              EXPECT_EQ(EngineCode([&] { Read(t); }), kErrWriteFailure);
+              faults->fail_write = -1;
+              EXPECT_EQ(Read(t), after);
+            }
+            t.Close();
           } else {
-            ASSERT_TRUE(code == 0 || code == kErrWriteFailure) << code;
-            if (code != 0 && !exclusive) {
+            ASSERT_EQ(code, kErrWriteFailure);
+            if (!exclusive) {
               EXPECT_EQ(Read(t), before);
-              // The cause gone, the same handle writes.
+              faults->fail_write = -1;
               ASSERT_EQ(EngineCode([&] { write(t); }), 0);
-            } else if (code != 0) {
+            } else {
               // While the disk refuses, every write raises and the close leaves the last commit.
-              faults->write_limit = 0;
-              EXPECT_EQ(EngineCode([&] { Add(t, 78, nom_of(78), 780); }), kErrWriteFailure);
+              EXPECT_EQ(EngineCode([&] { Add(t, 78, nom_of(78), 780, memo); }), kErrWriteFailure);
               EXPECT_EQ(EngineCode([&] { t.Close(); }), kErrWriteFailure);
-              faults->write_limit = -1;
+              faults->fail_write = -1;
               OpenOn(t, work, true);
               EXPECT_EQ(Read(t), before);
               write(t);
@@ -1393,7 +1409,7 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
           next.Close();
           const TTableCheckReport report = CheckTableFiles(work);
           ASSERT_TRUE(report.ok()) << report.problems.front();
-          if (killed) {
+          if (fault == kKilled) {
             EXPECT_TRUE(state == before || state == after);
           } else {
             EXPECT_EQ(state, after);

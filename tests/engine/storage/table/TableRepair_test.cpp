@@ -19,6 +19,7 @@
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/table/TableCheck.h"
 #include "engine/storage/table/TableCreation.h"
+#include "platform/FaultyFile.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/LockHelperClient.h"
 #include "tests/platform/TempDirectory.h"
@@ -153,8 +154,9 @@ class TableRepairTest : public ::testing::Test {
 // it), and a second repair finds nothing to do.
 TEST_F(TableRepairTest, EachDamageIsRepairedAndReported) {
   struct Files {
-    Bytes dat, idx, blb;
+    Bytes dat, idx, blb, jnl;
   };
+  Files pending;  // made below
   struct Case {
     const char* name;
     std::function<void(Files&, Model&)> damage;
@@ -213,6 +215,12 @@ TEST_F(TableRepairTest, EachDamageIsRepairedAndReported) {
       {"index behind its records", [&](Files& f, Model&) { f.idx = stale_index_; }, "keys missing"},
       {"index pages never written", [](Files& f, Model&) { f.idx.resize(kIndexPageSize + 100); },
        "its header pointed past its pages"},
+      {"commit interrupted after its mark",
+       [&](Files& f, Model& m) {
+         f = pending;
+         m[7].a = 777;
+       },
+       "was completed"},
       {"repeated unique key",
        [&](Files& f, Model& m) {
          cl::PutU32LE(f.dat.data() + At(4) + 10, 3);
@@ -221,7 +229,41 @@ TEST_F(TableRepairTest, EachDamageIsRepairedAndReported) {
        "record 4 repeated an earlier record's key in index Primary"},
   };
   MakeTable();
-  const Files sound{ReadAll(File(".DAT")), ReadAll(File(".IDX")), ReadAll(File(".BLB"))};
+  const Files sound{ReadAll(File(".DAT")), ReadAll(File(".IDX")), ReadAll(File(".BLB")), {}};
+  // A writer killed right after its journal and its commit mark: record 7 gets A = 777.
+  {
+    const auto at_7 = [&](TDataFile& h, Bytes& r) {
+      r.resize(h.GetRecordBufferSize());
+      Put(h, 1, 7, r.data());
+      ASSERT_TRUE(h.FindRecordByKey(r.data(), nullptr));
+      h.GetCurrentRecord(r.data());
+    };
+    TDataFile reader, t;
+    reader.SetReadOnly(true);
+    reader.SetStrictChangeDetection(true);
+    reader.SetFileName(Path());
+    reader.Open();
+    auto faults = std::make_shared<platform::FileFaults>();
+    t.InjectFaults(faults);
+    t.SetFileName(Path());
+    t.Open();
+    Bytes r;
+    at_7(t, r);
+    Put(t, 2, 777, r.data());
+    faults->stop_after = faults->writes + 2;
+    t.ModifyRecord(r.data());
+    t.Close();
+    pending = {ReadAll(File(".DAT")), ReadAll(File(".IDX")), ReadAll(File(".BLB")),
+               ReadAll(Path() + ".JNL")};
+    std::ostringstream out, err;
+    EXPECT_EQ(RunTesseraDump({"--check", Path()}, out, err), 3);
+    EXPECT_NE(out.str().find("a commit is pending"), std::string::npos) << out.str();
+    // A reader that meets it completes it through writable files of its own.
+    at_7(reader, r);
+    uint8_t a[4];
+    reader.GetFieldValue(kSet, 2, a, r.data());
+    EXPECT_EQ(cl::GetU32LE(a), 777u);
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Files f = sound;
@@ -230,6 +272,11 @@ TEST_F(TableRepairTest, EachDamageIsRepairedAndReported) {
     WriteAll(File(".DAT"), f.dat);
     WriteAll(File(".IDX"), f.idx);
     WriteAll(File(".BLB"), f.blb);
+    if (f.jnl.empty()) {
+      std::filesystem::remove(Path() + ".JNL");
+    } else {
+      WriteAll(Path() + ".JNL", f.jnl);
+    }
     if (c.reported != nullptr) {
       bool damaged = true;
       try {
