@@ -24,7 +24,8 @@ OsError FaultyFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* d
 // fault answers it (`*answer`) instead of the file.
 bool FaultyFile::Intercepted(int64_t end, size_t count, size_t* done, OsError* answer) const {
   const int64_t number = ++faults_->writes;
-  if (faults_->fail_write >= 0 && number >= faults_->fail_write) {
+  if (faults_->fail_write >= 0 && number >= faults_->fail_write &&
+      (faults_->fail_count < 0 || number < faults_->fail_write + faults_->fail_count)) {
     int64_t size = 0;
     const bool refused = faults_->write_error != kErrorDiskFull ||
                          (end >= 0 && (file_->GetSize(&size) != kErrorSuccess || end > size));

@@ -37,7 +37,9 @@ struct FileFaults {
   // them, any other error all writes and truncations (a disk that cannot be written); `failed`
   // counts the refusals.  Every one after `stop_after` silently vanishes and reports success, as
   // if the process had been killed there (its state is then to be abandoned); -1: no fault.
+  // `fail_count` limits the refusals to that many writes from `fail_write` on (a passing fault).
   int64_t fail_write = -1;
+  int64_t fail_count = -1;
   int64_t stop_after = -1;
   mutable int64_t failed = 0;
   mutable int64_t writes = 0;
