@@ -1252,8 +1252,8 @@ TEST_F(EdgeTest, ProcessesWritingAtOnceLeaveASoundTable) {
 
 // A writer stopped after any write of one commit (killed: every later write vanishes), or whose
 // write fails there (the disk full), on a shared and on an exclusive handle, for an insert, a
-// modify and a delete of a record with a memo and two more indexes, and an insert that splits an
-// index page.  The next handle opens the table sound, holding exactly the state before or after;
+// modify and a delete of a record with a memo and two more indexes, an insert that splits an
+// index page and a delete that merges two.  The next handle opens the table sound, holding exactly the state before or after;
 // a refused write leaves the state before and a handle that writes once the fault is gone.
 class CrashTest : public EdgeTest {
  protected:
@@ -1308,18 +1308,55 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
     for (int i = 1; i < split_id; ++i) Add(t, i, nom_of(i), i * 10, i % 8 == 0 ? memo : "");
     t.Close();
   }
+  auto delete_id = [](TDataFile& t, int id) {
+    Bytes buf(t.GetRecordBufferSize());
+    t.SetCurrentIndexByNumber(0);
+    PutInt(t, kId, id, buf.data());
+    ASSERT_TRUE(t.SeekRecordKey(false, buf.data(), buf.data(), 0, false, 0));
+    t.DeleteRecord();
+  };
+  // And one whose next delete merges two index pages: a page goes to an index's free chain.
+  const std::string merge = Table("Merge");
+  int merge_id = 0;
+  {
+    auto freed = [](TDataFile& t) {
+      bool any = false;
+      for (int slot = 0; slot <= t.GetSecondaryIndexCount(); ++slot) {
+        t.SetCurrentIndexByNumber(static_cast<uint8_t>(slot));
+        any = any || t.IndexFile().FreeHead() != 0;
+      }
+      t.SetCurrentIndexByNumber(0);
+      return any;
+    };
+    TDataFile t;
+    CopyTable(split, merge);
+    OpenOn(t, merge, true);
+    Add(t, split_id, nom_of(split_id), split_id * 10);
+    for (int i = 1; merge_id == 0 && i < split_id; ++i) {
+      delete_id(t, i);
+      if (freed(t)) merge_id = i;
+    }
+    t.Close();
+    ASSERT_NE(merge_id, 0);
+    CopyTable(split, merge);
+    OpenOn(t, merge, true);
+    Add(t, split_id, nom_of(split_id), split_id * 10);
+    for (int i = 1; i < merge_id; ++i) delete_id(t, i);
+    t.Close();
+  }
   // kLargeMemo: a memo larger than the blob cache, whose blocks leave the cache during the save.
-  enum Op { kInsert, kModify, kDelete, kSplitting, kLargeMemo };
+  enum Op { kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo };
   const std::string work = Table("Work");
   for (const bool exclusive : {false, true}) {
-    for (const Op op : {kInsert, kModify, kDelete, kSplitting, kLargeMemo}) {
+    for (const Op op : {kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo}) {
       SCOPED_TRACE(::testing::Message() << "exclusive " << exclusive << " op " << op);
-      const std::string& base = op == kSplitting ? split : small;
+      const std::string& base = op == kSplitting ? split : op == kMerging ? merge : small;
       auto write = [&](TDataFile& t) {
         Bytes buf(t.GetRecordBufferSize());
         if (op == kInsert) Add(t, 77, nom_of(77), 770, memo + "new");
         if (op == kLargeMemo) Add(t, 77, nom_of(77), 770, std::string(400000, 'L') + "end");
         if (op == kSplitting) Add(t, split_id, nom_of(split_id), split_id * 10);
+        if (op == kMerging) delete_id(t, merge_id);
         if (op == kModify || op == kDelete) {
           PutInt(t, kId, 17, buf.data());
           ASSERT_TRUE(t.SeekRecordKey(false, buf.data(), buf.data(), 0, false, 0));
