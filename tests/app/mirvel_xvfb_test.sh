@@ -339,6 +339,31 @@ a_office() {
   shot a-office-done
 }
 
+# a_statuses PID: once bob has quit, the availabilities and the users editor (from the tray's
+# menu) show both statuses, for a person to see them whole.
+a_statuses() {
+  # shellcheck disable=SC2034  # set by the geometry the script evaluates
+  local pid=$1 win dispo users icon X Y WIDTH HEIGHT SCREEN WINDOW
+  win=$(visible_window "$pid" "Gestion des messages") || fail "A's window is gone"
+  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
+  xdotool key alt+d
+  dispo=$(visible_window "$pid" "Utilisateurs connect") || fail "no availabilities dialog"
+  sleep 0.5
+  import -window "$dispo" "$out/availabilities.png" 2>/dev/null
+  click "$dispo" 565 359
+  icon=$(tray_icon "$pid") || fail "A's icon is not in the notification area"
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+  sleep 0.5
+  xdotool key f
+  users=$(visible_window "$pid" "^Fichier des utilisateurs$") || fail "no users editor"
+  sleep 0.5
+  import -window "$users" "$out/users-editor.png" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$users" 2>/dev/null
+  xdotool key alt+F4
+  sleep 0.5
+}
+
 mkdir -p "$work/db"
 # shellcheck disable=SC2046
 env $(station_env a alice) "$initdb" --register --user alice "$work/db" >/dev/null ||
@@ -500,6 +525,7 @@ if [ "$mode" = tray ]; then
 
   a_office "$a"
   quit_from_tray "$b" b
+  a_statuses "$a"
   quit_from_tray "$a" a
   disconnected alice bob
 else
