@@ -285,6 +285,7 @@ a_office() {
   click "$win" 622 93
   visible_window "$pid" "lection d'un interlocuteur" >/dev/null || fail "no caller search"
   sleep 0.5
+  shot a-caller-search
   xdotool search --all --onlyvisible --pid "$pid" --name "Choix des destinataires" >/dev/null &&
     fail "the recipients dialog opened by itself"
   xdotool key Escape
