@@ -515,6 +515,14 @@ if [ "$mode" = tray ]; then
   text=$(pdftotext "$pdf" - 2>/dev/null)
   grep -q "^Interlocteur : Dupuis" <<<"$text" || fail "the PDF lacks the caller and its label"
   grep -q "Merci de rappeler Martin pour le devis" <<<"$text" || fail "the PDF lacks the message"
+  # The print dialog speaks French too (kept for a person to look at); Escape leaves it.
+  xdotool mousemove --window "$preview" 179 20 click 1
+  printing=$(visible_window "$b" "^Imprimer") || fail "the preview's Imprimer asked nothing"
+  sleep 0.5
+  shot b-print-dialog
+  timeout 5 xdotool windowactivate --sync "$printing" 2>/dev/null
+  xdotool key Escape
+  sleep 0.5
   xdotool mousemove --window "$preview" 327 20 click 1
   for _ in $(seq 50); do
     xdotool search --all --onlyvisible --pid "$b" --name "^Aper" >/dev/null 2>&1 || break
