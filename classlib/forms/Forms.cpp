@@ -118,7 +118,8 @@ class FormsBackend : public TApplicationBackend {
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
       QCoreApplication::installTranslator(translator);
     }
-    QCoreApplication::installTranslator(new FileKindWords);  // lives until the process ends
+    static FileKindWords* words = new FileKindWords;  // lives until the process ends
+    QCoreApplication::installTranslator(words);
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     // Tooltips in the hint colours.
     QPalette tips = QToolTip::palette();
