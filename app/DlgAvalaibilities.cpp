@@ -73,7 +73,9 @@ TDlgAvalaibilities::TDlgAvalaibilities(cl::TComponent* owner) : TEditorForm(owne
   name_column->SetFieldName("NomComplet");
   name_column->Title().Caption = "Utilisateur";
   name_column->SetWidth(200);  // the status stays in sight
-  MainDBGrid->Columns().Add()->SetFieldName("Statut");
+  cl::TColumn* status_column = MainDBGrid->Columns().Add();
+  status_column->SetFieldName("Statut");
+  status_column->SetWidth(80);  // the longer of the two statuses whole
   MainDBGrid->SetDataSource(DSUsers);
 
   SetOnShow([this](cl::TObject* s) { FormShow(s); });

@@ -166,7 +166,8 @@ comp::THDBGrid* BrowseGrid(cl::TLoader& loader, cl::TForm* form, cl::TWinControl
   static const std::map<std::string_view, int> kWidths = {
       {"Societe", 150},    {"Nom", 150},   {"NomComplet", 150}, {"NomReseau", 100},
       {"Fonction", 110},   {"Ville", 110}, {"Pays", 90},        {"CodePostal", 70},
-      {"TelStandard", 95}, {"TelFax", 95}, {"Tel1", 95},        {"AdresseMessagerie", 170}};
+      {"TelStandard", 95}, {"TelFax", 95}, {"Tel1", 95},        {"AdresseMessagerie", 170},
+      {"Statut", 80}};
   for (const char* field : fields) {
     cl::TColumn* column = grid->Columns().Add();
     column->SetFieldName(field);

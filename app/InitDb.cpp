@@ -247,7 +247,7 @@ int RunInitDb(const std::vector<std::string>& args, std::ostream& out, std::ostr
                    ") : rien n'a \xE9t\xE9 modifi\xE9.");
       return 1;
     }
-  } else if (platform::CreateDirectories(os_dir) != 0) {
+  } else if (platform::CreateDirectories(os_dir, /*shared=*/true) != 0) {
     Say(err,
         "Impossible de cr\xE9"
         "er le r\xE9pertoire \"" +

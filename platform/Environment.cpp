@@ -67,16 +67,17 @@ std::string SystemConfigDirectory() {
   return "/etc/xdg/mirvel";
 }
 
-OsError CreateDirectories(const std::string& path) {
+OsError CreateDirectories(const std::string& path, bool shared) {
   if (path.empty()) return kErrorPathNotFound;
   struct stat st;
   if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? kErrorSuccess : kErrorAccessDenied;
   const size_t slash = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
   if (slash != std::string::npos && slash > 0) {
-    const OsError parent = CreateDirectories(path.substr(0, slash));
+    const OsError parent = CreateDirectories(path.substr(0, slash), shared);
     if (parent != kErrorSuccess) return parent;
   }
-  if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return ErrnoToOsError(errno);
+  if (mkdir(path.c_str(), shared ? 0777 : 0700) != 0 && errno != EEXIST)
+    return ErrnoToOsError(errno);
   return kErrorSuccess;
 }
 

@@ -23,9 +23,10 @@ std::string UserConfigDirectory();
 // absolute entry of $XDG_CONFIG_DIRS, else /etc/xdg, followed by /mirvel.
 std::string SystemConfigDirectory();
 
-// Creates a directory and its missing parents (new ones get 0777 less the umask: a shared
-// database folder is reachable by the accounts the user lets in).  Returns a Win32-style
-// error number, 0 when the directory exists afterwards.
-OsError CreateDirectories(const std::string& path);
+// Creates a directory and its missing parents: private ones (mode 0700) for the user's own
+// settings, or `shared` ones (0777 less the umask) that the accounts the user lets in can reach,
+// as a database folder.  Returns a Win32-style error number, 0 when the directory exists
+// afterwards.
+OsError CreateDirectories(const std::string& path, bool shared = false);
 
 }  // namespace platform

@@ -31,6 +31,7 @@ need xdotool xdotool
 need import imagemagick
 [ "$want_tray" -eq 1 ] && need trayer trayer
 [ "$want_wm" -eq 1 ] && need openbox openbox
+[ "$want_wm" -eq 1 ] && need xprop x11-utils
 if [ ${#missing[@]} -gt 0 ]; then
   echo "missing: ${missing[*]}; run scripts/setup.sh" >&2
   if [ -n "${CI:-}" ]; then exit 1; fi

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "classlib/forms/Consts.h"
@@ -87,6 +88,19 @@ TForm* MainTForm() { return Application().MainForm(); }
 // The form whose OnActivate fired last without its OnDeactivate.
 TForm* g_active_form = nullptr;
 
+// The kinds of entries the file dialog names, which the toolkit's French translations lack.
+class FileKindWords : public QTranslator {
+ public:
+  bool isEmpty() const override { return false; }
+  QString translate(const char* context, const char* source, const char*, int) const override {
+    if (std::string_view(context) != "QAbstractFileIconProvider") return QString();
+    static const std::map<std::string_view, const char*> kWords = {
+        {"Folder", "Dossier"}, {"Drive", "Lecteur"}, {"Unknown", "Inconnu"}};
+    const auto it = kWords.find(source);
+    return it == kWords.end() ? QString() : QString::fromLatin1(it->second);
+  }
+};
+
 class FormsBackend : public TApplicationBackend {
  public:
   void Initialize() override {
@@ -97,12 +111,16 @@ class FormsBackend : public TApplicationBackend {
       new QApplication(argc, argv);  // lives until the process ends
     }
     qApp->setQuitOnLastWindowClosed(false);
-    // The toolkit's standard dialogs (files, printing) speak French like the rest.
+    // The toolkit's standard dialogs (files, printing) speak French like the rest: its own
+    // translations, the few words they lack, and French names of file types.
     static QTranslator* translator = new QTranslator;  // lives until the process ends
     if (translator->load(QLocale(QLocale::French, QLocale::France), "qtbase", "_",
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
       QCoreApplication::installTranslator(translator);
     }
+    static FileKindWords* words = new FileKindWords;  // lives until the process ends
+    QCoreApplication::installTranslator(words);
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     // Tooltips in the hint colours.
     QPalette tips = QToolTip::palette();
     tips.setColor(QPalette::ToolTipBase, ToQColor(clInfoBk));

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "classlib/forms/ControlImpl.h"
 #include "classlib/forms/Forms.h"
@@ -157,6 +158,7 @@ void TComboBox::SetStyle(TComboBoxStyle style) {
   combo->setEditable(style != csDropDownList);
   if (QLineEdit* edit = combo->lineEdit()) {
     edit->setReadOnly(read_only_);
+    edit->setMaxLength(max_length_ == 0 ? 32767 : max_length_);
     // The combo keeps its edit part across style changes and makes a new one only after a
     // non-editable style: hook each edit part once, or every keystroke fires OnChange again.
     if (edit != combo->hooked_edit) {
@@ -216,6 +218,13 @@ void TComboBox::SelectAll() {
 void TComboBox::SetReadOnly(bool read_only) {
   read_only_ = read_only;
   if (QLineEdit* edit = ComboOf(this)->lineEdit()) edit->setReadOnly(read_only);
+}
+
+void TComboBox::SetMaxLength(int length) {
+  max_length_ = std::max(length, 0);
+  if (QLineEdit* edit = ComboOf(this)->lineEdit()) {
+    edit->setMaxLength(max_length_ == 0 ? 32767 : max_length_);
+  }
 }
 
 void TComboBox::Change() {

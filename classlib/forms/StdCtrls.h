@@ -107,6 +107,9 @@ class TComboBox : public TWinControl {
   void SelectAll();
   bool ReadOnly() const { return read_only_; }
   void SetReadOnly(bool read_only);
+  // The most characters the edit part takes (0: no limit).
+  int MaxLength() const { return max_length_; }
+  void SetMaxLength(int length);
 
   const TNotifyEvent& OnChange() const { return on_change_; }
   void SetOnChange(TNotifyEvent handler) { on_change_ = std::move(handler); }
@@ -130,6 +133,7 @@ class TComboBox : public TWinControl {
   TComboBoxStyle style_ = csDropDown;
   int drop_down_count_ = 8;
   bool read_only_ = false;
+  int max_length_ = 0;
   bool popup_opening_ = false;
   TNotifyEvent on_change_;
   TNotifyEvent on_drop_down_;

@@ -77,6 +77,8 @@ void TCustomDBComboBox::EditingChange() { cl::TComboBox::SetReadOnly(!link_.CanM
 void TCustomDBComboBox::DataChange() {
   if (DroppedDown() || starting_edit_) return;
   cl::TField* field = link_.Field();
+  // Like the data-aware edits: no more typed than the field keeps, rather than cut at the post.
+  SetMaxLength(field != nullptr && field->DataType() == cl::ftString ? field->Size() : 0);
   loading_ = true;
   try {
     SetComboText(field != nullptr ? field->Text() : std::string());

@@ -285,6 +285,7 @@ a_office() {
   click "$win" 622 93
   visible_window "$pid" "lection d'un interlocuteur" >/dev/null || fail "no caller search"
   sleep 0.5
+  shot a-caller-search
   xdotool search --all --onlyvisible --pid "$pid" --name "Choix des destinataires" >/dev/null &&
     fail "the recipients dialog opened by itself"
   xdotool key Escape
@@ -337,6 +338,31 @@ a_office() {
   [ "$n" -eq 1 ] || fail "the second starts left $((n - 1)) message sockets behind"
 
   shot a-office-done
+}
+
+# a_statuses PID: once bob has quit, the availabilities and the users editor (from the tray's
+# menu) show both statuses, for a person to see them whole.
+a_statuses() {
+  # shellcheck disable=SC2034  # set by the geometry the script evaluates
+  local pid=$1 win dispo users icon X Y WIDTH HEIGHT SCREEN WINDOW
+  win=$(visible_window "$pid" "Gestion des messages") || fail "A's window is gone"
+  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
+  xdotool key alt+d
+  dispo=$(visible_window "$pid" "Utilisateurs connect") || fail "no availabilities dialog"
+  sleep 0.5
+  import -window "$dispo" "$out/availabilities.png" 2>/dev/null
+  click "$dispo" 565 359
+  icon=$(tray_icon "$pid") || fail "A's icon is not in the notification area"
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+  sleep 0.5
+  xdotool key f
+  users=$(visible_window "$pid" "^Fichier des utilisateurs$") || fail "no users editor"
+  sleep 0.5
+  import -window "$users" "$out/users-editor.png" 2>/dev/null
+  timeout 5 xdotool windowactivate --sync "$users" 2>/dev/null
+  xdotool key alt+F4
+  sleep 0.5
 }
 
 mkdir -p "$work/db"
@@ -489,6 +515,14 @@ if [ "$mode" = tray ]; then
   text=$(pdftotext "$pdf" - 2>/dev/null)
   grep -q "^Interlocteur : Dupuis" <<<"$text" || fail "the PDF lacks the caller and its label"
   grep -q "Merci de rappeler Martin pour le devis" <<<"$text" || fail "the PDF lacks the message"
+  # The print dialog speaks French too (kept for a person to look at); Escape leaves it.
+  xdotool mousemove --window "$preview" 179 20 click 1
+  printing=$(visible_window "$b" "^Imprimer") || fail "the preview's Imprimer asked nothing"
+  sleep 0.5
+  shot b-print-dialog
+  timeout 5 xdotool windowactivate --sync "$printing" 2>/dev/null
+  xdotool key Escape
+  sleep 0.5
   xdotool mousemove --window "$preview" 327 20 click 1
   for _ in $(seq 50); do
     xdotool search --all --onlyvisible --pid "$b" --name "^Aper" >/dev/null 2>&1 || break
@@ -500,6 +534,7 @@ if [ "$mode" = tray ]; then
 
   a_office "$a"
   quit_from_tray "$b" b
+  a_statuses "$a"
   quit_from_tray "$a" a
   disconnected alice bob
 else

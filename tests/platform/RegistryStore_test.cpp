@@ -93,6 +93,11 @@ TEST_F(RegistryStoreTest, GoldenFileWithEscapes) {
   EXPECT_TRUE(Same(v, Bytes(std::string("\0\xff", 2))));
   ASSERT_EQ(again.GetValue("", ";ROOT", &v), kErrorSuccess);
   EXPECT_TRUE(Same(v, Int(1)));
+
+  // The user's settings stay private whatever the umask lets the database folder share.
+  const std::string nested = dir_.File("config/mirvel/HKEY_CURRENT_USER.reg");
+  ASSERT_EQ(RegistryStore(nested, "").SetValue("K", "x", Int(1)), kErrorSuccess);
+  EXPECT_EQ(fs::status(fs::path(nested).parent_path()).permissions(), fs::perms::owner_all);
 }
 
 TEST_F(RegistryStoreTest, HandWrittenFilesAreReadLeniently) {

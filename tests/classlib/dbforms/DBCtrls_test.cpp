@@ -352,6 +352,12 @@ TEST(DBCtrlsTest, LookupComboListsTheLookupDatasetAndChoosingSetsTheKey) {
   EXPECT_EQ(key_at_close_up, 3) << "the choice is applied before OnCloseUp";
   EXPECT_EQ(combo->Text(), "Durand");
   EXPECT_EQ(users->RecNo(), 2);
+
+  // A user added after the list was read is shown once a record names it.
+  messages->Cancel();
+  users->AppendRecord({Variant(4), Variant("Bernard")});
+  messages->AppendRecord({Variant(4)});
+  EXPECT_EQ(combo->Text(), "Bernard");
 }
 
 }  // namespace

@@ -128,9 +128,15 @@ TEST_F(ComboFixture, WritingBackEscapeAndRefusedKeys) {
   ds->Post();
   EXPECT_EQ(societe->AsString(), "a");
 
-  // Free text of the drop-down style; a character the field refuses beeps.
+  // Like the data-aware edits, the edit part takes no more than a text field keeps.
   combo->SetEnableValues(false);
+  EXPECT_EQ(combo->MaxLength(), 20);
+  combo->SetText(std::string(25, 'x'));
+  EXPECT_EQ(combo->Text(), std::string(20, 'x'));
+
+  // Free text of the drop-down style; a character the field refuses beeps.
   combo->SetDataField("Numero");
+  EXPECT_EQ(combo->MaxLength(), 0);
   EXPECT_EQ(combo->Text(), "7");
   const int beeps = cl::MessageBeepCount();
   char c = 'x';
