@@ -372,7 +372,8 @@ env $(station_env a alice) "$initdb" --register --user alice "$work/db" >/dev/nu
 
 if [ "$mode" = tray ]; then
   # The notification area must be shown before B starts: a station with no tray shows at once.
-  for _ in $(seq 100); do
+  # A loaded machine may take many seconds to start it.
+  for _ in $(seq 300); do
     xdotool search --onlyvisible --class trayer >/dev/null 2>&1 && break
     sleep 0.1
   done
