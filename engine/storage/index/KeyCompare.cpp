@@ -40,6 +40,20 @@ TKeyOrder TKeyOrder::Bytes(bool descending) {
   return order;
 }
 
+TKeyOrder TKeyOrder::WithoutTable(int slot, const TIndexDescriptor& descriptor) {
+  TKeyOrder order = Bytes(descriptor.descending != 0);
+  const size_t suffix = HasKeySuffix(slot, descriptor.unique != 0) ? kKeySuffixSize : 0;
+  if (slot == kSysDeletedSlot || descriptor.field_count != 1 ||
+      descriptor.key_length <= suffix + 1) {
+    return order;
+  }
+  Field& f = order.fields_[0];
+  f.size = static_cast<uint16_t>(descriptor.key_length - suffix - 1);
+  f.inverted = descriptor.field_descending[0] != 0 && !order.descending_;
+  order.field_count_ = 1;
+  return order;
+}
+
 bool TKeyOrder::ReversedAt(size_t length) const {
   if (descending_) return true;
   if (bytewise_) return false;

@@ -33,6 +33,10 @@ class TKeyOrder {
   TKeyOrder(const TIndexTreeHost& host, int slot, const TIndexDescriptor& descriptor);
   // A byte-wise order (tests, record numbers).
   static TKeyOrder Bytes(bool descending);
+  // The byte-wise order of index `slot` when its table is not at hand.  Only a lone key field's
+  // size is known then (from the key length): its value bytes are passed over when NULL in both
+  // keys; a NULL in a later field of a longer key is still compared as bytes.
+  static TKeyOrder WithoutTable(int slot, const TIndexDescriptor& descriptor);
 
   // -1, 0 or 1 over the first `length` bytes of a and b.  A length below the key length compares
   // a prefix; a string field cut by it compares only its bytes before the cut.
