@@ -11,6 +11,8 @@
 #include "classlib/rtl/Application.h"
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/table/DataFileFormat.h"
+#include "engine/storage/table/TRecordCache.h"
 #include "engine/storage/values/MoneyStorage.h"
 
 namespace tessera {
@@ -283,7 +285,11 @@ void TTesseraDataSet::InternalSetToRecord(TRecordBuffer buffer) {
 void TTesseraDataSet::GotoActiveRecord() {
   TRecordBuffer buffer = ActiveBuffer();
   if (GetBookmarkFlag(buffer) != bfCurrent) return;
-  if (!handle_->FindKey(buffer + BookmarkOffset(), false)) {
+  // The key may find a record that took it after the one shown went; the sequence number tells
+  // them apart, as the engine's own writes do.
+  const bool found = handle_->FindKey(buffer + BookmarkOffset(), false);
+  const TRecord* record = handle_->CurrentRecord();
+  if (!found || record == nullptr || record->Sequence() != cl::GetU32LE(buffer + kRecSequence)) {
     RaiseEngineError(kErrRecordNotFound, handle_->FileName());
   }
 }

@@ -184,8 +184,8 @@ class TTesseraDataSet : public cl::TDataSet {
 
   uint8_t* SelectBuffer();
   // The cursor on the record the active buffer shows, which Edit, Post of an edit and Delete
-  // change: 8710 when its key is gone (deleted or re-keyed by another user), so that the record
-  // the cursor found nearest does not take the change.
+  // change: 8710 when its key is gone (deleted or re-keyed by another user) or holds a later
+  // record, so that the record the cursor found in its place does not take the change.
   void GotoActiveRecord();
   void ReplaceFilter(TFilter*& slot, TFilter* filter);
   // A new, inactive engine filter for `text`; nullptr for an empty text.

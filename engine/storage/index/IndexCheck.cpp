@@ -189,7 +189,7 @@ TIndexCheckReport CheckIndexFile(const uint8_t* header, const TPageImageReader& 
       continue;
     }
     const TKeyOrder order =
-        order_for_slot ? order_for_slot(slot, d) : TKeyOrder::Bytes(d.descending != 0);
+        order_for_slot ? order_for_slot(slot, d) : TKeyOrder::WithoutTable(slot, d);
     if (checker.CheckTree(slot, d, order)) checker.CheckFreeChain(slot, d.free_head);
   }
   if (report.ok && require_every_page && checker.Unreached() != 0) {

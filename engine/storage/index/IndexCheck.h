@@ -29,7 +29,7 @@ struct TIndexCheckReport {
 
 // Reads kIndexPageSize bytes at a page offset as stored (enciphered when the table is).
 using TPageImageReader = std::function<void(uint32_t offset, uint8_t* image)>;
-// The key order of a slot (language tables); empty: bytes, reversed for a descending index.
+// The key order of a slot (language tables); empty: TKeyOrder::WithoutTable.
 using TKeyOrderForSlot = std::function<TKeyOrder(int slot, const TIndexDescriptor& descriptor)>;
 
 // REQUIRES: `header` holds kIndexHeaderSize bytes, deciphered.  Read failures and damaged pages

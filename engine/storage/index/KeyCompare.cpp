@@ -40,6 +40,20 @@ TKeyOrder TKeyOrder::Bytes(bool descending) {
   return order;
 }
 
+TKeyOrder TKeyOrder::WithoutTable(int slot, const TIndexDescriptor& descriptor) {
+  TKeyOrder order = Bytes(descriptor.descending != 0);
+  const size_t suffix = HasKeySuffix(slot, descriptor.unique != 0) ? kKeySuffixSize : 0;
+  if (slot == kSysDeletedSlot || descriptor.field_count != 1 ||
+      descriptor.key_length <= suffix + 1) {
+    return order;
+  }
+  Field& f = order.fields_[0];
+  f.size = static_cast<uint16_t>(descriptor.key_length - suffix - 1);
+  f.inverted = descriptor.field_descending[0] != 0 && !order.descending_;
+  order.field_count_ = 1;
+  return order;
+}
+
 bool TKeyOrder::ReversedAt(size_t length) const {
   if (descending_) return true;
   if (bytewise_) return false;
@@ -52,12 +66,35 @@ bool TKeyOrder::ReversedAt(size_t length) const {
   return false;
 }
 
+// Inline in Compare: every step of a tree search comes through here.
+inline int TKeyOrder::CompareRun(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const {
+  if (from >= to) return 0;
+  const int r = std::memcmp(a + from, b + from, to - from);
+  if (r == 0) return 0;
+  // Most runs hold no field NULL in both keys: those keep the plain byte comparison's pace.
+  if (field_count_ != 0 && NullInBoth(a, b, from, to)) return CompareSkippingNulls(a, b, from, to);
+  return (r < 0) != descending_ ? -1 : 1;
+}
+
+inline bool TKeyOrder::NullInBoth(const uint8_t* a, const uint8_t* b, size_t from,
+                                  size_t to) const {
+  for (int i = 0; i < field_count_; ++i) {
+    const Field& f = fields_[i];
+    if (f.start + 1u >= to) break;
+    if (f.start + 1u + f.size <= from) continue;
+    const uint8_t null = f.inverted ? 0xFF : 0;
+    if (a[f.start] == null && b[f.start] == null) return true;
+  }
+  return false;
+}
+
 int TKeyOrder::Compare(const uint8_t* a, const uint8_t* b, size_t length) const {
   if (bytewise_) return CompareRun(a, b, 0, length);
   return CompareFields(a, b, length);
 }
 
-int TKeyOrder::CompareRun(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const {
+int TKeyOrder::CompareSkippingNulls(const uint8_t* a, const uint8_t* b, size_t from,
+                                    size_t to) const {
   while (from < to) {
     const size_t at = static_cast<size_t>(std::mismatch(a + from, a + to, b + from).first - a);
     if (at == to) return 0;

@@ -33,6 +33,10 @@ class TKeyOrder {
   TKeyOrder(const TIndexTreeHost& host, int slot, const TIndexDescriptor& descriptor);
   // A byte-wise order (tests, record numbers).
   static TKeyOrder Bytes(bool descending);
+  // The byte-wise order of index `slot` when its table is not at hand.  Only a lone key field's
+  // size is known then (from the key length): its value bytes are passed over when NULL in both
+  // keys; a NULL in a later field of a longer key is still compared as bytes.
+  static TKeyOrder WithoutTable(int slot, const TIndexDescriptor& descriptor);
 
   // -1, 0 or 1 over the first `length` bytes of a and b.  A length below the key length compares
   // a prefix; a string field cut by it compares only its bytes before the cut.
@@ -62,6 +66,10 @@ class TKeyOrder {
   int CompareFields(const uint8_t* a, const uint8_t* b, size_t length) const;
   // Bytes [from, to) of a and b, reversed for a descending index, passing over NULL values.
   int CompareRun(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const;
+  // CompareRun where some field is NULL in both keys.
+  int CompareSkippingNulls(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const;
+  // Some field whose value bytes lie within [from, to) is NULL in a and b.
+  bool NullInBoth(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const;
   // The end of the field whose value bytes hold `at` when the field is NULL in a and b; else 0.
   size_t NullValueEnd(const uint8_t* a, const uint8_t* b, size_t at) const;
 

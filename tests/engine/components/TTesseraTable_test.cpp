@@ -446,10 +446,10 @@ TEST_F(TableTest, ProcessRecordLocksAgainstAPeer) {
   EXPECT_EQ(peer.Send("get 0 lock"), "ok 20 99 0");
 }
 
-// Two tables on one file, the second deleting or re-keying the first one's record: every write
-// meant for it fails with 8710 and changes nothing.  Engine calls come on a handle that has not
-// looked at the files since, the dataset's after its handle saw the change (its cursor then on
-// the nearest key).  A delete from edit state lets the second table insert into the freed slot.
+// Two tables on one file, the second deleting, re-keying or replacing (deleted, its key given to
+// a new record) the first one's record: every write meant for it fails with 8710 and changes
+// nothing.  Engine calls come on a handle that has not looked at the files since, the dataset's
+// after its handle saw the change (its cursor then on the nearest key or the new record).  A delete from edit state lets the second table insert into the freed slot.
 TEST_F(TableTest, WritesForAVanishedRecordFailAndADeleteFromEditFreesTheSlot) {
   stress::CreateTable(dir_.File("V"), stress::TShape::kKeyed);
   TTesseraTable* a = NewTable("V");
@@ -464,20 +464,23 @@ TEST_F(TableTest, WritesForAVanishedRecordFailAndADeleteFromEditFreesTheSlot) {
       {false, [&] { h.ModifyRecord(r.data()); }},
       {true, [&] { a->Edit(), a->FieldByName("A")->SetAsInteger(9), a->Post(); }},
       {true, [&] { a->Delete(); }}};
-  for (const bool rekey : {false, true}) {
+  enum { kDelete, kRekey, kReplace };
+  for (const int change : {kDelete, kRekey, kReplace}) {
     for (const auto& [refresh, attempt] : attempts) {
       a->Refresh();
       ASSERT_TRUE(a->Locate("K", Variant(20), {}) && b->Locate("K", Variant(20), {}));
       ASSERT_EQ(h.GetCurrentRecord(r.data()), 0);
-      rekey ? (b->Edit(), b->FieldByName("K")->SetAsInteger(120), b->Post()) : b->Delete();
+      change == kRekey ? (b->Edit(), b->FieldByName("K")->SetAsInteger(120), b->Post())
+                       : b->Delete();
+      if (change == kReplace) b->AppendRecord({Variant(20), Variant(2), Variant(0)});
       const std::vector<std::string> before = Column(b, "A");
       if (refresh) h.RefreshFromDisk();
-      EXPECT_EQ(EngineCode(attempt), kErrRecordNotFound) << rekey;
+      EXPECT_EQ(EngineCode(attempt), kErrRecordNotFound) << change;
       if (a->State() == cl::dsEdit) a->Cancel();
       b->Refresh();
       EXPECT_EQ(Column(b, "A"), before);
-      if (!rekey) b->AppendRecord({Variant(20), Variant(2), Variant(0)});
-      if (rekey && b->Locate("K", Variant(120), {})) {
+      if (change == kDelete) b->AppendRecord({Variant(20), Variant(2), Variant(0)});
+      if (change == kRekey && b->Locate("K", Variant(120), {})) {
         b->Edit(), b->FieldByName("K")->SetAsInteger(20), b->Post();
       }
     }

@@ -24,6 +24,7 @@
 #include "engine/storage/expr/ExpressionChecker.h"
 #include "engine/storage/expr/ExpressionEvaluator.h"
 #include "engine/storage/expr/TExpressionParser.h"
+#include "engine/storage/index/IndexCheck.h"
 #include "engine/storage/table/FieldExpressionValues.h"
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/table/TableCheck.h"
@@ -31,6 +32,7 @@
 #include "engine/storage/values/TextCompare.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/TempDirectory.h"
+#include "tests/platform/TestFiles.h"
 
 namespace tessera {
 namespace {
@@ -1016,6 +1018,17 @@ TEST_F(FiltersTest, ComputedFieldsInTheCacheAndNullKeysOfEitherForm) {
   const TTableCheckReport report = CheckTableFiles(path);
   EXPECT_TRUE(report.ok()) << report.problems.front();
   EXPECT_EQ(report.live_records, 600u);
+  // The index file checked alone, as the dump tool does without its table.
+  const Bytes idx = mirvel_test::ReadFileBytes(path + ".IDX");
+  const TIndexCheckReport alone = CheckIndexFile(
+      idx.data(),
+      [&](uint32_t at, uint8_t* page) {
+        const size_t from = std::min<size_t>(at, idx.size());
+        const size_t to = std::min<size_t>(from + kIndexPageSize, idx.size());
+        std::fill(std::copy(idx.begin() + from, idx.begin() + to, page), page + kIndexPageSize, 0);
+      },
+      nullptr, false);
+  EXPECT_TRUE(alone.ok) << alone.problem;
 }
 
 }  // namespace
