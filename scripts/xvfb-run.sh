@@ -62,6 +62,13 @@ fi
 export DISPLAY=":$display"
 export QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY
+# The display must answer a client before anything starts on it (a loaded machine has been seen
+# to refuse the first connection).
+for _ in $(seq 50); do
+  xdotool getdisplaygeometry >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "display $DISPLAY does not answer" >&2; exit 1; }
 
 if [ "$want_wm" -eq 1 ]; then
   openbox >/dev/null 2>&1 &
