@@ -16,15 +16,16 @@
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineSession.h"
-#include "engine/storage/expr/ExpressionChecker.h"
-#include "engine/storage/expr/TExpressionParser.h"
-#include "engine/storage/table/FieldExpressionValues.h"
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/table/TableCreation.h"
+#include "tests/engine/storage/StorageTestSupport.h"
 
 namespace {
 
 using namespace tessera;
+using tessera::testing::Field;
+using tessera::testing::Index;
+using tessera::testing::ParseFilter;
 using Bytes = std::vector<uint8_t>;
 constexpr TFieldSet kSet = TFieldSet::kTable;
 enum : uint16_t { kK = 1, kS = 2, kA = 3, kM = 4 };
@@ -36,23 +37,6 @@ void Attempt(F&& f) {
     f();
   } catch (const ETesseraEngineError&) {
   }
-}
-
-TFieldDefinition Field(uint16_t number, const char* name, uint8_t type, uint8_t size = 0) {
-  TFieldDefinition d;
-  d.number = number;
-  d.name = name;
-  d.type = type;
-  d.size = size;
-  return d;
-}
-
-TIndexDescriptor Index(const char* name, std::vector<uint16_t> fields, bool unique) {
-  TIndexDescriptor x;
-  x.name = name;
-  x.unique = unique ? 1 : 0;
-  for (uint16_t f : fields) x.field_numbers[x.field_count++] = f;
-  return x;
 }
 
 void PutInt(TDataFile& t, uint16_t field, int32_t v, uint8_t* r) {
@@ -149,23 +133,6 @@ std::vector<Bytes> MakeTable() {
   return files;
 }
 
-ExpressionNodePtr FilterTree(TDataFile& t, const std::string& text) {
-  TExpressionParser parser;
-  parser.SetText(text);
-  parser.NextToken();
-  ExpressionNodePtr tree = parser.ParseExpression(4, "filter");
-  CheckExpression("filter", *tree, [&](ExpressionNode& column) {
-    for (const TFieldDefinition& f : t.TableFields()) {
-      if (f.name == column.column_name) {
-        BindColumnNode(f, column);
-        return true;
-      }
-    }
-    return false;
-  });
-  return tree;
-}
-
 // Walks the current order both ways, reading each record's memo; at most a few hundred steps.
 void Walk(TDataFile& t, uint8_t* r) {
   Attempt([&] {
@@ -209,7 +176,7 @@ void Use(TDataFile& t, uint8_t pick) {
     t.SetCurrentIndexByName("ByS");
     TFilter* filter = nullptr;
     const std::string text = "(A > " + std::to_string(pick) + ") AND (S <> 'name3')";
-    if (t.AddFilter({}, FilterTree(t, text).release(), true, false, nullptr, nullptr, &filter) !=
+    if (t.AddFilter({}, ParseFilter(t, text).release(), true, false, nullptr, nullptr, &filter) !=
         0) {
       return;
     }

@@ -181,20 +181,7 @@ class FiltersTest : public ::testing::Test {
   }
 
   static ExpressionNodePtr Parse(TDataFile& t, const std::string& text) {
-    TExpressionParser parser;
-    parser.SetText(text);
-    parser.NextToken();
-    ExpressionNodePtr tree = parser.ParseExpression(4, "filter");
-    CheckExpression("filter", *tree, [&](ExpressionNode& column) {
-      for (const TFieldDefinition& f : t.TableFields()) {
-        if (f.name == column.column_name) {
-          BindColumnNode(f, column);
-          return true;
-        }
-      }
-      return false;
-    });
-    return tree;
+    return testing::ParseFilter(t, text);
   }
 
   // Every live record as another handle reads it from the disk.
