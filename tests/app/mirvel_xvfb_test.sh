@@ -229,15 +229,20 @@ shown_and_active() {
   done
   fail "$2: the main window is not mapped and active"
 }
+# open_by_key PID WINDOW KEY NAME: presses KEY in the activated WINDOW and prints the window
+# named NAME that it opens, once that has had time to draw.
+open_by_key() {
+  timeout 5 xdotool windowactivate --sync "$2" 2>/dev/null
+  xdotool key "$3"
+  visible_window "$1" "$4" || return 1
+  sleep 0.5
+}
 # a_office PID: the office's own use of A's window, with the mouse, under the window manager.
 a_office() {
   local pid=$1 win contacts dispo box boxes zoom w icon X Y WIDTH HEIGHT SCREEN WINDOW n
   win=$(visible_window "$pid" "Gestion des messages") || fail "A's window is gone"
   # The contacts: "Nouveau", a name, "Sauver" makes a client; "Supprimer" and OK delete it.
-  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
-  xdotool key alt+c
-  contacts=$(visible_window "$pid" "Fichier des Contacts") || fail "no contacts window"
-  sleep 0.5
+  contacts=$(open_by_key "$pid" "$win" alt+c "Fichier des Contacts") || fail "no contacts window"
   click "$contacts" 54 539
   click "$contacts" 159 256
   xdotool type --delay 5 "Garage Martin"
@@ -252,10 +257,8 @@ a_office() {
   click "$contacts" 600 539
   # The availabilities: a key before "Modifier" raises an error box above the dialog, which
   # blocks it (a second click and key raise no second box); then "Modifier", a note, "Sauver".
-  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
-  xdotool key alt+d
-  dispo=$(visible_window "$pid" "Utilisateurs connect") || fail "no availabilities dialog"
-  sleep 0.5
+  dispo=$(open_by_key "$pid" "$win" alt+d "Utilisateurs connect") ||
+    fail "no availabilities dialog"
   click "$dispo" 470 108
   xdotool type "x"
   box=$(visible_window "$pid" "^Erreur$") || fail "a key before Modifier raised no box"
@@ -346,10 +349,8 @@ a_statuses() {
   # shellcheck disable=SC2034  # set by the geometry the script evaluates
   local pid=$1 win dispo users icon X Y WIDTH HEIGHT SCREEN WINDOW
   win=$(visible_window "$pid" "Gestion des messages") || fail "A's window is gone"
-  timeout 5 xdotool windowactivate --sync "$win" 2>/dev/null
-  xdotool key alt+d
-  dispo=$(visible_window "$pid" "Utilisateurs connect") || fail "no availabilities dialog"
-  sleep 0.5
+  dispo=$(open_by_key "$pid" "$win" alt+d "Utilisateurs connect") ||
+    fail "no availabilities dialog"
   import -window "$dispo" "$out/availabilities.png" 2>/dev/null
   click "$dispo" 565 359
   icon=$(tray_icon "$pid") || fail "A's icon is not in the notification area"
