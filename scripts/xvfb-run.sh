@@ -73,6 +73,14 @@ xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "display $DISPLAY does not 
 if [ "$want_wm" -eq 1 ]; then
   openbox >/dev/null 2>&1 &
   started+=($!)
+  # A window mapped while the window manager is still starting may be left unmanaged and unmapped:
+  # wait until it announces itself on the root window.
+  for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+    sleep 0.1
+  done
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" ||
+    { echo "the window manager did not start" >&2; exit 1; }
 fi
 if [ "$want_tray" -eq 1 ]; then
   trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel --height 32 \
