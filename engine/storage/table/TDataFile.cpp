@@ -160,9 +160,11 @@ void TDataFile::WriteDefinitions() {
 }
 
 // Another workstation may be between writing its records and writing its header; its length and
-// header then disagree for a moment.  Writers hold the data semaphore for the whole write, so the
-// length is compared with a header read under it.
-void TDataFile::CheckLengthUnderSemaphore() {
+// header then disagree for a moment, and its index header carries its commit mark.  Writers hold
+// the data semaphore for the whole write, so the length is compared with a header read under it
+// and the companions' headers are read under it: a handle that cached a marked index header would
+// see no change when the writer died, and write on top of its half-applied commit.
+void TDataFile::OpenUnderSemaphore() {
   const bool lock = !Exclusive() && !ReadOnlyAttribute();
   TRangeLock semaphore;
   if (lock) {
@@ -173,10 +175,22 @@ void TDataFile::CheckLengthUnderSemaphore() {
   // that passed is reported.
   if (lock) {
     const TDataHeader first = header_;
+    // A writer killed after its mark, since RecoverAtOpen looked, left length and header apart.
+    if (!InMemory() && !leave_commit_pending_) {
+      TFileHandler index;
+      index.SetFileName(index_file_.MakeFileName(TableName()));
+      if (index.Exists()) {
+        index.Open();
+        RecoverUnderSemaphore(index);
+      }
+    }
     ReadHeader();
     if (!SameStructure(first, header_)) Fail(kErrHeaderCorrupt);
   }
   if (!CheckFileLength(header_, Size())) Fail(kErrHeaderCorrupt);
+  record_cache_.Configure(header_.DataStart(), header_.RecordSize(), GetRecordBufferSize(),
+                          RecordCacheCapacity());
+  OpenCompanions();
   if (!semaphore.Unlock()) Fail(kErrLockFailure);
 }
 
@@ -296,10 +310,7 @@ void TDataFile::Open() {
     fields_in_use_ = static_cast<uint16_t>(working_fields_.size());
     computed_area_size_ = header_.StoredComputedAreaSize();
     UpdateComputedFlag();
-    CheckLengthUnderSemaphore();
-    record_cache_.Configure(header_.DataStart(), header_.RecordSize(), GetRecordBufferSize(),
-                            RecordCacheCapacity());
-    OpenCompanions();
+    OpenUnderSemaphore();
   } catch (...) {
     CloseFiles();
     ResetState();
@@ -322,12 +333,19 @@ void TDataFile::RecoverAtOpen() {
   index.Open();
   if (TCommitJournal::StoredMark(index, header_.Encrypted()) == 0) return;
   TRangeLock semaphore;
-  TRangeLock region;
   if (!Exclusive()) {
     semaphore = TRangeLock(*this, {kDataSemaphoreOffset, 1}, RegionRetry());
-    if (semaphore.Locked()) {
-      region = TRangeLock(index, {kIndexWriteRegionOffset, kIndexWriteRegionLength}, RegionRetry());
-    }
+    if (!semaphore.Locked()) Fail(kErrLockFailure);
+  }
+  RecoverUnderSemaphore(index);
+}
+
+// With the data semaphore held: a writer may have been killed after its mark since the mark was
+// last looked at, so it is looked at again under the index region.
+void TDataFile::RecoverUnderSemaphore(TFileHandler& index) {
+  TRangeLock region;
+  if (!Exclusive()) {
+    region = TRangeLock(index, {kIndexWriteRegionOffset, kIndexWriteRegionLength}, RegionRetry());
     if (!region.Locked()) Fail(kErrLockFailure);
   }
   if (leave_commit_pending_) {
@@ -337,6 +355,7 @@ void TDataFile::RecoverAtOpen() {
     }
     return;
   }
+  if (TCommitJournal::StoredMark(index, header_.Encrypted()) == 0) return;
   TFileHandler data;
   TFileHandler blob;
   recovery_at_open_ = journal_.Recover(OwnRecoveryFiles(data, index, blob), 1, header_.Encrypted());

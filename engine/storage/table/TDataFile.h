@@ -647,6 +647,7 @@ class TDataFile : public TFileHandler,
   // The exclusive handle's commits since the last one written, index pages included.
   void WriteCommittedWithPages();
   void RecoverAtOpen();
+  void RecoverUnderSemaphore(TFileHandler& index);
   std::array<TFileHandler*, 3> OwnRecoveryFiles(TFileHandler& data, TFileHandler& index,
                                                 TFileHandler& blob);
   void DropJournal() noexcept;
@@ -746,7 +747,7 @@ class TDataFile : public TFileHandler,
   void ResetState();
   void ReadDefinitions();
   void WriteDefinitions();
-  void CheckLengthUnderSemaphore();
+  void OpenUnderSemaphore();
   void DefineIndexes(const std::vector<TIndexDescriptor>& indexes);
   void OpenCompanions();
   void CheckCompanionWritable(const TFileHandler& companion) const;

@@ -74,6 +74,8 @@ class TDataFile::WriteLevel {
 
 // The record lock of the record a write changes, for the duration of the write (10258 when
 // another handle holds it); nothing when this handle holds it already, or the table lock.
+// Modify and delete take it before the write level, as an edit does: waiting for it with the
+// semaphore held would stall every writer until an editor that waits for the semaphore gave up.
 class TDataFile::RecordLock {
  public:
   RecordLock(TDataFile& table, uint32_t number) {
@@ -81,6 +83,8 @@ class TDataFile::RecordLock {
     lock_ = TRangeLock(table, {kRecordLockBase - number, 1}, table.RecordRetry());
     if (!lock_.Locked()) table.Fail(kErrRecordLocked);
   }
+  // Given back before the write level, so that the next insert finds the freed slot unlocked.
+  void Release() { lock_.Unlock(); }
 
  private:
   TRangeLock lock_;
@@ -538,9 +542,9 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
   if (Exclusive() && !deferred_commit_) CommitBeforeWrite();
-  WriteLevel level(*this);
   if (number == 0) Fail(kErrRecordNotFound);
   RecordLock record_lock(*this, number);
+  WriteLevel level(*this);
   CheckCurrentIsStill(number, sequence);
   ValidateRecord(buffer);
   SlotGuard slot_guard(index_file_);
@@ -593,9 +597,9 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   const uint32_t number = current_ != nullptr ? current_->number : 0;
   const uint32_t sequence = current_ != nullptr ? current_->Sequence() : 0;
   if (Exclusive() && !deferred_commit_) CommitBeforeWrite();
-  WriteLevel level(*this);
   if (number == 0) Fail(kErrRecordLocked);
   RecordLock record_lock(*this, number);
+  WriteLevel level(*this);
   CheckCurrentIsStill(number, sequence);
   SlotGuard slot_guard(index_file_);
   const std::vector<uint8_t> copy = current_->buffer;
@@ -653,6 +657,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   MarkHeaderChanged();
   CommitUnderStore();
   store.Commit();
+  record_lock.Release();
   // A lock this handle held on the record (an edit that ended in a delete) would keep every
   // other handle from inserting into the freed slot; the delete stands even if it is refused.
   if (HoldsRecordLock(number)) {

@@ -153,36 +153,61 @@ TEST_F(LocksTest, RecordAndTableLocksBetweenAHandleAndItsClone) {
 }
 
 // What happens to a record while a handle waits for its lock (acted out from inside the wait):
-// an edit is seen once the lock is obtained; a delete makes the lock fail and leaves it free.
+// an edit is seen once the lock is obtained; a delete makes the lock fail and leaves it free.  A
+// modify or delete that waits for an editor's lock waits without the write level, so that the
+// editor can post (the editor's short semaphore retries would otherwise fail with 10249).
 TEST_F(LocksTest, ARecordChangedWhileWaitingForItsLock) {
-  const std::string path = NewTable("R", stress::TShape::kKeyed, 5);
+  enum class Waiter { kLock, kModify, kDelete };
+  const std::string path = NewTable("R", stress::TShape::kKeyed, 8);
   TDataFile a;
   Open(a, path);
   std::unique_ptr<TDataFile> b = a.Clone();
-  for (const bool remove : {false, true}) {
-    ASSERT_TRUE(Seek(a, 30));
-    ASSERT_TRUE(Seek(*b, 30));
-    const uint32_t n = a.CurrentRecord()->number;
-    EXPECT_EQ(Field(*b, stress::kA), remove ? 77 : 3);  // cached
-    a.LockRecord(0);
-    b->SetLockTuning(TDataFile::TLockTuning{3, 3, [&](int32_t) {
-                                              if (!a.HoldsRecordLock(n)) return;
-                                              if (remove) {
-                                                a.DeleteRecord();  // gives its lock back
-                                                return;
-                                              }
-                                              std::vector<uint8_t> r(a.GetRecordBufferSize());
-                                              ASSERT_EQ(a.GetCurrentRecord(r.data()), 0);
-                                              stress::PutInt(a, stress::kA, 77, r.data());
-                                              a.ModifyRecord(r.data(), true);
-                                            }});
-    if (!remove) {
-      b->LockRecord(0);
-      EXPECT_EQ(Field(*b, stress::kA), 77);
-      b->UnlockRecord(0);
-    } else {
-      EXPECT_EQ(EngineCode([&] { b->LockRecord(0); }), kErrRecordNotFound);
-      EXPECT_FALSE(b->HoldsRecordLock(n));
+  int32_t key = 10;
+  for (const Waiter waiter : {Waiter::kLock, Waiter::kModify, Waiter::kDelete}) {
+    for (const bool remove : {false, true}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(waiter)) + (remove ? " remove" : ""));
+      key += 10;
+      ASSERT_TRUE(Seek(a, key));
+      ASSERT_TRUE(Seek(*b, key));
+      const uint32_t n = a.CurrentRecord()->number;
+      std::vector<uint8_t> record(b->GetRecordBufferSize());
+      ASSERT_EQ(b->GetCurrentRecord(record.data()), 0);  // cached before the change
+      a.LockRecord(0);
+      b->SetLockTuning(TDataFile::TLockTuning{3, 3, [&](int32_t) {
+                                                if (!a.HoldsRecordLock(n)) return;
+                                                if (remove) {
+                                                  a.DeleteRecord();  // gives its lock back
+                                                  return;
+                                                }
+                                                std::vector<uint8_t> r(a.GetRecordBufferSize());
+                                                ASSERT_EQ(a.GetCurrentRecord(r.data()), 0);
+                                                stress::PutInt(a, stress::kA, 77, r.data());
+                                                a.ModifyRecord(r.data(), true);
+                                              }});
+      const auto wait = [&] {
+        if (waiter == Waiter::kLock) b->LockRecord(0);
+        if (waiter == Waiter::kDelete) b->DeleteRecord();
+        if (waiter != Waiter::kModify) return;
+        stress::PutInt(*b, stress::kB, 5, record.data());
+        b->ModifyRecord(record.data(), true);
+      };
+      if (remove) {
+        EXPECT_EQ(EngineCode(wait), kErrRecordNotFound);
+        EXPECT_FALSE(b->HoldsRecordLock(n));
+        EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
+        continue;
+      }
+      wait();
+      EXPECT_FALSE(a.HoldsRecordLock(n));
+      if (waiter == Waiter::kLock) {
+        EXPECT_EQ(Field(*b, stress::kA), 77);
+        b->UnlockRecord(0);
+      }
+      a.RefreshFromDisk();
+      EXPECT_EQ(Seek(a, key), waiter != Waiter::kDelete);
+      if (waiter == Waiter::kModify) {
+        EXPECT_EQ(Field(a, stress::kB), 5);
+      }
       EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
     }
   }
