@@ -123,7 +123,8 @@
 // The semaphore, regions and reader bytes are tried 8192 times 3 ms apart (10249), record and
 // table locks LockRetryCount times LockWaitTime apart (10258, 10241); SetLockTuning shortens the
 // former and replaces every wait for tests.  A write also holds its slot's record lock for its
-// own duration unless the handle holds it already (or the table lock).
+// own duration unless the handle holds it already (or the table lock); a modify or delete takes
+// it before the write level, so that no writer waits for an editor with the semaphore held.
 // A handle opened exclusively or on a file nobody may write takes none of them.  ChangeCheck
 // compares the stored counters with the cached headers (index first, then data, then blob) and
 // drops what moved: the record cache, index pages, blob blocks; the cursor finds its key again.
