@@ -7,9 +7,10 @@
 //
 // Without --shape the three shapes of tools/StressTable.h run one after the other, each on a new
 // table in <dir>/table.  With --kill, N times at a random moment a random running worker is
-// killed (as a crash would end it) and replaced by a new one.  Every worker keeps the journal of
-// its writes (tools/StressTable.h) and its report in <dir>/log, never in the table's folder (the
-// workers run this program with --worker and --generation).
+// killed (as a crash would end it) and replaced by a new one; workers that all end before the
+// kills do are started again.  Every worker keeps the journal of its writes (tools/StressTable.h)
+// and its report in <dir>/log, never in the table's folder (the workers run this program with
+// --worker and --generation).
 //
 // The final check replays the journals by sequence number: every record whose insert is done and
 // whose delete is not must be there (else "lost"), no sequence number twice ("duplicated"), each
@@ -384,7 +385,17 @@ bool RunShape(const Options& o, const std::string& self) {
     for (int w = 0; w < o.procs; ++w) {
       if (!platform::WaitForProcessEnd(pids[w], 0)) running.push_back(w);
     }
-    if (running.empty()) break;
+    if (running.empty()) {
+      // Every worker finished before the kills did: a new generation goes on with the same table.
+      for (int w = 0; w < o.procs; ++w) {
+        pids[w] = StartWorker(o, self, w, ++generations[w]);
+        if (pids[w] == 0) {
+          std::fprintf(stderr, "%s: worker %d could not be started again\n", name, w);
+          return false;
+        }
+      }
+      continue;
+    }
     const int w = running[rng() % running.size()];
     if (!platform::KillProcess(pids[w])) continue;
     while (!platform::WaitForProcessEnd(pids[w], 60000)) {
