@@ -53,19 +53,20 @@ TLockRetry TDataFile::RecordRetry() const {
 
 // ---- change check -------------------------------------------------------------------------------
 
-// Index first: a moved index means the data header moved with it (every write forces all three
-// headers), and the index's own header was re-read by CheckChanged.
+// The index counter alone decides: every commit of every workstation writes the index header,
+// so a counter that did not move proves the data and blob files untouched as well, and one read
+// serves the whole check.  A failed write whose reload failed too may have left header images in
+// memory that never reached the disk, with counters another writer could meet: they are read
+// again first.
 bool TDataFile::ChangeCheck(bool reposition, bool with_blob) {
-  bool moved = false;
+  bool moved = reload_pending_;
+  ReloadIfPending();
   if (index_file_.CheckChanged()) {
     if (index_file_.StoredCommitMark() != 0) {
       RecoverPendingCommit();
       index_file_.ReadHeader();
     }
     index_file_.InvalidateCache();
-    ReadHeader();
-    moved = true;
-  } else if (ReadStoredChangeCounter(false) != header_.ChangeCounter()) {
     ReadHeader();
     moved = true;
   }
