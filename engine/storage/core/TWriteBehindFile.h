@@ -78,6 +78,7 @@ class TWriteBehindFile final : public platform::File {
     staged_bytes_ = 0;
   }
   size_t HeldBytes() const { return held_bytes_; }
+  bool HasStaged() const { return !staged_.empty(); }
   const Pieces& Held() const { return pieces_; }
   // The file beneath, for the journal that writes the held bytes itself.
   platform::File& Beneath() { return *file_; }
