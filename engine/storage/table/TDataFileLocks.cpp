@@ -73,7 +73,9 @@ bool TDataFile::ChangeCheck(bool reposition, bool with_blob) {
   bool blob_moved = false;
   if (blob_file_ != nullptr) {
     if (with_blob) {
-      blob_moved = BlobChangeCheck();
+      // A blob file that changed moved the index counter too: unless that happened since the
+      // last look at the blob counter, there is nothing to read.
+      if (moved || blob_unchecked_) blob_moved = BlobChangeCheck();
     } else if (moved) {
       blob_file_->InvalidateCache();
       blob_unchecked_ = true;
@@ -132,7 +134,7 @@ bool TDataFile::TakeTransientRead(bool reposition, bool with_blob) {
     // and data files cannot have moved since their check, while the index byte is held.
     if (!with_blob || blob_file_ == nullptr || blob_file_->ReadLockHeld()) return false;
     if (!blob_file_->ReadLock()) Fail(kErrLockFailure);
-    return BlobChangeCheck();
+    return blob_unchecked_ && BlobChangeCheck();
   }
   if (!TakeReaderBytes(with_blob)) Fail(kErrLockFailure);
   transient_read_ = true;
