@@ -43,6 +43,11 @@ struct FileFaults {
   int64_t stop_after = -1;
   mutable int64_t failed = 0;
   mutable int64_t writes = 0;
+  // Reads, lock attempts and unlocks that reached the wrapper: what a test counts to see how many
+  // calls (round trips on a network share) an operation costs.
+  mutable int64_t reads = 0;
+  mutable int64_t locks = 0;
+  mutable int64_t unlocks = 0;
 };
 
 class FaultyFile final : public File {
@@ -57,6 +62,7 @@ class FaultyFile final : public File {
   OsError Sync() override;
   OsError Lock(uint64_t offset, uint64_t length) override;
   OsError Unlock(uint64_t offset, uint64_t length) override {
+    ++faults_->unlocks;
     return file_->Unlock(offset, length);
   }
 
