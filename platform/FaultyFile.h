@@ -65,6 +65,13 @@ class FaultyFile final : public File {
     ++faults_->unlocks;
     return file_->Unlock(offset, length);
   }
+  // One call, unless the file beneath declines it (the two unlocks that follow are counted).
+  OsError UnlockPair(uint64_t offset, uint64_t length, uint64_t second_offset,
+                     uint64_t second_length) override {
+    const OsError error = file_->UnlockPair(offset, length, second_offset, second_length);
+    if (error != kErrorNotSupported) ++faults_->unlocks;
+    return error;
+  }
 
  private:
   bool Intercepted(int64_t end, size_t count, size_t* done, OsError* answer) const;

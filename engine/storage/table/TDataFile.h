@@ -124,7 +124,9 @@
 // table locks LockRetryCount times LockWaitTime apart (10258, 10241); SetLockTuning shortens the
 // former and replaces every wait for tests.  A write also holds its slot's record lock for its
 // own duration unless the handle holds it already (or the table lock); a modify or delete takes
-// it before the write level, so that no writer waits for an editor with the semaphore held.
+// it before the write level, so that no writer waits for an editor with the semaphore held.  It
+// goes back with the semaphore, in one unlock call over both when the handle holds no other lock
+// between them (platform::OsFile::UnlockPair).
 // A handle opened exclusively or on a file nobody may write takes none of them.  Counters: every
 // commit writes the index header, and the data or blob header when it writes in that file (so
 // the data counter moves with every changed row, and the blob counter with every changed block).
@@ -581,7 +583,8 @@ class TDataFile : public TFileHandler,
   bool ReleaseReaderBytes();
   // False when skipped (exclusive, without locks, held already).
   bool TakeWriteLevel();
-  void ReleaseWriteLevel();
+  // With `record`, the write's record lock is given back along with the semaphore.
+  void ReleaseWriteLevel(TRangeLock* record = nullptr);
   void ReleaseAllLocks() noexcept;
   bool ChangeCheck(bool reposition, bool with_blob = true);
   // The blob counter against the cached header; a move drops the blob cache.  True when moved.

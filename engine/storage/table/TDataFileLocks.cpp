@@ -232,10 +232,21 @@ bool TDataFile::TakeWriteLevel() {
   return true;
 }
 
-void TDataFile::ReleaseWriteLevel() {
+void TDataFile::ReleaseWriteLevel(TRangeLock* record) {
   if (!write_level_) return;
   bool released = blob_file_ == nullptr || blob_file_->WriteUnlock();
-  released = released && index_write_.Unlock() && semaphore_.Unlock();
+  released = released && index_write_.Unlock();
+  // The write's record lock lies a few bytes below the semaphore: one call gives back both, unless
+  // this handle holds another lock between them (the platform then unlocks them one by one).  A
+  // refused record lock stays with its guard; the level is released once the semaphore is.
+  if (released) {
+    if (record != nullptr) {
+      TRangeLock::UnlockPair(semaphore_, *record);
+    } else {
+      semaphore_.Unlock();
+    }
+    released = !semaphore_.Locked();
+  }
   if (!released) Fail(kErrLockFailure);
   write_level_ = false;
   if (held_read_ || transient_read_) {

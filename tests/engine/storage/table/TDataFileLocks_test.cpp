@@ -179,6 +179,7 @@ TEST_F(LocksTest, FileCallsPerOperation) {
     if (memo != nullptr) stress::CloseMemo(t, record.data());
   };
   for (int k = 10; k <= 200; k += 10) ASSERT_TRUE(Seek(t, k));
+  uint32_t held = 0;
 
   struct Calls {
     int64_t reads, writes, locks, unlocks;
@@ -190,15 +191,15 @@ TEST_F(LocksTest, FileCallsPerOperation) {
     Calls calls;
   };
   // Levels: the index and blob reader bytes; or the record's lock, then the write level's
-  // semaphore, index region and blob region.  Check: the index counter alone, which every commit
-  // moves.  Commit: journal, mark, the pieces in place (records, blocks, index pages, the data and
+  // semaphore, index region and blob region, given back in three calls (the record's lock with
+  // the semaphore).  Check: the index counter alone, which every commit moves.  Commit: journal, mark, the pieces in place (records, blocks, index pages, the data and
   // blob headers of a file written), the index header clearing the mark.
   const Case cases[] = {
       {"find, cached", [] {}, [&] { ASSERT_TRUE(Seek(t, 70)); }, {1, 0, 2, 2}},
       // Record, data header and index header are the pieces; the blob header stays.
-      {"modify, memo kept", [&] { edit(150); }, [&] { post(nullptr, false); }, {1, 5, 4, 4}},
+      {"modify, memo kept", [&] { edit(150); }, [&] { post(nullptr, false); }, {1, 5, 4, 3}},
       // The memo opens under a read level of its own; then block and blob header too.
-      {"modify with memo", [&] { edit(160); }, [&] { post("new text", false); }, {2, 7, 6, 6}},
+      {"modify with memo", [&] { edit(160); }, [&] { post("new text", false); }, {2, 7, 6, 5}},
       // Record, block, the three headers and the index page.
       {"insert with memo",
        [&] {
@@ -209,15 +210,30 @@ TEST_F(LocksTest, FileCallsPerOperation) {
          stress::PutInt(t, stress::kK, 5, record.data());
        },
        [&] { post("memo", true); },
-       {2, 8, 6, 6}},
+       {2, 8, 6, 5}},
       // Record, data header, the index pages in one run; the record had no memo.
-      {"delete", [&] { ASSERT_TRUE(Seek(t, 90)); }, [&] { t.DeleteRecord(); }, {1, 6, 4, 4}},
+      {"delete", [&] { ASSERT_TRUE(Seek(t, 90)); }, [&] { t.DeleteRecord(); }, {1, 6, 4, 3}},
+      // A record lock the handle holds lies between the write's and the semaphore: one by one,
+      // so that it stays held.
+      {"modify beside a held lock",
+       [&] {
+         ASSERT_TRUE(Seek(t, 10));
+         t.LockRecord(0);
+         held = t.CurrentRecord()->number;
+         edit(170);
+       },
+       [&] {
+         post(nullptr, false);
+         EXPECT_FALSE(Free(path + ".DAT", kRecordLockBase - held, 1));
+       },
+       {1, 5, 4, 4}},
       // Another handle's commit moved the index counter: index header, data header and blob
-      // counter read again, the index page and the record come from the disk.
+      // counter read again; the index page, the current record (the cursor finds its key again)
+      // and the record sought come from the disk.
       {"find after another's insert",
        [&] { Insert(other, 1000, 0, 0); },
        [&] { ASSERT_TRUE(Seek(t, 110)); },
-       {6, 0, 2, 2}},
+       {7, 0, 2, 2}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
