@@ -12,6 +12,7 @@ FaultyFile::FaultyFile(std::unique_ptr<File> file, std::shared_ptr<const FileFau
 }
 
 OsError FaultyFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) {
+  ++faults_->reads;
   if (faults_->read_error != kErrorSuccess) {
     *done = 0;
     return faults_->read_error;
@@ -67,6 +68,7 @@ OsError FaultyFile::Sync() {
 }
 
 OsError FaultyFile::Lock(uint64_t offset, uint64_t length) {
+  ++faults_->locks;
   if (faults_->refuse_locks) return kErrorLockViolation;
   return file_->Lock(offset, length);
 }

@@ -43,6 +43,11 @@ struct FileFaults {
   int64_t stop_after = -1;
   mutable int64_t failed = 0;
   mutable int64_t writes = 0;
+  // Reads, lock attempts and unlocks that reached the wrapper: what a test counts to see how many
+  // calls (round trips on a network share) an operation costs.
+  mutable int64_t reads = 0;
+  mutable int64_t locks = 0;
+  mutable int64_t unlocks = 0;
 };
 
 class FaultyFile final : public File {
@@ -57,7 +62,15 @@ class FaultyFile final : public File {
   OsError Sync() override;
   OsError Lock(uint64_t offset, uint64_t length) override;
   OsError Unlock(uint64_t offset, uint64_t length) override {
+    ++faults_->unlocks;
     return file_->Unlock(offset, length);
+  }
+  // One call, unless the file beneath declines it (the two unlocks that follow are counted).
+  OsError UnlockPair(uint64_t offset, uint64_t length, uint64_t second_offset,
+                     uint64_t second_length) override {
+    const OsError error = file_->UnlockPair(offset, length, second_offset, second_length);
+    if (error != kErrorNotSupported) ++faults_->unlocks;
+    return error;
   }
 
  private:

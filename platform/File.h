@@ -59,6 +59,12 @@ class File {
   virtual OsError Lock(uint64_t offset, uint64_t length) = 0;
   // Releases exactly a range that was locked; anything else fails with 158.
   virtual OsError Unlock(uint64_t offset, uint64_t length) = 0;
+  // Releases two locked ranges in one call, or answers 50 (not supported) having released
+  // nothing, and the caller unlocks them one by one.  Any other failure releases neither.
+  virtual OsError UnlockPair(uint64_t /*offset*/, uint64_t /*length*/, uint64_t /*second_offset*/,
+                             uint64_t /*second_length*/) {
+    return kErrorNotSupported;
+  }
 };
 
 }  // namespace platform

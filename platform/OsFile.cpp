@@ -308,6 +308,33 @@ OsError OsFile::Unlock(uint64_t offset, uint64_t length) {
   return kErrorSuccess;
 }
 
+OsError OsFile::UnlockPair(uint64_t offset, uint64_t length, uint64_t second_offset,
+                           uint64_t second_length) {
+  if (!IsOpen()) return kErrorInvalidHandle;
+  auto listed = [&](uint64_t o, uint64_t l) {
+    return std::find_if(held_.begin(), held_.end(),
+                        [&](const Range& r) { return r.offset == o && r.length == l; });
+  };
+  const auto first = listed(offset, length);
+  const auto second = listed(second_offset, second_length);
+  if (first == held_.end() || second == held_.end() || first == second) return kErrorNotLocked;
+  const uint64_t from = std::min(offset, second_offset);
+  const uint64_t to = std::max(offset + length, second_offset + second_length);
+  const bool alone = std::none_of(held_.begin(), held_.end(), [&](const Range& r) {
+    return &r != &*first && &r != &*second && r.offset < to && from < r.offset + r.length;
+  });
+  if (!alone) return kErrorNotSupported;
+  const int err = SetOfdLock(fd_, F_UNLCK, from, to - from);
+  if (err != 0) return ErrnoToOsError(err);
+  held_.erase(std::remove_if(held_.begin(), held_.end(),
+                             [&](const Range& r) {
+                               return (r.offset == offset && r.length == length) ||
+                                      (r.offset == second_offset && r.length == second_length);
+                             }),
+              held_.end());
+  return kErrorSuccess;
+}
+
 bool FileExists(const std::string& path) {
   struct stat st;
   return stat(ResolveFileName(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);

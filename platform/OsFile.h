@@ -128,6 +128,11 @@ class OsFile final : public File {
   OsError Lock(uint64_t offset, uint64_t length) override;
   // Releases exactly a range this handle holds; anything else fails with 158.
   OsError Unlock(uint64_t offset, uint64_t length) override;
+  // One call over the span from the lower range to the end of the higher, when this handle holds
+  // nothing else inside it: an unlock covering bytes that are not held leaves them as they are.
+  // Otherwise 50, so that no other range of this handle is given back.
+  OsError UnlockPair(uint64_t offset, uint64_t length, uint64_t second_offset,
+                     uint64_t second_length) override;
 
  private:
   struct Range {

@@ -187,15 +187,6 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
     if (files[i] == nullptr || !files[i]->IsOpen() || files[i]->WriteBehind() == nullptr) continue;
     Part& part = parts[i];
     part.layer = files[i]->WriteBehind();
-    if (part.layer->Held().empty()) continue;
-    // Bytes past the committed headers are nobody's: a length short of the file's own treats
-    // them as new, which costs nothing.
-    part.old_size = i < lengths.size() ? lengths[i] : -1;
-    if (part.old_size < 0 &&
-        part.layer->Beneath().GetSize(&part.old_size) != platform::kErrorSuccess) {
-      FailOn(*files[i], kErrWriteFailure);
-    }
-    part.new_size = part.old_size;
     for (const auto& [offset, bytes] : part.layer->Held()) {
       image_size += kPieceHeaderSize + bytes.size();
       ++piece_count;
@@ -204,6 +195,20 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
     }
   }
   if (!any) return;
+  // Every file gets its true lengths, also one the commit leaves alone: the recovery cuts each
+  // file to its length after, the undo of a refused append to its length before.  Bytes past the
+  // committed headers are nobody's: a length short of the file's own treats them as new, which
+  // costs nothing.
+  for (size_t i = 0; i < files.size(); ++i) {
+    Part& part = parts[i];
+    if (part.layer == nullptr) continue;
+    part.old_size = i < lengths.size() ? lengths[i] : -1;
+    if (part.old_size < 0 &&
+        part.layer->Beneath().GetSize(&part.old_size) != platform::kErrorSuccess) {
+      FailOn(*files[i], kErrWriteFailure);
+    }
+    part.new_size = std::max(part.new_size, part.old_size);
+  }
   if (parts[marked].layer == nullptr) FailOn(*files[marked], kErrWriteFailure);
   // A new journal and mark never go over a commit that is not complete.
   if (pending_) Recover(files, marked, enciphered);
@@ -367,8 +372,10 @@ TRecovery TCommitJournal::Recover(std::span<TFileHandler* const> files, size_t m
       in += count;
     }
     for (size_t i = 0; i < files.size(); ++i) {
-      if (files[i] == nullptr) continue;
       const int64_t length = cl::GetU32LE(image.data() + kHeaderSize + i * kFileEntrySize + 4);
+      // No table file is empty after a commit: a zero is a file the commit did not write, as
+      // journals of earlier builds recorded it, and is left as it is.
+      if (files[i] == nullptr || length == 0) continue;
       platform::File& disk = files[i]->Disk();
       int64_t size = 0;
       if (disk.GetSize(&size) != platform::kErrorSuccess ||

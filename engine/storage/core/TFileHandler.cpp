@@ -314,6 +314,12 @@ bool TFileHandler::Lock(uint32_t offset, uint32_t length, bool lock) {
   return error == platform::kErrorSuccess;
 }
 
+platform::OsError TFileHandler::UnlockPair(uint32_t offset, uint32_t length, uint32_t second_offset,
+                                           uint32_t second_length) {
+  if (exclusive_ || !file_) return platform::kErrorNotSupported;  // as Lock answers them
+  return file_->UnlockPair(offset, length, second_offset, second_length);
+}
+
 void TFileHandler::BusyWait(int32_t milliseconds) { platform::WaitMoreThan(milliseconds); }
 
 void TFileHandler::SetInMemory(bool value) {

@@ -96,6 +96,10 @@ class TFileHandler {
   // One attempt at locking (or unlocking) a byte range; True on success.  An exclusive handler
   // always succeeds without taking any lock.
   bool Lock(uint32_t offset, uint32_t length, bool lock);
+  // Unlocks two ranges in one call where the file can (platform::File::UnlockPair: 50 when it
+  // cannot, nothing released).
+  platform::OsError UnlockPair(uint32_t offset, uint32_t length, uint32_t second_offset,
+                               uint32_t second_length);
   // Waits strictly more than `milliseconds` (between lock attempts).
   void BusyWait(int32_t milliseconds);
 

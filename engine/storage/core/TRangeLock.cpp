@@ -57,4 +57,19 @@ bool TRangeLock::Unlock() {
   return true;
 }
 
+bool TRangeLock::UnlockPair(TRangeLock& first, TRangeLock& second) {
+  const platform::OsError error =
+      first.file_ != nullptr && first.file_ == second.file_
+          ? first.file_->UnlockPair(first.range_.offset, first.range_.length, second.range_.offset,
+                                    second.range_.length)
+          : platform::kErrorNotSupported;
+  if (error == platform::kErrorSuccess) {
+    first.file_ = second.file_ = nullptr;
+    return true;
+  }
+  if (error != platform::kErrorNotSupported) return false;
+  const bool released = first.Unlock();
+  return second.Unlock() && released;
+}
+
 }  // namespace tessera

@@ -67,6 +67,9 @@ class TRangeLock {
 
   // Gives the range back; True when it was accepted or nothing was held.  A refusal keeps it held.
   bool Unlock();
+  // Gives back both guards' ranges, in one call when both are held on one file that can; as
+  // Unlock for each otherwise.  True when both went; a refused range stays held.
+  static bool UnlockPair(TRangeLock& first, TRangeLock& second);
   // Drops the claim without unlocking: the file's close has released the range.
   void Forget() { file_ = nullptr; }
 

@@ -57,6 +57,10 @@ class TWriteBehindFile final : public platform::File {
   platform::OsError Unlock(uint64_t offset, uint64_t length) override {
     return file_->Unlock(offset, length);
   }
+  platform::OsError UnlockPair(uint64_t offset, uint64_t length, uint64_t second_offset,
+                               uint64_t second_length) override {
+    return file_->UnlockPair(offset, length, second_offset, second_length);
+  }
 
   // Writes every held byte to the file beneath, in runs of adjacent pieces; on failure the
   // pieces not yet written stay held and the error comes back.
@@ -78,6 +82,7 @@ class TWriteBehindFile final : public platform::File {
     staged_bytes_ = 0;
   }
   size_t HeldBytes() const { return held_bytes_; }
+  bool HasStaged() const { return !staged_.empty(); }
   const Pieces& Held() const { return pieces_; }
   // The file beneath, for the journal that writes the held bytes itself.
   platform::File& Beneath() { return *file_; }

@@ -610,11 +610,20 @@ void TDataFile::CommitTransaction(bool resize_caches, bool force_headers, bool f
   WriteCommitted();
 }
 
+// Other workstations learn of every commit from the index counter, which each commit moves; the
+// data counter tells them (and the application's polls) that rows changed, the blob counter that
+// cached blocks are stale.  A file the commit leaves alone keeps its header and its counter: the
+// write would change nothing any reader looks at.
+bool TDataFile::ForcesHeader(const TFileHandler& file) const {
+  const TWriteBehindFile* layer = file.WriteBehind();
+  return Exclusive() || layer == nullptr || !layer->Staging() || layer->HasStaged();
+}
+
 void TDataFile::CommitParts(bool resize_caches, bool force_headers, bool force_index_header,
                             bool index_pages) {
   if (ReadOnly()) return;
   record_cache_.FlushDirty();
-  WriteHeader(force_headers);
+  WriteHeader(force_headers && ForcesHeader(*this));
   if (resize_caches) record_cache_.Shrink();
   if (index_file_.IsOpen()) {
     if (index_pages) index_file_.WriteDirtyPages();
@@ -622,7 +631,7 @@ void TDataFile::CommitParts(bool resize_caches, bool force_headers, bool force_i
   }
   if (blob_file_ && blob_file_->IsOpen()) {
     blob_file_->FlushDirtyBlocks();
-    blob_file_->WriteHeader(force_headers);
+    blob_file_->WriteHeader(force_headers && ForcesHeader(*blob_file_));
     if (resize_caches) blob_file_->ShrinkCache();
   }
 }

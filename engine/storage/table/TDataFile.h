@@ -124,18 +124,24 @@
 // table locks LockRetryCount times LockWaitTime apart (10258, 10241); SetLockTuning shortens the
 // former and replaces every wait for tests.  A write also holds its slot's record lock for its
 // own duration unless the handle holds it already (or the table lock); a modify or delete takes
-// it before the write level, so that no writer waits for an editor with the semaphore held.
-// A handle opened exclusively or on a file nobody may write takes none of them.  ChangeCheck
-// compares the stored counters with the cached headers (index first, then data, then blob) and
-// drops what moved: the record cache, index pages, blob blocks; the cursor finds its key again.
+// it before the write level, so that no writer waits for an editor with the semaphore held.  It
+// goes back with the semaphore, in one unlock call over both when the handle holds no other lock
+// between them (platform::OsFile::UnlockPair).
+// A handle opened exclusively or on a file nobody may write takes none of them.  Counters: every
+// commit writes the index header, and the data or blob header when it writes in that file (so
+// the data counter moves with every changed row, and the blob counter with every changed block).
+// ChangeCheck reads the index counter alone (with the commit mark in the same read): unmoved, it
+// proves all three files unchanged; moved, the data header is read again, and the blob counter
+// compared when the level has the blob byte.  What moved is dropped: the record cache, index
+// pages, blob blocks; the cursor finds its key again.
 // Reads from cached data take no lock, so another process's change is seen when the handle next
 // reads from disk, on RefreshFromDisk, or at every cursor operation with StrictChangeDetection.
 // A transient level taken to read records or index pages leaves the blob reader byte and counter
 // until the operation first reads a block (TakeBlobReadLevel), which most reads never do.  No
 // other process can tell: every writer takes the index region, which the index reader byte
-// excludes, before the blob region, and nothing takes the blob region alone.  When the index or
-// data counter moved meanwhile, the blob cache is dropped at once and the blob header is read
-// again before the next value is opened (blob_unchecked_): every write moves all three counters.
+// excludes, before the blob region, and nothing takes the blob region alone.  When the index
+// counter moved meanwhile, the blob cache is dropped at once and the blob header is read again
+// before the next value is opened (blob_unchecked_).
 // Close releases in the order: commit, held read, table, record locks (last first), transient,
 // write.
 //
@@ -577,7 +583,8 @@ class TDataFile : public TFileHandler,
   bool ReleaseReaderBytes();
   // False when skipped (exclusive, without locks, held already).
   bool TakeWriteLevel();
-  void ReleaseWriteLevel();
+  // With `record`, the write's record lock is given back along with the semaphore.
+  void ReleaseWriteLevel(TRangeLock* record = nullptr);
   void ReleaseAllLocks() noexcept;
   bool ChangeCheck(bool reposition, bool with_blob = true);
   // The blob counter against the cached header; a move drops the blob cache.  True when moved.
@@ -630,8 +637,13 @@ class TDataFile : public TFileHandler,
   // succeeded (AbandonStore rolls it back).
   void BeginStore();
   void EndStore();
+  // `force_headers` writes the data and blob headers of a shared commit only for a file the
+  // commit writes (see ForcesHeader); the index header, forced, goes with every commit.
   void CommitParts(bool resize_caches, bool force_headers, bool force_index_header,
                    bool index_pages);
+  // Whether a forced header of `file` is written: always on an exclusive handle or a file
+  // without staged writes to tell; on a shared commit only when the commit staged bytes in it.
+  bool ForcesHeader(const TFileHandler& file) const;
 
   // ---- the commit journal (TDataFile.cpp) ----
   // The table's files in the journal's order: .DAT, .IDX (the marked one), .BLB (or nullptr).

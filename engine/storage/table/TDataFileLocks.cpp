@@ -53,10 +53,14 @@ TLockRetry TDataFile::RecordRetry() const {
 
 // ---- change check -------------------------------------------------------------------------------
 
-// Index first: a moved index means the data header moved with it (every write forces all three
-// headers), and the index's own header was re-read by CheckChanged.
+// The index counter alone decides: every commit of every workstation writes the index header,
+// so a counter that did not move proves the data and blob files untouched as well, and one read
+// serves the whole check.  A failed write whose reload failed too may have left header images in
+// memory that never reached the disk, with counters another writer could meet: they are read
+// again first.
 bool TDataFile::ChangeCheck(bool reposition, bool with_blob) {
-  bool moved = false;
+  bool moved = reload_pending_;
+  ReloadIfPending();
   if (index_file_.CheckChanged()) {
     if (index_file_.StoredCommitMark() != 0) {
       RecoverPendingCommit();
@@ -65,14 +69,13 @@ bool TDataFile::ChangeCheck(bool reposition, bool with_blob) {
     index_file_.InvalidateCache();
     ReadHeader();
     moved = true;
-  } else if (ReadStoredChangeCounter(false) != header_.ChangeCounter()) {
-    ReadHeader();
-    moved = true;
   }
   bool blob_moved = false;
   if (blob_file_ != nullptr) {
     if (with_blob) {
-      blob_moved = BlobChangeCheck();
+      // A blob file that changed moved the index counter too: unless that happened since the
+      // last look at the blob counter, there is nothing to read.
+      if (moved || blob_unchecked_) blob_moved = BlobChangeCheck();
     } else if (moved) {
       blob_file_->InvalidateCache();
       blob_unchecked_ = true;
@@ -131,7 +134,7 @@ bool TDataFile::TakeTransientRead(bool reposition, bool with_blob) {
     // and data files cannot have moved since their check, while the index byte is held.
     if (!with_blob || blob_file_ == nullptr || blob_file_->ReadLockHeld()) return false;
     if (!blob_file_->ReadLock()) Fail(kErrLockFailure);
-    return BlobChangeCheck();
+    return blob_unchecked_ && BlobChangeCheck();
   }
   if (!TakeReaderBytes(with_blob)) Fail(kErrLockFailure);
   transient_read_ = true;
@@ -229,10 +232,21 @@ bool TDataFile::TakeWriteLevel() {
   return true;
 }
 
-void TDataFile::ReleaseWriteLevel() {
+void TDataFile::ReleaseWriteLevel(TRangeLock* record) {
   if (!write_level_) return;
   bool released = blob_file_ == nullptr || blob_file_->WriteUnlock();
-  released = released && index_write_.Unlock() && semaphore_.Unlock();
+  released = released && index_write_.Unlock();
+  // The write's record lock lies a few bytes below the semaphore: one call gives back both, unless
+  // this handle holds another lock between them (the platform then unlocks them one by one).  A
+  // refused record lock stays with its guard; the level is released once the semaphore is.
+  if (released) {
+    if (record != nullptr) {
+      TRangeLock::UnlockPair(semaphore_, *record);
+    } else {
+      semaphore_.Unlock();
+    }
+    released = !semaphore_.Locked();
+  }
   if (!released) Fail(kErrLockFailure);
   write_level_ = false;
   if (held_read_ || transient_read_) {

@@ -59,7 +59,7 @@ class TDataFile::WriteLevel {
   ~WriteLevel() {
     if (!taken_) return;
     try {
-      table_.ReleaseWriteLevel();
+      table_.ReleaseWriteLevel(&record_);
     } catch (...) {
       // A refused release keeps its guard held; the next write or the close gives it back.
     }
@@ -67,9 +67,13 @@ class TDataFile::WriteLevel {
   WriteLevel(const WriteLevel&) = delete;
   WriteLevel& operator=(const WriteLevel&) = delete;
 
+  // The record lock of this write goes back with the semaphore (ReleaseWriteLevel).
+  void Adopt(RecordLock& lock);
+
  private:
   TDataFile& table_;
   bool taken_ = false;
+  TRangeLock record_;  // declared last: given back, when the release did not, before the rest
 };
 
 // The record lock of the record a write changes, for the duration of the write (10258 when
@@ -83,12 +87,15 @@ class TDataFile::RecordLock {
     lock_ = TRangeLock(table, {kRecordLockBase - number, 1}, table.RecordRetry());
     if (!lock_.Locked()) table.Fail(kErrRecordLocked);
   }
-  // Given back before the write level, so that the next insert finds the freed slot unlocked.
-  void Release() { lock_.Unlock(); }
+  TRangeLock& Guard() { return lock_; }
 
  private:
   TRangeLock lock_;
 };
+
+// Given back with the semaphore at the latest, so that the next insert finds a freed slot
+// unlocked.
+void TDataFile::WriteLevel::Adopt(RecordLock& lock) { record_ = std::move(lock.Guard()); }
 
 namespace {
 
@@ -471,6 +478,7 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   const bool append = slot == header_.NextRecord();
   if (append && !SlotFits(slot, header_.RecordSize())) Fail(kErrDataFileFull);
   RecordLock slot_lock(*this, slot);
+  level.Adopt(slot_lock);
   ValidateRecord(buffer);
   SlotGuard slot_guard(index_file_);
   const uint32_t sequence = NextAutoIncrement();
@@ -545,6 +553,7 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   if (number == 0) Fail(kErrRecordNotFound);
   RecordLock record_lock(*this, number);
   WriteLevel level(*this);
+  level.Adopt(record_lock);
   CheckCurrentIsStill(number, sequence);
   ValidateRecord(buffer);
   SlotGuard slot_guard(index_file_);
@@ -600,6 +609,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   if (number == 0) Fail(kErrRecordLocked);
   RecordLock record_lock(*this, number);
   WriteLevel level(*this);
+  level.Adopt(record_lock);
   CheckCurrentIsStill(number, sequence);
   SlotGuard slot_guard(index_file_);
   const std::vector<uint8_t> copy = current_->buffer;
@@ -657,7 +667,6 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   MarkHeaderChanged();
   CommitUnderStore();
   store.Commit();
-  record_lock.Release();
   // A lock this handle held on the record (an edit that ended in a delete) would keep every
   // other handle from inserting into the freed slot; the delete stands even if it is refused.
   if (HoldsRecordLock(number)) {

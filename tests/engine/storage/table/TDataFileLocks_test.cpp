@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "engine/storage/table/TDataFile.h"
 #include "engine/storage/table/TableCheck.h"
 #include "engine/storage/table/TableCreation.h"
+#include "platform/FaultyFile.h"
 #include "platform/OsFile.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/LockHelperClient.h"
@@ -150,6 +152,98 @@ TEST_F(LocksTest, RecordAndTableLocksBetweenAHandleAndItsClone) {
   EXPECT_EQ(EngineCode([&] { b->UnlockRecord(n); }), kErrCannotUnlock);
   a.Close();  // releases the record lock
   EXPECT_TRUE(Free(path + ".DAT", 0x7FFFFFFE - n, 1));
+}
+
+// The file calls one operation of a shared handle makes, counted where they leave the engine
+// (each is a round trip on a network share), so that a change of the protocol's cost shows here
+// without timing noise.  The table's pages are cached first; every row names its calls.
+TEST_F(LocksTest, FileCallsPerOperation) {
+  const std::string path = NewTable("Calls", stress::TShape::kMemo, 20);
+  auto faults = std::make_shared<platform::FileFaults>();
+  TDataFile t, other;
+  t.InjectFaults(faults);
+  t.SetStrictChangeDetection(true);  // every cursor operation checks, as a find from disk does
+  Open(t, path);
+  Open(other, path);
+  std::vector<uint8_t> record(t.GetRecordBufferSize());
+  auto edit = [&](int32_t k) {
+    ASSERT_TRUE(Seek(t, k));
+    ASSERT_EQ(t.GetCurrentRecord(record.data()), 0);
+    stress::PutInt(t, stress::kA, -k, record.data());
+  };
+  auto post = [&](const char* memo, bool insert) {
+    if (memo != nullptr) {
+      ASSERT_EQ(stress::SetMemo(t, memo, record.data()), 0);
+    }
+    insert ? t.InsertRecord(record.data()) : t.ModifyRecord(record.data());
+    if (memo != nullptr) stress::CloseMemo(t, record.data());
+  };
+  for (int k = 10; k <= 200; k += 10) ASSERT_TRUE(Seek(t, k));
+  uint32_t held = 0;
+
+  struct Calls {
+    int64_t reads, writes, locks, unlocks;
+    bool operator==(const Calls&) const = default;
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> before, operation;  // `before` is not counted
+    Calls calls;
+  };
+  // Levels: the index and blob reader bytes; or the record's lock, then the write level's
+  // semaphore, index region and blob region, given back in three calls (the record's lock with
+  // the semaphore).  Check: the index counter alone, which every commit moves.  Commit: journal, mark, the pieces in place (records, blocks, index pages, the data and
+  // blob headers of a file written), the index header clearing the mark.
+  const Case cases[] = {
+      {"find, cached", [] {}, [&] { ASSERT_TRUE(Seek(t, 70)); }, {1, 0, 2, 2}},
+      // Record, data header and index header are the pieces; the blob header stays.
+      {"modify, memo kept", [&] { edit(150); }, [&] { post(nullptr, false); }, {1, 5, 4, 3}},
+      // The memo opens under a read level of its own; then block and blob header too.
+      {"modify with memo", [&] { edit(160); }, [&] { post("new text", false); }, {2, 7, 6, 5}},
+      // Record, block, the three headers and the index page.
+      {"insert with memo",
+       [&] {
+         t.ApplyFieldDefaults(record.data());
+         stress::PutInt(t, stress::kK, 4, record.data());
+         post("memo", true);  // the first insert reads the pages it needs
+         t.ApplyFieldDefaults(record.data());
+         stress::PutInt(t, stress::kK, 5, record.data());
+       },
+       [&] { post("memo", true); },
+       {2, 8, 6, 5}},
+      // Record, data header, the index pages in one run; the record had no memo.
+      {"delete", [&] { ASSERT_TRUE(Seek(t, 90)); }, [&] { t.DeleteRecord(); }, {1, 6, 4, 3}},
+      // A record lock the handle holds lies between the write's and the semaphore: one by one,
+      // so that it stays held.
+      {"modify beside a held lock",
+       [&] {
+         ASSERT_TRUE(Seek(t, 10));
+         t.LockRecord(0);
+         held = t.CurrentRecord()->number;
+         edit(170);
+       },
+       [&] {
+         post(nullptr, false);
+         EXPECT_FALSE(Free(path + ".DAT", kRecordLockBase - held, 1));
+       },
+       {1, 5, 4, 4}},
+      // Another handle's commit moved the index counter: index header, data header and blob
+      // counter read again; the index page, the current record (the cursor finds its key again)
+      // and the record sought come from the disk.
+      {"find after another's insert",
+       [&] { Insert(other, 1000, 0, 0); },
+       [&] { ASSERT_TRUE(Seek(t, 110)); },
+       {7, 0, 2, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.before();
+    faults->reads = faults->writes = faults->locks = faults->unlocks = 0;
+    c.operation();
+    const Calls got{faults->reads, faults->writes, faults->locks, faults->unlocks};
+    EXPECT_EQ(got, c.calls) << "reads " << got.reads << ", writes " << got.writes << ", locks "
+                            << got.locks << ", unlocks " << got.unlocks;
+  }
 }
 
 // What happens to a record while a handle waits for its lock (acted out from inside the wait):

@@ -1345,11 +1345,12 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
     for (int i = 1; i < merge_id; ++i) delete_id(t, i);
     t.Close();
   }
-  // kLargeMemo: a memo larger than the blob cache, whose blocks leave the cache during the save.
-  enum Op { kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo };
+  // kLargeMemo: a memo larger than the blob cache, whose blocks leave the cache during the save;
+  // kNoMemo: a modify that leaves the blob file alone (its commit holds nothing of it).
+  enum Op { kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo, kNoMemo };
   const std::string work = Table("Work");
   for (const bool exclusive : {false, true}) {
-    for (const Op op : {kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo}) {
+    for (const Op op : {kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo, kNoMemo}) {
       SCOPED_TRACE(::testing::Message() << "exclusive " << exclusive << " op " << op);
       const std::string& base = op == kSplitting ? split : op == kMerging ? merge : small;
       auto write = [&](TDataFile& t) {
@@ -1358,9 +1359,13 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
         if (op == kLargeMemo) Add(t, 77, nom_of(77), 770, std::string(400000, 'L') + "end");
         if (op == kSplitting) Add(t, split_id, nom_of(split_id), split_id * 10);
         if (op == kMerging) delete_id(t, merge_id);
-        if (op == kModify || op == kDelete) {
+        if (op == kModify || op == kDelete || op == kNoMemo) {
           PutInt(t, kId, 17, buf.data());
           ASSERT_TRUE(t.SeekRecordKey(false, buf.data(), buf.data(), 0, false, 0));
+        }
+        if (op == kNoMemo) {
+          PutText(t, kNom, "Renamed", buf.data());
+          t.ModifyRecord(buf.data());
         }
         if (op == kModify) {
           PutText(t, kNom, "Changed", buf.data());
@@ -1374,7 +1379,8 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
         // An exclusive handle's commits reach the files when they are flushed (or closed).
         if (exclusive) {
           t.ReleaseAllPins();
-          t.CommitTransaction(false, true, true);
+          // As a close commits (headers only when they changed), or as a flush forces them.
+          t.CommitTransaction(false, op != kNoMemo, op != kNoMemo);
           t.PinCurrentRecord();
         }
       };
