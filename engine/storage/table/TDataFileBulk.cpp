@@ -130,6 +130,9 @@ void TDataFile::AppendRecords(uint8_t* buffers, size_t count) {
       BuildIndexTree(index_file_, index_file_.PageCache(), keys.data(), numbers.data(), count);
     }
     index_file_.Tree().BumpVersion();
+    // Records left dirty would each be passed over by every later read looking for an entry to
+    // recycle: a batch larger than the cache is read back in index order, one miss per row.
+    if (count >= record_cache_.Capacity()) FlushDirtyRecords();
     index_file_.SelectIndex(saved_slot);
     CommitUnderStore();
   } catch (...) {
