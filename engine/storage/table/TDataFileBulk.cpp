@@ -37,13 +37,14 @@ void TDataFile::AppendRecords(uint8_t* buffers, size_t count) {
     for (size_t i = 0; i < count; ++i) InsertRecord(buffers + i * size);
   };
   if (count == 0) return;
-  if (!Exclusive() || blob_file_ != nullptr || header_.NextRecord() != 1 ||
-      header_.DeletedHead() != 0 || index_file_.RecordCount() != 0 ||
+  if (!Exclusive() || blob_file_ != nullptr) return one_by_one();
+  if (!deferred_commit_) CommitBeforeWrite();
+  // The header must be what the disk holds before it is trusted to describe an empty table.
+  ReloadIfPending();
+  if (header_.NextRecord() != 1 || header_.DeletedHead() != 0 || index_file_.RecordCount() != 0 ||
       count >= std::numeric_limits<int32_t>::max() - header_.LastAutoIncrement()) {
     return one_by_one();
   }
-  if (!deferred_commit_) CommitBeforeWrite();
-  ReloadIfPending();
   const uint8_t saved_slot = index_file_.CurrentSlot();
   const TSlotSet slots = MaintainedSlots();
   TSlotSet trees = slots;
