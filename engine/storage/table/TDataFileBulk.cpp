@@ -73,21 +73,26 @@ void TDataFile::AppendRecords(uint8_t* buffers, size_t count) {
     const TKeyOrder order = index_file_.Tree().CurrentOrder();
     std::vector<uint32_t> at(count);
     std::iota(at.begin(), at.end(), 0u);
-    // Equal keys stay in record order, as inserts one by one keep them.  Rows that came in the
-    // index's order (the record order's own keys, "Sys Deleted") cost one pass.
+    // Equal keys stay in record order, as inserts one by one keep them; rows that came in the
+    // index's order cost one pass.  A sort compares every pair of neighbours it puts out, so
+    // keys that never compared equal hold no duplicate, and only then is no pass needed for it.
+    bool met_equal = false;
     const auto before = [&](uint32_t a, uint32_t b) {
-      return order.Compare(keys.data() + a * k, keys.data() + b * k, k) < 0;
+      const int r = order.Compare(keys.data() + a * k, keys.data() + b * k, k);
+      met_equal = met_equal || r == 0;
+      return r < 0;
     };
-    if (!std::is_sorted(at.begin(), at.end(), before))
+    if (!std::is_sorted(at.begin(), at.end(), before)) {
       std::stable_sort(at.begin(), at.end(), before);
-    const bool unique = slot == 0 || index_file_.IsUnique(slot);
+    }
+    const bool check_duplicates = (slot == 0 || index_file_.IsUnique(slot)) && met_equal;
     SortedKeys& out = sorted[s];
     out.slot = slot;
     out.keys.resize(count * k);
     out.numbers.resize(count);
     for (size_t i = 0; i < count; ++i) {
       const uint8_t* key = keys.data() + at[i] * k;
-      if (unique && i > 0 && order.Compare(key, out.keys.data() + (i - 1) * k, k) == 0) {
+      if (check_duplicates && i > 0 && order.Compare(key, out.keys.data() + (i - 1) * k, k) == 0) {
         index_file_.SelectIndex(saved_slot);
         return one_by_one();
       }
