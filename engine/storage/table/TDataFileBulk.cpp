@@ -1,6 +1,6 @@
 // AppendRecords: a table filled in one go (a query result) stores its rows without the per-row
-// work of InsertRecord.  The records are appended in order, so record numbers and sequence
-// numbers both count up from 1 and the "Sys Deleted" keys arrive sorted; every other index has
+// work of InsertRecord.  The records are appended in order, so record numbers (from 1) and
+// sequence numbers both count up and the "Sys Deleted" keys arrive sorted; every other index has
 // its keys sorted once and its tree built bottom up (IndexBulkBuild.h).  The whole batch is one
 // store stage: it commits as one write of an exclusive handle, and a failure abandons it all.
 #include <algorithm>
