@@ -37,6 +37,8 @@ namespace tessera {
 namespace {
 
 constexpr uint16_t kBlobCopyFailed = kErrUnknownOSError;
+// Rows of a plain result kept in memory to be stored together (AppendRecords).
+constexpr size_t kGatheredRowBytes = size_t{64} << 20;
 
 // The table lock of INSERT, UPDATE and DELETE, given back on every exit.
 class TableLockGuard {
@@ -526,6 +528,19 @@ class TQueryExecutor {
   uint16_t FillPlain() {
     TDataFile& result = *q_.result_;
     uint16_t code = 0;
+    // Without blob values or DISTINCT the rows are kept and stored together at the end, which
+    // sorts each index's keys once instead of searching the index for every row.  Past the bound
+    // the rows gathered so far are stored and the rest go one by one.
+    const bool gather = !s_.distinct && result.BlobFile() == nullptr;
+    const size_t row_size = new_row_.size();
+    std::vector<uint8_t> gathered;
+    bool stored = false;
+    auto store_gathered = [&] {
+      if (stored) return;
+      stored = true;
+      result.AppendRecords(gathered.data(), gathered.size() / row_size);
+      gathered = {};
+    };
     // The keys already stored, so that DISTINCT asks no index for each row.
     std::unordered_set<std::string> seen;
     RowLoop([&] {
@@ -535,9 +550,15 @@ class TQueryExecutor {
         CloseRowBlobs(new_row_.data());
         return;
       }
+      if (gather && !stored) {
+        gathered.insert(gathered.end(), new_row_.begin(), new_row_.end());
+        if (gathered.size() >= kGatheredRowBytes) store_gathered();
+        return;
+      }
       result.InsertRecord(new_row_.data());
       AfterRow(new_row_.data());
     });
+    if (gather && code == 0) store_gathered();
     return code;
   }
 

@@ -365,6 +365,13 @@ class TDataFile : public TFileHandler,
   // on a read-only table, 9729 for a duplicate key, 9479 when the file is full, 10258 when the
   // slot is locked by another handle; each leaves the three files and the handle as they were.
   void InsertRecord(uint8_t* buffer);
+  // Stores `count` buffers laid one after another (GetRecordBufferSize bytes each) as new records,
+  // as that many InsertRecord calls would, each buffer's +5 receiving its sequence number.  An
+  // exclusive handle on a table without rows or blob fields stores them in one store stage: the
+  // records appended, every index's keys sorted once and its tree built bottom up, no cursor kept
+  // on a record; a failure leaves the table empty.  Any other table takes them one by one
+  // (TDataFileBulk.cpp).
+  void AppendRecords(uint8_t* buffers, size_t count);
   // Overwrites the current record with `buffer` (its sequence number kept); keys that changed
   // move.  8710 when there is no current record or another writer deleted or moved it since it
   // was read; 10258 when another handle holds its record lock.  With `unlock_after` this handle's
