@@ -303,7 +303,6 @@ void TPage::Pack(uint8_t* image) {
       RaiseCorrupt();
     }
   }
-  std::memset(image, 0, kIndexPageSize);
   image[kPageType] = type_;
   cl::PutU16LE(image + kPageCount, free_ ? 0 : count_);
   cl::PutU32LE(image + kPagePrev, prev_);
@@ -352,15 +351,23 @@ void TPage::Pack(uint8_t* image) {
       cl::PutU32LE(out, ValueAt(slot));
       out += 4;
     }
+    std::memset(out, 0, static_cast<size_t>(image + kIndexPageSize - out));
+  } else {
+    std::memset(image + kPageEntries, 0, kPageEntryBytes);
   }
   if (owner_.PagesEnciphered()) EncipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
   SetDirty(false);
 }
 
 void TPage::Unpack(const uint8_t* source, bool is_new) {
-  uint8_t image[kIndexPageSize];
-  std::memcpy(image, source, kIndexPageSize);
-  if (owner_.PagesEnciphered()) DecipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
+  // Only an enciphered page needs a copy to decipher in.
+  uint8_t plain[kIndexPageSize];
+  const uint8_t* image = source;
+  if (owner_.PagesEnciphered()) {
+    std::memcpy(plain, source, kIndexPageSize);
+    DecipherBuffer(plain, kIndexPageSize, kDataKeyA, kDataKeyB);
+    image = plain;
+  }
   Clear();
   const uint8_t type = image[kPageType];
   if (type > kPageRootLeaf) RaiseCorrupt();

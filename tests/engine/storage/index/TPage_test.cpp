@@ -154,7 +154,7 @@ TEST(TPage, PackMatchesReferenceAndUnpackRestoresEveryMode) {
           page.SetNext(12288);
           const Filled f = FillLeaf(page, rng, 100000);
           ASSERT_FALSE(f.keys.empty());
-          Image image(kIndexPageSize);
+          Image image(kIndexPageSize, 0xA5);  // Pack lays down every byte
           page.Pack(image.data());
           ASSERT_EQ(image, ReferenceLeaf(mode, k, suffix, kPageLeaf, 8192, 12288, f.keys, f.recs))
               << "mode " << int(mode) << " K " << k << " suffix " << suffix;
@@ -167,7 +167,7 @@ TEST(TPage, PackMatchesReferenceAndUnpackRestoresEveryMode) {
           EXPECT_EQ(back.Prev(), 8192u);
           EXPECT_EQ(back.Next(), 12288u);
           EXPECT_EQ(back.BytesInUse(), mode == 0 ? 0u : uint32_t(image[11] | image[12] << 8));
-          Image again(kIndexPageSize);
+          Image again(kIndexPageSize, 0x5A);
           back.Pack(again.data());
           ASSERT_EQ(again, image);
         }
@@ -231,7 +231,7 @@ TEST(TPage, InnerPageLayoutByHand) {
   page.SetCurrentValue(0x3000);
   page.SetCurrentSubtreeCount(0x01020304);
   EXPECT_EQ(page.TotalCount(), 7u + 0x01020304u);
-  Image image(kIndexPageSize);
+  Image image(kIndexPageSize, 0xA5);
   page.Pack(image.data());
   // clang-format off
   const Image expect_head = {
@@ -326,7 +326,7 @@ TEST(TPage, FreePageKeepsOnlyItsChainLink) {
   page.InsertAfterCurrent(key);
   page.SetFree(true);
   page.SetNext(3 * 4096);
-  Image image(kIndexPageSize);
+  Image image(kIndexPageSize, 0xA5);
   page.Pack(image.data());
   const Image expect = {2, 0, 0, 0, 0, 0, 0, 0, 0x30, 0, 0, 0, 0};
   EXPECT_TRUE(std::equal(expect.begin(), expect.end(), image.begin()));
