@@ -73,6 +73,7 @@ TIndexParams IndexParamsOf(const uint8_t* header, uint8_t slot) {
 TPage::TPage(TPageOwner& owner) : owner_(owner) { Reset(); }
 
 void TPage::Clear() {
+  image_entries_ = 0;
   counts_current_ = false;
   count_ = 0;
   entries_.clear();
@@ -96,6 +97,7 @@ void TPage::RaiseCorrupt() const { RaiseEngineError(kErrIndexPageCorrupt, owner_
 void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
   BeforeChange();
   std::memcpy(EntryAt(slot), key, params_.key_length);
+  StaleFrom(slot);
   counts_current_ = false;
   SetDirty(true);
 }
@@ -103,12 +105,21 @@ void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
 void TPage::SetValueAt(uint16_t slot, uint32_t value) {
   BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kValueAt, value);
+  if (slot <= image_entries_ && !IsCompressedLeaf()) {
+    cl::PutU32LE(image_.data() + PackedOffset(slot) + params_.key_length, value);
+  } else {
+    StaleFrom(slot);
+  }
   SetDirty(true);
 }
 
 void TPage::SetSubtreeCountAt(uint16_t slot, uint32_t count) {
   BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt, count);
+  // A leaf's entries carry no count on disk.
+  if (!IsLeaf() && slot <= image_entries_) {
+    cl::PutU32LE(image_.data() + PackedOffset(slot) + params_.key_length + 4, count);
+  }
   SetDirty(true);
 }
 
@@ -121,22 +132,28 @@ uint16_t TPage::TrailingAt(uint16_t slot) const {
 }
 
 void TPage::SetLeading(uint16_t slot, uint16_t p) {
+  if (LeadingAt(slot) != p) StaleFrom(slot);
   cl::PutU16LE(EntryAt(slot) + params_.key_length + kLeadingAt, p);
 }
 
 void TPage::SetTrailing(uint16_t slot, uint16_t t) {
+  if (TrailingAt(slot) != t) StaleFrom(slot);
   cl::PutU16LE(EntryAt(slot) + params_.key_length + kTrailingAt, t);
 }
 
 void TPage::SetFree(bool free) {
   BeforeChange();
-  if (free_ != free) SetDirty(true);
+  if (free_ != free) {
+    image_entries_ = 0;
+    SetDirty(true);
+  }
   free_ = free;
 }
 
 void TPage::SetType(uint8_t type) {
   BeforeChange();
   if (type_ != type) {
+    image_entries_ = 0;  // the entries' form follows the type
     counts_current_ = false;
     SetDirty(true);
   }
@@ -184,6 +201,7 @@ void TPage::InsertAfterCurrent(const uint8_t* key) {
   entries_.insert(entries_.begin() + static_cast<ptrdiff_t>((slot - 1) * stride), stride, 0);
   ++count_;
   std::memcpy(EntryAt(slot), key, params_.key_length);
+  StaleFrom(slot);
   current_ = slot;
   counts_current_ = false;
   SetDirty(true);
@@ -195,6 +213,7 @@ void TPage::DeleteCurrent() {
   const size_t stride = Stride();
   const auto first = entries_.begin() + static_cast<ptrdiff_t>((current_ - 1) * stride);
   entries_.erase(first, first + static_cast<ptrdiff_t>(stride));
+  StaleFrom(current_);
   --count_;
   counts_current_ = false;
   if (current_ > count_) current_ = count_;
@@ -292,10 +311,65 @@ void TPage::RecountInserted(uint16_t slot, bool counted_before) {
   counts_current_ = true;
 }
 
+size_t TPage::PackedOffset(uint16_t slot) const {
+  const size_t k = params_.key_length;
+  if (!IsLeaf()) return kPageEntries + (slot - 1u) * (k + 8);
+  if (params_.compression == kCompressNone) return kPageEntries + (slot - 1u) * (k + 4);
+  size_t at = kPageEntries;
+  for (uint16_t s = 1; s < slot; ++s) at += k - LeadingAt(s) - TrailingAt(s) + 6;
+  return at;
+}
+
+uint8_t* TPage::PackEntries(uint16_t from, uint8_t* out) const {
+  const size_t k = params_.key_length;
+  const size_t suffix = SuffixSize(params_);
+  for (uint16_t slot = from; slot <= count_; ++slot) {
+    const uint8_t* key = KeyAt(slot);
+    if (!IsLeaf()) {
+      std::memcpy(out, key, k);
+      cl::PutU32LE(out + k, ValueAt(slot));
+      cl::PutU32LE(out + k + 4, SubtreeCountAt(slot));
+      out += k + 8;
+      continue;
+    }
+    const size_t p = LeadingAt(slot);
+    const size_t t = TrailingAt(slot);
+    switch (params_.compression) {
+      case kCompressNone:
+        break;
+      case kCompressLeading:
+        cl::PutU16LE(out, static_cast<uint16_t>(p));
+        out += 2;
+        break;
+      case kCompressTrailing:
+        cl::PutU16LE(out, static_cast<uint16_t>(t));
+        out += 2;
+        break;
+      default:
+        out[0] = static_cast<uint8_t>(p);
+        out[1] = static_cast<uint8_t>(t);
+        out += 2;
+        break;
+    }
+    // Stored bytes: [p, k) less the left-out zeros [k - suffix - t, k - suffix).
+    if (t == 0) {
+      std::memcpy(out, key + p, k - p);
+      out += k - p;
+    } else {
+      std::memcpy(out, key + p, k - suffix - t - p);
+      out += k - suffix - t - p;
+      std::memcpy(out, key + k - suffix, suffix);
+      out += suffix;
+    }
+    cl::PutU32LE(out, ValueAt(slot));
+    out += 4;
+  }
+  return out;
+}
+
 void TPage::Pack(uint8_t* image) {
   if (!counts_current_) Recompute();
   const size_t k = params_.key_length;
-  const size_t suffix = SuffixSize(params_);
   if (!free_) {
     if (!IsLeaf()                              ? count_ > InnerCapacity(k)
         : params_.compression == kCompressNone ? count_ > LeafCapacity(k)
@@ -303,58 +377,27 @@ void TPage::Pack(uint8_t* image) {
       RaiseCorrupt();
     }
   }
-  image[kPageType] = type_;
-  cl::PutU16LE(image + kPageCount, free_ ? 0 : count_);
-  cl::PutU32LE(image + kPagePrev, prev_);
-  cl::PutU32LE(image + kPageNext, next_);
-  cl::PutU16LE(image + kPageBytesInUse, free_ ? 0 : static_cast<uint16_t>(bytes_in_use_));
-  if (!free_) {
-    uint8_t* out = image + kPageEntries;
-    for (uint16_t slot = 1; slot <= count_; ++slot) {
-      const uint8_t* key = KeyAt(slot);
-      if (!IsLeaf()) {
-        std::memcpy(out, key, k);
-        cl::PutU32LE(out + k, ValueAt(slot));
-        cl::PutU32LE(out + k + 4, SubtreeCountAt(slot));
-        out += k + 8;
-        continue;
-      }
-      const size_t p = LeadingAt(slot);
-      const size_t t = TrailingAt(slot);
-      switch (params_.compression) {
-        case kCompressNone:
-          break;
-        case kCompressLeading:
-          cl::PutU16LE(out, static_cast<uint16_t>(p));
-          out += 2;
-          break;
-        case kCompressTrailing:
-          cl::PutU16LE(out, static_cast<uint16_t>(t));
-          out += 2;
-          break;
-        default:
-          out[0] = static_cast<uint8_t>(p);
-          out[1] = static_cast<uint8_t>(t);
-          out += 2;
-          break;
-      }
-      // Stored bytes: [p, k) less the left-out zeros [k - suffix - t, k - suffix).
-      if (t == 0) {
-        std::memcpy(out, key + p, k - p);
-        out += k - p;
-      } else {
-        std::memcpy(out, key + p, k - suffix - t - p);
-        out += k - suffix - t - p;
-        std::memcpy(out, key + k - suffix, suffix);
-        out += suffix;
-      }
-      cl::PutU32LE(out, ValueAt(slot));
-      out += 4;
-    }
-    std::memset(out, 0, static_cast<size_t>(image + kIndexPageSize - out));
-  } else {
-    std::memset(image + kPageEntries, 0, kPageEntryBytes);
+  if (image_.size() != kIndexPageSize) {
+    image_.assign(kIndexPageSize, 0);
+    image_entries_ = 0;
+    image_end_ = kPageEntries;
   }
+  uint8_t* const kept = image_.data();
+  kept[kPageType] = type_;
+  cl::PutU16LE(kept + kPageCount, free_ ? 0 : count_);
+  cl::PutU32LE(kept + kPagePrev, prev_);
+  cl::PutU32LE(kept + kPageNext, next_);
+  cl::PutU16LE(kept + kPageBytesInUse, free_ ? 0 : static_cast<uint16_t>(bytes_in_use_));
+  size_t end = kPageEntries;
+  if (!free_) {
+    // Only the entries behind the last one the image still holds are written again.
+    const uint16_t from = static_cast<uint16_t>(std::min(image_entries_, count_) + 1);
+    end = static_cast<size_t>(PackEntries(from, kept + PackedOffset(from)) - kept);
+  }
+  if (end < image_end_) std::memset(kept + end, 0, image_end_ - end);
+  image_end_ = end;
+  image_entries_ = free_ ? 0 : count_;
+  std::memcpy(image, kept, kIndexPageSize);
   if (owner_.PagesEnciphered()) EncipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
   SetDirty(false);
 }
@@ -381,6 +424,10 @@ void TPage::Unpack(const uint8_t* source, bool is_new) {
       Clear();
       throw;
     }
+    // The image read is what a write would give back (bytes past the entries may not be zero).
+    image_.assign(image, image + kIndexPageSize);
+    image_entries_ = count_;
+    image_end_ = kIndexPageSize;
   }
   SetDirty(false);
 }

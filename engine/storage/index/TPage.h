@@ -1,5 +1,10 @@
 // One index page in memory, with its entries held expanded whatever the leaf compression.
 //
+// Beside them the page keeps its image as last read or written: a change marks the entries from
+// its slot on as stale there (a child count or record number of an uncompressed page is patched
+// in place, 4 bytes), so a write rebuilds only the stale tail of the image instead of the whole
+// page, and the bytes are the same a whole rebuild gives.
+//
 // The bytes on disk are described in engine/storage/index/IndexFormat.h.  A TPage belongs to the page
 // cache of one TIndexFile (its TPageOwner), which supplies the current index's parameters when
 // the page is taken into use, the table's encryption and the data file name that errors carry.
@@ -220,6 +225,14 @@ class TPage : public TCacheEntry {
   void UnpackEntries(const uint8_t* image);
   void SetLeading(uint16_t slot, uint16_t p);
   void SetTrailing(uint16_t slot, uint16_t t);
+  // The kept image no longer holds entry `slot` and those behind it.
+  void StaleFrom(uint16_t slot) {
+    if (slot <= image_entries_) image_entries_ = static_cast<uint16_t>(slot - 1);
+  }
+  // Where the packed entry `slot` starts in the image, from the counts of those in front of it.
+  size_t PackedOffset(uint16_t slot) const;
+  // Writes entries from..Count() into the image from `out`; answers the end of the last.
+  uint8_t* PackEntries(uint16_t from, uint8_t* out) const;
 
   TPageOwner& owner_;
   TIndexParams params_;
@@ -238,6 +251,11 @@ class TPage : public TCacheEntry {
   // Count() entries of KeyLength() + 12 bytes: key, u32 value, u32 subtree count, u16 leading
   // count, u16 trailing count (host order; never written to disk as such).
   std::vector<uint8_t> entries_;
+  // The plain image (kIndexPageSize bytes once used): its first `image_entries_` entries match
+  // the entries above, and every byte from `image_end_` on is zero.
+  std::vector<uint8_t> image_;
+  uint16_t image_entries_ = 0;
+  size_t image_end_ = kIndexPageSize;
   TPageJournal* journal_ = nullptr;
   int list_ = 0;
   uint64_t journal_round_ = 0;  // the journal round in which the page was saved or adopted
