@@ -210,12 +210,32 @@ void TPage::InsertAfterCurrent(const uint8_t* key) {
 void TPage::DeleteCurrent() {
   EntryAt(current_);  // range check
   BeforeChange();
+  const uint16_t slot = current_;
+  // With current counts only the follower gets a new neighbour: it alone is counted again.
+  const bool recount = counts_current_ && IsCompressedLeaf();
+  const size_t k = params_.key_length;
+  const size_t suffix = SuffixSize(params_);
+  if (recount && (k < suffix || params_.compression > kMaxCompression)) RaiseCorrupt();
+  auto packed_size = [&](uint16_t s) {
+    return static_cast<uint32_t>(k - LeadingAt(s) - TrailingAt(s) + 6);
+  };
+  uint32_t total = recount ? bytes_in_use_ - packed_size(slot) : 0;
+  if (recount && slot < count_) total -= packed_size(static_cast<uint16_t>(slot + 1));
   const size_t stride = Stride();
-  const auto first = entries_.begin() + static_cast<ptrdiff_t>((current_ - 1) * stride);
+  const auto first = entries_.begin() + static_cast<ptrdiff_t>((slot - 1) * stride);
   entries_.erase(first, first + static_cast<ptrdiff_t>(stride));
-  StaleFrom(current_);
+  StaleFrom(slot);
   --count_;
-  counts_current_ = false;
+  if (recount) {
+    if (slot <= count_) {
+      const Counts c = ComputeCounts(params_.compression, k, suffix,
+                                     slot > 1 ? KeyAt(slot - 1) : nullptr, KeyAt(slot));
+      SetLeading(slot, static_cast<uint16_t>(c.leading));
+      SetTrailing(slot, static_cast<uint16_t>(c.trailing));
+      total += packed_size(slot);
+    }
+    bytes_in_use_ = total;
+  }
   if (current_ > count_) current_ = count_;
   SetDirty(true);
 }

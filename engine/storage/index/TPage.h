@@ -183,6 +183,7 @@ class TPage : public TCacheEntry {
   // (KeyLength() bytes) there with value and count 0, and makes it current.  Marks dirty.
   void InsertAfterCurrent(const uint8_t* key);
   // Removes the current entry; when it was the last, the current slot moves back to the new last.
+  // Counts current before stay current (only the follower is counted again), as with an insert.
   void DeleteCurrent();
 
   void Pin();

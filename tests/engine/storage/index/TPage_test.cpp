@@ -176,9 +176,10 @@ TEST(TPage, PackMatchesReferenceAndUnpackRestoresEveryMode) {
   }
 }
 
-// Counting only the inserted entry and its follower gives what counting every entry gives,
-// for inserts anywhere in the page (first, middle, last), whatever the mode and suffix.
-TEST(TPage, RecountAfterInsertMatchesFullRecompute) {
+// Counting only the inserted entry and its follower (or a deleted entry's follower) gives what
+// counting every entry gives, anywhere in the page (first, middle, last), whatever the mode and
+// suffix.
+TEST(TPage, RecountAfterInsertOrDeleteMatchesFullRecompute) {
   std::mt19937 rng(19);
   for (uint8_t mode = 0; mode <= 3; ++mode) {
     for (const bool suffix : {false, true}) {
@@ -205,6 +206,15 @@ TEST(TPage, RecountAfterInsertMatchesFullRecompute) {
             }
           }
           keys.insert(keys.begin() + after, key);
+          if (i % 3 == 2) {
+            const uint16_t gone = static_cast<uint16_t>(1 + rng() % keys.size());
+            for (TPage* page : {&incremental, &full}) {
+              page->SetCurrentSlot(gone);
+              page->DeleteCurrent();
+            }
+            full.Recompute();
+            keys.erase(keys.begin() + (gone - 1));
+          }
           ASSERT_EQ(incremental.BytesInUse(), full.BytesInUse()) << "mode " << int(mode);
           if (full.IsOverFull()) break;
           for (uint16_t slot = 1; slot <= full.Count(); ++slot) {
