@@ -73,7 +73,7 @@ TIndexParams IndexParamsOf(const uint8_t* header, uint8_t slot) {
 TPage::TPage(TPageOwner& owner) : owner_(owner) { Reset(); }
 
 void TPage::Clear() {
-  image_entries_ = 0;
+  ForgetImage();
   counts_current_ = false;
   count_ = 0;
   entries_.clear();
@@ -105,8 +105,8 @@ void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
 void TPage::SetValueAt(uint16_t slot, uint32_t value) {
   BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kValueAt, value);
-  if (slot <= image_entries_ && !IsCompressedLeaf()) {
-    cl::PutU32LE(image_.data() + PackedOffset(slot) + params_.key_length, value);
+  if (uint8_t* kept = KeptEntry(slot)) {
+    cl::PutU32LE(kept + params_.key_length, value);
   } else {
     StaleFrom(slot);
   }
@@ -117,8 +117,12 @@ void TPage::SetSubtreeCountAt(uint16_t slot, uint32_t count) {
   BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt, count);
   // A leaf's entries carry no count on disk.
-  if (!IsLeaf() && slot <= image_entries_) {
-    cl::PutU32LE(image_.data() + PackedOffset(slot) + params_.key_length + 4, count);
+  if (!IsLeaf()) {
+    if (uint8_t* kept = KeptEntry(slot)) {
+      cl::PutU32LE(kept + params_.key_length + 4, count);
+    } else {
+      StaleFrom(slot);
+    }
   }
   SetDirty(true);
 }
@@ -144,7 +148,7 @@ void TPage::SetTrailing(uint16_t slot, uint16_t t) {
 void TPage::SetFree(bool free) {
   BeforeChange();
   if (free_ != free) {
-    image_entries_ = 0;
+    ForgetImage();
     SetDirty(true);
   }
   free_ = free;
@@ -153,7 +157,7 @@ void TPage::SetFree(bool free) {
 void TPage::SetType(uint8_t type) {
   BeforeChange();
   if (type_ != type) {
-    image_entries_ = 0;  // the entries' form follows the type
+    ForgetImage();  // the entries' form follows the type
     counts_current_ = false;
     SetDirty(true);
   }
@@ -197,10 +201,13 @@ void TPage::InsertAfterCurrent(const uint8_t* key) {
   if (count_ == UINT16_MAX) RaiseCorrupt();
   BeforeChange();
   const uint16_t slot = static_cast<uint16_t>(std::min(current_, count_) + 1);
+  // The entry now at `slot` becomes the new entry's follower; those behind it keep their bytes.
+  KeepTailFrom(static_cast<uint16_t>(slot + 1));
   const size_t stride = Stride();
   entries_.insert(entries_.begin() + static_cast<ptrdiff_t>((slot - 1) * stride), stride, 0);
   ++count_;
   std::memcpy(EntryAt(slot), key, params_.key_length);
+  if (tail_slot_ != 0) ++tail_slot_;
   StaleFrom(slot);
   current_ = slot;
   counts_current_ = false;
@@ -221,9 +228,12 @@ void TPage::DeleteCurrent() {
   };
   uint32_t total = recount ? bytes_in_use_ - packed_size(slot) : 0;
   if (recount && slot < count_) total -= packed_size(static_cast<uint16_t>(slot + 1));
+  // The follower is counted again; those behind it keep their bytes.
+  KeepTailFrom(static_cast<uint16_t>(slot + 2));
   const size_t stride = Stride();
   const auto first = entries_.begin() + static_cast<ptrdiff_t>((slot - 1) * stride);
   entries_.erase(first, first + static_cast<ptrdiff_t>(stride));
+  if (tail_slot_ != 0) --tail_slot_;
   StaleFrom(slot);
   --count_;
   if (recount) {
@@ -331,6 +341,27 @@ void TPage::RecountInserted(uint16_t slot, bool counted_before) {
   counts_current_ = true;
 }
 
+uint8_t* TPage::KeptEntry(uint16_t slot) {
+  if (IsCompressedLeaf()) return nullptr;
+  if (slot <= image_entries_) return image_.data() + PackedOffset(slot);
+  if (tail_slot_ == 0 || slot < tail_slot_) return nullptr;
+  const size_t size = params_.key_length + (IsLeaf() ? 4u : 8u);
+  return image_.data() + tail_at_ + (slot - tail_slot_) * size;
+}
+
+void TPage::KeepTailFrom(uint16_t old_slot) {
+  // Only one move is kept: a second insert or delete rebuilds from the first changed entry.
+  // A compressed leaf needs its counts current to know where its entries end.
+  if (image_entries_ < count_ || old_slot > count_ || image_.empty() ||
+      (IsCompressedLeaf() && !counts_current_) || free_) {
+    tail_slot_ = 0;
+    return;
+  }
+  tail_slot_ = old_slot;
+  tail_at_ = PackedOffset(old_slot);
+  tail_end_ = IsCompressedLeaf() ? kPageEntries + bytes_in_use_ : PackedOffset(count_ + 1u);
+}
+
 size_t TPage::PackedOffset(uint16_t slot) const {
   const size_t k = params_.key_length;
   if (!IsLeaf()) return kPageEntries + (slot - 1u) * (k + 8);
@@ -340,10 +371,10 @@ size_t TPage::PackedOffset(uint16_t slot) const {
   return at;
 }
 
-uint8_t* TPage::PackEntries(uint16_t from, uint8_t* out) const {
+uint8_t* TPage::PackEntries(uint16_t from, uint16_t to, uint8_t* out) const {
   const size_t k = params_.key_length;
   const size_t suffix = SuffixSize(params_);
-  for (uint16_t slot = from; slot <= count_; ++slot) {
+  for (uint16_t slot = from; slot <= to; ++slot) {
     const uint8_t* key = KeyAt(slot);
     if (!IsLeaf()) {
       std::memcpy(out, key, k);
@@ -410,10 +441,24 @@ void TPage::Pack(uint8_t* image) {
   cl::PutU16LE(kept + kPageBytesInUse, free_ ? 0 : static_cast<uint16_t>(bytes_in_use_));
   size_t end = kPageEntries;
   if (!free_) {
-    // Only the entries behind the last one the image still holds are written again.
+    // Only the entries behind the last one the image still holds are written again, up to a
+    // kept tail, which moves to its new place as it is.
     const uint16_t from = static_cast<uint16_t>(std::min(image_entries_, count_) + 1);
-    end = static_cast<size_t>(PackEntries(from, kept + PackedOffset(from)) - kept);
+    const size_t at = PackedOffset(from);
+    if (tail_slot_ != 0 && tail_slot_ > from && tail_slot_ <= count_) {
+      uint8_t between[kIndexPageSize];
+      const size_t size = static_cast<size_t>(
+          PackEntries(from, static_cast<uint16_t>(tail_slot_ - 1), between) - between);
+      const size_t tail_size = tail_end_ - tail_at_;
+      if (at + size + tail_size > kIndexPageSize) RaiseCorrupt();
+      std::memmove(kept + at + size, kept + tail_at_, tail_size);
+      std::memcpy(kept + at, between, size);
+      end = at + size + tail_size;
+    } else {
+      end = static_cast<size_t>(PackEntries(from, count_, kept + at) - kept);
+    }
   }
+  tail_slot_ = 0;
   if (end < image_end_) std::memset(kept + end, 0, image_end_ - end);
   image_end_ = end;
   image_entries_ = free_ ? 0 : count_;
