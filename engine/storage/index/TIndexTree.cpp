@@ -398,9 +398,12 @@ uint32_t TIndexTree::FindEntry(const Context& ctx, Pins& pins, const uint8_t* ke
     return std::max<uint16_t>(below, 1);
   });
   TTreeSpot spot = SpotOf(ctx, pins, path);
-  // Equal keys may run over several leaves; the walk is bounded by the index's key count.
-  const uint64_t limit = path.empty() ? 0 : path.front().page->TotalCount();
-  for (uint64_t walked = 0; spot.leaf != 0 && walked <= limit; ++walked) {
+  // Equal keys may run over several leaves; the walk is bounded by the index's key count, summed
+  // only when the first entry is not the one (most finds end there).
+  uint64_t limit = 0;
+  for (uint64_t walked = 0; spot.leaf != 0; ++walked) {
+    if (walked == 1) limit = path.front().page->TotalCount();
+    if (walked > 0 && walked > limit) break;
     TPage* page = pins.Get(spot.leaf);
     if (!page->IsLeaf() || spot.slot > page->Count()) RaiseCorrupt();
     if (ctx.order.Compare(page->KeyAt(spot.slot), key, ctx.key_length) != 0) return 0;
