@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace tessera {
@@ -157,7 +158,8 @@ inline void TCacheLedger::Forget(TCacheEntry* entry) {
 
 // Writes `entries` back in runs of consecutive offsets, each entry `stride` bytes long and a run
 // at most `max_run` entries: `pack(entry, image)` fills an entry's bytes and `write(offset, bytes,
-// length)` writes one run.  The entries of a written run are marked clean; when a pack or a write
+// length)` writes one run; `pack` fills every one of its `stride` bytes (the run buffer is not
+// cleared first).  The entries of a written run are marked clean; when a pack or a write
 // throws, the entries of that run and of every later run are left dirty (whatever `pack` did to
 // them) and the exception passes on.  The caller chooses which entries are due (dirty,
 // unpinned, ...).
@@ -166,17 +168,21 @@ void WriteBackRuns(std::vector<Entry*> entries, size_t stride, Pack&& pack, Writ
                    size_t max_run = std::numeric_limits<size_t>::max()) {
   std::sort(entries.begin(), entries.end(),
             [](const Entry* a, const Entry* b) { return a->Offset() < b->Offset(); });
-  std::vector<uint8_t> run;
+  std::unique_ptr<uint8_t[]> run;
+  size_t run_capacity = 0;
   for (size_t i = 0; i < entries.size();) {
     size_t n = 1;
     while (i + n < entries.size() && n < max_run &&
            entries[i + n]->Offset() == entries[i]->Offset() + n * stride) {
       ++n;
     }
-    run.assign(n * stride, 0);
+    if (n > run_capacity) {
+      run = std::make_unique_for_overwrite<uint8_t[]>(n * stride);
+      run_capacity = n;
+    }
     try {
-      for (size_t j = 0; j < n; ++j) pack(*entries[i + j], run.data() + j * stride);
-      write(entries[i]->Offset(), run.data(), run.size());
+      for (size_t j = 0; j < n; ++j) pack(*entries[i + j], run.get() + j * stride);
+      write(entries[i]->Offset(), run.get(), n * stride);
     } catch (...) {
       for (size_t j = i; j < entries.size(); ++j) entries[j]->SetDirty(true);
       throw;

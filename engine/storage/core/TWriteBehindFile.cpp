@@ -61,20 +61,42 @@ void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const 
     start = std::min(start, last->first);
     stop = std::max(stop, last->first + static_cast<int64_t>(last->second.size()));
   }
-  std::vector<uint8_t> merged(static_cast<size_t>(stop - start));
-  for (auto it = first; it != last; ++it) {
-    std::memcpy(merged.data() + (it->first - start), it->second.data(), it->second.size());
-    total -= it->second.size();
+  // Every piece met overlaps [offset, end): only the first may begin before it and only the
+  // last end after it, so the merged bytes are built by appending, without a zero fill first.
+  std::vector<uint8_t> merged;
+  merged.reserve(static_cast<size_t>(stop - start));
+  if (start < offset) {
+    merged.insert(merged.end(), first->second.data(), first->second.data() + (offset - start));
   }
-  std::memcpy(merged.data() + (offset - start), bytes, count);
+  merged.insert(merged.end(), bytes, bytes + count);
+  if (stop > end) {
+    const std::vector<uint8_t>& tail = std::prev(last)->second;
+    const int64_t tail_start = std::prev(last)->first;
+    merged.insert(merged.end(), tail.begin() + (end - tail_start), tail.end());
+  }
+  for (auto it = first; it != last; ++it) total -= it->second.size();
   pieces.erase(first, last);
   total += merged.size();
   pieces.emplace(start, std::move(merged));
 }
 
 void TWriteBehindFile::CommitStaged() {
-  for (const auto& [offset, bytes] : staged_) {
-    Put(pieces_, held_bytes_, offset, bytes.data(), bytes.size());
+  for (auto it = staged_.begin(); it != staged_.end();) {
+    const auto next = std::next(it);
+    const int64_t offset = it->first;
+    const int64_t end = offset + static_cast<int64_t>(it->second.size());
+    // A staged piece that no held piece touches moves over whole, bytes not copied.
+    auto after = pieces_.lower_bound(offset);
+    const bool clear_before =
+        after == pieces_.begin() ||
+        std::prev(after)->first + static_cast<int64_t>(std::prev(after)->second.size()) <= offset;
+    if (clear_before && (after == pieces_.end() || after->first >= end)) {
+      held_bytes_ += it->second.size();
+      pieces_.insert(staged_.extract(it));
+    } else {
+      Put(pieces_, held_bytes_, offset, it->second.data(), it->second.size());
+    }
+    it = next;
   }
   DiscardStaged();
 }

@@ -125,12 +125,13 @@ const TIndexTree::Context& TIndexTree::Begin() const {
   const uint8_t* raw = host_.HeaderImage() + DescriptorOffset(slot);
   const uint16_t language = host_.LanguageId();
   const uint16_t sort = host_.SortId();
-  if (context_valid_ && context_version_ == version_ && context_.slot == slot &&
-      context_language_ == language && context_sort_ == sort &&
-      std::memcmp(context_raw_.data(), raw, context_raw_.size()) == 0) {
-    return context_;
+  CachedContext& cached = contexts_[static_cast<size_t>(slot) % kIndexSlotCount];
+  if (cached.valid && cached.epoch == epoch_ && cached.context.slot == slot &&
+      cached.language == language && cached.sort == sort &&
+      std::memcmp(cached.raw.data(), raw, cached.raw.size()) == 0) {
+    return cached.context;
   }
-  context_valid_ = false;
+  cached.valid = false;
   Context ctx;
   ctx.slot = slot;
   ctx.descriptor = DecodeIndexDescriptor(raw);
@@ -141,13 +142,13 @@ const TIndexTree::Context& TIndexTree::Begin() const {
   ctx.unique = ctx.slot == 0 || ctx.descriptor.unique != 0;
   ctx.inner_capacity = InnerCapacity(ctx.key_length);
   ctx.leaf_capacity = LeafCapacity(ctx.key_length);
-  context_ = std::move(ctx);
-  std::memcpy(context_raw_.data(), raw, context_raw_.size());
-  context_version_ = version_;
-  context_language_ = language;
-  context_sort_ = sort;
-  context_valid_ = true;
-  return context_;
+  cached.context = std::move(ctx);
+  std::memcpy(cached.raw.data(), raw, cached.raw.size());
+  cached.epoch = epoch_;
+  cached.language = language;
+  cached.sort = sort;
+  cached.valid = true;
+  return cached.context;
 }
 
 TIndexTree::LeafContext TIndexTree::BeginLeaf() const {
@@ -397,9 +398,12 @@ uint32_t TIndexTree::FindEntry(const Context& ctx, Pins& pins, const uint8_t* ke
     return std::max<uint16_t>(below, 1);
   });
   TTreeSpot spot = SpotOf(ctx, pins, path);
-  // Equal keys may run over several leaves; the walk is bounded by the index's key count.
-  const uint64_t limit = path.empty() ? 0 : path.front().page->TotalCount();
-  for (uint64_t walked = 0; spot.leaf != 0 && walked <= limit; ++walked) {
+  // Equal keys may run over several leaves; the walk is bounded by the index's key count, summed
+  // only when the first entry is not the one (most finds end there).
+  uint64_t limit = 0;
+  for (uint64_t walked = 0; spot.leaf != 0; ++walked) {
+    if (walked == 1) limit = path.front().page->TotalCount();
+    if (walked > 0 && walked > limit) break;
     TPage* page = pins.Get(spot.leaf);
     if (!page->IsLeaf() || spot.slot > page->Count()) RaiseCorrupt();
     if (ctx.order.Compare(page->KeyAt(spot.slot), key, ctx.key_length) != 0) return 0;

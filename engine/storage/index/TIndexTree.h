@@ -99,7 +99,10 @@ class TIndexTree {
   // Changes with every change of any tree and whenever the host invalidates the cache, so that
   // positions computed before can be recognised as stale.
   uint64_t Version() const { return version_; }
-  void BumpVersion() { ++version_; }
+  void BumpVersion() {
+    ++version_;
+    ++epoch_;
+  }
 
   // The current index's parameters for one operation.
   struct Context {
@@ -174,10 +177,9 @@ class TIndexTree {
     bool committed_ = false;
   };
 
-  // The current index's context, decoded once and kept while the slot, the descriptor's fixed
-  // part, the table's collation and the tree version stay as they were (a reopen or another
-  // process's change bumps the version).  The reference lives until the next Begin: an operation
-  // that changes the tree works on a copy.
+  // The current index's context, decoded once per slot and kept while the descriptor's fixed
+  // part, the table's collation and the epoch stay as they were.  The reference lives until the
+  // next Begin on the same slot: an operation that changes the tree works on a copy.
   const Context& Begin() const;
   template <class F>
   auto Retry(F&& f) -> decltype(f());
@@ -220,14 +222,21 @@ class TIndexTree {
   TIndexTreeHost& host_;
   TPageCache& cache_;
   uint64_t version_ = 0;
+  // Changes when the host is reopened or invalidated or another process's change restarts an
+  // operation (not with this handle's own tree changes): what the decoded contexts rest on.
+  uint64_t epoch_ = 0;
 
-  // Begin's cache and what it was built from.
-  mutable Context context_;
-  mutable bool context_valid_ = false;
-  mutable uint64_t context_version_ = 0;
-  mutable uint16_t context_language_ = 0;
-  mutable uint16_t context_sort_ = 0;
-  mutable std::array<uint8_t, kDescRoot> context_raw_{};
+  // Begin's cache, one per index slot (a write visits every index in turn), and what each was
+  // built from.
+  struct CachedContext {
+    Context context;
+    bool valid = false;
+    uint64_t epoch = 0;
+    uint16_t language = 0;
+    uint16_t sort = 0;
+    std::array<uint8_t, kDescRoot> raw{};
+  };
+  mutable std::array<CachedContext, kIndexSlotCount> contexts_{};
 };
 
 // Runs one operation, again from the root while another process's change interrupts it.
@@ -239,6 +248,7 @@ auto TIndexTree::Retry(F&& f) -> decltype(f()) {
       return f();
     } catch (const TTreeRestart&) {
       ++version_;
+      ++epoch_;
       if (attempt >= kMaxRestarts) RaiseCorrupt();
     }
   }

@@ -67,7 +67,7 @@ void TIndexTree::DeleteOnce(const Context& ctx, const uint8_t* key, uint32_t rec
   TPage* leaf = path.back().page;
   const uint16_t slot = path.back().slot;
   RemoveEntry(*leaf, slot);
-  leaf->Recompute();
+  if (!leaf->CountsCurrent()) leaf->Recompute();
   if (slot == 1 && leaf->Count() > 0) {
     path.back().slot = 1;
     CarryFirstKey(path, path.size() - 1);

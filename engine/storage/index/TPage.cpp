@@ -73,6 +73,7 @@ TIndexParams IndexParamsOf(const uint8_t* header, uint8_t slot) {
 TPage::TPage(TPageOwner& owner) : owner_(owner) { Reset(); }
 
 void TPage::Clear() {
+  ForgetImage();
   counts_current_ = false;
   count_ = 0;
   entries_.clear();
@@ -96,6 +97,7 @@ void TPage::RaiseCorrupt() const { RaiseEngineError(kErrIndexPageCorrupt, owner_
 void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
   BeforeChange();
   std::memcpy(EntryAt(slot), key, params_.key_length);
+  StaleFrom(slot);
   counts_current_ = false;
   SetDirty(true);
 }
@@ -103,12 +105,25 @@ void TPage::SetKeyAt(uint16_t slot, const uint8_t* key) {
 void TPage::SetValueAt(uint16_t slot, uint32_t value) {
   BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kValueAt, value);
+  if (uint8_t* kept = KeptEntry(slot)) {
+    cl::PutU32LE(kept + params_.key_length, value);
+  } else {
+    StaleFrom(slot);
+  }
   SetDirty(true);
 }
 
 void TPage::SetSubtreeCountAt(uint16_t slot, uint32_t count) {
   BeforeChange();
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kSubtreeAt, count);
+  // A leaf's entries carry no count on disk.
+  if (!IsLeaf()) {
+    if (uint8_t* kept = KeptEntry(slot)) {
+      cl::PutU32LE(kept + params_.key_length + 4, count);
+    } else {
+      StaleFrom(slot);
+    }
+  }
   SetDirty(true);
 }
 
@@ -121,22 +136,28 @@ uint16_t TPage::TrailingAt(uint16_t slot) const {
 }
 
 void TPage::SetLeading(uint16_t slot, uint16_t p) {
+  if (LeadingAt(slot) != p) StaleFrom(slot);
   cl::PutU16LE(EntryAt(slot) + params_.key_length + kLeadingAt, p);
 }
 
 void TPage::SetTrailing(uint16_t slot, uint16_t t) {
+  if (TrailingAt(slot) != t) StaleFrom(slot);
   cl::PutU16LE(EntryAt(slot) + params_.key_length + kTrailingAt, t);
 }
 
 void TPage::SetFree(bool free) {
   BeforeChange();
-  if (free_ != free) SetDirty(true);
+  if (free_ != free) {
+    ForgetImage();
+    SetDirty(true);
+  }
   free_ = free;
 }
 
 void TPage::SetType(uint8_t type) {
   BeforeChange();
   if (type_ != type) {
+    ForgetImage();  // the entries' form follows the type
     counts_current_ = false;
     SetDirty(true);
   }
@@ -180,10 +201,14 @@ void TPage::InsertAfterCurrent(const uint8_t* key) {
   if (count_ == UINT16_MAX) RaiseCorrupt();
   BeforeChange();
   const uint16_t slot = static_cast<uint16_t>(std::min(current_, count_) + 1);
+  // The entry now at `slot` becomes the new entry's follower; those behind it keep their bytes.
+  KeepTailFrom(static_cast<uint16_t>(slot + 1));
   const size_t stride = Stride();
   entries_.insert(entries_.begin() + static_cast<ptrdiff_t>((slot - 1) * stride), stride, 0);
   ++count_;
   std::memcpy(EntryAt(slot), key, params_.key_length);
+  if (tail_slot_ != 0) ++tail_slot_;
+  StaleFrom(slot);
   current_ = slot;
   counts_current_ = false;
   SetDirty(true);
@@ -192,11 +217,35 @@ void TPage::InsertAfterCurrent(const uint8_t* key) {
 void TPage::DeleteCurrent() {
   EntryAt(current_);  // range check
   BeforeChange();
+  const uint16_t slot = current_;
+  // With current counts only the follower gets a new neighbour: it alone is counted again.
+  const bool recount = counts_current_ && IsCompressedLeaf();
+  const size_t k = params_.key_length;
+  const size_t suffix = SuffixSize(params_);
+  if (recount && (k < suffix || params_.compression > kMaxCompression)) RaiseCorrupt();
+  auto packed_size = [&](uint16_t s) {
+    return static_cast<uint32_t>(k - LeadingAt(s) - TrailingAt(s) + 6);
+  };
+  uint32_t total = recount ? bytes_in_use_ - packed_size(slot) : 0;
+  if (recount && slot < count_) total -= packed_size(static_cast<uint16_t>(slot + 1));
+  // The follower is counted again; those behind it keep their bytes.
+  KeepTailFrom(static_cast<uint16_t>(slot + 2));
   const size_t stride = Stride();
-  const auto first = entries_.begin() + static_cast<ptrdiff_t>((current_ - 1) * stride);
+  const auto first = entries_.begin() + static_cast<ptrdiff_t>((slot - 1) * stride);
   entries_.erase(first, first + static_cast<ptrdiff_t>(stride));
+  if (tail_slot_ != 0) --tail_slot_;
+  StaleFrom(slot);
   --count_;
-  counts_current_ = false;
+  if (recount) {
+    if (slot <= count_) {
+      const Counts c = ComputeCounts(params_.compression, k, suffix,
+                                     slot > 1 ? KeyAt(slot - 1) : nullptr, KeyAt(slot));
+      SetLeading(slot, static_cast<uint16_t>(c.leading));
+      SetTrailing(slot, static_cast<uint16_t>(c.trailing));
+      total += packed_size(slot);
+    }
+    bytes_in_use_ = total;
+  }
   if (current_ > count_) current_ = count_;
   SetDirty(true);
 }
@@ -292,10 +341,86 @@ void TPage::RecountInserted(uint16_t slot, bool counted_before) {
   counts_current_ = true;
 }
 
+uint8_t* TPage::KeptEntry(uint16_t slot) {
+  if (IsCompressedLeaf()) return nullptr;
+  if (slot <= image_entries_) return image_.data() + PackedOffset(slot);
+  if (tail_slot_ == 0 || slot < tail_slot_) return nullptr;
+  const size_t size = params_.key_length + (IsLeaf() ? 4u : 8u);
+  return image_.data() + tail_at_ + (slot - tail_slot_) * size;
+}
+
+void TPage::KeepTailFrom(uint16_t old_slot) {
+  // Only one move is kept: a second insert or delete rebuilds from the first changed entry.
+  // A compressed leaf needs its counts current to know where its entries end.
+  if (image_entries_ < count_ || old_slot > count_ || image_.empty() ||
+      (IsCompressedLeaf() && !counts_current_) || free_) {
+    tail_slot_ = 0;
+    return;
+  }
+  tail_slot_ = old_slot;
+  tail_at_ = PackedOffset(old_slot);
+  tail_end_ = IsCompressedLeaf() ? kPageEntries + bytes_in_use_ : PackedOffset(count_ + 1u);
+}
+
+size_t TPage::PackedOffset(uint16_t slot) const {
+  const size_t k = params_.key_length;
+  if (!IsLeaf()) return kPageEntries + (slot - 1u) * (k + 8);
+  if (params_.compression == kCompressNone) return kPageEntries + (slot - 1u) * (k + 4);
+  size_t at = kPageEntries;
+  for (uint16_t s = 1; s < slot; ++s) at += k - LeadingAt(s) - TrailingAt(s) + 6;
+  return at;
+}
+
+uint8_t* TPage::PackEntries(uint16_t from, uint16_t to, uint8_t* out) const {
+  const size_t k = params_.key_length;
+  const size_t suffix = SuffixSize(params_);
+  for (uint16_t slot = from; slot <= to; ++slot) {
+    const uint8_t* key = KeyAt(slot);
+    if (!IsLeaf()) {
+      std::memcpy(out, key, k);
+      cl::PutU32LE(out + k, ValueAt(slot));
+      cl::PutU32LE(out + k + 4, SubtreeCountAt(slot));
+      out += k + 8;
+      continue;
+    }
+    const size_t p = LeadingAt(slot);
+    const size_t t = TrailingAt(slot);
+    switch (params_.compression) {
+      case kCompressNone:
+        break;
+      case kCompressLeading:
+        cl::PutU16LE(out, static_cast<uint16_t>(p));
+        out += 2;
+        break;
+      case kCompressTrailing:
+        cl::PutU16LE(out, static_cast<uint16_t>(t));
+        out += 2;
+        break;
+      default:
+        out[0] = static_cast<uint8_t>(p);
+        out[1] = static_cast<uint8_t>(t);
+        out += 2;
+        break;
+    }
+    // Stored bytes: [p, k) less the left-out zeros [k - suffix - t, k - suffix).
+    if (t == 0) {
+      std::memcpy(out, key + p, k - p);
+      out += k - p;
+    } else {
+      std::memcpy(out, key + p, k - suffix - t - p);
+      out += k - suffix - t - p;
+      std::memcpy(out, key + k - suffix, suffix);
+      out += suffix;
+    }
+    cl::PutU32LE(out, ValueAt(slot));
+    out += 4;
+  }
+  return out;
+}
+
 void TPage::Pack(uint8_t* image) {
   if (!counts_current_) Recompute();
   const size_t k = params_.key_length;
-  const size_t suffix = SuffixSize(params_);
   if (!free_) {
     if (!IsLeaf()                              ? count_ > InnerCapacity(k)
         : params_.compression == kCompressNone ? count_ > LeafCapacity(k)
@@ -303,64 +428,54 @@ void TPage::Pack(uint8_t* image) {
       RaiseCorrupt();
     }
   }
-  std::memset(image, 0, kIndexPageSize);
-  image[kPageType] = type_;
-  cl::PutU16LE(image + kPageCount, free_ ? 0 : count_);
-  cl::PutU32LE(image + kPagePrev, prev_);
-  cl::PutU32LE(image + kPageNext, next_);
-  cl::PutU16LE(image + kPageBytesInUse, free_ ? 0 : static_cast<uint16_t>(bytes_in_use_));
+  if (image_.size() != kIndexPageSize) {
+    image_.assign(kIndexPageSize, 0);
+    image_entries_ = 0;
+    image_end_ = kPageEntries;
+  }
+  uint8_t* const kept = image_.data();
+  kept[kPageType] = type_;
+  cl::PutU16LE(kept + kPageCount, free_ ? 0 : count_);
+  cl::PutU32LE(kept + kPagePrev, prev_);
+  cl::PutU32LE(kept + kPageNext, next_);
+  cl::PutU16LE(kept + kPageBytesInUse, free_ ? 0 : static_cast<uint16_t>(bytes_in_use_));
+  size_t end = kPageEntries;
   if (!free_) {
-    uint8_t* out = image + kPageEntries;
-    for (uint16_t slot = 1; slot <= count_; ++slot) {
-      const uint8_t* key = KeyAt(slot);
-      if (!IsLeaf()) {
-        std::memcpy(out, key, k);
-        cl::PutU32LE(out + k, ValueAt(slot));
-        cl::PutU32LE(out + k + 4, SubtreeCountAt(slot));
-        out += k + 8;
-        continue;
-      }
-      const size_t p = LeadingAt(slot);
-      const size_t t = TrailingAt(slot);
-      switch (params_.compression) {
-        case kCompressNone:
-          break;
-        case kCompressLeading:
-          cl::PutU16LE(out, static_cast<uint16_t>(p));
-          out += 2;
-          break;
-        case kCompressTrailing:
-          cl::PutU16LE(out, static_cast<uint16_t>(t));
-          out += 2;
-          break;
-        default:
-          out[0] = static_cast<uint8_t>(p);
-          out[1] = static_cast<uint8_t>(t);
-          out += 2;
-          break;
-      }
-      // Stored bytes: [p, k) less the left-out zeros [k - suffix - t, k - suffix).
-      if (t == 0) {
-        std::memcpy(out, key + p, k - p);
-        out += k - p;
-      } else {
-        std::memcpy(out, key + p, k - suffix - t - p);
-        out += k - suffix - t - p;
-        std::memcpy(out, key + k - suffix, suffix);
-        out += suffix;
-      }
-      cl::PutU32LE(out, ValueAt(slot));
-      out += 4;
+    // Only the entries behind the last one the image still holds are written again, up to a
+    // kept tail, which moves to its new place as it is.
+    const uint16_t from = static_cast<uint16_t>(std::min(image_entries_, count_) + 1);
+    const size_t at = PackedOffset(from);
+    if (tail_slot_ != 0 && tail_slot_ > from && tail_slot_ <= count_) {
+      uint8_t between[kIndexPageSize];
+      const size_t size = static_cast<size_t>(
+          PackEntries(from, static_cast<uint16_t>(tail_slot_ - 1), between) - between);
+      const size_t tail_size = tail_end_ - tail_at_;
+      if (at + size + tail_size > kIndexPageSize) RaiseCorrupt();
+      std::memmove(kept + at + size, kept + tail_at_, tail_size);
+      std::memcpy(kept + at, between, size);
+      end = at + size + tail_size;
+    } else {
+      end = static_cast<size_t>(PackEntries(from, count_, kept + at) - kept);
     }
   }
+  tail_slot_ = 0;
+  if (end < image_end_) std::memset(kept + end, 0, image_end_ - end);
+  image_end_ = end;
+  image_entries_ = free_ ? 0 : count_;
+  std::memcpy(image, kept, kIndexPageSize);
   if (owner_.PagesEnciphered()) EncipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
   SetDirty(false);
 }
 
 void TPage::Unpack(const uint8_t* source, bool is_new) {
-  uint8_t image[kIndexPageSize];
-  std::memcpy(image, source, kIndexPageSize);
-  if (owner_.PagesEnciphered()) DecipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
+  // Only an enciphered page needs a copy to decipher in.
+  uint8_t plain[kIndexPageSize];
+  const uint8_t* image = source;
+  if (owner_.PagesEnciphered()) {
+    std::memcpy(plain, source, kIndexPageSize);
+    DecipherBuffer(plain, kIndexPageSize, kDataKeyA, kDataKeyB);
+    image = plain;
+  }
   Clear();
   const uint8_t type = image[kPageType];
   if (type > kPageRootLeaf) RaiseCorrupt();
@@ -374,6 +489,10 @@ void TPage::Unpack(const uint8_t* source, bool is_new) {
       Clear();
       throw;
     }
+    // The image read is what a write would give back (bytes past the entries may not be zero).
+    image_.assign(image, image + kIndexPageSize);
+    image_entries_ = count_;
+    image_end_ = kIndexPageSize;
   }
   SetDirty(false);
 }

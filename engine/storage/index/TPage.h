@@ -1,5 +1,12 @@
 // One index page in memory, with its entries held expanded whatever the leaf compression.
 //
+// Beside them the page keeps its image as last read or written: a change marks the entries from
+// its slot on as stale there (a child count or record number of an uncompressed page is patched
+// in place, 4 bytes), so a write rebuilds only the stale tail of the image instead of the whole
+// page, and the bytes are the same a whole rebuild gives.  After one insert or delete into an
+// image that was whole, the entries behind the changed one and its follower keep their bytes:
+// the write moves them as they are and rebuilds only the two between.
+//
 // The bytes on disk are described in engine/storage/index/IndexFormat.h.  A TPage belongs to the page
 // cache of one TIndexFile (its TPageOwner), which supplies the current index's parameters when
 // the page is taken into use, the table's encryption and the data file name that errors carry.
@@ -178,6 +185,7 @@ class TPage : public TCacheEntry {
   // (KeyLength() bytes) there with value and count 0, and makes it current.  Marks dirty.
   void InsertAfterCurrent(const uint8_t* key);
   // Removes the current entry; when it was the last, the current slot moves back to the new last.
+  // Counts current before stay current (only the follower is counted again), as with an insert.
   void DeleteCurrent();
 
   void Pin();
@@ -220,6 +228,26 @@ class TPage : public TCacheEntry {
   void UnpackEntries(const uint8_t* image);
   void SetLeading(uint16_t slot, uint16_t p);
   void SetTrailing(uint16_t slot, uint16_t t);
+  // The kept image no longer holds entry `slot` (nor, unless they are a moved tail behind it,
+  // those behind it).
+  void StaleFrom(uint16_t slot) {
+    if (tail_slot_ != 0 && slot >= tail_slot_) tail_slot_ = 0;
+    if (slot <= image_entries_) image_entries_ = static_cast<uint16_t>(slot - 1);
+  }
+  void ForgetImage() {
+    image_entries_ = 0;
+    tail_slot_ = 0;
+  }
+  // Before an insert or delete that leaves the entries from `old_slot` on (present numbering)
+  // as they are: when the image holds every entry, they are kept as its moved tail.
+  void KeepTailFrom(uint16_t old_slot);
+  // Where entry `slot` of an uncompressed page lies in the image as it stands, or nullptr when
+  // the image does not hold it.
+  uint8_t* KeptEntry(uint16_t slot);
+  // Where the packed entry `slot` starts in the image, from the counts of those in front of it.
+  size_t PackedOffset(uint16_t slot) const;
+  // Writes entries from..to into the image from `out`; answers the end of the last.
+  uint8_t* PackEntries(uint16_t from, uint16_t to, uint8_t* out) const;
 
   TPageOwner& owner_;
   TIndexParams params_;
@@ -238,6 +266,16 @@ class TPage : public TCacheEntry {
   // Count() entries of KeyLength() + 12 bytes: key, u32 value, u32 subtree count, u16 leading
   // count, u16 trailing count (host order; never written to disk as such).
   std::vector<uint8_t> entries_;
+  // The plain image (kIndexPageSize bytes once used): its first `image_entries_` entries match
+  // the entries above, and every byte from `image_end_` on is zero.
+  std::vector<uint8_t> image_;
+  uint16_t image_entries_ = 0;
+  size_t image_end_ = kIndexPageSize;
+  // When nonzero: entries tail_slot_..Count() are the bytes [tail_at_, tail_end_) of the image
+  // (the entries between image_entries_ and tail_slot_ are stale).
+  uint16_t tail_slot_ = 0;
+  size_t tail_at_ = 0;
+  size_t tail_end_ = 0;
   TPageJournal* journal_ = nullptr;
   int list_ = 0;
   uint64_t journal_round_ = 0;  // the journal round in which the page was saved or adopted

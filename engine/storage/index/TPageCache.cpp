@@ -171,6 +171,7 @@ void TPageCache::RollBackStore() noexcept {
     page.type_ = image.type;
     page.free_ = image.free;
     page.entries_.swap(image.entries);
+    page.ForgetImage();
     page.current_ = page.search_ = 1;
     page.SetDirty(image.dirty);
     ++rolled_back_;

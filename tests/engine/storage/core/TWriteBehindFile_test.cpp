@@ -126,6 +126,9 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
       int64_t size = 0;
       ASSERT_EQ(file.GetSize(&size), platform::kErrorSuccess);
       ASSERT_EQ(size, static_cast<int64_t>(model.size()));
+      size_t held = 0;
+      for (const auto& piece : file.Held()) held += piece.second.size();
+      ASSERT_EQ(file.HeldBytes(), held);
     }
     file.CommitStaged();
     ASSERT_EQ(file.WriteHeld(), platform::kErrorSuccess);

@@ -154,7 +154,7 @@ TEST(TPage, PackMatchesReferenceAndUnpackRestoresEveryMode) {
           page.SetNext(12288);
           const Filled f = FillLeaf(page, rng, 100000);
           ASSERT_FALSE(f.keys.empty());
-          Image image(kIndexPageSize);
+          Image image(kIndexPageSize, 0xA5);  // Pack lays down every byte
           page.Pack(image.data());
           ASSERT_EQ(image, ReferenceLeaf(mode, k, suffix, kPageLeaf, 8192, 12288, f.keys, f.recs))
               << "mode " << int(mode) << " K " << k << " suffix " << suffix;
@@ -167,7 +167,7 @@ TEST(TPage, PackMatchesReferenceAndUnpackRestoresEveryMode) {
           EXPECT_EQ(back.Prev(), 8192u);
           EXPECT_EQ(back.Next(), 12288u);
           EXPECT_EQ(back.BytesInUse(), mode == 0 ? 0u : uint32_t(image[11] | image[12] << 8));
-          Image again(kIndexPageSize);
+          Image again(kIndexPageSize, 0x5A);
           back.Pack(again.data());
           ASSERT_EQ(again, image);
         }
@@ -176,9 +176,10 @@ TEST(TPage, PackMatchesReferenceAndUnpackRestoresEveryMode) {
   }
 }
 
-// Counting only the inserted entry and its follower gives what counting every entry gives,
-// for inserts anywhere in the page (first, middle, last), whatever the mode and suffix.
-TEST(TPage, RecountAfterInsertMatchesFullRecompute) {
+// Counting only the inserted entry and its follower (or a deleted entry's follower) gives what
+// counting every entry gives, anywhere in the page (first, middle, last), whatever the mode and
+// suffix.
+TEST(TPage, RecountAfterInsertOrDeleteMatchesFullRecompute) {
   std::mt19937 rng(19);
   for (uint8_t mode = 0; mode <= 3; ++mode) {
     for (const bool suffix : {false, true}) {
@@ -205,12 +206,108 @@ TEST(TPage, RecountAfterInsertMatchesFullRecompute) {
             }
           }
           keys.insert(keys.begin() + after, key);
+          if (i % 3 == 2) {
+            const uint16_t gone = static_cast<uint16_t>(1 + rng() % keys.size());
+            for (TPage* page : {&incremental, &full}) {
+              page->SetCurrentSlot(gone);
+              page->DeleteCurrent();
+            }
+            full.Recompute();
+            keys.erase(keys.begin() + (gone - 1));
+          }
           ASSERT_EQ(incremental.BytesInUse(), full.BytesInUse()) << "mode " << int(mode);
           if (full.IsOverFull()) break;
           for (uint16_t slot = 1; slot <= full.Count(); ++slot) {
             ASSERT_EQ(incremental.LeadingAt(slot), full.LeadingAt(slot)) << "slot " << slot;
             ASSERT_EQ(incremental.TrailingAt(slot), full.TrailingAt(slot)) << "slot " << slot;
           }
+        }
+      }
+    }
+  }
+}
+
+// Pages rewritten after every kind of change (inserts, deletes, new keys, record numbers and
+// child counts, links, freeing, a read back from the written image) give, write after write,
+// the image a plain writer gives for the entries as they stand.
+TEST(TPage, ImagesWrittenAfterChangesMatchTheReference) {
+  std::mt19937 rng(23);
+  for (uint8_t mode = 0; mode <= 4; ++mode) {  // 4: an inner page
+    for (const bool suffix : {false, true}) {
+      for (const size_t k : {size_t{4}, size_t{9}, size_t{40}}) {
+        SCOPED_TRACE("mode " + std::to_string(mode) + " K " + std::to_string(k));
+        const bool inner = mode == 4;
+        FakeOwner owner;
+        owner.params = {static_cast<uint16_t>(k), static_cast<uint8_t>(suffix ? 3 : 0), false,
+                        false, inner ? static_cast<uint8_t>(kCompressBoth) : mode};
+        TPage page(owner);
+        page.SetType(inner ? kPageInner : kPageLeaf);
+        std::vector<Key> keys;
+        std::vector<uint32_t> values, counts;
+        auto reference = [&] {
+          if (!inner) {
+            return ReferenceLeaf(mode, k, suffix, kPageLeaf, page.Prev(), page.Next(), keys,
+                                 values);
+          }
+          Image ref = ReferenceLeaf(0, k, false, kPageInner, page.Prev(), page.Next(), {}, {});
+          ref[1] = static_cast<uint8_t>(keys.size());
+          size_t at = kPageEntries;
+          for (size_t i = 0; i < keys.size(); ++i, at += k + 8) {
+            std::copy(keys[i].begin(), keys[i].end(), ref.begin() + static_cast<ptrdiff_t>(at));
+            for (int b = 0; b < 4; ++b) {
+              ref[at + k + b] = static_cast<uint8_t>(values[i] >> (8 * b));
+              ref[at + k + 4 + b] = static_cast<uint8_t>(counts[i] >> (8 * b));
+            }
+          }
+          return ref;
+        };
+        for (int step = 0; step < 400; ++step) {
+          const uint32_t op = rng() % 10;
+          const uint16_t n = page.Count();
+          const uint16_t slot = static_cast<uint16_t>(1 + (n == 0 ? 0 : rng() % n));
+          if (op < 3 && n < 40) {
+            const uint16_t after = static_cast<uint16_t>(rng() % (n + 1));
+            Key key = MakeKey(rng, k, after == 0 ? nullptr : &keys[after - 1]);
+            page.SetCurrentSlot(after);
+            const bool counted = page.CountsCurrent();
+            page.InsertAfterCurrent(key.data());
+            page.RecountInserted(static_cast<uint16_t>(after + 1), counted);
+            keys.insert(keys.begin() + after, key);
+            values.insert(values.begin() + after, 0);
+            counts.insert(counts.begin() + after, 0);
+          } else if (op == 3 && n > 0) {
+            page.SetCurrentSlot(slot);
+            page.DeleteCurrent();
+            keys.erase(keys.begin() + (slot - 1));
+            values.erase(values.begin() + (slot - 1));
+            counts.erase(counts.begin() + (slot - 1));
+          } else if (op == 4 && n > 0) {
+            keys[slot - 1] = MakeKey(rng, k, slot > 1 ? &keys[slot - 2] : nullptr);
+            page.SetKeyAt(slot, keys[slot - 1].data());
+          } else if (op == 5 && n > 0) {
+            values[slot - 1] = static_cast<uint32_t>(rng());
+            page.SetValueAt(slot, values[slot - 1]);
+          } else if (op == 6 && n > 0) {
+            const uint32_t count = static_cast<uint32_t>(rng());
+            if (inner) counts[slot - 1] = count;
+            page.SetSubtreeCountAt(slot, count);
+          } else if (op == 7) {
+            page.SetPrev(static_cast<uint32_t>(rng() % 8) * 4096);
+            page.SetNext(static_cast<uint32_t>(rng() % 8) * 4096);
+          } else if (op == 8 && rng() % 8 == 0) {
+            page.SetFree(true);
+            Image image(kIndexPageSize, 0xA5);
+            page.Pack(image.data());
+            ASSERT_EQ(cl::GetU16LE(image.data() + kPageCount), 0u);
+            ASSERT_TRUE(std::all_of(image.begin() + kPageEntries, image.end(),
+                                    [](uint8_t x) { return x == 0; }));
+            page.SetFree(false);
+          }
+          if (rng() % 3 != 0) continue;
+          Image image(kIndexPageSize, static_cast<uint8_t>(rng()));
+          page.Pack(image.data());
+          ASSERT_EQ(image, reference()) << "step " << step << " op " << op;
+          if (rng() % 4 == 0) page.Unpack(image.data(), false);  // as read back from disk
         }
       }
     }
@@ -231,7 +328,7 @@ TEST(TPage, InnerPageLayoutByHand) {
   page.SetCurrentValue(0x3000);
   page.SetCurrentSubtreeCount(0x01020304);
   EXPECT_EQ(page.TotalCount(), 7u + 0x01020304u);
-  Image image(kIndexPageSize);
+  Image image(kIndexPageSize, 0xA5);
   page.Pack(image.data());
   // clang-format off
   const Image expect_head = {
@@ -326,7 +423,7 @@ TEST(TPage, FreePageKeepsOnlyItsChainLink) {
   page.InsertAfterCurrent(key);
   page.SetFree(true);
   page.SetNext(3 * 4096);
-  Image image(kIndexPageSize);
+  Image image(kIndexPageSize, 0xA5);
   page.Pack(image.data());
   const Image expect = {2, 0, 0, 0, 0, 0, 0, 0, 0x30, 0, 0, 0, 0};
   EXPECT_TRUE(std::equal(expect.begin(), expect.end(), image.begin()));
