@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "classlib/rtl/Coding.h"
@@ -82,15 +83,21 @@ class TDataFile::WriteLevel {
 // semaphore held would stall every writer until an editor that waits for the semaphore gave up.
 class TDataFile::RecordLock {
  public:
-  RecordLock(TDataFile& table, uint32_t number) {
-    if (table.WithoutLocks() || table.TableLocked() || table.HoldsRecordLock(number)) return;
-    lock_ = TRangeLock(table, {kRecordLockBase - number, 1}, table.RecordRetry());
-    if (!lock_.Locked()) table.Fail(kErrRecordLocked);
+  RecordLock(TDataFile& table, uint32_t number) : RecordLock(table, number, table.RecordRetry()) {
+    if (!taken_) table.Fail(kErrRecordLocked);
   }
+  // Tried as `retry` says; Taken() tells whether the write may go on.
+  RecordLock(TDataFile& table, uint32_t number, const TLockRetry& retry) {
+    if (table.WithoutLocks() || table.TableLocked() || table.HoldsRecordLock(number)) return;
+    lock_ = TRangeLock(table, {kRecordLockBase - number, 1}, retry);
+    taken_ = lock_.Locked();
+  }
+  bool Taken() const { return taken_; }
   TRangeLock& Guard() { return lock_; }
 
  private:
   TRangeLock lock_;
+  bool taken_ = true;
 };
 
 // Given back with the semaphore at the latest, so that the next insert finds a freed slot
@@ -473,12 +480,31 @@ void TDataFile::TakeBlobValues(uint32_t record_number, uint8_t* record) {
 void TDataFile::InsertRecord(uint8_t* buffer) {
   if (ReadOnly()) Fail(kErrAccessDenied);
   if (Exclusive() && !deferred_commit_) CommitBeforeWrite();
-  WriteLevel level(*this);
-  const uint32_t slot = NewRecordSlot();
-  const bool append = slot == header_.NextRecord();
-  if (append && !SlotFits(slot, header_.RecordSize())) Fail(kErrDataFileFull);
-  RecordLock slot_lock(*this, slot);
-  level.Adopt(slot_lock);
+  // The slot is known only under the write level, but its lock is not waited for under it: a
+  // handle that locked the record just before it went waits for a read level, which the write
+  // level keeps out.  The lock is tried once under the level and waited for without it.
+  std::optional<WriteLevel> level;
+  uint32_t slot = 0;
+  bool append = false;
+  const TLockRetry slot_retry = RecordRetry();
+  for (int waits = 0;; ++waits) {
+    level.emplace(*this);
+    slot = NewRecordSlot();
+    append = slot == header_.NextRecord();
+    if (append && !SlotFits(slot, header_.RecordSize())) Fail(kErrDataFileFull);
+    RecordLock slot_lock(*this, slot, TLockRetry());
+    if (slot_lock.Taken()) {
+      level->Adopt(slot_lock);
+      break;
+    }
+    level.reset();
+    if (waits >= slot_retry.retries) Fail(kErrRecordLocked);
+    if (slot_retry.wait) {
+      slot_retry.wait(slot_retry.wait_ms);
+    } else {
+      BusyWait(slot_retry.wait_ms);
+    }
+  }
   ValidateRecord(buffer);
   SlotGuard slot_guard(index_file_);
   const uint32_t sequence = NextAutoIncrement();

@@ -307,6 +307,38 @@ TEST_F(LocksTest, ARecordChangedWhileWaitingForItsLock) {
   }
 }
 
+// An insert whose slot (the last record deleted) is locked elsewhere waits for the lock without
+// the write level, whose holder may be waiting for a read level; it gives up after the retries.
+TEST_F(LocksTest, AnInsertWaitsForItsSlotWithoutTheWriteLevel) {
+  const std::string path = NewTable("S", stress::TShape::kKeyed, 4);
+  TDataFile t;
+  Open(t, path);
+  for (const bool released : {true, false}) {
+    ASSERT_TRUE(Seek(t, 20));
+    const uint32_t n = t.CurrentRecord()->number;
+    t.DeleteRecord();
+    platform::OsFile holder;
+    ASSERT_EQ(holder.Open(path + ".DAT", platform::FileAccess::kReadWrite,
+                          platform::FileShare::kDenyNone, false),
+              platform::kErrorSuccess);
+    ASSERT_EQ(holder.Lock(0x7FFFFFFE - n, 1), platform::kErrorSuccess);
+    int waits = 0;
+    t.SetLockTuning(TDataFile::TLockTuning{3, 3, [&](int32_t) {
+                                             ++waits;
+                                             EXPECT_TRUE(Free(path + ".DAT", kSemaphore, 1));
+                                             if (released && waits == 2) holder.Close();
+                                           }});
+    const int code = EngineCode([&] { Insert(t, 20, 1, 0); });
+    EXPECT_EQ(waits, 2);
+    EXPECT_EQ(code, released ? 0 : kErrRecordLocked);
+    t.RefreshFromDisk();
+    EXPECT_EQ(Seek(t, 20), released);
+    if (released) {
+      EXPECT_EQ(t.CurrentRecord()->number, n);
+    }
+  }
+}
+
 // A write level refused at its last part gives back the parts already taken, and the handle's
 // own held read level neither blocks its writes nor is lost by them.
 TEST_F(LocksTest, WriteLevelGivesBackWhatItTookAndStepsAroundItsOwnReadLevel) {
