@@ -125,9 +125,9 @@
 // former and replaces every wait for tests.  A write also holds its slot's record lock for its
 // own duration unless the handle holds it already (or the table lock); a modify or delete takes
 // it before the write level, an insert tries its slot's once under the level and waits for it
-// without, so that no writer waits for a record lock with the semaphore held.  It
-// goes back with the semaphore, in one unlock call over both when the handle holds no other lock
-// between them (platform::OsFile::UnlockPair).
+// without, so that no writer waits for a record lock with the semaphore held.  It goes back with
+// the semaphore, in one unlock call over both when the handle holds no other lock between them
+// (platform::OsFile::UnlockPair).
 // A handle opened exclusively or on a file nobody may write takes none of them.  Counters: every
 // commit writes the index header, and the data or blob header when it writes in that file (so
 // the data counter moves with every changed row, and the blob counter with every changed block).
