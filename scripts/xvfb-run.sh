@@ -63,24 +63,38 @@ export DISPLAY=":$display"
 export QT_QPA_PLATFORM=xcb
 unset WAYLAND_DISPLAY
 # The display must answer a client before anything starts on it (a loaded machine has been seen
-# to refuse the first connection).
-for _ in $(seq 50); do
+# to refuse the first connection, and to take seconds to answer when many displays start at once).
+for _ in $(seq 300); do
   xdotool getdisplaygeometry >/dev/null 2>&1 && break
   sleep 0.1
 done
 xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "display $DISPLAY does not answer" >&2; exit 1; }
 
 if [ "$want_wm" -eq 1 ]; then
-  openbox >/dev/null 2>&1 &
-  started+=($!)
   # A window mapped while the window manager is still starting may be left unmanaged and unmapped:
-  # wait until it announces itself on the root window.
-  for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
-    sleep 0.1
+  # wait until it announces itself on the root window (up to 30 s on a loaded machine), starting
+  # it again if it ended before.
+  wm_log=$(mktemp)
+  wm_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
+  for attempt in 1 2 3; do
+    openbox >/dev/null 2>>"$wm_log" &
+    wm_pid=$!
+    started+=($wm_pid)
+    for _ in $(seq 300); do
+      wm_up && break
+      kill -0 "$wm_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    wm_up && break
+    echo "openbox, attempt $attempt: not announced" >>"$wm_log"
   done
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" ||
-    { echo "the window manager did not start" >&2; exit 1; }
+  if ! wm_up; then
+    echo "the window manager did not start:" >&2
+    cat "$wm_log" >&2
+    rm -f "$wm_log"
+    exit 1
+  fi
+  rm -f "$wm_log"
 fi
 if [ "$want_tray" -eq 1 ]; then
   trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel --height 32 \

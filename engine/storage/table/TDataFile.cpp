@@ -176,13 +176,14 @@ void TDataFile::OpenUnderSemaphore() {
   if (lock) {
     const TDataHeader first = header_;
     // A writer killed after its mark, since RecoverAtOpen looked, left length and header apart.
-    if (!InMemory() && !leave_commit_pending_) {
+    if (!InMemory()) {
       TFileHandler index;
       index.SetFileName(index_file_.MakeFileName(TableName()));
       if (index.Exists()) {
         index.Open();
         RecoverUnderSemaphore(index);
       }
+      if (recovery_at_open_ == TRecovery::kLeft) return;
     }
     ReadHeader();
     if (!SameStructure(first, header_)) Fail(kErrHeaderCorrupt);
@@ -311,6 +312,11 @@ void TDataFile::Open() {
     computed_area_size_ = header_.StoredComputedAreaSize();
     UpdateComputedFlag();
     OpenUnderSemaphore();
+    if (recovery_at_open_ == TRecovery::kLeft) {
+      CloseFiles();
+      ResetState();
+      return;
+    }
   } catch (...) {
     CloseFiles();
     ResetState();
@@ -341,21 +347,19 @@ void TDataFile::RecoverAtOpen() {
 }
 
 // With the data semaphore held: a writer may have been killed after its mark since the mark was
-// last looked at, so it is looked at again under the index region.
+// last looked at.  Writers hold the semaphore through their whole commit, so a mark seen under it
+// was left by one that died; only then is the index region taken (it waits for every reader).
 void TDataFile::RecoverUnderSemaphore(TFileHandler& index) {
+  if (TCommitJournal::StoredMark(index, header_.Encrypted()) == 0) return;
+  if (leave_commit_pending_) {
+    recovery_at_open_ = TRecovery::kLeft;
+    return;
+  }
   TRangeLock region;
   if (!Exclusive()) {
     region = TRangeLock(index, {kIndexWriteRegionOffset, kIndexWriteRegionLength}, RegionRetry());
     if (!region.Locked()) Fail(kErrLockFailure);
   }
-  if (leave_commit_pending_) {
-    // Under the locks a live writer's mark is gone: what is left was interrupted.
-    if (TCommitJournal::StoredMark(index, header_.Encrypted()) != 0) {
-      recovery_at_open_ = TRecovery::kLeft;
-    }
-    return;
-  }
-  if (TCommitJournal::StoredMark(index, header_.Encrypted()) == 0) return;
   TFileHandler data;
   TFileHandler blob;
   recovery_at_open_ = journal_.Recover(OwnRecoveryFiles(data, index, blob), 1, header_.Encrypted());

@@ -307,6 +307,20 @@ TEST_F(LocksTest, ARecordChangedWhileWaitingForItsLock) {
   }
 }
 
+// An open waits for no reader: it takes the index region (which every reader byte blocks) only
+// to complete a commit that a writer left.
+TEST_F(LocksTest, AnOpenWaitsForNoReader) {
+  const std::string path = NewTable("O", stress::TShape::kKeyed, 2);
+  TDataFile a;
+  Open(a, path);
+  a.LockRead();
+  TDataFile b;
+  waits_.clear();
+  Open(b, path);
+  EXPECT_TRUE(waits_.empty());
+  EXPECT_EQ(b.GetRecordCount(), 2u);
+}
+
 // An insert whose slot (the last record deleted) is locked elsewhere waits for the lock without
 // the write level, whose holder may be waiting for a read level; it gives up after the retries.
 TEST_F(LocksTest, AnInsertWaitsForItsSlotWithoutTheWriteLevel) {
