@@ -178,11 +178,7 @@ void TDataFile::OpenUnderSemaphore() {
     // A writer killed after its mark, since RecoverAtOpen looked, left length and header apart.
     if (!InMemory()) {
       TFileHandler index;
-      index.SetFileName(index_file_.MakeFileName(TableName()));
-      if (index.Exists()) {
-        index.Open();
-        RecoverUnderSemaphore(index);
-      }
+      if (OpenIndexAlone(index)) RecoverUnderSemaphore(index);
       if (recovery_at_open_ == TRecovery::kLeft) return;
     }
     ReadHeader();
@@ -333,10 +329,7 @@ void TDataFile::RecoverAtOpen() {
   if (InMemory()) return;
   journal_.Configure(TableName(), force_buffer_flush_, InjectedFaults());
   TFileHandler index;
-  index.SetExclusive(Exclusive());
-  index.SetFileName(index_file_.MakeFileName(TableName()));
-  if (!index.Exists()) return;  // the open of the companions reports it
-  index.Open();
+  if (!OpenIndexAlone(index)) return;  // the open of the companions reports it
   if (TCommitJournal::StoredMark(index, header_.Encrypted()) == 0) return;
   TRangeLock semaphore;
   if (!Exclusive()) {
@@ -344,6 +337,16 @@ void TDataFile::RecoverAtOpen() {
     if (!semaphore.Locked()) Fail(kErrLockFailure);
   }
   RecoverUnderSemaphore(index);
+}
+
+// The index file on a handle of its own, for a look at the commit mark before the companions
+// open; false when there is none.
+bool TDataFile::OpenIndexAlone(TFileHandler& index) {
+  index.SetExclusive(Exclusive());
+  index.SetFileName(index_file_.MakeFileName(TableName()));
+  if (!index.Exists()) return false;
+  index.Open();
+  return true;
 }
 
 // With the data semaphore held: a writer may have been killed after its mark since the mark was

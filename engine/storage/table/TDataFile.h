@@ -668,6 +668,7 @@ class TDataFile : public TFileHandler,
   // The exclusive handle's commits since the last one written, index pages included.
   void WriteCommittedWithPages();
   void RecoverAtOpen();
+  bool OpenIndexAlone(TFileHandler& index);
   void RecoverUnderSemaphore(TFileHandler& index);
   std::array<TFileHandler*, 3> OwnRecoveryFiles(TFileHandler& data, TFileHandler& index,
                                                 TFileHandler& blob);

@@ -486,7 +486,6 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
   std::optional<WriteLevel> level;
   uint32_t slot = 0;
   bool append = false;
-  const TLockRetry slot_retry = RecordRetry();
   for (int waits = 0;; ++waits) {
     level.emplace(*this);
     slot = NewRecordSlot();
@@ -498,6 +497,7 @@ void TDataFile::InsertRecord(uint8_t* buffer) {
       break;
     }
     level.reset();
+    const TLockRetry slot_retry = RecordRetry();
     if (waits >= slot_retry.retries) Fail(kErrRecordLocked);
     if (slot_retry.wait) {
       slot_retry.wait(slot_retry.wait_ms);
