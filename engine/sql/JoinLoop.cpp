@@ -211,11 +211,16 @@ bool SetKeyRange(TSourceDataLink& link, bool changed) {
   const ExpressionNode& value = *link.filter_values.front().constant;
   const TFieldDefinition& field = file.GetFieldDefinition(
       TFieldSet::kTable, link.filter_values.front().child_side->field_number);
-  uint8_t stored[kMaxDeclaredSize + 2] = {};
-  if (value.is_null || value.type != field.type ||
-      !ExpressionValueToStored(value, field, true, stored)) {
+  if (value.is_null || value.type != field.type) {
     if (link.range_active) LeaveKeyRange(link);
     return false;
+  }
+  // A value of the key field's own integer-like type (ServedByKeyRange) is stored as it stands.
+  uint8_t stored[4];
+  if (field.type == kFieldInt16 || field.type == kFieldWord) {
+    cl::PutU16LE(stored, value.WordValue());
+  } else {
+    cl::PutU32LE(stored, value.UInt32Value());
   }
   if (link.range_active && !changed) return true;
   if (!link.range_active) {

@@ -380,6 +380,7 @@ class TQueryExecutor {
     } else {
       result.SetCurrentIndexByNumber(0);
     }
+    ReadAlongDrivingIndex();
     AssignTableFilters(s_, FilterOptions(q_.aggregate_only_));
     arguments_ = std::vector<ExpressionNode>(s_.select_columns.size());
     for (size_t i = 0; i < s_.select_columns.size(); ++i) {
@@ -408,6 +409,22 @@ class TQueryExecutor {
     handle = &result;
     q_.executed_ = true;
     return 0;
+  }
+
+  // The driving table of a plain result is read along the index that gives the ORDER BY order,
+  // if it has one.  When its cache holds it whole, its records are read first in their own order,
+  // in runs: the walk along the index then finds every one in memory.
+  void ReadAlongDrivingIndex() {
+    if (q_.driving_index_ == kRecordOrderIndex) return;
+    TDataFile& driving = *s_.source_tables.front()->data_file;
+    if (driving.RecordCache().Capacity() > driving.GetPhysicalRecordCount()) {
+      driving.SetCurrentIndexByNumber(kRecordOrderIndex);
+      Row buffer(driving.GetRecordBufferSize());
+      driving.MoveToBeginning();
+      while (driving.GetNextRecord(buffer.data()) == 0) {
+      }
+    }
+    driving.SetCurrentIndexByNumber(q_.driving_index_);
   }
 
   // The new row: defaults, plain columns copied, computed columns evaluated; the arguments of
