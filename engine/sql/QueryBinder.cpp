@@ -180,24 +180,18 @@ void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   file.Open();
   file.SetPasswordEvent(nullptr);
   // A joined table is read in its parents' order, by key, not in its own: a record cache smaller
-  // than the table then misses at random, and each miss reads ahead what is not wanted.
-  if (!live && s_.source_tables.size() > 1) HoldAllRecords(file);
-  file.SetCurrentIndexByNumber(kRecordOrderIndex);
-  table.record_buffer.assign(file.GetRecordBufferSize(), 0);
-}
-
-bool TQueryBinder::HoldAllRecords(TDataFile& file) {
-  // Set while the handle stands on no record yet (setting the cache drops its entries).
+  // than the table then misses at random, and each miss reads ahead what is not wanted.  Set
+  // while the handle stands on no record yet (setting the cache drops its entries).
   const size_t buffer_size = std::max<size_t>(file.GetRecordBufferSize(), 1);
   const size_t records = size_t{file.GetPhysicalRecordCount()} + 1;
-  if (records <= file.RecordCache().Capacity()) return true;
-  if (file.CurrentRecord() != nullptr || records > kResultRecordCacheEntries ||
-      records > kResultRecordCacheBytes / buffer_size) {
-    return false;
+  if (!live && s_.source_tables.size() > 1 && file.CurrentRecord() == nullptr &&
+      records > file.RecordCache().Capacity() && records <= kResultRecordCacheEntries &&
+      records <= kResultRecordCacheBytes / buffer_size) {
+    file.RecordCache().Configure(file.Header().DataStart(), file.GetRecordSize(), buffer_size,
+                                 records);
   }
-  file.RecordCache().Configure(file.Header().DataStart(), file.GetRecordSize(), buffer_size,
-                               records);
-  return true;
+  file.SetCurrentIndexByNumber(kRecordOrderIndex);
+  table.record_buffer.assign(file.GetRecordBufferSize(), 0);
 }
 
 void BindQuery(TDataQuery& query) { TQueryBinder(query).Bind(); }
@@ -324,7 +318,6 @@ void TQueryBinder::BindSelect() {
   FindServingIndex();
   if (TryLive()) return;
   PlanJoins(s_);
-  FindDrivingIndex();
   DefineResultFields();
   DefineResultIndexes();
   CreateResult();
@@ -508,20 +501,20 @@ size_t TQueryBinder::ResolveItem(std::string_view name, std::string_view qualifi
        std::string(qualifier) + "' specified in " + clause);
 }
 
-int TQueryBinder::OrderIndexOf(const TSourceDataFile& table) const {
-  TDataFile& file = *table.data_file;
+void TQueryBinder::FindServingIndex() {
+  if (!s_.has_order || s_.distinct || s_.source_tables.size() != 1 || s_.has_group ||
+      q_.aggregate_only_ || !s_.into_name.empty() || s_.into_memory) {
+    return;
+  }
+  TDataFile& file = *s_.source_tables.front()->data_file;
   std::vector<uint16_t> fields;
   bool any_string = false;
   for (auto& item : s_.order_by) {
     const size_t i =
         ResolveItem(item->column_name, item->correlation_name, item->column_number, false);
     const TResultDataField& c = *s_.select_columns[i];
-    const auto& bound = q_.bound_[i];
-    if (c.computed || c.aggregate != kAggregateNone || bound.source != &table ||
-        bound.source_field == 0) {
-      return -1;
-    }
-    fields.push_back(bound.source_field);
+    if (c.computed || c.aggregate != kAggregateNone || q_.bound_[i].source_field == 0) return;
+    fields.push_back(q_.bound_[i].source_field);
     if (file.GetFieldDefinition(TFieldSet::kTable, fields.back()).type == kFieldString) {
       any_string = true;
     }
@@ -535,32 +528,12 @@ int TQueryBinder::OrderIndexOf(const TSourceDataFile& table) const {
       const bool descending = (d.descending != 0) != (d.field_descending[k] != 0);
       match = d.field_numbers[k] == fields[k] && descending == s_.order_by[k]->descending;
     }
-    if (match) return slot;
+    if (match) {
+      q_.order_served_ = true;
+      q_.order_index_ = static_cast<uint8_t>(slot);
+      return;
+    }
   }
-  return -1;
-}
-
-void TQueryBinder::FindServingIndex() {
-  if (!s_.has_order || s_.distinct || s_.source_tables.size() != 1 || s_.has_group ||
-      q_.aggregate_only_ || !s_.into_name.empty() || s_.into_memory) {
-    return;
-  }
-  const int slot = OrderIndexOf(*s_.source_tables.front());
-  if (slot >= 0) {
-    q_.order_served_ = true;
-    q_.order_index_ = static_cast<uint8_t>(slot);
-  }
-}
-
-void TQueryBinder::FindDrivingIndex() {
-  q_.driving_index_ = kRecordOrderIndex;
-  if (!s_.has_order || s_.distinct || s_.has_group || q_.aggregate_only_) return;
-  TSourceDataFile& driving = *s_.source_tables.front();
-  const int slot = OrderIndexOf(driving);
-  if (slot < 0) return;
-  q_.driving_index_ = static_cast<uint8_t>(slot);
-  // Its records are then read in key order: held whole, they are read once, in runs.
-  HoldAllRecords(*driving.data_file);
 }
 
 bool TQueryBinder::TryLive() {
@@ -840,12 +813,12 @@ void TQueryBinder::OpenResult() {
   // The result's indexes are built in one go by this statement: a larger page cache keeps their
   // pages in memory instead of writing and reading them back while the keys arrive.
   result.IndexFile().PageCache().SetListCapacity(kResultPageCacheList);
-  // Its records likewise when they are read back in another order than they were stored in:
-  // they stay in memory instead of being written out and read back one at a time.  Rows stored
-  // in their index's order are read back in runs, and a cache of every row would only be built
-  // and freed again.  (Setting the cache drops its entries: the new table stands on no record.)
-  const bool grouped = s_.has_group || q_.aggregate_only_ || s_.distinct;
-  if (!grouped && (!s_.has_order || q_.driving_index_ != kRecordOrderIndex)) return;
+  // Its records likewise when groups or distinct rows are stored one by one, and so read back in
+  // another order than they were stored in: they stay in memory instead of being written out and
+  // read back one at a time.  Plain rows are stored in the order they are read back (sorted
+  // first under ORDER BY) and read back in runs: a cache of every row would only be built and
+  // freed again.  (Setting the cache drops its entries: the new table stands on no record.)
+  if (!s_.has_group && !q_.aggregate_only_ && !s_.distinct) return;
   const size_t buffer_size = result.GetRecordBufferSize();
   if (result.CurrentRecord() == nullptr) {
     result.RecordCache().Configure(

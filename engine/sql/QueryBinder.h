@@ -39,9 +39,6 @@ class TQueryBinder {
 
  private:
   void OpenSourceTable(TSourceDataFile& table, bool live);
-  // Gives `file` a record cache that holds all its records, within the bounds of a result's;
-  // whether it holds them.
-  static bool HoldAllRecords(TDataFile& file);
   // Fills in the table of every column of a condition tree; unknown names raise.
   void ResolveNames(ExpressionNode* node, std::string_view clause) const;
   // Refuses any column reference in an INSERT value.
@@ -56,13 +53,7 @@ class TQueryBinder {
   // The select column an ORDER BY or GROUP BY item names (0-based), raising its messages.
   size_t ResolveItem(std::string_view name, std::string_view qualifier, uint16_t number,
                      bool group) const;
-  // The slot of an index of `table` whose keys begin with the ORDER BY items, all plain columns
-  // of `table`, in their directions (and case, for strings); -1 when none.
-  int OrderIndexOf(const TSourceDataFile& table) const;
   void FindServingIndex();
-  // A plain result whose driving table is read along an index that gives the ORDER BY order gets
-  // its rows in that order (the joined rows of one driving row share its ORDER BY values).
-  void FindDrivingIndex();
   bool TryLive();
   void DefineResultFields();
   void DefineResultIndexes();

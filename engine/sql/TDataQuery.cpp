@@ -17,7 +17,6 @@ TDataQuery::~TDataQuery() { Unprepare(); }
 void TDataQuery::ClearBindFlags() {
   order_served_ = false;
   order_index_ = 0;
-  driving_index_ = kRecordOrderIndex;
   aggregate_only_ = false;
   order_serves_group_ = false;
   has_distinct_index_ = false;

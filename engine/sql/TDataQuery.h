@@ -172,9 +172,6 @@ class TDataQuery {
   bool has_distinct_index_ = false;  // a "Distinct" index besides the primary one
   bool has_group_index_ = false;     // a "GroupBy" index besides the primary one
   bool live_result_ = false;
-  // What a plain result's driving table is read along: an index giving the ORDER BY order, else
-  // the record order.
-  uint8_t driving_index_ = kRecordOrderIndex;
   bool result_created_ = false;
   std::vector<TFieldDefinition> result_fields_;
   std::vector<TIndexDescriptor> result_indexes_;

@@ -169,4 +169,49 @@ int TKeyOrder::CompareFields(const uint8_t* a, const uint8_t* b, size_t length) 
   return CompareRun(a, b, run_start, length);
 }
 
+void TKeyOrder::AppendSortKey(const uint8_t* key, size_t length, std::vector<uint8_t>& out) const {
+  uint8_t copy[kMaxKeyLength];
+  length = std::min<size_t>(length, kMaxKeyLength);
+  std::memcpy(copy, key, length);
+  ClearNullValues(copy, length);
+  auto append = [&out](const uint8_t* from, size_t count, bool invert) {
+    const size_t at = out.size();
+    out.insert(out.end(), from, from + count);
+    if (invert) {
+      for (size_t i = at; i < out.size(); ++i) out[i] = static_cast<uint8_t>(~out[i]);
+    }
+  };
+  if (bytewise_) return append(copy, length, descending_);
+  // The walk of CompareFields: runs of bytes between the collated values.
+  size_t pos = 0;
+  size_t run_start = 0;
+  for (int i = 0; i < field_count_ && pos < length; ++i) {
+    const Field& f = fields_[i];
+    if (!f.string) {
+      pos += static_cast<size_t>(f.size) + 1;
+      continue;
+    }
+    append(copy + run_start, pos + 1 - run_start, descending_);
+    const size_t value = pos + 1;
+    const size_t chars = f.size > 0 ? f.size - 1u : 0;
+    const size_t n = value < length ? std::min<size_t>(chars, length - value) : 0;
+    if (n > 0) {
+      uint8_t text[kMaxKeyLength];
+      for (size_t j = 0; j < n; ++j) {
+        text[j] = f.inverted ? static_cast<uint8_t>(~copy[value + j]) : copy[value + j];
+      }
+      std::fill(std::find(text, text + n, uint8_t{0}), text + n, uint8_t{0});
+      const std::string weights =
+          SortKey(language_, sort_, std::string_view(reinterpret_cast<char*>(text), n),
+                  cl::TSortMode::kString);
+      // No sort key is the beginning of another (each ends its last level with its only
+      // separator of that count), so what follows cannot decide between two unequal ones.
+      append(reinterpret_cast<const uint8_t*>(weights.data()), weights.size(), f.reversed);
+    }
+    pos = value + f.size;
+    run_start = std::min(pos, length);
+  }
+  if (run_start < length) append(copy + run_start, length - run_start, descending_);
+}
+
 }  // namespace tessera

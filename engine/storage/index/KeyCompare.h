@@ -18,6 +18,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "engine/storage/index/IndexFormat.h"
 
@@ -50,6 +51,12 @@ class TKeyOrder {
   // sorts in reverse, or, on a collated order, the cut falls inside a field stored inverted,
   // whose zero fill reads back as 0xFF characters.
   bool ReversedAt(size_t length) const;
+  // Appends to `out` a byte string of the whole key (`length` its key length) whose memcmp order,
+  // a shorter string first, is Compare's among whole keys of this order: bytes as they stand (a
+  // NULL field's value bytes cleared as ClearNullValues clears them, all inverted for an index
+  // descending as a whole), a collated string field as its collation sort key, inverted when the
+  // field's result is reversed.  Sorting by these needs no collation per comparison.
+  void AppendSortKey(const uint8_t* key, size_t length, std::vector<uint8_t>& out) const;
   // The value bytes of each NULL field within the first `length` bytes of `key` in the key
   // builder's form, so that a key of an earlier build reads byte for byte as one built now.
   void ClearNullValues(uint8_t* key, size_t length) const;

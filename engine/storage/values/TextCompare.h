@@ -37,6 +37,10 @@ int CompareStrings(uint16_t language, uint16_t sort, const char* a, bool case_in
 std::string PrimaryWeights(uint16_t language, uint16_t sort, std::string_view text,
                            cl::TSortMode mode);
 
+// cl::CollateSortKey of `text` in the collation of `language`, case-sensitive: its memcmp order
+// is CompareStrings' with a length.  REQUIRES: language != 0.
+std::string SortKey(uint16_t language, uint16_t sort, std::string_view text, cl::TSortMode mode);
+
 // Maps `length` bytes of `source` into `dest` (which may be `source`).  With a language: the
 // Windows-1252 case tables; without: ASCII letters only.
 void UpperCaseText(uint16_t language, uint16_t sort, const char* source, size_t length, char* dest);
