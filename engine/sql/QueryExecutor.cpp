@@ -538,6 +538,11 @@ class TQueryExecutor {
     const bool gather = !s_.distinct && result.BlobFile() == nullptr;
     const size_t row_size = new_row_.size();
     std::vector<uint8_t> gathered;
+    if (gather) {
+      // Room for a row per driving record, so that the rows are not copied again as they grow.
+      const size_t records = s_.source_tables.front()->data_file->GetPhysicalRecordCount();
+      gathered.reserve(std::min(kGatheredRowBytes, records * row_size));
+    }
     bool stored = false;
     auto store_gathered = [&] {
       if (stored) return;
