@@ -179,19 +179,26 @@ void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   file.SetPasswordEvent(q_.password_event_);
   file.Open();
   file.SetPasswordEvent(nullptr);
-  // A joined table is read in its parents' order, by key, not in its own: a record cache smaller
-  // than the table then misses at random, and each miss reads ahead what is not wanted.  Set
-  // while the handle stands on no record yet (setting the cache drops its entries).
-  const size_t buffer_size = std::max<size_t>(file.GetRecordBufferSize(), 1);
-  const size_t records = size_t{file.GetPhysicalRecordCount()} + 1;
-  if (!live && s_.source_tables.size() > 1 && file.CurrentRecord() == nullptr &&
-      records > file.RecordCache().Capacity() && records <= kResultRecordCacheEntries &&
-      records <= kResultRecordCacheBytes / buffer_size) {
-    file.RecordCache().Configure(file.Header().DataStart(), file.GetRecordSize(), buffer_size,
-                                 records);
-  }
   file.SetCurrentIndexByNumber(kRecordOrderIndex);
   table.record_buffer.assign(file.GetRecordBufferSize(), 0);
+}
+
+void TQueryBinder::HoldJoinedRecords() {
+  // A joined table is read in its parents' order, by key, not in its own: a record cache smaller
+  // than the table then misses at random, and each miss reads ahead what is not wanted.  The
+  // driving table is read in its own order, in runs: a cache of all its rows would only be built
+  // and freed again.  Set while the handles stand on no record yet (setting the cache drops its
+  // entries).
+  for (size_t i = 1; i < s_.source_tables.size(); ++i) {
+    TDataFile& file = *s_.source_tables[i]->data_file;
+    const size_t buffer_size = std::max<size_t>(file.GetRecordBufferSize(), 1);
+    const size_t records = size_t{file.GetPhysicalRecordCount()} + 1;
+    if (file.CurrentRecord() == nullptr && records > file.RecordCache().Capacity() &&
+        records <= kResultRecordCacheEntries && records <= kResultRecordCacheBytes / buffer_size) {
+      file.RecordCache().Configure(file.Header().DataStart(), file.GetRecordSize(), buffer_size,
+                                   records);
+    }
+  }
 }
 
 void BindQuery(TDataQuery& query) { TQueryBinder(query).Bind(); }
@@ -318,6 +325,7 @@ void TQueryBinder::BindSelect() {
   FindServingIndex();
   if (TryLive()) return;
   PlanJoins(s_);
+  HoldJoinedRecords();
   DefineResultFields();
   DefineResultIndexes();
   CreateResult();

@@ -39,6 +39,8 @@ class TQueryBinder {
 
  private:
   void OpenSourceTable(TSourceDataFile& table, bool live);
+  // Record caches that hold the whole of each table the join reads by key.
+  void HoldJoinedRecords();
   // Fills in the table of every column of a condition tree; unknown names raise.
   void ResolveNames(ExpressionNode* node, std::string_view clause) const;
   // Refuses any column reference in an INSERT value.
