@@ -33,6 +33,7 @@
 #include "engine/storage/expr/ExpressionOperators.h"
 #include "engine/storage/expr/ExpressionTypes.h"
 #include "engine/storage/index/KeyCompare.h"
+#include "engine/storage/table/FieldAccess.h"
 #include "engine/storage/table/FieldExpressionValues.h"
 #include "engine/storage/table/TDataFile.h"
 
@@ -452,10 +453,18 @@ class TQueryExecutor {
         if (const uint16_t code = CopyBlob(source, f.number, bound.result_field, row)) return code;
         continue;
       }
-      // The source writes its stored size; only what the result's field reads past it is cleared.
-      uint8_t value[kUpdateValueAreaSize];
       const TFieldDefinition& target =
           result.GetFieldDefinition(TFieldSet::kTable, bound.result_field);
+      const uint8_t* stored = source.record_buffer.data() + f.offset;
+      if (!f.IsAutoIncrement() && target.stored_size == f.stored_size) {
+        // The result's field copies the source's definition: the value goes over from the
+        // source record as it stands (a blank one leaves the row's blank), through the put's own
+        // rules.  The result has no computed fields to evaluate after it.
+        if (stored[0] != 0) tessera::PutFieldValue(target, false, stored + 1, row, {});
+        continue;
+      }
+      // The source writes its stored size; only what the result's field reads past it is cleared.
+      uint8_t value[kUpdateValueAreaSize];
       if (target.stored_size > f.stored_size && f.stored_size < sizeof value) {
         std::memset(value + f.stored_size, 0, sizeof value - f.stored_size);
       }
