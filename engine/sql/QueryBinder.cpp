@@ -179,7 +179,9 @@ void TQueryBinder::OpenSourceTable(TSourceDataFile& table, bool live) {
   file.SetPasswordEvent(q_.password_event_);
   file.Open();
   file.SetPasswordEvent(nullptr);
-  file.SetCurrentIndexByNumber(kRecordOrderIndex);
+  // A SELECT selects it once the join is planned (SelectRecordOrder): the selection reads a
+  // record, after which a table's record cache can no longer be set.
+  if (s_.statement_kind != kStatementSelect) file.SetCurrentIndexByNumber(kRecordOrderIndex);
   table.record_buffer.assign(file.GetRecordBufferSize(), 0);
 }
 
@@ -189,7 +191,7 @@ void TQueryBinder::HoldJoinedRecords() {
   // driving table is read in its own order, in runs: a cache of all its rows would only be built
   // and freed again.  Set while the handles stand on no record yet (setting the cache drops its
   // entries).
-  for (size_t i = 1; i < s_.source_tables.size(); ++i) {
+  for (size_t i = 1; !s_.live && i < s_.source_tables.size(); ++i) {
     TDataFile& file = *s_.source_tables[i]->data_file;
     const size_t buffer_size = std::max<size_t>(file.GetRecordBufferSize(), 1);
     const size_t records = size_t{file.GetPhysicalRecordCount()} + 1;
@@ -198,6 +200,12 @@ void TQueryBinder::HoldJoinedRecords() {
       file.RecordCache().Configure(file.Header().DataStart(), file.GetRecordSize(), buffer_size,
                                    records);
     }
+  }
+}
+
+void TQueryBinder::SelectRecordOrder() {
+  for (auto& table : s_.source_tables) {
+    table->data_file->SetCurrentIndexByNumber(kRecordOrderIndex);
   }
 }
 
@@ -323,9 +331,13 @@ void TQueryBinder::BindSelect() {
   ExpandSelectColumns(s_.has_group || q_.aggregate_only_);
   if (s_.has_conditions) ResolveNames(s_.condition.get(), "WHERE or JOIN clause");
   FindServingIndex();
-  if (TryLive()) return;
+  if (TryLive()) {
+    SelectRecordOrder();
+    return;
+  }
   PlanJoins(s_);
   HoldJoinedRecords();
+  SelectRecordOrder();
   DefineResultFields();
   DefineResultIndexes();
   CreateResult();

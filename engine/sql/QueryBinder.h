@@ -41,6 +41,8 @@ class TQueryBinder {
   void OpenSourceTable(TSourceDataFile& table, bool live);
   // Record caches that hold the whole of each table the join reads by key.
   void HoldJoinedRecords();
+  // Every source table in record order, as it is opened for a statement.
+  void SelectRecordOrder();
   // Fills in the table of every column of a condition tree; unknown names raise.
   void ResolveNames(ExpressionNode* node, std::string_view clause) const;
   // Refuses any column reference in an INSERT value.
