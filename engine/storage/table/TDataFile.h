@@ -560,7 +560,9 @@ class TDataFile : public TFileHandler,
   void UpdateComputedFlag();
 
   // TRecordCacheHost (InExclusivePhase is shared with the other owners).
-  uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records) override;
+  uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records,
+                            bool short_ok = false) override;
+  uint32_t GroupReadLimit() const override;
   void WriteRecordImages(uint32_t first, uint8_t* records, uint32_t count) override;
   [[noreturn]] void RaiseRecordError(uint16_t code) const override { Fail(code); }
 

@@ -14,6 +14,15 @@
 // Lookups go through a flat map (TFlatIndex) from record number to entry, so a hit costs the same whatever the
 // cache's size; the list keeps the recency order.
 //
+// Beside the record buffers the cache keeps groups: the images of about 4 KB of consecutive
+// records (kGroupBytes, whole records, numbered from 1 in steps of the group's record count), as
+// one read brought them.  A single record that misses the buffers is read with its whole group
+// when the host vouches for the group (GroupReadLimit: a reader level held, or a file nobody
+// writes) and the table is small enough for the groups to hold a fair share of it; later misses
+// in that group are then served from memory, under the level their own read takes as before.
+// Groups hold disk images only: the records of a write-back leave them, and every Invalidate,
+// Drop and Configure empties them, so they follow the record buffers' invalidation rules.
+//
 // A cached record is the host's own bytes: the host deciphers records as it reads them and
 // enciphers a copy as it writes them, so a buffer in the cache is always plain.
 //
@@ -57,13 +66,70 @@ class TRecordCacheHost {
   // Reads up to `count` records from `first` on into `records` (record size each, deciphered);
   // answers how many whole records came (fewer only where a short read is acceptable; otherwise
   // the host raises 9217).
-  virtual uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records) = 0;
+  virtual uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records,
+                                    bool short_ok = false) = 0;
   // Writes `count` consecutive records from `first` on; `records` is the cache's copy, which the
   // host may encipher in place.
   virtual void WriteRecordImages(uint32_t first, uint8_t* records, uint32_t count) = 0;
+  // The last record a read of a whole group may reach now; 0 when neighbours of a wanted record
+  // are not to be read with it.  Such a read (ReadRecordImages with `short_ok`) may come up
+  // short without an error.
+  virtual uint32_t GroupReadLimit() const = 0;
   // The exclusive transaction phase: dirty records may not be written before commit.
   virtual bool InExclusivePhase() const = 0;
   [[noreturn]] virtual void RaiseRecordError(uint16_t code) const = 0;
+};
+
+// The groups of a record cache (above): a fixed number of slots in one buffer, least recently
+// used first out, found through a flat map from group number + 1 to slot.
+class TRecordGroups {
+ public:
+  static constexpr size_t kGroupBytes = 4096;
+  static constexpr uint32_t kMaxGroups = 1024;
+  // Fewer records than this in a group make a group read not worth its bytes.
+  static constexpr uint32_t kMinGroupRecords = 4;
+
+  // Records of `record_size` bytes; empties the groups and gives their memory back.
+  void Configure(size_t record_size);
+  // Records per group; 0 when groups are not used for this record size.
+  uint32_t GroupRecords() const { return per_group_; }
+  // Whether a table of `records` records is small enough for the groups to hold a fair share.
+  bool Worth(uint32_t records) const {
+    return per_group_ != 0 && records / per_group_ <= size_t{kMaxGroups} * 4;
+  }
+  // Copies record `number` into `out` when a group holds it.
+  bool Copy(uint32_t number, uint8_t* out);
+  // Room for the images of group `group` (whose old images go), valid until the next Take; Keep
+  // makes the group findable with the `count` images read into it.  A Take without its Keep (a
+  // read that failed) leaves the room free.
+  uint8_t* Take(uint32_t group);
+  void Keep(uint32_t group, uint32_t count);
+  // Drops the groups that hold any of `count` records from `first` on.
+  void Forget(uint32_t first, uint32_t count);
+  void Clear();
+  size_t Size() const { return by_group_.Size(); }
+
+ private:
+  static constexpr uint32_t kNone = UINT32_MAX;
+  struct Slot {
+    uint32_t group = kNone;
+    uint32_t count = 0;
+    uint32_t newer = kNone;
+    uint32_t older = kNone;
+  };
+  void Unlink(uint32_t slot);
+  void PushNewest(uint32_t slot);
+  // Empties `slot` and puts it at the old end, to be taken first.
+  void Free(uint32_t slot);
+
+  size_t record_size_ = 0;
+  uint32_t per_group_ = 0;
+  std::vector<Slot> slots_;
+  std::vector<uint8_t> bytes_;  // slot i's images at i * per_group_ * record_size_
+  TFlatIndex<uint32_t> by_group_;
+  uint32_t newest_ = kNone;
+  uint32_t oldest_ = kNone;
+  uint32_t taken_ = kNone;  // the slot of the last Take
 };
 
 class TRecordCache {
@@ -116,6 +182,9 @@ class TRecordCache {
   // Frees entries past the capacity, least recently used first (clean, unpinned ones only).
   void Shrink();
 
+  // Groups held (tests).
+  size_t GroupCount() const { return groups_.Size(); }
+
   uint64_t RecordReads() const { return reads_; }
   uint64_t RecordWrites() const { return writes_; }
   void ClearStatistics() { reads_ = writes_ = 0; }
@@ -125,6 +194,9 @@ class TRecordCache {
 
   List::iterator FindEvictable();
   TRecord* Recycle(List::iterator it);
+  // The images of `count` records from `first` on, as ReadRecordImages; a single record through
+  // the groups where they serve.
+  uint32_t ReadImages(uint32_t first, uint32_t count, uint8_t* images);
 
   uint32_t OffsetOf(uint32_t number) const {
     return static_cast<uint32_t>(data_start_ + (number - 1) * record_size_);
@@ -139,6 +211,7 @@ class TRecordCache {
   TCacheLedger ledger_;  // before the entries, which leave it as they go
   List list_;            // most recently used first
   TFlatIndex<List::iterator> by_number_;
+  TRecordGroups groups_;
   uint64_t reads_ = 0;   // physical reads
   uint64_t writes_ = 0;  // physical writes
   // ReadRecords' buffers (at most one read's records), kept so that a read allocates nothing.

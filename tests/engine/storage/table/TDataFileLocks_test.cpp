@@ -436,6 +436,32 @@ TEST_F(LocksTest, ChangesOfAnotherHandleAreSeenAfterARefresh) {
   EXPECT_EQ(strict.GetRecordCount(), before + 1);
 }
 
+// A record read from disk brings its group of neighbours, which serve later reads without a read
+// of their own, but never past another handle's change: that moves the counter every read level
+// checks first, and the groups go with the records.
+TEST_F(LocksTest, RecordsOfAGroupShowAnotherHandlesChanges) {
+  const std::string path = NewTable("G", stress::TShape::kKeyed, 0);
+  TDataFile reader, writer;
+  Open(writer, path);
+  // Keys out of record order: a find reads its record alone.
+  for (int i = 0; i < 40; ++i) Insert(writer, (i * 17 % 40 + 1) * 10, 0, 0);
+  Open(reader, path);
+  ASSERT_TRUE(Seek(reader, 10));
+  ASSERT_EQ(reader.RecordCache().GroupCount(), 1u);
+  const uint64_t reads = reader.RecordCache().RecordReads();
+  ASSERT_TRUE(Seek(reader, 200));
+  EXPECT_EQ(reader.RecordCache().RecordReads(), reads) << "served by the group";
+  std::vector<uint8_t> record(writer.GetRecordBufferSize());
+  for (const int32_t key : {300, 310, 20}) {
+    ASSERT_TRUE(Seek(writer, key));
+    ASSERT_EQ(writer.GetCurrentRecord(record.data()), 0);
+    stress::PutInt(writer, stress::kA, key + 1, record.data());
+    writer.ModifyRecord(record.data());
+    ASSERT_TRUE(Seek(reader, key));
+    EXPECT_EQ(Field(reader, stress::kA), key + 1) << key;
+  }
+}
+
 // A memo opened after its record was read belongs to the record's moment, even when another
 // handle deleted the record in between and a new one took its slot and its memo's block (before,
 // the new record's memo came back, or 8963).  Keys descend in slot order, so each record of the
