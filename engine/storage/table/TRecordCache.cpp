@@ -37,106 +37,6 @@ void TRecord::SetNumber(uint32_t n) {
   if (!Deleted()) SetLink(n);
 }
 
-// ---- TRecordGroups ------------------------------------------------------------------------------
-
-void TRecordGroups::Configure(size_t record_size) {
-  record_size_ = record_size;
-  const size_t per_group = record_size == 0 ? 0 : kGroupBytes / record_size;
-  per_group_ = per_group < kMinGroupRecords ? 0 : static_cast<uint32_t>(per_group);
-  Clear();
-  std::vector<Slot>().swap(slots_);
-  std::vector<uint8_t>().swap(bytes_);
-}
-
-void TRecordGroups::Unlink(uint32_t slot) {
-  Slot& s = slots_[slot];
-  (s.newer == kNone ? newest_ : slots_[s.newer].older) = s.older;
-  (s.older == kNone ? oldest_ : slots_[s.older].newer) = s.newer;
-  s.newer = s.older = kNone;
-}
-
-void TRecordGroups::PushNewest(uint32_t slot) {
-  Slot& s = slots_[slot];
-  s.newer = kNone;
-  s.older = newest_;
-  (newest_ == kNone ? oldest_ : slots_[newest_].newer) = slot;
-  newest_ = slot;
-}
-
-bool TRecordGroups::Copy(uint32_t number, uint8_t* out) {
-  if (per_group_ == 0 || number == 0) return false;
-  const uint32_t group = (number - 1) / per_group_;
-  const uint32_t* slot = by_group_.Find(group + 1);
-  if (slot == nullptr) return false;
-  const uint32_t index = (number - 1) % per_group_;
-  if (index >= slots_[*slot].count) return false;
-  std::memcpy(out, bytes_.data() + (size_t{*slot} * per_group_ + index) * record_size_,
-              record_size_);
-  if (newest_ != *slot) {
-    Unlink(*slot);
-    PushNewest(*slot);
-  }
-  return true;
-}
-
-uint8_t* TRecordGroups::Take(uint32_t group) {
-  Forget(group * per_group_ + 1, 1);
-  uint32_t slot;
-  if (slots_.size() < kMaxGroups) {
-    slot = static_cast<uint32_t>(slots_.size());
-    bytes_.resize((slots_.size() + 1) * per_group_ * record_size_);
-    slots_.emplace_back();
-    PushNewest(slot);
-  } else {
-    slot = oldest_;
-    if (slots_[slot].group != kNone) by_group_.Erase(slots_[slot].group + 1);
-  }
-  Free(slot);
-  taken_ = slot;
-  return bytes_.data() + size_t{slot} * per_group_ * record_size_;
-}
-
-void TRecordGroups::Keep(uint32_t group, uint32_t count) {
-  if (taken_ == kNone || count == 0) return;
-  const uint32_t slot = std::exchange(taken_, kNone);
-  slots_[slot].group = group;
-  slots_[slot].count = std::min(count, per_group_);
-  by_group_.Insert(group + 1, slot);
-  Unlink(slot);
-  PushNewest(slot);
-}
-
-void TRecordGroups::Free(uint32_t slot) {
-  Unlink(slot);
-  Slot& s = slots_[slot];
-  s.group = kNone;
-  s.count = 0;
-  s.newer = oldest_;
-  (oldest_ == kNone ? newest_ : slots_[oldest_].older) = slot;
-  oldest_ = slot;
-}
-
-void TRecordGroups::Forget(uint32_t first, uint32_t count) {
-  if (per_group_ == 0 || by_group_.Size() == 0 || first == 0 || count == 0) return;
-  const uint32_t last = (first + count - 2) / per_group_;
-  for (uint32_t group = (first - 1) / per_group_; group <= last; ++group) {
-    const uint32_t* slot = by_group_.Find(group + 1);
-    if (slot == nullptr) continue;
-    const uint32_t freed = *slot;
-    by_group_.Erase(group + 1);
-    Free(freed);
-  }
-}
-
-void TRecordGroups::Clear() {
-  by_group_.Clear();
-  newest_ = oldest_ = taken_ = kNone;
-  for (uint32_t i = 0; i < slots_.size(); ++i) {
-    slots_[i] = Slot{};
-    PushNewest(i);
-  }
-}
-
 // ---- TRecordCache -------------------------------------------------------------------------------
 
 void TRecordCache::Configure(size_t data_start, size_t record_size, size_t buffer_size,
@@ -275,13 +175,13 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
 }
 
 uint32_t TRecordCache::ReadImages(uint32_t first, uint32_t count, uint8_t* images) {
-  if (count == 1 && groups_.GroupRecords() != 0) {
+  if (count == 1 && groups_.GroupUnits() != 0) {
     if (groups_.Copy(first, images)) return 1;
     const uint32_t limit = host_.GroupReadLimit();
-    const uint32_t per_group = groups_.GroupRecords();
+    const uint32_t per_group = groups_.GroupUnits();
     if (first <= limit && groups_.Worth(limit)) {
-      const uint32_t group = (first - 1) / per_group;
-      const uint32_t group_first = group * per_group + 1;
+      const uint32_t group = groups_.GroupOf(first);
+      const uint32_t group_first = groups_.FirstOf(group);
       const uint32_t group_count = std::min(per_group, limit - group_first + 1);
       uint8_t* room = groups_.Take(group);
       const uint32_t got =

@@ -38,6 +38,7 @@
 
 #include "engine/storage/core/TCacheEntry.h"
 #include "engine/storage/core/TFlatIndex.h"
+#include "engine/storage/core/TGroupCache.h"
 
 namespace tessera {
 
@@ -78,58 +79,6 @@ class TRecordCacheHost {
   // The exclusive transaction phase: dirty records may not be written before commit.
   virtual bool InExclusivePhase() const = 0;
   [[noreturn]] virtual void RaiseRecordError(uint16_t code) const = 0;
-};
-
-// The groups of a record cache (above): a fixed number of slots in one buffer, least recently
-// used first out, found through a flat map from group number + 1 to slot.
-class TRecordGroups {
- public:
-  static constexpr size_t kGroupBytes = 4096;
-  static constexpr uint32_t kMaxGroups = 1024;
-  // Fewer records than this in a group make a group read not worth its bytes.
-  static constexpr uint32_t kMinGroupRecords = 4;
-
-  // Records of `record_size` bytes; empties the groups and gives their memory back.
-  void Configure(size_t record_size);
-  // Records per group; 0 when groups are not used for this record size.
-  uint32_t GroupRecords() const { return per_group_; }
-  // Whether a table of `records` records is small enough for the groups to hold a fair share.
-  bool Worth(uint32_t records) const {
-    return per_group_ != 0 && records / per_group_ <= size_t{kMaxGroups} * 4;
-  }
-  // Copies record `number` into `out` when a group holds it.
-  bool Copy(uint32_t number, uint8_t* out);
-  // Room for the images of group `group` (whose old images go), valid until the next Take; Keep
-  // makes the group findable with the `count` images read into it.  A Take without its Keep (a
-  // read that failed) leaves the room free.
-  uint8_t* Take(uint32_t group);
-  void Keep(uint32_t group, uint32_t count);
-  // Drops the groups that hold any of `count` records from `first` on.
-  void Forget(uint32_t first, uint32_t count);
-  void Clear();
-  size_t Size() const { return by_group_.Size(); }
-
- private:
-  static constexpr uint32_t kNone = UINT32_MAX;
-  struct Slot {
-    uint32_t group = kNone;
-    uint32_t count = 0;
-    uint32_t newer = kNone;
-    uint32_t older = kNone;
-  };
-  void Unlink(uint32_t slot);
-  void PushNewest(uint32_t slot);
-  // Empties `slot` and puts it at the old end, to be taken first.
-  void Free(uint32_t slot);
-
-  size_t record_size_ = 0;
-  uint32_t per_group_ = 0;
-  std::vector<Slot> slots_;
-  std::vector<uint8_t> bytes_;  // slot i's images at i * per_group_ * record_size_
-  TFlatIndex<uint32_t> by_group_;
-  uint32_t newest_ = kNone;
-  uint32_t oldest_ = kNone;
-  uint32_t taken_ = kNone;  // the slot of the last Take
 };
 
 class TRecordCache {
@@ -211,7 +160,7 @@ class TRecordCache {
   TCacheLedger ledger_;  // before the entries, which leave it as they go
   List list_;            // most recently used first
   TFlatIndex<List::iterator> by_number_;
-  TRecordGroups groups_;
+  TGroupCache groups_;
   uint64_t reads_ = 0;   // physical reads
   uint64_t writes_ = 0;  // physical writes
   // ReadRecords' buffers (at most one read's records), kept so that a read allocates nothing.
