@@ -20,7 +20,7 @@ namespace tessera {
 class TGroupCache {
  public:
   static constexpr size_t kGroupBytes = 4096;
-  static constexpr uint32_t kMaxGroups = 1024;
+  static constexpr uint32_t kMaxGroups = 2048;
   // Fewer units than this in a group make a group read not worth its bytes.
   static constexpr uint32_t kMinGroupUnits = 4;
 
