@@ -14,9 +14,8 @@
 // Lookups go through a flat map (TFlatIndex) from record number to entry, so a hit costs the same whatever the
 // cache's size; the list keeps the recency order.
 //
-// Beside the record buffers the cache keeps groups: the images of about 4 KB of consecutive
-// records (kGroupBytes, whole records, numbered from 1 in steps of the group's record count), as
-// one read brought them.  A single record that misses the buffers is read with its whole group
+// Beside the record buffers the cache keeps groups (TGroupCache.h): the images of about 4 KB of
+// consecutive whole records, as one read brought them.  A single record that misses the buffers is read with its whole group
 // when the host vouches for the group (GroupReadLimit: a reader level held, or a file nobody
 // writes) and the table is small enough for the groups to hold a fair share of it; later misses
 // in that group are then served from memory, under the level their own read takes as before.
