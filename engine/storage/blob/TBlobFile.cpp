@@ -165,6 +165,7 @@ void TBlobFile::Open() {
   base_capacity_ = std::min<size_t>(kCacheBytes / block_size_, kMaxCacheBlocks);
   capacity_ = base_capacity_;
   read_ahead_limit_ = kReadAheadBytes / block_size_;
+  groups_.Configure(block_size_);
 }
 
 void TBlobFile::CreateNew() {
@@ -179,6 +180,7 @@ void TBlobFile::CreateNew() {
   base_capacity_ = std::min<size_t>(kCacheBytes / block_size_, kMaxCacheBlocks);
   capacity_ = base_capacity_;
   read_ahead_limit_ = kReadAheadBytes / block_size_;
+  groups_.Configure(block_size_);
 }
 
 void TBlobFile::Close() {
@@ -186,6 +188,7 @@ void TBlobFile::Close() {
   ledger_.Clear();
   cache_.clear();
   cache_index_.Clear();
+  groups_.Configure(block_size_);
   // The close gives every range of the handle back.
   read_lock_.Forget();
   write_lock_.Forget();
@@ -668,7 +671,8 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count, bool prefetch) {
   image.resize(static_cast<size_t>(count) * block_size_);
   // Blocks appended inside a transaction (or on an exclusive file) may not be on disk yet.
   const bool allow_short = prefetch || Exclusive() || owner_.InExclusivePhase();
-  const int32_t got = ReadAt(offset, image.data(), static_cast<int32_t>(image.size()), allow_short);
+  int32_t got = count == 1 ? ReadThroughGroups(offset, image.data()) : 0;
+  if (got == 0) got = ReadAt(offset, image.data(), static_cast<int32_t>(image.size()), allow_short);
   const uint32_t whole = static_cast<uint32_t>(got) / block_size_;
   std::vector<TBlock*>& placed = read_placed_;
   placed.clear();
@@ -691,6 +695,29 @@ void TBlobFile::ReadBlocks(uint32_t offset, uint32_t count, bool prefetch) {
     placed.push_back(block);
   }
   for (TBlock* block : placed) block->marked = false;
+}
+
+int32_t TBlobFile::ReadThroughGroups(uint32_t offset, uint8_t* image) {
+  if (groups_.GroupUnits() == 0 || !IsBlockOffset(offset)) return 0;
+  const uint32_t number = UnitOf(offset);
+  if (groups_.Copy(number, image)) return static_cast<int32_t>(block_size_);
+  // Neighbours only under the reader byte (which keeps writers out and whose change check
+  // vouches for every block below the end offset), outside a write and outside an exclusive
+  // handle or phase, whose blocks may not all be on disk yet.
+  if (!read_lock_.Locked() || write_lock_.Locked() || Exclusive() || InMemory() ||
+      owner_.InExclusivePhase()) {
+    return 0;
+  }
+  const uint32_t units = UnitOf(EndOffset()) - 1;
+  if (!groups_.Worth(units)) return 0;
+  const uint32_t group = groups_.GroupOf(number);
+  const uint32_t first = groups_.FirstOf(group);
+  const uint32_t count = std::min(groups_.GroupUnits(), units - first + 1);
+  uint8_t* room = groups_.Take(group);
+  const int32_t got = ReadAt(kBlobHeaderSize + int64_t{first - 1} * block_size_, room,
+                             static_cast<int32_t>(count * block_size_), /*allow_short=*/true);
+  groups_.Keep(group, static_cast<uint32_t>(got) / block_size_);
+  return groups_.Copy(number, image) ? static_cast<int32_t>(block_size_) : 0;
 }
 
 uint32_t TBlobFile::MissingBlock(uint32_t first_block, uint32_t record, uint32_t& left) const {
@@ -780,6 +807,8 @@ bool TBlobFile::FlushDirtyBlocks() {
         std::move(dirty), block_size_,
         [this](const TBlock& block, uint8_t* image) { StoreBlock(&block, image); },
         [this](uint32_t offset, const uint8_t* images, size_t length) {
+          // Before the write: a failed write may have changed some of the bytes on disk.
+          groups_.Forget(UnitOf(offset), static_cast<uint32_t>(length / block_size_));
           WriteAt(offset, images, static_cast<int32_t>(length));
         });
   } catch (...) {
@@ -794,6 +823,7 @@ void TBlobFile::EmptyCache() {
   ledger_.Clear();
   cache_.clear();
   cache_index_.Clear();
+  groups_.Configure(block_size_);
   capacity_ = base_capacity_;
 }
 
@@ -801,6 +831,7 @@ void TBlobFile::InvalidateCache() {
   for (auto& block : cache_) ClearBlock(block.get());
   ledger_.Clear();
   cache_index_.Clear();
+  groups_.Clear();
 }
 
 void TBlobFile::UnpinAll() { ledger_.UnpinAll(); }

@@ -37,6 +37,12 @@
 // never by reading or writing outside a buffer, by looping, or by linking one block into two
 // chains.
 //
+// Beside the block cache the file keeps groups (TGroupCache.h) of about 4 KB of consecutive
+// blocks: a single block read from disk under the blob reader byte, outside any write, brings its
+// group when the file is small enough for the groups to hold a fair share of it, and later misses
+// in that group read no more.  They hold the disk's bytes as read; a write-back forgets the groups
+// of its blocks and every emptying or invalidation of the cache empties them.
+//
 // Ownership and threads: the table's data file owns its TBlobFile and uses it from one thread.
 // Across processes only the locks and the change counter keep the caches coherent; the owner
 // decides when headers are written and caches emptied (see TBlobFileOwner).
@@ -53,6 +59,7 @@
 #include "engine/storage/core/TCacheEntry.h"
 #include "engine/storage/core/TCountedHeaderFile.h"
 #include "engine/storage/core/TFlatIndex.h"
+#include "engine/storage/core/TGroupCache.h"
 #include "engine/storage/core/TRangeLock.h"
 
 namespace tessera {
@@ -233,6 +240,7 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   size_t CacheCapacity() const { return capacity_; }
   uint32_t ReadAheadLimit() const { return read_ahead_limit_; }
   size_t CachedBlockCount() const { return cache_.size(); }
+  size_t GroupCount() const { return groups_.Size(); }
   int OpenBlobCount() const { return static_cast<int>(open_blobs_.size()); }
 
  private:
@@ -255,6 +263,10 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   TBlock* NewBlockAtEnd();
   // `prefetch`: a short read is no damage, and no block takes a slot that is not to be had.
   void ReadBlocks(uint32_t offset, uint32_t count, bool prefetch = false);
+  // The one block at `offset` into `image` through the groups, where they serve: its byte count
+  // (a whole block), or 0 when it is to be read alone.
+  int32_t ReadThroughGroups(uint32_t offset, uint8_t* image);
+  uint32_t UnitOf(uint32_t offset) const { return (offset - kBlobHeaderSize) / block_size_ + 1; }
   TBlock* TakeSlot(bool may_raise);
   CacheList::iterator FindEvictable();
   void Touch(CacheList::iterator it);
@@ -287,6 +299,7 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   size_t base_capacity_ = 0;
   size_t capacity_ = 0;
   uint32_t read_ahead_limit_ = 1;
+  TGroupCache groups_;
   std::vector<uint8_t> read_image_;  // ReadBlocks' buffers, kept so that a read allocates nothing
   std::vector<TBlock*> read_placed_;
   std::vector<uint32_t> chain_firsts_, chain_offsets_;  // PrefetchBlocks', likewise

@@ -1,10 +1,11 @@
 // The page cache of an index file: one list of TPage per index slot, most recently used first.
 //
-// A list holds up to 256 pages (about 1 to 2 MB of expanded entries): enough for the inner pages
-// and a good share of the leaves of a 100,000-key index, whose finds and inserts would otherwise
-// read, unpack and (when dirty) pack a page on most calls.  A page that must come in takes an
-// unused TPage while the list is below its capacity, else the least recently used clean, unpinned
-// page; failing that the least recently used dirty, unpinned page is written back and taken.
+// A list holds up to 512 pages (up to about 10 MB with their images and expanded entries): every
+// page of a 100,000-key index on a short key, and the inner pages and a good share of the leaves
+// of larger ones, whose finds and inserts would otherwise read, unpack and (when dirty) pack a
+// page on most calls.  A page that must come in takes an unused TPage while the list is below its
+// capacity, else the least recently used clean, unpinned page; failing that the least recently
+// used dirty, unpinned page is written back and taken.
 // While the data file holds its exclusive phase nothing may reach the disk before commit, so the
 // list grows by 64 pages instead.  A list whose every page is pinned by the operation under way
 // takes one page more for a while (a deep tree may pin more than the capacity), rather than
@@ -47,7 +48,7 @@ struct TTreeRestart {};
 
 class TPageCache {
  public:
-  static constexpr size_t kListCapacity = 256;
+  static constexpr size_t kListCapacity = 512;
   static constexpr size_t kGrowth = 64;
 
   explicit TPageCache(TIndexTreeHost& host);

@@ -560,7 +560,9 @@ class TDataFile : public TFileHandler,
   void UpdateComputedFlag();
 
   // TRecordCacheHost (InExclusivePhase is shared with the other owners).
-  uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records) override;
+  uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records,
+                            bool short_ok = false) override;
+  uint32_t GroupReadLimit() const override;
   void WriteRecordImages(uint32_t first, uint8_t* records, uint32_t count) override;
   [[noreturn]] void RaiseRecordError(uint16_t code) const override { Fail(code); }
 
@@ -687,7 +689,7 @@ class TDataFile : public TFileHandler,
   void PrefetchBlobBlocks(uint32_t first, uint32_t count, const uint32_t* more,
                           uint32_t more_count);
   // Records a walk reads ahead of its keys when they do not follow the record order.
-  static constexpr uint32_t kWalkReadAhead = 16;
+  static constexpr uint32_t kWalkReadAhead = 64;
   // `number` was read along with another record and its values' blocks (read_ahead_); forgets it.
   bool TakeReadAhead(uint32_t number);
   // Every block of the record's values is cached (a record this handle changed has its own).

@@ -1,4 +1,5 @@
 // TDataFile's field definitions, field values, computed fields and blob values.
+#include <algorithm>
 #include <cstring>
 
 #include "classlib/rtl/Coding.h"
@@ -13,6 +14,20 @@
 #include "engine/storage/values/TextCompare.h"
 
 namespace tessera {
+namespace {
+
+// The present moment, for the defaults and bounds that may name it; the clock (a local-time
+// conversion) is read only for a table that has any.
+cl::TDateTime NowFor(const std::vector<TFieldDefinition>& fields, size_t count) {
+  count = std::min(count, fields.size());
+  for (size_t i = 0; i < count; ++i) {
+    const TFieldDefinition& d = fields[i];
+    if (!d.default_value.empty() || !d.minimum.empty() || !d.maximum.empty()) return cl::Now();
+  }
+  return 0;
+}
+
+}  // namespace
 
 TOpenBlobSize TDataFile::OpenBlobSizes() {
   return [this](int32_t handle, int32_t& size) {
@@ -74,14 +89,16 @@ void TDataFile::PutFieldValue(TFieldSet field_set, uint16_t number, bool force,
 }
 
 void TDataFile::ApplyFieldDefaults(uint8_t* record) {
-  tessera::ApplyFieldDefaults(working_fields_, fields_in_use_, format_settings_, cl::Now(), record,
+  tessera::ApplyFieldDefaults(working_fields_, fields_in_use_, format_settings_,
+                              NowFor(working_fields_, fields_in_use_), record,
                               GetRecordBufferSize(), OpenBlobSizes(), FileName());
   ComputeFields(record);
 }
 
 void TDataFile::ValidateRecord(const uint8_t* record) {
-  tessera::ValidateRecord(table_fields_, GetLanguageId(), GetSortId(), format_settings_, cl::Now(),
-                          record, OpenBlobSizes(), FileName());
+  tessera::ValidateRecord(table_fields_, GetLanguageId(), GetSortId(), format_settings_,
+                          NowFor(table_fields_, table_fields_.size()), record, OpenBlobSizes(),
+                          FileName());
 }
 
 // ---- computed fields ---------------------------------------------------------------------------

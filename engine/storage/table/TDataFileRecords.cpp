@@ -127,12 +127,13 @@ class StoreStage {
 
 // ---- the cache's file access --------------------------------------------------------------------
 
-uint32_t TDataFile::ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records) {
+uint32_t TDataFile::ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records,
+                                     bool short_ok) {
   const size_t record_size = header_.RecordSize();
   const int64_t offset = static_cast<int64_t>(header_.DataStart()) +
                          static_cast<int64_t>(first - 1) * static_cast<int64_t>(record_size);
   // Records appended by an exclusive handle may not be on disk yet.
-  const bool allow_short = Exclusive() || InExclusivePhase();
+  const bool allow_short = short_ok || Exclusive() || InExclusivePhase();
   const int32_t got =
       ReadAt(offset, records, static_cast<int32_t>(count * record_size), allow_short);
   const uint32_t whole = static_cast<uint32_t>(got / static_cast<int32_t>(record_size));
@@ -142,6 +143,15 @@ uint32_t TDataFile::ReadRecordImages(uint32_t first, uint32_t count, uint8_t* re
     }
   }
   return whole;
+}
+
+// A reader level held (or a file nobody may write) vouches for every record the header counted
+// at its change check, not only the one wanted; outside it, and in an exclusive handle or phase
+// whose records may not all be on disk, only the wanted record is read.
+uint32_t TDataFile::GroupReadLimit() const {
+  if (InMemory() || Exclusive() || InExclusivePhase() || write_level_) return 0;
+  if (!transient_read_ && !held_read_ && !ReadOnlyAttribute()) return 0;
+  return PhysicalRecordCount();
 }
 
 void TDataFile::WriteRecordImages(uint32_t first, uint8_t* records, uint32_t count) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/EngineErrors.h"
@@ -45,6 +46,7 @@ void TRecordCache::Configure(size_t data_start, size_t record_size, size_t buffe
   record_size_ = record_size;
   buffer_size_ = buffer_size;
   capacity_ = base_capacity_ = std::max<size_t>(capacity, 1);
+  groups_.Configure(record_size);
 }
 
 TRecord* TRecordCache::Find(uint32_t number) {
@@ -126,8 +128,7 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
   std::vector<uint8_t>& images = read_images_;
   try {
     images.resize(static_cast<size_t>(count) * record_size_);
-    got = host_.ReadRecordImages(first, count, images.data());
-    ++reads_;
+    got = ReadImages(first, count, images.data());
   } catch (const std::bad_alloc&) {
     for (TRecord* r : cached) {
       if (r != nullptr) r->in_read = false;
@@ -173,6 +174,28 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
   return wanted;
 }
 
+uint32_t TRecordCache::ReadImages(uint32_t first, uint32_t count, uint8_t* images) {
+  if (count == 1 && groups_.GroupUnits() != 0) {
+    if (groups_.Copy(first, images)) return 1;
+    const uint32_t limit = host_.GroupReadLimit();
+    const uint32_t per_group = groups_.GroupUnits();
+    if (first <= limit && groups_.Worth(limit)) {
+      const uint32_t group = groups_.GroupOf(first);
+      const uint32_t group_first = groups_.FirstOf(group);
+      const uint32_t group_count = std::min(per_group, limit - group_first + 1);
+      uint8_t* room = groups_.Take(group);
+      const uint32_t got =
+          host_.ReadRecordImages(group_first, group_count, room, /*short_ok=*/true);
+      ++reads_;
+      groups_.Keep(group, got);
+      if (groups_.Copy(first, images)) return 1;
+      // Short of the wanted record: read alone, which reports what is wrong with it.
+    }
+  }
+  ++reads_;
+  return host_.ReadRecordImages(first, count, images);
+}
+
 bool TRecordCache::FlushDirty() {
   std::vector<TRecord*> due = ledger_.DirtyEntries<TRecord>(
       [](const TRecord& r) { return r.PinCount() == 0 && !r.in_read && r.number != 0; });
@@ -185,6 +208,8 @@ bool TRecordCache::FlushDirty() {
         },
         [&](uint32_t offset, uint8_t* bytes, size_t length) {
           const uint32_t first = static_cast<uint32_t>((offset - data_start_) / record_size_) + 1;
+          // Before the write: a failed write may have changed some of the bytes on disk.
+          groups_.Forget(first, static_cast<uint32_t>(length / record_size_));
           host_.WriteRecordImages(first, bytes, static_cast<uint32_t>(length / record_size_));
           ++writes_;
         });
@@ -214,12 +239,14 @@ void TRecordCache::Invalidate() {
   }
   ledger_.Clear();
   by_number_.Clear();
+  groups_.Clear();
 }
 
 void TRecordCache::Drop() {
   ledger_.Clear();
   list_.clear();
   by_number_.Clear();
+  groups_.Configure(record_size_);
   capacity_ = base_capacity_;
 }
 

@@ -14,6 +14,14 @@
 // Lookups go through a flat map (TFlatIndex) from record number to entry, so a hit costs the same whatever the
 // cache's size; the list keeps the recency order.
 //
+// Beside the record buffers the cache keeps groups (TGroupCache.h): the images of about 4 KB of
+// consecutive whole records, as one read brought them.  A single record that misses the buffers is read with its whole group
+// when the host vouches for the group (GroupReadLimit: a reader level held, or a file nobody
+// writes) and the table is small enough for the groups to hold a fair share of it; later misses
+// in that group are then served from memory, under the level their own read takes as before.
+// Groups hold disk images only: the records of a write-back leave them, and every Invalidate,
+// Drop and Configure empties them, so they follow the record buffers' invalidation rules.
+//
 // A cached record is the host's own bytes: the host deciphers records as it reads them and
 // enciphers a copy as it writes them, so a buffer in the cache is always plain.
 //
@@ -29,6 +37,7 @@
 
 #include "engine/storage/core/TCacheEntry.h"
 #include "engine/storage/core/TFlatIndex.h"
+#include "engine/storage/core/TGroupCache.h"
 
 namespace tessera {
 
@@ -57,10 +66,15 @@ class TRecordCacheHost {
   // Reads up to `count` records from `first` on into `records` (record size each, deciphered);
   // answers how many whole records came (fewer only where a short read is acceptable; otherwise
   // the host raises 9217).
-  virtual uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records) = 0;
+  virtual uint32_t ReadRecordImages(uint32_t first, uint32_t count, uint8_t* records,
+                                    bool short_ok = false) = 0;
   // Writes `count` consecutive records from `first` on; `records` is the cache's copy, which the
   // host may encipher in place.
   virtual void WriteRecordImages(uint32_t first, uint8_t* records, uint32_t count) = 0;
+  // The last record a read of a whole group may reach now; 0 when neighbours of a wanted record
+  // are not to be read with it.  Such a read (ReadRecordImages with `short_ok`) may come up
+  // short without an error.
+  virtual uint32_t GroupReadLimit() const = 0;
   // The exclusive transaction phase: dirty records may not be written before commit.
   virtual bool InExclusivePhase() const = 0;
   [[noreturn]] virtual void RaiseRecordError(uint16_t code) const = 0;
@@ -116,6 +130,9 @@ class TRecordCache {
   // Frees entries past the capacity, least recently used first (clean, unpinned ones only).
   void Shrink();
 
+  // Groups held (tests).
+  size_t GroupCount() const { return groups_.Size(); }
+
   uint64_t RecordReads() const { return reads_; }
   uint64_t RecordWrites() const { return writes_; }
   void ClearStatistics() { reads_ = writes_ = 0; }
@@ -125,6 +142,9 @@ class TRecordCache {
 
   List::iterator FindEvictable();
   TRecord* Recycle(List::iterator it);
+  // The images of `count` records from `first` on, as ReadRecordImages; a single record through
+  // the groups where they serve.
+  uint32_t ReadImages(uint32_t first, uint32_t count, uint8_t* images);
 
   uint32_t OffsetOf(uint32_t number) const {
     return static_cast<uint32_t>(data_start_ + (number - 1) * record_size_);
@@ -139,6 +159,7 @@ class TRecordCache {
   TCacheLedger ledger_;  // before the entries, which leave it as they go
   List list_;            // most recently used first
   TFlatIndex<List::iterator> by_number_;
+  TGroupCache groups_;
   uint64_t reads_ = 0;   // physical reads
   uint64_t writes_ = 0;  // physical writes
   // ReadRecords' buffers (at most one read's records), kept so that a read allocates nothing.

@@ -436,6 +436,63 @@ TEST_F(LocksTest, ChangesOfAnotherHandleAreSeenAfterARefresh) {
   EXPECT_EQ(strict.GetRecordCount(), before + 1);
 }
 
+// A record or memo block read from disk brings its group of neighbours, which serve later reads
+// without a read of their own, but never past another handle's change: that moves the counter
+// every read level checks first, and the groups go with the records and blocks.
+TEST_F(LocksTest, RecordsAndMemosOfAGroupShowAnotherHandlesChanges) {
+  for (const bool memos : {false, true}) {
+    SCOPED_TRACE(memos);
+    const std::string path = dir_.File(memos ? "GM" : "G");
+    stress::CreateTable(path, memos ? stress::TShape::kMemo : stress::TShape::kKeyed);
+    TDataFile reader, writer;
+    Open(writer, path);
+    std::vector<uint8_t> record(writer.GetRecordBufferSize());
+    auto write = [&](int32_t k, int32_t a, bool insert) {
+      writer.ApplyFieldDefaults(record.data());
+      stress::PutInt(writer, stress::kK, k, record.data());
+      if (!insert) {
+        ASSERT_TRUE(Seek(writer, k) && writer.GetCurrentRecord(record.data()) == 0);
+      }
+      stress::PutInt(writer, stress::kA, a, record.data());
+      if (memos) {
+        ASSERT_EQ(stress::SetMemo(writer, "memo " + std::to_string(a), record.data()), 0);
+      }
+      insert ? writer.InsertRecord(record.data()) : writer.ModifyRecord(record.data());
+      if (memos) stress::CloseMemo(writer, record.data());
+    };
+    // Keys out of record order: a find reads its record alone.
+    for (int i = 0; i < 40; ++i) write((i * 17 % 40 + 1) * 10, 0, true);
+    Open(reader, path);
+    std::vector<uint8_t> seen(reader.GetRecordBufferSize());
+    auto seek = [&](int32_t k) {
+      EXPECT_TRUE(Seek(reader, k));
+      EXPECT_EQ(reader.GetCurrentRecord(seen.data()), 0);
+      std::string text = "memo " + std::to_string(stress::GetInt(reader, stress::kA, seen.data()));
+      if (memos) {
+        char got_text[32] = {};
+        int32_t got = 0;
+        EXPECT_EQ(reader.OpenBlob(TFieldSet::kTable, stress::kM, 0, seen.data()), 0);
+        reader.ReadBlob(TFieldSet::kTable, stress::kM, got, 31, got_text, 0, seen.data());
+        reader.CloseBlob(TFieldSet::kTable, stress::kM, seen.data());
+        text = std::string(got_text, static_cast<size_t>(std::max(got, 0)));
+      }
+      return text;
+    };
+    EXPECT_EQ(seek(10), "memo 0");
+    ASSERT_EQ(reader.RecordCache().GroupCount(), 1u);
+    if (memos) {
+      ASSERT_EQ(reader.BlobFile()->GroupCount(), 1u);
+    }
+    const uint64_t reads = reader.RecordCache().RecordReads();
+    EXPECT_EQ(seek(200), "memo 0");
+    EXPECT_EQ(reader.RecordCache().RecordReads(), reads) << "served by the group";
+    for (const int32_t key : {300, 310, 20}) {
+      write(key, key + 1, false);
+      EXPECT_EQ(seek(key), "memo " + std::to_string(key + 1)) << key;
+    }
+  }
+}
+
 // A memo opened after its record was read belongs to the record's moment, even when another
 // handle deleted the record in between and a new one took its slot and its memo's block (before,
 // the new record's memo came back, or 8963).  Keys descend in slot order, so each record of the
