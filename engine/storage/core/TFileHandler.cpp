@@ -233,6 +233,19 @@ void TFileHandler::WriteAt(int64_t offset, const void* buffer, int32_t count) {
   }
 }
 
+void TFileHandler::WriteChangedAt(int64_t offset, const void* buffer, int32_t count,
+                                  std::span<const TWriteBehindFile::Range> changed) {
+  // A fault wrapper put over the layer (InjectFaults on an open file) must see every write.
+  if (held_ == nullptr || file_.get() != held_) return WriteAt(offset, buffer, count);
+  if (!InFileRange(offset, count)) Fail(kErrWriteFailure);
+  size_t written = 0;
+  if (held_->WriteChangedAt(offset, buffer, static_cast<size_t>(count), changed, &written) !=
+          platform::kErrorSuccess ||
+      written != static_cast<size_t>(count)) {
+    Fail(kErrWriteFailure);
+  }
+}
+
 void TFileHandler::WriteSlicesAt(int64_t offset, const platform::FileSlice* slices, size_t count) {
   size_t total = 0;
   for (size_t i = 0; i < count; ++i) total += slices[i].count;

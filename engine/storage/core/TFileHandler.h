@@ -32,9 +32,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "engine/storage/core/TWriteBehindFile.h"
 #include "platform/File.h"
 
 namespace platform {
@@ -42,8 +44,6 @@ struct FileFaults;  // platform/FaultyFile.h, for tests
 }  // namespace platform
 
 namespace tessera {
-
-class TWriteBehindFile;
 
 class TFileHandler {
  public:
@@ -80,6 +80,11 @@ class TFileHandler {
   // Writes `count` bytes at `offset`; 9218 unless all are written, and for a closed file or a
   // range outside 0..2^31 - 1.
   void WriteAt(int64_t offset, const void* buffer, int32_t count);
+  // WriteAt, where of the written bytes only those in `changed` may differ from what the file
+  // shows there now (TWriteBehindFile::WriteChangedAt); WriteAt where no write-behind layer is
+  // the file's outermost one.
+  void WriteChangedAt(int64_t offset, const void* buffer, int32_t count,
+                      std::span<const TWriteBehindFile::Range> changed);
   // The slices one after another from `offset`, as one write; 9218 as WriteAt.
   void WriteSlicesAt(int64_t offset, const platform::FileSlice* slices, size_t count);
   // Sets the end of the file at `size`, cutting it or extending it with zeros (9218 on failure).

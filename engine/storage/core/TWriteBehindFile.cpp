@@ -23,6 +23,12 @@ int64_t TWriteBehindFile::EndOf(const Pieces& pieces) {
 
 platform::OsError TWriteBehindFile::WriteAt(int64_t offset, const void* buffer, size_t count,
                                             size_t* done) {
+  const Range all{offset, offset + static_cast<int64_t>(count)};
+  return WriteChangedAt(offset, buffer, count, {&all, 1}, done);
+}
+
+platform::OsError TWriteBehindFile::WriteChangedAt(int64_t offset, const void* buffer, size_t count,
+                                                   std::span<const Range> changed, size_t* done) {
   *done = 0;
   if (!holding_ && !staging_) {
     const platform::OsError error = WriteHeld();
@@ -30,6 +36,8 @@ platform::OsError TWriteBehindFile::WriteAt(int64_t offset, const void* buffer, 
     return file_->WriteAt(offset, buffer, count, done);
   }
   if (count == 0) return platform::kErrorSuccess;
+  Ranges& changes = staging_ ? staged_changes_ : held_changes_;
+  for (const Range& range : changed) AddRange(changes, range.from, range.to);
   if (staging_) {
     Put(staged_, staged_bytes_, offset, static_cast<const uint8_t*>(buffer), count);
   } else {
@@ -80,7 +88,24 @@ void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const 
   pieces.emplace(start, std::move(merged));
 }
 
+void TWriteBehindFile::AddRange(Ranges& ranges, int64_t from, int64_t to) {
+  if (from >= to) return;
+  // The first range that reaches `from`, and the first past `to`: all between merge.
+  auto first = std::lower_bound(ranges.begin(), ranges.end(), from,
+                                [](const Range& r, int64_t at) { return r.to < at; });
+  auto last = first;
+  while (last != ranges.end() && last->from <= to) ++last;
+  if (first == last) {
+    ranges.insert(first, Range{from, to});
+    return;
+  }
+  first->from = std::min(first->from, from);
+  first->to = std::max(std::prev(last)->to, to);
+  ranges.erase(std::next(first), last);
+}
+
 void TWriteBehindFile::CommitStaged() {
+  for (const Range& range : staged_changes_) AddRange(held_changes_, range.from, range.to);
   for (auto it = staged_.begin(); it != staged_.end();) {
     const auto next = std::next(it);
     const int64_t offset = it->first;
@@ -204,6 +229,7 @@ platform::OsError TWriteBehindFile::WriteHeld() {
     pieces_.erase(first, last);
     held_bytes_ -= length;
   }
+  held_changes_.clear();
   return platform::kErrorSuccess;
 }
 

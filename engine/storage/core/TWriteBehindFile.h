@@ -21,6 +21,13 @@
 // left (as the disk would), and a size up to the end of the last byte kept.  A failure of the file
 // beneath keeps every byte not yet confirmed, so that a later attempt writes it again.
 //
+// Beside the bytes, each set keeps the ranges where they may differ from what lies beneath them
+// (held: the file; staged: the held bytes over the file).  A plain write counts all its bytes as
+// changed; WriteChangedAt lets a writer that knows the bytes it replaces (an index page keeps its
+// image as last read or written) name fewer, and the commit journal carries only those.  The
+// ranges of two writes over the same bytes are united, so they stay a superset of the bytes that
+// differ, whatever the order of writes, commits and discards.
+//
 // Locks pass through.  Used by one thread, like the file beneath.
 #pragma once
 
@@ -29,6 +36,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "platform/File.h"
@@ -41,6 +49,13 @@ class TWriteBehindFile final : public platform::File {
   static constexpr size_t kDefaultLimit = size_t{2} << 20;
   // Held and staged pieces by offset: none overlaps another of its set.
   using Pieces = std::map<int64_t, std::vector<uint8_t>>;
+  // Bytes [from, to) of the file.
+  struct Range {
+    int64_t from;
+    int64_t to;
+  };
+  // Sorted ranges, none touching another.
+  using Ranges = std::vector<Range>;
 
   // REQUIRES: `file` is not null.
   explicit TWriteBehindFile(std::unique_ptr<platform::File> file);
@@ -48,6 +63,10 @@ class TWriteBehindFile final : public platform::File {
   platform::OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override;
   platform::OsError WriteAt(int64_t offset, const void* buffer, size_t count,
                             size_t* done) override;
+  // WriteAt, where only the bytes in `changed` (sorted, inside the written bytes) may differ from
+  // what this layer shows at their place now; the caller vouches for every other byte.
+  platform::OsError WriteChangedAt(int64_t offset, const void* buffer, size_t count,
+                                   std::span<const Range> changed, size_t* done);
   platform::OsError Truncate(int64_t size) override;
   platform::OsError GetSize(int64_t* size) const override;
   platform::OsError Sync() override;
@@ -69,6 +88,7 @@ class TWriteBehindFile final : public platform::File {
   void DiscardHeld() noexcept {
     pieces_.clear();
     held_bytes_ = 0;
+    held_changes_.clear();
   }
   // While neither holding nor staging (the start), writes go to the file beneath, after what is
   // held.  Staging comes first.
@@ -80,10 +100,17 @@ class TWriteBehindFile final : public platform::File {
   void DiscardStaged() noexcept {
     staged_.clear();
     staged_bytes_ = 0;
+    staged_changes_.clear();
   }
   size_t HeldBytes() const { return held_bytes_; }
   bool HasStaged() const { return !staged_.empty(); }
   const Pieces& Held() const { return pieces_; }
+  // Where the held bytes may differ from the file beneath: a superset, possibly reaching past
+  // them.  Past the end of the file beneath it says nothing (a writer may take the zeros this
+  // layer shows in a gap for the file's): a reader takes every byte there.
+  const Ranges& HeldChanges() const { return held_changes_; }
+  // Adds [from, to) to `ranges`, merging what it overlaps or touches.
+  static void AddRange(Ranges& ranges, int64_t from, int64_t to);
   // The file beneath, for the journal that writes the held bytes itself.
   platform::File& Beneath() { return *file_; }
 
@@ -105,6 +132,8 @@ class TWriteBehindFile final : public platform::File {
   size_t held_bytes_ = 0;
   Pieces staged_;
   size_t staged_bytes_ = 0;
+  Ranges held_changes_;
+  Ranges staged_changes_;
 };
 
 }  // namespace tessera

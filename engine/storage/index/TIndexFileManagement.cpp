@@ -36,8 +36,9 @@ void TIndexFile::ReadPageImage(uint32_t offset, uint8_t* image) {
   std::memset(image + got, 0, kIndexPageSize - static_cast<size_t>(got));
 }
 
-void TIndexFile::WritePageImages(uint32_t offset, const uint8_t* images, size_t count) {
-  WriteAt(offset, images, static_cast<int32_t>(count));
+void TIndexFile::WritePageImages(uint32_t offset, const uint8_t* images, size_t count,
+                                 std::span<const TWriteBehindFile::Range> changed) {
+  WriteChangedAt(offset, images, static_cast<int32_t>(count), changed);
 }
 
 void TIndexFile::InvalidateCache() {
