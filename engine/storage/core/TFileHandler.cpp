@@ -277,10 +277,25 @@ void TFileHandler::ReadHeaderImage(uint8_t* image, size_t size, bool enciphered)
   if (enciphered) DecipherBuffer(image, size, kDataKeyA, kDataKeyB);
 }
 
-void TFileHandler::WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered) {
+void TFileHandler::WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered,
+                                    const uint8_t* in_file) {
   std::vector<uint8_t> image(header, header + size);
   if (enciphered) EncipherBuffer(image.data(), size, kDataKeyA, kDataKeyB);
-  WriteAt(0, image.data(), static_cast<int32_t>(size));
+  if (in_file == nullptr) return WriteAt(0, image.data(), static_cast<int32_t>(size));
+  // The cipher works byte by byte from the header's start: the plain images differ where the
+  // stored ones do.  Runs of differing bytes closer than a journal piece header are joined.
+  constexpr size_t kJoin = 16;
+  std::vector<TWriteBehindFile::Range> changed;
+  for (size_t i = 0; i < size; ++i) {
+    if (header[i] == in_file[i]) continue;
+    const auto at = static_cast<int64_t>(i);
+    if (!changed.empty() && at - changed.back().to < static_cast<int64_t>(kJoin)) {
+      changed.back().to = at + 1;
+    } else {
+      changed.push_back({at, at + 1});
+    }
+  }
+  WriteChangedAt(0, image.data(), static_cast<int32_t>(size), changed);
 }
 
 uint32_t TFileHandler::ReadStoredChangeCounter(bool enciphered) {

@@ -161,8 +161,11 @@ class TFileHandler {
 
   // The header image at the start of an index or blob file, which the table cipher covers as
   // one piece when `enciphered`.  Write enciphers a copy; `header` itself stays plain.
+  // With `in_file` (the image the file holds now, plain), only the bytes that differ from it
+  // count as changed for the commit journal (WriteChangedAt).
   void ReadHeaderImage(uint8_t* image, size_t size, bool enciphered);
-  void WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered);
+  void WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered,
+                        const uint8_t* in_file = nullptr);
   // The change counter as another process may have stored it since.  REQUIRES: the counter is
   // the header's first field (4 bytes).
   uint32_t ReadStoredChangeCounter(bool enciphered);
