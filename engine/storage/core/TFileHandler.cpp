@@ -1,6 +1,8 @@
 #include "engine/storage/core/TFileHandler.h"
 
 #include <cassert>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -279,23 +281,31 @@ void TFileHandler::ReadHeaderImage(uint8_t* image, size_t size, bool enciphered)
 
 void TFileHandler::WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered,
                                     const uint8_t* in_file) {
-  std::vector<uint8_t> image(header, header + size);
-  if (enciphered) EncipherBuffer(image.data(), size, kDataKeyA, kDataKeyB);
-  if (in_file == nullptr) return WriteAt(0, image.data(), static_cast<int32_t>(size));
+  uint8_t local[4096];
+  std::vector<uint8_t> heap;
+  if (size > sizeof local) heap.resize(size);
+  uint8_t* const image = heap.empty() ? local : heap.data();
+  std::memcpy(image, header, size);
+  if (enciphered) EncipherBuffer(image, size, kDataKeyA, kDataKeyB);
+  if (in_file == nullptr) return WriteAt(0, image, static_cast<int32_t>(size));
   // The cipher works byte by byte from the header's start: the plain images differ where the
-  // stored ones do.  Runs of differing bytes closer than a journal piece header are joined.
-  constexpr size_t kJoin = 16;
-  std::vector<TWriteBehindFile::Range> changed;
+  // stored ones do.  Runs of differing bytes closer than a journal piece header are joined, and
+  // the last run takes in all behind it when there are many.
+  constexpr int64_t kJoin = 16;
+  TWriteBehindFile::Range changed[8];
+  size_t runs = 0;
   for (size_t i = 0; i < size; ++i) {
-    if (header[i] == in_file[i]) continue;
+    // A block at a time where they agree: a header is kilobytes, a commit changes a few bytes.
+    while (i + 32 <= size && std::memcmp(header + i, in_file + i, 32) == 0) i += 32;
+    if (i >= size || header[i] == in_file[i]) continue;
     const auto at = static_cast<int64_t>(i);
-    if (!changed.empty() && at - changed.back().to < static_cast<int64_t>(kJoin)) {
-      changed.back().to = at + 1;
+    if (runs > 0 && (at - changed[runs - 1].to < kJoin || runs == std::size(changed))) {
+      changed[runs - 1].to = at + 1;
     } else {
-      changed.push_back({at, at + 1});
+      changed[runs++] = {at, at + 1};
     }
   }
-  WriteChangedAt(0, image.data(), static_cast<int32_t>(size), changed);
+  WriteChangedAt(0, image, static_cast<int32_t>(size), {changed, runs});
 }
 
 uint32_t TFileHandler::ReadStoredChangeCounter(bool enciphered) {

@@ -10,10 +10,28 @@ namespace {
 
 // Adjacent pieces go down together up to this many bytes in one write.
 constexpr size_t kMaxRun = size_t{1} << 20;
+// Spare pieces kept, and the largest buffer kept with one.
+constexpr size_t kMaxSpare = 32;
+constexpr size_t kMaxSpareBytes = size_t{64} << 10;
 
 }  // namespace
 
-TWriteBehindFile::TWriteBehindFile(std::unique_ptr<platform::File> file) : file_(std::move(file)) {}
+TWriteBehindFile::TWriteBehindFile(std::unique_ptr<platform::File> file) : file_(std::move(file)) {
+  spare_.reserve(kMaxSpare);  // Recycle never allocates
+}
+
+void TWriteBehindFile::Recycle(Pieces& pieces, Pieces::iterator first,
+                               Pieces::iterator last) noexcept {
+  while (first != last) {
+    const auto next = std::next(first);
+    if (spare_.size() < kMaxSpare && first->second.capacity() <= kMaxSpareBytes) {
+      spare_.push_back(pieces.extract(first));
+    } else {
+      pieces.erase(first);
+    }
+    first = next;
+  }
+}
 
 int64_t TWriteBehindFile::EndOf(const Pieces& pieces) {
   if (pieces.empty()) return 0;
@@ -71,7 +89,16 @@ void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const 
   }
   // Every piece met overlaps [offset, end): only the first may begin before it and only the
   // last end after it, so the merged bytes are built by appending, without a zero fill first.
-  std::vector<uint8_t> merged;
+  Pieces::node_type node;
+  if (spare_.empty()) {
+    node = Pieces{{0, {}}}.extract(0);
+  } else {
+    node = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  node.key() = start;
+  std::vector<uint8_t>& merged = node.mapped();
+  merged.clear();
   merged.reserve(static_cast<size_t>(stop - start));
   if (start < offset) {
     merged.insert(merged.end(), first->second.data(), first->second.data() + (offset - start));
@@ -83,9 +110,9 @@ void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const 
     merged.insert(merged.end(), tail.begin() + (end - tail_start), tail.end());
   }
   for (auto it = first; it != last; ++it) total -= it->second.size();
-  pieces.erase(first, last);
+  Recycle(pieces, first, last);
   total += merged.size();
-  pieces.emplace(start, std::move(merged));
+  pieces.insert(std::move(node));
 }
 
 void TWriteBehindFile::AddRange(Ranges& ranges, int64_t from, int64_t to) {
@@ -226,7 +253,7 @@ platform::OsError TWriteBehindFile::WriteHeld() {
     const platform::OsError error = file_->WriteAt(first->first, bytes, length, &written);
     if (error != platform::kErrorSuccess) return error;
     if (written != length) return platform::kErrorDiskFull;
-    pieces_.erase(first, last);
+    Recycle(pieces_, first, last);
     held_bytes_ -= length;
   }
   held_changes_.clear();

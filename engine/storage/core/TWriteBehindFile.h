@@ -86,7 +86,7 @@ class TWriteBehindFile final : public platform::File {
   platform::OsError WriteHeld();
   // Forgets every held byte unwritten (a commit that failed, or a file deleted once closed).
   void DiscardHeld() noexcept {
-    pieces_.clear();
+    Recycle(pieces_, pieces_.begin(), pieces_.end());
     held_bytes_ = 0;
     held_changes_.clear();
   }
@@ -98,7 +98,7 @@ class TWriteBehindFile final : public platform::File {
   // The staged bytes become held (over what was held), or are forgotten.
   void CommitStaged();
   void DiscardStaged() noexcept {
-    staged_.clear();
+    Recycle(staged_, staged_.begin(), staged_.end());
     staged_bytes_ = 0;
     staged_changes_.clear();
   }
@@ -120,8 +120,9 @@ class TWriteBehindFile final : public platform::File {
   // The piece of `pieces` that holds all of [offset, end), or pieces.end().
   static Pieces::iterator Holder(Pieces& pieces, int64_t offset, int64_t end);
   // Stores the bytes in `pieces`, merging every piece they overlap; `total` counts the bytes kept.
-  static void Put(Pieces& pieces, size_t& total, int64_t offset, const uint8_t* bytes,
-                  size_t count);
+  void Put(Pieces& pieces, size_t& total, int64_t offset, const uint8_t* bytes, size_t count);
+  // Takes the pieces [first, last) out of `pieces`, keeping their buffers for later pieces.
+  void Recycle(Pieces& pieces, Pieces::iterator first, Pieces::iterator last) noexcept;
   // Copies what `pieces` hold of [offset, stop) over `bytes` (which starts at `offset`).
   static void Overlay(const Pieces& pieces, int64_t offset, int64_t stop, uint8_t* bytes);
 
@@ -134,6 +135,9 @@ class TWriteBehindFile final : public platform::File {
   size_t staged_bytes_ = 0;
   Ranges held_changes_;
   Ranges staged_changes_;
+  // Pieces given back with their buffers: a shared handle writes the same few pages, records and
+  // headers commit after commit, and need not allocate them each time.
+  std::vector<Pieces::node_type> spare_;
 };
 
 }  // namespace tessera
