@@ -88,10 +88,22 @@ bool WriteWhole(platform::File& file, int64_t offset, const uint8_t* bytes, size
   return file.WriteAt(offset, bytes, count, &done) == platform::kErrorSuccess && done == count;
 }
 
-// Sorted segments that do not overlap, in runs of adjacent ones, each gathered in one write.
+// Sorted segments that do not overlap, in runs of adjacent ones, each gathered in one write; a
+// segment alone writes only its bytes that may differ, or nothing.
 bool WriteSegments(platform::File& file, const std::vector<Segment>& segments,
                    std::vector<platform::FileSlice>& run) {
   for (size_t i = 0; i < segments.size();) {
+    const Segment& s = segments[i];
+    if (i + 1 == segments.size() ||
+        segments[i + 1].offset != s.offset + static_cast<int64_t>(s.count)) {
+      const size_t to = std::min(s.to, s.count);
+      if (s.from < to && !WriteWhole(file, s.offset + static_cast<int64_t>(s.from),
+                                     s.bytes + s.from, to - s.from)) {
+        return false;
+      }
+      ++i;
+      continue;
+    }
     run.clear();
     run.push_back({segments[i].bytes, segments[i].count});
     size_t j = i + 1;
@@ -254,8 +266,11 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
     FailOn(mark_file, kErrWriteFailure);
   }
 
-  // 3. What lengthens a file (which a full disk refuses), then what overwrites in place.
+  // 3. What lengthens a file (which a full disk refuses), then what overwrites in place: of a
+  // piece that stands alone only the span of its journalled bytes, which holds every byte that
+  // may differ (nothing at all when none does).
   Segment last{0, nullptr, 0};
+  size_t held = 0;
   for (size_t i = 0; i < parts_.size(); ++i) {
     Part& part = parts_[i];
     part.appends.clear();
@@ -263,13 +278,19 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
     if (part.layer == nullptr) continue;
     for (const auto& [offset, bytes] : part.layer->Held()) {
       const int64_t end = offset + static_cast<int64_t>(bytes.size());
+      const auto [hull_from, hull_to] = hulls_[held++];
       if (i == marked && Covers(offset, bytes.size(), kMarkOffset, kMarkOffset + 4)) {
         last = {offset, bytes.data(), bytes.size()};
+        // Its mark must go in any case.
+        last.from = static_cast<size_t>(std::min(hull_from, kMarkOffset) - offset);
+        last.to = static_cast<size_t>(std::max(hull_to, kMarkOffset + 4) - offset);
         continue;
       }
       const int64_t split = std::clamp(part.old_size, offset, end);
       if (split > offset) {
-        part.in_place.push_back({offset, bytes.data(), static_cast<size_t>(split - offset)});
+        part.in_place.push_back({offset, bytes.data(), static_cast<size_t>(split - offset),
+                                 static_cast<size_t>(std::clamp(hull_from, offset, split) - offset),
+                                 static_cast<size_t>(std::clamp(hull_to, offset, split) - offset)});
       }
       if (end > split) {
         part.appends.push_back(
@@ -306,7 +327,8 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
     }
     if (written) {
       written = last.bytes != nullptr
-                    ? WriteWhole(mark_disk, last.offset, last.bytes, last.count)
+                    ? WriteWhole(mark_disk, last.offset + static_cast<int64_t>(last.from),
+                                 last.bytes + last.from, last.to - last.from)
                     : WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
     }
     if (written) break;
@@ -322,6 +344,7 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
 
 void TCommitJournal::JournalPieces(bool whole) {
   pieces_.clear();
+  hulls_.clear();
   for (size_t i = 0; i < parts_.size(); ++i) {
     const Part& part = parts_[i];
     if (part.layer == nullptr) continue;
@@ -347,14 +370,20 @@ void TCommitJournal::JournalPieces(bool whole) {
       };
       if (whole) {
         add(offset, end);
-        continue;
+      } else {
+        const int64_t beyond = std::clamp(part.old_size, offset, end);
+        while (change != changes.end() && change->to <= offset) ++change;
+        for (auto c = change; c != changes.end() && c->from < beyond; ++c) {
+          add(std::max(c->from, offset), std::min(c->to, beyond));
+        }
+        add(beyond, end);
       }
-      const int64_t beyond = std::clamp(part.old_size, offset, end);
-      while (change != changes.end() && change->to <= offset) ++change;
-      for (auto c = change; c != changes.end() && c->from < beyond; ++c) {
-        add(std::max(c->from, offset), std::min(c->to, beyond));
+      if (pieces_.size() == first) {
+        hulls_.emplace_back(offset, offset);
+      } else {
+        const Piece& back = pieces_.back();
+        hulls_.emplace_back(pieces_[first].offset, back.offset + static_cast<int64_t>(back.count));
       }
-      add(beyond, end);
     }
   }
 }

@@ -46,6 +46,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/storage/core/TFileHandler.h"
@@ -62,11 +63,14 @@ enum class TRecovery : uint8_t {
 
 class TCommitJournal {
  public:
-  // Bytes for their place in a file.
+  // Bytes for their place in a file, of which [from, to) may differ from the file's: a segment
+  // written alone writes only those.
   struct Segment {
     int64_t offset;
     const uint8_t* bytes;
     size_t count;
+    size_t from = 0;
+    size_t to = SIZE_MAX;
   };
 
   // The mark's place in the marked file's header: after the u32 change counter.
@@ -96,7 +100,8 @@ class TCommitJournal {
 
  private:
   void OpenFile();
-  // Fills pieces_ from the held bytes of parts_: `whole` pieces, or only their changed bytes.
+  // Fills pieces_ from the held bytes of parts_: `whole` pieces, or only their changed bytes;
+  // hulls_ gets for each held piece the file range its journal pieces span.
   void JournalPieces(bool whole);
 
   struct Part {
@@ -118,6 +123,7 @@ class TCommitJournal {
   // A commit's working lists, kept from one commit to the next.
   std::vector<Part> parts_;
   std::vector<Piece> pieces_;
+  std::vector<std::pair<int64_t, int64_t>> hulls_;
   std::vector<uint8_t> heads_;
   std::vector<platform::FileSlice> slices_;
   std::vector<platform::FileSlice> run_;
