@@ -161,8 +161,9 @@ class TFileHandler {
 
   // The header image at the start of an index or blob file, which the table cipher covers as
   // one piece when `enciphered`.  Write enciphers a copy; `header` itself stays plain.
-  // With `in_file` (the image the file holds now, plain), only the bytes that differ from it
-  // count as changed for the commit journal (WriteChangedAt).
+  // With `in_file` (the image the file holds now, plain), only the header up to its last byte
+  // that differs from it is written, and only the differing bytes count as changed for the
+  // commit journal (WriteChangedAt).
   void ReadHeaderImage(uint8_t* image, size_t size, bool enciphered);
   void WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered,
                         const uint8_t* in_file = nullptr);
