@@ -31,17 +31,18 @@ class TCountedHeaderFile : public TFileHandler {
   virtual void ReadHeader() = 0;
 
   // When forced or changed: the mark byte set from the changed flag, the counter + 1, and the
-  // image written at offset 0; the changed flag is cleared.  The commit journal takes only the
-  // bytes that differ from the image last read or written, while that is the one this header
-  // came from (same counter).
+  // image written at offset 0; the changed flag is cleared.  A shared handle, whose every
+  // commit goes through the journal, writes (and journals) only the bytes that differ from the
+  // image last read or written, while that is the one this header came from (same counter); an
+  // exclusive handle writes its header at every write into memory, whole.
   void WriteHeader(bool force) {
     if (!force && !header_changed_) return;
-    const bool known = in_file_known_ && cl::GetU32LE(in_file_) == ChangeCounter();
+    const bool known = !Exclusive() && in_file_known_ && cl::GetU32LE(in_file_) == ChangeCounter();
     in_file_known_ = false;
     header_[kChangedMark] = header_changed_ ? 1 : 0;
     cl::PutU32LE(header_, ChangeCounter() + 1);
     WriteHeaderImage(header_, kSize, HeaderEnciphered(), known ? in_file_ : nullptr);
-    KeepHeaderInFile();
+    if (!Exclusive()) KeepHeaderInFile();
     header_changed_ = false;
   }
 
