@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <iterator>
 
 #include "platform/FileNames.h"
 
@@ -227,18 +228,23 @@ OsError OsFile::WriteSlicesAt(int64_t offset, const FileSlice* slices, size_t co
   if (!IsOpen()) return kErrorInvalidHandle;
   if (!writes_allowed_) return kErrorAccessDenied;
   if (offset < 0) return kErrorNegativeSeek;
-  std::vector<iovec> vectors;
+  // A few slices (every write of a commit but its journal) need no list on the heap.
+  iovec local[16];
+  std::vector<iovec> heap;
+  if (count > std::size(local)) heap.resize(count);
+  iovec* const vectors = heap.empty() ? local : heap.data();
+  size_t used = 0;
   size_t total = 0;
   for (size_t i = 0; i < count; ++i) {
     if (slices[i].count == 0) continue;
-    vectors.push_back({const_cast<void*>(slices[i].data), slices[i].count});
+    vectors[used++] = {const_cast<void*>(slices[i].data), slices[i].count};
     total += slices[i].count;
   }
   // Usually one call; a short write or a long list goes on from where it stopped.
   size_t first = 0;
   while (*done < total) {
-    const int n_vectors = static_cast<int>(std::min<size_t>(vectors.size() - first, IOV_MAX));
-    const ssize_t n = pwritev(fd_, vectors.data() + first, n_vectors, offset + *done);
+    const int n_vectors = static_cast<int>(std::min<size_t>(used - first, IOV_MAX));
+    const ssize_t n = pwritev(fd_, vectors + first, n_vectors, offset + *done);
     if (n > 0) {
       *done += static_cast<size_t>(n);
       size_t left = static_cast<size_t>(n);

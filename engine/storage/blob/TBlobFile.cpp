@@ -184,6 +184,7 @@ void TBlobFile::CreateNew() {
 }
 
 void TBlobFile::Close() {
+  ForgetHeaderInFile();
   open_blobs_.clear();
   ledger_.Clear();
   cache_.clear();
@@ -207,6 +208,7 @@ void TBlobFile::CheckHeader() {
 }
 
 void TBlobFile::ReadHeader() {
+  ForgetHeaderInFile();
   uint8_t image[kBlobHeaderSize];
   ReadHeaderImage(image, kBlobHeaderSize, owner_.Encrypted());
   // Nothing of a damaged header is kept: an open handle goes on with the header it had.
@@ -219,6 +221,7 @@ void TBlobFile::ReadHeader() {
     std::memcpy(header_, kept, kBlobHeaderSize);
     throw;
   }
+  KeepHeaderInFile();
   header_changed_ = false;
 }
 

@@ -81,21 +81,29 @@ std::array<uint8_t, 4> MarkBytes(uint32_t mark, bool enciphered) {
   return {prefix[4], prefix[5], prefix[6], prefix[7]};
 }
 
-struct Segment {
-  int64_t offset;
-  const uint8_t* bytes;
-  size_t count;
-};
+using Segment = TCommitJournal::Segment;
 
 bool WriteWhole(platform::File& file, int64_t offset, const uint8_t* bytes, size_t count) {
   size_t done = 0;
   return file.WriteAt(offset, bytes, count, &done) == platform::kErrorSuccess && done == count;
 }
 
-// Sorted segments that do not overlap, in runs of adjacent ones, each gathered in one write.
-bool WriteSegments(platform::File& file, const std::vector<Segment>& segments) {
-  std::vector<platform::FileSlice> run;
+// Sorted segments that do not overlap, in runs of adjacent ones, each gathered in one write; a
+// segment alone writes only its bytes that may differ, or nothing.
+bool WriteSegments(platform::File& file, const std::vector<Segment>& segments,
+                   std::vector<platform::FileSlice>& run) {
   for (size_t i = 0; i < segments.size();) {
+    const Segment& s = segments[i];
+    if (i + 1 == segments.size() ||
+        segments[i + 1].offset != s.offset + static_cast<int64_t>(s.count)) {
+      const size_t to = std::min(s.to, s.count);
+      if (s.from < to && !WriteWhole(file, s.offset + static_cast<int64_t>(s.from),
+                                     s.bytes + s.from, to - s.from)) {
+        return false;
+      }
+      ++i;
+      continue;
+    }
     run.clear();
     run.push_back({segments[i].bytes, segments[i].count});
     size_t j = i + 1;
@@ -174,25 +182,16 @@ uint32_t TCommitJournal::StoredMark(TFileHandler& file, bool enciphered) {
 
 void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<const int64_t> lengths,
                             size_t marked, bool enciphered) {
-  struct Part {
-    TWriteBehindFile* layer = nullptr;
-    int64_t old_size = 0;
-    int64_t new_size = 0;
-  };
-  std::vector<Part> parts(files.size());
-  size_t image_size = kHeaderSize + files.size() * kFileEntrySize + 4;
-  size_t piece_count = 0;
+  parts_.assign(files.size(), Part{});
   bool any = false;
   for (size_t i = 0; i < files.size(); ++i) {
     if (files[i] == nullptr || !files[i]->IsOpen() || files[i]->WriteBehind() == nullptr) continue;
-    Part& part = parts[i];
+    Part& part = parts_[i];
     part.layer = files[i]->WriteBehind();
-    for (const auto& [offset, bytes] : part.layer->Held()) {
-      image_size += kPieceHeaderSize + bytes.size();
-      ++piece_count;
-      part.new_size = std::max(part.new_size, offset + static_cast<int64_t>(bytes.size()));
-      any = true;
-    }
+    if (part.layer->Held().empty()) continue;
+    const auto& last = *part.layer->Held().rbegin();
+    part.new_size = last.first + static_cast<int64_t>(last.second.size());
+    any = true;
   }
   if (!any) return;
   // Every file gets its true lengths, also one the commit leaves alone: the recovery cuts each
@@ -200,7 +199,7 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
   // committed headers are nobody's: a length short of the file's own treats them as new, which
   // costs nothing.
   for (size_t i = 0; i < files.size(); ++i) {
-    Part& part = parts[i];
+    Part& part = parts_[i];
     if (part.layer == nullptr) continue;
     part.old_size = i < lengths.size() ? lengths[i] : -1;
     if (part.old_size < 0 &&
@@ -209,48 +208,53 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
     }
     part.new_size = std::max(part.new_size, part.old_size);
   }
-  if (parts[marked].layer == nullptr) FailOn(*files[marked], kErrWriteFailure);
+  if (parts_[marked].layer == nullptr) FailOn(*files[marked], kErrWriteFailure);
   // A new journal and mark never go over a commit that is not complete.
   if (pending_) Recover(files, marked, enciphered);
+
+  // The journal carries of each held piece the bytes that may differ from the file (the layer
+  // knows them) and every byte past the file's end; redone over the file as a killed writer
+  // left it, where each byte is as before or as after the commit, they give every byte as after
+  // it.  With write-through files every piece goes whole: a power cut may tear a page written in
+  // place into bytes that are neither.
+  JournalPieces(file_.WriteThrough());
 
   // The journal goes out gathered from the held pieces themselves: only its headers are built.
   // Its checksum runs over the same slices, each on its own.
   const size_t head_size = kHeaderSize + files.size() * kFileEntrySize;
-  std::vector<uint8_t> heads(head_size + piece_count * kPieceHeaderSize + 4, 0);
-  std::vector<platform::FileSlice> slices;
-  slices.reserve(2 * piece_count + 2);
-  slices.push_back({heads.data(), head_size});
-  uint8_t* out = heads.data() + kHeaderSize;
-  for (const Part& part : parts) {
+  size_t image_size = head_size + 4;
+  for (const Piece& piece : pieces_) image_size += kPieceHeaderSize + piece.count;
+  heads_.assign(head_size + pieces_.size() * kPieceHeaderSize + 4, 0);
+  slices_.clear();
+  slices_.push_back({heads_.data(), head_size});
+  uint8_t* out = heads_.data() + kHeaderSize;
+  for (const Part& part : parts_) {
     cl::PutU32LE(out, static_cast<uint32_t>(part.old_size));
     cl::PutU32LE(out + 4, static_cast<uint32_t>(part.new_size));
     out += kFileEntrySize;
   }
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (parts[i].layer == nullptr) continue;
-    for (const auto& [offset, bytes] : parts[i].layer->Held()) {
-      cl::PutU32LE(out, static_cast<uint32_t>(i));
-      cl::PutU32LE(out + 4, static_cast<uint32_t>(offset));
-      cl::PutU32LE(out + 8, static_cast<uint32_t>(bytes.size()));
-      slices.push_back({out, kPieceHeaderSize});
-      slices.push_back({bytes.data(), bytes.size()});
-      out += kPieceHeaderSize;
-    }
+  for (const Piece& piece : pieces_) {
+    cl::PutU32LE(out, piece.file);
+    cl::PutU32LE(out + 4, static_cast<uint32_t>(piece.offset));
+    cl::PutU32LE(out + 8, static_cast<uint32_t>(piece.count));
+    slices_.push_back({out, kPieceHeaderSize});
+    slices_.push_back({piece.bytes, piece.count});
+    out += kPieceHeaderSize;
   }
   cl::PutU32LE(out, kCompleteMark);
-  slices.push_back({out, 4});
-  uint8_t* const header = heads.data();
+  slices_.push_back({out, 4});
+  uint8_t* const header = heads_.data();
   cl::PutU32LE(header, kJournalMagic);
   cl::PutU32LE(header + 4, static_cast<uint32_t>(image_size));
   cl::PutU32LE(header + 16, static_cast<uint32_t>(files.size()));
-  const uint32_t checksum = SlicesChecksum(slices);
+  const uint32_t checksum = SlicesChecksum(slices_);
   const uint32_t mark = checksum != 0 ? checksum : 1;
   cl::PutU32LE(header + 8, mark);
   cl::PutU32LE(header + 12, checksum);
 
   // 1. The journal, whole, in one write.
   OpenFile();
-  file_.WriteSlicesAt(0, slices.data(), slices.size());
+  file_.WriteSlicesAt(0, slices_.data(), slices_.size());
 
   // 2. The mark.
   TFileHandler& mark_file = *files[marked];
@@ -262,25 +266,34 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
     FailOn(mark_file, kErrWriteFailure);
   }
 
-  // 3. What lengthens a file (which a full disk refuses), then what overwrites in place.
-  std::vector<std::vector<Segment>> appends(parts.size());
-  std::vector<std::vector<Segment>> in_place(parts.size());
+  // 3. What lengthens a file (which a full disk refuses), then what overwrites in place: of a
+  // piece that stands alone only the span of its journalled bytes, which holds every byte that
+  // may differ (nothing at all when none does).
   Segment last{0, nullptr, 0};
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (parts[i].layer == nullptr) continue;
-    const int64_t old_size = parts[i].old_size;
-    for (const auto& [offset, bytes] : parts[i].layer->Held()) {
+  size_t held = 0;
+  for (size_t i = 0; i < parts_.size(); ++i) {
+    Part& part = parts_[i];
+    part.appends.clear();
+    part.in_place.clear();
+    if (part.layer == nullptr) continue;
+    for (const auto& [offset, bytes] : part.layer->Held()) {
       const int64_t end = offset + static_cast<int64_t>(bytes.size());
+      const auto [hull_from, hull_to] = hulls_[held++];
       if (i == marked && Covers(offset, bytes.size(), kMarkOffset, kMarkOffset + 4)) {
         last = {offset, bytes.data(), bytes.size()};
+        // Its mark must go in any case.
+        last.from = static_cast<size_t>(std::min(hull_from, kMarkOffset) - offset);
+        last.to = static_cast<size_t>(std::max(hull_to, kMarkOffset + 4) - offset);
         continue;
       }
-      const int64_t split = std::clamp(old_size, offset, end);
+      const int64_t split = std::clamp(part.old_size, offset, end);
       if (split > offset) {
-        in_place[i].push_back({offset, bytes.data(), static_cast<size_t>(split - offset)});
+        part.in_place.push_back({offset, bytes.data(), static_cast<size_t>(split - offset),
+                                 static_cast<size_t>(std::clamp(hull_from, offset, split) - offset),
+                                 static_cast<size_t>(std::clamp(hull_to, offset, split) - offset)});
       }
       if (end > split) {
-        appends[i].push_back(
+        part.appends.push_back(
             {split, bytes.data() + (split - offset), static_cast<size_t>(end - split)});
       }
     }
@@ -288,10 +301,13 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
   // Past the mark the commit stands: a failure from here on leaves it to Recover, unless nothing
   // was overwritten yet and the files are cut back and the mark cleared (a full disk refusing
   // new space), when it is withdrawn and reported instead.
-  for (size_t i = 0; i < parts.size(); ++i) {
-    if (appends[i].empty() || WriteSegments(parts[i].layer->Beneath(), appends[i])) continue;
+  for (size_t i = 0; i < parts_.size(); ++i) {
+    if (parts_[i].appends.empty() ||
+        WriteSegments(parts_[i].layer->Beneath(), parts_[i].appends, run_)) {
+      continue;
+    }
     bool undone = true;
-    for (const Part& part : parts) {
+    for (const Part& part : parts_) {
       if (part.layer != nullptr) {
         undone = part.layer->Beneath().Truncate(part.old_size) == platform::kErrorSuccess && undone;
       }
@@ -305,12 +321,14 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
   // 4. The mark goes with the marked file's own header, or alone, last.
   for (int attempt = 0;; ++attempt) {
     bool written = true;
-    for (size_t i = 0; i < parts.size() && written; ++i) {
-      written = in_place[i].empty() || WriteSegments(parts[i].layer->Beneath(), in_place[i]);
+    for (size_t i = 0; i < parts_.size() && written; ++i) {
+      written = parts_[i].in_place.empty() ||
+                WriteSegments(parts_[i].layer->Beneath(), parts_[i].in_place, run_);
     }
     if (written) {
       written = last.bytes != nullptr
-                    ? WriteWhole(mark_disk, last.offset, last.bytes, last.count)
+                    ? WriteWhole(mark_disk, last.offset + static_cast<int64_t>(last.from),
+                                 last.bytes + last.from, last.to - last.from)
                     : WriteWhole(mark_disk, kMarkOffset, clear.data(), clear.size());
     }
     if (written) break;
@@ -319,8 +337,54 @@ void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<cons
       return;
     }
   }
-  for (const Part& part : parts) {
+  for (const Part& part : parts_) {
     if (part.layer != nullptr) part.layer->DiscardHeld();
+  }
+}
+
+void TCommitJournal::JournalPieces(bool whole) {
+  pieces_.clear();
+  hulls_.clear();
+  for (size_t i = 0; i < parts_.size(); ++i) {
+    const Part& part = parts_[i];
+    if (part.layer == nullptr) continue;
+    const uint32_t file = static_cast<uint32_t>(i);
+    const TWriteBehindFile::Ranges& changes = part.layer->HeldChanges();
+    auto change = changes.begin();
+    for (const auto& [offset, bytes] : part.layer->Held()) {
+      const int64_t end = offset + static_cast<int64_t>(bytes.size());
+      const size_t first = pieces_.size();
+      // Ranges closer than a piece header are joined: the bytes between cost less than one.
+      auto add = [&](int64_t from, int64_t to) {
+        if (from >= to) return;
+        if (pieces_.size() > first) {
+          Piece& prior = pieces_.back();
+          const int64_t prior_end = prior.offset + static_cast<int64_t>(prior.count);
+          if (from - prior_end < static_cast<int64_t>(2 * kPieceHeaderSize)) {
+            prior.count = static_cast<size_t>(to - prior.offset);
+            return;
+          }
+        }
+        pieces_.push_back(
+            {file, from, bytes.data() + (from - offset), static_cast<size_t>(to - from)});
+      };
+      if (whole) {
+        add(offset, end);
+      } else {
+        const int64_t beyond = std::clamp(part.old_size, offset, end);
+        while (change != changes.end() && change->to <= offset) ++change;
+        for (auto c = change; c != changes.end() && c->from < beyond; ++c) {
+          add(std::max(c->from, offset), std::min(c->to, beyond));
+        }
+        add(beyond, end);
+      }
+      if (pieces_.size() == first) {
+        hulls_.emplace_back(offset, offset);
+      } else {
+        const Piece& back = pieces_.back();
+        hulls_.emplace_back(pieces_[first].offset, back.offset + static_cast<int64_t>(back.count));
+      }
+    }
   }
 }
 

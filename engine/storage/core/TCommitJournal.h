@@ -4,9 +4,10 @@
 // A commit is what the write-behind layers of the table's files hold (TWriteBehindFile.h).  Commit
 // writes it:
 //
-//   1. every held piece of every file, with each file's length before and after, into the
-//      journal file beside the table, in ONE write: a header with a checksum, the pieces, and a
-//      complete mark at the end;
+//   1. of every held piece of every file, the bytes that may differ from the file (all of them
+//      for write-through files), with each file's length before and after, into the journal
+//      file beside the table, in ONE write: a header with a checksum, the pieces, and a complete
+//      mark at the end;
 //   2. the commit mark: a non-zero u32 into the four bytes after the change counter of the marked
 //      file's header (the index file's), which are zero at rest;
 //   3. the pieces that lengthen a file, then those that overwrite it in place, each file's pieces
@@ -17,7 +18,8 @@
 // open): a marked file means a commit was interrupted between 2 and 4.  A journal that is whole
 // (lengths, complete mark, checksum) and names that mark is applied again from the start, which
 // brings every file to the state after the commit (the pieces are after-images, so applying them
-// twice does no harm), each file cut to its length after the commit; any other journal is
+// twice does no harm; a byte left out of them is the same before and after), each file cut to its
+// length after the commit; any other journal is
 // dropped with the mark.  Without the mark the journal is stale and nobody reads it: a writer
 // killed before 2 changed nothing in the table's files.
 //
@@ -44,6 +46,8 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/storage/core/TFileHandler.h"
 
@@ -59,6 +63,16 @@ enum class TRecovery : uint8_t {
 
 class TCommitJournal {
  public:
+  // Bytes for their place in a file, of which [from, to) may differ from the file's: a segment
+  // written alone writes only those.
+  struct Segment {
+    int64_t offset;
+    const uint8_t* bytes;
+    size_t count;
+    size_t from = 0;
+    size_t to = SIZE_MAX;
+  };
+
   // The mark's place in the marked file's header: after the u32 change counter.
   static constexpr int64_t kMarkOffset = 4;
 
@@ -86,9 +100,33 @@ class TCommitJournal {
 
  private:
   void OpenFile();
+  // Fills pieces_ from the held bytes of parts_: `whole` pieces, or only their changed bytes;
+  // hulls_ gets for each held piece the file range its journal pieces span.
+  void JournalPieces(bool whole);
+
+  struct Part {
+    TWriteBehindFile* layer = nullptr;
+    int64_t old_size = 0;
+    int64_t new_size = 0;
+    std::vector<Segment> appends;
+    std::vector<Segment> in_place;
+  };
+  struct Piece {
+    uint32_t file;
+    int64_t offset;
+    const uint8_t* bytes;
+    size_t count;
+  };
 
   TFileHandler file_;
   bool pending_ = false;
+  // A commit's working lists, kept from one commit to the next.
+  std::vector<Part> parts_;
+  std::vector<Piece> pieces_;
+  std::vector<std::pair<int64_t, int64_t>> hulls_;
+  std::vector<uint8_t> heads_;
+  std::vector<platform::FileSlice> slices_;
+  std::vector<platform::FileSlice> run_;
 };
 
 }  // namespace tessera

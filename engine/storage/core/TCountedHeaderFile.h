@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "classlib/rtl/Coding.h"
 #include "engine/storage/core/TFileHandler.h"
@@ -30,12 +31,18 @@ class TCountedHeaderFile : public TFileHandler {
   virtual void ReadHeader() = 0;
 
   // When forced or changed: the mark byte set from the changed flag, the counter + 1, and the
-  // image written at offset 0; the changed flag is cleared.
+  // image written at offset 0; the changed flag is cleared.  A shared handle, whose every
+  // commit goes through the journal, writes (and journals) only the bytes that differ from the
+  // image last read or written, while that is the one this header came from (same counter); an
+  // exclusive handle writes its header at every write into memory, whole.
   void WriteHeader(bool force) {
     if (!force && !header_changed_) return;
+    const bool known = !Exclusive() && in_file_known_ && cl::GetU32LE(in_file_) == ChangeCounter();
+    in_file_known_ = false;
     header_[kChangedMark] = header_changed_ ? 1 : 0;
     cl::PutU32LE(header_, ChangeCounter() + 1);
-    WriteHeaderImage(header_, kSize, HeaderEnciphered());
+    WriteHeaderImage(header_, kSize, HeaderEnciphered(), known ? in_file_ : nullptr);
+    if (!Exclusive()) KeepHeaderInFile();
     header_changed_ = false;
   }
 
@@ -59,8 +66,18 @@ class TCountedHeaderFile : public TFileHandler {
   // Whether the table cipher covers the header.
   virtual bool HeaderEnciphered() const = 0;
 
+  // The header as read or written: the descendant's ReadHeader forgets it first and keeps it when
+  // the read is whole and sound.
+  void KeepHeaderInFile() {
+    std::memcpy(in_file_, header_, kSize);
+    in_file_known_ = true;
+  }
+  void ForgetHeaderInFile() { in_file_known_ = false; }
+
   uint8_t header_[kSize] = {};
   bool header_changed_ = false;
+  uint8_t in_file_[kSize] = {};
+  bool in_file_known_ = false;
   uint32_t stored_mark_ = 0;
 };
 

@@ -32,9 +32,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "engine/storage/core/TWriteBehindFile.h"
 #include "platform/File.h"
 
 namespace platform {
@@ -42,8 +44,6 @@ struct FileFaults;  // platform/FaultyFile.h, for tests
 }  // namespace platform
 
 namespace tessera {
-
-class TWriteBehindFile;
 
 class TFileHandler {
  public:
@@ -80,6 +80,11 @@ class TFileHandler {
   // Writes `count` bytes at `offset`; 9218 unless all are written, and for a closed file or a
   // range outside 0..2^31 - 1.
   void WriteAt(int64_t offset, const void* buffer, int32_t count);
+  // WriteAt, where of the written bytes only those in `changed` may differ from what the file
+  // shows there now (TWriteBehindFile::WriteChangedAt); WriteAt where no write-behind layer is
+  // the file's outermost one.
+  void WriteChangedAt(int64_t offset, const void* buffer, int32_t count,
+                      std::span<const TWriteBehindFile::Range> changed);
   // The slices one after another from `offset`, as one write; 9218 as WriteAt.
   void WriteSlicesAt(int64_t offset, const platform::FileSlice* slices, size_t count);
   // Sets the end of the file at `size`, cutting it or extending it with zeros (9218 on failure).
@@ -156,8 +161,12 @@ class TFileHandler {
 
   // The header image at the start of an index or blob file, which the table cipher covers as
   // one piece when `enciphered`.  Write enciphers a copy; `header` itself stays plain.
+  // With `in_file` (the image the file holds now, plain), only the header up to its last byte
+  // that differs from it is written, and only the differing bytes count as changed for the
+  // commit journal (WriteChangedAt).
   void ReadHeaderImage(uint8_t* image, size_t size, bool enciphered);
-  void WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered);
+  void WriteHeaderImage(const uint8_t* header, size_t size, bool enciphered,
+                        const uint8_t* in_file = nullptr);
   // The change counter as another process may have stored it since.  REQUIRES: the counter is
   // the header's first field (4 bytes).
   uint32_t ReadStoredChangeCounter(bool enciphered);

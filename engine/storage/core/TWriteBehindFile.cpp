@@ -10,10 +10,28 @@ namespace {
 
 // Adjacent pieces go down together up to this many bytes in one write.
 constexpr size_t kMaxRun = size_t{1} << 20;
+// Spare pieces kept, and the largest buffer kept with one.
+constexpr size_t kMaxSpare = 32;
+constexpr size_t kMaxSpareBytes = size_t{64} << 10;
 
 }  // namespace
 
-TWriteBehindFile::TWriteBehindFile(std::unique_ptr<platform::File> file) : file_(std::move(file)) {}
+TWriteBehindFile::TWriteBehindFile(std::unique_ptr<platform::File> file) : file_(std::move(file)) {
+  spare_.reserve(kMaxSpare);  // Recycle never allocates
+}
+
+void TWriteBehindFile::Recycle(Pieces& pieces, Pieces::iterator first,
+                               Pieces::iterator last) noexcept {
+  while (first != last) {
+    const auto next = std::next(first);
+    if (spare_.size() < kMaxSpare && first->second.capacity() <= kMaxSpareBytes) {
+      spare_.push_back(pieces.extract(first));
+    } else {
+      pieces.erase(first);
+    }
+    first = next;
+  }
+}
 
 int64_t TWriteBehindFile::EndOf(const Pieces& pieces) {
   if (pieces.empty()) return 0;
@@ -23,6 +41,12 @@ int64_t TWriteBehindFile::EndOf(const Pieces& pieces) {
 
 platform::OsError TWriteBehindFile::WriteAt(int64_t offset, const void* buffer, size_t count,
                                             size_t* done) {
+  const Range all{offset, offset + static_cast<int64_t>(count)};
+  return WriteChangedAt(offset, buffer, count, {&all, 1}, done);
+}
+
+platform::OsError TWriteBehindFile::WriteChangedAt(int64_t offset, const void* buffer, size_t count,
+                                                   std::span<const Range> changed, size_t* done) {
   *done = 0;
   if (!holding_ && !staging_) {
     const platform::OsError error = WriteHeld();
@@ -30,6 +54,8 @@ platform::OsError TWriteBehindFile::WriteAt(int64_t offset, const void* buffer, 
     return file_->WriteAt(offset, buffer, count, done);
   }
   if (count == 0) return platform::kErrorSuccess;
+  Ranges& changes = staging_ ? staged_changes_ : held_changes_;
+  for (const Range& range : changed) AddRange(changes, range.from, range.to);
   if (staging_) {
     Put(staged_, staged_bytes_, offset, static_cast<const uint8_t*>(buffer), count);
   } else {
@@ -63,7 +89,16 @@ void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const 
   }
   // Every piece met overlaps [offset, end): only the first may begin before it and only the
   // last end after it, so the merged bytes are built by appending, without a zero fill first.
-  std::vector<uint8_t> merged;
+  Pieces::node_type node;
+  if (spare_.empty()) {
+    node = Pieces{{0, {}}}.extract(0);
+  } else {
+    node = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  node.key() = start;
+  std::vector<uint8_t>& merged = node.mapped();
+  merged.clear();
   merged.reserve(static_cast<size_t>(stop - start));
   if (start < offset) {
     merged.insert(merged.end(), first->second.data(), first->second.data() + (offset - start));
@@ -75,12 +110,29 @@ void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const 
     merged.insert(merged.end(), tail.begin() + (end - tail_start), tail.end());
   }
   for (auto it = first; it != last; ++it) total -= it->second.size();
-  pieces.erase(first, last);
+  Recycle(pieces, first, last);
   total += merged.size();
-  pieces.emplace(start, std::move(merged));
+  pieces.insert(std::move(node));
+}
+
+void TWriteBehindFile::AddRange(Ranges& ranges, int64_t from, int64_t to) {
+  if (from >= to) return;
+  // The first range that reaches `from`, and the first past `to`: all between merge.
+  auto first = std::lower_bound(ranges.begin(), ranges.end(), from,
+                                [](const Range& r, int64_t at) { return r.to < at; });
+  auto last = first;
+  while (last != ranges.end() && last->from <= to) ++last;
+  if (first == last) {
+    ranges.insert(first, Range{from, to});
+    return;
+  }
+  first->from = std::min(first->from, from);
+  first->to = std::max(std::prev(last)->to, to);
+  ranges.erase(std::next(first), last);
 }
 
 void TWriteBehindFile::CommitStaged() {
+  for (const Range& range : staged_changes_) AddRange(held_changes_, range.from, range.to);
   for (auto it = staged_.begin(); it != staged_.end();) {
     const auto next = std::next(it);
     const int64_t offset = it->first;
@@ -201,9 +253,10 @@ platform::OsError TWriteBehindFile::WriteHeld() {
     const platform::OsError error = file_->WriteAt(first->first, bytes, length, &written);
     if (error != platform::kErrorSuccess) return error;
     if (written != length) return platform::kErrorDiskFull;
-    pieces_.erase(first, last);
+    Recycle(pieces_, first, last);
     held_bytes_ -= length;
   }
+  held_changes_.clear();
   return platform::kErrorSuccess;
 }
 

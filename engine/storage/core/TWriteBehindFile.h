@@ -21,6 +21,13 @@
 // left (as the disk would), and a size up to the end of the last byte kept.  A failure of the file
 // beneath keeps every byte not yet confirmed, so that a later attempt writes it again.
 //
+// Beside the bytes, each set keeps the ranges where they may differ from what lies beneath them
+// (held: the file; staged: the held bytes over the file).  A plain write counts all its bytes as
+// changed; WriteChangedAt lets a writer that knows the bytes it replaces (an index page keeps its
+// image as last read or written) name fewer, and the commit journal carries only those.  The
+// ranges of two writes over the same bytes are united, so they stay a superset of the bytes that
+// differ, whatever the order of writes, commits and discards.
+//
 // Locks pass through.  Used by one thread, like the file beneath.
 #pragma once
 
@@ -29,6 +36,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "platform/File.h"
@@ -41,6 +49,13 @@ class TWriteBehindFile final : public platform::File {
   static constexpr size_t kDefaultLimit = size_t{2} << 20;
   // Held and staged pieces by offset: none overlaps another of its set.
   using Pieces = std::map<int64_t, std::vector<uint8_t>>;
+  // Bytes [from, to) of the file.
+  struct Range {
+    int64_t from;
+    int64_t to;
+  };
+  // Sorted ranges, none touching another.
+  using Ranges = std::vector<Range>;
 
   // REQUIRES: `file` is not null.
   explicit TWriteBehindFile(std::unique_ptr<platform::File> file);
@@ -48,6 +63,10 @@ class TWriteBehindFile final : public platform::File {
   platform::OsError ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) override;
   platform::OsError WriteAt(int64_t offset, const void* buffer, size_t count,
                             size_t* done) override;
+  // WriteAt, where only the bytes in `changed` (sorted, inside the written bytes) may differ from
+  // what this layer shows at their place now; the caller vouches for every other byte.
+  platform::OsError WriteChangedAt(int64_t offset, const void* buffer, size_t count,
+                                   std::span<const Range> changed, size_t* done);
   platform::OsError Truncate(int64_t size) override;
   platform::OsError GetSize(int64_t* size) const override;
   platform::OsError Sync() override;
@@ -67,8 +86,9 @@ class TWriteBehindFile final : public platform::File {
   platform::OsError WriteHeld();
   // Forgets every held byte unwritten (a commit that failed, or a file deleted once closed).
   void DiscardHeld() noexcept {
-    pieces_.clear();
+    Recycle(pieces_, pieces_.begin(), pieces_.end());
     held_bytes_ = 0;
+    held_changes_.clear();
   }
   // While neither holding nor staging (the start), writes go to the file beneath, after what is
   // held.  Staging comes first.
@@ -78,12 +98,19 @@ class TWriteBehindFile final : public platform::File {
   // The staged bytes become held (over what was held), or are forgotten.
   void CommitStaged();
   void DiscardStaged() noexcept {
-    staged_.clear();
+    Recycle(staged_, staged_.begin(), staged_.end());
     staged_bytes_ = 0;
+    staged_changes_.clear();
   }
   size_t HeldBytes() const { return held_bytes_; }
   bool HasStaged() const { return !staged_.empty(); }
   const Pieces& Held() const { return pieces_; }
+  // Where the held bytes may differ from the file beneath: a superset, possibly reaching past
+  // them.  Past the end of the file beneath it says nothing (a writer may take the zeros this
+  // layer shows in a gap for the file's): a reader takes every byte there.
+  const Ranges& HeldChanges() const { return held_changes_; }
+  // Adds [from, to) to `ranges`, merging what it overlaps or touches.
+  static void AddRange(Ranges& ranges, int64_t from, int64_t to);
   // The file beneath, for the journal that writes the held bytes itself.
   platform::File& Beneath() { return *file_; }
 
@@ -93,8 +120,9 @@ class TWriteBehindFile final : public platform::File {
   // The piece of `pieces` that holds all of [offset, end), or pieces.end().
   static Pieces::iterator Holder(Pieces& pieces, int64_t offset, int64_t end);
   // Stores the bytes in `pieces`, merging every piece they overlap; `total` counts the bytes kept.
-  static void Put(Pieces& pieces, size_t& total, int64_t offset, const uint8_t* bytes,
-                  size_t count);
+  void Put(Pieces& pieces, size_t& total, int64_t offset, const uint8_t* bytes, size_t count);
+  // Takes the pieces [first, last) out of `pieces`, keeping their buffers for later pieces.
+  void Recycle(Pieces& pieces, Pieces::iterator first, Pieces::iterator last) noexcept;
   // Copies what `pieces` hold of [offset, stop) over `bytes` (which starts at `offset`).
   static void Overlay(const Pieces& pieces, int64_t offset, int64_t stop, uint8_t* bytes);
 
@@ -105,6 +133,11 @@ class TWriteBehindFile final : public platform::File {
   size_t held_bytes_ = 0;
   Pieces staged_;
   size_t staged_bytes_ = 0;
+  Ranges held_changes_;
+  Ranges staged_changes_;
+  // Pieces given back with their buffers: a shared handle writes the same few pages, records and
+  // headers commit after commit, and need not allocate them each time.
+  std::vector<Pieces::node_type> spare_;
 };
 
 }  // namespace tessera

@@ -9,8 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
+#include "engine/storage/core/TWriteBehindFile.h"
 #include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/index/TPage.h"
 #include "engine/storage/values/FieldTypes.h"
@@ -51,8 +53,10 @@ class TIndexTreeHost {
   // zero) only while appended pages may not have reached the disk yet (exclusive file or
   // exclusive phase); otherwise it raises 9217.
   virtual void ReadPageImage(uint32_t offset, uint8_t* image) = 0;
-  // Writes `count` bytes of consecutive page images at `offset`.
-  virtual void WritePageImages(uint32_t offset, const uint8_t* images, size_t count) = 0;
+  // Writes `count` bytes of consecutive page images at `offset`, of which only the bytes in
+  // `changed` (sorted file ranges) may differ from what the file holds there.
+  virtual void WritePageImages(uint32_t offset, const uint8_t* images, size_t count,
+                               std::span<const TWriteBehindFile::Range> changed) = 0;
 
   // The data file holds its exclusive phase: nothing may reach the disk before commit.
   virtual bool InExclusivePhase() const = 0;

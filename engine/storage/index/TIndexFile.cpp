@@ -60,6 +60,7 @@ void TIndexFile::Open() {
 }
 
 void TIndexFile::Close() {
+  ForgetHeaderInFile();
   current_slot_ = 0;
   ResetTreeState();
   TFileHandler::Close();
@@ -73,6 +74,7 @@ void TIndexFile::CreateNew() {
 }
 
 void TIndexFile::ReadHeader() {
+  ForgetHeaderInFile();
   uint8_t image[kIndexHeaderSize];
   ReadHeaderImage(image, kIndexHeaderSize, owner_.Encrypted());
   // Nothing of a damaged header is kept.
@@ -85,6 +87,7 @@ void TIndexFile::ReadHeader() {
       break;
   }
   std::memcpy(header_, image, kIndexHeaderSize);
+  KeepHeaderInFile();
   header_changed_ = false;
 }
 

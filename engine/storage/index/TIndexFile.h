@@ -174,7 +174,8 @@ class TIndexFile : public TCountedHeaderFile<kIndexHeaderSize, kIdxChangedMark>,
   }
   uint32_t PhysicalRecordCount() const override;
   void ReadPageImage(uint32_t offset, uint8_t* image) override;
-  void WritePageImages(uint32_t offset, const uint8_t* images, size_t count) override;
+  void WritePageImages(uint32_t offset, const uint8_t* images, size_t count,
+                       std::span<const TWriteBehindFile::Range> changed) override;
   bool InExclusivePhase() const override { return owner_.InExclusivePhase(); }
   bool TakeReadLockChanged() override { return owner_.TakeReadLockChanged(); }
 

@@ -74,6 +74,7 @@ TPage::TPage(TPageOwner& owner) : owner_(owner) { Reset(); }
 
 void TPage::Clear() {
   ForgetImage();
+  image_in_file_ = false;
   counts_current_ = false;
   count_ = 0;
   entries_.clear();
@@ -107,6 +108,8 @@ void TPage::SetValueAt(uint16_t slot, uint32_t value) {
   cl::PutU32LE(EntryAt(slot) + params_.key_length + kValueAt, value);
   if (uint8_t* kept = KeptEntry(slot)) {
     cl::PutU32LE(kept + params_.key_length, value);
+    const size_t at = static_cast<size_t>(kept - image_.data()) + params_.key_length;
+    NoteChanged(at, at + 4);
   } else {
     StaleFrom(slot);
   }
@@ -120,6 +123,8 @@ void TPage::SetSubtreeCountAt(uint16_t slot, uint32_t count) {
   if (!IsLeaf()) {
     if (uint8_t* kept = KeptEntry(slot)) {
       cl::PutU32LE(kept + params_.key_length + 4, count);
+      const size_t at = static_cast<size_t>(kept - image_.data()) + params_.key_length + 4;
+      NoteChanged(at, at + 4);
     } else {
       StaleFrom(slot);
     }
@@ -432,19 +437,26 @@ void TPage::Pack(uint8_t* image) {
     image_.assign(kIndexPageSize, 0);
     image_entries_ = 0;
     image_end_ = kPageEntries;
+    image_in_file_ = false;
   }
   uint8_t* const kept = image_.data();
+  uint8_t header[kPageEntries];
+  std::memcpy(header, kept, kPageEntries);
   kept[kPageType] = type_;
   cl::PutU16LE(kept + kPageCount, free_ ? 0 : count_);
   cl::PutU32LE(kept + kPagePrev, prev_);
   cl::PutU32LE(kept + kPageNext, next_);
   cl::PutU16LE(kept + kPageBytesInUse, free_ ? 0 : static_cast<uint16_t>(bytes_in_use_));
+  if (std::memcmp(header, kept, kPageEntries) != 0) NoteChanged(0, kPageEntries);
   size_t end = kPageEntries;
+  // Entries are rebuilt from here on, and the bytes up to the former end zeroed.
+  size_t rebuilt = kPageEntries;
   if (!free_) {
     // Only the entries behind the last one the image still holds are written again, up to a
     // kept tail, which moves to its new place as it is.
     const uint16_t from = static_cast<uint16_t>(std::min(image_entries_, count_) + 1);
     const size_t at = PackedOffset(from);
+    rebuilt = at;
     if (tail_slot_ != 0 && tail_slot_ > from && tail_slot_ <= count_) {
       uint8_t between[kIndexPageSize];
       const size_t size = static_cast<size_t>(
@@ -459,6 +471,7 @@ void TPage::Pack(uint8_t* image) {
     }
   }
   tail_slot_ = 0;
+  NoteChanged(rebuilt, std::max(end, image_end_));
   if (end < image_end_) std::memset(kept + end, 0, image_end_ - end);
   image_end_ = end;
   image_entries_ = free_ ? 0 : count_;
@@ -492,7 +505,14 @@ void TPage::Unpack(const uint8_t* source, bool is_new) {
     // The image read is what a write would give back (bytes past the entries may not be zero).
     image_.assign(image, image + kIndexPageSize);
     image_entries_ = count_;
-    image_end_ = kIndexPageSize;
+    // Bytes past the entries may not be zero: the image's zero tail starts behind the last that
+    // is not.
+    size_t end = kIndexPageSize;
+    while (end >= kPageEntries + 8 && cl::GetU64LE(image + end - 8) == 0) end -= 8;
+    while (end > kPageEntries && image[end - 1] == 0) --end;
+    image_end_ = end;
+    image_in_file_ = true;
+    changed_from_ = changed_to_ = 0;
   }
   SetDirty(false);
 }

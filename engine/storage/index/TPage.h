@@ -15,6 +15,7 @@
 // so no later access can reach past an entry.  Not thread-safe; used by its index file's thread.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -98,6 +99,18 @@ class TPage : public TCacheEntry {
   // page is written with key count 0 and no entries.  Clears dirty.  A page that does not fit
   // (entries past capacity, or a compressed leaf over 4083 bytes) raises 8965.
   void Pack(uint8_t* image);
+  // The bytes of the last packed image that may differ from what the file holds at the page's
+  // offset, as [first, second) from the page's start: everything changed since an image last
+  // reached the file (ImageWritten) or came from it, the whole page when neither happened.
+  std::pair<size_t, size_t> UnwrittenChanges() const {
+    if (!image_in_file_) return {0, kIndexPageSize};
+    return {changed_from_, changed_to_};
+  }
+  // The last packed image reached the file.
+  void ImageWritten() {
+    image_in_file_ = true;
+    changed_from_ = changed_to_ = 0;
+  }
   // Recomputes every entry's leading and trailing counts and the bytes in use (compressed leaves;
   // 0 for every other page).
   void Recompute();
@@ -238,6 +251,17 @@ class TPage : public TCacheEntry {
     image_entries_ = 0;
     tail_slot_ = 0;
   }
+  // Bytes [from, to) of the image no longer match the file.
+  void NoteChanged(size_t from, size_t to) {
+    if (from >= to) return;
+    if (changed_from_ == changed_to_) {
+      changed_from_ = from;
+      changed_to_ = to;
+      return;
+    }
+    changed_from_ = std::min(changed_from_, from);
+    changed_to_ = std::max(changed_to_, to);
+  }
   // Before an insert or delete that leaves the entries from `old_slot` on (present numbering)
   // as they are: when the image holds every entry, they are kept as its moved tail.
   void KeepTailFrom(uint16_t old_slot);
@@ -276,6 +300,11 @@ class TPage : public TCacheEntry {
   uint16_t tail_slot_ = 0;
   size_t tail_at_ = 0;
   size_t tail_end_ = 0;
+  // The image is the file's bytes at the page's offset but for [changed_from_, changed_to_):
+  // set where it is read or confirmed written, cleared where the page takes another offset.
+  bool image_in_file_ = false;
+  size_t changed_from_ = 0;
+  size_t changed_to_ = 0;
   TPageJournal* journal_ = nullptr;
   int list_ = 0;
   uint64_t journal_round_ = 0;  // the journal round in which the page was saved or adopted

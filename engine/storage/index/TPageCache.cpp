@@ -83,10 +83,25 @@ TPage* TPageCache::TakeSlot(List& list) {
 }
 
 void TPageCache::WriteRuns(std::vector<TPage*> pages) {
+  // A run's pages are packed in offset order, then written together with the bytes each changed
+  // (for the commit journal), and learn that their images reached the file.
+  run_.clear();
   WriteBackRuns(
-      std::move(pages), kIndexPageSize, [](TPage& page, uint8_t* image) { page.Pack(image); },
+      std::move(pages), kIndexPageSize,
+      [this](TPage& page, uint8_t* image) {
+        page.Pack(image);
+        run_.push_back(&page);
+      },
       [this](uint32_t offset, const uint8_t* images, size_t length) {
-        host_.WritePageImages(offset, images, length);
+        run_changes_.clear();
+        for (const TPage* page : run_) {
+          const auto [from, to] = page->UnwrittenChanges();
+          const int64_t at = page->Offset();
+          if (from < to) run_changes_.push_back({at + int64_t(from), at + int64_t(to)});
+        }
+        host_.WritePageImages(offset, images, length, run_changes_);
+        for (TPage* page : run_) page->ImageWritten();
+        run_.clear();
         writes_ += length / kIndexPageSize;
       },
       kMaxRunPages);

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "engine/storage/core/TFlatIndex.h"
+#include "engine/storage/core/TWriteBehindFile.h"
 #include "engine/storage/index/IndexFormat.h"
 #include "engine/storage/index/TPage.h"
 
@@ -109,6 +110,9 @@ class TPageCache {
   TCacheLedger ledger_;  // before the pages, which leave it as they go
   TPageJournal journal_;
   std::vector<List> lists_;
+  // The pages of the run being written and the bytes they changed (WriteRuns).
+  std::vector<TPage*> run_;
+  std::vector<TWriteBehindFile::Range> run_changes_;
   size_t base_capacity_ = kListCapacity;
   uint64_t reads_ = 0;
   uint64_t writes_ = 0;

@@ -87,8 +87,9 @@
 //
 // Recovery rule: the four bytes after the index header's change counter are zero at rest; not
 // zero, they name the journal of a commit that was interrupted after the journal was whole.
-// That journal holds after-images only, so applying it again (under the write level, or on an
-// exclusive open) completes the commit; without a mark the journal is stale and ignored.
+// That journal holds after-images only (of the bytes the commit changed, or whole pieces for
+// write-through files), so applying it again (under the write level, or on an exclusive open)
+// completes the commit; without a mark the journal is stale and ignored.
 // Readers pay nothing for this: the mark comes in the same read as the counter each read level
 // checks already.  A shared commit costs two system calls more (the journal, the mark); an
 // exclusive handle journals its held commits when they pass TWriteBehindFile::kDefaultLimit,

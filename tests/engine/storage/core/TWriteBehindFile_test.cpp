@@ -53,8 +53,8 @@ class VectorFile final : public platform::File {
 
 // Random writes (pages in place, pieces across others, beyond the end, held, staged or not),
 // reads, truncations, flushes, and staged writes kept or dropped, against a plain byte vector:
-// every read and size must be the model's, and what finally reaches the file beneath must be the
-// model byte for byte.
+// every read and size must be the model's, what finally reaches the file beneath must be the
+// model byte for byte, and the held changes must cover every held byte the file lacks.
 TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
   for (uint32_t seed = 1; seed <= 20; ++seed) {
     SCOPED_TRACE(seed);
@@ -90,8 +90,29 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
         Bytes data(count);
         for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
         size_t done = 0;
-        ASSERT_EQ(file.WriteAt(static_cast<int64_t>(offset), data.data(), count, &done),
-                  platform::kErrorSuccess);
+        if (op < 5) {
+          // A page written again with a few bytes changed, naming just those (and what lies
+          // past the end).
+          for (size_t i = 0; i < count && offset + i < model.size(); ++i) {
+            if (rng() % 64 != 0) data[i] = model[offset + i];
+          }
+          std::vector<TWriteBehindFile::Range> changed;
+          for (size_t i = 0; i < count; ++i) {
+            if (offset + i < model.size() && data[i] == model[offset + i]) continue;
+            const int64_t at = static_cast<int64_t>(offset + i);
+            if (!changed.empty() && changed.back().to == at) {
+              ++changed.back().to;
+            } else {
+              changed.push_back({at, at + 1});
+            }
+          }
+          ASSERT_EQ(
+              file.WriteChangedAt(static_cast<int64_t>(offset), data.data(), count, changed, &done),
+              platform::kErrorSuccess);
+        } else {
+          ASSERT_EQ(file.WriteAt(static_cast<int64_t>(offset), data.data(), count, &done),
+                    platform::kErrorSuccess);
+        }
         ASSERT_EQ(done, count);
         if (model.size() < offset + count) model.resize(offset + count, 0);
         std::copy(data.begin(), data.end(), model.begin() + static_cast<ptrdiff_t>(offset));
@@ -129,6 +150,21 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
       size_t held = 0;
       for (const auto& piece : file.Held()) held += piece.second.size();
       ASSERT_EQ(file.HeldBytes(), held);
+      // Every held byte that differs from the file beneath lies in the held changes (past its
+      // end the journal takes every byte).
+      const TWriteBehindFile::Ranges& changes = file.HeldChanges();
+      for (size_t i = 1; i < changes.size(); ++i) ASSERT_LT(changes[i - 1].to, changes[i].from);
+      for (const auto& [at, bytes] : file.Held()) {
+        for (size_t i = 0; i < bytes.size(); ++i) {
+          const int64_t b = at + static_cast<int64_t>(i);
+          if (b >= static_cast<int64_t>(below.bytes.size()) || bytes[i] == below.bytes[b]) {
+            continue;
+          }
+          ASSERT_TRUE(std::any_of(changes.begin(), changes.end(),
+                                  [&](const auto& r) { return r.from <= b && b < r.to; }))
+              << "step " << step << " byte " << b;
+        }
+      }
     }
     file.CommitStaged();
     ASSERT_EQ(file.WriteHeld(), platform::kErrorSuccess);

@@ -97,7 +97,8 @@ class TestHost : public TIndexTreeHost, public TPageOwner {
     const int32_t got = file_.ReadAt(offset, image, kIndexPageSize, true);
     std::memset(image + got, 0, kIndexPageSize - static_cast<size_t>(got));
   }
-  void WritePageImages(uint32_t offset, const uint8_t* images, size_t count) override {
+  void WritePageImages(uint32_t offset, const uint8_t* images, size_t count,
+                       std::span<const TWriteBehindFile::Range> /*changed*/) override {
     ++disk_writes;
     file_.WriteAt(offset, images, static_cast<int32_t>(count));
   }

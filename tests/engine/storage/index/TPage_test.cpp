@@ -230,7 +230,7 @@ TEST(TPage, RecountAfterInsertOrDeleteMatchesFullRecompute) {
 // Pages rewritten after every kind of change (inserts, deletes, new keys, record numbers and
 // child counts, links, freeing, a read back from the written image) give, write after write,
 // the image a plain writer gives for the entries as they stand.
-TEST(TPage, ImagesWrittenAfterChangesMatchTheReference) {
+TEST(TPage, ImagesWrittenAfterChangesMatchTheReferenceAndReportWhatChanged) {
   std::mt19937 rng(23);
   for (uint8_t mode = 0; mode <= 4; ++mode) {  // 4: an inner page
     for (const bool suffix : {false, true}) {
@@ -244,6 +244,7 @@ TEST(TPage, ImagesWrittenAfterChangesMatchTheReference) {
         page.SetType(inner ? kPageInner : kPageLeaf);
         std::vector<Key> keys;
         std::vector<uint32_t> values, counts;
+        Image file;  // the file's bytes at the page, once known
         auto reference = [&] {
           if (!inner) {
             return ReferenceLeaf(mode, k, suffix, kPageLeaf, page.Prev(), page.Next(), keys,
@@ -307,7 +308,28 @@ TEST(TPage, ImagesWrittenAfterChangesMatchTheReference) {
           Image image(kIndexPageSize, static_cast<uint8_t>(rng()));
           page.Pack(image.data());
           ASSERT_EQ(image, reference()) << "step " << step << " op " << op;
-          if (rng() % 4 == 0) page.Unpack(image.data(), false);  // as read back from disk
+          // Every byte outside the changes it reports is the file's, as last written or read
+          // (a pack whose write failed leaves the file as it was).
+          const auto [from, to] = page.UnwrittenChanges();
+          if (file.empty()) {
+            ASSERT_TRUE(from == 0 && to == kIndexPageSize) << "step " << step;
+          } else {
+            for (size_t b = 0; b < kIndexPageSize; ++b) {
+              if (b < from || b >= to) {
+                ASSERT_EQ(image[b], file[b]) << "step " << step << " @" << b;
+              }
+            }
+          }
+          if (rng() % 4 != 0) {
+            page.ImageWritten();
+            file = image;
+          }
+          if (rng() % 4 == 0) {
+            // As read back from disk, with bytes past the entries that are not zero.
+            if (rng() % 2 == 0) image[kIndexPageSize - 1 - rng() % 64] = 0x5A;
+            page.Unpack(image.data(), false);
+            file = image;
+          }
         }
       }
     }

@@ -1346,19 +1346,24 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
     t.Close();
   }
   // kLargeMemo: a memo larger than the blob cache, whose blocks leave the cache during the save;
-  // kNoMemo: a modify that leaves the blob file alone (its commit holds nothing of it).
-  enum Op { kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo, kNoMemo };
+  // kNoMemo: a modify that leaves the blob file alone (its commit holds nothing of it);
+  // kUnderRoot: an insert below inner pages that changes only their counts.
+  enum Op { kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo, kNoMemo, kUnderRoot };
   const std::string work = Table("Work");
   for (const bool exclusive : {false, true}) {
-    for (const Op op : {kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo, kNoMemo}) {
+    for (const Op op :
+         {kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo, kNoMemo, kUnderRoot}) {
       SCOPED_TRACE(::testing::Message() << "exclusive " << exclusive << " op " << op);
-      const std::string& base = op == kSplitting ? split : op == kMerging ? merge : small;
+      const std::string& base = op == kSplitting                     ? split
+                                : op == kMerging || op == kUnderRoot ? merge
+                                                                     : small;
       auto write = [&](TDataFile& t) {
         Bytes buf(t.GetRecordBufferSize());
         if (op == kInsert) Add(t, 77, nom_of(77), 770, memo + "new");
         if (op == kLargeMemo) Add(t, 77, nom_of(77), 770, std::string(400000, 'L') + "end");
         if (op == kSplitting) Add(t, split_id, nom_of(split_id), split_id * 10);
         if (op == kMerging) delete_id(t, merge_id);
+        if (op == kUnderRoot) Add(t, 500000, nom_of(500000), 5);
         if (op == kModify || op == kDelete || op == kNoMemo) {
           PutInt(t, kId, 17, buf.data());
           ASSERT_TRUE(t.SeekRecordKey(false, buf.data(), buf.data(), 0, false, 0));
