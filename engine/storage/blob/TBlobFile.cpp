@@ -712,15 +712,13 @@ int32_t TBlobFile::ReadThroughGroups(uint32_t offset, uint8_t* image) {
     return 0;
   }
   const uint32_t units = UnitOf(EndOffset()) - 1;
-  if (!groups_.Worth(units)) return 0;
-  const uint32_t group = groups_.GroupOf(number);
-  const uint32_t first = groups_.FirstOf(group);
-  const uint32_t count = std::min(groups_.GroupUnits(), units - first + 1);
-  uint8_t* room = groups_.Take(group);
-  const int32_t got = ReadAt(kBlobHeaderSize + int64_t{first - 1} * block_size_, room,
-                             static_cast<int32_t>(count * block_size_), /*allow_short=*/true);
-  groups_.Keep(group, static_cast<uint32_t>(got) / block_size_);
-  return groups_.Copy(number, image) ? static_cast<int32_t>(block_size_) : 0;
+  const bool read =
+      groups_.ReadThrough(number, units, image, [&](uint32_t first, uint32_t count, uint8_t* room) {
+        const int32_t got = ReadAt(kBlobHeaderSize + int64_t{first - 1} * block_size_, room,
+                                   static_cast<int32_t>(count * block_size_), /*allow_short=*/true);
+        return static_cast<uint32_t>(got) / block_size_;
+      });
+  return read ? static_cast<int32_t>(block_size_) : 0;
 }
 
 uint32_t TBlobFile::MissingBlock(uint32_t first_block, uint32_t record, uint32_t& left) const {

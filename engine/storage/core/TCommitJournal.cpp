@@ -182,7 +182,12 @@ uint32_t TCommitJournal::StoredMark(TFileHandler& file, bool enciphered) {
 
 void TCommitJournal::Commit(std::span<TFileHandler* const> files, std::span<const int64_t> lengths,
                             size_t marked, bool enciphered) {
-  parts_.assign(files.size(), Part{});
+  // The parts keep their segment lists from one commit to the next (step 3 empties them).
+  parts_.resize(files.size());
+  for (Part& part : parts_) {
+    part.layer = nullptr;
+    part.old_size = part.new_size = 0;
+  }
   bool any = false;
   for (size_t i = 0; i < files.size(); ++i) {
     if (files[i] == nullptr || !files[i]->IsOpen() || files[i]->WriteBehind() == nullptr) continue;

@@ -8,6 +8,7 @@
 // writes).  Not thread-safe.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,6 +43,18 @@ class TGroupCache {
   // read that failed) leaves the room free.
   uint8_t* Take(uint32_t group);
   void Keep(uint32_t group, uint32_t count);
+  // Reads the group of unit `number`, in a file of `units` units, through `read(first, count,
+  // room)` (which gives the whole units it read) and copies the unit into `out`; false when the
+  // file is too large for groups, the unit lies past it or the read fell short of it.
+  template <class Read>
+  bool ReadThrough(uint32_t number, uint32_t units, uint8_t* out, Read&& read) {
+    if (number == 0 || number > units || !Worth(units)) return false;
+    const uint32_t group = GroupOf(number);
+    const uint32_t first = FirstOf(group);
+    uint8_t* room = Take(group);
+    Keep(group, read(first, std::min(per_group_, units - first + 1), room));
+    return Copy(number, out);
+  }
   // Drops the groups that hold any of `count` units from `first` on.
   void Forget(uint32_t first, uint32_t count);
   void Clear();

@@ -177,20 +177,13 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
 uint32_t TRecordCache::ReadImages(uint32_t first, uint32_t count, uint8_t* images) {
   if (count == 1 && groups_.GroupUnits() != 0) {
     if (groups_.Copy(first, images)) return 1;
-    const uint32_t limit = host_.GroupReadLimit();
-    const uint32_t per_group = groups_.GroupUnits();
-    if (first <= limit && groups_.Worth(limit)) {
-      const uint32_t group = groups_.GroupOf(first);
-      const uint32_t group_first = groups_.FirstOf(group);
-      const uint32_t group_count = std::min(per_group, limit - group_first + 1);
-      uint8_t* room = groups_.Take(group);
-      const uint32_t got =
-          host_.ReadRecordImages(group_first, group_count, room, /*short_ok=*/true);
-      ++reads_;
-      groups_.Keep(group, got);
-      if (groups_.Copy(first, images)) return 1;
-      // Short of the wanted record: read alone, which reports what is wrong with it.
-    }
+    const bool read = groups_.ReadThrough(
+        first, host_.GroupReadLimit(), images, [&](uint32_t from, uint32_t n, uint8_t* room) {
+          ++reads_;
+          return host_.ReadRecordImages(from, n, room, /*short_ok=*/true);
+        });
+    // Short of the wanted record: read alone, which reports what is wrong with it.
+    if (read) return 1;
   }
   ++reads_;
   return host_.ReadRecordImages(first, count, images);
