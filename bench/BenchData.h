@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -13,8 +15,19 @@ namespace bench {
 
 using Clock = std::chrono::steady_clock;
 
+// With RECORDBENCH_WINDOW set, the timed window goes to stderr in both clocks, so a profile or a
+// system-call trace of the whole child can be cut down to it (perf -k CLOCK_MONOTONIC, strace -ttt).
 inline double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
+  const Clock::time_point now = Clock::now();
+  const double seconds = std::chrono::duration<double>(now - since).count();
+  if (std::getenv("RECORDBENCH_WINDOW") != nullptr) {
+    const double mono = std::chrono::duration<double>(now.time_since_epoch()).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    std::fprintf(stderr, "# window monotonic %.6f %.6f wall %.6f %.6f\n", mono - seconds, mono,
+                 wall - seconds, wall);
+  }
+  return seconds;
 }
 
 [[noreturn]] inline void Die(const std::string& what) { throw std::runtime_error(what); }
