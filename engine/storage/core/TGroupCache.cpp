@@ -97,6 +97,22 @@ void TGroupCache::Forget(uint32_t first, uint32_t count) {
   }
 }
 
+void TGroupCache::Patch(uint32_t first, uint32_t count, const uint8_t* images) {
+  if (per_group_ == 0 || by_group_.Size() == 0 || first == 0) return;
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t group = (first + done - 1) / per_group_;
+    const uint32_t index = (first + done - 1) % per_group_;
+    const uint32_t run = std::min(count - done, per_group_ - index);
+    const uint32_t* slot = by_group_.Find(group + 1);
+    if (slot != nullptr && index < slots_[*slot].count) {
+      const uint32_t held = std::min(run, slots_[*slot].count - index);
+      std::memcpy(bytes_.get() + (size_t{*slot} * per_group_ + index) * unit_size_,
+                  images + size_t{done} * unit_size_, size_t{held} * unit_size_);
+    }
+    done += run;
+  }
+}
+
 void TGroupCache::Clear() {
   by_group_.Clear();
   newest_ = oldest_ = taken_ = kNone;

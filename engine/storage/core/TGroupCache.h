@@ -3,9 +3,9 @@
 // g * GroupUnits() + 1 on) as one read brought them, so that a miss of one unit can read its
 // neighbours in the same call and later misses among them cost no read.  A fixed number of slots
 // in one buffer, least recently used first out, found through a flat map from group number + 1
-// to slot.  The owner decides when a group read is trusted, and forgets or empties the groups
-// whenever the units they hold may differ from the disk (another process's change, its own
-// writes).  Not thread-safe.
+// to slot.  The owner decides when a group read is trusted, patches the groups with the units it
+// writes itself, and forgets or empties them whenever the units they hold may differ from the
+// disk (another process's change, a write that failed).  Not thread-safe.
 #pragma once
 
 #include <algorithm>
@@ -57,6 +57,8 @@ class TGroupCache {
   }
   // Drops the groups that hold any of `count` units from `first` on.
   void Forget(uint32_t first, uint32_t count);
+  // Copies the images of `count` units from `first` on over those the groups hold.
+  void Patch(uint32_t first, uint32_t count, const uint8_t* images);
   void Clear();
   size_t Size() const { return by_group_.Size(); }
 

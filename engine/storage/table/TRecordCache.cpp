@@ -201,9 +201,17 @@ bool TRecordCache::FlushDirty() {
         },
         [&](uint32_t offset, uint8_t* bytes, size_t length) {
           const uint32_t first = static_cast<uint32_t>((offset - data_start_) / record_size_) + 1;
-          // Before the write: a failed write may have changed some of the bytes on disk.
-          groups_.Forget(first, static_cast<uint32_t>(length / record_size_));
-          host_.WriteRecordImages(first, bytes, static_cast<uint32_t>(length / record_size_));
+          const uint32_t count = static_cast<uint32_t>(length / record_size_);
+          // Patched before the write, which may encipher the images in place; a failed write
+          // may have changed some of the bytes on disk, so its groups go.  A write that is later
+          // given back leaves the clean buffers as wrong as the groups, and empties both.
+          groups_.Patch(first, count, bytes);
+          try {
+            host_.WriteRecordImages(first, bytes, count);
+          } catch (...) {
+            groups_.Forget(first, count);
+            throw;
+          }
           ++writes_;
         });
   } catch (...) {

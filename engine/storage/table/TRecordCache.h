@@ -19,8 +19,9 @@
 // when the host vouches for the group (GroupReadLimit: a reader level held, or a file nobody
 // writes) and the table is small enough for the groups to hold a fair share of it; later misses
 // in that group are then served from memory, under the level their own read takes as before.
-// Groups hold disk images only: the records of a write-back leave them, and every Invalidate,
-// Drop and Configure empties them, so they follow the record buffers' invalidation rules.
+// Groups hold the file's images: a write-back patches the records it writes into them (and drops
+// their groups when it fails), and every Invalidate, Drop and Configure empties them, so they
+// follow the record buffers' invalidation rules.
 //
 // A cached record is the host's own bytes: the host deciphers records as it reads them and
 // enciphers a copy as it writes them, so a buffer in the cache is always plain.
