@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 namespace tessera {
@@ -162,7 +163,8 @@ inline void TCacheLedger::Forget(TCacheEntry* entry) {
 // cleared first).  The entries of a written run are marked clean; when a pack or a write
 // throws, the entries of that run and of every later run are left dirty (whatever `pack` did to
 // them) and the exception passes on.  The caller chooses which entries are due (dirty,
-// unpinned, ...).
+// unpinned, ...).  A `pack` that returns a pointer is first asked, for a run of one, with a null
+// buffer: it may give the entry's own bytes to write as they are, or null having done nothing.
 template <typename Entry, typename Pack, typename Write>
 void WriteBackRuns(std::vector<Entry*> entries, size_t stride, Pack&& pack, Write&& write,
                    size_t max_run = std::numeric_limits<size_t>::max()) {
@@ -176,13 +178,24 @@ void WriteBackRuns(std::vector<Entry*> entries, size_t stride, Pack&& pack, Writ
            entries[i + n]->Offset() == entries[i]->Offset() + n * stride) {
       ++n;
     }
-    if (n > run_capacity) {
-      run = std::make_unique_for_overwrite<uint8_t[]>(n * stride);
-      run_capacity = n;
-    }
     try {
-      for (size_t j = 0; j < n; ++j) pack(*entries[i + j], run.get() + j * stride);
-      write(entries[i]->Offset(), run.get(), n * stride);
+      bool lent = false;
+      if constexpr (std::is_pointer_v<std::invoke_result_t<Pack&, Entry&, uint8_t*>>) {
+        if (n == 1) {
+          if (const uint8_t* own = pack(*entries[i], nullptr)) {
+            write(entries[i]->Offset(), own, stride);
+            lent = true;
+          }
+        }
+      }
+      if (!lent) {
+        if (n > run_capacity) {
+          run = std::make_unique_for_overwrite<uint8_t[]>(n * stride);
+          run_capacity = n;
+        }
+        for (size_t j = 0; j < n; ++j) pack(*entries[i + j], run.get() + j * stride);
+        write(entries[i]->Offset(), run.get(), n * stride);
+      }
     } catch (...) {
       for (size_t j = i; j < entries.size(); ++j) entries[j]->SetDirty(true);
       throw;

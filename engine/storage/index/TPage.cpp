@@ -424,6 +424,13 @@ uint8_t* TPage::PackEntries(uint16_t from, uint16_t to, uint8_t* out) const {
 }
 
 void TPage::Pack(uint8_t* image) {
+  std::memcpy(image, PackImage(), kIndexPageSize);
+  if (owner_.PagesEnciphered()) EncipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
+}
+
+const uint8_t* TPage::PackKept() { return owner_.PagesEnciphered() ? nullptr : PackImage(); }
+
+const uint8_t* TPage::PackImage() {
   if (!counts_current_) Recompute();
   const size_t k = params_.key_length;
   if (!free_) {
@@ -475,9 +482,8 @@ void TPage::Pack(uint8_t* image) {
   if (end < image_end_) std::memset(kept + end, 0, image_end_ - end);
   image_end_ = end;
   image_entries_ = free_ ? 0 : count_;
-  std::memcpy(image, kept, kIndexPageSize);
-  if (owner_.PagesEnciphered()) EncipherBuffer(image, kIndexPageSize, kDataKeyA, kDataKeyB);
   SetDirty(false);
+  return kept;
 }
 
 void TPage::Unpack(const uint8_t* source, bool is_new) {

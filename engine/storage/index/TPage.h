@@ -99,6 +99,9 @@ class TPage : public TCacheEntry {
   // page is written with key count 0 and no entries.  Clears dirty.  A page that does not fit
   // (entries past capacity, or a compressed leaf over 4083 bytes) raises 8965.
   void Pack(uint8_t* image);
+  // Packs as Pack does, into the page's own image, which stays valid until the page next changes;
+  // null, having done nothing, when the file holds pages enciphered (the image is plain).
+  const uint8_t* PackKept();
   // The bytes of the last packed image that may differ from what the file holds at the page's
   // offset, as [first, second) from the page's start: everything changed since an image last
   // reached the file (ImageWritten) or came from it, the whole page when neither happened.
@@ -220,6 +223,8 @@ class TPage : public TCacheEntry {
       journal_->Save(*this);
     }
   }
+  // Brings the kept image up to date, clears dirty and gives the image.
+  const uint8_t* PackImage();
   // Offsets inside an expanded entry, after the key bytes.
   static constexpr size_t kValueAt = 0;
   static constexpr size_t kSubtreeAt = 4;

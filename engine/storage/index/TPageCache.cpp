@@ -88,9 +88,13 @@ void TPageCache::WriteRuns(std::vector<TPage*> pages) {
   run_.clear();
   WriteBackRuns(
       std::move(pages), kIndexPageSize,
-      [this](TPage& page, uint8_t* image) {
-        page.Pack(image);
+      [this](TPage& page, uint8_t* image) -> const uint8_t* {
+        // A page alone is written from its kept image, without a copy.
+        const uint8_t* bytes = image != nullptr ? image : page.PackKept();
+        if (bytes == nullptr) return nullptr;
+        if (image != nullptr) page.Pack(image);
         run_.push_back(&page);
+        return bytes;
       },
       [this](uint32_t offset, const uint8_t* images, size_t length) {
         run_changes_.clear();
