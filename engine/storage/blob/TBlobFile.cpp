@@ -490,7 +490,8 @@ void TBlobFile::SaveValue(TBlobBuffer& buffer) {
   }
   block->header.total_length = static_cast<uint32_t>(size);
   block->SetDirty(true);
-  std::unordered_set<uint32_t> seen{block->Offset()};
+  // The chain's blocks; a value of one block (most memos) allocates no set.
+  std::unordered_set<uint32_t> seen;
   int64_t position = 0;
   for (;;) {
     const int64_t n = std::min<int64_t>(payload, size - position);
@@ -500,6 +501,7 @@ void TBlobFile::SaveValue(TBlobBuffer& buffer) {
     block->SetDirty(true);
     position += n;
     if (position == size) break;
+    if (seen.empty()) seen.insert(buffer.first_block);
     // The old chain goes on where it can; every block taken over must be this record's own and
     // new to this chain, so that a damaged chain never draws another value's block in.
     const uint32_t old_next = block->header.next;
