@@ -7,9 +7,15 @@ namespace platform {
 LocalTime GetLocalTime() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  tm parts{};
+  // A commit stamps each header it writes: the conversion, which costs far more than the clock,
+  // is made once per second (a zone's offset changes only at a whole second).
+  thread_local time_t converted = -1;
+  thread_local tm parts{};
   const time_t seconds = now.tv_sec;
-  localtime_r(&seconds, &parts);
+  if (seconds != converted) {
+    localtime_r(&seconds, &parts);
+    converted = seconds;
+  }
   LocalTime result{};
   result.year = parts.tm_year + 1900;
   result.month = parts.tm_mon + 1;

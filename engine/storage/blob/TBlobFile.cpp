@@ -22,6 +22,8 @@ constexpr uint32_t kReaderByteTop = 0x7FFFFFFF;
 constexpr uint32_t kCacheBytes = 262140;
 constexpr size_t kMaxCacheBlocks = 4096;
 constexpr size_t kCacheGrowth = 256;
+// The largest value buffer kept for the next value opened.
+constexpr size_t kSpareBlobBytes = size_t{64} << 10;
 constexpr uint32_t kReadAheadBytes = 65535;
 // A load that keeps meeting other writers gives up rather than loop for ever.
 constexpr int kMaxLoadRestarts = 1000;
@@ -186,6 +188,7 @@ void TBlobFile::CreateNew() {
 void TBlobFile::Close() {
   ForgetHeaderInFile();
   open_blobs_.clear();
+  spare_blob_.reset();
   ledger_.Clear();
   cache_.clear();
   cache_index_.Clear();
@@ -250,7 +253,11 @@ uint16_t TBlobFile::OpenBlob(uint32_t record_number, uint16_t field_number, uint
                              int32_t& handle) {
   if (open_blobs_.size() >= static_cast<size_t>(kMaxOpenBlobs)) return kErrTooManyBlobsOpen;
   if (first_block != 0 && !IsBlockOffset(first_block)) Fail(kErrInvalidBlobOffset);
-  auto blob = std::make_unique<TBlobBuffer>();
+  // A scan opens and closes a value per row: the last one closed lends its memory.
+  std::unique_ptr<TBlobBuffer> blob =
+      spare_blob_ != nullptr ? std::move(spare_blob_) : std::make_unique<TBlobBuffer>();
+  blob->modified = false;
+  blob->data.clear();
   // Handles are identities, never reused while the value is open: a stale handle of a closed
   // value can then never reach another value.
   do {
@@ -270,7 +277,9 @@ uint16_t TBlobFile::CloseBlob(int32_t handle, uint32_t& first_block) {
   for (auto it = open_blobs_.begin(); it != open_blobs_.end(); ++it) {
     if ((*it)->handle == handle) {
       first_block = (*it)->first_block;
+      std::unique_ptr<TBlobBuffer> closed = std::move(*it);
       open_blobs_.erase(it);
+      if (closed->data.capacity() <= kSpareBlobBytes) spare_blob_ = std::move(closed);
       return 0;
     }
   }
@@ -481,7 +490,8 @@ void TBlobFile::SaveValue(TBlobBuffer& buffer) {
   }
   block->header.total_length = static_cast<uint32_t>(size);
   block->SetDirty(true);
-  std::unordered_set<uint32_t> seen{block->Offset()};
+  // The chain's blocks; a value of one block (most memos) allocates no set.
+  std::unordered_set<uint32_t> seen;
   int64_t position = 0;
   for (;;) {
     const int64_t n = std::min<int64_t>(payload, size - position);
@@ -491,6 +501,7 @@ void TBlobFile::SaveValue(TBlobBuffer& buffer) {
     block->SetDirty(true);
     position += n;
     if (position == size) break;
+    if (seen.empty()) seen.insert(buffer.first_block);
     // The old chain goes on where it can; every block taken over must be this record's own and
     // new to this chain, so that a damaged chain never draws another value's block in.
     const uint32_t old_next = block->header.next;

@@ -291,6 +291,7 @@ class TBlobFile : public TCountedHeaderFile<kBlobHeaderSize, kBlbChangedFlag> {
   TRangeLock write_lock_;
   TLockRetry lock_retry_{8191, 3};  // 8192 attempts
   std::vector<std::unique_ptr<TBlobBuffer>> open_blobs_;
+  std::unique_ptr<TBlobBuffer> spare_blob_;  // the last value closed, its memory for the next
   int32_t last_handle_ = 0;
   TCacheLedger ledger_;  // before the blocks, which leave it as they go
   // Most recently used first; blocks with an offset are also in cache_index_.

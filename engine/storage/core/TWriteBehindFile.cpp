@@ -13,6 +13,9 @@ constexpr size_t kMaxRun = size_t{1} << 20;
 // Spare pieces kept, and the largest buffer kept with one.
 constexpr size_t kMaxSpare = 32;
 constexpr size_t kMaxSpareBytes = size_t{64} << 10;
+// A piece grown by appends stops at this size, so that it stays fit to be kept as a spare and a
+// write that overlaps its end copies no more than this.
+constexpr size_t kMaxAppendBytes = kMaxSpareBytes;
 
 }  // namespace
 
@@ -72,6 +75,18 @@ void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const 
   auto holder = Holder(pieces, offset, end);
   if (holder != pieces.end()) {
     std::memcpy(holder->second.data() + (offset - holder->first), bytes, count);
+    return;
+  }
+  // Records, blocks and pages added at a file's end each begin where the last piece ends: they
+  // grow it, rather than each taking a piece of its own that the map, the journal's headers and
+  // checksum and the write-back would then visit one by one.
+  if (auto grown = Appendable(pieces, offset, end); grown != pieces.end()) {
+    std::vector<uint8_t>& piece = grown->second;
+    if (piece.capacity() < piece.size() + count) {
+      piece.reserve(std::min(kMaxAppendBytes, std::max(2 * piece.size(), piece.size() + count)));
+    }
+    piece.insert(piece.end(), bytes, bytes + count);
+    total += count;
     return;
   }
   // Every piece that overlaps [offset, end) merges with the new bytes into one piece.
@@ -142,7 +157,8 @@ void TWriteBehindFile::CommitStaged() {
     const bool clear_before =
         after == pieces_.begin() ||
         std::prev(after)->first + static_cast<int64_t>(std::prev(after)->second.size()) <= offset;
-    if (clear_before && (after == pieces_.end() || after->first >= end)) {
+    if (clear_before && (after == pieces_.end() || after->first >= end) &&
+        Appendable(pieces_, offset, end) == pieces_.end()) {
       held_bytes_ += it->second.size();
       pieces_.insert(staged_.extract(it));
     } else {
@@ -159,6 +175,18 @@ TWriteBehindFile::Pieces::iterator TWriteBehindFile::Holder(Pieces& pieces, int6
   if (it == pieces.begin()) return pieces.end();
   --it;
   return it->first + static_cast<int64_t>(it->second.size()) >= end ? it : pieces.end();
+}
+
+TWriteBehindFile::Pieces::iterator TWriteBehindFile::Appendable(Pieces& pieces, int64_t offset,
+                                                                int64_t end) {
+  auto after = pieces.lower_bound(offset);
+  if (after == pieces.begin() || (after != pieces.end() && after->first < end)) return pieces.end();
+  const auto before = std::prev(after);
+  const std::vector<uint8_t>& bytes = before->second;
+  const bool touches = before->first + static_cast<int64_t>(bytes.size()) == offset;
+  return touches && bytes.size() + static_cast<size_t>(end - offset) <= kMaxAppendBytes
+             ? before
+             : pieces.end();
 }
 
 void TWriteBehindFile::Overlay(const Pieces& pieces, int64_t offset, int64_t stop, uint8_t* bytes) {

@@ -119,6 +119,9 @@ class TWriteBehindFile final : public platform::File {
   int64_t KeptEnd() const { return std::max(EndOf(pieces_), EndOf(staged_)); }
   // The piece of `pieces` that holds all of [offset, end), or pieces.end().
   static Pieces::iterator Holder(Pieces& pieces, int64_t offset, int64_t end);
+  // The piece of `pieces` that ends where [offset, end) begins and may grow by it (no piece
+  // overlaps it, and the grown piece stays within its bound), or pieces.end().
+  static Pieces::iterator Appendable(Pieces& pieces, int64_t offset, int64_t end);
   // Stores the bytes in `pieces`, merging every piece they overlap; `total` counts the bytes kept.
   void Put(Pieces& pieces, size_t& total, int64_t offset, const uint8_t* bytes, size_t count);
   // Takes the pieces [first, last) out of `pieces`, keeping their buffers for later pieces.

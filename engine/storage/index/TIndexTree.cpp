@@ -206,6 +206,8 @@ TIndexTree::Path TIndexTree::Descend(const Context& ctx, Pins& pins, Choose&& ch
   Path path;
   uint32_t offset = IndexRoot(host_, ctx.slot);
   if (offset == 0) return path;
+  // One allocation for any tree of usual depth, not one per level.
+  path.reserve(8);
   for (size_t depth = 0;; ++depth) {
     if (depth >= kMaxDepth) RaiseCorrupt();
     TPage* page = pins.Get(offset);

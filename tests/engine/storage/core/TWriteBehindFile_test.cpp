@@ -51,10 +51,11 @@ class VectorFile final : public platform::File {
   int writes = 0;
 };
 
-// Random writes (pages in place, pieces across others, beyond the end, held, staged or not),
-// reads, truncations, flushes, and staged writes kept or dropped, against a plain byte vector:
-// every read and size must be the model's, what finally reaches the file beneath must be the
-// model byte for byte, and the held changes must cover every held byte the file lacks.
+// Random writes (pages in place, pieces across others, appends, beyond the end, held, staged or
+// not), reads, truncations, flushes, and staged writes kept or dropped, against a plain byte
+// vector: every read and size must be the model's, what finally reaches the file beneath must be
+// the model byte for byte, no held piece may overlap another, and the held changes must cover
+// every held byte the file lacks.
 TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
   for (uint32_t seed = 1; seed <= 20; ++seed) {
     SCOPED_TRACE(seed);
@@ -68,6 +69,7 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
     file.SetHolding(true);
     bool staging = false;
     Bytes kept;  // the model when staging began
+    size_t last_end = 0;
     for (int step = 0; step < 400; ++step) {
       uint32_t op = rng() % 22;
       if (op >= 20) {
@@ -85,8 +87,19 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
       }
       if (staging && op >= 17) op = 11;  // no truncation, flush or mode change while staging
       if (op < 11) {
-        const size_t offset = op < 5 ? (rng() % 8) * 1024 : rng() % 24000;
-        const size_t count = op < 5 ? 1024 : 1 + rng() % 3000;
+        size_t offset = op < 5 ? (rng() % 8) * 1024 : rng() % 24000;
+        size_t count = op < 5 ? 1024 : 1 + rng() % 3000;
+        if (op >= 9) {
+          // Appends: right behind the last write, or behind a held piece.
+          offset = last_end;
+          if (op == 10 && !file.Held().empty()) {
+            auto piece =
+                std::next(file.Held().begin(), static_cast<ptrdiff_t>(rng() % file.Held().size()));
+            offset = static_cast<size_t>(piece->first) + piece->second.size();
+          }
+          count = 1 + rng() % 700;
+        }
+        last_end = offset + count;
         Bytes data(count);
         for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
         size_t done = 0;
@@ -148,7 +161,12 @@ TEST(TWriteBehindFileTest, ReadsAndTheFinalFileMatchAPlainFile) {
       ASSERT_EQ(file.GetSize(&size), platform::kErrorSuccess);
       ASSERT_EQ(size, static_cast<int64_t>(model.size()));
       size_t held = 0;
-      for (const auto& piece : file.Held()) held += piece.second.size();
+      int64_t held_end = 0;
+      for (const auto& [at, bytes] : file.Held()) {
+        ASSERT_GE(at, held_end) << "pieces overlap at step " << step;
+        held_end = at + static_cast<int64_t>(bytes.size());
+        held += bytes.size();
+      }
       ASSERT_EQ(file.HeldBytes(), held);
       // Every held byte that differs from the file beneath lies in the held changes (past its
       // end the journal takes every byte).
