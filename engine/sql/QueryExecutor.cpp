@@ -589,42 +589,36 @@ class TQueryExecutor {
 
   // Gathered rows in the order of the result's primary (ORDER BY) index, equal keys in the order
   // they came, so that they are stored in the order they are read back and their keys need no
-  // sort there: each row's key is turned once into bytes that compare as its key does (their
-  // first eight bytes held as a number beside the row).  The stored rows' own check of their
-  // order makes this a matter of speed alone.
+  // sort there: each row's key gives once the first eight bytes of a byte string that compares as
+  // the key does, held as a number beside the row; keys whose heads are equal are compared whole.
+  // The stored rows' own check of their order makes this a matter of speed alone.
   static std::unique_ptr<uint8_t[]> SortedRows(TDataFile& result, const std::vector<uint8_t>& rows,
                                                size_t row_size) {
     const size_t count = rows.size() / row_size;
     const TIndexDescriptor d = result.GetIndexDescriptor(0);
     const TKeyOrder order(result.IndexFile(), 0, d);
-    std::vector<uint8_t> key(std::max<size_t>(d.key_length, 1));
-    std::vector<uint8_t> sort_keys;
-    std::vector<size_t> starts(count + 1);
+    const size_t k = std::max<size_t>(d.key_length, 1);
+    std::vector<uint8_t> keys(count * k);
+    std::vector<uint8_t> head;
     struct Entry {
       uint64_t head;
       uint32_t row;
     };
     std::vector<Entry> entries(count);
     for (size_t i = 0; i < count; ++i) {
-      starts[i] = sort_keys.size();
-      result.BuildKey(rows.data() + i * row_size, key.data(), 0);
-      order.AppendSortKey(key.data(), d.key_length, sort_keys);
-      uint64_t head = 0;
-      for (size_t j = 0; j < 8; ++j) {
-        const size_t at = starts[i] + j;
-        head = head << 8 | (at < sort_keys.size() ? sort_keys[at] : 0);
-      }
-      entries[i] = {head, static_cast<uint32_t>(i)};
+      uint8_t* key = keys.data() + i * k;
+      result.BuildKey(rows.data() + i * row_size, key, 0);
+      head.clear();
+      order.AppendSortKey(key, d.key_length, head, 8);
+      uint64_t number = 0;
+      for (size_t j = 0; j < 8; ++j) number = number << 8 | (j < head.size() ? head[j] : 0);
+      entries[i] = {number, static_cast<uint32_t>(i)};
     }
-    starts[count] = sort_keys.size();
-    const uint8_t* base = sort_keys.data();
     std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
       if (a.head != b.head) return a.head < b.head;
-      const uint8_t *x = base + starts[a.row], *x_end = base + starts[a.row + 1];
-      const uint8_t *y = base + starts[b.row], *y_end = base + starts[b.row + 1];
-      if (std::lexicographical_compare(x, x_end, y, y_end)) return true;
-      if (std::lexicographical_compare(y, y_end, x, x_end)) return false;
-      return a.row < b.row;
+      const int r = order.Compare(keys.data() + size_t{a.row} * k, keys.data() + size_t{b.row} * k,
+                                  d.key_length);
+      return r != 0 ? r < 0 : a.row < b.row;
     });
     std::unique_ptr<uint8_t[]> sorted(new uint8_t[rows.size()]);
     for (size_t i = 0; i < count; ++i) {
