@@ -29,12 +29,6 @@ cl::TDateTime NowFor(const std::vector<TFieldDefinition>& fields, size_t count) 
 
 }  // namespace
 
-TOpenBlobSize TDataFile::OpenBlobSizes() {
-  return [this](int32_t handle, int32_t& size) {
-    return blob_file_ != nullptr && blob_file_->GetBlobSize(handle, size) == 0;
-  };
-}
-
 void TDataFile::UpdateComputedFlag() {
   // Recomputed from the set in use: clearing it when one of two computed fields goes would leave
   // the other one stale.
