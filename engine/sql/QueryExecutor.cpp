@@ -16,6 +16,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
@@ -423,6 +424,16 @@ class TQueryExecutor {
       // The result's defaults are the same for every row: applied once, copied after.
       blank_row_.assign(result.GetRecordBufferSize(), 0);
       result.ApplyFieldDefaults(blank_row_.data());
+      // So are the definitions of the columns that copy a source field: looked up once.
+      copies_.assign(s_.select_columns.size(), {});
+      for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+        const TResultDataField& c = *s_.select_columns[i];
+        const auto& bound = q_.bound_[i];
+        if (c.aggregate != kAggregateNone || c.computed || bound.source == nullptr) continue;
+        copies_[i] = {
+            &bound.source->data_file->GetFieldDefinition(TFieldSet::kTable, bound.source_field),
+            &result.GetFieldDefinition(TFieldSet::kTable, bound.result_field)};
+      }
     }
     std::copy(blank_row_.begin(), blank_row_.end(), row);
     for (size_t i = 0; i < s_.select_columns.size(); ++i) {
@@ -448,13 +459,12 @@ class TQueryExecutor {
       TSourceDataFile& source = *bound.source;
       if (source.null_row) continue;
       TDataFile& file = *source.data_file;
-      const TFieldDefinition& f = file.GetFieldDefinition(TFieldSet::kTable, bound.source_field);
+      const TFieldDefinition& f = *copies_[i].source;
       if (f.IsBlob()) {
         if (const uint16_t code = CopyBlob(source, f.number, bound.result_field, row)) return code;
         continue;
       }
-      const TFieldDefinition& target =
-          result.GetFieldDefinition(TFieldSet::kTable, bound.result_field);
+      const TFieldDefinition& target = *copies_[i].target;
       const uint8_t* stored = source.record_buffer.data() + f.offset;
       if (!f.IsAutoIncrement() && target.stored_size == f.stored_size) {
         // The result's field copies the source's definition: the value goes over from the
@@ -557,13 +567,8 @@ class TQueryExecutor {
       if (stored) return;
       stored = true;
       const size_t count = gathered.size() / row_size;
-      if (s_.has_order && count > 1) {
-        const std::unique_ptr<uint8_t[]> sorted = SortedRows(result, gathered, row_size);
-        gathered = {};
-        result.AppendRecords(sorted.get(), count);
-      } else {
-        result.AppendRecords(gathered.data(), count);
-      }
+      if (s_.has_order && count > 1) SortRows(result, gathered, row_size);
+      result.AppendRecords(gathered.data(), count);
       gathered = {};
     };
     // The keys already stored, so that DISTINCT asks no index for each row.
@@ -587,13 +592,12 @@ class TQueryExecutor {
     return code;
   }
 
-  // Gathered rows in the order of the result's primary (ORDER BY) index, equal keys in the order
-  // they came, so that they are stored in the order they are read back and their keys need no
-  // sort there: each row's key gives once the first eight bytes of a byte string that compares as
-  // the key does, held as a number beside the row; keys whose heads are equal are compared whole.
-  // The stored rows' own check of their order makes this a matter of speed alone.
-  static std::unique_ptr<uint8_t[]> SortedRows(TDataFile& result, const std::vector<uint8_t>& rows,
-                                               size_t row_size) {
+  // Puts the gathered rows in the order of the result's primary (ORDER BY) index, equal keys in
+  // the order they came, so that they are stored in the order they are read back and their keys
+  // need no sort there: each row's key gives once the first eight bytes of a byte string that
+  // compares as the key does, held as a number beside the row; keys whose heads are equal are
+  // compared whole.  The stored rows' own check of their order makes this a matter of speed alone.
+  static void SortRows(TDataFile& result, std::vector<uint8_t>& rows, size_t row_size) {
     const size_t count = rows.size() / row_size;
     const TIndexDescriptor d = result.GetIndexDescriptor(0);
     const TKeyOrder order(result.IndexFile(), 0, d);
@@ -620,12 +624,23 @@ class TQueryExecutor {
                                   d.key_length);
       return r != 0 ? r < 0 : a.row < b.row;
     });
-    std::unique_ptr<uint8_t[]> sorted(new uint8_t[rows.size()]);
+    // The rows move in place, cycle by cycle, through one row aside: no second copy of them all.
+    std::vector<uint8_t> aside(row_size);
+    uint8_t* base = rows.data();
     for (size_t i = 0; i < count; ++i) {
-      std::memcpy(sorted.get() + i * row_size, rows.data() + size_t{entries[i].row} * row_size,
-                  row_size);
+      if (entries[i].row == i) continue;
+      std::memcpy(aside.data(), base + i * row_size, row_size);
+      size_t at = i;
+      for (;;) {
+        const size_t from = std::exchange(entries[at].row, static_cast<uint32_t>(at));
+        if (from == i) {
+          std::memcpy(base + at * row_size, aside.data(), row_size);
+          break;
+        }
+        std::memcpy(base + at * row_size, base + from * row_size, row_size);
+        at = from;
+      }
     }
-    return sorted;
   }
 
   // Groups are accumulated in memory, keyed as the result's index keys them, and stored in the
@@ -859,6 +874,12 @@ class TQueryExecutor {
   std::vector<ExpressionNode> arguments_;
   std::vector<uint8_t> key_;
   Row blank_row_;
+  // Per select column that copies a source field: the source's and the result's definitions.
+  struct ColumnCopy {
+    const TFieldDefinition* source = nullptr;
+    const TFieldDefinition* target = nullptr;
+  };
+  std::vector<ColumnCopy> copies_;
   bool has_blobs_ = false;
   std::vector<uint16_t> open_blobs_;  // result fields whose blob CopyBlob opened for the row
   // Conversions and comparisons of the aggregates, kept so that no row builds a node.

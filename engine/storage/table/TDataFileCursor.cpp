@@ -46,7 +46,7 @@ void TDataFile::BuildKey(const uint8_t* record, uint8_t* key, int slot) {
   const TIndexDescriptor d = index_file_.GetIndexDescriptor(slot);
   const size_t key_length = std::min<size_t>(d.key_length, kMaxKeyLength);
   std::memset(key, 0, key_length);
-  const TOpenBlobSize blob_size = OpenBlobSizes();
+  const TOpenBlobSize& blob_size = OpenBlobSizes();
   const uint16_t language = header_.Language();
   const uint16_t sort = header_.Sort();
   size_t pos = 0;

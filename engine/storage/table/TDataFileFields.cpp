@@ -99,7 +99,7 @@ void TDataFile::ValidateRecord(const uint8_t* record) {
 
 void TDataFile::ComputeFields(uint8_t* record) {
   if (!has_computed_fields_) return;
-  const TOpenBlobSize blob_sizes = OpenBlobSizes();
+  const TOpenBlobSize& blob_sizes = OpenBlobSizes();
   for (size_t i = 0; i < fields_in_use_ && i < working_fields_.size(); ++i) {
     const TFieldDefinition& field = working_fields_[i];
     if (!field.computed || field.expression == nullptr) continue;
