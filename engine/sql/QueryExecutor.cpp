@@ -611,7 +611,7 @@ class TQueryExecutor {
     std::vector<Entry> entries(count);
     for (size_t i = 0; i < count; ++i) {
       uint8_t* key = keys.data() + i * k;
-      result.BuildKey(rows.data() + i * row_size, key, 0);
+      result.BuildKey(rows.data() + i * row_size, key, 0, d);
       head.clear();
       order.AppendSortKey(key, d.key_length, head, 8);
       uint64_t number = 0;

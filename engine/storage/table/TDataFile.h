@@ -465,6 +465,8 @@ class TDataFile : public TFileHandler,
   // bytes.
   static constexpr int kCurrentIndex = -1;
   void BuildKey(const uint8_t* record, uint8_t* key, int slot = kCurrentIndex);
+  // The same with `descriptor`, GetIndexDescriptor(slot) taken once for many records.
+  void BuildKey(const uint8_t* record, uint8_t* key, int slot, const TIndexDescriptor& descriptor);
   // The current key (a bookmark); zeros when there is no current record.
   void GetCurrentKey(uint8_t* key);
   // Stands on `key` (a bookmark), or with `nearest` on the first key not below it.
