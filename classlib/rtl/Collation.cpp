@@ -1,5 +1,6 @@
 #include "classlib/rtl/Collation.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 
@@ -448,15 +449,18 @@ int CollateCompare(const TCollation& collation, std::string_view a, std::string_
 }
 
 std::string CollateSortKey(const TCollation& collation, std::string_view s, bool ignore_case,
-                           TSortMode mode) {
+                           TSortMode mode, size_t limit) {
   const Table& t = collation.Weights();
   const bool word = mode == TSortMode::kWord;
   std::string key;
-  key.reserve(s.size() * 3 + 4);
+  key.reserve(std::min(s.size() * 3 + 4, limit));
   for (int level = 1; level <= 3; ++level) {
     if (level == 3 && ignore_case) break;
     LevelCursor c(t, s, level, word);
-    for (uint8_t w = c.Next(); w != 0; w = c.Next()) key.push_back(static_cast<char>(w));
+    for (uint8_t w = c.Next(); w != 0 && key.size() < limit; w = c.Next()) {
+      key.push_back(static_cast<char>(w));
+    }
+    if (key.size() >= limit) return key;
     key.push_back('\x01');
   }
   if (word) {
@@ -470,6 +474,7 @@ std::string CollateSortKey(const TCollation& collation, std::string_view s, bool
       key.push_back(static_cast<char>(weight));
     }
   }
+  if (key.size() > limit) key.resize(limit);
   return key;
 }
 

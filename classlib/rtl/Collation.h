@@ -64,9 +64,11 @@ int CollateCompare(const TCollation& collation, std::string_view a, std::string_
                    bool ignore_case, TSortMode mode);
 
 // A byte string whose unsigned byte order (memcmp, shorter prefix first) equals CollateCompare
-// with the same arguments; equal texts give equal keys.  The key holds no zero byte.
+// with the same arguments; equal texts give equal keys.  The key holds no zero byte.  With a
+// `limit`, only the key's first `limit` bytes (fewer when it is shorter): a sort can order most
+// texts by that head and compare the rest.
 std::string CollateSortKey(const TCollation& collation, std::string_view s, bool ignore_case,
-                           TSortMode mode);
+                           TSortMode mode, size_t limit = std::string::npos);
 
 // The first level of CollateSortKey alone, without its separator.  The texts whose primary
 // weights begin with given bytes are one unbroken run of the collation order (the first level

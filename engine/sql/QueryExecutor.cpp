@@ -16,6 +16,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "classlib/rtl/Coding.h"
@@ -423,6 +424,16 @@ class TQueryExecutor {
       // The result's defaults are the same for every row: applied once, copied after.
       blank_row_.assign(result.GetRecordBufferSize(), 0);
       result.ApplyFieldDefaults(blank_row_.data());
+      // So are the definitions of the columns that copy a source field: looked up once.
+      copies_.assign(s_.select_columns.size(), {});
+      for (size_t i = 0; i < s_.select_columns.size(); ++i) {
+        const TResultDataField& c = *s_.select_columns[i];
+        const auto& bound = q_.bound_[i];
+        if (c.aggregate != kAggregateNone || c.computed || bound.source == nullptr) continue;
+        copies_[i] = {
+            &bound.source->data_file->GetFieldDefinition(TFieldSet::kTable, bound.source_field),
+            &result.GetFieldDefinition(TFieldSet::kTable, bound.result_field)};
+      }
     }
     std::copy(blank_row_.begin(), blank_row_.end(), row);
     for (size_t i = 0; i < s_.select_columns.size(); ++i) {
@@ -448,13 +459,12 @@ class TQueryExecutor {
       TSourceDataFile& source = *bound.source;
       if (source.null_row) continue;
       TDataFile& file = *source.data_file;
-      const TFieldDefinition& f = file.GetFieldDefinition(TFieldSet::kTable, bound.source_field);
+      const TFieldDefinition& f = *copies_[i].source;
       if (f.IsBlob()) {
         if (const uint16_t code = CopyBlob(source, f.number, bound.result_field, row)) return code;
         continue;
       }
-      const TFieldDefinition& target =
-          result.GetFieldDefinition(TFieldSet::kTable, bound.result_field);
+      const TFieldDefinition& target = *copies_[i].target;
       const uint8_t* stored = source.record_buffer.data() + f.offset;
       if (!f.IsAutoIncrement() && target.stored_size == f.stored_size) {
         // The result's field copies the source's definition: the value goes over from the
@@ -557,13 +567,8 @@ class TQueryExecutor {
       if (stored) return;
       stored = true;
       const size_t count = gathered.size() / row_size;
-      if (s_.has_order && count > 1) {
-        const std::unique_ptr<uint8_t[]> sorted = SortedRows(result, gathered, row_size);
-        gathered = {};
-        result.AppendRecords(sorted.get(), count);
-      } else {
-        result.AppendRecords(gathered.data(), count);
-      }
+      if (s_.has_order && count > 1) SortRows(result, gathered, row_size);
+      result.AppendRecords(gathered.data(), count);
       gathered = {};
     };
     // The keys already stored, so that DISTINCT asks no index for each row.
@@ -587,51 +592,55 @@ class TQueryExecutor {
     return code;
   }
 
-  // Gathered rows in the order of the result's primary (ORDER BY) index, equal keys in the order
-  // they came, so that they are stored in the order they are read back and their keys need no
-  // sort there: each row's key is turned once into bytes that compare as its key does (their
-  // first eight bytes held as a number beside the row).  The stored rows' own check of their
-  // order makes this a matter of speed alone.
-  static std::unique_ptr<uint8_t[]> SortedRows(TDataFile& result, const std::vector<uint8_t>& rows,
-                                               size_t row_size) {
+  // Puts the gathered rows in the order of the result's primary (ORDER BY) index, equal keys in
+  // the order they came, so that they are stored in the order they are read back and their keys
+  // need no sort there: each row's key gives once the first eight bytes of a byte string that
+  // compares as the key does, held as a number beside the row; keys whose heads are equal are
+  // compared whole.  The stored rows' own check of their order makes this a matter of speed alone.
+  static void SortRows(TDataFile& result, std::vector<uint8_t>& rows, size_t row_size) {
     const size_t count = rows.size() / row_size;
     const TIndexDescriptor d = result.GetIndexDescriptor(0);
     const TKeyOrder order(result.IndexFile(), 0, d);
-    std::vector<uint8_t> key(std::max<size_t>(d.key_length, 1));
-    std::vector<uint8_t> sort_keys;
-    std::vector<size_t> starts(count + 1);
+    const size_t k = std::max<size_t>(d.key_length, 1);
+    std::vector<uint8_t> keys(count * k);
+    std::vector<uint8_t> head;
     struct Entry {
       uint64_t head;
       uint32_t row;
     };
     std::vector<Entry> entries(count);
     for (size_t i = 0; i < count; ++i) {
-      starts[i] = sort_keys.size();
-      result.BuildKey(rows.data() + i * row_size, key.data(), 0);
-      order.AppendSortKey(key.data(), d.key_length, sort_keys);
-      uint64_t head = 0;
-      for (size_t j = 0; j < 8; ++j) {
-        const size_t at = starts[i] + j;
-        head = head << 8 | (at < sort_keys.size() ? sort_keys[at] : 0);
-      }
-      entries[i] = {head, static_cast<uint32_t>(i)};
+      uint8_t* key = keys.data() + i * k;
+      result.BuildKey(rows.data() + i * row_size, key, 0, d);
+      head.clear();
+      order.AppendSortKey(key, d.key_length, head, 8);
+      uint64_t number = 0;
+      for (size_t j = 0; j < 8; ++j) number = number << 8 | (j < head.size() ? head[j] : 0);
+      entries[i] = {number, static_cast<uint32_t>(i)};
     }
-    starts[count] = sort_keys.size();
-    const uint8_t* base = sort_keys.data();
     std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
       if (a.head != b.head) return a.head < b.head;
-      const uint8_t *x = base + starts[a.row], *x_end = base + starts[a.row + 1];
-      const uint8_t *y = base + starts[b.row], *y_end = base + starts[b.row + 1];
-      if (std::lexicographical_compare(x, x_end, y, y_end)) return true;
-      if (std::lexicographical_compare(y, y_end, x, x_end)) return false;
-      return a.row < b.row;
+      const int r = order.Compare(keys.data() + size_t{a.row} * k, keys.data() + size_t{b.row} * k,
+                                  d.key_length);
+      return r != 0 ? r < 0 : a.row < b.row;
     });
-    std::unique_ptr<uint8_t[]> sorted(new uint8_t[rows.size()]);
+    // The rows move in place, cycle by cycle, through one row aside: no second copy of them all.
+    std::vector<uint8_t> aside(row_size);
+    uint8_t* base = rows.data();
     for (size_t i = 0; i < count; ++i) {
-      std::memcpy(sorted.get() + i * row_size, rows.data() + size_t{entries[i].row} * row_size,
-                  row_size);
+      if (entries[i].row == i) continue;
+      std::memcpy(aside.data(), base + i * row_size, row_size);
+      size_t at = i;
+      for (;;) {
+        const size_t from = std::exchange(entries[at].row, static_cast<uint32_t>(at));
+        if (from == i) {
+          std::memcpy(base + at * row_size, aside.data(), row_size);
+          break;
+        }
+        std::memcpy(base + at * row_size, base + from * row_size, row_size);
+        at = from;
+      }
     }
-    return sorted;
   }
 
   // Groups are accumulated in memory, keyed as the result's index keys them, and stored in the
@@ -865,6 +874,12 @@ class TQueryExecutor {
   std::vector<ExpressionNode> arguments_;
   std::vector<uint8_t> key_;
   Row blank_row_;
+  // Per select column that copies a source field: the source's and the result's definitions.
+  struct ColumnCopy {
+    const TFieldDefinition* source = nullptr;
+    const TFieldDefinition* target = nullptr;
+  };
+  std::vector<ColumnCopy> copies_;
   bool has_blobs_ = false;
   std::vector<uint16_t> open_blobs_;  // result fields whose blob CopyBlob opened for the row
   // Conversions and comparisons of the aggregates, kept so that no row builds a node.

@@ -169,14 +169,16 @@ int TKeyOrder::CompareFields(const uint8_t* a, const uint8_t* b, size_t length) 
   return CompareRun(a, b, run_start, length);
 }
 
-void TKeyOrder::AppendSortKey(const uint8_t* key, size_t length, std::vector<uint8_t>& out) const {
+void TKeyOrder::AppendSortKey(const uint8_t* key, size_t length, std::vector<uint8_t>& out,
+                              size_t limit) const {
   uint8_t copy[kMaxKeyLength];
   length = std::min<size_t>(length, kMaxKeyLength);
   std::memcpy(copy, key, length);
   ClearNullValues(copy, length);
-  auto append = [&out](const uint8_t* from, size_t count, bool invert) {
+  const size_t end = limit > SIZE_MAX - out.size() ? SIZE_MAX : out.size() + limit;
+  auto append = [&out, end](const uint8_t* from, size_t count, bool invert) {
     const size_t at = out.size();
-    out.insert(out.end(), from, from + count);
+    out.insert(out.end(), from, from + std::min(count, end - at));
     if (invert) {
       for (size_t i = at; i < out.size(); ++i) out[i] = static_cast<uint8_t>(~out[i]);
     }
@@ -192,6 +194,7 @@ void TKeyOrder::AppendSortKey(const uint8_t* key, size_t length, std::vector<uin
       continue;
     }
     append(copy + run_start, pos + 1 - run_start, descending_);
+    if (out.size() == end) return;
     const size_t value = pos + 1;
     const size_t chars = f.size > 0 ? f.size - 1u : 0;
     const size_t n = value < length ? std::min<size_t>(chars, length - value) : 0;
@@ -203,7 +206,7 @@ void TKeyOrder::AppendSortKey(const uint8_t* key, size_t length, std::vector<uin
       std::fill(std::find(text, text + n, uint8_t{0}), text + n, uint8_t{0});
       const std::string weights =
           SortKey(language_, sort_, std::string_view(reinterpret_cast<char*>(text), n),
-                  cl::TSortMode::kString);
+                  cl::TSortMode::kString, end - out.size());
       // No sort key is the beginning of another (each ends its last level with its only
       // separator of that count), so what follows cannot decide between two unequal ones.
       append(reinterpret_cast<const uint8_t*>(weights.data()), weights.size(), f.reversed);

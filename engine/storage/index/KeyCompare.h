@@ -55,8 +55,11 @@ class TKeyOrder {
   // a shorter string first, is Compare's among whole keys of this order: bytes as they stand (a
   // NULL field's value bytes cleared as ClearNullValues clears them, all inverted for an index
   // descending as a whole), a collated string field as its collation sort key, inverted when the
-  // field's result is reversed.  Sorting by these needs no collation per comparison.
-  void AppendSortKey(const uint8_t* key, size_t length, std::vector<uint8_t>& out) const;
+  // field's result is reversed.  Sorting by these needs no collation per comparison.  With a
+  // `limit`, only its first `limit` bytes: keys whose heads differ are ordered by them, the
+  // others by Compare.
+  void AppendSortKey(const uint8_t* key, size_t length, std::vector<uint8_t>& out,
+                     size_t limit = SIZE_MAX) const;
   // The value bytes of each NULL field within the first `length` bytes of `key` in the key
   // builder's form, so that a key of an earlier build reads byte for byte as one built now.
   void ClearNullValues(uint8_t* key, size_t length) const;

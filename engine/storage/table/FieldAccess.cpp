@@ -228,28 +228,27 @@ bool PutFieldValue(const TFieldDefinition& d, bool force, const uint8_t* value, 
     std::memcpy(record + kRecSequence, value, 4);
     return true;
   }
+  const size_t size = d.stored_size < kWorkArea ? d.stored_size : kWorkArea;
+  if (d.type == kFieldString) {
+    // The text ends at its terminator, or at the last byte, the terminator's place; trailing
+    // blanks go.  Nothing of the caller's buffer survives the end: keys are built from all the
+    // stored bytes, so equal texts must be equal bytes.  The value may lie in the record itself.
+    const void* end = size == 0 ? nullptr : std::memchr(value, 0, size - 1);
+    size_t length = end != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(end) - value)
+                    : size == 0    ? 0
+                                   : size - 1;
+    while (length > 0 && value[length - 1] == ' ') --length;
+    std::memmove(data, value, length);
+    std::memset(data + length, 0, size - length);
+    *null_byte = length > 0 ? 1 : 0;
+    return true;
+  }
   // Only the bytes a type reads past a short stored size are cleared: a whole zeroed work area
   // for every value of every row costs more than the copy itself.
   uint8_t work[kWorkArea];
   std::memset(work, 0, 8);
-  const size_t size = d.stored_size < kWorkArea ? d.stored_size : kWorkArea;
   std::memcpy(work, value, size);
   switch (d.type) {
-    case kFieldString: {
-      if (size == 0) {
-        *null_byte = 0;
-        break;
-      }
-      work[size - 1] = 0;
-      // Nothing of the caller's buffer survives the terminator: keys are built from all the
-      // stored bytes, so equal texts must be equal bytes.
-      const size_t length = std::strlen(reinterpret_cast<const char*>(work));
-      std::memset(work + length, 0, size - length);
-      TrimTrailingBlanksZ(reinterpret_cast<char*>(work), size);
-      *null_byte = work[0] != 0 ? 1 : 0;
-      std::memcpy(data, work, size);
-      break;
-    }
     case kFieldBlob: {
       const int32_t stored = cl::GetI32LE(work);
       int32_t handle = 0;

@@ -74,6 +74,9 @@ class TTableFileClaim {
 // An exclusive handle commits before every write (CommitBeforeWrite); its three files may hold
 // those commits in memory, and the close writes them down before closing.
 TDataFile::TDataFile() : format_settings_(FixedFormatSettings()), index_file_(*this) {
+  open_blob_sizes_ = [this](int32_t handle, int32_t& size) {
+    return blob_file_ != nullptr && blob_file_->GetBlobSize(handle, size) == 0;
+  };
   SetHoldWrites(true);
 }
 

@@ -465,6 +465,8 @@ class TDataFile : public TFileHandler,
   // bytes.
   static constexpr int kCurrentIndex = -1;
   void BuildKey(const uint8_t* record, uint8_t* key, int slot = kCurrentIndex);
+  // The same with `descriptor`, GetIndexDescriptor(slot) taken once for many records.
+  void BuildKey(const uint8_t* record, uint8_t* key, int slot, const TIndexDescriptor& descriptor);
   // The current key (a bookmark); zeros when there is no current record.
   void GetCurrentKey(uint8_t* key);
   // Stands on `key` (a bookmark), or with `nearest` on the first key not below it.
@@ -551,7 +553,7 @@ class TDataFile : public TFileHandler,
   size_t SetCount(TFieldSet field_set) const {
     return field_set == TFieldSet::kWorking ? fields_in_use_ : table_fields_.size();
   }
-  TOpenBlobSize OpenBlobSizes();
+  const TOpenBlobSize& OpenBlobSizes() const { return open_blob_sizes_; }
   const TFieldDefinition& BlobDefinition(TFieldSet field_set, uint16_t number,
                                          uint16_t& code) const;
   // The handle of the open value the record's blob field holds: 0, or the code for a field that
@@ -796,6 +798,9 @@ class TDataFile : public TFileHandler,
 
   TIndexFile index_file_;
   std::unique_ptr<TBlobFile> blob_file_;
+  // The sizes of the open blob values, made once: a function object built for every field value
+  // read or written costs more than the value's copy.
+  TOpenBlobSize open_blob_sizes_;
   TCommitJournal journal_;
   // An exclusive handle's held commits could not be written: every write tries again first.
   bool commit_failed_ = false;

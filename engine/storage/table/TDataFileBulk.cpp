@@ -67,9 +67,12 @@ void TDataFile::AppendRecords(uint8_t* buffers, size_t count) {
   for (size_t s = 0; s < slots.size(); ++s) {
     const uint8_t slot = slots[s];
     index_file_.SelectIndex(slot);
-    const size_t k = index_file_.GetIndexDescriptor(slot).key_length;
+    const TIndexDescriptor descriptor = index_file_.GetIndexDescriptor(slot);
+    const size_t k = descriptor.key_length;
     std::vector<uint8_t> keys(count * k);
-    for (size_t i = 0; i < count; ++i) BuildKey(buffers + i * size, keys.data() + i * k, slot);
+    for (size_t i = 0; i < count; ++i) {
+      BuildKey(buffers + i * size, keys.data() + i * k, slot, descriptor);
+    }
     const TKeyOrder order = index_file_.Tree().CurrentOrder();
     std::vector<uint32_t> at(count);
     std::iota(at.begin(), at.end(), 0u);

@@ -37,16 +37,24 @@ uint8_t TDataFile::KeyFieldCount(int slot) const {
 
 void TDataFile::BuildKey(const uint8_t* record, uint8_t* key, int slot) {
   if (slot == kCurrentIndex) slot = index_file_.CurrentSlot();
+  // Record-number order and "Sys Deleted" keys need no descriptor (any other slot out of range
+  // is refused by GetIndexDescriptor).
+  const bool described = slot != kRecordOrderSlot && slot != kSysDeletedSlot;
+  BuildKey(record, key, slot,
+           described ? index_file_.GetIndexDescriptor(slot) : TIndexDescriptor{});
+}
+
+void TDataFile::BuildKey(const uint8_t* record, uint8_t* key, int slot, const TIndexDescriptor& d) {
+  if (slot == kCurrentIndex) slot = index_file_.CurrentSlot();
   if (slot == kRecordOrderSlot || (slot == 0 && index_file_.NoPrimaryFields())) {
     std::memset(key, 0, 4);
     std::memcpy(key, record + kRecLink, 4);
     return;
   }
   if (slot == kSysDeletedSlot) return BuildSysDeletedKey(record, key);
-  const TIndexDescriptor d = index_file_.GetIndexDescriptor(slot);
   const size_t key_length = std::min<size_t>(d.key_length, kMaxKeyLength);
   std::memset(key, 0, key_length);
-  const TOpenBlobSize blob_size = OpenBlobSizes();
+  const TOpenBlobSize& blob_size = OpenBlobSizes();
   const uint16_t language = header_.Language();
   const uint16_t sort = header_.Sort();
   size_t pos = 0;

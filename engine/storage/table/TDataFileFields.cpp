@@ -29,12 +29,6 @@ cl::TDateTime NowFor(const std::vector<TFieldDefinition>& fields, size_t count) 
 
 }  // namespace
 
-TOpenBlobSize TDataFile::OpenBlobSizes() {
-  return [this](int32_t handle, int32_t& size) {
-    return blob_file_ != nullptr && blob_file_->GetBlobSize(handle, size) == 0;
-  };
-}
-
 void TDataFile::UpdateComputedFlag() {
   // Recomputed from the set in use: clearing it when one of two computed fields goes would leave
   // the other one stale.
@@ -105,7 +99,7 @@ void TDataFile::ValidateRecord(const uint8_t* record) {
 
 void TDataFile::ComputeFields(uint8_t* record) {
   if (!has_computed_fields_) return;
-  const TOpenBlobSize blob_sizes = OpenBlobSizes();
+  const TOpenBlobSize& blob_sizes = OpenBlobSizes();
   for (size_t i = 0; i < fields_in_use_ && i < working_fields_.size(); ++i) {
     const TFieldDefinition& field = working_fields_[i];
     if (!field.computed || field.expression == nullptr) continue;

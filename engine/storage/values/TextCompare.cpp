@@ -70,9 +70,10 @@ std::string PrimaryWeights(uint16_t language, uint16_t sort, std::string_view te
   return cl::CollatePrimaryWeights(CollationOf(language), text, mode);
 }
 
-std::string SortKey(uint16_t language, uint16_t sort, std::string_view text, cl::TSortMode mode) {
+std::string SortKey(uint16_t language, uint16_t sort, std::string_view text, cl::TSortMode mode,
+                    size_t limit) {
   (void)sort;
-  return cl::CollateSortKey(CollationOf(language), text, false, mode);
+  return cl::CollateSortKey(CollationOf(language), text, false, mode, limit);
 }
 
 void UpperCaseText(uint16_t language, uint16_t sort, const char* source, size_t length,

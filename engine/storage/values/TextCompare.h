@@ -38,8 +38,10 @@ std::string PrimaryWeights(uint16_t language, uint16_t sort, std::string_view te
                            cl::TSortMode mode);
 
 // cl::CollateSortKey of `text` in the collation of `language`, case-sensitive: its memcmp order
-// is CompareStrings' with a length.  REQUIRES: language != 0.
-std::string SortKey(uint16_t language, uint16_t sort, std::string_view text, cl::TSortMode mode);
+// is CompareStrings' with a length; its first `limit` bytes alone with one.  REQUIRES:
+// language != 0.
+std::string SortKey(uint16_t language, uint16_t sort, std::string_view text, cl::TSortMode mode,
+                    size_t limit = std::string::npos);
 
 // Maps `length` bytes of `source` into `dest` (which may be `source`).  With a language: the
 // Windows-1252 case tables; without: ASCII letters only.

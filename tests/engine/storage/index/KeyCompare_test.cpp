@@ -55,6 +55,13 @@ TEST(KeyCompare, SortKeysOrderAsTheKeysCompare) {
         }
       }
       order.AppendSortKey(keys[i].data(), length, sort_keys[i]);
+      // A head is the whole sort key's beginning, wherever the limit cuts.
+      for (const size_t limit : {1, 5, 8, 13}) {
+        std::vector<uint8_t> head;
+        order.AppendSortKey(keys[i].data(), length, head, limit);
+        const size_t n = std::min(limit, sort_keys[i].size());
+        ASSERT_EQ(head, std::vector<uint8_t>(sort_keys[i].begin(), sort_keys[i].begin() + n));
+      }
     }
     for (size_t i = 0; i < keys.size(); ++i) {
       for (size_t j = 0; j < keys.size(); ++j) {

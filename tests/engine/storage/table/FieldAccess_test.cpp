@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -168,6 +169,14 @@ TEST_F(FieldAccessTest, StringsBooleansAndComputedFields) {
   Bytes out(251);
   EXPECT_FALSE(GetFieldValue(f[0], record.data(), out.data(), kNoBlobs));
   EXPECT_STREQ(reinterpret_cast<const char*>(out.data()), " a b");
+  // Nothing after the terminator is kept, and a text taken from the record itself stays whole.
+  Bytes stray(251, 'z');
+  std::memcpy(stray.data(), "ab \0", 4);
+  for (const uint8_t* value : {stray.data(), record.data() + 10}) {
+    PutFieldValue(f[0], false, value, record.data(), kNoBlobs);
+    EXPECT_EQ(Bytes(record.begin() + 9, record.begin() + 12), (Bytes{1, 'a', 'b'}));
+    EXPECT_EQ(std::count(record.begin() + 12, record.begin() + 9 + 252, 0), 249);
+  }
 
   for (uint16_t v : {uint16_t{2}, uint16_t{65535}}) {
     Bytes b = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
