@@ -11,6 +11,8 @@ namespace {
 
 // Pages packed into one write at most (a run of consecutive offsets longer than this is split).
 constexpr size_t kMaxRunPages = 64;
+// Dirty pages written back at once when a new page finds no clean one.
+constexpr size_t kWriteBackBatch = 32;
 
 }  // namespace
 
@@ -67,12 +69,20 @@ TPage* TPageCache::TakeSlot(List& list) {
     if (Movable(**it) && (!(*it)->Dirty() || (*it)->Offset() == 0)) return reuse(it);
   }
   if (!host_.InExclusivePhase()) {
-    for (auto it = list.pages.end(); it != list.pages.begin();) {
+    // Every movable page is dirty (an exclusive handle's pages wait for the flush): the least
+    // recently used ones go back together, so that the next takes find clean pages at the tail
+    // instead of walking the whole list again for each new page.
+    std::vector<TPage*> batch;
+    auto first = list.pages.end();
+    for (auto it = list.pages.end(); it != list.pages.begin() && batch.size() < kWriteBackBatch;) {
       --it;
-      if (Movable(**it)) {
-        WriteRuns({it->get()});
-        return reuse(it);
-      }
+      if (!Movable(**it)) continue;
+      if (batch.empty()) first = it;
+      batch.push_back(it->get());
+    }
+    if (!batch.empty()) {
+      WriteRuns(std::move(batch));
+      return reuse(first);
     }
   }
   // Inside the exclusive phase the list grows by a step; outside it, only every page being
