@@ -8,6 +8,7 @@
 #include "classlib/rtl/Coding.h"
 #include "classlib/rtl/ShortString.h"
 #include "engine/storage/core/EngineErrors.h"
+#include "engine/storage/core/JournalChecksum.h"
 #include "engine/storage/core/TWriteBehindFile.h"
 #include "engine/storage/core/TableCipher.h"
 
@@ -23,36 +24,10 @@ constexpr size_t kFileEntrySize = 8;
 constexpr size_t kPieceHeaderSize = 12;
 constexpr size_t kMaxRun = size_t{1} << 20;
 
-// Four lanes of eight bytes: a commit's journal is tens of kilobytes, written by every shared
-// write, and one multiply chain would be the slowest part of the commit.
-uint32_t Checksum(const uint8_t* bytes, size_t count) {
-  constexpr uint64_t kPrime = 0x100000001B3ull;
-  uint64_t lane[4] = {0x9E3779B97F4A7C15ull ^ count, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
-                      0x27D4EB2F165667C5ull};
-  size_t i = 0;
-  for (; i + 32 <= count; i += 32) {
-    for (int k = 0; k < 4; ++k) {
-      uint64_t word = 0;
-      std::memcpy(&word, bytes + i + 8 * k, 8);
-      lane[k] = (lane[k] ^ word) * kPrime;
-      lane[k] ^= lane[k] >> 29;
-    }
-  }
-  uint64_t hash = lane[0] ^ (lane[1] * 3) ^ (lane[2] * 5) ^ (lane[3] * 7);
-  for (; i < count; ++i) hash = (hash ^ bytes[i]) * kPrime;
-  return static_cast<uint32_t>(hash ^ (hash >> 32));
-}
-
-// The journal's checksum: each slice's own, folded in order; the first slice from byte 16 (what
-// comes before is the magic, the length, the mark and the checksum itself).
+// The journal's checksum: the first slice from byte 16 (what comes before is the magic, the
+// length, the mark and the checksum itself).
 uint32_t SlicesChecksum(const std::vector<platform::FileSlice>& slices) {
-  uint64_t hash = 0;
-  for (size_t i = 0; i < slices.size(); ++i) {
-    const auto* bytes = static_cast<const uint8_t*>(slices[i].data);
-    const size_t skip = i == 0 ? 16 : 0;
-    hash = (hash ^ Checksum(bytes + skip, slices[i].count - skip)) * 0x100000001B3ull;
-  }
-  return static_cast<uint32_t>(hash ^ (hash >> 32));
+  return JournalSlicesChecksum(slices.data(), slices.size(), 16);
 }
 
 // The slices Commit wrote, found again in `image` (whose first `head_size` bytes are the header

@@ -147,6 +147,14 @@ void TWriteBehindFile::AddRange(Ranges& ranges, int64_t from, int64_t to) {
 }
 
 void TWriteBehindFile::CommitStaged() {
+  // A shared handle's held bytes went down with its last commit: the staged set becomes the held
+  // one as it stands, unless two staged pieces touch (held, they would become one piece).
+  if (pieces_.empty() && held_changes_.empty() && !StagedPiecesTouch()) {
+    pieces_.swap(staged_);
+    held_bytes_ = std::exchange(staged_bytes_, 0);
+    held_changes_.swap(staged_changes_);
+    return;
+  }
   for (const Range& range : staged_changes_) AddRange(held_changes_, range.from, range.to);
   for (auto it = staged_.begin(); it != staged_.end();) {
     const auto next = std::next(it);
@@ -167,6 +175,15 @@ void TWriteBehindFile::CommitStaged() {
     it = next;
   }
   DiscardStaged();
+}
+
+bool TWriteBehindFile::StagedPiecesTouch() const {
+  int64_t end = INT64_MIN;
+  for (const auto& [offset, bytes] : staged_) {
+    if (offset == end) return true;
+    end = offset + static_cast<int64_t>(bytes.size());
+  }
+  return false;
 }
 
 TWriteBehindFile::Pieces::iterator TWriteBehindFile::Holder(Pieces& pieces, int64_t offset,

@@ -122,6 +122,8 @@ class TWriteBehindFile final : public platform::File {
   // The piece of `pieces` that ends where [offset, end) begins and may grow by it (no piece
   // overlaps it, and the grown piece stays within its bound), or pieces.end().
   static Pieces::iterator Appendable(Pieces& pieces, int64_t offset, int64_t end);
+  // Whether a staged piece begins where the one before it ends.
+  bool StagedPiecesTouch() const;
   // Stores the bytes in `pieces`, merging every piece they overlap; `total` counts the bytes kept.
   void Put(Pieces& pieces, size_t& total, int64_t offset, const uint8_t* bytes, size_t count);
   // Takes the pieces [first, last) out of `pieces`, keeping their buffers for later pieces.

@@ -11,9 +11,6 @@
 namespace tessera {
 namespace {
 
-// Deeper than any sound tree of a 2 GB file (every inner page but a lone child holds 2 entries).
-constexpr size_t kMaxDepth = 64;
-
 bool IsLeafLevelPage(const TPage& page) { return page.Type() == kPageLeaf && page.Count() > 0; }
 
 }  // namespace
@@ -206,8 +203,6 @@ TIndexTree::Path TIndexTree::Descend(const Context& ctx, Pins& pins, Choose&& ch
   Path path;
   uint32_t offset = IndexRoot(host_, ctx.slot);
   if (offset == 0) return path;
-  // One allocation for any tree of usual depth, not one per level.
-  path.reserve(8);
   for (size_t depth = 0;; ++depth) {
     if (depth >= kMaxDepth) RaiseCorrupt();
     TPage* page = pins.Get(offset);

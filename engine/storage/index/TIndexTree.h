@@ -122,7 +122,29 @@ class TIndexTree {
     TPage* page;
     uint16_t slot;
   };
-  using Path = std::vector<PathStep>;
+  // Deeper than any sound tree of a 2 GB file (every inner page but a lone child holds 2
+  // entries): a descent that goes deeper meets damage.
+  static constexpr size_t kMaxDepth = 64;
+  // A descent path: kept in place, since every find, insert and delete descends at least once
+  // and a heap buffer per descent cost more than the copy of a path.
+  class Path {
+   public:
+    // REQUIRES: size() < kMaxDepth (Descend refuses a deeper tree first).
+    void push_back(const PathStep& step) { steps_[size_++] = step; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    PathStep& operator[](size_t i) { return steps_[i]; }
+    const PathStep& operator[](size_t i) const { return steps_[i]; }
+    const PathStep& front() const { return steps_[0]; }
+    PathStep& back() { return steps_[size_ - 1]; }
+    const PathStep& back() const { return steps_[size_ - 1]; }
+    const PathStep* begin() const { return steps_.data(); }
+    const PathStep* end() const { return steps_.data() + size_; }
+
+   private:
+    std::array<PathStep, kMaxDepth> steps_;
+    size_t size_ = 0;
+  };
 
   // The pages one operation has pinned, each once; all unpinned when it ends.
   class Pins {
