@@ -486,6 +486,15 @@ const uint8_t* TPage::PackImage() {
   return kept;
 }
 
+uint8_t* TPage::ReadRoom() {
+  ForgetImage();
+  image_in_file_ = false;
+  // A read that fails half-way leaves any bytes behind: none of them is known to be zero.
+  image_end_ = kIndexPageSize;
+  if (image_.size() != kIndexPageSize) image_.assign(kIndexPageSize, 0);
+  return image_.data();
+}
+
 void TPage::Unpack(const uint8_t* source, bool is_new) {
   // Only an enciphered page needs a copy to decipher in.
   uint8_t plain[kIndexPageSize];
@@ -509,7 +518,7 @@ void TPage::Unpack(const uint8_t* source, bool is_new) {
       throw;
     }
     // The image read is what a write would give back (bytes past the entries may not be zero).
-    image_.assign(image, image + kIndexPageSize);
+    if (image != image_.data()) image_.assign(image, image + kIndexPageSize);
     image_entries_ = count_;
     // Bytes past the entries may not be zero: the image's zero tail starts behind the last that
     // is not.

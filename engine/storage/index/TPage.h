@@ -95,6 +95,10 @@ class TPage : public TCacheEntry {
   // Loads a page image of kIndexPageSize bytes: the header and, unless `is_new`, the entries.
   // Damage raises 8965 and leaves the page empty.
   void Unpack(const uint8_t* image, bool is_new);
+  // Room of kIndexPageSize bytes for an image read from the file, to be given to Unpack next:
+  // the page's own kept image, so that unpacking it needs no copy.  Whatever the page kept there
+  // is forgotten.
+  uint8_t* ReadRoom();
   // Writes the page image (kIndexPageSize bytes), recomputing the compressed form first; a free
   // page is written with key count 0 and no entries.  Clears dirty.  A page that does not fit
   // (entries past capacity, or a compressed leaf over 4083 bytes) raises 8965.
