@@ -544,17 +544,21 @@ void TPage::UnpackEntries(const uint8_t* image) {
   count_ = count;
 
   const uint8_t* in = image + kPageEntries;
+  if (!compressed) {
+    // A stored entry is the expanded one's key, value and (inner pages) subtree count, in that
+    // order: one copy each.
+    static_assert(kValueAt == 0 && kSubtreeAt == 4);
+    const size_t size = IsLeaf() ? k + 4 : k + 8;  // fits: count is within capacity
+    uint8_t* entry = entries_.data();
+    for (uint16_t slot = 1; slot <= count; ++slot, in += size, entry += stride) {
+      std::memcpy(entry, in, size);
+    }
+    counts_current_ = true;  // as below
+    return;
+  }
   const uint8_t* const end = image + kIndexPageSize;
   for (uint16_t slot = 1; slot <= count; ++slot) {
     uint8_t* entry = entries_.data() + (slot - 1) * stride;
-    if (!compressed) {
-      const size_t size = IsLeaf() ? k + 4 : k + 8;  // fits: count is within capacity
-      std::memcpy(entry, in, k);
-      std::memcpy(entry + k + kValueAt, in + k, 4);
-      if (!IsLeaf()) std::memcpy(entry + k + kSubtreeAt, in + k + 4, 4);
-      in += size;
-      continue;
-    }
     if (end - in < 2) RaiseCorrupt();
     size_t p = 0, t = 0;
     switch (params_.compression) {
@@ -592,11 +596,9 @@ void TPage::UnpackEntries(const uint8_t* image) {
     cl::PutU16LE(entry + k + kLeadingAt, static_cast<uint16_t>(p));
     cl::PutU16LE(entry + k + kTrailingAt, static_cast<uint16_t>(t));
   }
-  if (compressed) {
-    const uint32_t used = static_cast<uint32_t>(in - (image + kPageEntries));
-    if (used != cl::GetU16LE(image + kPageBytesInUse)) RaiseCorrupt();
-    bytes_in_use_ = used;
-  }
+  const uint32_t used = static_cast<uint32_t>(in - (image + kPageEntries));
+  if (used != cl::GetU16LE(image + kPageBytesInUse)) RaiseCorrupt();
+  bytes_in_use_ = used;
   // The counts are those of the image (zero on a page without compression) and agree with the
   // bytes in use, so an insert recounts only the entries it gave a new neighbour.
   counts_current_ = true;
