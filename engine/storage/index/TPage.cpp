@@ -540,22 +540,26 @@ void TPage::UnpackEntries(const uint8_t* image) {
   const bool compressed = IsCompressedLeaf();
   if (!compressed && count > (IsLeaf() ? LeafCapacity(k) : InnerCapacity(k))) RaiseCorrupt();
   const size_t stride = Stride();
-  entries_.assign(count * stride, 0);
   count_ = count;
 
   const uint8_t* in = image + kPageEntries;
   if (!compressed) {
     // A stored entry is the expanded one's key, value and (inner pages) subtree count, in that
-    // order: one copy each.
-    static_assert(kValueAt == 0 && kSubtreeAt == 4);
-    const size_t size = IsLeaf() ? k + 4 : k + 8;  // fits: count is within capacity
+    // order: one copy each, and zeros for the rest, which the resize left unset.
+    static_assert(kValueAt == 0 && kSubtreeAt == 4 && kLeadingAt == 8 && kTrailingAt == 10);
+    const bool leaf = IsLeaf();
+    const size_t size = leaf ? k + 4 : k + 8;  // fits: count is within capacity
+    entries_.resize(count * stride);
     uint8_t* entry = entries_.data();
     for (uint16_t slot = 1; slot <= count; ++slot, in += size, entry += stride) {
       std::memcpy(entry, in, size);
+      if (leaf) std::memset(entry + k + kSubtreeAt, 0, 4);
+      std::memset(entry + k + kLeadingAt, 0, 4);
     }
     counts_current_ = true;  // as below
     return;
   }
+  entries_.assign(count * stride, 0);
   const uint8_t* const end = image + kIndexPageSize;
   for (uint16_t slot = 1; slot <= count; ++slot) {
     uint8_t* entry = entries_.data() + (slot - 1) * stride;
