@@ -486,6 +486,15 @@ const uint8_t* TPage::PackImage() {
   return kept;
 }
 
+uint8_t* TPage::ReadRoom() {
+  ForgetImage();
+  image_in_file_ = false;
+  // A read that fails half-way leaves any bytes behind: none of them is known to be zero.
+  image_end_ = kIndexPageSize;
+  if (image_.size() != kIndexPageSize) image_.assign(kIndexPageSize, 0);
+  return image_.data();
+}
+
 void TPage::Unpack(const uint8_t* source, bool is_new) {
   // Only an enciphered page needs a copy to decipher in.
   uint8_t plain[kIndexPageSize];
@@ -509,11 +518,17 @@ void TPage::Unpack(const uint8_t* source, bool is_new) {
       throw;
     }
     // The image read is what a write would give back (bytes past the entries may not be zero).
-    image_.assign(image, image + kIndexPageSize);
+    if (image != image_.data()) image_.assign(image, image + kIndexPageSize);
     image_entries_ = count_;
     // Bytes past the entries may not be zero: the image's zero tail starts behind the last that
-    // is not.
+    // is not.  They usually all are, which one wide compare shows before the walk back.
+    static constexpr uint8_t kZeros[kIndexPageSize] = {};
     size_t end = kIndexPageSize;
+    const size_t entries_end =
+        IsCompressedLeaf() ? kPageEntries + bytes_in_use_ : PackedOffset(count_ + 1u);
+    if (entries_end < end && std::memcmp(image + entries_end, kZeros, end - entries_end) == 0) {
+      end = entries_end;
+    }
     while (end >= kPageEntries + 8 && cl::GetU64LE(image + end - 8) == 0) end -= 8;
     while (end > kPageEntries && image[end - 1] == 0) --end;
     image_end_ = end;
@@ -531,21 +546,37 @@ void TPage::UnpackEntries(const uint8_t* image) {
   const bool compressed = IsCompressedLeaf();
   if (!compressed && count > (IsLeaf() ? LeafCapacity(k) : InnerCapacity(k))) RaiseCorrupt();
   const size_t stride = Stride();
-  entries_.assign(count * stride, 0);
   count_ = count;
 
   const uint8_t* in = image + kPageEntries;
+  if (!compressed) {
+    // A stored entry is the expanded one's key, value and (inner pages) subtree count, in that
+    // order: one copy each, and zeros for the rest, which the resize left unset.
+    static_assert(kValueAt == 0 && kSubtreeAt == 4 && kLeadingAt == 8 && kTrailingAt == 10);
+    const bool leaf = IsLeaf();
+    const size_t size = leaf ? k + 4 : k + 8;  // fits: count is within capacity
+    entries_.resize(count * stride);
+    uint8_t* entry = entries_.data();
+    // Entries of 8 to 16 bytes (most keys) in two overlapping 8-byte moves: a copy of unknown
+    // length compiles to a string instruction whose start costs more than such a copy.
+    const bool short_entry = size >= 8 && size <= 16;
+    for (uint16_t slot = 1; slot <= count; ++slot, in += size, entry += stride) {
+      if (short_entry) {
+        std::memcpy(entry, in, 8);
+        std::memcpy(entry + size - 8, in + size - 8, 8);
+      } else {
+        std::memcpy(entry, in, size);
+      }
+      if (leaf) std::memset(entry + k + kSubtreeAt, 0, 4);
+      std::memset(entry + k + kLeadingAt, 0, 4);
+    }
+    counts_current_ = true;  // as below
+    return;
+  }
+  entries_.assign(count * stride, 0);
   const uint8_t* const end = image + kIndexPageSize;
   for (uint16_t slot = 1; slot <= count; ++slot) {
     uint8_t* entry = entries_.data() + (slot - 1) * stride;
-    if (!compressed) {
-      const size_t size = IsLeaf() ? k + 4 : k + 8;  // fits: count is within capacity
-      std::memcpy(entry, in, k);
-      std::memcpy(entry + k + kValueAt, in + k, 4);
-      if (!IsLeaf()) std::memcpy(entry + k + kSubtreeAt, in + k + 4, 4);
-      in += size;
-      continue;
-    }
     if (end - in < 2) RaiseCorrupt();
     size_t p = 0, t = 0;
     switch (params_.compression) {
@@ -583,11 +614,9 @@ void TPage::UnpackEntries(const uint8_t* image) {
     cl::PutU16LE(entry + k + kLeadingAt, static_cast<uint16_t>(p));
     cl::PutU16LE(entry + k + kTrailingAt, static_cast<uint16_t>(t));
   }
-  if (compressed) {
-    const uint32_t used = static_cast<uint32_t>(in - (image + kPageEntries));
-    if (used != cl::GetU16LE(image + kPageBytesInUse)) RaiseCorrupt();
-    bytes_in_use_ = used;
-  }
+  const uint32_t used = static_cast<uint32_t>(in - (image + kPageEntries));
+  if (used != cl::GetU16LE(image + kPageBytesInUse)) RaiseCorrupt();
+  bytes_in_use_ = used;
   // The counts are those of the image (zero on a page without compression) and agree with the
   // bytes in use, so an insert recounts only the entries it gave a new neighbour.
   counts_current_ = true;

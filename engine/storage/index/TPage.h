@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,28 @@
 #include "engine/storage/index/IndexFormat.h"
 
 namespace tessera {
+
+// Bytes a resize leaves as they are: the unpacking of an uncompressed page writes every byte of
+// the entries it sizes, and a zero fill first would pass over them twice.
+template <class T>
+struct TUnsetAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TUnsetAllocator<U>;
+  };
+  TUnsetAllocator() = default;
+  template <class U>
+  TUnsetAllocator(const TUnsetAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+using TEntryBytes = std::vector<uint8_t, TUnsetAllocator<uint8_t>>;
 
 // The parameters of the index a page belongs to, from its descriptor.
 struct TIndexParams {
@@ -95,6 +118,10 @@ class TPage : public TCacheEntry {
   // Loads a page image of kIndexPageSize bytes: the header and, unless `is_new`, the entries.
   // Damage raises 8965 and leaves the page empty.
   void Unpack(const uint8_t* image, bool is_new);
+  // Room of kIndexPageSize bytes for an image read from the file, to be given to Unpack next:
+  // the page's own kept image, so that unpacking it needs no copy.  Whatever the page kept there
+  // is forgotten.
+  uint8_t* ReadRoom();
   // Writes the page image (kIndexPageSize bytes), recomputing the compressed form first; a free
   // page is written with key count 0 and no entries.  Clears dirty.  A page that does not fit
   // (entries past capacity, or a compressed leaf over 4083 bytes) raises 8965.
@@ -294,7 +321,7 @@ class TPage : public TCacheEntry {
   bool free_ = false;
   // Count() entries of KeyLength() + 12 bytes: key, u32 value, u32 subtree count, u16 leading
   // count, u16 trailing count (host order; never written to disk as such).
-  std::vector<uint8_t> entries_;
+  TEntryBytes entries_;
   // The plain image (kIndexPageSize bytes once used): its first `image_entries_` entries match
   // the entries above, and every byte from `image_end_` on is zero.
   std::vector<uint8_t> image_;
@@ -328,7 +355,7 @@ struct TPageJournal::Image {
   bool counts_current = false;
   uint8_t type = 0;
   bool free = false;
-  std::vector<uint8_t> entries;
+  TEntryBytes entries;
 };
 
 inline bool TPageJournal::Holds(const TPage& page) const {

@@ -135,7 +135,7 @@ TPage* TPageCache::Fetch(int slot, uint32_t offset) {
   if (host_.TakeReadLockChanged()) throw TTreeRestart{};
   TPage* page = TakeSlot(list);
   try {
-    uint8_t image[kIndexPageSize];
+    uint8_t* image = page->ReadRoom();
     host_.ReadPageImage(offset, image);
     page->Unpack(image, false);
   } catch (...) {

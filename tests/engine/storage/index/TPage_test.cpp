@@ -325,10 +325,27 @@ TEST(TPage, ImagesWrittenAfterChangesMatchTheReferenceAndReportWhatChanged) {
             file = image;
           }
           if (rng() % 4 == 0) {
-            // As read back from disk, with bytes past the entries that are not zero.
+            // As read back from disk, with bytes past the entries that are not zero, from a
+            // buffer of the caller's or into the page's own room (as the cache reads).
             if (rng() % 2 == 0) image[kIndexPageSize - 1 - rng() % 64] = 0x5A;
-            page.Unpack(image.data(), false);
+            if (rng() % 2 == 0) {
+              page.Unpack(image.data(), false);
+            } else {
+              uint8_t* room = page.ReadRoom();
+              std::copy(image.begin(), image.end(), room);
+              page.Unpack(room, false);
+            }
             file = image;
+          } else if (rng() % 16 == 0) {
+            // A read into the room that failed half-way: junk there, and the page reset (as
+            // the cache does), must not leak into the next image.
+            std::fill_n(page.ReadRoom(), kIndexPageSize / 2 + rng() % 2048, uint8_t{0xC3});
+            page.Reset();
+            page.SetType(inner ? kPageInner : kPageLeaf);
+            keys.clear();
+            values.clear();
+            counts.clear();
+            file.clear();
           }
         }
       }
