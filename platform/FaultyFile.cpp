@@ -37,7 +37,9 @@ bool FaultyFile::Intercepted(int64_t end, size_t count, size_t* done, OsError* a
       return true;
     }
   }
-  if (faults_->stop_after < 0 || number <= faults_->stop_after) return false;
+  const bool stopped = (faults_->stop_after >= 0 && number > faults_->stop_after) ||
+                       (faults_->tear_write >= 0 && number > faults_->tear_write);
+  if (!stopped) return false;
   *done = count;
   *answer = kErrorSuccess;
   return true;
@@ -47,6 +49,11 @@ OsError FaultyFile::WriteAt(int64_t offset, const void* buffer, size_t count, si
   OsError answer = kErrorSuccess;
   if (Intercepted(offset + static_cast<int64_t>(count), count, done, &answer)) return answer;
   OsError fault_error = kErrorSuccess;
+  if (faults_->writes == faults_->tear_write) {
+    const OsError error =
+        file_->WriteAt(offset, buffer, std::min(count, faults_->tear_bytes), done);
+    return error != kErrorSuccess ? error : faults_->write_error;
+  }
   if (faults_->write_limit >= 0 && static_cast<uint64_t>(faults_->write_limit) < count) {
     count = static_cast<size_t>(faults_->write_limit);
     fault_error = faults_->write_error;

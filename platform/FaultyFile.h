@@ -41,6 +41,11 @@ struct FileFaults {
   int64_t fail_write = -1;
   int64_t fail_count = -1;
   int64_t stop_after = -1;
+  // The write numbered `tear_write` moves only its first `tear_bytes` bytes and fails with
+  // `write_error`, and every later one vanishes: a process killed between two pages of one write
+  // (or a power cut) leaves such a prefix.  -1: no fault.
+  int64_t tear_write = -1;
+  size_t tear_bytes = 0;
   mutable int64_t failed = 0;
   mutable int64_t writes = 0;
   // Reads, lock attempts and unlocks that reached the wrapper: what a test counts to see how many

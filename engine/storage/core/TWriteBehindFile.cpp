@@ -199,6 +199,10 @@ TWriteBehindFile::Pieces::iterator TWriteBehindFile::Appendable(Pieces& pieces, 
   auto after = pieces.lower_bound(offset);
   if (after == pieces.begin() || (after != pieces.end() && after->first < end)) return pieces.end();
   const auto before = std::prev(after);
+  // A file's first piece holds its header and the commit mark in it, which the commit journal
+  // writes last, in one write: grown, that write would carry pages or records too, and one torn
+  // after its first page would clear the mark over a commit not yet on disk.
+  if (before->first == 0) return pieces.end();
   const std::vector<uint8_t>& bytes = before->second;
   const bool touches = before->first + static_cast<int64_t>(bytes.size()) == offset;
   return touches && bytes.size() + static_cast<size_t>(end - offset) <= kMaxAppendBytes

@@ -120,7 +120,8 @@ class TWriteBehindFile final : public platform::File {
   // The piece of `pieces` that holds all of [offset, end), or pieces.end().
   static Pieces::iterator Holder(Pieces& pieces, int64_t offset, int64_t end);
   // The piece of `pieces` that ends where [offset, end) begins and may grow by it (no piece
-  // overlaps it, and the grown piece stays within its bound), or pieces.end().
+  // overlaps it, it does not begin at the file's start, and the grown piece stays within its
+  // bound), or pieces.end().
   static Pieces::iterator Appendable(Pieces& pieces, int64_t offset, int64_t end);
   // Whether a staged piece begins where the one before it ends.
   bool StagedPiecesTouch() const;

@@ -1251,11 +1251,13 @@ TEST_F(EdgeTest, ProcessesWritingAtOnceLeaveASoundTable) {
   }
 }
 
-// A writer stopped after any write of one commit (killed: every later write vanishes), or whose
-// write fails there (the disk full), on a shared and on an exclusive handle, for an insert, a
-// modify and a delete of a record with a memo and two more indexes, an insert that splits an
-// index page and a delete that merges two.  The next handle opens the table sound, holding exactly the state before or after;
-// a refused write leaves the state before and a handle that writes once the fault is gone.
+// A writer stopped after any write of one commit (killed: every later write vanishes) or inside
+// it (killed after the write's first page), or whose write fails there (the disk full), on a
+// shared and on an exclusive handle, for an insert, a modify and a delete of a record with a memo
+// and two more indexes, an insert that splits an index page, a delete that merges two and an
+// exclusive handle's many inserts.  The next handle opens the table sound, holding exactly the
+// state before or after; a refused write leaves the state before and a handle that writes once
+// the fault is gone.
 class CrashTest : public EdgeTest {
  protected:
   using State = std::map<int32_t, std::string>;  // id -> nom, code, memo size and end
@@ -1347,12 +1349,25 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
   }
   // kLargeMemo: a memo larger than the blob cache, whose blocks leave the cache during the save;
   // kNoMemo: a modify that leaves the blob file alone (its commit holds nothing of it);
-  // kUnderRoot: an insert below inner pages that changes only their counts.
-  enum Op { kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo, kNoMemo, kUnderRoot };
+  // kUnderRoot: an insert below inner pages that changes only their counts; kBulk: an exclusive
+  // handle's commit of many inserts, whose new pages follow its index header in the file.
+  enum Op {
+    kInsert,
+    kModify,
+    kDelete,
+    kSplitting,
+    kMerging,
+    kLargeMemo,
+    kNoMemo,
+    kUnderRoot,
+    kBulk
+  };
   const std::string work = Table("Work");
   for (const bool exclusive : {false, true}) {
-    for (const Op op :
-         {kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo, kNoMemo, kUnderRoot}) {
+    for (const Op op : {kInsert, kModify, kDelete, kSplitting, kMerging, kLargeMemo, kNoMemo,
+                        kUnderRoot, kBulk}) {
+      // A shared handle commits each insert: a kill between them leaves a state in between.
+      if (op == kBulk && !exclusive) continue;
       SCOPED_TRACE(::testing::Message() << "exclusive " << exclusive << " op " << op);
       const std::string& base = op == kSplitting                     ? split
                                 : op == kMerging || op == kUnderRoot ? merge
@@ -1364,6 +1379,9 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
         if (op == kSplitting) Add(t, split_id, nom_of(split_id), split_id * 10);
         if (op == kMerging) delete_id(t, merge_id);
         if (op == kUnderRoot) Add(t, 500000, nom_of(500000), 5);
+        for (int i = 0; op == kBulk && i < 30; ++i) {
+          Add(t, 2000 + i, nom_of(2000 + i), 20000 + i, i % 4 == 0 ? memo : "");
+        }
         if (op == kModify || op == kDelete || op == kNoMemo) {
           PutInt(t, kId, 17, buf.data());
           ASSERT_TRUE(t.SeekRecordKey(false, buf.data(), buf.data(), 0, false, 0));
@@ -1407,9 +1425,10 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
       ASSERT_NE(before, after);
       ASSERT_GE(writes, 5);
       // Killed after write k; the disk full from write k on; an I/O error from write k on, which
-      // past the commit point (write 2 puts the mark down) leaves a commit to complete.
-      enum Fault { kKilled, kDiskFull, kIoError };
-      for (const Fault fault : {kKilled, kDiskFull, kIoError}) {
+      // past the commit point (write 2 puts the mark down) leaves a commit to complete; killed
+      // inside write k, after its first page.
+      enum Fault { kKilled, kDiskFull, kIoError, kTorn };
+      for (const Fault fault : {kKilled, kDiskFull, kIoError, kTorn}) {
         for (int64_t k = 1; k <= writes; ++k) {
           SCOPED_TRACE(::testing::Message() << "fault " << fault << " at write " << k);
           CopyTable(base, work);
@@ -1417,7 +1436,12 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
           TDataFile t;
           t.InjectFaults(faults);
           OpenOn(t, work, exclusive);
-          (fault == kKilled ? faults->stop_after : faults->fail_write) = k;
+          if (fault == kTorn) {
+            faults->tear_write = k;
+            faults->tear_bytes = 4096;
+          } else {
+            (fault == kKilled ? faults->stop_after : faults->fail_write) = k;
+          }
           if (fault == kIoError) faults->write_error = platform::kErrorIoDevice;
           faults->writes = 0;
           // Shared, every other kill: the next workstation opens while the writer holds the
@@ -1444,7 +1468,9 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
           }
           const bool refused =
               fault == kDiskFull ? faults->failed > 0 : fault == kIoError && k <= 2;
-          if (fault == kKilled) {
+          if (fault == kTorn) {
+            EngineCode([&] { t.Close(); });  // whatever it says, its writes vanish
+          } else if (fault == kKilled) {
             ASSERT_EQ(code, 0);
             t.Close();  // its writes vanish: the process is gone
           } else if (!refused) {
@@ -1482,7 +1508,7 @@ TEST_F(CrashTest, EveryWriteOfACommitLeavesTheTableBeforeOrAfter) {
           next.Close();
           const TTableCheckReport report = CheckTableFiles(work);
           ASSERT_TRUE(report.ok()) << report.problems.front();
-          if (fault == kKilled) {
+          if (fault == kKilled || fault == kTorn) {
             State without = state;
             if (meanwhile && k % 4 == 1) {
               EXPECT_EQ(without.erase(99999), 1u);
