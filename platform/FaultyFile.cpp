@@ -80,4 +80,23 @@ OsError FaultyFile::Lock(uint64_t offset, uint64_t length) {
   return file_->Lock(offset, length);
 }
 
+OsError FaultyFile::Unlock(uint64_t offset, uint64_t length) {
+  ++faults_->unlocks;
+  const OsError error = file_->Unlock(offset, length);
+  if (error == kErrorSuccess && faults_->after_unlock) faults_->after_unlock(offset, length);
+  return error;
+}
+
+OsError FaultyFile::UnlockPair(uint64_t offset, uint64_t length, uint64_t second_offset,
+                               uint64_t second_length) {
+  const OsError error = file_->UnlockPair(offset, length, second_offset, second_length);
+  if (error == kErrorNotSupported) return error;
+  ++faults_->unlocks;
+  if (error == kErrorSuccess && faults_->after_unlock) {
+    faults_->after_unlock(offset, length);
+    faults_->after_unlock(second_offset, second_length);
+  }
+  return error;
+}
+
 }  // namespace platform

@@ -254,6 +254,10 @@ void TDataFile::ReleaseWriteLevel(TRangeLock* record) {
       held_read_ = transient_read_ = false;
       Fail(kErrLockFailure);
     }
+    // Between the regions and the reader bytes another workstation may have committed; a held
+    // level serves every read until it is released, so it learns of that now.  The transient one
+    // ends with its operation, and the next one checks.
+    if (held_read_) ChangeCheck(true);
   }
 }
 

@@ -395,6 +395,31 @@ TEST_F(LocksTest, WriteLevelGivesBackWhatItTookAndStepsAroundItsOwnReadLevel) {
   EXPECT_TRUE(Free(path + ".BLB", kRegion, kRegionLength + 1));
 }
 
+// A handle writing under its held read level gives its reader bytes back for the write and takes
+// them again after it: what another handle commits in that gap is seen at once, not at the next
+// release of the level.
+TEST_F(LocksTest, AHeldReadLevelSeesWhatWasCommittedWhileItsWriteLetGo) {
+  const std::string path = NewTable("G", stress::TShape::kKeyed, 5);
+  auto faults = std::make_shared<platform::FileFaults>();
+  TDataFile t, other;
+  t.InjectFaults(faults);
+  Open(t, path);
+  Open(other, path);
+  int gaps = 0;
+  faults->after_unlock = [&](uint64_t offset, uint64_t) {
+    if (offset != kSemaphore) return;  // the last part of the write level goes back
+    ++gaps;
+    Insert(other, 5000 + gaps, 0, 0);
+  };
+  t.LockRead();
+  Insert(t, 1000, 0, 0);
+  faults->after_unlock = nullptr;
+  ASSERT_EQ(gaps, 1);
+  EXPECT_EQ(t.GetRecordCount(), 7u);
+  EXPECT_TRUE(Seek(t, 5001));
+  t.UnlockRead();
+}
+
 // Another handle's writes are seen through the change counters: on a refresh, and by a bookmark
 // that stays on its record when records come and go around it.
 TEST_F(LocksTest, ChangesOfAnotherHandleAreSeenAfterARefresh) {
