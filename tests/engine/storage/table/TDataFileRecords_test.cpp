@@ -869,9 +869,13 @@ TEST_F(EdgeTest, CursorEndsSeeksAndRanges) {
 // in index order, whatever a fill byte weighs in the collation.
 TEST_F(EdgeTest, PrefixSeeksOnADescendingIndexOfALanguageTable) {
   const std::string path = Table("Desc");
-  Shape shape{"Desc", 0x040C, false, false, {{0, {{kId, false}}, false, false, true}}};
-  shape.indexes.push_back({1, {{kNom, false}}, false, true, false});  // descending index
-  shape.indexes.push_back({2, {{kNom, true}, {kId, false}}, false, false, false});  // field
+  const Shape shape{"Desc",
+                    0x040C,
+                    false,
+                    false,
+                    {{0, {{kId, false}}, false, false, true},
+                     {1, {{kNom, false}}, false, true, false},                  // descending index
+                     {2, {{kNom, true}, {kId, false}}, false, false, false}}};  // field
   Create(path, MakeTable(shape));
   TDataFile t;
   OpenOn(t, path, false);
