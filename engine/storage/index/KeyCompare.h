@@ -76,10 +76,6 @@ class TKeyOrder {
   int CompareFields(const uint8_t* a, const uint8_t* b, size_t length) const;
   // Bytes [from, to) of a and b, reversed for a descending index, passing over NULL values.
   int CompareRun(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const;
-  // CompareRun where some field is NULL in both keys.
-  int CompareSkippingNulls(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const;
-  // Some field whose value bytes lie within [from, to) is NULL in a and b.
-  bool NullInBoth(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const;
   // The end of the field whose value bytes hold `at` when the field is NULL in a and b; else 0.
   size_t NullValueEnd(const uint8_t* a, const uint8_t* b, size_t at) const;
 
