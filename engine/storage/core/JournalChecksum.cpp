@@ -63,14 +63,20 @@ void Mix(const uint8_t* bytes, size_t blocks, uint64_t lane[4]) {
   MixPortable(bytes, blocks, lane);
 }
 
-}  // namespace
+constexpr uint64_t kLanes[4] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
+                                0x27D4EB2F165667C5ull};
+// The lanes' fold when no block moved them: most slices of a journal (a piece's 12-byte head)
+// are shorter than a block, and need neither the lanes nor the mix.
+constexpr uint64_t kUnmixedFold = (kLanes[1] * 3) ^ (kLanes[2] * 5) ^ (kLanes[3] * 7);
 
-uint32_t JournalChecksum(const uint8_t* bytes, size_t count) {
-  uint64_t lane[4] = {0x9E3779B97F4A7C15ull ^ count, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
-                      0x27D4EB2F165667C5ull};
+inline uint32_t Checksum(const uint8_t* bytes, size_t count) {
   const size_t blocks = count / 32;
-  if (blocks > 0) Mix(bytes, blocks, lane);
-  uint64_t hash = lane[0] ^ (lane[1] * 3) ^ (lane[2] * 5) ^ (lane[3] * 7);
+  uint64_t hash = kLanes[0] ^ count ^ kUnmixedFold;
+  if (blocks > 0) {
+    uint64_t lane[4] = {kLanes[0] ^ count, kLanes[1], kLanes[2], kLanes[3]};
+    Mix(bytes, blocks, lane);
+    hash = lane[0] ^ (lane[1] * 3) ^ (lane[2] * 5) ^ (lane[3] * 7);
+  }
   size_t i = blocks * 32;
   // The tail byte by byte, as the format has it, eight to a turn of the loop: a piece's 12-byte
   // head and the ends of pieces are a good part of a journal.
@@ -81,12 +87,16 @@ uint32_t JournalChecksum(const uint8_t* bytes, size_t count) {
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
 
+}  // namespace
+
+uint32_t JournalChecksum(const uint8_t* bytes, size_t count) { return Checksum(bytes, count); }
+
 uint32_t JournalSlicesChecksum(const platform::FileSlice* slices, size_t count, size_t skip) {
   uint64_t hash = 0;
   for (size_t i = 0; i < count; ++i) {
     const auto* bytes = static_cast<const uint8_t*>(slices[i].data);
     const size_t from = i == 0 ? skip : 0;
-    hash = (hash ^ JournalChecksum(bytes + from, slices[i].count - from)) * kPrime;
+    hash = (hash ^ Checksum(bytes + from, slices[i].count - from)) * kPrime;
   }
   return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
