@@ -121,6 +121,7 @@ inline TCacheLedger::~TCacheLedger() { Clear(); }
 template <typename Entry, typename Due>
 std::vector<Entry*> TCacheLedger::DirtyEntries(Due&& due) const {
   std::vector<Entry*> entries;
+  entries.reserve(dirty_.size());  // one allocation per commit, not one per doubling
   for (TCacheEntry* e : dirty_) {
     Entry* entry = static_cast<Entry*>(e);
     if (e->dirty_ && due(*entry)) entries.push_back(entry);

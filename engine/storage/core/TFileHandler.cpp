@@ -26,11 +26,15 @@
 namespace tessera {
 namespace {
 
-// Whether a[0, n) equals b[0, n), n a multiple of 8: a loop the compiler widens, no call.
-bool SameWords(const uint8_t* a, const uint8_t* b, size_t n) {
-  uint64_t diff = 0;
-  for (size_t k = 0; k < n; k += 8) diff |= cl::GetU64LE(a + k) ^ cl::GetU64LE(b + k);
-  return diff == 0;
+// The first of bytes [i, size) where a and b differ, or `size`.  A header is kilobytes and a
+// commit changes a few bytes of it: the library's compare passes over the equal blocks, which a
+// failing compare leaves early.
+size_t NextDifference(const uint8_t* a, const uint8_t* b, size_t i, size_t size) {
+  while (i + 1024 <= size && std::memcmp(a + i, b + i, 1024) == 0) i += 1024;
+  while (i + 128 <= size && std::memcmp(a + i, b + i, 128) == 0) i += 128;
+  while (i + 8 <= size && cl::GetU64LE(a + i) == cl::GetU64LE(b + i)) i += 8;
+  while (i < size && a[i] == b[i]) ++i;
+  return i;
 }
 
 constexpr int32_t kCopyChunk = 65535;
@@ -304,11 +308,8 @@ void TFileHandler::WriteHeaderImage(const uint8_t* header, size_t size, bool enc
   constexpr int64_t kJoin = 16;
   TWriteBehindFile::Range changed[8];
   size_t runs = 0;
-  for (size_t i = 0; i < size; ++i) {
-    // Blocks at a time where they agree: a header is kilobytes, a commit changes a few bytes.
-    while (i + 256 <= size && SameWords(header + i, in_file + i, 256)) i += 256;
-    while (i + 8 <= size && SameWords(header + i, in_file + i, 8)) i += 8;
-    if (i >= size || header[i] == in_file[i]) continue;
+  for (size_t i = NextDifference(header, in_file, 0, size); i < size;
+       i = NextDifference(header, in_file, i + 1, size)) {
     const auto at = static_cast<int64_t>(i);
     if (runs > 0 && (at - changed[runs - 1].to < kJoin || runs == std::size(changed))) {
       changed[runs - 1].to = at + 1;

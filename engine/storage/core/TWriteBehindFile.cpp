@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <utility>
 
 namespace tessera {
@@ -23,23 +22,44 @@ TWriteBehindFile::TWriteBehindFile(std::unique_ptr<platform::File> file) : file_
   spare_.reserve(kMaxSpare);  // Recycle never allocates
 }
 
-void TWriteBehindFile::Recycle(Pieces& pieces, Pieces::iterator first,
-                               Pieces::iterator last) noexcept {
-  while (first != last) {
-    const auto next = std::next(first);
-    if (spare_.size() < kMaxSpare && first->second.capacity() <= kMaxSpareBytes) {
-      spare_.push_back(pieces.extract(first));
-    } else {
-      pieces.erase(first);
+void TWriteBehindFile::Recycle(Pieces& pieces, size_t first, size_t last) noexcept {
+  for (size_t i = first; i < last; ++i) {
+    std::vector<uint8_t>& bytes = pieces[i].second;
+    // A piece moved elsewhere whole left no buffer behind.
+    if (spare_.size() < kMaxSpare && bytes.capacity() != 0 && bytes.capacity() <= kMaxSpareBytes) {
+      spare_.push_back(std::move(bytes));
     }
-    first = next;
   }
+  pieces.erase(pieces.begin() + static_cast<ptrdiff_t>(first),
+               pieces.begin() + static_cast<ptrdiff_t>(last));
+}
+
+std::vector<uint8_t> TWriteBehindFile::TakeSpare() {
+  if (spare_.empty()) return {};
+  std::vector<uint8_t> bytes = std::move(spare_.back());
+  spare_.pop_back();
+  bytes.clear();
+  return bytes;
 }
 
 int64_t TWriteBehindFile::EndOf(const Pieces& pieces) {
   if (pieces.empty()) return 0;
-  const auto& last = *pieces.rbegin();
+  const Piece& last = pieces.back();
   return last.first + static_cast<int64_t>(last.second.size());
+}
+
+size_t TWriteBehindFile::UpperBound(const Pieces& pieces, int64_t offset) {
+  return static_cast<size_t>(
+      std::upper_bound(pieces.begin(), pieces.end(), offset,
+                       [](int64_t at, const Piece& piece) { return at < piece.first; }) -
+      pieces.begin());
+}
+
+size_t TWriteBehindFile::LowerBound(const Pieces& pieces, int64_t offset) {
+  return static_cast<size_t>(
+      std::lower_bound(pieces.begin(), pieces.end(), offset,
+                       [](const Piece& piece, int64_t at) { return piece.first < at; }) -
+      pieces.begin());
 }
 
 platform::OsError TWriteBehindFile::WriteAt(int64_t offset, const void* buffer, size_t count,
@@ -72,16 +92,15 @@ void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const 
                            size_t count) {
   const int64_t end = offset + static_cast<int64_t>(count);
   // The common case: a page, block, record or header written again inside a kept piece.
-  auto holder = Holder(pieces, offset, end);
-  if (holder != pieces.end()) {
-    std::memcpy(holder->second.data() + (offset - holder->first), bytes, count);
+  if (const size_t holder = Holder(pieces, offset, end); holder != pieces.size()) {
+    std::memcpy(pieces[holder].second.data() + (offset - pieces[holder].first), bytes, count);
     return;
   }
   // Records, blocks and pages added at a file's end each begin where the last piece ends: they
   // grow it, rather than each taking a piece of its own that the map, the journal's headers and
   // checksum and the write-back would then visit one by one.
-  if (auto grown = Appendable(pieces, offset, end); grown != pieces.end()) {
-    std::vector<uint8_t>& piece = grown->second;
+  if (const size_t grown = Appendable(pieces, offset, end); grown != pieces.size()) {
+    std::vector<uint8_t>& piece = pieces[grown].second;
     if (piece.capacity() < piece.size() + count) {
       piece.reserve(std::min(kMaxAppendBytes, std::max(2 * piece.size(), piece.size() + count)));
     }
@@ -90,44 +109,45 @@ void TWriteBehindFile::Put(Pieces& pieces, size_t& total, int64_t offset, const 
     return;
   }
   // Every piece that overlaps [offset, end) merges with the new bytes into one piece.
-  auto first = pieces.upper_bound(offset);
-  if (first != pieces.begin()) {
-    auto before = std::prev(first);
-    if (before->first + static_cast<int64_t>(before->second.size()) > offset) first = before;
+  size_t first = UpperBound(pieces, offset);
+  if (first > 0) {
+    const Piece& before = pieces[first - 1];
+    if (before.first + static_cast<int64_t>(before.second.size()) > offset) --first;
   }
-  auto last = first;
+  size_t last = first;
   int64_t start = offset;
   int64_t stop = end;
-  for (; last != pieces.end() && last->first < end; ++last) {
-    start = std::min(start, last->first);
-    stop = std::max(stop, last->first + static_cast<int64_t>(last->second.size()));
+  for (; last < pieces.size() && pieces[last].first < end; ++last) {
+    start = std::min(start, pieces[last].first);
+    stop = std::max(stop, pieces[last].first + static_cast<int64_t>(pieces[last].second.size()));
   }
   // Every piece met overlaps [offset, end): only the first may begin before it and only the
   // last end after it, so the merged bytes are built by appending, without a zero fill first.
-  Pieces::node_type node;
-  if (spare_.empty()) {
-    node = Pieces{{0, {}}}.extract(0);
-  } else {
-    node = std::move(spare_.back());
-    spare_.pop_back();
-  }
-  node.key() = start;
-  std::vector<uint8_t>& merged = node.mapped();
-  merged.clear();
+  std::vector<uint8_t> merged = TakeSpare();
   merged.reserve(static_cast<size_t>(stop - start));
   if (start < offset) {
-    merged.insert(merged.end(), first->second.data(), first->second.data() + (offset - start));
+    const std::vector<uint8_t>& head = pieces[first].second;
+    merged.insert(merged.end(), head.data(), head.data() + (offset - start));
   }
   merged.insert(merged.end(), bytes, bytes + count);
   if (stop > end) {
-    const std::vector<uint8_t>& tail = std::prev(last)->second;
-    const int64_t tail_start = std::prev(last)->first;
+    const std::vector<uint8_t>& tail = pieces[last - 1].second;
+    const int64_t tail_start = pieces[last - 1].first;
     merged.insert(merged.end(), tail.begin() + (end - tail_start), tail.end());
   }
-  for (auto it = first; it != last; ++it) total -= it->second.size();
-  Recycle(pieces, first, last);
+  for (size_t i = first; i < last; ++i) total -= pieces[i].second.size();
   total += merged.size();
-  pieces.insert(std::move(node));
+  // The merged piece takes the place of the first it replaces.
+  if (first == last) {
+    pieces.insert(pieces.begin() + static_cast<ptrdiff_t>(first), Piece{start, std::move(merged)});
+    return;
+  }
+  Recycle(pieces, first + 1, last);
+  std::swap(pieces[first].second, merged);
+  pieces[first].first = start;
+  if (spare_.size() < kMaxSpare && merged.capacity() != 0 && merged.capacity() <= kMaxSpareBytes) {
+    spare_.push_back(std::move(merged));
+  }
 }
 
 void TWriteBehindFile::AddRange(Ranges& ranges, int64_t from, int64_t to) {
@@ -156,23 +176,21 @@ void TWriteBehindFile::CommitStaged() {
     return;
   }
   for (const Range& range : staged_changes_) AddRange(held_changes_, range.from, range.to);
-  for (auto it = staged_.begin(); it != staged_.end();) {
-    const auto next = std::next(it);
-    const int64_t offset = it->first;
-    const int64_t end = offset + static_cast<int64_t>(it->second.size());
+  for (Piece& piece : staged_) {
+    const int64_t offset = piece.first;
+    const int64_t end = offset + static_cast<int64_t>(piece.second.size());
     // A staged piece that no held piece touches moves over whole, bytes not copied.
-    auto after = pieces_.lower_bound(offset);
+    const size_t after = LowerBound(pieces_, offset);
     const bool clear_before =
-        after == pieces_.begin() ||
-        std::prev(after)->first + static_cast<int64_t>(std::prev(after)->second.size()) <= offset;
-    if (clear_before && (after == pieces_.end() || after->first >= end) &&
-        Appendable(pieces_, offset, end) == pieces_.end()) {
-      held_bytes_ += it->second.size();
-      pieces_.insert(staged_.extract(it));
+        after == 0 ||
+        pieces_[after - 1].first + static_cast<int64_t>(pieces_[after - 1].second.size()) <= offset;
+    if (clear_before && (after == pieces_.size() || pieces_[after].first >= end) &&
+        Appendable(pieces_, offset, end) == pieces_.size()) {
+      held_bytes_ += piece.second.size();
+      pieces_.insert(pieces_.begin() + static_cast<ptrdiff_t>(after), std::move(piece));
     } else {
-      Put(pieces_, held_bytes_, offset, it->second.data(), it->second.size());
+      Put(pieces_, held_bytes_, offset, piece.second.data(), piece.second.size());
     }
-    it = next;
   }
   DiscardStaged();
 }
@@ -186,32 +204,30 @@ bool TWriteBehindFile::StagedPiecesTouch() const {
   return false;
 }
 
-TWriteBehindFile::Pieces::iterator TWriteBehindFile::Holder(Pieces& pieces, int64_t offset,
-                                                            int64_t end) {
-  auto it = pieces.upper_bound(offset);
-  if (it == pieces.begin()) return pieces.end();
-  --it;
-  return it->first + static_cast<int64_t>(it->second.size()) >= end ? it : pieces.end();
+size_t TWriteBehindFile::Holder(const Pieces& pieces, int64_t offset, int64_t end) {
+  const size_t after = UpperBound(pieces, offset);
+  if (after == 0) return pieces.size();
+  const Piece& piece = pieces[after - 1];
+  return piece.first + static_cast<int64_t>(piece.second.size()) >= end ? after - 1 : pieces.size();
 }
 
-TWriteBehindFile::Pieces::iterator TWriteBehindFile::Appendable(Pieces& pieces, int64_t offset,
-                                                                int64_t end) {
-  auto after = pieces.lower_bound(offset);
-  if (after == pieces.begin() || (after != pieces.end() && after->first < end)) return pieces.end();
-  const auto before = std::prev(after);
+size_t TWriteBehindFile::Appendable(const Pieces& pieces, int64_t offset, int64_t end) {
+  const size_t after = LowerBound(pieces, offset);
+  if (after == 0 || (after != pieces.size() && pieces[after].first < end)) return pieces.size();
+  const Piece& before = pieces[after - 1];
   // A file's first piece holds its header and the commit mark in it, which the commit journal
   // writes last, in one write: grown, that write would carry pages or records too, and one torn
   // after its first page would clear the mark over a commit not yet on disk.
-  if (before->first == 0) return pieces.end();
-  const std::vector<uint8_t>& bytes = before->second;
-  const bool touches = before->first + static_cast<int64_t>(bytes.size()) == offset;
+  if (before.first == 0) return pieces.size();
+  const std::vector<uint8_t>& bytes = before.second;
+  const bool touches = before.first + static_cast<int64_t>(bytes.size()) == offset;
   return touches && bytes.size() + static_cast<size_t>(end - offset) <= kMaxAppendBytes
-             ? before
-             : pieces.end();
+             ? after - 1
+             : pieces.size();
 }
 
 void TWriteBehindFile::Overlay(const Pieces& pieces, int64_t offset, int64_t stop, uint8_t* bytes) {
-  auto it = pieces.upper_bound(offset);
+  auto it = pieces.begin() + static_cast<ptrdiff_t>(UpperBound(pieces, offset));
   if (it != pieces.begin()) --it;
   for (; it != pieces.end() && it->first < stop; ++it) {
     const int64_t piece_end = it->first + static_cast<int64_t>(it->second.size());
@@ -229,15 +245,15 @@ platform::OsError TWriteBehindFile::ReadAt(int64_t offset, void* buffer, size_t 
   const int64_t end = offset + static_cast<int64_t>(count);
   // A read inside one kept piece needs nothing from the file.
   if (count > 0) {
-    auto staged = Holder(staged_, offset, end);
-    if (staged != staged_.end()) {
-      std::memcpy(buffer, staged->second.data() + (offset - staged->first), count);
+    if (const size_t staged = Holder(staged_, offset, end); staged != staged_.size()) {
+      const Piece& piece = staged_[staged];
+      std::memcpy(buffer, piece.second.data() + (offset - piece.first), count);
       *done = count;
       return platform::kErrorSuccess;
     }
-    auto holder = Holder(pieces_, offset, end);
-    if (holder != pieces_.end()) {
-      std::memcpy(buffer, holder->second.data() + (offset - holder->first), count);
+    if (const size_t holder = Holder(pieces_, offset, end); holder != pieces_.size()) {
+      const Piece& piece = pieces_[holder];
+      std::memcpy(buffer, piece.second.data() + (offset - piece.first), count);
       Overlay(staged_, offset, end, bytes);
       *done = count;
       return platform::kErrorSuccess;
@@ -280,31 +296,36 @@ platform::OsError TWriteBehindFile::Sync() {
 
 platform::OsError TWriteBehindFile::WriteHeld() {
   std::vector<uint8_t> run;
-  while (!pieces_.empty()) {
-    auto first = pieces_.begin();
-    auto last = std::next(first);
-    int64_t stop = first->first + static_cast<int64_t>(first->second.size());
-    size_t length = first->second.size();
-    while (last != pieces_.end() && last->first == stop &&
-           length + last->second.size() <= kMaxRun) {
-      length += last->second.size();
-      stop += static_cast<int64_t>(last->second.size());
+  // Written pieces leave together: a failure keeps those not yet written.
+  size_t first = 0;
+  platform::OsError error = platform::kErrorSuccess;
+  while (first < pieces_.size()) {
+    size_t last = first + 1;
+    int64_t stop = pieces_[first].first + static_cast<int64_t>(pieces_[first].second.size());
+    size_t length = pieces_[first].second.size();
+    while (last < pieces_.size() && pieces_[last].first == stop &&
+           length + pieces_[last].second.size() <= kMaxRun) {
+      length += pieces_[last].second.size();
+      stop += static_cast<int64_t>(pieces_[last].second.size());
       ++last;
     }
-    const uint8_t* bytes = first->second.data();
-    if (std::next(first) != last) {
+    const uint8_t* bytes = pieces_[first].second.data();
+    if (first + 1 != last) {
       run.clear();
-      for (auto it = first; it != last; ++it)
-        run.insert(run.end(), it->second.begin(), it->second.end());
+      for (size_t i = first; i < last; ++i) {
+        run.insert(run.end(), pieces_[i].second.begin(), pieces_[i].second.end());
+      }
       bytes = run.data();
     }
     size_t written = 0;
-    const platform::OsError error = file_->WriteAt(first->first, bytes, length, &written);
-    if (error != platform::kErrorSuccess) return error;
-    if (written != length) return platform::kErrorDiskFull;
-    Recycle(pieces_, first, last);
+    error = file_->WriteAt(pieces_[first].first, bytes, length, &written);
+    if (error == platform::kErrorSuccess && written != length) error = platform::kErrorDiskFull;
+    if (error != platform::kErrorSuccess) break;
     held_bytes_ -= length;
+    first = last;
   }
+  Recycle(pieces_, 0, first);
+  if (error != platform::kErrorSuccess) return error;
   held_changes_.clear();
   return platform::kErrorSuccess;
 }

@@ -34,9 +34,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "platform/File.h"
@@ -47,8 +47,10 @@ class TWriteBehindFile final : public platform::File {
  public:
   // Held bytes beyond which an exclusive table writes its commits down.
   static constexpr size_t kDefaultLimit = size_t{2} << 20;
-  // Held and staged pieces by offset: none overlaps another of its set.
-  using Pieces = std::map<int64_t, std::vector<uint8_t>>;
+  // Held and staged pieces sorted by offset: none overlaps another of its set.  A commit holds a
+  // few, so a sorted array beats a tree's nodes at every step.
+  using Piece = std::pair<int64_t, std::vector<uint8_t>>;
+  using Pieces = std::vector<Piece>;
   // Bytes [from, to) of the file.
   struct Range {
     int64_t from;
@@ -86,7 +88,7 @@ class TWriteBehindFile final : public platform::File {
   platform::OsError WriteHeld();
   // Forgets every held byte unwritten (a commit that failed, or a file deleted once closed).
   void DiscardHeld() noexcept {
-    Recycle(pieces_, pieces_.begin(), pieces_.end());
+    Recycle(pieces_, 0, pieces_.size());
     held_bytes_ = 0;
     held_changes_.clear();
   }
@@ -98,7 +100,7 @@ class TWriteBehindFile final : public platform::File {
   // The staged bytes become held (over what was held), or are forgotten.
   void CommitStaged();
   void DiscardStaged() noexcept {
-    Recycle(staged_, staged_.begin(), staged_.end());
+    Recycle(staged_, 0, staged_.size());
     staged_bytes_ = 0;
     staged_changes_.clear();
   }
@@ -117,18 +119,23 @@ class TWriteBehindFile final : public platform::File {
  private:
   static int64_t EndOf(const Pieces& pieces);
   int64_t KeptEnd() const { return std::max(EndOf(pieces_), EndOf(staged_)); }
-  // The piece of `pieces` that holds all of [offset, end), or pieces.end().
-  static Pieces::iterator Holder(Pieces& pieces, int64_t offset, int64_t end);
+  // The first piece of `pieces` beginning after `offset`, or at or after it.
+  static size_t UpperBound(const Pieces& pieces, int64_t offset);
+  static size_t LowerBound(const Pieces& pieces, int64_t offset);
+  // The piece of `pieces` that holds all of [offset, end), or pieces.size().
+  static size_t Holder(const Pieces& pieces, int64_t offset, int64_t end);
   // The piece of `pieces` that ends where [offset, end) begins and may grow by it (no piece
   // overlaps it, it does not begin at the file's start, and the grown piece stays within its
-  // bound), or pieces.end().
-  static Pieces::iterator Appendable(Pieces& pieces, int64_t offset, int64_t end);
+  // bound), or pieces.size().
+  static size_t Appendable(const Pieces& pieces, int64_t offset, int64_t end);
   // Whether a staged piece begins where the one before it ends.
   bool StagedPiecesTouch() const;
   // Stores the bytes in `pieces`, merging every piece they overlap; `total` counts the bytes kept.
   void Put(Pieces& pieces, size_t& total, int64_t offset, const uint8_t* bytes, size_t count);
   // Takes the pieces [first, last) out of `pieces`, keeping their buffers for later pieces.
-  void Recycle(Pieces& pieces, Pieces::iterator first, Pieces::iterator last) noexcept;
+  void Recycle(Pieces& pieces, size_t first, size_t last) noexcept;
+  // A buffer for a new piece, empty, from the spares when there is one.
+  std::vector<uint8_t> TakeSpare();
   // Copies what `pieces` hold of [offset, stop) over `bytes` (which starts at `offset`).
   static void Overlay(const Pieces& pieces, int64_t offset, int64_t stop, uint8_t* bytes);
 
@@ -141,9 +148,9 @@ class TWriteBehindFile final : public platform::File {
   size_t staged_bytes_ = 0;
   Ranges held_changes_;
   Ranges staged_changes_;
-  // Pieces given back with their buffers: a shared handle writes the same few pages, records and
-  // headers commit after commit, and need not allocate them each time.
-  std::vector<Pieces::node_type> spare_;
+  // Buffers of pieces given back: a shared handle writes the same few pages, records and headers
+  // commit after commit, and need not allocate them each time.
+  std::vector<std::vector<uint8_t>> spare_;
 };
 
 }  // namespace tessera

@@ -66,57 +66,6 @@ bool TKeyOrder::ReversedAt(size_t length) const {
   return false;
 }
 
-// Inline in Compare: every step of a tree search comes through here.
-inline int TKeyOrder::CompareRun(const uint8_t* a, const uint8_t* b, size_t from, size_t to) const {
-  if (from >= to) return 0;
-  const int r = std::memcmp(a + from, b + from, to - from);
-  if (r == 0) return 0;
-  // Most runs hold no field NULL in both keys: those keep the plain byte comparison's pace.
-  if (field_count_ != 0 && NullInBoth(a, b, from, to)) return CompareSkippingNulls(a, b, from, to);
-  return (r < 0) != descending_ ? -1 : 1;
-}
-
-inline bool TKeyOrder::NullInBoth(const uint8_t* a, const uint8_t* b, size_t from,
-                                  size_t to) const {
-  for (int i = 0; i < field_count_; ++i) {
-    const Field& f = fields_[i];
-    if (f.start + 1u >= to) break;
-    if (f.start + 1u + f.size <= from) continue;
-    const uint8_t null = f.inverted ? 0xFF : 0;
-    if (a[f.start] == null && b[f.start] == null) return true;
-  }
-  return false;
-}
-
-int TKeyOrder::Compare(const uint8_t* a, const uint8_t* b, size_t length) const {
-  if (bytewise_) return CompareRun(a, b, 0, length);
-  return CompareFields(a, b, length);
-}
-
-int TKeyOrder::CompareSkippingNulls(const uint8_t* a, const uint8_t* b, size_t from,
-                                    size_t to) const {
-  while (from < to) {
-    const size_t at = static_cast<size_t>(std::mismatch(a + from, a + to, b + from).first - a);
-    if (at == to) return 0;
-    const size_t skip = NullValueEnd(a, b, at);
-    if (skip == 0) return (a[at] < b[at]) != descending_ ? -1 : 1;
-    from = std::min(skip, to);
-  }
-  return 0;
-}
-
-size_t TKeyOrder::NullValueEnd(const uint8_t* a, const uint8_t* b, size_t at) const {
-  for (int i = 0; i < field_count_; ++i) {
-    const Field& f = fields_[i];
-    if (at <= f.start) return 0;
-    const size_t end = f.start + 1u + f.size;
-    if (at >= end) continue;
-    const uint8_t null = f.inverted ? 0xFF : 0;
-    return a[f.start] == null && b[f.start] == null ? end : 0;
-  }
-  return 0;
-}
-
 void TKeyOrder::ClearNullValues(uint8_t* key, size_t length) const {
   for (int i = 0; i < field_count_; ++i) {
     const Field& f = fields_[i];

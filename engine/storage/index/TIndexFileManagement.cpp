@@ -38,9 +38,10 @@ void TIndexFile::ReadPageImage(uint32_t offset, uint8_t* image) {
 
 void TIndexFile::WritePageImages(uint32_t offset, const uint8_t* images, size_t count,
                                  std::span<const TWriteBehindFile::Range> changed) {
-  // Where every page read lies whole in the file (no short read is allowed), a page alone goes
-  // down as the span of its changed bytes, or not at all: the rest is the file's already.
-  if (count == kIndexPageSize && !Exclusive() && !owner_.InExclusivePhase()) {
+  // Where every page read lies whole in the file (no short read is allowed), a page or a run of
+  // them goes down as the span of its changed bytes, or not at all: the rest is the file's
+  // already (a new page counts as changed whole, so the file still ends on a page).
+  if (!Exclusive() && !owner_.InExclusivePhase()) {
     if (changed.empty()) return;
     const int64_t from = changed.front().from;
     WriteChangedAt(from, images + (from - offset), static_cast<int32_t>(changed.back().to - from),

@@ -603,10 +603,11 @@ void TDataFile::ModifyRecord(uint8_t* buffer, bool unlock_after, bool update_fil
   for (size_t i = 0; i < slots.size(); ++i) {
     uint8_t* old_key = old_keys + i * kMaxKeyLength;
     uint8_t* new_key = new_keys + i * kMaxKeyLength;
-    BuildKey(current_->buffer.data(), old_key, slots[i]);
-    BuildKey(buffer, new_key, slots[i]);
-    const size_t length = index_file_.GetIndexDescriptor(slots[i]).key_length;
-    changed[i] = std::memcmp(old_key, new_key, length) != 0;
+    // Decoded once for both keys and their length.
+    const TIndexDescriptor d = index_file_.GetIndexDescriptor(slots[i]);
+    BuildKey(current_->buffer.data(), old_key, slots[i], d);
+    BuildKey(buffer, new_key, slots[i], d);
+    changed[i] = std::memcmp(old_key, new_key, d.key_length) != 0;
     if (changed[i] && !no_key_check_) {
       index_file_.SelectIndex(slots[i]);
       index_file_.CheckKeyViolation(new_key);

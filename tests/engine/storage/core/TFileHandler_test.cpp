@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "engine/storage/core/ETesseraEngineError.h"
 #include "engine/storage/core/EngineErrors.h"
 #include "engine/storage/core/EngineSession.h"
+#include "engine/storage/core/TWriteBehindFile.h"
 #include "platform/FaultyFile.h"
 #include "tests/engine/storage/StorageTestSupport.h"
 #include "tests/platform/LockHelperClient.h"
@@ -32,6 +34,7 @@ class TDatHandler : public TFileHandler {
   std::string MakeFileName(std::string_view table_name) override {
     return std::string(table_name) + ".DAT";
   }
+  using TFileHandler::WriteHeaderImage;
 };
 
 using testing::EngineCode;
@@ -102,6 +105,48 @@ TEST_F(TFileHandlerTest, DiskReadWriteSizeAndTruncateAtOffsets) {
   EXPECT_FALSE(h.IsOpen());
   EXPECT_EQ(ReadFileText(Table("Caf\xC3\xA9.DAT")),
             data.substr(0, 10) + std::string(10, '\0') + "Z");
+}
+
+TEST_F(TFileHandlerTest, AHeaderWrittenOverItsFileImageNamesEveryByteThatDiffers) {
+  // Positions changed in a 4 KB header: none, the counter, block edges of the compare, the last
+  // byte, and more runs than are kept apart (the last takes in the rest).
+  const std::vector<std::vector<size_t>> cases = {
+      {},           {0},
+      {4, 5, 6, 7}, {127, 128},
+      {1023, 1024}, {1151, 1152, 2047},
+      {4095},       {0, 300, 600, 900, 1200, 1500, 1800, 2100, 2400, 2700, 3000, 4000}};
+  const std::string old_image = Bytes(4096, 9);
+  for (size_t k = 0; k < cases.size(); ++k) {
+    TDatHandler h;
+    h.SetFileName(Table("header" + std::to_string(k)));
+    h.SetHoldWrites(true);
+    h.SetExclusive(true);
+    h.CreateNew();
+    h.WriteAt(0, old_image.data(), 4096);
+    h.WriteHeld();
+    h.SetHolding(true);
+    std::string image = old_image;
+    for (size_t at : cases[k]) image[at] = static_cast<char>(~image[at]);
+    h.WriteHeaderImage(reinterpret_cast<const uint8_t*>(image.data()), image.size(), false,
+                       reinterpret_cast<const uint8_t*>(old_image.data()));
+    std::string got(4096, '\0');
+    ASSERT_EQ(h.ReadAt(0, got.data(), 4096), 4096);
+    EXPECT_EQ(got, image) << "case " << k;
+    const TWriteBehindFile::Ranges& changes = h.WriteBehind()->HeldChanges();
+    EXPECT_LE(changes.size(), 8u);
+    for (size_t at : cases[k]) {
+      EXPECT_TRUE(std::any_of(changes.begin(), changes.end(),
+                              [&](const TWriteBehindFile::Range& r) {
+                                return r.from <= int64_t(at) && int64_t(at) < r.to;
+                              }))
+          << "case " << k << ", byte " << at;
+    }
+    if (cases[k].empty()) {
+      EXPECT_TRUE(changes.empty());
+    }
+    h.DiscardHeld();
+    h.Close();
+  }
 }
 
 TEST_F(TFileHandlerTest, OpenFailuresAndTheReadOnlyAttribute) {

@@ -14,7 +14,10 @@ TEST(KeyCompare, SortKeysOrderAsTheKeysCompare) {
   const std::vector<std::vector<int>> shapes = {{0x040C, 0, kFieldString, 8, 0, kFieldInt32, 4, 0},
                                                 {0x0407, 0, kFieldString, 5, 1, kFieldString, 4, 0},
                                                 {0x0409, 1, kFieldInt16, 2, 0, kFieldString, 6, 1},
-                                                {0, 1, kFieldString, 8, 0, kFieldInt16, 2, 1}};
+                                                {0, 1, kFieldString, 8, 0, kFieldInt16, 2, 1},
+                                                // Bytes compared a word at a time, and the tail.
+                                                {0, 0, kFieldString, 20, 0, kFieldInt32, 4, 0},
+                                                {0, 1, kFieldInt32, 4, 0, kFieldString, 11, 0}};
   // Few letters, so that texts differing only in case, accents, a ligature or a hyphen meet.
   const std::string letters = "aAe\xE9\xC9-'\xE6";
   std::mt19937 rng(7);
