@@ -204,6 +204,32 @@ void LeaveKeyRange(TSourceDataLink& link) {
   }
 }
 
+// Limits the child to the rows whose key field (of `field`) holds `stored`, the value as the
+// field stores it.
+void ApplyKeyRange(TSourceDataLink& link, const TFieldDefinition& field, const uint8_t* stored,
+                   bool changed) {
+  TDataFile& file = *link.child->data_file;
+  if (link.range_active && !changed) return;
+  if (!link.range_active) {
+    if (link.child_filter != nullptr) {
+      if (const uint16_t code = file.DeactivateFilter(link.child_filter)) {
+        RaiseEngineError(code, link.child->table_name);
+      }
+    }
+    link.range_saved_index = file.GetCurrentIndexNumber();
+    file.SetCurrentIndexByNumber(static_cast<uint8_t>(link.range_slot));
+    link.range_record.assign(file.GetRecordBufferSize(), 0);
+    link.range_active = true;
+  }
+  file.PutFieldValue(TFieldSet::kTable, field.number, false, stored, link.range_record.data());
+  if (link.range_lookup) {
+    link.child->lookup_record = link.range_record.data();
+    link.child->keyed_rows.field = field.number;
+    return;
+  }
+  file.SetRange(false, link.range_record.data(), 1, link.range_record.data(), 1);
+}
+
 // Limits the child to the rows whose key equals the parent value (already in `constant`); false
 // (with any range gone) when the value has no key form there, so that the filter serves.
 bool SetKeyRange(TSourceDataLink& link, bool changed) {
@@ -222,25 +248,48 @@ bool SetKeyRange(TSourceDataLink& link, bool changed) {
   } else {
     cl::PutU32LE(stored, value.UInt32Value());
   }
-  if (link.range_active && !changed) return true;
-  if (!link.range_active) {
-    if (link.child_filter != nullptr) {
-      if (const uint16_t code = file.DeactivateFilter(link.child_filter)) {
-        RaiseEngineError(code, link.child->table_name);
-      }
-    }
-    link.range_saved_index = file.GetCurrentIndexNumber();
-    file.SetCurrentIndexByNumber(static_cast<uint8_t>(link.range_slot));
-    link.range_record.assign(file.GetRecordBufferSize(), 0);
-    link.range_active = true;
+  ApplyKeyRange(link, field, stored, changed);
+  return true;
+}
+
+// The parent's field that the link's range can take its value from as stored, or nullptr: a
+// plain column of the parent of the child key's own type and size, whose value the parent's
+// record holds (an auto-increment value lives apart).
+const TFieldDefinition* DirectParentField(const TSourceDataLink& link) {
+  const ExpressionNode* parent_side = link.filter_values.front().parent_side;
+  TDataFile& parent = *link.owner->data_file;
+  TDataFile& child = *link.child->data_file;
+  if (!IsPlainColumn(parent_side) || parent_side->field_number == 0 || !parent.IsOpen() ||
+      !cl::AnsiSameText(parent_side->correlation_name, link.owner->correlation_name)) {
+    return nullptr;
   }
-  file.PutFieldValue(TFieldSet::kTable, field.number, false, stored, link.range_record.data());
-  if (link.range_lookup) {
-    link.child->lookup_record = link.range_record.data();
-    link.child->keyed_rows.field = field.number;
-    return true;
+  const TFieldDefinition& from =
+      parent.GetFieldDefinition(TFieldSet::kTable, parent_side->field_number);
+  const TFieldDefinition& key = child.GetFieldDefinition(
+      TFieldSet::kTable, link.filter_values.front().child_side->field_number);
+  if (from.type != key.type || from.stored_size != key.stored_size || from.IsAutoIncrement() ||
+      key.IsAutoIncrement() || from.IsBlob()) {
+    return nullptr;
   }
-  file.SetRange(false, link.range_record.data(), 1, link.range_record.data(), 1);
+  return &from;
+}
+
+// The range set from the parent's stored value; false when the value is blank (the evaluated
+// path then decides, as for any NULL).  The filter's constants keep an older value meanwhile: the
+// filter serves again only through that path, which leaves the range and so replaces them.
+bool SetDirectKeyRange(TSourceDataLink& link) {
+  const TSourceDataFile& parent = *link.owner;
+  if (parent.null_row || parent.record_buffer.empty()) return false;
+  const TFieldDefinition& from = *link.direct_field;
+  const uint8_t* stored = parent.record_buffer.data() + from.offset;
+  if (stored[0] == 0) return false;
+  TDataFile& file = *link.child->data_file;
+  const TFieldDefinition& key = file.GetFieldDefinition(
+      TFieldSet::kTable, link.filter_values.front().child_side->field_number);
+  const bool changed =
+      !link.range_active || link.range_record[key.offset] == 0 ||
+      std::memcmp(link.range_record.data() + key.offset + 1, stored + 1, key.stored_size) != 0;
+  ApplyKeyRange(link, key, stored + 1, changed);
   return true;
 }
 
@@ -248,8 +297,10 @@ void InstallChildFilter(TSourceDataLink& link) {
   if (!link.filter_tree) BuildFilterTree(link);
   if (!link.range_decided) {
     link.range_slot = RangeIndexFor(link);
+    link.direct_field = link.range_slot >= 0 ? DirectParentField(link) : nullptr;
     link.range_decided = true;
   }
+  if (link.direct_field != nullptr && SetDirectKeyRange(link)) return;
   TSourceDataFile& parent = *link.owner;
   TSourceDataFile& child = *link.child;
   TDataFile& parent_file = *parent.data_file;

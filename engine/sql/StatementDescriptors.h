@@ -93,6 +93,9 @@ struct TSourceDataLink {
   bool range_active = false;
   uint8_t range_saved_index = 0;
   std::vector<uint8_t> range_record;  // the child's record buffer carrying the key value
+  // The parent column of a range whose stored value is already the key's (decided with the
+  // range): each parent row's value goes to the range as it stands, unevaluated.
+  const TFieldDefinition* direct_field = nullptr;
   bool matched = false;  // the child produced a row (or its row without partner) for this parent
 };
 

@@ -344,29 +344,49 @@ TEST_F(JoinLoopTest, KeyServedLinksKeepRecordOrder) {
 
 // A child looked up by its unique key is read into memory once the lookups come to a quarter of
 // its rows: the rows before and after the switch, partners missing or NULL included, are the
-// ones a brute-force join gives.
+// ones a brute-force join gives.  A parent column of the key's own type goes to the key as it is
+// stored; its values repeat, go NULL and come back, under a lookup and under a range beside the
+// child's own filter.
 TEST_F(JoinLoopTest, KeyLookupsSwitchToRowsInMemoryWithTheSameRows) {
   std::vector<JoinRow> parents, children;
   for (int32_t k = 1; k <= 40; ++k) children.push_back({k, false, k % 7, false, 0, ""});
   for (int32_t k = 1; k <= 60; ++k) {
-    parents.push_back({k, false, 0, k % 11 == 0, static_cast<int16_t>(k * 37 % 50 - 5), ""});
+    parents.push_back({k, k % 5 == 0, k / 2 * 13 % 45 - 2, k % 11 == 0,
+                       static_cast<int16_t>(k * 37 % 50 - 5), ""});
   }
   CreateTable("A", parents);
   CreateTable("B", children);
-  for (const char* join : {"A JOIN B ON A.S = B.K", "A LEFT JOIN B ON A.S = B.K"}) {
-    SCOPED_TRACE(join);
+  struct Case {
+    const char* sql;
+    bool left, by_s, lookup;
+    int32_t skip_x;  // children whose X is this have no part (-1: none)
+  };
+  const Case cases[] = {
+      {"SELECT * FROM A JOIN B ON A.S = B.K", false, true, true, -1},
+      {"SELECT * FROM A LEFT JOIN B ON A.S = B.K", true, true, true, -1},
+      {"SELECT * FROM A JOIN B ON A.X = B.K", false, false, true, -1},
+      {"SELECT * FROM A LEFT JOIN B ON A.X = B.K", true, false, true, -1},
+      {"SELECT * FROM A, B WHERE A.X = B.K AND B.X <> 3", false, false, false, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
     std::vector<std::string> expected;
     for (const JoinRow& a : parents) {
-      const bool partner = !a.s_null && a.s >= 1 && a.s <= 40;
-      if (!partner && join[2] != 'L') continue;
+      const bool is_null = c.by_s ? a.s_null : a.x_null;
+      const int32_t v = c.by_s ? a.s : a.x;
+      const bool partner = !is_null && v >= 1 && v <= 40 && v % 7 != c.skip_x;
+      if (!partner && !c.left) continue;
       expected.push_back("A" + std::to_string(a.k) +
-                         (partner ? ",B" + std::to_string(a.s) : std::string(",-")));
+                         (partner ? ",B" + std::to_string(v) : std::string(",-")));
     }
     TQueryStatement q;
-    Plan(q, std::string("SELECT * FROM ") + join);
+    Plan(q, c.sql);
     Execute(q);
     EXPECT_EQ(Rows(q), expected) << DumpPlan(q);
-    EXPECT_TRUE(Source(q, "B")->keyed_rows.built);
+    const TSourceDataLink& link = *q.source_tables[0]->links[0];
+    EXPECT_EQ(link.range_lookup, c.lookup);
+    EXPECT_EQ(link.direct_field != nullptr, !c.by_s);
+    EXPECT_EQ(Source(q, "B")->keyed_rows.built, c.lookup);
   }
 }
 
