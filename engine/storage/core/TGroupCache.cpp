@@ -12,6 +12,7 @@ void TGroupCache::Configure(size_t unit_size) {
   per_group_ = per_group < kMinGroupUnits ? 0 : static_cast<uint32_t>(per_group);
   Clear();
   std::vector<Slot>().swap(slots_);
+  std::vector<uint8_t>().swap(span_);
   bytes_.reset();
 }
 
@@ -30,19 +31,18 @@ void TGroupCache::PushNewest(uint32_t slot) {
   newest_ = slot;
 }
 
-bool TGroupCache::Copy(uint32_t number, uint8_t* out) {
-  if (per_group_ == 0 || number == 0) return false;
+const uint8_t* TGroupCache::Image(uint32_t number) {
+  if (per_group_ == 0 || number == 0) return nullptr;
   const uint32_t group = (number - 1) / per_group_;
   const uint32_t* slot = by_group_.Find(group + 1);
-  if (slot == nullptr) return false;
+  if (slot == nullptr) return nullptr;
   const uint32_t index = (number - 1) % per_group_;
-  if (index >= slots_[*slot].count) return false;
-  std::memcpy(out, bytes_.get() + (size_t{*slot} * per_group_ + index) * unit_size_, unit_size_);
+  if (index >= slots_[*slot].count) return nullptr;
   if (newest_ != *slot) {
     Unlink(*slot);
     PushNewest(*slot);
   }
-  return true;
+  return bytes_.get() + (size_t{*slot} * per_group_ + index) * unit_size_;
 }
 
 uint8_t* TGroupCache::Take(uint32_t group) {
