@@ -776,6 +776,7 @@ void TBlobFile::PrefetchBlocks(std::vector<uint32_t>& offsets) {
     });
     if (wanted.size() > budget) wanted.resize(budget);
     budget -= wanted.size();
+    for (uint32_t offset : wanted) groups_.Prefetch(UnitOf(offset));
     for (size_t i = 0; i < wanted.size();) {
       size_t run = 1;
       while (i + run < wanted.size() && run < read_ahead_limit_ &&

@@ -45,6 +45,20 @@ const uint8_t* TGroupCache::Image(uint32_t number) {
   return bytes_.get() + (size_t{*slot} * per_group_ + index) * unit_size_;
 }
 
+void TGroupCache::Prefetch(uint32_t number) const {
+  if (per_group_ == 0 || number == 0) return;
+  const uint32_t* slot = by_group_.Find((number - 1) / per_group_ + 1);
+  if (slot == nullptr) return;
+  const uint8_t* image =
+      bytes_.get() + (size_t{*slot} * per_group_ + (number - 1) % per_group_) * unit_size_;
+  constexpr size_t kLine = 64;
+  const uintptr_t first = reinterpret_cast<uintptr_t>(image) & ~uintptr_t{kLine - 1};
+  for (uintptr_t line = first; line < reinterpret_cast<uintptr_t>(image) + unit_size_;
+       line += kLine) {
+    __builtin_prefetch(reinterpret_cast<const void*>(line));
+  }
+}
+
 uint8_t* TGroupCache::Take(uint32_t group) {
   Forget(group * per_group_ + 1, 1);
   uint32_t slot;

@@ -238,6 +238,7 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
       const uint32_t limit =
           std::min<uint32_t>(kWalkReadAhead, static_cast<uint32_t>(RecordCacheCapacity() / 4));
       const uint32_t found = index_file_.Cursor().FollowingRecords(limit, forward ? 1 : -1, ahead);
+      for (uint32_t i = 0; i < found; ++i) record_cache_.PrefetchImage(ahead[i]);
       for (uint32_t i = 0; i < found; ++i) {
         const uint32_t n = ahead[i];
         if (n >= header_.NextRecord() || record_cache_.Peek(n) != nullptr) continue;
