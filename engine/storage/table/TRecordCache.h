@@ -17,13 +17,14 @@
 // that a miss allocates nothing once the cache has filled.
 //
 // Beside the record buffers the cache keeps groups (TGroupCache.h): the images of about 4 KB of
-// consecutive whole records, as one read brought them.  A single record that misses the buffers is read with its whole group
-// when the host vouches for the group (GroupReadLimit: a reader level held, or a file nobody
-// writes) and the table is small enough for the groups to hold a fair share of it; later misses
-// in that group are then served from memory, under the level their own read takes as before.
-// Groups hold the file's images: a write-back patches the records it writes into them (and drops
-// their groups when it fails), and every Invalidate, Drop and Configure empties them, so they
-// follow the record buffers' invalidation rules.
+// consecutive whole records, as one read brought them.  A single record that misses the buffers
+// is read with its whole group when the host vouches for the group (GroupReadLimit: a reader
+// level held, or a file nobody writes) and the table is small enough for the groups to hold a
+// fair share of it; with up to 15 neighbouring groups not yet held when all of the file's groups
+// fit.  Groups hold the file's images: a write-back patches the records it writes into them (and
+// drops their groups when it fails), and every Invalidate, Drop and Configure empties them, so
+// they follow the record buffers' invalidation rules, and a later miss among them is served as a
+// cached record is, without a level (TakeFromGroup).
 //
 // A cached record is the host's own bytes: the host deciphers records as it reads them and
 // enciphers a copy as it writes them, so a buffer in the cache is always plain.
