@@ -723,8 +723,8 @@ int32_t TBlobFile::ReadThroughGroups(uint32_t offset, uint8_t* image) {
     return 0;
   }
   const uint32_t units = UnitOf(EndOffset()) - 1;
-  const bool read =
-      groups_.ReadThrough(number, units, image, [&](uint32_t first, uint32_t count, uint8_t* room) {
+  const bool read = groups_.ReadSpanThrough(
+      number, units, image, [&](uint32_t first, uint32_t count, uint8_t* room) {
         const int32_t got = ReadAt(kBlobHeaderSize + int64_t{first - 1} * block_size_, room,
                                    static_cast<int32_t>(count * block_size_), /*allow_short=*/true);
         return static_cast<uint32_t>(got) / block_size_;
@@ -776,6 +776,7 @@ void TBlobFile::PrefetchBlocks(std::vector<uint32_t>& offsets) {
     });
     if (wanted.size() > budget) wanted.resize(budget);
     budget -= wanted.size();
+    for (uint32_t offset : wanted) groups_.Prefetch(UnitOf(offset));
     for (size_t i = 0; i < wanted.size();) {
       size_t run = 1;
       while (i + run < wanted.size() && run < read_ahead_limit_ &&

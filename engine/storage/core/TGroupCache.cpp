@@ -12,6 +12,7 @@ void TGroupCache::Configure(size_t unit_size) {
   per_group_ = per_group < kMinGroupUnits ? 0 : static_cast<uint32_t>(per_group);
   Clear();
   std::vector<Slot>().swap(slots_);
+  std::vector<uint8_t>().swap(span_);
   bytes_.reset();
 }
 
@@ -30,19 +31,32 @@ void TGroupCache::PushNewest(uint32_t slot) {
   newest_ = slot;
 }
 
-bool TGroupCache::Copy(uint32_t number, uint8_t* out) {
-  if (per_group_ == 0 || number == 0) return false;
+const uint8_t* TGroupCache::Image(uint32_t number) {
+  if (per_group_ == 0 || number == 0) return nullptr;
   const uint32_t group = (number - 1) / per_group_;
   const uint32_t* slot = by_group_.Find(group + 1);
-  if (slot == nullptr) return false;
+  if (slot == nullptr) return nullptr;
   const uint32_t index = (number - 1) % per_group_;
-  if (index >= slots_[*slot].count) return false;
-  std::memcpy(out, bytes_.get() + (size_t{*slot} * per_group_ + index) * unit_size_, unit_size_);
+  if (index >= slots_[*slot].count) return nullptr;
   if (newest_ != *slot) {
     Unlink(*slot);
     PushNewest(*slot);
   }
-  return true;
+  return bytes_.get() + (size_t{*slot} * per_group_ + index) * unit_size_;
+}
+
+void TGroupCache::Prefetch(uint32_t number) const {
+  if (per_group_ == 0 || number == 0) return;
+  const uint32_t* slot = by_group_.Find((number - 1) / per_group_ + 1);
+  if (slot == nullptr) return;
+  const uint8_t* image =
+      bytes_.get() + (size_t{*slot} * per_group_ + (number - 1) % per_group_) * unit_size_;
+  constexpr size_t kLine = 64;
+  const uintptr_t first = reinterpret_cast<uintptr_t>(image) & ~uintptr_t{kLine - 1};
+  for (uintptr_t line = first; line < reinterpret_cast<uintptr_t>(image) + unit_size_;
+       line += kLine) {
+    __builtin_prefetch(reinterpret_cast<const void*>(line));
+  }
 }
 
 uint8_t* TGroupCache::Take(uint32_t group) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -24,6 +25,8 @@ class TGroupCache {
   static constexpr uint32_t kMaxGroups = 2048;
   // Fewer units than this in a group make a group read not worth its bytes.
   static constexpr uint32_t kMinGroupUnits = 4;
+  // Groups one ReadSpanThrough reads at most (64 KB).
+  static constexpr uint32_t kSpanGroups = 16;
 
   // Units of `unit_size` bytes; empties the groups and gives their memory back.
   void Configure(size_t unit_size);
@@ -36,8 +39,20 @@ class TGroupCache {
   bool Worth(uint32_t units) const {
     return per_group_ != 0 && units / per_group_ <= size_t{kMaxGroups} * 4;
   }
+  // Whether group `group` is held.
+  bool Holds(uint32_t group) const { return by_group_.Contains(group + 1); }
+  // The image of unit `number` when a group holds it, else null; it stays where it is until the
+  // group goes (Patch writes over it in place).
+  const uint8_t* Image(uint32_t number);
+  // Asks the processor for the image of unit `number`, when a group holds it, ahead of its use:
+  // units taken in a scattered order miss the processor's caches one after another otherwise.
+  void Prefetch(uint32_t number) const;
   // Copies unit `number` into `out` when a group holds it.
-  bool Copy(uint32_t number, uint8_t* out);
+  bool Copy(uint32_t number, uint8_t* out) {
+    const uint8_t* image = Image(number);
+    if (image != nullptr) std::memcpy(out, image, unit_size_);
+    return image != nullptr;
+  }
   // Room for the images of group `group` (whose old images go), valid until the next Take; Keep
   // makes the group findable with the `count` images read into it.  A Take without its Keep (a
   // read that failed) leaves the room free.
@@ -53,6 +68,32 @@ class TGroupCache {
     const uint32_t first = FirstOf(group);
     uint8_t* room = Take(group);
     Keep(group, read(first, std::min(per_group_, units - first + 1), room));
+    return Copy(number, out);
+  }
+  // As ReadThrough; but in a file whose groups all fit, the groups about that of `number` that are
+  // not held come with it in the same call (up to kSpanGroups, aligned), so that the file is in
+  // after a few reads rather than one read per group.
+  template <class Read>
+  bool ReadSpanThrough(uint32_t number, uint32_t units, uint8_t* out, Read&& read) {
+    if (number == 0 || number > units || per_group_ == 0) return false;
+    const uint32_t last_group = (units - 1) / per_group_;
+    if (last_group >= kMaxGroups) return ReadThrough(number, units, out, read);
+    const uint32_t group = GroupOf(number);
+    uint32_t low = group - group % kSpanGroups;
+    uint32_t high = std::min(low + kSpanGroups, last_group + 1);
+    while (low < group && Holds(low)) ++low;
+    while (high > group + 1 && Holds(high - 1)) --high;
+    const uint32_t first = FirstOf(low);
+    const uint32_t count = std::min(units - first + 1, (high - low) * per_group_);
+    span_.resize(size_t{count} * unit_size_);
+    const uint32_t got = read(first, count, span_.data());
+    for (uint32_t g = low, at = 0; g < high && at < got; ++g, at += per_group_) {
+      // A group held keeps its images: the file's, or the owner's own writes to it.
+      if (Holds(g)) continue;
+      const uint32_t n = std::min(per_group_, got - at);
+      std::memcpy(Take(g), span_.data() + size_t{at} * unit_size_, size_t{n} * unit_size_);
+      Keep(g, n);
+    }
     return Copy(number, out);
   }
   // Drops the groups that hold any of `count` units from `first` on.
@@ -84,7 +125,8 @@ class TGroupCache {
   TFlatIndex<uint32_t> by_group_;
   uint32_t newest_ = kNone;
   uint32_t oldest_ = kNone;
-  uint32_t taken_ = kNone;  // the slot of the last Take
+  uint32_t taken_ = kNone;     // the slot of the last Take
+  std::vector<uint8_t> span_;  // ReadSpanThrough's read
 };
 
 }  // namespace tessera

@@ -197,6 +197,14 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
     }
     with_memos = true;
   }
+  // A group holds the record as the last change check left it, like a record buffer: it costs
+  // no level.  A record wanted with its memos is read under one, which brings them along.
+  if (!with_memos && !strict_change_detection_) {
+    if (TRecord* r = record_cache_.TakeFromGroup(number)) {
+      record_cache_.Pin(r);
+      return Computed(r);
+    }
+  }
   if (!strict_change_detection_ && TakeReadLevel()) {
     retry = true;
     return nullptr;
@@ -230,11 +238,15 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
       const uint32_t limit =
           std::min<uint32_t>(kWalkReadAhead, static_cast<uint32_t>(RecordCacheCapacity() / 4));
       const uint32_t found = index_file_.Cursor().FollowingRecords(limit, forward ? 1 : -1, ahead);
+      for (uint32_t i = 0; i < found; ++i) record_cache_.PrefetchImage(ahead[i]);
       for (uint32_t i = 0; i < found; ++i) {
         const uint32_t n = ahead[i];
         if (n >= header_.NextRecord() || record_cache_.Peek(n) != nullptr) continue;
         // A short read is damage, which the walk reports when it reaches that record.
-        if (record_cache_.ReadRecords(n, 1, forward) != nullptr) ahead[ahead_count++] = n;
+        if (record_cache_.TakeFromGroup(n) != nullptr ||
+            record_cache_.ReadRecords(n, 1, forward) != nullptr) {
+          ahead[ahead_count++] = n;
+        }
       }
       record_cache_.Find(number);  // the wanted record stays the most recent
     }
@@ -649,7 +661,7 @@ void TDataFile::DeleteRecord(bool /*update_filters*/) {
   level.Adopt(record_lock);
   CheckCurrentIsStill(number, sequence);
   SlotGuard slot_guard(index_file_);
-  const std::vector<uint8_t> copy = current_->buffer;
+  const std::vector<uint8_t> copy(current_->buffer.begin(), current_->buffer.end());
   const TSlotSet slots = MaintainedSlots();
 
   // Store (a missing key, 8708, is damage found on the way).

@@ -46,56 +46,97 @@ void TRecordCache::Configure(size_t data_start, size_t record_size, size_t buffe
   record_size_ = record_size;
   buffer_size_ = buffer_size;
   capacity_ = base_capacity_ = std::max<size_t>(capacity, 1);
+  chunk_entries_ = std::clamp<size_t>(kChunkBytes / std::max<size_t>(buffer_size, 1), 1, 256);
   groups_.Configure(record_size);
 }
 
+void TRecordCache::Unlink(TRecord* r) {
+  (r->newer == nullptr ? newest_ : r->newer->older) = r->older;
+  (r->older == nullptr ? oldest_ : r->older->newer) = r->newer;
+  r->newer = r->older = nullptr;
+}
+
+void TRecordCache::PushNewest(TRecord* r) {
+  r->newer = nullptr;
+  r->older = newest_;
+  (newest_ == nullptr ? oldest_ : newest_->newer) = r;
+  newest_ = r;
+}
+
 TRecord* TRecordCache::Find(uint32_t number) {
-  List::iterator* hit = by_number_.Find(number);
+  TRecord** hit = by_number_.Find(number);
   if (hit == nullptr) return nullptr;
-  list_.splice(list_.begin(), list_, *hit);
-  return (*hit)->get();
-}
-
-TRecordCache::List::iterator TRecordCache::FindEvictable() {
-  for (auto it = list_.end(); it != list_.begin();) {
-    --it;
-    const TRecord& r = **it;
-    if (!r.Dirty() && r.PinCount() == 0 && !r.in_read) return it;
+  TRecord* r = *hit;
+  if (r != newest_) {
+    Unlink(r);
+    PushNewest(r);
   }
-  return list_.end();
+  return r;
 }
 
-TRecord* TRecordCache::Recycle(List::iterator it) {
-  TRecord& r = **it;
-  if (r.number != 0) by_number_.Erase(r.number);
-  r.number = 0;
-  r.SetOffset(0);
-  r.ClearPins();
-  r.SetDirty(false);
-  r.computed = false;
-  r.in_read = false;
-  std::fill(r.buffer.begin(), r.buffer.end(), 0);
-  list_.splice(list_.begin(), list_, it);
-  return &r;
+TRecord* TRecordCache::FindEvictable() {
+  for (TRecord* r = oldest_; r != nullptr; r = r->newer) {
+    if (!r->Dirty() && r->PinCount() == 0 && !r->in_read) return r;
+  }
+  return nullptr;
+}
+
+void TRecordCache::Clear(TRecord* r) {
+  r->number = 0;
+  r->SetOffset(0);
+  r->ClearPins();
+  r->SetDirty(false);
+  r->computed = false;
+  r->in_read = false;
+  std::fill(r->buffer.begin(), r->buffer.end(), 0);
+}
+
+TRecord* TRecordCache::Recycle(TRecord* r) {
+  if (r->number != 0) by_number_.Erase(r->number);
+  Clear(r);
+  if (r != newest_) {
+    Unlink(r);
+    PushNewest(r);
+  }
+  return r;
+}
+
+TRecord* TRecordCache::NewEntry() {
+  const size_t index = made_ % chunk_entries_;
+  if (index == 0) {
+    Chunk chunk;
+    chunk.records = std::make_unique<TRecord[]>(chunk_entries_);
+    chunk.bytes = std::make_unique_for_overwrite<uint8_t[]>(chunk_entries_ * buffer_size_);
+    chunks_.push_back(std::move(chunk));
+  }
+  TRecord* r = &chunks_.back().records[index];
+  r->buffer = {chunks_.back().bytes.get() + index * buffer_size_, buffer_size_};
+  std::fill(r->buffer.begin(), r->buffer.end(), 0);
+  r->SetLedger(&ledger_);
+  ++made_;
+  return r;
 }
 
 TRecord* TRecordCache::TakeFree(uint32_t number) {
   TRecord* r = nullptr;
-  if (list_.size() < capacity_) {
-    try {
-      auto fresh = std::make_unique<TRecord>();
-      fresh->buffer.assign(buffer_size_, 0);
-      fresh->SetLedger(&ledger_);
-      list_.push_front(std::move(fresh));
-    } catch (const std::bad_alloc&) {
-      host_.RaiseRecordError(kErrOutOfMemory);
+  if (size_ < capacity_) {
+    if (spare_.empty()) {
+      try {
+        r = NewEntry();
+      } catch (const std::bad_alloc&) {
+        host_.RaiseRecordError(kErrOutOfMemory);
+      }
+    } else {
+      r = spare_.back();
+      spare_.pop_back();
     }
-    r = list_.front().get();
+    PushNewest(r);
+    ++size_;
   } else {
-    auto it = FindEvictable();
-    if (it == list_.end() && !host_.InExclusivePhase() && FlushDirty()) it = FindEvictable();
-    if (it != list_.end()) {
-      r = Recycle(it);
+    TRecord* victim = FindEvictable();
+    if (victim == nullptr && !host_.InExclusivePhase() && FlushDirty()) victim = FindEvictable();
+    if (victim != nullptr) {
+      r = Recycle(victim);
     } else {
       if (!host_.InExclusivePhase()) host_.RaiseRecordError(kErrRecordBufferCorrupt);
       capacity_ += kGrowth;
@@ -105,7 +146,7 @@ TRecord* TRecordCache::TakeFree(uint32_t number) {
   if (number != 0) {
     r->number = number;
     r->SetOffset(OffsetOf(number));
-    by_number_.Insert(number, list_.begin());
+    by_number_.Insert(number, r);
   }
   return r;
 }
@@ -119,9 +160,9 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
   std::vector<TRecord*>& cached = read_entries_;
   cached.assign(count, nullptr);
   for (uint32_t i = 0; i < count; ++i) {
-    List::iterator* hit = by_number_.Find(first + i);
+    TRecord** hit = by_number_.Find(first + i);
     if (hit == nullptr) continue;
-    cached[i] = (*hit)->get();
+    cached[i] = *hit;
     cached[i]->in_read = true;
   }
   uint32_t got = 0;
@@ -174,10 +215,20 @@ TRecord* TRecordCache::ReadRecords(uint32_t number, uint32_t count, bool forward
   return wanted;
 }
 
+TRecord* TRecordCache::TakeFromGroup(uint32_t number) {
+  const uint8_t* image = groups_.Image(number);
+  if (image == nullptr) return nullptr;
+  // Taking the entry may write dirty records back, which patches their groups in place.
+  TRecord* r = TakeFree(number);
+  std::memcpy(r->buffer.data(), image, record_size_);
+  if (!r->Deleted()) cl::PutU32LE(r->buffer.data() + kRecLink, number);
+  return r;
+}
+
 uint32_t TRecordCache::ReadImages(uint32_t first, uint32_t count, uint8_t* images) {
   if (count == 1 && groups_.GroupUnits() != 0) {
     if (groups_.Copy(first, images)) return 1;
-    const bool read = groups_.ReadThrough(
+    const bool read = groups_.ReadSpanThrough(
         first, host_.GroupReadLimit(), images, [&](uint32_t from, uint32_t n, uint8_t* room) {
           ++reads_;
           return host_.ReadRecordImages(from, n, room, /*short_ok=*/true);
@@ -229,15 +280,7 @@ void TRecordCache::Pin(TRecord* record) {
 void TRecordCache::UnpinAll() { ledger_.UnpinAll(); }
 
 void TRecordCache::Invalidate() {
-  for (auto& r : list_) {
-    r->number = 0;
-    r->SetOffset(0);
-    r->ClearPins();
-    r->SetDirty(false);
-    r->computed = false;
-    r->in_read = false;
-    std::fill(r->buffer.begin(), r->buffer.end(), 0);
-  }
+  for (TRecord* r = newest_; r != nullptr; r = r->older) Clear(r);
   ledger_.Clear();
   by_number_.Clear();
   groups_.Clear();
@@ -245,24 +288,33 @@ void TRecordCache::Invalidate() {
 
 void TRecordCache::Drop() {
   ledger_.Clear();
-  list_.clear();
+  newest_ = oldest_ = nullptr;
+  spare_.clear();
+  chunks_.clear();
+  made_ = size_ = 0;
   by_number_.Clear();
   groups_.Configure(record_size_);
   capacity_ = base_capacity_;
 }
 
+// The entries past the capacity go to the spares, whose memory stays with the chunks.
 void TRecordCache::Shrink() {
   capacity_ = base_capacity_;
-  for (auto it = list_.end(); list_.size() > capacity_ && it != list_.begin();) {
-    --it;
-    if ((*it)->Dirty() || (*it)->PinCount() > 0) continue;
-    if ((*it)->number != 0) by_number_.Erase((*it)->number);
-    it = list_.erase(it);
+  for (TRecord* r = oldest_; size_ > capacity_ && r != nullptr;) {
+    TRecord* const newer = r->newer;
+    if (!r->Dirty() && r->PinCount() == 0) {
+      if (r->number != 0) by_number_.Erase(r->number);
+      Clear(r);
+      Unlink(r);
+      spare_.push_back(r);
+      --size_;
+    }
+    r = newer;
   }
 }
 
 void TRecordCache::ForgetComputed() {
-  for (const std::unique_ptr<TRecord>& r : list_) r->computed = false;
+  for (TRecord* r = newest_; r != nullptr; r = r->older) r->computed = false;
 }
 
 }  // namespace tessera

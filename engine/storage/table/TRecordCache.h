@@ -11,17 +11,20 @@
 //
 // Entries have the engine's one cache shape (engine/storage/core/TCacheEntry.h): the offset of a
 // record's bytes in the .DAT, dirty, pins; dirty records go back through its WriteBackRuns.
-// Lookups go through a flat map (TFlatIndex) from record number to entry, so a hit costs the same whatever the
-// cache's size; the list keeps the recency order.
+// Lookups go through a flat map (TFlatIndex) from record number to entry, so a hit costs the same
+// whatever the cache's size; links in the entries keep the recency order.  Entries and their
+// buffers come in chunks that stay put until Drop (the table holds pointers to pinned entries), so
+// that a miss allocates nothing once the cache has filled.
 //
 // Beside the record buffers the cache keeps groups (TGroupCache.h): the images of about 4 KB of
-// consecutive whole records, as one read brought them.  A single record that misses the buffers is read with its whole group
-// when the host vouches for the group (GroupReadLimit: a reader level held, or a file nobody
-// writes) and the table is small enough for the groups to hold a fair share of it; later misses
-// in that group are then served from memory, under the level their own read takes as before.
-// Groups hold the file's images: a write-back patches the records it writes into them (and drops
-// their groups when it fails), and every Invalidate, Drop and Configure empties them, so they
-// follow the record buffers' invalidation rules.
+// consecutive whole records, as one read brought them.  A single record that misses the buffers
+// is read with its whole group when the host vouches for the group (GroupReadLimit: a reader
+// level held, or a file nobody writes) and the table is small enough for the groups to hold a
+// fair share of it; with up to 15 neighbouring groups not yet held when all of the file's groups
+// fit.  Groups hold the file's images: a write-back patches the records it writes into them (and
+// drops their groups when it fails), and every Invalidate, Drop and Configure empties them, so
+// they follow the record buffers' invalidation rules, and a later miss among them is served as a
+// cached record is, without a level (TakeFromGroup).
 //
 // A cached record is the host's own bytes: the host deciphers records as it reads them and
 // enciphers a copy as it writes them, so a buffer in the cache is always plain.
@@ -32,8 +35,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <list>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "engine/storage/core/TCacheEntry.h"
@@ -44,10 +47,13 @@ namespace tessera {
 
 // One cached record.  The buffer holds the record size plus the computed-field area.
 struct TRecord : public TCacheEntry {
-  uint32_t number = 0;    // 0: a free entry
-  bool computed = false;  // computed fields of this buffer are current
-  bool in_read = false;   // part of the multi-record read under way
-  std::vector<uint8_t> buffer;
+  uint32_t number = 0;        // 0: a free entry
+  bool computed = false;      // computed fields of this buffer are current
+  bool in_read = false;       // part of the multi-record read under way
+  std::span<uint8_t> buffer;  // the cache's memory
+  // The cache's recency order.
+  TRecord* newer = nullptr;
+  TRecord* older = nullptr;
 
   bool Deleted() const { return buffer[0] != 0; }
   // The deleted chain's link; 0 for a live record.
@@ -92,14 +98,14 @@ class TRecordCache {
   // Layout of the open table; drops every entry.
   void Configure(size_t data_start, size_t record_size, size_t buffer_size, size_t capacity);
   size_t Capacity() const { return capacity_; }
-  size_t Size() const { return list_.size(); }
+  size_t Size() const { return size_; }
 
   // The entry of record `number`, moved to the front; nullptr on a miss.
   TRecord* Find(uint32_t number);
   // The entry of record `number` without touching the order; nullptr on a miss.
   const TRecord* Peek(uint32_t number) const {
-    const auto* hit = by_number_.Find(number);
-    return hit == nullptr ? nullptr : (*hit)->get();
+    TRecord* const* hit = by_number_.Find(number);
+    return hit == nullptr ? nullptr : *hit;
   }
   // A free entry at the front, unpinned, with a zeroed buffer (see the class comment), given
   // `number` (0: none).
@@ -111,6 +117,13 @@ class TRecordCache {
   // in one read and merges them with the cached entries: a cached entry keeps its bytes when
   // pinned or dirty.  Returns the entry of `number`; nullptr when the read came up short of it.
   TRecord* ReadRecords(uint32_t number, uint32_t count, bool forward);
+  // The entry of record `number` made from the group that holds it, at the front; nullptr when
+  // no group holds it.  Reads nothing: a group is as current as the record buffers, since every
+  // change check that finds the file moved empties both.
+  // REQUIRES: `number` is not cached.
+  TRecord* TakeFromGroup(uint32_t number);
+  // Starts bringing in the group image of record `number` (see TGroupCache::Prefetch).
+  void PrefetchImage(uint32_t number) const { groups_.Prefetch(number); }
   // Writes every dirty entry that is neither pinned nor in a read, in runs of consecutive
   // numbers; true when something was written.
   bool FlushDirty();
@@ -139,10 +152,22 @@ class TRecordCache {
   void ClearStatistics() { reads_ = writes_ = 0; }
 
  private:
-  using List = std::list<std::unique_ptr<TRecord>>;
+  // A chunk's entries and their buffers, allocated together.
+  struct Chunk {
+    std::unique_ptr<TRecord[]> records;
+    std::unique_ptr<uint8_t[]> bytes;
+  };
+  // Chunks hold about this many bytes of buffers (at least one entry, at most 256).
+  static constexpr size_t kChunkBytes = 32768;
 
-  List::iterator FindEvictable();
-  TRecord* Recycle(List::iterator it);
+  TRecord* FindEvictable();
+  TRecord* Recycle(TRecord* r);
+  // A zeroed entry out of the chunks, in no list.
+  TRecord* NewEntry();
+  void Unlink(TRecord* r);
+  void PushNewest(TRecord* r);
+  // Resets `r` to a free entry (number 0, clean, unpinned, zeroed).
+  void Clear(TRecord* r);
   // The images of `count` records from `first` on, as ReadRecordImages; a single record through
   // the groups where they serve.
   uint32_t ReadImages(uint32_t first, uint32_t count, uint8_t* images);
@@ -158,8 +183,14 @@ class TRecordCache {
   size_t capacity_ = 0;
   size_t base_capacity_ = 0;
   TCacheLedger ledger_;  // before the entries, which leave it as they go
-  List list_;            // most recently used first
-  TFlatIndex<List::iterator> by_number_;
+  std::vector<Chunk> chunks_;
+  size_t chunk_entries_ = 1;
+  size_t made_ = 0;  // entries taken out of the chunks
+  size_t size_ = 0;  // entries in the recency list
+  TRecord* newest_ = nullptr;
+  TRecord* oldest_ = nullptr;
+  std::vector<TRecord*> spare_;  // free entries Shrink took out of the list
+  TFlatIndex<TRecord*> by_number_;
   TGroupCache groups_;
   uint64_t reads_ = 0;   // physical reads
   uint64_t writes_ = 0;  // physical writes

@@ -72,5 +72,79 @@ TEST(GroupCacheTest, AgreeWithAModel) {
   }
 }
 
+// ReadSpanThrough, against a model of the groups held: on a file whose groups all fit, one read
+// from the first unit of the aligned run of kSpanGroups about the wanted group, trimmed at either
+// end while the groups there are held, and cut at the end of the file; a larger file reads the
+// wanted group alone.  Whole units read come back as the file has them, the groups held before
+// keep theirs, and a short read keeps what it brought.
+TEST(GroupCacheTest, SpanReadsBringTheMissingGroupsAboutAUnit) {
+  std::mt19937 rng(11);
+  for (const uint32_t units : {1u, 63u, 64u * 40 + 5, 64u * TGroupCache::kMaxGroups + 1}) {
+    SCOPED_TRACE(units);
+    TGroupCache groups;
+    groups.Configure(64);
+    const uint32_t per = groups.GroupUnits();
+    const uint32_t group_count = (units - 1) / per + 1;
+    const bool spans = group_count <= TGroupCache::kMaxGroups;
+    std::vector<uint32_t> held(group_count, 0);  // units held per group
+    auto fill = [](uint32_t number, uint8_t* out) { std::memset(out, number * 7 % 251, 64); };
+    for (int step = 0; step < 400; ++step) {
+      const uint32_t number = 1 + rng() % units;
+      const uint32_t group = (number - 1) / per;
+      if (step % 5 == 4) {
+        const uint32_t count = 1 + rng() % 200;
+        groups.Forget(number, count);
+        for (uint32_t g = group; g <= std::min((number + count - 2) / per, group_count - 1); ++g) {
+          held[g] = 0;
+        }
+        continue;
+      }
+      uint8_t got[64], want[64];
+      fill(number, want);
+      const bool expected = (number - 1) % per < held[group];
+      if (held[group] != 0) {
+        ASSERT_EQ(groups.Copy(number, got), expected) << step;
+        continue;
+      }
+      uint32_t low = group, high = group + 1;
+      if (spans) {
+        low = group - group % TGroupCache::kSpanGroups;
+        high = std::min(low + TGroupCache::kSpanGroups, group_count);
+        while (low < group && held[low] != 0) ++low;
+        while (high > group + 1 && held[high - 1] != 0) --high;
+      }
+      const uint32_t first = low * per + 1;
+      const uint32_t count = std::min(units - first + 1, (high - low) * per);
+      const bool short_read = rng() % 4 == 0;
+      uint32_t reads = 0, brought = 0;
+      const bool read =
+          groups.ReadSpanThrough(number, units, got, [&](uint32_t from, uint32_t n, uint8_t* room) {
+            ++reads;
+            EXPECT_EQ(from, first) << step;
+            EXPECT_EQ(n, count) << step;
+            brought = short_read ? rng() % (n + 1) : n;
+            for (uint32_t i = 0; i < brought; ++i) fill(from + i, room + i * 64);
+            return brought;
+          });
+      ASSERT_EQ(reads, 1u) << step;
+      for (uint32_t g = low, at = 0; g < high && at < brought; ++g, at += per) {
+        if (held[g] == 0) held[g] = std::min(per, brought - at);
+      }
+      ASSERT_EQ(read, number - first < brought) << step;
+      if (read) {
+        ASSERT_EQ(std::memcmp(got, want, 64), 0) << step;
+      }
+      for (uint32_t probe = 1; probe <= units; probe += 1 + rng() % 97) {
+        const uint32_t g = (probe - 1) / per;
+        ASSERT_EQ(groups.Copy(probe, got), (probe - 1) % per < held[g]) << step << " " << probe;
+        if ((probe - 1) % per < held[g]) {
+          fill(probe, want);
+          ASSERT_EQ(std::memcmp(got, want, 64), 0) << step << " " << probe;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tessera
