@@ -20,9 +20,9 @@ TPageCache::TPageCache(TIndexTreeHost& host) : host_(host), lists_(kIndexSlotCou
 
 int TPageCache::ListIndex(int slot) { return slot >= 0 && slot < kIndexSlotCount ? slot : 0; }
 
-void TPageCache::SetListCapacity(size_t capacity) {
+void TPageCache::SetListCapacity(size_t capacity, size_t max_pages) {
   base_capacity_ = std::max<size_t>(capacity, 1);
-  max_pages_ = 0;
+  max_pages_ = max_pages;
   for (List& list : lists_) {
     list.capacity = base_capacity_;
     list.grown = 0;

@@ -82,8 +82,9 @@ class TPageCache {
   void EndStore() { journal_.Close(); }
   void RollBackStore() noexcept;
 
-  // Tests force a small cache (at least 1 page per list), which lookups do not grow.
-  void SetListCapacity(size_t capacity);
+  // Tests force a small cache (at least 1 page per list), which lookups grow up to `max_pages`
+  // pages in all (not at all by default).
+  void SetListCapacity(size_t capacity, size_t max_pages = 0);
 
   uint64_t PageReads() const { return reads_; }
   uint64_t PageWrites() const { return writes_; }
