@@ -49,6 +49,18 @@ TPage* TPageCache::NewPage(List& list) {
   return page;
 }
 
+bool TPageCache::MayGrow() {
+  if (page_count_ >= max_pages_ || host_.InExclusivePhase()) return false;
+  if (page_count_ >= measured_at_ + kMeasureEvery || page_count_ < measured_at_) {
+    measured_bytes_ = 0;
+    for (const List& list : lists_) {
+      for (const auto& page : list.pages) measured_bytes_ += page->MemoryBytes();
+    }
+    measured_at_ = page_count_;
+  }
+  return measured_bytes_ < kMaxBytes;
+}
+
 TPage* TPageCache::TakeSlot(List& list, bool grow) {
   auto reuse = [&](std::list<std::unique_ptr<TPage>>::iterator it) {
     TPage* page = it->get();
@@ -61,7 +73,7 @@ TPage* TPageCache::TakeSlot(List& list, bool grow) {
     return page;
   };
   if (list.pages.size() < list.capacity) return NewPage(list);
-  if (grow && page_count_ < max_pages_ && !host_.InExclusivePhase()) {
+  if (grow && MayGrow()) {
     list.capacity = list.grown = list.pages.size() + 1;
     return NewPage(list);
   }

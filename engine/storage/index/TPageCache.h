@@ -7,10 +7,11 @@
 // capacity, else the least recently used clean, unpinned page; failing that the least recently
 // used dirty, unpinned page is written back and taken.
 // A lookup (a find or a move to a position, not a change nor a walk along the leaves) that misses
-// in a full list grows it by its page instead, while the whole cache holds fewer than kMaxPages
-// (about 48 MB): the leaves of a large index then stay unpacked, where recycling them would read
-// and unpack a page on most finds.  A scan's leaves, which come once, and a change's pages recycle
-// as before, so only lookups pay the memory.
+// in a full list grows it by its page instead, while the whole cache holds less than kMaxBytes
+// (measured every kMeasureEvery new pages; pages of long or compressed keys weigh more): the
+// leaves of a large index then stay unpacked, where recycling them would read and unpack a page on
+// most finds.  A scan's leaves, which come once, and a change's pages recycle as before, so only
+// lookups pay the memory.
 // While the data file holds its exclusive phase nothing may reach the disk before commit, so the
 // list grows by 64 pages instead.  A list whose every page is pinned by the operation under way
 // takes one page more for a while (a deep tree may pin more than the capacity), rather than
@@ -56,7 +57,8 @@ class TPageCache {
  public:
   static constexpr size_t kListCapacity = 512;
   static constexpr size_t kGrowth = 64;
-  static constexpr size_t kMaxPages = 6144;
+  static constexpr size_t kMaxBytes = size_t{40} << 20;
+  static constexpr size_t kMeasureEvery = 64;
 
   explicit TPageCache(TIndexTreeHost& host);
   TPageCache(const TPageCache&) = delete;
@@ -83,7 +85,7 @@ class TPageCache {
   void RollBackStore() noexcept;
 
   // Tests force a small cache (at least 1 page per list), which lookups grow up to `max_pages`
-  // pages in all (not at all by default).
+  // pages in all (not at all by default), within kMaxBytes.
   void SetListCapacity(size_t capacity, size_t max_pages = 0);
 
   uint64_t PageReads() const { return reads_; }
@@ -112,8 +114,9 @@ class TPageCache {
   bool Movable(const TPage& page) const { return page.PinCount() == 0 && !journal_.Holds(page); }
   TPage* NewPage(List& list);
   // An unpinned page to load a new offset into, moved to the front and pinned; a new one when
-  // `grow` and the cache is below max_pages_.
+  // `grow` and the cache is below its bounds (MayGrow).
   TPage* TakeSlot(List& list, bool grow = false);
+  bool MayGrow();
   // Writes `pages` back in runs of consecutive offsets (TCacheEntry.h).
   void WriteRuns(std::vector<TPage*> pages);
   void Trim(List& list);
@@ -126,8 +129,11 @@ class TPageCache {
   std::vector<TPage*> run_;
   std::vector<TWriteBehindFile::Range> run_changes_;
   size_t base_capacity_ = kListCapacity;
-  size_t max_pages_ = kMaxPages;
+  size_t max_pages_ = SIZE_MAX;
   size_t page_count_ = 0;  // pages of all lists
+  // The memory of all pages as last measured, and the page count then.
+  size_t measured_bytes_ = 0;
+  size_t measured_at_ = 0;
   uint64_t reads_ = 0;
   uint64_t writes_ = 0;
   uint64_t hits_ = 0;
