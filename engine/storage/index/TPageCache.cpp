@@ -20,9 +20,11 @@ TPageCache::TPageCache(TIndexTreeHost& host) : host_(host), lists_(kIndexSlotCou
 
 int TPageCache::ListIndex(int slot) { return slot >= 0 && slot < kIndexSlotCount ? slot : 0; }
 
-void TPageCache::SetListCapacity(size_t capacity, size_t max_pages) {
+void TPageCache::SetListCapacity(size_t capacity, size_t max_pages, size_t max_bytes) {
   base_capacity_ = std::max<size_t>(capacity, 1);
   max_pages_ = max_pages;
+  max_bytes_ = max_bytes;
+  measured_at_ = 0;
   for (List& list : lists_) {
     list.capacity = base_capacity_;
     list.grown = 0;
@@ -51,14 +53,15 @@ TPage* TPageCache::NewPage(List& list) {
 
 bool TPageCache::MayGrow() {
   if (page_count_ >= max_pages_ || host_.InExclusivePhase()) return false;
-  if (page_count_ >= measured_at_ + kMeasureEvery || page_count_ < measured_at_) {
+  if (measured_at_ == 0 || page_count_ >= measured_at_ + kMeasureEvery ||
+      page_count_ < measured_at_) {
     measured_bytes_ = 0;
     for (const List& list : lists_) {
       for (const auto& page : list.pages) measured_bytes_ += page->MemoryBytes();
     }
     measured_at_ = page_count_;
   }
-  return measured_bytes_ < kMaxBytes;
+  return measured_bytes_ < max_bytes_;
 }
 
 TPage* TPageCache::TakeSlot(List& list, bool grow) {

@@ -85,8 +85,8 @@ class TPageCache {
   void RollBackStore() noexcept;
 
   // Tests force a small cache (at least 1 page per list), which lookups grow up to `max_pages`
-  // pages in all (not at all by default), within kMaxBytes.
-  void SetListCapacity(size_t capacity, size_t max_pages = 0);
+  // pages in all (not at all by default) and `max_bytes`.
+  void SetListCapacity(size_t capacity, size_t max_pages = 0, size_t max_bytes = kMaxBytes);
 
   uint64_t PageReads() const { return reads_; }
   uint64_t PageWrites() const { return writes_; }
@@ -130,6 +130,7 @@ class TPageCache {
   std::vector<TWriteBehindFile::Range> run_changes_;
   size_t base_capacity_ = kListCapacity;
   size_t max_pages_ = SIZE_MAX;
+  size_t max_bytes_ = kMaxBytes;
   size_t page_count_ = 0;  // pages of all lists
   // The memory of all pages as last measured, and the page count then.
   size_t measured_bytes_ = 0;

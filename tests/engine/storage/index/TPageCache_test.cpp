@@ -119,6 +119,10 @@ TEST_F(PageCacheTest, LookupsGrowTheListUpToTheBound) {
   cache_->Flush();
   EXPECT_EQ(cache_->ListSize(0), 24u) << "a flush trims no further than the lookups grew";
   EXPECT_TRUE(Check().ok);
+  // Pages that already hold more memory than the bound give no room to grow.
+  cache_->SetListCapacity(4, SIZE_MAX, 4 * kIndexPageSize);
+  for (uint32_t n = 2; n <= 6000; n += 7) tree_->LowerBound(Key(n).data(), 20);
+  EXPECT_LE(cache_->ListSize(0), 4u) << "the memory bound holds the list to its capacity";
 }
 
 }  // namespace
