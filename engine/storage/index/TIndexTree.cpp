@@ -41,7 +41,7 @@ void TIndexTree::Pins::Keep(TPage* page) noexcept {
 TPage* TIndexTree::Pins::Get(uint32_t offset) {
   if (!IsValidPageOffset(offset, IndexEndOffset(tree_.host_))) tree_.RaiseCorrupt();
   Reserve();
-  TPage* page = tree_.cache_.Fetch(slot_, offset);
+  TPage* page = tree_.cache_.Fetch(slot_, offset, lookup_);
   Keep(page);
   return page;
 }
@@ -272,7 +272,7 @@ uint32_t TIndexTree::KeyCount() {
     const Context& ctx = Begin();
     const uint32_t root = IndexRoot(host_, ctx.slot);
     if (root == 0) return 0;
-    Pins pins(*this, ctx.slot);
+    Pins pins(*this, ctx.slot, true);
     const uint64_t total = pins.Get(root)->TotalCount();
     if (total > UINT32_MAX) RaiseCorrupt();
     return static_cast<uint32_t>(total);
@@ -283,7 +283,7 @@ TTreeSpot TIndexTree::LowerBound(const uint8_t* bound, size_t length) {
   return Retry([&] {
     const Context& ctx = Begin();
     const size_t n = std::min(length, ctx.key_length);
-    Pins pins(*this, ctx.slot);
+    Pins pins(*this, ctx.slot, true);
     const Path path = Descend(ctx, pins, [&](const TPage& page) -> uint16_t {
       const uint16_t below = CountBelow(ctx, page, bound, n, false);
       if (page.IsLeaf()) return static_cast<uint16_t>(below + 1);
@@ -299,7 +299,7 @@ TTreeSpot TIndexTree::LastNotAbove(const uint8_t* bound, size_t length) {
   return Retry([&] {
     const Context& ctx = Begin();
     const size_t n = std::min(length, ctx.key_length);
-    Pins pins(*this, ctx.slot);
+    Pins pins(*this, ctx.slot, true);
     const Path path = Descend(ctx, pins, [&](const TPage& page) -> uint16_t {
       const uint16_t upto = CountBelow(ctx, page, bound, n, true);
       if (page.IsLeaf()) return upto;
@@ -314,7 +314,7 @@ TTreeSpot TIndexTree::AtPosition(uint32_t position) {
     const Context& ctx = Begin();
     const uint32_t root = IndexRoot(host_, ctx.slot);
     if (position == 0 || root == 0) return {0, 0, position == 0 ? 0u : 1u};
-    Pins pins(*this, ctx.slot);
+    Pins pins(*this, ctx.slot, true);
     const uint64_t total = pins.Get(root)->TotalCount();
     if (position > total)
       return {0, 0, static_cast<uint32_t>(std::min<uint64_t>(total + 1, UINT32_MAX))};
@@ -349,7 +349,7 @@ TTreeSpot TIndexTree::Step(const TTreeSpot& spot, bool forward) {
 uint32_t TIndexTree::ReadEntry(const TTreeSpot& spot, uint8_t* key) {
   return Retry([&] {
     const LeafContext ctx = BeginLeaf();
-    Pins pins(*this, ctx.slot);
+    Pins pins(*this, ctx.slot, true);
     TPage* page = pins.Get(spot.leaf);
     if (!page->IsLeaf() || spot.slot < 1 || spot.slot > page->Count()) RaiseCorrupt();
     if (key != nullptr) std::memcpy(key, page->KeyAt(spot.slot), ctx.key_length);

@@ -149,7 +149,9 @@ class TIndexTree {
   // The pages one operation has pinned, each once; all unpinned when it ends.
   class Pins {
    public:
-    Pins(TIndexTree& tree, int slot) : tree_(tree), slot_(slot) {}
+    // A lookup's pages may grow the cache (TPageCache::Fetch); a change's and a walk's do not.
+    Pins(TIndexTree& tree, int slot, bool lookup = false)
+        : tree_(tree), slot_(slot), lookup_(lookup) {}
     ~Pins();
     Pins(const Pins&) = delete;
     Pins& operator=(const Pins&) = delete;
@@ -165,6 +167,7 @@ class TIndexTree {
 
     TIndexTree& tree_;
     int slot_;
+    bool lookup_;
     // An operation pins a few pages at each level: most never allocate.
     static constexpr size_t kInlinePins = 8;
     std::array<TPage*, kInlinePins> inline_{};

@@ -233,6 +233,9 @@ class TPage : public TCacheEntry {
 
   void Pin();
 
+  // The memory the page holds, buffers included.
+  size_t MemoryBytes() const { return sizeof(*this) + entries_.capacity() + image_.capacity(); }
+
   // The journal of the cache that holds the page, and the page's list there; set before the
   // page's first change.
   void SetJournal(TPageJournal* journal, int list) {

@@ -20,10 +20,14 @@ TPageCache::TPageCache(TIndexTreeHost& host) : host_(host), lists_(kIndexSlotCou
 
 int TPageCache::ListIndex(int slot) { return slot >= 0 && slot < kIndexSlotCount ? slot : 0; }
 
-void TPageCache::SetListCapacity(size_t capacity) {
+void TPageCache::SetListCapacity(size_t capacity, size_t max_pages, size_t max_bytes) {
   base_capacity_ = std::max<size_t>(capacity, 1);
+  max_pages_ = max_pages;
+  max_bytes_ = max_bytes;
+  measured_at_ = 0;
   for (List& list : lists_) {
     list.capacity = base_capacity_;
+    list.grown = 0;
     Trim(list);
   }
 }
@@ -38,6 +42,7 @@ size_t TPageCache::DirtyCount() const {
 
 TPage* TPageCache::NewPage(List& list) {
   list.pages.push_front(std::make_unique<TPage>(host_.PageOwner()));
+  ++page_count_;
   TPage* page = list.pages.front().get();
   page->SetLedger(&ledger_);
   page->SetJournal(&journal_, static_cast<int>(&list - lists_.data()));
@@ -46,7 +51,20 @@ TPage* TPageCache::NewPage(List& list) {
   return page;
 }
 
-TPage* TPageCache::TakeSlot(List& list) {
+bool TPageCache::MayGrow() {
+  if (page_count_ >= max_pages_ || host_.InExclusivePhase()) return false;
+  if (measured_at_ == 0 || page_count_ >= measured_at_ + kMeasureEvery ||
+      page_count_ < measured_at_) {
+    measured_bytes_ = 0;
+    for (const List& list : lists_) {
+      for (const auto& page : list.pages) measured_bytes_ += page->MemoryBytes();
+    }
+    measured_at_ = page_count_;
+  }
+  return measured_bytes_ < max_bytes_;
+}
+
+TPage* TPageCache::TakeSlot(List& list, bool grow) {
   auto reuse = [&](std::list<std::unique_ptr<TPage>>::iterator it) {
     TPage* page = it->get();
     if (page->Offset() != 0) list.by_offset.Erase(page->Offset());
@@ -58,11 +76,16 @@ TPage* TPageCache::TakeSlot(List& list) {
     return page;
   };
   if (list.pages.size() < list.capacity) return NewPage(list);
+  if (grow && MayGrow()) {
+    list.capacity = list.grown = list.pages.size() + 1;
+    return NewPage(list);
+  }
   // Pages taken beyond the capacity while everything was pinned go again once they are clean.
   while (list.pages.size() > list.capacity && Movable(*list.pages.back()) &&
          (!list.pages.back()->Dirty() || list.pages.back()->Offset() == 0)) {
     if (list.pages.back()->Offset() != 0) list.by_offset.Erase(list.pages.back()->Offset());
     list.pages.pop_back();
+    --page_count_;
   }
   for (auto it = list.pages.end(); it != list.pages.begin();) {
     --it;
@@ -121,7 +144,7 @@ void TPageCache::WriteRuns(std::vector<TPage*> pages) {
       kMaxRunPages);
 }
 
-TPage* TPageCache::Fetch(int slot, uint32_t offset) {
+TPage* TPageCache::Fetch(int slot, uint32_t offset, bool lookup) {
   List& list = lists_[ListIndex(slot)];
   if (offset == 0) RaiseEngineError(kErrIndexPageCorrupt, host_.ErrorFileName());
   auto* found = list.by_offset.Find(offset);
@@ -133,7 +156,7 @@ TPage* TPageCache::Fetch(int slot, uint32_t offset) {
     return page;
   }
   if (host_.TakeReadLockChanged()) throw TTreeRestart{};
-  TPage* page = TakeSlot(list);
+  TPage* page = TakeSlot(list, lookup);
   try {
     uint8_t* image = page->ReadRoom();
     host_.ReadPageImage(offset, image);
@@ -217,7 +240,7 @@ void TPageCache::Flush() {
   }
   ledger_.SweepDirty();
   for (List& list : lists_) {
-    list.capacity = base_capacity_;
+    list.capacity = std::max(base_capacity_, list.grown);
     Trim(list);
   }
 }
@@ -229,6 +252,7 @@ void TPageCache::Trim(List& list) {
     if (page->PinCount() != 0 || (page->Dirty() && page->Offset() != 0)) continue;
     if (page->Offset() != 0) list.by_offset.Erase(page->Offset());
     it = list.pages.erase(it);
+    --page_count_;
   }
 }
 

@@ -94,5 +94,36 @@ TEST_F(PageCacheTest, ChangeSeenBeforeADiskReadRestartsFromTheRoot) {
   EXPECT_TRUE(Check().ok);
 }
 
+// Lookups grow a full list up to the cache's bound and keep what they grew through a flush; a
+// walk along the leaves and changes recycle pages as before.
+TEST_F(PageCacheTest, LookupsGrowTheListUpToTheBound) {
+  Build(4);
+  cache_->SetListCapacity(4, 24);
+  cursor_->First();
+  for (int i = 0; i < 5999; ++i) cursor_->MoveBy(1);
+  EXPECT_LE(cache_->ListSize(0), 4u) << "a walk does not grow the list";
+  for (uint32_t n = 1; n <= 6000; n += 50) tree_->DeleteKey(Key(n).data(), n);
+  EXPECT_LE(cache_->ListSize(0), 8u) << "nor do changes, beyond their pins";
+  const size_t before = cache_->ListSize(0);
+  host_->disk_reads = 0;
+  for (uint32_t n = 2; n <= 6000; n += 7) tree_->LowerBound(Key(n).data(), 20);
+  EXPECT_GT(host_->disk_reads, 24) << "the tree has more leaves than the bound";
+  EXPECT_GT(cache_->ListSize(0), before);
+  EXPECT_EQ(cache_->ListSize(0), 24u) << "lookups grow it up to the bound";
+  EXPECT_EQ(cache_->PageCount(), 24u);
+  // The pages the lookups brought in stay: finding them again reads nothing.
+  host_->disk_reads = 0;
+  tree_->LowerBound(Key(5996).data(), 20);
+  tree_->LowerBound(Key(5989).data(), 20);
+  EXPECT_EQ(host_->disk_reads, 0);
+  cache_->Flush();
+  EXPECT_EQ(cache_->ListSize(0), 24u) << "a flush trims no further than the lookups grew";
+  EXPECT_TRUE(Check().ok);
+  // Pages that already hold more memory than the bound give no room to grow.
+  cache_->SetListCapacity(4, SIZE_MAX, 4 * kIndexPageSize);
+  for (uint32_t n = 2; n <= 6000; n += 7) tree_->LowerBound(Key(n).data(), 20);
+  EXPECT_LE(cache_->ListSize(0), 4u) << "the memory bound holds the list to its capacity";
+}
+
 }  // namespace
 }  // namespace tessera::testing
