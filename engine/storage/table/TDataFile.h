@@ -697,6 +697,8 @@ class TDataFile : public TFileHandler,
   bool TakeReadAhead(uint32_t number);
   // Every block of the record's values is cached (a record this handle changed has its own).
   bool MemosCached(const TRecord& record) const;
+  // The same for the stored image of record `number` (a deleted one has none).
+  bool MemosCached(const uint8_t* image, uint32_t number) const;
   // The record the write started from (its number and sequence number) still stands under the
   // cursor, live: else 8710.
   void CheckCurrentIsStill(uint32_t number, uint32_t sequence);

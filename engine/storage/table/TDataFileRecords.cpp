@@ -198,9 +198,14 @@ TRecord* TDataFile::FetchRecord(uint32_t number, bool sequential, int direction,
     with_memos = true;
   }
   // A group holds the record as the last change check left it, like a record buffer: it costs
-  // no level.  A record wanted with its memos is read under one, which brings them along.
+  // no level.  A record wanted with its memos is read under one, which brings them along; so is
+  // one whose memos are not cached from that same moment, since a level taken to read them later
+  // could show blocks another handle has since given to a new record in its slot.
   if (!with_memos && !strict_change_detection_) {
-    if (TRecord* r = record_cache_.TakeFromGroup(number)) {
+    const uint8_t* image = record_cache_.GroupImage(number);
+    if (TRecord* r = image != nullptr && MemosCached(image, number)
+                         ? record_cache_.TakeFromGroup(number)
+                         : nullptr) {
       record_cache_.Pin(r);
       return Computed(r);
     }
@@ -293,11 +298,15 @@ bool TDataFile::TakeReadAhead(uint32_t number) {
 }
 
 bool TDataFile::MemosCached(const TRecord& record) const {
-  if (record.Deleted() || record.Dirty()) return true;
+  return record.Dirty() || MemosCached(record.buffer.data(), record.number);
+}
+
+bool TDataFile::MemosCached(const uint8_t* image, uint32_t number) const {
+  if (blob_file_ == nullptr || image[kRecDeleted] != 0) return true;
   for (const TFieldDefinition& f : table_fields_) {
     if (!f.IsBlob()) continue;
-    const int32_t stored = cl::GetI32LE(record.buffer.data() + f.offset + 1);
-    if (stored > 0 && !blob_file_->ValueCached(static_cast<uint32_t>(stored), record.number)) {
+    const int32_t stored = cl::GetI32LE(image + f.offset + 1);
+    if (stored > 0 && !blob_file_->ValueCached(static_cast<uint32_t>(stored), number)) {
       return false;
     }
   }

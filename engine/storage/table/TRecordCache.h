@@ -122,6 +122,8 @@ class TRecordCache {
   // change check that finds the file moved empties both.
   // REQUIRES: `number` is not cached.
   TRecord* TakeFromGroup(uint32_t number);
+  // The image of record `number` a group holds, or nullptr; valid until the groups next change.
+  const uint8_t* GroupImage(uint32_t number) { return groups_.Image(number); }
   // Starts bringing in the group image of record `number` (see TGroupCache::Prefetch).
   void PrefetchImage(uint32_t number) const { groups_.Prefetch(number); }
   // Writes every dirty entry that is neither pinned nor in a read, in runs of consecutive

@@ -589,6 +589,58 @@ TEST_F(LocksTest, AMemoReadAfterItsRecordIsTheRecordsOwn) {
   EXPECT_EQ(memo_of(plain), grown.substr(0, 63));
 }
 
+// A record that comes from its group without a level shows the file as the last check found it;
+// its memo, opened later under a level, must not come from that later moment.  Another handle
+// deletes the next record and a new one takes its slot and its memo's block: whether or not the
+// walk read a memo before (which makes it read the next record with its memos), the record shown
+// and its memo are one record's.
+TEST_F(LocksTest, ARecordFromItsGroupShowsItsOwnMemo) {
+  for (const bool memo_read_before : {false, true}) {
+    SCOPED_TRACE(memo_read_before);
+    const std::string path = dir_.File(memo_read_before ? "GR" : "GN");
+    stress::CreateTable(path, stress::TShape::kMemo);
+    TDataFile reader, writer;
+    Open(writer, path);
+    std::vector<uint8_t> record(writer.GetRecordBufferSize());
+    auto insert = [&](int32_t k) {
+      writer.ApplyFieldDefaults(record.data());
+      stress::PutInt(writer, stress::kK, k, record.data());
+      ASSERT_EQ(stress::SetMemo(writer, "memo of " + std::to_string(k), record.data()), 0);
+      writer.InsertRecord(record.data());
+      stress::CloseMemo(writer, record.data());
+    };
+    for (int32_t k : {30, 20, 10}) insert(k);
+    Open(reader, path);
+    std::vector<uint8_t> seen(reader.GetRecordBufferSize());
+    auto memo = [&] {
+      char text[64] = {};
+      int32_t got = 0;
+      EXPECT_EQ(reader.OpenBlob(TFieldSet::kTable, stress::kM, 0, seen.data()), 0);
+      reader.ReadBlob(TFieldSet::kTable, stress::kM, got, sizeof text - 1, text, 0, seen.data());
+      reader.CloseBlob(TFieldSet::kTable, stress::kM, seen.data());
+      return std::string(text, static_cast<size_t>(std::max(got, 0)));
+    };
+    reader.MoveToBeginning();
+    ASSERT_EQ(reader.GetNextRecord(seen.data()), 0);
+    ASSERT_EQ(stress::GetInt(reader, stress::kK, seen.data()), 10);
+    ASSERT_GE(reader.RecordCache().GroupCount(), 1u);
+    if (memo_read_before) {
+      EXPECT_EQ(memo(), "memo of 10");
+    }
+
+    ASSERT_TRUE(Seek(writer, 20));
+    const uint32_t slot = writer.CurrentRecord()->number;
+    writer.DeleteRecord();
+    insert(25);
+    ASSERT_TRUE(Seek(writer, 25));
+    ASSERT_EQ(writer.CurrentRecord()->number, slot);  // the slot, and so the owner, reused
+
+    ASSERT_EQ(reader.GetNextRecord(seen.data()), 0);
+    const int32_t key = stress::GetInt(reader, stress::kK, seen.data());
+    EXPECT_EQ(memo(), "memo of " + std::to_string(key));
+  }
+}
+
 // A walk along an index whose keys do not follow the record order reads the next keys' records
 // ahead, under one level.  Each of them, when the walk reaches it, shows its own memo even after
 // another handle deleted every record and inserted it again (the slots, and with them the blocks'
