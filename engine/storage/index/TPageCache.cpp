@@ -76,7 +76,10 @@ TPage* TPageCache::TakeSlot(List& list, bool grow) {
     return page;
   };
   if (list.pages.size() < list.capacity) return NewPage(list);
-  if (grow && MayGrow()) {
+  // A page a change check emptied is taken again first: a lookup grows the list only when the
+  // least recently used page still holds one.
+  const TPage& oldest = *list.pages.back();
+  if (grow && !(Movable(oldest) && oldest.Offset() == 0) && MayGrow()) {
     list.capacity = list.grown = list.pages.size() + 1;
     return NewPage(list);
   }

@@ -125,5 +125,31 @@ TEST_F(PageCacheTest, LookupsGrowTheListUpToTheBound) {
   EXPECT_LE(cache_->ListSize(0), 4u) << "the memory bound holds the list to its capacity";
 }
 
+// Pages a change check emptied are taken again before lookups grow the list: after each check
+// that found the file moved, the same finds reread their pages into the emptied ones, whatever
+// the bound (else every check would leave its pages behind until the bound was reached).
+TEST_F(PageCacheTest, LookupsAfterAnInvalidationReuseTheEmptiedPages) {
+  Build(4);
+  for (const size_t bound : {size_t{24}, size_t{200}}) {
+    SCOPED_TRACE(bound);
+    cache_->SetListCapacity(4, bound);
+    auto finds = [&] {
+      for (uint32_t n = 2; n <= 1200; n += 13) tree_->LowerBound(Key(n).data(), 20);
+    };
+    finds();
+    const size_t grown = cache_->PageCount();
+    ASSERT_GT(grown, 4u);
+    ASSERT_LE(grown, bound);
+    for (int round = 0; round < 3; ++round) {
+      cache_->Invalidate();
+      host_->disk_reads = 0;
+      finds();
+      EXPECT_GT(host_->disk_reads, 0);
+      EXPECT_EQ(cache_->PageCount(), grown) << "round " << round;
+    }
+    EXPECT_TRUE(Check().ok);
+  }
+}
+
 }  // namespace
 }  // namespace tessera::testing
