@@ -12,10 +12,10 @@ FaultyFile::FaultyFile(std::unique_ptr<File> file, std::shared_ptr<const FileFau
 }
 
 OsError FaultyFile::ReadAt(int64_t offset, void* buffer, size_t count, size_t* done) {
-  ++faults_->reads;
-  if (faults_->read_error != kErrorSuccess) {
+  const int64_t number = ++faults_->reads;
+  if (faults_->read_error != kErrorSuccess || number == faults_->fail_read) {
     *done = 0;
-    return faults_->read_error;
+    return faults_->read_error != kErrorSuccess ? faults_->read_error : kErrorIoDevice;
   }
   if (faults_->read_limit >= 0) count = std::min(count, static_cast<size_t>(faults_->read_limit));
   return file_->ReadAt(offset, buffer, count, done);

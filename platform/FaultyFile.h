@@ -52,6 +52,9 @@ struct FileFaults {
   // Reads, lock attempts and unlocks that reached the wrapper: what a test counts to see how many
   // calls (round trips on a network share) an operation costs.
   mutable int64_t reads = 0;
+  // The read numbered `fail_read` (as `reads` counts them) fails with kErrorIoDevice, nothing
+  // read: a disk that refuses one read.  -1: no fault.
+  int64_t fail_read = -1;
   mutable int64_t locks = 0;
   mutable int64_t unlocks = 0;
   // Called with the range after each unlock that reached the file: a test lets another handle

@@ -62,12 +62,19 @@ bool TDataFile::ChangeCheck(bool reposition, bool with_blob) {
   bool moved = reload_pending_;
   ReloadIfPending();
   if (index_file_.CheckChanged()) {
-    if (index_file_.StoredCommitMark() != 0) {
-      RecoverPendingCommit();
-      index_file_.ReadHeader();
+    // The counter read is the index header's own from now on: a failure before the caches go
+    // leaves a reload pending, which the next check makes, else none would see the move again.
+    try {
+      if (index_file_.StoredCommitMark() != 0) {
+        RecoverPendingCommit();
+        index_file_.ReadHeader();
+      }
+      index_file_.InvalidateCache();
+      ReadHeader();
+    } catch (...) {
+      reload_pending_ = true;
+      throw;
     }
-    index_file_.InvalidateCache();
-    ReadHeader();
     moved = true;
   }
   bool blob_moved = false;

@@ -461,6 +461,37 @@ TEST_F(LocksTest, ChangesOfAnotherHandleAreSeenAfterARefresh) {
   EXPECT_EQ(strict.GetRecordCount(), before + 1);
 }
 
+// A change check that fails part-way (one read refused, at each of its reads in turn) leaves the
+// handle to see the change at its next check: the counter it read must not pass for the caches'
+// own, or the records and groups of before stayed in use until the next commit elsewhere.
+TEST_F(LocksTest, AChangeCheckThatFailsIsMadeAgainWhole) {
+  const std::string path = NewTable("F", stress::TShape::kKeyed, 40);
+  auto faults = std::make_shared<platform::FileFaults>();
+  TDataFile reader, writer;
+  reader.InjectFaults(faults);
+  Open(reader, path);
+  Open(writer, path);
+  std::vector<uint8_t> record(writer.GetRecordBufferSize());
+  int64_t reads_of_a_check = 0;
+  for (int64_t k = 0; k == 0 || k <= reads_of_a_check; ++k) {
+    SCOPED_TRACE(::testing::Message() << "read " << k << " refused");
+    ASSERT_TRUE(Seek(reader, 200));
+    ASSERT_TRUE(Seek(writer, 200) && writer.GetCurrentRecord(record.data()) == 0);
+    stress::PutInt(writer, stress::kA, 1000 + static_cast<int32_t>(k), record.data());
+    writer.ModifyRecord(record.data());
+    faults->reads = 0;
+    faults->fail_read = k == 0 ? -1 : k;
+    const int refused = EngineCode([&] { reader.RefreshFromDisk(); });
+    EXPECT_EQ(refused != 0, k != 0 && faults->reads >= k);
+    if (k == 0) reads_of_a_check = faults->reads;
+    faults->fail_read = -1;
+    reader.RefreshFromDisk();
+    ASSERT_TRUE(Seek(reader, 200));
+    EXPECT_EQ(Field(reader, stress::kA), 1000 + k);
+  }
+  EXPECT_GE(reads_of_a_check, 2);
+}
+
 // A record or memo block read from disk brings its group of neighbours, which serve later reads
 // without a read of their own.  A record alone comes from its group without a level, as a cached
 // record does: another handle's change shows at the next check.  A record wanted with its memo is
