@@ -65,6 +65,16 @@ class LocksTest : public ::testing::Test {
     t.Open();
   }
 
+  // `faulty`'s files pass through the faults returned; `plain` is a second handle on the table.
+  std::shared_ptr<platform::FileFaults> OpenPair(TDataFile& faulty, TDataFile& plain,
+                                                 const std::string& path) {
+    auto faults = std::make_shared<platform::FileFaults>();
+    faulty.InjectFaults(faults);
+    Open(faulty, path);
+    Open(plain, path);
+    return faults;
+  }
+
   static void Insert(TDataFile& t, int32_t k, int32_t a, int32_t b) {
     std::vector<uint8_t> record(t.GetRecordBufferSize());
     t.ApplyFieldDefaults(record.data());
@@ -400,11 +410,8 @@ TEST_F(LocksTest, WriteLevelGivesBackWhatItTookAndStepsAroundItsOwnReadLevel) {
 // release of the level.
 TEST_F(LocksTest, AHeldReadLevelSeesWhatWasCommittedWhileItsWriteLetGo) {
   const std::string path = NewTable("G", stress::TShape::kKeyed, 5);
-  auto faults = std::make_shared<platform::FileFaults>();
   TDataFile t, other;
-  t.InjectFaults(faults);
-  Open(t, path);
-  Open(other, path);
+  const auto faults = OpenPair(t, other, path);
   int gaps = 0;
   faults->after_unlock = [&](uint64_t offset, uint64_t) {
     if (offset != kSemaphore) return;  // the last part of the write level goes back
@@ -466,11 +473,8 @@ TEST_F(LocksTest, ChangesOfAnotherHandleAreSeenAfterARefresh) {
 // own, or the records and groups of before stayed in use until the next commit elsewhere.
 TEST_F(LocksTest, AChangeCheckThatFailsIsMadeAgainWhole) {
   const std::string path = NewTable("F", stress::TShape::kKeyed, 40);
-  auto faults = std::make_shared<platform::FileFaults>();
   TDataFile reader, writer;
-  reader.InjectFaults(faults);
-  Open(reader, path);
-  Open(writer, path);
+  const auto faults = OpenPair(reader, writer, path);
   std::vector<uint8_t> record(writer.GetRecordBufferSize());
   int64_t reads_of_a_check = 0;
   for (int64_t k = 0; k == 0 || k <= reads_of_a_check; ++k) {
